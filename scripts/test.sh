@@ -2,12 +2,14 @@
 # Installs what is needed, then builds and runs every test in three builds:
 # host (optimised, assertions on), host with ASan+UBSan, and the PowerPC
 # cross-build under qemu-ppc. Then replays and briefly runs the fuzz targets.
-# QUELVAD_FUZZ_SECONDS sets the fuzzing time per target (0 skips fuzzing).
+# QUELVAD_FUZZ_SECONDS sets the fuzzing time per target (0 skips fuzzing);
+# QUELVAD_BUILD_DIR (default "build") holds the build trees.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+build_dir=${QUELVAD_BUILD_DIR:-build}
 fuzz_seconds=${QUELVAD_FUZZ_SECONDS:-45}
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
@@ -18,16 +20,16 @@ total_failed=0
 run_build() {
   local name=$1; shift
   echo "=== build: $name"
-  cmake -G Ninja -S . -B "build/$name" "$@" > "build-$name.cmake.log" 2>&1 || { cat "build-$name.cmake.log"; return 1; }
-  rm -f "build-$name.cmake.log"
-  cmake --build "build/$name" -j "$jobs"
+  cmake -G Ninja -S . -B "$build_dir/$name" "$@" > "$build_dir/$name.cmake.log" 2>&1 || { cat "$build_dir/$name.cmake.log"; return 1; }
+  rm -f "$build_dir/$name.cmake.log"
+  cmake --build "$build_dir/$name" -j "$jobs"
 }
 
 run_tests() {
   local name=$1
   echo "=== tests: $name"
-  local log="build/$name/ctest.log" rc=0
-  (cd "build/$name" && ctest --output-on-failure -j "$jobs" --timeout 600) 2>&1 | tee "$log" || rc=$?
+  local log="$build_dir/$name/ctest.log" rc=0
+  (cd "$build_dir/$name" && ctest --output-on-failure -j "$jobs" --timeout 600) 2>&1 | tee "$log" || rc=$?
   local line passed failed
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [ -n "$line" ]; then
@@ -41,7 +43,7 @@ run_tests() {
   return $rc
 }
 
-mkdir -p build
+mkdir -p "$build_dir"
 status=0
 run_build host -DCMAKE_BUILD_TYPE=Release
 run_tests host || status=1
@@ -55,12 +57,12 @@ if [ "$fuzz_seconds" != 0 ] && grep -q '^quelvad_add_fuzzer' tests/fuzz/CMakeLis
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   echo "=== fuzz: ${fuzz_seconds}s per target"
   pids=()
-  for bin in build/fuzz/tests/fuzz/fuzz_*; do
+  for bin in $build_dir/fuzz/tests/fuzz/fuzz_*; do
     target=${bin##*/fuzz_}
-    work="build/fuzz/corpus-$target"
+    work="$build_dir/fuzz/corpus-$target"
     mkdir -p "$work"
     "$bin" -max_total_time="$fuzz_seconds" -max_len=4096 -print_final_stats=1 \
-      "$work" "tests/fuzz/corpus/$target" > "build/fuzz/$target.log" 2>&1 &
+      "$work" "tests/fuzz/corpus/$target" > "$build_dir/fuzz/$target.log" 2>&1 &
     pids+=("$!:$target")
   done
   fuzz_failed=0
@@ -68,7 +70,7 @@ if [ "$fuzz_seconds" != 0 ] && grep -q '^quelvad_add_fuzzer' tests/fuzz/CMakeLis
     if wait "${entry%%:*}"; then
       echo "fuzz ${entry#*:}: clean"
     else
-      echo "fuzz ${entry#*:}: FAILED"; tail -n 60 "build/fuzz/${entry#*:}.log"; fuzz_failed=$((fuzz_failed + 1)); status=1
+      echo "fuzz ${entry#*:}: FAILED"; tail -n 60 "$build_dir/fuzz/${entry#*:}.log"; fuzz_failed=$((fuzz_failed + 1)); status=1
     fi
   done
   summary+=("fuzz: $((${#pids[@]} - fuzz_failed)) passed, $fuzz_failed failed")
