@@ -1,4 +1,4 @@
-#include "runtime/paths.hpp"
+#include "platform/paths.hpp"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "runtime/paths.hpp"
+#include "platform/paths.hpp"
 
 #include <gtest/gtest.h>
 #include <cstdlib>
