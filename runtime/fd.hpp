@@ -1,0 +1,48 @@
+#pragma once
+// Owning descriptor handle and errno capture. Every device and socket of the
+// daemon lives in an Fd, so that a descriptor is closed exactly once and never
+// leaks into the helper programs the slots start (every one is close-on-exec).
+#include <ostream>
+
+// Status flag helpers on raw descriptors: true when both fcntl calls succeed.
+bool NonBlockMode(int fd);
+bool BlockMode(int fd);
+void SetCloexec(int fd, bool on);
+
+class Fd {
+public:
+    struct BoolResult {};
+
+    Fd() = default;
+    Fd(int fd);
+    Fd(const Fd& other);
+    Fd& operator=(const Fd& other);
+    ~Fd();
+
+    // A fresh close-on-exec duplicate owned by the caller, or -1.
+    int dup() const;
+    // Closes what is held, then opens the path (no mode argument).
+    bool open(const char* path, int flags);
+    int close();
+    bool NonBlock();
+
+    bool is_valid() const { return mFd >= 0; }
+    operator BoolResult*() const;
+    int lowlevel_fd() const { return mFd; }
+
+private:
+    int mFd = -1;
+};
+
+class Errno {
+public:
+    Errno();
+    explicit Errno(int value) : mValue(value) {}
+    int value() const { return mValue; }
+    void Put(std::ostream& os) const;
+
+private:
+    int mValue;
+};
+
+std::ostream& operator<<(std::ostream& os, const Errno& e);
