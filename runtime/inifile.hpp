@@ -1,0 +1,216 @@
+#pragma once
+// The in-memory tree of the daemon's INI-style configuration file. Every
+// occurrence of every header and key is kept with its line number, so that
+// the reader (runtime/inifile_reader.hpp) can name the lines of missing,
+// repeated and malformed keys. The parser never fails: what does not fit the
+// grammar is skipped.
+#include <istream>
+#include <map>
+#include <ostream>
+#include <string>
+
+namespace IniFile {
+
+class File;
+class Section;
+class SubSection;
+class Key;
+class SubKey;
+
+// A plain node pointer; the null pointer is the end position.
+template <class T>
+class GenericIterator {
+public:
+    GenericIterator() : mNode(nullptr) {}
+    GenericIterator(T* node) : mNode(node) {}
+
+    bool operator!=(const GenericIterator& other) const { return mNode != other.mNode; }
+    bool operator==(const GenericIterator& other) const { return mNode == other.mNode; }
+    GenericIterator& operator++()
+    {
+        if (mNode)
+            mNode = mNode->mNext;
+        return *this;
+    }
+    GenericIterator operator++(int)
+    {
+        GenericIterator old(*this);
+        ++*this;
+        return old;
+    }
+    T& operator*() const { return *mNode; }
+    T* operator->() const { return mNode; }
+
+private:
+    T* mNode;
+};
+
+// One occurrence of a key: its value text and the line it stands on.
+class SubKey {
+public:
+    SubKey(const std::string& value, int line);
+
+    const std::string& GetStr() const { return mValue; }
+    int GetLineNo() const { return mLineNo; }
+
+    bool GetBool(bool def) const;
+    void SetBool(bool b);
+    int GetInt(int def) const;
+    void SetInt(int n);
+    float GetFloat(float def) const;
+    void SetFloat(float x);
+
+    void Dump(std::ostream& os) const;
+
+private:
+    friend class Key;
+    friend class GenericIterator<SubKey>;
+    std::string mValue;
+    int mLineNo;
+    SubKey* mNext = nullptr;
+    SubKey* mPrev = nullptr;
+};
+
+// All occurrences of one key name inside one block.
+class Key {
+public:
+    typedef GenericIterator<SubKey> iterator;
+
+    explicit Key(const std::string& name);
+    ~Key();
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    const std::string& GetName() const { return mName; }
+    SubKey& NewSubKey(const std::string& value, int line);
+    void CleanSubKeys();
+    void CheckEmpty();
+    SubKey& GetFirstSubKey();
+    SubKey& GetLastSubKey();
+    const std::string& GetStr() { return GetFirstSubKey().GetStr(); }
+    int GetCount() const { return mSubKeyCount; }
+
+    iterator begin() const { return iterator(mFirst); }
+    iterator end() const { return iterator(); }
+    void Dump(std::ostream& os) const;
+
+private:
+    friend class SubSection;
+    friend class GenericIterator<Key>;
+    std::string mName;
+    int mSubKeyCount = 0;
+    SubKey* mFirst = nullptr;
+    SubKey* mLast = nullptr;
+    Key* mNext = nullptr;
+    Key* mPrev = nullptr;
+};
+
+// One block, opened by one header line.
+class SubSection {
+public:
+    typedef GenericIterator<Key> iterator;
+
+    explicit SubSection(int line);
+    ~SubSection();
+    SubSection(const SubSection&) = delete;
+    SubSection& operator=(const SubSection&) = delete;
+
+    // A lookup of an absent key leaves an empty key behind.
+    Key& operator[](const std::string& name);
+    Key& NewKey(const std::string& name);
+    SubKey& NewSubKey(const std::string& name, const std::string& value, int line);
+    void CleanKeys();
+    int GetLineNo() const { return mLineNo; }
+    int GetKeyCount() const { return mKeyCount; }
+
+    iterator begin() const { return iterator(mFirst); }
+    iterator end() const { return iterator(); }
+    void Dump(std::ostream& os) const;
+
+private:
+    friend class Section;
+    friend class GenericIterator<SubSection>;
+    int mLineNo;
+    int mKeyCount = 0;
+    Key* mFirst = nullptr;
+    Key* mLast = nullptr;
+    SubSection* mNext = nullptr;
+    SubSection* mPrev = nullptr;
+    std::map<std::string, Key*> mKeys;
+};
+
+// All blocks that carry one header name, in file order.
+class Section {
+public:
+    typedef GenericIterator<SubSection> iterator;
+
+    explicit Section(const std::string& name);
+    ~Section();
+    Section(const Section&) = delete;
+    Section& operator=(const Section&) = delete;
+
+    const std::string& GetName() const { return mName; }
+    SubSection& NewSubSection(int line);
+    void CleanSubSections();
+    void CheckEmpty();
+    int GetSubSectionCount() const { return mSubSectionCount; }
+
+    iterator begin() const { return iterator(mFirst); }
+    iterator end() const { return iterator(); }
+    void Dump(std::ostream& os) const;
+
+private:
+    friend class File;
+    friend class GenericIterator<Section>;
+    std::string mName;
+    int mSubSectionCount = 0;
+    SubSection* mFirst = nullptr;
+    SubSection* mLast = nullptr;
+    Section* mNext = nullptr;
+    Section* mPrev = nullptr;
+};
+
+class File {
+public:
+    typedef GenericIterator<Section> iterator;
+
+    File();
+    explicit File(const std::string& path);
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Open(const std::string& path);
+    void Close();
+    void Sync() {}
+    bool IsOpen() const { return mOpen; }
+    const std::string& GetFileName() const { return mFileName; }
+    int GetSectionCount() const { return mSectionCount; }
+
+    // A lookup of an absent section leaves an empty section behind.
+    Section& operator[](const std::string& name);
+    Section& NewSection(const std::string& name);
+    SubSection& NewSubSection(const std::string& name, int line);
+
+    iterator begin() const { return iterator(mFirst); }
+    iterator end() const { return iterator(); }
+    void Dump(std::ostream& os) const;
+
+    void IntOpen();
+    void IntOpenStream(std::istream& is);
+
+private:
+    friend std::istream& operator>>(std::istream& is, File& file);
+    void DeleteSections();
+
+    std::string mFileName;
+    bool mOpen = false;
+    int mSectionCount = 0;
+    Section* mFirst = nullptr;
+    Section* mLast = nullptr;
+    std::map<std::string, Section*> mSections;
+};
+
+std::istream& operator>>(std::istream& is, File& file);
+
+} // namespace IniFile

@@ -1,0 +1,239 @@
+#include "runtime/inifile.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+// The tree as one line: "[name@line]" per block in file order (sections in
+// creation order), then "key='value'@line" per occurrence.
+std::string Render(const IniFile::File& file)
+{
+    std::ostringstream os;
+    for (IniFile::File::iterator s = file.begin(); s != file.end(); ++s) {
+        for (IniFile::Section::iterator b = s->begin(); b != s->end(); ++b) {
+            os << "[" << s->GetName() << "@" << b->GetLineNo() << "]";
+            for (IniFile::SubSection::iterator k = b->begin(); k != b->end(); ++k)
+                for (IniFile::Key::iterator v = k->begin(); v != k->end(); ++v)
+                    os << " " << k->GetName() << "='" << v->GetStr() << "'@" << v->GetLineNo();
+        }
+    }
+    return os.str();
+}
+
+std::string Parse(const std::string& text)
+{
+    IniFile::File file;
+    std::istringstream is(text);
+    is >> file;
+    EXPECT_TRUE(file.IsOpen());
+    return Render(file);
+}
+
+struct GrammarCase {
+    const char* what;
+    const char* text;
+    const char* tree;
+};
+
+TEST(IniFileParser, Grammar)
+{
+    const GrammarCase cases[] = {
+        {"empty file", "", ""},
+        {"no header", "a = 1\nb = 2\n", ""},
+        {"text before the first header", "junk = 1\n# c\n[s]\nk = v\n", "[s@3] k='v'@4"},
+        {"simple block", "[traces]\nsignalling.hdlc = yes\n", "[traces@1] signalling.hdlc='yes'@2"},
+        {"no blanks needed", "[s]\nkey=value\n", "[s@1] key='value'@2"},
+        {"last line without LF", "[traces]\nsignalling.hdlc = yes", "[traces@1] signalling.hdlc='yes'@2"},
+        {"last line empty value without LF", "[traces]\nsignalling.hdlc =",
+         "[traces@1] signalling.hdlc=''@2"},
+        {"last line key without = dropped", "[s]\nflag", "[s@1]"},
+        {"comment after blank", "[s]\na = b # note\n", "[s@1] a='b'@2"},
+        {"hash inside value", "[s]\na = b#c\n", "[s@1] a='b#c'@2"},
+        {"comment instead of value", "[s]\na = # note\n", "[s@1] a=''@2"},
+        {"inner blanks kept", "[s]\n  a  b  =  x  y  \n", "[s@1] a  b='x  y'@2"},
+        {"CR LF line ends", "[s]\r\na = 1\r\nb = 2\r\n", "[s@1] a='1'@2 b='2'@3"},
+        {"CR inside a comment", "[s]\n# a\rb\na = 1\n", "[s@1] a='1'@3"},
+        {"line without =", "flag\n[other]\nx = 1\n", "[other@2] x='1'@3"},
+        {"line without = in a block", "[s]\nflag\nx = 1\n", "[s@1] x='1'@3"},
+        {"broken header", "[broken\nx = 1\n[good]\n", "[good@3]"},
+        {"[ after a broken header opens one", "[broken\nx = [y]\nz = 1\n", "[y@2] z='1'@3"},
+        {"header name untrimmed", "[ x ]\nk = 1\n[a b]\n", "[ x @1] k='1'@2[a b@3]"},
+        {"text after ] ignored", "[s] trailing = 1\nk = 2\n", "[s@1] k='2'@2"},
+        {"comment after header", "[s] # c\nk = 2\n", "[s@1] k='2'@2"},
+        {"hash and bracket in a header", "[a#[b]\n", "[a#[b@1]"},
+        {"blank lines and comment lines", "\n\n[s]\n\n   \n# k = 1\n\tk = 2\n", "[s@3] k='2'@7"},
+        {"tab inside key and value", "[s]\na\tb = x\ty\n", "[s@1] a\tb='x\ty'@2"},
+        {"tab before value is text", "[s]\na =\tb\n", "[s@1] a='\tb'@2"},
+        {"tab before # keeps #", "[s]\na = b\t#c\n", "[s@1] a='b\t#c'@2"},
+        {"= inside value", "[s]\na = b=c\n", "[s@1] a='b=c'@2"},
+        {"value with leading and trailing blanks", "[s]\na =    v   \n", "[s@1] a='v'@2"},
+        {"empty value", "[s]\na =\n", "[s@1] a=''@2"},
+        {"key with blank before LF dropped", "[s]\nab  \nc = 1\n", "[s@1] c='1'@3"},
+        {"repeated key in one block", "[s]\nk = 1\nk = 2\n", "[s@1] k='1'@2 k='2'@3"},
+        {"repeated blocks stay apart", "[t]\na = 1\n[u]\n[t]\nb = 2\n", "[t@1] a='1'@2[t@4] b='2'@5[u@3]"},
+        {"hash at key start is a comment", "[s]\n#a = 1\n", "[s@1]"},
+        {"only a header without LF", "[s]", "[s@1]"},
+        {"unterminated header at EOF", "[s]\n[t", "[s@1]"},
+        {"key at EOF in InKey dropped", "[s]\nabc", "[s@1]"},
+        {"value ending in comment without LF", "[s]\na = v #x", "[s@1] a='v'@2"},
+    };
+    for (const GrammarCase& c : cases)
+        EXPECT_EQ(c.tree, Parse(c.text)) << c.what;
+}
+
+TEST(IniFileTree, LookupsLeavePlaceholders)
+{
+    IniFile::File file;
+    std::istringstream is("[s]\na = 1\n");
+    is >> file;
+    IniFile::SubSection& block = *file["s"].begin();
+    IniFile::Key& absent = block["missing"];
+    EXPECT_EQ(0, absent.GetCount());
+    EXPECT_EQ("", absent.GetFirstSubKey().GetStr());
+    EXPECT_EQ(-1, absent.GetFirstSubKey().GetLineNo());
+    EXPECT_EQ(1, absent.GetCount());
+    EXPECT_EQ(2, block.GetKeyCount());
+
+    EXPECT_EQ(1, file.GetSectionCount());
+    IniFile::Section& none = file["traces"];
+    EXPECT_EQ(2, file.GetSectionCount());
+    EXPECT_EQ(0, none.GetSubSectionCount());
+    none.CheckEmpty();
+    EXPECT_EQ(-1, none.begin()->GetLineNo());
+    none.CheckEmpty();
+    EXPECT_EQ(1, none.GetSubSectionCount());
+}
+
+TEST(IniFileTree, RepeatedKeyKeepsFirstAndLast)
+{
+    IniFile::File file;
+    std::istringstream is("[s]\nk = a\nk = b\nk = c\n");
+    is >> file;
+    IniFile::Key& key = (*file["s"].begin())["k"];
+    EXPECT_EQ(3, key.GetCount());
+    EXPECT_EQ("a", key.GetStr());
+    EXPECT_EQ(2, key.GetFirstSubKey().GetLineNo());
+    EXPECT_EQ("c", key.GetLastSubKey().GetStr());
+    EXPECT_EQ(4, key.GetLastSubKey().GetLineNo());
+}
+
+struct TypedCase {
+    const char* text;
+    bool b;      // GetBool(false)
+    bool b_def;  // GetBool(true)
+    int i;       // GetInt(-7)
+    float f;     // GetFloat(-1.5)
+};
+
+TEST(IniFileSubKey, TypedAccess)
+{
+    const TypedCase cases[] = {
+        {"true", true, true, -7, -1.5f},  {"yes", true, true, -7, -1.5f},  {"1", true, true, 1, 1.0f},
+        {"on", true, true, -7, -1.5f},    {"false", false, false, -7, -1.5f}, {"no", false, false, -7, -1.5f},
+        {"0", false, false, 0, 0.0f},     {"off", false, false, -7, -1.5f}, {"Yes", false, true, -7, -1.5f},
+        {"enabled", false, true, -7, -1.5f}, {"42abc", false, true, 42, 42.0f}, {" -12", false, true, -12, -12.0f},
+        {"2.5", false, true, 2, 2.5f},     {"", false, true, -7, -1.5f},
+    };
+    for (const TypedCase& c : cases) {
+        IniFile::SubKey v(c.text, 1);
+        EXPECT_EQ(c.b, v.GetBool(false)) << c.text;
+        EXPECT_EQ(c.b_def, v.GetBool(true)) << c.text;
+        EXPECT_EQ(c.i, v.GetInt(-7)) << c.text;
+        EXPECT_EQ(c.f, v.GetFloat(-1.5f)) << c.text;
+    }
+
+    IniFile::SubKey v("", 1);
+    v.SetBool(true);
+    EXPECT_EQ("yes", v.GetStr());
+    v.SetBool(false);
+    EXPECT_EQ("no", v.GetStr());
+    v.SetInt(-300);
+    EXPECT_EQ("-300", v.GetStr());
+    v.SetFloat(0.25f);
+    EXPECT_EQ("0.25", v.GetStr());
+}
+
+TEST(IniFileTree, Dump)
+{
+    IniFile::File file;
+    std::istringstream is("[s]\nk = v\n");
+    is >> file;
+    std::ostringstream os;
+    file.Dump(os);
+    EXPECT_EQ("dumping IniFile::File\n"
+              "mFileName=\"\"\n"
+              "\n"
+              "mSectionCount=1\n"
+              "dumping IniFile::Section\n"
+              "mName=\"s\"\n"
+              "mSubSectionCount=1\n"
+              "dumping IniFile::SubSection\n"
+              "mLineNo=\"1\"\n"
+              "mKeyCount=1\n"
+              "dumping IniFile::Key\n"
+              "mName=\"k\"\n"
+              "mSubKeyCount=1\n"
+              "dumping IniFile::SubKey\n"
+              "mValue=\"v\"\n"
+              "mLineNo=2\n",
+              os.str());
+}
+
+TEST(IniFileFile, OpenCloseReopen)
+{
+    char dir[] = "/tmp/inifile_test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string path = std::string(dir) + "/server.conf";
+
+    IniFile::File missing;
+    EXPECT_FALSE(missing.Open(path));
+    EXPECT_FALSE(missing.IsOpen());
+    EXPECT_EQ(0, missing.GetSectionCount());
+
+    {
+        std::ofstream out(path.c_str(), std::ios::binary);
+        out << "[a]\r\nx = 1\r\n";
+    }
+    IniFile::File file(path);
+    EXPECT_TRUE(file.IsOpen());
+    EXPECT_EQ(path, file.GetFileName());
+    EXPECT_EQ("[a@1] x='1'@2", Render(file));
+
+    {
+        std::ofstream out(path.c_str(), std::ios::binary);
+        out << "[b]\ny = 2\n";
+    }
+    EXPECT_TRUE(file.Open(path));
+    EXPECT_EQ("[b@1] y='2'@2", Render(file));
+
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(0, file.GetSectionCount());
+    file.Close();
+
+    std::remove(path.c_str());
+    rmdir(dir);
+}
+
+TEST(IniFileIterator, PostfixAndEnd)
+{
+    IniFile::File file;
+    std::istringstream is("[a]\n[b]\n");
+    is >> file;
+    IniFile::File::iterator i = file.begin();
+    IniFile::File::iterator old = i++;
+    EXPECT_EQ("a", old->GetName());
+    EXPECT_EQ("b", i->GetName());
+    ++i;
+    EXPECT_FALSE(i != file.end());
+    ++i;
+    EXPECT_FALSE(i != file.end());
+}
+
+} // namespace
