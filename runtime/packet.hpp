@@ -1,0 +1,232 @@
+#pragma once
+// Packet buffers. Every frame the daemon reads, builds, queues or writes lives
+// in a Packet: a handle to a reference-counted buffer of 65,536 data bytes
+// with free room before and after the data, so that each protocol layer adds
+// its header in front and its trailer behind without moving the payload.
+//
+// Buffers come from one static pool of 1,024 blocks, handed out first in,
+// first out. Handles share a buffer on copy; an operation that changes a
+// packet first gives its handle a private copy of a shared buffer.
+//
+// Running out of buffers is an ordinary event, never fatal and never an
+// exception:
+//  - a fresh buffer is taken only by reserve_head()/reserve_tail() on a null
+//    packet and by sub(); they report an empty pool by returning false (or a
+//    null packet for sub()), and the caller drops its frame with one log line;
+//  - the private copy made by a changing operation on a shared buffer is
+//    taken from the pool, or from the heap when the pool is empty, so an
+//    operation under way on an existing frame always completes.
+// A breach of the contract (a null packet used, more bytes taken than
+// present, more room used than free) writes "PACKET ASSERTION FAILED!" with
+// the packet's state on std::clog and terminates.
+#include "runtime/smart_pointer.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+constexpr unsigned packet_max_size = 65536;
+
+// One buffer. A new one has no holder and an empty data window at the very
+// end of the data area, so all of it is head room.
+struct _Packet {
+    _Packet();
+    // Same head room, length and tail room; only the data bytes are copied.
+    _Packet(const _Packet& other);
+    _Packet& operator=(const _Packet&) = delete;
+
+    // Pool blocks; null when the pool is empty (never throws).
+    static void* operator new(std::size_t size) noexcept;
+    static void operator delete(void* block);
+
+    unsigned char* begin() { return area; }
+    unsigned char* end() { return area + packet_max_size; }
+    const unsigned char* begin() const { return area; }
+    const unsigned char* end() const { return area + packet_max_size; }
+
+    std::uint32_t ref_count;
+    unsigned char* fdata;
+    unsigned char* ftail;
+    unsigned char area[packet_max_size];
+};
+
+template <>
+struct Smart_pointer_traits<_Packet> {
+    // From the pool, else from the heap; null only when both are exhausted.
+    static _Packet* copy(const _Packet& other);
+};
+
+// The pool does its work on the loop thread only.
+struct Dummy_critical_section {
+    void lock() {}
+    void unlock() {}
+};
+
+// Fixed pool of N blocks of static storage, each one T, with a free list that
+// hands out from its head and takes back at its tail. Nothing runs at static
+// initialisation or exit, so packets held by other static objects are safe.
+template <class T, unsigned N, class Lock>
+class List_allocator {
+public:
+    static T* allocate()
+    {
+        lock_.lock();
+        init();
+        List_storage* block = head_;
+        if (block) {
+            head_ = block->next;
+            if (!head_)
+                tail_ = nullptr;
+            block->next = nullptr;
+            --free_;
+        }
+        lock_.unlock();
+        return block ? reinterpret_cast<T*>(block->object) : nullptr;
+    }
+
+    static void deallocate(T* object)
+    {
+        lock_.lock();
+        List_storage* block = reinterpret_cast<List_storage*>(reinterpret_cast<unsigned char*>(object) -
+                                                              offsetof(List_storage, object));
+        block->next = nullptr;
+        if (tail_)
+            tail_->next = block;
+        else
+            head_ = block;
+        tail_ = block;
+        ++free_;
+        lock_.unlock();
+    }
+
+    // True when the address lies inside a block of this pool.
+    static bool owns(const void* p)
+    {
+        auto* byte = static_cast<const unsigned char*>(p);
+        auto* first = reinterpret_cast<const unsigned char*>(storage_);
+        return byte >= first && byte < first + sizeof(storage_);
+    }
+
+    static unsigned available()
+    {
+        init();
+        return free_;
+    }
+
+    static constexpr unsigned capacity() { return N; }
+
+private:
+    struct List_storage {
+        List_storage* next;
+        alignas(T) unsigned char object[sizeof(T)];
+    };
+
+    static void init()
+    {
+        if (ready_)
+            return;
+        ready_ = true;
+        for (unsigned i = 0; i < N; ++i)
+            storage_[i].next = i + 1 < N ? &storage_[i + 1] : nullptr;
+        head_ = &storage_[0];
+        tail_ = &storage_[N - 1];
+        free_ = N;
+    }
+
+    static inline List_storage storage_[N];
+    static inline List_storage* head_ = nullptr;
+    static inline List_storage* tail_ = nullptr;
+    static inline unsigned free_ = 0;
+    static inline bool ready_ = false;
+    static inline Lock lock_;
+};
+
+using PacketPool = List_allocator<_Packet, 1024, Dummy_critical_section>;
+
+// A snapshot of a packet for a diagnostic.
+struct PacketInfo {
+    bool is_null = true;
+    bool consistent = false;
+    // Signed, so that a broken window still prints what it holds.
+    long long head = 0;
+    long long length = 0;
+    long long tail = 0;
+    std::vector<unsigned char> bytes;
+
+    void Put(std::ostream& os) const;
+};
+
+class Packet {
+public:
+    Packet() = default;
+
+    void clear() { ptr.clean(); }
+    bool null() const { return ptr.null(); }
+    unsigned length() const;
+    bool empty() const { return length() == 0; }
+    bool operator<(unsigned n) const { return length() < n; }
+
+    unsigned tailroom() const;
+    unsigned char* data();
+    unsigned char* tail();
+
+    // On a null packet: takes a fresh buffer with n bytes of head room (or of
+    // tail room) and no data; false when the pool is empty, the packet then
+    // stays null. On a packet with a buffer: moves its (empty) data window n
+    // bytes towards the end (or the start); true.
+    bool reserve_head(unsigned n);
+    bool reserve_tail(unsigned n);
+
+    unsigned char* put(unsigned n);
+    void put8(unsigned char value);
+    void put16(unsigned short value);   // low byte first
+    void put16_b(unsigned short value); // high byte first
+    void put(const Packet& other);
+    void put(const std::string& text); // length byte, then the characters
+
+    unsigned char* push(unsigned n);
+    void push8(unsigned char value);
+    void push16_b(unsigned short value); // data then begins high byte first
+
+    unsigned char* pull(unsigned n);
+    unsigned char pull8(); // 0 from an empty packet
+    unsigned short pull16();
+    unsigned short pull16_l();
+    unsigned short pull16_b();
+    std::string pull_string();
+
+    unsigned char* trim(unsigned n);
+
+    unsigned char& operator[](int index);
+    unsigned char operator[](int index) const;
+
+    // A packet with a private buffer holding bytes [start, start + len); a
+    // null packet when the pool is empty.
+    Packet sub(unsigned len, unsigned start);
+
+    // Makes the buffer private to this handle now; false only when no copy
+    // could be made at all.
+    bool unshare();
+
+    std::string text() const;
+    bool dump(std::ostream& os) const;
+    bool dump_context(std::ostream& os) const;
+    void check(const char* tag) const;
+    void passert(bool condition, const char* text) const;
+
+private:
+    _Packet* buffer() const { return ptr.get(); }
+    _Packet* writable(); // private buffer, asserted present
+    unsigned _length() const;
+    unsigned _headroom() const;
+    unsigned _tailroom() const;
+    bool consistent() const;
+    PacketInfo info() const;
+    bool take_fresh(unsigned head);
+
+    Smart_pointer<_Packet> ptr;
+};
+
+std::ostream& operator<<(std::ostream& os, const Packet& packet);

@@ -1,0 +1,512 @@
+#include "runtime/packet.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A packet holding the given bytes, with `head` bytes of head room.
+Packet make(const std::vector<unsigned char>& bytes, unsigned head = 16)
+{
+    Packet p;
+    EXPECT_TRUE(p.reserve_head(head));
+    for (unsigned char b : bytes)
+        p.put8(b);
+    return p;
+}
+
+std::string rooms(const Packet& p)
+{
+    std::ostringstream os;
+    p.dump(os);
+    return os.str();
+}
+
+// The death-test matcher takes an extended regular expression; the texts
+// checked here are exact, so every special character is escaped.
+std::string exact(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+TEST(Packet, NullPacketAnswersWithoutBuffer)
+{
+    Packet p;
+    EXPECT_TRUE(p.null());
+    EXPECT_EQ(p.length(), 0u);
+    EXPECT_TRUE(p.empty());
+    EXPECT_EQ(p.text(), "(null)");
+    std::ostringstream os;
+    EXPECT_FALSE(p.dump(os));
+    EXPECT_FALSE(p.dump_context(os));
+    EXPECT_EQ(os.str(), "");
+}
+
+struct RoomCase {
+    const char* name;
+    std::function<void(Packet&)> steps;
+    const char* expected;
+};
+
+TEST(Packet, HeadAndTailRoomTable)
+{
+    const RoomCase cases[] = {
+        {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
+        {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
+        {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
+        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); }, "head=0, data=0, tail=65536"},
+        {"layers add their headers",
+         [](Packet& p) {
+             p.reserve_head(4);
+             p.reserve_head(3);
+             p.reserve_head(2);
+         },
+         "head=9, data=0, tail=65527"},
+        {"reserve_tail moves back",
+         [](Packet& p) {
+             p.reserve_head(10);
+             p.reserve_tail(4);
+         },
+         "head=6, data=0, tail=65530"},
+        {"put then push",
+         [](Packet& p) {
+             p.reserve_head(8);
+             p.put(100);
+             p.push(3);
+         },
+         "head=5, data=103, tail=65428"},
+        {"pull and trim",
+         [](Packet& p) {
+             p.reserve_head(0);
+             p.put(10);
+             p.pull(4);
+             p.trim(5);
+         },
+         "head=4, data=1, tail=65531"},
+        {"fill the whole buffer",
+         [](Packet& p) {
+             p.reserve_head(0);
+             p.put(65536);
+         },
+         "head=0, data=65536, tail=0"},
+    };
+    for (const auto& c : cases) {
+        Packet p;
+        c.steps(p);
+        EXPECT_EQ(rooms(p), c.expected) << c.name;
+    }
+}
+
+struct BytesCase {
+    const char* name;
+    std::function<void(Packet&)> steps;
+    std::vector<unsigned char> expected;
+};
+
+TEST(Packet, ByteOrderOfAddedDataTable)
+{
+    const BytesCase cases[] = {
+        {"put8", [](Packet& p) { p.put8(0xA5); }, {0xA5}},
+        {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
+        {"put16_b is big-endian", [](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
+        {"push16_b is big-endian", [](Packet& p) { p.push16_b(0x0102); }, {0x01, 0x02}},
+        {"push8 goes in front",
+         [](Packet& p) {
+             p.put8(0x33);
+             p.push8(0x22);
+             p.push8(0x11);
+         },
+         {0x11, 0x22, 0x33}},
+        {"a header in front of a payload",
+         [](Packet& p) {
+             p.put8(0xEE);
+             p.push16_b(0x0005);
+             p.push8(0x00);
+             p.push8(0x03);
+         },
+         {0x03, 0x00, 0x00, 0x05, 0xEE}},
+        {"put of a string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
+        {"put of an empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
+        {"put of a packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
+        {"put of itself doubles",
+         [](Packet& p) {
+             p.put16_b(0xCAFE);
+             p.put(p);
+         },
+         {0xCA, 0xFE, 0xCA, 0xFE}},
+        {"write through operator[]",
+         [](Packet& p) {
+             p.put(3);
+             p[0] = 9;
+             p[1] = 8;
+             p[2] = 7;
+         },
+         {9, 8, 7}},
+    };
+    for (const auto& c : cases) {
+        Packet p;
+        ASSERT_TRUE(p.reserve_head(8));
+        c.steps(p);
+        ASSERT_EQ(p.length(), c.expected.size()) << c.name;
+        std::vector<unsigned char> got(p.data(), p.data() + p.length());
+        EXPECT_EQ(got, c.expected) << c.name;
+    }
+}
+
+struct PullCase {
+    const char* name;
+    std::vector<unsigned char> input;
+    std::function<unsigned(Packet&)> pull;
+    unsigned expected;
+    unsigned left;
+};
+
+TEST(Packet, PullTable)
+{
+    const PullCase cases[] = {
+        {"pull8", {0x81, 0x02}, [](Packet& p) { return unsigned{p.pull8()}; }, 0x81, 1},
+        {"pull8 of empty is 0", {}, [](Packet& p) { return unsigned{p.pull8()}; }, 0, 0},
+        {"pull16 is little-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0201, 0},
+        {"pull16_l is little-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16_l()}; }, 0x0201, 0},
+        {"pull16_b is big-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0102, 0},
+        {"pull16_b of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0100, 0},
+        {"pull16 of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0001, 0},
+        {"pull returns the old front", {5, 6, 7}, [](Packet& p) { return unsigned{*p.pull(2)}; }, 5, 1},
+        {"trim returns the new tail", {5, 6, 7}, [](Packet& p) { return unsigned(p.trim(1) - p.data()); }, 2, 2},
+        {"pull_string", {2, 'o', 'k', 9}, [](Packet& p) { return unsigned(p.pull_string() == "ok"); }, 1, 1},
+        {"pull_string short reads 0",
+         {3, 'a'},
+         [](Packet& p) { return unsigned(p.pull_string() == std::string("a\0\0", 3)); },
+         1,
+         0},
+    };
+    for (const auto& c : cases) {
+        Packet p = make(c.input);
+        EXPECT_EQ(c.pull(p), c.expected) << c.name;
+        EXPECT_EQ(p.length(), c.left) << c.name;
+    }
+}
+
+TEST(Packet, TextForms)
+{
+    struct {
+        std::vector<unsigned char> bytes;
+        const char* text;
+        const char* context;
+    } cases[] = {
+        {{}, "", ""},
+        {{0x0A, 0xFF}, "0A FF", "dump: a ff"},
+        {{0x00, 0x10, 0x7F}, "00 10 7F", "dump: 0 10 7f"},
+    };
+    for (const auto& c : cases) {
+        Packet p = make(c.bytes);
+        EXPECT_EQ(p.text(), c.text);
+        std::ostringstream text, context;
+        text << p;
+        EXPECT_EQ(text.str(), c.text);
+        EXPECT_TRUE(p.dump_context(context));
+        EXPECT_EQ(context.str(), c.context);
+    }
+}
+
+TEST(Packet, SubCopiesARange)
+{
+    Packet p = make({1, 2, 3, 4, 5}, 6);
+    Packet part = p.sub(2, 1);
+    EXPECT_EQ(part.text(), "02 03");
+    EXPECT_EQ(rooms(part), "head=7, data=2, tail=65527");
+    part[0] = 0x20;
+    EXPECT_EQ(p.text(), "01 02 03 04 05");
+    EXPECT_EQ(p.sub(0, 5).text(), "");
+    EXPECT_EQ(p.sub(5, 0).text(), "01 02 03 04 05");
+}
+
+TEST(Packet, CopyOnWriteLeavesOtherHolderUnchanged)
+{
+    const unsigned before = PacketPool::available();
+    Packet a = make({1, 2, 3});
+    EXPECT_EQ(PacketPool::available(), before - 1);
+
+    const struct {
+        const char* name;
+        std::function<void(Packet&)> change;
+        const char* changed;
+    } cases[] = {
+        {"put8", [](Packet& p) { p.put8(4); }, "01 02 03 04"},
+        {"push8", [](Packet& p) { p.push8(0); }, "00 01 02 03"},
+        {"pull8", [](Packet& p) { p.pull8(); }, "02 03"},
+        {"trim", [](Packet& p) { p.trim(1); }, "01 02"},
+        {"operator[]", [](Packet& p) { p[1] = 0x22; }, "01 22 03"},
+        {"data", [](Packet& p) { p.data()[0] = 0x11; }, "11 02 03"},
+        {"reserve_tail", [](Packet& p) { p.reserve_tail(0); }, "01 02 03"},
+    };
+    for (const auto& c : cases) {
+        Packet b = a;
+        EXPECT_EQ(PacketPool::available(), before - 1) << c.name;
+        c.change(b);
+        EXPECT_EQ(PacketPool::available(), before - 2) << c.name;
+        EXPECT_EQ(b.text(), c.changed) << c.name;
+        EXPECT_EQ(a.text(), "01 02 03") << c.name;
+        EXPECT_EQ(rooms(a), "head=16, data=3, tail=65517") << c.name;
+    }
+    EXPECT_EQ(PacketPool::available(), before - 1);
+
+    // Reading never copies, and a private buffer is changed in place.
+    Packet reader = a;
+    const Packet& view = reader;
+    EXPECT_EQ(view[2], 3);
+    EXPECT_EQ(reader.length(), 3u);
+    EXPECT_EQ(PacketPool::available(), before - 1);
+    reader.clear();
+    a.put8(4);
+    EXPECT_EQ(PacketPool::available(), before - 1);
+    a.clear();
+    EXPECT_TRUE(a.null());
+    EXPECT_EQ(PacketPool::available(), before);
+}
+
+TEST(Packet, PoolHandsOutFirstInFirstOut)
+{
+    Packet first;
+    ASSERT_TRUE(first.reserve_head(0));
+    const unsigned char* released = first.data();
+    first.clear();
+    Packet next;
+    ASSERT_TRUE(next.reserve_head(0));
+    EXPECT_NE(next.data(), released);
+    next.clear();
+
+    // With every block taken, blocks come back in the order they were freed.
+    std::vector<Packet> held(PacketPool::available());
+    for (auto& p : held)
+        ASSERT_TRUE(p.reserve_head(0));
+    const unsigned char* order[3];
+    for (unsigned i = 0; i < 3; ++i) {
+        order[i] = held[i * 7].data();
+        held[i * 7].clear();
+    }
+    for (unsigned i = 0; i < 3; ++i) {
+        Packet p;
+        ASSERT_TRUE(p.reserve_head(0));
+        EXPECT_EQ(p.data(), order[i]) << i;
+        held.push_back(p);
+    }
+}
+
+TEST(Packet, ExhaustedPoolFailsAndRecovers)
+{
+    std::vector<Packet> held(PacketPool::available());
+    for (auto& p : held)
+        ASSERT_TRUE(p.reserve_head(4));
+    EXPECT_EQ(PacketPool::available(), 0u);
+
+    const struct {
+        const char* name;
+        std::function<bool(Packet&)> take;
+    } fresh[] = {
+        {"reserve_head", [](Packet& p) { return p.reserve_head(4); }},
+        {"reserve_tail", [](Packet& p) { return p.reserve_tail(4); }},
+        {"sub", [&held](Packet& p) {
+             held[0].put8(1);
+             p = held[0].sub(1, 0);
+             return !p.null();
+         }},
+    };
+    for (const auto& c : fresh) {
+        Packet p;
+        EXPECT_FALSE(c.take(p)) << c.name;
+        EXPECT_TRUE(p.null()) << c.name;
+    }
+
+    // A change to a shared buffer still completes with the pool empty.
+    Packet shared = held[1];
+    shared.put8(0x42);
+    EXPECT_EQ(shared.text(), "42");
+    EXPECT_EQ(held[1].text(), "");
+    shared.clear();
+    EXPECT_EQ(PacketPool::available(), 0u);
+
+    held.pop_back();
+    EXPECT_EQ(PacketPool::available(), 1u);
+    Packet again;
+    EXPECT_TRUE(again.reserve_head(4));
+    again.clear();
+    held.clear();
+    EXPECT_EQ(PacketPool::available(), PacketPool::capacity());
+}
+
+TEST(Packet, BlockIsAFullDataAreaOnEveryHost)
+{
+    EXPECT_EQ(sizeof(_Packet::area), 65536u);
+    EXPECT_GE(sizeof(_Packet), 65536u + 4 + 2 * sizeof(void*));
+    EXPECT_EQ(PacketPool::capacity(), 1024u);
+}
+
+// ---- contract violations ----------------------------------------------------
+
+struct DeathCase {
+    const char* name;
+    std::function<void()> breach;
+    std::string output;
+};
+
+TEST(PacketDeathTest, AssertionTextsTable)
+{
+    const DeathCase cases[] = {
+        {"data of null", [] { Packet().data(); }, "PACKET ASSERTION FAILED!\nnull packet\n(null)\n\n"},
+        {"tailroom of null", [] { Packet().tailroom(); }, "PACKET ASSERTION FAILED!\nnull packet\n(null)\n\n"},
+        {"pull8 of null", [] { Packet().pull8(); }, "PACKET ASSERTION FAILED!\nnull packet\n(null)\n\n"},
+        {"put16_b of null", [] { Packet().put16_b(1); }, "PACKET ASSERTION FAILED!\nnull packet\n(null)\n\n"},
+        {"reserve_head too big",
+         [] { Packet().reserve_head(65537); },
+         "PACKET ASSERTION FAILED!\nlength>packet_max_size\n(null)\n\n"},
+        {"reserve_tail too big",
+         [] { Packet().reserve_tail(65537); },
+         "PACKET ASSERTION FAILED!\nlen>packet_max_size\n(null)\n\n"},
+        {"reserve_head past the end",
+         [] {
+             Packet p = make({0xAB}, 65530);
+             p.reserve_head(6);
+         },
+         "PACKET ASSERTION FAILED!\nnew_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
+        {"reserve_tail past the start",
+         [] {
+             Packet p;
+             p.reserve_tail(10);
+             p.put(9);
+             p.reserve_tail(65528);
+         },
+         "PACKET ASSERTION FAILED!\n_tailroom()+len <= packet_max_size\nhead=65526, data=9, tail=1\ndump:\n"},
+        {"put past the tail",
+         [] {
+             Packet p;
+             p.reserve_head(0);
+             p.put(65536);
+             p.put8(1);
+         },
+         "PACKET ASSERTION FAILED!\nlen<=_tailroom()\nhead=0, data=65536, tail=0\ndump:\n"},
+        {"push past the head",
+         [] {
+             Packet p = make({0x01, 0x0A}, 1);
+             p.push(2);
+         },
+         "PACKET ASSERTION FAILED!\nlen<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
+        {"pull from empty",
+         [] {
+             Packet p = make({}, 3);
+             p.pull(1);
+         },
+         "PACKET ASSERTION FAILED!\nlen<=_length()\nhead=3, data=0, tail=65533\n\n"},
+        {"trim too much",
+         [] {
+             Packet p = make({0xFF}, 0);
+             p.trim(2);
+         },
+         "PACKET ASSERTION FAILED!\nlen<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
+        {"index -1",
+         [] {
+             Packet p = make({7}, 0);
+             p[-1] = 0;
+         },
+         "PACKET ASSERTION FAILED!\nindex out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
+        {"index length (const)",
+         [] {
+             const Packet p = make({7}, 0);
+             (void)p[1];
+         },
+         "PACKET ASSERTION FAILED!\nindex out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
+        {"sub start",
+         [] { make({1, 2}, 0).sub(0, 3); },
+         "PACKET ASSERTION FAILED!\nstart<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {"sub end",
+         [] { make({1, 2}, 0).sub(2, 1); },
+         "PACKET ASSERTION FAILED!\nstart+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {"sub end wrapping",
+         [] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); },
+         "PACKET ASSERTION FAILED!\nstart+len<=_length()\n"},
+        {"long string", [] { make({}).put(std::string(256, 'x')); }, "PACKET ASSERTION FAILED!\nstring length>255\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_DEATH(c.breach(), exact(c.output)) << c.name;
+}
+
+TEST(PacketDeathTest, NullSmartPointer)
+{
+    Smart_pointer<_Packet> none;
+    const Smart_pointer<_Packet>& view = none;
+    EXPECT_DEATH((void)view->ref_count, exact("SMART POINTER ASSERTION!\n"));
+    EXPECT_DEATH((void)none->ref_count, exact("SMART POINTER ASSERTION!\n"));
+}
+
+// ---- Smart_pointer on its own ----------------------------------------------------
+
+struct Counted {
+    explicit Counted(int v) : value(v) {}
+    Counted(const Counted& other) : value(other.value) { ++copies; }
+    ~Counted() { ++destroyed; }
+    std::uint32_t ref_count = 0;
+    int value;
+    static inline int copies = 0;
+    static inline int destroyed = 0;
+};
+
+struct Status {
+    virtual ~Status() { ++destroyed; }
+    virtual int code() const = 0;
+    std::uint32_t ref_count = 0;
+    static inline int destroyed = 0;
+};
+
+struct Failure : Status {
+    int code() const override { return 7; }
+};
+
+TEST(SmartPointer, SharesCountsAndCopiesBeforeAChange)
+{
+    Counted::copies = Counted::destroyed = 0;
+    {
+        Smart_pointer<Counted> a(new Counted(1));
+        Smart_pointer<Counted> b = a;
+        EXPECT_EQ(a.get(), b.get());
+        EXPECT_EQ(a.get()->ref_count, 2u);
+        b = b.get(); // itself: nothing changes
+        EXPECT_EQ(a.get()->ref_count, 2u);
+        b->value = 2; // shared: b gets its own copy first
+        EXPECT_EQ(Counted::copies, 1);
+        EXPECT_EQ(a->value, 1);
+        EXPECT_EQ(b->value, 2);
+        EXPECT_EQ(a.get()->ref_count, 1u);
+        b->value = 3; // private now: no further copy
+        EXPECT_EQ(Counted::copies, 1);
+        a.clean();
+        EXPECT_TRUE(a.null());
+        EXPECT_EQ(Counted::destroyed, 1);
+    }
+    EXPECT_EQ(Counted::destroyed, 2);
+}
+
+TEST(SmartPointer, PolymorphicObjectsAreSharedNotSliced)
+{
+    Status::destroyed = 0;
+    {
+        Smart_pointer<Status> a(new Failure);
+        Smart_pointer<Status> b = a;
+        EXPECT_EQ(b->code(), 7);
+        EXPECT_EQ(a.get(), b.get());
+        a = nullptr;
+        EXPECT_EQ(Status::destroyed, 0);
+    }
+    EXPECT_EQ(Status::destroyed, 1);
+}
+
+} // namespace
