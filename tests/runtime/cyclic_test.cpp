@@ -1,0 +1,51 @@
+#include "runtime/cyclic.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Seq = Cyclic<unsigned int, 127>;
+
+TEST(Cyclic, ArithmeticTable)
+{
+    const struct {
+        const char* name;
+        unsigned got;
+        unsigned expected;
+    } cases[] = {
+        {"default", Seq(), 0},
+        {"130 masked", Seq(130), 2},
+        {"127 kept", Seq(127), 127},
+        {"++127", ++Seq(127), 0},
+        {"++5", ++Seq(5), 6},
+        {"--0", --Seq(0), 127},
+        {"--9", --Seq(9), 8},
+        {"5 - 7", Seq(5) - Seq(7), 126},
+        {"2 - 5", Seq(2) - Seq(5), 125},
+        {"120 + 10", Seq(120) + Seq(10), 2},
+        {"127 + 127", Seq(127) + Seq(127), 126},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.expected) << c.name;
+
+    Seq s(127);
+    EXPECT_EQ(unsigned(s++), 127u);
+    EXPECT_EQ(unsigned(s), 0u);
+}
+
+TEST(Cyclic, WindowTable)
+{
+    const struct {
+        unsigned a, b, c;
+        bool inside;
+    } cases[] = {
+        {120, 120, 5, true}, {120, 125, 5, true}, {120, 0, 5, true},   {120, 5, 5, true},
+        {120, 6, 5, false},  {120, 119, 5, false}, {7, 7, 7, true},    {7, 8, 7, false},
+        {7, 6, 7, false},    {0, 127, 127, true},  {1, 0, 127, false}, {10, 20, 30, true},
+        {10, 31, 30, false}, {30, 20, 10, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Seq(c.a) <= Seq(c.b) <= Seq(c.c), c.inside) << c.a << " <= " << c.b << " <= " << c.c;
+}
+
+} // namespace
