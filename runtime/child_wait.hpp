@@ -1,0 +1,107 @@
+#pragma once
+// Child-process exits delivered inside the event loop. The SIGCHLD handler
+// reaps every exited child and passes an 8-byte record {pid, status} for each
+// through a datagram socket pair; the loop reads the records, logs them and
+// calls the wait attached for that pid. The wait is unlinked before its
+// handler runs, so the owner may destroy it or attach it again from there.
+#include <cstddef>
+#include <new>
+
+#include "runtime/event.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/lists.hpp"
+
+class ChildWaitService;
+
+class ChildWait : public F_dual_list_item<ChildWait> {
+public:
+    class Handler {
+    public:
+        virtual ~Handler() = default;
+        virtual void Invoke(ChildWait& wait, int status) = 0;
+        // Handlers live inside their ChildWait, never on the heap.
+        static void operator delete(void*) {}
+    };
+
+    class DummyHandler : public Handler {
+    public:
+        void Invoke(ChildWait&, int) override {}
+    };
+
+    template <class T> class THandler1 : public Handler {
+    public:
+        using Action = void (T::*)(int);
+        THandler1(T& owner, Action action) : mOwner(owner), mAction(action) {}
+        void Invoke(ChildWait&, int status) override { (mOwner.*mAction)(status); }
+
+    private:
+        T& mOwner;
+        Action mAction;
+    };
+
+    // Placed in every file that uses ChildWait: the service exists from the
+    // first file's static initialisation until the last one's destruction.
+    class Init {
+    public:
+        Init();
+        ~Init();
+    };
+
+    ChildWait();
+    ~ChildWait();
+    ChildWait(const ChildWait&) = delete;
+    ChildWait& operator=(const ChildWait&) = delete;
+
+    template <class T> void Bind(T* owner, void (T::*action)(int)) {
+        static_assert(sizeof(THandler1<T>) <= kStorage, "child wait handler too large");
+        static_assert(alignof(THandler1<T>) <= alignof(std::max_align_t), "child wait handler over-aligned");
+        destroy_handler();
+        mHandler = new (mStorage) THandler1<T>(*owner, action);
+    }
+
+    void Attach(int pid);
+    void Detach();
+    int pid() const { return mPid; }
+    bool is_attached() const { return mLinked; }
+
+    static void Activate();
+    static void Initialize();
+    static void Cleanup();
+    static int UsageCounter;
+
+private:
+    friend class ChildWaitService;
+    static constexpr std::size_t kStorage = 64;
+    void destroy_handler() { mHandler->~Handler(); }
+
+    int mPid = 0;
+    alignas(std::max_align_t) unsigned char mStorage[kStorage];
+    Handler* mHandler;
+    bool mLinked = false;
+};
+
+static ChildWait::Init childWaitInit;
+
+class ChildWaitService : public Event {
+public:
+    ChildWaitService() = default;
+    ~ChildWaitService() override;
+
+    // Creates the socket pair, watches its reading end and installs the
+    // SIGCHLD handler. A second call changes nothing.
+    void Activate();
+    void Attach(ChildWait* wait);
+    void Detach(ChildWait* wait);
+    unsigned waiting() const { return mWaits.count(); }
+
+    static void SigChldHandlerWrapper(int sig);
+    void SigChldHandler();
+    void OnChildEvent(int fd, short revents);
+
+    static ChildWaitService* childWaitService;
+
+private:
+    Fd mWriter;
+    F_dual_list<ChildWait> mWaits;
+    bool mHandlerInstalled = false;
+};

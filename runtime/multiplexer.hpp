@@ -1,0 +1,150 @@
+#pragma once
+// The daemon's one poll() loop. Every piece of work is a callback from here:
+// descriptor events, one-shot timers and deferred calls. Each callback runs to
+// completion and may attach, detach, arm, cancel, activate, deactivate or
+// destroy any loop object, itself included; the loop touches no object after
+// its callback returns.
+//
+// The global `multiplexer` is constant-initialised and has a trivial
+// destructor, so every static object of every file may use it from its own
+// constructor or destructor whatever the order of static initialisation.
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <poll.h>
+#include <string>
+
+#include "runtime/dpc.hpp"
+#include "runtime/event.hpp"
+#include "runtime/lists.hpp"
+#include "runtime/measure.hpp"
+#include "runtime/timer.hpp"
+#include "runtime/watchdog.hpp"
+
+class TimerPoolPlugin;
+
+class Multiplexer {
+public:
+    class TimerPollNotify {
+    public:
+        virtual void removeTimerPoolPlugin(TimerPoolPlugin* plugin) = 0;
+
+    protected:
+        ~TimerPollNotify() = default;
+    };
+
+    constexpr Multiplexer() = default;
+    Multiplexer(const Multiplexer&) = delete;
+    Multiplexer& operator=(const Multiplexer&) = delete;
+
+    // Runs turns until a terminate request. A request made before run starts
+    // (a SIGTERM during start-up) is kept, and then no turn is run at all.
+    void run(bool watchdog, bool no_cache);
+    // Async-signal-safe: sets the flag and wakes a poll() in progress or about
+    // to start.
+    void terminate();
+    // Async-signal-safe: makes the poll() in progress or about to start return,
+    // so that a flag set by a signal handler is seen within one turn.
+    void wake();
+    bool terminating() const { return mTerminate != 0; }
+
+    void attach(EventHandler* handler);
+    void detach(EventHandler* handler);
+    bool event_exists(EventHandler* handler) const { return handler->mList != kNone; }
+
+    void set(TimerEvent* timer);
+    void reset(TimerEvent* timer);
+    unsigned timer_count() const { return mTimers.count(); }
+
+    void attach(Dpc* dpc);
+    void dettach(Dpc* dpc);
+
+    void hook(TimerPoolPlugin* plugin);
+    void unhook(TimerPoolPlugin* plugin);
+
+    void resetWD();
+    void dump(std::ostream& os) const;
+
+    // Callback counts and durations of the loop's own work.
+    const Measure& dpc_measure() const { return mDpcMeasure; }
+    const Measure& event_measure() const { return mEventMeasure; }
+    const Measure& timer_measure() const { return mTimerMeasure; }
+
+private:
+    // A growable array of plain values that needs no constructor at static
+    // initialisation and no destructor at exit.
+    template <class T> class PodArray {
+    public:
+        constexpr PodArray() = default;
+        std::size_t size() const { return mSize; }
+        T* data() const { return mData; }
+        T& operator[](std::size_t i) const { return mData[i]; }
+        void resize(std::size_t n);
+        void insert(std::size_t at, T value);
+        void erase(std::size_t at);
+        void clear() { mSize = 0; }
+
+    private:
+        T* mData = nullptr;
+        std::size_t mSize = 0;
+        std::size_t mCapacity = 0;
+    };
+
+    enum : unsigned char { kNone = 0, kNew = 1, kServiced = 2, kActive = 3 };
+    static constexpr int kNoBound = 0x7fffffff;
+
+    F_dual_list<EventHandler>& list_of(unsigned char which);
+    std::int32_t timers_schedule();
+    void execute_dpc();
+    std::int32_t timerPoll_schedule();
+    int gather();
+    bool wake_pipe_open();
+    void drain_wake_pipe();
+    void dispatch();
+    void ping_after_poll();
+
+    F_sorted_list<TimerEvent> mTimers;
+    F_dual_list<EventHandler> mNew;
+    F_dual_list<EventHandler> mServiced;
+    F_dual_list<EventHandler> mActive;
+    PodArray<pollfd> mPoll;
+    // The handler that owns each poll entry, nulled when it leaves the loop
+    // between gathering and poll(), so that its entry is skipped.
+    PodArray<EventHandler*> mPollOwner;
+    PodArray<Dpc*> mDpcs;
+    PodArray<Dpc*> mDpcWork;
+    std::size_t mDpcNext = 0;
+    volatile std::sig_atomic_t mTerminate = 0;
+    Measure mDpcMeasure;
+    Measure mEventMeasure;
+    Measure mTimerMeasure;
+    PodArray<TimerPoolPlugin*> mPlugins;
+    TimerPollNotify* mPluginGuard = nullptr;
+    Watchdog mWatchdog;
+    std::uint32_t mLastPing = 0;
+    // Self-pipe: signal handlers write one byte to wake a waiting poll().
+    volatile int mWakeRead = -1;
+    volatile int mWakeWrite = -1;
+};
+
+extern Multiplexer multiplexer;
+
+// Service wanted in a given number of milliseconds (negative: none).
+class TimerPoolPlugin {
+public:
+    TimerPoolPlugin() = default;
+    TimerPoolPlugin(const TimerPoolPlugin&) = delete;
+    TimerPoolPlugin& operator=(const TimerPoolPlugin&) = delete;
+    virtual ~TimerPoolPlugin() { timerUnhook(); }
+    virtual int timerPoll() = 0;
+
+    void timerHook();
+    void timerUnhook();
+
+private:
+    bool mHooked = false;
+};
+
+// "POLLIN|POLLOUT" and the like; empty for no bits.
+std::string PollEventAsText(short events);
