@@ -84,6 +84,9 @@ class RealModules(unittest.TestCase):
             self.assertIn(want, names)
         self.assertNotIn(('LGCP', 'MixerResources'), names)
         self.assertEqual(self.mods['LGCP'].assignments['MixerResources'].kind, 'SEQUENCE OF')
+        resources = self.mods['LGCP'].assignments['Resources']
+        mixer = next(f for f in resources.root if f.name == 'mixer').type.resolved()
+        self.assertEqual((mixer.kind, mixer.element.name), ('SEQUENCE OF', 'MixerResources_subtype'))
 
     def test_enumeration_values(self):
         def enum(mod, name):
@@ -134,6 +137,7 @@ class Malformed(unittest.TestCase):
             ('A ::= SEQUENCE { A INTEGER }\nEND\n', 3, 'expected a field name'),
             ('A ::= B\nB ::= A\nEND\n', 3, 'refers to itself'),
             ('IMPORTS X FROM U;\nEND\n', 0, 'unknown module "U"'),
+            ('A ::= SEQUENCE OF B\nB ::= SET OF NULL\nEND\n', 3, 'element type of a list is not supported'),
         ]
         for body, line, words in table:
             with self.subTest(body=body):

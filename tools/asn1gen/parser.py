@@ -397,6 +397,9 @@ def link(modules):
                 visit(mod, f.type)
         if t.element is not None:
             visit(mod, t.element)
+            e = t.element.resolved()
+            if e.kind in ('SEQUENCE OF', 'SET OF') or (e.kind == 'IA5String' and e.bounds):
+                raise AsnError('%s:%d: this element type of a list is not supported' % (mod.path, t.line))
 
     for mod in modules.values():
         for t in mod.assignments.values():

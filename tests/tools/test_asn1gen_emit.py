@@ -1,0 +1,166 @@
+"""Tests of the C++ emitter and the generator's command line: a small module in,
+the expected declarations and descriptor tables out."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+GEN = os.path.join(ROOT, 'tools', 'asn1gen', 'asn1gen.py')
+
+MODULE = '''-- a small module using every form the generator knows
+T DEFINITIONS AUTOMATIC TAGS ::=
+BEGIN
+IMPORTS Other, Rec FROM U;
+Msg ::= SEQUENCE {
+    seq INTEGER OPTIONAL,
+    slot-no INTEGER (0..1023),
+    name IA5String (SIZE (1..64)) OPTIONAL,
+    pdu Pdu,
+    list Other,
+    inner SEQUENCE { a-b BOOLEAN },
+    rec Rec,
+    ...,
+    later Kind OPTIONAL
+}
+Pdu ::= CHOICE { ping NULL, value INTEGER, ..., ed-137 Kind }
+Kind ::= ENUMERATED { first, second-one, big(5), next, ... }
+Plain ::= ENUMERATED { zero, one }
+END
+'''
+OTHER = '''U DEFINITIONS AUTOMATIC TAGS ::=
+BEGIN
+Other ::= SET OF OCTET STRING
+Rec ::= SEQUENCE { b OCTET STRING }
+END
+'''
+
+
+def generate(texts, registry=False):
+    d = tempfile.mkdtemp()
+    paths = []
+    for name, text in texts.items():
+        p = os.path.join(d, name)
+        with open(p, 'w') as f:
+            f.write(text)
+        paths.append(p)
+    out = os.path.join(d, 'out')
+    cmd = [sys.executable, '-B', GEN, '--out', out] + (['--registry', os.path.join(out, 'reg.cpp')] if registry else [])
+    r = subprocess.run(cmd + paths, capture_output=True, text=True)
+    return r, out
+
+
+class Emit(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        r, out = generate({'T.asn': MODULE, 'U.asn': OTHER}, registry=True)
+        assert r.returncode == 0, r.stderr
+        cls.out = out
+        with open(os.path.join(out, 'messages', 't', 'T.hpp')) as f:
+            cls.hpp = f.read()
+        with open(os.path.join(out, 'messages', 't', 'T.cpp')) as f:
+            cls.cpp = f.read()
+        with open(os.path.join(out, 'reg.cpp')) as f:
+            cls.reg = f.read()
+
+    def test_header_declarations(self):
+        # Each line must appear in the header as written.
+        for line in [
+            '#include "messages/u/U.hpp"',
+            'class Msg : public ASN1::SEQUENCE {',
+            'class Pdu : public ASN1::CHOICE {',
+            'class Kind : public ASN1::ENUMERATED {',
+            'class Msg_inner : public ASN1::SEQUENCE {',
+            '  enum NamedNumber { first = 0, second_one = 1, big = 5, next = 6 };',
+            '  enum NamedNumber { zero = 0, one = 1 };',
+            '  struct name {',
+            '      static const ASN1::StringInfo theInfo;',
+            '  void set_seq(int v);',
+            '  void omit_seq();',
+            '  bool seq_isPresent() const;',
+            '  void set_slot_no(unsigned int v);',
+            '  ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u> const& get_slot_no() const;',
+            '  void set_name(std::string const& v);',
+            '  ASN1::SET_OF< ASN1::OCTET_STRING, ASN1::EmptyConstraint>& set_list();',
+            '  void set_later(T::Kind::NamedNumber v);',
+            '  bool later_isPresent() const;',
+            '    enum Id { value = 0 };',
+            '    enum Id { value_ = 1 };',
+            '    enum Id { value = 2 };',
+            '  Pdu(ed_137::Id, T::Kind::NamedNumber v);',
+            '  Pdu(ping::Id, ASN1::Null const& v);',
+            '  bool ed_137_isSelected() const;',
+            '  ASN1::INTEGER& select_value();',
+            '  void set_second_one();',
+            '  bool is_big() const;',
+            '  Kind(NamedNumber v);',
+            '  operator NamedNumber() const;',
+        ]:
+            self.assertIn(line + '\n', self.hpp)
+        # Optional fields only get omit_/_isPresent.
+        self.assertNotIn('omit_pdu', self.hpp)
+        self.assertNotIn('slot_no_isPresent', self.hpp)
+        # Enumerations come before the classes whose setters name their NamedNumber.
+        self.assertLess(self.hpp.index('class Kind '), self.hpp.index('class Msg '))
+
+    def test_descriptor_tables(self):
+        for line in [
+            'ASN1::TypeInfo const* const Msg_fieldInfos[] = {&ASN1::INTEGER::theInfo, '
+            '&ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u>::theInfo, &T::Msg::name::value_type::theInfo, '
+            '&T::Pdu::theInfo, &ASN1::SET_OF< ASN1::OCTET_STRING, ASN1::EmptyConstraint>::theInfo, '
+            '&T::Msg_inner::theInfo, &U::Rec::theInfo, &T::Kind::theInfo};',
+            'const char* const Msg_fieldNames[] = {"seq", "slot-no", "name", "pdu", "list", "inner", "rec", "later"};',
+            'const std::int32_t Msg_fieldIds[] = {0, -1, 1, -1, -1, -1, -1};',
+            'const ASN1::SequenceInfo Msg::theInfo = {{&create_Msg, 16}, true, Msg_fieldInfos, Msg_fieldIds, '
+            '7, 1, 2, nullptr, nullptr, Msg_fieldNames};',
+            'const ASN1::StringInfo Msg::name::value_type::theInfo = '
+            '{{{&ASN1::IA5String::create, 22}, ASN1::FixedConstraint, 1, 64u}, nullptr, 128, 7, 7, 8};',
+            'const char* const Msg_inner_fieldNames[] = {"a-b"};',
+            'const ASN1::ChoiceInfo Pdu::theInfo = {{&create_Pdu, 0}, true, Pdu_selectionInfos, 2, 3, nullptr, '
+            'Pdu_selectionNames};',
+            'const char* const Pdu_selectionNames[] = {"ping", "value", "ed-137"};',
+            'const char* const Kind_enum_names__[] = {"first", "second-one", "big=5", "next"};',
+            'const ASN1::EnumInfo Kind::theInfo = {{&create_Kind, 10}, true, 6, Kind_enum_names__, 4};',
+            'const ASN1::EnumInfo Plain::theInfo = {{&create_Plain, 10}, false, 1, Plain_enum_names__, 2};',
+            # The extension addition continues the optional numbering after the root's two.
+            'T::Kind& Msg::set_later() { return optional_ref<T::Kind>(2, 7); }',
+            'ASN1::AbstractData* create_Msg(ASN1::TypeInfo const* info) { return new Msg(info); }',
+        ]:
+            self.assertIn(line + '\n', self.cpp)
+
+    def test_registry_lists_every_type(self):
+        for line in ['{"T", "Msg", "SEQUENCE", &::T::Msg::theInfo},',
+                     '{"T", "Msg::name::value_type", "IA5String", &::T::Msg::name::value_type::theInfo},',
+                     '{"T", "Msg_inner", "SEQUENCE", &::T::Msg_inner::theInfo},',
+                     '{"U", "Rec", "SEQUENCE", &::U::Rec::theInfo},']:
+            self.assertIn(line, self.reg)
+        self.assertEqual(self.reg.count('&::'), 7)
+
+
+class CommandLine(unittest.TestCase):
+    def test_malformed_text_names_file_and_line(self):
+        r, _ = generate({'T.asn': MODULE.replace('slot-no INTEGER (0..1023),', 'slot-no INTEGER (0..1023)')})
+        self.assertEqual(r.returncode, 1)
+        self.assertRegex(r.stderr, r'^asn1gen: .*T\.asn:8: expected ","')
+
+    def test_missing_import_is_an_error(self):
+        r, _ = generate({'T.asn': MODULE})
+        self.assertEqual(r.returncode, 1)
+        self.assertIn('unknown module "U"', r.stderr)
+
+    def test_rerun_leaves_unchanged_files_alone(self):
+        r, out = generate({'T.asn': MODULE, 'U.asn': OTHER})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        hpp = os.path.join(out, 'messages', 't', 'T.hpp')
+        os.utime(hpp, (1000000000, 1000000000))
+        d = os.path.dirname(out)
+        r = subprocess.run([sys.executable, '-B', GEN, '--out', out, os.path.join(d, 'T.asn'),
+                            os.path.join(d, 'U.asn')], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(os.stat(hpp).st_mtime, 1000000000)
+
+
+if __name__ == '__main__':
+    unittest.main()
