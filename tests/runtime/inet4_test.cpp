@@ -1,0 +1,110 @@
+#include "runtime/inet4.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+TEST(INet4Addr, NewAddressIsZero)
+{
+    INet4::Addr a;
+    EXPECT_EQ(a.GetString(), "0.0.0.0:0");
+    EXPECT_EQ(a.size(), 16u);
+    const sockaddr* raw = a;
+    EXPECT_EQ(raw->sa_family, AF_INET);
+}
+
+TEST(INet4Addr, ParseTable)
+{
+    // Each text is assigned over the address 1.2.3.4:99.
+    const struct {
+        const char* text;
+        bool ok;
+        int port_out;
+        const char* result;
+    } cases[] = {
+        {"10.0.0.1:20001", true, 20001, "10.0.0.1:20001"},
+        {"10.0.0.1", true, -1, "10.0.0.1:99"},
+        {"192.168.1.1:", true, 0, "192.168.1.1:0"},
+        {"255.255.255.255:65535", true, 65535, "255.255.255.255:65535"},
+        {"0.0.0.0:1", true, 1, "0.0.0.0:1"},
+        {"127.0.0.1:080", true, 80, "127.0.0.1:80"},
+        {"300.1.1.1:5", false, -1, "1.2.3.4:99"},
+        {"host:80", false, -1, "1.2.3.4:99"},
+        {"localhost", false, -1, "1.2.3.4:99"},
+        {"", false, -1, "1.2.3.4:99"},
+        {":80", false, -1, "1.2.3.4:99"},
+        {"10.1", false, -1, "1.2.3.4:99"},
+        {"10.0.0", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1.2", false, -1, "1.2.3.4:99"},
+        {"0x7f.0.0.1", false, -1, "1.2.3.4:99"},
+        {" 10.0.0.1", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1 ", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:65536", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:99999999999", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:-1", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:8x", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1: 80", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:80:81", false, -1, "1.2.3.4:99"},
+    };
+    for (const auto& c : cases) {
+        INet4::Addr a;
+        ASSERT_TRUE(a.Assign("1.2.3.4:99", nullptr));
+        int port = 12345;
+        EXPECT_EQ(a.Assign(c.text, &port), c.ok) << c.text;
+        EXPECT_EQ(port, c.port_out) << c.text;
+        EXPECT_EQ(a.GetString(), c.result) << c.text;
+
+        INet4::Addr b;
+        b.Assign("1.2.3.4:99", nullptr);
+        b = std::string(c.text);
+        EXPECT_EQ(b.GetString(), c.result) << c.text;
+    }
+}
+
+TEST(INet4Addr, TextConstructorStartsFromZero)
+{
+    EXPECT_EQ(INet4::Addr(std::string("10.9.8.7")).GetString(), "10.9.8.7:0");
+    EXPECT_EQ(INet4::Addr(std::string("10.9.8.7:6")).GetString(), "10.9.8.7:6");
+    EXPECT_EQ(INet4::Addr(std::string("nonsense:6")).GetString(), "0.0.0.0:0");
+}
+
+TEST(INet4Addr, WireFormIsNetworkOrder)
+{
+    INet4::Addr a;
+    ASSERT_TRUE(a.Assign("192.168.1.10:20001", nullptr));
+    const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(static_cast<const sockaddr*>(a));
+    const auto* port = reinterpret_cast<const unsigned char*>(&in->sin_port);
+    const auto* addr = reinterpret_cast<const unsigned char*>(&in->sin_addr);
+    EXPECT_EQ(port[0], 0x4E);
+    EXPECT_EQ(port[1], 0x21);
+    EXPECT_EQ((std::vector<unsigned char>(addr, addr + 4)), (std::vector<unsigned char>{192, 168, 1, 10}));
+    EXPECT_EQ(a.GetVector(), (std::vector<unsigned char>{192, 168, 1, 10}));
+    EXPECT_EQ(a.port(), 20001);
+    EXPECT_EQ(a.GetStrAddr(), "192.168.1.10");
+
+    INet4::Addr b;
+    const unsigned char raw[4] = {10, 0, 0, 2};
+    std::uint32_t value;
+    std::memcpy(&value, raw, 4);
+    b.Assign(value);
+    b.port(80);
+    std::ostringstream os;
+    os << b;
+    EXPECT_EQ(os.str(), "10.0.0.2:80");
+}
+
+TEST(INet4Addr, EqualityComparesAddressAndPort)
+{
+    INet4::Addr a(std::string("10.0.0.1:5")), b(std::string("10.0.0.1:5"));
+    EXPECT_TRUE(a == b);
+    b.port(6);
+    EXPECT_FALSE(a == b);
+    b.port(5);
+    b.Assign(std::string("10.0.0.2"), nullptr);
+    EXPECT_TRUE(a != b);
+}
+
+} // namespace

@@ -1,0 +1,315 @@
+#include "runtime/net.hpp"
+#include "runtime/recursive_guard.hpp"
+#include "runtime/system.hpp"
+
+#include "platform/paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// A private QUELVAD_ROOT for the life of the object.
+class TempRoot {
+public:
+    TempRoot()
+    {
+        char pattern[] = "/tmp/quelvad-system-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        EXPECT_NE(made, nullptr);
+        mPath = made ? made : "";
+        setenv("QUELVAD_ROOT", mPath.c_str(), 1);
+        Paths::reload();
+    }
+    ~TempRoot()
+    {
+        unsetenv("QUELVAD_ROOT");
+        Paths::reload();
+        std::string command = "rm -rf '" + mPath + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    const std::string& path() const { return mPath; }
+    void mkdirs(const std::string& relative) const
+    {
+        std::string dir = mPath;
+        std::istringstream parts(relative);
+        for (std::string part; std::getline(parts, part, '/');)
+            if (!part.empty())
+                mkdir((dir += "/" + part).c_str(), 0755);
+    }
+    void write(const std::string& relative, const std::string& content) const
+    {
+        std::ofstream(mPath + "/" + relative) << content;
+    }
+
+private:
+    std::string mPath;
+};
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// ---- process search -------------------------------------------------------
+
+TEST(FindProcByName, FakeProcTable)
+{
+    TempRoot root;
+    const struct {
+        const char* pid;
+        const char* stat;
+    } processes[] = {
+        {"1", "1 (init) S 0 1 1"},
+        {"42", "42 (controller) S 1 42 42"},
+        {"43", "43 (controller2) S 1 43 43"},
+        {"44", "44 (odd) name) R 1"},
+        {"45", "45 (with space) S 1"},
+        {"46", "46 no parentheses"},
+        {"47", "47 )backwards( S"},
+    };
+    for (const auto& p : processes) {
+        root.mkdirs(std::string("proc/") + p.pid);
+        root.write(std::string("proc/") + p.pid + "/stat", p.stat);
+    }
+    root.mkdirs("proc/self");
+    root.write("proc/self/stat", "9 (self) S");
+    root.mkdirs("proc/50"); // a process without a stat file
+
+    const struct {
+        const char* name;
+        int hint;
+        int expected;
+    } cases[] = {
+        {"controller", 0, 42},   {"controller", 43, 42},   {"controller", 42, 42}, {"controller", 9999, 42},
+        {"controller2", 0, 43},  {"control", 0, -1},       {"init", 0, 1},         {"odd) name", 0, 44},
+        {"odd", 0, -1},          {"with space", 0, 45},    {"self", 0, -1},        {"", 0, -1},
+        {"parentheses", 0, -1},  {"backwards", 0, -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(find_proc_by_name(c.name, c.hint), c.expected) << c.name << " from " << c.hint;
+}
+
+TEST(FindProcByName, MissingProcIsNotFound)
+{
+    TempRoot root;
+    EXPECT_EQ(find_proc_by_name("controller", 0), -1);
+}
+
+// ---- pid file -----------------------------------------------------------------
+
+TEST(LinuxRun, PidFileLivesAsLongAsTheHolder)
+{
+    TempRoot root;
+    root.mkdirs("var/run");
+    const std::string path = root.path() + "/var/run/server.pid";
+    {
+        Linux::Run run("server");
+        EXPECT_EQ(read_file(path), std::to_string(getpid()));
+        struct stat info;
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0644u);
+    }
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
+
+TEST(LinuxRun, UnwritableDirectoryIsSilent)
+{
+    TempRoot root;
+    {
+        Linux::Run run("server");
+    }
+    EXPECT_NE(access((root.path() + "/var/run/server.pid").c_str(), F_OK), 0);
+}
+
+// ---- signals --------------------------------------------------------------------
+
+int info_calls = 0;
+int info_signal = 0;
+bool info_was_null = false;
+
+void info_handler(int sig, siginfo_t* info, void* context)
+{
+    ++info_calls;
+    info_signal = sig;
+    info_was_null = info == nullptr && context == nullptr;
+}
+
+int plain_calls = 0;
+void plain_handler(int) { ++plain_calls; }
+
+struct sigaction current(int sig)
+{
+    struct sigaction action;
+    sigaction(sig, nullptr, &action);
+    return action;
+}
+
+TEST(Signal, InstalledWithoutSigInfo)
+{
+    info_calls = 0;
+    ASSERT_EQ(IPC::Signal::handle(SIGUSR1, info_handler, SA_RESTART | SA_SIGINFO), 0);
+    struct sigaction action = current(SIGUSR1);
+    EXPECT_EQ(action.sa_flags & SA_SIGINFO, 0);
+    EXPECT_NE(action.sa_flags & SA_RESTART, 0);
+    raise(SIGUSR1);
+    EXPECT_EQ(info_calls, 1);
+    EXPECT_EQ(info_signal, SIGUSR1);
+    EXPECT_TRUE(info_was_null);
+
+    EXPECT_EQ(IPC::Signal::enable_int(SIGUSR1), 0);
+    EXPECT_EQ(current(SIGUSR1).sa_flags & SA_RESTART, 0);
+    EXPECT_EQ(IPC::Signal::disable_int(SIGUSR1), 0);
+    EXPECT_NE(current(SIGUSR1).sa_flags & SA_RESTART, 0);
+
+    EXPECT_EQ(IPC::Signal::ignore(SIGUSR1), 0);
+    EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_IGN);
+    raise(SIGUSR1);
+    EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
+    EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_DFL);
+    EXPECT_EQ(info_calls, 1);
+}
+
+TEST(Signal, BlockSetWhileTheHandlerRuns)
+{
+    plain_calls = 0;
+    ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0, IPC::Signal::Set(SIGHUP, SIGALRM, SIGPIPE)), 0);
+    struct sigaction action = current(SIGUSR2);
+    EXPECT_EQ(action.sa_handler, plain_handler);
+    EXPECT_TRUE(sigismember(&action.sa_mask, SIGHUP));
+    EXPECT_TRUE(sigismember(&action.sa_mask, SIGALRM));
+    EXPECT_TRUE(sigismember(&action.sa_mask, SIGPIPE));
+    EXPECT_FALSE(sigismember(&action.sa_mask, SIGINT));
+    raise(SIGUSR2);
+    EXPECT_EQ(plain_calls, 1);
+
+    ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0), 0);
+    action = current(SIGUSR2);
+    EXPECT_FALSE(sigismember(&action.sa_mask, SIGHUP));
+    IPC::Signal::system(SIGUSR2);
+}
+
+TEST(Signal, ValidNumbers)
+{
+    const struct {
+        int sig;
+        bool valid;
+    } cases[] = {{0, false}, {-1, false}, {SIGHUP, true}, {SIGTERM, true}, {NSIG - 1, true}, {NSIG, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IPC::Signal::Set::is_signal(c.sig), c.valid) << c.sig;
+    EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
+}
+
+// ---- time stamp ------------------------------------------------------------------
+
+TEST(Timestamp, DayMonthAndTime)
+{
+    std::ostringstream os;
+    timestamp(os);
+    const std::string text = os.str();
+    const std::string shape = "dd/dd dd:dd:dd";
+    ASSERT_EQ(text.size(), shape.size()) << text;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i])
+            << text;
+}
+
+// ---- re-entry guard --------------------------------------------------------------
+
+struct Client {
+    void Check() { checks.push_back(level); }
+    void Nested(int depth)
+    {
+        ext::RecursiveGuard<Client, &Client::Check, &Client::level> guard(this);
+        if (depth > 0)
+            Nested(depth - 1);
+    }
+    int level = 0;
+    std::vector<int> checks;
+};
+
+TEST(RecursiveGuard, CheckRunsOnceWhenTheOutermostCallEnds)
+{
+    Client c;
+    c.Nested(3);
+    EXPECT_EQ(c.checks, std::vector<int>{0});
+    EXPECT_EQ(c.level, 0);
+    c.Nested(0);
+    EXPECT_EQ(c.checks, (std::vector<int>{0, 0}));
+}
+
+// ---- interfaces ------------------------------------------------------------------
+
+std::uint32_t ip(const char* text)
+{
+    in_addr a;
+    EXPECT_EQ(inet_pton(AF_INET, text, &a), 1) << text;
+    return ntohl(a.s_addr);
+}
+
+TEST(NetIfconfig, SelectionTable)
+{
+    const struct {
+        const char* name;
+        const char* address;
+        Net::ifconfig_mode_t mode;
+        bool selected;
+    } cases[] = {
+        {"lo", "127.0.0.1", 0, true},           {"lo", "127.0.0.1", 1, false},
+        {"LO", "127.0.0.1", 1, false},          {"lo0", "127.0.0.1", 1, true},
+        {"eth0", "192.168.1.10", 1, true},      {"eth0", "192.168.1.10", 4, true},
+        {"eth1", "172.20.0.5", 4, true},        {"eth1", "172.16.0.0", 4, true},
+        {"eth1", "172.31.255.255", 4, true},    {"eth1", "172.32.0.1", 4, false},
+        {"eth1", "172.15.255.255", 4, false},   {"eth2", "10.255.0.1", 4, true},
+        {"eth2", "11.0.0.1", 4, false},         {"eth3", "192.169.0.1", 4, false},
+        {"lo", "127.0.0.1", 4, false},          {"eth0", "192.168.1.10", 2, false},
+        {"eth4", "169.254.3.4", 2, true},       {"eth4", "169.255.3.4", 2, false},
+        {"lo", "169.254.3.4", 2, true},         {"lo", "10.0.0.1", 1 | 4, true},
+        {"lo", "127.0.0.1", 1 | 2 | 4, false},  {"eth0", "8.8.8.8", 2 | 4, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Net::selected(c.name, ip(c.address), c.mode), c.selected)
+            << c.name << " " << c.address << " mode " << c.mode;
+}
+
+TEST(NetIfconfig, LiveListAgreesWithTheModes)
+{
+    std::list<INet4::Addr> all, outside, priv;
+    int n = Net::ifconfig(all, 0);
+    ASSERT_GE(n, 0);
+    EXPECT_EQ(static_cast<std::size_t>(n), all.size());
+    EXPECT_GE(Net::ifconfig(outside, Net::ifconfig_not_loopback), 0);
+    EXPECT_LE(outside.size(), all.size());
+    EXPECT_GE(Net::ifconfig(priv, Net::ifconfig_private), 0);
+    for (const auto& a : priv)
+        EXPECT_TRUE(Net::selected("lo", ntohl(a.address()), Net::ifconfig_private)) << a;
+
+    std::list<std::string> names, up;
+    EXPECT_EQ(Net::ifconfig(names, 0, 0), n);
+    EXPECT_GE(Net::ifconfig(up, 0, IFF_UP), 0);
+    EXPECT_LE(up.size(), names.size());
+    for (const auto& name : names)
+        EXPECT_FALSE(name.empty());
+}
+
+TEST(NetHostname, ReadsTheName)
+{
+    char expected[512] = {};
+    ASSERT_EQ(gethostname(expected, sizeof expected - 1), 0);
+    EXPECT_EQ(Net::hostname(), expected);
+}
+
+} // namespace
