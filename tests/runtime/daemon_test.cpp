@@ -1,0 +1,155 @@
+// Directory listing on a 64-bit host file system from the 32-bit target needs
+// 64-bit offsets and inode numbers.
+#define _FILE_OFFSET_BITS 64
+
+#include "runtime/daemon.hpp"
+
+#include "platform/paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Runs body in a child that becomes a daemon; returns once the daemon and its
+// parent have both ended (the write end of a pipe closes with the last one).
+template <class Body>
+void RunDaemon(Body body)
+{
+    int done[2];
+    ASSERT_EQ(0, pipe(done));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(done[0]);
+        body();
+        std::exit(0);
+    }
+    close(done[1]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    char c;
+    while (read(done[0], &c, 1) > 0) {
+    }
+    close(done[0]);
+}
+
+class DaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/daemon_test.XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        mRoot = dir;
+    }
+    void TearDown() override
+    {
+        DIR* dir = opendir(mRoot.c_str());
+        while (dirent* entry = dir ? readdir(dir) : nullptr)
+            if (entry->d_name[0] != '.')
+                unlink((mRoot + "/" + entry->d_name).c_str());
+        if (dir)
+            closedir(dir);
+        unlink((mRoot + "/dev/log").c_str());
+        rmdir((mRoot + "/dev").c_str());
+        rmdir(mRoot.c_str());
+    }
+    std::string mRoot;
+};
+
+TEST_F(DaemonTest, SyslogModeSendsTheThreeStreams)
+{
+    ASSERT_EQ(0, mkdir((mRoot + "/dev").c_str(), 0755));
+    int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s/dev/log", mRoot.c_str());
+    ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    setenv("QUELVAD_ROOT", mRoot.c_str(), 1);
+    Paths::reload();
+
+    RunDaemon([] {
+        Daemon::Params params;
+        params.name = "qvd-" + std::string(100, 'v'); // cut to 79 characters
+        Daemon::Init(params);
+        char cwd[256];
+        std::cout << "cwd " << (getcwd(cwd, sizeof(cwd)) ? cwd : "?") << std::endl;
+        std::cerr << "failure" << std::endl;
+        std::clog << "progress" << std::endl;
+        ssize_t ignored = write(1, "raw", 3);
+        (void)ignored;
+    });
+
+    unsetenv("QUELVAD_ROOT");
+    Paths::reload();
+    std::vector<std::string> got;
+    char buffer[2048];
+    for (;;) {
+        ssize_t n = recv(sock, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (n < 0)
+            break;
+        got.emplace_back(buffer, static_cast<std::size_t>(n));
+    }
+    close(sock);
+
+    const std::string ident = "qvd-" + std::string(75, 'v');
+    const std::string stamp = "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] ";
+    const char* expected[] = {"<29>" "STAMP" "IDENT: cwd /", "<27>" "STAMP" "IDENT: failure",
+                              "<31>" "STAMP" "IDENT: progress"};
+    ASSERT_EQ(4u, got.size());
+    for (int i = 0; i < 3; ++i) {
+        std::string pattern = expected[i];
+        pattern.replace(pattern.find("STAMP"), 5, stamp);
+        pattern.replace(pattern.find("IDENT"), 5, ident);
+        ASSERT_FALSE(got[i].empty());
+        EXPECT_EQ('\0', got[i].back()) << i;
+        EXPECT_TRUE(std::regex_match(got[i].substr(0, got[i].size() - 1), std::regex(pattern))) << got[i];
+    }
+    EXPECT_EQ("raw", got[3]);
+}
+
+TEST_F(DaemonTest, LogFileModeWritesTheHourFile)
+{
+    const std::string dir = mRoot;
+    RunDaemon([dir] {
+        Daemon::Params params;
+        params.mode = 1;
+        params.name = dir;
+        Daemon::Init(params);
+        std::cout << "notice" << std::endl;
+        std::cerr << "failure\n";
+        std::clog << "unfinished";
+    });
+    std::vector<std::string> names;
+    DIR* d = opendir(mRoot.c_str());
+    ASSERT_NE(nullptr, d);
+    while (dirent* entry = readdir(d))
+        if (entry->d_name[0] != '.')
+            names.push_back(entry->d_name);
+    closedir(d);
+    ASSERT_EQ(1u, names.size());
+    EXPECT_TRUE(std::regex_match(names[0], std::regex("[0-9]{4}_[0-9]{2}_[0-9]{2}-[0-9]{2}\\.log"))) << names[0];
+    std::ifstream in((mRoot + "/" + names[0]).c_str());
+    std::ostringstream os;
+    os << in.rdbuf();
+    const std::string p = "[0-5][0-9]:[0-6][0-9]:[0-9]{6}: ";
+    EXPECT_TRUE(std::regex_match(os.str(), std::regex(p + "notice\n" + p + "failure\n" + p + "unfinished")))
+        << os.str();
+}
+
+} // namespace
