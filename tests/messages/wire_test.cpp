@@ -1,0 +1,235 @@
+// Aligned-PER octets of whole messages and single values, byte for byte: each value
+// encodes to the octets beside it, and the octets decode to an equal value.
+#include "asn1/asn1.hpp"
+#include "messages/hsp/HSP.hpp"
+#include "messages/lemzgw/LEMZGW.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "messages/mon/MON.hpp"
+#include "messages/term/TERM.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Value = std::unique_ptr<ASN1::AbstractData>;
+
+std::vector<char> bytes(std::string const& hex) {
+  std::vector<char> out;
+  std::istringstream in(hex);
+  unsigned b;
+  while (in >> std::hex >> b) out.push_back(static_cast<char>(b));
+  return out;
+}
+
+std::string hex(std::vector<char> const& octets) {
+  std::string out;
+  static char const digits[] = "0123456789ABCDEF";
+  for (char c : octets) {
+    unsigned b = static_cast<unsigned char>(c);
+    if (!out.empty()) out += ' ';
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+template <class T>
+Value own(T const& value) {
+  return Value(value.clone());
+}
+
+LGCP::Message message(int seq, int slot) {
+  LGCP::Message m;
+  if (seq != -1000) m.set_seq(seq);
+  if (slot >= 0) m.set_slot(static_cast<unsigned>(slot));
+  return m;
+}
+
+LGCP::Message command(int seq, int slot, std::function<void(LGCP::Command&)> fill) {
+  LGCP::Message m = message(seq, slot);
+  fill(m.set_pdu().select_command());
+  return m;
+}
+
+LGCP::Message response(int seq, int slot, int error) {
+  LGCP::Message m = message(seq, slot);
+  LGCP::Response& r = m.set_pdu().select_response();
+  if (error < 0)
+    r.select_success();
+  else
+    r.select_error(static_cast<LGCP::ErrorCause::NamedNumber>(error));
+  return m;
+}
+
+LGCP::Message tonecSignal(bool done) {
+  LGCP::TonecEvent ev;
+  ev.set_timestamp(1000);
+  if (done)
+    ev.set_event().select_dtmfDone();
+  else
+    ev.set_event().select_dtmf(5);
+  LGCP::Message m;
+  m.set_slot(9);
+  m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
+  return m;
+}
+
+template <class E>
+Value enumeration(typename E::NamedNumber v) {
+  return Value(new E(v));
+}
+
+const int none = -1000;  // no seq
+
+struct Case {
+  char const* what;
+  std::function<Value()> build;
+  char const* octets;
+};
+
+Case const cases[] = {
+    // The controller protocol's own examples.
+    {"seq 5, ping", [] { return own(command(5, -1, [](LGCP::Command& c) { c.select_ping(); })); }, "80 01 05 18"},
+    {"seq 5, slot 3, success", [] { return own(response(5, 3, -1)); }, "C0 01 05 00 03 40"},
+    {"invalidSlot, no seq or slot", [] { return own(response(none, -1, LGCP::ErrorCause::invalidSlot)); }, "18 80"},
+    {"seq 5, slot 7, ping", [] { return own(command(5, 7, [](LGCP::Command& c) { c.select_ping(); })); },
+     "C0 01 05 00 07 18"},
+    {"seq 5, slot 7, invalidSlot", [] { return own(response(5, 7, LGCP::ErrorCause::invalidSlot)); },
+     "C0 01 05 00 07 62"},
+    {"query", [] { return own(command(none, -1, [](LGCP::Command& c) { c.select_query(); })); }, "00 00"},
+    {"seq 200, slot 1023, success", [] { return own(response(200, 1023, -1)); }, "C0 02 00 C8 03 FF 40"},
+    {"seq 5, connect 300", [] { return own(command(5, -1, [](LGCP::Command& c) { c.select_connect(300); })); },
+     "80 01 05 04 01 2C"},
+    {"seq -1, success", [] { return own(response(-1, -1, -1)); }, "80 01 FF 40"},
+    {"destroyInProgress", [] { return own(response(none, -1, LGCP::ErrorCause::destroyInProgress)); }, "1B 00"},
+    // Signals: the one extension addition of the module, and a root alternative.
+    {"slot 9, tonec dtmfDone", [] { return own(tonecSignal(true)); }, "40 00 09 81 02 03 E8 80 01 00"},
+    {"slot 9, tonec dtmf 5", [] { return own(tonecSignal(false)); }, "40 00 09 81 02 03 E8 00 A0"},
+    {"MON ping",
+     [] {
+       MON::Message m;
+       m.set_pdu().select_command(MON::Command(MON::Command::ping::value, ASN1::Null()));
+       return own(m);
+     },
+     "18"},
+    {"MapParams {}", [] { return own(LGCP::MapParams()); }, "00"},
+    {"MapParams {transmitter {bus 15, channel 127}}",
+     [] {
+       LGCP::MapParams p;
+       p.set_transmitter().set_bus(15);
+       p.ref_transmitter().set_channel(127);
+       return own(p);
+     },
+     "BF F8"},
+    {"TermParams {traceLevel 5}",
+     [] {
+       TERM::TermParams p;
+       p.set_traceLevel(5);
+       return own(p);
+     },
+     "80 02 02 01 05"},
+    // Enumerations with explicit values travel as the value in 0..max.
+    {"Payload ptR2S", [] { return enumeration<TERM::Payload>(TERM::Payload::ptR2S); }, "F6"},
+    {"Payload ptG711-Alaw", [] { return enumeration<TERM::Payload>(TERM::Payload::ptG711_Alaw); }, "00"},
+    {"IpQoSDSCP ef", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::ef); }, "B8"},
+    {"IpQoSDSCP cs7", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::cs7); }, "E0"},
+    {"IpQoSDSCP count", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::count); }, "5C"},
+    {"ED137CauseCode 2000",
+     [] { return enumeration<TERM::ED137CauseCode>(TERM::ED137CauseCode::radio_session_pre_emption); }, "00 07 D0"},
+    {"ED137CallPriority emergency",
+     [] { return enumeration<TERM::ED137CallPriority>(TERM::ED137CallPriority::emergency); }, "10"},
+    {"ProtoLemzMsgID gw-get-id",
+     [] { return enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::gw_get_id); }, "00 10 01"},
+    {"ProtoLemzMsgID ali-server-p1",
+     [] { return enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::ali_server_p1); }, "00 33 00"},
+    {"ProtoLemzAnalogGainIDV1 fake",
+     [] { return enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::fake); }, "00 FF"},
+    {"ProtoLemzAnalogGainIDV1 min",
+     [] { return enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::min); }, "00 00"},
+    {"StandbyState active", [] { return enumeration<HSP::StandbyState>(HSP::StandbyState::active); }, "40"},
+};
+
+TEST(Wire, EncodesAndDecodesByteForByte) {
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    Value value = c.build();
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> out;
+    ASSERT_TRUE(ASN1::encode(*value, &env, std::back_inserter(out)));
+    EXPECT_EQ(c.octets, hex(out));
+    std::vector<char> in = bytes(c.octets);
+    Value decoded(ASN1::AbstractData::create(value->info()));
+    ASSERT_TRUE(ASN1::decode(in.data(), in.data() + in.size(), &env, *decoded, true));
+    EXPECT_EQ(0, value->compare(*decoded)) << decoded->asValueNotation();
+  }
+}
+
+// Octets that a message decoder must refuse as a whole.
+TEST(Wire, RejectsWhatTheTypesDoNotAllow) {
+  struct Bad {
+    char const* what;
+    char const* octets;
+  };
+  Bad const table[] = {
+      {"fourth PDU alternative", "30"},
+      {"Command alternative beyond protoLemz", "08 F0 01 00"},
+      {"seq length runs past the end", "80 02 05"},
+      {"empty", ""},
+  };
+  for (Bad const& b : table) {
+    SCOPED_TRACE(b.what);
+    std::vector<char> in = bytes(b.octets);
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    EXPECT_FALSE(ASN1::decode(in.data(), in.data() + in.size(), &env, m, true));
+  }
+}
+
+// Values outside their constraints have no encoding.
+TEST(Wire, OutOfRangeValuesDoNotEncode) {
+  struct Bad {
+    char const* what;
+    std::function<Value()> build;
+  };
+  Bad const table[] = {
+      {"slot 1024", [] { return own(response(1, 1024, -1)); }},
+      {"connect 1024", [] { return own(command(1, -1, [](LGCP::Command& c) { c.select_connect(1024); })); }},
+      {"TrunkParams timeslot 32",
+       [] {
+         LGCP::TrunkParams p;
+         p.set_timeslot(32);
+         return own(p);
+       }},
+      {"AtsQsigBParams subslot 0",
+       [] {
+         LGCP::AtsQsigBParams p;
+         p.set_subslot(0);
+         return own(p);
+       }},
+      {"TonecCode dtmf 128",
+       [] {
+         LGCP::TonecCode t;
+         t.select_dtmf(128);
+         return own(t);
+       }},
+      {"PDU without alternative", [] { return own(message(1, 1)); }},
+  };
+  for (Bad const& b : table) {
+    SCOPED_TRACE(b.what);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> out;
+    EXPECT_FALSE(ASN1::encode(*b.build(), &env, std::back_inserter(out)));
+    EXPECT_TRUE(out.empty());
+  }
+}
+
+}  // namespace
