@@ -1,5 +1,7 @@
 #include "runtime/net.hpp"
 
+#include "runtime/fd.hpp"
+
 #include <net/if.h>
 #include <strings.h>
 #include <sys/ioctl.h>
@@ -16,20 +18,6 @@ bool in_net(std::uint32_t address, std::uint32_t net, unsigned bits)
     std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
     return (address & mask) == net;
 }
-
-class Socket {
-public:
-    Socket() : mFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
 
 // The kernel's list of configured interfaces. The buffer grows until the
 // list fits, and entries are walked by the kernel's own struct ifreq.
@@ -55,11 +43,11 @@ bool read_interfaces(int fd, std::vector<ifreq>& entries)
 template <class Append>
 int enumerate(ifconfig_mode_t mode, Append append)
 {
-    Socket socket;
-    if (socket.fd() < 0)
+    Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sock.is_valid())
         return -1;
     std::vector<ifreq> entries;
-    if (!read_interfaces(socket.fd(), entries))
+    if (!read_interfaces(sock.lowlevel_fd(), entries))
         return -1;
     int count = 0;
     for (ifreq& entry : entries) {
@@ -71,7 +59,7 @@ int enumerate(ifconfig_mode_t mode, Append append)
         std::memcpy(name, entry.ifr_name, IFNAMSIZ);
         if (!selected(name, ntohl(in.sin_addr.s_addr), mode))
             continue;
-        if (append(socket.fd(), entry, name))
+        if (append(sock.lowlevel_fd(), entry, name))
             ++count;
     }
     return count;

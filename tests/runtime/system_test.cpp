@@ -305,11 +305,4 @@ TEST(NetIfconfig, LiveListAgreesWithTheModes)
         EXPECT_FALSE(name.empty());
 }
 
-TEST(NetHostname, ReadsTheName)
-{
-    char expected[512] = {};
-    ASSERT_EQ(gethostname(expected, sizeof expected - 1), 0);
-    EXPECT_EQ(Net::hostname(), expected);
-}
-
 } // namespace
