@@ -292,7 +292,16 @@ bool PEREncoder::do_visit(CHOICE const& value) {
   return selection->accept(*this);
 }
 
-bool PEREncoder::do_visit(OpenData const& value) { return encodeAnyType(value.has_data() ? &value.get_data() : nullptr); }
+bool PEREncoder::do_visit(OpenData const& value) {
+  if (value.has_data() || !value.has_buf() || value.get_buf().empty()) {
+    return encodeAnyType(value.has_data() ? &value.get_data() : nullptr);
+  }
+  // Received octets that were never decoded are relayed as they came, not dropped.
+  std::vector<char> const& octets = value.get_buf();
+  if (!encodeLength(static_cast<unsigned>(octets.size()), 0, unconstrainedUpper)) return false;
+  encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
+  return true;
+}
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value) {
   if (!encodeConstrainedLength(value, value.size())) return false;
