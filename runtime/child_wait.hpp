@@ -93,6 +93,7 @@ public:
     void Attach(ChildWait* wait);
     void Detach(ChildWait* wait);
     unsigned waiting() const { return mWaits.count(); }
+    const Fd& writer() const { return mWriter; }
 
     static void SigChldHandlerWrapper(int sig);
     void SigChldHandler();

@@ -133,7 +133,7 @@ std::int64_t timevaldiff(const timeval& a, const timeval& b) {
 
 std::string timevaltostring(const timeval& tv) {
     char date[64] = "";
-    char out[64] = "";
+    char out[96] = "";
     time_t sec = tv.tv_sec;
     struct tm tm;
     if (::localtime_r(&sec, &tm)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);

@@ -64,7 +64,9 @@ F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which) {
 }
 
 void Multiplexer::run(bool watchdog, bool no_cache) {
-    wake_pipe_open();
+    // A wake-up left from before only costs a turn; the flags it stood for are
+    // read by the loop anyway.
+    if (wake_pipe_open()) drain_wake_pipe();
     mLastPing = 0;
     if (watchdog) mWatchdog.open();
     const bool cache = !no_cache;
@@ -74,6 +76,8 @@ void Multiplexer::run(bool watchdog, bool no_cache) {
         std::int32_t timeout = std::min(timers_schedule(), timerPoll_schedule());
         if (timeout == kNoBound) timeout = -1;
         const int n = gather();
+        // A stop asked for in this turn must not wait, and is no hang.
+        if (mTerminate) timeout = 0;
         if (timeout < 0 && n == 0) {
             std::cerr << "multiplexer: system hang detected!!!" << std::endl;
             std::abort();

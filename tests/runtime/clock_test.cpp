@@ -1,0 +1,150 @@
+#include "runtime/clock.hpp"
+
+#include <cstdlib>
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ClockTest : public ::testing::Test {
+protected:
+    void SetUp() override { Mux::setClock(&mClock); }
+    void TearDown() override {
+        Mux::mux_cleartimeofday();
+        Mux::setClock(nullptr);
+    }
+    Mux::TestClock mClock;
+};
+
+TEST_F(ClockTest, ReadingsAreLow32BitsOfTheMonotonicClock) {
+    struct Case {
+        std::uint64_t us;
+        std::uint32_t ms;
+        std::uint32_t usec;
+    };
+    const Case cases[] = {
+        {0, 0, 0},
+        {999, 0, 999},
+        {1000, 1, 1000},
+        {4294967295ull * 1000, 4294967295u, std::uint32_t(4294967295ull * 1000)},
+        {4294967296ull * 1000, 0, std::uint32_t(4294967296ull * 1000)},
+        {4294967296ull * 1000 + 1500, 1, std::uint32_t(4294967296ull * 1000 + 1500)},
+        {4294967296ull + 7, 4294967, 7},
+    };
+    for (const Case& c : cases) {
+        mClock.set_us(c.us);
+        EXPECT_EQ(Mux::milliseconds(), c.ms) << c.us;
+        EXPECT_EQ(Mux::microseconds(), c.usec) << c.us;
+    }
+}
+
+TEST_F(ClockTest, CacheFreezesReadingsUntilCleared) {
+    mClock.set_ms(100);
+    mClock.set_wall(1000, 5);
+    Mux::mux_settimeofday();
+    mClock.set_ms(200);
+    mClock.set_wall(2000, 6);
+    Mux::timeval tv;
+    EXPECT_EQ(Mux::gettimeval(tv), 0);
+    EXPECT_EQ(tv.tv_sec, 1000);
+    EXPECT_EQ(tv.tv_usec, 5);
+    EXPECT_EQ(Mux::milliseconds(), 100u);
+    EXPECT_FALSE(Mux::g_tv_time.is_zero());
+    Mux::mux_cleartimeofday();
+    EXPECT_TRUE(Mux::g_tv_time.is_zero());
+    Mux::mux_gettimeofday(tv);
+    EXPECT_EQ(tv.tv_sec, 2000);
+    EXPECT_EQ(Mux::milliseconds(), 200u);
+    EXPECT_EQ(Mux::seconds(), 2000);
+}
+
+TEST_F(ClockTest, TestClockSkipsWaitsWithNothingReady) {
+    mClock.set_ms(10);
+    EXPECT_EQ(Mux::poll_wait(nullptr, 0, 250), 0);
+    EXPECT_EQ(Mux::milliseconds(), 260u);
+    EXPECT_EQ(Mux::poll_wait(nullptr, 0, 0), 0);
+    EXPECT_EQ(Mux::milliseconds(), 260u);
+    EXPECT_EQ(mClock.skipped_waits(), 1u);
+}
+
+TEST(TimevalArithmetic, Cases) {
+    struct Case {
+        Mux::timeval a, b;
+        Mux::timeval sum, difference;
+        std::int64_t diff_ms; // timevaldiff(a, b)
+        int compare;
+    };
+    const Case cases[] = {
+        {{1, 0}, {2, 0}, {3, 0}, {-1, 0}, 1000, -1},
+        {{1, 999999}, {0, 1}, {2, 0}, {1, 999998}, 0, 1},
+        {{5, 100}, {5, 100}, {10, 200}, {0, 0}, 0, 0},
+        {{2, 0}, {1, 500000}, {3, 500000}, {0, 500000}, 0, 1},
+        {{1, 500000}, {2, 0}, {3, 500000}, {-1, 500000}, 500, -1},
+        {{1, 0}, {1, 1999}, {2, 1999}, {-1, 998001}, 1, -1},
+    };
+    for (const Case& c : cases) {
+        Mux::timeval s = c.a, d = c.a, out;
+        Mux::timevaladd(s, c.b);
+        EXPECT_EQ(s.tv_sec, c.sum.tv_sec);
+        EXPECT_EQ(s.tv_usec, c.sum.tv_usec);
+        Mux::timevalsub(d, c.b);
+        EXPECT_EQ(d.tv_sec, c.difference.tv_sec);
+        EXPECT_EQ(d.tv_usec, c.difference.tv_usec);
+        Mux::timevaladd2(c.a, c.b, out);
+        EXPECT_EQ(out.tv_sec, c.sum.tv_sec);
+        Mux::timevalsub2(c.a, c.b, out);
+        EXPECT_EQ(out.tv_usec, c.difference.tv_usec);
+        EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.diff_ms);
+        EXPECT_EQ(Mux::timevalcompare(c.a, c.b), c.compare);
+    }
+}
+
+TEST(TimevalArithmetic, Conversions) {
+    Mux::timeval tv = Mux::make_from_usec(2500001);
+    EXPECT_EQ(tv.tv_sec, 2);
+    EXPECT_EQ(tv.tv_usec, 500001);
+    tv = Mux::make_from_msec(1234);
+    EXPECT_EQ(tv.tv_sec, 1);
+    EXPECT_EQ(tv.tv_usec, 234000);
+    Mux::timevalset(tv, 5000000001ull);
+    EXPECT_EQ(std::int64_t(tv.tv_sec), 5000000);
+    EXPECT_EQ(tv.tv_usec, 1000);
+}
+
+TEST(TimevalTimer, ExpiresStrictlyAfterThePeriod) {
+    Mux::timeval_timer t;
+    t.init(Mux::timeval(10, 0), 500);
+    EXPECT_FALSE(t.is_expired(Mux::timeval(10, 500000)));
+    EXPECT_TRUE(t.is_expired(Mux::timeval(10, 501000)));
+    t.inc();
+    EXPECT_EQ(t.start.tv_sec, 10);
+    EXPECT_EQ(t.start.tv_usec, 500000);
+    t.init(Mux::timeval(10, 0), 0);
+    EXPECT_FALSE(t.is_expired(Mux::timeval(99, 0)));
+}
+
+TEST(Timevaltostring, LocalTimeAndSixDigitMicroseconds) {
+    const char* old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        Mux::timeval tv;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{0, 0}, "1970-01-01 00:00:00.000000"},
+        {{1688152800, 7}, "2023-06-30 19:20:00.000007"},
+        {{1688152800, 999999}, "2023-06-30 19:20:00.999999"},
+        {{86399, 120000}, "1970-01-01 23:59:59.120000"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Mux::timevaltostring(c.tv), c.text);
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+} // namespace

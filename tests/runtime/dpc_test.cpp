@@ -1,0 +1,195 @@
+#include "runtime/dpc.hpp"
+
+#include <functional>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/measure.hpp"
+#include "tests/runtime/loop_fixture.hpp"
+
+namespace {
+
+using looptest::LoopTest;
+
+// Deferred calls sorted by address: an array fixes their order.
+struct Calls {
+    std::vector<std::string> log;
+    int pass_marker = 0;
+};
+
+struct Worker {
+    Calls* calls = nullptr;
+    std::string name;
+    Dpc dpc;
+    std::function<void(Worker&)> action;
+    void run() {
+        calls->log.push_back(name);
+        if (action) action(*this);
+    }
+};
+
+class DpcTest : public LoopTest {
+public:
+    // Turns are counted by a timer that re-arms itself; the loop stops after `turns`.
+    struct Turns {
+        Calls* calls;
+        Timer t{};
+        int left;
+        void on() {
+            calls->log.push_back("|");
+            if (--left == 0)
+                multiplexer.terminate();
+            else
+                t.set(10, &Turns::on, this);
+        }
+    };
+    void run_turns(int n) {
+        Turns turns{&calls, {}, n};
+        turns.t.set(10, &Turns::on, &turns);
+        run();
+    }
+    Calls calls;
+    Worker w[4];
+    void SetUp() override {
+        LoopTest::SetUp();
+        for (int i = 0; i < 4; ++i) {
+            w[i].calls = &calls;
+            w[i].name = std::string(1, char('a' + i));
+            w[i].dpc.Bind(&w[i], &Worker::run);
+        }
+    }
+};
+
+TEST_F(DpcTest, ActiveCallsRunInBothPassesInAddressOrder) {
+    w[2].dpc.Activate();
+    w[0].dpc.Activate();
+    w[0].dpc.Activate(); // twice: still once per pass
+    run_turns(1);
+    // Turn 1: after the (empty) timer pass and before poll; turn 2: the timer
+    // fires and asks for the stop, and the turn still runs both passes.
+    EXPECT_EQ(calls.log, (std::vector<std::string>{"a", "c", "a", "c", "|", "a", "c", "a", "c"}));
+    w[0].dpc.Deactivate();
+    w[2].dpc.Deactivate();
+}
+
+TEST_F(DpcTest, ChangesDuringAPass) {
+    struct Case {
+        const char* what;
+        std::function<void(DpcTest&)> setup;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"deactivating a later call skips it in this pass",
+         [](DpcTest& t) {
+             t.w[0].action = [&t](Worker&) { t.w[2].dpc.Deactivate(); };
+             t.w[0].dpc.Activate();
+             t.w[2].dpc.Activate();
+         },
+         {"a", "a", "|", "a", "a"}},
+        {"activating runs from the next pass of the same turn",
+         [](DpcTest& t) {
+             t.w[2].action = [&t](Worker&) { t.w[1].dpc.Activate(); };
+             t.w[2].dpc.Activate();
+         },
+         {"c", "b", "c", "|", "b", "c", "b", "c"}},
+        {"a call deactivating itself runs once",
+         [](DpcTest& t) {
+             t.w[1].action = [](Worker& self) { self.dpc.Deactivate(); };
+             t.w[1].dpc.Activate();
+         },
+         {"b", "|"}},
+        {"destroying a later call removes it from the pass",
+         [](DpcTest& t) {
+             t.w[0].action = [&t](Worker&) {
+                 t.w[3].dpc.~Dpc();
+                 new (&t.w[3].dpc) Dpc();
+             };
+             t.w[0].dpc.Activate();
+             t.w[3].dpc.Activate();
+         },
+         {"a", "a", "|", "a", "a"}},
+        {"rebinding an active call takes effect at the next invoke",
+         [](DpcTest& t) {
+             t.w[0].action = [&t](Worker& self) {
+                 self.dpc.Bind(&t.w[1], &Worker::run);
+             };
+             t.w[0].dpc.Activate();
+         },
+         {"a", "b", "|", "b", "b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.log.clear();
+        for (Worker& x : w) {
+            x.dpc.Deactivate();
+            x.action = nullptr;
+            x.dpc.Bind(&x, &Worker::run);
+        }
+        c.setup(*this);
+        run_turns(1);
+        EXPECT_EQ(calls.log, c.expected);
+        for (Worker& x : w) x.dpc.Deactivate();
+    }
+}
+
+TEST_F(DpcTest, UnboundOrPlainFunctionCalls) {
+    static int plain_calls = 0;
+    plain_calls = 0;
+    Dpc unbound;
+    unbound.Activate();
+    Dpc plain;
+    plain.Bind(+[] { ++plain_calls; });
+    plain.Activate();
+    EXPECT_TRUE(plain.IsActive());
+    const unsigned before = multiplexer.dpc_measure().counter();
+    run_turns(2);
+    EXPECT_EQ(plain_calls, 6);
+    EXPECT_EQ(multiplexer.dpc_measure().counter(), before + 12);
+}
+
+TEST(Measure, PrintsMinMaxLastAndCount) {
+    struct Case {
+        std::vector<std::uint32_t> samples;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{}, "min=0 max=0 avg=0 counter=0"},
+        {{5, 3, 9}, "min=3 max=9 avg=9 counter=3"},
+        {{7}, "min=7 max=7 avg=7 counter=1"},
+        {{4000000000u, 1}, "min=1 max=4000000000 avg=1 counter=2"},
+    };
+    for (const Case& c : cases) {
+        Measure m;
+        for (std::uint32_t s : c.samples) m.sample(s);
+        std::ostringstream os;
+        os << std::hex << m;
+        EXPECT_EQ(os.str(), c.text);
+    }
+}
+
+TEST(Measure, DurationIsRightAcrossTheMicrosecondWrap) {
+    Mux::TestClock clock;
+    Mux::setClock(&clock);
+    struct Case {
+        std::uint64_t start_us;
+        std::uint64_t duration_us;
+    };
+    const Case cases[] = {{0, 5}, {0xFFFFFFFEull, 7}, {0x1FFFFFFF0ull, 40}};
+    Measure m;
+    for (const Case& c : cases) {
+        clock.set_us(c.start_us);
+        m.begin();
+        clock.advance_us(c.duration_us);
+        m.end();
+        EXPECT_EQ(m.last(), c.duration_us);
+    }
+    EXPECT_EQ(m.min(), 5u);
+    EXPECT_EQ(m.max(), 40u);
+    EXPECT_EQ(m.counter(), 3u);
+    Mux::setClock(nullptr);
+}
+
+} // namespace

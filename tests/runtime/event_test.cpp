@@ -1,0 +1,279 @@
+#include "runtime/event.hpp"
+
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/runtime/loop_fixture.hpp"
+
+namespace {
+
+using looptest::Capture;
+using looptest::LoopTest;
+
+struct Pipe {
+    Fd r, w;
+    Pipe() {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
+            r = Fd(p[0]);
+            w = Fd(p[1]);
+        }
+    }
+    void put() { ASSERT_EQ(::write(w.lowlevel_fd(), "x", 1), 1); }
+    void take() {
+        char c;
+        ASSERT_EQ(::read(r.lowlevel_fd(), &c, 1), 1);
+    }
+};
+
+// Every call is logged as "<name>:<revents>".
+struct Owner {
+    std::vector<std::string>* log;
+    std::string name;
+    Event ev;
+    Pipe pipe;
+    std::function<void(Owner&, short)> action;
+
+    Owner(std::vector<std::string>* l, const std::string& n) : log(l), name(n) {
+        ev.Bind<Owner>(name, &Owner::on, this);
+    }
+    void arm() { ev.Schedule(pipe.r, POLLIN); }
+    void on(int fd, short revents) {
+        EXPECT_EQ(fd, ev.lowlevel_fd());
+        log->push_back(name + ":" + std::to_string(revents));
+        if (action) action(*this, revents);
+    }
+};
+
+class EventTest : public LoopTest {
+protected:
+    std::vector<std::string> log;
+    std::unique_ptr<Owner> make(const std::string& name) {
+        std::unique_ptr<Owner> o(new Owner(&log, name));
+        o->arm();
+        return o;
+    }
+};
+
+TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents) {
+    auto a = make("a"), b = make("b"), c = make("c");
+    b->action = [](Owner& self, short re) {
+        if (re & POLLIN) self.pipe.take();
+    };
+    c->action = [](Owner&, short) { multiplexer.terminate(); };
+    b->pipe.put();
+    run();
+    EXPECT_EQ(log, (std::vector<std::string>{"a:0", "b:1", "c:0"}));
+    EXPECT_EQ(a->ev.count(), 0u);
+    EXPECT_EQ(b->ev.count(), 1u);
+    EXPECT_EQ(c->ev.count(), 0u);
+}
+
+TEST_F(EventTest, ChangesMadeDuringDispatch) {
+    struct Case {
+        const char* what;
+        std::function<void(Owner& a, Owner& b, Owner& c, std::unique_ptr<Owner>& d)> setup;
+        std::vector<std::string> expected;
+    };
+    // b's pipe stays readable, so every turn dispatches; the loop is stopped
+    // after two dispatching turns.
+    const Case cases[] = {
+        {"detaching a handler not yet called prevents its call",
+         [](Owner& a, Owner&, Owner& c, std::unique_ptr<Owner>&) {
+             a.action = [&c](Owner&, short) { c.ev.Release(); };
+         },
+         {"a:0", "b:1", "a:0", "b:1"}},
+        {"a handler releasing itself is not called again",
+         [](Owner& a, Owner&, Owner&, std::unique_ptr<Owner>&) {
+             a.action = [](Owner& self, short) { self.ev.Release(); };
+         },
+         {"a:0", "b:1", "c:0", "b:1", "c:0"}},
+        {"a handler destroying its own owner is safe",
+         [](Owner& a, Owner&, Owner&, std::unique_ptr<Owner>& d) {
+             d.reset(new Owner(a.log, "d"));
+             d->arm();
+             d->action = [&d](Owner&, short) { d.reset(); };
+         },
+         {"a:0", "b:1", "c:0", "d:0", "a:0", "b:1", "c:0"}},
+        {"a handler attached during dispatch waits for the next turn, behind the others",
+         [](Owner& a, Owner&, Owner&, std::unique_ptr<Owner>& d) {
+             d.reset(new Owner(a.log, "d"));
+             d->pipe.put();
+             Owner* dp = d.get();
+             a.action = [dp](Owner&, short) {
+                 if (!dp->ev.IsActive()) dp->arm();
+             };
+         },
+         {"a:0", "b:1", "c:0", "a:0", "b:1", "c:0", "d:1"}},
+        {"scheduling again moves the event to the end",
+         [](Owner& a, Owner&, Owner&, std::unique_ptr<Owner>&) {
+             a.action = [n = 0](Owner& self, short) mutable {
+                 if (n++ == 0) self.arm();
+             };
+         },
+         {"a:0", "b:1", "c:0", "b:1", "c:0", "a:0"}},
+        {"changing the events keeps the place",
+         [](Owner& a, Owner& b, Owner& c, std::unique_ptr<Owner>&) {
+             a.ev.Schedule(a.pipe.w, POLLIN);
+             b.arm();
+             c.arm();
+             a.action = [n = 0](Owner& self, short) mutable {
+                 if (n++ == 0) self.ev.SetEvents(POLLOUT);
+             };
+         },
+         {"a:0", "b:1", "c:0", "a:4", "b:1", "c:0"}},
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.what);
+        log.clear();
+        auto a = make("a"), b = make("b"), c = make("c");
+        std::unique_ptr<Owner> d;
+        b->pipe.put();
+        cs.setup(*a, *b, *c, d);
+        // Passes 1-4 are the two dispatching turns; pass 5 opens the third.
+        struct Stopper {
+            Dpc dpc;
+            int passes = 0;
+            void on() {
+                if (++passes == 5) multiplexer.terminate();
+            }
+        } stopper;
+        stopper.dpc.Bind(&stopper, &Stopper::on);
+        stopper.dpc.Activate();
+        run();
+        EXPECT_EQ(log, cs.expected);
+        d.reset();
+    }
+}
+
+TEST_F(EventTest, StopDuringDispatchLeavesTheRestAttached) {
+    auto a = make("a"), b = make("b"), c = make("c");
+    a->pipe.put();
+    a->action = [](Owner& self, short re) {
+        if (re & POLLIN) self.pipe.take();
+        multiplexer.terminate();
+    };
+    run();
+    EXPECT_EQ(log, (std::vector<std::string>{"a:1"}));
+    EXPECT_TRUE(multiplexer.event_exists(&b->ev));
+    EXPECT_TRUE(multiplexer.event_exists(&c->ev));
+    EXPECT_FALSE(multiplexer.terminating());
+    // A later run finds every handler again, in the former order.
+    log.clear();
+    a->action = nullptr;
+    c->pipe.put();
+    c->action = [](Owner& self, short re) {
+        if (re & POLLIN) self.pipe.take();
+        multiplexer.terminate();
+    };
+    run();
+    EXPECT_EQ(log, (std::vector<std::string>{"a:0", "b:0", "c:1"}));
+}
+
+TEST_F(EventTest, ArmedEventWithoutHandlerIsCountedOnly) {
+    Pipe p;
+    p.put();
+    Event bare;
+    bare.Schedule(p.r, POLLIN);
+    auto stop = make("stop");
+    stop->action = [](Owner&, short) { multiplexer.terminate(); };
+    run();
+    EXPECT_EQ(bare.count(), 1u);
+    EXPECT_FALSE(bare.is_bound());
+    EXPECT_EQ(log, (std::vector<std::string>{"stop:0"}));
+}
+
+TEST(Event, ArmingAndDisarming) {
+    Pipe p;
+    Event ev;
+    EXPECT_EQ(ev.event_name(), "Unknown");
+    EXPECT_FALSE(ev.IsActive());
+    EXPECT_FALSE(ev.is_attached());
+    ev.Schedule(Fd(), POLLIN);
+    EXPECT_FALSE(ev.IsActive());
+    EXPECT_FALSE(multiplexer.event_exists(&ev));
+    ev.Schedule(p.r, POLLIN);
+    EXPECT_TRUE(ev.IsActive());
+    EXPECT_TRUE(multiplexer.event_exists(&ev));
+    EXPECT_NE(ev.lowlevel_fd(), p.r.lowlevel_fd()) << "the event keeps its own duplicate";
+    EXPECT_TRUE(::fcntl(ev.lowlevel_fd(), F_GETFD) & FD_CLOEXEC);
+    int own = ev.lowlevel_fd();
+    EXPECT_EQ(ev.Release(), 0);
+    EXPECT_FALSE(ev.IsActive());
+    EXPECT_FALSE(multiplexer.event_exists(&ev));
+    EXPECT_LT(::fcntl(own, F_GETFD), 0) << "released descriptor is closed";
+    EXPECT_TRUE(p.r.is_valid()) << "the caller's descriptor stays the caller's";
+    EXPECT_EQ(ev.Release(), -1);
+    ev.Schedule(p.r, POLLIN);
+    ev.Schedule(Fd(), POLLIN);
+    EXPECT_FALSE(multiplexer.event_exists(&ev));
+}
+
+TEST(Event, BaseClassDefaults) {
+    struct Bare : EventHandler {
+        void shedule_event(pollfd&) override {}
+        void svc_event(short) override {}
+    } bare;
+    EXPECT_EQ(bare.event_name(), "unknown");
+    EXPECT_FALSE(bare.is_named());
+}
+
+TEST(Event, BindingOwnsTheHandler) {
+    static int destroyed = 0;
+    struct Counted : Event::Handler {
+        ~Counted() override { ++destroyed; }
+        void Invoke(int, short) override {}
+    };
+    destroyed = 0;
+    {
+        Event ev;
+        ev.UnBind();
+        EXPECT_EQ(destroyed, 0);
+        ev.Bind(new Counted);
+        ev.Bind(new Counted);
+        EXPECT_EQ(destroyed, 1);
+        ev.UnBind();
+        EXPECT_EQ(destroyed, 2);
+        EXPECT_FALSE(ev.is_bound());
+        ev.Bind(new Counted);
+    }
+    EXPECT_EQ(destroyed, 3);
+}
+
+TEST(Event, RegistrationErrorsAreReported) {
+    struct Case {
+        const char* what;
+        bool attach;
+        bool armed;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"duplicate attach", true, true, "duplicate multiplexer attach \"E1/Cas\" ignored.\n"},
+        {"detach of a handler in no list", false, false, "indvalid Multiplexer::detach E1/Cas\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pipe p;
+        Event ev;
+        struct T {
+            void on(int, short) {}
+        } t;
+        ev.Bind<T>("E1/Cas", &T::on, &t);
+        if (c.armed) ev.Schedule(p.r, POLLIN);
+        {
+            Capture err(std::cerr);
+            if (c.attach)
+                multiplexer.attach(&ev);
+            else
+                multiplexer.detach(&ev);
+            EXPECT_EQ(err.text(), c.text);
+        }
+        EXPECT_EQ(multiplexer.event_exists(&ev), c.armed);
+    }
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+#pragma once
+// Shared set-up of the loop tests: virtual time, and a check that every test
+// leaves the global loop as it found it.
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runtime/clock.hpp"
+#include "runtime/multiplexer.hpp"
+
+namespace looptest {
+
+// Captures one of the standard streams for the lifetime of the object.
+class Capture {
+public:
+    explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
+    ~Capture() { mOs.rdbuf(mOld); }
+    std::string text() const { return mBuf.str(); }
+
+private:
+    std::ostream& mOs;
+    std::ostringstream mBuf;
+    std::streambuf* mOld;
+};
+
+// Records every timeout the loop asks poll() for.
+class RecordingClock : public Mux::TestClock {
+public:
+    using Mux::TestClock::TestClock;
+    int poll(pollfd* fds, nfds_t n, int timeout_ms) override {
+        timeouts.push_back(timeout_ms);
+        return Mux::TestClock::poll(fds, n, timeout_ms);
+    }
+    std::vector<int> timeouts;
+};
+
+class LoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mClock.set_ms(100000);
+        Mux::setClock(&mClock);
+        ASSERT_EQ(multiplexer.timer_count(), 0u);
+    }
+    void TearDown() override {
+        Mux::setClock(nullptr);
+        EXPECT_EQ(multiplexer.timer_count(), 0u) << "a test left a timer queued";
+    }
+    // Runs the loop without watchdog and without the time cache.
+    void run() {
+        Capture progress(std::clog);
+        multiplexer.run(false, true);
+    }
+
+    RecordingClock mClock;
+};
+
+} // namespace looptest

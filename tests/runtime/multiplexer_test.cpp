@@ -1,0 +1,373 @@
+#include "runtime/multiplexer.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/paths.hpp"
+#include "tests/runtime/loop_fixture.hpp"
+
+namespace {
+
+using looptest::Capture;
+using looptest::LoopTest;
+using looptest::RecordingClock;
+
+struct Stop {
+    Timer t{};
+    int fired = 0;
+    void on() {
+        ++fired;
+        multiplexer.terminate();
+    }
+};
+
+// Timers whose callbacks run a given action.
+struct Action {
+    Timer t{};
+    std::function<void()> fn;
+    void on() { fn(); }
+    void set(unsigned ms, std::function<void()> f) {
+        fn = std::move(f);
+        t.set(ms, &Action::on, this);
+    }
+};
+
+struct Deferred {
+    Dpc dpc;
+    std::function<void(Deferred&)> fn;
+    void on() { fn(*this); }
+    explicit Deferred(std::function<void(Deferred&)> f) : fn(std::move(f)) { dpc.Bind(this, &Deferred::on); }
+};
+
+// A private root with the watchdog device as a plain file.
+class Root {
+public:
+    explicit Root(bool with_watchdog) {
+        char tmpl[] = "/tmp/quelvad-loop-XXXXXX";
+        mDir = ::mkdtemp(tmpl);
+        ::mkdir((mDir + "/dev").c_str(), 0755);
+        ::mkdir((mDir + "/dev/misc").c_str(), 0755);
+        if (with_watchdog) std::ofstream(mDir + "/dev/misc/gw-wd").flush();
+        const char* old = std::getenv("QUELVAD_ROOT");
+        mHadOld = old != nullptr;
+        if (old) mOld = old;
+        ::setenv("QUELVAD_ROOT", mDir.c_str(), 1);
+        Paths::reload();
+    }
+    ~Root() {
+        if (mHadOld)
+            ::setenv("QUELVAD_ROOT", mOld.c_str(), 1);
+        else
+            ::unsetenv("QUELVAD_ROOT");
+        Paths::reload();
+        ::unlink((mDir + "/dev/misc/gw-wd").c_str());
+        ::rmdir((mDir + "/dev/misc").c_str());
+        ::rmdir((mDir + "/dev").c_str());
+        ::rmdir(mDir.c_str());
+    }
+    std::string watchdog() const {
+        std::ifstream in(mDir + "/dev/misc/gw-wd");
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+private:
+    std::string mDir, mOld;
+    bool mHadOld = false;
+};
+
+using MultiplexerTest = LoopTest;
+
+TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept) {
+    Stop never;
+    never.t.set(0, &Stop::on, &never);
+    multiplexer.terminate();
+    Capture out(std::clog);
+    multiplexer.run(false, true);
+    EXPECT_EQ(never.fired, 0);
+    EXPECT_EQ(out.text(), "Mux: terminating...\n");
+    EXPECT_FALSE(multiplexer.terminating());
+    EXPECT_TRUE(mClock.timeouts.empty()) << "no turn ran";
+    never.t.reset();
+}
+
+volatile std::sig_atomic_t gFlag = 0;
+void on_usr1(int) {
+    gFlag = 1;
+    multiplexer.wake();
+}
+
+TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop) {
+    struct sigaction sa = {}, old = {};
+    sa.sa_handler = on_usr1;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ASSERT_EQ(::sigaction(SIGUSR1, &sa, &old), 0);
+    gFlag = 0;
+    // Checks the flag like the start-up's signal check; raises the signal
+    // in the pass right before poll(), after the flag was last looked at.
+    int passes = 0;
+    Deferred check([&](Deferred&) {
+        if (gFlag) {
+            multiplexer.terminate();
+            return;
+        }
+        if (++passes == 2) ::raise(SIGUSR1);
+    });
+    check.dpc.Activate();
+    Stop guard;
+    guard.t.set(60000, &Stop::on, &guard);
+    run();
+    ::sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_EQ(guard.fired, 0) << "the loop slept through the signal";
+    EXPECT_EQ(mClock.skipped_waits(), 0u);
+    guard.t.reset();
+}
+
+TEST_F(MultiplexerTest, PollTimeouts) {
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<std::unique_ptr<Action>>&, std::vector<std::unique_ptr<Deferred>>&)> setup;
+        std::vector<int> timeouts;
+    };
+    const Case cases[] = {
+        {"the first timer bounds the wait",
+         [](auto& a, auto&) {
+             a.emplace_back(new Action);
+             a.back()->set(250, [] { multiplexer.terminate(); });
+             a.emplace_back(new Action);
+             a.back()->set(900, [] {});
+         },
+         {250, 0}},
+        {"a timer armed by a deferred call of the timer pass and already due gives 0",
+         [](auto& a, auto& d) {
+             a.emplace_back(new Action);
+             a.emplace_back(new Action);
+             Action* zero = a.back().get();
+             d.emplace_back(new Deferred([zero](Deferred& self) {
+                 self.dpc.Deactivate();
+                 zero->set(0, [] { multiplexer.terminate(); });
+             }));
+             Deferred* dp = d.back().get();
+             a.front()->set(50, [dp] { dp->dpc.Activate(); });
+         },
+         {50, 0, 0}},
+        {"a timer armed by the deferred call before poll bounds that poll",
+         [](auto& a, auto& d) {
+             a.emplace_back(new Action);
+             a.emplace_back(new Action);
+             Action* later = a.back().get();
+             d.emplace_back(new Deferred([later, n = 0](Deferred& self) mutable {
+                 if (++n < 2) return;
+                 self.dpc.Deactivate();
+                 later->set(30, [] { multiplexer.terminate(); });
+             }));
+             d.back()->dpc.Activate();
+             a.front()->set(5000, [] {});
+         },
+         {30, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        mClock.timeouts.clear();
+        std::vector<std::unique_ptr<Action>> actions;
+        std::vector<std::unique_ptr<Deferred>> deferred;
+        c.setup(actions, deferred);
+        run();
+        EXPECT_EQ(mClock.timeouts, c.timeouts);
+    }
+}
+
+TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly) {
+    struct Interrupting : RecordingClock {
+        int left = 2;
+        int poll(pollfd* fds, nfds_t n, int timeout) override {
+            if (left-- > 0) {
+                timeouts.push_back(timeout);
+                errno = EINTR;
+                return -1;
+            }
+            return RecordingClock::poll(fds, n, timeout);
+        }
+    } clock;
+    clock.set_ms(5000);
+    Mux::setClock(&clock);
+    Stop stop;
+    stop.t.set(100, &Stop::on, &stop);
+    run();
+    Mux::setClock(&mClock);
+    EXPECT_EQ(stop.fired, 1);
+    EXPECT_EQ(clock.timeouts, (std::vector<int>{100, 100, 100, 0}));
+}
+
+TEST_F(MultiplexerTest, ClockJumpRearmsEveryTimer) {
+    std::vector<std::string> fired;
+    Action a, b, jump;
+    a.set(100, [&] { fired.push_back("a@" + std::to_string(Mux::milliseconds())); });
+    b.set(200, [&] {
+        fired.push_back("b@" + std::to_string(Mux::milliseconds()));
+        multiplexer.terminate();
+    });
+    // 100000 ms now; the timers expire at 100100 and 100200. Three hours back;
+    // the next pass reads the clock after a wait of 90 ms.
+    jump.set(10, [this] { mClock.set_ms(100010u - 10800000u); });
+    Capture err(std::cerr);
+    run();
+    const std::uint32_t now = 100100u - 10800000u;
+    EXPECT_EQ(err.text(), "******** RUNTIME ERROR CONDITION *************"
+                          "Multiplexer::timers_schedule() invalid wait time detected!\n"
+                          "now = " + std::to_string(now) + "\nfirst = 100100\ncount = 2\n");
+    EXPECT_EQ(fired, (std::vector<std::string>{"a@" + std::to_string(now + 1000), "b@" + std::to_string(now + 1000)}));
+}
+
+TEST_F(MultiplexerTest, StatusDumpLayout) {
+    struct Pipe {
+        Fd r, w;
+        Pipe() {
+            int p[2];
+            if (::pipe2(p, O_CLOEXEC) == 0) {
+                r = Fd(p[0]);
+                w = Fd(p[1]);
+            }
+        }
+    } p1, p2;
+    struct T {
+        void on(int, short) {}
+    } t;
+    Event ctl, cas;
+    ctl.Bind<T>("Control::AcceptorNet", &T::on, &t);
+    ctl.Schedule(p1.r, POLLIN | POLLPRI);
+    ctl.measure().sample(12);
+    ctl.measure().sample(30);
+    cas.Schedule(p2.r, POLLOUT); // never ready; no handler bound, default name
+    std::string text, measures;
+    Action dump;
+    dump.set(1, [&] {
+        std::ostringstream m;
+        m << "dpc transition measurement (min/max/cur/counter): " << multiplexer.dpc_measure() << "\n"
+          << "event transition measurement (min/max/cur/counter): " << multiplexer.event_measure() << "\n"
+          << "timer transition measurement (min/max/cur/counter): " << multiplexer.timer_measure() << "\n";
+        measures = m.str();
+        std::ostringstream os;
+        multiplexer.dump(os);
+        text = os.str();
+        multiplexer.terminate();
+    });
+    run();
+    auto fd_cell = [](int fd) { return fd < 10 ? "  " + std::to_string(fd) + "  " : " " + std::to_string(fd) + "  "; };
+    const std::string delim = "+----------------------------------------+------------------------------+----------+"
+                              "----------+-----+------------------------------------------------------------+\n";
+    const std::string expected =
+        measures + delim +
+        "|                  name                  |            events            |  count   | handler  "
+        "| fd  |                          measure                           |\n" +
+        delim +
+        "|          Control::AcceptorNet          |        POLLIN|POLLPRI        |    0     | attached "
+        "|" + fd_cell(ctl.lowlevel_fd()) +
+        "|               min=12 max=30 avg=30 counter=2               |\n"
+        "|                Unknown                 |           POLLOUT            |    0     |unattached"
+        "|" + fd_cell(cas.lowlevel_fd()) +
+        "|                min=0 max=0 avg=0 counter=0                 |\n" +
+        delim + "\n";
+    ASSERT_LT(ctl.lowlevel_fd(), 100);
+    ASSERT_LT(cas.lowlevel_fd(), 100);
+    EXPECT_EQ(text, expected);
+}
+
+TEST(PollEventAsText, NamesBitsInFixedOrder) {
+    struct Case {
+        short mask;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, ""},
+        {0x1, "POLLIN"},
+        {0x5, "POLLIN|POLLOUT"},
+        {0x18, "POLLERR|POLLHUP"},
+        {0x20, "POLLNVAL"},
+        {0x7ff, "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG"},
+        {0x100, "POLLWRNORM"},
+        {short(0x8800), ""},
+        {short(0x8401), "POLLIN|POLLMSG"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PollEventAsText(c.mask), c.text) << c.mask;
+}
+
+TEST_F(MultiplexerTest, WatchdogIsStartedPingedOncePerSecondAndStopped) {
+    Root root(true);
+    // A 300 ms period: pings after the polls that end at 300, 1500 and 2700 ms.
+    struct Periodic {
+        Timer t{};
+        int left;
+        void on() {
+            if (--left == 0)
+                multiplexer.terminate();
+            else
+                t.set(300, &Periodic::on, this);
+        }
+    } periodic{{}, 9};
+    periodic.t.set(300, &Periodic::on, &periodic);
+    multiplexer.run(true, true);
+    EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGSTOP");
+    for (int t : mClock.timeouts) EXPECT_LE(t, 1000);
+}
+
+TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
+    Root root(true);
+    Action back, stop;
+    back.set(1500, [this] { mClock.set_ms(98000); });
+    stop.set(3000, [] { multiplexer.terminate(); });
+    multiplexer.run(true, true);
+    // Polls end at 101000 (ping), 101500, 99000 (clock went back: ping), then
+    // 100000, 101000, 102000 and 103000, each a second after the last ping.
+    EXPECT_EQ(mClock.timeouts, (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
+    EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
+}
+
+TEST_F(MultiplexerTest, MissingWatchdogIsLoggedAndNotWaitedFor) {
+    Root root(false);
+    Stop stop;
+    stop.t.set(5000, &Stop::on, &stop);
+    Capture err(std::cerr);
+    multiplexer.run(true, true);
+    EXPECT_EQ(err.text(), "Mux: fail to open watchdog: No such file or directory\n");
+    EXPECT_EQ(mClock.timeouts, (std::vector<int>{5000, 0}));
+}
+
+using MultiplexerDeathTest = LoopTest;
+
+TEST_F(MultiplexerDeathTest, NothingToWaitForAborts) {
+    EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
+    Root root(true);
+    EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
+}
+
+TEST_F(MultiplexerDeathTest, FailingPollAborts) {
+    struct Failing : Mux::TestClock {
+        int poll(pollfd*, nfds_t, int) override {
+            errno = EINVAL;
+            return -1;
+        }
+    } clock;
+    Stop stop;
+    stop.t.set(10, &Stop::on, &stop);
+    EXPECT_DEATH(
+        {
+            Mux::setClock(&clock);
+            multiplexer.run(false, true);
+        },
+        "multiplexer poll failed: Invalid argument");
+    stop.t.reset();
+}
+
+} // namespace
