@@ -209,7 +209,7 @@ std::vector<Case> const& cases() {
          l->push_back(TM::Int0_127(127));
          l->push_back(TM::Int0_127(1));
          return Value(l);
-       }, "02 FE 02"},
+       }, "02 FE 04"},
       {"empty SEQUENCE OF", [] { return Value(new ASN1::SEQUENCE_OF<ASN1::INTEGER>); }, "00"},
 
       // Open types: an empty content is one zero octet.
@@ -271,11 +271,14 @@ TEST(PerValues, EncodeDecodeRoundTrip) {
   for (Case const& c : cases()) {
     SCOPED_TRACE(c.name);
     Value value = c.make();
-    ASSERT_EQ(encodeHex(*value), c.octets);
+    EXPECT_EQ(encodeHex(*value), c.octets);
     if (std::string(c.octets) == "FAIL") continue;
     Value decoded = fresh(*value);
     ASSERT_TRUE(decodeInto(bytes(c.octets), *decoded));
-    EXPECT_EQ(decoded->compare(*value), 0);
+    // An untyped open type comes back as its octets, not as the value that made them.
+    if (value->info() != &ASN1::OpenData::theInfo) {
+      EXPECT_EQ(decoded->compare(*value), 0);
+    }
     EXPECT_EQ(encodeHex(*decoded), c.octets);
   }
 }
