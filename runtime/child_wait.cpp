@@ -1,5 +1,7 @@
 #include "runtime/child_wait.hpp"
 
+#include "runtime/system.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -52,12 +54,7 @@ void ChildWait::Detach() {
 }
 
 ChildWaitService::~ChildWaitService() {
-    if (mHandlerInstalled) {
-        struct sigaction sa = {};
-        sa.sa_handler = SIG_DFL;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGCHLD, &sa, nullptr);
-    }
+    if (mHandlerInstalled) IPC::Signal::system(SIGCHLD);
     while (ChildWait* w = mWaits.remove_from_head()) w->mLinked = false;
 }
 
@@ -78,11 +75,8 @@ void ChildWaitService::Activate() {
     second.NonBlock();
     Schedule(second, POLLIN);
 
-    struct sigaction sa = {};
-    sa.sa_handler = &ChildWaitService::SigChldHandlerWrapper;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    if (::sigaction(SIGCHLD, &sa, nullptr) == 0) mHandlerInstalled = true;
+    if (IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART) == 0)
+        mHandlerInstalled = true;
 }
 
 void ChildWaitService::Attach(ChildWait* wait) {
@@ -97,7 +91,7 @@ void ChildWaitService::Detach(ChildWait* wait) {
     wait->mLinked = false;
 }
 
-void ChildWaitService::SigChldHandlerWrapper(int) {
+void ChildWaitService::SigChldHandlerWrapper(int, siginfo_t*, void*) {
     if (ChildWaitService* s = childWaitService) s->SigChldHandler();
 }
 

@@ -4,6 +4,7 @@
 // through a datagram socket pair; the loop reads the records, logs them and
 // calls the wait attached for that pid. The wait is unlinked before its
 // handler runs, so the owner may destroy it or attach it again from there.
+#include <csignal>
 #include <cstddef>
 #include <new>
 
@@ -95,7 +96,7 @@ public:
     unsigned waiting() const { return mWaits.count(); }
     const Fd& writer() const { return mWriter; }
 
-    static void SigChldHandlerWrapper(int sig);
+    static void SigChldHandlerWrapper(int sig, siginfo_t* info, void* context);
     void SigChldHandler();
     void OnChildEvent(int fd, short revents);
 

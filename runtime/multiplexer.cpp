@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/clock.hpp"
+#include "runtime/profile.hpp"
 #include "runtime/table.hpp"
 
 Multiplexer multiplexer;
@@ -381,6 +382,7 @@ void Multiplexer::dump(std::ostream& os) const {
     os << "dpc transition measurement (min/max/cur/counter): " << mDpcMeasure << "\n";
     os << "event transition measurement (min/max/cur/counter): " << mEventMeasure << "\n";
     os << "timer transition measurement (min/max/cur/counter): " << mTimerMeasure << "\n";
+    Profile::dump(os);
     ext::Table table(os, 40, 30, 10, 10, 5, 60);
     {
         ext::Table::Sentry s(table);

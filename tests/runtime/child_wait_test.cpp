@@ -188,7 +188,7 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild) {
         BlockChld block;
         pids = zombies(3, 10);
         errno = ERANGE;
-        ChildWaitService::SigChldHandlerWrapper(SIGCHLD);
+        ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);
         EXPECT_EQ(errno, ERANGE);
         for (pid_t p : pids) EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1) << "child " << p << " was not reaped";
     }
@@ -212,7 +212,7 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking) {
     ASSERT_EQ(::setsockopt(writer, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     BlockChld block;
     std::vector<pid_t> pids = zombies(40, 0);
-    ChildWaitService::SigChldHandlerWrapper(SIGCHLD); // returns although the socket fills up
+    ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr); // returns although the socket fills up
     for (pid_t p : pids) EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/paths.hpp"
+#include "runtime/profile.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
 namespace {
@@ -257,6 +258,7 @@ TEST_F(MultiplexerTest, StatusDumpLayout) {
         m << "dpc transition measurement (min/max/cur/counter): " << multiplexer.dpc_measure() << "\n"
           << "event transition measurement (min/max/cur/counter): " << multiplexer.event_measure() << "\n"
           << "timer transition measurement (min/max/cur/counter): " << multiplexer.timer_measure() << "\n";
+        Profile::dump(m);
         measures = m.str();
         std::ostringstream os;
         multiplexer.dump(os);
