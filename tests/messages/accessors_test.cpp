@@ -188,3 +188,32 @@ TEST(Accessors, ListsAreFilledInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Accessors, DefaultsOfOtherModules) {
+  TERM::MdmAccounting acct;
+  for (unsigned i = 0; i < 5; ++i) {
+    auto const& counter = static_cast<BASE::INTEGER64Bits const&>(*acct.getField(i));
+    EXPECT_EQ(0, counter.get_low().getValue());
+    EXPECT_EQ(0, counter.get_high().getValue());
+  }
+  BASE::INTEGER64Bits big;
+  big.set_low(-1);
+  big.set_high(0);
+  EXPECT_EQ(-1, big.get_low().getValue());
+  // An AcpResult holds both of its mandatory fields from the start.
+  ACP::AcpResult result;
+  EXPECT_NE(nullptr, result.getField(0));
+  EXPECT_NE(nullptr, result.getField(1));
+  // Empty lists are valid values and encode.
+  LEMZGW::ProtoLemzPackets packets;
+  LGCP::TranslateDtmfParams digits;
+  ASN1::CoderEnv env;
+  env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+  std::vector<char> out;
+  EXPECT_TRUE(ASN1::encode(packets, &env, std::back_inserter(out)));
+  EXPECT_TRUE(ASN1::encode(digits, &env, std::back_inserter(out)));
+}
+
+}  // namespace
