@@ -1,7 +1,9 @@
 """Tests of the C++ emitter and the generator's command line: a small module in,
 the expected declarations and descriptor tables out."""
 
+import atexit
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -40,6 +42,7 @@ END
 
 def generate(texts, registry=False):
     d = tempfile.mkdtemp()
+    atexit.register(shutil.rmtree, d, True)
     paths = []
     for name, text in texts.items():
         p = os.path.join(d, name)
