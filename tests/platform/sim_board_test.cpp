@@ -1,0 +1,250 @@
+#include "platform/sim_board.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string joined(const std::deque<std::string>& lines) {
+    std::string text;
+    for (auto& l : lines) text += l + "\n";
+    return text;
+}
+
+// Lets the simulator handle what is pending, waiting for its descriptor a
+// bounded number of times.
+void settle(platform::SimBoard& sim, int rounds = 20) {
+    for (int i = 0; i < rounds; ++i) {
+        pollfd p{sim.pollable_fd(), POLLIN, 0};
+        if (::poll(&p, 1, i == 0 ? 0 : 50) <= 0 && i > 0) return;
+        sim.service();
+    }
+}
+
+TEST(SimBoard, ControlCommandsAnswerLineByLine) {
+    struct Case {
+        const char* command;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {"devices", "/dev/hal present open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+        {"device /dev/hal missing", "ok\n"},
+        {"device /dev/dtmf present", "ok\n"},
+        {"devices", "/dev/dtmf present open=0\n/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+        {"device /dev/hal", "error usage: device <path> present|missing\n"},
+        {"device dev/hal present", "error usage: device <path> present|missing\n"},
+        {"device /dev/hal gone", "error usage: device <path> present|missing\n"},
+        {"device /dev/hal present now", "error usage: device <path> present|missing\n"},
+        {"journal", "ok\n"},
+        {"event /dev/hal 01 02", "error /dev/hal not open\n"},
+        {"event /dev/hal 0", "error usage: event <path> <hex bytes>\n"},
+        {"event /dev/hal", "error usage: event <path> <hex bytes>\n"},
+        {"event /dev/hal zz", "error usage: event <path> <hex bytes>\n"},
+        {"clear", "ok\n"},
+        {"", "error empty command\n"},
+        {"reboot", "error unknown command reboot\n"},
+        {"help",
+         "help\ndevice <path> present|missing\ndevices\njournal\nclear\nevent <path> <hex bytes>\nok\n"},
+    };
+    platform::SimBoard sim;
+    for (const Case& c : cases) EXPECT_EQ(c.answer, sim.execute(c.command)) << "command: " << c.command;
+}
+
+TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay) {
+    struct Case {
+        const char* path;
+        int flags;
+        int error; // 0: the open succeeds
+        bool nonblock;
+    };
+    const Case cases[] = {
+        {"/dev/misc/gw-wd", O_WRONLY, 0, false},
+        {"/dev/hal", O_RDWR | O_NONBLOCK, 0, true},
+        {"/dev/hal", O_RDWR, 0, false},
+        {"/dev/dtmf", O_RDWR, ENOENT, false},
+        {"/dev/misc", O_RDWR, ENOENT, false},
+    };
+    platform::SimBoard sim;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        errno = 0;
+        const int fd = sim.open(c.path, c.flags);
+        if (c.error) {
+            EXPECT_EQ(-1, fd);
+            EXPECT_EQ(c.error, errno);
+            continue;
+        }
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(FD_CLOEXEC, ::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+        EXPECT_EQ(c.nonblock, (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0);
+        int type = 0;
+        socklen_t len = sizeof type;
+        ASSERT_EQ(0, ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len));
+        EXPECT_EQ(SOCK_SEQPACKET, type);
+        ::close(fd);
+        settle(sim);
+    }
+    EXPECT_EQ("open /dev/misc/gw-wd\nclose /dev/misc/gw-wd\nopen /dev/hal\nclose /dev/hal\nopen /dev/hal\n"
+              "close /dev/hal\nopen /dev/dtmf missing\nopen /dev/misc missing\n",
+              joined(sim.journal()));
+}
+
+TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose) {
+    platform::SimBoard sim;
+    const int wd = sim.open("/dev/misc/gw-wd", O_WRONLY);
+    const int hal = sim.open("/dev/hal", O_RDWR);
+    ASSERT_GE(wd, 0);
+    ASSERT_GE(hal, 0);
+    ASSERT_EQ(5, ::write(wd, "START", 5));
+    ASSERT_EQ(4, ::write(wd, "PING", 4));
+    settle(sim);
+    const unsigned char binary[] = {0x01, 0x00, 0xFF};
+    ASSERT_EQ(3, ::write(hal, binary, 3));
+    settle(sim);
+    // A duplicate is the same device: the request is journalled under its path.
+    const int dup = ::dup(hal);
+    EXPECT_EQ(0, sim.ioctl(dup, 0xC0044801ul, nullptr));
+    errno = 0;
+    EXPECT_EQ(-1, sim.ioctl(0, 0x4004667Ful, nullptr));
+    EXPECT_EQ(ENOTTY, errno);
+    settle(sim);
+    EXPECT_EQ(1u, sim.open_count("/dev/hal"));
+    ::close(hal);
+    settle(sim);
+    EXPECT_EQ(1u, sim.open_count("/dev/hal")) << "a duplicate still holds the device";
+    ::close(dup);
+    settle(sim);
+    ASSERT_EQ(4, ::write(wd, "STOP", 4));
+    ::close(wd);
+    settle(sim);
+    EXPECT_EQ(0u, sim.open_count("/dev/hal"));
+    EXPECT_EQ("open /dev/misc/gw-wd\nopen /dev/hal\nwrite /dev/misc/gw-wd START\nwrite /dev/misc/gw-wd PING\n"
+              "write /dev/hal [01 00 FF]\nioctl /dev/hal 0xC0044801\n"
+              "close /dev/hal\nwrite /dev/misc/gw-wd STOP\nclose /dev/misc/gw-wd\n",
+              joined(sim.journal()));
+    EXPECT_EQ("ok\n", sim.execute("clear"));
+    EXPECT_TRUE(sim.journal().empty());
+}
+
+TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord) {
+    platform::SimBoard sim;
+    const int a = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
+    const int b = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
+    unsigned char buf[16];
+    errno = 0;
+    EXPECT_EQ(-1, ::read(a, buf, sizeof buf));
+    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_EQ("ok\n", sim.execute("event /dev/hal 01 a0FF"));
+    for (int fd : {a, b}) {
+        ASSERT_EQ(3, ::read(fd, buf, sizeof buf));
+        EXPECT_EQ(0x01, buf[0]);
+        EXPECT_EQ(0xA0, buf[1]);
+        EXPECT_EQ(0xFF, buf[2]);
+    }
+    ::close(a);
+    ::close(b);
+}
+
+TEST(SimBoard, JournalKeepsTheNewestLines) {
+    platform::SimBoard sim;
+    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit + 3; ++i) sim.open("/dev/none", O_RDWR);
+    EXPECT_EQ(platform::SimBoard::kJournalLimit, sim.journal().size());
+}
+
+class SimBoardSocket : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/quelvad-sim-XXXXXX";
+        mDir = ::mkdtemp(tmpl);
+        mPath = mDir + "/board.sock";
+    }
+    void TearDown() override {
+        ::unlink((mPath + ".init").c_str());
+        ::unlink(mPath.c_str());
+        ::rmdir(mDir.c_str());
+        ::unsetenv("QUELVAD_SIM");
+    }
+    int connect_client() {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", mPath.c_str());
+        EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+        return fd;
+    }
+    // Serves the board until the client has `lines` complete lines.
+    std::string talk(platform::SimBoard& sim, int fd, const std::string& text, int lines) {
+        EXPECT_EQ(ssize_t(text.size()), ::send(fd, text.data(), text.size(), 0));
+        std::string answer;
+        for (int round = 0; round < 200; ++round) {
+            settle(sim, 2);
+            char buf[512];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) answer.append(buf, std::size_t(n));
+            if (n == 0) break;
+            int count = 0;
+            for (char c : answer) count += c == '\n';
+            if (count >= lines) break;
+        }
+        return answer;
+    }
+    std::string mDir, mPath;
+};
+
+TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket) {
+    platform::SimBoard sim;
+    ASSERT_TRUE(sim.listen(mPath));
+    const int fd = connect_client();
+    // Two commands in one write, the second split over two writes.
+    EXPECT_EQ("ok\n", talk(sim, fd, "device /dev/hal missing\n", 1));
+    EXPECT_EQ("/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\nok\n",
+              talk(sim, fd, "devices\r\nclear\ndev", 4));
+    EXPECT_EQ("error unknown command dev\n", talk(sim, fd, "\n", 1));
+    // A line that never ends is refused and the client let go.
+    EXPECT_EQ("error line too long\n", talk(sim, fd, std::string(5000, 'x'), 1));
+    char c;
+    EXPECT_EQ(0, ::recv(fd, &c, 1, 0));
+    ::close(fd);
+    EXPECT_FALSE(sim.present("/dev/hal"));
+}
+
+TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile) {
+    std::ofstream(mPath + ".init") << "# start without the board driver\ndevice /dev/hal missing\n"
+                                      "device /dev/dtmf present\n";
+    ::setenv("QUELVAD_SIM", mPath.c_str(), 1);
+    platform::SimBoard* sim = platform::installSimBoardFromEnvironment();
+    ASSERT_NE(nullptr, sim);
+    EXPECT_EQ(sim, &platform::board());
+    errno = 0;
+    EXPECT_EQ(-1, platform::board().open("/dev/hal", O_RDWR));
+    EXPECT_EQ(ENOENT, errno);
+    const int fd = platform::board().open("/dev/dtmf", O_RDWR);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+    const int client = connect_client();
+    EXPECT_EQ("ok\n", talk(*sim, client, "clear\n", 1));
+    ::close(client);
+    delete sim;
+    EXPECT_NE(sim, &platform::board());
+    EXPECT_NE(0, ::access(mPath.c_str(), F_OK)) << "the socket goes with the board";
+}
+
+TEST(SimBoardEnvironment, UnsetMeansTheRealBoard) {
+    ::unsetenv("QUELVAD_SIM");
+    EXPECT_EQ(nullptr, platform::installSimBoardFromEnvironment());
+    ::setenv("QUELVAD_SIM", "", 1);
+    EXPECT_EQ(nullptr, platform::installSimBoardFromEnvironment());
+    ::unsetenv("QUELVAD_SIM");
+}
+
+} // namespace
