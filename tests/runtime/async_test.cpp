@@ -226,19 +226,37 @@ struct FailCase {
     unsigned copied;
 };
 
-// A connected TCP pair on loopback: client and accepted server side.
-void TcpPair(Fd& client, Fd& server)
+// A listening socket on loopback; its port.
+int Listen(Fd& listener, int backlog)
 {
-    Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
+    listener = Fd(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof(addr);
-    ASSERT_EQ(0, ::bind(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    ASSERT_EQ(0, ::listen(listener.lowlevel_fd(), 1));
-    ASSERT_EQ(0, ::getsockname(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), &len));
-    client = Fd(::socket(AF_INET, SOCK_STREAM, 0));
-    ASSERT_EQ(0, ::connect(client.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    EXPECT_EQ(0, ::bind(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    EXPECT_EQ(0, ::listen(listener.lowlevel_fd(), backlog));
+    EXPECT_EQ(0, ::getsockname(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), &len));
+    return ntohs(addr.sin_port);
+}
+
+// A blocking connection to a loopback port.
+Fd Dial(int port)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<unsigned short>(port));
+    EXPECT_EQ(0, ::connect(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    return fd;
+}
+
+// A connected TCP pair on loopback: client and accepted server side.
+void TcpPair(Fd& client, Fd& server)
+{
+    Fd listener;
+    client = Dial(Listen(listener, 1));
     server = Fd(::accept(listener.lowlevel_fd(), nullptr, nullptr));
     ASSERT_TRUE(server.is_valid());
     client.NonBlock();
@@ -482,20 +500,6 @@ struct ConnectProbe {
     }
 };
 
-// A listening socket on loopback; its port.
-int Listen(Fd& listener, int backlog)
-{
-    listener = Fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    EXPECT_EQ(0, ::bind(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    EXPECT_EQ(0, ::listen(listener.lowlevel_fd(), backlog));
-    EXPECT_EQ(0, ::getsockname(listener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), &len));
-    return ntohs(addr.sin_port);
-}
-
 TEST_F(AsyncTest, ConnectOverLoopback)
 {
     Fd listener;
@@ -586,14 +590,9 @@ TEST_F(AsyncTest, ConnectTimesOut)
 {
     // An accept queue that is full drops the SYN: the attempt hangs until the
     // timer, which the test clock reaches without waiting.
-    Fd listener, first;
+    Fd listener;
     const int port = Listen(listener, 0);
-    first = Fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<unsigned short>(port));
-    ASSERT_EQ(0, ::connect(first.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    Fd first = Dial(port);
 
     Mux::TestClock clock(5000000);
     Mux::setClock(&clock);
@@ -611,14 +610,9 @@ TEST_F(AsyncTest, ConnectTimesOut)
 
 TEST_F(AsyncTest, ConnectStoppedOrDestroyed)
 {
-    Fd listener, first;
+    Fd listener;
     const int port = Listen(listener, 0);
-    first = Fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<unsigned short>(port));
-    ASSERT_EQ(0, ::connect(first.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    Fd first = Dial(port);
     const std::string address = "127.0.0.1:" + std::to_string(port);
 
     ConnectProbe probe;
