@@ -49,15 +49,23 @@ struct Deferred {
     explicit Deferred(std::function<void(Deferred&)> f) : fn(std::move(f)) { dpc.Bind(this, &Deferred::on); }
 };
 
-// A private root with the watchdog device as a plain file.
+// A private root whose watchdog device is missing, a plain file, a device
+// that refuses every write, or a FIFO.
+enum class Device { none, file, full, fifo };
+
 class Root {
 public:
-    explicit Root(bool with_watchdog) {
+    explicit Root(Device device) {
         char tmpl[] = "/tmp/quelvad-loop-XXXXXX";
         mDir = ::mkdtemp(tmpl);
         ::mkdir((mDir + "/dev").c_str(), 0755);
         ::mkdir((mDir + "/dev/misc").c_str(), 0755);
-        if (with_watchdog) std::ofstream(mDir + "/dev/misc/gw-wd").flush();
+        const std::string wd = path();
+        if (device == Device::file) std::ofstream(wd).flush();
+        int made = 0;
+        if (device == Device::full) made = ::symlink("/dev/full", wd.c_str());
+        if (device == Device::fifo) made = ::mkfifo(wd.c_str(), 0600);
+        EXPECT_EQ(made, 0);
         const char* old = std::getenv("QUELVAD_ROOT");
         mHadOld = old != nullptr;
         if (old) mOld = old;
@@ -75,6 +83,7 @@ public:
         ::rmdir((mDir + "/dev").c_str());
         ::rmdir(mDir.c_str());
     }
+    std::string path() const { return mDir + "/dev/misc/gw-wd"; }
     std::string watchdog() const {
         std::ifstream in(mDir + "/dev/misc/gw-wd");
         std::stringstream ss;
@@ -306,7 +315,7 @@ TEST(PollEventAsText, NamesBitsInFixedOrder) {
 }
 
 TEST_F(MultiplexerTest, WatchdogIsStartedPingedOncePerSecondAndStopped) {
-    Root root(true);
+    Root root(Device::file);
     // A 300 ms period: pings after the polls that end at 300, 1500 and 2700 ms.
     struct Periodic {
         Timer t{};
@@ -325,7 +334,7 @@ TEST_F(MultiplexerTest, WatchdogIsStartedPingedOncePerSecondAndStopped) {
 }
 
 TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
-    Root root(true);
+    Root root(Device::file);
     Action back, stop;
     back.set(1500, [this] { mClock.set_ms(98000); });
     stop.set(3000, [] { multiplexer.terminate(); });
@@ -336,21 +345,115 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
 }
 
-TEST_F(MultiplexerTest, MissingWatchdogIsLoggedAndNotWaitedFor) {
-    Root root(false);
-    Stop stop;
-    stop.t.set(5000, &Stop::on, &stop);
-    Capture err(std::cerr);
-    multiplexer.run(true, true);
-    EXPECT_EQ(err.text(), "Mux: fail to open watchdog: No such file or directory\n");
-    EXPECT_EQ(mClock.timeouts, (std::vector<int>{5000, 0}));
+TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
+    struct Case {
+        const char* what;
+        Device device;
+        const char* errors;
+        std::vector<int> timeouts;
+    };
+    const Case cases[] = {
+        {"missing: no cap on the wait", Device::none, "Mux: fail to open watchdog: No such file or directory\n",
+         {1500, 1000, 0}},
+        {"refusing the start: closed, no cap", Device::full,
+         "Mux: fail to activate watchdog: No space left on device\n", {1500, 1000, 0}},
+        {"reader gone: ping and stop fail, the cap stays", Device::fifo,
+         "Mux: ping watchdog failed: Broken pipe\nMux: stop watchdog failed: Broken pipe\n",
+         {1000, 500, 1000, 0}},
+    };
+    struct sigaction ignore = {}, old = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &old);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        mClock.timeouts.clear();
+        Root root(c.device);
+        int reader = -1;
+        if (c.device == Device::fifo) reader = ::open(root.path().c_str(), O_RDONLY | O_NONBLOCK);
+        std::string seen;
+        Action close_reader, stop;
+        close_reader.set(1500, [&] {
+            if (reader < 0) return;
+            char buf[64];
+            ssize_t n = ::read(reader, buf, sizeof buf);
+            if (n > 0) seen.assign(buf, std::size_t(n));
+            ::close(reader);
+        });
+        stop.set(2500, [] { multiplexer.terminate(); });
+        {
+            Capture err(std::cerr);
+            multiplexer.run(true, true);
+            EXPECT_EQ(err.text(), c.errors);
+        }
+        EXPECT_EQ(mClock.timeouts, c.timeouts);
+        EXPECT_EQ(seen, c.device == Device::fifo ? "STARTPING" : "");
+    }
+    ::sigaction(SIGPIPE, &old, nullptr);
+}
+
+TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
+    struct Plugin : TimerPoolPlugin {
+        int answer = -1;
+        std::function<void()> on_ask;
+        int timerPoll() override {
+            if (on_ask) on_ask();
+            return answer;
+        }
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Plugin (&)[3])> setup;
+        std::vector<int> timeouts;
+        int asked_total;
+    };
+    // Three plug-ins are hooked; a timer at 800 ms stops the loop.
+    const Case cases[] = {
+        {"no answer: the timer bounds the wait", [](Plugin (&)[3]) {}, {800, 0}, 6},
+        {"the smallest answer wins", [](Plugin (&p)[3]) { p[1].answer = 300; p[2].answer = 500; },
+         {300, 300, 200, 0}, 12},
+        {"an answer of 0 polls without waiting",
+         [](Plugin (&p)[3]) {
+             p[0].answer = 0;
+             p[0].on_ask = [&p] { p[0].timerUnhook(); };
+         },
+         {0, 800, 0}, 7},
+        {"a plug-in unhooking another not yet asked",
+         [](Plugin (&p)[3]) {
+             p[2].answer = 100;
+             p[0].on_ask = [&p] { p[2].timerUnhook(); };
+         },
+         {800, 0}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        mClock.timeouts.clear();
+        Plugin plugins[3];
+        int asked = 0;
+        for (Plugin& p : plugins) {
+            p.timerHook();
+            p.timerHook(); // once only
+        }
+        c.setup(plugins);
+        for (Plugin& p : plugins) {
+            auto inner = p.on_ask;
+            p.on_ask = [&asked, inner] {
+                ++asked;
+                if (inner) inner();
+            };
+        }
+        Stop stop;
+        stop.t.set(800, &Stop::on, &stop);
+        run();
+        EXPECT_EQ(mClock.timeouts, c.timeouts);
+        EXPECT_EQ(asked, c.asked_total);
+    }
 }
 
 using MultiplexerDeathTest = LoopTest;
 
 TEST_F(MultiplexerDeathTest, NothingToWaitForAborts) {
     EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
-    Root root(true);
+    Root root(Device::file);
     EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
 }
 
