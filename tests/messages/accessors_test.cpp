@@ -217,3 +217,17 @@ TEST(Accessors, DefaultsOfOtherModules) {
 }
 
 }  // namespace
+
+namespace {
+
+// Alternatives named like members of the runtime base keep those members reachable.
+TEST(Accessors, AlternativeNamedLikeABaseMember) {
+  TERM::TermSignal s(TERM::TermSignal::info::value, TERM::TermInformation());
+  EXPECT_EQ(&TERM::TermSignal::theInfo, s.info());
+  EXPECT_TRUE(s.info_isSelected());
+  EXPECT_EQ(4, LGCP::Command::create::value);
+  std::unique_ptr<ASN1::AbstractData> made(LGCP::Command::create(&LGCP::Command::theInfo));
+  EXPECT_EQ(&LGCP::Command::theInfo, made->info());
+}
+
+}  // namespace

@@ -27,7 +27,7 @@ Msg ::= SEQUENCE {
     ...,
     later Kind OPTIONAL
 }
-Pdu ::= CHOICE { ping NULL, value INTEGER, ..., ed-137 Kind }
+Pdu ::= CHOICE { ping NULL, value INTEGER, info BOOLEAN, ..., ed-137 Kind }
 Kind ::= ENUMERATED { first, second-one, big(5), next, ... }
 Plain ::= ENUMERATED { zero, one }
 END
@@ -91,7 +91,8 @@ class Emit(unittest.TestCase):
             '  bool later_isPresent() const;',
             '    enum Id { value = 0 };',
             '    enum Id { value_ = 1 };',
-            '    enum Id { value = 2 };',
+            '    enum Id { value = 3 };',
+            '  using ASN1::CHOICE::info;',
             '  Pdu(ed_137::Id, T::Kind::NamedNumber v);',
             '  Pdu(ping::Id, ASN1::Null const& v);',
             '  bool ed_137_isSelected() const;',
@@ -121,9 +122,9 @@ class Emit(unittest.TestCase):
             'const ASN1::StringInfo Msg::name::value_type::theInfo = '
             '{{{&ASN1::IA5String::create, 22}, ASN1::FixedConstraint, 1, 64u}, nullptr, 128, 7, 7, 8};',
             'const char* const Msg_inner_fieldNames[] = {"a-b"};',
-            'const ASN1::ChoiceInfo Pdu::theInfo = {{&create_Pdu, 0}, true, Pdu_selectionInfos, 2, 3, nullptr, '
+            'const ASN1::ChoiceInfo Pdu::theInfo = {{&create_Pdu, 0}, true, Pdu_selectionInfos, 3, 4, nullptr, '
             'Pdu_selectionNames};',
-            'const char* const Pdu_selectionNames[] = {"ping", "value", "ed-137"};',
+            'const char* const Pdu_selectionNames[] = {"ping", "value", "info", "ed-137"};',
             'const char* const Kind_enum_names__[] = {"first", "second-one", "big=5", "next"};',
             'const ASN1::EnumInfo Kind::theInfo = {{&create_Kind, 10}, true, 6, Kind_enum_names__, 4};',
             'const ASN1::EnumInfo Plain::theInfo = {{&create_Plain, 10}, false, 1, Plain_enum_names__, 2};',
@@ -152,6 +153,11 @@ class CommandLine(unittest.TestCase):
         r, _ = generate({'T.asn': MODULE})
         self.assertEqual(r.returncode, 1)
         self.assertIn('unknown module "U"', r.stderr)
+
+    def test_alternative_clashing_with_a_generated_member(self):
+        r, _ = generate({'T.asn': MODULE.replace('ping NULL,', 'clone NULL,'), 'U.asn': OTHER})
+        self.assertEqual(r.returncode, 1)
+        self.assertIn('alternative "clone" of Pdu clashes with a generated member', r.stderr)
 
     def test_rerun_leaves_unchanged_files_alone(self):
         r, out = generate({'T.asn': MODULE, 'U.asn': OTHER})

@@ -48,9 +48,14 @@ def main(argv):
     except (asn.AsnError, OSError) as e:
         sys.stderr.write('asn1gen: %s\n' % e)
         return 1
-    for mod in modules.values():
-        _write(os.path.join(args.out, emit_cpp.header_path(mod.name)), emit_cpp.emit_header(mod, modules))
-        _write(os.path.join(args.out, emit_cpp.source_path(mod.name)), emit_cpp.emit_source(mod, modules))
+    try:
+        outputs = [(emit_cpp.header_path(m.name), emit_cpp.emit_header(m, modules)) for m in modules.values()]
+        outputs += [(emit_cpp.source_path(m.name), emit_cpp.emit_source(m, modules)) for m in modules.values()]
+    except ValueError as e:
+        sys.stderr.write('asn1gen: %s\n' % e)
+        return 1
+    for path, text in outputs:
+        _write(os.path.join(args.out, path), text)
     if args.registry:
         _write(args.registry, emit_cpp.emit_registry(modules))
     return 0

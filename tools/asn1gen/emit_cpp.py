@@ -20,6 +20,16 @@ In names a hyphen becomes an underscore; the descriptor tables keep the ASN.1 sp
 
 CONSTRUCTED = ('SEQUENCE', 'CHOICE')
 
+# Members of ASN1::CHOICE and its base that a CHOICE's tag type <alt> could hide.
+BASE_MEMBERS = {
+    'info', 'create', 'compare', 'accept', 'select', 'swap', 'extendable', 'getTag', 'asValueNotation',
+    'print_on', 'setSelection', 'createSelection', 'getSelection', 'currentSelection', 'isUnknownSelection',
+    'getSelectionName', 'getSelectionTag', 'getNumChoices', 'choiceInfo', 'select_as', 'alternative_as',
+    'alternative_ref',
+}
+# Members the generated class declares itself.
+RESERVED = {'clone', 'theInfo', 'operator'}
+
 
 def cxx(name):
     return name.replace('-', '_')
@@ -210,6 +220,13 @@ def _header_choice(c):
         out.append('  struct %s {' % f.name)
         out.append('    enum Id { %s = %d };' % (_id_value_name(f.name), f.index))
         out.append('  };')
+    for f in fields:
+        if f.name in RESERVED:
+            raise ValueError('alternative "%s" of %s clashes with a generated member' % (f.asn_name, n))
+        if f.name in BASE_MEMBERS:
+            # The tag type would hide the base's member of that name; bring it back
+            # (T::<alt>::Id still finds the type, since only types are looked up before ::).
+            out.append('  using ASN1::CHOICE::%s;' % f.name)
     out.append('  static const ASN1::ChoiceInfo theInfo;')
     out.append('')
     out.append('  %s();' % n)
