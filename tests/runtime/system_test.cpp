@@ -11,7 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cctype>
+#include <iostream>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -225,6 +228,36 @@ TEST(Timestamp, DayMonthAndTime)
     for (std::size_t i = 0; i < shape.size(); ++i)
         EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i])
             << text;
+}
+
+// ---- console modes --------------------------------------------------------------
+
+// Runs a console call with standard input replaced (-1: closed) and returns
+// what it wrote on std::cerr.
+std::string console_messages(int replacement, void (*call)())
+{
+    int saved = dup(STDIN_FILENO);
+    if (replacement >= 0)
+        dup2(replacement, STDIN_FILENO);
+    else
+        close(STDIN_FILENO);
+    std::ostringstream captured;
+    std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+    call();
+    std::cerr.rdbuf(old);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    return captured.str();
+}
+
+TEST(Console, MessagesWhenStandardInputIsNoTerminal)
+{
+    int null = open("/dev/null", O_RDONLY);
+    ASSERT_GE(null, 0);
+    EXPECT_EQ(console_messages(null, Console::SwitchToBinaryMode),
+              "can't obtain terminal attributes\ncan't set terminal attributes\n");
+    EXPECT_EQ(console_messages(-1, Console::SwitchToNonBlockMode), "can't switch terminal to blocked mode\n");
+    close(null);
 }
 
 // ---- re-entry guard --------------------------------------------------------------
