@@ -8,7 +8,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 void BM_AllocateRelease(benchmark::State& state)
 {

@@ -8,8 +8,8 @@
 // slot that is not queued always holds a default T, so removing or clearing
 // an element releases what it held at once.
 
-template <class T, unsigned N>
-class CleanQueue {
+template <class T, unsigned N> class CleanQueue
+{
     static_assert(N > 0, "a queue needs room for one element");
 
 public:

@@ -5,12 +5,13 @@
 // included", which is how a link checks an acknowledged number against the
 // oldest unacknowledged one and the next one to send.
 
-template <class T, T Mask>
-class Cyclic {
+template <class T, T Mask> class Cyclic
+{
     static_assert((Mask & (Mask + 1)) == 0, "the mask must be all ones");
 
 public:
-    class LessEqPair {
+    class LessEqPair
+    {
     public:
         LessEqPair(T a, T b) : mA(a), mB(b) {}
         bool operator<=(Cyclic c) const { return ((mB - mA) & Mask) <= ((T(c) - mA) & Mask); }

@@ -4,8 +4,10 @@
 
 #include <cstring>
 
-namespace INet4 {
-namespace {
+namespace INet4
+{
+namespace
+{
 
 // A port is empty (0) or 1 to 5 decimal digits up to 65535; nothing else.
 bool parse_port(const char* text, unsigned short& port)
@@ -68,7 +70,10 @@ Addr& Addr::operator=(const std::string& text)
     return *this;
 }
 
-void Addr::Assign(std::uint32_t network_order) { mAddr.sin_addr.s_addr = network_order; }
+void Addr::Assign(std::uint32_t network_order)
+{
+    mAddr.sin_addr.s_addr = network_order;
+}
 
 bool Addr::IsEqual(const Addr& other) const
 {
@@ -83,7 +88,10 @@ std::string Addr::GetStrAddr() const
     return text;
 }
 
-std::string Addr::GetString() const { return GetStrAddr() + ":" + std::to_string(port()); }
+std::string Addr::GetString() const
+{
+    return GetStrAddr() + ":" + std::to_string(port());
+}
 
 std::vector<unsigned char> Addr::GetVector() const
 {
@@ -91,7 +99,10 @@ std::vector<unsigned char> Addr::GetVector() const
     return std::vector<unsigned char>(bytes, bytes + 4);
 }
 
-void Addr::Put(std::ostream& os) const { os << GetStrAddr() << ':' << port(); }
+void Addr::Put(std::ostream& os) const
+{
+    os << GetStrAddr() << ':' << port();
+}
 
 std::ostream& operator<<(std::ostream& os, const Addr& address)
 {

@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
-namespace INet4 {
+namespace INet4
+{
 
-class Addr {
+class Addr
+{
 public:
     Addr() { Reset(); }
     Addr(const Addr& other) = default;

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <vector>
 
-namespace Net {
-namespace {
+namespace Net
+{
+namespace
+{
 
 bool in_net(std::uint32_t address, std::uint32_t net, unsigned bits)
 {
@@ -40,8 +42,7 @@ bool read_interfaces(int fd, std::vector<ifreq>& entries)
     return false;
 }
 
-template <class Append>
-int enumerate(ifconfig_mode_t mode, Append append)
+template <class Append> int enumerate(ifconfig_mode_t mode, Append append)
 {
     Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock.is_valid())
@@ -75,8 +76,8 @@ bool selected(const char* name, std::uint32_t address, ifconfig_mode_t mode)
         return true;
     if ((mode & ifconfig_link_local) && in_net(address, 0xA9FE0000u, 16))
         return true;
-    if ((mode & ifconfig_private) &&
-        (in_net(address, 0xC0A80000u, 16) || in_net(address, 0xAC100000u, 12) || in_net(address, 0x0A000000u, 8)))
+    if ((mode & ifconfig_private) && (in_net(address, 0xC0A80000u, 16) || in_net(address, 0xAC100000u, 12) ||
+                                      in_net(address, 0x0A000000u, 8)))
         return true;
     return false;
 }
@@ -115,6 +116,9 @@ std::string hostname()
     return name;
 }
 
-int hostname(const std::string& name) { return sethostname(name.data(), name.size()); }
+int hostname(const std::string& name)
+{
+    return sethostname(name.data(), name.size());
+}
 
 } // namespace Net

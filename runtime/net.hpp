@@ -7,7 +7,8 @@
 #include <list>
 #include <string>
 
-namespace Net {
+namespace Net
+{
 
 // Which interfaces ifconfig lists: 0 every one, else the union of the bits.
 using ifconfig_mode_t = unsigned;

@@ -23,7 +23,10 @@ _Packet::_Packet(const _Packet& other)
     std::memcpy(fdata, other.fdata, static_cast<std::size_t>(other.ftail - other.fdata));
 }
 
-void* _Packet::operator new(std::size_t) noexcept { return PacketPool::allocate(); }
+void* _Packet::operator new(std::size_t) noexcept
+{
+    return PacketPool::allocate();
+}
 
 void _Packet::operator delete(void* block)
 {
@@ -46,7 +49,8 @@ _Packet* Smart_pointer_traits<_Packet>::copy(const _Packet& other)
 
 // ---- diagnostics -------------------------------------------------------------
 
-namespace {
+namespace
+{
 
 void put_bytes_lower_hex(std::ostream& os, const unsigned char* begin, const unsigned char* end)
 {
@@ -187,15 +191,30 @@ std::string Packet::text() const
     return out;
 }
 
-std::ostream& operator<<(std::ostream& os, const Packet& packet) { return os << packet.text(); }
+std::ostream& operator<<(std::ostream& os, const Packet& packet)
+{
+    return os << packet.text();
+}
 
 // ---- sizes ---------------------------------------------------------------------
 
-unsigned Packet::_length() const { return static_cast<unsigned>(buffer()->ftail - buffer()->fdata); }
-unsigned Packet::_headroom() const { return static_cast<unsigned>(buffer()->fdata - buffer()->begin()); }
-unsigned Packet::_tailroom() const { return static_cast<unsigned>(buffer()->end() - buffer()->ftail); }
+unsigned Packet::_length() const
+{
+    return static_cast<unsigned>(buffer()->ftail - buffer()->fdata);
+}
+unsigned Packet::_headroom() const
+{
+    return static_cast<unsigned>(buffer()->fdata - buffer()->begin());
+}
+unsigned Packet::_tailroom() const
+{
+    return static_cast<unsigned>(buffer()->end() - buffer()->ftail);
+}
 
-unsigned Packet::length() const { return null() ? 0 : _length(); }
+unsigned Packet::length() const
+{
+    return null() ? 0 : _length();
+}
 
 unsigned Packet::tailroom() const
 {
@@ -211,7 +230,10 @@ _Packet* Packet::writable()
     return buffer();
 }
 
-bool Packet::unshare() { return null() || ptr.prepare_for_modify(); }
+bool Packet::unshare()
+{
+    return null() || ptr.prepare_for_modify();
+}
 
 unsigned char* Packet::data()
 {
@@ -257,7 +279,8 @@ bool Packet::reserve_tail(unsigned n)
     if (null())
         return take_fresh(packet_max_size - n);
     _Packet* b = writable();
-    passert(std::uint64_t{_tailroom()} + _length() + n <= packet_max_size, "_tailroom()+len <= packet_max_size");
+    passert(std::uint64_t{_tailroom()} + _length() + n <= packet_max_size,
+            "_tailroom()+len <= packet_max_size");
     b->fdata -= n;
     b->ftail -= n;
     return true;
@@ -362,7 +385,10 @@ unsigned short Packet::pull16()
     return static_cast<unsigned short>(low | high << 8);
 }
 
-unsigned short Packet::pull16_l() { return pull16(); }
+unsigned short Packet::pull16_l()
+{
+    return pull16();
+}
 
 unsigned short Packet::pull16_b()
 {

@@ -52,8 +52,7 @@ struct _Packet {
     unsigned char area[packet_max_size];
 };
 
-template <>
-struct Smart_pointer_traits<_Packet> {
+template <> struct Smart_pointer_traits<_Packet> {
     // From the pool, else from the heap; null only when both are exhausted.
     static _Packet* copy(const _Packet& other);
 };
@@ -67,8 +66,8 @@ struct Dummy_critical_section {
 // Fixed pool of N blocks of static storage, each one T, with a free list that
 // hands out from its head and takes back at its tail. Nothing runs at static
 // initialisation or exit, so packets held by other static objects are safe.
-template <class T, unsigned N, class Lock>
-class List_allocator {
+template <class T, unsigned N, class Lock> class List_allocator
+{
 public:
     static T* allocate()
     {
@@ -158,7 +157,8 @@ struct PacketInfo {
     void Put(std::ostream& os) const;
 };
 
-class Packet {
+class Packet
+{
 public:
     Packet() = default;
 

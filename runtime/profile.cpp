@@ -1,10 +1,14 @@
 #include "runtime/profile.hpp"
 
-namespace Profile {
+namespace Profile
+{
 
 Point* mRoot = nullptr;
 
-Point::Point(const char* name) : mNext(mRoot), mName(name) { mRoot = this; }
+Point::Point(const char* name) : mNext(mRoot), mName(name)
+{
+    mRoot = this;
+}
 
 Point::~Point()
 {
@@ -16,7 +20,10 @@ Point::~Point()
     }
 }
 
-void Point::put(std::ostream& os) const { os << '[' << mName << "]: " << mMeasure; }
+void Point::put(std::ostream& os) const
+{
+    os << '[' << mName << "]: " << mMeasure;
+}
 
 std::ostream& operator<<(std::ostream& os, const Point& point)
 {

@@ -7,9 +7,11 @@
 
 #include <ostream>
 
-namespace Profile {
+namespace Profile
+{
 
-class Point {
+class Point
+{
 public:
     explicit Point(const char* name);
     ~Point();

@@ -4,10 +4,11 @@
 // `level` member, and the last one out calls `check`, which may destroy the
 // object (the guard touches nothing after that call).
 
-namespace ext {
+namespace ext
+{
 
-template <class T, void (T::*check)(), int T::*level>
-class RecursiveGuard {
+template <class T, void (T::*check)(), int T::*level> class RecursiveGuard
+{
 public:
     explicit RecursiveGuard(T* object) : mObject(object) { ++(mObject->*level); }
     explicit RecursiveGuard(T& object) : RecursiveGuard(&object) {}

@@ -17,14 +17,13 @@
 
 [[noreturn]] void SmartPtrAssertion();
 
-template <class T>
-struct Smart_pointer_traits {
+template <class T> struct Smart_pointer_traits {
     // A new object equal to the given one, or null when none can be made.
     static T* copy(const T& object) { return new T(object); }
 };
 
-template <class T>
-class Smart_pointer {
+template <class T> class Smart_pointer
+{
 public:
     Smart_pointer() = default;
     Smart_pointer(T* object) : mObject(object) { take(); }

@@ -15,9 +15,12 @@
 #include <ctime>
 #include <iostream>
 
-namespace IPC {
-namespace Signal {
-namespace {
+namespace IPC
+{
+namespace Signal
+{
+namespace
+{
 
 // A three-argument handler installed without SA_SIGINFO would be called
 // through the wrong function type; it is called from here instead.
@@ -63,7 +66,10 @@ int set_restart(int sig, bool restart)
 
 } // namespace
 
-Set::Set() { sigemptyset(&mSet); }
+Set::Set()
+{
+    sigemptyset(&mSet);
+}
 
 Set::Set(int a, int b) : Set()
 {
@@ -71,9 +77,15 @@ Set::Set(int a, int b) : Set()
     add(b);
 }
 
-Set::Set(int a, int b, int c) : Set(a, b) { add(c); }
+Set::Set(int a, int b, int c) : Set(a, b)
+{
+    add(c);
+}
 
-int Set::add(int sig) { return sigaddset(&mSet, sig); }
+int Set::add(int sig)
+{
+    return sigaddset(&mSet, sig);
+}
 
 bool Set::is_signal(int sig)
 {
@@ -82,7 +94,10 @@ bool Set::is_signal(int sig)
     return sigaddset(&probe, sig) == 0;
 }
 
-int handle(int sig, InfoHandler handler, int flags) { return handle(sig, handler, flags, Set()); }
+int handle(int sig, InfoHandler handler, int flags)
+{
+    return handle(sig, handler, flags, Set());
+}
 
 int handle(int sig, InfoHandler handler, int flags, const Set& block)
 {
@@ -94,7 +109,10 @@ int handle(int sig, InfoHandler handler, int flags, const Set& block)
     return handle(sig, handler ? call_info_handler : SIG_DFL, flags, block);
 }
 
-int handle(int sig, PlainHandler handler, int flags) { return handle(sig, handler, flags, Set()); }
+int handle(int sig, PlainHandler handler, int flags)
+{
+    return handle(sig, handler, flags, Set());
+}
 
 int handle(int sig, PlainHandler handler, int flags, const Set& block)
 {
@@ -103,18 +121,31 @@ int handle(int sig, PlainHandler handler, int flags, const Set& block)
     return install(sig, handler, flags, mask);
 }
 
-int ignore(int sig) { return install(sig, SIG_IGN, 0, empty_set()); }
+int ignore(int sig)
+{
+    return install(sig, SIG_IGN, 0, empty_set());
+}
 
-int system(int sig) { return install(sig, SIG_DFL, 0, empty_set()); }
+int system(int sig)
+{
+    return install(sig, SIG_DFL, 0, empty_set());
+}
 
-int disable_int(int sig) { return set_restart(sig, true); }
+int disable_int(int sig)
+{
+    return set_restart(sig, true);
+}
 
-int enable_int(int sig) { return set_restart(sig, false); }
+int enable_int(int sig)
+{
+    return set_restart(sig, false);
+}
 
 } // namespace Signal
 } // namespace IPC
 
-namespace {
+namespace
+{
 
 // The command name of a process: the text between the first "(" and the
 // last ")" of the first 255 bytes of its stat file.
@@ -177,7 +208,8 @@ int find_proc_by_name(const char* name, int pid)
     return found;
 }
 
-namespace Linux {
+namespace Linux
+{
 
 Run::Run(const char* name) : mPath(Paths::resolve(std::string("/var/run/") + name + ".pid"))
 {
@@ -218,7 +250,8 @@ void timestamp(std::ostream& os)
         os << text;
 }
 
-namespace Console {
+namespace Console
+{
 
 void SwitchToBinaryMode()
 {

@@ -8,13 +8,16 @@
 #include <ostream>
 #include <string>
 
-namespace IPC {
-namespace Signal {
+namespace IPC
+{
+namespace Signal
+{
 
 using InfoHandler = void (*)(int, siginfo_t*, void*);
 using PlainHandler = void (*)(int);
 
-class Set {
+class Set
+{
 public:
     Set();
     Set(int a, int b);
@@ -50,12 +53,14 @@ int enable_int(int sig);
 // pid first when above 0, then every process listed in /proc; -1 when none.
 int find_proc_by_name(const char* name, int pid);
 
-namespace Linux {
+namespace Linux
+{
 
 // The pid file "/var/run/<name>.pid": written at construction (the decimal
 // pid, no newline, synchronously), kept open, removed at destruction. A file
 // that cannot be created is silently left out.
-class Run {
+class Run
+{
 public:
     explicit Run(const char* name);
     ~Run();
@@ -72,7 +77,8 @@ private:
 // The local time as "%d/%m %H:%M:%S"; nothing when the time cannot be read.
 void timestamp(std::ostream& os);
 
-namespace Console {
+namespace Console
+{
 
 void SwitchToBinaryMode();
 void SwitchToNonBlockMode();

@@ -1,12 +1,15 @@
 #include "runtime/trace.hpp"
 
-namespace ext {
-namespace {
+namespace ext
+{
+namespace
+{
 
 const char digits[] = "0123456789ABCDEF";
 
 // Saves the stream's flags and fill, and puts them back when done.
-class FormatKeeper {
+class FormatKeeper
+{
 public:
     explicit FormatKeeper(std::ostream& os) : mOs(os), mFlags(os.flags()), mFill(os.fill()) {}
     ~FormatKeeper()
@@ -29,7 +32,10 @@ OutBufInHex hex(const char* p, unsigned len)
     return OutBufInHex{begin, begin + len};
 }
 
-OutBufInHex hex(const unsigned char* begin, const unsigned char* end) { return OutBufInHex{begin, end}; }
+OutBufInHex hex(const unsigned char* begin, const unsigned char* end)
+{
+    return OutBufInHex{begin, end};
+}
 
 std::ostream& operator<<(std::ostream& os, const OutBufInHex& out)
 {
@@ -42,7 +48,10 @@ std::ostream& operator<<(std::ostream& os, const OutBufInHex& out)
     return os;
 }
 
-OutUnsignedInHex hex(unsigned value, unsigned digits) { return OutUnsignedInHex{value, digits}; }
+OutUnsignedInHex hex(unsigned value, unsigned digits)
+{
+    return OutUnsignedInHex{value, digits};
+}
 
 std::ostream& operator<<(std::ostream& os, const OutUnsignedInHex& out)
 {
@@ -56,7 +65,8 @@ std::ostream& operator<<(std::ostream& os, const OutUnsignedInHex& out)
 
 } // namespace ext
 
-namespace Trace {
+namespace Trace
+{
 
 Block::Block(bool enabled, const char* name, std::ostream& os) : mEnabled(enabled), mName(name), mOs(os)
 {

@@ -6,7 +6,8 @@
 // state for what is written after it.
 #include <ostream>
 
-namespace ext {
+namespace ext
+{
 
 // Every byte as two upper-case hex digits and one blank ("00 AB ").
 struct OutBufInHex {
@@ -28,57 +29,48 @@ OutUnsignedInHex hex(unsigned value, unsigned digits);
 std::ostream& operator<<(std::ostream& os, const OutUnsignedInHex& out);
 
 // The object's own line prefix, written by its `PutHeader(std::ostream&) const`.
-template <class T>
-struct OutObjHeader {
+template <class T> struct OutObjHeader {
     const T* object;
 };
 
-template <class T>
-OutObjHeader<T> header(const T* object)
+template <class T> OutObjHeader<T> header(const T* object)
 {
     return OutObjHeader<T>{object};
 }
 
-template <class T>
-std::ostream& operator<<(std::ostream& os, const OutObjHeader<T>& out)
+template <class T> std::ostream& operator<<(std::ostream& os, const OutObjHeader<T>& out)
 {
     out.object->PutHeader(os);
     return os;
 }
 
 // The object's short description, written by its `PutShortInfo(std::ostream&) const`.
-template <class T>
-struct OutShortInfo {
+template <class T> struct OutShortInfo {
     const T* object;
 };
 
-template <class T>
-OutShortInfo<T> shortinfo(const T* object)
+template <class T> OutShortInfo<T> shortinfo(const T* object)
 {
     return OutShortInfo<T>{object};
 }
 
-template <class T>
-std::ostream& operator<<(std::ostream& os, const OutShortInfo<T>& out)
+template <class T> std::ostream& operator<<(std::ostream& os, const OutShortInfo<T>& out)
 {
     out.object->PutShortInfo(os);
     return os;
 }
 
 // The value as the stream writes it, between double quotes.
-template <class T>
-struct OutQuoted {
+template <class T> struct OutQuoted {
     const T* value;
 };
 
-template <class T>
-OutQuoted<T> quoted(const T& value)
+template <class T> OutQuoted<T> quoted(const T& value)
 {
     return OutQuoted<T>{&value};
 }
 
-template <class T>
-std::ostream& operator<<(std::ostream& os, const OutQuoted<T>& out)
+template <class T> std::ostream& operator<<(std::ostream& os, const OutQuoted<T>& out)
 {
     return os << '"' << *out.value << '"';
 }
@@ -86,28 +78,27 @@ std::ostream& operator<<(std::ostream& os, const OutQuoted<T>& out)
 } // namespace ext
 
 // The object's remote address, written by its `PutAddr(std::ostream&) const`.
-template <class T>
-struct Host {
+template <class T> struct Host {
     const T* object;
 };
 
-template <class T>
-Host<T> host(const T* object)
+template <class T> Host<T> host(const T* object)
 {
     return Host<T>{object};
 }
 
-template <class T>
-std::ostream& operator<<(std::ostream& os, const Host<T>& out)
+template <class T> std::ostream& operator<<(std::ostream& os, const Host<T>& out)
 {
     out.object->PutAddr(os);
     return os;
 }
 
-namespace Trace {
+namespace Trace
+{
 
 // "Enter <name>" when made and "Leave <name>" when gone, when enabled.
-class Block {
+class Block
+{
 public:
     Block(bool enabled, const char* name, std::ostream& os);
     ~Block();

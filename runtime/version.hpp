@@ -3,7 +3,8 @@
 // syslog identity, the status dump and the monitoring service report it.
 #include <ostream>
 
-class Version {
+class Version
+{
 public:
     // Fixed underlying type: a record from elsewhere may carry any number.
     enum Type : int { snapshot = 0, test = 1, release = 2, unit_test = 3 };

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 Packet packet(unsigned char b)
 {
@@ -26,12 +27,24 @@ std::string run(const std::string& script)
     for (char op : script) {
         int v = 0;
         switch (op) {
-        case 'p': out += q.put(next++) ? "p" : "P"; break;
-        case 'a': out += q.append(next++) ? "a" : "A"; break;
-        case 'g': out += q.get(&v) ? std::to_string(v) : "-"; break;
-        case 'l': out += q.get_last(&v) ? std::to_string(v) : "-"; break;
-        case 'v': out += q.preview(&v) ? "<" + std::to_string(v) + ">" : "<>"; break;
-        case 'c': q.clear(); break;
+        case 'p':
+            out += q.put(next++) ? "p" : "P";
+            break;
+        case 'a':
+            out += q.append(next++) ? "a" : "A";
+            break;
+        case 'g':
+            out += q.get(&v) ? std::to_string(v) : "-";
+            break;
+        case 'l':
+            out += q.get_last(&v) ? std::to_string(v) : "-";
+            break;
+        case 'v':
+            out += q.preview(&v) ? "<" + std::to_string(v) + ">" : "<>";
+            break;
+        case 'c':
+            q.clear();
+            break;
         }
     }
     return out + "#" + std::to_string(q.count());
@@ -54,10 +67,10 @@ TEST(CleanQueue, OrderAndCapacityTable)
         {"ppl", "pp2#1"},
         {"ppllg", "pp21-#0"},
         {"pvgv", "p<1>1<>#0"},
-        {"pgpgpgpgpg", "p1p2p3p4p5#0"},      // indices wrap
-        {"aaagg", "aaa32#1"},                // append wraps below slot 0
-        {"pppcgp", "ppp-p#1"},               // clear empties
-        {"pgpcpppp", "p1ppppP#3"},           // clear resets the indices
+        {"pgpgpgpgpg", "p1p2p3p4p5#0"}, // indices wrap
+        {"aaagg", "aaa32#1"},           // append wraps below slot 0
+        {"pppcgp", "ppp-p#1"},          // clear empties
+        {"pgpcpppp", "p1ppppP#3"},      // clear resets the indices
         {"apl", "ap2#1"},
     };
     for (const auto& c : cases)

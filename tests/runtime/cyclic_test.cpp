@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 using Seq = Cyclic<unsigned int, 127>;
 
@@ -39,7 +40,7 @@ TEST(Cyclic, WindowTable)
         unsigned a, b, c;
         bool inside;
     } cases[] = {
-        {120, 120, 5, true}, {120, 125, 5, true}, {120, 0, 5, true},   {120, 5, 5, true},
+        {120, 120, 5, true}, {120, 125, 5, true},  {120, 0, 5, true},  {120, 5, 5, true},
         {120, 6, 5, false},  {120, 119, 5, false}, {7, 7, 7, true},    {7, 8, 7, false},
         {7, 6, 7, false},    {0, 127, 127, true},  {1, 0, 127, false}, {10, 20, 30, true},
         {10, 31, 30, false}, {30, 20, 10, false},

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // A packet holding the given bytes, with `head` bytes of head room.
 Packet make(const std::vector<unsigned char>& bytes, unsigned head = 16)
@@ -64,17 +65,21 @@ TEST(Packet, HeadAndTailRoomTable)
         {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
         {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
         {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
-        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); }, "head=0, data=0, tail=65536"},
+        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
+         "head=0, data=0, tail=65536"},
         {"layers add headers", [](Packet& p) { p.reserve_head(4), p.reserve_head(3), p.reserve_head(2); },
          "head=9, data=0, tail=65527"},
         {"reserve_tail moves back", [](Packet& p) { p.reserve_head(10), p.reserve_tail(4); },
          "head=6, data=0, tail=65530"},
-        {"put then push", [](Packet& p) { p.reserve_head(8), p.put(100), p.push(3); }, "head=5, data=103, tail=65428"},
+        {"put then push", [](Packet& p) { p.reserve_head(8), p.put(100), p.push(3); },
+         "head=5, data=103, tail=65428"},
         {"pull and trim", [](Packet& p) { p.reserve_head(0), p.put(10), p.pull(4), p.trim(5); },
          "head=4, data=1, tail=65531"},
         {"whole buffer", [](Packet& p) { p.reserve_head(0), p.put(65536); }, "head=0, data=65536, tail=0"},
-        {"window to the end", [](Packet& p) { p.reserve_head(0), p.reserve_head(65536); }, "head=65536, data=0, tail=0"},
-        {"window to the start", [](Packet& p) { p.reserve_head(5), p.reserve_tail(5); }, "head=0, data=0, tail=65536"},
+        {"window to the end", [](Packet& p) { p.reserve_head(0), p.reserve_head(65536); },
+         "head=65536, data=0, tail=0"},
+        {"window to the start", [](Packet& p) { p.reserve_head(5), p.reserve_tail(5); },
+         "head=0, data=0, tail=65536"},
     };
     for (const auto& c : cases) {
         Packet p;
@@ -96,12 +101,19 @@ TEST(Packet, ByteOrderOfAddedDataTable)
         {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
         {"put16_b is big-endian", [](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
         {"push16_b is big-endian", [](Packet& p) { p.push16_b(0x0102); }, {0x01, 0x02}},
-        {"push8 goes in front", [](Packet& p) { p.put8(0x33), p.push8(0x22), p.push8(0x11); }, {0x11, 0x22, 0x33}},
-        {"frame header in front", [](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
+        {"push8 goes in front",
+         [](Packet& p) { p.put8(0x33), p.push8(0x22), p.push8(0x11); },
+         {0x11, 0x22, 0x33}},
+        {"frame header in front",
+         [](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
         {"string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
         {"empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
-        {"packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
+        {"packet appends its bytes",
+         [](Packet& p) {
+             p.put(make({0x07, 0x08}));
+         },
+         {0x07, 0x08}},
         {"put of itself doubles", [](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}},
         {"operator[] writes", [](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
     };
@@ -129,12 +141,20 @@ TEST(Packet, PullTable)
         {"pull8", {0x81, 0x02}, [](Packet& p) { return unsigned{p.pull8()}; }, 0x81, 1},
         {"pull8 of empty is 0", {}, [](Packet& p) { return unsigned{p.pull8()}; }, 0, 0},
         {"pull16 is little-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0201, 0},
-        {"pull16_l is little-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16_l()}; }, 0x0201, 0},
+        {"pull16_l is little-endian",
+         {0x01, 0x02},
+         [](Packet& p) { return unsigned{p.pull16_l()}; },
+         0x0201,
+         0},
         {"pull16_b is big-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0102, 0},
         {"pull16_b of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0100, 0},
         {"pull16 of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0001, 0},
         {"pull returns the old front", {5, 6, 7}, [](Packet& p) { return unsigned{*p.pull(2)}; }, 5, 1},
-        {"trim returns the new tail", {5, 6, 7}, [](Packet& p) { return unsigned(p.trim(1) - p.data()); }, 2, 2},
+        {"trim returns the new tail",
+         {5, 6, 7},
+         [](Packet& p) { return unsigned(p.trim(1) - p.data()); },
+         2,
+         2},
         {"pull_string", {2, 'o', 'k', 9}, [](Packet& p) { return unsigned(p.pull_string() == "ok"); }, 1, 1},
         {"pull_string short reads 0",
          {3, 'a'},
@@ -268,7 +288,8 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
     } fresh[] = {
         {"reserve_head", [](Packet& p) { return p.reserve_head(4); }},
         {"reserve_tail", [](Packet& p) { return p.reserve_tail(4); }},
-        {"sub", [&held](Packet& p) {
+        {"sub",
+         [&held](Packet& p) {
              held[0].put8(1);
              p = held[0].sub(1, 0);
              return !p.null();
@@ -318,28 +339,47 @@ TEST(PacketDeathTest, AssertionTextsTable)
     const DeathCase cases[] = {
         {"data of null", [] { Packet().data(); }, failed + "null packet\n(null)\n\n"},
         {"put16_b of null", [] { Packet().put16_b(1); }, failed + "null packet\n(null)\n\n"},
-        {"reserve_head too big", [] { Packet().reserve_head(65537); }, failed + "length>packet_max_size\n(null)\n\n"},
-        {"reserve_tail too big", [] { Packet().reserve_tail(65537); }, failed + "len>packet_max_size\n(null)\n\n"},
+        {"reserve_head too big", [] { Packet().reserve_head(65537); },
+         failed + "length>packet_max_size\n(null)\n\n"},
+        {"reserve_tail too big", [] { Packet().reserve_tail(65537); },
+         failed + "len>packet_max_size\n(null)\n\n"},
         {"reserve_head past the end", [] { make({0xAB}, 65530).reserve_head(6); },
          failed + "new_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
-        {"reserve_tail past the start", [] { make({1, 2}, 5).reserve_tail(6); },
+        {"reserve_tail past the start",
+         [] {
+             make({1, 2}, 5).reserve_tail(6);
+         },
          failed + "_tailroom()+len <= packet_max_size\nhead=5, data=2, tail=65529\ndump:\n 1 2\n\n"},
         {"put past the tail", [] { make({}, 65535).put(2); },
          failed + "len<=_tailroom()\nhead=65535, data=0, tail=1\n\n"},
-        {"push past the head", [] { make({0x01, 0x0A}, 1).push(2); },
+        {"push past the head",
+         [] {
+             make({0x01, 0x0A}, 1).push(2);
+         },
          failed + "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
-        {"pull from empty", [] { make({}, 3).pull(1); }, failed + "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
+        {"pull from empty", [] { make({}, 3).pull(1); },
+         failed + "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
         {"trim too much", [] { make({0xFF}, 0).trim(2); },
          failed + "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
         {"index -1", [] { make({7}, 0)[-1] = 0; },
          failed + "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
         {"index length (const)", [] { (void)static_cast<const Packet&>(make({7}, 0))[1]; },
          failed + "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
-        {"sub start", [] { make({1, 2}, 0).sub(0, 3); },
+        {"sub start",
+         [] {
+             make({1, 2}, 0).sub(0, 3);
+         },
          failed + "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {"sub end", [] { make({1, 2}, 0).sub(2, 1); },
+        {"sub end",
+         [] {
+             make({1, 2}, 0).sub(2, 1);
+         },
          failed + "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {"sub end wrapping", [] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, failed + "start+len<=_length()\n"},
+        {"sub end wrapping",
+         [] {
+             make({1, 2}, 0).sub(0xFFFFFFFFu, 1);
+         },
+         failed + "start+len<=_length()\n"},
         {"long string", [] { make({}).put(std::string(256, 'x')); }, failed + "string length>255\n"},
     };
     for (const auto& c : cases)

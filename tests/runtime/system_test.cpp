@@ -7,23 +7,24 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <cctype>
-#include <iostream>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 // A private QUELVAD_ROOT for the life of the object.
-class TempRoot {
+class TempRoot
+{
 public:
     TempRoot()
     {
@@ -97,10 +98,10 @@ TEST(FindProcByName, FakeProcTable)
         int hint;
         int expected;
     } cases[] = {
-        {"controller", 0, 42},   {"controller", 43, 42},   {"controller", 42, 42}, {"controller", 9999, 42},
-        {"controller2", 0, 43},  {"control", 0, -1},       {"init", 0, 1},         {"odd) name", 0, 44},
-        {"odd", 0, -1},          {"with space", 0, 45},    {"self", 0, -1},        {"", 0, -1},
-        {"parentheses", 0, -1},  {"backwards", 0, -1},
+        {"controller", 0, 42},  {"controller", 43, 42}, {"controller", 42, 42}, {"controller", 9999, 42},
+        {"controller2", 0, 43}, {"control", 0, -1},     {"init", 0, 1},         {"odd) name", 0, 44},
+        {"odd", 0, -1},         {"with space", 0, 45},  {"self", 0, -1},        {"", 0, -1},
+        {"parentheses", 0, -1}, {"backwards", 0, -1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(find_proc_by_name(c.name, c.hint), c.expected) << c.name << " from " << c.hint;
@@ -152,7 +153,10 @@ void info_handler(int sig, siginfo_t* info, void* context)
 }
 
 int plain_calls = 0;
-void plain_handler(int) { ++plain_calls; }
+void plain_handler(int)
+{
+    ++plain_calls;
+}
 
 struct sigaction current(int sig)
 {
@@ -226,7 +230,8 @@ TEST(Timestamp, DayMonthAndTime)
     const std::string shape = "dd/dd dd:dd:dd";
     ASSERT_EQ(text.size(), shape.size()) << text;
     for (std::size_t i = 0; i < shape.size(); ++i)
-        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i])
+        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
+                                    : text[i] == shape[i])
             << text;
 }
 
@@ -301,17 +306,17 @@ TEST(NetIfconfig, SelectionTable)
         Net::ifconfig_mode_t mode;
         bool selected;
     } cases[] = {
-        {"lo", "127.0.0.1", 0, true},           {"lo", "127.0.0.1", 1, false},
-        {"LO", "127.0.0.1", 1, false},          {"lo0", "127.0.0.1", 1, true},
-        {"eth0", "192.168.1.10", 1, true},      {"eth0", "192.168.1.10", 4, true},
-        {"eth1", "172.20.0.5", 4, true},        {"eth1", "172.16.0.0", 4, true},
-        {"eth1", "172.31.255.255", 4, true},    {"eth1", "172.32.0.1", 4, false},
-        {"eth1", "172.15.255.255", 4, false},   {"eth2", "10.255.0.1", 4, true},
-        {"eth2", "11.0.0.1", 4, false},         {"eth3", "192.169.0.1", 4, false},
-        {"lo", "127.0.0.1", 4, false},          {"eth0", "192.168.1.10", 2, false},
-        {"eth4", "169.254.3.4", 2, true},       {"eth4", "169.255.3.4", 2, false},
-        {"lo", "169.254.3.4", 2, true},         {"lo", "10.0.0.1", 1 | 4, true},
-        {"lo", "127.0.0.1", 1 | 2 | 4, false},  {"eth0", "8.8.8.8", 2 | 4, false},
+        {"lo", "127.0.0.1", 0, true},          {"lo", "127.0.0.1", 1, false},
+        {"LO", "127.0.0.1", 1, false},         {"lo0", "127.0.0.1", 1, true},
+        {"eth0", "192.168.1.10", 1, true},     {"eth0", "192.168.1.10", 4, true},
+        {"eth1", "172.20.0.5", 4, true},       {"eth1", "172.16.0.0", 4, true},
+        {"eth1", "172.31.255.255", 4, true},   {"eth1", "172.32.0.1", 4, false},
+        {"eth1", "172.15.255.255", 4, false},  {"eth2", "10.255.0.1", 4, true},
+        {"eth2", "11.0.0.1", 4, false},        {"eth3", "192.169.0.1", 4, false},
+        {"lo", "127.0.0.1", 4, false},         {"eth0", "192.168.1.10", 2, false},
+        {"eth4", "169.254.3.4", 2, true},      {"eth4", "169.255.3.4", 2, false},
+        {"lo", "169.254.3.4", 2, true},        {"lo", "10.0.0.1", 1 | 4, true},
+        {"lo", "127.0.0.1", 1 | 2 | 4, false}, {"eth0", "8.8.8.8", 2 | 4, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Net::selected(c.name, ip(c.address), c.mode), c.selected)

@@ -6,7 +6,8 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 TEST(TraceHex, BytesTable)
 {
@@ -36,8 +37,12 @@ TEST(TraceHex, NumbersTable)
         unsigned digits;
         const char* expected;
     } cases[] = {
-        {255, 0, "0xFF"},         {255, 4, "0x00FF"},    {0, 0, "0x0"},
-        {0, 2, "0x00"},           {0xABCDEF, 2, "0xABCDEF"}, {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
+        {255, 0, "0xFF"},
+        {255, 4, "0x00FF"},
+        {0, 0, "0x0"},
+        {0, 2, "0x00"},
+        {0xABCDEF, 2, "0xABCDEF"},
+        {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
         {0x1234, 8, "0x00001234"},
     };
     for (const auto& c : cases) {
@@ -67,8 +72,8 @@ TEST(TraceWrappers, WriteThroughTheObject)
 {
     Traced t;
     std::ostringstream os;
-    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text") << " "
-       << ext::quoted(std::string("s")) << " " << ext::quoted(42);
+    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text")
+       << " " << ext::quoted(std::string("s")) << " " << ext::quoted(42);
     EXPECT_EQ(os.str(), "E1: up slc#3 10.0.0.1:5004 \"text\" \"s\" \"42\"");
 }
 

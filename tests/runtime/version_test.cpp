@@ -7,7 +7,8 @@
 
 #include <sstream>
 
-namespace {
+namespace
+{
 
 TEST(Version, CurrentRecordPrintsItsTag)
 {
@@ -28,7 +29,7 @@ TEST(Version, KindNamesTable)
         const char* name;
         const char* suffix;
     } cases[] = {
-        {0, "snapshot", "S"}, {1, "test", "T"}, {2, "release", "R"},
+        {0, "snapshot", "S"},  {1, "test", "T"},    {2, "release", "R"},
         {3, "unit-test", "T"}, {4, "unknown", "U"}, {-1, "unknown", "U"},
     };
     for (const auto& c : cases) {
@@ -41,7 +42,8 @@ TEST(Version, KindNamesTable)
     }
 }
 
-class ProfilePoint : public ::testing::Test {
+class ProfilePoint : public ::testing::Test
+{
 protected:
     void SetUp() override { Mux::setClock(&clock); }
     void TearDown() override { Mux::setClock(nullptr); }
