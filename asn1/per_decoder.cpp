@@ -194,8 +194,9 @@ bool PERDecoder::do_visit(INTEGER& value) {
     byteAlign();
     unsigned raw = 0;
     if (!decodeMultiBit(n * 8, raw)) return false;
-    // Sign-extended as written; a value with a lower limit only is taken as read.
-    if (type != PartiallyConstrained && n < 4 && (raw & (1u << (n * 8 - 1))) != 0) raw |= ~0u << (n * 8);
+    // Two's complement as written, also with a lower limit only: a negative value
+    // comes back negative instead of as a large positive one.
+    if (n < 4 && (raw & (1u << (n * 8 - 1))) != 0) raw |= ~0u << (n * 8);
     value.setValue(static_cast<int>(raw));
     return true;
   }
@@ -314,6 +315,29 @@ bool PERDecoder::do_visit(BMPString& value) {
   return true;
 }
 
+namespace {
+
+// Fourteen digits, an optional fraction, then nothing, "Z" or an offset [+-]hhmm with
+// mm below 60: exactly the texts that read back to the fields they print as.
+bool wellFormedTime(std::string const& text) {
+  std::size_t i = 0;
+  auto digit = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+  for (; i < 14; ++i) {
+    if (!digit(i)) return false;
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; digit(i); ++i) {
+    }
+  }
+  if (i == text.size()) return true;
+  if (text[i] == 'Z') return i + 1 == text.size();
+  if (text[i] != '+' && text[i] != '-') return false;
+  if (i + 5 != text.size() || !digit(i + 1) || !digit(i + 2) || !digit(i + 3) || !digit(i + 4)) return false;
+  return text[i + 3] < '6';
+}
+
+}  // namespace
+
 bool PERDecoder::do_visit(GeneralizedTime& value) {
   unsigned n = 0;
   if (decodeLength(0, unconstrainedUpper, n) != OK || n == 0) return false;
@@ -322,6 +346,7 @@ bool PERDecoder::do_visit(GeneralizedTime& value) {
   // A string of its own: the text is read with its length, never past the block.
   std::string text(begin_ + position_, n);
   position_ += n;
+  if (!wellFormedTime(text)) return false;
   value.set(text.c_str());
   return true;
 }

@@ -293,7 +293,7 @@ bool PEREncoder::do_visit(CHOICE const& value) {
 }
 
 bool PEREncoder::do_visit(OpenData const& value) {
-  if (value.has_data() || !value.has_buf() || value.get_buf().empty()) {
+  if (value.has_data() || !value.has_buf()) {
     return encodeAnyType(value.has_data() ? &value.get_data() : nullptr);
   }
   // Received octets that were never decoded are relayed as they came, not dropped.

@@ -435,7 +435,8 @@ TEST(PerValues, DecoderRules) {
       {"INTEGER FF is -1", [] { return integer(0); }, "01 FF", "01 FF"},
       {"INTEGER of 5 octets", [] { return integer(0); }, "05 00 00 00 00 01", "FAIL"},
       {"INTEGER with a fragmented length", [] { return integer(0); }, "C0 00", "FAIL"},
-      {"INTEGER (5..MAX) is taken as read", [] { return integer(0, &TM::IntLowerOnlyInfo); }, "01 FF", "02 00 FF"},
+      {"INTEGER (5..MAX) keeps its sign", [] { return integer(0, &TM::IntLowerOnlyInfo); }, "01 FF", "01 FF"},
+      {"INTEGER (5..MAX) 255", [] { return integer(0, &TM::IntLowerOnlyInfo); }, "02 00 FF", "02 00 FF"},
       {"INTEGER (-5..5,...) outside is sign-extended", [] { return integer(0, &TM::IntExtSignedInfo); },
        "80 01 FA", "80 01 FA"},
       {"extensible size at the end of the input", [] { return octets("", &TM::OctetsExtInfo); }, "", "FAIL"},
@@ -451,6 +452,14 @@ TEST(PerValues, DecoderRules) {
       {"OBJECT IDENTIFIER past the input", [] { return oid({}); }, "02 2A", "FAIL"},
       {"OBJECT IDENTIFIER cut in a sub-identifier", [] { return oid({}); }, "02 2A 86", "FAIL"},
       {"GeneralizedTime of length 0", [] { return Value(new ASN1::GeneralizedTime); }, "00", "FAIL"},
+      {"GeneralizedTime with an offset", [] { return Value(new ASN1::GeneralizedTime); },
+       "13 32 30 30 37 30 33 30 35 31 34 33 30 30 30 2D 30 30 33 30", "13 32 30 30 37 30 33 30 35 31 34 33 30 30 30 2D 30 30 33 30"},
+      {"GeneralizedTime with 13 digits", [] { return Value(new ASN1::GeneralizedTime); },
+       "0E 32 30 30 37 30 33 30 35 31 34 33 30 30 5A", "FAIL"},
+      {"GeneralizedTime offset minutes 60", [] { return Value(new ASN1::GeneralizedTime); },
+       "13 32 30 30 37 30 33 30 35 31 34 33 30 30 30 2B 30 30 36 30", "FAIL"},
+      {"GeneralizedTime Z then more", [] { return Value(new ASN1::GeneralizedTime); },
+       "10 32 30 30 37 30 33 30 35 31 34 33 30 30 30 5A 5A", "FAIL"},
       {"GeneralizedTime shorter than announced", [] { return Value(new ASN1::GeneralizedTime); }, "05 32 30", "FAIL"},
       {"Payload above its maximum is stored as read", [] { return enumerated<TM::Payload>(0); }, "FE", "FAIL"},
       {"ErrorCause beyond the root", [] { return enumerated<TM::ErrorCause>(0); }, "8E D0", "8E D0"},
@@ -458,6 +467,7 @@ TEST(PerValues, DecoderRules) {
       {"extensible SEQUENCE at the end", [] { return Value(new TM::TonePresence); }, "", "FAIL"},
       {"open type past the input", [] { return Value(new ASN1::OpenData); }, "03 01 02", "FAIL"},
       {"open type octets are kept", [] { return Value(new ASN1::OpenData); }, "02 01 02", "02 01 02"},
+      {"empty open type is relayed empty", [] { return Value(new ASN1::OpenData); }, "00", "00"},
   };
   for (DecodeCase const& c : table) {
     SCOPED_TRACE(c.name);
