@@ -91,16 +91,20 @@ void StrmProtocol::local_deactivate() {
 }
 
 void StrmProtocol::on_event(int, short revents) {
+    // errno is stale here: the socket's pending error, if any, says what
+    // went wrong.
     if (revents & POLLERR) {
-        // The pending socket error says what went wrong; errno here is stale.
-        int error = sockopt_int(mSocket.lowlevel_fd(), SO_ERROR);
-        if (error <= 0) error = errno;
-        on_error(std::string("pollerr: ") + std::strerror(error));
+        on_error(std::string("pollerr: ") + pending_error_text());
     } else if (revents & POLLHUP) {
-        on_error(std::string("pollhup: ") + std::strerror(errno));
+        on_error(std::string("pollhup: ") + pending_error_text());
     } else if (revents & POLLIN) {
         do_read();
     }
+}
+
+std::string StrmProtocol::pending_error_text() const {
+    const int error = sockopt_int(mSocket.lowlevel_fd(), SO_ERROR);
+    return error > 0 ? std::strerror(error) : "end of stream";
 }
 
 void StrmProtocol::do_read() {

@@ -57,6 +57,7 @@ private:
 
     void do_read();
     void on_error(std::string const& text);
+    std::string pending_error_text() const;
     WriteEnd write_all(const unsigned char* data, unsigned length, int& error);
     void log_figures(std::ostream& os) const;
 

@@ -1,0 +1,117 @@
+#pragma once
+// Shared pieces of the controller-link tests: virtual time on the global loop,
+// capture of the three log streams, byte helpers and socket pairs.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runtime/clock.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/timer.hpp"
+
+namespace ctltest {
+
+class Capture {
+public:
+    explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
+    ~Capture() { mOs.rdbuf(mOld); }
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    std::string text() const { return mBuf.str(); }
+    void clear() { mBuf.str(std::string()); }
+
+private:
+    std::ostream& mOs;
+    std::ostringstream mBuf;
+    std::streambuf* mOld;
+};
+
+// "03 00 00 05 FF" -> bytes, and back.
+inline std::string bytes(const std::string& hex) {
+    std::string out;
+    std::istringstream in(hex);
+    unsigned b;
+    while (in >> std::hex >> b) out.push_back(static_cast<char>(b));
+    return out;
+}
+
+inline std::string hex(const std::string& data) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : data) {
+        if (!out.empty()) out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// The captured text without the loop's own closing lines.
+inline std::string strip_mux(std::string text) {
+    const std::string line = "Mux: terminating...\n";
+    for (std::size_t at; (at = text.find(line)) != std::string::npos;) text.erase(at, line.size());
+    return text;
+}
+
+// Stops the loop after a given virtual time.
+class Stopper {
+public:
+    void arm(unsigned ms) { mTimer.set(ms, &Stopper::fire, this); }
+    void fire() { multiplexer.terminate(); }
+
+private:
+    Timer mTimer;
+};
+
+class LoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mClock.set_ms(1000000);
+        Mux::setClock(&mClock);
+    }
+    void TearDown() override { Mux::setClock(nullptr); }
+
+    // Runs the loop for `ms` of virtual time; descriptors that are ready are
+    // served on the way, waits with nothing ready are skipped.
+    void run_for(unsigned ms) {
+        Stopper stop;
+        stop.arm(ms);
+        multiplexer.run(false, true);
+    }
+
+    Mux::TestClock mClock;
+};
+
+struct SocketPair {
+    Fd a, b;
+    SocketPair() {
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv) == 0) {
+            a = Fd(sv[0]);
+            b = Fd(sv[1]);
+        }
+    }
+    std::string read_b() {
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            const ssize_t r = ::read(b.lowlevel_fd(), buf, sizeof buf);
+            if (r <= 0) break;
+            out.append(buf, static_cast<std::size_t>(r));
+        }
+        return out;
+    }
+    void write_b(const std::string& data) {
+        ASSERT_EQ(::write(b.lowlevel_fd(), data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    }
+};
+
+} // namespace ctltest

@@ -1,0 +1,171 @@
+// The stream layer on a socket pair: what it reads goes up as it came, what
+// it is given is written whole, and every failure closes the socket and is
+// reported upward exactly once.
+#include "control/strm_protocol.hpp"
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/control/fixture.hpp"
+
+namespace {
+
+using ctltest::bytes;
+using ctltest::Capture;
+using ctltest::hex;
+using ctltest::SocketPair;
+using ctltest::strip_mux;
+
+class Harness : public ProtocolsList {
+public:
+    explicit Harness(const Fd& fd) {
+        strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol(fd)));
+        strm->service_name("server");
+    }
+    void on_message(Packet& p) override { received.push_back(std::string(reinterpret_cast<char*>(p.data()), p.length())); }
+    void on_activated(Protocol*) override { ++activated; }
+    void on_deactivated(Protocol*, Protocol_status s) override {
+        statuses.push_back(std::string(s->success() ? "ok " : "error ") + s->message());
+    }
+    void send(const std::string& data) {
+        Packet p;
+        strm->prepare_head(p);
+        if (!data.empty()) std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
+        strm->message(p);
+    }
+
+    StrmProtocol* strm;
+    std::vector<std::string> received;
+    std::vector<std::string> statuses;
+    int activated = 0;
+};
+
+class StrmTest : public ctltest::LoopTest {};
+
+TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole) {
+    SocketPair sp;
+    Harness h(sp.a);
+    h.strm->activate();
+    EXPECT_EQ(h.activated, 1);
+    sp.write_b(bytes("03 00 00 05 AA"));
+    run_for(10);
+    EXPECT_EQ(h.received, std::vector<std::string>{bytes("03 00 00 05 AA")});
+    h.send(bytes("03 00 00 05 BB"));
+    h.send("");
+    EXPECT_EQ(hex(sp.read_b()), "03 00 00 05 BB");
+    EXPECT_TRUE(h.statuses.empty());
+    EXPECT_EQ(h.strm->GetOverflowCounter(), 0u);
+}
+
+TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K) {
+    SocketPair sp;
+    int size = 256 * 1024;
+    ASSERT_EQ(::setsockopt(sp.b.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
+    Harness h(sp.a);
+    h.strm->activate();
+    const std::string data(70000, 'q');
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t w = ::write(sp.b.lowlevel_fd(), data.data() + sent, data.size() - sent);
+        ASSERT_GT(w, 0);
+        sent += static_cast<std::size_t>(w);
+        run_for(1);
+    }
+    run_for(10);
+    ASSERT_GE(h.received.size(), 2u);
+    std::size_t total = 0;
+    for (const std::string& r : h.received) {
+        EXPECT_LE(r.size(), packet_max_size);
+        total += r.size();
+    }
+    EXPECT_EQ(total, data.size());
+}
+
+TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce) {
+    struct Case {
+        const char* what;
+        std::function<void(SocketPair&, Harness&)> act;
+        std::string status;
+    };
+    const std::vector<Case> cases = {
+        {"peer shuts its sending side: end of stream",
+         [this](SocketPair& sp, Harness&) {
+             ::shutdown(sp.b.lowlevel_fd(), SHUT_WR);
+             run_for(10);
+         },
+         "error read error: end of stream"},
+        {"peer closes both sides: hang-up",
+         [this](SocketPair& sp, Harness&) {
+             sp.b.close();
+             run_for(10);
+         },
+         "error pollhup: end of stream"},
+        {"error and input in one event: only the error is handled",
+         [](SocketPair& sp, Harness& h) {
+             sp.write_b("x");
+             h.strm->on_event(-1, POLLERR | POLLIN);
+         },
+         "error pollerr: "},
+        {"hang-up", [](SocketPair&, Harness& h) { h.strm->on_event(-1, POLLHUP | POLLIN); }, "error pollhup: "},
+        {"orderly deactivation", [](SocketPair&, Harness& h) { h.strm->deactivate(); }, "ok success"},
+    };
+    for (const Case& c : cases) {
+        SocketPair sp;
+        Harness h(sp.a);
+        h.strm->activate();
+        c.act(sp, h);
+        ASSERT_EQ(h.statuses.size(), 1u) << c.what;
+        EXPECT_EQ(h.statuses[0].substr(0, c.status.size()), c.status) << c.what;
+        EXPECT_FALSE(h.strm->opened()) << c.what;
+        EXPECT_TRUE(h.received.empty()) << c.what;
+        // Nothing is watched any more: the loop never calls back again.
+        run_for(10);
+        EXPECT_EQ(h.statuses.size(), 1u) << c.what;
+    }
+}
+
+TEST_F(StrmTest, ActivationWithoutSocketFails) {
+    Harness h{Fd()};
+    h.strm->activate();
+    EXPECT_EQ(h.activated, 0);
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"error fd not attached"});
+}
+
+TEST_F(StrmTest, PeerThatStopsReadingEndsInWriteTimeout) {
+    Capture cerr(std::cerr);
+    SocketPair sp;
+    Harness h(sp.a);
+    h.strm->activate();
+    const std::string block(60000, 'w');
+    for (int i = 0; i < 100 && h.statuses.empty(); ++i) h.send(block);
+    ASSERT_EQ(h.statuses, std::vector<std::string>{"error write timeout"});
+    EXPECT_EQ(h.strm->GetOverflowCounter(), 1u);
+    EXPECT_FALSE(h.strm->opened());
+    EXPECT_TRUE(std::regex_match(
+        cerr.text(), std::regex("SockStream\\[server\\]: write timeout, sendbuf=\\d+, recvbuf=\\d+, free=-?\\d+, "
+                                "inq=\\d+, outq=\\d+\n")))
+        << cerr.text();
+    // A later packet is not written anywhere.
+    h.send("late");
+    EXPECT_EQ(h.statuses.size(), 1u);
+}
+
+TEST_F(StrmTest, WriteToAClosedPeerIsAWriteError) {
+    Capture cerr(std::cerr);
+    SocketPair sp;
+    Harness h(sp.a);
+    h.strm->activate();
+    sp.b.close();
+    h.send("data");
+    ASSERT_EQ(h.statuses.size(), 1u);
+    EXPECT_EQ(h.statuses[0], std::string("error write error: ") + std::strerror(EPIPE));
+    EXPECT_EQ(h.strm->GetOverflowCounter(), 1u);
+    EXPECT_TRUE(std::regex_match(cerr.text(),
+                                 std::regex("SockStream\\[server\\]: write error, sendbuf=-?\\d+, recvbuf=-?\\d+, "
+                                            "free=-?\\d+, inq=-?\\d+, outq=-?\\d+, error=Broken pipe\n")))
+        << cerr.text();
+}
+
+} // namespace

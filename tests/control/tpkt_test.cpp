@@ -1,0 +1,172 @@
+// TPKT framing: byte-exact frames going down; reassembly of frames cut at
+// every point, garbage runs, short and long lengths and the 3000 ms
+// reassembly time-out going up.
+#include "control/tpkt.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/control/fixture.hpp"
+
+namespace {
+
+using ctltest::bytes;
+using ctltest::Capture;
+using ctltest::hex;
+using ctltest::strip_mux;
+
+// Owns one TPKT layer and records what leaves it on either side.
+class Harness : public ProtocolsList {
+public:
+    Harness() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
+    void on_message(Packet& p) override {
+        payloads.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length())));
+    }
+    void transmit(Packet& p) override { wire.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length()))); }
+    void on_deactivated(Protocol*, Protocol_status s) override { statuses.push_back(s->message()); }
+
+    void feed(const std::string& chunk) {
+        Packet p;
+        ASSERT_TRUE(p.reserve_head(0));
+        std::memcpy(p.put(static_cast<unsigned>(chunk.size())), chunk.data(), chunk.size());
+        tpkt->receive(p);
+    }
+    void send(const std::string& payload) {
+        Packet p;
+        tpkt->prepare_head(p);
+        if (!payload.empty())
+            std::memcpy(p.put(static_cast<unsigned>(payload.size())), payload.data(), payload.size());
+        tpkt->message(p);
+    }
+
+    Tpkt_protocol* tpkt;
+    std::vector<std::string> payloads;
+    std::vector<std::string> wire;
+    std::vector<std::string> statuses;
+};
+
+TEST(Tpkt, FramesGoingDown) {
+    struct Case {
+        std::string payload;
+        std::vector<std::string> wire;
+    };
+    const std::vector<Case> cases = {
+        {"", {"03 00 00 04"}},
+        {bytes("80 01 05 40"), {"03 00 00 08 80 01 05 40"}},
+        {std::string(10, '\x11'), {"03 00 00 0E 11 11 11 11 11 11 11 11 11 11"}},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.send(c.payload);
+        EXPECT_EQ(h.wire, c.wire) << hex(c.payload);
+    }
+}
+
+TEST(Tpkt, LargestPayloadIsFramedAndLargerIsRefused) {
+    Harness h;
+    h.send(std::string(Tpkt_protocol::max_payload, 'x'));
+    ASSERT_EQ(h.wire.size(), 1u);
+    EXPECT_EQ(h.wire[0].substr(0, 14), "03 00 FF FF 78");
+
+    Capture clog(std::clog);
+    Harness big;
+    big.send(std::string(Tpkt_protocol::max_payload + 1, 'x'));
+    EXPECT_TRUE(big.wire.empty());
+    EXPECT_EQ(clog.text(), "TPKT payload too big, length = 65532 max = 65531\n");
+}
+
+TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce) {
+    const std::string frame = bytes("03 00 00 08 80 01 05 18");
+    Capture clog(std::clog);
+    for (std::size_t i = 0; i <= frame.size(); ++i) {
+        for (std::size_t j = i; j <= frame.size(); ++j) {
+            Harness h;
+            h.feed(frame.substr(0, i));
+            EXPECT_EQ(h.tpkt->timer_running(), i > 0 && i < frame.size()) << i;
+            h.feed(frame.substr(i, j - i));
+            h.feed(frame.substr(j));
+            EXPECT_EQ(h.payloads, std::vector<std::string>{"80 01 05 18"}) << "cut at " << i << " and " << j;
+            EXPECT_FALSE(h.tpkt->timer_running());
+            EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+        }
+    }
+    EXPECT_EQ(clog.text(), "");
+}
+
+TEST(Tpkt, MalformedInputIsSkippedAndLogged) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> chunks;
+        std::vector<std::string> payloads;
+        std::string log;
+    };
+    const std::vector<Case> cases = {
+        {"two frames in one chunk", {"03 00 00 05 AA 03 00 00 06 BB CC"}, {"AA", "BB CC"}, ""},
+        {"a garbage run is one line", {"FF FE 00 01 03 00 00 05 AA"}, {"AA"}, "TPKT bad TPKT packet start.\n"},
+        {"a run over several chunks is still one line", {"FF", "FE", "77 03 00 00 05 AA"}, {"AA"},
+         "TPKT bad TPKT packet start.\n"},
+        {"each run after a frame gets its line", {"FF 03 00 00 05 AA FF FF 03 00 00 05 BB"}, {"AA", "BB"},
+         "TPKT bad TPKT packet start.\nTPKT bad TPKT packet start.\n"},
+        {"bad reserved byte: the next byte is a new start", {"03 03 00 00 05 AA"}, {},
+         "TPKT bad TPKT reserved.\nTPKT bad TPKT packet start.\n"},
+        {"bad reserved byte followed by a good frame", {"03 01 03 00 00 05 AA"}, {"AA"}, "TPKT bad TPKT reserved.\n"},
+        {"length 0", {"03 00 00 00 03 00 00 05 AA"}, {"AA"}, "TPKT too small 0\n"},
+        {"length 1", {"03 00 00 01 03 00 00 05 AA"}, {"AA"}, "TPKT too small 1\n"},
+        {"length 2", {"03 00 00 02 03 00 00 05 AA"}, {"AA"}, "TPKT too small 2\n"},
+        {"length 3", {"03 00 00 03 03 00 00 05 AA"}, {"AA"}, "TPKT too small 3\n"},
+        {"length 4 is an empty payload", {"03 00 00 04 03 00 00 05 AA"}, {"", "AA"}, ""},
+        {"length 4 ending a chunk goes up at once", {"03 00 00 04"}, {""}, ""},
+    };
+    for (const Case& c : cases) {
+        Capture clog(std::clog);
+        Harness h;
+        for (const std::string& chunk : c.chunks) h.feed(bytes(chunk));
+        EXPECT_EQ(h.payloads, c.payloads) << c.what;
+        EXPECT_EQ(clog.text(), c.log) << c.what;
+    }
+}
+
+TEST(Tpkt, LargestFrameIsAccepted) {
+    const std::string payload(Tpkt_protocol::max_payload, '\x5A');
+    Harness h;
+    h.feed(bytes("03 00 FF FF") + payload.substr(0, 30000));
+    h.feed(payload.substr(30000));
+    ASSERT_EQ(h.payloads.size(), 1u);
+    EXPECT_EQ(h.payloads[0].size(), payload.size() * 3 - 1);
+    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+}
+
+TEST(Tpkt, DeactivationResetsAndReportsSuccess) {
+    Harness h;
+    h.feed(bytes("03 00 00 08 80"));
+    ASSERT_TRUE(h.tpkt->timer_running());
+    h.tpkt->deactivate();
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"TPKT deactivated"});
+    EXPECT_FALSE(h.tpkt->timer_running());
+    h.feed(bytes("03 00 00 05 AA"));
+    EXPECT_EQ(h.payloads, std::vector<std::string>{"AA"});
+}
+
+class TpktTimeout : public ctltest::LoopTest {};
+
+TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk) {
+    Capture clog(std::clog);
+    Harness h;
+    h.feed(bytes("03 00 00 08 80"));
+    run_for(2000);
+    h.feed(bytes("01"));  // restarts the 3000 ms
+    run_for(2999);
+    EXPECT_EQ(strip_mux(clog.text()), "");
+    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::body);
+    run_for(2);
+    EXPECT_EQ(strip_mux(clog.text()), " TPKT packet timeout.\n");
+    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+    EXPECT_FALSE(h.tpkt->timer_running());
+    // The rest of the old frame is now garbage, and a new frame is read whole.
+    h.feed(bytes("05 18 03 00 00 05 AA"));
+    EXPECT_EQ(h.payloads, std::vector<std::string>{"AA"});
+    EXPECT_EQ(strip_mux(clog.text()), " TPKT packet timeout.\nTPKT bad TPKT packet start.\n");
+}
+
+} // namespace
