@@ -1,7 +1,9 @@
 #pragma once
 // Shared pieces of the controller-link tests: virtual time on the global loop,
 // capture of the three log streams, byte helpers and socket pairs.
+#include <cerrno>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 
 #include "runtime/clock.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/inet4.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 
@@ -111,6 +114,70 @@ struct SocketPair {
     }
     void write_b(const std::string& data) {
         ASSERT_EQ(::write(b.lowlevel_fd(), data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    }
+};
+
+// A free TCP port on the loopback address (free when asked; nobody else
+// binds loopback ports in the test run).
+inline int free_port() {
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    INet4::Addr a;
+    a.Assign("127.0.0.1:0", nullptr);
+    if (::bind(s.lowlevel_fd(), a, a.size()) != 0) return -1;
+    socklen_t len = a.size();
+    ::getsockname(s.lowlevel_fd(), a, &len);
+    return a.port();
+}
+
+// A blocking client connected to 127.0.0.1:port, or an invalid Fd.
+inline Fd connect_to(int port) {
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    INet4::Addr a;
+    a.Assign("127.0.0.1", nullptr);
+    a.port(static_cast<unsigned short>(port));
+    if (::connect(s.lowlevel_fd(), a, a.size()) != 0) return Fd();
+    return s;
+}
+
+// Everything readable on a socket now, without waiting.
+inline std::string read_now(const Fd& fd) {
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t r = ::recv(fd.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT);
+        if (r <= 0) break;
+        out.append(buf, static_cast<std::size_t>(r));
+    }
+    return out;
+}
+
+// True when the peer has closed the connection (a read sees the end).
+inline bool peer_closed(const Fd& fd) {
+    char c;
+    const ssize_t r = ::recv(fd.lowlevel_fd(), &c, 1, MSG_DONTWAIT);
+    return r == 0 || (r < 0 && errno == ECONNRESET);
+}
+
+inline void send_all(const Fd& fd, const std::string& data) {
+    ASSERT_EQ(::send(fd.lowlevel_fd(), data.data(), data.size(), MSG_NOSIGNAL), static_cast<ssize_t>(data.size()));
+}
+
+// A connected TCP pair over loopback: `client` is the remote end, `server`
+// the accepted socket (non-blocking) with its peer address.
+struct TcpPair {
+    Fd client, server;
+    INet4::Addr peer;
+    TcpPair() {
+        Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
+        INet4::Addr a;
+        a.Assign("127.0.0.1:0", nullptr);
+        if (::bind(listener.lowlevel_fd(), a, a.size()) != 0 || ::listen(listener.lowlevel_fd(), 1) != 0) return;
+        socklen_t len = a.size();
+        ::getsockname(listener.lowlevel_fd(), a, &len);
+        client = connect_to(a.port());
+        len = peer.size();
+        server = Fd(::accept(listener.lowlevel_fd(), peer, &len));
+        server.NonBlock();
     }
 };
 
