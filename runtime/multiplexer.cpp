@@ -91,6 +91,7 @@ void Multiplexer::run(bool watchdog, bool no_cache) {
             if (wait < 0) wait = 0;
             if (timeout < 0 || wait < timeout) timeout = wait;
         }
+        if (mTerminate) timeout = 0;
 
         const int r = Mux::poll_wait(mPoll.data(), nfds_t(n) + 1, timeout);
         const int error = errno;

@@ -186,6 +186,16 @@ TEST_F(MultiplexerTest, PollTimeouts) {
              a.front()->set(5000, [] {});
          },
          {30, 0}},
+        {"a stop asked for by the deferred call before poll does not wait",
+         [](auto& a, auto& d) {
+             a.emplace_back(new Action);
+             a.back()->set(5000, [] {});
+             d.emplace_back(new Deferred([n = 0](Deferred&) mutable {
+                 if (++n == 2) multiplexer.terminate();
+             }));
+             d.back()->dpc.Activate();
+         },
+         {0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
