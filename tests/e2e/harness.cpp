@@ -1,0 +1,392 @@
+#include "tests/e2e/harness.hpp"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+
+#ifndef QUELVAD_BINARY
+#error "QUELVAD_BINARY must name the daemon under test"
+#endif
+#ifndef QUELVAD_E2E_LAUNCHER
+#define QUELVAD_E2E_LAUNCHER ""
+#endif
+
+namespace e2e {
+
+namespace {
+
+// Monotonic milliseconds, only to bound waits.
+long long now_ms() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+class Deadline {
+public:
+    Deadline() : mEnd(now_ms() + deadline_ms()) {}
+    bool passed() const { return now_ms() >= mEnd; }
+    int left() const {
+        long long n = mEnd - now_ms();
+        return n < 0 ? 0 : n > 100 ? 100 : int(n);
+    }
+
+private:
+    long long mEnd;
+};
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
+
+void mkdirs(const std::string& path) {
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+    }
+}
+
+void remove_tree(const std::string& path) {
+    if (path.size() < 6) return;
+    const std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+int connect_tcp(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<unsigned short>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+} // namespace
+
+Bytes hex(const std::string& text) {
+    Bytes out;
+    std::istringstream in(text);
+    unsigned b;
+    while (in >> std::hex >> b) out.push_back(static_cast<unsigned char>(b));
+    return out;
+}
+
+std::string hex(const Bytes& bytes) {
+    std::string out;
+    char byte[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
+        out += byte;
+    }
+    return out;
+}
+
+Bytes tpkt(const Bytes& payload) {
+    const std::size_t n = payload.size() + 4;
+    Bytes frame(n);
+    frame[0] = 0x03;
+    frame[1] = 0x00;
+    frame[2] = static_cast<unsigned char>(n >> 8);
+    frame[3] = static_cast<unsigned char>(n & 0xFF);
+    std::copy(payload.begin(), payload.end(), frame.begin() + 4);
+    return frame;
+}
+
+int deadline_ms() { return std::string(QUELVAD_E2E_LAUNCHER).empty() ? 20000 : 60000; }
+
+int free_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+Daemon::Daemon() {
+    char tmpl[] = "/tmp/quelvad-e2e-XXXXXX";
+    const char* dir = ::mkdtemp(tmpl);
+    mRoot = dir ? dir : "";
+}
+
+Daemon::~Daemon() {
+    if (mPid > 0 && mStatus < 0) {
+        ::kill(mPid, SIGKILL);
+        ::waitpid(mPid, nullptr, 0);
+    }
+    if (mOutFd >= 0) ::close(mOutFd);
+    if (mErrFd >= 0) ::close(mErrFd);
+    remove_tree(mRoot);
+}
+
+std::string Daemon::path(const std::string& fixed) const { return mRoot + fixed; }
+
+void Daemon::write_file(const std::string& fixed, const std::string& text) {
+    const std::string p = path(fixed);
+    mkdirs(p.substr(0, p.rfind('/')));
+    std::ofstream(p) << text;
+}
+
+void Daemon::start(const Options& options) {
+    if (options.make_dirs) {
+        for (const char* d : {"/usr/local/etc", "/var/run", "/var/log", "/var/monitoring", "/dev/misc"})
+            mkdirs(path(d));
+    }
+    if (!options.config.empty()) write_file("/usr/local/etc/server.conf", options.config);
+    const std::string sim = path("/board.sock");
+    if (!options.sim_init.empty()) write_file("/board.sock.init", options.sim_init);
+
+    std::vector<std::string> argv = split(QUELVAD_E2E_LAUNCHER);
+    argv.push_back(QUELVAD_BINARY);
+    bool has_port = false;
+    for (auto& a : options.args) {
+        argv.push_back(a);
+        if (a.compare(0, 6, "--port") == 0) has_port = true;
+    }
+    if (!has_port) {
+        if (!mPort) mPort = free_port();
+        argv.push_back("--port");
+        argv.push_back(std::to_string(mPort));
+    }
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + sim};
+    for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"}) {
+        if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    mPid = ::fork();
+    if (mPid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execve(args[0], args.data(), envp.data());
+        if (args[0][0] != '/') ::execvpe(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    mOutFd = out[0];
+    mErrFd = err[0];
+}
+
+bool Daemon::start_serving(Options options) {
+    start(options);
+    return wait_out("Starting server ") && wait_listening();
+}
+
+void Daemon::pump(int timeout_ms) {
+    pollfd p[2] = {{mOutFd, POLLIN, 0}, {mErrFd, POLLIN, 0}};
+    if (::poll(p, 2, timeout_ms) <= 0) return;
+    char buf[4096];
+    for (int i = 0; i < 2; ++i) {
+        if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP))) continue;
+        const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+        if (n > 0) {
+            (i == 0 ? mOut : mErr).append(buf, std::size_t(n));
+        } else if (n == 0) {
+            ::close(p[i].fd);
+            (i == 0 ? mOutFd : mErrFd) = -1;
+        }
+    }
+}
+
+bool Daemon::wait_out(const std::string& text) {
+    for (Deadline d; mOut.find(text) == std::string::npos; pump(d.left())) {
+        if (d.passed() || (mOutFd < 0 && mErrFd < 0)) return false;
+    }
+    return true;
+}
+
+bool Daemon::wait_err(const std::string& text) {
+    for (Deadline d; mErr.find(text) == std::string::npos; pump(d.left())) {
+        if (d.passed() || (mOutFd < 0 && mErrFd < 0)) return false;
+    }
+    return true;
+}
+
+bool Daemon::wait_file(const std::string& fixed, bool exists) {
+    const std::string p = path(fixed);
+    for (Deadline d; (::access(p.c_str(), F_OK) == 0) != exists; pump(d.left() / 4 + 1)) {
+        if (d.passed()) return false;
+    }
+    return true;
+}
+
+bool Daemon::wait_listening() {
+    // Read from the kernel's socket table rather than by connecting: a probe
+    // connection would take the one controller seat for a moment.
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X 00000000:0000 0A", mPort);
+    for (Deadline d; !d.passed(); pump(d.left() / 4 + 1)) {
+        std::ifstream table("/proc/net/tcp");
+        std::string line;
+        while (std::getline(table, line)) {
+            if (line.find(local) != std::string::npos) return true;
+        }
+        if (mOutFd < 0 && mErrFd < 0) return false;
+    }
+    return false;
+}
+
+void Daemon::signal(int sig) { ::kill(mPid, sig); }
+
+int Daemon::wait_exit() {
+    if (mStatus >= 0) return mStatus;
+    for (Deadline d; !d.passed(); pump(d.left())) {
+        int status = 0;
+        if (::waitpid(mPid, &status, WNOHANG) == mPid) {
+            while (mOutFd >= 0 || mErrFd >= 0) pump(100);
+            mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return mStatus;
+        }
+    }
+    return -1;
+}
+
+std::string Daemon::board(const std::string& command) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("/board.sock").c_str());
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        const std::string line = command + "\n";
+        if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
+            for (Deadline d; !d.passed();) {
+                pollfd p{fd, POLLIN, 0};
+                pump(0);
+                if (::poll(&p, 1, d.left()) <= 0) continue;
+                char buf[1024];
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                answer.append(buf, std::size_t(n));
+                const std::size_t last = answer.rfind('\n', answer.size() - 2);
+                const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
+                if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0)) break;
+            }
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+Controller::~Controller() { close(); }
+
+bool Controller::connect(int port) {
+    close();
+    for (Deadline d; !d.passed(); ::poll(nullptr, 0, d.left() / 4 + 1)) {
+        mFd = connect_tcp(port);
+        if (mFd >= 0) return true;
+    }
+    return false;
+}
+
+void Controller::close() {
+    if (mFd >= 0) ::close(mFd);
+    mFd = -1;
+    mIn.clear();
+}
+
+bool Controller::send_raw(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+bool Controller::send(const LGCP::Message& message, Bytes* payload) {
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    if (!ASN1::encode(message, &env, std::back_inserter(octets))) return false;
+    Bytes bytes(octets.begin(), octets.end());
+    if (payload) *payload = bytes;
+    return send_payload(bytes);
+}
+
+bool Controller::fill(std::size_t n) {
+    for (Deadline d; mIn.size() < n;) {
+        if (d.passed() || mFd < 0) return false;
+        pollfd p{mFd, POLLIN, 0};
+        if (::poll(&p, 1, d.left()) <= 0) continue;
+        unsigned char buf[65536];
+        const ssize_t r = ::recv(mFd, buf, sizeof buf, 0);
+        if (r <= 0) return false;
+        mIn.insert(mIn.end(), buf, buf + r);
+    }
+    return true;
+}
+
+bool Controller::receive_payload(Bytes& payload) {
+    if (!fill(4)) return false;
+    if (mIn[0] != 0x03 || mIn[1] != 0x00) return false;
+    const std::size_t n = std::size_t(mIn[2]) << 8 | mIn[3];
+    if (n < 4 || !fill(n)) return false;
+    payload.assign(mIn.begin() + 4, mIn.begin() + long(n));
+    mIn.erase(mIn.begin(), mIn.begin() + long(n));
+    return true;
+}
+
+bool Controller::receive(LGCP::Message& message) {
+    Bytes payload;
+    if (!receive_payload(payload)) return false;
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    const char* begin = reinterpret_cast<const char*>(payload.data());
+    return ASN1::decode(begin, begin + payload.size(), &env, message, true);
+}
+
+bool Controller::wait_closed(Bytes* extra) {
+    for (Deadline d; !d.passed();) {
+        pollfd p{mFd, POLLIN, 0};
+        if (::poll(&p, 1, d.left()) <= 0) continue;
+        unsigned char buf[4096];
+        const ssize_t r = ::recv(mFd, buf, sizeof buf, 0);
+        if (r <= 0) return true;
+        if (extra) extra->insert(extra->end(), buf, buf + r);
+    }
+    return false;
+}
+
+} // namespace e2e
