@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,18 +67,6 @@ TEST_F(BoardTest, RealBoardResolvesFixedPathsAndClosesOnExec) {
             EXPECT_EQ(errno, c.error);
         }
     }
-}
-
-TEST_F(BoardTest, RealIoctlReachesTheKernel) {
-    int fd = platform::board().open("/dev/device", O_RDONLY);
-    ASSERT_GE(fd, 0);
-    int avail = -1;
-    EXPECT_EQ(platform::board().ioctl(fd, FIONREAD, &avail), 0);
-    EXPECT_EQ(avail, 0);
-    ::close(fd);
-    errno = 0;
-    EXPECT_EQ(platform::board().ioctl(fd, FIONREAD, &avail), -1);
-    EXPECT_EQ(errno, EBADF);
 }
 
 TEST_F(BoardTest, AnInstalledBoardReceivesEveryCall) {

@@ -59,69 +59,19 @@ TEST_F(ClockTest, CacheFreezesReadingsUntilCleared) {
     EXPECT_EQ(Mux::seconds(), 2000);
 }
 
-TEST_F(ClockTest, TestClockSkipsWaitsWithNothingReady) {
-    mClock.set_ms(10);
-    EXPECT_EQ(Mux::poll_wait(nullptr, 0, 250), 0);
-    EXPECT_EQ(Mux::milliseconds(), 260u);
-    EXPECT_EQ(Mux::poll_wait(nullptr, 0, 0), 0);
-    EXPECT_EQ(Mux::milliseconds(), 260u);
-    EXPECT_EQ(mClock.skipped_waits(), 1u);
-}
-
-TEST(TimevalArithmetic, Cases) {
+TEST(Timevaldiff, NeverNegative) {
     struct Case {
         Mux::timeval a, b;
-        Mux::timeval sum, difference;
-        std::int64_t diff_ms; // timevaldiff(a, b)
-        int compare;
+        std::int64_t ms;
     };
     const Case cases[] = {
-        {{1, 0}, {2, 0}, {3, 0}, {-1, 0}, 1000, -1},
-        {{1, 999999}, {0, 1}, {2, 0}, {1, 999998}, 0, 1},
-        {{5, 100}, {5, 100}, {10, 200}, {0, 0}, 0, 0},
-        {{2, 0}, {1, 500000}, {3, 500000}, {0, 500000}, 0, 1},
-        {{1, 500000}, {2, 0}, {3, 500000}, {-1, 500000}, 500, -1},
-        {{1, 0}, {1, 1999}, {2, 1999}, {-1, 998001}, 1, -1},
+        {{1, 0}, {2, 0}, 1000},
+        {{1, 500000}, {2, 0}, 500},
+        {{1, 0}, {1, 1999}, 1},
+        {{2, 0}, {1, 500000}, 0},
+        {{5, 100}, {5, 99}, 0},
     };
-    for (const Case& c : cases) {
-        Mux::timeval s = c.a, d = c.a, out;
-        Mux::timevaladd(s, c.b);
-        EXPECT_EQ(s.tv_sec, c.sum.tv_sec);
-        EXPECT_EQ(s.tv_usec, c.sum.tv_usec);
-        Mux::timevalsub(d, c.b);
-        EXPECT_EQ(d.tv_sec, c.difference.tv_sec);
-        EXPECT_EQ(d.tv_usec, c.difference.tv_usec);
-        Mux::timevaladd2(c.a, c.b, out);
-        EXPECT_EQ(out.tv_sec, c.sum.tv_sec);
-        Mux::timevalsub2(c.a, c.b, out);
-        EXPECT_EQ(out.tv_usec, c.difference.tv_usec);
-        EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.diff_ms);
-        EXPECT_EQ(Mux::timevalcompare(c.a, c.b), c.compare);
-    }
-}
-
-TEST(TimevalArithmetic, Conversions) {
-    Mux::timeval tv = Mux::make_from_usec(2500001);
-    EXPECT_EQ(tv.tv_sec, 2);
-    EXPECT_EQ(tv.tv_usec, 500001);
-    tv = Mux::make_from_msec(1234);
-    EXPECT_EQ(tv.tv_sec, 1);
-    EXPECT_EQ(tv.tv_usec, 234000);
-    Mux::timevalset(tv, 5000000001ull);
-    EXPECT_EQ(std::int64_t(tv.tv_sec), 5000000);
-    EXPECT_EQ(tv.tv_usec, 1000);
-}
-
-TEST(TimevalTimer, ExpiresStrictlyAfterThePeriod) {
-    Mux::timeval_timer t;
-    t.init(Mux::timeval(10, 0), 500);
-    EXPECT_FALSE(t.is_expired(Mux::timeval(10, 500000)));
-    EXPECT_TRUE(t.is_expired(Mux::timeval(10, 501000)));
-    t.inc();
-    EXPECT_EQ(t.start.tv_sec, 10);
-    EXPECT_EQ(t.start.tv_usec, 500000);
-    t.init(Mux::timeval(10, 0), 0);
-    EXPECT_FALSE(t.is_expired(Mux::timeval(99, 0)));
+    for (const Case& c : cases) EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.ms);
 }
 
 TEST(Timevaltostring, LocalTimeAndSixDigitMicroseconds) {

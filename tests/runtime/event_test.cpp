@@ -190,6 +190,11 @@ TEST_F(EventTest, ArmedEventWithoutHandlerIsCountedOnly) {
 TEST(Event, ArmingAndDisarming) {
     Pipe p;
     Event ev;
+    struct Bare : EventHandler {
+        void shedule_event(pollfd&) override {}
+        void svc_event(short) override {}
+    } bare;
+    EXPECT_EQ(bare.event_name(), "unknown");
     EXPECT_EQ(ev.event_name(), "Unknown");
     EXPECT_FALSE(ev.IsActive());
     EXPECT_FALSE(ev.is_attached());
@@ -211,15 +216,6 @@ TEST(Event, ArmingAndDisarming) {
     ev.Schedule(p.r, POLLIN);
     ev.Schedule(Fd(), POLLIN);
     EXPECT_FALSE(multiplexer.event_exists(&ev));
-}
-
-TEST(Event, BaseClassDefaults) {
-    struct Bare : EventHandler {
-        void shedule_event(pollfd&) override {}
-        void svc_event(short) override {}
-    } bare;
-    EXPECT_EQ(bare.event_name(), "unknown");
-    EXPECT_FALSE(bare.is_named());
 }
 
 TEST(Event, BindingOwnsTheHandler) {

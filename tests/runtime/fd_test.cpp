@@ -117,23 +117,6 @@ TEST(Fd, OpenReplacesHeldDescriptor) {
     EXPECT_FALSE(fd.is_valid());
 }
 
-TEST(Fd, ModeHelpers) {
-    Pipe p;
-    Fd fd(p.r);
-    EXPECT_TRUE(fd.NonBlock());
-    EXPECT_TRUE(::fcntl(p.r, F_GETFL) & O_NONBLOCK);
-    EXPECT_TRUE(BlockMode(p.r));
-    EXPECT_FALSE(::fcntl(p.r, F_GETFL) & O_NONBLOCK);
-    EXPECT_TRUE(NonBlockMode(p.r));
-    SetCloexec(p.w, true);
-    EXPECT_TRUE(is_cloexec(p.w));
-    SetCloexec(p.w, false);
-    EXPECT_FALSE(is_cloexec(p.w));
-    ::close(p.w);
-    EXPECT_FALSE(NonBlockMode(p.w));
-    EXPECT_FALSE(BlockMode(p.w));
-}
-
 TEST(Errno, WritesTheSystemText) {
     struct Case {
         int value;

@@ -216,31 +216,6 @@ TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers) {
     EXPECT_EQ(log.entries, (std::vector<std::string>{"killer@10"}));
 }
 
-TEST_F(TimerTest, EntryCompareIsWrapSafe) {
-    struct Probe : TimerEvent {
-        void fire() override {}
-    };
-    struct Case {
-        std::uint32_t now_ms;
-        unsigned a_ms, b_ms;
-        int sign; // of a.compare(b)
-    };
-    const Case cases[] = {
-        {0, 5, 10, -1}, {0, 10, 5, 1}, {0, 7, 7, 0}, {0xFFFFFFFEu, 1, 4, -1}, {0xFFFFFFFEu, 4, 1, 1},
-    };
-    for (const Case& c : cases) {
-        mClock.set_ms(c.now_ms);
-        Probe a, b;
-        a.schedule(c.a_ms);
-        b.schedule(c.b_ms);
-        std::int32_t r = a.compare(&b);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign);
-        EXPECT_TRUE(a.is_queued());
-        a.reset();
-        EXPECT_FALSE(a.is_queued());
-    } // b unqueues itself on destruction
-}
-
 struct Spec {
     Log* log;
     void tick() { log->add("spec"); multiplexer.terminate(); }
