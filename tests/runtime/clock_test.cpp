@@ -59,6 +59,20 @@ TEST_F(ClockTest, CacheFreezesReadingsUntilCleared) {
     EXPECT_EQ(Mux::seconds(), 2000);
 }
 
+TEST(SystemClock, TimersFollowTheMonotonicClock) {
+    // Bracketed by two readings of CLOCK_MONOTONIC: a wall-clock source would
+    // fall outside, whatever the date.
+    auto mono_ms = [] {
+        timespec ts;
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return std::uint32_t((std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u) / 1000u);
+    };
+    const std::uint32_t before = mono_ms();
+    const std::uint32_t reading = Mux::milliseconds();
+    const std::uint32_t after = mono_ms();
+    EXPECT_LE(reading - before, after - before);
+}
+
 TEST(Timevaldiff, NeverNegative) {
     struct Case {
         Mux::timeval a, b;
