@@ -6,7 +6,8 @@
 #include <iosfwd>
 #include <string>
 
-namespace ASN1 {
+namespace ASN1
+{
 
 static_assert(sizeof(int) == 4, "values are held in 32-bit ints on every target");
 
@@ -20,154 +21,156 @@ struct TypeInfo;
 typedef AbstractData* (*CreateFun)(TypeInfo const* info);
 
 enum ConstraintType : std::uint32_t {
-  Unconstrained = 0,
-  PartiallyConstrained = 1,
-  FixedConstraint = 2,
-  ExtendableConstraint = 3
+    Unconstrained = 0,
+    PartiallyConstrained = 1,
+    FixedConstraint = 2,
+    ExtendableConstraint = 3
 };
 
 // Tag words: class in bits 16..23 (BER identifier class bits), number in bits 0..15.
 enum : std::uint32_t {
-  UniversalTagClass = 0x000000,
-  ApplicationTagClass = 0x400000,
-  ContextSpecificTagClass = 0x800000,
-  PrivateTagClass = 0xC00000
+    UniversalTagClass = 0x000000,
+    ApplicationTagClass = 0x400000,
+    ContextSpecificTagClass = 0x800000,
+    PrivateTagClass = 0xC00000
 };
-inline constexpr std::uint32_t automaticTag(std::uint32_t index) { return index | ContextSpecificTagClass; }
+inline constexpr std::uint32_t automaticTag(std::uint32_t index)
+{
+    return index | ContextSpecificTagClass;
+}
 
 // Descriptor records. Every kind starts with the common head; the records are plain
 // aggregates so that a module can define them as constant data.
 struct TypeInfo {
-  CreateFun create;
-  std::uint32_t tag;
+    CreateFun create;
+    std::uint32_t tag;
 };
 
 // INTEGER, BIT STRING, OCTET STRING: bounds of the value or of the size.
 struct ConstrainedInfo : TypeInfo {
-  ConstraintType type;
-  std::int32_t lowerLimit;
-  std::uint32_t upperLimit;
+    ConstraintType type;
+    std::int32_t lowerLimit;
+    std::uint32_t upperLimit;
 };
 
 struct NamedNumberEntry {
-  std::int32_t value;
-  char const* name;
+    std::int32_t value;
+    char const* name;
 };
 
 struct NamedNumberInfo : ConstrainedInfo {
-  NamedNumberEntry const* nameEntries;  // ascending by value
-  std::uint32_t entryCount;
+    NamedNumberEntry const* nameEntries; // ascending by value
+    std::uint32_t entryCount;
 };
 
 struct StringInfo : ConstrainedInfo {
-  char const* characterSet;  // ascending code order, or null
-  std::uint32_t characterSetSize;
-  std::uint32_t canonicalSetBits;
-  std::uint32_t bitsUnaligned;
-  std::uint32_t bitsAligned;
+    char const* characterSet; // ascending code order, or null
+    std::uint32_t characterSetSize;
+    std::uint32_t canonicalSetBits;
+    std::uint32_t bitsUnaligned;
+    std::uint32_t bitsAligned;
 };
 
 struct BMPStringInfo : ConstrainedInfo {
-  std::uint32_t firstChar;
-  std::uint32_t lastChar;
-  std::uint32_t bitsUnaligned;
-  std::uint32_t bitsAligned;
+    std::uint32_t firstChar;
+    std::uint32_t lastChar;
+    std::uint32_t bitsUnaligned;
+    std::uint32_t bitsAligned;
 };
 
 // names: "id" (previous value + 1, the first 0) or "id=value", in definition order.
 struct EnumInfo : TypeInfo {
-  bool extendable;
-  std::int32_t maxEnumValue;
-  char const* const* names;
-  std::uint32_t nameCount;
+    bool extendable;
+    std::int32_t maxEnumValue;
+    char const* const* names;
+    std::uint32_t nameCount;
 };
 
 struct ChoiceInfo : TypeInfo {
-  bool extendable;
-  TypeInfo const* const* selectionInfos;  // root alternatives, then known additions
-  std::uint32_t numChoices;               // root alternatives
-  std::uint32_t totalChoices;
-  std::uint32_t const* selectionTags;     // null: automatic tags
-  char const* const* selectionNames;
+    bool extendable;
+    TypeInfo const* const* selectionInfos; // root alternatives, then known additions
+    std::uint32_t numChoices;              // root alternatives
+    std::uint32_t totalChoices;
+    std::uint32_t const* selectionTags; // null: automatic tags
+    char const* const* selectionNames;
 };
 
 struct SequenceInfo : TypeInfo {
-  bool extendable;
-  TypeInfo const* const* fieldInfos;           // root fields, then known additions
-  std::int32_t const* fieldIds;                // per root field: -1 mandatory, else optional number
-  std::uint32_t numFields;                     // root fields
-  std::uint32_t knownExtensions;
-  std::uint32_t numOptional;
-  unsigned char const* nonOptionalExtensions;  // packed, first addition in the top bit; or null
-  std::uint32_t const* fieldTags;              // null: automatic; &SEQUENCE::defaultTag: own tags
-  char const* const* fieldNames;
+    bool extendable;
+    TypeInfo const* const* fieldInfos; // root fields, then known additions
+    std::int32_t const* fieldIds;      // per root field: -1 mandatory, else optional number
+    std::uint32_t numFields;           // root fields
+    std::uint32_t knownExtensions;
+    std::uint32_t numOptional;
+    unsigned char const* nonOptionalExtensions; // packed, first addition in the top bit; or null
+    std::uint32_t const* fieldTags;             // null: automatic; &SEQUENCE::defaultTag: own tags
+    char const* const* fieldNames;
 };
 
 struct SequenceOfInfo : ConstrainedInfo {
-  TypeInfo const* elementInfo;
+    TypeInfo const* elementInfo;
 };
 
 struct OpenTypeInfo : TypeInfo {
-  TypeInfo const* typeInfo;
+    TypeInfo const* typeInfo;
 };
 
-class AbstractData {
- public:
-  virtual ~AbstractData() = default;
+class AbstractData
+{
+public:
+    virtual ~AbstractData() = default;
 
-  // Null for no descriptor; otherwise a new value owned by the caller.
-  static AbstractData* create(TypeInfo const* info);
+    // Null for no descriptor; otherwise a new value owned by the caller.
+    static AbstractData* create(TypeInfo const* info);
 
-  AbstractData* clone() const { return do_clone(); }
-  int compare(AbstractData const& other) const { return do_compare(other); }
-  bool operator==(AbstractData const& other) const { return compare(other) == 0; }
-  bool operator!=(AbstractData const& other) const { return compare(other) != 0; }
+    AbstractData* clone() const { return do_clone(); }
+    int compare(AbstractData const& other) const { return do_compare(other); }
+    bool operator==(AbstractData const& other) const { return compare(other) == 0; }
+    bool operator!=(AbstractData const& other) const { return compare(other) != 0; }
 
-  bool accept(Visitor& visitor) { return do_accept(visitor); }
-  bool accept(ConstVisitor& visitor) const { return do_accept(visitor); }
+    bool accept(Visitor& visitor) { return do_accept(visitor); }
+    bool accept(ConstVisitor& visitor) const { return do_accept(visitor); }
 
-  TypeInfo const* info() const { return info_; }
-  std::uint32_t getTag() const { return info_->tag; }
+    TypeInfo const* info() const { return info_; }
+    std::uint32_t getTag() const { return info_->tag; }
 
-  // Value notation (printer): the text written up to a failure.
-  std::string asValueNotation() const;
-  std::ios_base::iostate print_on(std::ostream& stream) const;
+    // Value notation (printer): the text written up to a failure.
+    std::string asValueNotation() const;
+    std::ios_base::iostate print_on(std::ostream& stream) const;
 
- protected:
-  explicit AbstractData(TypeInfo const* info) : info_(info) {}
-  AbstractData(AbstractData const&) = default;
-  // Assignment copies content only: a value never changes its descriptor.
-  AbstractData& operator=(AbstractData const&) { return *this; }
+protected:
+    explicit AbstractData(TypeInfo const* info) : info_(info) {}
+    AbstractData(AbstractData const&) = default;
+    // Assignment copies content only: a value never changes its descriptor.
+    AbstractData& operator=(AbstractData const&) { return *this; }
 
-  virtual int do_compare(AbstractData const& other) const = 0;
-  virtual AbstractData* do_clone() const = 0;
-  virtual bool do_accept(Visitor& visitor) = 0;
-  virtual bool do_accept(ConstVisitor& visitor) const = 0;
+    virtual int do_compare(AbstractData const& other) const = 0;
+    virtual AbstractData* do_clone() const = 0;
+    virtual bool do_accept(Visitor& visitor) = 0;
+    virtual bool do_accept(ConstVisitor& visitor) const = 0;
 
-  // A fresh value of this value's own type, built by the descriptor's factory.
-  template <class T>
-  T* createSame() const {
-    return static_cast<T*>(info_->create(info_));
-  }
+    // A fresh value of this value's own type, built by the descriptor's factory.
+    template <class T> T* createSame() const { return static_cast<T*>(info_->create(info_)); }
 
- private:
-  TypeInfo const* info_;
+private:
+    TypeInfo const* info_;
 };
 
 // Kinds whose descriptor carries a constraint (value bounds or size bounds).
-class ConstrainedObject : public AbstractData {
- public:
-  bool constrained() const { return getConstraintType() != Unconstrained; }
-  bool extendable() const { return getConstraintType() == ExtendableConstraint; }
-  ConstraintType getConstraintType() const { return constraintInfo()->type; }
-  int getLowerLimit() const { return constraintInfo()->lowerLimit; }
-  unsigned getUpperLimit() const { return constraintInfo()->upperLimit; }
-  ConstrainedInfo const* constraintInfo() const { return static_cast<ConstrainedInfo const*>(info()); }
+class ConstrainedObject : public AbstractData
+{
+public:
+    bool constrained() const { return getConstraintType() != Unconstrained; }
+    bool extendable() const { return getConstraintType() == ExtendableConstraint; }
+    ConstraintType getConstraintType() const { return constraintInfo()->type; }
+    int getLowerLimit() const { return constraintInfo()->lowerLimit; }
+    unsigned getUpperLimit() const { return constraintInfo()->upperLimit; }
+    ConstrainedInfo const* constraintInfo() const { return static_cast<ConstrainedInfo const*>(info()); }
 
- protected:
-  explicit ConstrainedObject(TypeInfo const* info) : AbstractData(info) {}
-  ConstrainedObject(ConstrainedObject const&) = default;
-  ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
+protected:
+    explicit ConstrainedObject(TypeInfo const* info) : AbstractData(info) {}
+    ConstrainedObject(ConstrainedObject const&) = default;
+    ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
 };
 
 // Bits needed for the values 0..n-1; 0 stands for 2^32 values and gives 32.
@@ -176,4 +179,4 @@ unsigned CountBits(unsigned n);
 // Unsigned byte order; a proper prefix orders first (-1 / 1).
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2);
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -6,6 +6,7 @@
 #include "asn1/avn_encoder.hpp"
 #include "asn1/coder.hpp"
 #include "asn1/constructed.hpp"
+#include "asn1/data_length_counter.hpp"
 #include "asn1/per_decoder.hpp"
 #include "asn1/per_encoder.hpp"
 #include "asn1/primitives.hpp"

@@ -6,37 +6,44 @@
 
 #include <sstream>
 
-namespace ASN1 {
+namespace ASN1
+{
 
-bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets) {
-  switch (encodingRule_) {
+bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets)
+{
+    switch (encodingRule_) {
     case per_Aligned:
-      return encodePERInto(value, octets);
+        return encodePERInto(value, octets);
     case avn:
-      return encodeAVNInto(value, octets);
+        return encodeAVNInto(value, octets);
     default:
-      return false;  // BER is not built in this runtime
-  }
+        return false; // BER is not built in this runtime
+    }
 }
 
-bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets) {
-  PEREncoder encoder(octets, true);
-  return value.accept(encoder);
+bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets)
+{
+    PEREncoder encoder(octets, true);
+    return value.accept(encoder);
 }
 
-bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text) {
-  std::ostringstream stream;
-  AVNEncoder printer(stream);
-  if (!value.accept(printer)) return false;
-  std::string printed = stream.str();
-  text.assign(printed.begin(), printed.end());
-  return true;
+bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text)
+{
+    std::ostringstream stream;
+    AVNEncoder printer(stream);
+    if (!value.accept(printer))
+        return false;
+    std::string printed = stream.str();
+    text.assign(printed.begin(), printed.end());
+    return true;
 }
 
-bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool noEnv) {
-  if (encodingRule_ != per_Aligned) return false;  // only aligned PER is read
-  PERDecoder decoder(begin, end, noEnv ? nullptr : this, true);
-  return value.accept(decoder);
+bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool noEnv)
+{
+    if (encodingRule_ != per_Aligned)
+        return false; // only aligned PER is read
+    PERDecoder decoder(begin, end, noEnv ? nullptr : this, true);
+    return value.accept(decoder);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -10,73 +10,79 @@
 #include <cstring>
 #include <vector>
 
-namespace ASN1 {
+namespace ASN1
+{
 
 class Module;
 
-class CoderEnv {
- public:
-  enum EncodingRules { avn = 0, ber = 1, per_Aligned = 2 };
+class CoderEnv
+{
+public:
+    enum EncodingRules { avn = 0, ber = 1, per_Aligned = 2 };
 
-  struct StringListeralCmp {
-    typedef char const* first_argument_type;
-    typedef char const* second_argument_type;
-    typedef bool result_type;
-    bool operator()(char const* lhs, char const* rhs) const { return std::strcmp(lhs, rhs) < 0; }
-  };
-  typedef Loki::AssocVector<char const*, Module*, StringListeralCmp> ModuleTable;
+    struct StringListeralCmp {
+        typedef char const* first_argument_type;
+        typedef char const* second_argument_type;
+        typedef bool result_type;
+        bool operator()(char const* lhs, char const* rhs) const { return std::strcmp(lhs, rhs) < 0; }
+    };
+    typedef Loki::AssocVector<char const*, Module*, StringListeralCmp> ModuleTable;
 
-  // Aligned PER unless told otherwise: the rule the links use.
-  CoderEnv() : encodingRule_(per_Aligned) {}
+    // Aligned PER unless told otherwise: the rule the links use.
+    CoderEnv() : encodingRule_(per_Aligned) {}
 
-  void set_encodingRule(EncodingRules rule) { encodingRule_ = rule; }
-  EncodingRules get_encodingRule() const { return encodingRule_; }
+    void set_encodingRule(EncodingRules rule) { encodingRule_ = rule; }
+    EncodingRules get_encodingRule() const { return encodingRule_; }
 
-  // Writes to out only when the whole value encoded: no partial frame reaches a link.
-  template <class OutputIterator>
-  bool encode(AbstractData const& value, OutputIterator out) {
-    std::vector<char> octets;
-    if (!encodeInto(value, octets)) return false;
-    std::copy(octets.begin(), octets.end(), out);
-    return true;
-  }
-  template <class OutputIterator>
-  bool encodePER(AbstractData const& value, OutputIterator out) {
-    std::vector<char> octets;
-    if (!encodePERInto(value, octets)) return false;
-    std::copy(octets.begin(), octets.end(), out);
-    return true;
-  }
-  template <class OutputIterator>
-  bool encodeAVN(AbstractData const& value, OutputIterator out) {
-    std::vector<char> text;
-    if (!encodeAVNInto(value, text)) return false;
-    std::copy(text.begin(), text.end(), out);
-    return true;
-  }
+    // Writes to out only when the whole value encoded: no partial frame reaches a link.
+    template <class OutputIterator> bool encode(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> octets;
+        if (!encodeInto(value, octets))
+            return false;
+        std::copy(octets.begin(), octets.end(), out);
+        return true;
+    }
+    template <class OutputIterator> bool encodePER(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> octets;
+        if (!encodePERInto(value, octets))
+            return false;
+        std::copy(octets.begin(), octets.end(), out);
+        return true;
+    }
+    template <class OutputIterator> bool encodeAVN(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> text;
+        if (!encodeAVNInto(value, text))
+            return false;
+        std::copy(text.begin(), text.end(), out);
+        return true;
+    }
 
-  // Octets after the value are ignored. noEnv: the decoder gets no environment.
-  bool decode(char const* begin, char const* end, AbstractData& value, bool noEnv = false);
+    // Octets after the value are ignored. noEnv: the decoder gets no environment.
+    bool decode(char const* begin, char const* end, AbstractData& value, bool noEnv = false);
 
-  // The octets of the whole value in `octets`; false (octets unspecified) on failure.
-  bool encodeInto(AbstractData const& value, std::vector<char>& octets);
-  bool encodePERInto(AbstractData const& value, std::vector<char>& octets);
-  bool encodeAVNInto(AbstractData const& value, std::vector<char>& text);
+    // The octets of the whole value in `octets`; false (octets unspecified) on failure.
+    bool encodeInto(AbstractData const& value, std::vector<char>& octets);
+    bool encodePERInto(AbstractData const& value, std::vector<char>& octets);
+    bool encodeAVNInto(AbstractData const& value, std::vector<char>& text);
 
- private:
-  EncodingRules encodingRule_;
-  ModuleTable modules_;  // kept empty: no coder looks modules up
+private:
+    EncodingRules encodingRule_;
+    ModuleTable modules_; // kept empty: no coder looks modules up
 };
 
-template <class OutputIterator>
-bool encode(AbstractData const& value, CoderEnv* env, OutputIterator out) {
-  return env->encode(value, out);
+template <class OutputIterator> bool encode(AbstractData const& value, CoderEnv* env, OutputIterator out)
+{
+    return env->encode(value, out);
 }
 
 // Called with char const* (a received frame's payload); the range is read, never kept.
 template <class InputIterator>
-bool decode(InputIterator begin, InputIterator end, CoderEnv* env, AbstractData& value, bool noEnv) {
-  return env->decode(begin, end, value, noEnv);
+bool decode(InputIterator begin, InputIterator end, CoderEnv* env, AbstractData& value, bool noEnv)
+{
+    return env->decode(begin, end, value, noEnv);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

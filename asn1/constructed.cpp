@@ -4,356 +4,470 @@
 
 #include <algorithm>
 
-namespace ASN1 {
+namespace ASN1
+{
 
 // CHOICE
 
-AbstractData* CHOICE::create(TypeInfo const* info) { return new CHOICE(info); }
+AbstractData* CHOICE::create(TypeInfo const* info)
+{
+    return new CHOICE(info);
+}
 
 CHOICE::CHOICE(CHOICE const& other)
-    : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), index_(other.index_) {}
-
-CHOICE& CHOICE::operator=(CHOICE const& other) {
-  std::unique_ptr<AbstractData> copy(other.value_ ? other.value_->clone() : nullptr);
-  value_.swap(copy);
-  index_ = other.index_;
-  return *this;
+    : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), index_(other.index_)
+{
 }
 
-void CHOICE::swap(CHOICE& other) {
-  value_.swap(other.value_);
-  std::swap(index_, other.index_);
+CHOICE& CHOICE::operator=(CHOICE const& other)
+{
+    std::unique_ptr<AbstractData> copy(other.value_ ? other.value_->clone() : nullptr);
+    value_.swap(copy);
+    index_ = other.index_;
+    return *this;
 }
 
-AbstractData* CHOICE::setSelection(int index, AbstractData* value) {
-  value_.reset(value);
-  index_ = index;
-  return value;
+void CHOICE::swap(CHOICE& other)
+{
+    value_.swap(other.value_);
+    std::swap(index_, other.index_);
 }
 
-bool CHOICE::select(int index) {
-  if (index == index_) return true;
-  index_ = index;
-  return createSelection();
+AbstractData* CHOICE::setSelection(int index, AbstractData* value)
+{
+    value_.reset(value);
+    index_ = index;
+    return value;
 }
 
-bool CHOICE::createSelection() {
-  ChoiceInfo const* ci = choiceInfo();
-  if (index_ >= 0 && static_cast<std::uint32_t>(index_) < ci->totalChoices && ci->selectionInfos[index_] != nullptr) {
-    value_.reset(AbstractData::create(ci->selectionInfos[index_]));
-    return true;
-  }
-  index_ = unknownSelection_;
-  value_.reset();
-  return false;
+bool CHOICE::select(int index)
+{
+    if (index == index_)
+        return true;
+    index_ = index;
+    return createSelection();
 }
 
-char const* CHOICE::getSelectionName() const {
-  if (index_ < 0 || static_cast<std::uint32_t>(index_) >= choiceInfo()->totalChoices) return nullptr;
-  return choiceInfo()->selectionNames[index_];
+bool CHOICE::createSelection()
+{
+    ChoiceInfo const* ci = choiceInfo();
+    if (index_ >= 0 && static_cast<std::uint32_t>(index_) < ci->totalChoices &&
+        ci->selectionInfos[index_] != nullptr) {
+        value_.reset(AbstractData::create(ci->selectionInfos[index_]));
+        return true;
+    }
+    index_ = unknownSelection_;
+    value_.reset();
+    return false;
 }
 
-std::uint32_t CHOICE::getSelectionTag() const {
-  if (choiceInfo()->selectionTags != nullptr && index_ >= 0) return choiceInfo()->selectionTags[index_];
-  return automaticTag(static_cast<std::uint32_t>(index_));
+char const* CHOICE::getSelectionName() const
+{
+    if (index_ < 0 || static_cast<std::uint32_t>(index_) >= choiceInfo()->totalChoices)
+        return nullptr;
+    return choiceInfo()->selectionNames[index_];
 }
 
-int CHOICE::do_compare(AbstractData const& other) const {
-  CHOICE const& that = static_cast<CHOICE const&>(other);
-  if (index_ < 0 || index_ != that.index_) return index_ - that.index_;
-  if (!value_ || !that.value_) return static_cast<int>(value_ != nullptr) - static_cast<int>(that.value_ != nullptr);
-  return value_->compare(*that.value_);
+std::uint32_t CHOICE::getSelectionTag() const
+{
+    if (choiceInfo()->selectionTags != nullptr && index_ >= 0)
+        return choiceInfo()->selectionTags[index_];
+    return automaticTag(static_cast<std::uint32_t>(index_));
 }
-AbstractData* CHOICE::do_clone() const {
-  CHOICE* copy = createSame<CHOICE>();
-  *copy = *this;
-  return copy;
+
+int CHOICE::do_compare(AbstractData const& other) const
+{
+    CHOICE const& that = static_cast<CHOICE const&>(other);
+    if (index_ < 0 || index_ != that.index_)
+        return index_ - that.index_;
+    if (!value_ || !that.value_)
+        return static_cast<int>(value_ != nullptr) - static_cast<int>(that.value_ != nullptr);
+    return value_->compare(*that.value_);
 }
-bool CHOICE::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-bool CHOICE::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
+AbstractData* CHOICE::do_clone() const
+{
+    CHOICE* copy = createSame<CHOICE>();
+    *copy = *this;
+    return copy;
+}
+bool CHOICE::do_accept(Visitor& visitor)
+{
+    return visitor.visit(*this);
+}
+bool CHOICE::do_accept(ConstVisitor& visitor) const
+{
+    return visitor.visit(*this);
+}
 
 // SEQUENCE
 
 const std::uint32_t SEQUENCE::defaultTag = 0;
 
-void SEQUENCE::BitMap::resize(unsigned bits) {
-  bytes_.resize((std::uint64_t{bits} + 7) / 8, 0);
-  bits_ = bits;
-  if (bits % 8 != 0) bytes_.back() = static_cast<char>(bytes_.back() & (0xFF00u >> (bits % 8)));
+void SEQUENCE::BitMap::resize(unsigned bits)
+{
+    bytes_.resize((std::uint64_t{bits} + 7) / 8, 0);
+    bits_ = bits;
+    if (bits % 8 != 0)
+        bytes_.back() = static_cast<char>(bytes_.back() & (0xFF00u >> (bits % 8)));
 }
 
-bool SEQUENCE::BitMap::any() const {
-  for (char byte : bytes_) {
-    if (byte != 0) return true;
-  }
-  return false;
-}
-
-AbstractData* SEQUENCE::create(TypeInfo const* info) { return new SEQUENCE(info); }
-
-SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info) {
-  SequenceInfo const* si = sequenceInfo();
-  fields_.resize(si->numFields + si->knownExtensions);
-  optionalMap_.resize(si->numOptional);
-  for (std::uint32_t i = 0; i < si->numFields; ++i) {
-    if (si->fieldIds[i] < 0) fields_[i].reset(AbstractData::create(si->fieldInfos[i]));
-  }
-  if (si->nonOptionalExtensions != nullptr) {
-    extensionMap_.resize(si->knownExtensions);
-    for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
-      if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
-        extensionMap_.set(j);
-        fields_[si->numFields + j].reset(AbstractData::create(si->fieldInfos[si->numFields + j]));
-      }
+bool SEQUENCE::BitMap::any() const
+{
+    for (char byte : bytes_) {
+        if (byte != 0)
+            return true;
     }
-  }
+    return false;
+}
+
+AbstractData* SEQUENCE::create(TypeInfo const* info)
+{
+    return new SEQUENCE(info);
+}
+
+SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info)
+{
+    SequenceInfo const* si = sequenceInfo();
+    fields_.resize(si->numFields + si->knownExtensions);
+    optionalMap_.resize(si->numOptional);
+    for (std::uint32_t i = 0; i < si->numFields; ++i) {
+        if (si->fieldIds[i] < 0)
+            fields_[i].reset(AbstractData::create(si->fieldInfos[i]));
+    }
+    if (si->nonOptionalExtensions != nullptr) {
+        extensionMap_.resize(si->knownExtensions);
+        for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+            if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
+                extensionMap_.set(j);
+                fields_[si->numFields + j].reset(AbstractData::create(si->fieldInfos[si->numFields + j]));
+            }
+        }
+    }
 }
 
 SEQUENCE::SEQUENCE(SEQUENCE const& other)
-    : AbstractData(other), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_) {
-  fields_.resize(other.fields_.size());
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    if (other.fields_[i]) fields_[i].reset(other.fields_[i]->clone());
-  }
-}
-
-SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other) {
-  // Copies first, then exchange: a failure leaves the target as it was.
-  FieldVector fields(other.fields_.size());
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (other.fields_[i]) fields[i].reset(other.fields_[i]->clone());
-  }
-  BitMap optionalMap(other.optionalMap_);
-  BitMap extensionMap(other.extensionMap_);
-  fields_.swap(fields);
-  optionalMap_.swap(optionalMap);
-  extensionMap_.swap(extensionMap);
-  return *this;
-}
-
-void SEQUENCE::swap(SEQUENCE& other) {
-  fields_.swap(other.fields_);
-  optionalMap_.swap(other.optionalMap_);
-  extensionMap_.swap(other.extensionMap_);
-}
-
-bool SEQUENCE::hasOptionalField(unsigned k) const {
-  std::uint32_t numOptional = sequenceInfo()->numOptional;
-  return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
-}
-
-AbstractData& SEQUENCE::includeOptionalField(unsigned k, unsigned slot) {
-  std::uint32_t numOptional = sequenceInfo()->numOptional;
-  if (k < numOptional) {
-    optionalMap_.set(k);
-  } else {
-    unsigned j = k - numOptional;
-    if (j >= extensionMap_.size()) extensionMap_.resize(j + 1);
-    extensionMap_.set(j);
-  }
-  if (!fields_[slot]) fields_[slot].reset(AbstractData::create(sequenceInfo()->fieldInfos[slot]));
-  return *fields_[slot];
-}
-
-void SEQUENCE::removeOptionalField(unsigned k) {
-  std::uint32_t numOptional = sequenceInfo()->numOptional;
-  if (k < numOptional) {
-    optionalMap_.clear(k);
-  } else {
-    extensionMap_.clear(k - numOptional);
-  }
-}
-
-int SEQUENCE::tagMode() const {
-  if (sequenceInfo()->fieldTags == nullptr) return 0;
-  return sequenceInfo()->fieldTags == &defaultTag ? 2 : 1;
-}
-
-std::uint32_t SEQUENCE::getFieldTag(int i) const {
-  switch (tagMode()) {
-    case 0:
-      return automaticTag(static_cast<std::uint32_t>(i));
-    case 1:
-      return sequenceInfo()->fieldTags[i];
-    default:
-      return sequenceInfo()->fieldInfos[i]->tag;
-  }
-}
-
-namespace {
-
-int comparePresent(AbstractData const* a, AbstractData const* b) {
-  if (a == nullptr || b == nullptr) return static_cast<int>(a != nullptr) - static_cast<int>(b != nullptr);
-  return a->compare(*b);
-}
-
-}  // namespace
-
-int SEQUENCE::do_compare(AbstractData const& other) const {
-  SEQUENCE const& that = static_cast<SEQUENCE const&>(other);
-  SequenceInfo const* si = sequenceInfo();
-  for (std::uint32_t i = 0; i < si->numFields; ++i) {
-    int k = si->fieldIds[i];
-    int result;
-    if (k < 0) {
-      result = comparePresent(fields_[i].get(), that.fields_[i].get());
-    } else {
-      bool mine = hasOptionalField(static_cast<unsigned>(k));
-      bool theirs = that.hasOptionalField(static_cast<unsigned>(k));
-      result = mine && theirs ? comparePresent(fields_[i].get(), that.fields_[i].get())
-                              : static_cast<int>(mine) - static_cast<int>(theirs);
+    : AbstractData(other), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+{
+    fields_.resize(other.fields_.size());
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (other.fields_[i])
+            fields_[i].reset(other.fields_[i]->clone());
     }
-    if (result != 0) return result;
-  }
-  for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
-    unsigned k = si->numOptional + j;
-    bool mine = hasOptionalField(k);
-    bool theirs = that.hasOptionalField(k);
-    std::uint32_t slot = si->numFields + j;
-    int result = mine && theirs ? comparePresent(fields_[slot].get(), that.fields_[slot].get())
-                                : static_cast<int>(mine) - static_cast<int>(theirs);
-    if (result != 0) return result;
-  }
-  return 0;
 }
-AbstractData* SEQUENCE::do_clone() const {
-  SEQUENCE* copy = createSame<SEQUENCE>();
-  *copy = *this;
-  return copy;
+
+SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
+{
+    // Copies first, then exchange: a failure leaves the target as it was.
+    FieldVector fields(other.fields_.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (other.fields_[i])
+            fields[i].reset(other.fields_[i]->clone());
+    }
+    BitMap optionalMap(other.optionalMap_);
+    BitMap extensionMap(other.extensionMap_);
+    fields_.swap(fields);
+    optionalMap_.swap(optionalMap);
+    extensionMap_.swap(extensionMap);
+    return *this;
 }
-bool SEQUENCE::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-bool SEQUENCE::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
+
+void SEQUENCE::swap(SEQUENCE& other)
+{
+    fields_.swap(other.fields_);
+    optionalMap_.swap(other.optionalMap_);
+    extensionMap_.swap(other.extensionMap_);
+}
+
+bool SEQUENCE::hasOptionalField(unsigned k) const
+{
+    std::uint32_t numOptional = sequenceInfo()->numOptional;
+    return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
+}
+
+AbstractData& SEQUENCE::includeOptionalField(unsigned k, unsigned slot)
+{
+    std::uint32_t numOptional = sequenceInfo()->numOptional;
+    if (k < numOptional) {
+        optionalMap_.set(k);
+    } else {
+        unsigned j = k - numOptional;
+        if (j >= extensionMap_.size())
+            extensionMap_.resize(j + 1);
+        extensionMap_.set(j);
+    }
+    if (!fields_[slot])
+        fields_[slot].reset(AbstractData::create(sequenceInfo()->fieldInfos[slot]));
+    return *fields_[slot];
+}
+
+void SEQUENCE::removeOptionalField(unsigned k)
+{
+    std::uint32_t numOptional = sequenceInfo()->numOptional;
+    if (k < numOptional) {
+        optionalMap_.clear(k);
+    } else {
+        extensionMap_.clear(k - numOptional);
+    }
+}
+
+int SEQUENCE::tagMode() const
+{
+    if (sequenceInfo()->fieldTags == nullptr)
+        return 0;
+    return sequenceInfo()->fieldTags == &defaultTag ? 2 : 1;
+}
+
+std::uint32_t SEQUENCE::getFieldTag(int i) const
+{
+    switch (tagMode()) {
+    case 0:
+        return automaticTag(static_cast<std::uint32_t>(i));
+    case 1:
+        return sequenceInfo()->fieldTags[i];
+    default:
+        return sequenceInfo()->fieldInfos[i]->tag;
+    }
+}
+
+namespace
+{
+
+int comparePresent(AbstractData const* a, AbstractData const* b)
+{
+    if (a == nullptr || b == nullptr)
+        return static_cast<int>(a != nullptr) - static_cast<int>(b != nullptr);
+    return a->compare(*b);
+}
+
+} // namespace
+
+int SEQUENCE::do_compare(AbstractData const& other) const
+{
+    SEQUENCE const& that = static_cast<SEQUENCE const&>(other);
+    SequenceInfo const* si = sequenceInfo();
+    for (std::uint32_t i = 0; i < si->numFields; ++i) {
+        int k = si->fieldIds[i];
+        int result;
+        if (k < 0) {
+            result = comparePresent(fields_[i].get(), that.fields_[i].get());
+        } else {
+            bool mine = hasOptionalField(static_cast<unsigned>(k));
+            bool theirs = that.hasOptionalField(static_cast<unsigned>(k));
+            result = mine && theirs ? comparePresent(fields_[i].get(), that.fields_[i].get())
+                                    : static_cast<int>(mine) - static_cast<int>(theirs);
+        }
+        if (result != 0)
+            return result;
+    }
+    for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+        unsigned k = si->numOptional + j;
+        bool mine = hasOptionalField(k);
+        bool theirs = that.hasOptionalField(k);
+        std::uint32_t slot = si->numFields + j;
+        int result = mine && theirs ? comparePresent(fields_[slot].get(), that.fields_[slot].get())
+                                    : static_cast<int>(mine) - static_cast<int>(theirs);
+        if (result != 0)
+            return result;
+    }
+    return 0;
+}
+AbstractData* SEQUENCE::do_clone() const
+{
+    SEQUENCE* copy = createSame<SEQUENCE>();
+    *copy = *this;
+    return copy;
+}
+bool SEQUENCE::do_accept(Visitor& visitor)
+{
+    return visitor.visit(*this);
+}
+bool SEQUENCE::do_accept(ConstVisitor& visitor) const
+{
+    return visitor.visit(*this);
+}
 
 // SEQUENCE OF
 
-AbstractData* SEQUENCE_OF_Base::create(TypeInfo const* info) { return new SEQUENCE_OF_Base(info); }
-
-SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : ConstrainedObject(other) {
-  container_.reserve(other.container_.size());
-  for (AbstractData const* element : other.container_) container_.push_back(element->clone());
+AbstractData* SEQUENCE_OF_Base::create(TypeInfo const* info)
+{
+    return new SEQUENCE_OF_Base(info);
 }
 
-SEQUENCE_OF_Base& SEQUENCE_OF_Base::operator=(SEQUENCE_OF_Base const& other) {
-  SEQUENCE_OF_Base copy(other);
-  container_.swap(copy.container_);
-  return *this;
+SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : ConstrainedObject(other)
+{
+    container_.reserve(other.container_.size());
+    for (AbstractData const* element : other.container_)
+        container_.push_back(element->clone());
 }
 
-SEQUENCE_OF_Base::~SEQUENCE_OF_Base() { clear(); }
-
-void SEQUENCE_OF_Base::push_back(AbstractData* element) {
-  std::unique_ptr<AbstractData> owned(element);
-  container_.push_back(element);
-  owned.release();
+SEQUENCE_OF_Base& SEQUENCE_OF_Base::operator=(SEQUENCE_OF_Base const& other)
+{
+    SEQUENCE_OF_Base copy(other);
+    container_.swap(copy.container_);
+    return *this;
 }
 
-void SEQUENCE_OF_Base::insert(iterator position, unsigned n, AbstractData const& x) {
-  std::size_t offset = static_cast<std::size_t>(position - container_.begin());
-  container_.reserve(container_.size() + n);
-  for (unsigned i = 0; i < n; ++i) {
-    std::unique_ptr<AbstractData> copy(x.clone());
-    container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset + i), copy.get());
-    copy.release();
-  }
+SEQUENCE_OF_Base::~SEQUENCE_OF_Base()
+{
+    clear();
 }
 
-void SEQUENCE_OF_Base::insert(iterator position, const_iterator first, const_iterator last) {
-  std::size_t offset = static_cast<std::size_t>(position - container_.begin());
-  container_.reserve(container_.size() + static_cast<std::size_t>(last - first));
-  for (; first != last; ++first, ++offset) {
-    std::unique_ptr<AbstractData> copy((*first)->clone());
-    container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset), copy.get());
-    copy.release();
-  }
+void SEQUENCE_OF_Base::push_back(AbstractData* element)
+{
+    std::unique_ptr<AbstractData> owned(element);
+    container_.push_back(element);
+    owned.release();
 }
 
-SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last) {
-  for (iterator it = first; it != last; ++it) delete *it;
-  return container_.erase(first, last);
+void SEQUENCE_OF_Base::insert(iterator position, unsigned n, AbstractData const& x)
+{
+    std::size_t offset = static_cast<std::size_t>(position - container_.begin());
+    container_.reserve(container_.size() + n);
+    for (unsigned i = 0; i < n; ++i) {
+        std::unique_ptr<AbstractData> copy(x.clone());
+        container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset + i), copy.get());
+        copy.release();
+    }
 }
 
-void SEQUENCE_OF_Base::clear() {
-  for (AbstractData* element : container_) delete element;
-  container_.clear();
+void SEQUENCE_OF_Base::insert(iterator position, const_iterator first, const_iterator last)
+{
+    std::size_t offset = static_cast<std::size_t>(position - container_.begin());
+    container_.reserve(container_.size() + static_cast<std::size_t>(last - first));
+    for (; first != last; ++first, ++offset) {
+        std::unique_ptr<AbstractData> copy((*first)->clone());
+        container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset), copy.get());
+        copy.release();
+    }
 }
 
-void SEQUENCE_OF_Base::resize(unsigned n) {
-  if (n < container_.size()) {
-    erase(container_.begin() + n, container_.end());
-    return;
-  }
-  container_.reserve(n);
-  while (container_.size() < n) push_back(createElement());
+SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last)
+{
+    for (iterator it = first; it != last; ++it)
+        delete *it;
+    return container_.erase(first, last);
 }
 
-AbstractData* SEQUENCE_OF_Base::createElement() const {
-  return AbstractData::create(sequenceOfInfo()->elementInfo);
+void SEQUENCE_OF_Base::clear()
+{
+    for (AbstractData* element : container_)
+        delete element;
+    container_.clear();
 }
 
-int SEQUENCE_OF_Base::do_compare(AbstractData const& other) const {
-  SEQUENCE_OF_Base const& that = static_cast<SEQUENCE_OF_Base const&>(other);
-  std::size_t common = std::min(container_.size(), that.container_.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    int result = container_[i]->compare(*that.container_[i]);
-    if (result != 0) return result;
-  }
-  return static_cast<int>(container_.size()) - static_cast<int>(that.container_.size());
+void SEQUENCE_OF_Base::resize(unsigned n)
+{
+    if (n < container_.size()) {
+        erase(container_.begin() + n, container_.end());
+        return;
+    }
+    container_.reserve(n);
+    while (container_.size() < n)
+        push_back(createElement());
 }
-AbstractData* SEQUENCE_OF_Base::do_clone() const {
-  SEQUENCE_OF_Base* copy = createSame<SEQUENCE_OF_Base>();
-  *copy = *this;
-  return copy;
+
+AbstractData* SEQUENCE_OF_Base::createElement() const
+{
+    return AbstractData::create(sequenceOfInfo()->elementInfo);
 }
-bool SEQUENCE_OF_Base::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-bool SEQUENCE_OF_Base::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
+
+int SEQUENCE_OF_Base::do_compare(AbstractData const& other) const
+{
+    SEQUENCE_OF_Base const& that = static_cast<SEQUENCE_OF_Base const&>(other);
+    std::size_t common = std::min(container_.size(), that.container_.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        int result = container_[i]->compare(*that.container_[i]);
+        if (result != 0)
+            return result;
+    }
+    return static_cast<int>(container_.size()) - static_cast<int>(that.container_.size());
+}
+AbstractData* SEQUENCE_OF_Base::do_clone() const
+{
+    SEQUENCE_OF_Base* copy = createSame<SEQUENCE_OF_Base>();
+    *copy = *this;
+    return copy;
+}
+bool SEQUENCE_OF_Base::do_accept(Visitor& visitor)
+{
+    return visitor.visit(*this);
+}
+bool SEQUENCE_OF_Base::do_accept(ConstVisitor& visitor) const
+{
+    return visitor.visit(*this);
+}
 
 // Open types
 
 const OpenData::InfoType OpenData::theInfo = {&OpenData::create, 0};
 
-AbstractData* OpenData::create(TypeInfo const* info) { return new OpenData(info); }
+AbstractData* OpenData::create(TypeInfo const* info)
+{
+    return new OpenData(info);
+}
 
 OpenData::OpenData(OpenData const& other)
-    : AbstractData(other),
-      data_(other.data_ ? other.data_->clone() : nullptr),
-      buf_(other.buf_ ? new std::vector<char>(*other.buf_) : nullptr) {}
-
-OpenData& OpenData::operator=(OpenData const& other) {
-  OpenData copy(other);
-  swap(copy);
-  return *this;
+    : AbstractData(other), data_(other.data_ ? other.data_->clone() : nullptr),
+      buf_(other.buf_ ? new std::vector<char>(*other.buf_) : nullptr)
+{
 }
 
-void OpenData::swap(OpenData& other) {
-  data_.swap(other.data_);
-  buf_.swap(other.buf_);
+OpenData& OpenData::operator=(OpenData const& other)
+{
+    OpenData copy(other);
+    swap(copy);
+    return *this;
 }
 
-int OpenData::do_compare(AbstractData const& other) const {
-  OpenData const& that = static_cast<OpenData const&>(other);
-  if (data_ && that.data_) return data_->compare(*that.data_);
-  if (buf_ && that.buf_) {
-    return lexicographic_compare_bytes(buf_->data(), buf_->data() + buf_->size(), that.buf_->data(),
-                                       that.buf_->data() + that.buf_->size());
-  }
-  if (isEmpty() && that.isEmpty()) return 0;
-  return data_ ? 1 : -1;
+void OpenData::swap(OpenData& other)
+{
+    data_.swap(other.data_);
+    buf_.swap(other.buf_);
 }
-AbstractData* OpenData::do_clone() const {
-  OpenData* copy = createSame<OpenData>();
-  *copy = *this;
-  return copy;
-}
-bool OpenData::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-bool OpenData::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
-AbstractData* TypeConstrainedOpenData::create(TypeInfo const* info) {
-  std::unique_ptr<AbstractData> data(AbstractData::create(static_cast<OpenTypeInfo const*>(info)->typeInfo));
-  TypeConstrainedOpenData* result = new TypeConstrainedOpenData(data.get(), info);
-  data.release();
-  return result;
+int OpenData::do_compare(AbstractData const& other) const
+{
+    OpenData const& that = static_cast<OpenData const&>(other);
+    if (data_ && that.data_)
+        return data_->compare(*that.data_);
+    if (buf_ && that.buf_) {
+        return lexicographic_compare_bytes(buf_->data(), buf_->data() + buf_->size(), that.buf_->data(),
+                                           that.buf_->data() + that.buf_->size());
+    }
+    if (isEmpty() && that.isEmpty())
+        return 0;
+    return data_ ? 1 : -1;
 }
-AbstractData* TypeConstrainedOpenData::do_clone() const { return new TypeConstrainedOpenData(*this); }
-bool TypeConstrainedOpenData::do_accept(Visitor& visitor) { return visitor.visit(*this); }
+AbstractData* OpenData::do_clone() const
+{
+    OpenData* copy = createSame<OpenData>();
+    *copy = *this;
+    return copy;
+}
+bool OpenData::do_accept(Visitor& visitor)
+{
+    return visitor.visit(*this);
+}
+bool OpenData::do_accept(ConstVisitor& visitor) const
+{
+    return visitor.visit(*this);
+}
 
-}  // namespace ASN1
+AbstractData* TypeConstrainedOpenData::create(TypeInfo const* info)
+{
+    std::unique_ptr<AbstractData> data(
+        AbstractData::create(static_cast<OpenTypeInfo const*>(info)->typeInfo));
+    TypeConstrainedOpenData* result = new TypeConstrainedOpenData(data.get(), info);
+    data.release();
+    return result;
+}
+AbstractData* TypeConstrainedOpenData::do_clone() const
+{
+    return new TypeConstrainedOpenData(*this);
+}
+bool TypeConstrainedOpenData::do_accept(Visitor& visitor)
+{
+    return visitor.visit(*this);
+}
+
+} // namespace ASN1

@@ -6,354 +6,438 @@
 
 #include <cstring>
 
-namespace ASN1 {
+namespace ASN1
+{
 
-namespace {
+namespace
+{
 
 const unsigned unconstrainedUpper = 2147483647u;
 
 // Octets needed for an unsigned offset; 1 for 0.
-unsigned octetsFor(std::uint32_t value) {
-  unsigned n = 1;
-  while (n < 4 && (value >> (8 * n)) != 0) ++n;
-  return n;
+unsigned octetsFor(std::uint32_t value)
+{
+    unsigned n = 1;
+    while (n < 4 && (value >> (8 * n)) != 0)
+        ++n;
+    return n;
 }
 
 // Fewest two's-complement octets for a signed value.
-unsigned signedOctetsFor(std::int64_t value) {
-  unsigned n = 1;
-  while (n < 4) {
-    std::int64_t limit = std::int64_t{1} << (8 * n - 1);
-    if (value >= -limit && value < limit) break;
-    ++n;
-  }
-  return n;
+unsigned signedOctetsFor(std::int64_t value)
+{
+    unsigned n = 1;
+    while (n < 4) {
+        std::int64_t limit = std::int64_t{1} << (8 * n - 1);
+        if (value >= -limit && value < limit)
+            break;
+        ++n;
+    }
+    return n;
 }
 
-}  // namespace
+} // namespace
 
-PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned) : buffer_(buffer), freeBits_(8), aligned_(aligned) {
-  buffer_.clear();
-  buffer_.reserve(256);
+PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
+    : buffer_(buffer), freeBits_(8), aligned_(aligned)
+{
+    buffer_.clear();
+    buffer_.reserve(256);
 }
 
-void PEREncoder::encodeSingleBit(bool bit) {
-  if (freeBits_ == 8) buffer_.push_back(0);
-  --freeBits_;
-  if (bit) buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
-  if (freeBits_ == 0) freeBits_ = 8;
+void PEREncoder::encodeSingleBit(bool bit)
+{
+    if (freeBits_ == 8)
+        buffer_.push_back(0);
+    --freeBits_;
+    if (bit)
+        buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
+    if (freeBits_ == 0)
+        freeBits_ = 8;
 }
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
-  if (bits == 0) return;
-  if (bits < 32) value &= (1u << bits) - 1;
-  while (bits > 0) {
-    if (freeBits_ == 8) buffer_.push_back(0);
-    unsigned take = bits < freeBits_ ? bits : freeBits_;
-    // 64-bit shifts: take may be 8 and bits 32.
-    unsigned chunk = static_cast<unsigned>((std::uint64_t{value} >> (bits - take)) & ((1u << take) - 1));
-    freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
-    buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) | (chunk << freeBits_));
-    bits -= take;
-    if (freeBits_ == 0) freeBits_ = 8;
-  }
+void PEREncoder::encodeMultiBit(unsigned value, unsigned bits)
+{
+    if (bits == 0)
+        return;
+    if (bits < 32)
+        value &= (1u << bits) - 1;
+    while (bits > 0) {
+        if (freeBits_ == 8)
+            buffer_.push_back(0);
+        unsigned take = bits < freeBits_ ? bits : freeBits_;
+        // 64-bit shifts: take may be 8 and bits 32.
+        unsigned chunk = static_cast<unsigned>((std::uint64_t{value} >> (bits - take)) & ((1u << take) - 1));
+        freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
+        buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) | (chunk << freeBits_));
+        bits -= take;
+        if (freeBits_ == 0)
+            freeBits_ = 8;
+    }
 }
 
-void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits) {
-  unsigned whole = bits / 8;
-  for (unsigned i = 0; i < whole; ++i) encodeMultiBit(static_cast<unsigned char>(octets[i]), 8);
-  unsigned rest = bits % 8;
-  if (rest != 0) encodeMultiBit(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
+void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
+{
+    unsigned whole = bits / 8;
+    for (unsigned i = 0; i < whole; ++i)
+        encodeMultiBit(static_cast<unsigned char>(octets[i]), 8);
+    unsigned rest = bits % 8;
+    if (rest != 0)
+        encodeMultiBit(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
 }
 
-void PEREncoder::byteAlign() { freeBits_ = 8; }
-
-void PEREncoder::encodeByte(unsigned value) {
-  byteAlign();
-  buffer_.push_back(static_cast<char>(value));
+void PEREncoder::byteAlign()
+{
+    freeBits_ = 8;
 }
 
-void PEREncoder::encodeBlock(char const* data, unsigned count) {
-  if (count == 0) return;
-  byteAlign();
-  buffer_.insert(buffer_.end(), data, data + count);
-}
-
-void PEREncoder::encodeSmallUnsigned(unsigned n) {
-  if (n <= 63) {
-    encodeMultiBit(n, 7);
-    return;
-  }
-  encodeSingleBit(true);
-  unsigned k = n < 256 ? 1 : n < 65536 ? 2 : n <= 16777215 ? 3 : 4;
-  encodeLength(k, 0, unconstrainedUpper);
-  byteAlign();
-  encodeMultiBit(n, k * 8);
-}
-
-bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper) {
-  std::uint32_t offset = value - lower;
-  std::uint32_t span = upper - lower;
-  if (offset > span) return false;
-  if (span == 0) return true;
-  std::uint64_t range = std::uint64_t{span} + 1;
-  unsigned bits = CountBits(static_cast<unsigned>(range));  // 2^32 wraps to 0: 32 bits
-  if (range <= 255) {
-    encodeMultiBit(offset, bits);
-  } else if (bits > 16) {
-    unsigned n = octetsFor(offset);
-    encodeLength(n, 1, (bits + 7) / 8);
+void PEREncoder::encodeByte(unsigned value)
+{
     byteAlign();
-    encodeMultiBit(offset, n * 8);
-  } else if (bits > 8) {
-    byteAlign();
-    encodeMultiBit(offset, 16);
-  } else {
-    byteAlign();
-    encodeMultiBit(offset, 8);
-  }
-  return true;
+    buffer_.push_back(static_cast<char>(value));
 }
 
-bool PEREncoder::encodeLength(unsigned n, unsigned lower, unsigned upper) {
-  if (n < lower || n > upper) return false;
-  if (upper <= 65535) return encodeUnsigned(n, lower, upper);
-  byteAlign();
-  if (n <= 127) {
-    encodeMultiBit(n, 8);
-  } else if (n <= 16383) {
-    encodeMultiBit(0x8000u | n, 16);
-  } else {
-    return false;  // fragmentation is not supported
-  }
-  return true;
+void PEREncoder::encodeBlock(char const* data, unsigned count)
+{
+    if (count == 0)
+        return;
+    byteAlign();
+    buffer_.insert(buffer_.end(), data, data + count);
 }
 
-bool PEREncoder::encodeConstraint(ConstrainedObject const& object, unsigned value) {
-  switch (object.getConstraintType()) {
+void PEREncoder::encodeSmallUnsigned(unsigned n)
+{
+    if (n <= 63) {
+        encodeMultiBit(n, 7);
+        return;
+    }
+    encodeSingleBit(true);
+    unsigned k = n < 256 ? 1 : n < 65536 ? 2 : n <= 16777215 ? 3 : 4;
+    encodeLength(k, 0, unconstrainedUpper);
+    byteAlign();
+    encodeMultiBit(n, k * 8);
+}
+
+bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
+{
+    std::uint32_t offset = value - lower;
+    std::uint32_t span = upper - lower;
+    if (offset > span)
+        return false;
+    if (span == 0)
+        return true;
+    std::uint64_t range = std::uint64_t{span} + 1;
+    unsigned bits = CountBits(static_cast<unsigned>(range)); // 2^32 wraps to 0: 32 bits
+    if (range <= 255) {
+        encodeMultiBit(offset, bits);
+    } else if (bits > 16) {
+        unsigned n = octetsFor(offset);
+        encodeLength(n, 1, (bits + 7) / 8);
+        byteAlign();
+        encodeMultiBit(offset, n * 8);
+    } else if (bits > 8) {
+        byteAlign();
+        encodeMultiBit(offset, 16);
+    } else {
+        byteAlign();
+        encodeMultiBit(offset, 8);
+    }
+    return true;
+}
+
+bool PEREncoder::encodeLength(unsigned n, unsigned lower, unsigned upper)
+{
+    if (n < lower || n > upper)
+        return false;
+    if (upper <= 65535)
+        return encodeUnsigned(n, lower, upper);
+    byteAlign();
+    if (n <= 127) {
+        encodeMultiBit(n, 8);
+    } else if (n <= 16383) {
+        encodeMultiBit(0x8000u | n, 16);
+    } else {
+        return false; // fragmentation is not supported
+    }
+    return true;
+}
+
+bool PEREncoder::encodeConstraint(ConstrainedObject const& object, unsigned value)
+{
+    switch (object.getConstraintType()) {
     case ExtendableConstraint: {
-      // Compared in 64 bits: a value viewed unsigned when the lower limit is not negative.
-      std::int64_t lower = object.getLowerLimit();
-      std::int64_t v = lower < 0 ? std::int64_t{static_cast<std::int32_t>(value)} : std::int64_t{value};
-      bool outside = v < lower || v > std::int64_t{object.getUpperLimit()};
-      encodeSingleBit(outside);
-      return outside;
+        // Compared in 64 bits: a value viewed unsigned when the lower limit is not negative.
+        std::int64_t lower = object.getLowerLimit();
+        std::int64_t v = lower < 0 ? std::int64_t{static_cast<std::int32_t>(value)} : std::int64_t{value};
+        bool outside = v < lower || v > std::int64_t{object.getUpperLimit()};
+        encodeSingleBit(outside);
+        return outside;
     }
     case FixedConstraint:
-      return false;
+        return false;
     default:
-      return true;
-  }
+        return true;
+    }
 }
 
-bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsigned n) {
-  if (encodeConstraint(object, n)) return encodeLength(n, 0, unconstrainedUpper);
-  return encodeLength(n, static_cast<unsigned>(object.getLowerLimit()), object.getUpperLimit());
+bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsigned n)
+{
+    if (encodeConstraint(object, n))
+        return encodeLength(n, 0, unconstrainedUpper);
+    return encodeLength(n, static_cast<unsigned>(object.getLowerLimit()), object.getUpperLimit());
 }
 
-bool PEREncoder::encodeAnyType(AbstractData const* value) {
-  std::vector<char> inner;
-  if (value != nullptr) {
-    PEREncoder nested(inner, aligned_);
-    if (!value->accept(nested)) return false;
-  }
-  if (inner.empty()) inner.push_back(0);
-  if (!encodeLength(static_cast<unsigned>(inner.size()), 0, unconstrainedUpper)) return false;
-  encodeBlock(inner.data(), static_cast<unsigned>(inner.size()));
-  return true;
-}
-
-bool PEREncoder::do_visit(Null const&) { return true; }
-
-bool PEREncoder::do_visit(BOOLEAN const& value) {
-  encodeSingleBit(value);
-  return true;
-}
-
-bool PEREncoder::do_visit(INTEGER const& value) {
-  int v = value.getValue();
-  if (encodeConstraint(value, static_cast<unsigned>(v))) {
-    // The value itself, not its offset from a lower limit.
-    unsigned n = signedOctetsFor(v);
-    encodeLength(n, 0, unconstrainedUpper);
-    byteAlign();
-    encodeMultiBit(static_cast<unsigned>(v), n * 8);
+bool PEREncoder::encodeAnyType(AbstractData const* value)
+{
+    std::vector<char> inner;
+    if (value != nullptr) {
+        PEREncoder nested(inner, aligned_);
+        if (!value->accept(nested))
+            return false;
+    }
+    if (inner.empty())
+        inner.push_back(0);
+    if (!encodeLength(static_cast<unsigned>(inner.size()), 0, unconstrainedUpper))
+        return false;
+    encodeBlock(inner.data(), static_cast<unsigned>(inner.size()));
     return true;
-  }
-  return encodeUnsigned(static_cast<unsigned>(v), static_cast<unsigned>(value.getLowerLimit()), value.getUpperLimit());
 }
 
-bool PEREncoder::do_visit(ENUMERATED const& value) {
-  int v = value.asInt();
-  if (v < 0) return false;
-  if (value.extendable()) {
-    bool outside = v > value.getMaximum();
-    encodeSingleBit(outside);
-    if (outside) {
-      encodeSmallUnsigned(static_cast<unsigned>(v) + 1);
-      return encodeUnsigned(static_cast<unsigned>(v), 0, static_cast<unsigned>(v));
+bool PEREncoder::do_visit(Null const&)
+{
+    return true;
+}
+
+bool PEREncoder::do_visit(BOOLEAN const& value)
+{
+    encodeSingleBit(value);
+    return true;
+}
+
+bool PEREncoder::do_visit(INTEGER const& value)
+{
+    int v = value.getValue();
+    if (encodeConstraint(value, static_cast<unsigned>(v))) {
+        // The value itself, not its offset from a lower limit.
+        unsigned n = signedOctetsFor(v);
+        encodeLength(n, 0, unconstrainedUpper);
+        byteAlign();
+        encodeMultiBit(static_cast<unsigned>(v), n * 8);
+        return true;
     }
-  }
-  return encodeUnsigned(static_cast<unsigned>(v), 0, static_cast<unsigned>(value.getMaximum()));
+    return encodeUnsigned(static_cast<unsigned>(v), static_cast<unsigned>(value.getLowerLimit()),
+                          value.getUpperLimit());
 }
 
-bool PEREncoder::do_visit(OBJECT_IDENTIFIER const& value) {
-  std::vector<char> octets;
-  value.encodeCommon(octets);
-  if (!encodeLength(static_cast<unsigned>(octets.size()), 0, 255)) return false;
-  encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
-  return true;
-}
-
-bool PEREncoder::do_visit(BIT_STRING const& value) {
-  unsigned bits = value.size();
-  if (!encodeConstrainedLength(value, bits)) return false;
-  if (bits == 0) return true;
-  if (bits > 16) {
-    encodeBlock(value.getData().data(), (bits + 7) / 8);
-  } else {
-    encodeBitMap(value.getData(), bits);
-  }
-  return true;
-}
-
-bool PEREncoder::do_visit(OCTET_STRING const& value) {
-  unsigned n = static_cast<unsigned>(value.size());
-  if (!encodeConstrainedLength(value, n)) return false;
-  if (n <= 2) {
-    for (unsigned i = 0; i < n; ++i) encodeMultiBit(static_cast<unsigned char>(value[i]), 8);
-  } else {
-    encodeBlock(value.data(), n);
-  }
-  return true;
-}
-
-bool PEREncoder::do_visit(AbstractString const& value) {
-  unsigned n = static_cast<unsigned>(value.size());
-  if (!encodeConstrainedLength(value, n)) return false;
-  unsigned w = value.getNumBits(true);
-  bool unalignedChars = value.constrained() && std::uint64_t{value.getUpperLimit()} * w <= 16;
-  if (!unalignedChars) {
-    if (w == 8) {
-      encodeBlock(value.data(), n);
-      return true;
+bool PEREncoder::do_visit(ENUMERATED const& value)
+{
+    int v = value.asInt();
+    if (v < 0)
+        return false;
+    if (value.extendable()) {
+        bool outside = v > value.getMaximum();
+        encodeSingleBit(outside);
+        if (outside) {
+            encodeSmallUnsigned(static_cast<unsigned>(v) + 1);
+            return encodeUnsigned(static_cast<unsigned>(v), 0, static_cast<unsigned>(v));
+        }
     }
-    byteAlign();
-  }
-  unsigned canonical = value.getCanonicalSetBits();
-  bool byCode = canonical <= w && canonical > 4;
-  char const* set = value.getCharacterSet();
-  unsigned setSize = value.getCharacterSetSize();
-  for (unsigned i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(value[i]);
-    if (byCode || set == nullptr) {
-      encodeMultiBit(c, w);
-      continue;
+    return encodeUnsigned(static_cast<unsigned>(v), 0, static_cast<unsigned>(value.getMaximum()));
+}
+
+bool PEREncoder::do_visit(OBJECT_IDENTIFIER const& value)
+{
+    std::vector<char> octets;
+    value.encodeCommon(octets);
+    if (!encodeLength(static_cast<unsigned>(octets.size()), 0, 255))
+        return false;
+    encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
+    return true;
+}
+
+bool PEREncoder::do_visit(BIT_STRING const& value)
+{
+    unsigned bits = value.size();
+    if (!encodeConstrainedLength(value, bits))
+        return false;
+    if (bits == 0)
+        return true;
+    if (bits > 16) {
+        encodeBlock(value.getData().data(), (bits + 7) / 8);
+    } else {
+        encodeBitMap(value.getData(), bits);
     }
-    void const* found = std::memchr(set, value[i], setSize);
-    if (found == nullptr) return false;
-    encodeMultiBit(static_cast<unsigned>(static_cast<char const*>(found) - set), w);
-  }
-  return true;
+    return true;
 }
 
-bool PEREncoder::do_visit(BMPString const& value) {
-  unsigned n = static_cast<unsigned>(value.size());
-  if (!encodeConstrainedLength(value, n)) return false;
-  const unsigned w = 16;
-  if (!(value.constrained() && std::uint64_t{value.getUpperLimit()} * w <= 16)) byteAlign();
-  unsigned first = value.getFirstChar();
-  for (unsigned i = 0; i < n; ++i) encodeMultiBit(static_cast<unsigned>(value[i]) - first, w);
-  return true;
-}
-
-bool PEREncoder::do_visit(GeneralizedTime const& value) {
-  std::string text = value.get();
-  if (!encodeLength(static_cast<unsigned>(text.size()), 0, unconstrainedUpper)) return false;
-  encodeBlock(text.data(), static_cast<unsigned>(text.size()));
-  return true;
-}
-
-bool PEREncoder::do_visit(CHOICE const& value) {
-  int index = value.currentSelection();
-  AbstractData const* selection = value.getSelection();
-  ChoiceInfo const* ci = value.choiceInfo();
-  if (index < 0 || selection == nullptr || static_cast<std::uint32_t>(index) >= ci->totalChoices) return false;
-  unsigned u = static_cast<unsigned>(index);
-  if (ci->extendable) {
-    bool outside = u >= ci->numChoices;
-    encodeSingleBit(outside);
-    if (outside) {
-      encodeSmallUnsigned(u - ci->numChoices);
-      return encodeAnyType(selection);
+bool PEREncoder::do_visit(OCTET_STRING const& value)
+{
+    unsigned n = static_cast<unsigned>(value.size());
+    if (!encodeConstrainedLength(value, n))
+        return false;
+    if (n <= 2) {
+        for (unsigned i = 0; i < n; ++i)
+            encodeMultiBit(static_cast<unsigned char>(value[i]), 8);
+    } else {
+        encodeBlock(value.data(), n);
     }
-  }
-  if (ci->numChoices > 1 && !encodeUnsigned(u, 0, ci->numChoices - 1)) return false;
-  return selection->accept(*this);
+    return true;
 }
 
-bool PEREncoder::do_visit(OpenData const& value) {
-  if (value.has_data() || !value.has_buf()) {
-    return encodeAnyType(value.has_data() ? &value.get_data() : nullptr);
-  }
-  // Received octets that were never decoded are relayed as they came, not dropped.
-  std::vector<char> const& octets = value.get_buf();
-  if (!encodeLength(static_cast<unsigned>(octets.size()), 0, unconstrainedUpper)) return false;
-  encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
-  return true;
+bool PEREncoder::do_visit(AbstractString const& value)
+{
+    unsigned n = static_cast<unsigned>(value.size());
+    if (!encodeConstrainedLength(value, n))
+        return false;
+    unsigned w = value.getNumBits(true);
+    bool unalignedChars = value.constrained() && std::uint64_t{value.getUpperLimit()} * w <= 16;
+    if (!unalignedChars) {
+        if (w == 8) {
+            encodeBlock(value.data(), n);
+            return true;
+        }
+        byteAlign();
+    }
+    unsigned canonical = value.getCanonicalSetBits();
+    bool byCode = canonical <= w && canonical > 4;
+    char const* set = value.getCharacterSet();
+    unsigned setSize = value.getCharacterSetSize();
+    for (unsigned i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        if (byCode || set == nullptr) {
+            encodeMultiBit(c, w);
+            continue;
+        }
+        void const* found = std::memchr(set, value[i], setSize);
+        if (found == nullptr)
+            return false;
+        encodeMultiBit(static_cast<unsigned>(static_cast<char const*>(found) - set), w);
+    }
+    return true;
 }
 
-bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value) {
-  if (!encodeConstrainedLength(value, value.size())) return false;
-  for (AbstractData const* element : value) {
-    if (!element->accept(*this)) return false;
-  }
-  return true;
+bool PEREncoder::do_visit(BMPString const& value)
+{
+    unsigned n = static_cast<unsigned>(value.size());
+    if (!encodeConstrainedLength(value, n))
+        return false;
+    const unsigned w = 16;
+    if (!(value.constrained() && std::uint64_t{value.getUpperLimit()} * w <= 16))
+        byteAlign();
+    unsigned first = value.getFirstChar();
+    for (unsigned i = 0; i < n; ++i)
+        encodeMultiBit(static_cast<unsigned>(value[i]) - first, w);
+    return true;
 }
 
-namespace {
+bool PEREncoder::do_visit(GeneralizedTime const& value)
+{
+    std::string text = value.get();
+    if (!encodeLength(static_cast<unsigned>(text.size()), 0, unconstrainedUpper))
+        return false;
+    encodeBlock(text.data(), static_cast<unsigned>(text.size()));
+    return true;
+}
+
+bool PEREncoder::do_visit(CHOICE const& value)
+{
+    int index = value.currentSelection();
+    AbstractData const* selection = value.getSelection();
+    ChoiceInfo const* ci = value.choiceInfo();
+    if (index < 0 || selection == nullptr || static_cast<std::uint32_t>(index) >= ci->totalChoices)
+        return false;
+    unsigned u = static_cast<unsigned>(index);
+    if (ci->extendable) {
+        bool outside = u >= ci->numChoices;
+        encodeSingleBit(outside);
+        if (outside) {
+            encodeSmallUnsigned(u - ci->numChoices);
+            return encodeAnyType(selection);
+        }
+    }
+    if (ci->numChoices > 1 && !encodeUnsigned(u, 0, ci->numChoices - 1))
+        return false;
+    return selection->accept(*this);
+}
+
+bool PEREncoder::do_visit(OpenData const& value)
+{
+    if (value.has_data() || !value.has_buf()) {
+        return encodeAnyType(value.has_data() ? &value.get_data() : nullptr);
+    }
+    // Received octets that were never decoded are relayed as they came, not dropped.
+    std::vector<char> const& octets = value.get_buf();
+    if (!encodeLength(static_cast<unsigned>(octets.size()), 0, unconstrainedUpper))
+        return false;
+    encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
+    return true;
+}
+
+bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)
+{
+    if (!encodeConstrainedLength(value, value.size()))
+        return false;
+    for (AbstractData const* element : value) {
+        if (!element->accept(*this))
+            return false;
+    }
+    return true;
+}
+
+namespace
+{
 
 // Extension additions this type knows: bits for unknown ones (kept from a received
 // value) have no contents to send and are never re-encoded.
-unsigned knownMapSize(SEQUENCE const& value) {
-  unsigned size = value.getExtensionMap().size();
-  unsigned known = value.sequenceInfo()->knownExtensions;
-  return size < known ? size : known;
+unsigned knownMapSize(SEQUENCE const& value)
+{
+    unsigned size = value.getExtensionMap().size();
+    unsigned known = value.sequenceInfo()->knownExtensions;
+    return size < known ? size : known;
 }
 
-bool anyKnownAddition(SEQUENCE const& value) {
-  unsigned size = knownMapSize(value);
-  for (unsigned j = 0; j < size; ++j) {
-    if (value.getExtensionMap()[j]) return true;
-  }
-  return false;
+bool anyKnownAddition(SEQUENCE const& value)
+{
+    unsigned size = knownMapSize(value);
+    for (unsigned j = 0; j < size; ++j) {
+        if (value.getExtensionMap()[j])
+            return true;
+    }
+    return false;
 }
 
-}  // namespace
+} // namespace
 
-bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& value) {
-  if (value.extendable()) encodeSingleBit(anyKnownAddition(value));
-  encodeBitMap(value.getOptionalMap().bytes(), value.sequenceInfo()->numOptional);
-  return true;
+bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& value)
+{
+    if (value.extendable())
+        encodeSingleBit(anyKnownAddition(value));
+    encodeBitMap(value.getOptionalMap().bytes(), value.sequenceInfo()->numOptional);
+    return true;
 }
 
-bool PEREncoder::visitExtensionRoot(SEQUENCE const& value, int field) {
-  AbstractData const* f = value.getField(static_cast<unsigned>(field));
-  return f != nullptr && f->accept(*this);
+bool PEREncoder::visitExtensionRoot(SEQUENCE const& value, int field)
+{
+    AbstractData const* f = value.getField(static_cast<unsigned>(field));
+    return f != nullptr && f->accept(*this);
 }
 
-bool PEREncoder::preVisitExtensions(SEQUENCE const& value) {
-  if (!value.extendable() || !anyKnownAddition(value)) return true;
-  unsigned n = knownMapSize(value);
-  encodeSmallUnsigned(n - 1);
-  encodeBitMap(value.getExtensionMap().bytes(), n);
-  return true;
+bool PEREncoder::preVisitExtensions(SEQUENCE const& value)
+{
+    if (!value.extendable() || !anyKnownAddition(value))
+        return true;
+    unsigned n = knownMapSize(value);
+    encodeSmallUnsigned(n - 1);
+    encodeBitMap(value.getExtensionMap().bytes(), n);
+    return true;
 }
 
-bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field) {
-  if (!value.extendable() || !anyKnownAddition(value)) return true;
-  AbstractData const* f = value.getField(static_cast<unsigned>(field));
-  return f != nullptr && encodeAnyType(f);
+bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
+{
+    if (!value.extendable() || !anyKnownAddition(value))
+        return true;
+    AbstractData const* f = value.getField(static_cast<unsigned>(field));
+    return f != nullptr && encodeAnyType(f);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

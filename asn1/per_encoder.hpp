@@ -6,56 +6,58 @@
 #include <cstdint>
 #include <vector>
 
-namespace ASN1 {
+namespace ASN1
+{
 
 class ConstrainedObject;
 
-class PEREncoder : public ConstVisitor {
- public:
-  // Clears buffer; octets are appended to it.
-  PEREncoder(std::vector<char>& buffer, bool aligned = true);
+class PEREncoder : public ConstVisitor
+{
+public:
+    // Clears buffer; octets are appended to it.
+    PEREncoder(std::vector<char>& buffer, bool aligned = true);
 
-  void encodeSingleBit(bool bit);
-  // The low `bits` bits of value (all 32 when bits is 32), most significant first.
-  void encodeMultiBit(unsigned value, unsigned bits);
-  void encodeBitMap(std::vector<char> const& octets, unsigned bits);
-  void byteAlign();
-  bool aligned() const { return aligned_; }
-  void encodeByte(unsigned value);
-  void encodeBlock(char const* data, unsigned count);
-  void encodeSmallUnsigned(unsigned n);
-  bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
-  bool encodeLength(unsigned n, unsigned lower, unsigned upper);
-  // Writes the extension bit of an extensible constraint; true when the value must be
-  // coded as if unconstrained.
-  bool encodeConstraint(ConstrainedObject const& object, unsigned value);
-  bool encodeConstrainedLength(ConstrainedObject const& object, unsigned n);
-  bool encodeAnyType(AbstractData const* value);
+    void encodeSingleBit(bool bit);
+    // The low `bits` bits of value (all 32 when bits is 32), most significant first.
+    void encodeMultiBit(unsigned value, unsigned bits);
+    void encodeBitMap(std::vector<char> const& octets, unsigned bits);
+    void byteAlign();
+    bool aligned() const { return aligned_; }
+    void encodeByte(unsigned value);
+    void encodeBlock(char const* data, unsigned count);
+    void encodeSmallUnsigned(unsigned n);
+    bool encodeUnsigned(unsigned value, unsigned lower, unsigned upper);
+    bool encodeLength(unsigned n, unsigned lower, unsigned upper);
+    // Writes the extension bit of an extensible constraint; true when the value must be
+    // coded as if unconstrained.
+    bool encodeConstraint(ConstrainedObject const& object, unsigned value);
+    bool encodeConstrainedLength(ConstrainedObject const& object, unsigned n);
+    bool encodeAnyType(AbstractData const* value);
 
-  bool preVisitExtensionRoots(SEQUENCE const& value) override;
-  bool visitExtensionRoot(SEQUENCE const& value, int field) override;
-  bool preVisitExtensions(SEQUENCE const& value) override;
-  bool visitKnownExtension(SEQUENCE const& value, int field) override;
+    bool preVisitExtensionRoots(SEQUENCE const& value) override;
+    bool visitExtensionRoot(SEQUENCE const& value, int field) override;
+    bool preVisitExtensions(SEQUENCE const& value) override;
+    bool visitKnownExtension(SEQUENCE const& value, int field) override;
 
- protected:
-  bool do_visit(Null const& value) override;
-  bool do_visit(BOOLEAN const& value) override;
-  bool do_visit(INTEGER const& value) override;
-  bool do_visit(ENUMERATED const& value) override;
-  bool do_visit(OBJECT_IDENTIFIER const& value) override;
-  bool do_visit(BIT_STRING const& value) override;
-  bool do_visit(OCTET_STRING const& value) override;
-  bool do_visit(AbstractString const& value) override;
-  bool do_visit(BMPString const& value) override;
-  bool do_visit(CHOICE const& value) override;
-  bool do_visit(OpenData const& value) override;
-  bool do_visit(GeneralizedTime const& value) override;
-  bool do_visit(SEQUENCE_OF_Base const& value) override;
+protected:
+    bool do_visit(Null const& value) override;
+    bool do_visit(BOOLEAN const& value) override;
+    bool do_visit(INTEGER const& value) override;
+    bool do_visit(ENUMERATED const& value) override;
+    bool do_visit(OBJECT_IDENTIFIER const& value) override;
+    bool do_visit(BIT_STRING const& value) override;
+    bool do_visit(OCTET_STRING const& value) override;
+    bool do_visit(AbstractString const& value) override;
+    bool do_visit(BMPString const& value) override;
+    bool do_visit(CHOICE const& value) override;
+    bool do_visit(OpenData const& value) override;
+    bool do_visit(GeneralizedTime const& value) override;
+    bool do_visit(SEQUENCE_OF_Base const& value) override;
 
- private:
-  std::vector<char>& buffer_;
-  std::uint16_t freeBits_;  // 8: no partly filled octet
-  bool aligned_;
+private:
+    std::vector<char>& buffer_;
+    std::uint16_t freeBits_; // 8: no partly filled octet
+    bool aligned_;
 };
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -7,75 +7,93 @@
 #include <string>
 #include <vector>
 
-namespace asn1test {
+namespace asn1test
+{
 
 // "C0 01 05": upper-case octets separated by single spaces.
-inline std::string hex(std::vector<char> const& octets) {
-  static char const digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (char c : octets) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (!text.empty()) text += ' ';
-    text += digits[u >> 4];
-    text += digits[u & 15];
-  }
-  return text;
+inline std::string hex(std::vector<char> const& octets)
+{
+    static char const digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : octets) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (!text.empty())
+            text += ' ';
+        text += digits[u >> 4];
+        text += digits[u & 15];
+    }
+    return text;
 }
 
-inline std::vector<char> bytes(std::string const& text) {
-  std::vector<char> octets;
-  unsigned value = 0;
-  int digits = 0;
-  for (char c : text) {
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (d < 0) continue;
-    value = value * 16 + static_cast<unsigned>(d);
-    if (++digits == 2) {
-      octets.push_back(static_cast<char>(value));
-      value = 0;
-      digits = 0;
+inline std::vector<char> bytes(std::string const& text)
+{
+    std::vector<char> octets;
+    unsigned value = 0;
+    int digits = 0;
+    for (char c : text) {
+        int d = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                       : -1;
+        if (d < 0)
+            continue;
+        value = value * 16 + static_cast<unsigned>(d);
+        if (++digits == 2) {
+            octets.push_back(static_cast<char>(value));
+            value = 0;
+            digits = 0;
+        }
     }
-  }
-  return octets;
+    return octets;
 }
 
 // The octets, or "FAIL" when the encoder refuses the value.
-inline std::string encodeHex(ASN1::AbstractData const& value) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-  std::vector<char> out;
-  if (!ASN1::encode(value, &env, std::back_inserter(out))) return "FAIL";
-  return hex(out);
+inline std::string encodeHex(ASN1::AbstractData const& value)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> out;
+    if (!ASN1::encode(value, &env, std::back_inserter(out)))
+        return "FAIL";
+    return hex(out);
 }
 
-inline bool decodeInto(std::vector<char> const& octets, ASN1::AbstractData& value) {
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-  return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, value, true);
+inline bool decodeInto(std::vector<char> const& octets, ASN1::AbstractData& value)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, value, true);
 }
 
-inline std::unique_ptr<ASN1::AbstractData> fresh(ASN1::AbstractData const& like) {
-  return std::unique_ptr<ASN1::AbstractData>(ASN1::AbstractData::create(like.info()));
+inline std::unique_ptr<ASN1::AbstractData> fresh(ASN1::AbstractData const& like)
+{
+    return std::unique_ptr<ASN1::AbstractData>(ASN1::AbstractData::create(like.info()));
 }
 
 // A SEQUENCE { a A, b B } built at run time around two field descriptors.
 struct Pair {
-  ASN1::TypeInfo const* infos[2];
-  ASN1::SequenceInfo info;
-  Pair(ASN1::TypeInfo const* a, ASN1::TypeInfo const* b)
-      : infos{a, b},
-        info{{&ASN1::SEQUENCE::create, 16}, false, infos, ids(), 2, 0, 0, nullptr, nullptr, names()} {}
-  static std::int32_t const* ids() {
-    static const std::int32_t mandatory[] = {-1, -1};
-    return mandatory;
-  }
-  static char const* const* names() {
-    static char const* const fieldNames[] = {"a", "b"};
-    return fieldNames;
-  }
-  std::unique_ptr<ASN1::SEQUENCE> make() const {
-    return std::unique_ptr<ASN1::SEQUENCE>(static_cast<ASN1::SEQUENCE*>(ASN1::AbstractData::create(&info)));
-  }
+    ASN1::TypeInfo const* infos[2];
+    ASN1::SequenceInfo info;
+    Pair(ASN1::TypeInfo const* a, ASN1::TypeInfo const* b)
+        : infos{a, b},
+          info{{&ASN1::SEQUENCE::create, 16}, false, infos, ids(), 2, 0, 0, nullptr, nullptr, names()}
+    {
+    }
+    static std::int32_t const* ids()
+    {
+        static const std::int32_t mandatory[] = {-1, -1};
+        return mandatory;
+    }
+    static char const* const* names()
+    {
+        static char const* const fieldNames[] = {"a", "b"};
+        return fieldNames;
+    }
+    std::unique_ptr<ASN1::SEQUENCE> make() const
+    {
+        return std::unique_ptr<ASN1::SEQUENCE>(
+            static_cast<ASN1::SEQUENCE*>(ASN1::AbstractData::create(&info)));
+    }
 };
 
-}  // namespace asn1test
+} // namespace asn1test
