@@ -98,6 +98,11 @@ private:
 
 using MultiplexerTest = LoopTest;
 
+void run_with_watchdog() {
+    Capture progress(std::clog);
+    multiplexer.run(true, true);
+}
+
 TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept) {
     Stop never;
     never.t.set(0, &Stop::on, &never);
@@ -338,7 +343,7 @@ TEST_F(MultiplexerTest, WatchdogIsStartedPingedOncePerSecondAndStopped) {
         }
     } periodic{{}, 9};
     periodic.t.set(300, &Periodic::on, &periodic);
-    multiplexer.run(true, true);
+    run_with_watchdog();
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGSTOP");
     for (int t : mClock.timeouts) EXPECT_LE(t, 1000);
 }
@@ -348,7 +353,7 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
     Action back, stop;
     back.set(1500, [this] { mClock.set_ms(98000); });
     stop.set(3000, [] { multiplexer.terminate(); });
-    multiplexer.run(true, true);
+    run_with_watchdog();
     // Polls end at 101000 (ping), 101500, 99000 (clock went back: ping), then
     // 100000, 101000, 102000 and 103000, each a second after the last ping.
     EXPECT_EQ(mClock.timeouts, (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
@@ -392,7 +397,7 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
         stop.set(2500, [] { multiplexer.terminate(); });
         {
             Capture err(std::cerr);
-            multiplexer.run(true, true);
+            run_with_watchdog();
             EXPECT_EQ(err.text(), c.errors);
         }
         EXPECT_EQ(mClock.timeouts, c.timeouts);
