@@ -74,7 +74,7 @@ public:
 
     INTEGER() : ConstrainedObject(&theInfo), value_(0) {}
     explicit INTEGER(TypeInfo const* info) : ConstrainedObject(info), value_(0) {}
-    INTEGER(int value, TypeInfo const* info) : ConstrainedObject(info), value_(value) {}
+    INTEGER(int value, TypeInfo const* info = &theInfo) : ConstrainedObject(info), value_(value) {}
     INTEGER(INTEGER const&) = default;
     INTEGER& operator=(INTEGER const& other)
     {
