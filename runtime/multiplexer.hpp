@@ -1,5 +1,5 @@
 #pragma once
-// The daemon's one poll() loop. Every piece of work is a callback from here:
+// The daemon's one poll() loop. All work is done in callbacks from here:
 // descriptor events, one-shot timers and deferred calls. Each callback runs to
 // completion and may attach, detach, arm, cancel, activate, deactivate or
 // destroy any loop object, itself included; the loop touches no object after

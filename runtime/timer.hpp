@@ -107,8 +107,8 @@ template <class T> struct TimerSpec {
         void (T::*action)();
         std::uint32_t period;
     };
-    template <const Record* spec> class SpecTimer : public Timer {
+    template <const Record* record> class SpecTimer : public Timer {
     public:
-        void set(T* object) { Timer::set(spec->period, spec->action, object); }
+        void set(T* object) { Timer::set(record->period, record->action, object); }
     };
 };

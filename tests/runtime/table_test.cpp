@@ -57,7 +57,7 @@ TEST(Table, Layouts) {
              s << -7 << ext::nextrow << 4000000000u << ext::nextrow << m << ext::nextrow;
          },
          "| -7 |4000000000|  min=5 max=5 avg=5 counter=1  |\n"},
-        {"text of one cell is collected from several pieces",
+        {"text of one cell is collected from several writes",
          [](std::ostream& os) {
              ext::Table t(os, 9);
              ext::Table::Sentry s(t);

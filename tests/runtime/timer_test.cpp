@@ -216,19 +216,19 @@ TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers) {
     EXPECT_EQ(log.entries, (std::vector<std::string>{"killer@10"}));
 }
 
-struct Spec {
+struct Refresh {
     Log* log;
-    void tick() { log->add("spec"); multiplexer.terminate(); }
-    static const TimerSpec<Spec>::Record TUpdatespec;
+    void tick() { log->add("refresh"); multiplexer.terminate(); }
+    static const TimerSpec<Refresh>::Record TUpdatespec;
 };
-const TimerSpec<Spec>::Record Spec::TUpdatespec = {&Spec::tick, 25};
+const TimerSpec<Refresh>::Record Refresh::TUpdatespec = {&Refresh::tick, 25};
 
 TEST_F(TimerTest, SpecTimerUsesItsClassRecord) {
-    Spec s{&log};
-    TimerSpec<Spec>::SpecTimer<&Spec::TUpdatespec> t;
-    t.set(&s);
+    Refresh r{&log};
+    TimerSpec<Refresh>::SpecTimer<&Refresh::TUpdatespec> t;
+    t.set(&r);
     run();
-    EXPECT_EQ(log.entries, (std::vector<std::string>{"spec@25"}));
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"refresh@25"}));
 }
 
 } // namespace
