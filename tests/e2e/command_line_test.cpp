@@ -235,7 +235,7 @@ TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing) {
         ASSERT_TRUE(daemon.start_serving(options));
         std::string journal = daemon.board("journal");
         EXPECT_EQ(0u, journal.find(c.journal)) << journal;
-        EXPECT_NE(std::string::npos, daemon.err().find(c.err)) << daemon.err();
+        EXPECT_TRUE(daemon.wait_err(c.err)) << daemon.err();
         daemon.signal(SIGTERM);
         EXPECT_EQ(0, daemon.wait_exit());
     }

@@ -109,6 +109,21 @@ std::string hex(const Bytes& bytes) {
     return out;
 }
 
+Bytes encode(const LGCP::Message& message) {
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    if (!ASN1::encode(message, &env, std::back_inserter(octets))) return Bytes();
+    return Bytes(octets.begin(), octets.end());
+}
+
+bool decode(const Bytes& payload, LGCP::Message& message) {
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    const char* begin = reinterpret_cast<const char*>(payload.data());
+    return ASN1::decode(begin, begin + payload.size(), &env, message, true);
+}
+
 Bytes tpkt(const Bytes& payload) {
     const std::size_t n = payload.size() + 4;
     Bytes frame(n);
@@ -336,13 +351,9 @@ bool Controller::send_raw(const Bytes& bytes) {
 }
 
 bool Controller::send(const LGCP::Message& message, Bytes* payload) {
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    if (!ASN1::encode(message, &env, std::back_inserter(octets))) return false;
-    Bytes bytes(octets.begin(), octets.end());
+    const Bytes bytes = encode(message);
     if (payload) *payload = bytes;
-    return send_payload(bytes);
+    return !bytes.empty() && send_payload(bytes);
 }
 
 bool Controller::fill(std::size_t n) {
@@ -370,11 +381,7 @@ bool Controller::receive_payload(Bytes& payload) {
 
 bool Controller::receive(LGCP::Message& message) {
     Bytes payload;
-    if (!receive_payload(payload)) return false;
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    const char* begin = reinterpret_cast<const char*>(payload.data());
-    return ASN1::decode(begin, begin + payload.size(), &env, message, true);
+    return receive_payload(payload) && decode(payload, message);
 }
 
 bool Controller::wait_closed(Bytes* extra) {

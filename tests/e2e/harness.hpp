@@ -22,6 +22,9 @@ using Bytes = std::vector<unsigned char>;
 Bytes hex(const std::string& text);
 // Bytes -> "80 01 05 18".
 std::string hex(const Bytes& bytes);
+// Aligned PER; empty when the message has no encoding.
+Bytes encode(const LGCP::Message& message);
+bool decode(const Bytes& payload, LGCP::Message& message);
 // 03 00 <length of the whole frame, big-endian> <payload>.
 Bytes tpkt(const Bytes& payload);
 
