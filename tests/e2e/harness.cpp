@@ -223,8 +223,25 @@ void Daemon::start(const Options& options) {
 }
 
 bool Daemon::start_serving(Options options) {
-    start(options);
-    return wait_out("Starting server ") && wait_listening();
+    // The port was free when chosen, but anything on the machine may take it
+    // before the daemon binds; then the daemon waits for it, and this run
+    // starts again on another port.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        start(options);
+        if (!wait_out("Starting server ")) return false;
+        if (wait_listening()) return true;
+        if (mErr.find("can't bind to socket") == std::string::npos) return false;
+        ::kill(mPid, SIGKILL);
+        wait_exit();
+        if (mOutFd >= 0) ::close(mOutFd);
+        if (mErrFd >= 0) ::close(mErrFd);
+        mOutFd = mErrFd = -1;
+        mOut.clear();
+        mErr.clear();
+        mStatus = -1;
+        mPort = 0;
+    }
+    return false;
 }
 
 void Daemon::pump(int timeout_ms) {
@@ -267,16 +284,30 @@ bool Daemon::wait_file(const std::string& fixed, bool exists) {
 
 bool Daemon::wait_listening() {
     // Read from the kernel's socket table rather than by connecting: a probe
-    // connection would take the one controller seat for a moment.
+    // connection would take the one controller seat for a moment. The
+    // listening socket must be one of the daemon's own descriptors, not some
+    // other program's on the same port.
     char local[32];
     std::snprintf(local, sizeof local, ":%04X 00000000:0000 0A", mPort);
+    const std::string fds = "/proc/" + std::to_string(mPid) + "/fd/";
     for (Deadline d; !d.passed(); pump(d.left() / 4 + 1)) {
         std::ifstream table("/proc/net/tcp");
         std::string line;
         while (std::getline(table, line)) {
-            if (line.find(local) != std::string::npos) return true;
+            if (line.find(local) == std::string::npos) continue;
+            std::istringstream fields(line);
+            std::string field, inode;
+            for (int i = 0; i < 10 && fields >> field; ++i) inode = field;
+            const std::string target = "socket:[" + inode + "]";
+            for (int fd = 0; fd < 256; ++fd) {
+                char link[64];
+                const ssize_t n = ::readlink((fds + std::to_string(fd)).c_str(), link, sizeof link - 1);
+                if (n > 0 && std::string(link, std::size_t(n)) == target) return true;
+            }
         }
         if (mOutFd < 0 && mErrFd < 0) return false;
+        // A port taken by someone else: the daemon would wait for it for ever.
+        if (mErr.find("can't bind to socket") != std::string::npos) return false;
     }
     return false;
 }
