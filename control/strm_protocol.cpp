@@ -142,12 +142,14 @@ StrmProtocol::WriteEnd StrmProtocol::write_all(const unsigned char* data, unsign
     unsigned done = 0;
     while (done < length) {
         const ssize_t w = ::send(fd, data + done, length - done, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (w >= 0) {
+        if (w > 0) {
             done += static_cast<unsigned>(w);
             continue;
         }
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        // Nothing taken is waited for like a full buffer, so that even a
+        // socket that keeps taking nothing cannot hold the loop past the budget.
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             error = errno;
             return WriteEnd::error;
         }

@@ -287,26 +287,6 @@ TEST(ServerAlone, FailuresToSend) {
     EXPECT_EQ(cerr.text().rfind("ctrl [null]: send fail: encode error!", 0), 0u) << cerr.text();
 }
 
-TEST(ServerAlone, UnboundServiceComplains) {
-    Log log;
-    Fake a(&log, "a");
-    Capture cerr(std::cerr);
-    a.Success();
-    a.Error(LGCP::ErrorCause::internal);
-    a.SendSignal(activated());
-    a.SendSignal(3, activated());
-    a.delayedSuccess(1, 1);
-    EXPECT_EQ(a.GetSlot(), CtrlSrv::kNoSlot);
-    EXPECT_FALSE(a.IsSlotPresent());
-    EXPECT_EQ(a.delayResponse(), CtrlSrv::kNoSeq);
-    bool connected = false;
-    EXPECT_FALSE(a.CheckServerConnection(connected));
-    std::string line = "CtrlSrv::Service error! service not connected to server.\n";
-    std::string expected;
-    for (int i = 0; i < 8; ++i) expected += line;
-    EXPECT_EQ(cerr.text(), expected);
-}
-
 TEST(ServerAlone, AServiceDestroyedFirstIsForgotten) {
     Log log;
     CtrlSrv::Server server;

@@ -76,16 +76,6 @@ protected:
     std::string name;
 };
 
-TEST(LinkState, Texts) {
-    const std::vector<std::pair<int, const char*>> cases = {
-        {0, "Idle"}, {1, "Connecting"}, {2, "Deactivating"}, {3, "Connected"}, {4, "Unknown"}, {-1, "Unknown"}};
-    for (const auto& c : cases) {
-        std::ostringstream os;
-        os << static_cast<Control::State::Type>(c.first);
-        EXPECT_EQ(os.str(), c.second);
-    }
-}
-
 TEST_F(LinkTest, ConnectionCarriesWholePayloadsBothWays) {
     connect();
     EXPECT_EQ(link.GetState(), Control::State::Connected);
@@ -209,19 +199,6 @@ TEST_F(LinkTest, OversizePayloadIsRefused) {
     EXPECT_EQ(cerr.text(), "Control::Service::Send() refuse payload of 65532 bytes, max = 65531\n");
     EXPECT_EQ(link.GetState(), Control::State::Connected);
     EXPECT_EQ(read_now(pair.client), "");
-}
-
-TEST_F(LinkTest, ActivationAndDeactivation) {
-    link.activate_result = false;
-    EXPECT_FALSE(link.Activate());
-    EXPECT_EQ(link.GetState(), Control::State::Idle);
-    link.activate_result = true;
-    EXPECT_TRUE(link.Activate());
-    EXPECT_EQ(link.GetState(), Control::State::Connecting);
-    link.Deactivate();
-    EXPECT_EQ(link.GetState(), Control::State::Idle);
-    EXPECT_EQ(link.hooks,
-              (std::vector<std::string>{"deactivate", "activate", "deactivate", "activate", "deactivate"}));
 }
 
 TEST_F(LinkTest, ConnectionOfferedWhileGoingDownIsNotTaken) {
