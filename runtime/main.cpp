@@ -23,7 +23,6 @@
 #include "runtime/event.hpp"
 #include "runtime/inifile.hpp"
 #include "runtime/multiplexer.hpp"
-#include "runtime/profile.hpp"
 #include "runtime/system.hpp"
 #include "runtime/traces.hpp"
 #include "runtime/version.hpp"
@@ -113,7 +112,6 @@ void CheckDumpStatus() {
     os << "Tavrel quelvad gateway server status" << "\n";
     os << "version : " << Version::current << "\n";
     multiplexer.dump(os);
-    Profile::dump(os);
 }
 
 void CheckUpdateResources() {

@@ -190,6 +190,31 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
+TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable) {
+    e2e::Daemon daemon;
+    ASSERT_TRUE(daemon.start_serving());
+    e2e::Controller controller;
+    ASSERT_TRUE(controller.connect(daemon.port()));
+    ASSERT_TRUE(controller.send_payload(e2e::hex("80 01 05 18")));
+    e2e::Bytes answer;
+    ASSERT_TRUE(controller.receive_payload(answer));
+    daemon.signal(SIGUSR2);
+    ASSERT_TRUE(daemon.wait_file("/var/log/server-status"));
+    std::string text;
+    for (int i = 0; i < 1000 && text.find("+\n\n") == std::string::npos; ++i) {
+        ::poll(nullptr, 0, 10);
+        text = read_file(daemon.path("/var/log/server-status"));
+    }
+    const std::size_t timer = text.find("timer transition measurement");
+    const std::size_t point = text.find("\n[Tpkt_protocol::message]: min=");
+    const std::size_t table = text.find("\n+---");
+    EXPECT_LT(timer, point) << text;
+    EXPECT_LT(point, table) << text;
+    EXPECT_NE(std::string::npos, text.find("\n[Control::Service::Send [1]]: min=")) << text;
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
+}
+
 TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain) {
     e2e::Daemon daemon;
     e2e::Daemon::Options options;
