@@ -101,6 +101,26 @@ TEST(CommandLine, PortsFromOneTo65535AreServed) {
     }
 }
 
+TEST(CommandLine, OptionsThatLetTheDaemonRun) {
+    struct Case {
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {{"--disable-clock"}},
+        {{"positional", "words"}},
+        {{"--disable-clock", "--", "--help"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        e2e::Daemon daemon;
+        e2e::Daemon::Options options;
+        options.args = c.args;
+        ASSERT_TRUE(daemon.start_serving(options)) << daemon.out() << daemon.err();
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
+}
+
 TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop) {
     struct Case {
         int sig;

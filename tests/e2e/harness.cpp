@@ -186,14 +186,15 @@ void Daemon::start(const Options& options) {
     argv.push_back(QUELVAD_BINARY);
     bool has_port = false;
     for (auto& a : options.args) {
-        argv.push_back(a);
         if (a.compare(0, 6, "--port") == 0) has_port = true;
     }
+    // First, so that a "--" among the options leaves it in force.
     if (!has_port) {
         if (!mPort) mPort = free_port();
         argv.push_back("--port");
         argv.push_back(std::to_string(mPort));
     }
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

@@ -50,8 +50,8 @@ public:
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
-    // Starts the binary with the options; the port is added as "--port N"
-    // unless the arguments already carry one.
+    // Starts the binary with the options; "--port N" goes first unless the
+    // arguments carry a port of their own.
     void start(const Options& options);
     // Starts with "--port <free port>" and waits for the start-up line and
     // the listening socket.
