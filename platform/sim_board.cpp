@@ -32,9 +32,10 @@ const char kHelp[] = "help\n"
                      "clear\n"
                      "event <path> <hex bytes>\n";
 
+// A socket's identity, shared by all its duplicates; 0 for anything else.
 ino_t inode_of(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return 0;
+    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
     return st.st_ino;
 }
 
@@ -283,9 +284,13 @@ void SimBoard::on_accept() {
 }
 
 void SimBoard::on_client(int fd, unsigned events) {
-    Client& client = mClients[fd];
-    if (events & EPOLLOUT) flush(fd, client);
+    if (events & EPOLLOUT) {
+        flush(fd, mClients[fd]);
+        // A failed write lets the client go.
+        if (!mClients.count(fd)) return;
+    }
     if (!(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) return;
+    Client& client = mClients[fd];
     char buf[1024];
     for (;;) {
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);

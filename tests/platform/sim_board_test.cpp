@@ -218,6 +218,43 @@ TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket) {
     EXPECT_FALSE(sim.present("/dev/hal"));
 }
 
+TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway) {
+    platform::SimBoard sim;
+    ASSERT_TRUE(sim.listen(mPath));
+    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit; ++i) sim.open("/dev/not/there", O_RDWR);
+    const std::string journal = sim.execute("journal");
+    const int rounds = 8;
+    std::string commands;
+    for (int i = 0; i < rounds; ++i) commands += "journal\n";
+    struct Case {
+        bool reads;
+    };
+    for (const Case c : {Case{true}, Case{false}}) {
+        SCOPED_TRACE(c.reads);
+        const int fd = connect_client();
+        ASSERT_EQ(ssize_t(commands.size()), ::send(fd, commands.data(), commands.size(), 0));
+        std::string answer;
+        for (int round = 0; round < 2000 && answer.size() < journal.size() * rounds; ++round) {
+            settle(sim, 1);
+            if (!c.reads) break;
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) answer.append(buf, std::size_t(n));
+        }
+        ::close(fd);
+        settle(sim);
+        if (c.reads) {
+            std::string expected;
+            for (int i = 0; i < rounds; ++i) expected += journal;
+            EXPECT_TRUE(answer == expected) << answer.size() << " of " << expected.size() << " bytes";
+        }
+    }
+    // The board still serves the next client.
+    const int fd = connect_client();
+    EXPECT_EQ("ok\n", talk(sim, fd, "clear\n", 1));
+    ::close(fd);
+}
+
 TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile) {
     std::ofstream(mPath + ".init") << "# start without the board driver\ndevice /dev/hal missing\n"
                                       "device /dev/dtmf present\n";
