@@ -33,7 +33,8 @@
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<unsigned char>;
 
@@ -43,10 +44,12 @@ const int kAnswerLimitMs = 5000;
 // LGCP message {seq, ping} in aligned PER: presence bits, the seq as an
 // unconstrained whole number (length octet, two's complement octets), then
 // the pdu octet: 18 for ping, 40 for the success that answers it.
-void append_frame(Bytes& out, std::int32_t seq, unsigned char pdu) {
+void append_frame(Bytes& out, std::int32_t seq, unsigned char pdu)
+{
     unsigned char value[4];
     int n = 4;
-    for (int i = 0; i < 4; ++i) value[i] = static_cast<unsigned char>(std::uint32_t(seq) >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        value[i] = static_cast<unsigned char>(std::uint32_t(seq) >> (24 - 8 * i));
     // Drop leading octets that only repeat the sign.
     int first = 0;
     while (first < 3 && ((value[first] == 0x00 && !(value[first + 1] & 0x80)) ||
@@ -65,7 +68,8 @@ void append_frame(Bytes& out, std::int32_t seq, unsigned char pdu) {
 }
 
 // The hand-made frames must be what our codec makes.
-bool frames_match_codec() {
+bool frames_match_codec()
+{
     for (std::int32_t seq : {0, 1, 127, 128, 255, 300, 32767, 32768, 65535, 1 << 24, 0x7FFFFFFF}) {
         for (int kind = 0; kind < 2; ++kind) {
             LGCP::Message m;
@@ -76,18 +80,22 @@ bool frames_match_codec() {
                 m.set_pdu().select_response().select_success();
             ASN1::CoderEnv env;
             std::vector<char> octets;
-            if (!ASN1::encode(m, &env, std::back_inserter(octets))) return false;
+            if (!ASN1::encode(m, &env, std::back_inserter(octets)))
+                return false;
             Bytes mine;
             append_frame(mine, seq, kind == 0 ? 0x18 : 0x40);
-            if (Bytes(mine.begin() + 4, mine.end()) != Bytes(octets.begin(), octets.end())) return false;
+            if (Bytes(mine.begin() + 4, mine.end()) != Bytes(octets.begin(), octets.end()))
+                return false;
         }
     }
     return true;
 }
 
-class Link {
+class Link
+{
 public:
-    bool open(int port) {
+    bool open(int port)
+    {
         for (int attempt = 0; attempt < 100; ++attempt) {
             mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in addr{};
@@ -98,7 +106,8 @@ public:
                 const int one = 1;
                 ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 // Only an answered ping shows that the controller seat is ours.
-                if (roundtrip(0)) return true;
+                if (roundtrip(0))
+                    return true;
             }
             ::close(mFd);
             mFd = -1;
@@ -106,14 +115,18 @@ public:
         }
         return false;
     }
-    ~Link() {
-        if (mFd >= 0) ::close(mFd);
+    ~Link()
+    {
+        if (mFd >= 0)
+            ::close(mFd);
     }
 
-    bool send(const Bytes& bytes) {
+    bool send(const Bytes& bytes)
+    {
         for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += std::size_t(n);
         }
         return true;
@@ -121,7 +134,8 @@ public:
 
     // The next answer must be the success for `seq`; false when it is
     // another frame (reordered) or does not come (lost).
-    bool expect(std::int32_t seq) {
+    bool expect(std::int32_t seq)
+    {
         mExpected.clear();
         append_frame(mExpected, seq, 0x40);
         while (mIn.size() - mPos < mExpected.size()) {
@@ -130,10 +144,12 @@ public:
                 mPos = 0;
             }
             pollfd p{mFd, POLLIN, 0};
-            if (::poll(&p, 1, kAnswerLimitMs) <= 0) return false;
+            if (::poll(&p, 1, kAnswerLimitMs) <= 0)
+                return false;
             unsigned char buf[65536];
             const ssize_t n = ::recv(mFd, buf, sizeof buf, 0);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             mIn.insert(mIn.end(), buf, buf + n);
         }
         const bool same = std::equal(mExpected.begin(), mExpected.end(), mIn.begin() + long(mPos));
@@ -141,7 +157,8 @@ public:
         return same;
     }
 
-    bool roundtrip(std::int32_t seq) {
+    bool roundtrip(std::int32_t seq)
+    {
         mOut.clear();
         append_frame(mOut, seq, 0x18);
         return send(mOut) && expect(seq);
@@ -161,7 +178,8 @@ std::string gRoot;
 Link gLink;
 std::int32_t gSeq = 1;
 
-int free_port() {
+int free_port()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -173,11 +191,14 @@ int free_port() {
     return ntohs(addr.sin_port);
 }
 
-bool start_daemon() {
+bool start_daemon()
+{
     char tmpl[] = "/tmp/quelvad-load-XXXXXX";
-    if (!::mkdtemp(tmpl)) return false;
+    if (!::mkdtemp(tmpl))
+        return false;
     gRoot = tmpl;
-    for (const char* d : {"/var", "/var/run", "/var/log"}) ::mkdir((gRoot + d).c_str(), 0755);
+    for (const char* d : {"/var", "/var/run", "/var/log"})
+        ::mkdir((gRoot + d).c_str(), 0755);
     gPort = free_port();
     const std::string port = std::to_string(gPort);
     gDaemon = ::fork();
@@ -193,41 +214,49 @@ bool start_daemon() {
     return gDaemon > 0;
 }
 
-void stop_daemon() {
-    if (gDaemon <= 0) return;
+void stop_daemon()
+{
+    if (gDaemon <= 0)
+        return;
     ::kill(gDaemon, SIGTERM);
     ::waitpid(gDaemon, nullptr, 0);
     const std::string command = "rm -rf '" + gRoot + "'";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", gRoot.c_str());
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", gRoot.c_str());
 }
 
 // Pipelined: a window of pings in one write, then their answers in order.
-void BM_PipelinedPing(benchmark::State& state) {
+void BM_PipelinedPing(benchmark::State& state)
+{
     const int window = int(state.range(0));
     Bytes burst;
     std::int64_t wrong = 0;
     for (auto _ : state) {
         burst.clear();
         const std::int32_t first = gSeq;
-        for (int i = 0; i < window; ++i) append_frame(burst, gSeq++, 0x18);
+        for (int i = 0; i < window; ++i)
+            append_frame(burst, gSeq++, 0x18);
         if (!gLink.send(burst)) {
             state.SkipWithError("the daemon closed the link");
             break;
         }
-        for (int i = 0; i < window; ++i) wrong += !gLink.expect(first + i);
+        for (int i = 0; i < window; ++i)
+            wrong += !gLink.expect(first + i);
         if (wrong) {
             state.SkipWithError("an answer was lost or out of order");
             break;
         }
     }
     state.SetItemsProcessed(state.iterations() * window);
-    state.counters["commands/s"] = benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
+    state.counters["commands/s"] =
+        benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
     state.counters["lost_or_reordered"] = double(wrong);
 }
 BENCHMARK(BM_PipelinedPing)->Arg(100)->Arg(1000)->UseRealTime();
 
 // Lockstep: one ping, its answer, the next; round trips in microseconds.
-void BM_LockstepPing(benchmark::State& state) {
+void BM_LockstepPing(benchmark::State& state)
+{
     std::vector<double> rtt;
     rtt.reserve(1 << 20);
     for (auto _ : state) {
@@ -236,19 +265,23 @@ void BM_LockstepPing(benchmark::State& state) {
             state.SkipWithError("an answer was lost or out of order");
             break;
         }
-        rtt.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin).count());
+        rtt.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin).count());
     }
-    if (rtt.empty()) return;
+    if (rtt.empty())
+        return;
     std::sort(rtt.begin(), rtt.end());
     state.counters["p50_us"] = rtt[rtt.size() / 2];
     state.counters["p99_us"] = rtt[std::min(rtt.size() - 1, rtt.size() * 99 / 100)];
-    state.counters["commands/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["commands/s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LockstepPing)->UseRealTime();
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--port=", 7) == 0)

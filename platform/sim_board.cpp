@@ -14,9 +14,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
 const char* const kKnownDevices[] = {"/dev/misc/gw-wd", "/dev/hal"};
 
@@ -33,18 +35,23 @@ const char kHelp[] = "help\n"
                      "event <path> <hex bytes>\n";
 
 // A socket's identity, shared by all its duplicates; 0 for anything else.
-ino_t inode_of(int fd) {
+ino_t inode_of(int fd)
+{
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
+    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+        return 0;
     return st.st_ino;
 }
 
-std::string describe(const unsigned char* data, std::size_t n) {
+std::string describe(const unsigned char* data, std::size_t n)
+{
     bool printable = n > 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (data[i] < 0x20 || data[i] > 0x7e) printable = false;
+        if (data[i] < 0x20 || data[i] > 0x7e)
+            printable = false;
     }
-    if (printable) return std::string(reinterpret_cast<const char*>(data), n);
+    if (printable)
+        return std::string(reinterpret_cast<const char*>(data), n);
     std::string text = "[";
     char byte[4];
     for (std::size_t i = 0; i < n; ++i) {
@@ -55,7 +62,8 @@ std::string describe(const unsigned char* data, std::size_t n) {
 }
 
 // "01 a0 FF" or "01a0ff"; false on anything else or nothing at all.
-bool parse_hex(const std::string& text, std::vector<unsigned char>& out) {
+bool parse_hex(const std::string& text, std::vector<unsigned char>& out)
+{
     out.clear();
     int high = -1;
     for (char c : text) {
@@ -67,7 +75,8 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out) {
         else if (c >= 'A' && c <= 'F')
             v = c - 'A' + 10;
         else if (c == ' ' || c == '\t') {
-            if (high >= 0) return false;
+            if (high >= 0)
+                return false;
             continue;
         } else
             return false;
@@ -83,28 +92,38 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out) {
 
 } // namespace
 
-SimBoard::SimBoard() {
-    for (const char* path : kKnownDevices) mDevices[path].present = true;
+SimBoard::SimBoard()
+{
+    for (const char* path : kKnownDevices)
+        mDevices[path].present = true;
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
 }
 
-SimBoard::~SimBoard() {
-    if (&board() == this) setBoard(nullptr);
-    for (auto& c : mClients) ::close(c.first);
-    for (auto& c : mChannels) ::close(c.first);
+SimBoard::~SimBoard()
+{
+    if (&board() == this)
+        setBoard(nullptr);
+    for (auto& c : mClients)
+        ::close(c.first);
+    for (auto& c : mChannels)
+        ::close(c.first);
     if (mListen >= 0) {
         ::close(mListen);
         ::unlink(mSocketPath.c_str());
     }
-    if (mEpoll >= 0) ::close(mEpoll);
+    if (mEpoll >= 0)
+        ::close(mEpoll);
 }
 
-void SimBoard::record(const std::string& line) {
+void SimBoard::record(const std::string& line)
+{
     mJournal.push_back(line);
-    while (mJournal.size() > kJournalLimit) mJournal.pop_front();
+    while (mJournal.size() > kJournalLimit)
+        mJournal.pop_front();
 }
 
-void SimBoard::watch(int fd, unsigned events) {
+void SimBoard::watch(int fd, unsigned events)
+{
     epoll_event ev{};
     ev.events = events;
     ev.data.fd = fd;
@@ -112,7 +131,8 @@ void SimBoard::watch(int fd, unsigned events) {
         ::epoll_ctl(mEpoll, EPOLL_CTL_MOD, fd, &ev);
 }
 
-int SimBoard::open(const char* path, int flags) {
+int SimBoard::open(const char* path, int flags)
+{
     auto it = mDevices.find(path);
     if (it == mDevices.end() || !it->second.present) {
         record(std::string("open ") + path + " missing");
@@ -121,9 +141,11 @@ int SimBoard::open(const char* path, int flags) {
     }
     int ends[2];
     const int type = SOCK_SEQPACKET | SOCK_CLOEXEC;
-    if (::socketpair(AF_UNIX, type, 0, ends) != 0) return -1;
+    if (::socketpair(AF_UNIX, type, 0, ends) != 0)
+        return -1;
     const int daemon_end = ends[0], driver_end = ends[1];
-    if (flags & O_NONBLOCK) ::fcntl(daemon_end, F_SETFL, ::fcntl(daemon_end, F_GETFL) | O_NONBLOCK);
+    if (flags & O_NONBLOCK)
+        ::fcntl(daemon_end, F_SETFL, ::fcntl(daemon_end, F_GETFL) | O_NONBLOCK);
     ::fcntl(driver_end, F_SETFL, ::fcntl(driver_end, F_GETFL) | O_NONBLOCK);
     Channel& channel = mChannels[driver_end];
     channel.path = path;
@@ -133,7 +155,8 @@ int SimBoard::open(const char* path, int flags) {
     return daemon_end;
 }
 
-int SimBoard::ioctl(int fd, unsigned long request, void*) {
+int SimBoard::ioctl(int fd, unsigned long request, void*)
+{
     const ino_t inode = inode_of(fd);
     for (auto& c : mChannels) {
         if (inode != 0 && c.second.inode == inode) {
@@ -147,31 +170,41 @@ int SimBoard::ioctl(int fd, unsigned long request, void*) {
     return -1;
 }
 
-void SimBoard::set_present(const std::string& path, bool present) { mDevices[path].present = present; }
+void SimBoard::set_present(const std::string& path, bool present)
+{
+    mDevices[path].present = present;
+}
 
-bool SimBoard::present(const std::string& path) const {
+bool SimBoard::present(const std::string& path) const
+{
     auto it = mDevices.find(path);
     return it != mDevices.end() && it->second.present;
 }
 
-unsigned SimBoard::open_count(const std::string& path) const {
+unsigned SimBoard::open_count(const std::string& path) const
+{
     unsigned n = 0;
     for (auto& c : mChannels) {
-        if (c.second.path == path) ++n;
+        if (c.second.path == path)
+            ++n;
     }
     return n;
 }
 
-unsigned SimBoard::inject(const std::string& path, const std::vector<unsigned char>& data) {
+unsigned SimBoard::inject(const std::string& path, const std::vector<unsigned char>& data)
+{
     unsigned n = 0;
     for (auto& c : mChannels) {
-        if (c.second.path != path) continue;
-        if (::send(c.first, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) == ssize_t(data.size())) ++n;
+        if (c.second.path != path)
+            continue;
+        if (::send(c.first, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) == ssize_t(data.size()))
+            ++n;
     }
     return n;
 }
 
-bool SimBoard::listen(const std::string& path) {
+bool SimBoard::listen(const std::string& path)
+{
     sockaddr_un addr{};
     if (path.empty() || path.size() >= sizeof addr.sun_path) {
         errno = ENAMETOOLONG;
@@ -180,10 +213,12 @@ bool SimBoard::listen(const std::string& path) {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     // Only a socket left by an earlier run is replaced, never another file.
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
+    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+        ::unlink(path.c_str());
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
         const int error = errno;
         ::close(fd);
@@ -200,13 +235,17 @@ bool SimBoard::listen(const std::string& path) {
     return true;
 }
 
-bool SimBoard::load(const std::string& path) {
+bool SimBoard::load(const std::string& path)
+{
     std::ifstream in(path);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         const std::string answer = execute(line);
         if (answer.compare(0, 5, "error") == 0 || answer.find("\nerror") != std::string::npos)
             std::cerr << "simboard: " << path << ": " << line << ": " << answer.substr(answer.rfind("error"));
@@ -214,11 +253,13 @@ bool SimBoard::load(const std::string& path) {
     return true;
 }
 
-std::string SimBoard::execute(const std::string& line) {
+std::string SimBoard::execute(const std::string& line)
+{
     std::istringstream in(line);
     std::string command;
     in >> command;
-    if (command == "help") return std::string(kHelp) + "ok\n";
+    if (command == "help")
+        return std::string(kHelp) + "ok\n";
     if (command == "device") {
         std::string path, state, extra;
         in >> path >> state >> extra;
@@ -230,14 +271,15 @@ std::string SimBoard::execute(const std::string& line) {
     if (command == "devices") {
         std::string out;
         for (auto& d : mDevices) {
-            out += d.first + (d.second.present ? " present" : " missing") + " open=" +
-                   std::to_string(open_count(d.first)) + "\n";
+            out += d.first + (d.second.present ? " present" : " missing") +
+                   " open=" + std::to_string(open_count(d.first)) + "\n";
         }
         return out + "ok\n";
     }
     if (command == "journal") {
         std::string out;
-        for (auto& l : mJournal) out += l + "\n";
+        for (auto& l : mJournal)
+            out += l + "\n";
         return out + "ok\n";
     }
     if (command == "clear") {
@@ -249,19 +291,24 @@ std::string SimBoard::execute(const std::string& line) {
         in >> path;
         std::getline(in, rest);
         std::vector<unsigned char> data;
-        if (path.empty() || !parse_hex(rest, data)) return "error usage: event <path> <hex bytes>\n";
-        if (inject(path, data) == 0) return "error " + path + " not open\n";
+        if (path.empty() || !parse_hex(rest, data))
+            return "error usage: event <path> <hex bytes>\n";
+        if (inject(path, data) == 0)
+            return "error " + path + " not open\n";
         return "ok\n";
     }
-    if (command.empty()) return "error empty command\n";
+    if (command.empty())
+        return "error empty command\n";
     return "error unknown command " + command + "\n";
 }
 
-void SimBoard::service() {
+void SimBoard::service()
+{
     epoll_event events[16];
     for (;;) {
         const int n = ::epoll_wait(mEpoll, events, 16, 0);
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
             if (fd == mListen)
@@ -274,22 +321,27 @@ void SimBoard::service() {
     }
 }
 
-void SimBoard::on_accept() {
+void SimBoard::on_accept()
+{
     for (;;) {
         const int fd = ::accept4(mListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         mClients[fd];
         watch(fd, EPOLLIN | EPOLLRDHUP);
     }
 }
 
-void SimBoard::on_client(int fd, unsigned events) {
+void SimBoard::on_client(int fd, unsigned events)
+{
     if (events & EPOLLOUT) {
         flush(fd, mClients[fd]);
         // A failed write lets the client go.
-        if (!mClients.count(fd)) return;
+        if (!mClients.count(fd))
+            return;
     }
-    if (!(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) return;
+    if (!(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+        return;
     Client& client = mClients[fd];
     char buf[1024];
     for (;;) {
@@ -298,7 +350,8 @@ void SimBoard::on_client(int fd, unsigned events) {
             client.in.append(buf, std::size_t(n));
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            break;
         // End of input: answer what came complete, then let go.
         client.closing = true;
         break;
@@ -306,7 +359,8 @@ void SimBoard::on_client(int fd, unsigned events) {
     std::size_t start = 0, end;
     while ((end = client.in.find('\n', start)) != std::string::npos) {
         std::string line = client.in.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         client.out += execute(line);
         start = end + 1;
     }
@@ -319,7 +373,8 @@ void SimBoard::on_client(int fd, unsigned events) {
     flush(fd, client);
 }
 
-void SimBoard::flush(int fd, Client& client) {
+void SimBoard::flush(int fd, Client& client)
+{
     while (!client.out.empty()) {
         const ssize_t n = ::send(fd, client.out.data(), client.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
@@ -340,13 +395,15 @@ void SimBoard::flush(int fd, Client& client) {
     watch(fd, EPOLLIN | EPOLLRDHUP);
 }
 
-void SimBoard::drop_client(int fd) {
+void SimBoard::drop_client(int fd)
+{
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     mClients.erase(fd);
 }
 
-void SimBoard::on_channel(int fd, unsigned events) {
+void SimBoard::on_channel(int fd, unsigned events)
+{
     const std::string path = mChannels[fd].path;
     if (events & EPOLLIN) {
         std::vector<unsigned char> buf(kMaxRecord);
@@ -356,7 +413,8 @@ void SimBoard::on_channel(int fd, unsigned events) {
                 record("write " + path + " " + describe(buf.data(), std::size_t(n)));
                 continue;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                break;
             if (n == 0 && !(events & (EPOLLRDHUP | EPOLLHUP))) {
                 // An empty record, not the end: that shows as a hang-up.
                 record("write " + path + " []");
@@ -367,19 +425,23 @@ void SimBoard::on_channel(int fd, unsigned events) {
             return;
         }
     }
-    if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) drop_channel(fd);
+    if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))
+        drop_channel(fd);
 }
 
-void SimBoard::drop_channel(int fd) {
+void SimBoard::drop_channel(int fd)
+{
     record("close " + mChannels[fd].path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     mChannels.erase(fd);
 }
 
-SimBoard* installSimBoardFromEnvironment() {
+SimBoard* installSimBoardFromEnvironment()
+{
     const char* value = std::getenv("QUELVAD_SIM");
-    if (!value || !*value) return nullptr;
+    if (!value || !*value)
+        return nullptr;
     SimBoard* sim = new SimBoard;
     const std::string path = value;
     sim->load(path + ".init");

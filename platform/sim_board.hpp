@@ -43,9 +43,11 @@
 
 #include "platform/board.hpp"
 
-namespace platform {
+namespace platform
+{
 
-class SimBoard : public Board {
+class SimBoard : public Board
+{
 public:
     SimBoard();
     ~SimBoard() override;

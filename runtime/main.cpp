@@ -27,7 +27,8 @@
 #include "runtime/traces.hpp"
 #include "runtime/version.hpp"
 
-namespace {
+namespace
+{
 
 // Set by the handlers, read and cleared by CheckSignals inside the loop.
 volatile std::sig_atomic_t doDumpStatus = 0;
@@ -40,14 +41,16 @@ const char statusFile[] = "/var/log/server-status";
 const char runName[] = "server";
 const int defaultPort = 20001;
 
+// clang-format off
 const option long_options[] = {
-    {"daemon", no_argument, nullptr, 'D'},
-    {"disable-clock", no_argument, nullptr, 10},
-    {"port", required_argument, nullptr, 'p'},
-    {"version", no_argument, &print_version, 1},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+    {"daemon",        no_argument,       nullptr,        'D'},
+    {"disable-clock", no_argument,       nullptr,        10},
+    {"port",          required_argument, nullptr,        'p'},
+    {"version",       no_argument,       &print_version, 1},
+    {"help",          no_argument,       nullptr,        'h'},
+    {nullptr,         0,                 nullptr,        0},
 };
+// clang-format on
 
 const char sUsageText[] = "Usage:\n"
                           " quelvad -Dh\n"
@@ -57,22 +60,28 @@ const char sUsageText[] = "Usage:\n"
                           "     --version                     print version\n"
                           "  -h --help                        display this information\n";
 
-[[noreturn]] void Usage(int code) {
+[[noreturn]] void Usage(int code)
+{
     std::cout << sUsageText << std::endl;
     std::exit(code);
 }
 
 // Only a plain decimal number from 1 to 65535 names a port: anything else
 // would make the daemon listen somewhere nobody asked for.
-bool ParsePort(const char* text, int& port) {
+bool ParsePort(const char* text, int& port)
+{
     long value = 0;
-    if (!text || !*text) return false;
+    if (!text || !*text)
+        return false;
     for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return false;
+        if (*p < '0' || *p > '9')
+            return false;
         value = value * 10 + (*p - '0');
-        if (value > 65535) return false;
+        if (value > 65535)
+            return false;
     }
-    if (value < 1) return false;
+    if (value < 1)
+        return false;
     port = int(value);
     return true;
 }
@@ -81,19 +90,25 @@ bool ParsePort(const char* text, int& port) {
 // arrives just before poll() is seen at once and not after the next event.
 void SigPipeHandler(int, siginfo_t*, void*) {}
 
-void SigTermHandler(int, siginfo_t*, void*) { multiplexer.terminate(); }
+void SigTermHandler(int, siginfo_t*, void*)
+{
+    multiplexer.terminate();
+}
 
-void SigUsr2Handler(int, siginfo_t*, void*) {
+void SigUsr2Handler(int, siginfo_t*, void*)
+{
     doDumpStatus = 1;
     multiplexer.wake();
 }
 
-void SigHupHandler(int, siginfo_t*, void*) {
+void SigHupHandler(int, siginfo_t*, void*)
+{
     updateResources = 1;
     multiplexer.wake();
 }
 
-void RunDaemon() {
+void RunDaemon()
+{
     std::ostringstream identity;
     identity << "qvd-" << Version::current;
     Daemon::Params params;
@@ -101,44 +116,55 @@ void RunDaemon() {
     Daemon::Init(params);
 }
 
-void CheckDumpStatus() {
-    if (!doDumpStatus) return;
+void CheckDumpStatus()
+{
+    if (!doDumpStatus)
+        return;
     doDumpStatus = 0;
     std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
     if (!os) {
         std::cerr << "dump status error" << std::endl;
         return;
     }
-    os << "Tavrel quelvad gateway server status" << "\n";
+    os << "Tavrel quelvad gateway server status"
+       << "\n";
     os << "version : " << Version::current << "\n";
     multiplexer.dump(os);
 }
 
-void CheckUpdateResources() {
-    if (!updateResources) return;
+void CheckUpdateResources()
+{
+    if (!updateResources)
+        return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
     // The slot manager sends the controller a fresh resource report here
     // (Slots::instance()->UpdateHardwareResources()) once it exists.
 }
 
-void CheckSignals() {
+void CheckSignals()
+{
     CheckDumpStatus();
     CheckUpdateResources();
 }
 
 // Serves the simulated board's control socket and devices inside the loop.
-class SimBoardWatch {
+class SimBoardWatch
+{
 public:
-    explicit SimBoardWatch(platform::SimBoard* sim) : mSim(sim) {
-        if (!mSim) return;
+    explicit SimBoardWatch(platform::SimBoard* sim) : mSim(sim)
+    {
+        if (!mSim)
+            return;
         mEvent.Bind("simboard", &SimBoardWatch::OnReady, this);
         mEvent.Schedule(Fd(::dup(mSim->pollable_fd())), POLLIN);
     }
 
 private:
-    void OnReady(int, short revents) {
-        if (revents & POLLIN) mSim->service();
+    void OnReady(int, short revents)
+    {
+        if (revents & POLLIN)
+            mSim->service();
     }
 
     platform::SimBoard* mSim;
@@ -147,7 +173,8 @@ private:
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Before anything opens a device: on a development machine the simulated
     // board stands in for the drivers.
     std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
@@ -170,7 +197,8 @@ int main(int argc, char** argv) {
 
     for (;;) {
         const int c = getopt_long(argc, argv, "Dh", long_options, nullptr);
-        if (c == -1) break;
+        if (c == -1)
+            break;
         switch (c) {
         case 'D':
             daemonMode = true;
@@ -182,7 +210,8 @@ int main(int argc, char** argv) {
             // accepted and changes nothing.
             break;
         case 'p':
-            if (!ParsePort(optarg, port)) Usage(2);
+            if (!ParsePort(optarg, port))
+                Usage(2);
             break;
         case 'h':
             Usage(0);
@@ -207,11 +236,14 @@ int main(int argc, char** argv) {
     // switch HwMux::instance(), which opens its device; then
     // MonitoringCtl::instance()->Configure(config), whether the file opened or not.
 
-    if (daemonMode) RunDaemon();
+    if (daemonMode)
+        RunDaemon();
 
     Linux::Run pidFile(runName);
 
-    std::cout << "Starting server " << "[" << Version::current << "]" << ", port=" << port << std::endl;
+    std::cout << "Starting server "
+              << "[" << Version::current << "]"
+              << ", port=" << port << std::endl;
 
     // The services, in the order in which a command is offered to them.
     ctrlServer.Bind(&HeartBeatCtl::instance());

@@ -13,7 +13,8 @@
 
 #include "tests/e2e/harness.hpp"
 
-namespace {
+namespace
+{
 
 const char kUsage[] = "Usage:\n"
                       " quelvad -Dh\n"
@@ -26,14 +27,16 @@ const char kUsage[] = "Usage:\n"
 
 const char kVersionLine[] = "server version: T230630-1920\n";
 
-std::string read_file(const std::string& path) {
+std::string read_file(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-TEST(CommandLine, OptionsThatEndTheProcess) {
+TEST(CommandLine, OptionsThatEndTheProcess)
+{
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -65,7 +68,8 @@ TEST(CommandLine, OptionsThatEndTheProcess) {
     };
     for (const Case& c : cases) {
         std::string args;
-        for (auto& a : c.args) args += a + " ";
+        for (auto& a : c.args)
+            args += a + " ";
         SCOPED_TRACE(args);
         e2e::Daemon daemon;
         e2e::Daemon::Options options;
@@ -74,11 +78,13 @@ TEST(CommandLine, OptionsThatEndTheProcess) {
         EXPECT_EQ(c.code, daemon.wait_exit());
         EXPECT_EQ(c.out, daemon.out());
         EXPECT_NE(std::string::npos, daemon.err().find(c.err)) << daemon.err();
-        EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK)) << "no pid file before start-up";
+        EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK))
+            << "no pid file before start-up";
     }
 }
 
-TEST(CommandLine, PortsFromOneTo65535AreServed) {
+TEST(CommandLine, PortsFromOneTo65535AreServed)
+{
     struct Case {
         const char* form; // %d: the port
     };
@@ -91,7 +97,8 @@ TEST(CommandLine, PortsFromOneTo65535AreServed) {
         std::snprintf(text, sizeof text, c.form, port);
         std::istringstream words(text);
         e2e::Daemon::Options options;
-        for (std::string w; words >> w;) options.args.push_back(w);
+        for (std::string w; words >> w;)
+            options.args.push_back(w);
         daemon.start(options);
         const std::string line = "Starting server [T230630-1920], port=" + std::to_string(port) + "\n";
         ASSERT_TRUE(daemon.wait_out(line)) << daemon.out() << daemon.err();
@@ -101,7 +108,8 @@ TEST(CommandLine, PortsFromOneTo65535AreServed) {
     }
 }
 
-TEST(CommandLine, OptionsThatLetTheDaemonRun) {
+TEST(CommandLine, OptionsThatLetTheDaemonRun)
+{
     struct Case {
         std::vector<std::string> args;
     };
@@ -121,7 +129,8 @@ TEST(CommandLine, OptionsThatLetTheDaemonRun) {
     }
 }
 
-TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop) {
+TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop)
+{
     struct Case {
         int sig;
     };
@@ -130,7 +139,8 @@ TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop) {
         SCOPED_TRACE(c.sig);
         e2e::Daemon daemon;
         ASSERT_TRUE(daemon.start_serving()) << daemon.err();
-        EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n", daemon.out());
+        EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n",
+                  daemon.out());
         EXPECT_EQ(std::to_string(daemon.pid()), read_file(daemon.path("/var/run/server.pid")));
         daemon.signal(c.sig);
         EXPECT_EQ(0, daemon.wait_exit());
@@ -139,7 +149,8 @@ TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop) {
     }
 }
 
-TEST(StartUp, StopRequestDuringStartUpIsNotLost) {
+TEST(StartUp, StopRequestDuringStartUpIsNotLost)
+{
     e2e::Daemon daemon;
     daemon.start(e2e::Daemon::Options());
     // The handlers are in place before this line is written; the loop has
@@ -150,7 +161,8 @@ TEST(StartUp, StopRequestDuringStartUpIsNotLost) {
     EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK));
 }
 
-TEST(StartUp, ConfigurationIsReadBeforeTheOptions) {
+TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
+{
     e2e::Daemon daemon;
     e2e::Daemon::Options options;
     options.config = "# trace flags\n[traces]\nsignalling.hdlc = maybe\nmonitoring.internal = yes\n";
@@ -158,11 +170,13 @@ TEST(StartUp, ConfigurationIsReadBeforeTheOptions) {
     daemon.start(options);
     EXPECT_EQ(0, daemon.wait_exit());
     EXPECT_EQ(kUsage, daemon.out());
-    EXPECT_EQ("traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\", line 3. Key will be ignored.\n",
+    EXPECT_EQ("traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\", line 3. Key will be "
+              "ignored.\n",
               daemon.err());
 }
 
-TEST(StartUp, MissingRootDirectoriesAreNoFailure) {
+TEST(StartUp, MissingRootDirectoriesAreNoFailure)
+{
     e2e::Daemon daemon;
     e2e::Daemon::Options options;
     options.make_dirs = false;
@@ -173,7 +187,8 @@ TEST(StartUp, MissingRootDirectoriesAreNoFailure) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
-TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable) {
+TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable)
+{
     e2e::Daemon daemon;
     ASSERT_TRUE(daemon.start_serving());
     const std::string dump = "/var/log/server-status";
@@ -194,15 +209,16 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable) {
         std::getline(lines, version);
         EXPECT_NE(std::string::npos, banner.find("Tavrel"));
         EXPECT_EQ("version : T230630-1920", version);
-        for (const char* part : {"dpc transition measurement (min/max/cur/counter): ",
-                                 "event transition measurement (min/max/cur/counter): ",
-                                 "timer transition measurement (min/max/cur/counter): ",
-                                 "|                  name                  |            events            |"
-                                 "  count   | handler  | fd  |                          measure"
-                                 "                           |\n",
-                                 "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
-                                 "|       AcceptorNet::OnSocketEvent       |            POLLIN            |",
-                                 "|                simboard                |            POLLIN            |"}) {
+        for (const char* part :
+             {"dpc transition measurement (min/max/cur/counter): ",
+              "event transition measurement (min/max/cur/counter): ",
+              "timer transition measurement (min/max/cur/counter): ",
+              "|                  name                  |            events            |"
+              "  count   | handler  | fd  |                          measure"
+              "                           |\n",
+              "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
+              "|       AcceptorNet::OnSocketEvent       |            POLLIN            |",
+              "|                simboard                |            POLLIN            |"}) {
             EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
         }
     }
@@ -210,7 +226,8 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
-TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable) {
+TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable)
+{
     e2e::Daemon daemon;
     ASSERT_TRUE(daemon.start_serving());
     e2e::Controller controller;
@@ -235,7 +252,8 @@ TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
-TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain) {
+TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain)
+{
     e2e::Daemon daemon;
     e2e::Daemon::Options options;
     options.make_dirs = false;
@@ -252,7 +270,8 @@ TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
-TEST(StartUp, SighupIsLoggedAndTheDaemonRunsOn) {
+TEST(StartUp, SighupIsLoggedAndTheDaemonRunsOn)
+{
     e2e::Daemon daemon;
     ASSERT_TRUE(daemon.start_serving());
     daemon.signal(SIGHUP);
@@ -261,10 +280,11 @@ TEST(StartUp, SighupIsLoggedAndTheDaemonRunsOn) {
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
-TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing) {
+TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing)
+{
     struct Case {
         const char* init;
-        const char* err;       // on the error stream, or ""
+        const char* err;     // on the error stream, or ""
         const char* journal; // how the board's journal begins
     };
     const Case cases[] = {
@@ -286,7 +306,8 @@ TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing) {
     }
 }
 
-TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching) {
+TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
+{
     e2e::Daemon daemon;
     // The syslog socket under the private root, where the daemon's streams go.
     const std::string log = daemon.path("/dev/log");
@@ -304,14 +325,16 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching) {
     EXPECT_EQ("", daemon.out()) << "nothing after detaching reaches the terminal";
 
     std::string records;
-    const std::string expected = "qvd-T230630-1920: Starting server [T230630-1920], port=" +
-                                 std::to_string(daemon.port());
+    const std::string expected =
+        "qvd-T230630-1920: Starting server [T230630-1920], port=" + std::to_string(daemon.port());
     for (int i = 0; i < e2e::deadline_ms() / 100 && records.find(expected) == std::string::npos; ++i) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
         char buf[16384];
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0) records.append(buf, std::size_t(n));
+        if (n > 0)
+            records.append(buf, std::size_t(n));
     }
     EXPECT_NE(std::string::npos, records.find(expected)) << records;
     EXPECT_EQ(0u, records.find("<29>")) << "a notice of the daemon facility";
@@ -319,14 +342,16 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching) {
     int pid = 0;
     for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i) {
         pid = std::atoi(read_file(daemon.path("/var/run/server.pid")).c_str());
-        if (pid <= 0) ::poll(nullptr, 0, 10);
+        if (pid <= 0)
+            ::poll(nullptr, 0, 10);
     }
     ASSERT_GT(pid, 0);
     EXPECT_NE(daemon.pid(), pid) << "the pid file names the detached process";
     ::kill(pid, SIGTERM);
     const bool removed = daemon.wait_file("/var/run/server.pid", false);
     EXPECT_TRUE(removed);
-    if (!removed) ::kill(pid, SIGKILL);
+    if (!removed)
+        ::kill(pid, SIGKILL);
     ::close(fd);
 }
 

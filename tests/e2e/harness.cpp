@@ -30,22 +30,27 @@
 #define QUELVAD_E2E_LAUNCHER ""
 #endif
 
-namespace e2e {
+namespace e2e
+{
 
-namespace {
+namespace
+{
 
 // Monotonic milliseconds, only to bound waits.
-long long now_ms() {
+long long now_ms()
+{
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-class Deadline {
+class Deadline
+{
 public:
     Deadline() : mEnd(now_ms() + deadline_ms()) {}
     bool passed() const { return now_ms() >= mEnd; }
-    int left() const {
+    int left() const
+    {
         long long n = mEnd - now_ms();
         return n < 0 ? 0 : n > 100 ? 100 : int(n);
     }
@@ -54,27 +59,35 @@ private:
     long long mEnd;
 };
 
-std::vector<std::string> split(const std::string& text) {
+std::vector<std::string> split(const std::string& text)
+{
     std::vector<std::string> words;
     std::istringstream in(text);
     std::string w;
-    while (in >> w) words.push_back(w);
+    while (in >> w)
+        words.push_back(w);
     return words;
 }
 
-void mkdirs(const std::string& path) {
+void mkdirs(const std::string& path)
+{
     for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+        if (i == path.size() || path[i] == '/')
+            ::mkdir(path.substr(0, i).c_str(), 0755);
     }
 }
 
-void remove_tree(const std::string& path) {
-    if (path.size() < 6) return;
+void remove_tree(const std::string& path)
+{
+    if (path.size() < 6)
+        return;
     const std::string command = "rm -rf '" + path + "'";
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-int connect_tcp(int port) {
+int connect_tcp(int port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -91,15 +104,18 @@ int connect_tcp(int port) {
 
 } // namespace
 
-Bytes hex(const std::string& text) {
+Bytes hex(const std::string& text)
+{
     Bytes out;
     std::istringstream in(text);
     unsigned b;
-    while (in >> std::hex >> b) out.push_back(static_cast<unsigned char>(b));
+    while (in >> std::hex >> b)
+        out.push_back(static_cast<unsigned char>(b));
     return out;
 }
 
-std::string hex(const Bytes& bytes) {
+std::string hex(const Bytes& bytes)
+{
     std::string out;
     char byte[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -109,22 +125,26 @@ std::string hex(const Bytes& bytes) {
     return out;
 }
 
-Bytes encode(const LGCP::Message& message) {
+Bytes encode(const LGCP::Message& message)
+{
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     std::vector<char> octets;
-    if (!ASN1::encode(message, &env, std::back_inserter(octets))) return Bytes();
+    if (!ASN1::encode(message, &env, std::back_inserter(octets)))
+        return Bytes();
     return Bytes(octets.begin(), octets.end());
 }
 
-bool decode(const Bytes& payload, LGCP::Message& message) {
+bool decode(const Bytes& payload, LGCP::Message& message)
+{
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     const char* begin = reinterpret_cast<const char*>(payload.data());
     return ASN1::decode(begin, begin + payload.size(), &env, message, true);
 }
 
-Bytes tpkt(const Bytes& payload) {
+Bytes tpkt(const Bytes& payload)
+{
     const std::size_t n = payload.size() + 4;
     Bytes frame(n);
     frame[0] = 0x03;
@@ -135,9 +155,13 @@ Bytes tpkt(const Bytes& payload) {
     return frame;
 }
 
-int deadline_ms() { return std::string(QUELVAD_E2E_LAUNCHER).empty() ? 20000 : 60000; }
+int deadline_ms()
+{
+    return std::string(QUELVAD_E2E_LAUNCHER).empty() ? 20000 : 60000;
+}
 
-int free_port() {
+int free_port()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -149,72 +173,90 @@ int free_port() {
     return ntohs(addr.sin_port);
 }
 
-Daemon::Daemon() {
+Daemon::Daemon()
+{
     char tmpl[] = "/tmp/quelvad-e2e-XXXXXX";
     const char* dir = ::mkdtemp(tmpl);
     mRoot = dir ? dir : "";
 }
 
-Daemon::~Daemon() {
+Daemon::~Daemon()
+{
     if (mPid > 0 && mStatus < 0) {
         ::kill(mPid, SIGKILL);
         ::waitpid(mPid, nullptr, 0);
     }
-    if (mOutFd >= 0) ::close(mOutFd);
-    if (mErrFd >= 0) ::close(mErrFd);
+    if (mOutFd >= 0)
+        ::close(mOutFd);
+    if (mErrFd >= 0)
+        ::close(mErrFd);
     remove_tree(mRoot);
 }
 
-std::string Daemon::path(const std::string& fixed) const { return mRoot + fixed; }
+std::string Daemon::path(const std::string& fixed) const
+{
+    return mRoot + fixed;
+}
 
-void Daemon::write_file(const std::string& fixed, const std::string& text) {
+void Daemon::write_file(const std::string& fixed, const std::string& text)
+{
     const std::string p = path(fixed);
     mkdirs(p.substr(0, p.rfind('/')));
     std::ofstream(p) << text;
 }
 
-void Daemon::start(const Options& options) {
+void Daemon::start(const Options& options)
+{
     if (options.make_dirs) {
         for (const char* d : {"/usr/local/etc", "/var/run", "/var/log", "/var/monitoring", "/dev/misc"})
             mkdirs(path(d));
     }
-    if (!options.config.empty()) write_file("/usr/local/etc/server.conf", options.config);
+    if (!options.config.empty())
+        write_file("/usr/local/etc/server.conf", options.config);
     const std::string sim = path("/board.sock");
-    if (!options.sim_init.empty()) write_file("/board.sock.init", options.sim_init);
+    if (!options.sim_init.empty())
+        write_file("/board.sock.init", options.sim_init);
 
     std::vector<std::string> argv = split(QUELVAD_E2E_LAUNCHER);
     argv.push_back(QUELVAD_BINARY);
     bool has_port = false;
     for (auto& a : options.args) {
-        if (a.compare(0, 6, "--port") == 0) has_port = true;
+        if (a.compare(0, 6, "--port") == 0)
+            has_port = true;
     }
     // First, so that a "--" among the options leaves it in force.
     if (!has_port) {
-        if (!mPort) mPort = free_port();
+        if (!mPort)
+            mPort = free_port();
         argv.push_back("--port");
         argv.push_back(std::to_string(mPort));
     }
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
     std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + sim};
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"}) {
-        if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        if (const char* v = std::getenv(keep))
+            env.push_back(std::string(keep) + "=" + v);
     }
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    for (auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return;
     mPid = ::fork();
     if (mPid == 0) {
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         ::execve(args[0], args.data(), envp.data());
-        if (args[0][0] != '/') ::execvpe(args[0], args.data(), envp.data());
+        if (args[0][0] != '/')
+            ::execvpe(args[0], args.data(), envp.data());
         ::_exit(127);
     }
     ::close(out[1]);
@@ -223,19 +265,25 @@ void Daemon::start(const Options& options) {
     mErrFd = err[0];
 }
 
-bool Daemon::start_serving(Options options) {
+bool Daemon::start_serving(Options options)
+{
     // The port was free when chosen, but anything on the machine may take it
     // before the daemon binds; then the daemon waits for it, and this run
     // starts again on another port.
     for (int attempt = 0; attempt < 3; ++attempt) {
         start(options);
-        if (!wait_out("Starting server ")) return false;
-        if (wait_listening()) return true;
-        if (mErr.find("can't bind to socket") == std::string::npos) return false;
+        if (!wait_out("Starting server "))
+            return false;
+        if (wait_listening())
+            return true;
+        if (mErr.find("can't bind to socket") == std::string::npos)
+            return false;
         ::kill(mPid, SIGKILL);
         wait_exit();
-        if (mOutFd >= 0) ::close(mOutFd);
-        if (mErrFd >= 0) ::close(mErrFd);
+        if (mOutFd >= 0)
+            ::close(mOutFd);
+        if (mErrFd >= 0)
+            ::close(mErrFd);
         mOutFd = mErrFd = -1;
         mOut.clear();
         mErr.clear();
@@ -245,12 +293,15 @@ bool Daemon::start_serving(Options options) {
     return false;
 }
 
-void Daemon::pump(int timeout_ms) {
+void Daemon::pump(int timeout_ms)
+{
     pollfd p[2] = {{mOutFd, POLLIN, 0}, {mErrFd, POLLIN, 0}};
-    if (::poll(p, 2, timeout_ms) <= 0) return;
+    if (::poll(p, 2, timeout_ms) <= 0)
+        return;
     char buf[4096];
     for (int i = 0; i < 2; ++i) {
-        if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP))) continue;
+        if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP)))
+            continue;
         const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
         if (n > 0) {
             (i == 0 ? mOut : mErr).append(buf, std::size_t(n));
@@ -261,29 +312,36 @@ void Daemon::pump(int timeout_ms) {
     }
 }
 
-bool Daemon::wait_out(const std::string& text) {
+bool Daemon::wait_out(const std::string& text)
+{
     for (Deadline d; mOut.find(text) == std::string::npos; pump(d.left())) {
-        if (d.passed() || (mOutFd < 0 && mErrFd < 0)) return false;
+        if (d.passed() || (mOutFd < 0 && mErrFd < 0))
+            return false;
     }
     return true;
 }
 
-bool Daemon::wait_err(const std::string& text) {
+bool Daemon::wait_err(const std::string& text)
+{
     for (Deadline d; mErr.find(text) == std::string::npos; pump(d.left())) {
-        if (d.passed() || (mOutFd < 0 && mErrFd < 0)) return false;
+        if (d.passed() || (mOutFd < 0 && mErrFd < 0))
+            return false;
     }
     return true;
 }
 
-bool Daemon::wait_file(const std::string& fixed, bool exists) {
+bool Daemon::wait_file(const std::string& fixed, bool exists)
+{
     const std::string p = path(fixed);
     for (Deadline d; (::access(p.c_str(), F_OK) == 0) != exists; pump(d.left() / 4 + 1)) {
-        if (d.passed()) return false;
+        if (d.passed())
+            return false;
     }
     return true;
 }
 
-bool Daemon::wait_listening() {
+bool Daemon::wait_listening()
+{
     // Read from the kernel's socket table rather than by connecting: a probe
     // connection would take the one controller seat for a moment. The
     // listening socket must be one of the daemon's own descriptors, not some
@@ -295,32 +353,43 @@ bool Daemon::wait_listening() {
         std::ifstream table("/proc/net/tcp");
         std::string line;
         while (std::getline(table, line)) {
-            if (line.find(local) == std::string::npos) continue;
+            if (line.find(local) == std::string::npos)
+                continue;
             std::istringstream fields(line);
             std::string field, inode;
-            for (int i = 0; i < 10 && fields >> field; ++i) inode = field;
+            for (int i = 0; i < 10 && fields >> field; ++i)
+                inode = field;
             const std::string target = "socket:[" + inode + "]";
             for (int fd = 0; fd < 256; ++fd) {
                 char link[64];
                 const ssize_t n = ::readlink((fds + std::to_string(fd)).c_str(), link, sizeof link - 1);
-                if (n > 0 && std::string(link, std::size_t(n)) == target) return true;
+                if (n > 0 && std::string(link, std::size_t(n)) == target)
+                    return true;
             }
         }
-        if (mOutFd < 0 && mErrFd < 0) return false;
+        if (mOutFd < 0 && mErrFd < 0)
+            return false;
         // A port taken by someone else: the daemon would wait for it for ever.
-        if (mErr.find("can't bind to socket") != std::string::npos) return false;
+        if (mErr.find("can't bind to socket") != std::string::npos)
+            return false;
     }
     return false;
 }
 
-void Daemon::signal(int sig) { ::kill(mPid, sig); }
+void Daemon::signal(int sig)
+{
+    ::kill(mPid, sig);
+}
 
-int Daemon::wait_exit() {
-    if (mStatus >= 0) return mStatus;
+int Daemon::wait_exit()
+{
+    if (mStatus >= 0)
+        return mStatus;
     for (Deadline d; !d.passed(); pump(d.left())) {
         int status = 0;
         if (::waitpid(mPid, &status, WNOHANG) == mPid) {
-            while (mOutFd >= 0 || mErrFd >= 0) pump(100);
+            while (mOutFd >= 0 || mErrFd >= 0)
+                pump(100);
             mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             return mStatus;
         }
@@ -328,7 +397,8 @@ int Daemon::wait_exit() {
     return -1;
 }
 
-std::string Daemon::board(const std::string& command) {
+std::string Daemon::board(const std::string& command)
+{
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -340,14 +410,17 @@ std::string Daemon::board(const std::string& command) {
             for (Deadline d; !d.passed();) {
                 pollfd p{fd, POLLIN, 0};
                 pump(0);
-                if (::poll(&p, 1, d.left()) <= 0) continue;
+                if (::poll(&p, 1, d.left()) <= 0)
+                    continue;
                 char buf[1024];
                 const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 answer.append(buf, std::size_t(n));
                 const std::size_t last = answer.rfind('\n', answer.size() - 2);
                 const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
-                if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0)) break;
+                if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0))
+                    break;
             }
         }
     }
@@ -355,75 +428,99 @@ std::string Daemon::board(const std::string& command) {
     return answer;
 }
 
-Controller::~Controller() { close(); }
+Controller::~Controller()
+{
+    close();
+}
 
-bool Controller::connect(int port) {
+bool Controller::connect(int port)
+{
     close();
     for (Deadline d; !d.passed(); ::poll(nullptr, 0, d.left() / 4 + 1)) {
         mFd = connect_tcp(port);
-        if (mFd >= 0) return true;
+        if (mFd >= 0)
+            return true;
     }
     return false;
 }
 
-void Controller::close() {
-    if (mFd >= 0) ::close(mFd);
+void Controller::close()
+{
+    if (mFd >= 0)
+        ::close(mFd);
     mFd = -1;
     mIn.clear();
 }
 
-bool Controller::send_raw(const Bytes& bytes) {
+bool Controller::send_raw(const Bytes& bytes)
+{
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         done += std::size_t(n);
     }
     return true;
 }
 
-bool Controller::send(const LGCP::Message& message, Bytes* payload) {
+bool Controller::send(const LGCP::Message& message, Bytes* payload)
+{
     const Bytes bytes = encode(message);
-    if (payload) *payload = bytes;
+    if (payload)
+        *payload = bytes;
     return !bytes.empty() && send_payload(bytes);
 }
 
-bool Controller::fill(std::size_t n) {
+bool Controller::fill(std::size_t n)
+{
     for (Deadline d; mIn.size() < n;) {
-        if (d.passed() || mFd < 0) return false;
+        if (d.passed() || mFd < 0)
+            return false;
         pollfd p{mFd, POLLIN, 0};
-        if (::poll(&p, 1, d.left()) <= 0) continue;
+        if (::poll(&p, 1, d.left()) <= 0)
+            continue;
         unsigned char buf[65536];
         const ssize_t r = ::recv(mFd, buf, sizeof buf, 0);
-        if (r <= 0) return false;
+        if (r <= 0)
+            return false;
         mIn.insert(mIn.end(), buf, buf + r);
     }
     return true;
 }
 
-bool Controller::receive_payload(Bytes& payload) {
-    if (!fill(4)) return false;
-    if (mIn[0] != 0x03 || mIn[1] != 0x00) return false;
+bool Controller::receive_payload(Bytes& payload)
+{
+    if (!fill(4))
+        return false;
+    if (mIn[0] != 0x03 || mIn[1] != 0x00)
+        return false;
     const std::size_t n = std::size_t(mIn[2]) << 8 | mIn[3];
-    if (n < 4 || !fill(n)) return false;
+    if (n < 4 || !fill(n))
+        return false;
     payload.assign(mIn.begin() + 4, mIn.begin() + long(n));
     mIn.erase(mIn.begin(), mIn.begin() + long(n));
     return true;
 }
 
-bool Controller::receive(LGCP::Message& message) {
+bool Controller::receive(LGCP::Message& message)
+{
     Bytes payload;
     return receive_payload(payload) && decode(payload, message);
 }
 
-bool Controller::wait_closed(Bytes* extra) {
+bool Controller::wait_closed(Bytes* extra)
+{
     for (Deadline d; !d.passed();) {
         pollfd p{mFd, POLLIN, 0};
-        if (::poll(&p, 1, d.left()) <= 0) continue;
+        if (::poll(&p, 1, d.left()) <= 0)
+            continue;
         unsigned char buf[4096];
         const ssize_t r = ::recv(mFd, buf, sizeof buf, 0);
-        if (r <= 0) return true;
-        if (extra) extra->insert(extra->end(), buf, buf + r);
+        if (r <= 0)
+            return true;
+        if (extra)
+            extra->insert(extra->end(), buf, buf + r);
     }
     return false;
 }

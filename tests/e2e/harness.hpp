@@ -10,11 +10,13 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace LGCP {
+namespace LGCP
+{
 class Message;
 }
 
-namespace e2e {
+namespace e2e
+{
 
 using Bytes = std::vector<unsigned char>;
 
@@ -41,7 +43,8 @@ struct DaemonOptions {
     bool make_dirs = true; // the root's var/run, var/log, ... directories
 };
 
-class Daemon {
+class Daemon
+{
 public:
     using Options = DaemonOptions;
 
@@ -95,7 +98,8 @@ private:
     int mStatus = -1;
 };
 
-class Controller {
+class Controller
+{
 public:
     Controller() = default;
     ~Controller();

@@ -10,47 +10,61 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "tests/e2e/harness.hpp"
 
-namespace {
+namespace
+{
 
 using e2e::Bytes;
 using e2e::hex;
 
 const int kNone = -1000000; // no seq, no slot
 
-LGCP::Message message(int seq, int slot) {
+LGCP::Message message(int seq, int slot)
+{
     LGCP::Message m;
-    if (seq != kNone) m.set_seq(seq);
-    if (slot != kNone) m.set_slot(static_cast<unsigned>(slot));
+    if (seq != kNone)
+        m.set_seq(seq);
+    if (slot != kNone)
+        m.set_slot(static_cast<unsigned>(slot));
     return m;
 }
 
-LGCP::Message ping(int seq, int slot) {
+LGCP::Message ping(int seq, int slot)
+{
     LGCP::Message m = message(seq, slot);
     m.set_pdu().select_command().select_ping();
     return m;
 }
 
-Bytes ping_bytes(int seq) { return e2e::encode(ping(seq, kNone)); }
+Bytes ping_bytes(int seq)
+{
+    return e2e::encode(ping(seq, kNone));
+}
 
-Bytes success_bytes(int seq) {
+Bytes success_bytes(int seq)
+{
     LGCP::Message m = message(seq, kNone);
     m.set_pdu().select_response().select_success();
     return e2e::encode(m);
 }
 
-class Link : public ::testing::Test {
+class Link : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(daemon.start_serving()) << daemon.err(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         daemon.signal(SIGTERM);
         EXPECT_EQ(0, daemon.wait_exit());
     }
     // A controller that has been answered once, so the seat is surely its own.
-    bool seated(e2e::Controller& c, int seq = 1) {
+    bool seated(e2e::Controller& c, int seq = 1)
+    {
         for (int attempt = 0; attempt < 50; ++attempt) {
-            if (!c.connect(daemon.port())) return false;
+            if (!c.connect(daemon.port()))
+                return false;
             Bytes answer;
-            if (c.send_payload(ping_bytes(seq)) && c.receive_payload(answer)) return answer == success_bytes(seq);
+            if (c.send_payload(ping_bytes(seq)) && c.receive_payload(answer))
+                return answer == success_bytes(seq);
             // Refused: the daemon still held an earlier controller.
             ::poll(nullptr, 0, 100);
         }
@@ -59,7 +73,8 @@ protected:
     e2e::Daemon daemon;
 };
 
-TEST_F(Link, EveryCommandGetsItsAnswer) {
+TEST_F(Link, EveryCommandGetsItsAnswer)
+{
     struct Case {
         const char* what;
         std::function<LGCP::Message()> build; // empty: the request has no encoding of ours
@@ -129,7 +144,8 @@ TEST_F(Link, EveryCommandGetsItsAnswer) {
     }
 }
 
-TEST_F(Link, UndecodablePayloadsGetNoAnswer) {
+TEST_F(Link, UndecodablePayloadsGetNoAnswer)
+{
     struct Case {
         const char* what;
         const char* frame;
@@ -157,7 +173,8 @@ TEST_F(Link, UndecodablePayloadsGetNoAnswer) {
     }
 }
 
-TEST_F(Link, LongUndecodablePayloadIsLoggedShort) {
+TEST_F(Link, LongUndecodablePayloadIsLoggedShort)
+{
     e2e::Controller controller;
     ASSERT_TRUE(controller.connect(daemon.port()));
     ASSERT_TRUE(controller.send_payload(Bytes(3000, 0xFF)));
@@ -166,12 +183,14 @@ TEST_F(Link, LongUndecodablePayloadIsLoggedShort) {
     ASSERT_TRUE(controller.receive_payload(answer));
     EXPECT_EQ(hex(success_bytes(1)), hex(answer));
     std::string first64;
-    for (int i = 0; i < 64; ++i) first64 += "FF ";
+    for (int i = 0; i < 64; ++i)
+        first64 += "FF ";
     ASSERT_TRUE(daemon.wait_err(" msg: " + first64));
     EXPECT_EQ(std::string::npos, daemon.err().find(first64 + "FF")) << "the dump stops after 64 octets";
 }
 
-TEST_F(Link, GarbageNeverClosesTheLink) {
+TEST_F(Link, GarbageNeverClosesTheLink)
+{
     struct Case {
         const char* what;
         const char* bytes;
@@ -197,7 +216,8 @@ TEST_F(Link, GarbageNeverClosesTheLink) {
     }
 }
 
-TEST_F(Link, FramesSplitAtEveryPointAreReassembled) {
+TEST_F(Link, FramesSplitAtEveryPointAreReassembled)
+{
     e2e::Controller controller;
     ASSERT_TRUE(controller.connect(daemon.port()));
     const Bytes frame = e2e::hex("03 00 00 0A C0 01 05 00 03 18");
@@ -229,7 +249,8 @@ TEST_F(Link, FramesSplitAtEveryPointAreReassembled) {
     }
 }
 
-TEST_F(Link, PipelinedCommandsAreAnsweredInOrder) {
+TEST_F(Link, PipelinedCommandsAreAnsweredInOrder)
+{
     e2e::Controller controller;
     ASSERT_TRUE(controller.connect(daemon.port()));
     const int count = 2000;
@@ -246,7 +267,8 @@ TEST_F(Link, PipelinedCommandsAreAnsweredInOrder) {
     }
 }
 
-TEST_F(Link, SecondControllerIsClosedAtOnceWhileTheFirstWorksOn) {
+TEST_F(Link, SecondControllerIsClosedAtOnceWhileTheFirstWorksOn)
+{
     e2e::Controller first, second;
     ASSERT_TRUE(seated(first));
     ASSERT_TRUE(second.connect(daemon.port()));
@@ -260,7 +282,8 @@ TEST_F(Link, SecondControllerIsClosedAtOnceWhileTheFirstWorksOn) {
     EXPECT_EQ(hex(success_bytes(2)), hex(answer));
 }
 
-TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves) {
+TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves)
+{
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         e2e::Controller controller;
@@ -272,7 +295,8 @@ TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves) {
     }
 }
 
-TEST(LinkStop, StopClosesTheControllerLink) {
+TEST(LinkStop, StopClosesTheControllerLink)
+{
     e2e::Daemon daemon;
     ASSERT_TRUE(daemon.start_serving());
     e2e::Controller controller;

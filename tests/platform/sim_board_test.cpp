@@ -13,25 +13,31 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-std::string joined(const std::deque<std::string>& lines) {
+std::string joined(const std::deque<std::string>& lines)
+{
     std::string text;
-    for (auto& l : lines) text += l + "\n";
+    for (auto& l : lines)
+        text += l + "\n";
     return text;
 }
 
 // Lets the simulator handle what is pending, waiting for its descriptor a
 // bounded number of times.
-void settle(platform::SimBoard& sim, int rounds = 20) {
+void settle(platform::SimBoard& sim, int rounds = 20)
+{
     for (int i = 0; i < rounds; ++i) {
         pollfd p{sim.pollable_fd(), POLLIN, 0};
-        if (::poll(&p, 1, i == 0 ? 0 : 50) <= 0 && i > 0) return;
+        if (::poll(&p, 1, i == 0 ? 0 : 50) <= 0 && i > 0)
+            return;
         sim.service();
     }
 }
 
-TEST(SimBoard, ControlCommandsAnswerLineByLine) {
+TEST(SimBoard, ControlCommandsAnswerLineByLine)
+{
     struct Case {
         const char* command;
         const char* answer;
@@ -40,7 +46,8 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine) {
         {"devices", "/dev/hal present open=0\n/dev/misc/gw-wd present open=0\nok\n"},
         {"device /dev/hal missing", "ok\n"},
         {"device /dev/dtmf present", "ok\n"},
-        {"devices", "/dev/dtmf present open=0\n/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+        {"devices",
+         "/dev/dtmf present open=0\n/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
         {"device /dev/hal", "error usage: device <path> present|missing\n"},
         {"device dev/hal present", "error usage: device <path> present|missing\n"},
         {"device /dev/hal gone", "error usage: device <path> present|missing\n"},
@@ -57,10 +64,12 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine) {
          "help\ndevice <path> present|missing\ndevices\njournal\nclear\nevent <path> <hex bytes>\nok\n"},
     };
     platform::SimBoard sim;
-    for (const Case& c : cases) EXPECT_EQ(c.answer, sim.execute(c.command)) << "command: " << c.command;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.answer, sim.execute(c.command)) << "command: " << c.command;
 }
 
-TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay) {
+TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay)
+{
     struct Case {
         const char* path;
         int flags;
@@ -68,10 +77,8 @@ TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay) {
         bool nonblock;
     };
     const Case cases[] = {
-        {"/dev/misc/gw-wd", O_WRONLY, 0, false},
-        {"/dev/hal", O_RDWR | O_NONBLOCK, 0, true},
-        {"/dev/hal", O_RDWR, 0, false},
-        {"/dev/dtmf", O_RDWR, ENOENT, false},
+        {"/dev/misc/gw-wd", O_WRONLY, 0, false}, {"/dev/hal", O_RDWR | O_NONBLOCK, 0, true},
+        {"/dev/hal", O_RDWR, 0, false},          {"/dev/dtmf", O_RDWR, ENOENT, false},
         {"/dev/misc", O_RDWR, ENOENT, false},
     };
     platform::SimBoard sim;
@@ -99,7 +106,8 @@ TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay) {
               joined(sim.journal()));
 }
 
-TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose) {
+TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
+{
     platform::SimBoard sim;
     const int wd = sim.open("/dev/misc/gw-wd", O_WRONLY);
     const int hal = sim.open("/dev/hal", O_RDWR);
@@ -136,7 +144,8 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose) {
     EXPECT_TRUE(sim.journal().empty());
 }
 
-TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord) {
+TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
+{
     platform::SimBoard sim;
     const int a = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
     const int b = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
@@ -155,26 +164,32 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord) {
     ::close(b);
 }
 
-TEST(SimBoard, JournalKeepsTheNewestLines) {
+TEST(SimBoard, JournalKeepsTheNewestLines)
+{
     platform::SimBoard sim;
-    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit + 3; ++i) sim.open("/dev/none", O_RDWR);
+    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit + 3; ++i)
+        sim.open("/dev/none", O_RDWR);
     EXPECT_EQ(platform::SimBoard::kJournalLimit, sim.journal().size());
 }
 
-class SimBoardSocket : public ::testing::Test {
+class SimBoardSocket : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char tmpl[] = "/tmp/quelvad-sim-XXXXXX";
         mDir = ::mkdtemp(tmpl);
         mPath = mDir + "/board.sock";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         ::unlink((mPath + ".init").c_str());
         ::unlink(mPath.c_str());
         ::rmdir(mDir.c_str());
         ::unsetenv("QUELVAD_SIM");
     }
-    int connect_client() {
+    int connect_client()
+    {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -183,25 +198,31 @@ protected:
         return fd;
     }
     // Serves the board until the client has `lines` complete lines.
-    std::string talk(platform::SimBoard& sim, int fd, const std::string& text, int lines) {
+    std::string talk(platform::SimBoard& sim, int fd, const std::string& text, int lines)
+    {
         EXPECT_EQ(ssize_t(text.size()), ::send(fd, text.data(), text.size(), 0));
         std::string answer;
         for (int round = 0; round < 200; ++round) {
             settle(sim, 2);
             char buf[512];
             const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0) answer.append(buf, std::size_t(n));
-            if (n == 0) break;
+            if (n > 0)
+                answer.append(buf, std::size_t(n));
+            if (n == 0)
+                break;
             int count = 0;
-            for (char c : answer) count += c == '\n';
-            if (count >= lines) break;
+            for (char c : answer)
+                count += c == '\n';
+            if (count >= lines)
+                break;
         }
         return answer;
     }
     std::string mDir, mPath;
 };
 
-TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket) {
+TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket)
+{
     platform::SimBoard sim;
     ASSERT_TRUE(sim.listen(mPath));
     const int fd = connect_client();
@@ -218,14 +239,17 @@ TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket) {
     EXPECT_FALSE(sim.present("/dev/hal"));
 }
 
-TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway) {
+TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway)
+{
     platform::SimBoard sim;
     ASSERT_TRUE(sim.listen(mPath));
-    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit; ++i) sim.open("/dev/not/there", O_RDWR);
+    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit; ++i)
+        sim.open("/dev/not/there", O_RDWR);
     const std::string journal = sim.execute("journal");
     const int rounds = 8;
     std::string commands;
-    for (int i = 0; i < rounds; ++i) commands += "journal\n";
+    for (int i = 0; i < rounds; ++i)
+        commands += "journal\n";
     struct Case {
         bool reads;
     };
@@ -236,16 +260,19 @@ TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway) {
         std::string answer;
         for (int round = 0; round < 2000 && answer.size() < journal.size() * rounds; ++round) {
             settle(sim, 1);
-            if (!c.reads) break;
+            if (!c.reads)
+                break;
             char buf[65536];
             const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0) answer.append(buf, std::size_t(n));
+            if (n > 0)
+                answer.append(buf, std::size_t(n));
         }
         ::close(fd);
         settle(sim);
         if (c.reads) {
             std::string expected;
-            for (int i = 0; i < rounds; ++i) expected += journal;
+            for (int i = 0; i < rounds; ++i)
+                expected += journal;
             EXPECT_TRUE(answer == expected) << answer.size() << " of " << expected.size() << " bytes";
         }
     }
@@ -255,7 +282,8 @@ TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway) {
     ::close(fd);
 }
 
-TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile) {
+TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile)
+{
     std::ofstream(mPath + ".init") << "# start without the board driver\ndevice /dev/hal missing\n"
                                       "device /dev/dtmf present\n";
     ::setenv("QUELVAD_SIM", mPath.c_str(), 1);
@@ -276,7 +304,8 @@ TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile) {
     EXPECT_NE(0, ::access(mPath.c_str(), F_OK)) << "the socket goes with the board";
 }
 
-TEST(SimBoardEnvironment, UnsetMeansTheRealBoard) {
+TEST(SimBoardEnvironment, UnsetMeansTheRealBoard)
+{
     ::unsetenv("QUELVAD_SIM");
     EXPECT_EQ(nullptr, platform::installSimBoardFromEnvironment());
     ::setenv("QUELVAD_SIM", "", 1);
