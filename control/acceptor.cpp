@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include "runtime/inet4.hpp"
+#include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
 
 namespace Control {
@@ -88,11 +89,9 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     if (!(revents & POLLIN)) {
         // A listening socket in error would be reported on every pass for
         // ever: open the port afresh instead.
-        if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            int error = 0;
-            socklen_t len = sizeof error;
-            ::getsockopt(mListen.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &error, &len);
-            if (mVerbose) std::cerr << "can't listen socket: " << Errno(error) << std::endl;
+        const short failed = revents & (POLLERR | POLLHUP | POLLNVAL);
+        if (failed) {
+            if (mVerbose) std::cerr << "can't listen socket: " << PollEventAsText(failed) << std::endl;
             RetryLater();
         }
         return;

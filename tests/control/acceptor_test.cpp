@@ -172,6 +172,20 @@ TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds) {
     EXPECT_TRUE(link->IsConnected());
 }
 
+TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh) {
+    Capture cerr(std::cerr);
+    link->Activate();
+    link->OnSocketEvent(-1, POLLERR);
+    EXPECT_EQ(cerr.text(), "can't listen socket: POLLERR\n");
+    EXPECT_FALSE(link->IsListening());
+    run_for(5010);
+    EXPECT_TRUE(link->IsListening());
+    Fd client = connect_to(port);
+    Capture cout(std::cout);
+    run_for(10);
+    EXPECT_TRUE(link->IsConnected());
+}
+
 TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers) {
     Capture cout(std::cout), cerr(std::cerr);
     link->Activate();
