@@ -14,9 +14,11 @@
 #include "control/tpkt.hpp"
 #include "runtime/inet4.hpp"
 
-namespace {
+namespace
+{
 
-class Sink : public ProtocolsList {
+class Sink : public ProtocolsList
+{
 public:
     Sink() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
     void on_message(Packet&) override { ++frames; }
@@ -24,10 +26,12 @@ public:
     long frames = 0;
 };
 
-void BM_TpktReassembly(benchmark::State& state) {
+void BM_TpktReassembly(benchmark::State& state)
+{
     const std::string frame("\x03\x00\x00\x08\x80\x01\x05\x18", 8);
     std::string chunk;
-    while (chunk.size() + frame.size() <= 65536) chunk += frame;
+    while (chunk.size() + frame.size() <= 65536)
+        chunk += frame;
     Sink sink;
     for (auto _ : state) {
         Packet p;
@@ -39,13 +43,15 @@ void BM_TpktReassembly(benchmark::State& state) {
 }
 BENCHMARK(BM_TpktReassembly);
 
-class Link : public Control::ServiceNet {
+class Link : public Control::ServiceNet
+{
     bool ImplActivate() override { return true; }
     void ImplDeactivate() override {}
     void ImplOnDisconnect() override {}
 };
 
-void BM_ServerPing(benchmark::State& state) {
+void BM_ServerPing(benchmark::State& state)
+{
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) != 0) {
         state.SkipWithError("socketpair");
@@ -67,7 +73,9 @@ void BM_ServerPing(benchmark::State& state) {
     long n = 0;
     for (auto _ : state) {
         server.OnMessage(ping, sizeof ping);
-        if (++n % 256 == 0) while (::read(peer.lowlevel_fd(), drain, sizeof drain) > 0) {}
+        if (++n % 256 == 0)
+            while (::read(peer.lowlevel_fd(), drain, sizeof drain) > 0) {
+            }
     }
     state.SetItemsProcessed(n);
     server.Deactivate();

@@ -11,28 +11,33 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
 
-namespace Control {
+namespace Control
+{
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0, true) {}
 
 AcceptorNet::AcceptorNet(int port) : AcceptorNet(port, true) {}
 
-AcceptorNet::AcceptorNet(int port, bool verbose) : mPort(static_cast<std::uint16_t>(port)) {
+AcceptorNet::AcceptorNet(int port, bool verbose) : mPort(static_cast<std::uint16_t>(port))
+{
     mVerbose = verbose;
     mListenEvent.Bind<AcceptorNet>("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
 
-AcceptorNet::~AcceptorNet() {
+AcceptorNet::~AcceptorNet()
+{
     mBindRetry.reset();
     mListenEvent.Release();
 }
 
-bool AcceptorNet::ImplActivate() {
+bool AcceptorNet::ImplActivate()
+{
     BindSocket();
     return true;
 }
 
-void AcceptorNet::RetryLater() {
+void AcceptorNet::RetryLater()
+{
     // Every step of opening the port is tried again from a fresh socket: a
     // daemon that gave up listening could never be reached again.
     mListenEvent.Release();
@@ -40,11 +45,13 @@ void AcceptorNet::RetryLater() {
     mBindRetry.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
 }
 
-void AcceptorNet::BindSocket() {
+void AcceptorNet::BindSocket()
+{
     if (!mListen.is_valid()) {
         mListen = Fd(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         if (!mListen.is_valid()) {
-            if (mVerbose) std::cerr << "can't create socket:" << Errno() << std::endl;
+            if (mVerbose)
+                std::cerr << "can't create socket:" << Errno() << std::endl;
             RetryLater();
             return;
         }
@@ -54,26 +61,33 @@ void AcceptorNet::BindSocket() {
     INet4::Addr any;
     any.port(mPort);
     if (::bind(mListen.lowlevel_fd(), any, any.size()) != 0) {
-        if (mVerbose) std::cerr << "can't bind to socket: " << ext::quoted(Errno()) << "  waiting..." << std::endl;
+        if (mVerbose)
+            std::cerr << "can't bind to socket: " << ext::quoted(Errno()) << "  waiting..." << std::endl;
         mBindRetry.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
         return;
     }
     if (::listen(mListen.lowlevel_fd(), 1) != 0) {
-        if (mVerbose) std::cerr << "can't listen socket: " << Errno() << std::endl;
+        if (mVerbose)
+            std::cerr << "can't listen socket: " << Errno() << std::endl;
         RetryLater();
         return;
     }
     if (!mListen.NonBlock()) {
-        if (mVerbose) std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+        if (mVerbose)
+            std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
         RetryLater();
         return;
     }
     mListenEvent.Schedule(mListen, POLLIN);
 }
 
-void AcceptorNet::OnTimeout(Timer*) { BindSocket(); }
+void AcceptorNet::OnTimeout(Timer*)
+{
+    BindSocket();
+}
 
-void AcceptorNet::ImplDeactivate() {
+void AcceptorNet::ImplDeactivate()
+{
     mBindRetry.reset();
     mListenEvent.Release();
     mListen.close();
@@ -85,13 +99,15 @@ void AcceptorNet::ImplRefuseConnection() {}
 
 void AcceptorNet::ImplConnected(Fd) {}
 
-void AcceptorNet::OnSocketEvent(int, short revents) {
+void AcceptorNet::OnSocketEvent(int, short revents)
+{
     if (!(revents & POLLIN)) {
         // A listening socket in error would be reported on every pass for
         // ever: open the port afresh instead.
         const short failed = revents & (POLLERR | POLLHUP | POLLNVAL);
         if (failed) {
-            if (mVerbose) std::cerr << "can't listen socket: " << PollEventAsText(failed) << std::endl;
+            if (mVerbose)
+                std::cerr << "can't listen socket: " << PollEventAsText(failed) << std::endl;
             RetryLater();
         }
         return;
@@ -100,25 +116,31 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
         INet4::Addr peer;
         socklen_t len = peer.size();
         Fd conn(::accept(mListen.lowlevel_fd(), peer, &len));
-        if (!conn.is_valid()) break;
+        if (!conn.is_valid())
+            break;
         if (mState != State::Connected) {
             if (!conn.NonBlock()) {
-                if (mVerbose) std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+                if (mVerbose)
+                    std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
                 continue;
             }
-            if (mVerbose) std::cout << "new connection from " << peer << std::endl;
+            if (mVerbose)
+                std::cout << "new connection from " << peer << std::endl;
             Connected(conn, peer);
             ImplConnected(conn);
         } else {
-            if (mVerbose) std::cerr << "refuse connection from " << peer << std::endl;
+            if (mVerbose)
+                std::cerr << "refuse connection from " << peer << std::endl;
             ImplRefuseConnection();
         }
         // The handling above may have stopped the link.
-        if (!mListen.is_valid()) break;
+        if (!mListen.is_valid())
+            break;
     }
 }
 
-bool SocketProbe::TcpInfo(int fd, unsigned char& state, unsigned char& ca_state, int& error) {
+bool SocketProbe::TcpInfo(int fd, unsigned char& state, unsigned char& ca_state, int& error)
+{
     // Only the first two bytes are read; the record is asked for at the size
     // the board's kernel knows.
     unsigned char record[92] = {};
@@ -132,7 +154,8 @@ bool SocketProbe::TcpInfo(int fd, unsigned char& state, unsigned char& ca_state,
     return true;
 }
 
-bool SocketProbe::SocketError(int fd, int& error) {
+bool SocketProbe::SocketError(int fd, int& error)
+{
     int value = 0;
     socklen_t len = sizeof value;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &value, &len) != 0) {
@@ -149,32 +172,47 @@ AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(p
 
 AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool verbose) : AcceptorNet(port, verbose) {}
 
-AcceptorNetCheckConnection::~AcceptorNetCheckConnection() { mCheckTimer.reset(); }
+AcceptorNetCheckConnection::~AcceptorNetCheckConnection()
+{
+    mCheckTimer.reset();
+}
 
-bool AcceptorNetCheckConnection::ImplActivate() {
+bool AcceptorNetCheckConnection::ImplActivate()
+{
     AcceptorNet::ImplActivate();
     CheckConnection();
     return true;
 }
 
-void AcceptorNetCheckConnection::ImplDeactivate() {
+void AcceptorNetCheckConnection::ImplDeactivate()
+{
     mCheckTimer.reset();
     AcceptorNet::ImplDeactivate();
 }
 
-void AcceptorNetCheckConnection::ImplOnDisconnect() { mWatched.close(); }
+void AcceptorNetCheckConnection::ImplOnDisconnect()
+{
+    mWatched.close();
+}
 
-void AcceptorNetCheckConnection::ImplConnected(Fd fd) { mWatched = fd; }
+void AcceptorNetCheckConnection::ImplConnected(Fd fd)
+{
+    mWatched = fd;
+}
 
-void AcceptorNetCheckConnection::ImplRefuseConnection() {
-    if (mCheckState != CheckState::Idle) return;
+void AcceptorNetCheckConnection::ImplRefuseConnection()
+{
+    if (mCheckState != CheckState::Idle)
+        return;
     mCheckState = CheckState::CheckConnection;
     mCountdown = 2;
     SetupKeepAlive(true);
-    if (mVerbose) std::cerr << "CheckConnectionState CheckConnection" << std::endl;
+    if (mVerbose)
+        std::cerr << "CheckConnectionState CheckConnection" << std::endl;
 }
 
-void AcceptorNetCheckConnection::SetupKeepAlive(bool checking) {
+void AcceptorNetCheckConnection::SetupKeepAlive(bool checking)
+{
     const int fd = mWatched.lowlevel_fd();
     const int on = 1;
     const int idle = checking ? 1 : 7200;
@@ -186,9 +224,13 @@ void AcceptorNetCheckConnection::SetupKeepAlive(bool checking) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
-void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*) { CheckConnection(); }
+void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*)
+{
+    CheckConnection();
+}
 
-void AcceptorNetCheckConnection::CheckConnection() {
+void AcceptorNetCheckConnection::CheckConnection()
+{
     if (IsConnected()) {
         const int fd = mWatched.lowlevel_fd();
         bool dead = false;
@@ -197,11 +239,13 @@ void AcceptorNetCheckConnection::CheckConnection() {
         if (mProbe->TcpInfo(fd, state, ca_state, error)) {
             if (state != TCP_ESTABLISHED) {
                 if (mVerbose)
-                    std::cerr << "connection from " << mName << " closed: tcp socket change state." << std::endl;
+                    std::cerr << "connection from " << mName << " closed: tcp socket change state."
+                              << std::endl;
                 dead = true;
             }
             if (mCheckState == CheckState::CheckConnection && ca_state != 0) {
-                if (mCountdown > 0) --mCountdown;
+                if (mCountdown > 0)
+                    --mCountdown;
                 if (mCountdown <= 0) {
                     if (mVerbose)
                         std::cerr << "connection from " << mName << " closed: tcp socket change ca_state."
@@ -212,19 +256,22 @@ void AcceptorNetCheckConnection::CheckConnection() {
             if (mCheckState == CheckState::CheckConnection && ca_state == 0) {
                 mCheckState = CheckState::Idle;
                 SetupKeepAlive(false);
-                if (mVerbose) std::cerr << "CheckConnectionState Idle" << std::endl;
+                if (mVerbose)
+                    std::cerr << "CheckConnectionState Idle" << std::endl;
             }
         }
         error = 0;
         if (!mProbe->SocketError(fd, error) || error != 0) {
-            if (mVerbose) std::cerr << "connection from " << mName << " closed: " << Errno(error) << std::endl;
+            if (mVerbose)
+                std::cerr << "connection from " << mName << " closed: " << Errno(error) << std::endl;
             dead = true;
         }
         if (dead) {
             mCheckState = CheckState::Idle;
             SetupKeepAlive(false);
             Disconnect();
-            if (mVerbose) std::cerr << "CheckConnectionState Idle" << std::endl;
+            if (mVerbose)
+                std::cerr << "CheckConnectionState Idle" << std::endl;
         }
     }
     mCheckTimer.set(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout, this);

@@ -13,9 +13,11 @@
 #include "runtime/fd.hpp"
 #include "runtime/timer.hpp"
 
-namespace Control {
+namespace Control
+{
 
-class AcceptorNet : public ServiceNet {
+class AcceptorNet : public ServiceNet
+{
 public:
     static constexpr unsigned bind_retry_ms = 5000;
 
@@ -49,7 +51,8 @@ private:
 
 // Where the connection check reads the kernel's view of a connection. The
 // tests put their own answers here; the daemon reads the socket.
-class ConnectionProbe {
+class ConnectionProbe
+{
 public:
     virtual ~ConnectionProbe() = default;
     // The first two bytes of the TCP information record: the TCP state and
@@ -61,13 +64,15 @@ public:
     virtual bool SocketError(int fd, int& error) = 0;
 };
 
-class SocketProbe : public ConnectionProbe {
+class SocketProbe : public ConnectionProbe
+{
 public:
     bool TcpInfo(int fd, unsigned char& state, unsigned char& ca_state, int& error) override;
     bool SocketError(int fd, int& error) override;
 };
 
-class AcceptorNetCheckConnection : public AcceptorNet {
+class AcceptorNetCheckConnection : public AcceptorNet
+{
 public:
     static constexpr unsigned check_period_ms = 1000;
     enum class CheckState { Idle = 0, CheckConnection = 1 };

@@ -10,21 +10,29 @@
 
 CtrlSrv::Server ctrlServer;
 
-namespace CtrlSrv {
+namespace CtrlSrv
+{
 
-Server::~Server() {
+Server::~Server()
+{
     Deactivate();
-    for (Service* s : mServices) s->server = nullptr;
+    for (Service* s : mServices)
+        s->server = nullptr;
 }
 
-void Server::Bind(Service* service) {
+void Server::Bind(Service* service)
+{
     mServices.push_back(service);
     service->server = this;
 }
 
-void Server::Forget(Service* service) { mServices.remove(service); }
+void Server::Forget(Service* service)
+{
+    mServices.remove(service);
+}
 
-bool Server::Activate(Control::Service* link) {
+bool Server::Activate(Control::Service* link)
+{
     Deactivate();
     mLink = link;
     mLink->service_name("server");
@@ -32,8 +40,10 @@ bool Server::Activate(Control::Service* link) {
     return mLink->Activate();
 }
 
-void Server::Deactivate() {
-    if (!mLink) return;
+void Server::Deactivate()
+{
+    if (!mLink)
+        return;
     mLink->Deactivate();
     OnDisconnect();
     mLink->UnBind();
@@ -41,19 +51,24 @@ void Server::Deactivate() {
     mLink = nullptr;
 }
 
-void Server::OnConnect() {
+void Server::OnConnect()
+{
     std::clog << ext::header(this) << "controller connect." << std::endl;
     // A service may unbind itself or another while being told: walk a copy.
     const std::list<Service*> services = mServices;
-    for (Service* s : services) s->OnConnect();
+    for (Service* s : services)
+        s->OnConnect();
 }
 
-void Server::OnDisconnect() {
+void Server::OnDisconnect()
+{
     const std::list<Service*> services = mServices;
-    for (Service* s : services) s->OnDisconnect();
+    for (Service* s : services)
+        s->OnDisconnect();
 }
 
-void Server::OnMessage(char const* data, int length) {
+void Server::OnMessage(char const* data, int length)
+{
     LGCP::Message message;
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
@@ -65,13 +80,15 @@ void Server::OnMessage(char const* data, int length) {
         const int shown = std::max(0, std::min(length, dump_limit));
         std::cerr << ext::header(this) << "receive fail: decode error!" << '\n'
                   << " msg: " << ext::hex(data, static_cast<unsigned>(shown));
-        if (length > dump_limit) std::cerr << "...";
+        if (length > dump_limit)
+            std::cerr << "...";
         std::cerr << std::endl;
     }
     mSlot = kNoSlot;
 }
 
-void Server::OnMessage(LGCP::Message const& message) {
+void Server::OnMessage(LGCP::Message const& message)
+{
     mResponseState = 0;
     if (message.seq_isPresent()) {
         mSeq = message.get_seq().getValue();
@@ -112,8 +129,10 @@ void Server::OnMessage(LGCP::Message const& message) {
     }
 }
 
-void Server::Success() {
-    if (mResponseState != 0) return;
+void Server::Success()
+{
+    if (mResponseState != 0)
+        return;
     LGCP::Message message;
     AssignSeq(message);
     AssignSlot(message);
@@ -122,8 +141,10 @@ void Server::Success() {
     mResponseState = 1;
 }
 
-void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
-    if (mResponseState == 2) return;
+void Server::Error(LGCP::ErrorCause::NamedNumber cause)
+{
+    if (mResponseState == 2)
+        return;
     LGCP::Message message;
     AssignSeq(message);
     AssignSlot(message);
@@ -132,36 +153,43 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause) {
     mResponseState = 2;
 }
 
-unsigned Server::delayResponse() {
+unsigned Server::delayResponse()
+{
     mResponseState = 1;
     // The promise carries the seq of this command, not one left over from an
     // earlier command: the controller matches answers by seq.
     return mSeqPresent ? static_cast<unsigned>(mSeq) : kNoSeq;
 }
 
-void Server::delayedSuccess(unsigned slot, unsigned seq) {
+void Server::delayedSuccess(unsigned slot, unsigned seq)
+{
     LGCP::Message message;
-    if (seq != kNoSeq) message.set_seq(static_cast<int>(seq));
-    if (slot != kNoSlot) message.set_slot(slot);
+    if (seq != kNoSeq)
+        message.set_seq(static_cast<int>(seq));
+    if (slot != kNoSlot)
+        message.set_slot(slot);
     message.set_pdu().select_response().select_success();
     SendMsg(message);
 }
 
-void Server::SendSignal(LGCP::Signal const& signal) {
+void Server::SendSignal(LGCP::Signal const& signal)
+{
     LGCP::Message message;
     AssignSlot(message);
     message.set_pdu().select_signal(signal);
     SendMsg(message);
 }
 
-void Server::SendSignal(unsigned slot, LGCP::Signal const& signal) {
+void Server::SendSignal(unsigned slot, LGCP::Signal const& signal)
+{
     LGCP::Message message;
     message.set_slot(slot);
     message.set_pdu().select_signal(signal);
     SendMsg(message);
 }
 
-void Server::SendMsg(LGCP::Message& message) {
+void Server::SendMsg(LGCP::Message& message)
+{
     std::vector<char> octets;
     octets.reserve(200);
     ASN1::CoderEnv env;
@@ -177,25 +205,34 @@ void Server::SendMsg(LGCP::Message& message) {
     mLink->Send(octets.data(), static_cast<int>(octets.size()));
 }
 
-void Server::AssignSeq(LGCP::Message& message) const {
-    if (mSeqPresent) message.set_seq(mSeq);
+void Server::AssignSeq(LGCP::Message& message) const
+{
+    if (mSeqPresent)
+        message.set_seq(mSeq);
 }
 
-void Server::AssignSlot(LGCP::Message& message) const {
-    if (mSlot != kNoSlot) message.set_slot(mSlot);
+void Server::AssignSlot(LGCP::Message& message) const
+{
+    if (mSlot != kNoSlot)
+        message.set_slot(mSlot);
 }
 
-void Server::OnHeartbeatTimeout() {
-    if (mLink) mLink->Disconnect();
+void Server::OnHeartbeatTimeout()
+{
+    if (mLink)
+        mLink->Disconnect();
 }
 
-bool Server::CheckServerConnection(bool& connected) const {
-    if (!mLink) return false;
+bool Server::CheckServerConnection(bool& connected) const
+{
+    if (!mLink)
+        return false;
     connected = mLink->IsConnected();
     return true;
 }
 
-void Server::PutHeader(std::ostream& os) const {
+void Server::PutHeader(std::ostream& os) const
+{
     if (!mLink)
         os << "ctrl [null]: ";
     else if (mLink->IsConnected())
@@ -204,63 +241,87 @@ void Server::PutHeader(std::ostream& os) const {
         os << "ctrl [not connected]: ";
 }
 
-void Server::ShowSignal(Service const* sender, LGCP::Signal const& signal) {
+void Server::ShowSignal(Service const* sender, LGCP::Signal const& signal)
+{
     const std::list<Service*> services = mServices;
     for (Service* s : services)
-        if (s != sender) s->OnSignal(signal);
+        if (s != sender)
+            s->OnSignal(signal);
 }
 
-Service::~Service() {
-    if (server) server->Forget(this);
+Service::~Service()
+{
+    if (server)
+        server->Forget(this);
 }
 
-bool Service::bound() const {
-    if (server) return true;
+bool Service::bound() const
+{
+    if (server)
+        return true;
     std::cerr << "CtrlSrv::Service error! service not connected to server." << std::endl;
     return false;
 }
 
-void Service::Success() {
-    if (bound()) server->Success();
+void Service::Success()
+{
+    if (bound())
+        server->Success();
 }
 
-void Service::Error(LGCP::ErrorCause::NamedNumber cause) {
-    if (bound()) server->Error(cause);
+void Service::Error(LGCP::ErrorCause::NamedNumber cause)
+{
+    if (bound())
+        server->Error(cause);
 }
 
-void Service::SendSignal(LGCP::Signal const& signal) {
-    if (!bound()) return;
+void Service::SendSignal(LGCP::Signal const& signal)
+{
+    if (!bound())
+        return;
     server->ShowSignal(this, signal);
     server->SendSignal(signal);
 }
 
-void Service::SendSignal(unsigned slot, LGCP::Signal const& signal) {
-    if (!bound()) return;
+void Service::SendSignal(unsigned slot, LGCP::Signal const& signal)
+{
+    if (!bound())
+        return;
     server->ShowSignal(this, signal);
     server->SendSignal(slot, signal);
 }
 
-unsigned Service::GetSlot() const {
-    if (!bound()) return kNoSlot;
+unsigned Service::GetSlot() const
+{
+    if (!bound())
+        return kNoSlot;
     return server->GetSlot();
 }
 
-bool Service::IsSlotPresent() const {
-    if (!bound()) return false;
+bool Service::IsSlotPresent() const
+{
+    if (!bound())
+        return false;
     return server->IsSlotPresent();
 }
 
-unsigned Service::delayResponse() {
-    if (!bound()) return kNoSeq;
+unsigned Service::delayResponse()
+{
+    if (!bound())
+        return kNoSeq;
     return server->delayResponse();
 }
 
-void Service::delayedSuccess(unsigned slot, unsigned seq) {
-    if (bound()) server->delayedSuccess(slot, seq);
+void Service::delayedSuccess(unsigned slot, unsigned seq)
+{
+    if (bound())
+        server->delayedSuccess(slot, seq);
 }
 
-bool Service::CheckServerConnection(bool& connected) const {
-    if (!server) return false;
+bool Service::CheckServerConnection(bool& connected) const
+{
+    if (!server)
+        return false;
     return server->CheckServerConnection(connected);
 }
 

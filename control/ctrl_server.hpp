@@ -11,7 +11,8 @@
 #include "control/service.hpp"
 #include "messages/lgcp/LGCP.hpp"
 
-namespace CtrlSrv {
+namespace CtrlSrv
+{
 
 class Service;
 
@@ -19,7 +20,8 @@ class Service;
 constexpr unsigned kNoSlot = 0xFFFFFFFFu;
 constexpr unsigned kNoSeq = 0xFFFFFFFFu;
 
-class Server : public Control::Notify {
+class Server : public Control::Notify
+{
 public:
     // Most bytes of an undecodable payload that go into the log line.
     static constexpr int dump_limit = 64;
@@ -72,7 +74,8 @@ private:
     int mResponseState = 0;
 };
 
-class Service {
+class Service
+{
 public:
     Service() = default;
     Service(const Service&) = delete;

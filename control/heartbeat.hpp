@@ -7,7 +7,8 @@
 #include "control/ctrl_server.hpp"
 #include "runtime/timer.hpp"
 
-class HeartBeatCtl : public CtrlSrv::Service {
+class HeartBeatCtl : public CtrlSrv::Service
+{
 public:
     static constexpr unsigned period_ms = 120000;
 

@@ -14,7 +14,8 @@
 #include "runtime/lists.hpp"
 #include "runtime/packet.hpp"
 
-class Protocol_name {
+class Protocol_name
+{
 public:
     Protocol_name() = default;
     Protocol_name(const Protocol_name&) = default;
@@ -31,14 +32,16 @@ public:
 
 std::ostream& operator<<(std::ostream& os, Protocol_name const& name);
 
-class Protocol_name_null : public Protocol_name {
+class Protocol_name_null : public Protocol_name
+{
 public:
     int kind() const override { return 0; }
     char const* name() const override { return "(no name)"; }
     bool compare(Protocol_name const& other) const override { return compatible(other); }
 };
 
-class Protocol_name_str : public Protocol_name {
+class Protocol_name_str : public Protocol_name
+{
 public:
     explicit Protocol_name_str(char const* text) : mText(text ? text : "(no name)") {}
     int kind() const override { return 1; }
@@ -49,7 +52,8 @@ private:
     std::string mText;
 };
 
-class Protocol_info {
+class Protocol_info
+{
 public:
     Protocol_info() = default;
     Protocol_info(const Protocol_info&) = delete;
@@ -69,7 +73,8 @@ std::ostream& operator<<(std::ostream& os, Protocol_info const& info);
 
 class ProtocolsList;
 
-class Protocol : public F_dual_list_item<Protocol>, public Protocol_info {
+class Protocol : public F_dual_list_item<Protocol>, public Protocol_info
+{
 public:
     Protocol() = default;
     ~Protocol() override;
@@ -108,7 +113,8 @@ private:
     friend class ProtocolsList;
 };
 
-class ProtocolsList : public Protocol, private F_dual_list<Protocol> {
+class ProtocolsList : public Protocol, private F_dual_list<Protocol>
+{
 public:
     ProtocolsList() = default;
     // Deletes the members, top first.
@@ -130,7 +136,8 @@ private:
     void take_off(Protocol* p);
 };
 
-class ProtocolsFamily : public ProtocolsList {
+class ProtocolsFamily : public ProtocolsList
+{
 public:
     void local_prepare_head(Packet& p) override;
     void local_prepare_tail(Packet& p) override;

@@ -11,7 +11,8 @@
 
 class Protocol_info;
 
-class Internal_protocol_status {
+class Internal_protocol_status
+{
 public:
     explicit Internal_protocol_status(Protocol_info const* reporter) : reporter(reporter) {}
     Internal_protocol_status(const Internal_protocol_status&) = delete;
@@ -30,10 +31,13 @@ public:
 
 using Protocol_status = Smart_pointer<Internal_protocol_status>;
 
-class Protocol_status_success : public Internal_protocol_status {
+class Protocol_status_success : public Internal_protocol_status
+{
 public:
     Protocol_status_success(Protocol_info const* reporter, std::string const& text)
-        : Internal_protocol_status(reporter), text(text) {}
+        : Internal_protocol_status(reporter), text(text)
+    {
+    }
     bool success() const override { return true; }
     std::string message() const override { return text; }
     void out(std::ostream& os) const override { os << text; }
@@ -41,10 +45,13 @@ public:
     std::string text;
 };
 
-class Protocol_status_error : public Internal_protocol_status {
+class Protocol_status_error : public Internal_protocol_status
+{
 public:
     Protocol_status_error(Protocol_info const* reporter, std::string const& text)
-        : Internal_protocol_status(reporter), text(text) {}
+        : Internal_protocol_status(reporter), text(text)
+    {
+    }
     bool success() const override { return false; }
     std::string message() const override { return text; }
     void out(std::ostream& os) const override { os << text; }
@@ -52,9 +59,13 @@ public:
     std::string text;
 };
 
-class Protocol_initialize_error : public Protocol_status_error {
+class Protocol_initialize_error : public Protocol_status_error
+{
 public:
-    explicit Protocol_initialize_error(Protocol_info const* reporter) : Protocol_status_error(reporter, "error") {}
+    explicit Protocol_initialize_error(Protocol_info const* reporter)
+        : Protocol_status_error(reporter, "error")
+    {
+    }
 };
 
 std::ostream& operator<<(std::ostream& os, Internal_protocol_status const& status);

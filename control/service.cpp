@@ -9,38 +9,54 @@
 #include "control/tpkt.hpp"
 #include "runtime/profile.hpp"
 
-namespace Control {
+namespace Control
+{
 
-char const* GetTextNotation(State::Type state) {
+char const* GetTextNotation(State::Type state)
+{
     switch (state) {
-    case State::Idle: return "Idle";
-    case State::Connecting: return "Connecting";
-    case State::Deactivating: return "Deactivating";
-    case State::Connected: return "Connected";
+    case State::Idle:
+        return "Idle";
+    case State::Connecting:
+        return "Connecting";
+    case State::Deactivating:
+        return "Deactivating";
+    case State::Connected:
+        return "Connected";
     }
     return "Unknown";
 }
 
-std::ostream& operator<<(std::ostream& os, State::Type state) { return os << GetTextNotation(state); }
+std::ostream& operator<<(std::ostream& os, State::Type state)
+{
+    return os << GetTextNotation(state);
+}
 
-Service::Service() {
+Service::Service()
+{
     mStrm = new StrmProtocol;
     add_protocol_tail(mStrm);
     add_protocol_tail(new Tpkt_protocol);
     mDeactivation.Bind(this, &Service::OnDeactivateDPC);
 }
 
-Service::~Service() { mDeactivation.Deactivate(); }
+Service::~Service()
+{
+    mDeactivation.Deactivate();
+}
 
-bool Service::Activate() {
+bool Service::Activate()
+{
     Deactivate();
     mState = State::Connecting;
     const bool ok = ImplActivate();
-    if (!ok) mState = State::Idle;
+    if (!ok)
+        mState = State::Idle;
     return ok;
 }
 
-void Service::Deactivate() {
+void Service::Deactivate()
+{
     ImplDeactivate();
     // A pending completion would report a disconnect of a link that is no
     // longer running; the owner deals with the end of the link itself.
@@ -48,21 +64,26 @@ void Service::Deactivate() {
     mState = State::Idle;
 }
 
-void Service::Disconnect() {
-    if (mState == State::Deactivating) return;
+void Service::Disconnect()
+{
+    if (mState == State::Deactivating)
+        return;
     deactivate();
 }
 
-void Service::Send(char const* data, int length) {
-    if (mState == State::Deactivating) return;
+void Service::Send(char const* data, int length)
+{
+    if (mState == State::Deactivating)
+        return;
     if (mState != State::Connected) {
         if (mVerbose)
-            std::cerr << "Control::Service::Send() ignore Send request in " << mState << " state." << std::endl;
+            std::cerr << "Control::Service::Send() ignore Send request in " << mState << " state."
+                      << std::endl;
         return;
     }
     if (length < 0 || static_cast<unsigned>(length) > Tpkt_protocol::max_payload) {
-        std::cerr << "Control::Service::Send() refuse payload of " << length << " bytes, max = "
-                  << Tpkt_protocol::max_payload << std::endl;
+        std::cerr << "Control::Service::Send() refuse payload of " << length
+                  << " bytes, max = " << Tpkt_protocol::max_payload << std::endl;
         return;
     }
     static Profile::Point build("Control::Service::Send [1]");
@@ -76,45 +97,57 @@ void Service::Send(char const* data, int length) {
                   << std::endl;
         return;
     }
-    if (length) std::memcpy(p.put(static_cast<unsigned>(length)), data, static_cast<unsigned>(length));
+    if (length)
+        std::memcpy(p.put(static_cast<unsigned>(length)), data, static_cast<unsigned>(length));
     build.end();
     write.begin();
-    if (Protocol* t = top()) t->message(p);
+    if (Protocol* t = top())
+        t->message(p);
     write.end();
 }
 
-void Service::on_message(Packet& p) {
-    if (!mConsumer || mState == State::Deactivating) return;
+void Service::on_message(Packet& p)
+{
+    if (!mConsumer || mState == State::Deactivating)
+        return;
     mConsumer->OnMessage(reinterpret_cast<char const*>(p.data()), static_cast<int>(p.length()));
 }
 
 void Service::on_activated(Protocol*) {}
 
-void Service::on_deactivated(Protocol*, Protocol_status) {
-    if (mVerbose) std::cerr << "control connection " << mName << " closed." << std::endl;
+void Service::on_deactivated(Protocol*, Protocol_status)
+{
+    if (mVerbose)
+        std::cerr << "control connection " << mName << " closed." << std::endl;
     mState = State::Deactivating;
     mDeactivation.Activate();
 }
 
-void Service::OnDeactivateDPC() {
+void Service::OnDeactivateDPC()
+{
     mDeactivation.Deactivate();
     mState = State::Connecting;
     ImplOnDisconnect();
-    if (mConsumer) mConsumer->OnDisconnect();
+    if (mConsumer)
+        mConsumer->OnDisconnect();
 }
 
-void Service::TakeConnection(Fd const& fd, std::string const& name) {
+void Service::TakeConnection(Fd const& fd, std::string const& name)
+{
     mName = name;
     mState = State::Connected;
     mStrm->attach(fd);
     activate();
     // A stack that failed to start has already reported its end; the
     // consumer then hears of this connection only as a disconnect.
-    if (mConsumer && mState == State::Connected) mConsumer->OnConnect();
+    if (mConsumer && mState == State::Connected)
+        mConsumer->OnConnect();
 }
 
-void ServiceNet::Connected(Fd fd, INet4::Addr const& peer) {
-    if (mState == State::Deactivating) return;
+void ServiceNet::Connected(Fd fd, INet4::Addr const& peer)
+{
+    if (mState == State::Deactivating)
+        return;
     const int one = 1;
     if (::setsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0 && mVerbose)
         std::cerr << "fail set keepalive to control socket." << std::endl;

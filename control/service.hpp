@@ -14,9 +14,11 @@
 #include "runtime/fd.hpp"
 #include "runtime/inet4.hpp"
 
-namespace Control {
+namespace Control
+{
 
-class Notify {
+class Notify
+{
 public:
     virtual ~Notify() = default;
     virtual void OnConnect() = 0;
@@ -32,7 +34,8 @@ struct State {
 char const* GetTextNotation(State::Type state);
 std::ostream& operator<<(std::ostream& os, State::Type state);
 
-class Service : private ProtocolsFamily {
+class Service : private ProtocolsFamily
+{
 public:
     Service();
     ~Service() override;
@@ -81,7 +84,8 @@ protected:
     Dpc mDeactivation;
 };
 
-class ServiceNet : public Service {
+class ServiceNet : public Service
+{
 public:
     // Takes over a freshly connected, non-blocking TCP socket.
     void Connected(Fd fd, INet4::Addr const& peer);

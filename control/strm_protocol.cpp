@@ -13,70 +13,111 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
 
-namespace {
+namespace
+{
 
 // The write budget is measured on a fresh reading of the monotonic clock: the
 // loop's own reading is cached for the whole turn, and a budget read from it
 // would never run down while a slow reader keeps the socket trickling.
-std::uint32_t fresh_ms() {
+std::uint32_t fresh_ms()
+{
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::uint32_t(std::uint64_t(ts.tv_sec) * 1000u + std::uint64_t(ts.tv_nsec) / 1000000u);
 }
 
-int sockopt_int(int fd, int option) {
+int sockopt_int(int fd, int option)
+{
     int value = 0;
     socklen_t len = sizeof value;
-    if (::getsockopt(fd, SOL_SOCKET, option, &value, &len) != 0) return -1;
+    if (::getsockopt(fd, SOL_SOCKET, option, &value, &len) != 0)
+        return -1;
     return value;
 }
 
-int ioctl_int(int fd, unsigned long request) {
+int ioctl_int(int fd, unsigned long request)
+{
     int value = 0;
-    if (::ioctl(fd, request, &value) != 0) return -1;
+    if (::ioctl(fd, request, &value) != 0)
+        return -1;
     return value;
 }
 
 } // namespace
 
-StrmProtocol::StrmProtocol() { mInput.Bind<StrmProtocol>("StrmProtocol::on_event", &StrmProtocol::on_event, this); }
+StrmProtocol::StrmProtocol()
+{
+    mInput.Bind<StrmProtocol>("StrmProtocol::on_event", &StrmProtocol::on_event, this);
+}
 
-StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol() { attach(fd); }
+StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol()
+{
+    attach(fd);
+}
 
-StrmProtocol::~StrmProtocol() { release(); }
+StrmProtocol::~StrmProtocol()
+{
+    release();
+}
 
-void StrmProtocol::attach(Fd fd) {
+void StrmProtocol::attach(Fd fd)
+{
     release();
     mSocket = fd;
     mFreeSpaceFlag = mSocket.is_valid() && ioctl_int(mSocket.lowlevel_fd(), TIOCOUTQ) > 0;
 }
 
-void StrmProtocol::release() {
-    if (!mSocket.is_valid()) return;
+void StrmProtocol::release()
+{
+    if (!mSocket.is_valid())
+        return;
     mInput.Release();
     mSocket.close();
 }
 
-int StrmProtocol::sendbuf_space() const { return sockopt_int(mSocket.lowlevel_fd(), SO_SNDBUF); }
+int StrmProtocol::sendbuf_space() const
+{
+    return sockopt_int(mSocket.lowlevel_fd(), SO_SNDBUF);
+}
 
-int StrmProtocol::recvbuf_space() const { return sockopt_int(mSocket.lowlevel_fd(), SO_RCVBUF); }
+int StrmProtocol::recvbuf_space() const
+{
+    return sockopt_int(mSocket.lowlevel_fd(), SO_RCVBUF);
+}
 
-int StrmProtocol::inq_space() const { return ioctl_int(mSocket.lowlevel_fd(), FIONREAD); }
+int StrmProtocol::inq_space() const
+{
+    return ioctl_int(mSocket.lowlevel_fd(), FIONREAD);
+}
 
-int StrmProtocol::outq_space() const { return ioctl_int(mSocket.lowlevel_fd(), TIOCOUTQ); }
+int StrmProtocol::outq_space() const
+{
+    return ioctl_int(mSocket.lowlevel_fd(), TIOCOUTQ);
+}
 
-int StrmProtocol::free_space() const {
+int StrmProtocol::free_space() const
+{
     const int outq = outq_space();
     return mFreeSpaceFlag ? outq : sendbuf_space() - outq;
 }
 
-void StrmProtocol::PutHeader(std::ostream& os) const { os << "SockStream[" << mServiceName << "]: "; }
+void StrmProtocol::PutHeader(std::ostream& os) const
+{
+    os << "SockStream[" << mServiceName << "]: ";
+}
 
-void StrmProtocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
+void StrmProtocol::local_prepare_head(Packet& p)
+{
+    p.reserve_head(0);
+}
 
-void StrmProtocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+void StrmProtocol::local_prepare_tail(Packet& p)
+{
+    p.reserve_tail(0);
+}
 
-void StrmProtocol::local_activate() {
+void StrmProtocol::local_activate()
+{
     if (!mSocket.is_valid()) {
         on_deactivate(Protocol_status(new Protocol_status_error(this, "fd not attached")));
         return;
@@ -85,12 +126,14 @@ void StrmProtocol::local_activate() {
     on_activate();
 }
 
-void StrmProtocol::local_deactivate() {
+void StrmProtocol::local_deactivate()
+{
     release();
     on_deactivate(Protocol_status(new Protocol_status_success(this, "success")));
 }
 
-void StrmProtocol::on_event(int, short revents) {
+void StrmProtocol::on_event(int, short revents)
+{
     // errno is stale here: the socket's pending error, if any, says what
     // went wrong.
     if (revents & POLLERR) {
@@ -102,12 +145,14 @@ void StrmProtocol::on_event(int, short revents) {
     }
 }
 
-std::string StrmProtocol::pending_error_text() const {
+std::string StrmProtocol::pending_error_text() const
+{
     const int error = sockopt_int(mSocket.lowlevel_fd(), SO_ERROR);
     return error > 0 ? std::strerror(error) : "end of stream";
 }
 
-void StrmProtocol::do_read() {
+void StrmProtocol::do_read()
+{
     Packet p;
     if (!p.reserve_head(0)) {
         // The bytes stay in the socket; the next pass tries again.
@@ -123,7 +168,8 @@ void StrmProtocol::do_read() {
         on_message(p);
         p.clear();
     } else if (r < 0) {
-        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
+            return;
         on_error(std::string("read error: ") + std::strerror(error));
     } else {
         // recv() sets no error number at the end of the stream.
@@ -131,12 +177,14 @@ void StrmProtocol::do_read() {
     }
 }
 
-void StrmProtocol::on_error(std::string const& text) {
+void StrmProtocol::on_error(std::string const& text)
+{
     release();
     on_deactivate(Protocol_status(new Protocol_status_error(this, text)));
 }
 
-StrmProtocol::WriteEnd StrmProtocol::write_all(const unsigned char* data, unsigned length, int& error) {
+StrmProtocol::WriteEnd StrmProtocol::write_all(const unsigned char* data, unsigned length, int& error)
+{
     const std::uint32_t start = fresh_ms();
     const int fd = mSocket.lowlevel_fd();
     unsigned done = 0;
@@ -148,40 +196,49 @@ StrmProtocol::WriteEnd StrmProtocol::write_all(const unsigned char* data, unsign
         }
         // Nothing taken is waited for like a full buffer, so that even a
         // socket that keeps taking nothing cannot hold the loop past the budget.
-        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EINTR)
+            continue;
         if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             error = errno;
             return WriteEnd::error;
         }
         const int left = write_budget_ms - static_cast<std::int32_t>(fresh_ms() - start);
-        if (left <= 0) return WriteEnd::timeout;
+        if (left <= 0)
+            return WriteEnd::timeout;
         multiplexer.resetWD();
         pollfd entry{fd, POLLOUT, 0};
         const int r = Mux::poll_wait(&entry, 1, left);
         const int poll_error = errno;
         multiplexer.resetWD();
-        if (r == 1) continue;
-        if (r < 0 && poll_error == EINTR) continue;
+        if (r == 1)
+            continue;
+        if (r < 0 && poll_error == EINTR)
+            continue;
         return WriteEnd::timeout;
     }
     return WriteEnd::done;
 }
 
-void StrmProtocol::log_figures(std::ostream& os) const {
+void StrmProtocol::log_figures(std::ostream& os) const
+{
     os << ", sendbuf=" << sendbuf_space() << ", recvbuf=" << recvbuf_space() << ", free=" << free_space()
        << ", inq=" << inq_space() << ", outq=" << outq_space();
 }
 
-void StrmProtocol::message(Packet& p) {
-    if (p.null() || p.empty()) return;
+void StrmProtocol::message(Packet& p)
+{
+    if (p.null() || p.empty())
+        return;
     // A detached layer has nowhere to write; the link has already reported
     // the loss of its connection.
-    if (!mSocket.is_valid()) return;
+    if (!mSocket.is_valid())
+        return;
     mWriteMeasure.begin();
     int error = 0;
     const WriteEnd end = write_all(p.data(), p.length(), error);
     mWriteMeasure.end();
-    if (end == WriteEnd::done) return;
+    if (end == WriteEnd::done)
+        return;
     if (end == WriteEnd::timeout) {
         std::cerr << ext::header(this) << "write timeout";
         log_figures(std::cerr);

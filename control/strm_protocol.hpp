@@ -14,7 +14,8 @@
 #include "runtime/fd.hpp"
 #include "runtime/measure.hpp"
 
-class StrmProtocol : public Protocol {
+class StrmProtocol : public Protocol
+{
 public:
     static constexpr int write_budget_ms = 1000;
 

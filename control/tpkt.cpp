@@ -7,32 +7,44 @@
 
 Tpkt_protocol::Tpkt_protocol() = default;
 
-Tpkt_protocol::~Tpkt_protocol() {
+Tpkt_protocol::~Tpkt_protocol()
+{
     mTimer.reset();
     mBuffer.clear();
 }
 
-void Tpkt_protocol::local_prepare_head(Packet& p) { p.reserve_head(header_size); }
+void Tpkt_protocol::local_prepare_head(Packet& p)
+{
+    p.reserve_head(header_size);
+}
 
-void Tpkt_protocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+void Tpkt_protocol::local_prepare_tail(Packet& p)
+{
+    p.reserve_tail(0);
+}
 
-void Tpkt_protocol::local_activate() {
+void Tpkt_protocol::local_activate()
+{
     reset();
     on_activate();
 }
 
-void Tpkt_protocol::local_deactivate() {
+void Tpkt_protocol::local_deactivate()
+{
     reset();
     on_deactivate(Protocol_status(new Protocol_status_success(this, "TPKT deactivated")));
 }
 
-void Tpkt_protocol::message(Packet& p) {
-    if (p.null()) return;
+void Tpkt_protocol::message(Packet& p)
+{
+    if (p.null())
+        return;
     const unsigned length = p.length();
     // The length field cannot express more; sending a cut or wrapped length
     // would desynchronise the peer for good.
     if (length > max_payload) {
-        std::clog << name() << " payload too big, length = " << length << " max = " << max_payload << std::endl;
+        std::clog << name() << " payload too big, length = " << length << " max = " << max_payload
+                  << std::endl;
         return;
     }
     static Profile::Point point("Tpkt_protocol::message");
@@ -44,15 +56,28 @@ void Tpkt_protocol::message(Packet& p) {
     transmit(p);
 }
 
-void Tpkt_protocol::receive(Packet& p) {
+void Tpkt_protocol::receive(Packet& p)
+{
     while (!p.null() && !p.empty()) {
         switch (mState) {
-        case idle: receive_idle(p); break;
-        case wait_r: receive_wait_r(p); break;
-        case len_1: receive_len_1(p); break;
-        case len_2: receive_len_2(p); break;
-        case body: receive_body(p); break;
-        case ignore: receive_ignore(p); break;
+        case idle:
+            receive_idle(p);
+            break;
+        case wait_r:
+            receive_wait_r(p);
+            break;
+        case len_1:
+            receive_len_1(p);
+            break;
+        case len_2:
+            receive_len_2(p);
+            break;
+        case body:
+            receive_body(p);
+            break;
+        case ignore:
+            receive_ignore(p);
+            break;
         }
     }
     // A frame delivered on the last byte of the chunk may have torn the link
@@ -63,29 +88,34 @@ void Tpkt_protocol::receive(Packet& p) {
         mTimer.reset();
 }
 
-void Tpkt_protocol::reset() {
+void Tpkt_protocol::reset()
+{
     mTimer.reset();
     mBuffer.clear();
     mState = idle;
     mBadRun = false;
 }
 
-void Tpkt_protocol::on_timeout(Timer*) {
+void Tpkt_protocol::on_timeout(Timer*)
+{
     std::clog << " TPKT packet timeout." << std::endl;
     reset();
 }
 
-void Tpkt_protocol::receive_idle(Packet& p) {
+void Tpkt_protocol::receive_idle(Packet& p)
+{
     if (p.pull8() == 3) {
         mBadRun = false;
         mState = wait_r;
         return;
     }
-    if (!mBadRun) std::clog << name() << " bad TPKT packet start." << std::endl;
+    if (!mBadRun)
+        std::clog << name() << " bad TPKT packet start." << std::endl;
     mBadRun = true;
 }
 
-void Tpkt_protocol::receive_wait_r(Packet& p) {
+void Tpkt_protocol::receive_wait_r(Packet& p)
+{
     if (p.pull8() == 0) {
         mState = len_1;
         return;
@@ -94,12 +124,14 @@ void Tpkt_protocol::receive_wait_r(Packet& p) {
     mState = idle;
 }
 
-void Tpkt_protocol::receive_len_1(Packet& p) {
+void Tpkt_protocol::receive_len_1(Packet& p)
+{
     mRemaining = p.pull8();
     mState = len_2;
 }
 
-void Tpkt_protocol::receive_len_2(Packet& p) {
+void Tpkt_protocol::receive_len_2(Packet& p)
+{
     mRemaining = mRemaining * 256 + p.pull8();
     if (mRemaining < header_size) {
         std::clog << "TPKT too small " << mRemaining << std::endl;
@@ -115,7 +147,8 @@ void Tpkt_protocol::receive_len_2(Packet& p) {
         return;
     }
     if (mRemaining > mBuffer.tailroom()) {
-        std::clog << "TPKT length too big, received = " << mRemaining << " max = " << mBuffer.tailroom() << std::endl;
+        std::clog << "TPKT length too big, received = " << mRemaining << " max = " << mBuffer.tailroom()
+                  << std::endl;
         mBuffer.clear();
         mState = ignore;
         return;
@@ -123,26 +156,31 @@ void Tpkt_protocol::receive_len_2(Packet& p) {
     mState = body;
     // An empty payload is complete once its header is: it goes up now, or it
     // would sit until the next chunk or the time-out.
-    if (mRemaining == 0) receive_body(p);
+    if (mRemaining == 0)
+        receive_body(p);
 }
 
-void Tpkt_protocol::receive_body(Packet& p) {
+void Tpkt_protocol::receive_body(Packet& p)
+{
     const unsigned n = std::min<unsigned>(p.length(), mRemaining);
     if (n) {
         std::memcpy(mBuffer.put(n), p.data(), n);
         p.pull(n);
         mRemaining -= n;
     }
-    if (mRemaining) return;
+    if (mRemaining)
+        return;
     Packet frame = mBuffer;
     mBuffer.clear();
     mState = idle;
     on_message(frame);
 }
 
-void Tpkt_protocol::receive_ignore(Packet& p) {
+void Tpkt_protocol::receive_ignore(Packet& p)
+{
     const unsigned n = std::min<unsigned>(p.length(), mRemaining);
     p.pull(n);
     mRemaining -= n;
-    if (!mRemaining) mState = idle;
+    if (!mRemaining)
+        mState = idle;
 }

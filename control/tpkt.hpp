@@ -10,15 +10,16 @@
 #include "control/protocol.hpp"
 #include "runtime/timer.hpp"
 
-class Tpkt_protocol : public Protocol {
+class Tpkt_protocol : public Protocol
+{
 public:
     enum State {
-        idle = 0,    // the version byte
-        wait_r = 1,  // the reserved byte
-        len_1 = 2,   // high byte of the length
-        len_2 = 3,   // low byte of the length
-        body = 4,    // payload bytes, copied
-        ignore = 5,  // payload bytes of a frame that cannot be held, skipped
+        idle = 0,   // the version byte
+        wait_r = 1, // the reserved byte
+        len_1 = 2,  // high byte of the length
+        len_2 = 3,  // low byte of the length
+        body = 4,   // payload bytes, copied
+        ignore = 5, // payload bytes of a frame that cannot be held, skipped
     };
 
     static constexpr unsigned header_size = 4;

@@ -13,7 +13,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -23,26 +24,31 @@ using ctltest::peer_closed;
 using ctltest::send_all;
 using ctltest::strip_mux;
 
-class Consumer : public Control::Notify {
+class Consumer : public Control::Notify
+{
 public:
     void OnConnect() override { log.push_back("connect"); }
     void OnDisconnect() override { log.push_back("disconnect"); }
-    void OnMessage(char const* data, int length) override {
+    void OnMessage(char const* data, int length) override
+    {
         log.push_back("message " + hex(std::string(data, static_cast<std::size_t>(length))));
     }
     std::vector<std::string> log;
 };
 
-class Probe : public Control::ConnectionProbe {
+class Probe : public Control::ConnectionProbe
+{
 public:
-    bool TcpInfo(int, unsigned char& s, unsigned char& ca, int& error) override {
+    bool TcpInfo(int, unsigned char& s, unsigned char& ca, int& error) override
+    {
         ++calls;
         s = state;
         ca = ca_state;
         error = info_error;
         return info_error == 0;
     }
-    bool SocketError(int, int& error) override {
+    bool SocketError(int, int& error) override
+    {
         error = call_error ? call_error : pending;
         return call_error == 0;
     }
@@ -55,23 +61,27 @@ public:
 };
 
 // The local address of an accepted peer as the daemon prints it.
-std::string local_name(const Fd& client) {
+std::string local_name(const Fd& client)
+{
     INet4::Addr a;
     socklen_t len = a.size();
     ::getsockname(client.lowlevel_fd(), a, &len);
     return a.GetString();
 }
 
-int keepidle(int fd) {
+int keepidle(int fd)
+{
     int v = -1;
     socklen_t len = sizeof v;
     ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &v, &len);
     return v;
 }
 
-class AcceptorTest : public ctltest::LoopTest {
+class AcceptorTest : public ctltest::LoopTest
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LoopTest::SetUp();
         port = ctltest::free_port();
         ASSERT_GT(port, 0);
@@ -80,7 +90,8 @@ protected:
         link->service_name("server");
         link->SetProbe(&probe);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         link->Deactivate();
         delete link;
         LoopTest::TearDown();
@@ -92,7 +103,8 @@ protected:
     Control::AcceptorNetCheckConnection* link = nullptr;
 };
 
-TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce) {
+TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce)
+{
     Capture cout(std::cout), cerr(std::cerr);
     ASSERT_TRUE(link->Activate());
     ASSERT_TRUE(link->IsListening());
@@ -107,7 +119,8 @@ TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce) {
     Fd second = connect_to(port);
     ASSERT_TRUE(second.is_valid());
     run_for(10);
-    EXPECT_EQ(cerr.text(), "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
+    EXPECT_EQ(cerr.text(),
+              "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
     EXPECT_TRUE(peer_closed(second));
     EXPECT_EQ(keepidle(link->WatchedFd()), 1);
 
@@ -118,19 +131,22 @@ TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce) {
     EXPECT_EQ(cout.text(), "new connection from " + n1 + "\n");
 }
 
-TEST_F(AcceptorTest, TwoPeersPendingInOneEvent) {
+TEST_F(AcceptorTest, TwoPeersPendingInOneEvent)
+{
     Capture cout(std::cout), cerr(std::cerr);
     link->Activate();
     Fd first = connect_to(port);
     Fd second = connect_to(port);
     run_for(10);
     EXPECT_EQ(cout.text(), "new connection from " + local_name(first) + "\n");
-    EXPECT_EQ(cerr.text(), "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
+    EXPECT_EQ(cerr.text(),
+              "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
     EXPECT_TRUE(peer_closed(second));
     EXPECT_FALSE(peer_closed(first));
 }
 
-TEST_F(AcceptorTest, NextPeerIsTakenAfterTheFirstLeaves) {
+TEST_F(AcceptorTest, NextPeerIsTakenAfterTheFirstLeaves)
+{
     Capture cout(std::cout), cerr(std::cerr);
     link->Activate();
     Fd first = connect_to(port);
@@ -147,7 +163,8 @@ TEST_F(AcceptorTest, NextPeerIsTakenAfterTheFirstLeaves) {
     EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "disconnect", "connect"}));
 }
 
-TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds) {
+TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds)
+{
     Capture cout(std::cout), cerr(std::cerr);
     Fd blocker(::socket(AF_INET, SOCK_STREAM, 0));
     INet4::Addr any;
@@ -155,7 +172,8 @@ TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds) {
     ASSERT_EQ(::bind(blocker.lowlevel_fd(), any, any.size()), 0);
     ASSERT_EQ(::listen(blocker.lowlevel_fd(), 1), 0);
 
-    const std::string line = std::string("can't bind to socket: \"") + std::strerror(EADDRINUSE) + "\"  waiting...\n";
+    const std::string line =
+        std::string("can't bind to socket: \"") + std::strerror(EADDRINUSE) + "\"  waiting...\n";
     ASSERT_TRUE(link->Activate());
     EXPECT_EQ(link->GetState(), Control::State::Connecting);
     EXPECT_FALSE(link->IsListening());
@@ -172,7 +190,8 @@ TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds) {
     EXPECT_TRUE(link->IsConnected());
 }
 
-TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh) {
+TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh)
+{
     Capture cerr(std::cerr);
     link->Activate();
     link->OnSocketEvent(-1, POLLERR);
@@ -186,7 +205,8 @@ TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh) {
     EXPECT_TRUE(link->IsConnected());
 }
 
-TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers) {
+TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
+{
     Capture cout(std::cout), cerr(std::cerr);
     link->Activate();
     Fd client = connect_to(port);
@@ -204,15 +224,16 @@ TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers) {
     EXPECT_EQ(::bind(again.lowlevel_fd(), any, any.size()), 0);
 }
 
-TEST_F(AcceptorTest, ConnectionCheck) {
+TEST_F(AcceptorTest, ConnectionCheck)
+{
     struct Case {
         const char* what;
-        bool refuse;                    // a second peer knocks first
+        bool refuse; // a second peer knocks first
         std::function<void(Probe&)> set;
-        int checks;                     // checks run after the connection
-        std::string log;                // N stands for the peer
+        int checks;      // checks run after the connection
+        std::string log; // N stands for the peer
         bool dropped;
-        std::function<void(Probe&)> then = nullptr;  // applied before the last check
+        std::function<void(Probe&)> then = nullptr; // applied before the last check
     };
     const std::vector<Case> cases = {
         {"healthy connection", false, [](Probe&) {}, 3, "", false},
@@ -221,26 +242,33 @@ TEST_F(AcceptorTest, ConnectionCheck) {
          "CheckConnectionState Idle\n",
          true},
         {"pending socket error", false, [](Probe& p) { p.pending = ECONNRESET; }, 1,
-         std::string("connection from N closed: ") + std::strerror(ECONNRESET) + "\ncontrol connection N closed.\nCheckConnectionState Idle\n", true},
+         std::string("connection from N closed: ") + std::strerror(ECONNRESET) +
+             "\ncontrol connection N closed.\nCheckConnectionState Idle\n",
+         true},
         {"socket error cannot be read", false, [](Probe& p) { p.call_error = EBADF; }, 1,
-         std::string("connection from N closed: ") + std::strerror(EBADF) + "\ncontrol connection N closed.\nCheckConnectionState Idle\n", true},
-        {"TCP information cannot be read: only the socket error counts", false, [](Probe& p) { p.info_error = EBADF; },
-         2, "", false},
-        {"abnormal congestion state alone is no reason without a refusal", false, [](Probe& p) { p.ca_state = 4; }, 3,
-         "", false},
+         std::string("connection from N closed: ") + std::strerror(EBADF) +
+             "\ncontrol connection N closed.\nCheckConnectionState Idle\n",
+         true},
+        {"TCP information cannot be read: only the socket error counts", false,
+         [](Probe& p) { p.info_error = EBADF; }, 2, "", false},
+        {"abnormal congestion state alone is no reason without a refusal", false,
+         [](Probe& p) { p.ca_state = 4; }, 3, "", false},
         {"after a refusal, a normal congestion state returns to idle", true, [](Probe&) {}, 2,
          "CheckConnectionState CheckConnection\nCheckConnectionState Idle\n", false},
-        {"after a refusal, an abnormal state on the first check is tolerated", true, [](Probe& p) { p.ca_state = 4; },
-         1, "CheckConnectionState CheckConnection\n", false},
-        {"after a refusal, an abnormal state on two checks drops the link", true, [](Probe& p) { p.ca_state = 4; }, 2,
+        {"after a refusal, an abnormal state on the first check is tolerated", true,
+         [](Probe& p) { p.ca_state = 4; }, 1, "CheckConnectionState CheckConnection\n", false},
+        {"after a refusal, an abnormal state on two checks drops the link", true,
+         [](Probe& p) { p.ca_state = 4; }, 2,
          "CheckConnectionState CheckConnection\nconnection from N closed: tcp socket change ca_state.\n"
          "control connection N closed.\nCheckConnectionState Idle\n",
          true},
         {"one check can name several reasons but drops once", true, [](Probe& p) { p.ca_state = 4; }, 2,
          "CheckConnectionState CheckConnection\nconnection from N closed: tcp socket change state.\n"
          "connection from N closed: tcp socket change ca_state.\n"
-         "connection from N closed: " + std::string(std::strerror(EPIPE)) + "\ncontrol connection N closed.\n"
-         "CheckConnectionState Idle\n",
+         "connection from N closed: " +
+             std::string(std::strerror(EPIPE)) +
+             "\ncontrol connection N closed.\n"
+             "CheckConnectionState Idle\n",
          true,
          [](Probe& p) {
              p.state = 7;
@@ -254,7 +282,7 @@ TEST_F(AcceptorTest, ConnectionCheck) {
         auto* acceptor = new Control::AcceptorNetCheckConnection(port);
         acceptor->Bind(&consumer);
         acceptor->SetProbe(&probe);
-        acceptor->Activate();  // first check at once, then every 1000 ms
+        acceptor->Activate(); // first check at once, then every 1000 ms
         Fd client = connect_to(port);
         run_for(100);
         const std::string n = local_name(client);
@@ -264,7 +292,8 @@ TEST_F(AcceptorTest, ConnectionCheck) {
             EXPECT_TRUE(peer_closed(other)) << c.what;
         }
         cerr.clear();
-        if (c.refuse) std::cerr << "CheckConnectionState CheckConnection\n";
+        if (c.refuse)
+            std::cerr << "CheckConnectionState CheckConnection\n";
         c.set(probe);
         if (c.then) {
             run_for(1000 * static_cast<unsigned>(c.checks - 1));
@@ -274,20 +303,22 @@ TEST_F(AcceptorTest, ConnectionCheck) {
             run_for(1000 * static_cast<unsigned>(c.checks));
         }
         std::string expected = c.log;
-        for (std::size_t at; (at = expected.find(" N ")) != std::string::npos;) expected.replace(at, 3, " " + n + " ");
+        for (std::size_t at; (at = expected.find(" N ")) != std::string::npos;)
+            expected.replace(at, 3, " " + n + " ");
         EXPECT_EQ(cerr.text(), expected) << c.what;
         EXPECT_EQ(acceptor->IsConnected(), !c.dropped) << c.what;
         EXPECT_EQ(peer_closed(client), c.dropped) << c.what;
         if (c.dropped) {
             EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "disconnect"})) << c.what;
         }
-        EXPECT_EQ(acceptor->GetCheckState(), c.refuse && !c.dropped && c.checks == 1
-                                                 ? Control::AcceptorNetCheckConnection::CheckState::CheckConnection
-                                                 : Control::AcceptorNetCheckConnection::CheckState::Idle)
+        EXPECT_EQ(acceptor->GetCheckState(),
+                  c.refuse && !c.dropped && c.checks == 1
+                      ? Control::AcceptorNetCheckConnection::CheckState::CheckConnection
+                      : Control::AcceptorNetCheckConnection::CheckState::Idle)
             << c.what;
         if (!c.dropped) {
-            const bool checking = acceptor->GetCheckState() ==
-                                  Control::AcceptorNetCheckConnection::CheckState::CheckConnection;
+            const bool checking =
+                acceptor->GetCheckState() == Control::AcceptorNetCheckConnection::CheckState::CheckConnection;
             EXPECT_EQ(keepidle(acceptor->WatchedFd()), checking ? 1 : 7200) << c.what;
         }
         acceptor->Deactivate();

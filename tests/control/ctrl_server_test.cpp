@@ -8,7 +8,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -17,23 +18,30 @@ using ctltest::read_now;
 using ctltest::TcpPair;
 using Log = std::vector<std::string>;
 
-class Link : public Control::ServiceNet {
+class Link : public Control::ServiceNet
+{
     bool ImplActivate() override { return true; }
     void ImplDeactivate() override {}
     void ImplOnDisconnect() override {}
 };
 
-class Fake : public CtrlSrv::Service {
+class Fake : public CtrlSrv::Service
+{
 public:
     using Action = std::function<bool(Fake&, LGCP::Command const&)>;
-    Fake(Log* log, std::string tag, Action action = nullptr) : mLog(log), mTag(std::move(tag)), action(std::move(action)) {}
+    Fake(Log* log, std::string tag, Action action = nullptr)
+        : mLog(log), mTag(std::move(tag)), action(std::move(action))
+    {
+    }
     void OnConnect() override { mLog->push_back(mTag + ".connect"); }
     void OnDisconnect() override { mLog->push_back(mTag + ".disconnect"); }
-    bool OnCommand(LGCP::Command const& command) override {
+    bool OnCommand(LGCP::Command const& command) override
+    {
         mLog->push_back(mTag + ".command");
         return action ? action(*this, command) : false;
     }
-    void OnSignal(LGCP::Signal const& signal) override {
+    void OnSignal(LGCP::Signal const& signal) override
+    {
         mLog->push_back(mTag + ".signal " + std::to_string(signal.currentSelection()));
     }
 
@@ -46,16 +54,19 @@ public:
     unsigned token = 0;
 };
 
-LGCP::Signal activated() {
+LGCP::Signal activated()
+{
     LGCP::Signal s;
     s.select_activated();
     return s;
 }
 
 // One server with a connected controller; the services are bound per test.
-class ServerTest : public ctltest::LoopTest {
+class ServerTest : public ctltest::LoopTest
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LoopTest::SetUp();
         server.Activate(new Link);
         auto* link = static_cast<Link*>(server.GetLink());
@@ -65,12 +76,14 @@ protected:
         header = "ctrl [" + pair.peer.GetString() + "]: ";
         EXPECT_EQ(clog.text(), header + "controller connect.\n");
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         server.Deactivate();
         LoopTest::TearDown();
     }
     // Feeds one payload and returns the frames written, each as hex.
-    std::string request(const std::string& payload_hex) {
+    std::string request(const std::string& payload_hex)
+    {
         const std::string payload = bytes(payload_hex);
         server.OnMessage(payload.data(), static_cast<int>(payload.size()));
         return hex(read_now(pair.client));
@@ -82,20 +95,23 @@ protected:
     std::string header;
 };
 
-bool ping_only(Fake& f, LGCP::Command const& c) {
-    if (!c.ping_isSelected()) return false;
+bool ping_only(Fake& f, LGCP::Command const& c)
+{
+    if (!c.ping_isSelected())
+        return false;
     f.Success();
     return true;
 }
 
-TEST_F(ServerTest, AnswerRules) {
+TEST_F(ServerTest, AnswerRules)
+{
     struct Case {
         const char* what;
-        Fake::Action first;   // bound first
-        Fake::Action second;  // bound second
+        Fake::Action first;  // bound first
+        Fake::Action second; // bound second
         std::string request;
         std::string answer;
-        std::string errors;  // H stands for the server's header
+        std::string errors; // H stands for the server's header
         Log offered;
     };
     auto succeed = [](Fake& f, LGCP::Command const&) {
@@ -104,63 +120,128 @@ TEST_F(ServerTest, AnswerRules) {
     };
     const std::vector<Case> cases = {
         {"ping with seq", ping_only, nullptr, "80 01 05 18", "03 00 00 08 80 01 05 40", "", {"a.command"}},
-        {"ping with seq and slot", ping_only, nullptr, "C0 01 05 00 03 18", "03 00 00 0A C0 01 05 00 03 40", "",
+        {"ping with seq and slot",
+         ping_only,
+         nullptr,
+         "C0 01 05 00 03 18",
+         "03 00 00 0A C0 01 05 00 03 40",
+         "",
          {"a.command"}},
         {"ping with neither", ping_only, nullptr, "06 00", "03 00 00 05 10", "", {"a.command"}},
         {"seq 300", ping_only, nullptr, "80 02 01 2C 18", "03 00 00 09 80 02 01 2C 40", "", {"a.command"}},
-        {"slot 1024 is refused before any service sees it", ping_only, nullptr, "C0 01 05 04 00 18",
-         "03 00 00 08 80 01 05 62", "", {}},
-        {"response from the controller", ping_only, nullptr, "C0 01 05 00 03 40", "03 00 00 08 80 01 05 64", "", {}},
+        {"slot 1024 is refused before any service sees it",
+         ping_only,
+         nullptr,
+         "C0 01 05 04 00 18",
+         "03 00 00 08 80 01 05 62",
+         "",
+         {}},
+        {"response from the controller",
+         ping_only,
+         nullptr,
+         "C0 01 05 00 03 40",
+         "03 00 00 08 80 01 05 64",
+         "",
+         {}},
         {"signal from the controller", ping_only, nullptr, "80 01 05 85", "03 00 00 08 80 01 05 64", "", {}},
         {"signal from the controller without seq", ping_only, nullptr, "21 40", "03 00 00 06 19 00", "", {}},
-        {"command nobody takes", ping_only, nullptr, "80 01 07 0A", "03 00 00 08 80 01 07 64", "",
+        {"command nobody takes",
+         ping_only,
+         nullptr,
+         "80 01 07 0A",
+         "03 00 00 08 80 01 07 64",
+         "",
          {"a.command", "b.command"}},
-        {"command nobody takes, with slot", ping_only, nullptr, "C0 01 07 00 03 0A",
-         "03 00 00 0A C0 01 07 00 03 64", "", {"a.command", "b.command"}},
-        {"the first taker wins", ping_only, succeed, "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 40", "",
+        {"command nobody takes, with slot",
+         ping_only,
+         nullptr,
+         "C0 01 07 00 03 0A",
+         "03 00 00 0A C0 01 07 00 03 64",
+         "",
          {"a.command", "b.command"}},
-        {"success then error: both go out", nullptr,
+        {"the first taker wins",
+         ping_only,
+         succeed,
+         "C0 01 07 00 03 0A",
+         "03 00 00 0A C0 01 07 00 03 40",
+         "",
+         {"a.command", "b.command"}},
+        {"success then error: both go out",
+         nullptr,
          [](Fake& f, LGCP::Command const&) {
              f.Success();
              f.Error(LGCP::ErrorCause::connectFail);
              return true;
          },
-         "C0 01 07 00 05 0A", "03 00 00 0A C0 01 07 00 05 40 03 00 00 0A C0 01 07 00 05 69", "",
+         "C0 01 07 00 05 0A",
+         "03 00 00 0A C0 01 07 00 05 40 03 00 00 0A C0 01 07 00 05 69",
+         "",
          {"a.command", "b.command"}},
-        {"success twice: one answer", nullptr,
+        {"success twice: one answer",
+         nullptr,
          [](Fake& f, LGCP::Command const&) {
              f.Success();
              f.Success();
              return true;
          },
-         "80 01 07 0A", "03 00 00 08 80 01 07 40", "", {"a.command", "b.command"}},
-        {"error twice: one answer", nullptr,
+         "80 01 07 0A",
+         "03 00 00 08 80 01 07 40",
+         "",
+         {"a.command", "b.command"}},
+        {"error twice: one answer",
+         nullptr,
          [](Fake& f, LGCP::Command const&) {
              f.Error(LGCP::ErrorCause::slotNotExists);
              f.Error(LGCP::ErrorCause::busError);
              f.Success();
              return true;
          },
-         "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 63", "", {"a.command", "b.command"}},
-        {"taken but unanswered", nullptr, [](Fake&, LGCP::Command const&) { return true; }, "80 01 07 0A",
-         "03 00 00 08 80 01 07 65", "Hsoftware error: server do NOT send ack!!!\n", {"a.command", "b.command"}},
-        {"promised: no answer now, no complaint", nullptr,
+         "C0 01 07 00 03 0A",
+         "03 00 00 0A C0 01 07 00 03 63",
+         "",
+         {"a.command", "b.command"}},
+        {"taken but unanswered",
+         nullptr,
+         [](Fake&, LGCP::Command const&) { return true; },
+         "80 01 07 0A",
+         "03 00 00 08 80 01 07 65",
+         "Hsoftware error: server do NOT send ack!!!\n",
+         {"a.command", "b.command"}},
+        {"promised: no answer now, no complaint",
+         nullptr,
          [](Fake& f, LGCP::Command const&) {
              f.delayResponse();
              return true;
          },
-         "C0 01 07 00 03 0A", "", "", {"a.command", "b.command"}},
-        {"an error may follow a promise", nullptr,
+         "C0 01 07 00 03 0A",
+         "",
+         "",
+         {"a.command", "b.command"}},
+        {"an error may follow a promise",
+         nullptr,
          [](Fake& f, LGCP::Command const&) {
              f.delayResponse();
              f.Success();
              f.Error(LGCP::ErrorCause::invalidParams);
              return true;
          },
-         "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 60", "", {"a.command", "b.command"}},
-        {"undecodable payload: logged, not answered", ping_only, nullptr, "FF", "",
-         "Hreceive fail: decode error!\n msg: FF \n", {}},
-        {"empty payload: logged, not answered", ping_only, nullptr, "", "", "Hreceive fail: decode error!\n msg: \n",
+         "C0 01 07 00 03 0A",
+         "03 00 00 0A C0 01 07 00 03 60",
+         "",
+         {"a.command", "b.command"}},
+        {"undecodable payload: logged, not answered",
+         ping_only,
+         nullptr,
+         "FF",
+         "",
+         "Hreceive fail: decode error!\n msg: FF \n",
+         {}},
+        {"empty payload: logged, not answered",
+         ping_only,
+         nullptr,
+         "",
+         "",
+         "Hreceive fail: decode error!\n msg: \n",
          {}},
     };
     for (const Case& c : cases) {
@@ -171,7 +252,8 @@ TEST_F(ServerTest, AnswerRules) {
         Capture cerr(std::cerr);
         EXPECT_EQ(request(c.request), c.answer) << c.what;
         std::string errors = c.errors;
-        for (std::size_t at; (at = errors.find('H')) != std::string::npos;) errors.replace(at, 1, header);
+        for (std::size_t at; (at = errors.find('H')) != std::string::npos;)
+            errors.replace(at, 1, header);
         EXPECT_EQ(cerr.text(), errors) << c.what;
         EXPECT_EQ(offered, c.offered) << c.what;
         EXPECT_FALSE(server.IsSlotPresent()) << c.what;
@@ -182,24 +264,28 @@ TEST_F(ServerTest, AnswerRules) {
     }
 }
 
-TEST_F(ServerTest, UndecodablePayloadDumpIsCapped) {
+TEST_F(ServerTest, UndecodablePayloadDumpIsCapped)
+{
     Fake a(&log, "a", ping_only);
     server.Bind(&a);
     Capture cerr(std::cerr);
     std::string payload;
-    for (int i = 0; i < 100; ++i) payload += "FF ";
+    for (int i = 0; i < 100; ++i)
+        payload += "FF ";
     EXPECT_EQ(request(payload), "");
     std::string dump;
-    for (int i = 0; i < 64; ++i) dump += "FF ";
+    for (int i = 0; i < 64; ++i)
+        dump += "FF ";
     EXPECT_EQ(cerr.text(), header + "receive fail: decode error!\n msg: " + dump + "...\n");
 }
 
-TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq) {
+TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
+{
     Fake a(&log, "a"), c(&log, "c");
     Fake b(&log, "b", [](Fake& f, LGCP::Command const&) {
         f.Success();
-        f.SendSignal(activated());      // the command's slot
-        f.SendSignal(17, activated());  // the slot given
+        f.SendSignal(activated());     // the command's slot
+        f.SendSignal(17, activated()); // the slot given
         return true;
     });
     server.Bind(&a);
@@ -215,7 +301,8 @@ TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq) {
     EXPECT_EQ(log, (Log{"a.signal 5", "c.signal 5"}));
 }
 
-TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone) {
+TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone)
+{
     Fake a(&log, "a", [](Fake& f, LGCP::Command const& c) {
         if (c.ping_isSelected()) {
             f.Success();
@@ -237,7 +324,8 @@ TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone) {
     EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 0A C0 01 07 00 03 40 03 00 00 08 40 00 04 40");
 }
 
-TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder) {
+TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)
+{
     Fake a(&log, "a"), b(&log, "b");
     server.Bind(&a);
     server.Bind(&b);
@@ -262,7 +350,8 @@ TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder) {
     EXPECT_FALSE(server.CheckServerConnection(connected));
 }
 
-TEST_F(ServerTest, HeartbeatTimeoutDropsTheLink) {
+TEST_F(ServerTest, HeartbeatTimeoutDropsTheLink)
+{
     Fake a(&log, "a");
     server.Bind(&a);
     Capture cerr(std::cerr);
@@ -273,7 +362,8 @@ TEST_F(ServerTest, HeartbeatTimeoutDropsTheLink) {
     EXPECT_TRUE(ctltest::peer_closed(pair.client));
 }
 
-TEST(ServerAlone, FailuresToSend) {
+TEST(ServerAlone, FailuresToSend)
+{
     Log log;
     CtrlSrv::Server server;
     Fake a(&log, "a", ping_only);
@@ -287,7 +377,8 @@ TEST(ServerAlone, FailuresToSend) {
     EXPECT_EQ(cerr.text().rfind("ctrl [null]: send fail: encode error!", 0), 0u) << cerr.text();
 }
 
-TEST(ServerAlone, AServiceDestroyedFirstIsForgotten) {
+TEST(ServerAlone, AServiceDestroyedFirstIsForgotten)
+{
     Log log;
     CtrlSrv::Server server;
     {

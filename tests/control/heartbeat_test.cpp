@@ -7,7 +7,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -17,18 +18,21 @@ using ctltest::strip_mux;
 using ctltest::TcpPair;
 using Log = std::vector<std::string>;
 
-class Link : public Control::ServiceNet {
+class Link : public Control::ServiceNet
+{
     bool ImplActivate() override { return true; }
     void ImplDeactivate() override {}
     void ImplOnDisconnect() override {}
 };
 
 // Bound after the heartbeat: sees what it lets through, answers with success.
-class Next : public CtrlSrv::Service {
+class Next : public CtrlSrv::Service
+{
 public:
     void OnConnect() override {}
     void OnDisconnect() override { log.push_back("disconnect"); }
-    bool OnCommand(LGCP::Command const& c) override {
+    bool OnCommand(LGCP::Command const& c) override
+    {
         log.push_back("command " + std::to_string(c.currentSelection()));
         Success();
         return true;
@@ -36,9 +40,11 @@ public:
     Log log;
 };
 
-class HeartbeatTest : public ctltest::LoopTest {
+class HeartbeatTest : public ctltest::LoopTest
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LoopTest::SetUp();
         server.Bind(&heartbeat);
         server.Bind(&next);
@@ -47,11 +53,13 @@ protected:
         static_cast<Link*>(server.GetLink())->Connected(pair.server, pair.peer);
         pair.server.close();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         server.Deactivate();
         LoopTest::TearDown();
     }
-    std::string request(const std::string& payload_hex) {
+    std::string request(const std::string& payload_hex)
+    {
         const std::string payload = bytes(payload_hex);
         server.OnMessage(payload.data(), static_cast<int>(payload.size()));
         return hex(read_now(pair.client));
@@ -64,7 +72,8 @@ protected:
     TcpPair pair;
 };
 
-TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterConnecting) {
+TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterConnecting)
+{
     Capture clog(std::clog), cerr(std::cerr);
     EXPECT_TRUE(heartbeat.IsWatching());
     run_for(HeartBeatCtl::period_ms - 10);
@@ -78,12 +87,13 @@ TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterConnecting) {
     EXPECT_TRUE(ctltest::peer_closed(pair.client));
 }
 
-TEST_F(HeartbeatTest, EveryCommandRestartsTheWatch) {
+TEST_F(HeartbeatTest, EveryCommandRestartsTheWatch)
+{
     Capture clog(std::clog), cerr(std::cerr);
     run_for(60000);
-    EXPECT_EQ(request("C0 01 05 00 03 18"), "03 00 00 0A C0 01 05 00 03 40");  // ping, taken here
+    EXPECT_EQ(request("C0 01 05 00 03 18"), "03 00 00 0A C0 01 05 00 03 40"); // ping, taken here
     run_for(60000);
-    EXPECT_EQ(request("80 01 07 0A"), "03 00 00 08 80 01 07 40");  // destroy, passed on
+    EXPECT_EQ(request("80 01 07 0A"), "03 00 00 08 80 01 07 40"); // destroy, passed on
     EXPECT_EQ(next.log, Log{"command 5"});
     run_for(HeartBeatCtl::period_ms - 10);
     EXPECT_TRUE(server.GetLink()->IsConnected());
@@ -93,16 +103,18 @@ TEST_F(HeartbeatTest, EveryCommandRestartsTheWatch) {
     EXPECT_EQ(cerr.text(), closed());
 }
 
-TEST_F(HeartbeatTest, UndecodableOrRefusedMessagesDoNotRestartTheWatch) {
+TEST_F(HeartbeatTest, UndecodableOrRefusedMessagesDoNotRestartTheWatch)
+{
     Capture clog(std::clog), cerr(std::cerr);
     run_for(60000);
     request("FF");
-    request("C0 01 05 04 00 18");  // slot 1024
+    request("C0 01 05 04 00 18"); // slot 1024
     run_for(60010);
     EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n");
 }
 
-TEST_F(HeartbeatTest, DisconnectCancelsTheWatch) {
+TEST_F(HeartbeatTest, DisconnectCancelsTheWatch)
+{
     Capture clog(std::clog), cerr(std::cerr);
     run_for(1000);
     pair.client.close();
@@ -113,6 +125,9 @@ TEST_F(HeartbeatTest, DisconnectCancelsTheWatch) {
     EXPECT_EQ(cerr.text(), closed());
 }
 
-TEST(HeartbeatSingle, OneInstance) { EXPECT_EQ(&HeartBeatCtl::instance(), &HeartBeatCtl::instance()); }
+TEST(HeartbeatSingle, OneInstance)
+{
+    EXPECT_EQ(&HeartBeatCtl::instance(), &HeartBeatCtl::instance());
+}
 
 } // namespace

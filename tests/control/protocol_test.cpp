@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 using Log = std::vector<std::string>;
 
@@ -23,38 +24,47 @@ struct CountedError : Protocol_status_error {
 int CountedError::alive = 0;
 
 // A layer that records each call and then does what a real layer does.
-class Layer : public Protocol {
+class Layer : public Protocol
+{
 public:
     Layer(Log* log, std::string tag, unsigned head = 0) : mLog(log), mTag(std::move(tag)), mHead(head) {}
     ~Layer() override { mLog->push_back(mTag + ".deleted"); }
 
-    void local_prepare_head(Packet& p) override {
+    void local_prepare_head(Packet& p) override
+    {
         mLog->push_back(mTag + ".head");
         p.reserve_head(mHead);
     }
-    void local_activate() override {
+    void local_activate() override
+    {
         mLog->push_back(mTag + ".local_activate");
         Protocol::local_activate();
     }
-    void local_deactivate() override {
+    void local_deactivate() override
+    {
         mLog->push_back(mTag + ".local_deactivate");
         Protocol::local_deactivate();
     }
-    void on_deactivate(Protocol_status s) override {
+    void on_deactivate(Protocol_status s) override
+    {
         mLog->push_back(mTag + ".on_deactivate(" + s->message() + ")");
         Protocol::on_deactivate(s);
     }
-    void message(Packet& p) override {
+    void message(Packet& p) override
+    {
         mLog->push_back(mTag + ".message");
         transmit(p);
     }
-    void receive(Packet& p) override {
+    void receive(Packet& p) override
+    {
         mLog->push_back(mTag + ".receive");
         on_message(p);
     }
-    Protocol_status local_initialize() override {
+    Protocol_status local_initialize() override
+    {
         mLog->push_back(mTag + ".init");
-        if (mFailInit) return Protocol_status(new Protocol_status_error(this, mTag + " failed"));
+        if (mFailInit)
+            return Protocol_status(new Protocol_status_error(this, mTag + " failed"));
         return Protocol::local_initialize();
     }
 
@@ -67,11 +77,13 @@ private:
 };
 
 // The end of a stack: records what reaches the owner.
-class Owner : public ProtocolsList {
+class Owner : public ProtocolsList
+{
 public:
     explicit Owner(Log* log, std::string tag = "owner") : mLog(log), mTag(std::move(tag)) {}
     void on_activated(Protocol* p) override { mLog->push_back(mTag + ".on_activated(" + who(p) + ")"); }
-    void on_deactivated(Protocol* p, Protocol_status s) override {
+    void on_deactivated(Protocol* p, Protocol_status s) override
+    {
         mLog->push_back(mTag + ".on_deactivated(" + who(p) + "," + s->message() + ")");
         last = s.get();
     }
@@ -81,9 +93,11 @@ public:
     std::vector<Layer*> layers;
     Internal_protocol_status* last = nullptr;
 
-    std::string who(Protocol* p) {
+    std::string who(Protocol* p)
+    {
         for (std::size_t i = 0; i < layers.size(); ++i)
-            if (layers[i] == p) return std::string(1, char('a' + i));
+            if (layers[i] == p)
+                return std::string(1, char('a' + i));
         return "?";
     }
 
@@ -96,7 +110,8 @@ private:
 struct Stack {
     Log log;
     Owner owner{&log};
-    explicit Stack(unsigned n) {
+    explicit Stack(unsigned n)
+    {
         for (unsigned i = 0; i < n; ++i)
             owner.layers.push_back(static_cast<Layer*>(
                 owner.add_protocol_tail(new Layer(&log, std::string(1, char('a' + i)), i + 1))));
@@ -104,7 +119,8 @@ struct Stack {
     Layer& at(unsigned i) { return *owner.layers[i]; }
 };
 
-TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder) {
+TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder)
+{
     struct Case {
         const char* what;
         unsigned layers;
@@ -112,41 +128,58 @@ TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder) {
         Log expected;
     };
     const std::vector<Case> cases = {
-        {"one layer activates and reports at once", 1, [](Stack& s) { s.at(0).activate(); },
+        {"one layer activates and reports at once",
+         1,
+         [](Stack& s) { s.at(0).activate(); },
          {"a.local_activate", "owner.on_activated(a)"}},
-        {"activation asked of the top climbs from the bottom", 3, [](Stack& s) { s.at(2).activate(); },
+        {"activation asked of the top climbs from the bottom",
+         3,
+         [](Stack& s) { s.at(2).activate(); },
          {"a.local_activate", "b.local_activate", "c.local_activate", "owner.on_activated(c)"}},
-        {"orderly deactivation descends and ends at the bottom", 3, [](Stack& s) { s.at(2).deactivate(); },
+        {"orderly deactivation descends and ends at the bottom",
+         3,
+         [](Stack& s) { s.at(2).deactivate(); },
          {"c.local_deactivate", "c.on_deactivate(success)", "b.local_deactivate", "b.on_deactivate(success)",
           "a.local_deactivate", "a.on_deactivate(success)", "owner.on_deactivated(a,success)"}},
-        {"deactivating the bottom leaves the layers above alone", 3, [](Stack& s) { s.at(0).deactivate(); },
+        {"deactivating the bottom leaves the layers above alone",
+         3,
+         [](Stack& s) { s.at(0).deactivate(); },
          {"a.local_deactivate", "a.on_deactivate(success)", "owner.on_deactivated(a,success)"}},
-        {"an error climbs without deactivating the layers above", 3,
-         [](Stack& s) { s.at(0).on_deactivate(Protocol_status(new Protocol_status_error(&s.at(0), "boom"))); },
+        {"an error climbs without deactivating the layers above",
+         3,
+         [](Stack& s) {
+             s.at(0).on_deactivate(Protocol_status(new Protocol_status_error(&s.at(0), "boom")));
+         },
          {"a.on_deactivate(boom)", "b.on_deactivate(boom)", "c.on_deactivate(boom)",
           "owner.on_deactivated(c,boom)"}},
-        {"a message goes down and leaves through the owner", 3,
+        {"a message goes down and leaves through the owner",
+         3,
          [](Stack& s) {
              Packet p;
              s.at(2).message(p);
          },
          {"c.message", "b.message", "a.message", "owner.transmit"}},
-        {"received bytes climb and leave through the owner", 3,
+        {"received bytes climb and leave through the owner",
+         3,
          [](Stack& s) {
              Packet p;
              s.at(0).receive(p);
          },
          {"a.receive", "b.receive", "c.receive", "owner.on_message"}},
-        {"head room is reserved from the bottom up", 3,
+        {"head room is reserved from the bottom up",
+         3,
          [](Stack& s) {
              Packet p;
              s.at(2).prepare_head(p);
              s.log.push_back("room " + std::to_string(p.tailroom() == packet_max_size - 6 ? 6 : -1));
          },
          {"a.head", "b.head", "c.head", "room 6"}},
-        {"initialisation runs bottom first", 3, [](Stack& s) { s.log.push_back(s.at(2).initialize()->message()); },
+        {"initialisation runs bottom first",
+         3,
+         [](Stack& s) { s.log.push_back(s.at(2).initialize()->message()); },
          {"a.init", "b.init", "c.init", "success"}},
-        {"a failed initialisation below is returned at once", 3,
+        {"a failed initialisation below is returned at once",
+         3,
          [](Stack& s) {
              s.at(1).mFailInit = true;
              s.log.push_back(s.at(2).initialize()->message());
@@ -161,7 +194,8 @@ TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder) {
     }
 }
 
-TEST(ProtocolStack, OneErrorStatusReachesTheOwnerUnchangedAndDiesOnce) {
+TEST(ProtocolStack, OneErrorStatusReachesTheOwnerUnchangedAndDiesOnce)
+{
     Stack s(3);
     {
         Protocol_status error(new CountedError(&s.at(0), "read error: x"));
@@ -172,7 +206,8 @@ TEST(ProtocolStack, OneErrorStatusReachesTheOwnerUnchangedAndDiesOnce) {
     EXPECT_EQ(CountedError::alive, 0);
 }
 
-TEST(ProtocolStack, SearchFindsOnlyNamedLayers) {
+TEST(ProtocolStack, SearchFindsOnlyNamedLayers)
+{
     struct Named : Protocol {
         Protocol_name_str n{"TPKT"};
         Protocol_name const& name() const override { return n; }
@@ -188,7 +223,8 @@ TEST(ProtocolStack, SearchFindsOnlyNamedLayers) {
     EXPECT_EQ(s.owner.search(Protocol_name_str("TPK")), nullptr);
 }
 
-TEST(ProtocolStack, ListDeletesTopFirstAndAMemberLeavesItsList) {
+TEST(ProtocolStack, ListDeletesTopFirstAndAMemberLeavesItsList)
+{
     Log log;
     {
         auto owner = std::make_unique<Owner>(&log);
@@ -203,7 +239,8 @@ TEST(ProtocolStack, ListDeletesTopFirstAndAMemberLeavesItsList) {
     EXPECT_EQ(log, (Log{"b.deleted", "c.deleted", "a.deleted", "z.deleted"}));
 }
 
-TEST(ProtocolFamily, EmptyFamilyDoesNothingAndFailsInitialisation) {
+TEST(ProtocolFamily, EmptyFamilyDoesNothingAndFailsInitialisation)
+{
     Log log;
     Owner outer(&log);
     auto* family = static_cast<ProtocolsFamily*>(outer.add_protocol_tail(new ProtocolsFamily));
@@ -224,7 +261,8 @@ TEST(ProtocolFamily, EmptyFamilyDoesNothingAndFailsInitialisation) {
 
 // A family of two layers x (bottom) and y sits between layer a (bottom) and
 // layer c of an outer stack.
-TEST(ProtocolFamily, ActsAsOneLayerOfTheOuterStack) {
+TEST(ProtocolFamily, ActsAsOneLayerOfTheOuterStack)
+{
     struct Case {
         const char* what;
         std::function<void(Layer& a, ProtocolsFamily& f, Layer& x, Layer& y, Layer& c)> act;
@@ -233,7 +271,8 @@ TEST(ProtocolFamily, ActsAsOneLayerOfTheOuterStack) {
     const std::vector<Case> cases = {
         {"activation climbs through the family into the outer stack",
          [](Layer&, ProtocolsFamily&, Layer&, Layer&, Layer& c) { c.activate(); },
-         {"a.local_activate", "x.local_activate", "y.local_activate", "c.local_activate", "owner.on_activated(c)"}},
+         {"a.local_activate", "x.local_activate", "y.local_activate", "c.local_activate",
+          "owner.on_activated(c)"}},
         {"a message crosses the family's members on its way down",
          [](Layer&, ProtocolsFamily&, Layer&, Layer&, Layer& c) {
              Packet p;
@@ -250,7 +289,8 @@ TEST(ProtocolFamily, ActsAsOneLayerOfTheOuterStack) {
          [](Layer&, ProtocolsFamily&, Layer& x, Layer&, Layer&) {
              x.on_deactivate(Protocol_status(new Protocol_status_error(&x, "lost")));
          },
-         {"x.on_deactivate(lost)", "y.on_deactivate(lost)", "c.on_deactivate(lost)", "owner.on_deactivated(c,lost)"}},
+         {"x.on_deactivate(lost)", "y.on_deactivate(lost)", "c.on_deactivate(lost)",
+          "owner.on_deactivated(c,lost)"}},
         {"deactivating the family descends through its members, then below it",
          [](Layer&, ProtocolsFamily& f, Layer&, Layer&, Layer&) { f.deactivate(); },
          {"y.local_deactivate", "y.on_deactivate(success)", "x.local_deactivate", "x.on_deactivate(success)",

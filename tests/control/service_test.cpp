@@ -12,7 +12,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -22,21 +23,26 @@ using ctltest::send_all;
 using ctltest::strip_mux;
 using ctltest::TcpPair;
 
-class Consumer : public Control::Notify {
+class Consumer : public Control::Notify
+{
 public:
     void OnConnect() override { log.push_back("connect"); }
     void OnDisconnect() override { log.push_back("disconnect"); }
-    void OnMessage(char const* data, int length) override {
+    void OnMessage(char const* data, int length) override
+    {
         log.push_back("message " + hex(std::string(data, static_cast<std::size_t>(length))));
-        if (on_message) on_message();
+        if (on_message)
+            on_message();
     }
     std::vector<std::string> log;
     std::function<void()> on_message;
 };
 
-class Link : public Control::ServiceNet {
+class Link : public Control::ServiceNet
+{
 public:
-    bool ImplActivate() override {
+    bool ImplActivate() override
+    {
         hooks.push_back("activate");
         return activate_result;
     }
@@ -47,14 +53,17 @@ public:
     bool activate_result = true;
 };
 
-class LinkTest : public ctltest::LoopTest {
+class LinkTest : public ctltest::LoopTest
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LoopTest::SetUp();
         link.Bind(&consumer);
         link.service_name("server");
     }
-    void connect() {
+    void connect()
+    {
         ASSERT_TRUE(link.Activate());
         int on = 0;
         socklen_t len = sizeof on;
@@ -76,7 +85,8 @@ protected:
     std::string name;
 };
 
-TEST_F(LinkTest, ConnectionCarriesWholePayloadsBothWays) {
+TEST_F(LinkTest, ConnectionCarriesWholePayloadsBothWays)
+{
     connect();
     EXPECT_EQ(link.GetState(), Control::State::Connected);
     EXPECT_EQ(link.GetAddr(), name);
@@ -94,7 +104,8 @@ TEST_F(LinkTest, ConnectionCarriesWholePayloadsBothWays) {
     EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 08 80 01 05 40 03 00 00 04");
 }
 
-TEST_F(LinkTest, PeerClosingIsReportedOnceInALaterPass) {
+TEST_F(LinkTest, PeerClosingIsReportedOnceInALaterPass)
+{
     Capture cerr(std::cerr);
     connect();
     pair.client.close();
@@ -105,7 +116,8 @@ TEST_F(LinkTest, PeerClosingIsReportedOnceInALaterPass) {
     EXPECT_EQ(link.GetState(), Control::State::Connecting);
 }
 
-TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass) {
+TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass)
+{
     Capture cerr(std::cerr);
     connect();
     const std::string block(60000, 'z');
@@ -124,7 +136,8 @@ TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass) {
     EXPECT_EQ(link.GetState(), Control::State::Connecting);
 }
 
-TEST_F(LinkTest, DisconnectTwiceOrWithoutConnectionEndsOnce) {
+TEST_F(LinkTest, DisconnectTwiceOrWithoutConnectionEndsOnce)
+{
     struct Case {
         const char* what;
         bool connected;
@@ -147,7 +160,8 @@ TEST_F(LinkTest, DisconnectTwiceOrWithoutConnectionEndsOnce) {
             pair.server.close();
             peer = pair.peer.GetString();
         }
-        for (int i = 0; i < c.disconnects; ++i) link.Disconnect();
+        for (int i = 0; i < c.disconnects; ++i)
+            link.Disconnect();
         run_for(10);
         EXPECT_EQ(cerr.text(), "control connection " + peer + " closed.\n") << c.what;
         EXPECT_EQ(consumer.log.back(), "disconnect") << c.what;
@@ -159,7 +173,8 @@ TEST_F(LinkTest, DisconnectTwiceOrWithoutConnectionEndsOnce) {
     }
 }
 
-TEST_F(LinkTest, PayloadsAfterADisconnectInTheSameChunkAreDropped) {
+TEST_F(LinkTest, PayloadsAfterADisconnectInTheSameChunkAreDropped)
+{
     Capture cerr(std::cerr);
     connect();
     consumer.on_message = [this] { link.Disconnect(); };
@@ -168,7 +183,8 @@ TEST_F(LinkTest, PayloadsAfterADisconnectInTheSameChunkAreDropped) {
     EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "message AA", "disconnect"}));
 }
 
-TEST_F(LinkTest, SendOutsideAConnection) {
+TEST_F(LinkTest, SendOutsideAConnection)
+{
     struct Case {
         const char* what;
         std::function<void(Link&)> setup;
@@ -191,7 +207,8 @@ TEST_F(LinkTest, SendOutsideAConnection) {
     }
 }
 
-TEST_F(LinkTest, OversizePayloadIsRefused) {
+TEST_F(LinkTest, OversizePayloadIsRefused)
+{
     Capture cerr(std::cerr);
     connect();
     const std::string big(65532, 'b');
@@ -201,7 +218,8 @@ TEST_F(LinkTest, OversizePayloadIsRefused) {
     EXPECT_EQ(read_now(pair.client), "");
 }
 
-TEST_F(LinkTest, ConnectionOfferedWhileGoingDownIsNotTaken) {
+TEST_F(LinkTest, ConnectionOfferedWhileGoingDownIsNotTaken)
+{
     Capture cerr(std::cerr);
     connect();
     link.Disconnect();

@@ -10,7 +10,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -18,21 +19,29 @@ using ctltest::hex;
 using ctltest::SocketPair;
 using ctltest::strip_mux;
 
-class Harness : public ProtocolsList {
+class Harness : public ProtocolsList
+{
 public:
-    explicit Harness(const Fd& fd) {
+    explicit Harness(const Fd& fd)
+    {
         strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol(fd)));
         strm->service_name("server");
     }
-    void on_message(Packet& p) override { received.push_back(std::string(reinterpret_cast<char*>(p.data()), p.length())); }
+    void on_message(Packet& p) override
+    {
+        received.push_back(std::string(reinterpret_cast<char*>(p.data()), p.length()));
+    }
     void on_activated(Protocol*) override { ++activated; }
-    void on_deactivated(Protocol*, Protocol_status s) override {
+    void on_deactivated(Protocol*, Protocol_status s) override
+    {
         statuses.push_back(std::string(s->success() ? "ok " : "error ") + s->message());
     }
-    void send(const std::string& data) {
+    void send(const std::string& data)
+    {
         Packet p;
         strm->prepare_head(p);
-        if (!data.empty()) std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
+        if (!data.empty())
+            std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
         strm->message(p);
     }
 
@@ -42,9 +51,12 @@ public:
     int activated = 0;
 };
 
-class StrmTest : public ctltest::LoopTest {};
+class StrmTest : public ctltest::LoopTest
+{
+};
 
-TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole) {
+TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole)
+{
     SocketPair sp;
     Harness h(sp.a);
     h.strm->activate();
@@ -59,7 +71,8 @@ TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole) {
     EXPECT_EQ(h.strm->GetOverflowCounter(), 0u);
 }
 
-TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K) {
+TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
+{
     SocketPair sp;
     int size = 256 * 1024;
     ASSERT_EQ(::setsockopt(sp.b.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
@@ -83,7 +96,8 @@ TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K) {
     EXPECT_EQ(total, data.size());
 }
 
-TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce) {
+TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
+{
     struct Case {
         const char* what;
         std::function<void(SocketPair&, Harness&)> act;
@@ -108,7 +122,8 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce) {
              h.strm->on_event(-1, POLLERR | POLLIN);
          },
          "error pollerr: "},
-        {"hang-up", [](SocketPair&, Harness& h) { h.strm->on_event(-1, POLLHUP | POLLIN); }, "error pollhup: "},
+        {"hang-up", [](SocketPair&, Harness& h) { h.strm->on_event(-1, POLLHUP | POLLIN); },
+         "error pollhup: "},
         {"orderly deactivation", [](SocketPair&, Harness& h) { h.strm->deactivate(); }, "ok success"},
     };
     for (const Case& c : cases) {
@@ -126,33 +141,38 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce) {
     }
 }
 
-TEST_F(StrmTest, ActivationWithoutSocketFails) {
+TEST_F(StrmTest, ActivationWithoutSocketFails)
+{
     Harness h{Fd()};
     h.strm->activate();
     EXPECT_EQ(h.activated, 0);
     EXPECT_EQ(h.statuses, std::vector<std::string>{"error fd not attached"});
 }
 
-TEST_F(StrmTest, PeerThatStopsReadingEndsInWriteTimeout) {
+TEST_F(StrmTest, PeerThatStopsReadingEndsInWriteTimeout)
+{
     Capture cerr(std::cerr);
     SocketPair sp;
     Harness h(sp.a);
     h.strm->activate();
     const std::string block(60000, 'w');
-    for (int i = 0; i < 100 && h.statuses.empty(); ++i) h.send(block);
+    for (int i = 0; i < 100 && h.statuses.empty(); ++i)
+        h.send(block);
     ASSERT_EQ(h.statuses, std::vector<std::string>{"error write timeout"});
     EXPECT_EQ(h.strm->GetOverflowCounter(), 1u);
     EXPECT_FALSE(h.strm->opened());
     EXPECT_TRUE(std::regex_match(
-        cerr.text(), std::regex("SockStream\\[server\\]: write timeout, sendbuf=\\d+, recvbuf=\\d+, free=-?\\d+, "
-                                "inq=\\d+, outq=\\d+\n")))
+        cerr.text(),
+        std::regex("SockStream\\[server\\]: write timeout, sendbuf=\\d+, recvbuf=\\d+, free=-?\\d+, "
+                   "inq=\\d+, outq=\\d+\n")))
         << cerr.text();
     // A later packet is not written anywhere.
     h.send("late");
     EXPECT_EQ(h.statuses.size(), 1u);
 }
 
-TEST_F(StrmTest, WriteToAClosedPeerIsAWriteError) {
+TEST_F(StrmTest, WriteToAClosedPeerIsAWriteError)
+{
     Capture cerr(std::cerr);
     SocketPair sp;
     Harness h(sp.a);
@@ -162,9 +182,9 @@ TEST_F(StrmTest, WriteToAClosedPeerIsAWriteError) {
     ASSERT_EQ(h.statuses.size(), 1u);
     EXPECT_EQ(h.statuses[0], std::string("error write error: ") + std::strerror(EPIPE));
     EXPECT_EQ(h.strm->GetOverflowCounter(), 1u);
-    EXPECT_TRUE(std::regex_match(cerr.text(),
-                                 std::regex("SockStream\\[server\\]: write error, sendbuf=-?\\d+, recvbuf=-?\\d+, "
-                                            "free=-?\\d+, inq=-?\\d+, outq=-?\\d+, error=Broken pipe\n")))
+    EXPECT_TRUE(std::regex_match(
+        cerr.text(), std::regex("SockStream\\[server\\]: write error, sendbuf=-?\\d+, recvbuf=-?\\d+, "
+                                "free=-?\\d+, inq=-?\\d+, outq=-?\\d+, error=Broken pipe\n")))
         << cerr.text();
 }
 

@@ -9,7 +9,8 @@
 
 #include "tests/control/fixture.hpp"
 
-namespace {
+namespace
+{
 
 using ctltest::bytes;
 using ctltest::Capture;
@@ -17,22 +18,29 @@ using ctltest::hex;
 using ctltest::strip_mux;
 
 // Owns one TPKT layer and records what leaves it on either side.
-class Harness : public ProtocolsList {
+class Harness : public ProtocolsList
+{
 public:
     Harness() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
-    void on_message(Packet& p) override {
+    void on_message(Packet& p) override
+    {
         payloads.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length())));
     }
-    void transmit(Packet& p) override { wire.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length()))); }
+    void transmit(Packet& p) override
+    {
+        wire.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length())));
+    }
     void on_deactivated(Protocol*, Protocol_status s) override { statuses.push_back(s->message()); }
 
-    void feed(const std::string& chunk) {
+    void feed(const std::string& chunk)
+    {
         Packet p;
         ASSERT_TRUE(p.reserve_head(0));
         std::memcpy(p.put(static_cast<unsigned>(chunk.size())), chunk.data(), chunk.size());
         tpkt->receive(p);
     }
-    void send(const std::string& payload) {
+    void send(const std::string& payload)
+    {
         Packet p;
         tpkt->prepare_head(p);
         if (!payload.empty())
@@ -46,7 +54,8 @@ public:
     std::vector<std::string> statuses;
 };
 
-TEST(Tpkt, FramesGoingDown) {
+TEST(Tpkt, FramesGoingDown)
+{
     struct Case {
         std::string payload;
         std::vector<std::string> wire;
@@ -63,7 +72,8 @@ TEST(Tpkt, FramesGoingDown) {
     }
 }
 
-TEST(Tpkt, LargestPayloadIsFramedAndLargerIsRefused) {
+TEST(Tpkt, LargestPayloadIsFramedAndLargerIsRefused)
+{
     Harness h;
     h.send(std::string(Tpkt_protocol::max_payload, 'x'));
     ASSERT_EQ(h.wire.size(), 1u);
@@ -76,7 +86,8 @@ TEST(Tpkt, LargestPayloadIsFramedAndLargerIsRefused) {
     EXPECT_EQ(clog.text(), "TPKT payload too big, length = 65532 max = 65531\n");
 }
 
-TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce) {
+TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce)
+{
     const std::string frame = bytes("03 00 00 08 80 01 05 18");
     Capture clog(std::clog);
     for (std::size_t i = 0; i <= frame.size(); ++i) {
@@ -94,7 +105,8 @@ TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce) {
     EXPECT_EQ(clog.text(), "");
 }
 
-TEST(Tpkt, MalformedInputIsSkippedAndLogged) {
+TEST(Tpkt, MalformedInputIsSkippedAndLogged)
+{
     struct Case {
         const char* what;
         std::vector<std::string> chunks;
@@ -103,14 +115,26 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged) {
     };
     const std::vector<Case> cases = {
         {"two frames in one chunk", {"03 00 00 05 AA 03 00 00 06 BB CC"}, {"AA", "BB CC"}, ""},
-        {"a garbage run is one line", {"FF FE 00 01 03 00 00 05 AA"}, {"AA"}, "TPKT bad TPKT packet start.\n"},
-        {"a run over several chunks is still one line", {"FF", "FE", "77 03 00 00 05 AA"}, {"AA"},
+        {"a garbage run is one line",
+         {"FF FE 00 01 03 00 00 05 AA"},
+         {"AA"},
          "TPKT bad TPKT packet start.\n"},
-        {"each run after a frame gets its line", {"FF 03 00 00 05 AA FF FF 03 00 00 05 BB"}, {"AA", "BB"},
+        {"a run over several chunks is still one line",
+         {"FF", "FE", "77 03 00 00 05 AA"},
+         {"AA"},
+         "TPKT bad TPKT packet start.\n"},
+        {"each run after a frame gets its line",
+         {"FF 03 00 00 05 AA FF FF 03 00 00 05 BB"},
+         {"AA", "BB"},
          "TPKT bad TPKT packet start.\nTPKT bad TPKT packet start.\n"},
-        {"bad reserved byte: the next byte is a new start", {"03 03 00 00 05 AA"}, {},
+        {"bad reserved byte: the next byte is a new start",
+         {"03 03 00 00 05 AA"},
+         {},
          "TPKT bad TPKT reserved.\nTPKT bad TPKT packet start.\n"},
-        {"bad reserved byte followed by a good frame", {"03 01 03 00 00 05 AA"}, {"AA"}, "TPKT bad TPKT reserved.\n"},
+        {"bad reserved byte followed by a good frame",
+         {"03 01 03 00 00 05 AA"},
+         {"AA"},
+         "TPKT bad TPKT reserved.\n"},
         {"length 0", {"03 00 00 00 03 00 00 05 AA"}, {"AA"}, "TPKT too small 0\n"},
         {"length 1", {"03 00 00 01 03 00 00 05 AA"}, {"AA"}, "TPKT too small 1\n"},
         {"length 2", {"03 00 00 02 03 00 00 05 AA"}, {"AA"}, "TPKT too small 2\n"},
@@ -121,13 +145,15 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged) {
     for (const Case& c : cases) {
         Capture clog(std::clog);
         Harness h;
-        for (const std::string& chunk : c.chunks) h.feed(bytes(chunk));
+        for (const std::string& chunk : c.chunks)
+            h.feed(bytes(chunk));
         EXPECT_EQ(h.payloads, c.payloads) << c.what;
         EXPECT_EQ(clog.text(), c.log) << c.what;
     }
 }
 
-TEST(Tpkt, LargestFrameIsAccepted) {
+TEST(Tpkt, LargestFrameIsAccepted)
+{
     const std::string payload(Tpkt_protocol::max_payload, '\x5A');
     Harness h;
     h.feed(bytes("03 00 FF FF") + payload.substr(0, 30000));
@@ -137,7 +163,8 @@ TEST(Tpkt, LargestFrameIsAccepted) {
     EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
 }
 
-TEST(Tpkt, DeactivationResetsAndReportsSuccess) {
+TEST(Tpkt, DeactivationResetsAndReportsSuccess)
+{
     Harness h;
     h.feed(bytes("03 00 00 08 80"));
     ASSERT_TRUE(h.tpkt->timer_running());
@@ -148,14 +175,17 @@ TEST(Tpkt, DeactivationResetsAndReportsSuccess) {
     EXPECT_EQ(h.payloads, std::vector<std::string>{"AA"});
 }
 
-class TpktTimeout : public ctltest::LoopTest {};
+class TpktTimeout : public ctltest::LoopTest
+{
+};
 
-TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk) {
+TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk)
+{
     Capture clog(std::clog);
     Harness h;
     h.feed(bytes("03 00 00 08 80"));
     run_for(2000);
-    h.feed(bytes("01"));  // restarts the 3000 ms
+    h.feed(bytes("01")); // restarts the 3000 ms
     run_for(2999);
     EXPECT_EQ(strip_mux(clog.text()), "");
     EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::body);

@@ -11,13 +11,17 @@
 #include <iostream>
 #include <sstream>
 
-namespace {
+namespace
+{
 
-class Sink : public ProtocolsList {
+class Sink : public ProtocolsList
+{
 public:
     Sink() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
-    void on_message(Packet& p) override {
-        if (p.length() > Tpkt_protocol::max_payload) std::abort();
+    void on_message(Packet& p) override
+    {
+        if (p.length() > Tpkt_protocol::max_payload)
+            std::abort();
         delivered += p.length();
     }
     Tpkt_protocol* tpkt;
@@ -26,8 +30,10 @@ public:
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
     std::ostringstream quiet;
     std::streambuf* old = std::clog.rdbuf(quiet.rdbuf());
     {
@@ -37,12 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (std::size_t at = 1; at < size; at += chunk) {
             const std::size_t n = size - at < chunk ? size - at : chunk;
             Packet p;
-            if (!p.reserve_head(0)) std::abort();
+            if (!p.reserve_head(0))
+                std::abort();
             std::memcpy(p.put(static_cast<unsigned>(n)), data + at, n);
             sink.tpkt->receive(p);
-            if ((sink.tpkt->state() == Tpkt_protocol::idle) == sink.tpkt->timer_running()) std::abort();
+            if ((sink.tpkt->state() == Tpkt_protocol::idle) == sink.tpkt->timer_running())
+                std::abort();
         }
-        if (sink.delivered > size) std::abort();
+        if (sink.delivered > size)
+            std::abort();
     }
     std::clog.rdbuf(old);
     return 0;
