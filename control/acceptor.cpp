@@ -81,6 +81,12 @@ void AcceptorNet::BindSocket()
     mListenEvent.Schedule(mListen, POLLIN);
 }
 
+void AcceptorNet::OnResume(Timer*)
+{
+    if (mListen.is_valid())
+        mListenEvent.Schedule(mListen, POLLIN);
+}
+
 void AcceptorNet::OnTimeout(Timer*)
 {
     BindSocket();
@@ -116,8 +122,19 @@ void AcceptorNet::OnSocketEvent(int, short revents)
         INet4::Addr peer;
         socklen_t len = peer.size();
         Fd conn(::accept(mListen.lowlevel_fd(), peer, &len));
-        if (!conn.is_valid())
+        if (!conn.is_valid()) {
+            const int error = errno;
+            // Out of descriptors or memory the pending peer stays queued and
+            // the socket stays readable: pause instead of polling it in a
+            // tight loop until the resources come back.
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                if (mVerbose)
+                    std::cerr << "can't accept connection: " << Errno(error) << std::endl;
+                mListenEvent.Release();
+                mBindRetry.set(bind_retry_ms, &AcceptorNet::OnResume, this);
+            }
             break;
+        }
         if (mState != State::Connected) {
             if (!conn.NonBlock()) {
                 if (mVerbose)

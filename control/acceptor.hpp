@@ -42,6 +42,7 @@ protected:
 
 private:
     void RetryLater();
+    void OnResume(Timer*);
 
     std::uint16_t mPort = 0;
     Fd mListen;

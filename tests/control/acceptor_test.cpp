@@ -4,6 +4,7 @@
 #include "control/acceptor.hpp"
 
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
@@ -203,6 +204,27 @@ TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh)
     Capture cout(std::cout);
     run_for(10);
     EXPECT_TRUE(link->IsConnected());
+}
+
+TEST_F(AcceptorTest, NoDescriptorForAPeerPausesListening)
+{
+    Capture cout(std::cout), cerr(std::cerr);
+    link->Activate();
+    Fd client = connect_to(port);
+    rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(::fcntl(client.lowlevel_fd(), F_DUPFD, 0));
+    ::close(static_cast<int>(low.rlim_cur));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    run_for(10);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_EQ(cerr.text(), std::string("can't accept connection: ") + std::strerror(EMFILE) + "\n");
+    EXPECT_FALSE(link->IsListening());
+    EXPECT_FALSE(link->IsConnected());
+    run_for(5010);
+    EXPECT_TRUE(link->IsConnected());
+    EXPECT_EQ(cout.text(), "new connection from " + local_name(client) + "\n");
 }
 
 TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
