@@ -146,7 +146,9 @@ void Service::TakeConnection(Fd const& fd, std::string const& name)
 
 void ServiceNet::Connected(Fd fd, INet4::Addr const& peer)
 {
-    if (mState == State::Deactivating)
+    // A link holds one connection: a second one would silently replace the
+    // live socket under the consumer's feet.
+    if (mState == State::Deactivating || mState == State::Connected)
         return;
     const int one = 1;
     if (::setsockopt(fd.lowlevel_fd(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) != 0 && mVerbose)

@@ -218,16 +218,20 @@ TEST_F(LinkTest, OversizePayloadIsRefused)
     EXPECT_EQ(read_now(pair.client), "");
 }
 
-TEST_F(LinkTest, ConnectionOfferedWhileGoingDownIsNotTaken)
+TEST_F(LinkTest, SecondConnectionIsNeverTaken)
 {
     Capture cerr(std::cerr);
     connect();
-    link.Disconnect();
     TcpPair other;
+    link.Connected(other.server, other.peer);
+    EXPECT_EQ(link.GetAddr(), name);
+    send_all(pair.client, bytes("03 00 00 05 AA"));
+    run_for(10);
+    link.Disconnect();
     link.Connected(other.server, other.peer);
     EXPECT_EQ(link.GetState(), Control::State::Deactivating);
     run_for(10);
-    EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "disconnect"}));
+    EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "message AA", "disconnect"}));
 }
 
 } // namespace
