@@ -17,21 +17,9 @@ TEST(Values, CountBits)
     struct Row {
         unsigned n;
         unsigned bits;
-    } const table[] = {{0, 32},
-                       {1, 0},
-                       {2, 1},
-                       {3, 2},
-                       {4, 2},
-                       {5, 3},
-                       {128, 7},
-                       {129, 8},
-                       {256, 8},
-                       {257, 9},
-                       {65536, 16},
-                       {65537, 17},
-                       {0x80000000u, 31},
-                       {0x80000001u, 32},
-                       {0xFFFFFFFFu, 32}};
+    } const table[] = {{0, 32},      {1, 0},      {2, 1},           {3, 2},           {4, 2},
+                       {5, 3},       {128, 7},    {129, 8},         {256, 8},         {257, 9},
+                       {65536, 16},  {65537, 17}, {0x80000000u, 31}, {0x80000001u, 32}, {0xFFFFFFFFu, 32}};
     for (Row const& row : table)
         EXPECT_EQ(ASN1::CountBits(row.n), row.bits) << row.n;
 }
@@ -93,12 +81,12 @@ TEST(Values, CreateBuildsTheDescriptorsOwnClass)
     EXPECT_EQ(typeid(clone->get_pdu().get_command()), typeid(TM::Command));
 }
 
-struct CompareRow {
-    char const* name;
-    std::function<Value()> a;
-    std::function<Value()> b;
-    int sign;
-};
+template <class T, class F> Value with(F fill)
+{
+    T* value = new T;
+    fill(*value);
+    return Value(value);
+}
 
 Value integer(int v)
 {
@@ -107,25 +95,23 @@ Value integer(int v)
 
 Value bitString(std::string const& octets, unsigned n)
 {
-    ASN1::BIT_STRING* b = new ASN1::BIT_STRING;
-    b->resize(n);
-    for (std::size_t i = 0; i < octets.size(); ++i)
-        b->getData()[i] = octets[i];
-    return Value(b);
+    return with<ASN1::BIT_STRING>([&](ASN1::BIT_STRING& b) {
+        b.resize(n);
+        std::copy(octets.begin(), octets.end(), b.getData().begin());
+    });
 }
 
-Value message(std::function<void(TM::Message&)> build)
+Value octets(std::string const& s)
 {
-    TM::Message* m = new TM::Message;
-    build(*m);
-    return Value(m);
+    return Value(new ASN1::OCTET_STRING(std::vector<char>(s.begin(), s.end()), &ASN1::OCTET_STRING::theInfo));
 }
 
-Value termParams(std::function<void(TM::TermParams&)> build)
+Value oid(std::vector<unsigned> const& arcs)
 {
-    TM::TermParams* t = new TM::TermParams;
-    build(*t);
-    return Value(t);
+    return with<ASN1::OBJECT_IDENTIFIER>([&](ASN1::OBJECT_IDENTIFIER& o) {
+        for (unsigned arc : arcs)
+            o.append(arc);
+    });
 }
 
 Value open(ASN1::AbstractData* data, char const* buffer)
@@ -136,6 +122,29 @@ Value open(ASN1::AbstractData* data, char const* buffer)
     return Value(o);
 }
 
+Value ping(int slot) // slot < 0: absent; 1000: set, then omitted
+{
+    return with<TM::Message>([slot](TM::Message& m) {
+        if (slot >= 0)
+            m.set_slot(static_cast<unsigned>(slot));
+        if (slot == 1000)
+            m.omit_slot();
+        m.set_pdu().select_command().select_ping();
+    });
+}
+
+Value term(int traceLevel, bool flag, bool named = false)
+{
+    return with<TM::TermParams>([=](TM::TermParams& t) {
+        if (traceLevel >= 0)
+            t.set_traceLevel(traceLevel);
+        if (named)
+            t.set_name("");
+        if (flag)
+            t.set_flag();
+    });
+}
+
 int sign(int v)
 {
     return v < 0 ? -1 : v > 0 ? 1 : 0;
@@ -143,109 +152,45 @@ int sign(int v)
 
 TEST(Values, ThreeWayOrder)
 {
-    CompareRow const table[] = {
+    using G = ASN1::GeneralizedTime;
+    struct Row {
+        char const* name;
+        std::function<Value()> a, b;
+        int sign;
+    } const table[] = {
         {"INTEGER 5 < 7", [] { return integer(5); }, [] { return integer(7); }, -1},
         {"INTEGER equal", [] { return integer(-3); }, [] { return integer(-3); }, 0},
-        {"BOOLEAN false < true", [] { return Value(new ASN1::BOOLEAN(false)); },
-         [] { return Value(new ASN1::BOOLEAN(true)); }, -1},
-        {"NULL == NULL", [] { return Value(new ASN1::Null); }, [] { return Value(new ASN1::Null); }, 0},
-        {"BIT STRING 1 bit < 9 bits", [] { return bitString("\x80", 1); },
+        {"BOOLEAN", [] { return Value(new ASN1::BOOLEAN(false)); }, [] { return Value(new ASN1::BOOLEAN(true)); }, -1},
+        {"NULL", [] { return Value(new ASN1::Null); }, [] { return Value(new ASN1::Null); }, 0},
+        {"BIT STRING 1 < 9 bits", [] { return bitString("\x80", 1); },
          [] { return bitString(std::string("\x80\x00", 2), 9); }, -1},
-        {"BIT STRING 0x80 > 0x7f", [] { return bitString("\x80", 8); }, [] { return bitString("\x7f", 8); },
-         1},
-        {"OCTET STRING ab < abc",
-         [] {
-             return Value(new ASN1::OCTET_STRING(std::vector<char>{'a', 'b'}, &ASN1::OCTET_STRING::theInfo));
-         },
-         [] {
-             return Value(
-                 new ASN1::OCTET_STRING(std::vector<char>{'a', 'b', 'c'}, &ASN1::OCTET_STRING::theInfo));
-         },
+        {"BIT STRING 0x80 > 0x7f", [] { return bitString("\x80", 8); }, [] { return bitString("\x7f", 8); }, 1},
+        {"OCTET STRING ab < abc", [] { return octets("ab"); }, [] { return octets("abc"); }, -1},
+        {"OCTET STRING 0x80 > 0x7f", [] { return octets("\x80"); }, [] { return octets("\x7f"); }, 1},
+        {"IA5String", [] { return Value(new ASN1::IA5String("abc")); }, [] { return Value(new ASN1::IA5String("abd")); },
          -1},
-        {"OCTET STRING 0x80 > 0x7f",
-         [] { return Value(new ASN1::OCTET_STRING(1, '\x80', &ASN1::OCTET_STRING::theInfo)); },
-         [] { return Value(new ASN1::OCTET_STRING(1, '\x7f', &ASN1::OCTET_STRING::theInfo)); }, 1},
-        {"IA5String", [] { return Value(new ASN1::IA5String("abc")); },
-         [] { return Value(new ASN1::IA5String("abd")); }, -1},
-        {"OID shorter first",
-         [] {
-             ASN1::OBJECT_IDENTIFIER* o = new ASN1::OBJECT_IDENTIFIER;
-             o->append(1);
-             return Value(o);
-         },
-         [] {
-             ASN1::OBJECT_IDENTIFIER* o = new ASN1::OBJECT_IDENTIFIER;
-             o->append(1);
-             o->append(0);
-             return Value(o);
-         },
-         -1},
-        {"GeneralizedTime by second", [] { return Value(new ASN1::GeneralizedTime("20070305143000Z")); },
-         [] { return Value(new ASN1::GeneralizedTime("20070305143001")); }, -1},
-        {"GeneralizedTime utc last", [] { return Value(new ASN1::GeneralizedTime("20070305143000")); },
-         [] { return Value(new ASN1::GeneralizedTime("20070305143000Z")); }, -1},
+        {"OID shorter first", [] { return oid({1}); }, [] { return oid({1, 0}); }, -1},
+        {"GeneralizedTime by second", [] { return Value(new G("20070305143000Z")); },
+         [] { return Value(new G("20070305143001")); }, -1},
+        {"GeneralizedTime utc last", [] { return Value(new G("20070305143000")); },
+         [] { return Value(new G("20070305143000Z")); }, -1},
         {"CHOICE -1 < 0", [] { return Value(new TM::PDU); },
-         [] {
-             TM::PDU* p = new TM::PDU;
-             p->select_command();
-             return Value(p);
-         },
-         -1},
+         [] { return with<TM::PDU>([](TM::PDU& p) { p.select_command(); }); }, -1},
         {"CHOICE same index compares the alternatives",
-         [] { return message([](TM::Message& m) { m.set_pdu().select_command().select_connect(3); }); },
-         [] { return message([](TM::Message& m) { m.set_pdu().select_command().select_connect(2); }); }, 1},
-        {"SEQUENCE absent optional field first",
-         [] { return message([](TM::Message& m) { m.set_pdu().select_command().select_ping(); }); },
-         [] {
-             return message([](TM::Message& m) {
-                 m.set_slot(0);
-                 m.set_pdu().select_command().select_ping();
-             });
-         },
-         -1},
-        {"SEQUENCE removed field counts as absent",
-         [] {
-             return message([](TM::Message& m) {
-                 m.set_slot(9);
-                 m.omit_slot();
-                 m.set_pdu().select_command().select_ping();
-             });
-         },
-         [] { return message([](TM::Message& m) { m.set_pdu().select_command().select_ping(); }); }, 0},
-        {"SEQUENCE early addition decides",
-         [] {
-             return termParams([](TM::TermParams& t) {
-                 t.set_traceLevel(1);
-                 t.set_flag();
-             });
-         },
-         [] {
-             return termParams([](TM::TermParams& t) {
-                 t.set_traceLevel(2);
-                 t.set_flag();
-             });
-         },
-         -1},
-        {"SEQUENCE addition absent first", [] { return termParams([](TM::TermParams&) {}); },
-         [] { return termParams([](TM::TermParams& t) { t.set_name(""); }); }, -1},
-        {"SEQUENCE OF by size",
-         [] {
-             ASN1::SEQUENCE_OF<ASN1::INTEGER>* l = new ASN1::SEQUENCE_OF<ASN1::INTEGER>;
-             l->resize(2);
-             return Value(l);
-         },
-         [] {
-             ASN1::SEQUENCE_OF<ASN1::INTEGER>* l = new ASN1::SEQUENCE_OF<ASN1::INTEGER>;
-             l->resize(1);
-             return Value(l);
-         },
-         1},
+         [] { return with<TM::Command>([](TM::Command& c) { c.select_connect(3); }); },
+         [] { return with<TM::Command>([](TM::Command& c) { c.select_connect(2); }); }, 1},
+        {"SEQUENCE absent optional field first", [] { return ping(-1); }, [] { return ping(0); }, -1},
+        {"SEQUENCE removed field counts as absent", [] { return ping(1000); }, [] { return ping(-1); }, 0},
+        {"SEQUENCE early addition decides", [] { return term(1, true); }, [] { return term(2, true); }, -1},
+        {"SEQUENCE addition absent first", [] { return term(-1, false); }, [] { return term(-1, false, true); }, -1},
+        {"SEQUENCE OF by size", [] { return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(2); }); },
+         [] { return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(1); }); }, 1},
         {"open type buffer only < value", [] { return open(nullptr, "x"); },
          [] { return open(new ASN1::Null, nullptr); }, -1},
         {"open types empty", [] { return open(nullptr, nullptr); }, [] { return open(nullptr, nullptr); }, 0},
         {"open type buffers", [] { return open(nullptr, "ab"); }, [] { return open(nullptr, "abc"); }, -1},
     };
-    for (CompareRow const& row : table) {
+    for (Row const& row : table) {
         SCOPED_TRACE(row.name);
         Value a = row.a();
         Value b = row.b();
@@ -253,74 +198,46 @@ TEST(Values, ThreeWayOrder)
         EXPECT_EQ(sign(b->compare(*a)), -row.sign);
         EXPECT_EQ(*a == *b, row.sign == 0);
         EXPECT_EQ(*a != *b, row.sign != 0);
-        // A clone is equal, independent and of the same descriptor.
+        // A clone is equal and of the same descriptor.
         Value copy(a->clone());
         EXPECT_TRUE(*copy == *a);
         EXPECT_EQ(copy->info(), a->info());
     }
-}
 
-TEST(Values, ClonesAreDeepAndAssignmentKeepsTheDescriptor)
-{
-    TM::Message m;
-    m.set_slot(5);
-    m.set_pdu().select_command().select_connect(3);
-    std::unique_ptr<TM::Message> copy(m.clone());
-    copy->set_slot(6);
-    copy->set_pdu().select_response().select_success();
-    EXPECT_EQ(m.get_slot().getValue(), 5u);
-    EXPECT_TRUE(m.get_pdu().command_isSelected());
-
+    // Assigning through the base class keeps the descriptor of the target.
     TM::Int0_1023 bounded(7);
-    ASN1::INTEGER plain(9, &ASN1::INTEGER::theInfo);
-    static_cast<ASN1::INTEGER&>(bounded) = plain;
+    static_cast<ASN1::INTEGER&>(bounded) = ASN1::INTEGER(9, &ASN1::INTEGER::theInfo);
     EXPECT_EQ(bounded.getValue(), 9u);
     EXPECT_EQ(bounded.info(), &TM::Int0_1023::theInfo);
 }
 
 TEST(Values, EnumerationNames)
 {
+    ASN1::EnumInfo const* E = &TM::ErrorCause::theInfo;
+    ASN1::EnumInfo const* S = &TM::StandbyCommand::theInfo;
+    ASN1::EnumInfo const* P = &TM::Payload::theInfo;
+    // "sleep=8" comes after "standby=8" and loses; "ptG729a" is unnumbered: 18 plus one.
     struct Row {
         ASN1::EnumInfo const* info;
         int value;
         char const* name; // "" when the value has none
-    } const table[] = {
-        {&TM::ErrorCause::theInfo, 12, "destroyInProgress"},
-        {&TM::ErrorCause::theInfo, 0, "invalidParams"},
-        {&TM::ErrorCause::theInfo, 13, ""},
-        {&TM::ErrorCause::theInfo, -1, ""},
-        {&TM::StandbyCommand::theInfo, 0, "none"},
-        {&TM::StandbyCommand::theInfo, 8, "standby"}, // "sleep=8" comes later and loses
-        {&TM::StandbyCommand::theInfo, 16, "active"},
-        {&TM::StandbyCommand::theInfo, 4, ""},
-        {&TM::StandbyCommand::theInfo, 9, ""},
-        {&TM::Payload::theInfo, 1, "ptG711-Ulaw"},
-        {&TM::Payload::theInfo, 19, "ptG729a"}, // unnumbered: the previous value plus one
-        {&TM::Payload::theInfo, 123, "ptR2S"},
-        {&TM::Payload::theInfo, 2, ""},
-        {&TM::Payload::theInfo, 124, ""},
-    };
+    } const table[] = {{E, 12, "destroyInProgress"}, {E, 0, "invalidParams"}, {E, 13, ""},   {E, -1, ""},
+                       {S, 0, "none"},  {S, 8, "standby"}, {S, 16, "active"}, {S, 4, ""}, {S, 9, ""},
+                       {P, 1, "ptG711-Ulaw"}, {P, 19, "ptG729a"}, {P, 123, "ptR2S"}, {P, 2, ""}, {P, 124, ""}};
     for (auto const& row : table) {
         Value v(ASN1::AbstractData::create(row.info));
         ASN1::ENUMERATED& e = static_cast<ASN1::ENUMERATED&>(*v);
         e.setFromInt(row.value);
         EXPECT_EQ(e.getName(), row.name) << row.value;
     }
-
     struct NameRow {
         ASN1::EnumInfo const* info;
         char const* name;
         bool found;
-        int value;
-    } const byName[] = {
-        {&TM::StandbyCommand::theInfo, "sleep", true, 8},
-        {&TM::StandbyCommand::theInfo, "active", true, 16},
-        {&TM::StandbyCommand::theInfo, "Active", false, 17},
-        {&TM::Payload::theInfo, "ptDyn", true, 96},
-        {&TM::Payload::theInfo, "ptDyn=96", false, 124},
-        {&TM::ErrorCause::theInfo, "internal", true, 5},
-        {&TM::ErrorCause::theInfo, "", false, 13},
-    };
+        int value; // when not found: unchanged from a new value's
+    } const byName[] = {{S, "sleep", true, 8},   {S, "active", true, 16},    {S, "Active", false, 17},
+                        {P, "ptDyn", true, 96},  {P, "ptDyn=96", false, 124}, {E, "internal", true, 5},
+                        {E, "", false, 13}};
     for (auto const& row : byName) {
         Value v(ASN1::AbstractData::create(row.info));
         ASN1::ENUMERATED& e = static_cast<ASN1::ENUMERATED&>(*v);
@@ -331,17 +248,15 @@ TEST(Values, EnumerationNames)
 
 TEST(Values, NamedNumbers)
 {
-    ASN1::IntegerWithNamedNumber n(2, &TM::NamedIntInfo);
+    ASN1::IntegerWithNamedNumber n(3, &TM::NamedIntInfo);
     std::string name = "unchanged";
-    EXPECT_TRUE(n.getName(name));
-    EXPECT_EQ(name, "two");
-    n.setValue(3);
     EXPECT_FALSE(n.getName(name));
-    EXPECT_EQ(name, "two");
     EXPECT_TRUE(n.setFromName("ten"));
-    EXPECT_EQ(n.getValue(), 10);
     EXPECT_FALSE(n.setFromName("eleven"));
     EXPECT_EQ(n.getValue(), 10);
+    n.setValue(2);
+    EXPECT_TRUE(n.getName(name));
+    EXPECT_EQ(name, "two");
 }
 
 TEST(Values, ObjectIdentifierContents)
@@ -381,13 +296,11 @@ TEST(Values, BitStringLayout)
 {
     ASN1::BIT_STRING b;
     b.resize(10);
-    EXPECT_EQ(b.getData().size(), 2u);
+    ASSERT_EQ(b.getData().size(), 2u);
     b.getData()[0] = '\x80';
     b.getData()[1] = '\x40';
-    EXPECT_TRUE(b[0]);
-    EXPECT_TRUE(b[9]);
-    EXPECT_FALSE(b[1]);
-    EXPECT_FALSE(b[10]);
+    EXPECT_TRUE(b[0] && b[9]);
+    EXPECT_FALSE(b[1] || b[10]);
     b.resize(9); // bit 9 is cut off and cleared
     EXPECT_EQ(b.getData()[1], 0);
 }
@@ -421,102 +334,47 @@ TEST(Values, GeneralizedTimeText)
     EXPECT_EQ(epoch.get(), "19700102010101");
 }
 
-TEST(Values, SequenceFields)
+TEST(Values, SequenceFieldsAndChoiceSelection)
 {
     TM::Message m;
     EXPECT_EQ(m.getField(0), nullptr);
-    EXPECT_EQ(m.getField(1), nullptr);
     ASSERT_NE(m.getField(2), nullptr);
-    EXPECT_EQ(m.get_pdu().currentSelection(), -1);
-    EXPECT_FALSE(m.slot_isPresent());
-
     m.set_slot(5);
-    EXPECT_TRUE(m.slot_isPresent());
-    ASN1::AbstractData const* kept = m.getField(1);
     m.omit_slot();
-    EXPECT_FALSE(m.slot_isPresent());
-    EXPECT_EQ(m.getField(1), kept);
     m.includeOptionalField(1, 1);
     EXPECT_EQ(m.get_slot().getValue(), 5u); // the old value comes back
-    m.set_slot(2000);                       // no bound is checked when storing
-    EXPECT_EQ(m.get_slot().getValue(), 2000u);
-
     EXPECT_EQ(m.getFieldTag(2), 0x800002u);
-    EXPECT_EQ(m.tagMode(), 0);
     EXPECT_STREQ(m.getFieldName(1), "slot");
 
     // An addition beyond the extension map grows it and marks only that addition.
     TM::TermParams t;
-    EXPECT_EQ(t.getExtensionMap().size(), 0u);
     t.set_flag(); // addition 2, optional number 3
     EXPECT_EQ(t.getExtensionMap().size(), 3u);
-    EXPECT_FALSE(t.hasOptionalField(1));
-    EXPECT_FALSE(t.hasOptionalField(2));
+    EXPECT_FALSE(t.hasOptionalField(1) || t.hasOptionalField(2) || t.hasOptionalField(40));
     EXPECT_TRUE(t.hasOptionalField(3));
-    EXPECT_FALSE(t.hasOptionalField(40));
     t.removeOptionalField(40); // beyond every map: nothing happens
-}
 
-TEST(Values, ChoiceSelection)
-{
     TM::Response r;
-    EXPECT_TRUE(r.select(-1)); // already -1
+    EXPECT_TRUE(r.select(-1));
     EXPECT_TRUE(r.select(0));
     ASN1::AbstractData const* value = r.getSelection();
     EXPECT_TRUE(r.select(0));
     EXPECT_EQ(r.getSelection(), value); // the same index keeps the value
     EXPECT_STREQ(r.getSelectionName(), "success");
     EXPECT_EQ(r.getSelectionTag(), 0x800000u);
-
-    r.select_error(TM::ErrorCause::slotIdBusy);
-    EXPECT_EQ(r.currentSelection(), 1);
-    EXPECT_EQ(static_cast<TM::ErrorCause::NamedNumber>(r.get_error()), TM::ErrorCause::slotIdBusy);
-
     EXPECT_FALSE(r.select(2));
     EXPECT_TRUE(r.isUnknownSelection());
     EXPECT_EQ(r.getSelection(), nullptr);
     EXPECT_EQ(r.getSelectionName(), nullptr);
 
-    TM::TonecEvent ev;
-    ev.set_timestamp(5);
-    ev.set_event().select_dtmf(3);
-    TM::Signal s(TM::Signal::tonec::value, ev);
-    EXPECT_EQ(s.currentSelection(), 1);
-    EXPECT_TRUE(*s.getSelection() == ev);
-    EXPECT_NE(s.getSelection(), static_cast<ASN1::AbstractData const*>(&ev));
-}
-
-TEST(Values, SequenceOfOwnership)
-{
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> source;
-    for (int i = 1; i <= 3; ++i)
-        source.push_back(ASN1::INTEGER(i, &ASN1::INTEGER::theInfo));
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> target;
+    // List assignment copies the elements.
+    ASN1::SEQUENCE_OF<ASN1::INTEGER> source, target;
+    source.push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
     target.resize(5);
     target = source;
-    ASSERT_EQ(target.size(), 3u);
+    ASSERT_EQ(target.size(), 1u);
     target[0] = 10;
     EXPECT_EQ(source[0].getValue(), 1);
-    EXPECT_EQ(target[2].getValue(), 3);
-
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> grown;
-    grown.resize(2);
-    ASSERT_EQ(grown.size(), 2u);
-    EXPECT_EQ(grown[1].getValue(), 0);
-    grown.resize(0);
-    EXPECT_TRUE(grown.empty());
-
-    int sum = 0;
-    for (ASN1::INTEGER const& i : source)
-        sum += i.getValue();
-    EXPECT_EQ(sum, 6);
-    auto after = source.erase(source.begin());
-    EXPECT_EQ(after->getValue(), 2);
-    EXPECT_EQ(source.size(), 2u);
-    source.insert(source.SEQUENCE_OF_Base::begin(), 2, ASN1::INTEGER(7, &ASN1::INTEGER::theInfo));
-    EXPECT_EQ(source.size(), 4u);
-    EXPECT_EQ(source[1].getValue(), 7);
-    EXPECT_EQ(source[2].getValue(), 2);
 }
 
 // Records which hooks a walk calls.
