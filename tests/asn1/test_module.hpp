@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// The members every generated class starts with: its descriptor, its factory, and the
+// constructors from its own and from another descriptor.
+#define TM_TYPE(Class, Base, Info)                                                                      \
+    static const ASN1::Info theInfo;                                                                     \
+    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Class(info); }            \
+    Class() : Base(&theInfo) {}                                                                          \
+    explicit Class(ASN1::TypeInfo const* info) : Base(info) {}
+
 namespace TM
 {
 
@@ -18,31 +26,12 @@ typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 1, 21> Int1_21;
 class ErrorCause : public ASN1::ENUMERATED
 {
 public:
-    enum NamedNumber {
-        invalidParams,
-        insufficientResources,
-        invalidSlot,
-        slotNotExists,
-        unexpectedMsgType,
-        internal,
-        unsupported,
-        reconnectionFail,
-        disconnectFail,
-        connectFail,
-        busError,
-        slotIdBusy,
-        destroyInProgress
-    };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new ErrorCause(info); }
-    ErrorCause() : ENUMERATED(&theInfo) {}
-    explicit ErrorCause(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
+    enum NamedNumber { invalidParams, insufficientResources, invalidSlot, slotNotExists, unexpectedMsgType,
+        internal, unsupported, reconnectionFail, disconnectFail, connectFail, busError, slotIdBusy,
+        destroyInProgress };
+    TM_TYPE(ErrorCause, ENUMERATED, EnumInfo)
     ErrorCause(NamedNumber v) : ENUMERATED(&theInfo) { setFromInt(v); }
-    ErrorCause& operator=(NamedNumber v)
-    {
-        setFromInt(v);
-        return *this;
-    }
+    ErrorCause& operator=(NamedNumber v) { setFromInt(v); return *this; }
     operator NamedNumber() const { return NamedNumber(asInt()); }
 };
 
@@ -51,10 +40,7 @@ class Payload : public ASN1::ENUMERATED
 {
 public:
     enum NamedNumber { ptG711_Alaw = 0, ptG711_Ulaw = 1, ptG729 = 18, ptG729a = 19, ptDyn = 96, ptR2S = 123 };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Payload(info); }
-    Payload() : ENUMERATED(&theInfo) {}
-    explicit Payload(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
+    TM_TYPE(Payload, ENUMERATED, EnumInfo)
     Payload(NamedNumber v) : ENUMERATED(&theInfo) { setFromInt(v); }
 };
 
@@ -63,60 +49,37 @@ class StandbyCommand : public ASN1::ENUMERATED
 {
 public:
     enum NamedNumber { none = 0, standby = 8, active = 16 };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new StandbyCommand(info); }
-    StandbyCommand() : ENUMERATED(&theInfo) {}
-    explicit StandbyCommand(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
+    TM_TYPE(StandbyCommand, ENUMERATED, EnumInfo)
 };
 
 class R1Code : public ASN1::ENUMERATED
 {
 public:
     enum NamedNumber { none, noise, silence };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new R1Code(info); }
-    R1Code() : ENUMERATED(&theInfo) {}
-    explicit R1Code(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
+    TM_TYPE(R1Code, ENUMERATED, EnumInfo)
 };
 
 class ClkSel : public ASN1::ENUMERATED
 {
 public:
     enum NamedNumber { internal, external, line };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new ClkSel(info); }
-    ClkSel() : ENUMERATED(&theInfo) {}
-    explicit ClkSel(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
-    ClkSel& operator=(NamedNumber v)
-    {
-        setFromInt(v);
-        return *this;
-    }
+    TM_TYPE(ClkSel, ENUMERATED, EnumInfo)
+    ClkSel& operator=(NamedNumber v) { setFromInt(v); return *this; }
 };
 
 class BExtEn : public ASN1::ENUMERATED
 {
 public:
     enum NamedNumber { disabled, enabled };
-    static const ASN1::EnumInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new BExtEn(info); }
-    BExtEn() : ENUMERATED(&theInfo) {}
-    explicit BExtEn(ASN1::TypeInfo const* info) : ENUMERATED(info) {}
-    BExtEn& operator=(NamedNumber v)
-    {
-        setFromInt(v);
-        return *this;
-    }
+    TM_TYPE(BExtEn, ENUMERATED, EnumInfo)
+    BExtEn& operator=(NamedNumber v) { setFromInt(v); return *this; }
 };
 
 // ClockCfg ::= SEQUENCE { clkSel0 ClkSel, bextEn BExtEn, source INTEGER }
 class ClockCfg : public ASN1::SEQUENCE
 {
 public:
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new ClockCfg(info); }
-    ClockCfg() : SEQUENCE(&theInfo) {}
-    explicit ClockCfg(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(ClockCfg, SEQUENCE, SequenceInfo)
     ClkSel& set_clkSel0() { return field_ref<ClkSel>(0); }
     BExtEn& set_bextEn() { return field_ref<BExtEn>(1); }
     void set_source(int v) { field_ref<ASN1::INTEGER>(2) = v; }
@@ -126,10 +89,7 @@ public:
 class Channel : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Channel(info); }
-    Channel() : CHOICE(&theInfo) {}
-    explicit Channel(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(Channel, CHOICE, ChoiceInfo)
     void select_tdm(int v) { select_as<ASN1::INTEGER>(0) = v; }
     void select_rtp(int v) { select_as<ASN1::INTEGER>(1) = v; }
 };
@@ -138,10 +98,7 @@ public:
 class MixerInput : public ASN1::SEQUENCE
 {
 public:
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new MixerInput(info); }
-    MixerInput() : SEQUENCE(&theInfo) {}
-    explicit MixerInput(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(MixerInput, SEQUENCE, SequenceInfo)
     Channel& set_channel() { return field_ref<Channel>(0); }
     void set_gain(int v) { field_ref<ASN1::INTEGER>(1) = v; }
 };
@@ -151,10 +108,7 @@ class MixerOutParams : public ASN1::SEQUENCE
 {
 public:
     typedef ASN1::SEQUENCE_OF<MixerInput, ASN1::EmptyConstraint> inputs_type;
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new MixerOutParams(info); }
-    MixerOutParams() : SEQUENCE(&theInfo) {}
-    explicit MixerOutParams(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(MixerOutParams, SEQUENCE, SequenceInfo)
     void set_unit(int v) { field_ref<ASN1::INTEGER>(0) = v; }
     Channel& set_channel() { return field_ref<Channel>(1); }
     inputs_type& set_inputs() { return field_ref<inputs_type>(2); }
@@ -165,10 +119,7 @@ public:
 class CreateParams : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new CreateParams(info); }
-    CreateParams() : CHOICE(&theInfo) {}
-    explicit CreateParams(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(CreateParams, CHOICE, ChoiceInfo)
     MixerOutParams& select_mixerOut() { return select_as<MixerOutParams>(1); }
 };
 
@@ -178,27 +129,9 @@ public:
 class Command : public ASN1::CHOICE
 {
 public:
-    enum {
-        query_,
-        testBpc_,
-        connect_,
-        disconnect_,
-        create_,
-        destroy_,
-        activate_,
-        deactivate_,
-        userData_,
-        ioctl_,
-        trunkCfg_,
-        clockCfg_,
-        ping_,
-        display_,
-        protoLemz_
-    };
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Command(info); }
-    Command() : CHOICE(&theInfo) {}
-    explicit Command(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    enum { query_, testBpc_, connect_, disconnect_, create_, destroy_, activate_, deactivate_, userData_,
+        ioctl_, trunkCfg_, clockCfg_, ping_, display_, protoLemz_ };
+    TM_TYPE(Command, CHOICE, ChoiceInfo)
     void select_query() { select_as<ASN1::Null>(query_); }
     void select_ping() { select_as<ASN1::Null>(ping_); }
     void select_connect(unsigned v) { select_as<Int0_1023>(connect_) = v; }
@@ -213,10 +146,7 @@ public:
 class Response : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Response(info); }
-    Response() : CHOICE(&theInfo) {}
-    explicit Response(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(Response, CHOICE, ChoiceInfo)
     void select_success() { select_as<ASN1::Null>(0); }
     void select_error(ErrorCause::NamedNumber v) { select_as<ErrorCause>(1) = v; }
     ErrorCause const& get_error() const { return alternative_as<ErrorCause>(1); }
@@ -226,10 +156,7 @@ public:
 class IvaCode : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new IvaCode(info); }
-    IvaCode() : CHOICE(&theInfo) {}
-    explicit IvaCode(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(IvaCode, CHOICE, ChoiceInfo)
     void select_code(unsigned v) { select_as<Int1_21>(0) = v; }
 };
 
@@ -237,10 +164,7 @@ public:
 class TonePresence : public ASN1::SEQUENCE
 {
 public:
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new TonePresence(info); }
-    TonePresence() : SEQUENCE(&theInfo) {}
-    explicit TonePresence(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(TonePresence, SEQUENCE, SequenceInfo)
     void set_freq(int v) { field_ref<ASN1::INTEGER>(0) = v; }
     void set_presence(bool v) { field_ref<ASN1::BOOLEAN>(1) = v; }
 };
@@ -250,10 +174,7 @@ public:
 class TonecCode : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new TonecCode(info); }
-    TonecCode() : CHOICE(&theInfo) {}
-    explicit TonecCode(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(TonecCode, CHOICE, ChoiceInfo)
     void select_dtmf(unsigned v) { select_as<Int0_127>(0) = v; }
     R1Code& select_r1() { return select_as<R1Code>(1); }
     IvaCode& select_iva() { return select_as<IvaCode>(4); }
@@ -265,10 +186,7 @@ public:
 class TonecEvent : public ASN1::SEQUENCE
 {
 public:
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new TonecEvent(info); }
-    TonecEvent() : SEQUENCE(&theInfo) {}
-    explicit TonecEvent(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(TonecEvent, SEQUENCE, SequenceInfo)
     void set_timestamp(int v) { field_ref<ASN1::INTEGER>(0) = v; }
     TonecCode& set_event() { return field_ref<TonecCode>(1); }
 };
@@ -280,10 +198,7 @@ public:
     struct tonec {
         enum Id { value = 1 };
     };
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Signal(info); }
-    Signal() : CHOICE(&theInfo) {}
-    explicit Signal(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(Signal, CHOICE, ChoiceInfo)
     Signal(tonec::Id, TonecEvent const& v) : CHOICE(&theInfo) { select_as<TonecEvent>(tonec::value) = v; }
     TonecEvent& select_tonec() { return select_as<TonecEvent>(tonec::value); }
     void select_activated() { select_as<ASN1::Null>(5); }
@@ -295,10 +210,7 @@ public:
 class PDU : public ASN1::CHOICE
 {
 public:
-    static const ASN1::ChoiceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new PDU(info); }
-    PDU() : CHOICE(&theInfo) {}
-    explicit PDU(ASN1::TypeInfo const* info) : CHOICE(info) {}
+    TM_TYPE(PDU, CHOICE, ChoiceInfo)
     Command& select_command() { return select_as<Command>(0); }
     Response& select_response() { return select_as<Response>(1); }
     Signal& select_signal() { return select_as<Signal>(2); }
@@ -312,10 +224,7 @@ public:
 class Message : public ASN1::SEQUENCE
 {
 public:
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Message(info); }
-    Message() : SEQUENCE(&theInfo) {}
-    explicit Message(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(Message, SEQUENCE, SequenceInfo)
     Message* clone() const { return static_cast<Message*>(SEQUENCE::clone()); }
 
     ASN1::INTEGER const& get_seq() const { return field_as<ASN1::INTEGER>(0); }
@@ -336,10 +245,7 @@ class TermParams : public ASN1::SEQUENCE
 {
 public:
     typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 15> traceLevel_type;
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new TermParams(info); }
-    TermParams() : SEQUENCE(&theInfo) {}
-    explicit TermParams(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    TM_TYPE(TermParams, SEQUENCE, SequenceInfo)
     void set_id(int v) { field_ref<ASN1::INTEGER>(0) = v; }
     void set_mode(bool v) { optional_ref<ASN1::BOOLEAN>(0, 1) = v; }
     void set_traceLevel(unsigned v) { optional_ref<traceLevel_type>(1, 2) = v; }
@@ -356,42 +262,10 @@ public:
 class Kinds : public ASN1::SEQUENCE
 {
 public:
-    enum Field {
-        boolean,
-        integer,
-        minus128_127,
-        lowerOnly,
-        extRange,
-        byte256,
-        named,
-        enumerated,
-        payload,
-        standby,
-        oid,
-        bits,
-        octets,
-        octets20000,
-        numeric,
-        printable,
-        visible,
-        ia5,
-        general,
-        dname,
-        digits2,
-        bmp,
-        bmp1,
-        time,
-        integers,
-        ints,
-        open,
-        typedOpen,
-        nothing,
-        fieldCount
-    };
-    static const ASN1::SequenceInfo theInfo;
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Kinds(info); }
-    Kinds() : SEQUENCE(&theInfo) {}
-    explicit Kinds(ASN1::TypeInfo const* info) : SEQUENCE(info) {}
+    enum Field { boolean, integer, minus128_127, lowerOnly, extRange, byte256, named, enumerated, payload,
+        standby, oid, bits, octets, octets20000, numeric, printable, visible, ia5, general, dname, digits2,
+        bmp, bmp1, time, integers, ints, open, typedOpen, nothing, fieldCount };
+    TM_TYPE(Kinds, SEQUENCE, SequenceInfo)
     // Every field is optional with optional number = field number.
     template <class T> T& set(Field f) { return optional_ref<T>(f, f); }
 };
