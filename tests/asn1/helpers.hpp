@@ -3,6 +3,8 @@
 
 #include "asn1/asn1.hpp"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +70,27 @@ inline bool decodeInto(std::vector<char> const& octets, ASN1::AbstractData& valu
 inline std::unique_ptr<ASN1::AbstractData> fresh(ASN1::AbstractData const& like)
 {
     return std::unique_ptr<ASN1::AbstractData>(ASN1::AbstractData::create(like.info()));
+}
+
+// `value` encodes to `octets`, which decode to a value that is equal (when `comparable`)
+// and encodes to them again; every proper prefix fails to decode or re-encodes to itself.
+inline void expectWire(ASN1::AbstractData const& value, std::string const& octets, bool comparable = true)
+{
+    EXPECT_EQ(encodeHex(value), octets);
+    std::vector<char> full = bytes(octets);
+    std::unique_ptr<ASN1::AbstractData> decoded = fresh(value);
+    ASSERT_TRUE(decodeInto(full, *decoded));
+    if (comparable) {
+        EXPECT_EQ(decoded->compare(value), 0) << decoded->asValueNotation();
+    }
+    EXPECT_EQ(encodeHex(*decoded), octets);
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        std::vector<char> prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
+        std::unique_ptr<ASN1::AbstractData> cut = fresh(value);
+        if (decodeInto(prefix, *cut)) {
+            EXPECT_EQ(encodeHex(*cut), hex(prefix)) << "cut at " << n;
+        }
+    }
 }
 
 // A SEQUENCE { a A, b B } built at run time around two field descriptors.

@@ -262,21 +262,16 @@ std::vector<Case> const& cases()
     return table;
 }
 
-TEST(PerValues, EncodeDecodeRoundTrip)
+TEST(PerValues, EncodeDecodeRoundTripAndEveryPrefix)
 {
     for (Case const& c : cases()) {
         SCOPED_TRACE(c.name);
-        auto const& value = c.value;
-        EXPECT_EQ(encodeHex(*value), c.octets);
-        if (std::string(c.octets) == "FAIL")
+        if (std::string(c.octets) == "FAIL") {
+            EXPECT_EQ(encodeHex(*c.value), "FAIL");
             continue;
-        Value decoded = fresh(*value);
-        ASSERT_TRUE(decodeInto(bytes(c.octets), *decoded));
-        // An untyped open type comes back as its octets, not as the value that made them.
-        if (value->info() != &ASN1::OpenData::theInfo) {
-            EXPECT_EQ(decoded->compare(*value), 0);
         }
-        EXPECT_EQ(encodeHex(*decoded), c.octets);
+        // An untyped open type comes back as its octets, not as the value that made them.
+        asn1test::expectWire(*c.value, c.octets, c.value->info() != &ASN1::OpenData::theInfo);
     }
 }
 
@@ -286,28 +281,6 @@ TEST(PerValues, ObjectIdentifierOfOneArcSendsNoOctets)
     EXPECT_EQ(encodeHex(*oid({})), "00");
 }
 
-TEST(PerValues, EveryProperPrefixFailsOrReencodesToItself)
-{
-    for (Case const& c : cases()) {
-        if (std::string(c.octets) == "FAIL")
-            continue;
-        auto const& like = c.value;
-        std::vector<char> full = bytes(c.octets);
-        for (std::size_t n = 0; n < full.size(); ++n) {
-            SCOPED_TRACE(std::string(c.name) + " cut at " + std::to_string(n));
-            std::vector<char> prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
-            Value decoded = fresh(*like);
-            if (decodeInto(prefix, *decoded)) {
-                EXPECT_EQ(encodeHex(*decoded), hex(prefix));
-            }
-        }
-    }
-}
-
-} // namespace
-
-namespace
-{
 
 struct LengthCase {
     char const* name;
