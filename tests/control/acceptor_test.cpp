@@ -208,6 +208,10 @@ TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh)
 
 TEST_F(AcceptorTest, NoDescriptorForAPeerPausesListening)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime needs descriptors of its own for its checks.
+    GTEST_SKIP() << "descriptor limit not usable under the sanitizers";
+#endif
     Capture cout(std::cout), cerr(std::cerr);
     link->Activate();
     Fd client = connect_to(port);
@@ -217,7 +221,7 @@ TEST_F(AcceptorTest, NoDescriptorForAPeerPausesListening)
     low.rlim_cur = static_cast<rlim_t>(::fcntl(client.lowlevel_fd(), F_DUPFD, 0));
     ::close(static_cast<int>(low.rlim_cur));
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    run_for(10);
+    link->OnSocketEvent(-1, POLLIN);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
     EXPECT_EQ(cerr.text(), std::string("can't accept connection: ") + std::strerror(EMFILE) + "\n");
     EXPECT_FALSE(link->IsListening());
