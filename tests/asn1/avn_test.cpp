@@ -45,24 +45,9 @@ TEST(ValueNotation, GoldenTexts)
 {
     Golden const table[] = {
         {"create mixerOut", [] { return printed(mixerOutMessage()); },
-         "{\n"
-         "  seq 7,\n"
-         "  slot 12,\n"
-         "  pdu command : create : mixerOut : {\n"
-         "    unit 1,\n"
-         "    channel tdm : 40,\n"
-         "    inputs {\n"
-         "      {\n"
-         "        channel rtp : 3,\n"
-         "        gain -6\n"
-         "      },\n"
-         "      {\n"
-         "        channel rtp : 4,\n"
-         "        gain 0\n"
-         "      }\n"
-         "    }\n"
-         "  }\n"
-         "}"},
+         "{\n  seq 7,\n  slot 12,\n  pdu command : create : mixerOut : {\n    unit 1,\n"
+         "    channel tdm : 40,\n    inputs {\n      {\n        channel rtp : 3,\n        gain -6\n"
+         "      },\n      {\n        channel rtp : 4,\n        gain 0\n      }\n    }\n  }\n}"},
         {"clockCfg",
          [] {
              TM::Message m;
@@ -73,14 +58,8 @@ TEST(ValueNotation, GoldenTexts)
              c.set_source(2);
              return printed(m);
          },
-         "{\n"
-         "  seq 42,\n"
-         "  pdu command : clockCfg : {\n"
-         "    clkSel0 internal,\n"
-         "    bextEn disabled,\n"
-         "    source 2\n"
-         "  }\n"
-         "}"},
+         "{\n  seq 42,\n  pdu command : clockCfg : {\n    clkSel0 internal,\n    bextEn disabled,\n"
+         "    source 2\n  }\n}"},
         {"ping",
          [] {
              TM::Message m;
@@ -139,43 +118,13 @@ TEST(ValueNotation, GoldenTexts)
              k.set<ASN1::Null>(TM::Kinds::nothing);
              return printed(k);
          },
-         "{\n"
-         "  boolean TRUE,\n"
-         "  integer -5,\n"
-         "  minus128-127 -1,\n"
-         "  lowerOnly 4294967295,\n"
-         "  extRange 3,\n"
-         "  byte256 255,\n"
-         "  named two,\n"
-         "  enumerated destroyInProgress,\n"
-         "  payload 2,\n"
-         "  standby active,\n"
-         "  oid { 1 3 6 },\n"
-         "  bits '101'B,\n"
-         "  octets 'a0 01 ff'H,\n"
-         "  octets20000 '0f'H,\n"
-         "  numeric \"12 3\",\n"
-         "  printable \"Hi\",\n"
-         "  visible \"~\",\n"
-         "  ia5 \"a\"b\",\n"
-         "  general \"\",\n"
-         "  dname \"host\",\n"
-         "  digits2 \"12\",\n"
-         "  bmp \"AB\",\n"
-         "  bmp1 {{ 0, 0, 4, 16}},\n"
-         "  time \"20070305143000Z\",\n"
-         "  integers {\n"
-         "    1,\n"
-         "    -1\n"
-         "  },\n"
-         "  ints {\n"
-         "  },\n"
-         "  open TRUE,\n"
-         "  typedOpen {\n"
-         "    pdu command : ping : NULL\n"
-         "  },\n"
-         "  nothing NULL\n"
-         "}"},
+         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  lowerOnly 4294967295,\n  extRange 3,\n"
+         "  byte256 255,\n  named two,\n  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n"
+         "  oid { 1 3 6 },\n  bits '101'B,\n  octets 'a0 01 ff'H,\n  octets20000 '0f'H,\n"
+         "  numeric \"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 \"a\"b\",\n  general \"\",\n"
+         "  dname \"host\",\n  digits2 \"12\",\n  bmp \"AB\",\n  bmp1 {{ 0, 0, 4, 16}},\n"
+         "  time \"20070305143000Z\",\n  integers {\n    1,\n    -1\n  },\n  ints {\n  },\n  open TRUE,\n"
+         "  typedOpen {\n    pdu command : ping : NULL\n  },\n  nothing NULL\n}"},
         {"empty kinds", [] { return printed(TM::Kinds()); }, "{\n}"},
         {"INTEGER 0..4294967295 all bits",
          [] {

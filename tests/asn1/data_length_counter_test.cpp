@@ -4,19 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 namespace
 {
 
 using Value = std::unique_ptr<ASN1::AbstractData>;
 
-struct Row {
-    char const* name;
-    std::function<Value()> make;
-    unsigned dataLen;
-    bool primitive;
-};
+template <class T, class F> Value with(F fill)
+{
+    T* value = new T;
+    fill(*value);
+    return Value(value);
+}
 
 Value pingMessage()
 {
@@ -28,75 +27,51 @@ Value pingMessage()
 
 TEST(DataLengthCounter, ContentsLengthsAndPrimitiveAnswers)
 {
-    Row const table[] = {
-        {"NULL", [] { return Value(new ASN1::Null); }, 0, true},
-        {"BOOLEAN", [] { return Value(new ASN1::BOOLEAN(true)); }, 1, true},
-        {"INTEGER 0", [] { return Value(new ASN1::INTEGER(0, &ASN1::INTEGER::theInfo)); }, 1, true},
-        {"INTEGER 128", [] { return Value(new ASN1::INTEGER(128, &ASN1::INTEGER::theInfo)); }, 2, true},
-        {"INTEGER -129", [] { return Value(new ASN1::INTEGER(-129, &ASN1::INTEGER::theInfo)); }, 2, true},
-        {"INTEGER -2^31", [] { return Value(new ASN1::INTEGER(INT32_MIN, &ASN1::INTEGER::theInfo)); }, 4,
-         true},
-        {"ENUMERATED 12", [] { return Value(new TM::ErrorCause(TM::ErrorCause::destroyInProgress)); }, 1,
-         true},
-        {"OID 1 2 840 113549",
-         [] {
-             ASN1::OBJECT_IDENTIFIER* o = new ASN1::OBJECT_IDENTIFIER;
+    struct Row {
+        char const* name;
+        Value value;
+        unsigned dataLen;
+        bool primitive;
+    } const table[] = {
+        {"NULL", Value(new ASN1::Null), 0, true},
+        {"BOOLEAN", Value(new ASN1::BOOLEAN(true)), 1, true},
+        {"INTEGER 0", Value(new ASN1::INTEGER(0, &ASN1::INTEGER::theInfo)), 1, true},
+        {"INTEGER 128", Value(new ASN1::INTEGER(128, &ASN1::INTEGER::theInfo)), 2, true},
+        {"INTEGER -129", Value(new ASN1::INTEGER(-129, &ASN1::INTEGER::theInfo)), 2, true},
+        {"INTEGER -2^31", Value(new ASN1::INTEGER(INT32_MIN, &ASN1::INTEGER::theInfo)), 4, true},
+        {"ENUMERATED 12", Value(new TM::ErrorCause(TM::ErrorCause::destroyInProgress)), 1, true},
+        {"OID 1 2 840 113549", with<ASN1::OBJECT_IDENTIFIER>([](auto& o) {
              for (unsigned a : {1u, 2u, 840u, 113549u})
-                 o->append(a);
-             return Value(o);
-         },
+                 o.append(a);
+         }),
          6, true},
-        {"BIT STRING of 9 bits",
-         [] {
-             ASN1::BIT_STRING* b = new ASN1::BIT_STRING;
-             b->resize(9);
-             return Value(b);
-         },
-         3, true},
-        {"OCTET STRING of 3",
-         [] { return Value(new ASN1::OCTET_STRING(3, 'x', &ASN1::OCTET_STRING::theInfo)); }, 3, true},
-        {"IA5String ab", [] { return Value(new ASN1::IA5String("ab")); }, 2, true},
-        {"BMPString AB", [] { return Value(new ASN1::BMPString(L"AB", &ASN1::BMPString::theInfo)); }, 4,
-         true},
-        {"GeneralizedTime", [] { return Value(new ASN1::GeneralizedTime("20070305143000Z")); }, 15, true},
+        {"BIT STRING of 9 bits", with<ASN1::BIT_STRING>([](auto& b) { b.resize(9); }), 3, true},
+        {"OCTET STRING of 3", Value(new ASN1::OCTET_STRING(3, 'x', &ASN1::OCTET_STRING::theInfo)), 3, true},
+        {"IA5String ab", Value(new ASN1::IA5String("ab")), 2, true},
+        {"BMPString AB", Value(new ASN1::BMPString(L"AB", &ASN1::BMPString::theInfo)), 4, true},
+        {"GeneralizedTime", Value(new ASN1::GeneralizedTime("20070305143000Z")), 15, true},
         // seq [0] 01 05 is 3; pdu [2] holds command [0] holding ping [12]: 2, 4, 6.
-        {"Message seq 5 ping", pingMessage, 9, false},
-        {"SEQUENCE OF 1, 300",
-         [] {
-             ASN1::SEQUENCE_OF<ASN1::INTEGER>* l = new ASN1::SEQUENCE_OF<ASN1::INTEGER>;
-             l->push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
-             l->push_back(ASN1::INTEGER(300, &ASN1::INTEGER::theInfo));
-             return Value(l);
-         },
+        {"Message seq 5 ping", pingMessage(), 9, false},
+        {"SEQUENCE OF 1, 300", with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) {
+             l.push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
+             l.push_back(ASN1::INTEGER(300, &ASN1::INTEGER::theInfo));
+         }),
          7, false},
-        {"CHOICE holding an INTEGER",
-         [] {
-             TM::Channel* c = new TM::Channel;
-             c->select_tdm(1);
-             return Value(c);
-         },
-         3, true},
-        {"CHOICE holding a SEQUENCE",
-         [] {
-             TM::CreateParams* c = new TM::CreateParams;
-             c->select_mixerOut();
-             return Value(c);
-         },
-         9, false}, // unit [0] 3, channel [1] empty 2, inputs [2] empty 2, under [1]: 9
-        {"CHOICE without selection", [] { return Value(new TM::PDU); }, 0, true},
-        {"open type without value", [] { return Value(new ASN1::OpenData); }, 0, true},
+        {"CHOICE holding an INTEGER", with<TM::Channel>([](auto& c) { c.select_tdm(1); }), 3, true},
+        // unit [0] 3, channel [1] empty 2, inputs [2] empty 2, under [1]: 9
+        {"CHOICE holding a SEQUENCE", with<TM::CreateParams>([](auto& c) { c.select_mixerOut(); }), 9, false},
+        {"CHOICE without selection", Value(new TM::PDU), 0, true},
+        {"open type without value", Value(new ASN1::OpenData), 0, true},
         {"open type holding a SEQUENCE",
-         [] { return Value(new ASN1::OpenData(pingMessage().release(), &ASN1::OpenData::theInfo)); }, 9,
-         false},
+         Value(new ASN1::OpenData(pingMessage().release(), &ASN1::OpenData::theInfo)), 9, false},
     };
     for (Row const& row : table) {
         SCOPED_TRACE(row.name);
-        Value value = row.make();
         ASN1::DataLengthCounter counter;
-        EXPECT_TRUE(value->accept(counter));
+        EXPECT_TRUE(row.value->accept(counter));
         EXPECT_EQ(counter.getDataLen(), row.dataLen);
         ASN1::PrimitiveChecker checker;
-        EXPECT_EQ(value->accept(checker), row.primitive);
+        EXPECT_EQ(row.value->accept(checker), row.primitive);
     }
 }
 

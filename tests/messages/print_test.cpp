@@ -50,30 +50,11 @@ struct Golden {
 
 Golden const goldens[] = {
     {"create rtp", rtpCreate,
-     "{\n"
-     "  slot 1023,\n"
-     "  pdu command : create : rtp : {\n"
-     "    codecRTP {\n"
-     "      payload ptR2S,\n"
-     "      dhost {\n"
-     "        iaddr \"10.0.0.1\",\n"
-     "        port 65535\n"
-     "      },\n"
-     "      ssrc 4294967295,\n"
-     "      qos-dscp ef\n"
-     "    },\n"
-     "    txPayload ptG729,\n"
-     "    rxPayload ptG711-Alaw\n"
-     "  }\n"
-     "}"},
+     "{\n  slot 1023,\n  pdu command : create : rtp : {\n    codecRTP {\n      payload ptR2S,\n"
+     "      dhost {\n        iaddr \"10.0.0.1\",\n        port 65535\n      },\n      ssrc 4294967295,\n"
+     "      qos-dscp ef\n    },\n    txPayload ptG729,\n    rxPayload ptG711-Alaw\n  }\n}"},
     {"tonec dtmfDone", tonecDone,
-     "{\n"
-     "  slot 9,\n"
-     "  pdu signal : tonec : {\n"
-     "    timestamp 1000,\n"
-     "    event dtmfDone : NULL\n"
-     "  }\n"
-     "}"},
+     "{\n  slot 9,\n  pdu signal : tonec : {\n    timestamp 1000,\n    event dtmfDone : NULL\n  }\n}"},
     {"userData", userData,
      "{\n  pdu signal : userData : 'a0 01 ff'H\n}"},
 };
