@@ -17,6 +17,8 @@
 namespace
 {
 
+using ctltest::Consumer;
+
 using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::connect_to;
@@ -24,18 +26,6 @@ using ctltest::hex;
 using ctltest::peer_closed;
 using ctltest::send_all;
 using ctltest::strip_mux;
-
-class Consumer : public Control::Notify
-{
-public:
-    void OnConnect() override { log.push_back("connect"); }
-    void OnDisconnect() override { log.push_back("disconnect"); }
-    void OnMessage(char const* data, int length) override
-    {
-        log.push_back("message " + hex(std::string(data, static_cast<std::size_t>(length))));
-    }
-    std::vector<std::string> log;
-};
 
 class Probe : public Control::ConnectionProbe
 {

@@ -11,19 +11,14 @@
 namespace
 {
 
+using Link = ctltest::NullLink;
+
 using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::hex;
 using ctltest::read_now;
 using ctltest::TcpPair;
 using Log = std::vector<std::string>;
-
-class Link : public Control::ServiceNet
-{
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
-};
 
 class Fake : public CtrlSrv::Service
 {
@@ -348,18 +343,6 @@ TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)
     server.PutHeader(os);
     EXPECT_EQ(os.str(), "ctrl [null]: ");
     EXPECT_FALSE(server.CheckServerConnection(connected));
-}
-
-TEST_F(ServerTest, HeartbeatTimeoutDropsTheLink)
-{
-    Fake a(&log, "a");
-    server.Bind(&a);
-    Capture cerr(std::cerr);
-    server.OnHeartbeatTimeout();
-    EXPECT_EQ(cerr.text(), "control connection " + pair.peer.GetString() + " closed.\n");
-    run_for(10);
-    EXPECT_EQ(log, (Log{"a.disconnect"}));
-    EXPECT_TRUE(ctltest::peer_closed(pair.client));
 }
 
 TEST(ServerAlone, FailuresToSend)

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/service.hpp"
 #include "runtime/clock.hpp"
 #include "runtime/fd.hpp"
 #include "runtime/inet4.hpp"
@@ -115,22 +117,6 @@ struct SocketPair {
             b = Fd(sv[1]);
         }
     }
-    std::string read_b()
-    {
-        std::string out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t r = ::read(b.lowlevel_fd(), buf, sizeof buf);
-            if (r <= 0)
-                break;
-            out.append(buf, static_cast<std::size_t>(r));
-        }
-        return out;
-    }
-    void write_b(const std::string& data)
-    {
-        ASSERT_EQ(::write(b.lowlevel_fd(), data.data(), data.size()), static_cast<ssize_t>(data.size()));
-    }
 };
 
 // A free TCP port on the loopback address (free when asked; nobody else
@@ -206,6 +192,30 @@ struct TcpPair {
         server = Fd(::accept(listener.lowlevel_fd(), peer, &len));
         server.NonBlock();
     }
+};
+
+// A link whose connections the test hands over itself.
+class NullLink : public Control::ServiceNet
+{
+    bool ImplActivate() override { return true; }
+    void ImplDeactivate() override {}
+    void ImplOnDisconnect() override {}
+};
+
+// Records what a link reports, payloads in hex.
+class Consumer : public Control::Notify
+{
+public:
+    void OnConnect() override { log.push_back("connect"); }
+    void OnDisconnect() override { log.push_back("disconnect"); }
+    void OnMessage(char const* data, int length) override
+    {
+        log.push_back("message " + hex(std::string(data, static_cast<std::size_t>(length))));
+        if (on_message)
+            on_message();
+    }
+    std::vector<std::string> log;
+    std::function<void()> on_message;
 };
 
 } // namespace ctltest

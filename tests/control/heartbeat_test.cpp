@@ -10,6 +10,8 @@
 namespace
 {
 
+using Link = ctltest::NullLink;
+
 using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::hex;
@@ -17,13 +19,6 @@ using ctltest::read_now;
 using ctltest::strip_mux;
 using ctltest::TcpPair;
 using Log = std::vector<std::string>;
-
-class Link : public Control::ServiceNet
-{
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
-};
 
 // Bound after the heartbeat: sees what it lets through, answers with success.
 class Next : public CtrlSrv::Service

@@ -15,6 +15,8 @@
 namespace
 {
 
+using ctltest::Consumer;
+
 using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::hex;
@@ -22,21 +24,6 @@ using ctltest::read_now;
 using ctltest::send_all;
 using ctltest::strip_mux;
 using ctltest::TcpPair;
-
-class Consumer : public Control::Notify
-{
-public:
-    void OnConnect() override { log.push_back("connect"); }
-    void OnDisconnect() override { log.push_back("disconnect"); }
-    void OnMessage(char const* data, int length) override
-    {
-        log.push_back("message " + hex(std::string(data, static_cast<std::size_t>(length))));
-        if (on_message)
-            on_message();
-    }
-    std::vector<std::string> log;
-    std::function<void()> on_message;
-};
 
 class Link : public Control::ServiceNet
 {

@@ -61,12 +61,12 @@ TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole)
     Harness h(sp.a);
     h.strm->activate();
     EXPECT_EQ(h.activated, 1);
-    sp.write_b(bytes("03 00 00 05 AA"));
+    ctltest::send_all(sp.b, bytes("03 00 00 05 AA"));
     run_for(10);
     EXPECT_EQ(h.received, std::vector<std::string>{bytes("03 00 00 05 AA")});
     h.send(bytes("03 00 00 05 BB"));
     h.send("");
-    EXPECT_EQ(hex(sp.read_b()), "03 00 00 05 BB");
+    EXPECT_EQ(hex(ctltest::read_now(sp.b)), "03 00 00 05 BB");
     EXPECT_TRUE(h.statuses.empty());
     EXPECT_EQ(h.strm->GetOverflowCounter(), 0u);
 }
@@ -118,7 +118,7 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
          "error pollhup: end of stream"},
         {"error and input in one event: only the error is handled",
          [](SocketPair& sp, Harness& h) {
-             sp.write_b("x");
+             ctltest::send_all(sp.b, "x");
              h.strm->on_event(-1, POLLERR | POLLIN);
          },
          "error pollerr: "},
