@@ -48,18 +48,7 @@ std::vector<MessageCase> const& messageCases()
 {
     static std::vector<MessageCase> const cases = {
         {"seq 5, slot 7, ping", with<C>(5, 7, [](C& c) { c.select_ping(); }), "C0 01 05 00 07 18"},
-        {"seq 5, slot 7, error invalidSlot", with<R>(5, 7, [](R& r) { r.select_error(TM::ErrorCause::invalidSlot); }),
-         "C0 01 05 00 07 62"},
         {"query without seq and slot", with<C>(none, none, [](C& c) { c.select_query(); }), "00 00"},
-        {"seq 200, slot 1023, success", with<R>(200, 1023, [](R& r) { r.select_success(); }), "C0 02 00 C8 03 FF 40"},
-        {"seq 5, connect 300", with<C>(5, none, [](C& c) { c.select_connect(300); }), "80 01 05 04 01 2C"},
-        {"seq -1, success", with<R>(-1, none, [](R& r) { r.select_success(); }), "80 01 FF 40"},
-        {"seq 5, ping, no slot", with<C>(5, none, [](C& c) { c.select_ping(); }), "80 01 05 18"},
-        {"seq 5, slot 3, success", with<R>(5, 3, [](R& r) { r.select_success(); }), "C0 01 05 00 03 40"},
-        {"error invalidSlot alone", with<R>(none, none, [](R& r) { r.select_error(TM::ErrorCause::invalidSlot); }),
-         "18 80"},
-        {"error destroyInProgress",
-         with<R>(none, none, [](R& r) { r.select_error(TM::ErrorCause::destroyInProgress); }), "1B 00"},
         // An extension alternative: bit 1, small(0), the NULL as an open type 01 00.
         {"slot 7, signal tonec dtmfDone",
          with<S>(none, 7,

@@ -163,8 +163,6 @@ TEST(Wire, OutOfRangeValuesDoNotEncode) {
     std::function<Value()> build;
   };
   Bad const table[] = {
-      {"slot 1024", [] { return own(response(1, 1024, -1)); }},
-      {"connect 1024", [] { return own(command(1, -1, [](LGCP::Command& c) { c.select_connect(1024); })); }},
       {"TrunkParams timeslot 32", [] { return with<LGCP::TrunkParams>([](auto& p) { p.set_timeslot(32); }); }},
       {"AtsQsigBParams subslot 0", [] { return with<LGCP::AtsQsigBParams>([](auto& p) { p.set_subslot(0); }); }},
       {"TonecCode dtmf 128", [] { return with<LGCP::TonecCode>([](auto& t) { t.select_dtmf(128); }); }},
