@@ -2,36 +2,24 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 using Seq = Cyclic<unsigned int, 127>;
 
 TEST(Cyclic, ArithmeticTable)
 {
+    Seq s(127);
     const struct {
         const char* name;
         unsigned got;
         unsigned expected;
     } cases[] = {
-        {"default", Seq(), 0},
-        {"130 masked", Seq(130), 2},
-        {"127 kept", Seq(127), 127},
-        {"++127", ++Seq(127), 0},
-        {"++5", ++Seq(5), 6},
-        {"--0", --Seq(0), 127},
-        {"--9", --Seq(9), 8},
-        {"5 - 7", Seq(5) - Seq(7), 126},
-        {"2 - 5", Seq(2) - Seq(5), 125},
-        {"120 + 10", Seq(120) + Seq(10), 2},
-        {"127 + 127", Seq(127) + Seq(127), 126},
+        {"130 masked", Seq(130), 2},       {"127 kept", Seq(127), 127},        {"++127", ++Seq(127), 0},
+        {"--0", --Seq(0), 127},            {"5 - 7", Seq(5) - Seq(7), 126},    {"120 + 10", Seq(120) + Seq(10), 2},
+        {"127 + 127", Seq(127) + Seq(127), 126}, {"127++", s++, 127},          {"after 127++", s, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.got, c.expected) << c.name;
-
-    Seq s(127);
-    EXPECT_EQ(unsigned(s++), 127u);
-    EXPECT_EQ(unsigned(s), 0u);
 }
 
 TEST(Cyclic, WindowTable)

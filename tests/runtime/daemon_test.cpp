@@ -4,7 +4,7 @@
 
 #include "runtime/daemon.hpp"
 
-#include "platform/paths.hpp"
+#include "tests/runtime/test_util.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,41 +48,17 @@ void RunDaemon(Body body)
     close(done[0]);
 }
 
-class DaemonTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/daemon_test.XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        mRoot = dir;
-    }
-    void TearDown() override
-    {
-        DIR* dir = opendir(mRoot.c_str());
-        while (dirent* entry = dir ? readdir(dir) : nullptr)
-            if (entry->d_name[0] != '.')
-                unlink((mRoot + "/" + entry->d_name).c_str());
-        if (dir)
-            closedir(dir);
-        unlink((mRoot + "/dev/log").c_str());
-        rmdir((mRoot + "/dev").c_str());
-        rmdir(mRoot.c_str());
-    }
-    std::string mRoot;
-};
-
-TEST_F(DaemonTest, SyslogModeSendsTheThreeStreams)
+TEST(Daemon, SyslogModeSendsTheThreeStreams)
 {
-    ASSERT_EQ(0, mkdir((mRoot + "/dev").c_str(), 0755));
+    testutil::TempDir root;
+    const std::string mRoot = root.path();
+    root.mkdirs("dev");
     int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
     ASSERT_GE(sock, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s/dev/log", mRoot.c_str());
     ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    setenv("QUELVAD_ROOT", mRoot.c_str(), 1);
-    Paths::reload();
-
     RunDaemon([] {
         Daemon::Params params;
         params.name = "qvd-" + std::string(100, 'v'); // cut to 79 characters
@@ -95,8 +71,6 @@ TEST_F(DaemonTest, SyslogModeSendsTheThreeStreams)
         (void)ignored;
     });
 
-    unsetenv("QUELVAD_ROOT");
-    Paths::reload();
     std::vector<std::string> got;
     char buffer[2048];
     for (;;) {
@@ -123,9 +97,10 @@ TEST_F(DaemonTest, SyslogModeSendsTheThreeStreams)
     EXPECT_EQ("raw", got[3]);
 }
 
-TEST_F(DaemonTest, LogFileModeWritesTheHourFile)
+TEST(Daemon, LogFileModeWritesTheHourFile)
 {
-    const std::string dir = mRoot;
+    testutil::TempDir temp(false);
+    const std::string dir = temp.path(), mRoot = dir;
     RunDaemon([dir] {
         Daemon::Params params;
         params.mode = 1;
@@ -144,12 +119,10 @@ TEST_F(DaemonTest, LogFileModeWritesTheHourFile)
     closedir(d);
     ASSERT_EQ(1u, names.size());
     EXPECT_TRUE(std::regex_match(names[0], std::regex("[0-9]{4}_[0-9]{2}_[0-9]{2}-[0-9]{2}\\.log"))) << names[0];
-    std::ifstream in((mRoot + "/" + names[0]).c_str());
-    std::ostringstream os;
-    os << in.rdbuf();
+    const std::string text = testutil::read_file(mRoot + "/" + names[0]);
     const std::string p = "[0-5][0-9]:[0-6][0-9]:[0-9]{6}: ";
-    EXPECT_TRUE(std::regex_match(os.str(), std::regex(p + "notice\n" + p + "failure\n" + p + "unfinished")))
-        << os.str();
+    EXPECT_TRUE(std::regex_match(text, std::regex(p + "notice\n" + p + "failure\n" + p + "unfinished")))
+        << text;
 }
 
 } // namespace

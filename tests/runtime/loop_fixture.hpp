@@ -1,30 +1,17 @@
 #pragma once
 // Shared set-up of the loop tests: virtual time, and a check that every test
 // leaves the global loop as it found it.
-#include <iostream>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "runtime/clock.hpp"
 #include "runtime/multiplexer.hpp"
+#include "tests/runtime/test_util.hpp"
 
 namespace looptest {
 
-// Captures one of the standard streams for the lifetime of the object.
-class Capture {
-public:
-    explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
-    ~Capture() { mOs.rdbuf(mOld); }
-    std::string text() const { return mBuf.str(); }
-
-private:
-    std::ostream& mOs;
-    std::ostringstream mBuf;
-    std::streambuf* mOld;
-};
+using testutil::Capture;
 
 // Records every timeout the loop asks poll() for.
 class RecordingClock : public Mux::TestClock {

@@ -2,17 +2,13 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "platform/paths.hpp"
 #include "runtime/profile.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
@@ -53,47 +49,18 @@ struct Deferred {
 // that refuses every write, or a FIFO.
 enum class Device { none, file, full, fifo };
 
-class Root {
-public:
+struct Root : testutil::TempDir {
     explicit Root(Device device) {
-        char tmpl[] = "/tmp/quelvad-loop-XXXXXX";
-        mDir = ::mkdtemp(tmpl);
-        ::mkdir((mDir + "/dev").c_str(), 0755);
-        ::mkdir((mDir + "/dev/misc").c_str(), 0755);
+        mkdirs("dev/misc");
         const std::string wd = path();
-        if (device == Device::file) std::ofstream(wd).flush();
         int made = 0;
+        if (device == Device::file) write("dev/misc/gw-wd", "");
         if (device == Device::full) made = ::symlink("/dev/full", wd.c_str());
         if (device == Device::fifo) made = ::mkfifo(wd.c_str(), 0600);
         EXPECT_EQ(made, 0);
-        const char* old = std::getenv("QUELVAD_ROOT");
-        mHadOld = old != nullptr;
-        if (old) mOld = old;
-        ::setenv("QUELVAD_ROOT", mDir.c_str(), 1);
-        Paths::reload();
     }
-    ~Root() {
-        if (mHadOld)
-            ::setenv("QUELVAD_ROOT", mOld.c_str(), 1);
-        else
-            ::unsetenv("QUELVAD_ROOT");
-        Paths::reload();
-        ::unlink((mDir + "/dev/misc/gw-wd").c_str());
-        ::rmdir((mDir + "/dev/misc").c_str());
-        ::rmdir((mDir + "/dev").c_str());
-        ::rmdir(mDir.c_str());
-    }
-    std::string path() const { return mDir + "/dev/misc/gw-wd"; }
-    std::string watchdog() const {
-        std::ifstream in(mDir + "/dev/misc/gw-wd");
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-
-private:
-    std::string mDir, mOld;
-    bool mHadOld = false;
+    std::string path() const { return *this / "dev/misc/gw-wd"; }
+    std::string watchdog() const { return testutil::read_file(path()); }
 };
 
 using MultiplexerTest = LoopTest;

@@ -1,7 +1,7 @@
 #include "runtime/syslog.hpp"
 
-#include "platform/paths.hpp"
 #include "runtime/clock.hpp"
+#include "tests/runtime/test_util.hpp"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +36,7 @@ protected:
     {
         setenv("TZ", "UTC0", 1);
         tzset();
-        char dir[] = "/tmp/syslog_test.XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        mRoot = dir;
-        ASSERT_EQ(0, mkdir((mRoot + "/dev").c_str(), 0755));
-        setenv("QUELVAD_ROOT", mRoot.c_str(), 1);
-        Paths::reload();
+        mRoot.mkdirs("dev");
         mClock.set_wall(kWall, 250000);
         Mux::setClock(&mClock);
         Bind(SOCK_DGRAM);
@@ -56,14 +51,9 @@ protected:
         Mux::setClock(nullptr);
         if (mSocket >= 0)
             close(mSocket);
-        unlink(Path().c_str());
-        rmdir((mRoot + "/dev").c_str());
-        rmdir(mRoot.c_str());
-        unsetenv("QUELVAD_ROOT");
-        Paths::reload();
     }
 
-    std::string Path() const { return mRoot + "/dev/log"; }
+    std::string Path() const { return mRoot / "dev/log"; }
 
     void Bind(int type)
     {
@@ -95,7 +85,7 @@ protected:
         return out;
     }
 
-    std::string mRoot;
+    testutil::TempDir mRoot;
     int mSocket = -1;
     Mux::TestClock mClock;
 };

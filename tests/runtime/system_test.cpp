@@ -2,7 +2,7 @@
 #include "runtime/recursive_guard.hpp"
 #include "runtime/system.hpp"
 
-#include "platform/paths.hpp"
+#include "tests/runtime/test_util.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,57 +22,16 @@
 namespace
 {
 
-// A private QUELVAD_ROOT for the life of the object.
-class TempRoot
-{
-public:
-    TempRoot()
-    {
-        char pattern[] = "/tmp/quelvad-system-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        mPath = made ? made : "";
-        setenv("QUELVAD_ROOT", mPath.c_str(), 1);
-        Paths::reload();
-    }
-    ~TempRoot()
-    {
-        unsetenv("QUELVAD_ROOT");
-        Paths::reload();
-        std::string command = "rm -rf '" + mPath + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    const std::string& path() const { return mPath; }
-    void mkdirs(const std::string& relative) const
-    {
-        std::string dir = mPath;
-        std::istringstream parts(relative);
-        for (std::string part; std::getline(parts, part, '/');)
-            if (!part.empty())
-                mkdir((dir += "/" + part).c_str(), 0755);
-    }
-    void write(const std::string& relative, const std::string& content) const
-    {
-        std::ofstream(mPath + "/" + relative) << content;
-    }
+using TempRoot = testutil::TempDir;
+using testutil::read_file;
 
-private:
-    std::string mPath;
-};
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // ---- process search -------------------------------------------------------
 
 TEST(FindProcByName, FakeProcTable)
 {
     TempRoot root;
+    EXPECT_EQ(find_proc_by_name("controller", 0), -1) << "no /proc at all";
     const struct {
         const char* pid;
         const char* stat;
@@ -107,19 +66,17 @@ TEST(FindProcByName, FakeProcTable)
         EXPECT_EQ(find_proc_by_name(c.name, c.hint), c.expected) << c.name << " from " << c.hint;
 }
 
-TEST(FindProcByName, MissingProcIsNotFound)
-{
-    TempRoot root;
-    EXPECT_EQ(find_proc_by_name("controller", 0), -1);
-}
-
 // ---- pid file -----------------------------------------------------------------
 
 TEST(LinuxRun, PidFileLivesAsLongAsTheHolder)
 {
     TempRoot root;
-    root.mkdirs("var/run");
     const std::string path = root.path() + "/var/run/server.pid";
+    {
+        Linux::Run run("server"); // no directory: silently no file
+    }
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+    root.mkdirs("var/run");
     {
         Linux::Run run("server");
         EXPECT_EQ(read_file(path), std::to_string(getpid()));
@@ -128,15 +85,6 @@ TEST(LinuxRun, PidFileLivesAsLongAsTheHolder)
         EXPECT_EQ(info.st_mode & 0777, 0644u);
     }
     EXPECT_NE(access(path.c_str(), F_OK), 0);
-}
-
-TEST(LinuxRun, UnwritableDirectoryIsSilent)
-{
-    TempRoot root;
-    {
-        Linux::Run run("server");
-    }
-    EXPECT_NE(access((root.path() + "/var/run/server.pid").c_str(), F_OK), 0);
 }
 
 // ---- signals --------------------------------------------------------------------
@@ -188,6 +136,10 @@ TEST(Signal, InstalledWithoutSigInfo)
     EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
     EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_DFL);
     EXPECT_EQ(info_calls, 1);
+
+    EXPECT_FALSE(IPC::Signal::Set::is_signal(0));
+    EXPECT_TRUE(IPC::Signal::Set::is_signal(NSIG - 1));
+    EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
 }
 
 TEST(Signal, BlockSetWhileTheHandlerRuns)
@@ -207,32 +159,6 @@ TEST(Signal, BlockSetWhileTheHandlerRuns)
     action = current(SIGUSR2);
     EXPECT_FALSE(sigismember(&action.sa_mask, SIGHUP));
     IPC::Signal::system(SIGUSR2);
-}
-
-TEST(Signal, ValidNumbers)
-{
-    const struct {
-        int sig;
-        bool valid;
-    } cases[] = {{0, false}, {-1, false}, {SIGHUP, true}, {SIGTERM, true}, {NSIG - 1, true}, {NSIG, false}};
-    for (const auto& c : cases)
-        EXPECT_EQ(IPC::Signal::Set::is_signal(c.sig), c.valid) << c.sig;
-    EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
-}
-
-// ---- time stamp ------------------------------------------------------------------
-
-TEST(Timestamp, DayMonthAndTime)
-{
-    std::ostringstream os;
-    timestamp(os);
-    const std::string text = os.str();
-    const std::string shape = "dd/dd dd:dd:dd";
-    ASSERT_EQ(text.size(), shape.size()) << text;
-    for (std::size_t i = 0; i < shape.size(); ++i)
-        EXPECT_TRUE(shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
-                                    : text[i] == shape[i])
-            << text;
 }
 
 // ---- console modes --------------------------------------------------------------
@@ -323,22 +249,15 @@ TEST(NetIfconfig, SelectionTable)
             << c.name << " " << c.address << " mode " << c.mode;
 }
 
-TEST(NetIfconfig, LiveListAgreesWithTheModes)
+// The kernel fills the list with its own record size, whatever the host.
+TEST(NetIfconfig, LiveListIsComplete)
 {
-    std::list<INet4::Addr> all, outside, priv;
-    int n = Net::ifconfig(all, 0);
+    std::list<INet4::Addr> all;
+    std::list<std::string> names;
+    const int n = Net::ifconfig(all, 0);
     ASSERT_GE(n, 0);
     EXPECT_EQ(static_cast<std::size_t>(n), all.size());
-    EXPECT_GE(Net::ifconfig(outside, Net::ifconfig_not_loopback), 0);
-    EXPECT_LE(outside.size(), all.size());
-    EXPECT_GE(Net::ifconfig(priv, Net::ifconfig_private), 0);
-    for (const auto& a : priv)
-        EXPECT_TRUE(Net::selected("lo", ntohl(a.address()), Net::ifconfig_private)) << a;
-
-    std::list<std::string> names, up;
     EXPECT_EQ(Net::ifconfig(names, 0, 0), n);
-    EXPECT_GE(Net::ifconfig(up, 0, IFF_UP), 0);
-    EXPECT_LE(up.size(), names.size());
     for (const auto& name : names)
         EXPECT_FALSE(name.empty());
 }

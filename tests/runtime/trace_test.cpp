@@ -6,21 +6,15 @@
 #include <sstream>
 #include <string>
 
-namespace
-{
+namespace {
 
-TEST(TraceHex, BytesTable)
+TEST(TraceHex, BytesAndNumbers)
 {
     const struct {
         std::string bytes;
         const char* expected;
-    } cases[] = {
-        {std::string(), ""},
-        {std::string("\x00\xAB", 2), "00 AB "},
-        {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "},
-        {std::string("az"), "61 7A "},
-    };
-    for (const auto& c : cases) {
+    } bytes[] = {{std::string(), ""}, {std::string("\x00\xAB", 2), "00 AB "}, {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "}};
+    for (const auto& c : bytes) {
         std::ostringstream a, b;
         a << ext::hex(c.bytes.data(), static_cast<unsigned>(c.bytes.size()));
         auto* begin = reinterpret_cast<const unsigned char*>(c.bytes.data());
@@ -28,64 +22,40 @@ TEST(TraceHex, BytesTable)
         EXPECT_EQ(a.str(), c.expected);
         EXPECT_EQ(b.str(), c.expected);
     }
-}
-
-TEST(TraceHex, NumbersTable)
-{
     const struct {
-        unsigned value;
-        unsigned digits;
+        unsigned value, digits;
         const char* expected;
-    } cases[] = {
-        {255, 0, "0xFF"},
-        {255, 4, "0x00FF"},
-        {0, 0, "0x0"},
-        {0, 2, "0x00"},
-        {0xABCDEF, 2, "0xABCDEF"},
-        {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
-        {0x1234, 8, "0x00001234"},
-    };
-    for (const auto& c : cases) {
+    } numbers[] = {{255, 0, "0xFF"}, {0, 0, "0x0"}, {0xABCDEF, 2, "0xABCDEF"}, {0xFFFFFFFFu, 0, "0xFFFFFFFF"}, {0x1234, 8, "0x00001234"}};
+    for (const auto& c : numbers) {
         std::ostringstream os;
         os << ext::hex(c.value, c.digits);
         EXPECT_EQ(os.str(), c.expected) << c.value << "/" << c.digits;
     }
-}
-
-TEST(TraceHex, StreamFormatIsKept)
-{
+    // The stream's own format survives.
     std::ostringstream os;
     os << std::dec << std::setfill('*');
-    const unsigned char bytes[] = {0x0A};
-    os << ext::hex(bytes, bytes + 1) << ext::hex(10u, 3) << 10 << ' ' << std::setw(4) << 7;
+    const unsigned char one[] = {0x0A};
+    os << ext::hex(one, one + 1) << ext::hex(10u, 3) << 10 << ' ' << std::setw(4) << 7;
     EXPECT_EQ(os.str(), "0A 0x00A10 ***7");
 }
 
 struct Traced {
     void PutHeader(std::ostream& os) const { os << "E1: "; }
-    void PutShortInfo(std::ostream& os) const { os << "slc#" << id; }
+    void PutShortInfo(std::ostream& os) const { os << "slc#3"; }
     void PutAddr(std::ostream& os) const { os << "10.0.0.1:5004"; }
-    int id = 3;
 };
 
-TEST(TraceWrappers, WriteThroughTheObject)
+TEST(TraceWrappers, WriteThroughTheObjectAndBlocks)
 {
     Traced t;
-    std::ostringstream os;
-    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text")
-       << " " << ext::quoted(std::string("s")) << " " << ext::quoted(42);
-    EXPECT_EQ(os.str(), "E1: up slc#3 10.0.0.1:5004 \"text\" \"s\" \"42\"");
-}
-
-TEST(TraceBlock, EnterAndLeaveWhenEnabled)
-{
-    std::ostringstream on, off;
+    std::ostringstream os, off;
+    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text") << " "
+       << ext::quoted(std::string("s")) << " " << ext::quoted(42) << "\n";
     {
-        Trace::Block a(true, "run", on);
-        on << "work\n";
+        Trace::Block a(true, "run", os);
         Trace::Block b(false, "quiet", off);
     }
-    EXPECT_EQ(on.str(), "Enter run\nwork\nLeave run\n");
+    EXPECT_EQ(os.str(), "E1: up slc#3 10.0.0.1:5004 \"text\" \"s\" \"42\"\nEnter run\nLeave run\n");
     EXPECT_EQ(off.str(), "");
 }
 
