@@ -28,49 +28,29 @@ class Layer : public Protocol
 {
 public:
     Layer(Log* log, std::string tag, unsigned head = 0) : mLog(log), mTag(std::move(tag)), mHead(head) {}
-    ~Layer() override { mLog->push_back(mTag + ".deleted"); }
+    ~Layer() override { note("deleted"); }
 
-    void local_prepare_head(Packet& p) override
-    {
-        mLog->push_back(mTag + ".head");
-        p.reserve_head(mHead);
-    }
-    void local_activate() override
-    {
-        mLog->push_back(mTag + ".local_activate");
-        Protocol::local_activate();
-    }
-    void local_deactivate() override
-    {
-        mLog->push_back(mTag + ".local_deactivate");
-        Protocol::local_deactivate();
-    }
+    void local_prepare_head(Packet& p) override { note("head"), p.reserve_head(mHead); }
+    void local_activate() override { note("local_activate"), Protocol::local_activate(); }
+    void local_deactivate() override { note("local_deactivate"), Protocol::local_deactivate(); }
     void on_deactivate(Protocol_status s) override
     {
-        mLog->push_back(mTag + ".on_deactivate(" + s->message() + ")");
-        Protocol::on_deactivate(s);
+        note("on_deactivate(" + s->message() + ")"), Protocol::on_deactivate(s);
     }
-    void message(Packet& p) override
-    {
-        mLog->push_back(mTag + ".message");
-        transmit(p);
-    }
-    void receive(Packet& p) override
-    {
-        mLog->push_back(mTag + ".receive");
-        on_message(p);
-    }
+    void message(Packet& p) override { note("message"), transmit(p); }
+    void receive(Packet& p) override { note("receive"), on_message(p); }
     Protocol_status local_initialize() override
     {
-        mLog->push_back(mTag + ".init");
-        if (mFailInit)
-            return Protocol_status(new Protocol_status_error(this, mTag + " failed"));
-        return Protocol::local_initialize();
+        note("init");
+        return mFailInit ? Protocol_status(new Protocol_status_error(this, mTag + " failed"))
+                         : Protocol::local_initialize();
     }
 
     bool mFailInit = false;
 
 private:
+    void note(std::string const& what) { mLog->push_back(mTag + "." + what); }
+
     Log* mLog;
     std::string mTag;
     unsigned mHead;
