@@ -138,8 +138,6 @@ public:
     ASN1::OCTET_STRING& select_userData() { return select_as<ASN1::OCTET_STRING>(userData_); }
     CreateParams& select_create() { return select_as<CreateParams>(create_); }
     ClockCfg& select_clockCfg() { return select_as<ClockCfg>(clockCfg_); }
-    bool ping_isSelected() const { return currentSelection() == ping_; }
-    Int0_1023 const& get_connect() const { return alternative_as<Int0_1023>(connect_); }
 };
 
 // Response ::= CHOICE { success NULL, error ErrorCause }
@@ -157,7 +155,6 @@ class IvaCode : public ASN1::CHOICE
 {
 public:
     TM_TYPE(IvaCode, CHOICE, ChoiceInfo)
-    void select_code(unsigned v) { select_as<Int1_21>(0) = v; }
 };
 
 // TonePresence ::= SEQUENCE { freq INTEGER, presence BOOLEAN, ... }
@@ -176,8 +173,6 @@ class TonecCode : public ASN1::CHOICE
 public:
     TM_TYPE(TonecCode, CHOICE, ChoiceInfo)
     void select_dtmf(unsigned v) { select_as<Int0_127>(0) = v; }
-    R1Code& select_r1() { return select_as<R1Code>(1); }
-    IvaCode& select_iva() { return select_as<IvaCode>(4); }
     TonePresence& select_tone_presence() { return select_as<TonePresence>(5); }
     void select_dtmfDone() { select_as<ASN1::Null>(6); }
 };
@@ -201,7 +196,6 @@ public:
     TM_TYPE(Signal, CHOICE, ChoiceInfo)
     Signal(tonec::Id, TonecEvent const& v) : CHOICE(&theInfo) { select_as<TonecEvent>(tonec::value) = v; }
     TonecEvent& select_tonec() { return select_as<TonecEvent>(tonec::value); }
-    void select_activated() { select_as<ASN1::Null>(5); }
     void select_abort(int v) { select_as<ASN1::INTEGER>(7) = v; }
     void select_number(std::string const& v) { select_as<ASN1::IA5String>(2) = v; }
 };
@@ -216,8 +210,6 @@ public:
     Signal& select_signal() { return select_as<Signal>(2); }
     void select_signal(Signal const& v) { select_as<Signal>(2) = v; }
     Command const& get_command() const { return alternative_as<Command>(0); }
-    Response const& get_response() const { return alternative_as<Response>(1); }
-    bool command_isSelected() const { return currentSelection() == 0; }
 };
 
 // Message ::= SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu PDU }
@@ -227,14 +219,10 @@ public:
     TM_TYPE(Message, SEQUENCE, SequenceInfo)
     Message* clone() const { return static_cast<Message*>(SEQUENCE::clone()); }
 
-    ASN1::INTEGER const& get_seq() const { return field_as<ASN1::INTEGER>(0); }
     void set_seq(int v) { optional_ref<ASN1::INTEGER>(0, 0) = v; }
-    void omit_seq() { removeOptionalField(0); }
-    bool seq_isPresent() const { return hasOptionalField(0); }
     Int0_1023 const& get_slot() const { return field_as<Int0_1023>(1); }
     void set_slot(unsigned v) { optional_ref<Int0_1023>(1, 1) = v; }
     void omit_slot() { removeOptionalField(1); }
-    bool slot_isPresent() const { return hasOptionalField(1); }
     PDU const& get_pdu() const { return field_as<PDU>(2); }
     PDU& set_pdu() { return field_ref<PDU>(2); }
 };
@@ -252,10 +240,6 @@ public:
     void set_name(std::string const& v) { optional_ref<ASN1::IA5String>(2, 3) = v; }
     void set_flag() { optional_ref<ASN1::Null>(3, 4); }
     void omit_traceLevel() { removeOptionalField(1); }
-    bool traceLevel_isPresent() const { return hasOptionalField(1); }
-    bool name_isPresent() const { return hasOptionalField(2); }
-    traceLevel_type const& get_traceLevel() const { return field_as<traceLevel_type>(2); }
-    ASN1::IA5String const& get_name() const { return field_as<ASN1::IA5String>(3); }
 };
 
 // Kinds ::= SEQUENCE { one OPTIONAL field of every kind, in the order of Kinds::Field }
