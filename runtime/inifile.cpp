@@ -63,51 +63,34 @@ Key::~Key() { CleanSubKeys(); }
 
 SubKey& Key::NewSubKey(const std::string& value, int line)
 {
-    SubKey* node = new SubKey(value, line);
-    node->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = node;
-    else
-        mFirst = node;
-    mLast = node;
-    ++mSubKeyCount;
-    return *node;
+    return mSubKeys.append(new SubKey(value, line));
 }
 
-void Key::CleanSubKeys()
-{
-    while (mFirst) {
-        SubKey* next = mFirst->mNext;
-        delete mFirst;
-        mFirst = next;
-    }
-    mLast = nullptr;
-    mSubKeyCount = 0;
-}
+void Key::CleanSubKeys() { mSubKeys.clear(); }
 
 void Key::CheckEmpty()
 {
-    if (mSubKeyCount == 0)
+    if (mSubKeys.count() == 0)
         NewSubKey("", -1);
 }
 
 SubKey& Key::GetFirstSubKey()
 {
     CheckEmpty();
-    return *mFirst;
+    return *mSubKeys.first();
 }
 
 SubKey& Key::GetLastSubKey()
 {
     CheckEmpty();
-    return *mLast;
+    return *mSubKeys.last();
 }
 
 void Key::Dump(std::ostream& os) const
 {
     os << "dumping IniFile::Key\n";
     os << "mName=\"" << mName << "\"\n";
-    os << "mSubKeyCount=" << mSubKeyCount << "\n";
+    os << "mSubKeyCount=" << mSubKeys.count() << "\n";
     for (iterator i = begin(); i != end(); ++i)
         i->Dump(os);
 }
@@ -128,16 +111,9 @@ Key& SubSection::operator[](const std::string& name)
 
 Key& SubSection::NewKey(const std::string& name)
 {
-    Key* node = new Key(name);
-    node->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = node;
-    else
-        mFirst = node;
-    mLast = node;
-    ++mKeyCount;
-    mKeys[name] = node;
-    return *node;
+    Key& node = mKeyList.append(new Key(name));
+    mKeys[name] = &node;
+    return node;
 }
 
 SubKey& SubSection::NewSubKey(const std::string& name, const std::string& value, int line)
@@ -147,13 +123,7 @@ SubKey& SubSection::NewSubKey(const std::string& name, const std::string& value,
 
 void SubSection::CleanKeys()
 {
-    while (mFirst) {
-        Key* next = mFirst->mNext;
-        delete mFirst;
-        mFirst = next;
-    }
-    mLast = nullptr;
-    mKeyCount = 0;
+    mKeyList.clear();
     mKeys.clear();
 }
 
@@ -161,7 +131,7 @@ void SubSection::Dump(std::ostream& os) const
 {
     os << "dumping IniFile::SubSection\n";
     os << "mLineNo=\"" << mLineNo << "\"\n";
-    os << "mKeyCount=" << mKeyCount << "\n";
+    os << "mKeyCount=" << mKeyList.count() << "\n";
     for (iterator i = begin(); i != end(); ++i)
         i->Dump(os);
 }
@@ -174,31 +144,14 @@ Section::~Section() { CleanSubSections(); }
 
 SubSection& Section::NewSubSection(int line)
 {
-    SubSection* node = new SubSection(line);
-    node->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = node;
-    else
-        mFirst = node;
-    mLast = node;
-    ++mSubSectionCount;
-    return *node;
+    return mSubSections.append(new SubSection(line));
 }
 
-void Section::CleanSubSections()
-{
-    while (mFirst) {
-        SubSection* next = mFirst->mNext;
-        delete mFirst;
-        mFirst = next;
-    }
-    mLast = nullptr;
-    mSubSectionCount = 0;
-}
+void Section::CleanSubSections() { mSubSections.clear(); }
 
 void Section::CheckEmpty()
 {
-    if (mSubSectionCount == 0)
+    if (mSubSections.count() == 0)
         NewSubSection(-1);
 }
 
@@ -206,7 +159,7 @@ void Section::Dump(std::ostream& os) const
 {
     os << "dumping IniFile::Section\n";
     os << "mName=\"" << mName << "\"\n";
-    os << "mSubSectionCount=" << mSubSectionCount << "\n";
+    os << "mSubSectionCount=" << mSubSections.count() << "\n";
     for (iterator i = begin(); i != end(); ++i)
         i->Dump(os);
 }
@@ -249,13 +202,7 @@ void File::Close()
 
 void File::DeleteSections()
 {
-    while (mFirst) {
-        Section* next = mFirst->mNext;
-        delete mFirst;
-        mFirst = next;
-    }
-    mLast = nullptr;
-    mSectionCount = 0;
+    mSectionList.clear();
     mSections.clear();
 }
 
@@ -269,16 +216,9 @@ Section& File::operator[](const std::string& name)
 
 Section& File::NewSection(const std::string& name)
 {
-    Section* node = new Section(name);
-    node->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = node;
-    else
-        mFirst = node;
-    mLast = node;
-    ++mSectionCount;
-    mSections[name] = node;
-    return *node;
+    Section& node = mSectionList.append(new Section(name));
+    mSections[name] = &node;
+    return node;
 }
 
 SubSection& File::NewSubSection(const std::string& name, int line)
@@ -290,7 +230,7 @@ void File::Dump(std::ostream& os) const
 {
     os << "dumping IniFile::File\n";
     os << "mFileName=\"" << mFileName << "\"\n\n";
-    os << "mSectionCount=" << mSectionCount << "\n";
+    os << "mSectionCount=" << mSectionList.count() << "\n";
     for (iterator i = begin(); i != end(); ++i)
         i->Dump(os);
 }

@@ -45,6 +45,47 @@ private:
     T* mNode;
 };
 
+// The owning list of a node's children, in file order. Children link through
+// their own mNext/mPrev, so a node is in exactly one chain.
+template <class T>
+class Chain {
+public:
+    Chain() = default;
+    ~Chain() { clear(); }
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+
+    T& append(T* node)
+    {
+        node->mPrev = mLast;
+        if (mLast)
+            mLast->mNext = node;
+        else
+            mFirst = node;
+        mLast = node;
+        ++mCount;
+        return *node;
+    }
+    void clear()
+    {
+        while (mFirst) {
+            T* next = mFirst->mNext;
+            delete mFirst;
+            mFirst = next;
+        }
+        mLast = nullptr;
+        mCount = 0;
+    }
+    T* first() const { return mFirst; }
+    T* last() const { return mLast; }
+    int count() const { return mCount; }
+
+private:
+    T* mFirst = nullptr;
+    T* mLast = nullptr;
+    int mCount = 0;
+};
+
 // One occurrence of a key: its value text and the line it stands on.
 class SubKey {
 public:
@@ -65,6 +106,7 @@ public:
 private:
     friend class Key;
     friend class GenericIterator<SubKey>;
+    friend class Chain<SubKey>;
     std::string mValue;
     int mLineNo;
     SubKey* mNext = nullptr;
@@ -88,19 +130,18 @@ public:
     SubKey& GetFirstSubKey();
     SubKey& GetLastSubKey();
     const std::string& GetStr() { return GetFirstSubKey().GetStr(); }
-    int GetCount() const { return mSubKeyCount; }
+    int GetCount() const { return mSubKeys.count(); }
 
-    iterator begin() const { return iterator(mFirst); }
+    iterator begin() const { return iterator(mSubKeys.first()); }
     iterator end() const { return iterator(); }
     void Dump(std::ostream& os) const;
 
 private:
     friend class SubSection;
     friend class GenericIterator<Key>;
+    friend class Chain<Key>;
     std::string mName;
-    int mSubKeyCount = 0;
-    SubKey* mFirst = nullptr;
-    SubKey* mLast = nullptr;
+    Chain<SubKey> mSubKeys;
     Key* mNext = nullptr;
     Key* mPrev = nullptr;
 };
@@ -121,19 +162,18 @@ public:
     SubKey& NewSubKey(const std::string& name, const std::string& value, int line);
     void CleanKeys();
     int GetLineNo() const { return mLineNo; }
-    int GetKeyCount() const { return mKeyCount; }
+    int GetKeyCount() const { return mKeyList.count(); }
 
-    iterator begin() const { return iterator(mFirst); }
+    iterator begin() const { return iterator(mKeyList.first()); }
     iterator end() const { return iterator(); }
     void Dump(std::ostream& os) const;
 
 private:
     friend class Section;
     friend class GenericIterator<SubSection>;
+    friend class Chain<SubSection>;
     int mLineNo;
-    int mKeyCount = 0;
-    Key* mFirst = nullptr;
-    Key* mLast = nullptr;
+    Chain<Key> mKeyList;
     SubSection* mNext = nullptr;
     SubSection* mPrev = nullptr;
     std::map<std::string, Key*> mKeys;
@@ -153,19 +193,18 @@ public:
     SubSection& NewSubSection(int line);
     void CleanSubSections();
     void CheckEmpty();
-    int GetSubSectionCount() const { return mSubSectionCount; }
+    int GetSubSectionCount() const { return mSubSections.count(); }
 
-    iterator begin() const { return iterator(mFirst); }
+    iterator begin() const { return iterator(mSubSections.first()); }
     iterator end() const { return iterator(); }
     void Dump(std::ostream& os) const;
 
 private:
     friend class File;
     friend class GenericIterator<Section>;
+    friend class Chain<Section>;
     std::string mName;
-    int mSubSectionCount = 0;
-    SubSection* mFirst = nullptr;
-    SubSection* mLast = nullptr;
+    Chain<SubSection> mSubSections;
     Section* mNext = nullptr;
     Section* mPrev = nullptr;
 };
@@ -185,14 +224,14 @@ public:
     void Sync() {}
     bool IsOpen() const { return mOpen; }
     const std::string& GetFileName() const { return mFileName; }
-    int GetSectionCount() const { return mSectionCount; }
+    int GetSectionCount() const { return mSectionList.count(); }
 
     // A lookup of an absent section leaves an empty section behind.
     Section& operator[](const std::string& name);
     Section& NewSection(const std::string& name);
     SubSection& NewSubSection(const std::string& name, int line);
 
-    iterator begin() const { return iterator(mFirst); }
+    iterator begin() const { return iterator(mSectionList.first()); }
     iterator end() const { return iterator(); }
     void Dump(std::ostream& os) const;
 
@@ -205,9 +244,7 @@ private:
 
     std::string mFileName;
     bool mOpen = false;
-    int mSectionCount = 0;
-    Section* mFirst = nullptr;
-    Section* mLast = nullptr;
+    Chain<Section> mSectionList;
     std::map<std::string, Section*> mSections;
 };
 
