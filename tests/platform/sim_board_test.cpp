@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/runtime/test_util.hpp"
+
 namespace
 {
 
@@ -175,19 +177,7 @@ TEST(SimBoard, JournalKeepsTheNewestLines)
 class SimBoardSocket : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/quelvad-sim-XXXXXX";
-        mDir = ::mkdtemp(tmpl);
-        mPath = mDir + "/board.sock";
-    }
-    void TearDown() override
-    {
-        ::unlink((mPath + ".init").c_str());
-        ::unlink(mPath.c_str());
-        ::rmdir(mDir.c_str());
-        ::unsetenv("QUELVAD_SIM");
-    }
+    void TearDown() override { ::unsetenv("QUELVAD_SIM"); }
     int connect_client()
     {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -218,7 +208,8 @@ protected:
         }
         return answer;
     }
-    std::string mDir, mPath;
+    testutil::TempDir mDir{false};
+    const std::string mPath = mDir / "board.sock";
 };
 
 TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket)

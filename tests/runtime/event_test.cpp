@@ -59,7 +59,12 @@ protected:
     }
 };
 
+// An armed event without a handler is only counted.
 TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents) {
+    Pipe p;
+    p.put();
+    Event bare;
+    bare.Schedule(p.r, POLLIN);
     auto a = make("a"), b = make("b"), c = make("c");
     b->action = [](Owner& self, short re) {
         if (re & POLLIN) self.pipe.take();
@@ -69,6 +74,7 @@ TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents) {
     run();
     EXPECT_EQ(log, (std::vector<std::string>{"a:0", "b:1", "c:0"}));
     EXPECT_EQ(b->ev.count(), 1u);
+    EXPECT_EQ(bare.count(), 1u);
 }
 
 TEST_F(EventTest, ChangesMadeDuringDispatch) {
@@ -170,19 +176,6 @@ TEST_F(EventTest, StopDuringDispatchLeavesTheRestAttached) {
     };
     run();
     EXPECT_EQ(log, (std::vector<std::string>{"a:0", "b:0", "c:1"}));
-}
-
-TEST_F(EventTest, ArmedEventWithoutHandlerIsCountedOnly) {
-    Pipe p;
-    p.put();
-    Event bare;
-    bare.Schedule(p.r, POLLIN);
-    auto stop = make("stop");
-    stop->action = [](Owner&, short) { multiplexer.terminate(); };
-    run();
-    EXPECT_EQ(bare.count(), 1u);
-    EXPECT_FALSE(bare.is_bound());
-    EXPECT_EQ(log, (std::vector<std::string>{"stop:0"}));
 }
 
 TEST(Event, ArmingAndDisarming) {

@@ -65,8 +65,7 @@ TEST(Packet, HeadAndTailRoomTable)
         {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
         {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
         {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
-        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
-         "head=0, data=0, tail=65536"},
+        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); }, "head=0, data=0, tail=65536"},
         {"layers add headers", [](Packet& p) { p.reserve_head(4), p.reserve_head(3), p.reserve_head(2); },
          "head=9, data=0, tail=65527"},
         {"reserve_tail moves back", [](Packet& p) { p.reserve_head(10), p.reserve_tail(4); },
@@ -109,8 +108,7 @@ TEST(Packet, ByteOrderOfAddedDataTable)
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
         {"string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
         {"empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
-        {"packet appends its bytes",
-         [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
+        {"packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
         {"put of itself doubles", [](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}},
         {"operator[] writes", [](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
     };
@@ -285,12 +283,7 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
     } fresh[] = {
         {"reserve_head", [](Packet& p) { return p.reserve_head(4); }},
         {"reserve_tail", [](Packet& p) { return p.reserve_tail(4); }},
-        {"sub",
-         [&held](Packet& p) {
-             held[0].put8(1);
-             p = held[0].sub(1, 0);
-             return !p.null();
-         }},
+        {"sub", [&held](Packet& p) { held[0].put8(1); p = held[0].sub(1, 0); return !p.null(); }},
     };
     for (const auto& c : fresh) {
         Packet p;
@@ -354,9 +347,7 @@ TEST(PacketDeathTest, AssertionTextsTable)
         {"sub end",
          [] { make({1, 2}, 0).sub(2, 1); },
          failed + "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {"sub end wrapping",
-         [] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); },
-         failed + "start+len<=_length()\n"},
+        {"sub end wrapping", [] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, failed + "start+len<=_length()\n"},
         {"long string", [] { make({}).put(std::string(256, 'x')); }, failed + "string length>255\n"},
     };
     for (const auto& c : cases)

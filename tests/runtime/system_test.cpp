@@ -25,7 +25,6 @@ namespace
 using TempRoot = testutil::TempDir;
 using testutil::read_file;
 
-
 // ---- process search -------------------------------------------------------
 
 TEST(FindProcByName, FakeProcTable)
@@ -89,22 +88,14 @@ TEST(LinuxRun, PidFileLivesAsLongAsTheHolder)
 
 // ---- signals --------------------------------------------------------------------
 
-int info_calls = 0;
-int info_signal = 0;
+int calls = 0;
 bool info_was_null = false;
-
 void info_handler(int sig, siginfo_t* info, void* context)
 {
-    ++info_calls;
-    info_signal = sig;
+    calls += sig == SIGUSR1;
     info_was_null = info == nullptr && context == nullptr;
 }
-
-int plain_calls = 0;
-void plain_handler(int)
-{
-    ++plain_calls;
-}
+void plain_handler(int sig) { calls += sig == SIGUSR2; }
 
 struct sigaction current(int sig)
 {
@@ -113,48 +104,35 @@ struct sigaction current(int sig)
     return action;
 }
 
-TEST(Signal, InstalledWithoutSigInfo)
+// Handlers are installed without SA_SIGINFO: they are called with null
+// pointers; the block set is kept while the handler runs.
+TEST(Signal, InstallationFlagsAndBlockSet)
 {
-    info_calls = 0;
+    calls = 0;
     ASSERT_EQ(IPC::Signal::handle(SIGUSR1, info_handler, SA_RESTART | SA_SIGINFO), 0);
-    struct sigaction action = current(SIGUSR1);
-    EXPECT_EQ(action.sa_flags & SA_SIGINFO, 0);
-    EXPECT_NE(action.sa_flags & SA_RESTART, 0);
+    EXPECT_EQ(current(SIGUSR1).sa_flags & (SA_SIGINFO | SA_RESTART), SA_RESTART);
     raise(SIGUSR1);
-    EXPECT_EQ(info_calls, 1);
-    EXPECT_EQ(info_signal, SIGUSR1);
+    EXPECT_EQ(calls, 1);
     EXPECT_TRUE(info_was_null);
-
     EXPECT_EQ(IPC::Signal::enable_int(SIGUSR1), 0);
     EXPECT_EQ(current(SIGUSR1).sa_flags & SA_RESTART, 0);
     EXPECT_EQ(IPC::Signal::disable_int(SIGUSR1), 0);
     EXPECT_NE(current(SIGUSR1).sa_flags & SA_RESTART, 0);
-
     EXPECT_EQ(IPC::Signal::ignore(SIGUSR1), 0);
-    EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_IGN);
     raise(SIGUSR1);
     EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
     EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_DFL);
-    EXPECT_EQ(info_calls, 1);
-
+    EXPECT_EQ(calls, 1);
     EXPECT_FALSE(IPC::Signal::Set::is_signal(0));
     EXPECT_TRUE(IPC::Signal::Set::is_signal(NSIG - 1));
     EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
-}
 
-TEST(Signal, BlockSetWhileTheHandlerRuns)
-{
-    plain_calls = 0;
     ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0, IPC::Signal::Set(SIGHUP, SIGALRM, SIGPIPE)), 0);
     struct sigaction action = current(SIGUSR2);
-    EXPECT_EQ(action.sa_handler, plain_handler);
-    EXPECT_TRUE(sigismember(&action.sa_mask, SIGHUP));
-    EXPECT_TRUE(sigismember(&action.sa_mask, SIGALRM));
-    EXPECT_TRUE(sigismember(&action.sa_mask, SIGPIPE));
-    EXPECT_FALSE(sigismember(&action.sa_mask, SIGINT));
+    for (int sig : {SIGHUP, SIGALRM, SIGPIPE, SIGINT})
+        EXPECT_EQ(sigismember(&action.sa_mask, sig), sig != SIGINT) << sig;
     raise(SIGUSR2);
-    EXPECT_EQ(plain_calls, 1);
-
+    EXPECT_EQ(calls, 2);
     ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0), 0);
     action = current(SIGUSR2);
     EXPECT_FALSE(sigismember(&action.sa_mask, SIGHUP));
@@ -163,31 +141,24 @@ TEST(Signal, BlockSetWhileTheHandlerRuns)
 
 // ---- console modes --------------------------------------------------------------
 
-// Runs a console call with standard input replaced (-1: closed) and returns
-// what it wrote on std::cerr.
-std::string console_messages(int replacement, void (*call)())
-{
-    int saved = dup(STDIN_FILENO);
-    if (replacement >= 0)
-        dup2(replacement, STDIN_FILENO);
-    else
-        close(STDIN_FILENO);
-    std::ostringstream captured;
-    std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
-    call();
-    std::cerr.rdbuf(old);
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-    return captured.str();
-}
-
 TEST(Console, MessagesWhenStandardInputIsNoTerminal)
 {
-    int null = open("/dev/null", O_RDONLY);
-    ASSERT_GE(null, 0);
-    EXPECT_EQ(console_messages(null, Console::SwitchToBinaryMode),
-              "can't obtain terminal attributes\ncan't set terminal attributes\n");
-    EXPECT_EQ(console_messages(-1, Console::SwitchToNonBlockMode), "can't switch terminal to blocked mode\n");
+    const int saved = dup(STDIN_FILENO);
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, STDIN_FILENO);
+    {
+        testutil::Capture err(std::cerr);
+        Console::SwitchToBinaryMode();
+        EXPECT_EQ(err.text(), "can't obtain terminal attributes\ncan't set terminal attributes\n");
+    }
+    close(STDIN_FILENO);
+    {
+        testutil::Capture err(std::cerr);
+        Console::SwitchToNonBlockMode();
+        EXPECT_EQ(err.text(), "can't switch terminal to blocked mode\n");
+    }
+    dup2(saved, STDIN_FILENO);
+    close(saved);
     close(null);
 }
 
