@@ -59,7 +59,8 @@ TEST(Clock, TimevalDifferenceAndText) {
     const struct {
         Mux::timeval a, b;
         std::int64_t ms;
-    } diffs[] = {{{1, 500000}, {2, 0}, 500}, {{1, 0}, {1, 1999}, 1}, {{2, 0}, {1, 500000}, 0}, {{5, 100}, {5, 99}, 0}};
+    } diffs[] = {
+        {{1, 500000}, {2, 0}, 500}, {{1, 0}, {1, 1999}, 1}, {{2, 0}, {1, 500000}, 0}, {{5, 100}, {5, 99}, 0}};
     for (const auto& c : diffs) EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.ms);
 
     const char* old = std::getenv("TZ");

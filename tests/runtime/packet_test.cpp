@@ -40,19 +40,6 @@ std::string exact(const std::string& text)
     return out;
 }
 
-TEST(Packet, NullPacketAnswersWithoutBuffer)
-{
-    Packet p;
-    EXPECT_TRUE(p.null());
-    EXPECT_EQ(p.length(), 0u);
-    EXPECT_TRUE(p.empty());
-    EXPECT_EQ(p.text(), "(null)");
-    std::ostringstream os;
-    EXPECT_FALSE(p.dump(os));
-    EXPECT_FALSE(p.dump_context(os));
-    EXPECT_EQ(os.str(), "");
-}
-
 struct RoomCase {
     const char* name;
     std::function<void(Packet&)> steps;
@@ -122,45 +109,32 @@ TEST(Packet, ByteOrderOfAddedDataTable)
     }
 }
 
-struct PullCase {
-    const char* name;
-    std::vector<unsigned char> input;
-    std::function<unsigned(Packet&)> pull;
-    unsigned expected;
-    unsigned left;
-};
-
+// Each case pulls from a packet of the input bytes: the value read and the
+// length left.
 TEST(Packet, PullTable)
 {
-    const PullCase cases[] = {
-        {"pull8", {0x81, 0x02}, [](Packet& p) { return unsigned{p.pull8()}; }, 0x81, 1},
-        {"pull8 of empty is 0", {}, [](Packet& p) { return unsigned{p.pull8()}; }, 0, 0},
-        {"pull16 is little-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0201, 0},
-        {"pull16_l is little-endian",
-         {0x01, 0x02},
-         [](Packet& p) { return unsigned{p.pull16_l()}; },
-         0x0201,
-         0},
-        {"pull16_b is big-endian", {0x01, 0x02}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0102, 0},
-        {"pull16_b of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16_b()}; }, 0x0100, 0},
-        {"pull16 of one byte", {0x01}, [](Packet& p) { return unsigned{p.pull16()}; }, 0x0001, 0},
-        {"pull returns the old front", {5, 6, 7}, [](Packet& p) { return unsigned{*p.pull(2)}; }, 5, 1},
-        {"trim returns the new tail",
-         {5, 6, 7},
-         [](Packet& p) { return unsigned(p.trim(1) - p.data()); },
-         2,
-         2},
-        {"pull_string", {2, 'o', 'k', 9}, [](Packet& p) { return unsigned(p.pull_string() == "ok"); }, 1, 1},
-        {"pull_string short reads 0",
-         {3, 'a'},
-         [](Packet& p) { return unsigned(p.pull_string() == std::string("a\0\0", 3)); },
-         1,
-         0},
+    using P = Packet&;
+    const struct {
+        std::vector<unsigned char> input;
+        std::function<unsigned(Packet&)> pull;
+        unsigned expected, left;
+    } cases[] = {
+        {{0x81, 0x02}, [](P p) { return unsigned{p.pull8()}; }, 0x81, 1},
+        {{}, [](P p) { return unsigned{p.pull8()}; }, 0, 0},
+        {{0x01, 0x02}, [](P p) { return unsigned{p.pull16()}; }, 0x0201, 0},
+        {{0x01, 0x02}, [](P p) { return unsigned{p.pull16_l()}; }, 0x0201, 0},
+        {{0x01, 0x02}, [](P p) { return unsigned{p.pull16_b()}; }, 0x0102, 0},
+        {{0x01}, [](P p) { return unsigned{p.pull16_b()}; }, 0x0100, 0},
+        {{0x01}, [](P p) { return unsigned{p.pull16()}; }, 0x0001, 0},
+        {{5, 6, 7}, [](P p) { return unsigned{*p.pull(2)}; }, 5, 1},                   // the old front
+        {{5, 6, 7}, [](P p) { return unsigned(p.trim(1) - p.data()); }, 2, 2},         // the new tail
+        {{2, 'o', 'k', 9}, [](P p) { return unsigned(p.pull_string() == "ok"); }, 1, 1}, // length, then bytes
+        {{3, 'a'}, [](P p) { return unsigned(p.pull_string() == std::string("a\0\0", 3)); }, 1, 0},
     };
-    for (const auto& c : cases) {
-        Packet p = make(c.input);
-        EXPECT_EQ(c.pull(p), c.expected) << c.name;
-        EXPECT_EQ(p.length(), c.left) << c.name;
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        Packet p = make(cases[i].input);
+        EXPECT_EQ(cases[i].pull(p), cases[i].expected) << "case " << i;
+        EXPECT_EQ(p.length(), cases[i].left) << "case " << i;
     }
 }
 
@@ -175,6 +149,12 @@ TEST(Packet, TextForms)
         {{0x0A, 0xFF}, "0A FF", "dump: a ff"},
         {{0x00, 0x10, 0x7F}, "00 10 7F", "dump: 0 10 7f"},
     };
+    Packet null;
+    std::ostringstream none;
+    EXPECT_TRUE(null.null() && null.empty());
+    EXPECT_EQ(null.text(), "(null)");
+    EXPECT_FALSE(null.dump(none) || null.dump_context(none));
+    EXPECT_EQ(none.str(), "");
     for (const auto& c : cases) {
         Packet p = make(c.bytes);
         EXPECT_EQ(p.text(), c.text);
@@ -310,48 +290,31 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
 
 // ---- contract violations ----------------------------------------------------
 
-struct DeathCase {
-    const char* name;
-    std::function<void()> breach;
-    std::string output;
-};
-
 TEST(PacketDeathTest, AssertionTextsTable)
 {
-    const std::string failed = "PACKET ASSERTION FAILED!\n";
-    const DeathCase cases[] = {
-        {"data of null", [] { Packet().data(); }, failed + "null packet\n(null)\n\n"},
-        {"reserve_head too big", [] { Packet().reserve_head(65537); },
-         failed + "length>packet_max_size\n(null)\n\n"},
-        {"reserve_tail too big", [] { Packet().reserve_tail(65537); },
-         failed + "len>packet_max_size\n(null)\n\n"},
-        {"reserve_head past the end", [] { make({0xAB}, 65530).reserve_head(6); },
-         failed + "new_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
-        {"reserve_tail past the start",
-         [] { make({1, 2}, 5).reserve_tail(6); },
-         failed + "_tailroom()+len <= packet_max_size\nhead=5, data=2, tail=65529\ndump:\n 1 2\n\n"},
-        {"put past the tail", [] { make({}, 65535).put(2); },
-         failed + "len<=_tailroom()\nhead=65535, data=0, tail=1\n\n"},
-        {"push past the head",
-         [] { make({0x01, 0x0A}, 1).push(2); },
-         failed + "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
-        {"pull from empty", [] { make({}, 3).pull(1); },
-         failed + "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
-        {"trim too much", [] { make({0xFF}, 0).trim(2); },
-         failed + "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
-        {"index -1", [] { make({7}, 0)[-1] = 0; },
-         failed + "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
-        {"sub start",
-         [] { make({1, 2}, 0).sub(0, 3); },
-         failed + "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {"sub end",
-         [] { make({1, 2}, 0).sub(2, 1); },
-         failed + "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {"sub end wrapping", [] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, failed + "start+len<=_length()\n"},
-        {"long string", [] { make({}).put(std::string(256, 'x')); }, failed + "string length>255\n"},
+    const struct {
+        std::function<void()> breach;
+        std::string output; // after "PACKET ASSERTION FAILED!\n"
+    } cases[] = {
+        {[] { Packet().data(); }, "null packet\n(null)\n\n"},
+        {[] { Packet().reserve_head(65537); }, "length>packet_max_size\n(null)\n\n"},
+        {[] { Packet().reserve_tail(65537); }, "len>packet_max_size\n(null)\n\n"},
+        {[] { make({0xAB}, 65530).reserve_head(6); },
+         "new_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
+        {[] { make({1, 2}, 5).reserve_tail(6); },
+         "_tailroom()+len <= packet_max_size\nhead=5, data=2, tail=65529\ndump:\n 1 2\n\n"},
+        {[] { make({}, 65535).put(2); }, "len<=_tailroom()\nhead=65535, data=0, tail=1\n\n"},
+        {[] { make({0x01, 0x0A}, 1).push(2); }, "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
+        {[] { make({}, 3).pull(1); }, "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
+        {[] { make({0xFF}, 0).trim(2); }, "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
+        {[] { make({7}, 0)[-1] = 0; }, "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
+        {[] { make({1, 2}, 0).sub(0, 3); }, "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {[] { make({1, 2}, 0).sub(2, 1); }, "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {[] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, "start+len<=_length()\n"}, // start+len wraps
+        {[] { make({}).put(std::string(256, 'x')); }, "string length>255\n"},
     };
     for (const auto& c : cases)
-        EXPECT_DEATH(c.breach(), exact(c.output)) << c.name;
+        EXPECT_DEATH(c.breach(), exact("PACKET ASSERTION FAILED!\n" + c.output)) << c.output;
 }
 
 TEST(PacketDeathTest, NullSmartPointer)

@@ -6,14 +6,17 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 TEST(TraceHex, BytesAndNumbers)
 {
     const struct {
         std::string bytes;
         const char* expected;
-    } bytes[] = {{std::string(), ""}, {std::string("\x00\xAB", 2), "00 AB "}, {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "}};
+    } bytes[] = {{std::string(), ""},
+                 {std::string("\x00\xAB", 2), "00 AB "},
+                 {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "}};
     for (const auto& c : bytes) {
         std::ostringstream a, b;
         a << ext::hex(c.bytes.data(), static_cast<unsigned>(c.bytes.size()));
@@ -25,7 +28,11 @@ TEST(TraceHex, BytesAndNumbers)
     const struct {
         unsigned value, digits;
         const char* expected;
-    } numbers[] = {{255, 0, "0xFF"}, {0, 0, "0x0"}, {0xABCDEF, 2, "0xABCDEF"}, {0xFFFFFFFFu, 0, "0xFFFFFFFF"}, {0x1234, 8, "0x00001234"}};
+    } numbers[] = {{255, 0, "0xFF"},
+                   {0, 0, "0x0"},
+                   {0xABCDEF, 2, "0xABCDEF"},
+                   {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
+                   {0x1234, 8, "0x00001234"}};
     for (const auto& c : numbers) {
         std::ostringstream os;
         os << ext::hex(c.value, c.digits);
@@ -49,8 +56,8 @@ TEST(TraceWrappers, WriteThroughTheObjectAndBlocks)
 {
     Traced t;
     std::ostringstream os, off;
-    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text") << " "
-       << ext::quoted(std::string("s")) << " " << ext::quoted(42) << "\n";
+    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text")
+       << " " << ext::quoted(std::string("s")) << " " << ext::quoted(42) << "\n";
     {
         Trace::Block a(true, "run", os);
         Trace::Block b(false, "quiet", off);
