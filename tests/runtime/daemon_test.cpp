@@ -53,12 +53,7 @@ TEST(Daemon, SyslogModeSendsTheThreeStreams)
     testutil::TempDir root;
     const std::string mRoot = root.path();
     root.mkdirs("dev");
-    int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s/dev/log", mRoot.c_str());
-    ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    const int sock = testutil::bind_unix(mRoot + "/dev/log", SOCK_DGRAM);
     RunDaemon([] {
         Daemon::Params params;
         params.name = "qvd-" + std::string(100, 'v'); // cut to 79 characters
@@ -71,14 +66,7 @@ TEST(Daemon, SyslogModeSendsTheThreeStreams)
         (void)ignored;
     });
 
-    std::vector<std::string> got;
-    char buffer[2048];
-    for (;;) {
-        ssize_t n = recv(sock, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if (n < 0)
-            break;
-        got.emplace_back(buffer, static_cast<std::size_t>(n));
-    }
+    const std::vector<std::string> got = testutil::datagrams(sock);
     close(sock);
 
     const std::string ident = "qvd-" + std::string(75, 'v');

@@ -14,74 +14,49 @@ namespace {
 
 using looptest::LoopTest;
 
-// Deferred calls sorted by address: an array fixes their order.
-struct Calls {
-    std::vector<std::string> log;
-    int pass_marker = 0;
-};
+std::vector<std::string> gLog;
 
+// Deferred calls sorted by address: an array fixes their order.
 struct Worker {
-    Calls* calls = nullptr;
     std::string name;
     Dpc dpc;
     std::function<void(Worker&)> action;
     void run() {
-        calls->log.push_back(name);
+        gLog.push_back(name);
         if (action) action(*this);
     }
 };
 
 class DpcTest : public LoopTest {
 public:
-    // Turns are counted by a timer that re-arms itself; the loop stops after `turns`.
-    struct Turns {
-        Calls* calls;
-        Timer t{};
-        int left;
-        void on() {
-            calls->log.push_back("|");
-            if (--left == 0)
-                multiplexer.terminate();
-            else
-                t.set(10, &Turns::on, this);
-        }
-    };
-    void run_turns(int n) {
-        Turns turns{&calls, {}, n};
-        turns.t.set(10, &Turns::on, &turns);
+    // A timer that fires once marks the turn with "|" and stops the loop:
+    // the second turn still runs both passes.
+    void run_turns() {
+        Timer t;
+        t.set(10, &DpcTest::on_turn, this);
         run();
     }
-    Calls calls;
-    Worker w[4];
-    void SetUp() override {
-        LoopTest::SetUp();
-        for (int i = 0; i < 4; ++i) {
-            w[i].calls = &calls;
-            w[i].name = std::string(1, char('a' + i));
-            w[i].dpc.Bind(&w[i], &Worker::run);
-        }
+    void on_turn() {
+        gLog.push_back("|");
+        multiplexer.terminate();
     }
+    Worker w[4];
 };
 
-TEST_F(DpcTest, ActiveCallsRunInBothPassesInAddressOrder) {
-    w[2].dpc.Activate();
-    w[0].dpc.Activate();
-    w[0].dpc.Activate(); // twice: still once per pass
-    run_turns(1);
-    // Turn 1: after the (empty) timer pass and before poll; turn 2: the timer
-    // fires and asks for the stop, and the turn still runs both passes.
-    EXPECT_EQ(calls.log, (std::vector<std::string>{"a", "c", "a", "c", "|", "a", "c", "a", "c"}));
-    w[0].dpc.Deactivate();
-    w[2].dpc.Deactivate();
-}
-
-TEST_F(DpcTest, ChangesDuringAPass) {
+TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass) {
     struct Case {
         const char* what;
         std::function<void(DpcTest&)> setup;
         std::vector<std::string> expected;
     };
     const Case cases[] = {
+        {"active calls run after the timer pass and before poll, in address order, once each",
+         [](DpcTest& t) {
+             t.w[2].dpc.Activate();
+             t.w[0].dpc.Activate();
+             t.w[0].dpc.Activate();
+         },
+         {"a", "c", "a", "c", "|", "a", "c", "a", "c"}},
         {"deactivating a later call skips it in this pass",
          [](DpcTest& t) {
              t.w[0].action = [&t](Worker&) { t.w[2].dpc.Deactivate(); };
@@ -113,24 +88,22 @@ TEST_F(DpcTest, ChangesDuringAPass) {
          {"a", "a", "|", "a", "a"}},
         {"rebinding an active call takes effect at the next invoke",
          [](DpcTest& t) {
-             t.w[0].action = [&t](Worker& self) {
-                 self.dpc.Bind(&t.w[1], &Worker::run);
-             };
+             t.w[0].action = [&t](Worker& self) { self.dpc.Bind(&t.w[1], &Worker::run); };
              t.w[0].dpc.Activate();
          },
          {"a", "b", "|", "b", "b"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        calls.log.clear();
-        for (Worker& x : w) {
-            x.dpc.Deactivate();
-            x.action = nullptr;
-            x.dpc.Bind(&x, &Worker::run);
+        gLog.clear();
+        for (int i = 0; i < 4; ++i) {
+            w[i].name = std::string(1, char('a' + i));
+            w[i].action = nullptr;
+            w[i].dpc.Bind(&w[i], &Worker::run);
         }
         c.setup(*this);
-        run_turns(1);
-        EXPECT_EQ(calls.log, c.expected);
+        run_turns();
+        EXPECT_EQ(gLog, c.expected);
         for (Worker& x : w) x.dpc.Deactivate();
     }
 }
@@ -145,9 +118,9 @@ TEST_F(DpcTest, UnboundOrPlainFunctionCalls) {
     plain.Activate();
     EXPECT_TRUE(plain.IsActive());
     const unsigned before = multiplexer.dpc_measure().counter();
-    run_turns(2);
-    EXPECT_EQ(plain_calls, 6);
-    EXPECT_EQ(multiplexer.dpc_measure().counter(), before + 12);
+    run_turns();
+    EXPECT_EQ(plain_calls, 4);
+    EXPECT_EQ(multiplexer.dpc_measure().counter(), before + 8);
 }
 
 // Durations are right across the wrap of the 32-bit microsecond count; the

@@ -54,23 +54,10 @@ protected:
     {
         if (mSocket >= 0)
             close(mSocket);
-        unlink((mRoot / "dev/log").c_str());
-        mSocket = socket(AF_UNIX, type, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", (mRoot / "dev/log").c_str());
-        ASSERT_EQ(0, bind(mSocket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+        mSocket = testutil::bind_unix(mRoot / "dev/log", type);
         ASSERT_EQ(0, type == SOCK_STREAM ? listen(mSocket, 1) : 0);
     }
-    // Every datagram waiting on the socket, in order; never blocks.
-    Datagrams Received()
-    {
-        Datagrams out;
-        std::vector<char> buffer(65536);
-        for (ssize_t n; (n = recv(mSocket, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;)
-            out.emplace_back(buffer.data(), static_cast<std::size_t>(n));
-        return out;
-    }
+    Datagrams Received() { return testutil::datagrams(mSocket); }
     testutil::TempDir mRoot;
     int mSocket = -1;
     Mux::TestClock mClock;

@@ -6,13 +6,16 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +118,26 @@ inline int dial_loopback(int port) {
     addr.sin_port = htons(static_cast<unsigned short>(port));
     EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
     return fd;
+}
+
+// A socket bound to a path of the file system (an old one is removed).
+inline int bind_unix(const std::string& path, int type) {
+    ::unlink(path.c_str());
+    const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+    EXPECT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr))) << path;
+    return fd;
+}
+
+// Every datagram waiting on a socket, in order; never blocks.
+inline std::vector<std::string> datagrams(int fd) {
+    std::vector<std::string> out;
+    std::vector<char> buffer(65536);
+    for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;)
+        out.emplace_back(buffer.data(), static_cast<std::size_t>(n));
+    return out;
 }
 
 } // namespace testutil
