@@ -8,14 +8,9 @@
 namespace
 {
 
-using Value = std::unique_ptr<ASN1::AbstractData>;
-
-template <class T, class F> Value with(F fill)
-{
-    T* value = new T;
-    fill(*value);
-    return Value(value);
-}
+using asn1test::integer;
+using asn1test::Value;
+using asn1test::with;
 
 Value pingMessage()
 {
@@ -35,16 +30,12 @@ TEST(DataLengthCounter, ContentsLengthsAndPrimitiveAnswers)
     } const table[] = {
         {"NULL", Value(new ASN1::Null), 0, true},
         {"BOOLEAN", Value(new ASN1::BOOLEAN(true)), 1, true},
-        {"INTEGER 0", Value(new ASN1::INTEGER(0, &ASN1::INTEGER::theInfo)), 1, true},
-        {"INTEGER 128", Value(new ASN1::INTEGER(128, &ASN1::INTEGER::theInfo)), 2, true},
-        {"INTEGER -129", Value(new ASN1::INTEGER(-129, &ASN1::INTEGER::theInfo)), 2, true},
-        {"INTEGER -2^31", Value(new ASN1::INTEGER(INT32_MIN, &ASN1::INTEGER::theInfo)), 4, true},
+        {"INTEGER 0", integer(0), 1, true},
+        {"INTEGER 128", integer(128), 2, true},
+        {"INTEGER -129", integer(-129), 2, true},
+        {"INTEGER -2^31", integer(INT32_MIN), 4, true},
         {"ENUMERATED 12", Value(new TM::ErrorCause(TM::ErrorCause::destroyInProgress)), 1, true},
-        {"OID 1 2 840 113549", with<ASN1::OBJECT_IDENTIFIER>([](auto& o) {
-             for (unsigned a : {1u, 2u, 840u, 113549u})
-                 o.append(a);
-         }),
-         6, true},
+        {"OID 1 2 840 113549", asn1test::oid({1, 2, 840, 113549}), 6, true},
         {"BIT STRING of 9 bits", with<ASN1::BIT_STRING>([](auto& b) { b.resize(9); }), 3, true},
         {"OCTET STRING of 3", Value(new ASN1::OCTET_STRING(3, 'x', &ASN1::OCTET_STRING::theInfo)), 3, true},
         {"IA5String ab", Value(new ASN1::IA5String("ab")), 2, true},
@@ -52,11 +43,7 @@ TEST(DataLengthCounter, ContentsLengthsAndPrimitiveAnswers)
         {"GeneralizedTime", Value(new ASN1::GeneralizedTime("20070305143000Z")), 15, true},
         // seq [0] 01 05 is 3; pdu [2] holds command [0] holding ping [12]: 2, 4, 6.
         {"Message seq 5 ping", pingMessage(), 9, false},
-        {"SEQUENCE OF 1, 300", with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) {
-             l.push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
-             l.push_back(ASN1::INTEGER(300, &ASN1::INTEGER::theInfo));
-         }),
-         7, false},
+        {"SEQUENCE OF 1, 300", asn1test::integers({1, 300}), 7, false},
         {"CHOICE holding an INTEGER", with<TM::Channel>([](auto& c) { c.select_tdm(1); }), 3, true},
         // unit [0] 3, channel [1] empty 2, inputs [2] empty 2, under [1]: 9
         {"CHOICE holding a SEQUENCE", with<TM::CreateParams>([](auto& c) { c.select_mixerOut(); }), 9, false},

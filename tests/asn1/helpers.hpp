@@ -49,6 +49,37 @@ inline std::vector<char> bytes(std::string const& text)
     return octets;
 }
 
+using Value = std::unique_ptr<ASN1::AbstractData>;
+
+// A new T, filled in by `fill`.
+template <class T, class F> Value with(F fill)
+{
+    T* value = new T;
+    fill(*value);
+    return Value(value);
+}
+
+inline Value integer(int v, ASN1::TypeInfo const* info = &ASN1::INTEGER::theInfo)
+{
+    return Value(new ASN1::INTEGER(v, info));
+}
+
+inline Value integers(std::vector<int> const& values)
+{
+    return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([&](ASN1::SEQUENCE_OF<ASN1::INTEGER>& l) {
+        for (int v : values)
+            l.push_back(ASN1::INTEGER(v, &ASN1::INTEGER::theInfo));
+    });
+}
+
+inline Value oid(std::vector<unsigned> const& arcs)
+{
+    return with<ASN1::OBJECT_IDENTIFIER>([&](ASN1::OBJECT_IDENTIFIER& o) {
+        for (unsigned arc : arcs)
+            o.append(arc);
+    });
+}
+
 // The octets, or "FAIL" when the encoder refuses the value.
 inline std::string encodeHex(ASN1::AbstractData const& value)
 {

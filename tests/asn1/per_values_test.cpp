@@ -17,28 +17,20 @@ using asn1test::encodeHex;
 using asn1test::fresh;
 using asn1test::hex;
 using asn1test::Pair;
-using Value = std::unique_ptr<ASN1::AbstractData>;
+using asn1test::integer;
+using asn1test::integers;
+using asn1test::oid;
+using asn1test::Value;
+using asn1test::with;
 
 template <std::int32_t L, std::uint32_t U> Value ranged(unsigned v)
 {
     return Value(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, L, U>(v));
 }
 
-template <class T, class F> Value with(F fill)
-{
-    T* value = new T;
-    fill(*value);
-    return Value(value);
-}
-
 template <class F> Value term(F fill)
 {
     return with<TM::TermParams>(fill);
-}
-
-Value integer(int v, ASN1::TypeInfo const* info = &ASN1::INTEGER::theInfo)
-{
-    return Value(new ASN1::INTEGER(v, info));
 }
 
 Value octets(std::string const& hexText, ASN1::TypeInfo const* info = &ASN1::OCTET_STRING::theInfo)
@@ -61,14 +53,6 @@ Value bmp(std::wstring const& t, ASN1::TypeInfo const* info = &ASN1::BMPString::
     return Value(new ASN1::BMPString(t, info));
 }
 
-Value integers(std::vector<int> const& values)
-{
-    return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([&](auto& l) {
-        for (int v : values)
-            l.push_back(ASN1::INTEGER(v, &ASN1::INTEGER::theInfo));
-    });
-}
-
 Value typedQuery()
 {
     Value v(ASN1::AbstractData::create(&TM::TypedOpenInfo));
@@ -78,28 +62,16 @@ Value typedQuery()
 
 Value bits(unsigned n, bool ones)
 {
-    ASN1::BIT_STRING* b = new ASN1::BIT_STRING;
-    b->resize(n);
-    for (unsigned i = 0; i < n; ++i) {
-        if (ones)
-            b->getData()[i / 8] = static_cast<char>(b->getData()[i / 8] | (0x80 >> (i % 8)));
-    }
-    return Value(b);
-}
-
-Value oid(std::vector<unsigned> const& arcs)
-{
-    ASN1::OBJECT_IDENTIFIER* o = new ASN1::OBJECT_IDENTIFIER;
-    for (unsigned a : arcs)
-        o->append(a);
-    return Value(o);
+    return with<ASN1::BIT_STRING>([=](ASN1::BIT_STRING& b) {
+        b.resize(n);
+        for (unsigned i = 0; ones && i < n; ++i)
+            b.getData()[i / 8] = static_cast<char>(b.getData()[i / 8] | (0x80 >> (i % 8)));
+    });
 }
 
 template <class E> Value enumerated(int v)
 {
-    E* e = new E;
-    e->setFromInt(v);
-    return Value(e);
+    return with<E>([v](E& e) { e.setFromInt(v); });
 }
 
 struct Case {

@@ -10,7 +10,10 @@
 namespace
 {
 
-using Value = std::unique_ptr<ASN1::AbstractData>;
+using asn1test::integer;
+using asn1test::oid;
+using asn1test::Value;
+using asn1test::with;
 
 TEST(Values, CountBits)
 {
@@ -81,18 +84,6 @@ TEST(Values, CreateBuildsTheDescriptorsOwnClass)
     EXPECT_EQ(typeid(clone->get_pdu().get_command()), typeid(TM::Command));
 }
 
-template <class T, class F> Value with(F fill)
-{
-    T* value = new T;
-    fill(*value);
-    return Value(value);
-}
-
-Value integer(int v)
-{
-    return Value(new ASN1::INTEGER(v, &ASN1::INTEGER::theInfo));
-}
-
 Value bitString(std::string const& octets, unsigned n)
 {
     return with<ASN1::BIT_STRING>([&](ASN1::BIT_STRING& b) {
@@ -104,14 +95,6 @@ Value bitString(std::string const& octets, unsigned n)
 Value octets(std::string const& s)
 {
     return Value(new ASN1::OCTET_STRING(std::vector<char>(s.begin(), s.end()), &ASN1::OCTET_STRING::theInfo));
-}
-
-Value oid(std::vector<unsigned> const& arcs)
-{
-    return with<ASN1::OBJECT_IDENTIFIER>([&](ASN1::OBJECT_IDENTIFIER& o) {
-        for (unsigned arc : arcs)
-            o.append(arc);
-    });
 }
 
 Value open(ASN1::AbstractData* data, char const* buffer)

@@ -4,6 +4,7 @@
 // every alternative is exercised at the top level; nested types get theirs when they
 // are walked themselves.
 #include "asn1/asn1.hpp"
+#include "tests/asn1/helpers.hpp"
 #include "tests/messages/registry.hpp"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 namespace {
 
 using ASN1::AbstractData;
+using asn1test::hex;
 
 // A small deterministic generator, so a failure names a seed that reproduces it.
 class Random {
@@ -146,15 +148,6 @@ class Filler {
   Random& random_;
 };
 
-std::string hex(std::vector<char> const& bytes) {
-  std::ostringstream out;
-  static char const digits[] = "0123456789ABCDEF";
-  for (char c : bytes) {
-    unsigned b = static_cast<unsigned char>(c);
-    out << digits[b >> 4] << digits[b & 15] << ' ';
-  }
-  return out.str();
-}
 
 // Encode, decode into a fresh value of the same type, compare, re-encode, print.
 void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, std::string const& what) {

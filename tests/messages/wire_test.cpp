@@ -13,7 +13,8 @@
 
 namespace {
 
-using Value = std::unique_ptr<ASN1::AbstractData>;
+using asn1test::Value;
+using asn1test::with;
 using asn1test::bytes;
 using asn1test::decodeInto;
 using asn1test::encodeHex;
@@ -23,12 +24,6 @@ Value own(T const& value) {
   return Value(value.clone());
 }
 
-template <class T, class F>
-Value with(F fill) {
-  T* value = new T;
-  fill(*value);
-  return Value(value);
-}
 
 LGCP::Message message(int seq, int slot) {
   LGCP::Message m;
