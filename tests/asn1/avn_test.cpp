@@ -35,6 +35,15 @@ TM::Message mixerOutMessage()
     return m;
 }
 
+std::function<std::string()> message(void (*build)(TM::Message&))
+{
+    return [build] {
+        TM::Message m;
+        build(m);
+        return printed(m);
+    };
+}
+
 struct Golden {
     char const* name;
     std::function<std::string()> print;
@@ -49,31 +58,25 @@ TEST(ValueNotation, GoldenTexts)
          "    channel tdm : 40,\n    inputs {\n      {\n        channel rtp : 3,\n        gain -6\n"
          "      },\n      {\n        channel rtp : 4,\n        gain 0\n      }\n    }\n  }\n}"},
         {"clockCfg",
-         [] {
-             TM::Message m;
+         message([](TM::Message& m) {
              m.set_seq(42);
              TM::ClockCfg& c = m.set_pdu().select_command().select_clockCfg();
              c.set_clkSel0() = TM::ClkSel::internal;
              c.set_bextEn() = TM::BExtEn::disabled;
              c.set_source(2);
-             return printed(m);
-         },
+         }),
          "{\n  seq 42,\n  pdu command : clockCfg : {\n    clkSel0 internal,\n    bextEn disabled,\n"
          "    source 2\n  }\n}"},
         {"ping",
-         [] {
-             TM::Message m;
+         message([](TM::Message& m) {
              m.set_seq(3);
              m.set_pdu().select_command().select_ping();
-             return printed(m);
-         },
+         }),
          "{\n  seq 3,\n  pdu command : ping : NULL\n}"},
         {"error",
-         [] {
-             TM::Message m;
+         message([](TM::Message& m) {
              m.set_pdu().select_response().select_error(TM::ErrorCause::destroyInProgress);
-             return printed(m);
-         },
+         }),
          "{\n  pdu response : error : destroyInProgress\n}"},
         {"every kind",
          [] {
@@ -88,10 +91,8 @@ TEST(ValueNotation, GoldenTexts)
              k.set<TM::ErrorCause>(TM::Kinds::enumerated) = TM::ErrorCause::destroyInProgress;
              k.set<TM::Payload>(TM::Kinds::payload).setFromInt(2);
              k.set<TM::StandbyCommand>(TM::Kinds::standby).setFromInt(16);
-             ASN1::OBJECT_IDENTIFIER& oid = k.set<ASN1::OBJECT_IDENTIFIER>(TM::Kinds::oid);
-             oid.append(1);
-             oid.append(3);
-             oid.append(6);
+             k.set<ASN1::OBJECT_IDENTIFIER>(TM::Kinds::oid) =
+                 static_cast<ASN1::OBJECT_IDENTIFIER&>(*asn1test::oid({1, 3, 6}));
              ASN1::BIT_STRING& bits = k.set<ASN1::BIT_STRING>(TM::Kinds::bits);
              bits.resize(3);
              bits.getData()[0] = '\xa0';
@@ -107,10 +108,8 @@ TEST(ValueNotation, GoldenTexts)
              k.set<ASN1::BMPString>(TM::Kinds::bmp).assign(L"AB", 2);
              k.set<ASN1::BMPString>(TM::Kinds::bmp1).assign(L"\x0410", 1);
              k.set<ASN1::GeneralizedTime>(TM::Kinds::time).set("20070305143000Z");
-             ASN1::SEQUENCE_OF<ASN1::INTEGER>& integers =
-                 k.set<ASN1::SEQUENCE_OF<ASN1::INTEGER>>(TM::Kinds::integers);
-             integers.push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
-             integers.push_back(ASN1::INTEGER(-1, &ASN1::INTEGER::theInfo));
+             k.set<ASN1::SEQUENCE_OF<ASN1::INTEGER>>(TM::Kinds::integers) =
+                 static_cast<ASN1::SEQUENCE_OF<ASN1::INTEGER>&>(*asn1test::integers({1, -1}));
              k.set<ASN1::SET_OF<TM::Int0_127>>(TM::Kinds::ints);
              k.set<ASN1::OpenData>(TM::Kinds::open).set_data(new ASN1::BOOLEAN(true));
              ASN1::OpenData& typed = k.set<ASN1::OpenData>(TM::Kinds::typedOpen);
@@ -136,11 +135,7 @@ TEST(ValueNotation, GoldenTexts)
         {"INTEGER -5..5,... holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntExtSignedInfo)); },
          "-1"},
         {"ENUMERATED without a name",
-         [] {
-             TM::ErrorCause e;
-             e.setFromInt(-1);
-             return printed(e);
-         },
+         [] { return printed(*asn1test::with<TM::ErrorCause>([](auto& e) { e.setFromInt(-1); })); },
          "-1"},
         {"empty BIT STRING", [] { return printed(ASN1::BIT_STRING()); }, "''B"},
         {"empty OCTET STRING", [] { return printed(ASN1::OCTET_STRING()); }, "''H"},
