@@ -70,65 +70,62 @@ const int none = -1000;  // no seq
 
 struct Case {
   char const* what;
-  std::function<Value()> build;
+  std::shared_ptr<ASN1::AbstractData const> value;
   char const* octets;
 };
 
-Case const cases[] = {
+std::vector<Case> const cases = {
     // The controller protocol's own examples.
-    {"seq 5, ping", [] { return own(command(5, -1, [](LGCP::Command& c) { c.select_ping(); })); }, "80 01 05 18"},
-    {"seq 5, slot 3, success", [] { return own(response(5, 3, -1)); }, "C0 01 05 00 03 40"},
-    {"invalidSlot, no seq or slot", [] { return own(response(none, -1, LGCP::ErrorCause::invalidSlot)); }, "18 80"},
-    {"seq 5, slot 7, ping", [] { return own(command(5, 7, [](LGCP::Command& c) { c.select_ping(); })); },
-     "C0 01 05 00 07 18"},
-    {"seq 5, slot 7, invalidSlot", [] { return own(response(5, 7, LGCP::ErrorCause::invalidSlot)); },
-     "C0 01 05 00 07 62"},
-    {"query", [] { return own(command(none, -1, [](LGCP::Command& c) { c.select_query(); })); }, "00 00"},
-    {"seq 200, slot 1023, success", [] { return own(response(200, 1023, -1)); }, "C0 02 00 C8 03 FF 40"},
-    {"seq 5, connect 300", [] { return own(command(5, -1, [](LGCP::Command& c) { c.select_connect(300); })); },
-     "80 01 05 04 01 2C"},
-    {"seq -1, success", [] { return own(response(-1, -1, -1)); }, "80 01 FF 40"},
-    {"destroyInProgress", [] { return own(response(none, -1, LGCP::ErrorCause::destroyInProgress)); }, "1B 00"},
+    {"seq 5, ping", own(command(5, -1, [](LGCP::Command& c) { c.select_ping(); })), "80 01 05 18"},
+    {"seq 5, slot 3, success", own(response(5, 3, -1)), "C0 01 05 00 03 40"},
+    {"invalidSlot, no seq or slot", own(response(none, -1, LGCP::ErrorCause::invalidSlot)), "18 80"},
+    {"seq 5, slot 7, ping", own(command(5, 7, [](LGCP::Command& c) { c.select_ping(); })), "C0 01 05 00 07 18"},
+    {"seq 5, slot 7, invalidSlot", own(response(5, 7, LGCP::ErrorCause::invalidSlot)), "C0 01 05 00 07 62"},
+    {"query", own(command(none, -1, [](LGCP::Command& c) { c.select_query(); })), "00 00"},
+    {"seq 200, slot 1023, success", own(response(200, 1023, -1)), "C0 02 00 C8 03 FF 40"},
+    {"seq 5, connect 300", own(command(5, -1, [](LGCP::Command& c) { c.select_connect(300); })), "80 01 05 04 01 2C"},
+    {"seq -1, success", own(response(-1, -1, -1)), "80 01 FF 40"},
+    {"destroyInProgress", own(response(none, -1, LGCP::ErrorCause::destroyInProgress)), "1B 00"},
     // Signals: the one extension addition of the module, and a root alternative.
-    {"slot 9, tonec dtmfDone", [] { return own(tonecSignal(true)); }, "40 00 09 81 02 03 E8 80 01 00"},
-    {"slot 9, tonec dtmf 5", [] { return own(tonecSignal(false)); }, "40 00 09 81 02 03 E8 00 A0"},
-    {"MON ping", [] { return with<MON::Message>([](auto& m) { m.set_pdu().select_command().select_ping(); }); }, "18"},
-    {"MapParams {}", [] { return own(LGCP::MapParams()); }, "00"},
+    {"slot 9, tonec dtmfDone", own(tonecSignal(true)), "40 00 09 81 02 03 E8 80 01 00"},
+    {"slot 9, tonec dtmf 5", own(tonecSignal(false)), "40 00 09 81 02 03 E8 00 A0"},
+    {"MON ping", with<MON::Message>([](auto& m) { m.set_pdu().select_command().select_ping(); }), "18"},
+    {"MapParams {}", own(LGCP::MapParams()), "00"},
     {"MapParams {transmitter {bus 15, channel 127}}",
-     [] {
-       return with<LGCP::MapParams>([](auto& p) {
-         p.set_transmitter().set_bus(15);
-         p.ref_transmitter().set_channel(127);
-       });
-     },
+     with<LGCP::MapParams>([](auto& p) { p.set_transmitter().set_bus(15); p.ref_transmitter().set_channel(127); }),
      "BF F8"},
-    {"TermParams {traceLevel 5}", [] { return with<TERM::TermParams>([](auto& p) { p.set_traceLevel(5); }); },
-     "80 02 02 01 05"},
+    {"TermParams {traceLevel 5}", with<TERM::TermParams>([](auto& p) { p.set_traceLevel(5); }), "80 02 02 01 05"},
     // Enumerations with explicit values travel as the value in 0..max.
-    {"Payload ptR2S", [] { return enumeration<TERM::Payload>(TERM::Payload::ptR2S); }, "F6"},
-    {"Payload ptG711-Alaw", [] { return enumeration<TERM::Payload>(TERM::Payload::ptG711_Alaw); }, "00"},
-    {"IpQoSDSCP ef", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::ef); }, "B8"},
-    {"IpQoSDSCP cs7", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::cs7); }, "E0"},
-    {"IpQoSDSCP count", [] { return enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::count); }, "5C"},
+    {"Payload ptR2S", enumeration<TERM::Payload>(TERM::Payload::ptR2S), "F6"},
+    {"Payload ptG711-Alaw", enumeration<TERM::Payload>(TERM::Payload::ptG711_Alaw), "00"},
+    {"IpQoSDSCP ef", enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::ef), "B8"},
+    {"IpQoSDSCP cs7", enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::cs7), "E0"},
+    {"IpQoSDSCP count", enumeration<TERM::IpQoSDSCP>(TERM::IpQoSDSCP::count), "5C"},
     {"ED137CauseCode 2000",
-     [] { return enumeration<TERM::ED137CauseCode>(TERM::ED137CauseCode::radio_session_pre_emption); }, "00 07 D0"},
-    {"ED137CallPriority emergency",
-     [] { return enumeration<TERM::ED137CallPriority>(TERM::ED137CallPriority::emergency); }, "10"},
-    {"ProtoLemzMsgID gw-get-id",
-     [] { return enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::gw_get_id); }, "00 10 01"},
+     enumeration<TERM::ED137CauseCode>(TERM::ED137CauseCode::radio_session_pre_emption), "00 07 D0"},
+    {"ED137CallPriority emergency", enumeration<TERM::ED137CallPriority>(TERM::ED137CallPriority::emergency), "10"},
+    {"ProtoLemzMsgID gw-get-id", enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::gw_get_id), "00 10 01"},
     {"ProtoLemzMsgID ali-server-p1",
-     [] { return enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::ali_server_p1); }, "00 33 00"},
+     enumeration<LEMZGW::ProtoLemzMsgID>(LEMZGW::ProtoLemzMsgID::ali_server_p1), "00 33 00"},
     {"ProtoLemzAnalogGainIDV1 fake",
-     [] { return enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::fake); }, "00 FF"},
+     enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::fake), "00 FF"},
     {"ProtoLemzAnalogGainIDV1 min",
-     [] { return enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::min); }, "00 00"},
-    {"StandbyState active", [] { return enumeration<HSP::StandbyState>(HSP::StandbyState::active); }, "40"},
+     enumeration<LEMZGW::ProtoLemzAnalogGainIDV1>(LEMZGW::ProtoLemzAnalogGainIDV1::min), "00 00"},
+    {"StandbyState active", enumeration<HSP::StandbyState>(HSP::StandbyState::active), "40"},
+    // Values outside their constraints have no encoding.
+    {"TrunkParams timeslot 32", with<LGCP::TrunkParams>([](auto& p) { p.set_timeslot(32); }), "FAIL"},
+    {"AtsQsigBParams subslot 0", with<LGCP::AtsQsigBParams>([](auto& p) { p.set_subslot(0); }), "FAIL"},
+    {"TonecCode dtmf 128", with<LGCP::TonecCode>([](auto& t) { t.select_dtmf(128); }), "FAIL"},
+    {"PDU without alternative", own(message(1, 1)), "FAIL"},
 };
 
 TEST(Wire, EncodesAndDecodesByteForByteAndEveryPrefix) {
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
-    asn1test::expectWire(*c.build(), c.octets);
+    if (std::string(c.octets) == "FAIL")
+      EXPECT_EQ("FAIL", encodeHex(*c.value));
+    else
+      asn1test::expectWire(*c.value, c.octets);
   }
 }
 
@@ -151,22 +148,5 @@ TEST(Wire, RejectsWhatTheTypesDoNotAllow) {
   }
 }
 
-// Values outside their constraints have no encoding.
-TEST(Wire, OutOfRangeValuesDoNotEncode) {
-  struct Bad {
-    char const* what;
-    std::function<Value()> build;
-  };
-  Bad const table[] = {
-      {"TrunkParams timeslot 32", [] { return with<LGCP::TrunkParams>([](auto& p) { p.set_timeslot(32); }); }},
-      {"AtsQsigBParams subslot 0", [] { return with<LGCP::AtsQsigBParams>([](auto& p) { p.set_subslot(0); }); }},
-      {"TonecCode dtmf 128", [] { return with<LGCP::TonecCode>([](auto& t) { t.select_dtmf(128); }); }},
-      {"PDU without alternative", [] { return own(message(1, 1)); }},
-  };
-  for (Bad const& b : table) {
-    SCOPED_TRACE(b.what);
-    EXPECT_EQ("FAIL", encodeHex(*b.build()));
-  }
-}
 
 }  // namespace
