@@ -18,21 +18,16 @@ using looptest::Capture;
 using looptest::LoopTest;
 using looptest::RecordingClock;
 
-struct Stop {
-    Timer t{};
-    int fired = 0;
-    void on() {
-        ++fired;
-        multiplexer.terminate();
-    }
-};
-
-// Timers whose callbacks run a given action.
+// Timers whose callbacks run a given action, by default the stop.
 struct Action {
     Timer t{};
+    int fired = 0;
     std::function<void()> fn;
-    void on() { fn(); }
-    void set(unsigned ms, std::function<void()> f) {
+    void on() {
+        ++fired;
+        fn();
+    }
+    void set(unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); }) {
         fn = std::move(f);
         t.set(ms, &Action::on, this);
     }
@@ -71,8 +66,8 @@ void run_with_watchdog() {
 }
 
 TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept) {
-    Stop never;
-    never.t.set(0, &Stop::on, &never);
+    Action never;
+    never.set(0);
     multiplexer.terminate();
     Capture out(std::clog);
     multiplexer.run(false, true);
@@ -107,8 +102,8 @@ TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop) {
         if (++passes == 2) ::raise(SIGUSR1);
     });
     check.dpc.Activate();
-    Stop guard;
-    guard.t.set(60000, &Stop::on, &guard);
+    Action guard;
+    guard.set(60000);
     run();
     ::sigaction(SIGUSR1, &old, nullptr);
     EXPECT_EQ(guard.fired, 0) << "the loop slept through the signal";
@@ -194,8 +189,8 @@ TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly) {
     } clock;
     clock.set_ms(5000);
     Mux::setClock(&clock);
-    Stop stop;
-    stop.t.set(100, &Stop::on, &stop);
+    Action stop;
+    stop.set(100);
     run();
     Mux::setClock(&mClock);
     EXPECT_EQ(stop.fired, 1);
@@ -399,8 +394,8 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
                 if (inner) inner();
             };
         }
-        Stop stop;
-        stop.t.set(800, &Stop::on, &stop);
+        Action stop;
+        stop.set(800);
         run();
         EXPECT_EQ(mClock.timeouts, c.timeouts);
         EXPECT_EQ(asked, c.asked_total);
@@ -422,8 +417,8 @@ TEST_F(MultiplexerDeathTest, FailingPollAborts) {
             return -1;
         }
     } clock;
-    Stop stop;
-    stop.t.set(10, &Stop::on, &stop);
+    Action stop;
+    stop.set(10);
     EXPECT_DEATH(
         {
             Mux::setClock(&clock);

@@ -99,19 +99,6 @@ TEST_F(SysLogTest, LinesBecomeRecords)
     EXPECT_EQ(Datagrams{Record(27, line.substr(16383, room))}, Received());
 }
 
-TEST_F(SysLogTest, PriorityPerStream)
-{
-    const struct {
-        int severity, priority;
-    } cases[] = {{LOG_NOTICE, 29}, {LOG_ERR, 27}, {LOG_DEBUG, 31}};
-    for (const auto& c : cases) {
-        ManagedSysLogStreamBuf buf(LOG_DAEMON, c.severity);
-        std::ostream os(&buf);
-        os << "line" << std::endl;
-        EXPECT_EQ(Datagrams{Record(c.priority, "line")}, Received());
-    }
-}
-
 TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
 {
     const struct {
