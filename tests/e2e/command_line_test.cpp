@@ -1,11 +1,10 @@
 // The daemon as an operator meets it: command line, start-up line, pid file,
 // configuration, status dump, signals and daemon mode.
 #include <csignal>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,15 +23,24 @@ const char kUsage[] = "Usage:\n"
                       "     --version                     print version\n"
                       "  -h --help                        display this information\n"
                       "\n";
-
 const char kVersionLine[] = "server version: T230630-1920\n";
+const char kPidFile[] = "/var/run/server.pid";
+const char kDump[] = "/var/log/server-status";
 
-std::string read_file(const std::string& path)
+bool exists(const e2e::Daemon& daemon, const char* fixed)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ::access(daemon.path(fixed).c_str(), F_OK) == 0;
+}
+
+// The status dump once its table is closed.
+std::string dump_text(const e2e::Daemon& daemon)
+{
+    std::string text;
+    for (int i = 0; i < 1000 && text.find("+\n\n") == std::string::npos; ++i) {
+        ::poll(nullptr, 0, 10);
+        text = e2e::read_file(daemon.path(kDump));
+    }
+    return text;
 }
 
 TEST(CommandLine, OptionsThatEndTheProcess)
@@ -67,84 +75,39 @@ TEST(CommandLine, OptionsThatEndTheProcess)
         {{"--port=1", "--port", "nope"}, 2, kUsage, ""},
     };
     for (const Case& c : cases) {
-        std::string args;
-        for (auto& a : c.args)
-            args += a + " ";
-        SCOPED_TRACE(args);
+        SCOPED_TRACE(c.args.front() + (c.args.size() > 1 ? " " + c.args[1] : ""));
         e2e::Daemon daemon;
-        e2e::Daemon::Options options;
-        options.args = c.args;
-        daemon.start(options);
+        daemon.start({c.args});
         EXPECT_EQ(c.code, daemon.wait_exit());
         EXPECT_EQ(c.out, daemon.out());
         EXPECT_NE(std::string::npos, daemon.err().find(c.err)) << daemon.err();
-        EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK))
-            << "no pid file before start-up";
+        EXPECT_FALSE(exists(daemon, kPidFile)) << "no pid file before start-up";
     }
 }
 
-TEST(CommandLine, PortsFromOneTo65535AreServed)
-{
-    struct Case {
-        const char* form; // %d: the port
-    };
-    const Case cases[] = {{"--port=%d"}, {"--port %d"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.form);
-        e2e::Daemon daemon;
-        const int port = e2e::free_port();
-        char text[32];
-        std::snprintf(text, sizeof text, c.form, port);
-        std::istringstream words(text);
-        e2e::Daemon::Options options;
-        for (std::string w; words >> w;)
-            options.args.push_back(w);
-        daemon.start(options);
-        const std::string line = "Starting server [T230630-1920], port=" + std::to_string(port) + "\n";
-        ASSERT_TRUE(daemon.wait_out(line)) << daemon.out() << daemon.err();
-        EXPECT_EQ(line, daemon.out());
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
-    }
-}
-
-TEST(CommandLine, OptionsThatLetTheDaemonRun)
+TEST(StartUp, RunsWithItsPidFileUntilStopped)
 {
     struct Case {
         std::vector<std::string> args;
-    };
-    const Case cases[] = {
-        {{"--disable-clock"}},
-        {{"positional", "words"}},
-        {{"--disable-clock", "--", "--help"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.front());
-        e2e::Daemon daemon;
-        e2e::Daemon::Options options;
-        options.args = c.args;
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.out() << daemon.err();
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
-    }
-}
-
-TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop)
-{
-    struct Case {
         int sig;
     };
-    const Case cases[] = {{SIGTERM}, {SIGINT}};
+    const Case cases[] = {
+        {{"--port=PORT"}, SIGTERM},
+        {{"--port", "PORT"}, SIGINT},
+        {{"--disable-clock"}, SIGTERM},
+        {{"positional", "words"}, SIGTERM},
+        {{"--disable-clock", "--", "--help"}, SIGINT},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.sig);
+        SCOPED_TRACE(c.args.back());
         e2e::Daemon daemon;
-        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        ASSERT_TRUE(daemon.start_serving({c.args})) << daemon.out() << daemon.err();
         EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n",
                   daemon.out());
-        EXPECT_EQ(std::to_string(daemon.pid()), read_file(daemon.path("/var/run/server.pid")));
+        EXPECT_EQ(std::to_string(daemon.pid()), e2e::read_file(daemon.path(kPidFile)));
         daemon.signal(c.sig);
         EXPECT_EQ(0, daemon.wait_exit());
-        EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK));
+        EXPECT_FALSE(exists(daemon, kPidFile));
         EXPECT_NE(std::string::npos, daemon.err().find("Mux: terminating...\n"));
     }
 }
@@ -152,22 +115,19 @@ TEST(StartUp, PidFileHoldsTheProcessNumberUntilTheStop)
 TEST(StartUp, StopRequestDuringStartUpIsNotLost)
 {
     e2e::Daemon daemon;
-    daemon.start(e2e::Daemon::Options());
+    daemon.start();
     // The handlers are in place before this line is written; the loop has
     // not started yet, or has only just started.
     ASSERT_TRUE(daemon.wait_out("Starting server "));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
-    EXPECT_NE(0, ::access(daemon.path("/var/run/server.pid").c_str(), F_OK));
+    EXPECT_FALSE(exists(daemon, kPidFile));
 }
 
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
 {
     e2e::Daemon daemon;
-    e2e::Daemon::Options options;
-    options.config = "# trace flags\n[traces]\nsignalling.hdlc = maybe\nmonitoring.internal = yes\n";
-    options.args = {"--help"};
-    daemon.start(options);
+    daemon.start({{"--help"}, "# trace flags\n[traces]\nsignalling.hdlc = maybe\nmonitoring.internal = yes\n"});
     EXPECT_EQ(0, daemon.wait_exit());
     EXPECT_EQ(kUsage, daemon.out());
     EXPECT_EQ("traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\", line 3. Key will be "
@@ -175,58 +135,8 @@ TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
               daemon.err());
 }
 
-TEST(StartUp, MissingRootDirectoriesAreNoFailure)
-{
-    e2e::Daemon daemon;
-    e2e::Daemon::Options options;
-    options.make_dirs = false;
-    daemon.start(options);
-    ASSERT_TRUE(daemon.wait_out("Starting server ")) << daemon.err();
-    ASSERT_TRUE(daemon.wait_listening());
-    daemon.signal(SIGTERM);
-    EXPECT_EQ(0, daemon.wait_exit());
-}
-
-TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTable)
-{
-    e2e::Daemon daemon;
-    ASSERT_TRUE(daemon.start_serving());
-    const std::string dump = "/var/log/server-status";
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        ::unlink(daemon.path(dump).c_str());
-        daemon.signal(SIGUSR2);
-        ASSERT_TRUE(daemon.wait_file(dump));
-        std::string text;
-        // The file is complete once its table is closed.
-        for (int i = 0; i < 1000 && text.find("+\n\n") == std::string::npos; ++i) {
-            ::poll(nullptr, 0, 10);
-            text = read_file(daemon.path(dump));
-        }
-        std::istringstream lines(text);
-        std::string banner, version;
-        std::getline(lines, banner);
-        std::getline(lines, version);
-        EXPECT_NE(std::string::npos, banner.find("Tavrel"));
-        EXPECT_EQ("version : T230630-1920", version);
-        for (const char* part :
-             {"dpc transition measurement (min/max/cur/counter): ",
-              "event transition measurement (min/max/cur/counter): ",
-              "timer transition measurement (min/max/cur/counter): ",
-              "|                  name                  |            events            |"
-              "  count   | handler  | fd  |                          measure"
-              "                           |\n",
-              "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
-              "|       AcceptorNet::OnSocketEvent       |            POLLIN            |",
-              "|                simboard                |            POLLIN            |"}) {
-            EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
-        }
-    }
-    daemon.signal(SIGTERM);
-    EXPECT_EQ(0, daemon.wait_exit());
-}
-
-TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable)
+// After a command has run, so that the profiling points have values.
+TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
 {
     e2e::Daemon daemon;
     ASSERT_TRUE(daemon.start_serving());
@@ -235,47 +145,52 @@ TEST(StatusDump, ListsTheProfilingPointsBeforeTheTable)
     ASSERT_TRUE(controller.send_payload(e2e::hex("80 01 05 18")));
     e2e::Bytes answer;
     ASSERT_TRUE(controller.receive_payload(answer));
-    daemon.signal(SIGUSR2);
-    ASSERT_TRUE(daemon.wait_file("/var/log/server-status"));
-    std::string text;
-    for (int i = 0; i < 1000 && text.find("+\n\n") == std::string::npos; ++i) {
-        ::poll(nullptr, 0, 10);
-        text = read_file(daemon.path("/var/log/server-status"));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ::unlink(daemon.path(kDump).c_str());
+        daemon.signal(SIGUSR2);
+        ASSERT_TRUE(daemon.wait_file(kDump));
+        const std::string text = dump_text(daemon);
+        const std::size_t version = text.find('\n') + 1;
+        EXPECT_NE(std::string::npos, text.substr(0, version).find("Tavrel")) << text;
+        EXPECT_EQ(version, text.find("version : T230630-1920\n")) << text;
+        for (const char* part :
+             {"dpc transition measurement (min/max/cur/counter): ",
+              "event transition measurement (min/max/cur/counter): ",
+              "timer transition measurement (min/max/cur/counter): ",
+              "\n[Tpkt_protocol::message]: min=", "\n[Control::Service::Send [1]]: min=", "\n+---",
+              "|                  name                  |            events            |"
+              "  count   | handler  | fd  |                          measure"
+              "                           |\n",
+              "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
+              "|       AcceptorNet::OnSocketEvent       |            POLLIN            |",
+              "|                simboard                |            POLLIN            |"}) {
+            EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
+        }
+        // The profiling points come between the measurements and the table.
+        EXPECT_LT(text.find("timer transition measurement"), text.find("\n[Tpkt_protocol::message]")) << text;
+        EXPECT_LT(text.find("\n[Tpkt_protocol::message]"), text.find("\n+---")) << text;
     }
-    const std::size_t timer = text.find("timer transition measurement");
-    const std::size_t point = text.find("\n[Tpkt_protocol::message]: min=");
-    const std::size_t table = text.find("\n+---");
-    EXPECT_LT(timer, point) << text;
-    EXPECT_LT(point, table) << text;
-    EXPECT_NE(std::string::npos, text.find("\n[Control::Service::Send [1]]: min=")) << text;
+    daemon.signal(SIGHUP);
+    EXPECT_TRUE(daemon.wait_err("update hardware resources\n"));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
+// Without the root's directories the daemon still serves; the dump fails
+// until its directory exists.
 TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain)
 {
     e2e::Daemon daemon;
     e2e::Daemon::Options options;
     options.make_dirs = false;
-    daemon.start(options);
-    ASSERT_TRUE(daemon.wait_out("Starting server "));
-    ASSERT_TRUE(daemon.wait_listening());
+    ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
     daemon.signal(SIGUSR2);
     ASSERT_TRUE(daemon.wait_err("dump status error\n"));
     ASSERT_EQ(0, ::mkdir(daemon.path("/var").c_str(), 0755));
     ASSERT_EQ(0, ::mkdir(daemon.path("/var/log").c_str(), 0755));
     daemon.signal(SIGUSR2);
-    EXPECT_TRUE(daemon.wait_file("/var/log/server-status"));
-    daemon.signal(SIGTERM);
-    EXPECT_EQ(0, daemon.wait_exit());
-}
-
-TEST(StartUp, SighupIsLoggedAndTheDaemonRunsOn)
-{
-    e2e::Daemon daemon;
-    ASSERT_TRUE(daemon.start_serving());
-    daemon.signal(SIGHUP);
-    EXPECT_TRUE(daemon.wait_err("update hardware resources\n"));
+    EXPECT_TRUE(daemon.wait_file(kDump));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
 }
@@ -298,7 +213,7 @@ TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing)
         e2e::Daemon::Options options;
         options.sim_init = c.init;
         ASSERT_TRUE(daemon.start_serving(options));
-        std::string journal = daemon.board("journal");
+        const std::string journal = daemon.board("journal");
         EXPECT_EQ(0u, journal.find(c.journal)) << journal;
         EXPECT_TRUE(daemon.wait_err(c.err)) << daemon.err();
         daemon.signal(SIGTERM);
@@ -310,17 +225,14 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
 {
     e2e::Daemon daemon;
     // The syslog socket under the private root, where the daemon's streams go.
-    const std::string log = daemon.path("/dev/log");
     ::mkdir(daemon.path("/dev").c_str(), 0755);
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", log.c_str());
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
     ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
 
-    e2e::Daemon::Options options;
-    options.args = {"-D"};
-    daemon.start(options);
+    daemon.start({{"-D"}});
     EXPECT_EQ(0, daemon.wait_exit()) << "the parent leaves once the daemon is detached";
     EXPECT_EQ("", daemon.out()) << "nothing after detaching reaches the terminal";
 
@@ -329,10 +241,8 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
         "qvd-T230630-1920: Starting server [T230630-1920], port=" + std::to_string(daemon.port());
     for (int i = 0; i < e2e::deadline_ms() / 100 && records.find(expected) == std::string::npos; ++i) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
         char buf[16384];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::recv(fd, buf, sizeof buf, 0) : 0;
         if (n > 0)
             records.append(buf, std::size_t(n));
     }
@@ -340,15 +250,12 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
     EXPECT_EQ(0u, records.find("<29>")) << "a notice of the daemon facility";
 
     int pid = 0;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i) {
-        pid = std::atoi(read_file(daemon.path("/var/run/server.pid")).c_str());
-        if (pid <= 0)
-            ::poll(nullptr, 0, 10);
-    }
+    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
+        pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
     ASSERT_GT(pid, 0);
     EXPECT_NE(daemon.pid(), pid) << "the pid file names the detached process";
     ::kill(pid, SIGTERM);
-    const bool removed = daemon.wait_file("/var/run/server.pid", false);
+    const bool removed = daemon.wait_file(kPidFile, false);
     EXPECT_TRUE(removed);
     if (!removed)
         ::kill(pid, SIGKILL);

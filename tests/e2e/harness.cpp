@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -36,38 +34,27 @@ namespace e2e
 namespace
 {
 
-// Monotonic milliseconds, only to bound waits.
-long long now_ms()
-{
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
+// Bounds a wait; left() is the next poll's timeout, at most 100 ms.
 class Deadline
 {
 public:
-    Deadline() : mEnd(now_ms() + deadline_ms()) {}
-    bool passed() const { return now_ms() >= mEnd; }
+    Deadline() : mEnd(now() + deadline_ms()) {}
+    bool passed() const { return now() >= mEnd; }
     int left() const
     {
-        long long n = mEnd - now_ms();
+        const long long n = mEnd - now();
         return n < 0 ? 0 : n > 100 ? 100 : int(n);
     }
 
 private:
+    static long long now()
+    {
+        timespec ts;
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+    }
     long long mEnd;
 };
-
-std::vector<std::string> split(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    std::string w;
-    while (in >> w)
-        words.push_back(w);
-    return words;
-}
 
 void mkdirs(const std::string& path)
 {
@@ -77,29 +64,24 @@ void mkdirs(const std::string& path)
     }
 }
 
-void remove_tree(const std::string& path)
+sockaddr_in loopback(int port)
 {
-    if (path.size() < 6)
-        return;
-    const std::string command = "rm -rf '" + path + "'";
-    if (std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", path.c_str());
-}
-
-int connect_tcp(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<unsigned short>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
+    return addr;
+}
+
+int free_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = loopback(0);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
 }
 
 } // namespace
@@ -108,8 +90,7 @@ Bytes hex(const std::string& text)
 {
     Bytes out;
     std::istringstream in(text);
-    unsigned b;
-    while (in >> std::hex >> b)
+    for (unsigned b; in >> std::hex >> b;)
         out.push_back(static_cast<unsigned char>(b));
     return out;
 }
@@ -135,20 +116,11 @@ Bytes encode(const LGCP::Message& message)
     return Bytes(octets.begin(), octets.end());
 }
 
-bool decode(const Bytes& payload, LGCP::Message& message)
-{
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    const char* begin = reinterpret_cast<const char*>(payload.data());
-    return ASN1::decode(begin, begin + payload.size(), &env, message, true);
-}
-
 Bytes tpkt(const Bytes& payload)
 {
     const std::size_t n = payload.size() + 4;
     Bytes frame(n);
     frame[0] = 0x03;
-    frame[1] = 0x00;
     frame[2] = static_cast<unsigned char>(n >> 8);
     frame[3] = static_cast<unsigned char>(n & 0xFF);
     std::copy(payload.begin(), payload.end(), frame.begin() + 4);
@@ -160,17 +132,12 @@ int deadline_ms()
     return std::string(QUELVAD_E2E_LAUNCHER).empty() ? 20000 : 60000;
 }
 
-int free_port()
+std::string read_file(const std::string& path)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 Daemon::Daemon()
@@ -182,20 +149,26 @@ Daemon::Daemon()
 
 Daemon::~Daemon()
 {
+    reset();
+    if (mRoot.size() > 6 && std::system(("rm -rf '" + mRoot + "'").c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", mRoot.c_str());
+}
+
+// Kills a process still running and forgets it.
+void Daemon::reset()
+{
     if (mPid > 0 && mStatus < 0) {
         ::kill(mPid, SIGKILL);
         ::waitpid(mPid, nullptr, 0);
     }
-    if (mOutFd >= 0)
-        ::close(mOutFd);
-    if (mErrFd >= 0)
-        ::close(mErrFd);
-    remove_tree(mRoot);
-}
-
-std::string Daemon::path(const std::string& fixed) const
-{
-    return mRoot + fixed;
+    for (int* fd : {&mOutFd, &mErrFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    mOut.clear();
+    mErr.clear();
+    mStatus = -1;
 }
 
 void Daemon::write_file(const std::string& fixed, const std::string& text)
@@ -213,38 +186,39 @@ void Daemon::start(const Options& options)
     }
     if (!options.config.empty())
         write_file("/usr/local/etc/server.conf", options.config);
-    const std::string sim = path("/board.sock");
     if (!options.sim_init.empty())
         write_file("/board.sock.init", options.sim_init);
+    if (!mPort)
+        mPort = free_port();
 
-    std::vector<std::string> argv = split(QUELVAD_E2E_LAUNCHER);
+    std::vector<std::string> argv;
+    std::istringstream launcher(QUELVAD_E2E_LAUNCHER);
+    for (std::string w; launcher >> w;)
+        argv.push_back(w);
     argv.push_back(QUELVAD_BINARY);
     bool has_port = false;
-    for (auto& a : options.args) {
-        if (a.compare(0, 6, "--port") == 0)
-            has_port = true;
-    }
+    for (const std::string& a : options.args)
+        has_port = has_port || a.compare(0, 6, "--port") == 0;
     // First, so that a "--" among the options leaves it in force.
-    if (!has_port) {
-        if (!mPort)
-            mPort = free_port();
-        argv.push_back("--port");
-        argv.push_back(std::to_string(mPort));
-    }
+    if (!has_port)
+        argv.insert(argv.end(), {"--port", "PORT"});
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : argv) {
+        for (std::size_t at; (at = a.find("PORT")) != std::string::npos;)
+            a.replace(at, 4, std::to_string(mPort));
+        args.push_back(&a[0]);
+    }
     args.push_back(nullptr);
 
-    std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + sim};
+    std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + path("/board.sock")};
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"}) {
         if (const char* v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
     }
     std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
+    for (std::string& e : env)
+        envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
     int out[2], err[2];
@@ -265,12 +239,11 @@ void Daemon::start(const Options& options)
     mErrFd = err[0];
 }
 
-bool Daemon::start_serving(Options options)
+bool Daemon::start_serving(const Options& options)
 {
     // The port was free when chosen, but anything on the machine may take it
-    // before the daemon binds; then the daemon waits for it, and this run
-    // starts again on another port.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    // before the daemon binds; the daemon would wait for it for ever.
+    for (int attempt = 0; attempt < 3; ++attempt, reset(), mPort = 0) {
         start(options);
         if (!wait_out("Starting server "))
             return false;
@@ -278,17 +251,6 @@ bool Daemon::start_serving(Options options)
             return true;
         if (mErr.find("can't bind to socket") == std::string::npos)
             return false;
-        ::kill(mPid, SIGKILL);
-        wait_exit();
-        if (mOutFd >= 0)
-            ::close(mOutFd);
-        if (mErrFd >= 0)
-            ::close(mErrFd);
-        mOutFd = mErrFd = -1;
-        mOut.clear();
-        mErr.clear();
-        mStatus = -1;
-        mPort = 0;
     }
     return false;
 }
@@ -312,18 +274,9 @@ void Daemon::pump(int timeout_ms)
     }
 }
 
-bool Daemon::wait_out(const std::string& text)
+bool Daemon::wait_text(const std::string& buffer, const std::string& text)
 {
-    for (Deadline d; mOut.find(text) == std::string::npos; pump(d.left())) {
-        if (d.passed() || (mOutFd < 0 && mErrFd < 0))
-            return false;
-    }
-    return true;
-}
-
-bool Daemon::wait_err(const std::string& text)
-{
-    for (Deadline d; mErr.find(text) == std::string::npos; pump(d.left())) {
+    for (Deadline d; buffer.find(text) == std::string::npos; pump(d.left())) {
         if (d.passed() || (mOutFd < 0 && mErrFd < 0))
             return false;
     }
@@ -351,26 +304,21 @@ bool Daemon::wait_listening()
     const std::string fds = "/proc/" + std::to_string(mPid) + "/fd/";
     for (Deadline d; !d.passed(); pump(d.left() / 4 + 1)) {
         std::ifstream table("/proc/net/tcp");
-        std::string line;
-        while (std::getline(table, line)) {
+        for (std::string line; std::getline(table, line);) {
             if (line.find(local) == std::string::npos)
                 continue;
             std::istringstream fields(line);
             std::string field, inode;
             for (int i = 0; i < 10 && fields >> field; ++i)
                 inode = field;
-            const std::string target = "socket:[" + inode + "]";
             for (int fd = 0; fd < 256; ++fd) {
                 char link[64];
                 const ssize_t n = ::readlink((fds + std::to_string(fd)).c_str(), link, sizeof link - 1);
-                if (n > 0 && std::string(link, std::size_t(n)) == target)
+                if (n > 0 && std::string(link, std::size_t(n)) == "socket:[" + inode + "]")
                     return true;
             }
         }
-        if (mOutFd < 0 && mErrFd < 0)
-            return false;
-        // A port taken by someone else: the daemon would wait for it for ever.
-        if (mErr.find("can't bind to socket") != std::string::npos)
+        if ((mOutFd < 0 && mErrFd < 0) || mErr.find("can't bind to socket") != std::string::npos)
             return false;
     }
     return false;
@@ -383,18 +331,17 @@ void Daemon::signal(int sig)
 
 int Daemon::wait_exit()
 {
-    if (mStatus >= 0)
-        return mStatus;
-    for (Deadline d; !d.passed(); pump(d.left())) {
+    for (Deadline d; mStatus < 0 && !d.passed();) {
         int status = 0;
-        if (::waitpid(mPid, &status, WNOHANG) == mPid) {
-            while (mOutFd >= 0 || mErrFd >= 0)
-                pump(100);
-            mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return mStatus;
+        if (::waitpid(mPid, &status, WNOHANG) != mPid) {
+            pump(d.left());
+            continue;
         }
+        while (mOutFd >= 0 || mErrFd >= 0)
+            pump(100);
+        mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    return -1;
+    return mStatus;
 }
 
 std::string Daemon::board(const std::string& command)
@@ -404,42 +351,42 @@ std::string Daemon::board(const std::string& command)
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("/board.sock").c_str());
     std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const std::string line = command + "\n";
-        if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
-            for (Deadline d; !d.passed();) {
-                pollfd p{fd, POLLIN, 0};
-                pump(0);
-                if (::poll(&p, 1, d.left()) <= 0)
-                    continue;
-                char buf[1024];
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                answer.append(buf, std::size_t(n));
-                const std::size_t last = answer.rfind('\n', answer.size() - 2);
-                const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
-                if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0))
-                    break;
-            }
+    const std::string line = command + "\n";
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
+        // The answer ends with a line "ok" or "error ...".
+        for (Deadline d; !d.passed();) {
+            pollfd p{fd, POLLIN, 0};
+            pump(0);
+            if (::poll(&p, 1, d.left()) <= 0)
+                continue;
+            char buf[1024];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            answer.append(buf, std::size_t(n));
+            const std::size_t last = answer.rfind('\n', answer.size() - 2);
+            const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
+            if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0))
+                break;
         }
     }
     ::close(fd);
     return answer;
 }
 
-Controller::~Controller()
-{
-    close();
-}
-
 bool Controller::connect(int port)
 {
     close();
+    const sockaddr_in addr = loopback(port);
     for (Deadline d; !d.passed(); ::poll(nullptr, 0, d.left() / 4 + 1)) {
-        mFd = connect_tcp(port);
-        if (mFd >= 0)
+        mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(mFd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+            const int one = 1;
+            ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             return true;
+        }
+        close();
     }
     return false;
 }
@@ -454,22 +401,13 @@ void Controller::close()
 
 bool Controller::send_raw(const Bytes& bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         done += std::size_t(n);
     }
     return true;
-}
-
-bool Controller::send(const LGCP::Message& message, Bytes* payload)
-{
-    const Bytes bytes = encode(message);
-    if (payload)
-        *payload = bytes;
-    return !bytes.empty() && send_payload(bytes);
 }
 
 bool Controller::fill(std::size_t n)
@@ -491,9 +429,7 @@ bool Controller::fill(std::size_t n)
 
 bool Controller::receive_payload(Bytes& payload)
 {
-    if (!fill(4))
-        return false;
-    if (mIn[0] != 0x03 || mIn[1] != 0x00)
+    if (!fill(4) || mIn[0] != 0x03 || mIn[1] != 0x00)
         return false;
     const std::size_t n = std::size_t(mIn[2]) << 8 | mIn[3];
     if (n < 4 || !fill(n))
@@ -501,12 +437,6 @@ bool Controller::receive_payload(Bytes& payload)
     payload.assign(mIn.begin() + 4, mIn.begin() + long(n));
     mIn.erase(mIn.begin(), mIn.begin() + long(n));
     return true;
-}
-
-bool Controller::receive(LGCP::Message& message)
-{
-    Bytes payload;
-    return receive_payload(payload) && decode(payload, message);
 }
 
 bool Controller::wait_closed(Bytes* extra)
