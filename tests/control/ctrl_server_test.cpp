@@ -2,7 +2,6 @@
 // payload goes in, and the TPKT frames the controller reads come out.
 #include "control/ctrl_server.hpp"
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,43 +10,10 @@
 namespace
 {
 
-using Link = ctltest::NullLink;
-
-using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::hex;
 using ctltest::read_now;
-using ctltest::TcpPair;
 using Log = std::vector<std::string>;
-
-class Fake : public CtrlSrv::Service
-{
-public:
-    using Action = std::function<bool(Fake&, LGCP::Command const&)>;
-    Fake(Log* log, std::string tag, Action action = nullptr)
-        : mLog(log), mTag(std::move(tag)), action(std::move(action))
-    {
-    }
-    void OnConnect() override { mLog->push_back(mTag + ".connect"); }
-    void OnDisconnect() override { mLog->push_back(mTag + ".disconnect"); }
-    bool OnCommand(LGCP::Command const& command) override
-    {
-        mLog->push_back(mTag + ".command");
-        return action ? action(*this, command) : false;
-    }
-    void OnSignal(LGCP::Signal const& signal) override
-    {
-        mLog->push_back(mTag + ".signal " + std::to_string(signal.currentSelection()));
-    }
-
-private:
-    Log* mLog;
-    std::string mTag;
-
-public:
-    Action action;
-    unsigned token = 0;
-};
 
 LGCP::Signal activated()
 {
@@ -56,6 +22,67 @@ LGCP::Signal activated()
     return s;
 }
 
+// What a fake service does with a command, one letter per step: P answers a
+// ping with success and stops, ! declines, s success, d promises (the token is
+// kept), c/n/b/i errors connectFail/slotNotExists/busError/invalidParams, g/G
+// an activated signal on the command's slot/on slot 17. Null declines all.
+class Fake : public CtrlSrv::Service
+{
+public:
+    Fake(Log* log, char tag, const char* script = nullptr) : mLog(log), mTag(1, tag), mScript(script) {}
+    void OnConnect() override { mLog->push_back(mTag + ".connect"); }
+    void OnDisconnect() override { mLog->push_back(mTag + ".disconnect"); }
+    void OnSignal(LGCP::Signal const& s) override
+    {
+        mLog->push_back(mTag + ".signal " + std::to_string(s.currentSelection()));
+    }
+    bool OnCommand(LGCP::Command const& command) override
+    {
+        mLog->push_back(mTag + ".command");
+        for (const char* step = mScript; step && *step; ++step) {
+            switch (*step) {
+            case 'P':
+                if (command.ping_isSelected())
+                    return Success(), true;
+                break;
+            case '!':
+                return false;
+            case 's':
+                Success();
+                break;
+            case 'd':
+                token = delayResponse();
+                break;
+            case 'c':
+                Error(LGCP::ErrorCause::connectFail);
+                break;
+            case 'n':
+                Error(LGCP::ErrorCause::slotNotExists);
+                break;
+            case 'b':
+                Error(LGCP::ErrorCause::busError);
+                break;
+            case 'i':
+                Error(LGCP::ErrorCause::invalidParams);
+                break;
+            case 'g':
+                SendSignal(activated());
+                break;
+            case 'G':
+                SendSignal(17, activated());
+                break;
+            }
+        }
+        return mScript != nullptr;
+    }
+    unsigned token = 0;
+
+private:
+    Log* mLog;
+    std::string mTag;
+    const char* mScript;
+};
+
 // One server with a connected controller; the services are bound per test.
 class ServerTest : public ctltest::LoopTest
 {
@@ -63,10 +90,9 @@ protected:
     void SetUp() override
     {
         LoopTest::SetUp();
-        server.Activate(new Link);
-        auto* link = static_cast<Link*>(server.GetLink());
+        server.Activate(new ctltest::NullLink);
         Capture clog(std::clog);
-        link->Connected(pair.server, pair.peer);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
         pair.server.close();
         header = "ctrl [" + pair.peer.GetString() + "]: ";
         EXPECT_EQ(clog.text(), header + "controller connect.\n");
@@ -76,174 +102,60 @@ protected:
         server.Deactivate();
         LoopTest::TearDown();
     }
-    // Feeds one payload and returns the frames written, each as hex.
+    // Feeds one payload and returns the frames written, as hex.
     std::string request(const std::string& payload_hex)
     {
-        const std::string payload = bytes(payload_hex);
+        const std::string payload = ctltest::bytes(payload_hex);
         server.OnMessage(payload.data(), static_cast<int>(payload.size()));
         return hex(read_now(pair.client));
     }
 
     Log log;
     CtrlSrv::Server server;
-    TcpPair pair;
+    ctltest::TcpPair pair;
     std::string header;
 };
 
-bool ping_only(Fake& f, LGCP::Command const& c)
-{
-    if (!c.ping_isSelected())
-        return false;
-    f.Success();
-    return true;
-}
-
+// Service a answers pings only; service b, bound after it, follows a script.
 TEST_F(ServerTest, AnswerRules)
 {
     struct Case {
         const char* what;
-        Fake::Action first;  // bound first
-        Fake::Action second; // bound second
+        const char* b;
         std::string request;
         std::string answer;
         std::string errors; // H stands for the server's header
         Log offered;
     };
-    auto succeed = [](Fake& f, LGCP::Command const&) {
-        f.Success();
-        return true;
-    };
+    const Log none, a{"a.command"}, ab{"a.command", "b.command"};
     const std::vector<Case> cases = {
-        {"ping with seq", ping_only, nullptr, "80 01 05 18", "03 00 00 08 80 01 05 40", "", {"a.command"}},
-        {"ping with seq and slot",
-         ping_only,
-         nullptr,
-         "C0 01 05 00 03 18",
-         "03 00 00 0A C0 01 05 00 03 40",
-         "",
-         {"a.command"}},
-        {"ping with neither", ping_only, nullptr, "06 00", "03 00 00 05 10", "", {"a.command"}},
-        {"seq 300", ping_only, nullptr, "80 02 01 2C 18", "03 00 00 09 80 02 01 2C 40", "", {"a.command"}},
-        {"slot 1024 is refused before any service sees it",
-         ping_only,
-         nullptr,
-         "C0 01 05 04 00 18",
-         "03 00 00 08 80 01 05 62",
-         "",
-         {}},
-        {"response from the controller",
-         ping_only,
-         nullptr,
-         "C0 01 05 00 03 40",
-         "03 00 00 08 80 01 05 64",
-         "",
-         {}},
-        {"signal from the controller", ping_only, nullptr, "80 01 05 85", "03 00 00 08 80 01 05 64", "", {}},
-        {"signal from the controller without seq", ping_only, nullptr, "21 40", "03 00 00 06 19 00", "", {}},
-        {"command nobody takes",
-         ping_only,
-         nullptr,
-         "80 01 07 0A",
-         "03 00 00 08 80 01 07 64",
-         "",
-         {"a.command", "b.command"}},
-        {"command nobody takes, with slot",
-         ping_only,
-         nullptr,
-         "C0 01 07 00 03 0A",
-         "03 00 00 0A C0 01 07 00 03 64",
-         "",
-         {"a.command", "b.command"}},
-        {"the first taker wins",
-         ping_only,
-         succeed,
-         "C0 01 07 00 03 0A",
-         "03 00 00 0A C0 01 07 00 03 40",
-         "",
-         {"a.command", "b.command"}},
-        {"success then error: both go out",
-         nullptr,
-         [](Fake& f, LGCP::Command const&) {
-             f.Success();
-             f.Error(LGCP::ErrorCause::connectFail);
-             return true;
-         },
-         "C0 01 07 00 05 0A",
-         "03 00 00 0A C0 01 07 00 05 40 03 00 00 0A C0 01 07 00 05 69",
-         "",
-         {"a.command", "b.command"}},
-        {"success twice: one answer",
-         nullptr,
-         [](Fake& f, LGCP::Command const&) {
-             f.Success();
-             f.Success();
-             return true;
-         },
-         "80 01 07 0A",
-         "03 00 00 08 80 01 07 40",
-         "",
-         {"a.command", "b.command"}},
-        {"error twice: one answer",
-         nullptr,
-         [](Fake& f, LGCP::Command const&) {
-             f.Error(LGCP::ErrorCause::slotNotExists);
-             f.Error(LGCP::ErrorCause::busError);
-             f.Success();
-             return true;
-         },
-         "C0 01 07 00 03 0A",
-         "03 00 00 0A C0 01 07 00 03 63",
-         "",
-         {"a.command", "b.command"}},
-        {"taken but unanswered",
-         nullptr,
-         [](Fake&, LGCP::Command const&) { return true; },
-         "80 01 07 0A",
-         "03 00 00 08 80 01 07 65",
-         "Hsoftware error: server do NOT send ack!!!\n",
-         {"a.command", "b.command"}},
-        {"promised: no answer now, no complaint",
-         nullptr,
-         [](Fake& f, LGCP::Command const&) {
-             f.delayResponse();
-             return true;
-         },
-         "C0 01 07 00 03 0A",
-         "",
-         "",
-         {"a.command", "b.command"}},
-        {"an error may follow a promise",
-         nullptr,
-         [](Fake& f, LGCP::Command const&) {
-             f.delayResponse();
-             f.Success();
-             f.Error(LGCP::ErrorCause::invalidParams);
-             return true;
-         },
-         "C0 01 07 00 03 0A",
-         "03 00 00 0A C0 01 07 00 03 60",
-         "",
-         {"a.command", "b.command"}},
-        {"undecodable payload: logged, not answered",
-         ping_only,
-         nullptr,
-         "FF",
-         "",
-         "Hreceive fail: decode error!\n msg: FF \n",
-         {}},
-        {"empty payload: logged, not answered",
-         ping_only,
-         nullptr,
-         "",
-         "",
-         "Hreceive fail: decode error!\n msg: \n",
-         {}},
+        {"ping with seq", nullptr, "80 01 05 18", "03 00 00 08 80 01 05 40", "", a},
+        {"slot 1024 is refused before any service sees it", nullptr, "C0 01 05 04 00 18",
+         "03 00 00 08 80 01 05 62", "", none},
+        {"response from the controller", nullptr, "C0 01 05 00 03 40", "03 00 00 08 80 01 05 64", "", none},
+        {"signal from the controller", nullptr, "80 01 05 85", "03 00 00 08 80 01 05 64", "", none},
+        {"signal from the controller without seq", nullptr, "21 40", "03 00 00 06 19 00", "", none},
+        {"command nobody takes", nullptr, "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 64", "", ab},
+        {"the first taker wins", "s", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 40", "", ab},
+        {"success then error: both go out", "sc", "C0 01 07 00 05 0A",
+         "03 00 00 0A C0 01 07 00 05 40 03 00 00 0A C0 01 07 00 05 69", "", ab},
+        {"success twice: one answer", "ss", "80 01 07 0A", "03 00 00 08 80 01 07 40", "", ab},
+        {"error twice: one answer", "nbs", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 63", "", ab},
+        {"taken but unanswered", "", "80 01 07 0A", "03 00 00 08 80 01 07 65",
+         "Hsoftware error: server do NOT send ack!!!\n", ab},
+        {"promised: no answer now, no complaint", "d", "C0 01 07 00 03 0A", "", "", ab},
+        {"an error may follow a promise", "dsi", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 60", "",
+         ab},
+        {"undecodable payload: logged, not answered", nullptr, "FF", "",
+         "Hreceive fail: decode error!\n msg: FF \n", none},
+        {"empty payload: logged, not answered", nullptr, "", "", "Hreceive fail: decode error!\n msg: \n",
+         none},
     };
     for (const Case& c : cases) {
         Log offered;
-        Fake a(&offered, "a", c.first), b(&offered, "b", c.second);
-        server.Bind(&a);
-        server.Bind(&b);
+        Fake fa(&offered, 'a', "P!"), fb(&offered, 'b', c.b);
+        server.Bind(&fa);
+        server.Bind(&fb);
         Capture cerr(std::cerr);
         EXPECT_EQ(request(c.request), c.answer) << c.what;
         std::string errors = c.errors;
@@ -253,36 +165,25 @@ TEST_F(ServerTest, AnswerRules)
         EXPECT_EQ(offered, c.offered) << c.what;
         EXPECT_FALSE(server.IsSlotPresent()) << c.what;
         // The next command is handled normally.
-        if (c.first) {
-            EXPECT_EQ(request("80 01 09 18"), "03 00 00 08 80 01 09 40") << c.what;
-        }
+        EXPECT_EQ(request("80 01 09 18"), "03 00 00 08 80 01 09 40") << c.what;
     }
 }
 
 TEST_F(ServerTest, UndecodablePayloadDumpIsCapped)
 {
-    Fake a(&log, "a", ping_only);
-    server.Bind(&a);
-    Capture cerr(std::cerr);
-    std::string payload;
+    std::string payload, dump;
     for (int i = 0; i < 100; ++i)
         payload += "FF ";
-    EXPECT_EQ(request(payload), "");
-    std::string dump;
     for (int i = 0; i < 64; ++i)
         dump += "FF ";
+    Capture cerr(std::cerr);
+    EXPECT_EQ(request(payload), "");
     EXPECT_EQ(cerr.text(), header + "receive fail: decode error!\n msg: " + dump + "...\n");
 }
 
 TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
 {
-    Fake a(&log, "a"), c(&log, "c");
-    Fake b(&log, "b", [](Fake& f, LGCP::Command const&) {
-        f.Success();
-        f.SendSignal(activated());     // the command's slot
-        f.SendSignal(17, activated()); // the slot given
-        return true;
-    });
+    Fake a(&log, 'a'), b(&log, 'b', "sgG"), c(&log, 'c');
     server.Bind(&a);
     server.Bind(&b);
     server.Bind(&c);
@@ -298,30 +199,22 @@ TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
 
 TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone)
 {
-    Fake a(&log, "a", [](Fake& f, LGCP::Command const& c) {
-        if (c.ping_isSelected()) {
-            f.Success();
-            return true;
-        }
-        f.token = f.delayResponse();
-        return true;
-    });
+    Fake a(&log, 'a', "Pd");
     server.Bind(&a);
     EXPECT_EQ(request("C0 01 07 00 03 0A"), "");
     const unsigned with_seq = a.token;
     EXPECT_EQ(request("80 01 05 18"), "03 00 00 08 80 01 05 40");
     // destroy on slot 4 without seq: the promise has no seq, not the 5 above
     EXPECT_EQ(request("40 00 04 0A"), "");
-    const unsigned without_seq = a.token;
-    EXPECT_EQ(without_seq, CtrlSrv::kNoSeq);
+    EXPECT_EQ(a.token, CtrlSrv::kNoSeq);
     a.delayedSuccess(3, with_seq);
-    a.delayedSuccess(4, without_seq);
+    a.delayedSuccess(4, a.token);
     EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 0A C0 01 07 00 03 40 03 00 00 08 40 00 04 40");
 }
 
 TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)
 {
-    Fake a(&log, "a"), b(&log, "b");
+    Fake a(&log, 'a'), b(&log, 'b');
     server.Bind(&a);
     server.Bind(&b);
     Capture cerr(std::cerr), clog(std::clog);
@@ -345,31 +238,25 @@ TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)
     EXPECT_FALSE(server.CheckServerConnection(connected));
 }
 
-TEST(ServerAlone, FailuresToSend)
+TEST(ServerAlone, FailuresToSendAndAServiceDestroyedFirst)
 {
     Log log;
     CtrlSrv::Server server;
-    Fake a(&log, "a", ping_only);
+    {
+        Fake gone(&log, 'z');
+        server.Bind(&gone);
+    }
+    Fake a(&log, 'a', "P!");
     server.Bind(&a);
     Capture cerr(std::cerr);
-    const std::string ping = bytes("80 01 05 18");
+    const std::string ping = ctltest::bytes("80 01 05 18");
     server.OnMessage(ping.data(), static_cast<int>(ping.size()));
     EXPECT_EQ(cerr.text(), "ctrl [null]: send fail: Service not attached!\n");
     cerr.clear();
     a.SendSignal(2000, activated());
     EXPECT_EQ(cerr.text().rfind("ctrl [null]: send fail: encode error!", 0), 0u) << cerr.text();
-}
-
-TEST(ServerAlone, AServiceDestroyedFirstIsForgotten)
-{
-    Log log;
-    CtrlSrv::Server server;
-    {
-        Fake gone(&log, "gone");
-        server.Bind(&gone);
-    }
-    Fake a(&log, "a");
-    server.Bind(&a);
+    // The destroyed service is forgotten.
+    log.clear();
     server.OnDisconnect();
     EXPECT_EQ(log, (Log{"a.disconnect"}));
 }
