@@ -10,14 +10,8 @@
 namespace
 {
 
-using Link = ctltest::NullLink;
-
-using ctltest::bytes;
 using ctltest::Capture;
-using ctltest::hex;
-using ctltest::read_now;
 using ctltest::strip_mux;
-using ctltest::TcpPair;
 using Log = std::vector<std::string>;
 
 // Bound after the heartbeat: sees what it lets through, answers with success.
@@ -35,94 +29,96 @@ public:
     Log log;
 };
 
-class HeartbeatTest : public ctltest::LoopTest
-{
-protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        server.Bind(&heartbeat);
-        server.Bind(&next);
-        server.Activate(new Link);
-        Capture clog(std::clog);
-        static_cast<Link*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
-    }
-    void TearDown() override
-    {
-        server.Deactivate();
-        LoopTest::TearDown();
-    }
-    std::string request(const std::string& payload_hex)
-    {
-        const std::string payload = bytes(payload_hex);
-        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
-        return hex(read_now(pair.client));
-    }
-    std::string closed() const { return "control connection " + pair.peer.GetString() + " closed.\n"; }
-
+// A server with the heartbeat bound first and a controller connected.
+struct Rig {
     HeartBeatCtl heartbeat;
     Next next;
     CtrlSrv::Server server;
-    TcpPair pair;
+    ctltest::TcpPair pair;
+    Rig()
+    {
+        server.Bind(&heartbeat);
+        server.Bind(&next);
+        server.Activate(new ctltest::NullLink);
+        Capture clog(std::clog);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+    }
+    ~Rig() { server.Deactivate(); }
+    std::string request(const std::string& payload_hex)
+    {
+        const std::string payload = ctltest::bytes(payload_hex);
+        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
+        return ctltest::hex(ctltest::read_now(pair.client));
+    }
+    std::string closed() const { return "control connection " + pair.peer.GetString() + " closed.\n"; }
 };
 
-TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterConnecting)
+class HeartbeatTest : public ctltest::LoopTest
 {
-    Capture clog(std::clog), cerr(std::cerr);
-    EXPECT_TRUE(heartbeat.IsWatching());
-    run_for(HeartBeatCtl::period_ms - 10);
-    EXPECT_EQ(strip_mux(clog.text()), "");
-    EXPECT_TRUE(server.GetLink()->IsConnected());
-    run_for(20);
-    EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n");
-    EXPECT_EQ(cerr.text(), closed());
-    EXPECT_EQ(next.log, Log{"disconnect"});
-    EXPECT_FALSE(heartbeat.IsWatching());
-    EXPECT_TRUE(ctltest::peer_closed(pair.client));
-}
+};
 
-TEST_F(HeartbeatTest, EveryCommandRestartsTheWatch)
+// The peer is dropped one
+// period after the last request that restarted the watch.
+TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
 {
-    Capture clog(std::clog), cerr(std::cerr);
-    run_for(60000);
-    EXPECT_EQ(request("C0 01 05 00 03 18"), "03 00 00 0A C0 01 05 00 03 40"); // ping, taken here
-    run_for(60000);
-    EXPECT_EQ(request("80 01 07 0A"), "03 00 00 08 80 01 07 40"); // destroy, passed on
-    EXPECT_EQ(next.log, Log{"command 5"});
-    run_for(HeartBeatCtl::period_ms - 10);
-    EXPECT_TRUE(server.GetLink()->IsConnected());
-    EXPECT_EQ(strip_mux(clog.text()), "");
-    run_for(20);
-    EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n");
-    EXPECT_EQ(cerr.text(), closed());
-}
-
-TEST_F(HeartbeatTest, UndecodableOrRefusedMessagesDoNotRestartTheWatch)
-{
-    Capture clog(std::clog), cerr(std::cerr);
-    run_for(60000);
-    request("FF");
-    request("C0 01 05 04 00 18"); // slot 1024
-    run_for(60010);
-    EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n");
+    struct Step {
+        unsigned gap; // ms before the request
+        const char* request;
+        const char* answer;
+        bool restarts;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+        Log passed_on;
+    };
+    const std::vector<Case> cases = {
+        {"armed at connect", {}, {}},
+        {"every command restarts the watch",
+         {{60000, "C0 01 05 00 03 18", "03 00 00 0A C0 01 05 00 03 40", true}, // ping, taken by the heartbeat
+          {60000, "80 01 07 0A", "03 00 00 08 80 01 07 40", true}},            // destroy, passed on
+         {"command 5"}},
+        {"undecodable or refused messages do not",
+         {{60000, "FF", "", false}, {0, "C0 01 05 04 00 18", "03 00 00 08 80 01 05 62", false}}, // slot 1024
+         {}},
+    };
+    for (const Case& c : cases) {
+        Capture clog(std::clog), cerr(std::cerr);
+        Rig rig;
+        EXPECT_TRUE(rig.heartbeat.IsWatching()) << c.what;
+        unsigned since = 0;
+        for (const Step& s : c.steps) {
+            run_for(s.gap);
+            since = s.restarts ? 0 : since + s.gap;
+            EXPECT_EQ(rig.request(s.request), s.answer) << c.what;
+        }
+        run_for(HeartBeatCtl::period_ms - since - 10);
+        EXPECT_EQ(strip_mux(clog.text()), "") << c.what;
+        EXPECT_TRUE(rig.server.GetLink()->IsConnected()) << c.what;
+        run_for(20);
+        EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n") << c.what;
+        const std::string err = cerr.text(); // after any decode error
+        EXPECT_EQ(err.substr(err.find("control connection")), rig.closed()) << c.what;
+        Log log = c.passed_on;
+        log.push_back("disconnect");
+        EXPECT_EQ(rig.next.log, log) << c.what;
+        EXPECT_FALSE(rig.heartbeat.IsWatching()) << c.what;
+        EXPECT_TRUE(ctltest::peer_closed(rig.pair.client)) << c.what;
+    }
 }
 
 TEST_F(HeartbeatTest, DisconnectCancelsTheWatch)
 {
     Capture clog(std::clog), cerr(std::cerr);
+    Rig rig;
     run_for(1000);
-    pair.client.close();
+    rig.pair.client.close();
     run_for(10);
-    EXPECT_FALSE(heartbeat.IsWatching());
+    EXPECT_FALSE(rig.heartbeat.IsWatching());
     run_for(2 * HeartBeatCtl::period_ms);
     EXPECT_EQ(strip_mux(clog.text()), "");
-    EXPECT_EQ(cerr.text(), closed());
-}
-
-TEST(HeartbeatSingle, OneInstance)
-{
-    EXPECT_EQ(&HeartBeatCtl::instance(), &HeartBeatCtl::instance());
+    EXPECT_EQ(cerr.text(), rig.closed());
 }
 
 } // namespace
