@@ -1,7 +1,8 @@
 #pragma once
 // Shared pieces of the controller-link tests: virtual time on the global loop,
-// capture of the three log streams, byte helpers and socket pairs.
+// capture of the log streams, byte helpers, sockets and link doubles.
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,6 +21,7 @@
 #include "runtime/fd.hpp"
 #include "runtime/inet4.hpp"
 #include "runtime/multiplexer.hpp"
+#include "runtime/packet.hpp"
 #include "runtime/timer.hpp"
 
 namespace ctltest
@@ -46,8 +48,7 @@ inline std::string bytes(const std::string& hex)
 {
     std::string out;
     std::istringstream in(hex);
-    unsigned b;
-    while (in >> std::hex >> b)
+    for (unsigned b; in >> std::hex >> b;)
         out.push_back(static_cast<char>(b));
     return out;
 }
@@ -56,13 +57,21 @@ inline std::string hex(const std::string& data)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char c : data) {
-        if (!out.empty())
-            out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
+    for (unsigned char c : data)
+        out += std::string(out.empty() ? "" : " ") + digits[c >> 4] + digits[c & 15];
     return out;
+}
+
+// A packet's bytes; a packet holding bytes after the head room it was given.
+inline std::string text(Packet& p)
+{
+    return std::string(reinterpret_cast<char*>(p.data()), p.length());
+}
+
+inline void fill(Packet& p, const std::string& data)
+{
+    if (!data.empty())
+        std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
 }
 
 // The captured text without the loop's own closing lines.
@@ -73,17 +82,6 @@ inline std::string strip_mux(std::string text)
         text.erase(at, line.size());
     return text;
 }
-
-// Stops the loop after a given virtual time.
-class Stopper
-{
-public:
-    void arm(unsigned ms) { mTimer.set(ms, &Stopper::fire, this); }
-    void fire() { multiplexer.terminate(); }
-
-private:
-    Timer mTimer;
-};
 
 class LoopTest : public ::testing::Test
 {
@@ -99,10 +97,11 @@ protected:
     // served on the way, waits with nothing ready are skipped.
     void run_for(unsigned ms)
     {
-        Stopper stop;
-        stop.arm(ms);
+        Timer timer;
+        timer.set(ms, &LoopTest::stop, static_cast<LoopTest*>(this));
         multiplexer.run(false, true);
     }
+    void stop() { multiplexer.terminate(); }
 
     Mux::TestClock mClock;
 };
@@ -112,25 +111,32 @@ struct SocketPair {
     SocketPair()
     {
         int sv[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv) == 0) {
-            a = Fd(sv[0]);
-            b = Fd(sv[1]);
-        }
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv) == 0)
+            a = Fd(sv[0]), b = Fd(sv[1]);
     }
 };
 
-// A free TCP port on the loopback address (free when asked; nobody else
-// binds loopback ports in the test run).
-inline int free_port()
+// A socket listening on a free loopback port; its port.
+inline Fd listener(int& port)
 {
     Fd s(::socket(AF_INET, SOCK_STREAM, 0));
     INet4::Addr a;
     a.Assign("127.0.0.1:0", nullptr);
-    if (::bind(s.lowlevel_fd(), a, a.size()) != 0)
-        return -1;
     socklen_t len = a.size();
-    ::getsockname(s.lowlevel_fd(), a, &len);
-    return a.port();
+    if (::bind(s.lowlevel_fd(), a, a.size()) != 0 || ::listen(s.lowlevel_fd(), 1) != 0 ||
+        ::getsockname(s.lowlevel_fd(), a, &len) != 0)
+        return Fd();
+    port = a.port();
+    return s;
+}
+
+// A free TCP port on the loopback address (nobody else binds loopback ports
+// in the test run).
+inline int free_port()
+{
+    int port = -1;
+    listener(port);
+    return port;
 }
 
 // A blocking client connected to 127.0.0.1:port, or an invalid Fd.
@@ -140,9 +146,7 @@ inline Fd connect_to(int port)
     INet4::Addr a;
     a.Assign("127.0.0.1", nullptr);
     a.port(static_cast<unsigned short>(port));
-    if (::connect(s.lowlevel_fd(), a, a.size()) != 0)
-        return Fd();
-    return s;
+    return ::connect(s.lowlevel_fd(), a, a.size()) == 0 ? s : Fd();
 }
 
 // Everything readable on a socket now, without waiting.
@@ -150,12 +154,8 @@ inline std::string read_now(const Fd& fd)
 {
     std::string out;
     char buf[4096];
-    for (;;) {
-        const ssize_t r = ::recv(fd.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT);
-        if (r <= 0)
-            break;
+    for (ssize_t r; (r = ::recv(fd.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
         out.append(buf, static_cast<std::size_t>(r));
-    }
     return out;
 }
 
@@ -180,16 +180,11 @@ struct TcpPair {
     INet4::Addr peer;
     TcpPair()
     {
-        Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
-        INet4::Addr a;
-        a.Assign("127.0.0.1:0", nullptr);
-        if (::bind(listener.lowlevel_fd(), a, a.size()) != 0 || ::listen(listener.lowlevel_fd(), 1) != 0)
-            return;
-        socklen_t len = a.size();
-        ::getsockname(listener.lowlevel_fd(), a, &len);
-        client = connect_to(a.port());
-        len = peer.size();
-        server = Fd(::accept(listener.lowlevel_fd(), peer, &len));
+        int port = 0;
+        Fd l = listener(port);
+        client = connect_to(port);
+        socklen_t len = peer.size();
+        server = Fd(::accept(l.lowlevel_fd(), peer, &len));
         server.NonBlock();
     }
 };

@@ -2,7 +2,6 @@
 // in which order, and where each packet, activation and status ends up.
 #include "control/protocol.hpp"
 
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -101,118 +100,83 @@ struct Stack {
     Layer& operator[](char c) { return *layers.at(c); }
 };
 
-Protocol_status error(Protocol_info const* at, const char* text)
+// Runs "<layer> <call>" pairs on a stack (F is the family) and returns the
+// log, space-separated. "head" adds the head room taken, "init" the status,
+// "fail" makes a layer's initialisation fail, "error:x" reports an error x.
+std::string run(Stack& s, const std::string& script)
 {
-    return Protocol_status(new Protocol_status_error(at, text));
+    std::istringstream in(script);
+    for (std::string who, call; in >> who >> call;) {
+        Protocol& p = who == "F" ? static_cast<Protocol&>(*s.family) : s[who[0]];
+        Packet packet;
+        if (call == "activate")
+            p.activate();
+        else if (call == "deactivate")
+            p.deactivate();
+        else if (call == "message")
+            p.message(packet);
+        else if (call == "receive")
+            p.receive(packet);
+        else if (call == "fail")
+            s[who[0]].fail_init = true;
+        else if (call == "init")
+            s.log.push_back(p.initialize()->message());
+        else if (call == "head")
+            p.prepare_head(packet),
+                s.log.push_back("room " + std::to_string(packet_max_size - packet.tailroom()));
+        else
+            p.on_deactivate(Protocol_status(new Protocol_status_error(&p, call.substr(6))));
+    }
+    std::string out;
+    for (const std::string& line : s.log)
+        out += (out.empty() ? "" : " ") + line;
+    return out;
 }
 
 TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder)
 {
     struct Case {
-        const char* what;
         const char* spec;
-        std::function<void(Stack&)> act;
-        Log expected;
+        const char* script;
+        const char* log;
     };
-    Packet p;
-    const std::vector<Case> cases = {
-        {"one layer activates and reports at once",
-         "a",
-         [](Stack& s) { s['a'].activate(); },
-         {"a.local_activate", "owner.on_activated(a)"}},
-        {"activation asked of the top climbs from the bottom",
-         "abc",
-         [](Stack& s) { s['c'].activate(); },
-         {"a.local_activate", "b.local_activate", "c.local_activate", "owner.on_activated(c)"}},
-        {"orderly deactivation descends and ends at the bottom",
-         "abc",
-         [](Stack& s) { s['c'].deactivate(); },
-         {"c.local_deactivate", "c.on_deactivate(success)", "b.local_deactivate", "b.on_deactivate(success)",
-          "a.local_deactivate", "a.on_deactivate(success)", "owner.on_deactivated(a,success)"}},
-        {"deactivating the bottom leaves the layers above alone",
-         "abc",
-         [](Stack& s) { s['a'].deactivate(); },
-         {"a.local_deactivate", "a.on_deactivate(success)", "owner.on_deactivated(a,success)"}},
-        {"an error climbs without deactivating the layers above",
-         "abc",
-         [](Stack& s) { s['a'].on_deactivate(error(&s['a'], "boom")); },
-         {"a.on_deactivate(boom)", "b.on_deactivate(boom)", "c.on_deactivate(boom)",
-          "owner.on_deactivated(c,boom)"}},
-        {"a message goes down and leaves through the owner",
-         "abc",
-         [&p](Stack& s) { s['c'].message(p); },
-         {"c.message", "b.message", "a.message", "owner.transmit"}},
-        {"received bytes climb and leave through the owner",
-         "abc",
-         [&p](Stack& s) { s['a'].receive(p); },
-         {"a.receive", "b.receive", "c.receive", "owner.on_message"}},
-        {"head room is reserved from the bottom up",
-         "abc",
-         [](Stack& s) {
-             Packet fresh;
-             s['c'].prepare_head(fresh);
-             s.log.push_back("room " + std::to_string(packet_max_size - fresh.tailroom()));
-         },
-         {"a.head", "b.head", "c.head", "room 6"}},
-        {"initialisation runs bottom first",
-         "abc",
-         [](Stack& s) { s.log.push_back(s['c'].initialize()->message()); },
-         {"a.init", "b.init", "c.init", "success"}},
-        {"a failed initialisation below is returned at once",
-         "abc",
-         [](Stack& s) {
-             s['b'].fail_init = true;
-             s.log.push_back(s['c'].initialize()->message());
-         },
-         {"a.init", "b.init", "b failed"}},
+    const Case cases[] = {
+        // Activation climbs from the bottom; an orderly deactivation descends
+        // from where it is asked and ends at the bottom.
+        {"a", "a activate", "a.local_activate owner.on_activated(a)"},
+        {"abc", "c activate", "a.local_activate b.local_activate c.local_activate owner.on_activated(c)"},
+        {"abc", "c deactivate",
+         "c.local_deactivate c.on_deactivate(success) b.local_deactivate b.on_deactivate(success) "
+         "a.local_deactivate a.on_deactivate(success) owner.on_deactivated(a,success)"},
+        {"abc", "a deactivate",
+         "a.local_deactivate a.on_deactivate(success) owner.on_deactivated(a,success)"},
+        // An error climbs without deactivating the layers above.
+        {"abc", "a error:boom",
+         "a.on_deactivate(boom) b.on_deactivate(boom) c.on_deactivate(boom) owner.on_deactivated(c,boom)"},
+        // Packets leave through the owner; head room is reserved bottom up.
+        {"abc", "c message", "c.message b.message a.message owner.transmit"},
+        {"abc", "a receive", "a.receive b.receive c.receive owner.on_message"},
+        {"abc", "c head", "a.head b.head c.head room 6"},
+        // Initialisation runs bottom first; a failure below is returned at once.
+        {"abc", "c init", "a.init b.init c.init success"},
+        {"abc", "b fail c init", "a.init b.init b failed"},
         // A family acts as one layer of the outer stack.
-        {"activation climbs through the family into the outer stack",
-         "a[xy]c",
-         [](Stack& s) { s['c'].activate(); },
-         {"a.local_activate", "x.local_activate", "y.local_activate", "c.local_activate",
-          "owner.on_activated(c)"}},
-        {"a message crosses the family's members on its way down",
-         "a[xy]c",
-         [&p](Stack& s) { s['c'].message(p); },
-         {"c.message", "y.message", "x.message", "a.message", "owner.transmit"}},
-        {"received bytes cross the family on their way up",
-         "a[xy]c",
-         [&p](Stack& s) { s['a'].receive(p); },
-         {"a.receive", "x.receive", "y.receive", "c.receive", "owner.on_message"}},
-        {"an error of any member becomes the family's own",
-         "a[xy]c",
-         [](Stack& s) { s['x'].on_deactivate(error(&s['x'], "lost")); },
-         {"x.on_deactivate(lost)", "y.on_deactivate(lost)", "c.on_deactivate(lost)",
-          "owner.on_deactivated(c,lost)"}},
-        {"deactivating the family descends through its members, then below it",
-         "a[xy]c",
-         [](Stack& s) { s.family->deactivate(); },
-         {"y.local_deactivate", "y.on_deactivate(success)", "x.local_deactivate", "x.on_deactivate(success)",
-          "a.local_deactivate", "a.on_deactivate(success)", "owner.on_deactivated(a,success)"}},
-        {"head room: outer bottom, then the members, then the top",
-         "a[xy]c",
-         [](Stack& s) {
-             Packet fresh;
-             s['c'].prepare_head(fresh);
-         },
-         {"a.head", "x.head", "y.head", "c.head"}},
-        {"an empty family passes nothing and fails initialisation",
-         "[]",
-         [&p](Stack& s) {
-             s.family->message(p);
-             s.family->receive(p);
-             s.family->activate();
-             s.family->deactivate();
-             std::ostringstream os;
-             os << *s.family->initialize();
-             s.log.push_back(os.str());
-         },
-         {"error"}},
+        {"a[xy]c", "c activate",
+         "a.local_activate x.local_activate y.local_activate c.local_activate owner.on_activated(c)"},
+        {"a[xy]c", "c message", "c.message y.message x.message a.message owner.transmit"},
+        {"a[xy]c", "a receive", "a.receive x.receive y.receive c.receive owner.on_message"},
+        {"a[xy]c", "x error:lost",
+         "x.on_deactivate(lost) y.on_deactivate(lost) c.on_deactivate(lost) owner.on_deactivated(c,lost)"},
+        {"a[xy]c", "F deactivate",
+         "y.local_deactivate y.on_deactivate(success) x.local_deactivate x.on_deactivate(success) "
+         "a.local_deactivate a.on_deactivate(success) owner.on_deactivated(a,success)"},
+        {"a[xy]c", "c head", "a.head x.head y.head c.head room 10"},
+        // An empty family passes nothing and fails its initialisation.
+        {"[]", "F message F receive F activate F deactivate F init", "error"},
     };
     for (const Case& c : cases) {
         Stack s(c.spec);
-        c.act(s);
-        EXPECT_EQ(s.log, c.expected) << c.what;
+        EXPECT_EQ(run(s, c.script), c.log) << c.spec << ": " << c.script;
         s.log.clear();
     }
 }

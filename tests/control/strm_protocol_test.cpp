@@ -15,7 +15,6 @@ namespace
 
 using ctltest::bytes;
 using ctltest::Capture;
-using ctltest::hex;
 using ctltest::SocketPair;
 
 class Harness : public ProtocolsList
@@ -26,10 +25,7 @@ public:
         strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol(fd)));
         strm->service_name("server");
     }
-    void on_message(Packet& p) override
-    {
-        received.push_back(std::string(reinterpret_cast<char*>(p.data()), p.length()));
-    }
+    void on_message(Packet& p) override { received.push_back(ctltest::text(p)); }
     void on_activated(Protocol*) override { ++activated; }
     void on_deactivated(Protocol*, Protocol_status s) override
     {
@@ -39,8 +35,7 @@ public:
     {
         Packet p;
         strm->prepare_head(p);
-        if (!data.empty())
-            std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
+        ctltest::fill(p, data);
         strm->message(p);
     }
 
@@ -53,22 +48,6 @@ public:
 class StrmTest : public ctltest::LoopTest
 {
 };
-
-TEST_F(StrmTest, ReadsGoUpAndWritesGoOutWhole)
-{
-    SocketPair sp;
-    Harness h(sp.a);
-    h.strm->activate();
-    EXPECT_EQ(h.activated, 1);
-    ctltest::send_all(sp.b, bytes("03 00 00 05 AA"));
-    run_for(10);
-    EXPECT_EQ(h.received, std::vector<std::string>{bytes("03 00 00 05 AA")});
-    h.send(bytes("03 00 00 05 BB"));
-    h.send("");
-    EXPECT_EQ(hex(ctltest::read_now(sp.b)), "03 00 00 05 BB");
-    EXPECT_TRUE(h.statuses.empty());
-    EXPECT_EQ(h.strm->GetOverflowCounter(), 0u);
-}
 
 TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
 {

@@ -22,29 +22,21 @@ class Harness : public ProtocolsList
 {
 public:
     Harness() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
-    void on_message(Packet& p) override
-    {
-        payloads.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length())));
-    }
-    void transmit(Packet& p) override
-    {
-        wire.push_back(hex(std::string(reinterpret_cast<char*>(p.data()), p.length())));
-    }
+    void on_message(Packet& p) override { payloads.push_back(hex(ctltest::text(p))); }
+    void transmit(Packet& p) override { wire.push_back(hex(ctltest::text(p))); }
     void on_deactivated(Protocol*, Protocol_status s) override { statuses.push_back(s->message()); }
-
     void feed(const std::string& chunk)
     {
         Packet p;
         ASSERT_TRUE(p.reserve_head(0));
-        std::memcpy(p.put(static_cast<unsigned>(chunk.size())), chunk.data(), chunk.size());
+        ctltest::fill(p, chunk);
         tpkt->receive(p);
     }
     void send(const std::string& payload)
     {
         Packet p;
         tpkt->prepare_head(p);
-        if (!payload.empty())
-            std::memcpy(p.put(static_cast<unsigned>(payload.size())), payload.data(), payload.size());
+        ctltest::fill(p, payload);
         tpkt->message(p);
     }
 

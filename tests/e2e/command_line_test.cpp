@@ -85,11 +85,17 @@ TEST(CommandLine, OptionsThatEndTheProcess)
     }
 }
 
+// The watchdog is fed through the simulated board, or reported missing; a
+// stop asked for at the start-up line, before the loop runs, is not lost.
 TEST(StartUp, RunsWithItsPidFileUntilStopped)
 {
     struct Case {
         std::vector<std::string> args;
         int sig;
+        const char* init = ""; // the simulated board's start
+        const char* err = "";  // on the error stream
+        const char* journal = "open /dev/misc/gw-wd\nwrite /dev/misc/gw-wd START\n"; // its beginning
+        bool early = false; // stopped at the start-up line
     };
     const Case cases[] = {
         {{"--port=PORT"}, SIGTERM},
@@ -97,14 +103,29 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
         {{"--disable-clock"}, SIGTERM},
         {{"positional", "words"}, SIGTERM},
         {{"--disable-clock", "--", "--help"}, SIGINT},
+        {{},
+         SIGTERM,
+         "device /dev/misc/gw-wd missing\n",
+         "Mux: fail to open watchdog: No such file or directory\n",
+         "open /dev/misc/gw-wd missing\n"},
+        {{}, SIGTERM, "", "", "", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.back());
+        SCOPED_TRACE(c.args.empty() ? c.init : c.args.back());
         e2e::Daemon daemon;
-        ASSERT_TRUE(daemon.start_serving({c.args})) << daemon.out() << daemon.err();
+        e2e::Daemon::Options options(c.args);
+        options.sim_init = c.init;
+        if (c.early) {
+            daemon.start(options);
+            ASSERT_TRUE(daemon.wait_out("Starting server "));
+        } else {
+            ASSERT_TRUE(daemon.start_serving(options)) << daemon.out() << daemon.err();
+            EXPECT_EQ(std::to_string(daemon.pid()), e2e::read_file(daemon.path(kPidFile)));
+            EXPECT_EQ(0u, daemon.board("journal").find(c.journal));
+            EXPECT_TRUE(daemon.wait_err(c.err)) << daemon.err();
+        }
         EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n",
                   daemon.out());
-        EXPECT_EQ(std::to_string(daemon.pid()), e2e::read_file(daemon.path(kPidFile)));
         daemon.signal(c.sig);
         EXPECT_EQ(0, daemon.wait_exit());
         EXPECT_FALSE(exists(daemon, kPidFile));
@@ -112,22 +133,11 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
     }
 }
 
-TEST(StartUp, StopRequestDuringStartUpIsNotLost)
-{
-    e2e::Daemon daemon;
-    daemon.start();
-    // The handlers are in place before this line is written; the loop has
-    // not started yet, or has only just started.
-    ASSERT_TRUE(daemon.wait_out("Starting server "));
-    daemon.signal(SIGTERM);
-    EXPECT_EQ(0, daemon.wait_exit());
-    EXPECT_FALSE(exists(daemon, kPidFile));
-}
-
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
 {
     e2e::Daemon daemon;
-    daemon.start({{"--help"}, "# trace flags\n[traces]\nsignalling.hdlc = maybe\nmonitoring.internal = yes\n"});
+    daemon.start(
+        {{"--help"}, "# trace flags\n[traces]\nsignalling.hdlc = maybe\nmonitoring.internal = yes\n"});
     EXPECT_EQ(0, daemon.wait_exit());
     EXPECT_EQ(kUsage, daemon.out());
     EXPECT_EQ("traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\", line 3. Key will be "
@@ -157,8 +167,8 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
         for (const char* part :
              {"dpc transition measurement (min/max/cur/counter): ",
               "event transition measurement (min/max/cur/counter): ",
-              "timer transition measurement (min/max/cur/counter): ",
-              "\n[Tpkt_protocol::message]: min=", "\n[Control::Service::Send [1]]: min=", "\n+---",
+              "timer transition measurement (min/max/cur/counter): ", "\n[Tpkt_protocol::message]: min=",
+              "\n[Control::Service::Send [1]]: min=", "\n+---",
               "|                  name                  |            events            |"
               "  count   | handler  | fd  |                          measure"
               "                           |\n",
@@ -193,32 +203,6 @@ TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain)
     EXPECT_TRUE(daemon.wait_file(kDump));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
-}
-
-TEST(Watchdog, FedThroughTheSimulatedBoardOrReportedMissing)
-{
-    struct Case {
-        const char* init;
-        const char* err;     // on the error stream, or ""
-        const char* journal; // how the board's journal begins
-    };
-    const Case cases[] = {
-        {"", "", "open /dev/misc/gw-wd\nwrite /dev/misc/gw-wd START\n"},
-        {"device /dev/misc/gw-wd missing\n", "Mux: fail to open watchdog: No such file or directory\n",
-         "open /dev/misc/gw-wd missing\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.init);
-        e2e::Daemon daemon;
-        e2e::Daemon::Options options;
-        options.sim_init = c.init;
-        ASSERT_TRUE(daemon.start_serving(options));
-        const std::string journal = daemon.board("journal");
-        EXPECT_EQ(0u, journal.find(c.journal)) << journal;
-        EXPECT_TRUE(daemon.wait_err(c.err)) << daemon.err();
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
-    }
 }
 
 TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)

@@ -19,15 +19,18 @@ namespace e2e
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes hex(const std::string& text);    // "80 01 05 18" -> bytes
-std::string hex(const Bytes& bytes);   // and back
-Bytes encode(const LGCP::Message& m);  // aligned PER; empty when it fails
-Bytes tpkt(const Bytes& payload);      // 03 00 <big-endian frame length> <payload>
-int deadline_ms();                     // upper bound of every wait
+Bytes hex(const std::string& text);   // "80 01 05 18" -> bytes
+std::string hex(const Bytes& bytes);  // and back
+Bytes encode(const LGCP::Message& m); // aligned PER; empty when it fails
+Bytes tpkt(const Bytes& payload);     // 03 00 <big-endian frame length> <payload>
+int deadline_ms();                    // upper bound of every wait
 std::string read_file(const std::string& path);
 
 struct DaemonOptions {
-    DaemonOptions(std::vector<std::string> a = {}, std::string c = {}) : args(std::move(a)), config(std::move(c)) {}
+    DaemonOptions(std::vector<std::string> a = {}, std::string c = {})
+        : args(std::move(a)), config(std::move(c))
+    {
+    }
     // "PORT" in an argument stands for the daemon's port; "--port PORT" goes
     // first unless an argument names "--port" itself.
     std::vector<std::string> args;
