@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,14 +22,18 @@ using ctltest::connect_to;
 using ctltest::Consumer;
 using ctltest::peer_closed;
 
+// What the kernel is made to say of the connection.
 class Probe : public Control::ConnectionProbe
 {
 public:
+    Probe(unsigned char s = TCP_ESTABLISHED, unsigned char ca = 0, int pending = 0, int call_error = 0,
+          int info_error = 0)
+        : state(s), ca_state(ca), pending(pending), call_error(call_error), info_error(info_error)
+    {
+    }
     bool TcpInfo(int, unsigned char& s, unsigned char& ca, int& error) override
     {
-        s = state;
-        ca = ca_state;
-        error = info_error;
+        s = state, ca = ca_state, error = info_error;
         return info_error == 0;
     }
     bool SocketError(int, int& error) override
@@ -38,11 +41,8 @@ public:
         error = call_error ? call_error : pending;
         return call_error == 0;
     }
-    unsigned char state = TCP_ESTABLISHED;
-    unsigned char ca_state = 0;
-    int info_error = 0;
-    int pending = 0;
-    int call_error = 0;
+    unsigned char state, ca_state;
+    int pending, call_error, info_error;
 };
 
 // The local address of an accepted peer as the daemon prints it.
@@ -205,41 +205,34 @@ TEST_F(AcceptorTest, ConnectionCheck)
     struct Case {
         const char* what;
         bool refuse; // a second peer knocks first
-        std::function<void(Probe&)> set;
+        Probe said;
         unsigned checks;
         std::string log; // N stands for the peer
         bool dropped;
     };
     const std::string closed = "control connection N closed.\nCheckConnectionState Idle\n";
     const std::string refused = "CheckConnectionState CheckConnection\n";
-    const std::vector<Case> cases = {
-        {"healthy connection", false, [](Probe&) {}, 3, "", false},
-        {"TCP state not established", false, [](Probe& p) { p.state = 8; }, 1,
-         "connection from N closed: tcp socket change state.\n" + closed, true},
-        {"pending socket error", false, [](Probe& p) { p.pending = ECONNRESET; }, 1,
-         std::string("connection from N closed: ") + std::strerror(ECONNRESET) + "\n" + closed, true},
-        {"socket error cannot be read", false, [](Probe& p) { p.call_error = EBADF; }, 1,
-         std::string("connection from N closed: ") + std::strerror(EBADF) + "\n" + closed, true},
+    const std::string reason = "connection from N closed: ";
+    const Case cases[] = {
+        {"healthy connection", false, Probe(), 3, "", false},
+        {"TCP state not established", false, Probe(8), 1, reason + "tcp socket change state.\n" + closed,
+         true},
+        {"pending socket error", false, Probe(TCP_ESTABLISHED, 0, ECONNRESET), 1,
+         reason + std::strerror(ECONNRESET) + "\n" + closed, true},
+        {"socket error cannot be read", false, Probe(TCP_ESTABLISHED, 0, 0, EBADF), 1,
+         reason + std::strerror(EBADF) + "\n" + closed, true},
         {"TCP information cannot be read: only the socket error counts", false,
-         [](Probe& p) { p.info_error = EBADF; }, 2, "", false},
-        {"abnormal congestion state alone is no reason without a refusal", false,
-         [](Probe& p) { p.ca_state = 4; }, 3, "", false},
-        {"after a refusal, a normal congestion state returns to idle", true, [](Probe&) {}, 2,
+         Probe(TCP_ESTABLISHED, 0, 0, 0, EBADF), 2, "", false},
+        {"abnormal congestion state alone is no reason without a refusal", false, Probe(TCP_ESTABLISHED, 4),
+         3, "", false},
+        {"after a refusal, a normal congestion state returns to idle", true, Probe(), 2,
          refused + "CheckConnectionState Idle\n", false},
         {"after a refusal, an abnormal state on the first check is tolerated", true,
-         [](Probe& p) { p.ca_state = 4; }, 1, refused, false},
-        {"after a refusal, an abnormal state on two checks drops the link", true,
-         [](Probe& p) { p.ca_state = 4; }, 2,
-         refused + "connection from N closed: tcp socket change ca_state.\n" + closed, true},
-        {"one check can name several reasons but drops once", false,
-         [](Probe& p) {
-             p.state = 7;
-             p.pending = EPIPE;
-         },
-         1,
-         "connection from N closed: tcp socket change state.\nconnection from N closed: " +
-             std::string(std::strerror(EPIPE)) + "\n" + closed,
-         true},
+         Probe(TCP_ESTABLISHED, 4), 1, refused, false},
+        {"after a refusal, an abnormal state on two checks drops the link", true, Probe(TCP_ESTABLISHED, 4),
+         2, refused + reason + "tcp socket change ca_state.\n" + closed, true},
+        {"one check can name several reasons but drops once", false, Probe(7, 0, EPIPE), 1,
+         reason + "tcp socket change state.\n" + reason + std::strerror(EPIPE) + "\n" + closed, true},
     };
     for (const Case& c : cases) {
         Capture cout(std::cout), cerr(std::cerr);
@@ -259,7 +252,7 @@ TEST_F(AcceptorTest, ConnectionCheck)
         cerr.clear();
         if (c.refuse)
             std::cerr << refused;
-        c.set(probe);
+        probe = c.said;
         run_for(1000 * c.checks);
         std::string expected = c.log;
         for (std::size_t at; (at = expected.find(" N ")) != std::string::npos;)

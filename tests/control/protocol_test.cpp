@@ -193,23 +193,6 @@ TEST(ProtocolStack, OneErrorStatusReachesTheOwnerUnchangedAndDiesOnce)
     EXPECT_EQ(CountedError::alive, 0);
 }
 
-TEST(ProtocolStack, SearchFindsOnlyNamedLayers)
-{
-    struct Named : Protocol {
-        Protocol_name_str n{"TPKT"};
-        Protocol_name const& name() const override { return n; }
-        bool compare_name(Protocol_name const& o) const override { return n.compare(o); }
-    };
-    Stack s("a");
-    std::ostringstream os;
-    os << static_cast<Protocol_info const&>(s['a']);
-    EXPECT_EQ(os.str(), "(no name)");
-    EXPECT_EQ(s.owner.search(Protocol_name_null()), nullptr);
-    Protocol* named = s.owner.add_protocol_tail(new Named);
-    EXPECT_EQ(s.owner.search(Protocol_name_str("TPKT")), named);
-    EXPECT_EQ(s.owner.search(Protocol_name_str("TPK")), nullptr);
-}
-
 TEST(ProtocolStack, ListDeletesTopFirstAndAMemberLeavesItsList)
 {
     Log log;

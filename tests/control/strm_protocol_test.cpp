@@ -83,21 +83,13 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
     };
     const std::vector<Case> cases = {
         {"peer shuts its sending side: end of stream",
-         [this](SocketPair& sp, Harness&) {
-             ::shutdown(sp.b.lowlevel_fd(), SHUT_WR);
-             run_for(10);
-         },
+         [](SocketPair& sp, Harness&) { ::shutdown(sp.b.lowlevel_fd(), SHUT_WR); },
          "error read error: end of stream"},
-        {"peer closes both sides: hang-up",
-         [this](SocketPair& sp, Harness&) {
-             sp.b.close();
-             run_for(10);
-         },
+        {"peer closes both sides: hang-up", [](SocketPair& sp, Harness&) { sp.b.close(); },
          "error pollhup: end of stream"},
         {"error and input in one event: only the error is handled",
          [](SocketPair& sp, Harness& h) {
-             ctltest::send_all(sp.b, "x");
-             h.strm->on_event(-1, POLLERR | POLLIN);
+             ctltest::send_all(sp.b, "x"), h.strm->on_event(-1, POLLERR | POLLIN);
          },
          "error pollerr: "},
         {"hang-up", [](SocketPair&, Harness& h) { h.strm->on_event(-1, POLLHUP | POLLIN); },
@@ -109,6 +101,7 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
         Harness h(sp.a);
         h.strm->activate();
         c.act(sp, h);
+        run_for(10);
         ASSERT_EQ(h.statuses.size(), 1u) << c.what;
         EXPECT_EQ(h.statuses[0].substr(0, c.status.size()), c.status) << c.what;
         EXPECT_FALSE(h.strm->opened()) << c.what;

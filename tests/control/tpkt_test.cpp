@@ -88,49 +88,43 @@ TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce)
     EXPECT_EQ(clog.text(), "");
 }
 
+// Chunks are fed one by one ("|" separates them); each payload that goes up
+// is shown in brackets.
 TEST(Tpkt, MalformedInputIsSkippedAndLogged)
 {
     struct Case {
         const char* what;
-        std::vector<std::string> chunks;
-        std::vector<std::string> payloads;
+        std::string chunks;
+        std::string payloads;
         std::string log;
     };
-    const std::vector<Case> cases = {
-        {"two frames in one chunk", {"03 00 00 05 AA 03 00 00 06 BB CC"}, {"AA", "BB CC"}, ""},
-        {"a garbage run is one line",
-         {"FF FE 00 01 03 00 00 05 AA"},
-         {"AA"},
-         "TPKT bad TPKT packet start.\n"},
-        {"a run over several chunks is still one line",
-         {"FF", "FE", "77 03 00 00 05 AA"},
-         {"AA"},
-         "TPKT bad TPKT packet start.\n"},
-        {"each run after a frame gets its line",
-         {"FF 03 00 00 05 AA FF FF 03 00 00 05 BB"},
-         {"AA", "BB"},
-         "TPKT bad TPKT packet start.\nTPKT bad TPKT packet start.\n"},
-        {"bad reserved byte: the next byte is a new start",
-         {"03 03 00 00 05 AA"},
-         {},
-         "TPKT bad TPKT reserved.\nTPKT bad TPKT packet start.\n"},
-        {"bad reserved byte followed by a good frame",
-         {"03 01 03 00 00 05 AA"},
-         {"AA"},
-         "TPKT bad TPKT reserved.\n"},
-        {"length 0", {"03 00 00 00 03 00 00 05 AA"}, {"AA"}, "TPKT too small 0\n"},
-        {"length 1", {"03 00 00 01 03 00 00 05 AA"}, {"AA"}, "TPKT too small 1\n"},
-        {"length 2", {"03 00 00 02 03 00 00 05 AA"}, {"AA"}, "TPKT too small 2\n"},
-        {"length 3", {"03 00 00 03 03 00 00 05 AA"}, {"AA"}, "TPKT too small 3\n"},
-        {"length 4 is an empty payload", {"03 00 00 04 03 00 00 05 AA"}, {"", "AA"}, ""},
-        {"length 4 ending a chunk goes up at once", {"03 00 00 04"}, {""}, ""},
+    const std::string start = "TPKT bad TPKT packet start.\n", reserved = "TPKT bad TPKT reserved.\n";
+    const Case cases[] = {
+        {"two frames in one chunk", "03 00 00 05 AA 03 00 00 06 BB CC", "[AA][BB CC]", ""},
+        {"a garbage run is one line", "FF FE 00 01 03 00 00 05 AA", "[AA]", start},
+        {"a run over several chunks is still one line", "FF|FE|77 03 00 00 05 AA", "[AA]", start},
+        {"each run after a frame gets its line", "FF 03 00 00 05 AA FF FF 03 00 00 05 BB", "[AA][BB]",
+         start + start},
+        {"bad reserved byte: the next byte is a new start", "03 03 00 00 05 AA", "", reserved + start},
+        {"bad reserved byte followed by a good frame", "03 01 03 00 00 05 AA", "[AA]", reserved},
+        {"length 0", "03 00 00 00 03 00 00 05 AA", "[AA]", "TPKT too small 0\n"},
+        {"length 1", "03 00 00 01 03 00 00 05 AA", "[AA]", "TPKT too small 1\n"},
+        {"length 2", "03 00 00 02 03 00 00 05 AA", "[AA]", "TPKT too small 2\n"},
+        {"length 3", "03 00 00 03 03 00 00 05 AA", "[AA]", "TPKT too small 3\n"},
+        {"length 4 is an empty payload", "03 00 00 04 03 00 00 05 AA", "[][AA]", ""},
+        {"length 4 ending a chunk goes up at once", "03 00 00 04", "[]", ""},
+        {"a frame cut in three", "03 00|00 06 BB|CC", "[BB CC]", ""},
     };
     for (const Case& c : cases) {
         Capture clog(std::clog);
         Harness h;
-        for (const std::string& chunk : c.chunks)
+        std::istringstream chunks(c.chunks);
+        for (std::string chunk; std::getline(chunks, chunk, '|');)
             h.feed(bytes(chunk));
-        EXPECT_EQ(h.payloads, c.payloads) << c.what;
+        std::string payloads;
+        for (const std::string& p : h.payloads)
+            payloads += "[" + p + "]";
+        EXPECT_EQ(payloads, c.payloads) << c.what;
         EXPECT_EQ(clog.text(), c.log) << c.what;
     }
 }
