@@ -8,82 +8,91 @@
 #include <functional>
 #include <vector>
 
-namespace {
+namespace
+{
 
-LGCP::Message ping() {
-  LGCP::Message m;
-  m.set_seq(5);
-  m.set_pdu().select_command().select_ping();
-  return m;
+LGCP::Message ping()
+{
+    LGCP::Message m;
+    m.set_seq(5);
+    m.set_pdu().select_command().select_ping();
+    return m;
 }
 
-LGCP::Message success() {
-  LGCP::Message m;
-  m.set_seq(5);
-  m.set_slot(3);
-  m.set_pdu().select_response().select_success();
-  return m;
+LGCP::Message success()
+{
+    LGCP::Message m;
+    m.set_seq(5);
+    m.set_slot(3);
+    m.set_pdu().select_response().select_success();
+    return m;
 }
 
-LGCP::Message createRtp() {
-  LGCP::Message m;
-  m.set_seq(1234);
-  m.set_slot(100);
-  LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
-  TERM::RtpParams& rtp = p.set_codecRTP();
-  rtp.set_payload(TERM::Payload::ptG711_Alaw);
-  rtp.set_dhost().set_iaddr("192.0.2.17");
-  rtp.ref_dhost().set_port(40000);
-  rtp.set_shost().set_iaddr("192.0.2.1");
-  rtp.ref_shost().set_port(40002);
-  rtp.set_pfactor(2);
-  rtp.set_vad(false);
-  rtp.set_echo().set_suppressor(true);
-  rtp.ref_echo().set_canceller(true);
-  rtp.set_ssrc(0x12345678u);
-  rtp.set_ttl(64);
-  rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
-  p.set_txPayload(TERM::Payload::ptG711_Alaw);
-  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-  return m;
+LGCP::Message createRtp()
+{
+    LGCP::Message m;
+    m.set_seq(1234);
+    m.set_slot(100);
+    LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
+    TERM::RtpParams& rtp = p.set_codecRTP();
+    rtp.set_payload(TERM::Payload::ptG711_Alaw);
+    rtp.set_dhost().set_iaddr("192.0.2.17");
+    rtp.ref_dhost().set_port(40000);
+    rtp.set_shost().set_iaddr("192.0.2.1");
+    rtp.ref_shost().set_port(40002);
+    rtp.set_pfactor(2);
+    rtp.set_vad(false);
+    rtp.set_echo().set_suppressor(true);
+    rtp.ref_echo().set_canceller(true);
+    rtp.set_ssrc(0x12345678u);
+    rtp.set_ttl(64);
+    rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
+    p.set_txPayload(TERM::Payload::ptG711_Alaw);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    return m;
 }
 
-LGCP::Message tonec() {
-  LGCP::TonecEvent ev;
-  ev.set_timestamp(123456);
-  ev.set_event().select_dtmf(5);
-  LGCP::Message m;
-  m.set_slot(9);
-  m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
-  return m;
+LGCP::Message tonec()
+{
+    LGCP::TonecEvent ev;
+    ev.set_timestamp(123456);
+    ev.set_event().select_dtmf(5);
+    LGCP::Message m;
+    m.set_slot(9);
+    m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
+    return m;
 }
 
-void encode(benchmark::State& state, std::function<LGCP::Message()> build) {
-  LGCP::Message m = build();
-  std::vector<char> out;
-  out.reserve(200);
-  for (auto _ : state) {
-    out.clear();
+void encode(benchmark::State& state, std::function<LGCP::Message()> build)
+{
+    LGCP::Message m = build();
+    std::vector<char> out;
+    out.reserve(200);
+    for (auto _ : state) {
+        out.clear();
+        ASN1::CoderEnv env;
+        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        if (!ASN1::encode(m, &env, std::back_inserter(out)))
+            state.SkipWithError("encode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetLabel(std::to_string(out.size()) + " octets");
+}
+
+void decode(benchmark::State& state, std::function<LGCP::Message()> build)
+{
+    std::vector<char> in;
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    if (!ASN1::encode(m, &env, std::back_inserter(out))) state.SkipWithError("encode failed");
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetLabel(std::to_string(out.size()) + " octets");
-}
-
-void decode(benchmark::State& state, std::function<LGCP::Message()> build) {
-  std::vector<char> in;
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-  ASN1::encode(build(), &env, std::back_inserter(in));
-  for (auto _ : state) {
-    LGCP::Message m;
-    ASN1::CoderEnv e;
-    e.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    if (!ASN1::decode(in.data(), in.data() + in.size(), &e, m, true)) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(m);
-  }
+    ASN1::encode(build(), &env, std::back_inserter(in));
+    for (auto _ : state) {
+        LGCP::Message m;
+        ASN1::CoderEnv e;
+        e.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        if (!ASN1::decode(in.data(), in.data() + in.size(), &e, m, true))
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(m);
+    }
 }
 
 BENCHMARK_CAPTURE(encode, ping, ping);
@@ -95,4 +104,4 @@ BENCHMARK_CAPTURE(decode, create_rtp, createRtp);
 BENCHMARK_CAPTURE(encode, tonec, tonec);
 BENCHMARK_CAPTURE(decode, tonec, tonec);
 
-}  // namespace
+} // namespace

@@ -11,27 +11,35 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 
-namespace {
+namespace
+{
 
 const int kPending = 10000;
 
 // Deterministic spread of periods.
-unsigned period(unsigned i, unsigned range) { return 1 + (i * 2654435761u) % range; }
+unsigned period(unsigned i, unsigned range)
+{
+    return 1 + (i * 2654435761u) % range;
+}
 
 struct Owner {
     Timer timer;
     unsigned period = 0;
     static int fires_left;
-    void on(Timer* t) {
+    void on(Timer* t)
+    {
         t->set(period, &Owner::on, this);
-        if (--fires_left == 0) multiplexer.terminate();
+        if (--fires_left == 0)
+            multiplexer.terminate();
     }
 };
 int Owner::fires_left = 0;
 
-class Pending {
+class Pending
+{
 public:
-    explicit Pending(unsigned range) : mOwners(kPending) {
+    explicit Pending(unsigned range) : mOwners(kPending)
+    {
         Mux::setClock(&mClock);
         mClock.set_ms(1000);
         for (unsigned i = 0; i < mOwners.size(); ++i) {
@@ -39,7 +47,8 @@ public:
             mOwners[i].timer.set(mOwners[i].period, &Owner::on, &mOwners[i]);
         }
     }
-    ~Pending() {
+    ~Pending()
+    {
         mOwners.clear();
         Mux::setClock(nullptr);
     }
@@ -52,26 +61,31 @@ private:
 
 // Re-arming one timer at a random place among 10,000: the sorted insertion
 // walks back from the latest expiry.
-void BM_TimerSetRandom(benchmark::State& state) {
+void BM_TimerSetRandom(benchmark::State& state)
+{
     Pending pending(100000);
     Owner probe;
     unsigned i = 0;
-    for (auto _ : state) probe.timer.set(period(++i, 100000), &Owner::on, &probe);
+    for (auto _ : state)
+        probe.timer.set(period(++i, 100000), &Owner::on, &probe);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_TimerSetRandom);
 
 // Re-arming behind every pending timer, the common case of a periodic timer.
-void BM_TimerSetLatest(benchmark::State& state) {
+void BM_TimerSetLatest(benchmark::State& state)
+{
     Pending pending(100000);
     Owner probe;
-    for (auto _ : state) probe.timer.set(200000, &Owner::on, &probe);
+    for (auto _ : state)
+        probe.timer.set(200000, &Owner::on, &probe);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_TimerSetLatest);
 
 // Arming and cancelling: the cancel unlinks without searching the list.
-void BM_TimerSetThenReset(benchmark::State& state) {
+void BM_TimerSetThenReset(benchmark::State& state)
+{
     Pending pending(100000);
     Owner probe;
     for (auto _ : state) {
@@ -86,7 +100,8 @@ BENCHMARK(BM_TimerSetThenReset);
 // 10,000 stay pending; one batch is 10,000 fires. With random periods each
 // re-arm walks into the middle of the list; with one period for all it links
 // at the tail.
-void BM_TimerFire(benchmark::State& state) {
+void BM_TimerFire(benchmark::State& state)
+{
     std::ostringstream sink;
     std::streambuf* old = std::clog.rdbuf(sink.rdbuf());
     {

@@ -5,28 +5,41 @@
 
 #include "platform/paths.hpp"
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 // Neither is ever destroyed, so a static object of any file may reach the
 // board from its constructor or its destructor.
 Board* gBoard = nullptr;
 
-Board& real_board() {
+Board& real_board()
+{
     static RealBoard* real = new RealBoard;
     return *real;
 }
 } // namespace
 
-int RealBoard::open(const char* path, int flags) {
+int RealBoard::open(const char* path, int flags)
+{
     // Device descriptors never leak into the helper programs the slots start.
     return ::open(Paths::resolve(path).c_str(), flags | O_CLOEXEC);
 }
 
-int RealBoard::ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+int RealBoard::ioctl(int fd, unsigned long request, void* arg)
+{
+    return ::ioctl(fd, request, arg);
+}
 
-Board& board() { return gBoard ? *gBoard : real_board(); }
+Board& board()
+{
+    return gBoard ? *gBoard : real_board();
+}
 
-void setBoard(Board* board) { gBoard = board; }
+void setBoard(Board* board)
+{
+    gBoard = board;
+}
 
 } // namespace platform

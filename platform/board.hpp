@@ -5,9 +5,11 @@
 // hands out. The real board resolves fixed paths (QUELVAD_ROOT) and calls libc;
 // a simulated board or a test installs itself with setBoard.
 
-namespace platform {
+namespace platform
+{
 
-class Board {
+class Board
+{
 public:
     virtual ~Board() = default;
     // A close-on-exec descriptor for the device at the fixed path, or -1 with errno.
@@ -16,7 +18,8 @@ public:
     virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
 };
 
-class RealBoard : public Board {
+class RealBoard : public Board
+{
 public:
     int open(const char* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* arg) override;

@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 
-namespace Paths {
-namespace {
+namespace Paths
+{
+namespace
+{
 
 std::string read_root()
 {
@@ -24,9 +26,15 @@ std::string& current()
 
 } // namespace
 
-const std::string& root() { return current(); }
+const std::string& root()
+{
+    return current();
+}
 
-void reload() { current() = read_root(); }
+void reload()
+{
+    current() = read_root();
+}
 
 std::string resolve(const std::string& fixed)
 {

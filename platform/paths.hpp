@@ -5,7 +5,8 @@
 // a test or a development run keeps all its files under a private directory.
 #include <string>
 
-namespace Paths {
+namespace Paths
+{
 
 // "/var/run/server.pid" -> "$QUELVAD_ROOT/var/run/server.pid" (or unchanged).
 std::string resolve(const std::string& fixed);

@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace ASync {
+namespace ASync
+{
 
-namespace {
+namespace
+{
 const unsigned kDefaultBufSize = 1024;
 const short kTrouble = POLLERR | POLLHUP | POLLNVAL;
 } // namespace
@@ -281,7 +283,10 @@ void Connect::OnSocketEvent(int fd, short revents)
         Complete(Status::Connected);
 }
 
-void Connect::OnTimeOut() { Complete(Status::Failed); }
+void Connect::OnTimeOut()
+{
+    Complete(Status::Failed);
+}
 
 void Connect::Complete(Status::Type status)
 {

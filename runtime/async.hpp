@@ -11,9 +11,11 @@
 #include <poll.h>
 #include <string>
 
-namespace ASync {
+namespace ASync
+{
 
-class Copy {
+class Copy
+{
 public:
     struct Status {
         enum Type { Idle = 0, Running = 1, Draining = 2, FlushWait = 3, Failed = 4, Done = 5, Reset = 6 };
@@ -30,14 +32,15 @@ public:
         int flush_events;
     };
 
-    class Handler {
+    class Handler
+    {
     public:
         virtual ~Handler() {}
         virtual void Invoke(Status::Type status) = 0;
     };
 
-    template <class T>
-    class THandler : public Handler {
+    template <class T> class THandler : public Handler
+    {
     public:
         typedef void (T::*Action)(Status::Type);
         THandler(Action action, T* object) : mAction(action), mObject(object) {}
@@ -61,8 +64,7 @@ public:
     void set_bufsize(unsigned n);
 
     void Bind(Handler* handler);
-    template <class T>
-    void Bind(void (T::*action)(Status::Type), T* object)
+    template <class T> void Bind(void (T::*action)(Status::Type), T* object)
     {
         Bind(new THandler<T>(action, object));
     }
@@ -104,21 +106,23 @@ private:
     char* mBuffer = nullptr;
 };
 
-class Connect {
+class Connect
+{
 public:
     struct Status {
         enum Type { Idle = 0, Running = 1, Failed = 2, Connected = 3, Stopped = 4 };
     };
 
-    class Handler {
+    class Handler
+    {
     public:
         virtual ~Handler() {}
         // fd: the connected descriptor for Connected, invalid otherwise.
         virtual void Invoke(Status::Type status, Fd fd) = 0;
     };
 
-    template <class T>
-    class THandler : public Handler {
+    template <class T> class THandler : public Handler
+    {
     public:
         typedef void (T::*Action)(Status::Type, Fd);
         THandler(Action action, T* object) : mAction(action), mObject(object) {}
@@ -140,8 +144,7 @@ public:
     void Stop() { Complete(Status::Stopped); }
 
     void Bind(Handler* handler);
-    template <class T>
-    void Bind(void (T::*action)(Status::Type, Fd), T* object)
+    template <class T> void Bind(void (T::*action)(Status::Type, Fd), T* object)
     {
         Bind(new THandler<T>(action, object));
     }

@@ -15,51 +15,70 @@
 int ChildWait::UsageCounter = 0;
 ChildWaitService* ChildWaitService::childWaitService = nullptr;
 
-ChildWait::Init::Init() {
-    if (++UsageCounter == 1) Initialize();
+ChildWait::Init::Init()
+{
+    if (++UsageCounter == 1)
+        Initialize();
 }
 
-ChildWait::Init::~Init() {
-    if (--UsageCounter == 0) Cleanup();
+ChildWait::Init::~Init()
+{
+    if (--UsageCounter == 0)
+        Cleanup();
 }
 
-void ChildWait::Initialize() {
-    if (!ChildWaitService::childWaitService) ChildWaitService::childWaitService = new ChildWaitService;
+void ChildWait::Initialize()
+{
+    if (!ChildWaitService::childWaitService)
+        ChildWaitService::childWaitService = new ChildWaitService;
 }
 
-void ChildWait::Cleanup() {
+void ChildWait::Cleanup()
+{
     ChildWaitService* s = ChildWaitService::childWaitService;
     ChildWaitService::childWaitService = nullptr;
     delete s;
 }
 
-void ChildWait::Activate() {
-    if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Activate();
+void ChildWait::Activate()
+{
+    if (ChildWaitService::childWaitService)
+        ChildWaitService::childWaitService->Activate();
 }
 
 ChildWait::ChildWait() : mHandler(new (mStorage) DummyHandler) {}
 
-ChildWait::~ChildWait() {
+ChildWait::~ChildWait()
+{
     destroy_handler();
     Detach();
 }
 
-void ChildWait::Attach(int pid) {
+void ChildWait::Attach(int pid)
+{
     mPid = pid;
-    if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Attach(this);
+    if (ChildWaitService::childWaitService)
+        ChildWaitService::childWaitService->Attach(this);
 }
 
-void ChildWait::Detach() {
-    if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Detach(this);
+void ChildWait::Detach()
+{
+    if (ChildWaitService::childWaitService)
+        ChildWaitService::childWaitService->Detach(this);
 }
 
-ChildWaitService::~ChildWaitService() {
-    if (mHandlerInstalled) IPC::Signal::system(SIGCHLD);
-    while (ChildWait* w = mWaits.remove_from_head()) w->mLinked = false;
+ChildWaitService::~ChildWaitService()
+{
+    if (mHandlerInstalled)
+        IPC::Signal::system(SIGCHLD);
+    while (ChildWait* w = mWaits.remove_from_head())
+        w->mLinked = false;
 }
 
-void ChildWaitService::Activate() {
-    if (IsActive()) return;
+void ChildWaitService::Activate()
+{
+    if (IsActive())
+        return;
     int sv[2];
     if (::socketpair(AF_LOCAL, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv) != 0) {
         std::cerr << "ChildWaitService: initialize fails" << std::endl;
@@ -79,31 +98,40 @@ void ChildWaitService::Activate() {
         mHandlerInstalled = true;
 }
 
-void ChildWaitService::Attach(ChildWait* wait) {
-    if (wait->mLinked) mWaits.remove(wait);
+void ChildWaitService::Attach(ChildWait* wait)
+{
+    if (wait->mLinked)
+        mWaits.remove(wait);
     mWaits.insert_to_tail(wait);
     wait->mLinked = true;
 }
 
-void ChildWaitService::Detach(ChildWait* wait) {
-    if (!wait->mLinked) return;
+void ChildWaitService::Detach(ChildWait* wait)
+{
+    if (!wait->mLinked)
+        return;
     mWaits.remove(wait);
     wait->mLinked = false;
 }
 
-void ChildWaitService::SigChldHandlerWrapper(int, siginfo_t*, void*) {
-    if (ChildWaitService* s = childWaitService) s->SigChldHandler();
+void ChildWaitService::SigChldHandlerWrapper(int, siginfo_t*, void*)
+{
+    if (ChildWaitService* s = childWaitService)
+        s->SigChldHandler();
 }
 
-void ChildWaitService::SigChldHandler() {
+void ChildWaitService::SigChldHandler()
+{
     // The interrupted code may be about to read errno.
     const int saved = errno;
     const int fd = mWriter.lowlevel_fd();
     for (;;) {
         int status = 0;
         const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-        if (pid <= 0) break;
-        if (fd < 0) continue;
+        if (pid <= 0)
+            break;
+        if (fd < 0)
+            continue;
         std::int32_t record[2] = {static_cast<std::int32_t>(pid), static_cast<std::int32_t>(status)};
         iovec iov[2] = {{&record[0], sizeof record[0]}, {&record[1], sizeof record[1]}};
         ssize_t r = ::writev(fd, iov, 2);
@@ -112,18 +140,22 @@ void ChildWaitService::SigChldHandler() {
     errno = saved;
 }
 
-void ChildWaitService::OnChildEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
+void ChildWaitService::OnChildEvent(int fd, short revents)
+{
+    if (!(revents & POLLIN))
+        return;
     for (;;) {
         std::int32_t record[2];
         iovec iov[2] = {{&record[0], sizeof record[0]}, {&record[1], sizeof record[1]}};
-        if (::readv(fd, iov, 2) != ssize_t(sizeof record)) break;
+        if (::readv(fd, iov, 2) != ssize_t(sizeof record))
+            break;
         const int pid = record[0];
         const int status = record[1];
-        std::clog << "terminate child process, pid=" << std::to_string(pid) << " status=" << std::to_string(status)
-                  << std::endl;
+        std::clog << "terminate child process, pid=" << std::to_string(pid)
+                  << " status=" << std::to_string(status) << std::endl;
         for (ChildWait* w = mWaits.first(); w; w = w->get_next()) {
-            if (w->mPid != pid) continue;
+            if (w->mPid != pid)
+                continue;
             Detach(w);
             w->mHandler->Invoke(*w, status);
             break;

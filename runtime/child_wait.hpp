@@ -14,9 +14,11 @@
 
 class ChildWaitService;
 
-class ChildWait : public F_dual_list_item<ChildWait> {
+class ChildWait : public F_dual_list_item<ChildWait>
+{
 public:
-    class Handler {
+    class Handler
+    {
     public:
         virtual ~Handler() = default;
         virtual void Invoke(ChildWait& wait, int status) = 0;
@@ -24,12 +26,14 @@ public:
         static void operator delete(void*) {}
     };
 
-    class DummyHandler : public Handler {
+    class DummyHandler : public Handler
+    {
     public:
         void Invoke(ChildWait&, int) override {}
     };
 
-    template <class T> class THandler1 : public Handler {
+    template <class T> class THandler1 : public Handler
+    {
     public:
         using Action = void (T::*)(int);
         THandler1(T& owner, Action action) : mOwner(owner), mAction(action) {}
@@ -42,7 +46,8 @@ public:
 
     // Placed in every file that uses ChildWait: the service exists from the
     // first file's static initialisation until the last one's destruction.
-    class Init {
+    class Init
+    {
     public:
         Init();
         ~Init();
@@ -53,7 +58,8 @@ public:
     ChildWait(const ChildWait&) = delete;
     ChildWait& operator=(const ChildWait&) = delete;
 
-    template <class T> void Bind(T* owner, void (T::*action)(int)) {
+    template <class T> void Bind(T* owner, void (T::*action)(int))
+    {
         static_assert(sizeof(THandler1<T>) <= kStorage, "child wait handler too large");
         static_assert(alignof(THandler1<T>) <= alignof(std::max_align_t), "child wait handler over-aligned");
         destroy_handler();
@@ -83,7 +89,8 @@ private:
 
 static ChildWait::Init childWaitInit;
 
-class ChildWaitService : public Event {
+class ChildWaitService : public Event
+{
 public:
     ChildWaitService() = default;
     ~ChildWaitService() override;

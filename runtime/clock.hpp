@@ -12,7 +12,8 @@
 #include <string>
 #include <sys/time.h>
 
-namespace Mux {
+namespace Mux
+{
 
 struct timeval : public ::timeval {
     constexpr timeval() : ::timeval{0, 0} {}
@@ -23,7 +24,8 @@ struct timeval : public ::timeval {
 // The per-turn cache of the wall clock; zero while not in use.
 extern timeval g_tv_time;
 
-class Clock {
+class Clock
+{
 public:
     virtual ~Clock() = default;
     // Monotonic time in microseconds since an arbitrary origin.
@@ -39,7 +41,8 @@ void setClock(Clock* clock);
 // Virtual time for tests: readings change only when the test moves them or
 // when the loop would wait with nothing ready, in which case the wait is
 // skipped and the clock jumps forward by the timeout instead.
-class TestClock : public Clock {
+class TestClock : public Clock
+{
 public:
     explicit TestClock(std::uint64_t start_us = 0) : mNow(start_us) {}
     std::uint64_t monotonic_us() override { return mNow; }
@@ -50,7 +53,8 @@ public:
     void set_ms(std::uint32_t ms) { mNow = std::uint64_t(ms) * 1000; }
     void advance_us(std::uint64_t us) { mNow += us; }
     void advance_ms(std::uint64_t ms) { mNow += ms * 1000; }
-    void set_wall(long sec, long usec) {
+    void set_wall(long sec, long usec)
+    {
         mWall.tv_sec = sec;
         mWall.tv_usec = usec;
     }
@@ -92,7 +96,8 @@ struct timeval_timer {
     timeval start;
     int period = 0;
 
-    void init(const timeval& s, int p) {
+    void init(const timeval& s, int p)
+    {
         start = s;
         period = p;
     }

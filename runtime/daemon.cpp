@@ -9,7 +9,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
-namespace Daemon {
+namespace Daemon
+{
 
 Sentry::Sentry(const Params& params) : mMode(params.mode)
 {

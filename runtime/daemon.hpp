@@ -5,7 +5,8 @@
 
 class LogFileStreamBuf;
 
-namespace Daemon {
+namespace Daemon
+{
 
 struct Params {
     // 0 = syslog, 1 = log files; any other value detaches without re-routing.
@@ -16,7 +17,8 @@ struct Params {
 };
 
 // Lives from the first Init until process exit.
-class Sentry {
+class Sentry
+{
 public:
     explicit Sentry(const Params& params);
     ~Sentry();

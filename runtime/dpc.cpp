@@ -2,27 +2,35 @@
 
 #include "runtime/multiplexer.hpp"
 
-Dpc::~Dpc() {
+Dpc::~Dpc()
+{
     Deactivate();
     delete mHandler;
 }
 
-void Dpc::Bind(DpcHandler* handler) {
+void Dpc::Bind(DpcHandler* handler)
+{
     DpcHandler* old = mHandler;
     mHandler = handler;
     delete old;
 }
 
-void Dpc::Activate() {
-    if (!mActive) multiplexer.attach(this);
+void Dpc::Activate()
+{
+    if (!mActive)
+        multiplexer.attach(this);
     mActive = true;
 }
 
-void Dpc::Deactivate() {
-    if (mActive) multiplexer.dettach(this);
+void Dpc::Deactivate()
+{
+    if (mActive)
+        multiplexer.dettach(this);
     mActive = false;
 }
 
-void Dpc::Invoke() {
-    if (mHandler) mHandler->Invoke();
+void Dpc::Invoke()
+{
+    if (mHandler)
+        mHandler->Invoke();
 }

@@ -3,28 +3,35 @@
 // passes of every turn while the Dpc is active, in the order of the objects'
 // addresses. Used for work that must not run inside the callback that found it.
 
-class DpcHandler {
+class DpcHandler
+{
 public:
     virtual void Invoke() = 0;
     virtual ~DpcHandler() = default;
 };
 
-class DpcHandler1 : public DpcHandler {
+class DpcHandler1 : public DpcHandler
+{
 public:
     explicit DpcHandler1(void (*function)()) : mFunction(function) {}
-    void Invoke() override {
-        if (mFunction) mFunction();
+    void Invoke() override
+    {
+        if (mFunction)
+            mFunction();
     }
 
 private:
     void (*mFunction)();
 };
 
-template <class T> class TDpcHandler : public DpcHandler {
+template <class T> class TDpcHandler : public DpcHandler
+{
 public:
     TDpcHandler(T* object, void (T::*action)()) : mObject(object), mAction(action) {}
-    void Invoke() override {
-        if (mObject && mAction) (mObject->*mAction)();
+    void Invoke() override
+    {
+        if (mObject && mAction)
+            (mObject->*mAction)();
     }
 
 private:
@@ -32,7 +39,8 @@ private:
     void (T::*mAction)();
 };
 
-class Dpc {
+class Dpc
+{
 public:
     Dpc() = default;
     ~Dpc();

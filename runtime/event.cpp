@@ -2,55 +2,72 @@
 
 #include "runtime/multiplexer.hpp"
 
-void EventHandler::mux_attach() {
-    if (mAttached) return;
+void EventHandler::mux_attach()
+{
+    if (mAttached)
+        return;
     multiplexer.attach(this);
     mAttached = true;
 }
 
-void EventHandler::mux_detach() {
-    if (!mAttached) return;
+void EventHandler::mux_detach()
+{
+    if (!mAttached)
+        return;
     multiplexer.detach(this);
     mAttached = false;
 }
 
-Event::~Event() {
+Event::~Event()
+{
     UnBind();
-    if (mFd.is_valid()) mux_detach();
+    if (mFd.is_valid())
+        mux_detach();
 }
 
-void Event::Schedule(const Fd& fd, short events) {
-    if (mFd.is_valid()) mux_detach();
+void Event::Schedule(const Fd& fd, short events)
+{
+    if (mFd.is_valid())
+        mux_detach();
     mFd = fd;
     mEvents = events;
-    if (mFd.is_valid()) mux_attach();
+    if (mFd.is_valid())
+        mux_attach();
 }
 
-int Event::Release() {
-    if (mFd.is_valid()) mux_detach();
+int Event::Release()
+{
+    if (mFd.is_valid())
+        mux_detach();
     return mFd.close();
 }
 
-void Event::Bind(Handler* handler) {
+void Event::Bind(Handler* handler)
+{
     Handler* old = mHandler;
     mHandler = handler;
     delete old;
 }
 
-void Event::UnBind() {
+void Event::UnBind()
+{
     Handler* old = mHandler;
     mHandler = nullptr;
     delete old;
 }
 
-void Event::shedule_event(pollfd& entry) {
+void Event::shedule_event(pollfd& entry)
+{
     entry.fd = mFd.lowlevel_fd();
     entry.events = mEvents;
     entry.revents = 0;
 }
 
-void Event::svc_event(short revents) {
-    if (revents & mEvents) ++mCount;
+void Event::svc_event(short revents)
+{
+    if (revents & mEvents)
+        ++mCount;
     // The callback may destroy this event: nothing of it is touched afterwards.
-    if (mHandler) mHandler->Invoke(mFd.lowlevel_fd(), revents);
+    if (mHandler)
+        mHandler->Invoke(mFd.lowlevel_fd(), revents);
 }

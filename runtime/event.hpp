@@ -12,7 +12,8 @@
 
 class Multiplexer;
 
-class EventHandler : public F_dual_list_item<EventHandler> {
+class EventHandler : public F_dual_list_item<EventHandler>
+{
 public:
     EventHandler() = default;
     EventHandler(const EventHandler&) = delete;
@@ -41,20 +42,25 @@ private:
     int mSlot = -1;
 };
 
-class Event : public EventHandler {
+class Event : public EventHandler
+{
 public:
-    class Handler {
+    class Handler
+    {
     public:
         virtual ~Handler() = default;
         virtual void Invoke(int fd, short revents) = 0;
     };
 
-    template <class T> class THandler : public Handler {
+    template <class T> class THandler : public Handler
+    {
     public:
         using Action = void (T::*)(int, short);
         THandler(Action action, T* object) : mAction(action), mObject(object) {}
-        void Invoke(int fd, short revents) override {
-            if (mAction) (mObject->*mAction)(fd, revents);
+        void Invoke(int fd, short revents) override
+        {
+            if (mAction)
+                (mObject->*mAction)(fd, revents);
         }
 
     private:
@@ -71,7 +77,8 @@ public:
 
     void Bind(Handler* handler);
     void UnBind();
-    template <class T> void Bind(const std::string& name, typename THandler<T>::Action action, T* object) {
+    template <class T> void Bind(const std::string& name, typename THandler<T>::Action action, T* object)
+    {
         mName = name;
         Bind(new THandler<T>(action, object));
     }

@@ -9,9 +9,11 @@ bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 void SetCloexec(int fd, bool on);
 
-class Fd {
+class Fd
+{
 public:
-    struct BoolResult {};
+    struct BoolResult {
+    };
 
     Fd() = default;
     Fd(int fd);
@@ -34,7 +36,8 @@ private:
     int mFd = -1;
 };
 
-class Errno {
+class Errno
+{
 public:
     Errno();
     explicit Errno(int value) : mValue(value) {}

@@ -5,7 +5,8 @@
 #include <iterator>
 #include <sstream>
 
-namespace IniFile {
+namespace IniFile
+{
 
 // ---- SubKey ---------------------------------------------------------------
 
@@ -20,7 +21,10 @@ bool SubKey::GetBool(bool def) const
     return def;
 }
 
-void SubKey::SetBool(bool b) { mValue = b ? "yes" : "no"; }
+void SubKey::SetBool(bool b)
+{
+    mValue = b ? "yes" : "no";
+}
 
 int SubKey::GetInt(int def) const
 {
@@ -59,14 +63,20 @@ void SubKey::Dump(std::ostream& os) const
 
 Key::Key(const std::string& name) : mName(name) {}
 
-Key::~Key() { CleanSubKeys(); }
+Key::~Key()
+{
+    CleanSubKeys();
+}
 
 SubKey& Key::NewSubKey(const std::string& value, int line)
 {
     return mSubKeys.append(new SubKey(value, line));
 }
 
-void Key::CleanSubKeys() { mSubKeys.clear(); }
+void Key::CleanSubKeys()
+{
+    mSubKeys.clear();
+}
 
 void Key::CheckEmpty()
 {
@@ -99,7 +109,10 @@ void Key::Dump(std::ostream& os) const
 
 SubSection::SubSection(int line) : mLineNo(line) {}
 
-SubSection::~SubSection() { CleanKeys(); }
+SubSection::~SubSection()
+{
+    CleanKeys();
+}
 
 Key& SubSection::operator[](const std::string& name)
 {
@@ -140,14 +153,20 @@ void SubSection::Dump(std::ostream& os) const
 
 Section::Section(const std::string& name) : mName(name) {}
 
-Section::~Section() { CleanSubSections(); }
+Section::~Section()
+{
+    CleanSubSections();
+}
 
 SubSection& Section::NewSubSection(int line)
 {
     return mSubSections.append(new SubSection(line));
 }
 
-void Section::CleanSubSections() { mSubSections.clear(); }
+void Section::CleanSubSections()
+{
+    mSubSections.clear();
+}
 
 void Section::CheckEmpty()
 {
@@ -168,7 +187,10 @@ void Section::Dump(std::ostream& os) const
 
 File::File() {}
 
-File::File(const std::string& path) { Open(path); }
+File::File(const std::string& path)
+{
+    Open(path);
+}
 
 File::~File()
 {
@@ -245,11 +267,13 @@ std::istream& operator>>(std::istream& is, File& file)
 
 // ---- Parser ---------------------------------------------------------------
 
-namespace {
+namespace
+{
 
 enum class State { BeforeSection, InHeader, AfterHeader, LineStart, InKey, BeforeValue, InValue };
 
-class Parser {
+class Parser
+{
 public:
     explicit Parser(File& file) : mFile(file) {}
 

@@ -9,7 +9,8 @@
 #include <ostream>
 #include <string>
 
-namespace IniFile {
+namespace IniFile
+{
 
 class File;
 class Section;
@@ -18,8 +19,8 @@ class Key;
 class SubKey;
 
 // A plain node pointer; the null pointer is the end position.
-template <class T>
-class GenericIterator {
+template <class T> class GenericIterator
+{
 public:
     GenericIterator() : mNode(nullptr) {}
     GenericIterator(T* node) : mNode(node) {}
@@ -47,8 +48,8 @@ private:
 
 // The owning list of a node's children, in file order. Children link through
 // their own mNext/mPrev, so a node is in exactly one chain.
-template <class T>
-class Chain {
+template <class T> class Chain
+{
 public:
     Chain() = default;
     ~Chain() { clear(); }
@@ -87,7 +88,8 @@ private:
 };
 
 // One occurrence of a key: its value text and the line it stands on.
-class SubKey {
+class SubKey
+{
 public:
     SubKey(const std::string& value, int line);
 
@@ -114,7 +116,8 @@ private:
 };
 
 // All occurrences of one key name inside one block.
-class Key {
+class Key
+{
 public:
     typedef GenericIterator<SubKey> iterator;
 
@@ -147,7 +150,8 @@ private:
 };
 
 // One block, opened by one header line.
-class SubSection {
+class SubSection
+{
 public:
     typedef GenericIterator<Key> iterator;
 
@@ -180,7 +184,8 @@ private:
 };
 
 // All blocks that carry one header name, in file order.
-class Section {
+class Section
+{
 public:
     typedef GenericIterator<SubSection> iterator;
 
@@ -209,7 +214,8 @@ private:
     Section* mPrev = nullptr;
 };
 
-class File {
+class File
+{
 public:
     typedef GenericIterator<Section> iterator;
 

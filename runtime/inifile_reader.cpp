@@ -4,16 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace IniFile {
+namespace IniFile
+{
 
-namespace Private {
+namespace Private
+{
 
-namespace {
+namespace
+{
 
 const Symbol<bool> booleans[] = {
-    {"true", true},      {"false", false},     {"yes", true},    {"no", false}, {"enabled", true},
-    {"disabled", false}, {"enable", true},     {"disable", false}, {"1", true}, {"0", false},
-    {nullptr, false},
+    {"true", true},    {"false", false},    {"yes", true},    {"no", false},
+    {"enabled", true}, {"disabled", false}, {"enable", true}, {"disable", false},
+    {"1", true},       {"0", false},        {nullptr, false},
 };
 
 } // namespace
@@ -74,8 +77,10 @@ bool Reader::ReadRequired(Private::KeyValue& kv, SubSection& block)
         return false;
     case 2:
         mOut << mPrefix << "required key \"" << name << "\" is duplicated!" << std::endl;
-        mOut << mPrefix << " first occurence at " << key.GetFirstSubKey().GetLineNo() << " line." << std::endl;
-        mOut << mPrefix << " second occurence at " << key.GetLastSubKey().GetLineNo() << " line." << std::endl;
+        mOut << mPrefix << " first occurence at " << key.GetFirstSubKey().GetLineNo() << " line."
+             << std::endl;
+        mOut << mPrefix << " second occurence at " << key.GetLastSubKey().GetLineNo() << " line."
+             << std::endl;
         return false;
     default:
         mOut << mPrefix << "required key \"" << name << "\" specified more than once:";
@@ -100,14 +105,16 @@ void Reader::ReadOptional(Private::KeyValue& kv, SubSection& block)
         break;
     case 2:
         mOut << mPrefix << "optional key \"" << name << "\" is duplicated!" << std::endl;
-        mOut << mPrefix << " first occurence at " << key.GetFirstSubKey().GetLineNo() << " line." << std::endl;
+        mOut << mPrefix << " first occurence at " << key.GetFirstSubKey().GetLineNo() << " line."
+             << std::endl;
         mOut << mPrefix << " second occurence at " << key.GetLastSubKey().GetLineNo()
              << " line. Both keys will be ignored." << std::endl;
         break;
     default:
         mOut << mPrefix << "optional key \"" << name << "\" specified more than once:";
         PutLines(key);
-        mOut << " lines." << " All keys will be ignored." << std::endl;
+        mOut << " lines."
+             << " All keys will be ignored." << std::endl;
         break;
     }
 }

@@ -9,18 +9,20 @@
 #include <type_traits>
 #include <vector>
 
-namespace IniFile {
+namespace IniFile
+{
 
 // One row of a word table; a table ends with a row whose word is null.
-template <class T>
-struct Symbol {
+template <class T> struct Symbol {
     const char* word;
     T value;
 };
 
-namespace Private {
+namespace Private
+{
 
-class KeyValue {
+class KeyValue
+{
 public:
     explicit KeyValue(const char* name) : mName(name) {}
     virtual ~KeyValue() {}
@@ -43,12 +45,11 @@ private:
 // characters or a number out of range.
 bool parse_number(const char* text, long& out);
 
-template <class T, class Enable = void>
-class TKeyValue;
+template <class T, class Enable = void> class TKeyValue;
 
 // Enumerations: a word of the table, else a whole number.
-template <class T>
-class TKeyValue<T, typename std::enable_if<std::is_enum<T>::value>::type> : public KeyValue {
+template <class T> class TKeyValue<T, typename std::enable_if<std::is_enum<T>::value>::type> : public KeyValue
+{
 public:
     TKeyValue(T* target, const char* name, const Symbol<T>* table)
         : KeyValue(name), mTarget(target), mTable(table)
@@ -77,8 +78,8 @@ private:
     const Symbol<T>* mTable;
 };
 
-template <>
-class TKeyValue<bool> : public KeyValue {
+template <> class TKeyValue<bool> : public KeyValue
+{
 public:
     TKeyValue(bool* target, const char* name, const Symbol<bool>*) : KeyValue(name), mTarget(target) {}
     bool do_parse(const char* text) override;
@@ -87,8 +88,8 @@ private:
     bool* mTarget;
 };
 
-template <>
-class TKeyValue<std::string> : public KeyValue {
+template <> class TKeyValue<std::string> : public KeyValue
+{
 public:
     TKeyValue(std::string* target, const char* name, const Symbol<std::string>*)
         : KeyValue(name), mTarget(target)
@@ -106,9 +107,11 @@ private:
 
 } // namespace Private
 
-class Reader {
+class Reader
+{
 public:
-    class Field {
+    class Field
+    {
     public:
         Field() {}
         ~Field();
@@ -116,8 +119,7 @@ public:
         Field& operator=(const Field&) = delete;
 
         // Returns the key's "taken" flag, valid for the reader's lifetime.
-        template <class T>
-        bool& add(T* target, const char* name, const Symbol<T>* table = nullptr)
+        template <class T> bool& add(T* target, const char* name, const Symbol<T>* table = nullptr)
         {
             Private::KeyValue* key = new Private::TKeyValue<T>(target, name, table);
             mKeys.push_back(key);

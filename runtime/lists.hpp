@@ -10,7 +10,8 @@
 
 template <class T> class F_dual_list;
 
-template <class T> class F_dual_list_item {
+template <class T> class F_dual_list_item
+{
 public:
     constexpr F_dual_list_item() = default;
     T* get_next() const { return next; }
@@ -22,9 +23,11 @@ private:
     T* prev = nullptr;
 };
 
-template <class T> class F_dual_list {
+template <class T> class F_dual_list
+{
 public:
-    class iterator {
+    class iterator
+    {
     public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = T;
@@ -33,11 +36,13 @@ public:
         using reference = T&;
 
         iterator(T* p = nullptr) : mPos(p) {}
-        iterator& operator++() {
+        iterator& operator++()
+        {
             mPos = mPos->get_next();
             return *this;
         }
-        iterator operator++(int) {
+        iterator operator++(int)
+        {
             iterator old(*this);
             mPos = mPos->get_next();
             return old;
@@ -58,34 +63,43 @@ public:
     F_dual_list(const F_dual_list&) = delete;
     F_dual_list& operator=(const F_dual_list&) = delete;
 
-    void init(T* array, unsigned n) {
+    void init(T* array, unsigned n)
+    {
         head = tail = nullptr;
         mCount = 0;
-        for (unsigned i = 0; i < n; ++i) insert_to_tail(&array[i]);
+        for (unsigned i = 0; i < n; ++i)
+            insert_to_tail(&array[i]);
     }
 
-    T* insert_to_tail(T* x) {
+    T* insert_to_tail(T* x)
+    {
         link(x).next = nullptr;
         link(x).prev = tail;
-        if (tail) link(tail).next = x;
+        if (tail)
+            link(tail).next = x;
         tail = x;
-        if (!head) head = x;
+        if (!head)
+            head = x;
         ++mCount;
         return x;
     }
     T* push_back(T* x) { return insert_to_tail(x); }
 
-    T* insert_to_head(T* x) {
+    T* insert_to_head(T* x)
+    {
         link(x).prev = nullptr;
         link(x).next = head;
-        if (head) link(head).prev = x;
+        if (head)
+            link(head).prev = x;
         head = x;
-        if (!tail) tail = x;
+        if (!tail)
+            tail = x;
         ++mCount;
         return x;
     }
 
-    T* insert_after(T* pos, T* x) {
+    T* insert_after(T* pos, T* x)
+    {
         link(x).next = link(pos).next;
         link(x).prev = pos;
         if (link(pos).next)
@@ -97,7 +111,8 @@ public:
         return x;
     }
 
-    T* remove(T* x) {
+    T* remove(T* x)
+    {
         if (link(x).prev)
             link(link(x).prev).next = link(x).next;
         else
@@ -110,9 +125,11 @@ public:
         return x;
     }
 
-    T* remove_from_head() {
+    T* remove_from_head()
+    {
         T* x = head;
-        if (!x) return nullptr;
+        if (!x)
+            return nullptr;
         head = link(x).next;
         if (head)
             link(head).prev = nullptr;
@@ -122,9 +139,11 @@ public:
         return x;
     }
 
-    T* remove_from_tail() {
+    T* remove_from_tail()
+    {
         T* x = tail;
-        if (!x) return nullptr;
+        if (!x)
+            return nullptr;
         tail = link(x).prev;
         if (tail)
             link(tail).next = nullptr;
@@ -144,7 +163,8 @@ public:
     iterator end() const { return iterator(nullptr); }
     iterator last() const { return iterator(tail); }
 
-    void merge(F_dual_list& other) {
+    void merge(F_dual_list& other)
+    {
         T* h = head;
         T* t = tail;
         unsigned c = mCount;
@@ -166,30 +186,37 @@ private:
 
 // Kept in ascending key order by T::compare(const T*): negative, zero or
 // positive as this element's key is below, equal to or above the other's.
-template <class T> class F_sorted_list : public F_dual_list<T> {
+template <class T> class F_sorted_list : public F_dual_list<T>
+{
 public:
     constexpr F_sorted_list() = default;
 
     // Walks back from the tail, so equal keys keep their order of insertion
     // and an element with the largest key is linked in one step.
-    T* insert_to_tail_by_grown(T* x) {
+    T* insert_to_tail_by_grown(T* x)
+    {
         for (T* e = this->back(); e; e = e->get_prev()) {
-            if (e->compare(x) <= 0) return this->insert_after(e, x);
+            if (e->compare(x) <= 0)
+                return this->insert_after(e, x);
         }
         return this->insert_to_head(x);
     }
 };
 
-namespace Containers {
+namespace Containers
+{
 
 // One node of a ring with a head node; an unlinked node points to itself.
-class CyclicList {
+class CyclicList
+{
 public:
-    template <class Ref, class Ptr> class TIterator {
+    template <class Ref, class Ptr> class TIterator
+    {
     public:
         TIterator() = default;
         explicit TIterator(Ptr node) : mNode(node) {}
-        TIterator& operator++() {
+        TIterator& operator++()
+        {
             mNode = mNode->next;
             return *this;
         }
@@ -207,7 +234,8 @@ public:
     CyclicList(const CyclicList&) = delete;
     CyclicList& operator=(const CyclicList&) = delete;
 
-    void AddToTail(CyclicList* node) {
+    void AddToTail(CyclicList* node)
+    {
         InternalDel(node->prev, node->next);
         InternalAddToTail(node);
     }
@@ -219,11 +247,13 @@ public:
 
 private:
     void InternalInit() { next = prev = this; }
-    static void InternalDel(CyclicList* p, CyclicList* n) {
+    static void InternalDel(CyclicList* p, CyclicList* n)
+    {
         n->prev = p;
         p->next = n;
     }
-    static void InternalAdd(CyclicList* node, CyclicList* p, CyclicList* n) {
+    static void InternalAdd(CyclicList* node, CyclicList* p, CyclicList* n)
+    {
         n->prev = node;
         node->next = n;
         node->prev = p;
@@ -236,7 +266,8 @@ private:
 };
 
 // The object that embeds `node` as its member `member`.
-template <class T> T* offset(CyclicList* node, CyclicList T::*member) {
+template <class T> T* offset(CyclicList* node, CyclicList T::*member)
+{
     // Under the Itanium C++ ABI (GCC and Clang on every Linux target we build
     // for) a pointer to data member holds the member's byte offset. Reading it
     // avoids offsetof, which is only conditionally supported for classes that

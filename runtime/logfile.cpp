@@ -5,7 +5,8 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
+namespace
+{
 
 struct Now {
     std::tm local;
@@ -97,8 +98,8 @@ int LogFileStreamBuf::sync()
         OpenFile(now.local);
     }
     char prefix[32];
-    const int len = std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%06ld: ", now.local.tm_min, now.local.tm_sec,
-                                  now.usec);
+    const int len = std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%06ld: ", now.local.tm_min,
+                                  now.local.tm_sec, now.usec);
     while (p != end) {
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         const char* stop = lf ? lf + 1 : end;

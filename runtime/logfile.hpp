@@ -6,7 +6,8 @@
 #include <streambuf>
 #include <string>
 
-class LogFileStreamBuf : public std::streambuf {
+class LogFileStreamBuf : public std::streambuf
+{
 public:
     explicit LogFileStreamBuf(const std::string& dir);
     // Writes what is still buffered, then closes the file.

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <ostream>
 
-class Measure {
+class Measure
+{
 public:
     constexpr Measure() = default;
 

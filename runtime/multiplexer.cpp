@@ -16,19 +16,25 @@
 
 Multiplexer multiplexer;
 
-namespace {
+namespace
+{
 // Beyond this the clock must have jumped: no timer is ever armed for longer.
 const std::int32_t kMaxWait = 7200000;
 // The watchdog must be pinged at least this often.
 const int kWatchdogCap = 1000;
 
-bool before(const Dpc* a, const Dpc* b) { return std::less<const Dpc*>()(a, b); }
+bool before(const Dpc* a, const Dpc* b)
+{
+    return std::less<const Dpc*>()(a, b);
+}
 } // namespace
 
-template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n) {
+template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n)
+{
     if (n > mCapacity) {
         std::size_t cap = mCapacity ? mCapacity : 16;
-        while (cap < n) cap *= 2;
+        while (cap < n)
+            cap *= 2;
         void* p = std::realloc(static_cast<void*>(mData), cap * sizeof(T));
         if (!p) {
             std::cerr << "multiplexer: out of memory" << std::endl;
@@ -40,20 +46,23 @@ template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n) {
     mSize = n;
 }
 
-template <class T> void Multiplexer::PodArray<T>::insert(std::size_t at, T value) {
+template <class T> void Multiplexer::PodArray<T>::insert(std::size_t at, T value)
+{
     resize(mSize + 1);
     std::memmove(static_cast<void*>(mData + at + 1), static_cast<const void*>(mData + at),
                  (mSize - 1 - at) * sizeof(T));
     mData[at] = value;
 }
 
-template <class T> void Multiplexer::PodArray<T>::erase(std::size_t at) {
+template <class T> void Multiplexer::PodArray<T>::erase(std::size_t at)
+{
     std::memmove(static_cast<void*>(mData + at), static_cast<const void*>(mData + at + 1),
                  (mSize - 1 - at) * sizeof(T));
     --mSize;
 }
 
-F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which) {
+F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which)
+{
     switch (which) {
     case kNew:
         return mNew;
@@ -64,34 +73,44 @@ F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which) {
     }
 }
 
-void Multiplexer::run(bool watchdog, bool no_cache) {
+void Multiplexer::run(bool watchdog, bool no_cache)
+{
     // A wake-up left from before only costs a turn; the flags it stood for are
     // read by the loop anyway.
-    if (wake_pipe_open()) drain_wake_pipe();
+    if (wake_pipe_open())
+        drain_wake_pipe();
     mLastPing = 0;
-    if (watchdog) mWatchdog.open();
+    if (watchdog)
+        mWatchdog.open();
     const bool cache = !no_cache;
-    if (cache) Mux::mux_settimeofday();
+    if (cache)
+        Mux::mux_settimeofday();
 
     while (!mTerminate) {
         std::int32_t timeout = std::min(timers_schedule(), timerPoll_schedule());
-        if (timeout == kNoBound) timeout = -1;
+        if (timeout == kNoBound)
+            timeout = -1;
         const int n = gather();
         // A stop asked for in this turn must not wait, and is no hang.
-        if (mTerminate) timeout = 0;
+        if (mTerminate)
+            timeout = 0;
         if (timeout < 0 && n == 0) {
             std::cerr << "multiplexer: system hang detected!!!" << std::endl;
             std::abort();
         }
-        if (mWatchdog.is_open() && (timeout < 0 || timeout > kWatchdogCap)) timeout = kWatchdogCap;
+        if (mWatchdog.is_open() && (timeout < 0 || timeout > kWatchdogCap))
+            timeout = kWatchdogCap;
         execute_dpc();
         // A deferred call of the pass just run may have armed a timer due sooner.
         if (TimerEvent* head = mTimers.first()) {
             std::int32_t wait = static_cast<std::int32_t>(head->mExpiry - Mux::milliseconds());
-            if (wait < 0) wait = 0;
-            if (timeout < 0 || wait < timeout) timeout = wait;
+            if (wait < 0)
+                wait = 0;
+            if (timeout < 0 || wait < timeout)
+                timeout = wait;
         }
-        if (mTerminate) timeout = 0;
+        if (mTerminate)
+            timeout = 0;
 
         const int r = Mux::poll_wait(mPoll.data(), nfds_t(n) + 1, timeout);
         const int error = errno;
@@ -101,33 +120,41 @@ void Multiplexer::run(bool watchdog, bool no_cache) {
                 h->mSlot = -1;
             }
         }
-        if (cache) Mux::mux_settimeofday();
+        if (cache)
+            Mux::mux_settimeofday();
         ping_after_poll();
 
-        if (r == 0) continue;
+        if (r == 0)
+            continue;
         if (r < 0) {
-            if (error == EINTR) continue;
+            if (error == EINTR)
+                continue;
             std::cerr << "multiplexer poll failed: " << std::strerror(error) << std::endl;
             std::abort();
         }
         bool handler_ready = false;
         for (int i = 0; i < n; ++i) {
-            if (mPollOwner[std::size_t(i)] && mPoll[std::size_t(i)].revents) handler_ready = true;
+            if (mPollOwner[std::size_t(i)] && mPoll[std::size_t(i)].revents)
+                handler_ready = true;
         }
-        if (mPoll[std::size_t(n)].revents) drain_wake_pipe();
+        if (mPoll[std::size_t(n)].revents)
+            drain_wake_pipe();
         // A wake-up alone ends the turn like an interrupted poll().
-        if (handler_ready) dispatch();
+        if (handler_ready)
+            dispatch();
     }
 
     std::clog << "Mux: terminating..." << std::endl;
     mWatchdog.stop();
-    if (cache) Mux::mux_cleartimeofday();
+    if (cache)
+        Mux::mux_cleartimeofday();
     // Cleared on the way out, not on the way in, so that a request made before
     // the loop started is never lost; a later run starts afresh.
     mTerminate = 0;
 }
 
-int Multiplexer::gather() {
+int Multiplexer::gather()
+{
     while (EventHandler* h = mNew.remove_from_head()) {
         mActive.insert_to_tail(h);
         h->mList = kActive;
@@ -148,10 +175,12 @@ int Multiplexer::gather() {
     return int(n);
 }
 
-void Multiplexer::dispatch() {
+void Multiplexer::dispatch()
+{
     while (!mTerminate) {
         EventHandler* h = mActive.remove_from_head();
-        if (!h) break;
+        if (!h)
+            break;
         mServiced.insert_to_tail(h);
         h->mList = kServiced;
         mEventMeasure.begin();
@@ -160,12 +189,15 @@ void Multiplexer::dispatch() {
     }
     // Handlers a stop left uncalled go behind the called ones, so that the
     // active list always holds every handler again.
-    while (EventHandler* h = mActive.remove_from_head()) mServiced.insert_to_tail(h);
+    while (EventHandler* h = mActive.remove_from_head())
+        mServiced.insert_to_tail(h);
     mServiced.merge(mActive);
-    for (EventHandler* h = mActive.first(); h; h = h->get_next()) h->mList = kActive;
+    for (EventHandler* h = mActive.first(); h; h = h->get_next())
+        h->mList = kActive;
 }
 
-void Multiplexer::ping_after_poll() {
+void Multiplexer::ping_after_poll()
+{
     const std::uint32_t now = Mux::milliseconds();
     if (mLastPing == 0 || mLastPing > now || now - mLastPing > 999) {
         mLastPing = now;
@@ -173,14 +205,17 @@ void Multiplexer::ping_after_poll() {
     }
 }
 
-void Multiplexer::terminate() {
+void Multiplexer::terminate()
+{
     mTerminate = 1;
     wake();
 }
 
-void Multiplexer::wake() {
+void Multiplexer::wake()
+{
     const int fd = mWakeWrite;
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     const int saved = errno;
     const char byte = 0;
     // Non-blocking: a full pipe already guarantees a wake-up.
@@ -189,22 +224,27 @@ void Multiplexer::wake() {
     errno = saved;
 }
 
-bool Multiplexer::wake_pipe_open() {
-    if (mWakeRead >= 0) return true;
+bool Multiplexer::wake_pipe_open()
+{
+    if (mWakeRead >= 0)
+        return true;
     int p[2];
-    if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0)
+        return false;
     mWakeRead = p[0];
     mWakeWrite = p[1];
     return true;
 }
 
-void Multiplexer::drain_wake_pipe() {
+void Multiplexer::drain_wake_pipe()
+{
     char buf[64];
     while (::read(mWakeRead, buf, sizeof buf) > 0) {
     }
 }
 
-void Multiplexer::attach(EventHandler* h) {
+void Multiplexer::attach(EventHandler* h)
+{
     if (h->mList != kNone) {
         std::cerr << "duplicate multiplexer attach \"" << h->event_name() << "\" ignored." << std::endl;
         return;
@@ -213,7 +253,8 @@ void Multiplexer::attach(EventHandler* h) {
     h->mList = kNew;
 }
 
-void Multiplexer::detach(EventHandler* h) {
+void Multiplexer::detach(EventHandler* h)
+{
     if (h->mList == kNone) {
         std::cerr << "indvalid Multiplexer::detach " << h->event_name() << std::endl;
         return;
@@ -228,22 +269,27 @@ void Multiplexer::detach(EventHandler* h) {
     }
 }
 
-void Multiplexer::set(TimerEvent* t) {
+void Multiplexer::set(TimerEvent* t)
+{
     reset(t);
     mTimers.insert_to_tail_by_grown(t);
     t->mQueued = true;
 }
 
-void Multiplexer::reset(TimerEvent* t) {
-    if (!t->mQueued) return;
+void Multiplexer::reset(TimerEvent* t)
+{
+    if (!t->mQueued)
+        return;
     mTimers.remove(t);
     t->mQueued = false;
 }
 
-std::int32_t Multiplexer::timers_schedule() {
+std::int32_t Multiplexer::timers_schedule()
+{
     const std::uint32_t now = Mux::milliseconds();
     while (TimerEvent* head = mTimers.first()) {
-        if (static_cast<std::int32_t>(now - head->mExpiry) < 0) break;
+        if (static_cast<std::int32_t>(now - head->mExpiry) < 0)
+            break;
         mTimers.remove_from_head();
         head->mQueued = false;
         mTimerMeasure.begin();
@@ -254,21 +300,25 @@ std::int32_t Multiplexer::timers_schedule() {
 
     TimerEvent* head = mTimers.first();
     // An empty list sets no bound; a due timer makes poll() return at once.
-    if (!head) return kNoBound;
+    if (!head)
+        return kNoBound;
     const std::uint32_t first = head->mExpiry;
     const std::int32_t wait = static_cast<std::int32_t>(first - now);
-    if (wait >= 0 && wait <= kMaxWait) return wait;
+    if (wait >= 0 && wait <= kMaxWait)
+        return wait;
 
     std::cerr << "******** RUNTIME ERROR CONDITION *************"
               << "Multiplexer::timers_schedule() invalid wait time detected!\n"
               << "now = " << std::to_string(now) << "\n"
               << "first = " << std::to_string(first) << "\n"
               << "count = " << std::to_string(mTimers.count()) << std::endl;
-    for (TimerEvent* t = head; t; t = t->get_next()) t->mExpiry = now + kWatchdogCap;
+    for (TimerEvent* t = head; t; t = t->get_next())
+        t->mExpiry = now + kWatchdogCap;
     return kWatchdogCap;
 }
 
-void Multiplexer::attach(Dpc* dpc) {
+void Multiplexer::attach(Dpc* dpc)
+{
     std::size_t lo = 0, hi = mDpcs.size();
     while (lo < hi) {
         std::size_t mid = (lo + hi) / 2;
@@ -277,11 +327,13 @@ void Multiplexer::attach(Dpc* dpc) {
         else
             hi = mid;
     }
-    if (lo < mDpcs.size() && mDpcs[lo] == dpc) return;
+    if (lo < mDpcs.size() && mDpcs[lo] == dpc)
+        return;
     mDpcs.insert(lo, dpc);
 }
 
-void Multiplexer::dettach(Dpc* dpc) {
+void Multiplexer::dettach(Dpc* dpc)
+{
     for (std::size_t i = 0; i < mDpcs.size(); ++i) {
         if (mDpcs[i] == dpc) {
             mDpcs.erase(i);
@@ -296,9 +348,11 @@ void Multiplexer::dettach(Dpc* dpc) {
     }
 }
 
-void Multiplexer::execute_dpc() {
+void Multiplexer::execute_dpc()
+{
     mDpcWork.resize(mDpcs.size());
-    if (mDpcs.size()) std::memcpy(static_cast<void*>(mDpcWork.data()), mDpcs.data(), mDpcs.size() * sizeof(Dpc*));
+    if (mDpcs.size())
+        std::memcpy(static_cast<void*>(mDpcWork.data()), mDpcs.data(), mDpcs.size() * sizeof(Dpc*));
     mDpcNext = 0;
     while (mDpcNext < mDpcWork.size()) {
         Dpc* d = mDpcWork[mDpcNext++];
@@ -310,22 +364,27 @@ void Multiplexer::execute_dpc() {
     mDpcNext = 0;
 }
 
-namespace {
+namespace
+{
 // Holds the plug-ins not yet asked in this round, so that a plug-in may unhook
 // itself or another while it is being asked.
-class TimerPollGuard : public Multiplexer::TimerPollNotify {
+class TimerPollGuard : public Multiplexer::TimerPollNotify
+{
 public:
     std::vector<TimerPoolPlugin*> pending;
     std::function<void(TimerPoolPlugin*)> remove_hooked;
-    void removeTimerPoolPlugin(TimerPoolPlugin* p) override {
+    void removeTimerPoolPlugin(TimerPoolPlugin* p) override
+    {
         pending.erase(std::remove(pending.begin(), pending.end(), p), pending.end());
         remove_hooked(p);
     }
 };
 } // namespace
 
-std::int32_t Multiplexer::timerPoll_schedule() {
-    if (mPlugins.size() == 0) return kNoBound;
+std::int32_t Multiplexer::timerPoll_schedule()
+{
+    if (mPlugins.size() == 0)
+        return kNoBound;
     TimerPollGuard guard;
     guard.pending.assign(mPlugins.data(), mPlugins.data() + mPlugins.size());
     mPlugins.clear();
@@ -344,15 +403,20 @@ std::int32_t Multiplexer::timerPoll_schedule() {
         guard.pending.erase(guard.pending.begin());
         mPlugins.insert(mPlugins.size(), p);
         const int wait = p->timerPoll();
-        if (wait >= 0 && wait < best) best = wait;
+        if (wait >= 0 && wait < best)
+            best = wait;
     }
     mPluginGuard = nullptr;
     return best;
 }
 
-void Multiplexer::hook(TimerPoolPlugin* p) { mPlugins.insert(mPlugins.size(), p); }
+void Multiplexer::hook(TimerPoolPlugin* p)
+{
+    mPlugins.insert(mPlugins.size(), p);
+}
 
-void Multiplexer::unhook(TimerPoolPlugin* p) {
+void Multiplexer::unhook(TimerPoolPlugin* p)
+{
     if (mPluginGuard) {
         mPluginGuard->removeTimerPoolPlugin(p);
         return;
@@ -365,21 +429,29 @@ void Multiplexer::unhook(TimerPoolPlugin* p) {
     }
 }
 
-void TimerPoolPlugin::timerHook() {
-    if (mHooked) return;
+void TimerPoolPlugin::timerHook()
+{
+    if (mHooked)
+        return;
     multiplexer.hook(this);
     mHooked = true;
 }
 
-void TimerPoolPlugin::timerUnhook() {
-    if (!mHooked) return;
+void TimerPoolPlugin::timerUnhook()
+{
+    if (!mHooked)
+        return;
     multiplexer.unhook(this);
     mHooked = false;
 }
 
-void Multiplexer::resetWD() { mWatchdog.ping(); }
+void Multiplexer::resetWD()
+{
+    mWatchdog.ping();
+}
 
-void Multiplexer::dump(std::ostream& os) const {
+void Multiplexer::dump(std::ostream& os) const
+{
     os << "dpc transition measurement (min/max/cur/counter): " << mDpcMeasure << "\n";
     os << "event transition measurement (min/max/cur/counter): " << mEventMeasure << "\n";
     os << "timer transition measurement (min/max/cur/counter): " << mTimerMeasure << "\n";
@@ -392,31 +464,35 @@ void Multiplexer::dump(std::ostream& os) const {
           << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
         s << ext::delimeter;
         for (const EventHandler* h = mActive.first(); h; h = h->get_next()) {
-            if (!h->is_named()) continue;
+            if (!h->is_named())
+                continue;
             const Event* e = dynamic_cast<const Event*>(h);
-            if (!e) continue;
+            if (!e)
+                continue;
             s << e->event_name() << ext::nextrow << PollEventAsText(e->events()) << ext::nextrow << e->count()
-              << ext::nextrow << (e->is_bound() ? "attached" : "unattached") << ext::nextrow << e->lowlevel_fd()
-              << ext::nextrow << e->measure() << ext::nextrow;
+              << ext::nextrow << (e->is_bound() ? "attached" : "unattached") << ext::nextrow
+              << e->lowlevel_fd() << ext::nextrow << e->measure() << ext::nextrow;
         }
         s << ext::delimeter;
     }
     os << "\n";
 }
 
-std::string PollEventAsText(short events) {
+std::string PollEventAsText(short events)
+{
     // Bit values of the PowerPC Linux ABI, written out rather than taken from
     // the host's <poll.h>.
     static const struct {
         unsigned bit;
         const char* name;
-    } bits[] = {{0x1, "|POLLIN"},      {0x2, "|POLLPRI"},     {0x4, "|POLLOUT"},     {0x8, "|POLLERR"},
-                {0x10, "|POLLHUP"},    {0x20, "|POLLNVAL"},   {0x40, "|POLLRDNORM"}, {0x80, "|POLLRDBAND"},
+    } bits[] = {{0x1, "|POLLIN"},       {0x2, "|POLLPRI"},      {0x4, "|POLLOUT"},     {0x8, "|POLLERR"},
+                {0x10, "|POLLHUP"},     {0x20, "|POLLNVAL"},    {0x40, "|POLLRDNORM"}, {0x80, "|POLLRDBAND"},
                 {0x100, "|POLLWRNORM"}, {0x200, "|POLLWRBAND"}, {0x400, "|POLLMSG"}};
     std::string text;
     const unsigned mask = static_cast<unsigned short>(events);
     for (const auto& b : bits) {
-        if (mask & b.bit) text += b.name;
+        if (mask & b.bit)
+            text += b.name;
     }
     return text.empty() ? text : text.substr(1);
 }

@@ -24,9 +24,11 @@
 
 class TimerPoolPlugin;
 
-class Multiplexer {
+class Multiplexer
+{
 public:
-    class TimerPollNotify {
+    class TimerPollNotify
+    {
     public:
         virtual void removeTimerPoolPlugin(TimerPoolPlugin* plugin) = 0;
 
@@ -74,7 +76,8 @@ public:
 private:
     // A growable array of plain values that needs no constructor at static
     // initialisation and no destructor at exit.
-    template <class T> class PodArray {
+    template <class T> class PodArray
+    {
     public:
         constexpr PodArray() = default;
         std::size_t size() const { return mSize; }
@@ -131,7 +134,8 @@ private:
 extern Multiplexer multiplexer;
 
 // Service wanted in a given number of milliseconds (negative: none).
-class TimerPoolPlugin {
+class TimerPoolPlugin
+{
 public:
     TimerPoolPlugin() = default;
     TimerPoolPlugin(const TimerPoolPlugin&) = delete;

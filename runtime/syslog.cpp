@@ -20,7 +20,10 @@ SysLogStreamBuf::SysLogStreamBuf(int facility, int severity) : mPriority(facilit
     InstallBuffer(1024);
 }
 
-SysLogStreamBuf::~SysLogStreamBuf() { delete[] mOwned; }
+SysLogStreamBuf::~SysLogStreamBuf()
+{
+    delete[] mOwned;
+}
 
 void SysLogStreamBuf::InstallBuffer(std::size_t n)
 {
@@ -84,23 +87,40 @@ int SysLogStreamBuf::SplitLines(void (*send)(int, const char*), void (*flush)())
     return 0;
 }
 
-namespace {
+namespace
+{
 
-void platform_send(int priority, const char* line) { ::syslog(priority, "%s", line); }
+void platform_send(int priority, const char* line)
+{
+    ::syslog(priority, "%s", line);
+}
 void platform_flush() {}
-void managed_send(int priority, const char* line) { syslogManager.syslog(priority, line); }
-void managed_flush() { syslogManager.sendmsg(); }
+void managed_send(int priority, const char* line)
+{
+    syslogManager.syslog(priority, line);
+}
+void managed_flush()
+{
+    syslogManager.sendmsg();
+}
 
 } // namespace
 
-int SysLogStreamBuf::sync() { return SplitLines(platform_send, platform_flush); }
+int SysLogStreamBuf::sync()
+{
+    return SplitLines(platform_send, platform_flush);
+}
 
-ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int severity) : SysLogStreamBuf(facility, severity)
+ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int severity)
+    : SysLogStreamBuf(facility, severity)
 {
     InstallBuffer(16384);
 }
 
-int ManagedSysLogStreamBuf::sync() { return SplitLines(managed_send, managed_flush); }
+int ManagedSysLogStreamBuf::sync()
+{
+    return SplitLines(managed_send, managed_flush);
+}
 
 // ---- SysLogManager ----------------------------------------------------------
 
@@ -110,7 +130,10 @@ SysLogManager::SysLogManager() : mType(SOCK_DGRAM), mIdent("syslog-pd"), mFacili
     std::memset(&mHeader, 0, sizeof(mHeader));
 }
 
-SysLogManager::~SysLogManager() { CloseSocket(); }
+SysLogManager::~SysLogManager()
+{
+    CloseSocket();
+}
 
 void SysLogManager::CloseSocket()
 {

@@ -12,7 +12,8 @@
 
 // Writes each line of the put area as one record with the platform's syslog;
 // the base of the managed buffer, which batches through syslogManager.
-class SysLogStreamBuf : public std::streambuf {
+class SysLogStreamBuf : public std::streambuf
+{
 public:
     // facility as the platform gives it (already multiplied by 8: LOG_DAEMON).
     SysLogStreamBuf(int facility, int severity);
@@ -36,7 +37,8 @@ private:
     char* mOwned = nullptr;
 };
 
-class ManagedSysLogStreamBuf : public SysLogStreamBuf {
+class ManagedSysLogStreamBuf : public SysLogStreamBuf
+{
 public:
     ManagedSysLogStreamBuf(int facility, int severity);
 
@@ -44,7 +46,8 @@ protected:
     int sync() override;
 };
 
-class SysLogManager {
+class SysLogManager
+{
 public:
     enum { RecordSize = 1024, DataSize = 16384, MaxRecords = 256, FlushAbove = 12288 };
 

@@ -8,9 +8,11 @@
 
 class Measure;
 
-namespace ext {
+namespace ext
+{
 
-class Table {
+class Table
+{
 public:
     class Sentry;
 
@@ -42,7 +44,8 @@ private:
 };
 
 // Collects the text of one cell; ext::nextrow hands it to the table.
-class Table::Sentry {
+class Table::Sentry
+{
 public:
     explicit Sentry(Table& table) : mTable(table) {}
     ~Sentry() { mTable.endrow(); }

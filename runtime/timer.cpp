@@ -3,22 +3,31 @@
 #include "runtime/clock.hpp"
 #include "runtime/multiplexer.hpp"
 
-TimerEvent::~TimerEvent() { reset(); }
+TimerEvent::~TimerEvent()
+{
+    reset();
+}
 
-void TimerEvent::schedule(unsigned ms) {
+void TimerEvent::schedule(unsigned ms)
+{
     mExpiry = Mux::milliseconds() + ms;
     multiplexer.set(this);
 }
 
-void TimerEvent::reset() { multiplexer.reset(this); }
+void TimerEvent::reset()
+{
+    multiplexer.reset(this);
+}
 
-void Timer::adopt(TimerEvent* entry) {
+void Timer::adopt(TimerEvent* entry)
+{
     TimerEvent* old = mEntry;
     mEntry = entry;
     delete old;
 }
 
-void Timer::reset() {
+void Timer::reset()
+{
     TimerEvent* old = mEntry;
     mEntry = nullptr;
     delete old;

@@ -10,7 +10,8 @@
 class Multiplexer;
 class Timer;
 
-class TimerEvent : public F_dual_list_item<TimerEvent> {
+class TimerEvent : public F_dual_list_item<TimerEvent>
+{
 public:
     TimerEvent() = default;
     TimerEvent(const TimerEvent&) = delete;
@@ -21,7 +22,8 @@ public:
     void schedule(unsigned ms);
     void reset();
     // Signed 32-bit difference of the expiries: negative when this one is first.
-    std::int32_t compare(const TimerEvent* other) const {
+    std::int32_t compare(const TimerEvent* other) const
+    {
         return static_cast<std::int32_t>(mExpiry - other->mExpiry);
     }
     std::uint32_t expiry() const { return mExpiry; }
@@ -33,7 +35,8 @@ private:
     bool mQueued = false;
 };
 
-class Timer {
+class Timer
+{
 public:
     Timer() = default;
     ~Timer() { reset(); }
@@ -45,7 +48,8 @@ public:
     void reset();
     bool is_running() const { return mEntry != nullptr; }
     // Gives up the pending entry without deleting it.
-    TimerEvent* Unbind() {
+    TimerEvent* Unbind()
+    {
         TimerEvent* e = mEntry;
         mEntry = nullptr;
         return e;
@@ -56,13 +60,16 @@ private:
     TimerEvent* mEntry = nullptr;
 };
 
-template <class T> class ObjTimerEvent1 : public TimerEvent {
+template <class T> class ObjTimerEvent1 : public TimerEvent
+{
 public:
     ObjTimerEvent1(Timer* owner, void (T::*action)(), T* object, unsigned ms)
-        : mOwner(owner), mAction(action), mObject(object) {
+        : mOwner(owner), mAction(action), mObject(object)
+    {
         schedule(ms);
     }
-    void fire() override {
+    void fire() override
+    {
         mOwner->Unbind();
         (mObject->*mAction)();
         delete this;
@@ -74,13 +81,16 @@ private:
     T* mObject;
 };
 
-template <class T> class ObjTimerEvent2 : public TimerEvent {
+template <class T> class ObjTimerEvent2 : public TimerEvent
+{
 public:
     ObjTimerEvent2(Timer* owner, void (T::*action)(Timer*), T* object, unsigned ms)
-        : mOwner(owner), mAction(action), mObject(object) {
+        : mOwner(owner), mAction(action), mObject(object)
+    {
         schedule(ms);
     }
-    void fire() override {
+    void fire() override
+    {
         Timer* owner = mOwner;
         owner->Unbind();
         (mObject->*mAction)(owner);
@@ -93,11 +103,13 @@ private:
     T* mObject;
 };
 
-template <class T> void Timer::set(unsigned ms, void (T::*action)(), T* object) {
+template <class T> void Timer::set(unsigned ms, void (T::*action)(), T* object)
+{
     adopt(new ObjTimerEvent1<T>(this, action, object, ms));
 }
 
-template <class T> void Timer::set(unsigned ms, void (T::*action)(Timer*), T* object) {
+template <class T> void Timer::set(unsigned ms, void (T::*action)(Timer*), T* object)
+{
     adopt(new ObjTimerEvent2<T>(this, action, object, ms));
 }
 
@@ -107,7 +119,8 @@ template <class T> struct TimerSpec {
         void (T::*action)();
         std::uint32_t period;
     };
-    template <const Record* record> class SpecTimer : public Timer {
+    template <const Record* record> class SpecTimer : public Timer
+    {
     public:
         void set(T* object) { Timer::set(record->period, record->action, object); }
     };

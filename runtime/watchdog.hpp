@@ -3,7 +3,8 @@
 // the board from resetting, "STOP" when the loop ends. A missing or unwritable
 // device is logged and the loop runs without it.
 
-class Watchdog {
+class Watchdog
+{
 public:
     constexpr Watchdog() = default;
 

@@ -57,8 +57,7 @@ TEST(ValueNotation, GoldenTexts)
          "{\n  seq 7,\n  slot 12,\n  pdu command : create : mixerOut : {\n    unit 1,\n"
          "    channel tdm : 40,\n    inputs {\n      {\n        channel rtp : 3,\n        gain -6\n"
          "      },\n      {\n        channel rtp : 4,\n        gain 0\n      }\n    }\n  }\n}"},
-        {"clockCfg",
-         message([](TM::Message& m) {
+        {"clockCfg", message([](TM::Message& m) {
              m.set_seq(42);
              TM::ClockCfg& c = m.set_pdu().select_command().select_clockCfg();
              c.set_clkSel0() = TM::ClkSel::internal;
@@ -67,14 +66,12 @@ TEST(ValueNotation, GoldenTexts)
          }),
          "{\n  seq 42,\n  pdu command : clockCfg : {\n    clkSel0 internal,\n    bextEn disabled,\n"
          "    source 2\n  }\n}"},
-        {"ping",
-         message([](TM::Message& m) {
+        {"ping", message([](TM::Message& m) {
              m.set_seq(3);
              m.set_pdu().select_command().select_ping();
          }),
          "{\n  seq 3,\n  pdu command : ping : NULL\n}"},
-        {"error",
-         message([](TM::Message& m) {
+        {"error", message([](TM::Message& m) {
              m.set_pdu().select_response().select_error(TM::ErrorCause::destroyInProgress);
          }),
          "{\n  pdu response : error : destroyInProgress\n}"},
@@ -135,8 +132,7 @@ TEST(ValueNotation, GoldenTexts)
         {"INTEGER -5..5,... holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntExtSignedInfo)); },
          "-1"},
         {"ENUMERATED without a name",
-         [] { return printed(*asn1test::with<TM::ErrorCause>([](auto& e) { e.setFromInt(-1); })); },
-         "-1"},
+         [] { return printed(*asn1test::with<TM::ErrorCause>([](auto& e) { e.setFromInt(-1); })); }, "-1"},
         {"empty BIT STRING", [] { return printed(ASN1::BIT_STRING()); }, "''B"},
         {"empty OCTET STRING", [] { return printed(ASN1::OCTET_STRING()); }, "''H"},
         {"OID without arcs", [] { return printed(ASN1::OBJECT_IDENTIFIER()); }, "{ }"},

@@ -82,8 +82,8 @@ std::vector<MessageCase> const& messageCases()
         {"signal abort -129", with<S>(none, none, [](S& s) { s.select_abort(-129); }), "21 C0 02 FF 7F"},
         {"signal number", with<S>(none, none, [](S& s) { s.select_number("123"); }), "20 80 03 31 32 33"},
         // 00 00 0 1000 + align, length 01 aligned, the octet
-        {"userData of one octet", with<C>(none, none, [](C& c) { c.select_userData() = std::vector<char>{'\x7f'}; }),
-         "04 00 01 7F"},
+        {"userData of one octet",
+         with<C>(none, none, [](C& c) { c.select_userData() = std::vector<char>{'\x7f'}; }), "04 00 01 7F"},
         // 10 | 01 2A | 00 0 1011 + 10 (line) + 1 (enabled) -> 0001 0111 01 then align, 01 02
         {"clockCfg",
          with<C>(42, none,

@@ -17,10 +17,10 @@ using asn1test::decodeInto;
 using asn1test::encodeHex;
 using asn1test::fresh;
 using asn1test::hex;
-using asn1test::Pair;
 using asn1test::integer;
 using asn1test::integers;
 using asn1test::oid;
+using asn1test::Pair;
 using asn1test::Value;
 using asn1test::with;
 
@@ -57,7 +57,10 @@ Value bmp(std::wstring const& t, ASN1::TypeInfo const* info = &ASN1::BMPString::
 Value typedQuery()
 {
     Value v(ASN1::AbstractData::create(&TM::TypedOpenInfo));
-    static_cast<TM::Message&>(static_cast<ASN1::OpenData&>(*v).get_data()).set_pdu().select_command().select_query();
+    static_cast<TM::Message&>(static_cast<ASN1::OpenData&>(*v).get_data())
+        .set_pdu()
+        .select_command()
+        .select_query();
     return v;
 }
 
@@ -78,7 +81,7 @@ template <class E> Value enumerated(int v)
 struct Case {
     char const* name;
     std::shared_ptr<ASN1::AbstractData const> value; // only read: encoded, compared, copied
-    char const* octets;                             // "FAIL": the encoder refuses the value
+    char const* octets;                              // "FAIL": the encoder refuses the value
 };
 
 // A SEQUENCE { flag BOOLEAN, value T } with the flag set: alignment shows in the octets.
@@ -203,37 +206,64 @@ std::vector<Case> const& cases()
         {"dname host", text<ASN1::IA5String>("host", &TM::DnameInfo), "0C 68 6F 73 74"},
         {"dname empty", text<ASN1::IA5String>("", &TM::DnameInfo), "FAIL"},
         {"BMPString AB", bmp(L"AB"), "02 00 41 00 42"},
-        {"BMPString SIZE(1) after a bit", flagged<ASN1::BMPString>(bmp(L"\x0410", &TM::Bmp1Info)), "82 08 00"},
+        {"BMPString SIZE(1) after a bit", flagged<ASN1::BMPString>(bmp(L"\x0410", &TM::Bmp1Info)),
+         "82 08 00"},
         {"GeneralizedTime", Value(new ASN1::GeneralizedTime("20070305143000Z")),
          "0F 32 30 30 37 30 33 30 35 31 34 33 30 30 30 5A"},
 
         // Lists.
         {"SEQUENCE OF INTEGER", integers({1, -1}), "02 01 01 01 FF"},
-        {"SET OF INTEGER (0..127)",
-         with<ASN1::SET_OF<TM::Int0_127>>([](auto& l) { l.push_back(127); l.push_back(1); }), "02 FE 04"},
+        {"SET OF INTEGER (0..127)", with<ASN1::SET_OF<TM::Int0_127>>([](auto& l) {
+             l.push_back(127);
+             l.push_back(1);
+         }),
+         "02 FE 04"},
         {"empty SEQUENCE OF", Value(new ASN1::SEQUENCE_OF<ASN1::INTEGER>), "00"},
 
         // Open types: an empty content is one zero octet.
         {"open type without value", Value(new ASN1::OpenData), "01 00"},
-        {"open type holding NULL", Value(new ASN1::OpenData(new ASN1::Null, &ASN1::OpenData::theInfo)), "01 00"},
-        {"open type holding TRUE", Value(new ASN1::OpenData(new ASN1::BOOLEAN(true), &ASN1::OpenData::theInfo)),
-         "01 80"},
+        {"open type holding NULL", Value(new ASN1::OpenData(new ASN1::Null, &ASN1::OpenData::theInfo)),
+         "01 00"},
+        {"open type holding TRUE",
+         Value(new ASN1::OpenData(new ASN1::BOOLEAN(true), &ASN1::OpenData::theInfo)), "01 80"},
         {"typed open type holding a query", typedQuery(), "02 00 00"},
 
         // SEQUENCE with extension additions.
         {"TermParams without additions", term([](auto& t) { t.set_id(1); }), "00 01 01"},
-        {"TermParams with mode", term([](auto& t) { t.set_id(1); t.set_mode(true); }), "40 01 01 80"},
-        {"TermParams with traceLevel 5", term([](auto& t) { t.set_id(1); t.set_traceLevel(5); }),
+        {"TermParams with mode", term([](auto& t) {
+             t.set_id(1);
+             t.set_mode(true);
+         }),
+         "40 01 01 80"},
+        {"TermParams with traceLevel 5", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(5);
+         }),
          "80 01 01 01 01 50"},
-        {"TermParams with name x", term([](auto& t) { t.set_id(1); t.set_name("x"); }),
+        {"TermParams with name x", term([](auto& t) {
+             t.set_id(1);
+             t.set_name("x");
+         }),
          "80 01 01 02 80 02 01 78"},
-        {"TermParams with all three additions",
-         term([](auto& t) { t.set_id(-1); t.set_traceLevel(15); t.set_name(""); t.set_flag(); }),
+        {"TermParams with all three additions", term([](auto& t) {
+             t.set_id(-1);
+             t.set_traceLevel(15);
+             t.set_name("");
+             t.set_flag();
+         }),
          "80 01 FF 05 C0 01 F0 01 00 01 00"},
-        {"TermParams with traceLevel 16", term([](auto& t) { t.set_id(1); t.set_traceLevel(16); }), "FAIL"},
+        {"TermParams with traceLevel 16", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(16);
+         }),
+         "FAIL"},
         // A cleared addition writes only a zero extension bit.
-        {"TermParams with traceLevel set, then omitted",
-         term([](auto& t) { t.set_id(1); t.set_traceLevel(3); t.omit_traceLevel(); }), "00 01 01"},
+        {"TermParams with traceLevel set, then omitted", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(3);
+             t.omit_traceLevel();
+         }),
+         "00 01 01"},
     };
     return table;
 }
@@ -256,7 +286,6 @@ TEST(PerValues, ObjectIdentifierOfOneArcSendsNoOctets)
     EXPECT_EQ(encodeHex(*oid({1})), "00");
     EXPECT_EQ(encodeHex(*oid({})), "00");
 }
-
 
 struct LengthCase {
     char const* name;
@@ -351,8 +380,8 @@ TEST(PerValues, DecoderRules)
         {"INTEGER with a fragmented length", integer(0), "C0 00", "FAIL"},
         {"INTEGER (5..MAX) keeps its sign", integer(0, &TM::IntLowerOnlyInfo), "01 FF", "01 FF"},
         {"INTEGER (5..MAX) 255", integer(0, &TM::IntLowerOnlyInfo), "02 00 FF", "02 00 FF"},
-        {"INTEGER (-5..5,...) outside is sign-extended", integer(0, &TM::IntExtSignedInfo),
-         "80 01 FA", "80 01 FA"},
+        {"INTEGER (-5..5,...) outside is sign-extended", integer(0, &TM::IntExtSignedInfo), "80 01 FA",
+         "80 01 FA"},
         {"extensible size at the end of the input", octets("", &TM::OctetsExtInfo), "", "FAIL"},
         {"OCTET STRING with length C0", octets(""), "C0 01", "FAIL"},
         {"OCTET STRING shorter than announced", octets(""), "05 01 02", "FAIL"},
@@ -382,14 +411,16 @@ TEST(PerValues, DecoderRules)
         {"extensible SEQUENCE at the end", Value(new TM::TonePresence), "", "FAIL"},
         {"open type past the input", Value(new ASN1::OpenData), "03 01 02", "FAIL"},
         // Unknown additions are skipped and never re-encoded; the map keeps its known part.
-        {"unknown addition 4 at the very end", Value(new TM::TermParams), "80 01 01 08 10 02 AA BB", "00 01 01"},
-        {"known traceLevel and unknown addition 4", Value(new TM::TermParams), "80 01 01 09 10 01 50 02 AA BB",
-         "80 01 01 05 00 01 50"},
+        {"unknown addition 4 at the very end", Value(new TM::TermParams), "80 01 01 08 10 02 AA BB",
+         "00 01 01"},
+        {"known traceLevel and unknown addition 4", Value(new TM::TermParams),
+         "80 01 01 09 10 01 50 02 AA BB", "80 01 01 05 00 01 50"},
         {"unknown addition cut short", Value(new TM::TermParams), "80 01 01 08 10 02 AA", "FAIL"},
         // At most 128 additions in an extension map.
         {"128 additions, none present", Value(new TM::TermParams),
          "80 01 01 80 01 7F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "00 01 01"},
-        {"129 additions", Value(new TM::TermParams), "80 01 01 80 01 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "FAIL"},
+        {"129 additions", Value(new TM::TermParams),
+         "80 01 01 80 01 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "FAIL"},
         {"open type octets are kept", Value(new ASN1::OpenData), "02 01 02", "02 01 02"},
         {"empty open type is relayed empty", Value(new ASN1::OpenData), "00", "00"},
     };

@@ -10,10 +10,13 @@
 
 // The members every generated class starts with: its descriptor, its factory, and the
 // constructors from its own and from another descriptor.
-#define TM_TYPE(Class, Base, Info)                                                                      \
-    static const ASN1::Info theInfo;                                                                     \
-    static ASN1::AbstractData* create(ASN1::TypeInfo const* info) { return new Class(info); }            \
-    Class() : Base(&theInfo) {}                                                                          \
+#define TM_TYPE(Class, Base, Info)                                                                           \
+    static const ASN1::Info theInfo;                                                                         \
+    static ASN1::AbstractData* create(ASN1::TypeInfo const* info)                                            \
+    {                                                                                                        \
+        return new Class(info);                                                                              \
+    }                                                                                                        \
+    Class() : Base(&theInfo) {}                                                                              \
     explicit Class(ASN1::TypeInfo const* info) : Base(info) {}
 
 namespace TM
@@ -26,12 +29,28 @@ typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 1, 21> Int1_21;
 class ErrorCause : public ASN1::ENUMERATED
 {
 public:
-    enum NamedNumber { invalidParams, insufficientResources, invalidSlot, slotNotExists, unexpectedMsgType,
-        internal, unsupported, reconnectionFail, disconnectFail, connectFail, busError, slotIdBusy,
-        destroyInProgress };
+    enum NamedNumber {
+        invalidParams,
+        insufficientResources,
+        invalidSlot,
+        slotNotExists,
+        unexpectedMsgType,
+        internal,
+        unsupported,
+        reconnectionFail,
+        disconnectFail,
+        connectFail,
+        busError,
+        slotIdBusy,
+        destroyInProgress
+    };
     TM_TYPE(ErrorCause, ENUMERATED, EnumInfo)
     ErrorCause(NamedNumber v) : ENUMERATED(&theInfo) { setFromInt(v); }
-    ErrorCause& operator=(NamedNumber v) { setFromInt(v); return *this; }
+    ErrorCause& operator=(NamedNumber v)
+    {
+        setFromInt(v);
+        return *this;
+    }
     operator NamedNumber() const { return NamedNumber(asInt()); }
 };
 
@@ -64,7 +83,11 @@ class ClkSel : public ASN1::ENUMERATED
 public:
     enum NamedNumber { internal, external, line };
     TM_TYPE(ClkSel, ENUMERATED, EnumInfo)
-    ClkSel& operator=(NamedNumber v) { setFromInt(v); return *this; }
+    ClkSel& operator=(NamedNumber v)
+    {
+        setFromInt(v);
+        return *this;
+    }
 };
 
 class BExtEn : public ASN1::ENUMERATED
@@ -72,7 +95,11 @@ class BExtEn : public ASN1::ENUMERATED
 public:
     enum NamedNumber { disabled, enabled };
     TM_TYPE(BExtEn, ENUMERATED, EnumInfo)
-    BExtEn& operator=(NamedNumber v) { setFromInt(v); return *this; }
+    BExtEn& operator=(NamedNumber v)
+    {
+        setFromInt(v);
+        return *this;
+    }
 };
 
 // ClockCfg ::= SEQUENCE { clkSel0 ClkSel, bextEn BExtEn, source INTEGER }
@@ -129,8 +156,23 @@ public:
 class Command : public ASN1::CHOICE
 {
 public:
-    enum { query_, testBpc_, connect_, disconnect_, create_, destroy_, activate_, deactivate_, userData_,
-        ioctl_, trunkCfg_, clockCfg_, ping_, display_, protoLemz_ };
+    enum {
+        query_,
+        testBpc_,
+        connect_,
+        disconnect_,
+        create_,
+        destroy_,
+        activate_,
+        deactivate_,
+        userData_,
+        ioctl_,
+        trunkCfg_,
+        clockCfg_,
+        ping_,
+        display_,
+        protoLemz_
+    };
     TM_TYPE(Command, CHOICE, ChoiceInfo)
     void select_query() { select_as<ASN1::Null>(query_); }
     void select_ping() { select_as<ASN1::Null>(ping_); }
@@ -246,9 +288,38 @@ public:
 class Kinds : public ASN1::SEQUENCE
 {
 public:
-    enum Field { boolean, integer, minus128_127, lowerOnly, extRange, byte256, named, enumerated, payload,
-        standby, oid, bits, octets, octets20000, numeric, printable, visible, ia5, general, dname, digits2,
-        bmp, bmp1, time, integers, ints, open, typedOpen, nothing, fieldCount };
+    enum Field {
+        boolean,
+        integer,
+        minus128_127,
+        lowerOnly,
+        extRange,
+        byte256,
+        named,
+        enumerated,
+        payload,
+        standby,
+        oid,
+        bits,
+        octets,
+        octets20000,
+        numeric,
+        printable,
+        visible,
+        ia5,
+        general,
+        dname,
+        digits2,
+        bmp,
+        bmp1,
+        time,
+        integers,
+        ints,
+        open,
+        typedOpen,
+        nothing,
+        fieldCount
+    };
     TM_TYPE(Kinds, SEQUENCE, SequenceInfo)
     // Every field is optional with optional number = field number.
     template <class T> T& set(Field f) { return optional_ref<T>(f, f); }

@@ -10,142 +10,150 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-TEST(Accessors, PresenceAndTheObjectAnOmittedFieldKeeps) {
-  LGCP::Message m;
-  EXPECT_EQ(nullptr, m.getField(1));
-  EXPECT_EQ(-1, m.get_pdu().currentSelection());
-  m.set_slot(2000);  // stored without a range check
-  ASN1::AbstractData const* object = m.getField(1);
-  m.omit_slot();
-  EXPECT_FALSE(m.slot_isPresent());
-  m.set_slot();
-  EXPECT_EQ(object, m.getField(1));
-  EXPECT_EQ(2000u, m.get_slot().getValue());
-  TERM::RtpParams p;
-  p.set_ssrc(4294967295u);
-  EXPECT_EQ(4294967295u, p.get_ssrc().getValue());
+TEST(Accessors, PresenceAndTheObjectAnOmittedFieldKeeps)
+{
+    LGCP::Message m;
+    EXPECT_EQ(nullptr, m.getField(1));
+    EXPECT_EQ(-1, m.get_pdu().currentSelection());
+    m.set_slot(2000); // stored without a range check
+    ASN1::AbstractData const* object = m.getField(1);
+    m.omit_slot();
+    EXPECT_FALSE(m.slot_isPresent());
+    m.set_slot();
+    EXPECT_EQ(object, m.getField(1));
+    EXPECT_EQ(2000u, m.get_slot().getValue());
+    TERM::RtpParams p;
+    p.set_ssrc(4294967295u);
+    EXPECT_EQ(4294967295u, p.get_ssrc().getValue());
 }
 
-TEST(Accessors, SelectionAndAlternativeConstructors) {
-  LGCP::Response r;
-  r.select_success();
-  r.select_error(LGCP::ErrorCause::slotIdBusy);
-  EXPECT_FALSE(r.success_isSelected());
-  EXPECT_EQ(LGCP::ErrorCause::slotIdBusy, static_cast<LGCP::ErrorCause::NamedNumber>(r.get_error()));
-  EXPECT_EQ(&LGCP::ErrorCause::theInfo, r.getSelection()->info());
+TEST(Accessors, SelectionAndAlternativeConstructors)
+{
+    LGCP::Response r;
+    r.select_success();
+    r.select_error(LGCP::ErrorCause::slotIdBusy);
+    EXPECT_FALSE(r.success_isSelected());
+    EXPECT_EQ(LGCP::ErrorCause::slotIdBusy, static_cast<LGCP::ErrorCause::NamedNumber>(r.get_error()));
+    EXPECT_EQ(&LGCP::ErrorCause::theInfo, r.getSelection()->info());
 
-  LGCP::TonecEvent ev;
-  ev.set_timestamp(77);
-  LGCP::Signal s(LGCP::Signal::tonec::value, ev);
-  ev.set_timestamp(78);  // the alternative holds a copy
-  EXPECT_TRUE(s.tonec_isSelected());
-  EXPECT_EQ(77, s.get_tonec().get_timestamp().getValue());
-  // One constructor per argument kind.
-  struct Row {
-    LGCP::Signal signal;
-    int index;
-    char const* text;
-  } const table[] = {
-      {LGCP::Signal(LGCP::Signal::number::value, std::string("123")), 2, "number : \"123\""},
-      {LGCP::Signal(LGCP::Signal::activated::value, ASN1::Null()), 5, "activated : NULL"},
-      {LGCP::Signal(LGCP::Signal::deactivated::value, LGCP::DeactivateCause::otherError), 6,
-       "deactivated : otherError"},
-      {LGCP::Signal(LGCP::Signal::abort::value, -3), 7, "abort : -3"},
-      {LGCP::Signal(LGCP::Signal::userData::value, std::vector<char>{1, 2}), 8, "userData : '01 02'H"},
-  };
-  for (Row const& row : table) {
-    EXPECT_EQ(row.index, row.signal.currentSelection());
-    EXPECT_EQ(row.text, row.signal.asValueNotation());
-  }
-  LGCP::IoctlResponse bsn(LGCP::IoctlResponse::ss7BSN::value, 41);
-  EXPECT_EQ(41, bsn.get_ss7BSN().getValue());
+    LGCP::TonecEvent ev;
+    ev.set_timestamp(77);
+    LGCP::Signal s(LGCP::Signal::tonec::value, ev);
+    ev.set_timestamp(78); // the alternative holds a copy
+    EXPECT_TRUE(s.tonec_isSelected());
+    EXPECT_EQ(77, s.get_tonec().get_timestamp().getValue());
+    // One constructor per argument kind.
+    struct Row {
+        LGCP::Signal signal;
+        int index;
+        char const* text;
+    } const table[] = {
+        {LGCP::Signal(LGCP::Signal::number::value, std::string("123")), 2, "number : \"123\""},
+        {LGCP::Signal(LGCP::Signal::activated::value, ASN1::Null()), 5, "activated : NULL"},
+        {LGCP::Signal(LGCP::Signal::deactivated::value, LGCP::DeactivateCause::otherError), 6,
+         "deactivated : otherError"},
+        {LGCP::Signal(LGCP::Signal::abort::value, -3), 7, "abort : -3"},
+        {LGCP::Signal(LGCP::Signal::userData::value, std::vector<char>{1, 2}), 8, "userData : '01 02'H"},
+    };
+    for (Row const& row : table) {
+        EXPECT_EQ(row.index, row.signal.currentSelection());
+        EXPECT_EQ(row.text, row.signal.asValueNotation());
+    }
+    LGCP::IoctlResponse bsn(LGCP::IoctlResponse::ss7BSN::value, 41);
+    EXPECT_EQ(41, bsn.get_ss7BSN().getValue());
 }
 
-TEST(Accessors, CopiesCloneAndAssignmentAreDeep) {
-  LGCP::Message a;
-  a.set_seq(1);
-  a.set_pdu().select_command().select_ping();
-  LGCP::Message b(a);
-  b.set_pdu().select_response().select_success();
-  EXPECT_TRUE(a.get_pdu().command_isSelected());
-  LGCP::Message c;
-  c = b;
-  EXPECT_TRUE(c.get_pdu().response_isSelected());
-  std::unique_ptr<LGCP::Message> d(c.clone());
-  d->set_seq(2);
-  EXPECT_EQ(1, c.get_seq().getValue());
-  EXPECT_EQ(&LGCP::Message::theInfo, d->info());
+TEST(Accessors, CopiesCloneAndAssignmentAreDeep)
+{
+    LGCP::Message a;
+    a.set_seq(1);
+    a.set_pdu().select_command().select_ping();
+    LGCP::Message b(a);
+    b.set_pdu().select_response().select_success();
+    EXPECT_TRUE(a.get_pdu().command_isSelected());
+    LGCP::Message c;
+    c = b;
+    EXPECT_TRUE(c.get_pdu().response_isSelected());
+    std::unique_ptr<LGCP::Message> d(c.clone());
+    d->set_seq(2);
+    EXPECT_EQ(1, c.get_seq().getValue());
+    EXPECT_EQ(&LGCP::Message::theInfo, d->info());
 }
 
-TEST(Accessors, EnumerationMembers) {
-  LGCP::POWERStatus p;
-  p.set_both();
-  EXPECT_TRUE(p.is_both() && !p.is_main());
-  p = LGCP::POWERStatus::standby;
-  EXPECT_TRUE(p.is_standby());
-  HSP::ControllerStatus s(HSP::ControllerStatus::active);
-  EXPECT_EQ(2, s.asInt());
-  // Explicit values: the member stores the value, not the position.
-  TERM::IpQoSDSCP q;
-  q.set_cs1();
-  EXPECT_EQ(8, q.asInt());
-  LEMZGW::ProtoLemzAnalogGainIDV1 g;
-  g.set_max();
-  EXPECT_TRUE(g.is_rsh());
+TEST(Accessors, EnumerationMembers)
+{
+    LGCP::POWERStatus p;
+    p.set_both();
+    EXPECT_TRUE(p.is_both() && !p.is_main());
+    p = LGCP::POWERStatus::standby;
+    EXPECT_TRUE(p.is_standby());
+    HSP::ControllerStatus s(HSP::ControllerStatus::active);
+    EXPECT_EQ(2, s.asInt());
+    // Explicit values: the member stores the value, not the position.
+    TERM::IpQoSDSCP q;
+    q.set_cs1();
+    EXPECT_EQ(8, q.asInt());
+    LEMZGW::ProtoLemzAnalogGainIDV1 g;
+    g.set_max();
+    EXPECT_TRUE(g.is_rsh());
 }
 
 // Fields and alternatives that the runtime creates from descriptors (decoding,
 // select_ without value, mandatory fields, other modules' types) are objects of
 // their generated class.
-TEST(Accessors, RuntimeBuiltValuesHaveTheirGeneratedClass) {
-  LGCP::Message m;
-  m.set_pdu().select_signal().select_tonec().set_event().select_tone_presence();
-  EXPECT_NE(nullptr, dynamic_cast<LGCP::PDU const*>(m.getField(2)));
-  EXPECT_NE(nullptr, dynamic_cast<LGCP::Signal const*>(m.get_pdu().getSelection()));
-  std::unique_ptr<ASN1::AbstractData> made(ASN1::AbstractData::create(&ACP::TrunkStatus::theInfo));
-  EXPECT_NE(nullptr, dynamic_cast<ACP::TrunkStatus*>(made.get()));
-  TERM::MdmAccounting acct;
-  for (unsigned i = 0; i < 5; ++i) {
-    auto const* counter = dynamic_cast<BASE::INTEGER64Bits const*>(acct.getField(i));
-    ASSERT_NE(nullptr, counter);
-    EXPECT_EQ(0, counter->get_low().getValue());
-  }
-  ACP::AcpResult result;  // both mandatory fields exist from the start
-  EXPECT_TRUE(result.getField(0) && result.getField(1));
+TEST(Accessors, RuntimeBuiltValuesHaveTheirGeneratedClass)
+{
+    LGCP::Message m;
+    m.set_pdu().select_signal().select_tonec().set_event().select_tone_presence();
+    EXPECT_NE(nullptr, dynamic_cast<LGCP::PDU const*>(m.getField(2)));
+    EXPECT_NE(nullptr, dynamic_cast<LGCP::Signal const*>(m.get_pdu().getSelection()));
+    std::unique_ptr<ASN1::AbstractData> made(ASN1::AbstractData::create(&ACP::TrunkStatus::theInfo));
+    EXPECT_NE(nullptr, dynamic_cast<ACP::TrunkStatus*>(made.get()));
+    TERM::MdmAccounting acct;
+    for (unsigned i = 0; i < 5; ++i) {
+        auto const* counter = dynamic_cast<BASE::INTEGER64Bits const*>(acct.getField(i));
+        ASSERT_NE(nullptr, counter);
+        EXPECT_EQ(0, counter->get_low().getValue());
+    }
+    ACP::AcpResult result; // both mandatory fields exist from the start
+    EXPECT_TRUE(result.getField(0) && result.getField(1));
 
-  LGCP::PDU decoded;
-  ASSERT_TRUE(asn1test::decodeInto(asn1test::bytes(asn1test::encodeHex(m.get_pdu())), decoded));
-  LGCP::Signal const* signal = dynamic_cast<LGCP::Signal const*>(decoded.getSelection());
-  ASSERT_NE(nullptr, signal);
-  EXPECT_NE(nullptr, dynamic_cast<LGCP::TonecEvent const*>(signal->getSelection()));
+    LGCP::PDU decoded;
+    ASSERT_TRUE(asn1test::decodeInto(asn1test::bytes(asn1test::encodeHex(m.get_pdu())), decoded));
+    LGCP::Signal const* signal = dynamic_cast<LGCP::Signal const*>(decoded.getSelection());
+    ASSERT_NE(nullptr, signal);
+    EXPECT_NE(nullptr, dynamic_cast<LGCP::TonecEvent const*>(signal->getSelection()));
 }
 
-TEST(Accessors, ListsAreFilledInPlace) {
-  LGCP::Resources r;
-  r.set_echoBus().push_back(ASN1::INTEGER(4, &ASN1::INTEGER::theInfo));
-  r.set_mixer().resize(2);
-  r.ref_mixer()[1].set_unit(6);
-  EXPECT_EQ(1u, r.get_echoBus().size());
-  EXPECT_EQ(6, r.get_mixer()[1].get_unit().getValue());
-  MON::SnmpSetCommands cmds;
-  cmds.ref_commands().resize(1);
-  cmds.ref_commands()[0].set_id().select_name().set_section("s");
-  EXPECT_TRUE(cmds.get_commands()[0].get_id().name_isSelected());
-  // Empty lists are valid values and encode.
-  EXPECT_EQ("00 00", asn1test::encodeHex(LEMZGW::ProtoLemzPackets()));
-  EXPECT_NE("FAIL", asn1test::encodeHex(LGCP::TranslateDtmfParams()));
+TEST(Accessors, ListsAreFilledInPlace)
+{
+    LGCP::Resources r;
+    r.set_echoBus().push_back(ASN1::INTEGER(4, &ASN1::INTEGER::theInfo));
+    r.set_mixer().resize(2);
+    r.ref_mixer()[1].set_unit(6);
+    EXPECT_EQ(1u, r.get_echoBus().size());
+    EXPECT_EQ(6, r.get_mixer()[1].get_unit().getValue());
+    MON::SnmpSetCommands cmds;
+    cmds.ref_commands().resize(1);
+    cmds.ref_commands()[0].set_id().select_name().set_section("s");
+    EXPECT_TRUE(cmds.get_commands()[0].get_id().name_isSelected());
+    // Empty lists are valid values and encode.
+    EXPECT_EQ("00 00", asn1test::encodeHex(LEMZGW::ProtoLemzPackets()));
+    EXPECT_NE("FAIL", asn1test::encodeHex(LGCP::TranslateDtmfParams()));
 }
 
 // Alternatives named like members of the runtime base keep those members reachable.
-TEST(Accessors, AlternativeNamedLikeABaseMember) {
-  TERM::TermSignal s(TERM::TermSignal::info::value, TERM::TermInformation());
-  EXPECT_EQ(&TERM::TermSignal::theInfo, s.info());
-  EXPECT_TRUE(s.info_isSelected());
-  EXPECT_EQ(4, LGCP::Command::create::value);
-  std::unique_ptr<ASN1::AbstractData> made(LGCP::Command::create(&LGCP::Command::theInfo));
-  EXPECT_EQ(&LGCP::Command::theInfo, made->info());
+TEST(Accessors, AlternativeNamedLikeABaseMember)
+{
+    TERM::TermSignal s(TERM::TermSignal::info::value, TERM::TermInformation());
+    EXPECT_EQ(&TERM::TermSignal::theInfo, s.info());
+    EXPECT_TRUE(s.info_isSelected());
+    EXPECT_EQ(4, LGCP::Command::create::value);
+    std::unique_ptr<ASN1::AbstractData> made(LGCP::Command::create(&LGCP::Command::theInfo));
+    EXPECT_EQ(&LGCP::Command::theInfo, made->info());
 }
 
-}  // namespace
+} // namespace

@@ -16,229 +16,261 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using ASN1::AbstractData;
 using asn1test::hex;
 
 // A small deterministic generator, so a failure names a seed that reproduces it.
-class Random {
- public:
-  explicit Random(std::uint32_t seed) : state_(seed * 2654435761u + 1) {}
-  std::uint32_t next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return state_;
-  }
-  // Uniform in [lo, hi], both inclusive, over the full 64-bit span of the bounds.
-  std::int64_t between(std::int64_t lo, std::int64_t hi) {
-    std::uint64_t span = static_cast<std::uint64_t>(hi - lo) + 1;
-    std::uint64_t r = (static_cast<std::uint64_t>(next()) << 32) | next();
-    return lo + static_cast<std::int64_t>(span == 0 ? r : r % span);
-  }
-  bool coin() { return (next() & 1) != 0; }
+class Random
+{
+public:
+    explicit Random(std::uint32_t seed) : state_(seed * 2654435761u + 1) {}
+    std::uint32_t next()
+    {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    // Uniform in [lo, hi], both inclusive, over the full 64-bit span of the bounds.
+    std::int64_t between(std::int64_t lo, std::int64_t hi)
+    {
+        std::uint64_t span = static_cast<std::uint64_t>(hi - lo) + 1;
+        std::uint64_t r = (static_cast<std::uint64_t>(next()) << 32) | next();
+        return lo + static_cast<std::int64_t>(span == 0 ? r : r % span);
+    }
+    bool coin() { return (next() & 1) != 0; }
 
- private:
-  std::uint32_t state_;
+private:
+    std::uint32_t state_;
 };
 
 // Values of an enumeration, read from its names table the way the runtime reads it.
-std::vector<int> enumValues(ASN1::EnumInfo const* info) {
-  std::vector<int> values;
-  int value = -1;
-  for (std::uint32_t i = 0; i < info->nameCount; ++i) {
-    std::string entry = info->names[i];
-    std::string::size_type eq = entry.find('=');
-    value = eq == std::string::npos ? value + 1 : std::atoi(entry.c_str() + eq + 1);
-    values.push_back(value);
-  }
-  return values;
+std::vector<int> enumValues(ASN1::EnumInfo const* info)
+{
+    std::vector<int> values;
+    int value = -1;
+    for (std::uint32_t i = 0; i < info->nameCount; ++i) {
+        std::string entry = info->names[i];
+        std::string::size_type eq = entry.find('=');
+        value = eq == std::string::npos ? value + 1 : std::atoi(entry.c_str() + eq + 1);
+        values.push_back(value);
+    }
+    return values;
 }
 
 // How the top-level value of one run is shaped; below the top everything is random.
 struct Plan {
-  int alternative = -1;  // CHOICE: this index; -1 random
-  int optionals = -1;    // SEQUENCE: 0 all absent, 1 all present, -1 random
+    int alternative = -1; // CHOICE: this index; -1 random
+    int optionals = -1;   // SEQUENCE: 0 all absent, 1 all present, -1 random
 };
 
-class Filler {
- public:
-  explicit Filler(Random& random) : random_(random) {}
+class Filler
+{
+public:
+    explicit Filler(Random& random) : random_(random) {}
 
-  void fill(AbstractData& value, Plan const& plan = Plan()) {
-    if (auto* seq = dynamic_cast<ASN1::SEQUENCE*>(&value)) return fillSequence(*seq, plan);
-    if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value)) return fillChoice(*choice, plan);
-    if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base*>(&value)) return fillList(*list);
-    if (auto* e = dynamic_cast<ASN1::ENUMERATED*>(&value)) {
-      // A value below 0 has no aligned-PER form (the range starts at 0); skip it.
-      std::vector<int> values;
-      for (int v : enumValues(e->enumInfo()))
-        if (v >= 0) values.push_back(v);
-      e->setFromInt(values[static_cast<std::size_t>(random_.between(0, static_cast<std::int64_t>(values.size()) - 1))]);
-      return;
+    void fill(AbstractData& value, Plan const& plan = Plan())
+    {
+        if (auto* seq = dynamic_cast<ASN1::SEQUENCE*>(&value))
+            return fillSequence(*seq, plan);
+        if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value))
+            return fillChoice(*choice, plan);
+        if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base*>(&value))
+            return fillList(*list);
+        if (auto* e = dynamic_cast<ASN1::ENUMERATED*>(&value)) {
+            // A value below 0 has no aligned-PER form (the range starts at 0); skip it.
+            std::vector<int> values;
+            for (int v : enumValues(e->enumInfo()))
+                if (v >= 0)
+                    values.push_back(v);
+            e->setFromInt(values[static_cast<std::size_t>(
+                random_.between(0, static_cast<std::int64_t>(values.size()) - 1))]);
+            return;
+        }
+        if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
+            if (i->constrained())
+                i->setValue(static_cast<int>(random_.between(i->getLowerLimit(), i->getUpperLimit())));
+            else
+                i->setValue(static_cast<int>(random_.next()));
+            return;
+        }
+        if (auto* b = dynamic_cast<ASN1::BOOLEAN*>(&value)) {
+            *b = random_.coin();
+            return;
+        }
+        if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
+            std::int64_t lo = s->constrained() ? s->getLowerLimit() : 0;
+            std::int64_t hi = s->constrained() ? s->getUpperLimit() : 12;
+            std::string text;
+            for (std::int64_t n = random_.between(lo, hi); n > 0; --n)
+                text += static_cast<char>(random_.between(0, 127));
+            s->assign(text);
+            return;
+        }
+        if (auto* o = dynamic_cast<ASN1::OCTET_STRING*>(&value)) {
+            o->clear();
+            for (std::int64_t n = random_.between(0, 12); n > 0; --n)
+                o->push_back(static_cast<char>(random_.next()));
+            return;
+        }
+        if (auto* oid = dynamic_cast<ASN1::OBJECT_IDENTIFIER*>(&value)) {
+            oid->append(static_cast<unsigned>(random_.between(0, 2)));
+            oid->append(static_cast<unsigned>(random_.between(0, 39)));
+            for (std::int64_t n = random_.between(0, 4); n > 0; --n)
+                oid->append(random_.next());
+            return;
+        }
+        // NULL has no content.
     }
-    if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
-      if (i->constrained())
-        i->setValue(static_cast<int>(random_.between(i->getLowerLimit(), i->getUpperLimit())));
-      else
-        i->setValue(static_cast<int>(random_.next()));
-      return;
-    }
-    if (auto* b = dynamic_cast<ASN1::BOOLEAN*>(&value)) {
-      *b = random_.coin();
-      return;
-    }
-    if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
-      std::int64_t lo = s->constrained() ? s->getLowerLimit() : 0;
-      std::int64_t hi = s->constrained() ? s->getUpperLimit() : 12;
-      std::string text;
-      for (std::int64_t n = random_.between(lo, hi); n > 0; --n) text += static_cast<char>(random_.between(0, 127));
-      s->assign(text);
-      return;
-    }
-    if (auto* o = dynamic_cast<ASN1::OCTET_STRING*>(&value)) {
-      o->clear();
-      for (std::int64_t n = random_.between(0, 12); n > 0; --n) o->push_back(static_cast<char>(random_.next()));
-      return;
-    }
-    if (auto* oid = dynamic_cast<ASN1::OBJECT_IDENTIFIER*>(&value)) {
-      oid->append(static_cast<unsigned>(random_.between(0, 2)));
-      oid->append(static_cast<unsigned>(random_.between(0, 39)));
-      for (std::int64_t n = random_.between(0, 4); n > 0; --n) oid->append(random_.next());
-      return;
-    }
-    // NULL has no content.
-  }
 
- private:
-  void fillSequence(ASN1::SEQUENCE& seq, Plan const& plan) {
-    ASN1::SequenceInfo const* info = seq.sequenceInfo();
-    for (std::uint32_t i = 0; i < info->numFields; ++i) {
-      int k = info->fieldIds[i];
-      if (k < 0) {
-        fill(*seq.getField(i));
-      } else if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin())) {
-        fill(seq.includeOptionalField(static_cast<unsigned>(k), i));
-      }
+private:
+    void fillSequence(ASN1::SEQUENCE& seq, Plan const& plan)
+    {
+        ASN1::SequenceInfo const* info = seq.sequenceInfo();
+        for (std::uint32_t i = 0; i < info->numFields; ++i) {
+            int k = info->fieldIds[i];
+            if (k < 0) {
+                fill(*seq.getField(i));
+            } else if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin())) {
+                fill(seq.includeOptionalField(static_cast<unsigned>(k), i));
+            }
+        }
+        for (std::uint32_t j = 0; j < info->knownExtensions; ++j) {
+            if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin()))
+                fill(seq.includeOptionalField(info->numOptional + j, info->numFields + j));
+        }
     }
-    for (std::uint32_t j = 0; j < info->knownExtensions; ++j) {
-      if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin()))
-        fill(seq.includeOptionalField(info->numOptional + j, info->numFields + j));
+
+    void fillChoice(ASN1::CHOICE& choice, Plan const& plan)
+    {
+        ASN1::ChoiceInfo const* info = choice.choiceInfo();
+        int index = plan.alternative >= 0 ? plan.alternative
+                                          : static_cast<int>(random_.between(0, info->totalChoices - 1));
+        AbstractData* alt = choice.setSelection(index, AbstractData::create(info->selectionInfos[index]));
+        fill(*alt);
     }
-  }
 
-  void fillChoice(ASN1::CHOICE& choice, Plan const& plan) {
-    ASN1::ChoiceInfo const* info = choice.choiceInfo();
-    int index = plan.alternative >= 0 ? plan.alternative
-                                      : static_cast<int>(random_.between(0, info->totalChoices - 1));
-    AbstractData* alt = choice.setSelection(index, AbstractData::create(info->selectionInfos[index]));
-    fill(*alt);
-  }
-
-  void fillList(ASN1::SEQUENCE_OF_Base& list) {
-    list.clear();
-    for (std::int64_t n = random_.between(0, 3); n > 0; --n) {
-      AbstractData* element = list.createElement();
-      fill(*element);
-      list.push_back(element);
+    void fillList(ASN1::SEQUENCE_OF_Base& list)
+    {
+        list.clear();
+        for (std::int64_t n = random_.between(0, 3); n > 0; --n) {
+            AbstractData* element = list.createElement();
+            fill(*element);
+            list.push_back(element);
+        }
     }
-  }
 
-  Random& random_;
+    Random& random_;
 };
-
 
 // Encode, decode into a fresh value of the same type, compare, re-encode, print.
-void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, std::string const& what) {
-  SCOPED_TRACE(std::string(entry.module) + "::" + entry.name + " " + what);
-  ASN1::CoderEnv env;
-  env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-  std::vector<char> octets;
-  ASSERT_TRUE(env.encodeInto(value, octets)) << value.asValueNotation();
-  std::unique_ptr<AbstractData> decoded(AbstractData::create(entry.info));
-  ASSERT_TRUE(env.decode(octets.data(), octets.data() + octets.size(), *decoded, true)) << hex(octets);
-  EXPECT_EQ(0, value.compare(*decoded)) << hex(octets) << "\n" << value.asValueNotation() << "\n"
-                                        << decoded->asValueNotation();
-  std::vector<char> again;
-  ASSERT_TRUE(env.encodeInto(*decoded, again));
-  EXPECT_EQ(hex(octets), hex(again));
-  std::ostringstream text;
-  text << value;
-  EXPECT_TRUE(text.good());
-  EXPECT_FALSE(text.str().empty());
-  // A clone is a separate, equal value of the same type.
-  std::unique_ptr<AbstractData> copy(value.clone());
-  EXPECT_EQ(value.info(), copy->info());
-  EXPECT_EQ(0, value.compare(*copy));
+void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, std::string const& what)
+{
+    SCOPED_TRACE(std::string(entry.module) + "::" + entry.name + " " + what);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    ASSERT_TRUE(env.encodeInto(value, octets)) << value.asValueNotation();
+    std::unique_ptr<AbstractData> decoded(AbstractData::create(entry.info));
+    ASSERT_TRUE(env.decode(octets.data(), octets.data() + octets.size(), *decoded, true)) << hex(octets);
+    EXPECT_EQ(0, value.compare(*decoded)) << hex(octets) << "\n"
+                                          << value.asValueNotation() << "\n"
+                                          << decoded->asValueNotation();
+    std::vector<char> again;
+    ASSERT_TRUE(env.encodeInto(*decoded, again));
+    EXPECT_EQ(hex(octets), hex(again));
+    std::ostringstream text;
+    text << value;
+    EXPECT_TRUE(text.good());
+    EXPECT_FALSE(text.str().empty());
+    // A clone is a separate, equal value of the same type.
+    std::unique_ptr<AbstractData> copy(value.clone());
+    EXPECT_EQ(value.info(), copy->info());
+    EXPECT_EQ(0, value.compare(*copy));
 }
 
-int runsFor(messages::RegistryEntry const& entry) {
-  std::string kind = entry.kind;
-  if (kind == "CHOICE")
-    return static_cast<int>(static_cast<ASN1::ChoiceInfo const*>(entry.info)->totalChoices) * 2;
-  return 12;
+int runsFor(messages::RegistryEntry const& entry)
+{
+    std::string kind = entry.kind;
+    if (kind == "CHOICE")
+        return static_cast<int>(static_cast<ASN1::ChoiceInfo const*>(entry.info)->totalChoices) * 2;
+    return 12;
 }
 
 // A default value leaves every CHOICE without an alternative, which has no encoding;
 // the smallest complete value takes alternative 0 wherever nothing is selected and
 // brings integers and string sizes up to their lower bounds.
-void completeDefaults(AbstractData& value) {
-  if (auto* seq = dynamic_cast<ASN1::SEQUENCE*>(&value)) {
-    for (unsigned i = 0; i < seq->fieldCount(); ++i)
-      if (seq->getField(i)) completeDefaults(*seq->getField(i));
-  } else if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value)) {
-    if (choice->currentSelection() < 0)
-      choice->setSelection(0, AbstractData::create(choice->choiceInfo()->selectionInfos[0]));
-    completeDefaults(*choice->getSelection());
-  } else if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
-    if (i->constrained() && i->getValue() < i->getLowerLimit()) i->setValue(i->getLowerLimit());
-  } else if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
-    if (s->constrained() && s->size() < static_cast<unsigned>(s->getLowerLimit()))
-      s->assign(std::string(static_cast<unsigned>(s->getLowerLimit()), 'a'));
-  }
-}
-
-TEST(AllTypes, DefaultValueRoundTrips) {
-  for (unsigned t = 0; t < messages::registrySize; ++t) {
-    messages::RegistryEntry const& entry = messages::registry[t];
-    std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
-    ASSERT_NE(nullptr, value);
-    completeDefaults(*value);
-    roundTrip(entry, *value, "default");
-  }
-}
-
-TEST(AllTypes, RandomValuesRoundTrip) {
-  for (unsigned t = 0; t < messages::registrySize; ++t) {
-    messages::RegistryEntry const& entry = messages::registry[t];
-    int runs = runsFor(entry);
-    for (int run = 0; run < runs; ++run) {
-      Random random(t * 1000u + static_cast<unsigned>(run));
-      Filler filler(random);
-      Plan plan;
-      std::string kind = entry.kind;
-      if (kind == "CHOICE") plan.alternative = run % static_cast<int>(static_cast<ASN1::ChoiceInfo const*>(entry.info)->totalChoices);
-      if (kind == "SEQUENCE") plan.optionals = run < 2 ? run : -1;
-      std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
-      filler.fill(*value, plan);
-      roundTrip(entry, *value, "seed " + std::to_string(t * 1000u + static_cast<unsigned>(run)));
-      if (HasFatalFailure()) return;
+void completeDefaults(AbstractData& value)
+{
+    if (auto* seq = dynamic_cast<ASN1::SEQUENCE*>(&value)) {
+        for (unsigned i = 0; i < seq->fieldCount(); ++i)
+            if (seq->getField(i))
+                completeDefaults(*seq->getField(i));
+    } else if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value)) {
+        if (choice->currentSelection() < 0)
+            choice->setSelection(0, AbstractData::create(choice->choiceInfo()->selectionInfos[0]));
+        completeDefaults(*choice->getSelection());
+    } else if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
+        if (i->constrained() && i->getValue() < i->getLowerLimit())
+            i->setValue(i->getLowerLimit());
+    } else if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
+        if (s->constrained() && s->size() < static_cast<unsigned>(s->getLowerLimit()))
+            s->assign(std::string(static_cast<unsigned>(s->getLowerLimit()), 'a'));
     }
-  }
 }
 
-TEST(AllTypes, EveryEnumeratorRoundTrips) {
-  for (unsigned t = 0; t < messages::registrySize; ++t) {
-    messages::RegistryEntry const& entry = messages::registry[t];
-    if (std::string(entry.kind) != "ENUMERATED") continue;
-    for (int v : enumValues(static_cast<ASN1::EnumInfo const*>(entry.info))) {
-      if (v < 0) continue;
-      std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
-      static_cast<ASN1::ENUMERATED&>(*value).setFromInt(v);
-      roundTrip(entry, *value, "value " + std::to_string(v));
+TEST(AllTypes, DefaultValueRoundTrips)
+{
+    for (unsigned t = 0; t < messages::registrySize; ++t) {
+        messages::RegistryEntry const& entry = messages::registry[t];
+        std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
+        ASSERT_NE(nullptr, value);
+        completeDefaults(*value);
+        roundTrip(entry, *value, "default");
     }
-  }
 }
 
-}  // namespace
+TEST(AllTypes, RandomValuesRoundTrip)
+{
+    for (unsigned t = 0; t < messages::registrySize; ++t) {
+        messages::RegistryEntry const& entry = messages::registry[t];
+        int runs = runsFor(entry);
+        for (int run = 0; run < runs; ++run) {
+            Random random(t * 1000u + static_cast<unsigned>(run));
+            Filler filler(random);
+            Plan plan;
+            std::string kind = entry.kind;
+            if (kind == "CHOICE")
+                plan.alternative =
+                    run % static_cast<int>(static_cast<ASN1::ChoiceInfo const*>(entry.info)->totalChoices);
+            if (kind == "SEQUENCE")
+                plan.optionals = run < 2 ? run : -1;
+            std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
+            filler.fill(*value, plan);
+            roundTrip(entry, *value, "seed " + std::to_string(t * 1000u + static_cast<unsigned>(run)));
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
+TEST(AllTypes, EveryEnumeratorRoundTrips)
+{
+    for (unsigned t = 0; t < messages::registrySize; ++t) {
+        messages::RegistryEntry const& entry = messages::registry[t];
+        if (std::string(entry.kind) != "ENUMERATED")
+            continue;
+        for (int v : enumValues(static_cast<ASN1::EnumInfo const*>(entry.info))) {
+            if (v < 0)
+                continue;
+            std::unique_ptr<AbstractData> value(AbstractData::create(entry.info));
+            static_cast<ASN1::ENUMERATED&>(*value).setFromInt(v);
+            roundTrip(entry, *value, "value " + std::to_string(v));
+        }
+    }
+}
+
+} // namespace

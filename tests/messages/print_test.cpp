@@ -9,43 +9,48 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
-LGCP::Message rtpCreate() {
-  LGCP::Message m;
-  m.set_slot(1023);
-  LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
-  TERM::RtpParams& rtp = p.set_codecRTP();
-  rtp.set_payload(TERM::Payload::ptR2S);
-  rtp.set_dhost().set_iaddr("10.0.0.1");
-  rtp.ref_dhost().set_port(65535);
-  rtp.set_ssrc(4294967295u);
-  rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
-  p.set_txPayload(TERM::Payload::ptG729);
-  p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-  return m;
+LGCP::Message rtpCreate()
+{
+    LGCP::Message m;
+    m.set_slot(1023);
+    LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
+    TERM::RtpParams& rtp = p.set_codecRTP();
+    rtp.set_payload(TERM::Payload::ptR2S);
+    rtp.set_dhost().set_iaddr("10.0.0.1");
+    rtp.ref_dhost().set_port(65535);
+    rtp.set_ssrc(4294967295u);
+    rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
+    p.set_txPayload(TERM::Payload::ptG729);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    return m;
 }
 
-LGCP::Message tonecDone() {
-  LGCP::TonecEvent ev;
-  ev.set_timestamp(1000);
-  ev.set_event().select_dtmfDone();
-  LGCP::Message m;
-  m.set_slot(9);
-  m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
-  return m;
+LGCP::Message tonecDone()
+{
+    LGCP::TonecEvent ev;
+    ev.set_timestamp(1000);
+    ev.set_event().select_dtmfDone();
+    LGCP::Message m;
+    m.set_slot(9);
+    m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
+    return m;
 }
 
-LGCP::Message userData() {
-  LGCP::Message m;
-  m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::userData::value, std::vector<char>{'\xa0', 1, '\xff'}));
-  return m;
+LGCP::Message userData()
+{
+    LGCP::Message m;
+    m.set_pdu().select_signal(
+        LGCP::Signal(LGCP::Signal::userData::value, std::vector<char>{'\xa0', 1, '\xff'}));
+    return m;
 }
 
 struct Golden {
-  char const* what;
-  std::function<LGCP::Message()> build;
-  char const* text;
+    char const* what;
+    std::function<LGCP::Message()> build;
+    char const* text;
 };
 
 Golden const goldens[] = {
@@ -55,41 +60,48 @@ Golden const goldens[] = {
      "      qos-dscp ef\n    },\n    txPayload ptG729,\n    rxPayload ptG711-Alaw\n  }\n}"},
     {"tonec dtmfDone", tonecDone,
      "{\n  slot 9,\n  pdu signal : tonec : {\n    timestamp 1000,\n    event dtmfDone : NULL\n  }\n}"},
-    {"userData", userData,
-     "{\n  pdu signal : userData : 'a0 01 ff'H\n}"},
+    {"userData", userData, "{\n  pdu signal : userData : 'a0 01 ff'H\n}"},
 };
 
-TEST(Print, WholeMessages) {
-  for (Golden const& g : goldens) {
-    SCOPED_TRACE(g.what);
-    std::ostringstream out;
-    out << g.build();
-    EXPECT_TRUE(out.good());
-    EXPECT_EQ(g.text, out.str());
-  }
+TEST(Print, WholeMessages)
+{
+    for (Golden const& g : goldens) {
+        SCOPED_TRACE(g.what);
+        std::ostringstream out;
+        out << g.build();
+        EXPECT_TRUE(out.good());
+        EXPECT_EQ(g.text, out.str());
+    }
 }
 
-TEST(Print, EnumerationsNameTheirValue) {
-  struct Row {
-    ASN1::EnumInfo const* info;
-    int value;
-    char const* text;
-  };
-  auto const* gain = &LEMZGW::ProtoLemzAnalogGainIDV1::theInfo;
-  // Below 0 nothing is looked up, so the one negative enumerator prints as its number.
-  Row const table[] = {
-      {&LGCP::ErrorCause::theInfo, 13, "13"}, {&TERM::IpQoSDSCP::theInfo, 8, "cs1"}, {&TERM::IpQoSDSCP::theInfo, 9, "9"},
-      {&TERM::Payload::theInfo, 123, "ptR2S"}, {gain, 0, "rtx1"}, {gain, 10, "rsh"},
-      {&LEMZGW::ProtoLemzCountersNSizes::theInfo, 2, "ggsChannelsCount"}, {&HSP::StandbyCommand::theInfo, 4, "4"},
-      {&TERM::RadioStandby::theInfo, -1, "-1"}, {&TERM::RadioStandby::theInfo, 0, "active"},
-  };
-  for (Row const& row : table) {
-    std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(row.info));
-    static_cast<ASN1::ENUMERATED&>(*v).setFromInt(row.value);
-    std::ostringstream out;
-    out << *v;
-    EXPECT_EQ(row.text, out.str()) << row.value;
-  }
+TEST(Print, EnumerationsNameTheirValue)
+{
+    struct Row {
+        ASN1::EnumInfo const* info;
+        int value;
+        char const* text;
+    };
+    auto const* gain = &LEMZGW::ProtoLemzAnalogGainIDV1::theInfo;
+    // Below 0 nothing is looked up, so the one negative enumerator prints as its number.
+    Row const table[] = {
+        {&LGCP::ErrorCause::theInfo, 13, "13"},
+        {&TERM::IpQoSDSCP::theInfo, 8, "cs1"},
+        {&TERM::IpQoSDSCP::theInfo, 9, "9"},
+        {&TERM::Payload::theInfo, 123, "ptR2S"},
+        {gain, 0, "rtx1"},
+        {gain, 10, "rsh"},
+        {&LEMZGW::ProtoLemzCountersNSizes::theInfo, 2, "ggsChannelsCount"},
+        {&HSP::StandbyCommand::theInfo, 4, "4"},
+        {&TERM::RadioStandby::theInfo, -1, "-1"},
+        {&TERM::RadioStandby::theInfo, 0, "active"},
+    };
+    for (Row const& row : table) {
+        std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(row.info));
+        static_cast<ASN1::ENUMERATED&>(*v).setFromInt(row.value);
+        std::ostringstream out;
+        out << *v;
+        EXPECT_EQ(row.text, out.str()) << row.value;
+    }
 }
 
-}  // namespace
+} // namespace

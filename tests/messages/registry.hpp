@@ -3,16 +3,17 @@
 
 #include "asn1/abstract_data.hpp"
 
-namespace messages {
+namespace messages
+{
 
 struct RegistryEntry {
-  char const* module;
-  char const* name;  // the class, or "<Class>::<field>::value_type" for a string subtype
-  char const* kind;  // "SEQUENCE", "CHOICE", "ENUMERATED" or "IA5String"
-  ASN1::TypeInfo const* info;
+    char const* module;
+    char const* name; // the class, or "<Class>::<field>::value_type" for a string subtype
+    char const* kind; // "SEQUENCE", "CHOICE", "ENUMERATED" or "IA5String"
+    ASN1::TypeInfo const* info;
 };
 
 extern const RegistryEntry registry[];
 extern const unsigned registrySize;
 
-}  // namespace messages
+} // namespace messages

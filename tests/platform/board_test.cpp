@@ -9,9 +9,11 @@
 
 #include "tests/runtime/test_util.hpp"
 
-namespace {
+namespace
+{
 
-TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec) {
+TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec)
+{
     testutil::TempDir root;
     root.mkdirs("dev");
     root.write("dev/device", "");
@@ -38,15 +40,18 @@ TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec) {
     }
 }
 
-TEST(Board, AnInstalledBoardReceivesEveryCall) {
+TEST(Board, AnInstalledBoardReceivesEveryCall)
+{
     struct Fake : platform::Board {
         std::string path;
         unsigned long request = 0;
-        int open(const char* p, int) override {
+        int open(const char* p, int) override
+        {
             path = p;
             return 99;
         }
-        int ioctl(int, unsigned long r, void*) override {
+        int ioctl(int, unsigned long r, void*) override
+        {
             request = r;
             return 5;
         }

@@ -1,9 +1,10 @@
 #include "platform/paths.hpp"
 
-#include <gtest/gtest.h>
 #include <cstdlib>
+#include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct Case {
     const char* root;

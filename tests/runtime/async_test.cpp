@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using CopyStatus = ASync::Copy::Status;
 using ConnectStatus = ASync::Connect::Status;
@@ -95,7 +96,8 @@ struct CopyProbe {
     }
 };
 
-class AsyncTest : public ::testing::Test {
+class AsyncTest : public ::testing::Test
+{
 protected:
     // The daemon's own SIGPIPE handler does the same: a dead reader is an
     // EPIPE, not the end of the process.

@@ -1,8 +1,8 @@
 #include "runtime/child_wait.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <csignal>
+#include <fcntl.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -12,33 +12,40 @@
 #include "runtime/multiplexer.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
-namespace {
+namespace
+{
 
 using looptest::Capture;
 
 // Children exit for real, so these tests use the system clock; the guard
 // timer only keeps a broken build from hanging.
-class ChildWaitTest : public ::testing::Test {
+class ChildWaitTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ChildWait::Cleanup();
         ChildWait::Initialize();
         ChildWait::Activate();
         mGuard.set(60000, &ChildWaitTest::on_guard, this);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         mGuard.reset();
         // Restores the default SIGCHLD disposition with a fresh, idle service.
         ChildWait::Cleanup();
         ChildWait::Initialize();
     }
-    void on_guard() {
+    void on_guard()
+    {
         ADD_FAILURE() << "no child record arrived";
         multiplexer.terminate();
     }
-    static int spawn(int code) {
+    static int spawn(int code)
+    {
         pid_t pid = ::fork();
-        if (pid == 0) ::_exit(code);
+        if (pid == 0)
+            ::_exit(code);
         return pid;
     }
     static std::size_t waiting() { return ChildWaitService::childWaitService->waiting(); }
@@ -47,9 +54,11 @@ protected:
 
 // Keeps SIGCHLD pending while children are made into zombies, so that the
 // test calls the handler itself.
-class BlockChld {
+class BlockChld
+{
 public:
-    BlockChld() {
+    BlockChld()
+    {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGCHLD);
@@ -61,11 +70,13 @@ private:
     sigset_t mOld;
 };
 
-std::vector<pid_t> zombies(int n, int first_code) {
+std::vector<pid_t> zombies(int n, int first_code)
+{
     std::vector<pid_t> pids;
     for (int i = 0; i < n; ++i) {
         pid_t p = ::fork();
-        if (p == 0) ::_exit(first_code + i);
+        if (p == 0)
+            ::_exit(first_code + i);
         pids.push_back(p);
     }
     for (pid_t p : pids) {
@@ -80,14 +91,20 @@ struct Owner {
     std::string name;
     ChildWait wait;
     int stop_after_total = 0;
-    Owner(std::vector<std::string>* l, const std::string& n) : log(l), name(n) { wait.Bind(this, &Owner::on_exit); }
-    void on_exit(int status) {
+    Owner(std::vector<std::string>* l, const std::string& n) : log(l), name(n)
+    {
+        wait.Bind(this, &Owner::on_exit);
+    }
+    void on_exit(int status)
+    {
         log->push_back(name + ":" + std::to_string(WEXITSTATUS(status)));
-        if (int(log->size()) == stop_after_total) multiplexer.terminate();
+        if (int(log->size()) == stop_after_total)
+            multiplexer.terminate();
     }
 };
 
-TEST_F(ChildWaitTest, EachWaitGetsItsOwnChildsStatus) {
+TEST_F(ChildWaitTest, EachWaitGetsItsOwnChildsStatus)
+{
     std::vector<std::string> log;
     Owner a(&log, "a"), b(&log, "b");
     a.stop_after_total = b.stop_after_total = 2;
@@ -108,7 +125,8 @@ TEST_F(ChildWaitTest, EachWaitGetsItsOwnChildsStatus) {
         int fd;
         std::vector<std::string>* log;
         Owner* b;
-        void on(int status) {
+        void on(int status)
+        {
             b->on_exit(status);
             ::close(fd); // now a's child may end
         }
@@ -122,12 +140,14 @@ TEST_F(ChildWaitTest, EachWaitGetsItsOwnChildsStatus) {
     EXPECT_FALSE(a.wait.is_attached() || b.wait.is_attached());
     EXPECT_EQ(waiting(), 0u);
     const std::string text = clog.text();
-    EXPECT_NE(text.find("terminate child process, pid=" + std::to_string(pa) + " status=" + std::to_string(7 << 8) + "\n"),
+    EXPECT_NE(text.find("terminate child process, pid=" + std::to_string(pa) +
+                        " status=" + std::to_string(7 << 8) + "\n"),
               std::string::npos)
         << text;
 }
 
-TEST_F(ChildWaitTest, UnexpectedChildIsOnlyLogged) {
+TEST_F(ChildWaitTest, UnexpectedChildIsOnlyLogged)
+{
     std::vector<std::string> log;
     Owner gone(&log, "gone");
     Owner last(&log, "last");
@@ -154,13 +174,15 @@ TEST_F(ChildWaitTest, UnexpectedChildIsOnlyLogged) {
               std::string::npos);
 }
 
-TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait) {
+TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait)
+{
     std::vector<std::string> log;
     struct Self {
         std::vector<std::string>* log;
         ChildWait* wait;
         int round = 0;
-        void on(int status) {
+        void on(int status)
+        {
             log->push_back("round" + std::to_string(round) + ":" + std::to_string(WEXITSTATUS(status)));
             if (++round == 1) {
                 wait->Attach(ChildWaitTest::spawn(5)); // the same wait, a new child
@@ -180,7 +202,8 @@ TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait) {
     EXPECT_EQ(waiting(), 0u);
 }
 
-TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild) {
+TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild)
+{
     std::vector<pid_t> pids;
     {
         BlockChld block;
@@ -188,7 +211,8 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild) {
         errno = ERANGE;
         ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);
         EXPECT_EQ(errno, ERANGE);
-        for (pid_t p : pids) EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1) << "child " << p << " was not reaped";
+        for (pid_t p : pids)
+            EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1) << "child " << p << " was not reaped";
     }
     // One 8-byte record per child is waiting on the socket pair.
     std::vector<std::string> log;
@@ -202,7 +226,8 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild) {
     EXPECT_EQ(log, (std::vector<std::string>{"0:10", "1:11", "2:12"}));
 }
 
-TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking) {
+TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking)
+{
     const int writer = ChildWaitService::childWaitService->writer().lowlevel_fd();
     EXPECT_TRUE(::fcntl(writer, F_GETFL) & O_NONBLOCK);
     EXPECT_TRUE(::fcntl(writer, F_GETFD) & FD_CLOEXEC);
@@ -210,8 +235,10 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking) {
     ASSERT_EQ(::setsockopt(writer, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     BlockChld block;
     std::vector<pid_t> pids = zombies(40, 0);
-    ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr); // returns although the socket fills up
-    for (pid_t p : pids) EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1);
+    ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr,
+                                            nullptr); // returns although the socket fills up
+    for (pid_t p : pids)
+        EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1);
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 Packet packet(unsigned char b)
 {
@@ -25,12 +26,24 @@ std::string run(const std::string& script)
     int next = 1, v = 0;
     for (char op : script) {
         switch (op) {
-        case 'p': out += q.put(next++) ? "p" : "P"; break;
-        case 'a': out += q.append(next++) ? "a" : "A"; break;
-        case 'g': out += q.get(&v) ? std::to_string(v) : "-"; break;
-        case 'l': out += q.get_last(&v) ? std::to_string(v) : "-"; break;
-        case 'v': out += q.preview(&v) ? "<" + std::to_string(v) + ">" : "<>"; break;
-        case 'c': q.clear(); break;
+        case 'p':
+            out += q.put(next++) ? "p" : "P";
+            break;
+        case 'a':
+            out += q.append(next++) ? "a" : "A";
+            break;
+        case 'g':
+            out += q.get(&v) ? std::to_string(v) : "-";
+            break;
+        case 'l':
+            out += q.get_last(&v) ? std::to_string(v) : "-";
+            break;
+        case 'v':
+            out += q.preview(&v) ? "<" + std::to_string(v) + ">" : "<>";
+            break;
+        case 'c':
+            q.clear();
+            break;
         }
     }
     return out + "#" + std::to_string(q.count());

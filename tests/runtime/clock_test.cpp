@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem) {
+TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem)
+{
     Mux::TestClock clock;
     Mux::setClock(&clock);
     struct Case {
@@ -41,13 +43,15 @@ TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem) {
     Mux::setClock(nullptr);
 }
 
-TEST(Clock, TimersFollowTheMonotonicClock) {
+TEST(Clock, TimersFollowTheMonotonicClock)
+{
     // Bracketed by two readings of CLOCK_MONOTONIC: a wall-clock source would
     // fall outside, whatever the date.
     auto mono_ms = [] {
         timespec ts;
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        return std::uint32_t((std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u) / 1000u);
+        return std::uint32_t((std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u) /
+                             1000u);
     };
     const std::uint32_t before = mono_ms();
     const std::uint32_t reading = Mux::milliseconds();
@@ -55,13 +59,15 @@ TEST(Clock, TimersFollowTheMonotonicClock) {
     EXPECT_LE(reading - before, after - before);
 }
 
-TEST(Clock, TimevalDifferenceAndText) {
+TEST(Clock, TimevalDifferenceAndText)
+{
     const struct {
         Mux::timeval a, b;
         std::int64_t ms;
     } diffs[] = {
         {{1, 500000}, {2, 0}, 500}, {{1, 0}, {1, 1999}, 1}, {{2, 0}, {1, 500000}, 0}, {{5, 100}, {5, 99}, 0}};
-    for (const auto& c : diffs) EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.ms);
+    for (const auto& c : diffs)
+        EXPECT_EQ(Mux::timevaldiff(c.a, c.b), c.ms);
 
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
@@ -74,7 +80,8 @@ TEST(Clock, TimevalDifferenceAndText) {
         {{1688152800, 7}, "2023-06-30 19:20:00.000007"},
         {{86399, 120000}, "1970-01-01 23:59:59.120000"},
     };
-    for (const auto& c : texts) EXPECT_EQ(Mux::timevaltostring(c.tv), c.text);
+    for (const auto& c : texts)
+        EXPECT_EQ(Mux::timevaltostring(c.tv), c.text);
     if (old)
         setenv("TZ", saved.c_str(), 1);
     else

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 using Seq = Cyclic<unsigned int, 127>;
 
@@ -14,9 +15,15 @@ TEST(Cyclic, ArithmeticTable)
         unsigned got;
         unsigned expected;
     } cases[] = {
-        {"130 masked", Seq(130), 2},       {"127 kept", Seq(127), 127},        {"++127", ++Seq(127), 0},
-        {"--0", --Seq(0), 127},            {"5 - 7", Seq(5) - Seq(7), 126},    {"120 + 10", Seq(120) + Seq(10), 2},
-        {"127 + 127", Seq(127) + Seq(127), 126}, {"127++", s++, 127},          {"after 127++", s, 0},
+        {"130 masked", Seq(130), 2},
+        {"127 kept", Seq(127), 127},
+        {"++127", ++Seq(127), 0},
+        {"--0", --Seq(0), 127},
+        {"5 - 7", Seq(5) - Seq(7), 126},
+        {"120 + 10", Seq(120) + Seq(10), 2},
+        {"127 + 127", Seq(127) + Seq(127), 126},
+        {"127++", s++, 127},
+        {"after 127++", s, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.got, c.expected) << c.name;

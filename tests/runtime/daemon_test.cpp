@@ -22,12 +22,12 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Runs body in a child that becomes a daemon; returns once the daemon and its
 // parent have both ended (the write end of a pipe closes with the last one).
-template <class Body>
-void RunDaemon(Body body)
+template <class Body> void RunDaemon(Body body)
 {
     int done[2];
     ASSERT_EQ(0, pipe(done));
@@ -70,9 +70,17 @@ TEST(Daemon, SyslogModeSendsTheThreeStreams)
     close(sock);
 
     const std::string ident = "qvd-" + std::string(75, 'v');
-    const std::string stamp = "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] ";
-    const char* expected[] = {"<29>" "STAMP" "IDENT: cwd /", "<27>" "STAMP" "IDENT: failure",
-                              "<31>" "STAMP" "IDENT: progress"};
+    const std::string stamp =
+        "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] ";
+    const char* expected[] = {"<29>"
+                              "STAMP"
+                              "IDENT: cwd /",
+                              "<27>"
+                              "STAMP"
+                              "IDENT: failure",
+                              "<31>"
+                              "STAMP"
+                              "IDENT: progress"};
     ASSERT_EQ(4u, got.size());
     for (int i = 0; i < 3; ++i) {
         std::string pattern = expected[i];
@@ -106,7 +114,8 @@ TEST(Daemon, LogFileModeWritesTheHourFile)
             names.push_back(entry->d_name);
     closedir(d);
     ASSERT_EQ(1u, names.size());
-    EXPECT_TRUE(std::regex_match(names[0], std::regex("[0-9]{4}_[0-9]{2}_[0-9]{2}-[0-9]{2}\\.log"))) << names[0];
+    EXPECT_TRUE(std::regex_match(names[0], std::regex("[0-9]{4}_[0-9]{2}_[0-9]{2}-[0-9]{2}\\.log")))
+        << names[0];
     const std::string text = testutil::read_file(mRoot + "/" + names[0]);
     const std::string p = "[0-5][0-9]:[0-6][0-9]:[0-9]{6}: ";
     EXPECT_TRUE(std::regex_match(text, std::regex(p + "notice\n" + p + "failure\n" + p + "unfinished")))

@@ -10,7 +10,8 @@
 #include "runtime/measure.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
-namespace {
+namespace
+{
 
 using looptest::LoopTest;
 
@@ -21,29 +22,35 @@ struct Worker {
     std::string name;
     Dpc dpc;
     std::function<void(Worker&)> action;
-    void run() {
+    void run()
+    {
         gLog.push_back(name);
-        if (action) action(*this);
+        if (action)
+            action(*this);
     }
 };
 
-class DpcTest : public LoopTest {
+class DpcTest : public LoopTest
+{
 public:
     // A timer that fires once marks the turn with "|" and stops the loop:
     // the second turn still runs both passes.
-    void run_turns() {
+    void run_turns()
+    {
         Timer t;
         t.set(10, &DpcTest::on_turn, this);
         run();
     }
-    void on_turn() {
+    void on_turn()
+    {
         gLog.push_back("|");
         multiplexer.terminate();
     }
     Worker w[4];
 };
 
-TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass) {
+TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
+{
     struct Case {
         const char* what;
         std::function<void(DpcTest&)> setup;
@@ -104,11 +111,13 @@ TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass) {
         c.setup(*this);
         run_turns();
         EXPECT_EQ(gLog, c.expected);
-        for (Worker& x : w) x.dpc.Deactivate();
+        for (Worker& x : w)
+            x.dpc.Deactivate();
     }
 }
 
-TEST_F(DpcTest, UnboundOrPlainFunctionCalls) {
+TEST_F(DpcTest, UnboundOrPlainFunctionCalls)
+{
     static int plain_calls = 0;
     plain_calls = 0;
     Dpc unbound;
@@ -125,7 +134,8 @@ TEST_F(DpcTest, UnboundOrPlainFunctionCalls) {
 
 // Durations are right across the wrap of the 32-bit microsecond count; the
 // text is decimal whatever the stream's base.
-TEST(Measure, DurationsAcrossTheMicrosecondWrapAndText) {
+TEST(Measure, DurationsAcrossTheMicrosecondWrapAndText)
+{
     Mux::TestClock clock;
     Mux::setClock(&clock);
     std::ostringstream fresh;

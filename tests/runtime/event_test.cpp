@@ -9,14 +9,16 @@
 
 #include "tests/runtime/loop_fixture.hpp"
 
-namespace {
+namespace
+{
 
 using looptest::Capture;
 using looptest::LoopTest;
 
 struct Pipe {
     Fd r, w;
-    Pipe() {
+    Pipe()
+    {
         int p[2];
         if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
             r = Fd(p[0]);
@@ -24,7 +26,8 @@ struct Pipe {
         }
     }
     void put() { ASSERT_EQ(::write(w.lowlevel_fd(), "x", 1), 1); }
-    void take() {
+    void take()
+    {
         char c;
         ASSERT_EQ(::read(r.lowlevel_fd(), &c, 1), 1);
     }
@@ -38,21 +41,26 @@ struct Owner {
     Pipe pipe;
     std::function<void(Owner&, short)> action;
 
-    Owner(std::vector<std::string>* l, const std::string& n) : log(l), name(n) {
+    Owner(std::vector<std::string>* l, const std::string& n) : log(l), name(n)
+    {
         ev.Bind<Owner>(name, &Owner::on, this);
     }
     void arm() { ev.Schedule(pipe.r, POLLIN); }
-    void on(int fd, short revents) {
+    void on(int fd, short revents)
+    {
         EXPECT_EQ(fd, ev.lowlevel_fd());
         log->push_back(name + ":" + std::to_string(revents));
-        if (action) action(*this, revents);
+        if (action)
+            action(*this, revents);
     }
 };
 
-class EventTest : public LoopTest {
+class EventTest : public LoopTest
+{
 protected:
     std::vector<std::string> log;
-    std::unique_ptr<Owner> make(const std::string& name) {
+    std::unique_ptr<Owner> make(const std::string& name)
+    {
         std::unique_ptr<Owner> o(new Owner(&log, name));
         o->arm();
         return o;
@@ -60,14 +68,16 @@ protected:
 };
 
 // An armed event without a handler is only counted.
-TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents) {
+TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents)
+{
     Pipe p;
     p.put();
     Event bare;
     bare.Schedule(p.r, POLLIN);
     auto a = make("a"), b = make("b"), c = make("c");
     b->action = [](Owner& self, short re) {
-        if (re & POLLIN) self.pipe.take();
+        if (re & POLLIN)
+            self.pipe.take();
     };
     c->action = [](Owner&, short) { multiplexer.terminate(); };
     b->pipe.put();
@@ -77,7 +87,8 @@ TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents) {
     EXPECT_EQ(bare.count(), 1u);
 }
 
-TEST_F(EventTest, ChangesMadeDuringDispatch) {
+TEST_F(EventTest, ChangesMadeDuringDispatch)
+{
     struct Case {
         const char* what;
         std::function<void(Owner& a, Owner& b, Owner& c, std::unique_ptr<Owner>& d)> setup;
@@ -109,14 +120,16 @@ TEST_F(EventTest, ChangesMadeDuringDispatch) {
              d->pipe.put();
              Owner* dp = d.get();
              a.action = [dp](Owner&, short) {
-                 if (!dp->ev.IsActive()) dp->arm();
+                 if (!dp->ev.IsActive())
+                     dp->arm();
              };
          },
          {"a:0", "b:1", "c:0", "a:0", "b:1", "c:0", "d:1"}},
         {"scheduling again moves the event to the end",
          [](Owner& a, Owner&, Owner&, std::unique_ptr<Owner>&) {
              a.action = [n = 0](Owner& self, short) mutable {
-                 if (n++ == 0) self.arm();
+                 if (n++ == 0)
+                     self.arm();
              };
          },
          {"a:0", "b:1", "c:0", "b:1", "c:0", "a:0"}},
@@ -126,7 +139,8 @@ TEST_F(EventTest, ChangesMadeDuringDispatch) {
              b.arm();
              c.arm();
              a.action = [n = 0](Owner& self, short) mutable {
-                 if (n++ == 0) self.ev.SetEvents(POLLOUT);
+                 if (n++ == 0)
+                     self.ev.SetEvents(POLLOUT);
              };
          },
          {"a:0", "b:1", "c:0", "a:4", "b:1", "c:0"}},
@@ -142,8 +156,10 @@ TEST_F(EventTest, ChangesMadeDuringDispatch) {
         struct Stopper {
             Dpc dpc;
             int passes = 0;
-            void on() {
-                if (++passes == 5) multiplexer.terminate();
+            void on()
+            {
+                if (++passes == 5)
+                    multiplexer.terminate();
             }
         } stopper;
         stopper.dpc.Bind(&stopper, &Stopper::on);
@@ -154,11 +170,13 @@ TEST_F(EventTest, ChangesMadeDuringDispatch) {
     }
 }
 
-TEST_F(EventTest, StopDuringDispatchLeavesTheRestAttached) {
+TEST_F(EventTest, StopDuringDispatchLeavesTheRestAttached)
+{
     auto a = make("a"), b = make("b"), c = make("c");
     a->pipe.put();
     a->action = [](Owner& self, short re) {
-        if (re & POLLIN) self.pipe.take();
+        if (re & POLLIN)
+            self.pipe.take();
         multiplexer.terminate();
     };
     run();
@@ -171,14 +189,16 @@ TEST_F(EventTest, StopDuringDispatchLeavesTheRestAttached) {
     a->action = nullptr;
     c->pipe.put();
     c->action = [](Owner& self, short re) {
-        if (re & POLLIN) self.pipe.take();
+        if (re & POLLIN)
+            self.pipe.take();
         multiplexer.terminate();
     };
     run();
     EXPECT_EQ(log, (std::vector<std::string>{"a:0", "b:0", "c:1"}));
 }
 
-TEST(Event, ArmingAndDisarming) {
+TEST(Event, ArmingAndDisarming)
+{
     Pipe p;
     Event ev;
     ev.Schedule(Fd(), POLLIN);
@@ -199,7 +219,8 @@ TEST(Event, ArmingAndDisarming) {
     EXPECT_FALSE(multiplexer.event_exists(&ev));
 }
 
-TEST(Event, BindingOwnsTheHandler) {
+TEST(Event, BindingOwnsTheHandler)
+{
     static int destroyed = 0;
     struct Counted : Event::Handler {
         ~Counted() override { ++destroyed; }
@@ -219,7 +240,8 @@ TEST(Event, BindingOwnsTheHandler) {
     EXPECT_EQ(destroyed, 3);
 }
 
-TEST(Event, RegistrationErrorsAreReported) {
+TEST(Event, RegistrationErrorsAreReported)
+{
     struct Case {
         const char* what;
         bool attach;
@@ -238,7 +260,8 @@ TEST(Event, RegistrationErrorsAreReported) {
             void on(int, short) {}
         } t;
         ev.Bind<T>("E1/Cas", &T::on, &t);
-        if (c.armed) ev.Schedule(p.r, POLLIN);
+        if (c.armed)
+            ev.Schedule(p.r, POLLIN);
         {
             Capture err(std::cerr);
             if (c.attach)

@@ -8,12 +8,20 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-bool is_cloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
-bool is_open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
+bool is_cloexec(int fd)
+{
+    return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+}
+bool is_open(int fd)
+{
+    return ::fcntl(fd, F_GETFD) >= 0;
+}
 
-TEST(Fd, OwnsItsDescriptorAndCopiesByDuplicating) {
+TEST(Fd, OwnsItsDescriptorAndCopiesByDuplicating)
+{
     int p[2];
     ASSERT_EQ(::pipe(p), 0);
     ASSERT_FALSE(is_cloexec(p[0]));
@@ -43,7 +51,8 @@ TEST(Fd, OwnsItsDescriptorAndCopiesByDuplicating) {
     ::close(p[1]);
 }
 
-TEST(Fd, InvalidHandlesAndFailedOpens) {
+TEST(Fd, InvalidHandlesAndFailedOpens)
+{
     for (int raw : {-1, -7}) {
         Fd fd(raw), copy(fd);
         EXPECT_FALSE(fd || copy.is_valid()) << raw;
@@ -60,7 +69,8 @@ TEST(Fd, InvalidHandlesAndFailedOpens) {
     EXPECT_FALSE(fd.is_valid());
 }
 
-TEST(Errno, WritesTheSystemText) {
+TEST(Errno, WritesTheSystemText)
+{
     for (int value : {ENOENT, EAGAIN, 0}) {
         errno = value;
         Errno e;

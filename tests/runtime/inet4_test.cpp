@@ -5,7 +5,8 @@
 #include <cstring>
 #include <sstream>
 
-namespace {
+namespace
+{
 
 TEST(INet4Addr, ParseTable)
 {

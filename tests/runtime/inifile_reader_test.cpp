@@ -8,7 +8,8 @@
 
 #include "tests/runtime/test_util.hpp"
 
-namespace {
+namespace
+{
 
 enum class AddrType { none = 0, lemzgw = 1, velm = 2, lemzgwPd = 4, other = 16 };
 
@@ -40,9 +41,9 @@ std::string Read(const std::string& body, std::ostream& out)
     bool& typeTaken = reader.optional.add(&type, "type", addrTypes);
     enabledTaken = typeTaken = true;
     const bool ok = reader(*file["snmpagent"].begin());
-    return std::string(ok ? "ok" : "failed") + " host=" + host + " name=" + name + " enabled=" +
-           std::to_string(enabled) + (enabledTaken ? "*" : "") + " type=" + std::to_string(int(type)) +
-           (typeTaken ? "*" : "");
+    return std::string(ok ? "ok" : "failed") + " host=" + host + " name=" + name +
+           " enabled=" + std::to_string(enabled) + (enabledTaken ? "*" : "") +
+           " type=" + std::to_string(int(type)) + (typeTaken ? "*" : "");
 }
 
 TEST(IniFileReader, MessagesAndTargets)
@@ -71,7 +72,8 @@ TEST(IniFileReader, MessagesAndTargets)
          "snmpagent: optional key \"enabled\" is duplicated!\nsnmpagent:  first occurence at 4 line.\n"
          "snmpagent:  second occurence at 5 line. Both keys will be ignored.\n"},
         {"type = 1\nhost = h\ntype = 2\nname = n\ntype = 4\n", "ok host=h name=n enabled=0 type=0",
-         "snmpagent: optional key \"type\" specified more than once: 2 4 6 lines. All keys will be ignored.\n"},
+         "snmpagent: optional key \"type\" specified more than once: 2 4 6 lines. All keys will be "
+         "ignored.\n"},
         {"host = h\nname = n\ntype = 0x10\n", "ok host=h name=n enabled=0 type=16*", ""},
         {"host = h\nname = n\ntype = 02\n", "ok host=h name=n enabled=0 type=2*", ""},
         {"host = h\nname = n\ntype = lemzgw\n", "ok host=h name=n enabled=0 type=1*", ""},
@@ -80,7 +82,8 @@ TEST(IniFileReader, MessagesAndTargets)
         {"host = h\nname = n\ntype =\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"\", line 4. Key will be ignored.\n"},
         {"host = h\nname = n\ntype = 99999999999999999999999\n", "ok host=h name=n enabled=0 type=0",
-         "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. Key will be "
+         "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. Key will "
+         "be "
          "ignored.\n"},
         {"host = h\nname = n\nport = x\nport = y\n", "ok host=h name=n enabled=0 type=0", ""},
     };
@@ -113,10 +116,10 @@ TEST(IniFileReader, BooleanWords)
         bool ok;
         bool value;
     } cases[] = {
-        {"true", true, true},      {"false", true, false},     {"yes", true, true},  {"no", true, false},
-        {"enabled", true, true},   {"disabled", true, false},  {"enable", true, true}, {"disable", true, false},
-        {"1", true, true},         {"0", true, false},         {"on", false, false}, {"off", false, false},
-        {"YES", false, false},     {"", false, false},         {"yes ", false, false}, {"2", false, false},
+        {"true", true, true},    {"false", true, false},    {"yes", true, true},    {"no", true, false},
+        {"enabled", true, true}, {"disabled", true, false}, {"enable", true, true}, {"disable", true, false},
+        {"1", true, true},       {"0", true, false},        {"on", false, false},   {"off", false, false},
+        {"YES", false, false},   {"", false, false},        {"yes ", false, false}, {"2", false, false},
     };
     for (const auto& c : cases) {
         bool target = false;
@@ -140,21 +143,25 @@ TEST(TraceCtl, ConfigureFromSection)
 {
     const TraceCase cases[] = {
         {"no section", "", false, false, false, false, ""},
-        {"all four", "[traces]\nsignalling.hdlc = yes\nsignalling.lemzgw = 1\nsignalling.events = true\n"
-                     "monitoring.internal = enabled\n",
+        {"all four",
+         "[traces]\nsignalling.hdlc = yes\nsignalling.lemzgw = 1\nsignalling.events = true\n"
+         "monitoring.internal = enabled\n",
          true, true, true, true, ""},
         {"enabled word", "[traces]\nsignalling.hdlc = enabled\n", true, false, false, false, ""},
         {"invalid word", "[traces]\n\nsignalling.hdlc = Yes\n", false, false, false, false,
-         "traces: optional key \"signalling.hdlc\" has invalid value=\"Yes\", line 3. Key will be ignored.\n"},
-        {"duplicated", "[traces]\nsignalling.events = yes\nsignalling.events = yes\n", false, false, false, false,
+         "traces: optional key \"signalling.hdlc\" has invalid value=\"Yes\", line 3. Key will be "
+         "ignored.\n"},
+        {"duplicated", "[traces]\nsignalling.events = yes\nsignalling.events = yes\n", false, false, false,
+         false,
          "traces: optional key \"signalling.events\" is duplicated!\n"
          "traces:  first occurence at 2 line.\n"
          "traces:  second occurence at 3 line. Both keys will be ignored.\n"},
-        {"last block decides", "[traces]\nsignalling.events = yes\n[traces]\nsignalling.hdlc = yes\n", true, false,
-         false, false, ""},
-        {"other sections ignored", "[other]\nsignalling.hdlc = yes\n[traces]\nmonitoring.internal = on\n", false,
-         false, false, false,
-         "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be ignored.\n"},
+        {"last block decides", "[traces]\nsignalling.events = yes\n[traces]\nsignalling.hdlc = yes\n", true,
+         false, false, false, ""},
+        {"other sections ignored", "[other]\nsignalling.hdlc = yes\n[traces]\nmonitoring.internal = on\n",
+         false, false, false, false,
+         "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be "
+         "ignored.\n"},
     };
     for (const TraceCase& c : cases) {
         IniFile::File file;

@@ -7,7 +7,8 @@
 
 #include "tests/runtime/test_util.hpp"
 
-namespace {
+namespace
+{
 
 // The tree as one line: "[name@line]" per block in file order (sections in
 // creation order), then "key='value'@line" per occurrence.
@@ -49,7 +50,8 @@ TEST(IniFileParser, Grammar)
         {"simple block", "[traces]\nsignalling.hdlc = yes\n", "[traces@1] signalling.hdlc='yes'@2"},
         {"no blanks needed", "[s]\nkey=value\n", "[s@1] key='value'@2"},
         {"last line without LF", "[traces]\nsignalling.hdlc = yes", "[traces@1] signalling.hdlc='yes'@2"},
-        {"last line empty value without LF", "[traces]\nsignalling.hdlc =", "[traces@1] signalling.hdlc=''@2"},
+        {"last line empty value without LF",
+         "[traces]\nsignalling.hdlc =", "[traces@1] signalling.hdlc=''@2"},
         {"last line key without = dropped", "[s]\nflag", "[s@1]"},
         {"comment after blank", "[s]\na = b # note\n", "[s@1] a='b'@2"},
         {"hash inside value", "[s]\na = b#c\n", "[s@1] a='b#c'@2"},
@@ -116,20 +118,22 @@ TEST(IniFileTree, LookupsAndRepeatedKeys)
 
 struct TypedCase {
     const char* text;
-    bool b;      // GetBool(false)
-    bool b_def;  // GetBool(true)
-    int i;       // GetInt(-7)
-    float f;     // GetFloat(-1.5)
+    bool b;     // GetBool(false)
+    bool b_def; // GetBool(true)
+    int i;      // GetInt(-7)
+    float f;    // GetFloat(-1.5)
 };
 
 TEST(IniFileSubKey, TypedAccess)
 {
     const TypedCase cases[] = {
-        {"true", true, true, -7, -1.5f},  {"yes", true, true, -7, -1.5f},  {"1", true, true, 1, 1.0f},
-        {"on", true, true, -7, -1.5f},    {"false", false, false, -7, -1.5f}, {"no", false, false, -7, -1.5f},
-        {"0", false, false, 0, 0.0f},     {"off", false, false, -7, -1.5f}, {"Yes", false, true, -7, -1.5f},
-        {"enabled", false, true, -7, -1.5f}, {"42abc", false, true, 42, 42.0f}, {" -12", false, true, -12, -12.0f},
-        {"2.5", false, true, 2, 2.5f},     {"", false, true, -7, -1.5f},
+        {"true", true, true, -7, -1.5f},    {"yes", true, true, -7, -1.5f},
+        {"1", true, true, 1, 1.0f},         {"on", true, true, -7, -1.5f},
+        {"false", false, false, -7, -1.5f}, {"no", false, false, -7, -1.5f},
+        {"0", false, false, 0, 0.0f},       {"off", false, false, -7, -1.5f},
+        {"Yes", false, true, -7, -1.5f},    {"enabled", false, true, -7, -1.5f},
+        {"42abc", false, true, 42, 42.0f},  {" -12", false, true, -12, -12.0f},
+        {"2.5", false, true, 2, 2.5f},      {"", false, true, -7, -1.5f},
     };
     for (const TypedCase& c : cases) {
         IniFile::SubKey v(c.text, 1);

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct Item : F_dual_list_item<Item> {
     int key = 0;
@@ -14,63 +15,96 @@ struct Item : F_dual_list_item<Item> {
 };
 
 // The tags front to back; checks the backward links and the count on the way.
-std::vector<int> tags(const F_dual_list<Item>& list) {
+std::vector<int> tags(const F_dual_list<Item>& list)
+{
     std::vector<int> out, back;
-    for (auto it = list.begin(); it != list.end(); ++it) out.push_back(it->tag);
-    for (Item* i = list.back(); i; i = i->get_prev()) back.insert(back.begin(), i->tag);
+    for (auto it = list.begin(); it != list.end(); ++it)
+        out.push_back(it->tag);
+    for (Item* i = list.back(); i; i = i->get_prev())
+        back.insert(back.begin(), i->tag);
     EXPECT_EQ(out, back) << "backward links";
     EXPECT_EQ(list.count(), out.size());
     EXPECT_EQ(list.first() == nullptr, out.empty());
     return out;
 }
 
-TEST(FDualList, LinkingOperations) {
+TEST(FDualList, LinkingOperations)
+{
     struct Case {
-        const char* ops; // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
+        const char*
+            ops; // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
         std::vector<int> expected;
     };
     const Case cases[] = {
-        {"t1t2t3", {1, 2, 3}},  {"h1h2h3", {3, 2, 1}},  {"t1t2a24", {1, 2, 4}}, {"t1t2a15", {1, 5, 2}},
-        {"t1t2t3r2", {1, 3}},   {"t1t2t3r1", {2, 3}},   {"t1t2t3r3", {1, 2}},   {"t1r1", {}},
-        {"t1t2R", {2}},         {"t1t2T", {1}},         {"RT", {}},
+        {"t1t2t3", {1, 2, 3}},
+        {"h1h2h3", {3, 2, 1}},
+        {"t1t2a24", {1, 2, 4}},
+        {"t1t2a15", {1, 5, 2}},
+        {"t1t2t3r2", {1, 3}},
+        {"t1t2t3r1", {2, 3}},
+        {"t1t2t3r3", {1, 2}},
+        {"t1r1", {}},
+        {"t1t2R", {2}},
+        {"t1t2T", {1}},
+        {"RT", {}},
     };
     for (const Case& c : cases) {
         Item items[10];
-        for (int i = 0; i < 10; ++i) items[i].tag = i;
+        for (int i = 0; i < 10; ++i)
+            items[i].tag = i;
         F_dual_list<Item> list;
         for (const char* op = c.ops; *op;) {
             auto n = [&] { return &items[op[1] - '0']; };
             switch (*op) {
-            case 't': list.insert_to_tail(n()), op += 2; break;
-            case 'h': list.insert_to_head(n()), op += 2; break;
-            case 'a': list.insert_after(n(), &items[op[2] - '0']), op += 3; break;
-            case 'r': list.remove(n()), op += 2; break;
-            case 'R': list.remove_from_head(), ++op; break;
-            case 'T': list.remove_from_tail(), ++op; break;
+            case 't':
+                list.insert_to_tail(n()), op += 2;
+                break;
+            case 'h':
+                list.insert_to_head(n()), op += 2;
+                break;
+            case 'a':
+                list.insert_after(n(), &items[op[2] - '0']), op += 3;
+                break;
+            case 'r':
+                list.remove(n()), op += 2;
+                break;
+            case 'R':
+                list.remove_from_head(), ++op;
+                break;
+            case 'T':
+                list.remove_from_tail(), ++op;
+                break;
             }
         }
         EXPECT_EQ(tags(list), c.expected) << c.ops;
     }
 }
 
-TEST(FDualList, MergeAndArrayConstructor) {
+TEST(FDualList, MergeAndArrayConstructor)
+{
     static Item blocks[1024];
     F_dual_list<Item> pool(blocks, 1024), empty;
-    for (int i = 0; i < 1024; ++i) blocks[i].tag = i;
+    for (int i = 0; i < 1024; ++i)
+        blocks[i].tag = i;
     pool.merge(empty);
     EXPECT_EQ(tags(pool), std::vector<int>{});
     EXPECT_EQ(tags(empty).size(), 1024u);
-    for (int i = 0; i < 1024; ++i) ASSERT_EQ(empty.remove_from_head(), &blocks[i]);
+    for (int i = 0; i < 1024; ++i)
+        ASSERT_EQ(empty.remove_from_head(), &blocks[i]);
     EXPECT_EQ(empty.back(), nullptr);
 }
 
-TEST(FSortedList, EqualKeysKeepArrivalOrder) {
+TEST(FSortedList, EqualKeysKeepArrivalOrder)
+{
     struct Case {
         std::vector<int> keys;
         std::vector<int> expected_tags; // arrival numbers, 1-based
     };
     const Case cases[] = {
-        {{5, 3, 5, 9, 3}, {2, 5, 1, 3, 4}}, {{1, 2, 3}, {1, 2, 3}}, {{3, 2, 1}, {3, 2, 1}}, {{7, 7, 7}, {1, 2, 3}},
+        {{5, 3, 5, 9, 3}, {2, 5, 1, 3, 4}},
+        {{1, 2, 3}, {1, 2, 3}},
+        {{3, 2, 1}, {3, 2, 1}},
+        {{7, 7, 7}, {1, 2, 3}},
     };
     for (const Case& c : cases) {
         std::vector<Item> items(c.keys.size());
@@ -91,14 +125,16 @@ struct Receiver {
     virtual ~Receiver() = default; // the node is not at offset 0
 };
 
-std::vector<int> ring(Containers::CyclicList& head) {
+std::vector<int> ring(Containers::CyclicList& head)
+{
     std::vector<int> out;
     for (auto it = head.begin(); it != head.end(); ++it)
         out.push_back(Containers::offset<Receiver>(&*it, &Receiver::node)->id);
     return out;
 }
 
-TEST(CyclicList, RingsMoveAndDestroyCleanly) {
+TEST(CyclicList, RingsMoveAndDestroyCleanly)
+{
     Containers::CyclicList a, b;
     Receiver r1(1), r2(2), r3(3);
     EXPECT_TRUE(a.begin() == a.end());

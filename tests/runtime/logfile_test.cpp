@@ -18,12 +18,14 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // 2026-12-24 10:59:59 UTC.
 const long kBefore = 1798109999;
 
-class LogFileTest : public ::testing::Test {
+class LogFileTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -73,7 +75,9 @@ struct FileCase {
 TEST_F(LogFileTest, LinesPrefixesAndHours)
 {
     const FileCase cases[] = {
-        {"one line, six-digit microseconds", {{kBefore, 5, "hello\n"}}, {{"2026_12_24-10.log", "59:59:000005: hello\n"}}},
+        {"one line, six-digit microseconds",
+         {{kBefore, 5, "hello\n"}},
+         {{"2026_12_24-10.log", "59:59:000005: hello\n"}}},
         {"hour change opens the next file",
          {{kBefore, 900000, "first\n"}, {kBefore + 1, 100000, "second\n"}},
          {{"2026_12_24-10.log", "59:59:900000: first\n"}, {"2026_12_24-11.log", "00:00:100000: second\n"}}},

@@ -9,34 +9,41 @@
 #include "runtime/multiplexer.hpp"
 #include "tests/runtime/test_util.hpp"
 
-namespace looptest {
+namespace looptest
+{
 
 using testutil::Capture;
 
 // Records every timeout the loop asks poll() for.
-class RecordingClock : public Mux::TestClock {
+class RecordingClock : public Mux::TestClock
+{
 public:
     using Mux::TestClock::TestClock;
-    int poll(pollfd* fds, nfds_t n, int timeout_ms) override {
+    int poll(pollfd* fds, nfds_t n, int timeout_ms) override
+    {
         timeouts.push_back(timeout_ms);
         return Mux::TestClock::poll(fds, n, timeout_ms);
     }
     std::vector<int> timeouts;
 };
 
-class LoopTest : public ::testing::Test {
+class LoopTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         mClock.set_ms(100000);
         Mux::setClock(&mClock);
         ASSERT_EQ(multiplexer.timer_count(), 0u);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         Mux::setClock(nullptr);
         EXPECT_EQ(multiplexer.timer_count(), 0u) << "a test left a timer queued";
     }
     // Runs the loop without watchdog and without the time cache.
-    void run() {
+    void run()
+    {
         Capture progress(std::clog);
         multiplexer.run(false, true);
     }

@@ -12,7 +12,8 @@
 #include "runtime/profile.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
-namespace {
+namespace
+{
 
 using looptest::Capture;
 using looptest::LoopTest;
@@ -23,11 +24,14 @@ struct Action {
     Timer t{};
     int fired = 0;
     std::function<void()> fn;
-    void on() {
+    void on()
+    {
         ++fired;
         fn();
     }
-    void set(unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); }) {
+    void set(
+        unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
+    {
         fn = std::move(f);
         t.set(ms, &Action::on, this);
     }
@@ -45,13 +49,17 @@ struct Deferred {
 enum class Device { none, file, full, fifo };
 
 struct Root : testutil::TempDir {
-    explicit Root(Device device) {
+    explicit Root(Device device)
+    {
         mkdirs("dev/misc");
         const std::string wd = path();
         int made = 0;
-        if (device == Device::file) write("dev/misc/gw-wd", "");
-        if (device == Device::full) made = ::symlink("/dev/full", wd.c_str());
-        if (device == Device::fifo) made = ::mkfifo(wd.c_str(), 0600);
+        if (device == Device::file)
+            write("dev/misc/gw-wd", "");
+        if (device == Device::full)
+            made = ::symlink("/dev/full", wd.c_str());
+        if (device == Device::fifo)
+            made = ::mkfifo(wd.c_str(), 0600);
         EXPECT_EQ(made, 0);
     }
     std::string path() const { return *this / "dev/misc/gw-wd"; }
@@ -60,12 +68,14 @@ struct Root : testutil::TempDir {
 
 using MultiplexerTest = LoopTest;
 
-void run_with_watchdog() {
+void run_with_watchdog()
+{
     Capture progress(std::clog);
     multiplexer.run(true, true);
 }
 
-TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept) {
+TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept)
+{
     Action never;
     never.set(0);
     multiplexer.terminate();
@@ -79,12 +89,14 @@ TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept) {
 }
 
 volatile std::sig_atomic_t gFlag = 0;
-void on_usr1(int) {
+void on_usr1(int)
+{
     gFlag = 1;
     multiplexer.wake();
 }
 
-TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop) {
+TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop)
+{
     struct sigaction sa = {}, old = {};
     sa.sa_handler = on_usr1;
     sigemptyset(&sa.sa_mask);
@@ -99,7 +111,8 @@ TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop) {
             multiplexer.terminate();
             return;
         }
-        if (++passes == 2) ::raise(SIGUSR1);
+        if (++passes == 2)
+            ::raise(SIGUSR1);
     });
     check.dpc.Activate();
     Action guard;
@@ -111,10 +124,12 @@ TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop) {
     guard.t.reset();
 }
 
-TEST_F(MultiplexerTest, PollTimeouts) {
+TEST_F(MultiplexerTest, PollTimeouts)
+{
     struct Case {
         const char* what;
-        std::function<void(std::vector<std::unique_ptr<Action>>&, std::vector<std::unique_ptr<Deferred>>&)> setup;
+        std::function<void(std::vector<std::unique_ptr<Action>>&, std::vector<std::unique_ptr<Deferred>>&)>
+            setup;
         std::vector<int> timeouts;
     };
     const Case cases[] = {
@@ -145,7 +160,8 @@ TEST_F(MultiplexerTest, PollTimeouts) {
              a.emplace_back(new Action);
              Action* later = a.back().get();
              d.emplace_back(new Deferred([later, n = 0](Deferred& self) mutable {
-                 if (++n < 2) return;
+                 if (++n < 2)
+                     return;
                  self.dpc.Deactivate();
                  later->set(30, [] { multiplexer.terminate(); });
              }));
@@ -158,7 +174,8 @@ TEST_F(MultiplexerTest, PollTimeouts) {
              a.emplace_back(new Action);
              a.back()->set(5000, [] {});
              d.emplace_back(new Deferred([n = 0](Deferred&) mutable {
-                 if (++n == 2) multiplexer.terminate();
+                 if (++n == 2)
+                     multiplexer.terminate();
              }));
              d.back()->dpc.Activate();
          },
@@ -175,10 +192,12 @@ TEST_F(MultiplexerTest, PollTimeouts) {
     }
 }
 
-TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly) {
+TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly)
+{
     struct Interrupting : RecordingClock {
         int left = 2;
-        int poll(pollfd* fds, nfds_t n, int timeout) override {
+        int poll(pollfd* fds, nfds_t n, int timeout) override
+        {
             if (left-- > 0) {
                 timeouts.push_back(timeout);
                 errno = EINTR;
@@ -197,7 +216,8 @@ TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly) {
     EXPECT_EQ(clock.timeouts, (std::vector<int>{100, 100, 100, 0}));
 }
 
-TEST_F(MultiplexerTest, ClockJumpRearmsEveryTimer) {
+TEST_F(MultiplexerTest, ClockJumpRearmsEveryTimer)
+{
     std::vector<std::string> fired;
     Action a, b, jump;
     a.set(100, [&] { fired.push_back("a@" + std::to_string(Mux::milliseconds())); });
@@ -213,14 +233,18 @@ TEST_F(MultiplexerTest, ClockJumpRearmsEveryTimer) {
     const std::uint32_t now = 100100u - 10800000u;
     EXPECT_EQ(err.text(), "******** RUNTIME ERROR CONDITION *************"
                           "Multiplexer::timers_schedule() invalid wait time detected!\n"
-                          "now = " + std::to_string(now) + "\nfirst = 100100\ncount = 2\n");
-    EXPECT_EQ(fired, (std::vector<std::string>{"a@" + std::to_string(now + 1000), "b@" + std::to_string(now + 1000)}));
+                          "now = " +
+                              std::to_string(now) + "\nfirst = 100100\ncount = 2\n");
+    EXPECT_EQ(fired, (std::vector<std::string>{"a@" + std::to_string(now + 1000),
+                                               "b@" + std::to_string(now + 1000)}));
 }
 
-TEST_F(MultiplexerTest, StatusDumpLayout) {
+TEST_F(MultiplexerTest, StatusDumpLayout)
+{
     struct Pipe {
         Fd r, w;
-        Pipe() {
+        Pipe()
+        {
             int p[2];
             if (::pipe2(p, O_CLOEXEC) == 0) {
                 r = Fd(p[0]);
@@ -252,27 +276,32 @@ TEST_F(MultiplexerTest, StatusDumpLayout) {
         multiplexer.terminate();
     });
     run();
-    auto fd_cell = [](int fd) { return fd < 10 ? "  " + std::to_string(fd) + "  " : " " + std::to_string(fd) + "  "; };
-    const std::string delim = "+----------------------------------------+------------------------------+----------+"
-                              "----------+-----+------------------------------------------------------------+\n";
+    auto fd_cell = [](int fd) {
+        return fd < 10 ? "  " + std::to_string(fd) + "  " : " " + std::to_string(fd) + "  ";
+    };
+    const std::string delim =
+        "+----------------------------------------+------------------------------+----------+"
+        "----------+-----+------------------------------------------------------------+\n";
     const std::string expected =
         measures + delim +
         "|                  name                  |            events            |  count   | handler  "
         "| fd  |                          measure                           |\n" +
         delim +
         "|          Control::AcceptorNet          |        POLLIN|POLLPRI        |    0     | attached "
-        "|" + fd_cell(ctl.lowlevel_fd()) +
+        "|" +
+        fd_cell(ctl.lowlevel_fd()) +
         "|               min=12 max=30 avg=30 counter=2               |\n"
         "|                Unknown                 |           POLLOUT            |    0     |unattached"
-        "|" + fd_cell(cas.lowlevel_fd()) +
-        "|                min=0 max=0 avg=0 counter=0                 |\n" +
+        "|" +
+        fd_cell(cas.lowlevel_fd()) + "|                min=0 max=0 avg=0 counter=0                 |\n" +
         delim + "\n";
     ASSERT_LT(ctl.lowlevel_fd(), 100);
     ASSERT_LT(cas.lowlevel_fd(), 100);
     EXPECT_EQ(text, expected);
 }
 
-TEST(PollEventAsText, NamesBitsInFixedOrder) {
+TEST(PollEventAsText, NamesBitsInFixedOrder)
+{
     struct Case {
         short mask;
         const char* text;
@@ -280,13 +309,16 @@ TEST(PollEventAsText, NamesBitsInFixedOrder) {
     const Case cases[] = {
         {0, ""},
         {0x5, "POLLIN|POLLOUT"},
-        {0x7ff, "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|POLLMSG"},
+        {0x7ff, "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|"
+                "POLLMSG"},
         {short(0x8401), "POLLIN|POLLMSG"},
     };
-    for (const Case& c : cases) EXPECT_EQ(PollEventAsText(c.mask), c.text) << c.mask;
+    for (const Case& c : cases)
+        EXPECT_EQ(PollEventAsText(c.mask), c.text) << c.mask;
 }
 
-TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
+TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack)
+{
     Root root(Device::file);
     Action back, stop;
     back.set(1500, [this] { mClock.set_ms(98000); });
@@ -298,7 +330,8 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack) {
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
 }
 
-TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
+TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
+{
     struct Case {
         const char* what;
         Device device;
@@ -306,11 +339,16 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
         std::vector<int> timeouts;
     };
     const Case cases[] = {
-        {"missing: no cap on the wait", Device::none, "Mux: fail to open watchdog: No such file or directory\n",
+        {"missing: no cap on the wait",
+         Device::none,
+         "Mux: fail to open watchdog: No such file or directory\n",
          {1500, 1000, 0}},
-        {"refusing the start: closed, no cap", Device::full,
-         "Mux: fail to activate watchdog: No space left on device\n", {1500, 1000, 0}},
-        {"reader gone: ping and stop fail, the cap stays", Device::fifo,
+        {"refusing the start: closed, no cap",
+         Device::full,
+         "Mux: fail to activate watchdog: No space left on device\n",
+         {1500, 1000, 0}},
+        {"reader gone: ping and stop fail, the cap stays",
+         Device::fifo,
          "Mux: ping watchdog failed: Broken pipe\nMux: stop watchdog failed: Broken pipe\n",
          {1000, 500, 1000, 0}},
     };
@@ -322,14 +360,17 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
         mClock.timeouts.clear();
         Root root(c.device);
         int reader = -1;
-        if (c.device == Device::fifo) reader = ::open(root.path().c_str(), O_RDONLY | O_NONBLOCK);
+        if (c.device == Device::fifo)
+            reader = ::open(root.path().c_str(), O_RDONLY | O_NONBLOCK);
         std::string seen;
         Action close_reader, stop;
         close_reader.set(1500, [&] {
-            if (reader < 0) return;
+            if (reader < 0)
+                return;
             char buf[64];
             ssize_t n = ::read(reader, buf, sizeof buf);
-            if (n > 0) seen.assign(buf, std::size_t(n));
+            if (n > 0)
+                seen.assign(buf, std::size_t(n));
             ::close(reader);
         });
         stop.set(2500, [] { multiplexer.terminate(); });
@@ -344,12 +385,15 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn) {
     ::sigaction(SIGPIPE, &old, nullptr);
 }
 
-TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
+TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait)
+{
     struct Plugin : TimerPoolPlugin {
         int answer = -1;
         std::function<void()> on_ask;
-        int timerPoll() override {
-            if (on_ask) on_ask();
+        int timerPoll() override
+        {
+            if (on_ask)
+                on_ask();
             return answer;
         }
     };
@@ -361,21 +405,28 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
     };
     // Three plug-ins are hooked; a timer at 800 ms stops the loop.
     const Case cases[] = {
-        {"no answer: the timer bounds the wait", [](Plugin (&)[3]) {}, {800, 0}, 6},
-        {"the smallest answer wins", [](Plugin (&p)[3]) { p[1].answer = 300; p[2].answer = 500; },
-         {300, 300, 200, 0}, 12},
+        {"no answer: the timer bounds the wait", [](Plugin(&)[3]) {}, {800, 0}, 6},
+        {"the smallest answer wins",
+         [](Plugin(&p)[3]) {
+             p[1].answer = 300;
+             p[2].answer = 500;
+         },
+         {300, 300, 200, 0},
+         12},
         {"an answer of 0 polls without waiting",
-         [](Plugin (&p)[3]) {
+         [](Plugin(&p)[3]) {
              p[0].answer = 0;
              p[0].on_ask = [&p] { p[0].timerUnhook(); };
          },
-         {0, 800, 0}, 7},
+         {0, 800, 0},
+         7},
         {"a plug-in unhooking another not yet asked",
-         [](Plugin (&p)[3]) {
+         [](Plugin(&p)[3]) {
              p[2].answer = 100;
              p[0].on_ask = [&p] { p[2].timerUnhook(); };
          },
-         {800, 0}, 4},
+         {800, 0},
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -391,7 +442,8 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
             auto inner = p.on_ask;
             p.on_ask = [&asked, inner] {
                 ++asked;
-                if (inner) inner();
+                if (inner)
+                    inner();
             };
         }
         Action stop;
@@ -404,15 +456,18 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait) {
 
 using MultiplexerDeathTest = LoopTest;
 
-TEST_F(MultiplexerDeathTest, NothingToWaitForAborts) {
+TEST_F(MultiplexerDeathTest, NothingToWaitForAborts)
+{
     EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
     Root root(Device::file);
     EXPECT_DEATH(multiplexer.run(true, true), "multiplexer: system hang detected!!!");
 }
 
-TEST_F(MultiplexerDeathTest, FailingPollAborts) {
+TEST_F(MultiplexerDeathTest, FailingPollAborts)
+{
     struct Failing : Mux::TestClock {
-        int poll(pollfd*, nfds_t, int) override {
+        int poll(pollfd*, nfds_t, int) override
+        {
             errno = EINVAL;
             return -1;
         }

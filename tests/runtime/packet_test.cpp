@@ -52,7 +52,8 @@ TEST(Packet, HeadAndTailRoomTable)
         {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
         {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
         {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
-        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); }, "head=0, data=0, tail=65536"},
+        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
+         "head=0, data=0, tail=65536"},
         {"layers add headers", [](Packet& p) { p.reserve_head(4), p.reserve_head(3), p.reserve_head(2); },
          "head=9, data=0, tail=65527"},
         {"reserve_tail moves back", [](Packet& p) { p.reserve_head(10), p.reserve_tail(4); },
@@ -95,7 +96,11 @@ TEST(Packet, ByteOrderOfAddedDataTable)
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
         {"string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
         {"empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
-        {"packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
+        {"packet appends its bytes",
+         [](Packet& p) {
+             p.put(make({0x07, 0x08}));
+         },
+         {0x07, 0x08}},
         {"put of itself doubles", [](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}},
         {"operator[] writes", [](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
     };
@@ -126,8 +131,8 @@ TEST(Packet, PullTable)
         {{0x01, 0x02}, [](P p) { return unsigned{p.pull16_b()}; }, 0x0102, 0},
         {{0x01}, [](P p) { return unsigned{p.pull16_b()}; }, 0x0100, 0},
         {{0x01}, [](P p) { return unsigned{p.pull16()}; }, 0x0001, 0},
-        {{5, 6, 7}, [](P p) { return unsigned{*p.pull(2)}; }, 5, 1},                   // the old front
-        {{5, 6, 7}, [](P p) { return unsigned(p.trim(1) - p.data()); }, 2, 2},         // the new tail
+        {{5, 6, 7}, [](P p) { return unsigned{*p.pull(2)}; }, 5, 1},                     // the old front
+        {{5, 6, 7}, [](P p) { return unsigned(p.trim(1) - p.data()); }, 2, 2},           // the new tail
         {{2, 'o', 'k', 9}, [](P p) { return unsigned(p.pull_string() == "ok"); }, 1, 1}, // length, then bytes
         {{3, 'a'}, [](P p) { return unsigned(p.pull_string() == std::string("a\0\0", 3)); }, 1, 0},
     };
@@ -263,7 +268,12 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
     } fresh[] = {
         {"reserve_head", [](Packet& p) { return p.reserve_head(4); }},
         {"reserve_tail", [](Packet& p) { return p.reserve_tail(4); }},
-        {"sub", [&held](Packet& p) { held[0].put8(1); p = held[0].sub(1, 0); return !p.null(); }},
+        {"sub",
+         [&held](Packet& p) {
+             held[0].put8(1);
+             p = held[0].sub(1, 0);
+             return !p.null();
+         }},
     };
     for (const auto& c : fresh) {
         Packet p;
@@ -301,16 +311,30 @@ TEST(PacketDeathTest, AssertionTextsTable)
         {[] { Packet().reserve_tail(65537); }, "len>packet_max_size\n(null)\n\n"},
         {[] { make({0xAB}, 65530).reserve_head(6); },
          "new_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
-        {[] { make({1, 2}, 5).reserve_tail(6); },
+        {[] {
+             make({1, 2}, 5).reserve_tail(6);
+         },
          "_tailroom()+len <= packet_max_size\nhead=5, data=2, tail=65529\ndump:\n 1 2\n\n"},
         {[] { make({}, 65535).put(2); }, "len<=_tailroom()\nhead=65535, data=0, tail=1\n\n"},
-        {[] { make({0x01, 0x0A}, 1).push(2); }, "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
+        {[] {
+             make({0x01, 0x0A}, 1).push(2);
+         },
+         "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
         {[] { make({}, 3).pull(1); }, "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
         {[] { make({0xFF}, 0).trim(2); }, "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
         {[] { make({7}, 0)[-1] = 0; }, "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
-        {[] { make({1, 2}, 0).sub(0, 3); }, "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {[] { make({1, 2}, 0).sub(2, 1); }, "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {[] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, "start+len<=_length()\n"}, // start+len wraps
+        {[] {
+             make({1, 2}, 0).sub(0, 3);
+         },
+         "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {[] {
+             make({1, 2}, 0).sub(2, 1);
+         },
+         "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {[] {
+             make({1, 2}, 0).sub(0xFFFFFFFFu, 1);
+         },
+         "start+len<=_length()\n"}, // start+len wraps
         {[] { make({}).put(std::string(256, 'x')); }, "string length>255\n"},
     };
     for (const auto& c : cases)

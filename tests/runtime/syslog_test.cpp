@@ -15,7 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // 2026-06-03 09:05:07 UTC: a one-digit day shows the blank padding of "%e".
 const long kWall = 1780477507;
@@ -29,7 +30,8 @@ std::string Record(int priority, const std::string& text, const std::string& ide
 }
 
 // A private "/dev/log" under a temporary root, read by the test itself.
-class SysLogTest : public ::testing::Test {
+class SysLogTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -78,7 +80,9 @@ TEST_F(SysLogTest, LinesBecomeRecords)
         {"no line feed stays buffered", "partial", {}},
         {"the line feed sends it", "\n", {Record(27, "partial")}},
         {"format characters are literal", "%s %d %n\n", {Record(27, "%s %d %n")}},
-        {"a long line is cut to 1024 bytes with the NUL", longLine + "\n", {Record(27, longLine.substr(0, room))}},
+        {"a long line is cut to 1024 bytes with the NUL",
+         longLine + "\n",
+         {Record(27, longLine.substr(0, room))}},
     };
     ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
     std::ostream os(&buf);
@@ -125,7 +129,8 @@ TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
             for (std::size_t at = 0; at < d.size(); ++n, ++line) {
                 const std::size_t nul = d.find('\0', at);
                 ASSERT_NE(std::string::npos, nul) << c.what;
-                EXPECT_EQ(Record(29, std::string(c.length, char('a' + line % 26))), d.substr(at, nul + 1 - at))
+                EXPECT_EQ(Record(29, std::string(c.length, char('a' + line % 26))),
+                          d.substr(at, nul + 1 - at))
                     << c.what;
                 at = nul + 1;
             }

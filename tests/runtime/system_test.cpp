@@ -95,7 +95,10 @@ void info_handler(int sig, siginfo_t* info, void* context)
     calls += sig == SIGUSR1;
     info_was_null = info == nullptr && context == nullptr;
 }
-void plain_handler(int sig) { calls += sig == SIGUSR2; }
+void plain_handler(int sig)
+{
+    calls += sig == SIGUSR2;
+}
 
 struct sigaction current(int sig)
 {

@@ -6,10 +6,11 @@
 
 #include <gtest/gtest.h>
 
+namespace
+{
 
-namespace {
-
-TEST(Table, Layouts) {
+TEST(Table, Layouts)
+{
     struct Case {
         const char* what;
         std::function<void(std::ostream&)> write;
@@ -45,7 +46,12 @@ TEST(Table, Layouts) {
              s << "fd=" << 3 << std::string("!") << ext::nextrow;
          },
          "|  fd=3!  |\n"},
-        {"a gap line", [](std::ostream& os) { ext::Table t(os, 1, 3); t.gap(); }, "| |   |\n"},
+        {"a gap line",
+         [](std::ostream& os) {
+             ext::Table t(os, 1, 3);
+             t.gap();
+         },
+         "| |   |\n"},
         {"columns added one by one; beginrow returns to the first",
          [](std::ostream& os) {
              ext::Table t(os);

@@ -21,10 +21,12 @@
 
 #include "platform/paths.hpp"
 
-namespace testutil {
+namespace testutil
+{
 
 // Captures one of the standard streams for the lifetime of the object.
-class Capture {
+class Capture
+{
 public:
     explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
     ~Capture() { mOs.rdbuf(mOld); }
@@ -36,7 +38,8 @@ private:
     std::streambuf* mOld;
 };
 
-inline std::string read_file(const std::string& path) {
+inline std::string read_file(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -45,21 +48,26 @@ inline std::string read_file(const std::string& path) {
 
 // A temporary directory, removed with its content; with `as_root` it is also
 // QUELVAD_ROOT for the life of the object.
-class TempDir {
+class TempDir
+{
 public:
-    explicit TempDir(bool as_root = true) : mRoot(as_root) {
+    explicit TempDir(bool as_root = true) : mRoot(as_root)
+    {
         char pattern[] = "/tmp/quelvad-test-XXXXXX";
         const char* made = ::mkdtemp(pattern);
         EXPECT_NE(made, nullptr);
         mPath = made ? made : "/nonexistent";
-        if (!mRoot) return;
+        if (!mRoot)
+            return;
         const char* old = std::getenv("QUELVAD_ROOT");
         mHadOld = old != nullptr;
-        if (old) mOld = old;
+        if (old)
+            mOld = old;
         ::setenv("QUELVAD_ROOT", mPath.c_str(), 1);
         Paths::reload();
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         if (mRoot) {
             if (mHadOld)
                 ::setenv("QUELVAD_ROOT", mOld.c_str(), 1);
@@ -72,13 +80,16 @@ public:
     const std::string& path() const { return mPath; }
     std::string operator/(const std::string& relative) const { return mPath + "/" + relative; }
     // Creates every directory of a relative path.
-    void mkdirs(const std::string& relative) const {
+    void mkdirs(const std::string& relative) const
+    {
         std::string dir = mPath;
         std::istringstream parts(relative);
         for (std::string part; std::getline(parts, part, '/');)
-            if (!part.empty()) ::mkdir((dir += "/" + part).c_str(), 0755);
+            if (!part.empty())
+                ::mkdir((dir += "/" + part).c_str(), 0755);
     }
-    void write(const std::string& relative, const std::string& content) const {
+    void write(const std::string& relative, const std::string& content) const
+    {
         std::ofstream(mPath + "/" + relative) << content;
     }
 
@@ -88,16 +99,19 @@ private:
 };
 
 // Whatever a non-blocking descriptor holds right now.
-inline std::string read_now(int fd) {
+inline std::string read_now(int fd)
+{
     std::string out;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) out.append(buffer, static_cast<std::size_t>(n));
+    while ((n = ::read(fd, buffer, sizeof(buffer))) > 0)
+        out.append(buffer, static_cast<std::size_t>(n));
     return out;
 }
 
 // A listening socket on loopback; returns its port.
-inline int listen_loopback(int& listener, int backlog) {
+inline int listen_loopback(int& listener, int backlog)
+{
     listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -110,7 +124,8 @@ inline int listen_loopback(int& listener, int backlog) {
 }
 
 // A blocking connection to a loopback port.
-inline int dial_loopback(int port) {
+inline int dial_loopback(int port)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -121,7 +136,8 @@ inline int dial_loopback(int port) {
 }
 
 // A socket bound to a path of the file system (an old one is removed).
-inline int bind_unix(const std::string& path, int type) {
+inline int bind_unix(const std::string& path, int type)
+{
     ::unlink(path.c_str());
     const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
@@ -132,7 +148,8 @@ inline int bind_unix(const std::string& path, int type) {
 }
 
 // Every datagram waiting on a socket, in order; never blocks.
-inline std::vector<std::string> datagrams(int fd) {
+inline std::vector<std::string> datagrams(int fd)
+{
     std::vector<std::string> out;
     std::vector<char> buffer(65536);
     for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;)

@@ -7,7 +7,8 @@
 
 #include "tests/runtime/loop_fixture.hpp"
 
-namespace {
+namespace
+{
 
 using looptest::LoopTest;
 
@@ -18,31 +19,41 @@ std::uint32_t gStart;
 // an optional action.
 struct Owner {
     explicit Owner(std::string n, std::function<void(Owner&)> f = nullptr)
-        : name(std::move(n)), action(std::move(f)) {}
+        : name(std::move(n)), action(std::move(f))
+    {
+    }
     std::string name;
     std::function<void(Owner&)> action;
     Timer timer{};
     bool running_inside = true;
-    void on() {
+    void on()
+    {
         running_inside = timer.is_running();
         gLog.push_back(name + "@" + std::to_string(Mux::milliseconds() - gStart));
-        if (action) action(*this);
+        if (action)
+            action(*this);
     }
     void arm(unsigned ms) { timer.set(ms, &Owner::on, this); }
 };
 
-void stop(Owner&) { multiplexer.terminate(); }
+void stop(Owner&)
+{
+    multiplexer.terminate();
+}
 
-class TimerTest : public LoopTest {
+class TimerTest : public LoopTest
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LoopTest::SetUp();
         gLog.clear();
         gStart = Mux::milliseconds();
     }
 };
 
-TEST_F(TimerTest, FireOrderByExpiryThenArming) {
+TEST_F(TimerTest, FireOrderByExpiryThenArming)
+{
     struct Case {
         std::uint32_t start_ms;
         std::vector<std::pair<const char*, unsigned>> arm; // armed in this order
@@ -76,7 +87,8 @@ TEST_F(TimerTest, FireOrderByExpiryThenArming) {
     }
 }
 
-TEST_F(TimerTest, RearmingCancellingAndReplacing) {
+TEST_F(TimerTest, RearmingCancellingAndReplacing)
+{
     struct Second {
         void on() { gLog.push_back("second"); }
     } second;
@@ -100,7 +112,8 @@ TEST_F(TimerTest, RearmingCancellingAndReplacing) {
     EXPECT_FALSE(replaced.timer.is_running());
 }
 
-TEST_F(TimerTest, IdleInsideItsOwnCallbackAndRearmsForLater) {
+TEST_F(TimerTest, IdleInsideItsOwnCallbackAndRearmsForLater)
+{
     int fired = 0;
     Owner a{"a", [&fired](Owner& self) {
                 if (++fired == 3)
@@ -116,7 +129,8 @@ TEST_F(TimerTest, IdleInsideItsOwnCallbackAndRearmsForLater) {
     EXPECT_EQ(mClock.skipped_waits(), 3u);
 }
 
-TEST_F(TimerTest, ZeroPeriodArmedInACallbackFiresInTheSamePass) {
+TEST_F(TimerTest, ZeroPeriodArmedInACallbackFiresInTheSamePass)
+{
     int left = 3;
     Owner chain{"chain", [&left](Owner& self) {
                     if (--left)
@@ -130,7 +144,8 @@ TEST_F(TimerTest, ZeroPeriodArmedInACallbackFiresInTheSamePass) {
     EXPECT_EQ(mClock.skipped_waits(), 1u);
 }
 
-TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers) {
+TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers)
+{
     Owner* victim = new Owner{"victim"};
     Owner* killer = new Owner{"killer", [victim](Owner& self) {
                                   delete victim; // due in the same pass: must not fire
@@ -144,7 +159,8 @@ TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers) {
 }
 
 struct Refresh {
-    void tick() {
+    void tick()
+    {
         gLog.push_back("refresh@" + std::to_string(Mux::milliseconds() - gStart));
         multiplexer.terminate();
     }
@@ -152,7 +168,8 @@ struct Refresh {
 };
 const TimerSpec<Refresh>::Record Refresh::TUpdatespec = {&Refresh::tick, 25};
 
-TEST_F(TimerTest, SpecTimerUsesItsClassRecord) {
+TEST_F(TimerTest, SpecTimerUsesItsClassRecord)
+{
     Refresh r;
     TimerSpec<Refresh>::SpecTimer<&Refresh::TUpdatespec> t;
     t.set(&r);

@@ -7,7 +7,8 @@
 
 #include <sstream>
 
-namespace {
+namespace
+{
 
 TEST(Version, CurrentRecordAndKindNames)
 {
