@@ -7,6 +7,7 @@
 // _IOR/_IOW macros. Records are laid out as the drivers take them: 32-bit
 // words unless stated, in the board's (big-endian) byte order, which is the
 // host order on the board; the simulator runs in-process and shares the host's.
+#include <cstddef>
 #include <cstdint>
 
 namespace platform
@@ -82,7 +83,9 @@ struct TrunkStatus {
     std::int32_t reserved1[5];
     std::int32_t state; // 0 normal, 1 lossBF, 2 lossCarrier, 3 ais, 4 rai, 5 unknown, 6 disabled
 };
-static_assert(sizeof(TrunkStatus) == 80, "the driver's status record is 80 bytes");
+static_assert(sizeof(TrunkStatus) == 80 && offsetof(TrunkStatus, slips) == 36 &&
+                  offsetof(TrunkStatus, rai) == 52 && offsetof(TrunkStatus, state) == 76,
+              "the driver's status record");
 } // namespace maintenance
 
 // CAS signalling of the E1 trunks. A read() of one CasBits record is one bit
@@ -142,5 +145,51 @@ struct Counts {
 };
 static_assert(sizeof(Allocate) == 20 && sizeof(Counts) == 16, "MCC records are the driver's sizes");
 } // namespace mcc
+
+// Records of the RTP driver that the device-name module's printers show.
+namespace rtp
+{
+// The session record (addresses in network order).
+struct rtp_connection_params {
+    std::uint32_t remote_addr;
+    std::uint16_t remote_port;
+    std::uint16_t reserved0;
+    std::uint32_t local_addr;
+    std::uint16_t local_port;
+    std::uint16_t rx_pt;
+    std::uint16_t tx_pt;
+    std::uint16_t packet_factor;
+    std::uint8_t vad;
+    std::uint8_t crate;
+    std::uint16_t reserved1;
+    std::uint32_t ssrc;
+    std::uint32_t reserved2[2];
+    std::int32_t ttl;
+    std::int32_t tos;
+};
+// The channel record of the add-channel request.
+struct rtp_channel_info {
+    std::int32_t tdm;
+    std::int32_t dev_no;
+    std::int32_t chn;
+    std::int32_t reserved;
+};
+struct rtp_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_init_params {
+    std::uint16_t etype;
+};
+static_assert(sizeof(rtp_connection_params) == 44 && offsetof(rtp_connection_params, rx_pt) == 14 &&
+                  offsetof(rtp_connection_params, packet_factor) == 18 &&
+                  offsetof(rtp_connection_params, ssrc) == 24 && offsetof(rtp_connection_params, tos) == 40 &&
+                  sizeof(rtp_channel_info) == 16,
+              "RTP records are the driver's");
+} // namespace rtp
 
 } // namespace platform

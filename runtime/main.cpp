@@ -15,6 +15,7 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/hw_mux.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/child_wait.hpp"
@@ -232,9 +233,12 @@ int main(int argc, char** argv)
     // factories MapFactory, PstnFactory, RtpFactory, ModemFactory,
     // Mixer::MixerFactory, ExtFactory, MccFactory, EchoFactory, VoiceFactory,
     // T38SoftFactory, IsdnFactory, RtpLEMZFactory, RtpED137Factory,
-    // HdlcSlotFactory (the slot manager asks them newest first); then the TDM
-    // switch HwMux::instance(), which opens its device; then
-    // MonitoringCtl::instance()->Configure(config), whether the file opened or not.
+    // HdlcSlotFactory (the slot manager asks them newest first).
+
+    // The TDM switch, which opens its device.
+    HwMux::instance();
+
+    // Then MonitoringCtl::instance()->Configure(config), whether the file opened or not.
 
     if (daemonMode)
         RunDaemon();
