@@ -1,0 +1,37 @@
+#include "slots/factory.hpp"
+
+#include "slots/slot.hpp"
+
+// Constant-initialised, so factories built during static initialisation (the
+// trunk factories) find it ready whatever the order of the files.
+SlotFactory* firstFactory = nullptr;
+
+SlotFactory::SlotFactory() : mNext(firstFactory)
+{
+    firstFactory = this;
+}
+
+SlotFactory::~SlotFactory()
+{
+    for (SlotFactory** at = &firstFactory; *at; at = &(*at)->mNext) {
+        if (*at == this) {
+            *at = mNext;
+            break;
+        }
+    }
+}
+
+Slot* SlotFactory::NewSlot(LGCP::CreateParams const& params)
+{
+    Slot* slot = INewSlot(params);
+    if (!slot)
+        return nullptr;
+    slot->mFactory = this;
+    mSlots.push_back(slot);
+    return slot;
+}
+
+void SlotFactory::Remove(Slot* slot)
+{
+    mSlots.remove(slot);
+}
