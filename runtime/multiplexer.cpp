@@ -146,6 +146,8 @@ void Multiplexer::run(bool watchdog, bool no_cache)
 
     std::clog << "Mux: terminating..." << std::endl;
     mWatchdog.stop();
+    while (mDeleteHead)
+        delete_deferred();
     if (cache)
         Mux::mux_cleartimeofday();
     // Cleared on the way out, not on the way in, so that a request made before
@@ -348,8 +350,36 @@ void Multiplexer::dettach(Dpc* dpc)
     }
 }
 
+void Multiplexer::deferredDelete(DeferredDeletable* object)
+{
+    if (!object || object->mDeletePending)
+        return;
+    object->mDeletePending = true;
+    object->mNextDeleted = nullptr;
+    if (mDeleteTail)
+        mDeleteTail->mNextDeleted = object;
+    else
+        mDeleteHead = object;
+    mDeleteTail = object;
+}
+
+// Deletes the objects handed over before this call; those that their
+// destructors hand over wait for the next call.
+void Multiplexer::delete_deferred()
+{
+    DeferredDeletable* batch = mDeleteHead;
+    mDeleteHead = mDeleteTail = nullptr;
+    while (batch) {
+        DeferredDeletable* next = batch->mNextDeleted;
+        batch->mDeletePending = false;
+        delete batch;
+        batch = next;
+    }
+}
+
 void Multiplexer::execute_dpc()
 {
+    delete_deferred();
     mDpcWork.resize(mDpcs.size());
     if (mDpcs.size())
         std::memcpy(static_cast<void*>(mDpcWork.data()), mDpcs.data(), mDpcs.size() * sizeof(Dpc*));

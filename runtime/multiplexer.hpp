@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <string>
 
+#include "runtime/deferred_delete.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/event.hpp"
 #include "runtime/lists.hpp"
@@ -50,6 +51,10 @@ public:
     // so that a flag set by a signal handler is seen within one turn.
     void wake();
     bool terminating() const { return mTerminate != 0; }
+
+    // Takes the object over and deletes it in the next deferred-call pass;
+    // handing over an object already pending changes nothing.
+    void deferredDelete(DeferredDeletable* object);
 
     void attach(EventHandler* handler);
     void detach(EventHandler* handler);
@@ -100,6 +105,7 @@ private:
     F_dual_list<EventHandler>& list_of(unsigned char which);
     std::int32_t timers_schedule();
     void execute_dpc();
+    void delete_deferred();
     std::int32_t timerPoll_schedule();
     int gather();
     bool wake_pipe_open();
@@ -118,6 +124,8 @@ private:
     PodArray<Dpc*> mDpcs;
     PodArray<Dpc*> mDpcWork;
     std::size_t mDpcNext = 0;
+    DeferredDeletable* mDeleteHead = nullptr;
+    DeferredDeletable* mDeleteTail = nullptr;
     volatile std::sig_atomic_t mTerminate = 0;
     Measure mDpcMeasure;
     Measure mEventMeasure;
