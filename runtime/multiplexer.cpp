@@ -33,6 +33,8 @@ template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n)
         std::size_t cap = mCapacity ? mCapacity : 16;
         while (cap < n)
             cap *= 2;
+        // The elements are pointers on purpose.
+        // NOLINTNEXTLINE(bugprone-sizeof-expression)
         void* p = std::realloc(static_cast<void*>(mData), cap * sizeof(T));
         if (!p) {
             std::cerr << "multiplexer: out of memory" << std::endl;
@@ -47,15 +49,13 @@ template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n)
 template <class T> void Multiplexer::PodArray<T>::insert(std::size_t at, T value)
 {
     resize(mSize + 1);
-    std::memmove(static_cast<void*>(mData + at + 1), static_cast<const void*>(mData + at),
-                 (mSize - 1 - at) * sizeof(T));
+    std::copy_backward(mData + at, mData + mSize - 1, mData + mSize);
     mData[at] = value;
 }
 
 template <class T> void Multiplexer::PodArray<T>::erase(std::size_t at)
 {
-    std::memmove(static_cast<void*>(mData + at), static_cast<const void*>(mData + at + 1),
-                 (mSize - 1 - at) * sizeof(T));
+    std::copy(mData + at + 1, mData + mSize, mData + at);
     --mSize;
 }
 
@@ -425,8 +425,7 @@ void Multiplexer::execute_dpc()
 {
     delete_deferred();
     mDpcWork.resize(mDpcs.size());
-    if (mDpcs.size())
-        std::memcpy(static_cast<void*>(mDpcWork.data()), mDpcs.data(), mDpcs.size() * sizeof(Dpc*));
+    std::copy(mDpcs.data(), mDpcs.data() + mDpcs.size(), mDpcWork.data());
     mDpcNext = 0;
     while (mDpcNext < mDpcWork.size()) {
         Dpc* d = mDpcWork[mDpcNext++];
