@@ -4,10 +4,6 @@
 
 #include "slots/slots.hpp"
 
-TrunkFactory trunk0(0, 0), trunk1(1, 32), trunk2(2, 64), trunk3(3, 96);
-TrunkBRIFactory trunk_bri0(0, 0), trunk_bri1(1, 4), trunk_bri2(2, 8), trunk_bri3(3, 12), trunk_bri4(4, 16),
-    trunk_bri5(5, 20), trunk_bri6(6, 24), trunk_bri7(7, 28);
-
 void TrunkSlot::IAfterCreate()
 {
     OnChangeOutputStream(true);

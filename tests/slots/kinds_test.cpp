@@ -73,7 +73,11 @@ TEST_F(Kinds, TrunkTimeslotTakeover)
         Capture cerr(std::cerr);
         const std::string n(c.name), channel = std::to_string(at(3)->GetTransmitChannel());
         const std::string answer = send(4, 4, create(c.params));
-        EXPECT_EQ("ok #4 @4 | @4 transmitter " + channel + " | @4 receiver " + channel, answer);
+        EXPECT_EQ(std::string("ok #4 @4 | @4 transmitter ")
+                      .append(channel)
+                      .append(" | @4 receiver ")
+                      .append(channel),
+                  answer);
         EXPECT_EQ("trunk-slot: two slots require the same timeslot, remove old.\n old slot 03:" + n + "\n",
                   cerr.text());
         EXPECT_EQ(nullptr, at(3));
