@@ -198,10 +198,10 @@ int free_port()
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     ::close(fd);
-    return ntohs(addr.sin_port);
+    return bound ? ntohs(addr.sin_port) : 0;
 }
 
 bool start_daemon()
@@ -213,6 +213,8 @@ bool start_daemon()
     for (const char* d : {"/var", "/var/run", "/var/log"})
         ::mkdir((gRoot + d).c_str(), 0755);
     gPort = free_port();
+    if (gPort == 0)
+        return false;
     const std::string port = std::to_string(gPort);
     gDaemon = ::fork();
     if (gDaemon == 0) {
