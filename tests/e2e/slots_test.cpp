@@ -1,6 +1,6 @@
-// Slots on the running daemon, byte for byte: create, join, detach and
-// destroy of trunk slots with the switch requests the board saw, the
-// resource report, a kind nobody builds, and the loss of the controller.
+// Slots on the running daemon, byte for byte: two trunk slots created,
+// joined, detached and destroyed with the switch requests the board saw, the
+// resource report, kinds nobody builds, and the loss of the controller.
 #include <algorithm>
 #include <csignal>
 #include <poll.h>
@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "messages/lgcp/LGCP.hpp"
 #include "tests/e2e/harness.hpp"
 
 namespace
@@ -17,62 +16,18 @@ namespace
 using e2e::Bytes;
 using e2e::hex;
 
-Bytes message(int seq, int slot, LGCP::Command const& command)
-{
-    LGCP::Message m;
-    m.set_seq(seq);
-    if (slot >= 0)
-        m.set_slot(unsigned(slot));
-    m.set_pdu().select_command(command);
-    return e2e::encode(m);
-}
+// The report of a board without media resources: every count 0, the switch
+// present, no mixer, no echo bus.
+const std::string kReport =
+    "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 "
+    "01 00 01 00 01 00";
 
-LGCP::Command create_trunk(unsigned trunk, unsigned timeslot)
-{
-    LGCP::Command c;
-    c.select_create().select_trunk().set_trunk(trunk);
-    c.ref_create().ref_trunk().set_timeslot(timeslot);
-    return c;
-}
-
-LGCP::Command create_echo()
-{
-    LGCP::Command c;
-    c.select_create().select_echo().set_bus(0);
-    c.ref_create().ref_echo().set_channel(1);
-    return c;
-}
-
-LGCP::Command connect(unsigned n)
-{
-    LGCP::Command c;
-    c.select_connect(n);
-    return c;
-}
-
-LGCP::Command plain(int alternative)
-{
-    LGCP::Command c;
-    if (alternative == LGCP::Command::disconnect::value)
-        c.select_disconnect();
-    else if (alternative == LGCP::Command::destroy::value)
-        c.select_destroy();
-    else if (alternative == LGCP::Command::query::value)
-        c.select_query();
-    else
-        c.select_ping();
-    return c;
-}
-
-const int kDisconnect = LGCP::Command::disconnect::value;
-const int kDestroy = LGCP::Command::destroy::value;
-const int kQuery = LGCP::Command::query::value;
-
-// The resource report of a board with no media resources: every count 0, the
-// switch present, no mixer and no echo bus.
-const char kReport[] =
-    "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 01 00 01 "
-    "00 01 00";
+struct Step {
+    const char* what;
+    const char* request;
+    std::string answers; // every frame it brings back
+    const char* requests = "";
+};
 
 class Slots : public ::testing::Test
 {
@@ -80,7 +35,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(daemon.start_serving()) << daemon.err();
-        ASSERT_TRUE(seat(controller));
+        ASSERT_TRUE(seat());
     }
     void TearDown() override
     {
@@ -88,43 +43,42 @@ protected:
         EXPECT_TRUE(controller.wait_closed());
         EXPECT_EQ(0, daemon.wait_exit());
     }
-    // Connects until a ping is answered: a refused connection means the
-    // daemon still held an earlier controller.
-    bool seat(e2e::Controller& c)
+    // Until a ping is answered: a refused connection means the daemon still
+    // held the earlier controller.
+    bool seat()
     {
         for (int attempt = 0; attempt < 50; ++attempt, ::poll(nullptr, 0, 100)) {
             Bytes answer;
-            if (!c.connect(daemon.port()))
-                return false;
-            if (c.send_payload(message(0, -1, plain(-1))) && c.receive_payload(answer))
+            if (controller.connect(daemon.port()) && controller.send_payload(e2e::hex("80 01 00 18")) &&
+                controller.receive_payload(answer))
                 return hex(answer) == "80 01 00 40";
         }
         return false;
     }
-    // The command's frames as hex, `count` of them, joined by " | ".
-    std::string ask(const Bytes& payload, int count)
+    void run(std::initializer_list<Step> steps)
     {
-        if (!controller.send_payload(payload))
-            return "(not sent)";
-        std::string out;
-        for (int i = 0; i < count; ++i) {
-            Bytes answer;
-            if (!controller.receive_payload(answer))
-                return out + " (missing)";
-            out += (i ? " | " : "") + hex(answer);
+        for (const Step& st : steps) {
+            SCOPED_TRACE(st.what);
+            ASSERT_TRUE(controller.send_payload(e2e::hex(st.request)));
+            std::string got;
+            for (std::size_t frames = std::count(st.answers.begin(), st.answers.end(), '|') + 1; frames--;) {
+                Bytes answer;
+                ASSERT_TRUE(controller.receive_payload(answer)) << got;
+                got += (got.empty() ? "" : " | ") + hex(answer);
+            }
+            EXPECT_EQ(st.answers, got);
+            EXPECT_EQ(st.requests, switch_requests());
         }
-        return out;
     }
-    // The switch requests since the last call.
+    // The journal's "/dev/hal" requests since the last call.
     std::string switch_requests()
     {
+        const std::string journal = daemon.board("journal"), prefix = "ioctl /dev/hal ";
         std::string out;
-        const std::string journal = daemon.board("journal");
-        const std::string prefix = "ioctl /dev/hal ";
         for (std::size_t at = 0, end; (end = journal.find('\n', at)) != std::string::npos; at = end + 1) {
-            const std::string line = journal.substr(at, end - at);
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
+            if (journal.compare(at, prefix.size(), prefix) == 0)
+                out +=
+                    (out.empty() ? "" : " | ") + journal.substr(at + prefix.size(), end - at - prefix.size());
         }
         daemon.board("clear");
         return out;
@@ -133,83 +87,38 @@ protected:
     e2e::Controller controller;
 };
 
-TEST_F(Slots, TwoTrunkSlotsJoinedDetachedAndDestroyed)
+TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
 {
     switch_requests();
-    struct Step {
-        const char* what;
-        Bytes request;
-        int frames;
-        const char* answers;
-        const char* requests;
-    };
-    const Step steps[] = {
-        {"create 1: trunk 0 timeslot 1", message(1, 1, create_trunk(0, 1)), 3,
-         "C0 01 01 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01", ""},
-        {"create 2: trunk 1 timeslot 5", message(2, 2, create_trunk(1, 5)), 3,
-         "C0 01 02 00 02 40 | 40 00 02 8A 80 01 25 | 40 00 02 89 80 01 25", ""},
-        {"connect 1 to 2", message(3, 1, connect(2)), 1, "C0 01 03 00 01 40", "connect dst=37 src=1 -> 0"},
-        {"connect 1 to 2 again", message(4, 1, connect(2)), 1, "C0 01 04 00 01 40", ""},
-        {"disconnect 2", message(5, 2, plain(kDisconnect)), 1, "C0 01 05 00 02 40",
-         "write ch=37 byte=0xD5 -> 0"},
-        {"connect 2 to 1", message(6, 2, connect(1)), 1, "C0 01 06 00 02 40", "connect dst=1 src=37 -> 0"},
-        {"destroy 2", message(7, 2, plain(kDestroy)), 1, "C0 01 07 00 02 40", "write ch=1 byte=0xD5 -> 0"},
-        {"destroy 2 again", message(8, 2, plain(kDestroy)), 1, "C0 01 08 00 02 63", ""},
-        {"connect 1 to 2 gone", message(9, 1, connect(2)), 1, "C0 01 09 00 01 63", ""},
-        {"destroy 1", message(10, 1, plain(kDestroy)), 1, "C0 01 0A 00 01 40", ""},
-    };
-    for (const Step& st : steps) {
-        SCOPED_TRACE(st.what);
-        EXPECT_EQ(st.answers, ask(st.request, st.frames));
-        EXPECT_EQ(st.requests, switch_requests());
-    }
-}
-
-TEST_F(Slots, QueryAndKindsNobodyBuilds)
-{
-    struct Step {
-        const char* what;
-        Bytes request;
-        int frames;
-        std::string answers;
-    };
-    const Step steps[] = {
-        {"query: success, then the report", message(1, -1, plain(kQuery)), 2,
-         std::string("80 01 01 40 | ") + kReport},
-        {"an echo channel", message(2, 4, create_echo()), 1, "C0 01 02 00 04 61"},
-        {"a fifth E1 trunk", message(3, 4, create_trunk(4, 0)), 1, "C0 01 03 00 04 61"},
-    };
-    for (const Step& st : steps) {
-        SCOPED_TRACE(st.what);
-        EXPECT_EQ(st.answers, ask(st.request, st.frames));
-    }
-    // A report on SIGHUP too, outside any command.
+    run({
+        {"#1 @1 create trunk 0 1", "C0 01 01 00 01 08 38 00 08",
+         "C0 01 01 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"},
+        {"#2 @2 create trunk 1 5", "C0 01 02 00 02 08 38 01 28",
+         "C0 01 02 00 02 40 | 40 00 02 8A 80 01 25 | 40 00 02 89 80 01 25"},
+        {"#3 @1 connect 2", "C0 01 03 00 01 04 00 02", "C0 01 03 00 01 40", "connect dst=37 src=1 -> 0"},
+        {"#4 @2 disconnect", "C0 01 04 00 02 06", "C0 01 04 00 02 40", "write ch=37 byte=0xD5 -> 0"},
+        {"#6 @2 destroy", "C0 01 06 00 02 0A", "C0 01 06 00 02 40"},
+        {"#7 @2 destroy", "C0 01 07 00 02 0A", "C0 01 07 00 02 63"},
+        {"#8 query", "80 01 08 00", "80 01 08 40 | " + kReport},
+        {"#9 @4 create echo 0 1", "C0 01 09 00 04 08 60 01 00 01 01", "C0 01 09 00 04 61"},
+        {"#10 @4 create trunk 4 0", "C0 01 0A 00 04 08 38 04 00", "C0 01 0A 00 04 61"},
+        {"#2 @2 create trunk 1 5", "C0 01 02 00 02 08 38 01 28",
+         "C0 01 02 00 02 40 | 40 00 02 8A 80 01 25 | 40 00 02 89 80 01 25"},
+        {"#5 @2 connect 1", "C0 01 05 00 02 04 00 01", "C0 01 05 00 02 40", "connect dst=1 src=37 -> 0"},
+    });
     daemon.signal(SIGHUP);
     Bytes report;
     ASSERT_TRUE(controller.receive_payload(report));
     EXPECT_EQ(kReport, hex(report));
-    EXPECT_TRUE(daemon.wait_err("update hardware resources"));
-}
 
-// Every slot goes with the controller, its joins released in the switch; the
-// next controller starts from an empty table.
-TEST_F(Slots, ControllerLossDestroysEverySlot)
-{
-    ASSERT_EQ("C0 01 01 00 01 40 | 40 00 01 8A 80 01 43 | 40 00 01 89 80 01 43",
-              ask(message(1, 1, create_trunk(2, 3)), 3));
-    ASSERT_EQ("C0 01 02 00 02 40 | 40 00 02 8A 80 01 09 | 40 00 02 89 80 01 09",
-              ask(message(2, 2, create_trunk(0, 9)), 3));
-    ASSERT_EQ("C0 01 03 00 01 40", ask(message(3, 1, connect(2)), 1));
-    ASSERT_EQ("C0 01 04 00 02 40", ask(message(4, 2, connect(1)), 1));
-    switch_requests();
-
+    // Every slot goes with the controller; the next one starts afresh.
     controller.close();
-    ASSERT_TRUE(seat(controller));
-    EXPECT_EQ("write ch=67 byte=0xD5 -> 0 | write ch=9 byte=0xD5 -> 0", switch_requests());
-    EXPECT_EQ("C0 01 05 00 01 63", ask(message(5, 1, plain(kDestroy)), 1));
-    EXPECT_EQ("C0 01 06 00 02 40 | 40 00 02 8A 80 01 43 | 40 00 02 89 80 01 43",
-              ask(message(6, 2, create_trunk(2, 3)), 3));
-    EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "the old slot of the timeslot is gone";
+    ASSERT_TRUE(seat());
+    EXPECT_EQ("write ch=1 byte=0xD5 -> 0", switch_requests());
+    run({{"#11 @1 destroy", "C0 01 0B 00 01 0A", "C0 01 0B 00 01 63"},
+         {"#12 @1 create trunk 0 1", "C0 01 0C 00 01 08 38 00 08",
+          "C0 01 0C 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"}});
+    EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "no old slot held the timeslot";
 }
 
 } // namespace
