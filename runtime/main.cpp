@@ -15,7 +15,10 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
 #include "hardware/hw_mux.hpp"
+#include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/child_wait.hpp"
@@ -178,7 +181,9 @@ int main(int argc, char** argv)
 {
     // Before anything opens a device: on a development machine the simulated
     // board stands in for the drivers.
-    std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
+    // Static, so that it outlives the hardware services created after it:
+    // they still ask their devices when they are destroyed at exit.
+    static std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
 
     opterr = 1;
     int port = defaultPort;
@@ -205,10 +210,8 @@ int main(int argc, char** argv)
             daemonMode = true;
             break;
         case 10:
-            // The bus clock service takes this at once, even when a later
-            // option ends the process: BusCtl::instance()->DisableControl().
-            // That service is not part of this build yet, so the option is
-            // accepted and changes nothing.
+            // At once, so that it holds even when a later option ends the process.
+            BusCtl::instance().DisableControl();
             break;
         case 'p':
             if (!ParsePort(optarg, port))
@@ -251,9 +254,12 @@ int main(int argc, char** argv)
 
     // The services, in the order in which a command is offered to them.
     ctrlServer.Bind(&HeartBeatCtl::instance());
-    // Then, as their subsystems arrive: Slots::instance() (slot manager),
-    // HwTests::instance() (bus test), BusCtl::instance() (bus clock),
-    // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
+    // Slots::instance() (slot manager) here once it exists.
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    // E1Ctl::instance() here once it exists.
+    ctrlServer.Bind(&spiCtrl::instance());
+    // MonitoringCtl::instance() here once it exists.
 
     ChildWait::Activate();
 
