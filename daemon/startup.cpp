@@ -75,8 +75,7 @@ template <class T> CtrlSrv::Service* Service()
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
     // the slot manager
-    Service<HwTests>,
-    Service<BusCtl>,
+    Service<HwTests>, Service<BusCtl>,
     // the E1 control
     Service<spiCtrl>,
     // the monitoring service

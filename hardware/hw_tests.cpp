@@ -70,8 +70,8 @@ bool HwTests::OnCommand(LGCP::Command const& command)
 void HwTests::OnTestBpc(LGCP::BpcTestParams const& p)
 {
     mBus = static_cast<std::uint32_t>(p.get_bus().getValue());
-    mFirst = static_cast<std::uint32_t>(
-        SwitchChannel::bus(p.get_bus().getValue(), p.get_timeslot_start().getValue()));
+    mFirst = static_cast<std::uint32_t>(SwitchChannel::bus(
+        static_cast<int>(p.get_bus().getValue()), static_cast<int>(p.get_timeslot_start().getValue())));
     mEnd = mFirst + static_cast<std::uint32_t>(p.get_timeslot_length().getValue());
     mSeed = static_cast<std::uint32_t>(p.get_seed().getValue());
     mRandom.seed_with(mSeed);

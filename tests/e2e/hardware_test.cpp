@@ -85,7 +85,7 @@ std::string summary(const Bytes& payload)
 class Hardware : public ::testing::Test
 {
 protected:
-    void start(std::vector<std::string> args = {}, std::string init = {})
+    void start(const std::vector<std::string>& args = {}, const std::string& init = {})
     {
         e2e::Daemon::Options options(args);
         options.sim_init = init;
@@ -104,7 +104,7 @@ protected:
         if (!controller.send_payload(command(c, ++mSeq)))
             return "(not sent)";
         for (Bytes payload; controller.receive_payload(payload);) {
-            const std::string s = summary(payload);
+            std::string s = summary(payload);
             if (s.compare(0, 11, "trunkStatus") != 0 && s != "other")
                 return s;
             signals.push_back(s);

@@ -43,6 +43,7 @@ std::vector<unsigned> pattern(unsigned seed, int n)
 {
     ::srandom(seed);
     std::vector<unsigned> bytes;
+    bytes.reserve(std::size_t(n));
     for (int i = 0; i < n; ++i)
         bytes.push_back(unsigned(::random()) & 0xFF);
     return bytes;

@@ -25,7 +25,7 @@ public:
     }
 
     // Binds the services in this order and connects the controller.
-    void connect(std::vector<CtrlSrv::Service*> services)
+    void connect(const std::vector<CtrlSrv::Service*>& services)
     {
         for (CtrlSrv::Service* s : services)
             server.Bind(s);
