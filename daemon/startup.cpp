@@ -9,7 +9,10 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
 #include "hardware/hw_mux.hpp"
+#include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "radio/factories.hpp"
@@ -76,8 +79,10 @@ template <class T> CtrlSrv::Service* Service()
 // The controller-facing services, in the order in which a command is offered
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
-    Service<HeartBeatCtl>,
-    Service<Slots>,
+    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>, Service<BusCtl>,
+    // the E1 control
+    Service<spiCtrl>,
+    // the monitoring service
 };
 
 // The slot factories, each linked at the head of the chain as it is made, so
