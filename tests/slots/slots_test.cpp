@@ -14,6 +14,7 @@
 #include "platform/sim/hal_model.hpp"
 #include "platform/sim_board.hpp"
 #include "slots/ext.hpp"
+#include "slots/join.hpp"
 #include "slots/map.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk.hpp"
@@ -313,13 +314,19 @@ TEST_F(SlotsTest, Joins)
 TEST_F(SlotsTest, DeferredDestroy)
 {
     for (const char* seq : {"#21 ", ""}) {
-        script({{"#20 @9 create probe -1 -1 linger", "ok #20 @9"},
+        script({{"#20 @9 create probe 90 -1 linger", "ok #20 @9"},
                 {std::string(seq).append("@9 destroy").c_str(), ""},
-                {"#30 @9 destroy", "destroyInProgress #30 @9"}});
+                {"#30 @9 destroy", "destroyInProgress #30 @9"},
+                {"@8 create trunk 0 8", "ok @8 | @8 transmitter 8 | @8 receiver 8"}});
+        // Joined behind the manager's back: the slot must still not be deleted joined.
+        ASSERT_TRUE(Connect(*at(9), *at(8)));
+        hal(), frames();
         gHooks.clear();
         at(9)->on_release();
         EXPECT_EQ(std::string("ok ").append(seq).append("@9"), frames());
-        EXPECT_EQ("9 deleted", gHooks);
+        EXPECT_EQ("write ch=8 byte=0xD5 -> 0", hal());
+        EXPECT_EQ(nullptr, at(8)->GetSource());
+        EXPECT_EQ("9 tx.detach, 9 out.release, 9 deleted", gHooks);
         EXPECT_EQ(nullptr, at(9));
         EXPECT_TRUE(factory.GetSlots().empty());
     }
