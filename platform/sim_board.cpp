@@ -331,9 +331,12 @@ std::string SimBoard::execute_fail(std::istringstream& in)
             known = true;
         }
     }
-    long number;
-    if (!known && sim::parseNumber(name, number)) {
-        request = static_cast<unsigned long>(number);
+    // Request numbers use all 32 bits: beyond a 32-bit long on the board.
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = name.empty() ? 0 : std::strtoul(name.c_str(), &end, 0);
+    if (!known && !name.empty() && name[0] != '-' && errno == 0 && *end == '\0') {
+        request = number;
         known = true;
     }
     int code = 0;

@@ -12,6 +12,10 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "tests/e2e/harness.hpp"
 
+#ifndef QUELVAD_E2E_LAUNCHER
+#define QUELVAD_E2E_LAUNCHER ""
+#endif
+
 namespace
 {
 
@@ -95,6 +99,8 @@ protected:
     }
     void TearDown() override
     {
+        if (daemon.pid() <= 0)
+            return;
         daemon.signal(SIGTERM);
         EXPECT_EQ(0, daemon.wait_exit());
     }
@@ -192,10 +198,16 @@ TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
 
 TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
 {
+    // Under qemu-user the TCP_INFO request is not translated, so the link's
+    // connection check drops every controller at its first second, the moment
+    // the first report is due.
+    if (*QUELVAD_E2E_LAUNCHER)
+        GTEST_SKIP() << "needs a controller seated for more than a second";
     start({}, "hal spi 3 0x33 0x05\n");
-    while (signals.size() < 8 && ask(ping()) == "success") {
+    std::string last = "success";
+    while (signals.size() < 8 && (last = ask(ping())) == "success") {
     }
-    ASSERT_LE(8u, signals.size());
+    ASSERT_LE(8u, signals.size()) << last;
     EXPECT_EQ("trunkStatus trunk=0 state=0 slips=0 type=1", signals[0]);
     EXPECT_EQ("trunkStatus trunk=3 state=2 slips=0 type=1", signals[3]);
     EXPECT_EQ("trunkStatus trunk=7 state=0 slips=0 type=1", signals[7]);
