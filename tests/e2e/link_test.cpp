@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "messages/lgcp/LGCP.hpp"
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
@@ -93,7 +93,7 @@ TEST_F(Link, EveryCommandGetsItsAnswer)
         {"connect 300 that no service takes", "80 01 05 04 01 2C", "80 01 05 64"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.answer, ask(controller, e2e::hex(c.request))) << c.what;
+        EXPECT_EQ(c.answer, ask(controller, e2e::bytes(c.request))) << c.what;
 }
 
 // Nothing answers these; the next ping is answered, so the link lives on.
@@ -119,7 +119,7 @@ TEST_F(Link, BadInputGetsNoAnswerAndNeverClosesTheLink)
     int seq = 10;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(controller.send_raw(e2e::hex(c.bytes)));
+        ASSERT_TRUE(controller.send_raw(e2e::bytes(c.bytes)));
         ++seq;
         EXPECT_EQ(hex(success(seq)), ask(controller, ping(seq)));
         EXPECT_TRUE(daemon.wait_err(c.logged)) << daemon.err();
@@ -128,7 +128,7 @@ TEST_F(Link, BadInputGetsNoAnswerAndNeverClosesTheLink)
 
 TEST_F(Link, FramesSplitAtEveryPointAreReassembled)
 {
-    const Bytes frame = e2e::hex("03 00 00 0A C0 01 05 00 03 18");
+    const Bytes frame = e2e::bytes("03 00 00 0A C0 01 05 00 03 18");
     for (long split = 1; split < long(frame.size()); ++split) {
         SCOPED_TRACE(split);
         ASSERT_TRUE(controller.send_raw(Bytes(frame.begin(), frame.begin() + split)));
@@ -174,7 +174,7 @@ TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves)
         SCOPED_TRACE(round);
         controller.close();
         ASSERT_TRUE(seat(controller, round));
-        EXPECT_EQ("C0 01 05 00 03 40", ask(controller, e2e::hex("C0 01 05 00 03 18")));
+        EXPECT_EQ("C0 01 05 00 03 40", ask(controller, e2e::bytes("C0 01 05 00 03 18")));
     }
 }
 
