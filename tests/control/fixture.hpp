@@ -29,8 +29,8 @@
 namespace ctltest
 {
 
-using testutil::Capture;
 using support::hex;
+using testutil::Capture;
 
 // "03 00 00 05 FF" -> bytes
 inline std::string bytes(const std::string& hex)
