@@ -143,32 +143,6 @@ TEST(IniFileSubKey, TypedAccess)
     EXPECT_EQ("no", v.GetStr());
 }
 
-TEST(IniFileTree, Dump)
-{
-    IniFile::File file;
-    std::istringstream is("[s]\nk = v\n");
-    is >> file;
-    std::ostringstream os;
-    file.Dump(os);
-    EXPECT_EQ("dumping IniFile::File\n"
-              "mFileName=\"\"\n"
-              "\n"
-              "mSectionCount=1\n"
-              "dumping IniFile::Section\n"
-              "mName=\"s\"\n"
-              "mSubSectionCount=1\n"
-              "dumping IniFile::SubSection\n"
-              "mLineNo=\"1\"\n"
-              "mKeyCount=1\n"
-              "dumping IniFile::Key\n"
-              "mName=\"k\"\n"
-              "mSubKeyCount=1\n"
-              "dumping IniFile::SubKey\n"
-              "mValue=\"v\"\n"
-              "mLineNo=2\n",
-              os.str());
-}
-
 TEST(IniFileFile, OpenCloseReopen)
 {
     testutil::TempDir dir(false);
