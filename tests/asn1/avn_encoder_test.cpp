@@ -112,7 +112,6 @@ TEST(ValueNotation, GoldenTexts)
          "    -1\n  },\n  ints {\n  },\n  nothing NULL\n}"},
         {"INTEGER 5..MAX holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntLowerOnlyInfo)); },
          "4294967295"},
-        {"INTEGER 0..7,...", [] { return printed(ASN1::INTEGER(3, &TM::IntExtRangeInfo)); }, "3"},
         {"named number", [] { return printed(ASN1::IntegerWithNamedNumber(2, &TM::NamedIntInfo)); }, "two"},
         {"BMPString SIZE(1)", [] { return printed(ASN1::BMPString(L"\x0410", &TM::Bmp1Info)); },
          "{{ 0, 0, 4, 16}}"},
