@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "messages/lgcp/LGCP.hpp"
-#include "tests/e2e/harness.hpp"
 #include "tests/hardware/lgcp_lines.hpp"
+#include "tests/support/controller.hpp"
 
 #ifndef QUELVAD_E2E_LAUNCHER
 #define QUELVAD_E2E_LAUNCHER ""
