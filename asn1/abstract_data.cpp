@@ -14,10 +14,9 @@ unsigned CountBits(unsigned n)
 {
     if (n == 0)
         return 32;
-    unsigned bits = 0;
-    while (bits < 32 && (std::uint64_t{1} << bits) < n)
-        ++bits;
-    return bits;
+    if (n == 1)
+        return 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
 }
 
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2)

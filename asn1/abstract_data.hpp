@@ -1,6 +1,9 @@
 // The value base, constant type descriptors and the helpers every coder shares.
 #pragma once
 
+#include "asn1/value_pool.hpp"
+
+#include <cstddef>
 #include <cstdint>
 #include <ios>
 #include <iosfwd>
@@ -119,6 +122,10 @@ class AbstractData
 {
 public:
     virtual ~AbstractData() = default;
+
+    // Every value object, of whatever class, comes from the value free lists.
+    static void* operator new(std::size_t size) { return detail::valueAllocate(size); }
+    static void operator delete(void* block, std::size_t size) noexcept { detail::valueRelease(block, size); }
 
     // Null for no descriptor; otherwise a new value owned by the caller.
     static AbstractData* create(TypeInfo const* info);

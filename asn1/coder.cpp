@@ -9,6 +9,33 @@
 namespace ASN1
 {
 
+namespace
+{
+
+// Never freed: an encoding during the process's exit still finds it.
+thread_local std::vector<char>* sharedOctets = nullptr;
+thread_local bool sharedInUse = false;
+
+} // namespace
+
+ScratchOctets::ScratchOctets() : octets_(&own_), borrowed_(false)
+{
+    if (sharedInUse)
+        return;
+    if (sharedOctets == nullptr)
+        sharedOctets = new std::vector<char>;
+    sharedInUse = true;
+    borrowed_ = true;
+    octets_ = sharedOctets;
+    octets_->clear();
+}
+
+ScratchOctets::~ScratchOctets()
+{
+    if (borrowed_)
+        sharedInUse = false;
+}
+
 bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets)
 {
     switch (encodingRule_) {

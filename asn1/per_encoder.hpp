@@ -21,6 +21,7 @@ public:
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
     void encodeMultiBit(unsigned value, unsigned bits);
     void encodeBitMap(std::vector<char> const& octets, unsigned bits);
+    void encodeBitMap(char const* octets, unsigned bits);
     void byteAlign();
     bool aligned() const { return aligned_; }
     void encodeByte(unsigned value);
@@ -55,6 +56,11 @@ protected:
     bool do_visit(SEQUENCE_OF_Base const& value) override;
 
 private:
+    struct Continue {
+    };
+    // Goes on at the end of buffer (octet-aligned), keeping what it holds.
+    PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
+
     std::vector<char>& buffer_;
     std::uint16_t freeBits_; // 8: no partly filled octet
     bool aligned_;
