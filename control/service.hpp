@@ -82,6 +82,7 @@ protected:
     Notify* mConsumer = nullptr;
     StrmProtocol* mStrm;
     Dpc mDeactivation;
+    Packet mSendBuffer;
 };
 
 class ServiceNet : public Service

@@ -85,6 +85,7 @@ void Multiplexer::run(bool watchdog, bool no_cache)
     const bool cache = !no_cache;
     if (cache)
         Mux::mux_settimeofday();
+    mRunning = true;
 
     while (!mTerminate) {
         std::int32_t timeout = std::min(timers_schedule(), timerPoll_schedule());
@@ -111,6 +112,8 @@ void Multiplexer::run(bool watchdog, bool no_cache)
         }
         if (mTerminate)
             timeout = 0;
+        // What timers and deferred calls of this turn sent leaves before the wait.
+        write_gathered_output();
 
         const int r = Mux::poll_wait(mPoll.data(), nfds_t(n) + 1, timeout);
         const int error = errno;
@@ -142,7 +145,10 @@ void Multiplexer::run(bool watchdog, bool no_cache)
         // A wake-up alone ends the turn like an interrupted poll().
         if (handler_ready)
             dispatch();
+        write_gathered_output();
     }
+    write_gathered_output();
+    mRunning = false;
 
     std::clog << "Mux: terminating..." << std::endl;
     mWatchdog.stop();
@@ -194,6 +200,31 @@ void Multiplexer::dispatch()
     mServiced.merge(mActive);
     for (EventHandler* h = mActive.first(); h; h = h->get_next())
         h->mList = kActive;
+}
+
+void Multiplexer::write_at_turn_end(GatheredOutput* output)
+{
+    mOutputs.insert(mOutputs.size(), output);
+}
+
+void Multiplexer::withdraw_output(GatheredOutput* output)
+{
+    for (std::size_t i = 0; i < mOutputs.size(); ++i) {
+        if (mOutputs[i] == output) {
+            mOutputs.erase(i);
+            return;
+        }
+    }
+}
+
+void Multiplexer::write_gathered_output()
+{
+    // A write may end a link and so withdraw another request: take them one by one.
+    while (mOutputs.size() != 0) {
+        GatheredOutput* output = mOutputs[0];
+        mOutputs.erase(0);
+        output->write_gathered();
+    }
 }
 
 void Multiplexer::ping_after_poll()

@@ -24,6 +24,17 @@
 
 class TimerPoolPlugin;
 
+// Output that a loop object gathers while a turn dispatches and writes in one go
+// when the dispatch ends, before the loop waits again.
+class GatheredOutput
+{
+public:
+    virtual void write_gathered() = 0;
+
+protected:
+    ~GatheredOutput() = default;
+};
+
 class Multiplexer
 {
 public:
@@ -65,6 +76,14 @@ public:
     void hook(TimerPoolPlugin* plugin);
     void unhook(TimerPoolPlugin* plugin);
 
+    // True while run() turns; output is gathered only then.
+    bool running() const { return mRunning; }
+    // Asks for one write_gathered() call at the end of this turn's dispatch; the
+    // caller asks once per turn (it keeps its own flag) and withdraws the request
+    // when it goes away first.
+    void write_at_turn_end(GatheredOutput* output);
+    void withdraw_output(GatheredOutput* output);
+
     void resetWD();
     void dump(std::ostream& os) const;
 
@@ -105,6 +124,7 @@ private:
     bool wake_pipe_open();
     void drain_wake_pipe();
     void dispatch();
+    void write_gathered_output();
     void ping_after_poll();
 
     F_sorted_list<TimerEvent> mTimers;
@@ -122,6 +142,8 @@ private:
     Measure mDpcMeasure;
     Measure mEventMeasure;
     Measure mTimerMeasure;
+    PodArray<GatheredOutput*> mOutputs;
+    bool mRunning = false;
     PodArray<TimerPoolPlugin*> mPlugins;
     TimerPollNotify* mPluginGuard = nullptr;
     Watchdog mWatchdog;
