@@ -50,7 +50,7 @@ StrmProtocol::StrmProtocol()
     mInput.Bind<StrmProtocol>("StrmProtocol::on_event", &StrmProtocol::on_event, this);
 }
 
-StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol()
+StrmProtocol::StrmProtocol(const Fd& fd) : StrmProtocol()
 {
     attach(fd);
 }
@@ -61,7 +61,7 @@ StrmProtocol::~StrmProtocol()
     drop_gathered();
 }
 
-void StrmProtocol::attach(Fd fd)
+void StrmProtocol::attach(const Fd& fd)
 {
     release();
     mSocket = fd;
@@ -79,9 +79,7 @@ void StrmProtocol::release()
 
 void StrmProtocol::drop_gathered()
 {
-    if (mWriteAsked)
-        multiplexer.withdraw_output(this);
-    mWriteAsked = false;
+    withdraw_write();
     mGathered.clear();
 }
 
@@ -277,17 +275,12 @@ void StrmProtocol::message(Packet& p)
         return;
     }
     std::memcpy(mGathered.put(p.length()), p.data(), p.length());
-    if (!mWriteAsked) {
-        mWriteAsked = true;
-        multiplexer.write_at_turn_end(this);
-    }
+    write_at_turn_end();
 }
 
 void StrmProtocol::write_gathered()
 {
-    if (mWriteAsked)
-        multiplexer.withdraw_output(this);
-    mWriteAsked = false;
+    withdraw_write();
     if (mGathered.empty() || !mSocket.is_valid())
         return;
     // The buffer stays for the next turn; its bytes are gone either way.

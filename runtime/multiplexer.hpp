@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <string>
 
+#include "runtime/deferred_delete.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/event.hpp"
 #include "runtime/lists.hpp"
@@ -24,15 +25,28 @@
 
 class TimerPoolPlugin;
 
-// Output that a loop object gathers while a turn dispatches and writes in one go
+// Output that an object gathers while a loop turn dispatches and writes in one go
 // when the dispatch ends, before the loop waits again.
 class GatheredOutput
 {
 public:
+    GatheredOutput() = default;
+    GatheredOutput(const GatheredOutput&) = delete;
+    GatheredOutput& operator=(const GatheredOutput&) = delete;
+
+    // Called once at the end of a turn in which write_at_turn_end() was asked.
     virtual void write_gathered() = 0;
 
 protected:
-    ~GatheredOutput() = default;
+    ~GatheredOutput() { withdraw_write(); }
+    // Asks for write_gathered() at the end of this turn; asking again in the
+    // same turn changes nothing.
+    void write_at_turn_end();
+    void withdraw_write();
+
+private:
+    friend class Multiplexer;
+    bool mWriteAsked = false;
 };
 
 class Multiplexer
@@ -62,29 +76,20 @@ public:
     void wake();
     bool terminating() const { return mTerminate != 0; }
 
-    void attach(EventHandler* handler);
-    void detach(EventHandler* handler);
+    // Takes the object over and deletes it in the next deferred-call pass;
+    // handing over an object already pending changes nothing.
+    void deferredDelete(DeferredDeletable* object);
+
     bool event_exists(EventHandler* handler) const { return handler->mList != kNone; }
-
-    void set(TimerEvent* timer);
-    void reset(TimerEvent* timer);
     unsigned timer_count() const { return mTimers.count(); }
-
-    void attach(Dpc* dpc);
-    void dettach(Dpc* dpc);
-
-    void hook(TimerPoolPlugin* plugin);
-    void unhook(TimerPoolPlugin* plugin);
 
     // True while run() turns; output is gathered only then.
     bool running() const { return mRunning; }
-    // Asks for one write_gathered() call at the end of this turn's dispatch; the
-    // caller asks once per turn (it keeps its own flag) and withdraws the request
-    // when it goes away first.
-    void write_at_turn_end(GatheredOutput* output);
-    void withdraw_output(GatheredOutput* output);
 
+    // Writes "PING" to the watchdog; code that blocks inside one callback for
+    // long calls it to keep the board from resetting.
     void resetWD();
+    // The loop's part of the status dump (loop_status.cpp).
     void dump(std::ostream& os) const;
 
     // Callback counts and durations of the loop's own work.
@@ -93,6 +98,26 @@ public:
     const Measure& timer_measure() const { return mTimerMeasure; }
 
 private:
+    // Registration is reached only through the loop objects themselves.
+    friend class EventHandler;
+    friend class TimerEvent;
+    friend class Dpc;
+    friend class TimerPoolPlugin;
+    friend class GatheredOutput;
+    // Lets the loop's own tests call the registration directly.
+    friend struct MultiplexerProbe;
+
+    void attach(EventHandler* handler);
+    void detach(EventHandler* handler);
+    void set(TimerEvent* timer);
+    void reset(TimerEvent* timer);
+    void attach(Dpc* dpc);
+    void dettach(Dpc* dpc);
+    void hook(TimerPoolPlugin* plugin);
+    void unhook(TimerPoolPlugin* plugin);
+    void write_at_turn_end(GatheredOutput* output);
+    void withdraw_output(GatheredOutput* output);
+
     // A growable array of plain values that needs no constructor at static
     // initialisation and no destructor at exit.
     template <class T> class PodArray
@@ -117,15 +142,27 @@ private:
     static constexpr int kNoBound = 0x7fffffff;
 
     F_dual_list<EventHandler>& list_of(unsigned char which);
-    std::int32_t timers_schedule();
+
+    // The steps of run, in the order of a turn.
+    void begin_run(bool watchdog, bool cache);
+    std::uint32_t fire_due_timers();
     void execute_dpc();
-    std::int32_t timerPoll_schedule();
+    std::int32_t bound_wait(std::uint32_t now);
     int gather();
-    bool wake_pipe_open();
-    void drain_wake_pipe();
+    static void check_hang(std::int32_t timeout, int entries);
+    void cap_for_watchdog(std::int32_t& timeout) const;
+    int wait(int entries, std::int32_t timeout);
+    void ping_watchdog();
+    bool handlers_ready(int polled, int entries);
     void dispatch();
     void write_gathered_output();
-    void ping_after_poll();
+    void end_run();
+
+    std::int32_t timer_wait(std::uint32_t now);
+    std::int32_t timerPoll_schedule();
+    void delete_deferred();
+    bool wake_pipe_open();
+    void drain_wake_pipe();
 
     F_sorted_list<TimerEvent> mTimers;
     F_dual_list<EventHandler> mNew;
@@ -138,6 +175,8 @@ private:
     PodArray<Dpc*> mDpcs;
     PodArray<Dpc*> mDpcWork;
     std::size_t mDpcNext = 0;
+    DeferredDeletable* mDeleteHead = nullptr;
+    DeferredDeletable* mDeleteTail = nullptr;
     volatile std::sig_atomic_t mTerminate = 0;
     Measure mDpcMeasure;
     Measure mEventMeasure;
@@ -148,6 +187,8 @@ private:
     TimerPollNotify* mPluginGuard = nullptr;
     Watchdog mWatchdog;
     std::uint32_t mLastPing = 0;
+    bool mUseCache = false;
+    int mPollErrno = 0;
     // Self-pipe: signal handlers write one byte to wake a waiting poll().
     volatile int mWakeRead = -1;
     volatile int mWakeWrite = -1;
