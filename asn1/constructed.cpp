@@ -175,19 +175,22 @@ AbstractData* SEQUENCE::create(TypeInfo const* info)
 namespace
 {
 
+// One field slot: an owned pointer.
+const std::size_t slotSize = sizeof(void*);
+
 AbstractData** newFieldSlots(unsigned count)
 {
     if (count == 0)
         return nullptr;
-    void* block = detail::valueAllocate(count * sizeof(AbstractData*));
-    return static_cast<AbstractData**>(std::memset(block, 0, count * sizeof(AbstractData*)));
+    void* block = detail::valueAllocate(count * slotSize);
+    return static_cast<AbstractData**>(std::memset(block, 0, count * slotSize));
 }
 
 void deleteFieldSlots(AbstractData** slots, unsigned count)
 {
     for (unsigned i = 0; i < count; ++i)
         delete slots[i];
-    detail::valueRelease(slots, count * sizeof(AbstractData*));
+    detail::valueRelease(slots, count * slotSize);
 }
 
 // A copy of every slot's value; nothing is left allocated when a copy fails.

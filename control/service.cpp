@@ -112,6 +112,12 @@ void Service::Send(char const* data, int length)
     write.end();
 }
 
+void Service::ReadPending()
+{
+    if (mState == State::Connected)
+        mStrm->read_pending();
+}
+
 void Service::on_message(Packet& p)
 {
     if (!mConsumer || mState == State::Deactivating)

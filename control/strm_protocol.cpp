@@ -77,6 +77,15 @@ void StrmProtocol::release()
     mSocket.close();
 }
 
+void StrmProtocol::write_gathered_quietly()
+{
+    if (!mSocket.is_valid() || mGathered.empty())
+        return;
+    Packet gathered = mGathered;
+    drop_gathered();
+    write_now(gathered.data(), gathered.length(), true);
+}
+
 void StrmProtocol::drop_gathered()
 {
     withdraw_write();
@@ -137,11 +146,7 @@ void StrmProtocol::local_activate()
 void StrmProtocol::local_deactivate()
 {
     // An orderly end: what was already answered still reaches the peer.
-    if (mSocket.is_valid() && !mGathered.empty()) {
-        Packet gathered = mGathered;
-        drop_gathered();
-        write_now(gathered.data(), gathered.length(), true);
-    }
+    write_gathered_quietly();
     release();
     on_deactivate(Protocol_status(new Protocol_status_success(this, "success")));
 }
@@ -206,6 +211,9 @@ void StrmProtocol::read_pending()
 
 void StrmProtocol::on_error(std::string const& text)
 {
+    // Answers gathered in this turn before the end was seen still go out when
+    // the socket takes them (a peer that only half-closed reads them).
+    write_gathered_quietly();
     release();
     on_deactivate(Protocol_status(new Protocol_status_error(this, text)));
 }

@@ -73,6 +73,8 @@ private:
     // quietly: logged and counted only).
     bool write_now(const unsigned char* data, unsigned length, bool quietly = false);
     void write_gathered() override;
+    // On the way out of a connection: a failure is logged, not reported.
+    void write_gathered_quietly();
     void drop_gathered();
     void log_figures(std::ostream& os) const;
 
@@ -87,5 +89,4 @@ private:
     std::uint32_t mOverflow = 0;
     Packet mReadBuffer; // kept from one read to the next while nobody else holds it
     Packet mGathered;   // bytes handed down in this turn, not yet written
-    bool mWriteAsked = false;
 };
