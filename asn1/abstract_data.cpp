@@ -10,15 +10,6 @@ AbstractData* AbstractData::create(TypeInfo const* info)
     return info->create(info);
 }
 
-unsigned CountBits(unsigned n)
-{
-    if (n == 0)
-        return 32;
-    if (n == 1)
-        return 0;
-    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
-}
-
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2)
 {
     for (; first1 != last1 && first2 != last2; ++first1, ++first2) {

@@ -183,7 +183,12 @@ protected:
 };
 
 // Bits needed for the values 0..n-1; 0 stands for 2^32 values and gives 32.
-unsigned CountBits(unsigned n);
+inline unsigned CountBits(unsigned n)
+{
+    if (n <= 1)
+        return n == 0 ? 32 : 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
+}
 
 // Unsigned byte order; a proper prefix orders first (-1 / 1).
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2);

@@ -36,6 +36,42 @@ ScratchOctets::~ScratchOctets()
         sharedInUse = false;
 }
 
+namespace
+{
+
+// The vector a back-insert iterator appends to (its protected member).
+struct AppendTarget : std::back_insert_iterator<std::vector<char>> {
+    static std::vector<char>& of(std::back_insert_iterator<std::vector<char>> const& out)
+    {
+        return *(out.*(&AppendTarget::container));
+    }
+};
+
+} // namespace
+
+bool CoderEnv::encode(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out)
+{
+    if (encodingRule_ != per_Aligned) {
+        ScratchOctets octets;
+        if (!encodeInto(value, octets.get()))
+            return false;
+        std::copy(octets.get().begin(), octets.get().end(), out);
+        return true;
+    }
+    std::vector<char>& target = AppendTarget::of(out);
+    const std::size_t before = target.size();
+    bool ok = false;
+    try {
+        ok = PEREncoder::append(value, target);
+    } catch (...) {
+        target.resize(before);
+        throw;
+    }
+    if (!ok)
+        target.resize(before); // nothing of a failed encoding stays
+    return ok;
+}
+
 bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets)
 {
     switch (encodingRule_) {

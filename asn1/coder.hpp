@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace ASN1
@@ -52,6 +53,9 @@ public:
     EncodingRules get_encodingRule() const { return encodingRule_; }
 
     // Writes to out only when the whole value encoded: no partial frame reaches a link.
+    // Appending to a vector of octets: aligned PER is written straight into it.
+    bool encode(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out);
+
     template <class OutputIterator> bool encode(AbstractData const& value, OutputIterator out)
     {
         ScratchOctets octets;

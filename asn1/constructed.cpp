@@ -272,12 +272,6 @@ void SEQUENCE::swap(SEQUENCE& other)
     extensionMap_.swap(other.extensionMap_);
 }
 
-bool SEQUENCE::hasOptionalField(unsigned k) const
-{
-    std::uint32_t numOptional = sequenceInfo()->numOptional;
-    return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
-}
-
 AbstractData& SEQUENCE::includeOptionalField(unsigned k, unsigned slot)
 {
     std::uint32_t numOptional = sequenceInfo()->numOptional;

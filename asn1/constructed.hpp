@@ -148,7 +148,11 @@ public:
     char const* getFieldName(int i) const { return sequenceInfo()->fieldNames[i]; }
 
     // k below numOptional: the optional-field map; numOptional + j: extension addition j.
-    bool hasOptionalField(unsigned k) const;
+    bool hasOptionalField(unsigned k) const
+    {
+        std::uint32_t numOptional = sequenceInfo()->numOptional;
+        return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
+    }
     // Marks k present (growing the extension map when needed), creates the slot's value
     // when missing and returns it.
     AbstractData& includeOptionalField(unsigned k, unsigned slot);

@@ -50,18 +50,13 @@ PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
 {
 }
 
-void PEREncoder::encodeSingleBit(bool bit)
+bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
 {
-    if (freeBits_ == 8)
-        buffer_.push_back(0);
-    --freeBits_;
-    if (bit)
-        buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
-    if (freeBits_ == 0)
-        freeBits_ = 8;
+    PEREncoder encoder(buffer, true, Continue());
+    return value.accept(encoder);
 }
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned bits)
+void PEREncoder::encodeBits(unsigned value, unsigned bits)
 {
     if (bits == 0)
         return;
