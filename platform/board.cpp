@@ -1,7 +1,9 @@
 #include "platform/board.hpp"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include "platform/paths.hpp"
 
@@ -25,6 +27,11 @@ int RealBoard::open(const char* path, int flags)
 {
     // Device descriptors never leak into the helper programs the slots start.
     return ::open(Paths::resolve(path).c_str(), flags | O_CLOEXEC);
+}
+
+int Board::interface_socket()
+{
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 }
 
 int RealBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)

@@ -32,6 +32,10 @@ public:
     }
     int ioctl(int fd, unsigned long request) { return request_word(fd, request, 0); }
 
+    // A close-on-exec IPv4 datagram socket for the network interface requests
+    // (platform::netif), or -1 with errno.
+    virtual int interface_socket();
+
 protected:
     // The request's argument word as the kernel receives it: the record's
     // address or the value itself. Request numbers are passed through exactly

@@ -192,4 +192,57 @@ static_assert(sizeof(rtp_connection_params) == 44 && offsetof(rtp_connection_par
               "RTP records are the driver's");
 } // namespace rtp
 
+// The DSP modems' control device. Request numbers are plain values with no
+// direction or size bits; records are words in host order.
+namespace mctl
+{
+constexpr char kPath[] = "/dev/mctl";
+// The data device of modem N, opened only by the PPP daemon.
+constexpr char kDataDevice[] = "/dev/mdm%d";
+
+constexpr Request kEnumerate = 0xBB0C;    // previous modem by value (-1 first); next, or -1 ENODEV
+constexpr Request kAllocate = 0xBB0B;     // 0; the modem held by this descriptor
+constexpr Request kTimeslot = 0xBB15;     // 0; the modem's switch channel
+constexpr Request kAnswer = 0xBB03;       // ModemCommand*
+constexpr Request kOriginate = 0xBB04;    // ModemCommand*
+constexpr Request kSetDdm = 0xBB16;       // ModemCommand*: arg = the digital data mode mask
+constexpr Request kFaxOriginate = 0xBB40; // ModemCommand*
+constexpr Request kSetDmp = 0xBB38;       // DmpParameter*
+constexpr Request kResetDmp = 0xBB3A;     // ModemCommand*
+
+struct ModemCommand {
+    std::int32_t modem;
+    std::int32_t arg;
+};
+struct DmpParameter {
+    std::int32_t modem;
+    std::int32_t offset;
+    std::int32_t value;
+};
+static_assert(sizeof(ModemCommand) == 8 && sizeof(DmpParameter) == 12, "modem records are the driver's");
+} // namespace mctl
+
+// Network interface requests, made on an IPv4 datagram socket with the
+// kernel's own struct ifreq naming the interface ("hdlc<N>"). The numbers are
+// the same on every Linux architecture.
+namespace netif
+{
+// What the simulated board calls the datagram socket in its journal.
+constexpr char kSocket[] = "inet-dgram";
+
+constexpr Request kGetIndex = 0x8933; // SIOCGIFINDEX
+constexpr Request kGetFlags = 0x8913; // SIOCGIFFLAGS
+constexpr Request kSetFlags = 0x8914; // SIOCSIFFLAGS
+constexpr Request kWanDev = 0x894A;   // SIOCWANDEV: ifr_settings {type, size, buffer}
+
+constexpr std::uint32_t kGetIface = 1;       // line settings, a 128-byte buffer; word 3 = channel
+constexpr std::uint32_t kProtoHdlc = 0x2000; // raw HDLC: {encoding u16, parity u16}
+constexpr std::uint32_t kProtoPpp = 0x2001;  // PPP framing: 4 zero bytes
+constexpr unsigned kSettingsSize = 128;
+
+constexpr std::int16_t kUp = 0x1;
+constexpr std::int16_t kLoopback = 0x8;
+constexpr std::int16_t kPointToPoint = 0x10;
+} // namespace netif
+
 } // namespace platform

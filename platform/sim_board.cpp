@@ -14,8 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/devices.hpp"
 #include "platform/sim/control_socket.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "platform/sim/mctl_model.hpp"
+#include "platform/sim/netif_model.hpp"
 #include "platform/sim/watchdog_model.hpp"
 
 namespace platform
@@ -105,6 +108,15 @@ SimBoard::SimBoard()
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
+    // The modem control device stays missing until a command makes it present.
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MctlModel));
+    set_present(mctl::kPath, false);
+    add(std::unique_ptr<sim::DeviceModel>(new sim::NetifModel));
+}
+
+int SimBoard::interface_socket()
+{
+    return open(netif::kSocket, O_RDWR);
 }
 
 SimBoard::~SimBoard()

@@ -61,6 +61,8 @@ public:
     SimBoard& operator=(const SimBoard&) = delete;
 
     int open(const char* path, int flags) override;
+    // A descriptor of the network interface model (journalled as "inet-dgram").
+    int interface_socket() override;
 
     // Adds (or replaces) the model of a device; the device is present.
     void add(std::unique_ptr<sim::DeviceModel> model);

@@ -1,0 +1,124 @@
+#pragma once
+// The local authentication link: the PPP daemon's authentication plugin
+// connects over TCP to 127.0.0.1:52000 and exchanges fixed-layout records with
+// the gateway. Every record is 32-bit words in the host's own byte order
+// (the plugin runs on the same host): length (of the whole record, 4..512),
+// type, session (the modem number the record is about), payload. Addresses in
+// the ip record are in network order.
+//
+// AuthClient is one accepted connection: it reassembles records from the
+// byte stream and hands each complete one to the modem factory, and writes
+// the records the modem slots send. A connection closed in the middle of a
+// call chain is reported to the factory (which deletes the client) only when
+// the outermost guarded call has returned.
+#include <cstdint>
+
+#include "runtime/event.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/inet4.hpp"
+
+namespace auth
+{
+
+constexpr std::uint16_t kPort = 52000;
+constexpr char kAddress[] = "127.0.0.1";
+constexpr std::uint32_t kMinRecord = 4;
+constexpr std::uint32_t kMaxRecord = 512;
+
+enum Type : std::int32_t { kRequest = 1, kAccept = 2, kIp = 3, kAccounting = 4 };
+
+// The generic record (`attr`): the header words and the payload.
+struct Record {
+    std::int32_t length;
+    std::int32_t type;
+    std::int32_t session;
+    std::uint8_t payload[kMaxRecord - 12];
+};
+// The plugin's request (`voauth`), 140 bytes.
+struct Request {
+    std::int32_t length;
+    std::int32_t type;
+    std::int32_t session;
+    char username[64];
+    char password[64];
+};
+// The plugin's accounting report (`voacct`), 64 bytes; each counter high word first.
+struct Accounting {
+    std::int32_t length;
+    std::int32_t type;
+    std::int32_t session;
+    std::uint32_t unused[3];
+    std::uint32_t octetsOut[2];
+    std::uint32_t octetsIn[2];
+    std::uint32_t packetsOut[2];
+    std::uint32_t packetsIn[2];
+    std::uint32_t time;
+    std::uint32_t unused2;
+};
+struct Accept {
+    std::int32_t length; // 16
+    std::int32_t type;   // kAccept
+    std::int32_t session;
+    std::int32_t result; // 1
+};
+struct Ip {
+    std::int32_t length; // 36
+    std::int32_t type;   // kIp
+    std::int32_t session;
+    std::int32_t reserved;
+    std::uint32_t remote; // network order, as the four addresses
+    std::uint32_t netmask;
+    std::uint32_t gateway;
+    std::uint32_t dns;
+    std::int32_t mtu;
+};
+static_assert(sizeof(Request) == 140 && sizeof(Accounting) == 64 && sizeof(Accept) == 16 &&
+                  sizeof(Ip) == 36 && sizeof(Record) == kMaxRecord,
+              "authentication records have the plugin's layout");
+
+} // namespace auth
+
+class ModemFactory;
+
+// What a client needs of its owner; the modem factory in the daemon.
+class AuthOwner
+{
+public:
+    virtual ~AuthOwner() = default;
+    virtual void OnAuth(auth::Record const* record) = 0;
+    virtual void OnAuthSocketDisconnect(class AuthClient* client) = 0;
+};
+
+class AuthClient
+{
+public:
+    AuthClient(Fd connection, INet4::Addr const& peer, AuthOwner& owner);
+    AuthClient(const AuthClient&) = delete;
+    AuthClient& operator=(const AuthClient&) = delete;
+
+    void Activate();
+    void OnSocketEvent(int fd, short revents);
+    // True when the whole record was written; a write that fails or would
+    // block closes the connection.
+    bool Send(auth::Record const* record);
+    void OnDisconnect();
+    void CheckDisconnect();
+
+    INet4::Addr const& GetAddr() const { return mPeer; }
+    int GetSessionId() const { return mSession; }
+
+    int mRecursionLevel = 0;
+
+private:
+    Event mEvent;
+    Fd mConnection;
+    INet4::Addr mPeer;
+    union {
+        auth::Record record;
+        std::uint8_t bytes[auth::kMaxRecord];
+    } mBuffer;
+    std::uint32_t mReadPos = 0;
+    std::uint32_t mReadEnd = 4;
+    AuthOwner& mOwner;
+    int mSession = -1;
+};
