@@ -1,0 +1,237 @@
+// A DSP modem call on the running daemon: the fake PPP daemon installed under
+// the daemon's root is started with the expected command line when the modem
+// slot is joined to a trunk slot, asks for authentication over 127.0.0.1:52000
+// like the real plugin, receives the accept and ip records the controller's
+// activation makes, and ends on the hang-up signal of the destroy, whose answer
+// comes only then. The resource report counts the modems and free interfaces.
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdint>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
+
+namespace
+{
+
+using e2e::Bytes;
+
+// Records in the daemon's byte order, which is this test program's.
+bool bigEndian()
+{
+    const std::uint16_t one = 1;
+    return *reinterpret_cast<const unsigned char*>(&one) == 0;
+}
+
+// Records its arguments, sends one request for the modem of its data device,
+// writes the two records it gets back in hex, and leaves on SIGHUP.
+const char kFakePppd[] = R"(#!/usr/bin/env python3
+import os, signal, socket, struct, sys
+root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
+open(root + '/pppd.args', 'w').write(' '.join(sys.argv))
+def hup(*_):
+    open(root + '/pppd.hup', 'w').write('hup')
+    os._exit(0)
+signal.signal(signal.SIGHUP, hup)
+session = int(sys.argv[3][len('/dev/mdm'):])
+s = socket.create_connection(('127.0.0.1', 52000))
+s.sendall(struct.pack(order + 'iii64s64s', 140, 1, session, b'alice', b'secret'))
+got = b''
+while len(got) < 52:
+    got += s.recv(52 - len(got))
+open(root + '/pppd.records.tmp', 'w').write(got.hex())
+os.rename(root + '/pppd.records.tmp', root + '/pppd.records')
+while True:
+    signal.pause()
+)";
+
+class Modems : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const std::string sbin = daemon.path("/usr/local/sbin");
+        ASSERT_EQ(0, std::system(("mkdir -p '" + sbin + "'").c_str()));
+        char script[2048];
+        std::snprintf(script, sizeof script, kFakePppd, bigEndian() ? ">" : "<");
+        std::ofstream(sbin + "/pppd") << script;
+        ::chmod((sbin + "/pppd").c_str(), 0755);
+        e2e::Daemon::Options options;
+        options.sim_init =
+            "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 0x19\n"
+            "netif add hdlc2 42 0x1\n";
+        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
+        for (int attempt = 0; attempt < 50 && !controller.connect(daemon.port()); ++attempt)
+            ::poll(nullptr, 0, 100);
+        // A connection of an earlier run in TIME_WAIT may hold the port for a
+        // while: the daemon tries its bind again every 5000 ms.
+        ASSERT_TRUE(auth_listening()) << daemon.err();
+    }
+    void TearDown() override
+    {
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
+    void send(int seq, unsigned slot, LGCP::Command const& command)
+    {
+        LGCP::Message m;
+        m.set_seq(seq);
+        m.set_slot(slot);
+        m.set_pdu().select_command(command);
+        ASSERT_TRUE(controller.send_payload(e2e::encode(m)));
+    }
+    // The next frame that is not a line status report.
+    bool next(LGCP::Message& m)
+    {
+        Bytes payload;
+        while (controller.receive_payload(payload)) {
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            ASN1::CoderEnv env;
+            m = LGCP::Message();
+            if (!ASN1::decode(p, p + payload.size(), &env, m, true))
+                return false;
+            if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected())
+                return true;
+        }
+        return false;
+    }
+    // "ok #seq", "<signal> @slot", ...
+    std::string next()
+    {
+        LGCP::Message m;
+        if (!next(m))
+            return "nothing";
+        std::string out;
+        LGCP::PDU const& pdu = m.get_pdu();
+        if (pdu.response_isSelected())
+            out = pdu.get_response().success_isSelected() ? "ok" : "error";
+        else if (pdu.signal_isSelected()) {
+            LGCP::Signal const& s = pdu.get_signal();
+            out = s.transmitter_isSelected()       ? "transmitter"
+                  : s.receiver_isSelected()        ? "receiver"
+                  : s.query_isSelected()           ? "query"
+                  : s.modemProceeding_isSelected() ? "modemProceeding"
+                                                   : "signal";
+            last = s;
+        }
+        if (m.seq_isPresent())
+            out += " #" + std::to_string(m.get_seq().getValue());
+        if (m.slot_isPresent())
+            out += " @" + std::to_string(m.get_slot().getValue());
+        return out;
+    }
+    static bool auth_listening()
+    {
+        for (int waited = 0; waited < 4 * e2e::deadline_ms(); waited += 100, ::poll(nullptr, 0, 100)) {
+            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(52000);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            ::close(s);
+            if (ok)
+                return true;
+        }
+        return false;
+    }
+    bool wait_file(const std::string& name)
+    {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 50) {
+            if (!e2e::read_file(daemon.path(name)).empty())
+                return true;
+            ::poll(nullptr, 0, 50);
+        }
+        return false;
+    }
+
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+    LGCP::Signal last;
+};
+
+TEST_F(Modems, DspModemCallFromCreateToDestroy)
+{
+    LGCP::Command create;
+    create.select_create().select_trunk().set_trunk(0);
+    create.ref_create().ref_trunk().set_timeslot(1);
+    send(1, 1, create);
+    EXPECT_EQ("ok #1 @1", next());
+    EXPECT_EQ("transmitter @1", next());
+    EXPECT_EQ("receiver @1", next());
+
+    LGCP::Command modem;
+    TERM::ModemParams& params = modem.select_create().select_modem();
+    params.set_cid("5551234");
+    params.set_cdid("100");
+    send(2, 2, modem);
+    EXPECT_EQ("ok #2 @2", next());
+
+    LGCP::Command query;
+    query.select_query();
+    LGCP::Message q;
+    q.set_seq(3);
+    q.set_pdu().select_command(query);
+    ASSERT_TRUE(controller.send_payload(e2e::encode(q)));
+    EXPECT_EQ("ok #3", next());
+    ASSERT_EQ("query", next());
+    EXPECT_EQ(2, int(last.get_query().get_modem().getValue()));
+    // hdlc1 is a loopback and hdlc2 not point-to-point.
+    EXPECT_EQ(1, int(last.get_query().get_digital_modems().getValue()));
+
+    LGCP::Command connect;
+    connect.select_connect(1u);
+    send(4, 2, connect);
+    EXPECT_EQ("transmitter @2", next());
+    EXPECT_EQ(96, int(last.get_transmitter().get_active().getValue()));
+    EXPECT_EQ("receiver @2", next());
+    EXPECT_EQ("ok #4 @2", next());
+
+    ASSERT_TRUE(wait_file("/pppd.args")) << daemon.err();
+    const std::string root = daemon.path("");
+    EXPECT_EQ(root + "/usr/local/sbin/pppd file " + root +
+                  "/usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 5551234",
+              e2e::read_file(daemon.path("/pppd.args")));
+
+    ASSERT_EQ("modemProceeding @2", next()) << daemon.err();
+    TERM::MdmRequestUserAuth const& user = last.get_modemProceeding().get_auth();
+    EXPECT_EQ("alice", std::string(user.get_username()));
+    EXPECT_EQ("secret", std::string(user.get_password()));
+
+    LGCP::Command activate;
+    TERM::ModemUserParameters& ip = activate.select_activate().select_modem();
+    ip.set_remoteAddr("10.1.2.3");
+    ip.set_netmask("255.255.255.0");
+    ip.set_gateway("10.1.2.1");
+    ip.set_dns("bad");
+    ip.set_mtu(1500);
+    send(5, 2, activate);
+    EXPECT_EQ("ok #5 @2", next());
+    ASSERT_TRUE(wait_file("/pppd.records"));
+    const std::string w16 = bigEndian() ? "00000010" : "10000000", w2 = bigEndian() ? "00000002" : "02000000",
+                      w0 = "00000000", w1 = bigEndian() ? "00000001" : "01000000",
+                      w36 = bigEndian() ? "00000024" : "24000000", w3 = bigEndian() ? "00000003" : "03000000",
+                      mtu = bigEndian() ? "000005dc" : "dc050000";
+    EXPECT_EQ(w16 + w2 + w0 + w1 + w36 + w3 + w0 + w0 + "0a010203" + "ffffff00" + "0a010201" + "ffffffff" +
+                  mtu,
+              e2e::read_file(daemon.path("/pppd.records")));
+
+    LGCP::Command destroy;
+    destroy.select_destroy();
+    send(6, 2, destroy);
+    ASSERT_TRUE(wait_file("/pppd.hup"));
+    EXPECT_EQ("ok #6 @2", next()) << "the answer waits for the daemon's end";
+    EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
+}
+
+} // namespace
