@@ -1,0 +1,570 @@
+// Modem slots through the slot manager on the simulated board, with fake PPP
+// daemons and fax programs (small shell scripts given as `execfile`): the
+// command lines, the modem and interface requests, the hang-up, time-out and
+// kill of a destroy and its late answer, exit statuses, fax results, record
+// dispatch and routing by session, and the activation records on the wire.
+// Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
+// "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "asn1/asn1.hpp"
+#include "control/ctrl_server.hpp"
+#include "hardware/hw_mux.hpp"
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/child_wait.hpp"
+#include "slots/dsp_modem_slot.hpp"
+#include "slots/hdlc_modem_slot.hpp"
+#include "slots/modem_factory.hpp"
+#include "slots/slots.hpp"
+#include "tests/control/fixture.hpp"
+
+namespace
+{
+
+using ctltest::Capture;
+
+platform::SimBoard& board()
+{
+    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
+    return *sim;
+}
+
+void set_args(TERM::ModemParams& p, std::vector<std::string> const& v, std::size_t n)
+{
+    p.set_execargs().clear();
+    for (std::size_t k = 0; k < n; ++k)
+        p.ref_execargs().push_back(ASN1::IA5String(v[k]));
+}
+
+std::string joined(std::vector<std::string> const& v)
+{
+    std::string out;
+    for (auto const& s : v)
+        out += (out.empty() ? "" : " ") + s;
+    return out;
+}
+
+std::string dir()
+{
+    static std::string d = [] {
+        char t[] = "/tmp/quelvad-modem-XXXXXX";
+        return std::string(::mkdtemp(t));
+    }();
+    return d;
+}
+
+// A fake program: records its arguments in <dir>/args, then runs `body`.
+std::string program(const char* name, const char* body)
+{
+    const std::string path = dir() + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << dir() << "/args\n" << body << "\n";
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+TERM::ModemParams modem(const char* cid = "42")
+{
+    TERM::ModemParams p;
+    p.set_cid(cid);
+    p.set_cdid("100");
+    return p;
+}
+
+TEST(ModemCommandLines, PppdArguments)
+{
+    std::vector<std::string> many;
+    for (int n = 0; n < 70; ++n)
+        many.push_back("a" + std::to_string(n));
+    struct Case {
+        const char* cid;
+        const char* execfile;
+        int execargs; // -1 absent
+        const char* expected;
+    } const cases[] = {
+        {"555", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV remotenumber 555"},
+        {"", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV"},
+        {"555", "/x/ppp", -1, "/x/ppp file OPT DEV remotenumber 555"},
+        {"555", nullptr, 0, "/usr/local/sbin/pppd"},
+        {"555", "/x/ppp", 2, "/x/ppp a0 a1"},
+    };
+    for (auto const& c : cases) {
+        TERM::ModemParams p = modem(c.cid);
+        if (c.execfile)
+            p.set_execfile(c.execfile);
+        if (c.execargs >= 0)
+            set_args(p, many, std::size_t(c.execargs));
+        EXPECT_EQ(c.expected, joined(ModemSlot::pppd_args(p, "DEV", "OPT")));
+    }
+    TERM::ModemParams p = modem();
+    set_args(p, many, many.size());
+    const auto argv = ModemSlot::pppd_args(p, "DEV", "OPT");
+    EXPECT_EQ(63u, argv.size()) << "the program, 62 arguments and the null fill the 64 entries";
+    EXPECT_EQ("a61", argv.back());
+}
+
+TEST(ModemCommandLines, FaxArgumentsAndDataModes)
+{
+    std::vector<std::string> many;
+    for (int n = 0; n < 65; ++n)
+        many.push_back("f" + std::to_string(n));
+    TERM::ModemParams p = modem();
+    set_args(p, many, 2);
+    EXPECT_EQ("/usr/local/sbin/fax -m 3 f0 f1", joined(DspModemSlot::fax_sender_args(p, 3)));
+    p.set_execfile("/x/fax");
+    set_args(p, many, many.size());
+    const auto argv = DspModemSlot::fax_sender_args(p, 3);
+    EXPECT_EQ(63u, argv.size());
+    EXPECT_EQ("/x/fax f59", argv[0] + " " + argv.back());
+    std::tm at{};
+    at.tm_hour = 9, at.tm_min = 5, at.tm_sec = 7;
+    EXPECT_EQ("/usr/local/bin/fax -m 1 receive /var/fax-09-05-07.g3",
+              joined(DspModemSlot::fax_receiver_args(1, at)));
+
+    using M = TERM::DigitalDataModeEnum;
+    struct Case {
+        std::vector<int> modes;
+        int mask;
+    } const masks[] = {{{M::ddmV110, M::ddm7BIT}, 5}, {{M::ddmV120}, 0}, {{M::ddm8BIT}, 2}};
+    for (auto const& c : masks) {
+        TERM::ModemParams q = modem();
+        for (int m : c.modes)
+            q.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::NamedNumber(m)));
+        EXPECT_EQ(c.mask, DspModemSlot::ddm_mask(q));
+    }
+}
+
+class Modems : public ctltest::LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        platform::setBoard(&board());
+        for (const char* c : {"device /dev/mctl present", "mctl modems 2 96", "netif add hdlc0 40",
+                              "netif add hdlc1 41 0x19", "netif add hdlc2 42"})
+            ASSERT_EQ("ok\n", board().execute(c));
+        Slots::pause = [] {};
+        {
+            Capture quiet(std::clog), err(std::cerr);
+            HwMux::instance();
+            ModemFactory::instance().IQuery();
+        }
+        ChildWait::Activate();
+        server.Bind(&Slots::instance());
+        server.Activate(new ctltest::NullLink);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+        send(1, 1, trunk());
+        frames();
+        board().clear_journal();
+    }
+    void TearDown() override
+    {
+        {
+            Capture quiet(std::cerr);
+            server.Deactivate();
+        }
+        for (const char* c : {"netif remove hdlc0", "netif remove hdlc1", "netif remove hdlc2"})
+            board().execute(c);
+        EXPECT_TRUE(ModemFactory::instance().slots().empty());
+        LoopTest::TearDown();
+    }
+    static LGCP::Command trunk()
+    {
+        LGCP::Command c;
+        c.select_create().select_trunk().set_trunk(0);
+        c.ref_create().ref_trunk().set_timeslot(1);
+        return c;
+    }
+    static LGCP::Command create(TERM::ModemParams const& p)
+    {
+        LGCP::Command c;
+        c.select_create().select_modem(p);
+        return c;
+    }
+    static LGCP::Command simple(const char* what)
+    {
+        LGCP::Command c;
+        std::string w = what;
+        if (w == "destroy")
+            c.select_destroy();
+        else if (w == "connect")
+            c.select_connect(1u);
+        else if (w == "activate") {
+            TERM::ModemUserParameters& u = c.select_activate().select_modem();
+            u.set_remoteAddr("10.1.2.3"), u.set_netmask("255.255.255.0"), u.set_gateway("10.1.2.1");
+            u.set_dns("10.1.2.300"), u.set_mtu(1500);
+        }
+        return c;
+    }
+    std::string send(int seq, unsigned slot, LGCP::Command const& command)
+    {
+        LGCP::Message m;
+        m.set_seq(seq);
+        m.set_slot(slot);
+        m.set_pdu().select_command(command);
+        ASN1::CoderEnv env;
+        std::vector<char> bytes;
+        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+        server.OnMessage(bytes.data(), int(bytes.size()));
+        board().service(); // the board sees the descriptors closed meanwhile
+        return frames();
+    }
+    std::string frames()
+    {
+        const std::string in = ctltest::read_now(pair.client);
+        std::ostringstream os;
+        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
+            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
+                static_cast<unsigned char>(in[at + 3]);
+            LGCP::Message m;
+            ASN1::CoderEnv env;
+            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
+            os << (at ? " | " : "");
+            if (m.get_pdu().response_isSelected())
+                os << (m.get_pdu().get_response().success_isSelected() ? "ok" : "error") << " #"
+                   << m.get_seq().getValue() << " ";
+            if (m.slot_isPresent())
+                os << "@" << m.get_slot().getValue();
+            if (!m.get_pdu().signal_isSelected())
+                continue;
+            LGCP::Signal const& s = m.get_pdu().get_signal();
+            if (s.transmitter_isSelected() || s.receiver_isSelected()) {
+                LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
+                os << (s.receiver_isSelected() ? " receiver " : " transmitter ")
+                   << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
+            } else if (s.abort_isSelected()) {
+                os << " abort " << s.get_abort().getValue();
+            } else if (s.modemProceeding_isSelected() && s.get_modemProceeding().auth_isSelected()) {
+                auto const& a = s.get_modemProceeding().get_auth();
+                os << " auth " << std::string(a.get_username()) << "/" << std::string(a.get_password());
+            } else if (s.modemProceeding_isSelected()) {
+                auto const& a = s.get_modemProceeding().get_acct();
+                for (auto const* v : {&a.get_octetsOut(), &a.get_octetsIn(), &a.get_packetsOut(),
+                                      &a.get_packetsIn(), &a.get_time()})
+                    os << " " << v->get_high().getValue() << ":" << v->get_low().getValue();
+            }
+        }
+        return os.str();
+    }
+    // The board's requests since the last call on one device, without the prefix.
+    static std::string requests(const std::string& device)
+    {
+        const std::string prefix = "ioctl " + device + " ";
+        std::string out;
+        for (const std::string& line : board().journal())
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
+        board().clear_journal();
+        return out;
+    }
+    ModemSlot* slot(unsigned n) { return dynamic_cast<ModemSlot*>(Slots::instance().GetSlotAt(n)); }
+    // Waits in real time for the slot's child to end, then lets the loop see it.
+    void child_ends(unsigned n)
+    {
+        siginfo_t info;
+        ASSERT_EQ(0, ::waitid(P_PID, id_t(slot(n)->child()), &info, WEXITED | WNOWAIT));
+        for (int k = 0; k < 100 && slot(n) && slot(n)->child() != -1; ++k)
+            run_for(1);
+    }
+    static std::string args() { return e2e_read(dir() + "/args"); }
+    static std::string e2e_read(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::string line;
+        std::getline(in, line);
+        ::unlink(path.c_str());
+        return line;
+    }
+
+    CtrlSrv::Server server;
+    ctltest::TcpPair pair;
+    Capture clog{std::clog};
+};
+
+// The set-up's requests by the kind of call, and the command line of the
+// daemon it starts.
+TEST_F(Modems, DspModemSetUpPerKindOfCall)
+{
+    Capture err(std::cerr);
+    const std::string hup = program("quick", "exit 0");
+    struct Case {
+        bool originate, fax, dmp;
+        const char* requests;
+        const char* args;
+    } const cases[] = {
+        {false, false, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | answer modem=0 -> 0",
+         " file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 42"},
+        {true, false, true,
+         "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | dmp modem=0 offset=3 value=7 -> -1 EIO | "
+         "dmp modem=0 offset=9 value=1 -> 0 | originate modem=0 -> 0",
+         " file /usr/local/etc/ppp/coptions /dev/mdm0 remotenumber 42"},
+        {true, true, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | fax modem=0 -> 0", ""},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.requests);
+        TERM::ModemParams p = modem();
+        p.set_execfile(hup);
+        if (c.originate)
+            p.set_originate();
+        if (c.fax)
+            p.set_fax();
+        if (c.dmp) {
+            TERM::DDModemParam a, b;
+            a.set_offset(3), a.set_value(7), b.set_offset(9), b.set_value(1);
+            p.set_dmp().push_back(a), p.ref_dmp().push_back(b);
+            board().fail("/dev/mctl", platform::mctl::kSetDmp, EIO, 1);
+        }
+        EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+        EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+        EXPECT_EQ(c.requests, requests("/dev/mctl"));
+        if (*c.args) {
+            child_ends(2);
+            EXPECT_EQ(hup + c.args, args());
+            EXPECT_EQ("@2 abort 0", frames()) << "a daemon that ends by itself";
+        }
+        EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+    }
+    EXPECT_NE(std::string::npos, err.text().find("set dmp parameter index=3 value=7 failed : "));
+}
+
+// A destroy waits for the child: its end, or SIGKILL 5000 ms after SIGHUP.
+TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
+{
+    struct Case {
+        const char* body;
+        const char* logs;
+    } const cases[] = {
+        {"trap 'exit 0' HUP; while :; do sleep 0.02; done", "sent HUP to pppd.\n"},
+        {"trap '' HUP; while :; do sleep 0.02; done",
+         // once at the time-out, once more when the slot is deleted
+         "sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\npppd isn't "
+         "terminated, "
+         "killing ...\n"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.body);
+        TERM::ModemParams p = modem();
+        p.set_execfile(program("pppd", c.body));
+        send(2, 2, create(p));
+        send(3, 2, simple("connect"));
+        for (int k = 0; k < 200 && args().empty(); ++k)
+            ::poll(nullptr, 0, 10); // the script has set its trap
+        Capture err(std::cerr);
+        EXPECT_EQ("", send(9, 2, simple("destroy")));
+        EXPECT_EQ("error #10 @2", send(10, 2, simple("connect"))) << "destroyInProgress";
+        if (std::string(c.logs).find("timeout") == std::string::npos) {
+            child_ends(2);
+        } else {
+            run_for(ModemSlot::kTerminateTimeout - 1);
+            EXPECT_EQ("", frames());
+            run_for(2);
+        }
+        EXPECT_EQ("ok #9 @2", frames());
+        EXPECT_EQ(nullptr, slot(2));
+        std::string logs;
+        std::istringstream in(err.text());
+        for (std::string line; std::getline(in, line);)
+            logs += line.substr(line.find(": ") + 2) + "\n";
+        EXPECT_EQ(c.logs, logs);
+    }
+}
+
+// A program that cannot run ends with 2 (status 512); a fax program's exit
+// code is its pages, unless it never ran.
+TEST_F(Modems, ExitStatusesAndFaxResults)
+{
+    struct Case {
+        bool fax;
+        const char* body; // null: the program does not exist
+        const char* frames;
+        const char* log;
+    } const cases[] = {
+        {false, nullptr, "@2 abort 512", "pppd terminated with code 512"},
+        {true, "exit 3", "@2 0:0 0:3 0:0 0:0 0:0 | @2 abort 768", "pages received: 3"},
+        {true, nullptr, "@2 abort 512", "fax transfer failed"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.frames);
+        TERM::ModemParams p = modem();
+        p.set_execfile(c.body ? program("prog", c.body) : dir() + "/missing");
+        if (c.fax)
+            p.set_fax(), p.set_execargs().push_back("to");
+        send(2, 2, create(p));
+        Capture out(std::cout);
+        EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+        clog.clear();
+        child_ends(2);
+        EXPECT_EQ(c.frames, frames());
+        EXPECT_NE(std::string::npos, clog.text().find(c.log)) << clog.text();
+        if (c.fax && !c.body) {
+            EXPECT_EQ(std::string::npos, clog.text().find("pages received"));
+        }
+        EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+    }
+}
+
+// The free interfaces (point-to-point, not loopback, up to the first missing
+// one); a digital modem's interface switched to PPP and back; an interface
+// never given to two slots.
+TEST_F(Modems, DigitalModemSwitchesItsInterface)
+{
+    board().execute("netif remove hdlc1");
+    board().execute("netif add hdlc3 43");
+    ModemFactory& f = ModemFactory::instance();
+    f.IQuery();
+    EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces()) << "hdlc3 is beyond the missing hdlc1";
+    EXPECT_NE(std::string::npos, clog.text().find("found point-o-point devices: hdlc0\n"));
+
+    TERM::ModemParams p = modem();
+    p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
+    p.set_execfile(program("hup", "trap 'exit 0' HUP; while :; do sleep 0.02; done"));
+    EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+    f.IQuery();
+    EXPECT_TRUE(f.free_interfaces().empty()) << "the slot's interface is not free again";
+    EXPECT_EQ("ok #3 @3", send(3, 3, create(p)));
+    EXPECT_EQ("dsp-modem", std::string(slot(3)->GetName())) << "no interface left";
+    send(4, 3, simple("destroy"));
+    board().clear_journal();
+
+    EXPECT_EQ("@2 transmitter 40 | ok #5 @2", send(5, 2, simple("connect"))) << "the join's own signal";
+    EXPECT_EQ(
+        "SIOCWANDEV hdlc0 IF_GET_IFACE size=128 -> 0 channel=40 | SIOCWANDEV hdlc0 IF_PROTO_PPP size=4 -> 0",
+        requests(platform::netif::kSocket));
+    EXPECT_EQ(40, slot(2)->IGetTransmitChannel());
+    EXPECT_EQ("hdlc0 flags=0x11 proto=ppp channel=40\nok\n", board().execute("netif show hdlc0"));
+    for (int k = 0; k < 200 && args().empty(); ++k)
+        ::poll(nullptr, 0, 10);
+    Capture err(std::cerr);
+    send(6, 2, simple("destroy"));
+    child_ends(2);
+    EXPECT_EQ("ok #6 @2", frames());
+    EXPECT_EQ("SIOCGIFFLAGS hdlc0 -> 0 flags=0x11 | SIOCSIFFLAGS hdlc0 flags=0x10 -> 0 | SIOCWANDEV hdlc0 "
+              "IF_PROTO_HDLC size=4 -> 0",
+              requests(platform::netif::kSocket));
+    EXPECT_EQ("hdlc0 flags=0x10 proto=hdlc channel=40\nok\n", board().execute("netif show hdlc0"));
+    EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces());
+}
+
+// Records reach the one slot of their session, by type and size; a session
+// that several slots share (digital modems all use -1) reaches none.
+TEST_F(Modems, RecordsByTypeSizeAndSession)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams fax = modem();
+    fax.set_fax(), fax.set_originate();
+    send(2, 2, create(fax));
+    send(3, 2, simple("connect")); // modem 0, no child
+    frames();
+    auth::Record r{};
+    auth::Request& q = reinterpret_cast<auth::Request&>(r);
+    std::strcpy(q.username, "alice");
+    std::memset(q.password, 'p', sizeof q.password); // no NUL: all 64 bytes
+    auth::Accounting& a = reinterpret_cast<auth::Accounting&>(r);
+    struct Case {
+        std::int32_t length, type, session;
+        const char* frames;
+        const char* log;
+    } const cases[] = {
+        {140, 1, 0, "@2 auth alice/" + std::string(64, 'p') == "" ? "" : nullptr, ""},
+        {139, 1, 0, "", "auth request, invalid size: 139"},
+        {141, 1, 0, "", "auth request, invalid size: 141"},
+        {16, 2, 0, "", "auth accept, ignored."},
+        {36, 3, 0, "", "auth ip, ignored."},
+        {64, 4, 0, "@2 1:2 3:4 5:6 7:8 0:9", ""},
+        {63, 4, 0, "", "auth accounting, invalid size: 63"},
+        {12, 9, 0, "", "unknown request from portslave: 0x9"},
+        {140, 1, 1, "", "receive auth request for unknown session 1"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.log);
+        if (c.type == 4) {
+            const std::uint32_t words[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+            std::memcpy(a.octetsOut, words, sizeof words);
+        }
+        r.length = c.length, r.type = c.type, r.session = c.session;
+        err.clear();
+        ModemFactory::instance().OnAuth(&r);
+        EXPECT_EQ(c.frames ? c.frames : "@2 auth alice/" + std::string(64, 'p'), frames());
+        EXPECT_NE(std::string::npos, err.text().find(c.log)) << err.text();
+    }
+
+    // Two digital modems: session -1 is no one's.
+    TERM::ModemParams digital = modem();
+    digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+    send(4, 4, create(digital));
+    send(5, 5, create(digital));
+    r.length = 140, r.type = 1, r.session = -1;
+    err.clear();
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_EQ("", frames());
+    EXPECT_NE(std::string::npos, err.text().find("matches several modem slots, dropped."));
+    EXPECT_EQ("error #6 @4", send(6, 4, simple("activate"))) << "no plugin: unsupported";
+    send(7, 5, simple("destroy"));
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
+    send(8, 4, simple("destroy"));
+    send(9, 2, simple("destroy"));
+}
+
+// Losing the controller deletes a slot whose destroy waits for its child; the
+// factory no longer lists it, so a late record finds no slot.
+TEST_F(Modems, ControllerLossWithAPendingModem)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("deaf", "trap '' HUP; while :; do sleep 0.02; done"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(4, 2, simple("destroy")));
+    Slots::instance().OnDisconnect();
+    EXPECT_TRUE(ModemFactory::instance().slots().empty());
+    auth::Record r{};
+    r.length = 140, r.type = 1, r.session = 0;
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
+    EXPECT_NE(std::string::npos, err.text().find("pppd isn't terminated, killing ..."));
+}
+
+// The plugin's connection: its request becomes the signal, the activation
+// becomes the accept and ip records, byte for byte in host order.
+TEST_F(Modems, ActivationRecordsOnTheLink)
+{
+    ASSERT_TRUE(ModemFactory::instance().listening());
+    Capture err(std::cerr);
+    TERM::ModemParams fax = modem();
+    fax.set_fax(), fax.set_originate();
+    send(2, 2, create(fax));
+    send(3, 2, simple("connect"));
+    frames();
+    Fd plugin(ctltest::connect_to(auth::kPort));
+    run_for(1);
+    ASSERT_EQ(1u, ModemFactory::instance().clients().size());
+    auth::Request q{140, auth::kRequest, 0, "bob", "pw"};
+    ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&q), sizeof q));
+    run_for(1);
+    EXPECT_EQ("@2 auth bob/pw", frames());
+    EXPECT_EQ("ok #4 @2", send(4, 2, simple("activate")));
+    run_for(1);
+    const std::int32_t accept[] = {16, 2, 0, 1}, ip[] = {36, 3, 0, 0};
+    std::string expected(reinterpret_cast<const char*>(accept), 16);
+    expected += std::string(reinterpret_cast<const char*>(ip), 16) +
+                ctltest::bytes("0A010203 FFFFFF00 0A010201 FFFFFFFF");
+    const std::int32_t mtu = 1500;
+    expected += std::string(reinterpret_cast<const char*>(&mtu), 4);
+    EXPECT_EQ(support::hex(expected), support::hex(ctltest::read_now(plugin)));
+    plugin.close();
+    run_for(1);
+    EXPECT_TRUE(ModemFactory::instance().clients().empty());
+    EXPECT_NE(std::string::npos, clog.text().find(" disconnected."));
+    send(5, 2, simple("destroy"));
+}
+
+} // namespace
