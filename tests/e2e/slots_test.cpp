@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
@@ -49,7 +49,7 @@ protected:
     {
         for (int attempt = 0; attempt < 50; ++attempt, ::poll(nullptr, 0, 100)) {
             Bytes answer;
-            if (controller.connect(daemon.port()) && controller.send_payload(e2e::hex("80 01 00 18")) &&
+            if (controller.connect(daemon.port()) && controller.send_payload(e2e::bytes("80 01 00 18")) &&
                 controller.receive_payload(answer))
                 return hex(answer) == "80 01 00 40";
         }
@@ -59,7 +59,7 @@ protected:
     {
         for (const Step& st : steps) {
             SCOPED_TRACE(st.what);
-            ASSERT_TRUE(controller.send_payload(e2e::hex(st.request)));
+            ASSERT_TRUE(controller.send_payload(e2e::bytes(st.request)));
             std::string got;
             for (std::size_t frames = std::count(st.answers.begin(), st.answers.end(), '|') + 1; frames--;) {
                 Bytes answer;
