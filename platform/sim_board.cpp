@@ -14,7 +14,11 @@
 #include <unistd.h>
 
 #include "platform/sim/control_socket.hpp"
+#include "platform/sim/dsp_model.hpp"
+#include "platform/sim/dtmf_model.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "platform/sim/rtp_model.hpp"
+#include "platform/sim/voice_model.hpp"
 #include "platform/sim/watchdog_model.hpp"
 
 namespace platform
@@ -104,6 +108,10 @@ SimBoard::SimBoard()
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::DtmfModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::DspModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::RtpModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::VoiceModel));
 }
 
 SimBoard::~SimBoard()
