@@ -122,14 +122,16 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
         return nullptr;
     }
     rtp::rtp_connection_params params{};
-    // A remote address that is not a dotted IPv4 text is refused: the stream
-    // would otherwise go to a broadcast address.
-    if (!Address(rtp.get_dhost().get_iaddr(), params.remote_addr) ||
-        (rtp.shost_isPresent() && !Address(rtp.get_shost().get_iaddr(), params.local_addr))) {
-        std::clog << ext::header(this) << "rtp do not created: invalid address "
-                  << (rtp.shost_isPresent() ? std::string(rtp.get_shost().get_iaddr()) + " " : std::string())
-                  << rtp.get_dhost().get_iaddr() << std::endl;
-        return nullptr;
+    // An address that is not a dotted IPv4 text is refused: the stream would
+    // otherwise go to a broadcast address.
+    for (const TERM::HostAddress* host :
+         {&rtp.get_dhost(), rtp.shost_isPresent() ? &rtp.get_shost() : nullptr}) {
+        std::uint32_t& address = host == &rtp.get_dhost() ? params.remote_addr : params.local_addr;
+        if (host && !Address(host->get_iaddr(), address)) {
+            std::clog << ext::header(this) << "rtp do not created: invalid address " << host->get_iaddr()
+                      << std::endl;
+            return nullptr;
+        }
     }
     const unsigned remotePort = rtp.get_dhost().get_port().getValue();
     const unsigned localPort = rtp.shost_isPresent() ? rtp.get_shost().get_port().getValue() : remotePort;

@@ -58,7 +58,6 @@ public:
     rtp_connection_params const& get_params() const { return params; }
     bool is_input_started() const { return inputStarted; }
     bool device_open() const { return device.is_valid(); }
-    int watched_fd() const { return deviceEvent.lowlevel_fd(); }
 
 protected:
     // Writes "rtp[<channel>]: ".

@@ -94,8 +94,6 @@ Reply RtpModel::ioctl(Channel channel, unsigned long request, std::uintptr_t arg
         if (tdm < 0) {
             for (tdm = kFirstChannel; taken(tdm);)
                 ++tdm;
-        } else if (taken(tdm)) {
-            return failure(EBUSY);
         }
         s.channel = info->tdm = tdm;
         Reply reply;

@@ -1,8 +1,9 @@
 #pragma once
 // The RTP driver "/dev/rtp": one session per descriptor, begun with a session
-// record and given one switch channel by the add-channel request (the lowest
-// free one from 1024, or the one asked for when it is free). The channel is
-// freed when the daemon closes the session's last descriptor.
+// record and given one switch channel by the add-channel request: the lowest
+// free one from 1024, or the one asked for (a session begun again on its
+// channel, while the old session's close may still be on its way). A channel
+// is freed when the daemon closes its session's last descriptor.
 //
 // Control commands:
 //   rtp event <channel> <type> <value> <timeout>   one event record to the session holding the channel
