@@ -47,7 +47,7 @@ const char RtpSlot::kEmail[] = "support@velmora-pardomax.example";
 const char RtpSlot::kPhone[] = "+1 555 0100";
 const char RtpSlot::kByeReason[] = "session end";
 
-RtpSlot::RtpSlot(int channel_, Fd device_, rtp_connection_params const& params_)
+RtpSlot::RtpSlot(int channel_, Fd const& device_, rtp_connection_params const& params_)
     : channel(channel_), device(device_), params(params_), initialPayload(params_.rx_pt)
 {
     deviceEvent.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);

@@ -30,7 +30,8 @@ public:
     static const char kPhone[];
     static const char kByeReason[]; // "session end"
 
-    RtpSlot(int channel, Fd device, rtp_connection_params const& params);
+    // Keeps its own duplicate of the session's descriptor.
+    RtpSlot(int channel, Fd const& device, rtp_connection_params const& params);
     ~RtpSlot() override;
 
     void startRTPC(Fd& rtcpSocket, sockaddr_in const& peer);

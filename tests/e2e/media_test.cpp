@@ -31,10 +31,10 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t n = sizeof a;
-        ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
+        const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                           ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;
+        port = bound ? ntohs(a.sin_port) : 0;
         timeval tv{e2e::deadline_ms() / 1000, 0};
         ::setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
