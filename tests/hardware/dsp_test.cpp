@@ -255,18 +255,4 @@ TEST(Dsp, CleanBeforeDestroySwitchesOffFunctionsThatAreOn)
     }
 }
 
-TEST(Dsp, GainFlagFollowsTheValueEvenWhenTheRequestFails)
-{
-    hwtest::MediaRig rig;
-    Capture cerr(std::cerr), clog(std::clog);
-    Receiver r(2);
-    r.configureRxGain(4);
-    rig.sim.fail(kDsp, platform::dsp::kConfigure, EIO, 1);
-    r.configureRxGain(0);
-    EXPECT_FALSE(r.rx_gain_set());
-    EXPECT_NE(std::string::npos, clog.text().find("DSPROC_CONFIGURE RX GAIN ts=2 gain_dB=4\n"));
-    EXPECT_NE(std::string::npos,
-              cerr.text().find("DSPROC_CONFIGURE Rx Gain fail: timeslot=2 errno=\"Input/output error\"\n"));
-}
-
 } // namespace

@@ -12,36 +12,14 @@
 #include "slots/slot.hpp"
 #include "slots/slots.hpp"
 #include "tests/runtime/test_util.hpp"
+#include "tests/slots/signal_spy.hpp"
 
 namespace
 {
 
 using testutil::Capture;
 
-class Spy : public CtrlSrv::Service
-{
-public:
-    void OnConnect() override {}
-    void OnDisconnect() override {}
-    bool OnCommand(LGCP::Command const&) override { return false; }
-    void OnSignal(LGCP::Signal const& s) override
-    {
-        std::ostringstream text;
-        text << s;
-        std::string one = text.str();
-        for (char& c : one) {
-            if (c == '\n')
-                c = ' ';
-        }
-        std::string squeezed;
-        for (char c : one) {
-            if (!(c == ' ' && !squeezed.empty() && squeezed.back() == ' '))
-                squeezed += c;
-        }
-        signals.push_back(squeezed);
-    }
-    std::vector<std::string> signals;
-};
+using Spy = slotstest::SignalSpy;
 
 class MediaSlot : public Slot
 {

@@ -21,6 +21,7 @@
 #include "slots/slots.hpp"
 #include "tests/hardware/media_rig.hpp"
 #include "tests/runtime/test_util.hpp"
+#include "tests/slots/signal_spy.hpp"
 #include "tests/support/hex.hpp"
 
 namespace
@@ -66,27 +67,7 @@ unsigned freePort()
     return p.port;
 }
 
-class Spy : public CtrlSrv::Service
-{
-public:
-    void OnConnect() override {}
-    void OnDisconnect() override {}
-    bool OnCommand(LGCP::Command const&) override { return false; }
-    void OnSignal(LGCP::Signal const& s) override
-    {
-        std::ostringstream text;
-        text << s;
-        std::string one;
-        for (char c : text.str()) {
-            if (c == '\n')
-                c = ' ';
-            if (!(c == ' ' && !one.empty() && one.back() == ' '))
-                one += c;
-        }
-        signals.push_back(one);
-    }
-    Lines signals;
-};
+using Spy = slotstest::SignalSpy;
 
 platform::SimBoard& board()
 {
@@ -365,24 +346,6 @@ TEST_F(RtpTest, DriverEventsInABurst)
     destroy(slot);
 }
 
-TEST_F(RtpTest, JoiningTheReceiveSideStartsInputUnlessSquelchDecides)
-{
-    for (bool squelch : {false, true}) {
-        Peer peer;
-        RtpSlot* slot = build(create(peer));
-        ASSERT_NE(nullptr, slot) << log;
-        slot->setTransmissionDependOnSQU(squelch);
-        board().clear_journal();
-        EXPECT_TRUE(slot->IOnInputStream());
-        EXPECT_EQ(!squelch, slot->is_input_started());
-        slot->IOnInputRelease();
-        const Lines expected = squelch ? Lines{"ioctl release-input -> 0"}
-                                       : Lines{"ioctl start-input -> 0", "ioctl release-input -> 0"};
-        EXPECT_EQ(expected, hwtest::journal(board(), kRtp));
-        destroy(slot);
-    }
-}
-
 TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
 {
     auto* voice = board().model<platform::sim::VoiceModel>();
@@ -420,8 +383,6 @@ TEST(RtpErrors, Texts)
     };
     const Case cases[] = {
         {0, "No error"},
-        {0x3000002, "Parameter out of range"},
-        {0x300010C, "Invalid port specified"},
         {0x300010E, "Unable to close session"},
         {0x3000122, "Don't send this packet now"},
         {0x300010D, "Unknown RTP Error 50331917"},
