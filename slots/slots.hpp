@@ -8,6 +8,7 @@
 #include <list>
 
 #include "control/ctrl_server.hpp"
+#include "messages/lgcp/LGCP.hpp"
 
 class Slot;
 
