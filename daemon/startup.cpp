@@ -9,6 +9,7 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
@@ -71,6 +72,9 @@ template <class T> CtrlSrv::Service* Service()
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
+    // The slot manager, the bus test and the bus clock come before the E1
+    // service, which thus sees only the ioctl commands without a slot.
+    Service<E1Ctl>,
 };
 
 // When the file does not open, the trace flags keep their initial values and
