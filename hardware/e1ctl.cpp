@@ -176,11 +176,15 @@ void E1Ctl::OnUpdateCas(int fd, short revents)
         return;
     }
     // The descriptor will not carry a record again: it is no longer polled,
-    // so a failed device never keeps the loop spinning.
+    // so a failed device never keeps the loop spinning, and the next status
+    // pass or CAS command opens the device afresh.
     std::cerr << header << "cas interface lost: "
               << (error ? std::string(std::strerror(error)) : PollEventAsText(short(revents & lost)))
               << std::endl;
     mCasEvent.Release();
+    mCas.close();
+    for (auto& open : mCasOpen)
+        open = 0;
 }
 
 void E1Ctl::SendCASSignal(int path, int timeslot, int rx, int tx)
