@@ -92,8 +92,9 @@ public:
 
     void PutHeader(std::ostream& os) const;
 
-    // The controller channel's switch channel while active, else -1.
+    // The controller channel's switch channel and descriptor while active, else -1.
     int channel() const { return mChannel; }
+    int descriptor() const { return mEvent.lowlevel_fd(); }
 
 private:
     void on_event(int fd, short revents);
