@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 
 namespace hwtest
@@ -42,6 +43,15 @@ inline std::string text(LGCP::Message const& m)
     return "signal";
 }
 
+// One aligned-PER payload as text.
+inline std::string text(const char* payload, std::size_t n)
+{
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    return ASN1::decode(payload, payload + n, &env, m, true) ? text(m) : "undecodable";
+}
+
 inline LGCP::Message trunkCfg(int seq, int trunk, bool slave)
 {
     LGCP::Message m;
@@ -52,31 +62,25 @@ inline LGCP::Message trunkCfg(int seq, int trunk, bool slave)
     return m;
 }
 
-// A slotless CAS ioctl from "open 1 5 9", "set 2 7 6", "close 1 0", "get 2 7";
-// anything else is another ioctl (deactivateRecord).
+// A slotless ioctl: CAS "open 1 5 9", "set 2 7 6", "close 1 0", "get 2 7";
+// anything else is not a CAS command (deactivateRecord).
 inline LGCP::Message casCommand(int seq, const std::string& command)
 {
     LGCP::Message m;
     m.set_seq(seq);
     LGCP::IoctlParams& ioctl = m.set_pdu().select_command().select_ioctl();
-    char verb[8] = "";
+    char verb = 0;
     int path = 0, timeslot = 0, bits = 0;
-    if (std::sscanf(command.c_str(), "%7s %d %d %d", verb, &path, &timeslot, &bits) < 3) {
-        ioctl.select_deactivateRecord();
-        return m;
-    }
+    if (std::sscanf(command.c_str(), "%c%*s %d %d %d", &verb, &path, &timeslot, &bits) < 3)
+        return ioctl.select_deactivateRecord(), m;
     LGCP::CasCommand& cas = ioctl.select_cas();
     cas.set_channel().set_path(path);
     cas.set_channel().set_timeslot(timeslot);
-    const std::string v = verb;
-    if (v == "open")
-        cas.set_cmd().select_open(bits);
-    else if (v == "set")
-        cas.set_cmd().select_set(bits);
-    else if (v == "close")
-        cas.set_cmd().select_close();
-    else
-        cas.set_cmd().select_get();
+    LGCP::CasCommandSignal& cmd = cas.set_cmd();
+    verb == 'o'   ? cmd.select_open(bits)
+    : verb == 's' ? cmd.select_set(bits)
+    : verb == 'c' ? void(cmd.select_close())
+                  : void(cmd.select_get());
     return m;
 }
 
