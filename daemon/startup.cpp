@@ -9,8 +9,11 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
 #include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
+#include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/child_wait.hpp"
@@ -72,9 +75,9 @@ template <class T> CtrlSrv::Service* Service()
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
-    // The slot manager, the bus test and the bus clock come before the E1
-    // service, which thus sees only the ioctl commands without a slot.
-    Service<E1Ctl>,
+    // the slot manager
+    Service<HwTests>, Service<BusCtl>, Service<E1Ctl>, Service<spiCtrl>,
+    // the monitoring service
 };
 
 // When the file does not open, the trace flags keep their initial values and

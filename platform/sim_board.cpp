@@ -218,13 +218,15 @@ int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
         } else {
             reply = model.ioctl(c.first, request, arg);
         }
+        std::string line = "ioctl ";
+        line.append(path).append(" ").append(text).append(" -> ");
         if (reply.error) {
-            record("ioctl " + path + " " + text + " -> -1 " + sim::errnoName(reply.error));
+            record(line.append("-1 ").append(sim::errnoName(reply.error)));
             errno = reply.error;
             return -1;
         }
         if (!reply.quiet)
-            record("ioctl " + path + " " + text + " -> " + std::to_string(reply.result) + reply.out);
+            record(line.append(std::to_string(reply.result)).append(reply.out));
         return reply.result;
     }
     // Not a descriptor of the board: what the kernel says of it.
