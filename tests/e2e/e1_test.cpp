@@ -38,8 +38,7 @@ protected:
     std::string next(bool statuses = false)
     {
         for (e2e::Bytes payload; controller.receive_payload(payload);) {
-            const std::string text =
-                hwtest::text(reinterpret_cast<const char*>(payload.data()), payload.size());
+            std::string text = hwtest::text(reinterpret_cast<const char*>(payload.data()), payload.size());
             if (statuses || text.compare(0, 7, "status ") != 0)
                 return text;
         }
