@@ -104,6 +104,7 @@ TEST_F(HdlcTest, EachModeJoinsItsLinesAndCarriesFramesBothWays)
         sink.action = Sink::echo;
         auto h = open(sink, c.mode, c.line, c.out);
         const int channel = h->channel();
+        EXPECT_TRUE(::fcntl(h->descriptor(), F_GETFD) & FD_CLOEXEC);
         EXPECT_NE(std::string::npos,
                   sim().execute("journal").find(std::string("allocate type=") + c.type +
                                                 " rx-size=512 reserved=0 rx-thr=1 tx-thr=4 -> 0"));
