@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 #include "tests/hardware/lgcp_text.hpp"
 
 namespace

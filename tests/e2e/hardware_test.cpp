@@ -10,7 +10,7 @@
 
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
