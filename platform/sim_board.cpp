@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <poll.h>
 #include <sstream>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -341,9 +342,12 @@ std::string SimBoard::execute_fail(std::istringstream& in)
             known = true;
         }
     }
-    long number;
-    if (!known && sim::parseNumber(name, number)) {
-        request = static_cast<unsigned long>(number);
+    // Request numbers use all 32 bits: beyond a 32-bit long on the board.
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = name.empty() ? 0 : std::strtoul(name.c_str(), &end, 0);
+    if (!known && !name.empty() && name[0] != '-' && errno == 0 && *end == '\0') {
+        request = number;
         known = true;
     }
     int code = 0;
@@ -419,11 +423,32 @@ void SimBoard::service()
             return;
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (mControl && fd == mControl->pollable_fd())
+            if (mControl && fd == mControl->pollable_fd()) {
+                // What the daemon wrote before a command came is journalled
+                // before the command is answered.
+                drain_channels();
                 mControl->service();
-            else if (mChannels.count(fd))
+            } else if (mChannels.count(fd))
                 on_channel(fd, events[i].events);
         }
+    }
+}
+
+void SimBoard::drain_channels()
+{
+    std::vector<int> fds;
+    for (auto& c : mChannels)
+        fds.push_back(c.first);
+    for (int fd : fds) {
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
+            continue;
+        unsigned events = 0;
+        events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
+        events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
+        events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
+        events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
+        on_channel(fd, events);
     }
 }
 

@@ -136,6 +136,7 @@ private:
     std::string help() const;
     void watch(int fd, unsigned events);
     void on_channel(int fd, unsigned events);
+    void drain_channels();
     void drop_channel(int fd);
 
     std::map<std::string, Device> mDevices;

@@ -15,16 +15,6 @@ namespace
 
 using Lines = std::vector<std::string>;
 
-LGCP::Command clockCfg(bool internal, bool extEnabled, int source)
-{
-    LGCP::Command command;
-    LGCP::ClockCfg& cfg = command.select_clockCfg();
-    cfg.set_clkSel0(internal ? LGCP::ClkSel0::internal : LGCP::ClkSel0::external);
-    cfg.set_bextEn(extEnabled ? LGCP::BExtEn::enabled : LGCP::BExtEn::disabled);
-    cfg.set_source(source);
-    return command;
-}
-
 // The lines of the error stream that name the outcome (the command's value
 // notation is left out).
 std::string outcome(const std::string& err)
@@ -64,7 +54,7 @@ TEST(BusCtl, ClockCfgSelectsTheSourceAndIsAlwaysASuccess)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
         cerr.clear();
-        rig.command(clockCfg(c.internal, c.extEnabled, c.source));
+        rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source));
         EXPECT_EQ(Lines{"success"}, rig.received());
         EXPECT_EQ(c.err, outcome(cerr.text()));
         EXPECT_EQ(std::string(c.clock) + "ok\n", sim.execute("hal clock"));
@@ -93,7 +83,7 @@ TEST(BusCtl, WithoutItsDeviceOrWithControlOffNoClockIsSet)
             bus.DisableControl();
         rig.connect({&bus});
         cerr.clear();
-        rig.command(clockCfg(false, true, 2));
+        rig.command(hwtest::clockCfg(false, true, 2));
         EXPECT_EQ(Lines{c.answer}, rig.received());
         EXPECT_EQ(c.err, outcome(cerr.text()));
         EXPECT_EQ(c.disabled ? "clock control disabled.\n" : "", clog.text().substr(0, c.disabled ? 24 : 0));

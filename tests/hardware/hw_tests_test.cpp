@@ -71,7 +71,7 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
     struct Case {
         const char* what;
         std::vector<std::string> board; // commands before the test
-        int mode;                       // 0 read, 1 write, 2 disconnect
+        hwtest::Mode mode;
         unsigned length;
         Lines answers;
         std::string err;
@@ -80,7 +80,7 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
     const std::vector<Case> cases = {
         {"read: the bus carries the pattern",
          {"hal drive 8330 " + hex(p[0]), "hal drive 8331 " + hex(p[1]), "hal drive 8332 " + hex(p[2])},
-         0,
+         hwtest::Mode::read,
          3,
          {"success"},
          "",
@@ -88,15 +88,15 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
           "ioctl read ch=8332 -> 0 byte=" + hex(p[2])}},
         {"read: a mismatch on the second channel stops the test",
          {"hal drive 8331 " + bad},
-         0,
+         hwtest::Mode::read,
          3,
          {"error 10"},
          "bus 1: test failed on channel 11 expected " + two(p[1]) + " read " + two(p[1] ^ 0x40) + "\n",
          {"ioctl read ch=8330 -> 0 byte=" + hex(p[0]), "ioctl read ch=8331 -> 0 byte=" + bad}},
-        {"length 0 touches nothing", {}, 0, 0, {"success"}, "", {}},
+        {"length 0 touches nothing", {}, hwtest::Mode::read, 0, {"success"}, "", {}},
         {"write: the pattern is written and read back",
          {"hal drive 8330 off", "hal drive 8331 off", "hal drive 8332 off"},
-         1,
+         hwtest::Mode::write,
          3,
          {"success"},
          "",
@@ -106,7 +106,7 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
           "ioctl read ch=8331 -> 0 byte=" + hex(p[1]), "ioctl read ch=8332 -> 0 byte=" + hex(p[2])}},
         {"write: a line driven from outside fails the read-back",
          {"hal drive 8330 " + hex(p[0] ^ 1)},
-         1,
+         hwtest::Mode::write,
          1,
          {"error 10"},
          "bus 1: write failed on channel 10 write " + two(p[0]) + " written " + two(p[0] ^ 1) + "\n",
@@ -114,7 +114,7 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
           "ioctl read ch=8330 -> 0 byte=" + hex(p[0] ^ 1)}},
         {"disconnect: the outputs are disabled again",
          {"hal drive 8330 off"},
-         2,
+         hwtest::Mode::disconnect,
          3,
          {"success"},
          "",
@@ -129,20 +129,8 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
         for (const std::string& command : c.board)
             ASSERT_EQ("ok\n", board().execute(command));
         board().clear_journal();
-        LGCP::Command command;
-        LGCP::BpcTestParams& params = command.select_testBpc();
-        params.set_bus(1);
-        params.set_seed(int(seed));
-        params.set_timeslot_start(10);
-        params.set_timeslot_length(c.length);
-        if (c.mode == 0)
-            params.set_mode().select_read();
-        else if (c.mode == 1)
-            params.set_mode().select_write();
-        else
-            params.set_mode().select_disconnect();
         ctltest::Capture cerr(std::cerr);
-        rig.command(command);
+        rig.command(hwtest::testBpc(seed, c.length, c.mode));
         EXPECT_EQ(c.answers, rig.received());
         EXPECT_EQ(c.err, cerr.text());
         EXPECT_EQ(c.journal, hwtest::journal(board(), "/dev/hal"));

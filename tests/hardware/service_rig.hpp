@@ -2,14 +2,14 @@
 // A hardware service under test: the simulated board installed, the service
 // bound to its own LGCP server with a connected controller, each command
 // given as a decoded message and each message the controller receives
-// summed up in one line ("success", "error 10", "trunkStatus trunk=3 state=2 slips=0 type=1").
+// summed up in one line (lgcp_lines.hpp).
 #include <string>
 #include <vector>
 
-#include "asn1/asn1.hpp"
 #include "control/ctrl_server.hpp"
 #include "platform/sim_board.hpp"
 #include "tests/control/fixture.hpp"
+#include "tests/hardware/lgcp_lines.hpp"
 
 namespace hwtest
 {
@@ -51,7 +51,7 @@ public:
             const std::size_t n = std::size_t((unsigned char)mIn[2]) << 8 | (unsigned char)mIn[3];
             if (mIn.size() < n)
                 break;
-            out.push_back(summary(mIn.substr(4, n - 4)));
+            out.push_back(summary(mIn.data() + 4, n - 4));
             mIn.erase(0, n);
         }
         return out;
@@ -61,28 +61,6 @@ public:
     ctltest::TcpPair pair;
 
 private:
-    static std::string summary(const std::string& payload)
-    {
-        LGCP::Message m;
-        ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-        if (!ASN1::decode(payload.data(), payload.data() + payload.size(), &env, m, true))
-            return "undecodable";
-        const LGCP::PDU& pdu = m.get_pdu();
-        if (pdu.response_isSelected()) {
-            const LGCP::Response& r = pdu.get_response();
-            return r.success_isSelected() ? "success" : "error " + std::to_string(int(r.get_error()));
-        }
-        if (pdu.signal_isSelected() && pdu.get_signal().trunkStatus_isSelected()) {
-            const ACP::TrunkStatus& s = pdu.get_signal().get_trunkStatus();
-            return "trunkStatus trunk=" + std::to_string(s.get_trunk().getValue()) +
-                   " state=" + std::to_string(int(s.get_state())) +
-                   " slips=" + std::to_string(s.get_slips().getValue()) +
-                   " type=" + std::to_string(int(s.get_type()));
-        }
-        return "other";
-    }
-
     std::string mIn;
 };
 
