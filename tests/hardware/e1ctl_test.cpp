@@ -73,7 +73,7 @@ protected:
     E1Ctl e1;
 };
 
-TEST_F(E1Test, TrunkStatusCarriesTheRecordFieldsOfEachPresentTrunk)
+TEST_F(E1Test, TrunkStatusOfEachPresentTrunkEverySecondWhileTheControllerStays)
 {
     // Each field holds its own record offset, so a field read from the wrong place shows.
     sim.execute("device /dev/maintenance present");
@@ -81,11 +81,19 @@ TEST_F(E1Test, TrunkStatusCarriesTheRecordFieldsOfEachPresentTrunk)
     sim.execute("e1 absent 2 on");
     Capture cerr(std::cerr);
     connect();
-    EXPECT_EQ("status 0 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0; "
-              "status 1 e1 state=2 slips=36 bf=40 carrier=44 ais=48 rai=52; "
-              "status 3 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0",
-              received());
+    const std::string round = "status 0 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0; "
+                              "status 1 e1 state=2 slips=36 bf=40 carrier=44 ais=48 rai=52; "
+                              "status 3 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0";
+    EXPECT_EQ(round, received());
     EXPECT_EQ("E1: synchronization status read fail, trunk = 2 cause = No such device\n", cerr.text());
+    run_for(1500);
+    EXPECT_EQ(round, received()) << "one more round after a second";
+    // Once the controller has left nothing is asked any more.
+    pair.client.close();
+    run_for(10);
+    journal("/dev/maintenance");
+    run_for(5000);
+    EXPECT_EQ("", journal("/dev/maintenance"));
 }
 
 TEST_F(E1Test, TrunkCfgSetsTheTransmitClockMask)
