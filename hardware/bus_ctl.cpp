@@ -5,6 +5,7 @@
 
 #include "asn1/asn1.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "messages/lgcp/LGCP.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "runtime/trace.hpp"

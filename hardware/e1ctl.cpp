@@ -6,6 +6,7 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "messages/lgcp/LGCP.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "runtime/multiplexer.hpp"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "hardware/hw_mux.hpp"
+#include "messages/lgcp/LGCP.hpp"
 #include "runtime/trace.hpp"
 
 void GlibcRandom::seed_with(unsigned seed)

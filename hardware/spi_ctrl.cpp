@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iostream>
 
+#include "messages/lgcp/LGCP.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 
