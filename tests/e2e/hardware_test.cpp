@@ -12,7 +12,6 @@
 #include "tests/hardware/lgcp_lines.hpp"
 #include "tests/support/controller.hpp"
 
-
 namespace
 {
 
