@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 #include "tests/support/controller.hpp"
 
@@ -33,20 +32,6 @@ Bytes success(int seq)
     return e2e::encode(m);
 }
 
-// The next frame that is not a signal: the line interfaces report their
-// status every second while a controller is connected.
-bool receive_answer(e2e::Controller& c, Bytes& payload)
-{
-    LGCP::Message m;
-    ASN1::CoderEnv env;
-    while (c.receive_payload(payload)) {
-        const char* p = reinterpret_cast<const char*>(payload.data());
-        if (!ASN1::decode(p, p + payload.size(), &env, m, true) || !m.get_pdu().signal_isSelected())
-            return true;
-    }
-    return false;
-}
-
 // A daemon with a controller seated; stopping the daemon must close it.
 class Link : public ::testing::Test
 {
@@ -70,7 +55,7 @@ protected:
             Bytes answer;
             if (!c.connect(daemon.port()))
                 return false;
-            if (c.send_payload(ping(seq)) && receive_answer(c, answer))
+            if (c.send_payload(ping(seq)) && c.receive_payload(answer))
                 return answer == success(seq);
         }
         return false;
@@ -79,7 +64,7 @@ protected:
     std::string ask(e2e::Controller& c, const Bytes& payload)
     {
         Bytes answer;
-        return c.send_payload(payload) && receive_answer(c, answer) ? hex(answer) : "(none)";
+        return c.send_payload(payload) && c.receive_payload(answer) ? hex(answer) : "(none)";
     }
     e2e::Daemon daemon;
     e2e::Controller controller;
@@ -144,7 +129,7 @@ TEST_F(Link, FramesSplitAtEveryPointAreReassembled)
         ::poll(nullptr, 0, 2);
         ASSERT_TRUE(controller.send_raw(Bytes(frame.begin() + split, frame.end())));
         Bytes answer;
-        ASSERT_TRUE(receive_answer(controller, answer));
+        ASSERT_TRUE(controller.receive_payload(answer));
         EXPECT_EQ("C0 01 05 00 03 40", hex(answer));
     }
 }
@@ -160,7 +145,7 @@ TEST_F(Link, PipelinedCommandsAreAnsweredInOrder)
     ASSERT_TRUE(controller.send_raw(burst));
     for (int seq = 0; seq < count; ++seq) {
         Bytes answer;
-        ASSERT_TRUE(receive_answer(controller, answer)) << seq;
+        ASSERT_TRUE(controller.receive_payload(answer)) << seq;
         ASSERT_EQ(hex(success(seq)), hex(answer));
     }
 }
@@ -217,10 +202,15 @@ TEST_F(Link, HalfClosingAfterPipelinedCommandsLosesNoAnswer)
     ::poll(nullptr, 0, 1500);
     daemon.signal(SIGCONT);
     ASSERT_TRUE(sent);
-    for (int seq = 0; seq < count; ++seq) {
+    for (int seq = 0; seq < count;) {
         Bytes answer;
-        ASSERT_TRUE(receive_answer(controller, answer)) << "answers received: " << seq;
+        ASSERT_TRUE(controller.receive_payload(answer)) << "answers received: " << seq;
+        // The board's line reports fall due while the daemon is held; they
+        // carry no seq (first bit clear) and are not answers.
+        if (!answer.empty() && (answer[0] & 0x80) == 0)
+            continue;
         ASSERT_EQ(hex(success(seq)), hex(answer));
+        ++seq;
     }
 }
 
