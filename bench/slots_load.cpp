@@ -165,25 +165,37 @@ public:
         }
         return true;
     }
-    // Reads exactly as many bytes as expected; true when they are the same.
+    // Reads frames until as many bytes as expected are kept; true when they
+    // are the same. Frames with neither seq nor slot are the board's own
+    // periodic reports (line status while a controller is connected): skipped.
     bool expect(const Bytes& expected)
     {
-        mIn.resize(expected.size());
-        for (std::size_t got = 0; got < expected.size();) {
+        mKept.clear();
+        while (mKept.size() < expected.size()) {
+            if (mIn.size() >= 4 && mIn.size() >= std::size_t(mIn[2] << 8 | mIn[3])) {
+                const std::size_t n = std::size_t(mIn[2] << 8 | mIn[3]);
+                if (n < 5)
+                    return false;
+                if (mIn[4] & 0xC0)
+                    mKept.insert(mKept.end(), mIn.begin(), mIn.begin() + long(n));
+                mIn.erase(mIn.begin(), mIn.begin() + long(n));
+                continue;
+            }
             pollfd p{mFd, POLLIN, 0};
             if (::poll(&p, 1, kAnswerLimitMs) <= 0)
                 return false;
-            const ssize_t n = ::recv(mFd, mIn.data() + got, expected.size() - got, 0);
-            if (n <= 0)
+            unsigned char buf[65536];
+            const ssize_t got = ::recv(mFd, buf, sizeof buf, 0);
+            if (got <= 0)
                 return false;
-            got += std::size_t(n);
+            mIn.insert(mIn.end(), buf, buf + got);
         }
-        return mIn == expected;
+        return mKept == expected;
     }
 
 private:
     int mFd = -1;
-    Bytes mIn;
+    Bytes mIn, mKept;
 };
 
 int gPort = 0;

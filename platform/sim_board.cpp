@@ -17,7 +17,10 @@
 #include "platform/sim/control_socket.hpp"
 #include "platform/sim/dsp_model.hpp"
 #include "platform/sim/dtmf_model.hpp"
+#include "platform/sim/e1cas_model.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "platform/sim/maintenance_model.hpp"
+#include "platform/sim/mcc_model.hpp"
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
 #include "platform/sim/watchdog_model.hpp"
@@ -113,6 +116,13 @@ SimBoard::SimBoard()
     add(std::unique_ptr<sim::DeviceModel>(new sim::DspModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::RtpModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::VoiceModel));
+    // Drivers that a board may lack: missing until a command makes them present.
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MaintenanceModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::E1CasModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MccModel));
+    set_present(maintenance::kPath, false);
+    set_present(e1cas::kPath, false);
+    set_present(mcc::kPath, false);
 }
 
 SimBoard::~SimBoard()

@@ -8,7 +8,7 @@
 #include <list>
 
 #include "control/ctrl_server.hpp"
-#include "messages/term/TERM_fwd.hpp"
+#include "messages/lgcp/LGCP.hpp"
 
 class Slot;
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
 #include "tests/support/controller.hpp"
 
 namespace
@@ -55,6 +57,20 @@ protected:
         }
         return false;
     }
+    // The next frame that is not one of the line interfaces' status reports,
+    // which come every second while a controller is connected.
+    bool next(Bytes& payload)
+    {
+        LGCP::Message m;
+        ASN1::CoderEnv env;
+        while (controller.receive_payload(payload)) {
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            if (!ASN1::decode(p, p + payload.size(), &env, m, true) || !m.get_pdu().signal_isSelected() ||
+                !m.get_pdu().get_signal().trunkStatus_isSelected())
+                return true;
+        }
+        return false;
+    }
     void run(std::initializer_list<Step> steps)
     {
         for (const Step& st : steps) {
@@ -63,7 +79,7 @@ protected:
             std::string got;
             for (std::size_t frames = std::count(st.answers.begin(), st.answers.end(), '|') + 1; frames--;) {
                 Bytes answer;
-                ASSERT_TRUE(controller.receive_payload(answer)) << got;
+                ASSERT_TRUE(next(answer)) << got;
                 got += (got.empty() ? "" : " | ") + hex(answer);
             }
             EXPECT_EQ(st.answers, got);
@@ -110,7 +126,7 @@ TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
     });
     daemon.signal(SIGHUP);
     Bytes report;
-    ASSERT_TRUE(controller.receive_payload(report));
+    ASSERT_TRUE(next(report));
     EXPECT_EQ(kReport, hex(report));
 
     // Every slot goes with the controller; the next one starts afresh.
