@@ -90,89 +90,38 @@ TEST(Events, DspRecords)
         std::vector<std::string> signals;
         const char* errors;
     };
+    // clang-format off
     const Case cases[] = {
-        {"vad tx only",
-         [](Slot& s) {
-             s.processVADEvent({-1, 0});
-         },
-         {"vad : { vad-tx FALSE }"},
-         ""},
-        {"vad both",
-         [](Slot& s) {
-             s.processVADEvent({1, 0});
-         },
-         {"vad : { vad-rx TRUE, vad-tx FALSE }"},
-         ""},
-        {"vad none",
-         [](Slot& s) {
-             s.processVADEvent({-1, -1});
-         },
-         {},
-         "bad VAD event, ignored.\n"},
+        {"vad tx only", [](Slot& s) { s.processVADEvent({-1, 0}); }, {"vad : { vad-tx FALSE }"}, ""},
+        {"vad both", [](Slot& s) { s.processVADEvent({1, 0}); }, {"vad : { vad-rx TRUE, vad-tx FALSE }"}, ""},
+        {"vad none", [](Slot& s) { s.processVADEvent({-1, -1}); }, {}, "bad VAD event, ignored.\n"},
         {"sd", [](Slot& s) { s.processSDEvent(Hardware::DSProcSDEvent{1}); }, {"sd : { sd-rx TRUE }"}, ""},
-        {"sd none",
-         [](Slot& s) { s.processSDEvent(Hardware::DSProcSDEvent{-1}); },
-         {},
+        {"sd none", [](Slot& s) { s.processSDEvent(Hardware::DSProcSDEvent{-1}); }, {},
          "bad SD event, ignored.\n"},
-        {"bss",
-         [](Slot& s) {
-             const dsproc_bss_event e{0.5f, {0, 0}};
-             s.processBSSEvent(&e);
-         },
-         {"bss : { score \"0.500000\" }"},
-         ""},
+        {"bss", [](Slot& s) { const dsproc_bss_event e{0.5f, {0, 0}}; s.processBSSEvent(&e); },
+         {"bss : { score \"0.500000\" }"}, ""},
         {"bss long score cut to 31 characters",
-         [](Slot& s) {
-             const dsproc_bss_event e{1e30f, {0, 0}};
-             s.processBSSEvent(&e);
-         },
-         {"bss : { score \"1000000015047466219876688855040\" }"},
-         ""},
-        {"tone absent",
-         [](Slot& s) {
-             const dsproc_tone_event e{2100, 0, {}};
-             s.processToneFltEvent(&e);
-         },
-         {"tonec : { timestamp 0, event tone-presence : { freq 2100, presence FALSE } }"},
-         ""},
+         [](Slot& s) { const dsproc_bss_event e{1e30f, {0, 0}}; s.processBSSEvent(&e); },
+         {"bss : { score \"1000000015047466219876688855040\" }"}, ""},
+        {"tone absent", [](Slot& s) { const dsproc_tone_event e{2100, 0, {}}; s.processToneFltEvent(&e); },
+         {"tonec : { timestamp 0, event tone-presence : { freq 2100, presence FALSE } }"}, ""},
         {"flags vad and selcal",
-         [](Slot& s) {
-             const dsproc_flags_event e{0xA0000000u, 0xE0000000u, 0};
-             s.processFlagsEvent(&e);
-         },
-         {"vad : { vad-rx TRUE, vad-tx FALSE }", "selcal : { in-progress TRUE }"},
-         ""},
+         [](Slot& s) { const dsproc_flags_event e{0xA0000000u, 0xE0000000u, 0}; s.processFlagsEvent(&e); },
+         {"vad : { vad-rx TRUE, vad-tx FALSE }", "selcal : { in-progress TRUE }"}, ""},
         {"flags selcal only",
-         [](Slot& s) {
-             const dsproc_flags_event e{0, 0x80000000u, 0};
-             s.processFlagsEvent(&e);
-         },
-         {"selcal : { in-progress FALSE }"},
-         ""},
+         [](Slot& s) { const dsproc_flags_event e{0, 0x80000000u, 0}; s.processFlagsEvent(&e); },
+         {"selcal : { in-progress FALSE }"}, ""},
         {"flags none reported",
-         [](Slot& s) {
-             const dsproc_flags_event e{0xFFFFFFFFu, 0x1FFFFFFFu, 0};
-             s.processFlagsEvent(&e);
-         },
-         {},
-         ""},
-        {"generator done",
-         [](Slot& s) { s.processToneGenEvent(); },
-         {"tonec : { timestamp 0, event dtmfDone : NULL }"},
-         ""},
-        {"rtp pd",
-         [](Slot& s) {
-             s.processRtpEvent(platform::rtp::RtpEvent{1, 3, 500, {}});
-         },
-         {"rtp : pd : { value 3, timeout 500 }"},
-         ""},
-        {"rtp other type",
-         [](Slot& s) {
-             s.processRtpEvent(platform::rtp::RtpEvent{2, 3, 500, {}});
-         },
-         {},
-         ""},
+         [](Slot& s) { const dsproc_flags_event e{0xFFFFFFFFu, 0x1FFFFFFFu, 0}; s.processFlagsEvent(&e); },
+         {}, ""},
+        {"generator done", [](Slot& s) { s.processToneGenEvent(); },
+         {"tonec : { timestamp 0, event dtmfDone : NULL }"}, ""},
+        {"rtp pd", [](Slot& s) { s.processRtpEvent(platform::rtp::RtpEvent{1, 3, 500, {}}); },
+         {"rtp : pd : { value 3, timeout 500 }"}, ""},
+        {"rtp other type", [](Slot& s) { s.processRtpEvent(platform::rtp::RtpEvent{2, 3, 500, {}}); },
+         {}, ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const Decoded d = decode(c.feed);
         EXPECT_EQ(c.signals, d.signals) << c.what;
