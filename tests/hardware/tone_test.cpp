@@ -189,33 +189,25 @@ TEST(Tone, DtmfStringsAndRingbackFollowTheirCadence)
         Lines cadence;
         int completed;
     };
+    const std::string one = "697 1209 16384 16384", two = "697 1336 16384 16384";
+    // clang-format off
     const Case cases[] = {
-        {"three digits",
-         "0 s123",
-         {"0 697 1209 16384 16384", "70 " + silence, "140 697 1336 16384 16384", "210 " + silence,
-          "280 697 1477 16384 16384", "350 " + silence, "420 " + off},
-         1},
+        {"three digits", "0 s123",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 697 1477 16384 16384",
+          "350 " + silence, "420 " + off}, 1},
         {"empty string", "0 s", {"0 " + off}, 1},
-        {"string during a string",
-         "0 s1 30 s2",
-         {"0 697 1209 16384 16384", "70 " + silence, "140 697 1336 16384 16384", "210 " + silence,
-          "280 " + off},
-         1},
-        {"ringback during a string",
-         "0 s12 30 r",
-         {"0 697 1209 16384 16384", "70 " + silence, "140 697 1336 16384 16384", "210 " + silence,
-          "280 " + off, "280 " + ring, "1280 " + silence, "4280 " + ring, "5280 " + silence},
-         1},
-        {"string during ringback",
-         "0 r 500 s1",
-         {"0 " + ring, "500 697 1209 16384 16384", "570 " + silence, "640 " + off},
-         1},
+        {"string during a string", "0 s1 30 s2",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off}, 1},
+        {"ringback during a string", "0 s12 30 r",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off, "280 " + ring,
+          "1280 " + silence, "4280 " + ring, "5280 " + silence}, 1},
+        {"string during ringback", "0 r 500 s1",
+         {"0 " + ring, "500 " + one, "570 " + silence, "640 " + off}, 1},
         {"ringback stopped", "0 r 1500 c", {"0 " + ring, "1000 " + silence, "1500 " + off}, 0},
-        {"ringback stopped during a string",
-         "0 s1 10 r 20 c",
-         {"0 697 1209 16384 16384", "70 " + silence, "140 " + off},
-         1},
+        {"ringback stopped during a string", "0 s1 10 r 20 c",
+         {"0 " + one, "70 " + silence, "140 " + off}, 1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
         Capture cerr(std::cerr), clog(std::clog);
