@@ -10,6 +10,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -26,6 +27,7 @@
 #include "slots/ext.hpp"
 #include "slots/map.hpp"
 #include "slots/modem_factory.hpp"
+#include "slots/rtp_factory.hpp"
 #include "slots/slots.hpp"
 
 namespace Startup
@@ -87,20 +89,20 @@ template <class T> CtrlSrv::Service* Service()
 // The controller-facing services, in the order in which a command is offered
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
-    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>, Service<BusCtl>,
-    // the E1 control
-    Service<spiCtrl>,
+    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>,
+    Service<BusCtl>,       Service<E1Ctl>, Service<spiCtrl>,
     // the monitoring service
 };
 
 // The slot factories, each linked at the head of the chain as it is made, so
 // the slot manager asks the last one first. The E1 and BRI trunk factories are
-// static objects, built before all of these. The factories of the RTP,
+// static objects, built before all of these. The factories of the
 // mixer, MCC, voice and T.38 slots come with those slot kinds.
 void CreateSlotFactories(State&)
 {
     MapFactory::instance();
     PstnFactory::instance();
+    RtpFactory::instance();
     ModemFactory::instance();
     ExtFactory::instance();
     EchoFactory::instance();
