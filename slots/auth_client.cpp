@@ -8,7 +8,7 @@
 
 using Guard = ext::RecursiveGuard<AuthClient, &AuthClient::CheckDisconnect, &AuthClient::mRecursionLevel>;
 
-AuthClient::AuthClient(Fd connection, INet4::Addr const& peer, AuthOwner& owner)
+AuthClient::AuthClient(Fd const& connection, INet4::Addr const& peer, AuthOwner& owner)
     : mConnection(connection), mPeer(peer), mBuffer(), mOwner(owner)
 {
     mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);

@@ -92,7 +92,7 @@ public:
 class AuthClient
 {
 public:
-    AuthClient(Fd connection, INet4::Addr const& peer, AuthOwner& owner);
+    AuthClient(Fd const& connection, INet4::Addr const& peer, AuthOwner& owner);
     AuthClient(const AuthClient&) = delete;
     AuthClient& operator=(const AuthClient&) = delete;
 

@@ -194,7 +194,7 @@ void DspModemSlot::on_fax_terminate(int status)
         const unsigned pages = (unsigned(status) >> 8) & 0xFF;
         std::clog << "pages received: " << pages << std::endl;
         TERM::MdmAccounting acct;
-        acct.ref_octetsIn().set_low(pages);
+        acct.ref_octetsIn().set_low(static_cast<int>(pages));
         acct.ref_octetsIn().set_high(0);
         TERM::ModemProceeding proceeding;
         proceeding.select_acct(acct);

@@ -92,7 +92,7 @@ void ModemFactory::Query(LGCP::Resources& resources)
 {
     IQuery();
     resources.set_modem(mModemCount);
-    resources.set_digital_modems(unsigned(mFreeInterfaces.size()));
+    resources.set_digital_modems(static_cast<int>(mFreeInterfaces.size()));
 }
 
 void ModemFactory::IQuery()

@@ -30,8 +30,8 @@ std::uint32_t address(std::string const& dotted)
 BASE::INTEGER64Bits counter(std::uint32_t high, std::uint32_t low)
 {
     BASE::INTEGER64Bits value;
-    value.set_high(high);
-    value.set_low(low);
+    value.set_high(static_cast<int>(high));
+    value.set_low(static_cast<int>(low));
     return value;
 }
 
@@ -143,7 +143,7 @@ std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, s
         return argv;
     }
     argv.insert(argv.end(), {"file", options, device});
-    std::string const cid = params.get_cid();
+    std::string const& cid = params.get_cid();
     if (!cid.empty())
         argv.insert(argv.end(), {"remotenumber", cid});
     return argv;
@@ -152,6 +152,7 @@ std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, s
 int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, unsigned delay, Fd* failed)
 {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto const& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -63,7 +63,7 @@ std::string dir()
 // A fake program: records its arguments in <dir>/args, then runs `body`.
 std::string program(const char* name, const char* body)
 {
-    const std::string path = dir() + "/" + name;
+    std::string path = dir() + "/" + name;
     std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << dir() << "/args\n" << body << "\n";
     ::chmod(path.c_str(), 0755);
     return path;
@@ -80,6 +80,7 @@ TERM::ModemParams modem(const char* cid = "42")
 TEST(ModemCommandLines, PppdArguments)
 {
     std::vector<std::string> many;
+    many.reserve(70);
     for (int n = 0; n < 70; ++n)
         many.push_back("a" + std::to_string(n));
     struct Case {
@@ -112,6 +113,7 @@ TEST(ModemCommandLines, PppdArguments)
 TEST(ModemCommandLines, FaxArgumentsAndDataModes)
 {
     std::vector<std::string> many;
+    many.reserve(70);
     for (int n = 0; n < 65; ++n)
         many.push_back("f" + std::to_string(n));
     TERM::ModemParams p = modem();
@@ -537,6 +539,13 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
 // becomes the accept and ip records, byte for byte in host order.
 TEST_F(Modems, ActivationRecordsOnTheLink)
 {
+    // Another program may hold the fixed port for a while: the factory tries
+    // its bind again every 5000 ms.
+    for (int k = 0; k < 200 && !ModemFactory::instance().listening(); ++k) {
+        ::poll(nullptr, 0, 100);
+        Capture quiet(std::cerr);
+        run_for(ModemFactory::kBindRetry);
+    }
     ASSERT_TRUE(ModemFactory::instance().listening());
     Capture err(std::cerr);
     TERM::ModemParams fax = modem();
