@@ -51,6 +51,14 @@ public:
         std::copy(octets.begin(), octets.end(), out);
         return true;
     }
+    template <class OutputIterator> bool encodeBER(AbstractData const& value, OutputIterator out)
+    {
+        std::vector<char> octets;
+        if (!encodeBERInto(value, octets))
+            return false;
+        std::copy(octets.begin(), octets.end(), out);
+        return true;
+    }
     template <class OutputIterator> bool encodeAVN(AbstractData const& value, OutputIterator out)
     {
         std::vector<char> text;
@@ -66,6 +74,7 @@ public:
     // The octets of the whole value in `octets`; false (octets unspecified) on failure.
     bool encodeInto(AbstractData const& value, std::vector<char>& octets);
     bool encodePERInto(AbstractData const& value, std::vector<char>& octets);
+    bool encodeBERInto(AbstractData const& value, std::vector<char>& octets);
     bool encodeAVNInto(AbstractData const& value, std::vector<char>& text);
 
 private:
