@@ -64,7 +64,7 @@ LGCP::Message tonec()
     return m;
 }
 
-void encode(benchmark::State& state, std::function<LGCP::Message()> build,
+void encode(benchmark::State& state, const std::function<LGCP::Message()>& build,
             ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     LGCP::Message m = build();
@@ -81,7 +81,7 @@ void encode(benchmark::State& state, std::function<LGCP::Message()> build,
     state.SetLabel(std::to_string(out.size()) + " octets");
 }
 
-void decode(benchmark::State& state, std::function<LGCP::Message()> build,
+void decode(benchmark::State& state, const std::function<LGCP::Message()>& build,
             ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     std::vector<char> in;
