@@ -104,7 +104,8 @@ bool BERDecoder::decodeSigned(unsigned length, std::int64_t lowest, std::int64_t
 {
     if (length == 0)
         return false;
-    std::int64_t v = static_cast<signed char>(decodeByte());
+    unsigned first = decodeByte();
+    std::int64_t v = first >= 0x80 ? std::int64_t{first} - 256 : std::int64_t{first}; // the sign
     for (unsigned i = 1; i < length; ++i) {
         v = v * 256 + static_cast<std::int64_t>(decodeByte());
         // Further octets only move a value outside the range further away.

@@ -5,6 +5,8 @@
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
 
+#include <string>
+
 namespace ASN1
 {
 
@@ -157,9 +159,9 @@ bool BEREncoder::do_visit(BMPString const& value)
 {
     encodeHeader(value);
     for (wchar_t c : value) {
-        unsigned code = static_cast<unsigned>(c);
-        encodeByte(code >> 8);
-        encodeByte(code);
+        std::int64_t code = std::char_traits<wchar_t>::to_int_type(c);
+        encodeByte(static_cast<unsigned>(code >> 8));
+        encodeByte(static_cast<unsigned>(code));
     }
     return true;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <ostream>
 
+#include <string>
+
 namespace ASN1
 {
 
@@ -136,8 +138,8 @@ bool AbstractString::isStrictlyValid() const
 
 bool BMPString::legalCharacter(wchar_t c) const
 {
-    std::uint32_t code = static_cast<std::uint32_t>(c);
-    return code >= getFirstChar() && code <= getLastChar();
+    std::int64_t code = std::char_traits<wchar_t>::to_int_type(c);
+    return code >= std::int64_t{getFirstChar()} && code <= std::int64_t{getLastChar()};
 }
 
 BMPString::size_type BMPString::first_illegal_at() const
