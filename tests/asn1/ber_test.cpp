@@ -125,6 +125,14 @@ TEST(Ber, VectorsDecodeBackAndEveryPrefixIsRefused)
          "18 0F 32 30 30 37 30 33 30 35 31 34 33 30 30 30 5A"},
         {"SEQUENCE OF 1, 300", integers({1, 300}), "30 07 02 01 01 02 02 01 2C"},
         {"empty SET OF", Value(new ASN1::SET_OF<TM::Int0_127>), "31 00"},
+        {"SEQUENCE OF untagged CHOICE", with<ASN1::SEQUENCE_OF<TM::Channel>>([](auto& l) {
+             TM::Channel c;
+             c.select_tdm(1);
+             l.push_back(c);
+             c.select_rtp(2);
+             l.push_back(c);
+         }),
+         "30 06 80 01 01 81 01 02"},
         {"tag 40, primitive", wide(0), "9F 28 00"},
         {"tag 200", wide(1), "9F 81 48 00"},
         {"application tag 3, constructed", wide(2), "63 00"},
@@ -176,6 +184,22 @@ TEST(Ber, VectorsDecodeBackAndEveryPrefixIsRefused)
                 std::vector<char>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)), *cut, BER))
                 << "cut at " << n;
         }
+    }
+}
+
+TEST(Ber, EveryKindAsAFieldComesBack)
+{
+    // The untyped open type comes back as its octets, so the encodings are compared.
+    Value value = asn1test::everyKind();
+    std::string octets = berHex(*value);
+    std::vector<char> full = bytes(octets);
+    Value decoded = fresh(*value);
+    ASSERT_TRUE(decodeInto(full, *decoded, BER)) << octets;
+    EXPECT_EQ(berHex(*decoded), octets);
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        Value cut = fresh(*value);
+        EXPECT_FALSE(decodeInto(
+            std::vector<char>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)), *cut, BER));
     }
 }
 
