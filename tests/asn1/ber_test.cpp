@@ -1,5 +1,6 @@
 // BER of every kind: byte-exact vectors whose every proper prefix is refused, and the
 // decoder's refusals and leniencies.
+#include "tests/asn1/every_kind.hpp"
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
 

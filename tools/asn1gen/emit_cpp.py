@@ -27,6 +27,16 @@ BASE_MEMBERS = {
     'getSelectionName', 'getSelectionTag', 'getNumChoices', 'choiceInfo', 'select_as', 'alternative_as',
     'alternative_ref',
 }
+# Unconstrained types outside the message modules: class and setter argument.
+PLAIN = {
+    'BIT STRING': ('ASN1::BIT_STRING', None),
+    'NumericString': ('ASN1::NumericString', 'std::string const&'),
+    'PrintableString': ('ASN1::PrintableString', 'std::string const&'),
+    'VisibleString': ('ASN1::VisibleString', 'std::string const&'),
+    'GeneralString': ('ASN1::GeneralString', 'std::string const&'),
+    'BMPString': ('ASN1::BMPString', None),
+    'GeneralizedTime': ('ASN1::GeneralizedTime', None),
+}
 # Members the generated class declares itself.
 RESERVED = {'clone', 'theInfo', 'operator'}
 
@@ -112,6 +122,9 @@ def _classes(t, owner, fname):
         return 'ASN1::OCTET_STRING', '&ASN1::OCTET_STRING::theInfo', 'std::vector<char> const&'
     if k == 'OBJECT IDENTIFIER':
         return 'ASN1::OBJECT_IDENTIFIER', '&ASN1::OBJECT_IDENTIFIER::theInfo', 'ASN1::OBJECT_IDENTIFIER const&'
+    if k in PLAIN:
+        c, arg = PLAIN[k]
+        return c, '&%s::theInfo' % c, arg
     if k in ('SEQUENCE OF', 'SET OF'):
         tmpl = 'ASN1::SEQUENCE_OF' if k == 'SEQUENCE OF' else 'ASN1::SET_OF'
         c = '%s< %s, ASN1::EmptyConstraint>' % (tmpl, _element_class(t.element))
@@ -237,7 +250,7 @@ def _header_choice(c):
     for f in fields:
         out.append('')
         arg = f.arg if f.type.kind != 'NULL' else 'ASN1::Null const&'
-        if f.type.kind in ('SEQUENCE OF', 'SET OF'):
+        if arg is None:
             arg = '%s const&' % f.cls
         out.append('  %s(%s::Id, %s v);' % (n, f.name, arg))
         out.append('  %s const& get_%s() const;' % (f.cls, f.name))
@@ -384,7 +397,7 @@ def _source_choice(c):
     for f in fields:
         i = f.index
         arg = f.arg if f.type.kind != 'NULL' else 'ASN1::Null const&'
-        if f.type.kind in ('SEQUENCE OF', 'SET OF'):
+        if arg is None:
             arg = '%s const&' % f.cls
         out.append('%s::%s(%s::Id, %s v) : ASN1::CHOICE(&theInfo) { select_%s(v); }'
                    % (n, n, f.name, arg, f.name))

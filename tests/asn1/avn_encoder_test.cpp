@@ -1,4 +1,5 @@
 // Value notation as operators read it in the logs: golden texts for every kind.
+#include "tests/asn1/every_kind.hpp"
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
 
@@ -76,13 +77,34 @@ TEST(ValueNotation, GoldenTexts)
          }),
          "{\n  pdu response : error : destroyInProgress\n}"},
         {"every kind", [] { return printed(*asn1test::everyKind()); },
-         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  lowerOnly 4294967295,\n  extRange 3,\n"
-         "  byte256 255,\n  named two,\n  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n"
-         "  oid { 1 3 6 },\n  bits '101'B,\n  octets 'a0 01 ff'H,\n  octets20000 '0f'H,\n"
-         "  numeric \"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 \"a\"b\",\n  general \"\",\n"
-         "  dname \"host\",\n  digits2 \"12\",\n  bmp \"AB\",\n  bmp1 {{ 0, 0, 4, 16}},\n"
-         "  time \"20070305143000Z\",\n  integers {\n    1,\n    -1\n  },\n  ints {\n  },\n  open TRUE,\n"
-         "  typedOpen {\n    pdu command : ping : NULL\n  },\n  nothing NULL\n}"},
+         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  byte256 255,\n"
+         "  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n  oid { 1 3 6 },\n  bits "
+         "'101'B,\n"
+         "  octets 'a0 01 ff'H,\n  numeric \"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 "
+         "\"a\"b\",\n"
+         "  general \"\",\n  dname \"host\",\n  bmp \"AB\",\n  time \"20070305143000Z\",\n  integers {\n    "
+         "1,\n"
+         "    -1\n  },\n  ints {\n  },\n  nothing NULL\n}"},
+        {"INTEGER 5..MAX holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntLowerOnlyInfo)); },
+         "4294967295"},
+        {"named number", [] { return printed(ASN1::IntegerWithNamedNumber(2, &TM::NamedIntInfo)); }, "two"},
+        {"BMPString SIZE(1)", [] { return printed(ASN1::BMPString(L"\x0410", &TM::Bmp1Info)); },
+         "{{ 0, 0, 4, 16}}"},
+        {"open type",
+         [] {
+             ASN1::OpenData o;
+             o.set_data(new ASN1::BOOLEAN(true));
+             return printed(o);
+         },
+         "TRUE"},
+        {"typed open type",
+         [] {
+             std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(&TM::TypedOpenInfo));
+             ASN1::OpenData& typed = static_cast<ASN1::OpenData&>(*v);
+             static_cast<TM::Message&>(typed.get_data()).set_pdu().select_command().select_ping();
+             return printed(typed);
+         },
+         "{\n  pdu command : ping : NULL\n}"},
         {"empty kinds", [] { return printed(TM::Kinds()); }, "{\n}"},
         {"INTEGER 0..4294967295 all bits",
          [] {
@@ -119,8 +141,8 @@ TEST(ValueNotation, GoldenTexts)
          [] {
              std::ostringstream out;
              TM::Kinds k;
-             k.set<ASN1::INTEGER>(TM::Kinds::integer) = 26;
-             k.set<ASN1::OCTET_STRING>(TM::Kinds::octets) = asn1test::bytes("0f");
+             k.set_integer(26);
+             k.set_octets(asn1test::bytes("0f"));
              out << "command=0x" << std::hex << k << ' ' << 26;
              return out.str();
          },

@@ -1,9 +1,11 @@
 #pragma once
-// End-to-end harness: runs the real quelvad binary under a private root with
-// the simulated board, and talks to it as a controller does (TPKT frames of
-// aligned-PER LGCP messages over TCP on 127.0.0.1). Every wait is for a
-// condition, bounded by a generous deadline only so that a broken daemon
-// fails the test instead of hanging it.
+// The controller client of the end-to-end tests and the load benchmark: runs the
+// real quelvad binary under a private root with the simulated board, and talks to it
+// as a controller does (TPKT frames of aligned-PER LGCP messages over TCP on
+// 127.0.0.1). Every wait is for a condition, bounded by a generous deadline only so
+// that a broken daemon fails the test instead of hanging it.
+#include "tests/support/hex.hpp"
+
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -19,8 +21,11 @@ namespace e2e
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes hex(const std::string& text);   // "80 01 05 18" -> bytes
-std::string hex(const Bytes& bytes);  // and back
+using support::hex; // bytes -> "80 01 05 18"
+inline Bytes bytes(const std::string& text)
+{
+    return support::bytes<Bytes>(text);
+}
 Bytes encode(const LGCP::Message& m); // aligned PER; empty when it fails
 Bytes tpkt(const Bytes& payload);     // 03 00 <big-endian frame length> <payload>
 int deadline_ms();                    // upper bound of every wait
@@ -113,6 +118,7 @@ private:
 
     int mFd = -1;
     Bytes mIn;
+    std::size_t mAt = 0; // mIn before it has been handed out
 };
 
 } // namespace e2e
