@@ -139,7 +139,7 @@ void BM_PipelinedPing(benchmark::State& state)
         benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
     state.counters["lost_or_reordered"] = double(wrong);
 }
-BENCHMARK(BM_PipelinedPing)->Arg(100)->Arg(1000)->UseRealTime();
+BENCHMARK(BM_PipelinedPing)->Arg(16)->Arg(100)->Arg(1000)->UseRealTime();
 
 // Lockstep: one ping, its answer, the next; round trips in microseconds.
 void BM_LockstepPing(benchmark::State& state)

@@ -171,4 +171,40 @@ TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves)
     }
 }
 
+// Closing and connecting again at once: the new controller is served, never
+// refused for an old connection whose end the daemon had not read yet.
+TEST_F(Link, ReconnectingWithoutAPauseLosesNoAnswer)
+{
+    for (int seq = 2; seq < 1002; ++seq) {
+        controller.close();
+        ASSERT_TRUE(controller.connect(daemon.port()));
+        ASSERT_EQ(hex(success(seq)), ask(controller, ping(seq))) << "cycle " << seq - 1;
+        daemon.collect_output();
+    }
+}
+
+// The daemon is held while the commands and the half-close arrive, so the
+// connection check is due when it resumes and finds the connection closing:
+// every command received before that still gets its answer.
+TEST_F(Link, HalfClosingAfterPipelinedCommandsLosesNoAnswer)
+{
+    const int count = 10000;
+    Bytes burst;
+    for (int seq = 0; seq < count; ++seq) {
+        const Bytes frame = e2e::tpkt(ping(seq));
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    daemon.signal(SIGSTOP);
+    const bool sent = controller.send_raw(burst) && controller.half_close();
+    // Longer than the check period: the check is due when the daemon resumes.
+    ::poll(nullptr, 0, 1500);
+    daemon.signal(SIGCONT);
+    ASSERT_TRUE(sent);
+    for (int seq = 0; seq < count; ++seq) {
+        Bytes answer;
+        ASSERT_TRUE(controller.receive_payload(answer)) << "answers received: " << seq;
+        ASSERT_EQ(hex(success(seq)), hex(answer));
+    }
+}
+
 } // namespace

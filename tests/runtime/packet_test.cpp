@@ -222,6 +222,27 @@ TEST(Packet, CopyOnWriteLeavesOtherHolderUnchanged)
     EXPECT_EQ(PacketPool::available(), before);
 }
 
+// A packet filled again and again keeps its buffer while it is the only
+// holder; a buffer another handle shares is left to that handle.
+TEST(Packet, RenewKeepsAnUnsharedBufferOnly)
+{
+    Packet p;
+    ASSERT_TRUE(p.renew(4));
+    p.put8(1);
+    const unsigned char* first = p.data();
+    const unsigned free = PacketPool::available();
+    ASSERT_TRUE(p.renew(0));
+    EXPECT_EQ(p.data() + 4, first);
+    EXPECT_EQ(p.length(), 0u);
+    EXPECT_EQ(PacketPool::available(), free);
+    p.put8(2);
+    Packet other = p;
+    ASSERT_TRUE(p.renew(0));
+    EXPECT_EQ(PacketPool::available(), free - 1);
+    EXPECT_EQ(other.text(), "02");
+    EXPECT_EQ(p.length(), 0u);
+}
+
 TEST(Packet, PoolHandsOutFirstInFirstOut)
 {
     Packet first;

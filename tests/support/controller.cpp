@@ -255,6 +255,14 @@ void Daemon::pump(int timeout_ms)
     }
 }
 
+void Daemon::collect_output()
+{
+    for (std::size_t seen = ~std::size_t{0}; seen != mOut.size() + mErr.size();) {
+        seen = mOut.size() + mErr.size();
+        pump(0);
+    }
+}
+
 bool Daemon::wait_text(const std::string& buffer, const std::string& text)
 {
     for (Deadline d; buffer.find(text) == std::string::npos; pump(d.left())) {
@@ -379,6 +387,11 @@ void Controller::close()
     mFd = -1;
     mIn.clear();
     mAt = 0;
+}
+
+bool Controller::half_close()
+{
+    return ::shutdown(mFd, SHUT_WR) == 0;
 }
 
 bool Controller::send_raw(const Bytes& bytes)

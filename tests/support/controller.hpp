@@ -71,6 +71,10 @@ public:
     bool wait_file(const std::string& fixed, bool exists = true);
     bool wait_listening();
 
+    // Reads what the daemon has written so far without waiting, so that a
+    // long test does not fill the pipes of its output and stall it.
+    void collect_output();
+
     void signal(int sig);
     // Exit code, 128 + n for a signal n, -1 when still running at the deadline.
     int wait_exit();
@@ -106,6 +110,8 @@ public:
     void close();
 
     bool send_raw(const Bytes& bytes);
+    // Ends the sending direction only; answers can still be read.
+    bool half_close();
     bool send_payload(const Bytes& payload) { return send_raw(tpkt(payload)); }
     // The payload of the next whole frame; false on close or deadline.
     bool receive_payload(Bytes& payload);
