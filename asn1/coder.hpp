@@ -74,10 +74,10 @@ public:
     }
     template <class OutputIterator> bool encodeBER(AbstractData const& value, OutputIterator out)
     {
-        std::vector<char> octets;
-        if (!encodeBERInto(value, octets))
+        ScratchOctets octets;
+        if (!encodeBERInto(value, octets.get()))
             return false;
-        std::copy(octets.begin(), octets.end(), out);
+        std::copy(octets.get().begin(), octets.get().end(), out);
         return true;
     }
     template <class OutputIterator> bool encodeAVN(AbstractData const& value, OutputIterator out)
