@@ -1,41 +1,26 @@
-// Decodes arbitrary octets as a BER-encoded LGCP::Message. Whatever decodes must print,
-// pass through the validity checks and the value-notation reader without harm, and
-// when it encodes again the octets must decode to an equal message that encodes to the
-// same octets.
-#include "asn1/asn1.hpp"
+// Decodes arbitrary octets as a BER-encoded LGCP::Message. Besides the round trip,
+// whatever decodes goes through the validity checks and its printed text through the
+// value-notation reader, which must take or refuse it without harm.
 #include "messages/lgcp/LGCP.hpp"
+#include "tests/support/fuzz_round_trip.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     char const* begin = reinterpret_cast<char const*>(data);
+    support::roundTrip(&LGCP::Message::theInfo, begin, begin + size, ASN1::CoderEnv::ber);
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::ber);
-    LGCP::Message first;
-    if (!ASN1::decode(begin, begin + size, &env, first, true))
+    LGCP::Message message;
+    if (!ASN1::decode(begin, begin + size, &env, message, true))
         return 0;
-    std::ostringstream text;
-    text << first;
-    first.isValid();
+    (void)message.isStrictlyValid();
     std::ostringstream trace;
-    ASN1::trace_invalid(trace, "", first);
+    ASN1::trace_invalid(trace, "", message);
     LGCP::Message read;
-    read.setFromValueNotation(text.str());
-    std::vector<char> octets;
-    if (!ASN1::encode(first, &env, std::back_inserter(octets)))
-        return 0;
-    LGCP::Message second;
-    if (!ASN1::decode(octets.data(), octets.data() + octets.size(), &env, second, true))
-        std::abort();
-    if (first.compare(second) != 0)
-        std::abort();
-    std::vector<char> again;
-    if (!ASN1::encode(second, &env, std::back_inserter(again)) || again != octets)
-        std::abort();
+    (void)read.setFromValueNotation(message.asValueNotation());
     return 0;
 }
