@@ -9,6 +9,10 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
+#include "hardware/hw_mux.hpp"
+#include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/child_wait.hpp"
@@ -77,6 +81,11 @@ template <class T> CtrlSrv::Service* Service()
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
+    // the slot manager
+    Service<HwTests>, Service<BusCtl>,
+    // the E1 control
+    Service<spiCtrl>,
+    // the monitoring service
 };
 
 // When the file does not open, the trace flags keep their initial values and
@@ -155,7 +164,7 @@ const Step kSteps[] = {
     {"command line",        ParseCommandLine},
     {"version",             PrintVersion},
     {"slot factories",      nullptr},
-    {"tdm switch",          nullptr},
+    {"tdm switch",          Create<HwMux>},
     {"monitoring",          nullptr},
     {"daemon mode",         RunDaemon},
     {"pid file",            WritePidFile},
