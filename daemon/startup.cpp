@@ -10,6 +10,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -82,9 +83,7 @@ template <class T> CtrlSrv::Service* Service()
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
     // the slot manager
-    Service<HwTests>, Service<BusCtl>,
-    // the E1 control
-    Service<spiCtrl>,
+    Service<HwTests>, Service<BusCtl>, Service<E1Ctl>, Service<spiCtrl>,
     // the monitoring service
 };
 
