@@ -95,6 +95,8 @@ void ConnectorNet::ImplOnDisconnect()
 
 void ConnectorNet::OnTimeout(Timer*)
 {
+    if (mState == State::Deactivating)
+        return;
     TryConnect();
 }
 
@@ -155,6 +157,13 @@ void ConnectorNet::TryConnect()
 
 void ConnectorNet::OnSocketEvent(int, short revents)
 {
+    // A disconnect asked for while connecting gives the attempt up: the
+    // link reconnects on its own schedule once the disconnect is complete.
+    if (mState == State::Deactivating) {
+        mConnectEvent.Release();
+        mSocket.close();
+        return;
+    }
     if (revents & (POLLERR | POLLHUP)) {
         std::cerr << "fail to connect to " << PeerText() << std::endl;
         mConnectEvent.Release();
