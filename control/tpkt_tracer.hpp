@@ -50,6 +50,8 @@ public:
     void CloseConnection(iterator i);
 
     std::size_t ClientCount() const { return mConnections.size(); }
+    // The client being read, or the end of the list outside a read.
+    iterator Current() const { return mCurrent; }
 
 private:
     // False when the write failed and the client was closed.
