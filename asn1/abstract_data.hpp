@@ -142,6 +142,8 @@ protected:
     explicit AbstractData(TypeInfo const* info) : info_(info) {}
     AbstractData(AbstractData const&) = default;
     // Assignment copies content only: a value never changes its descriptor.
+    // It copies nothing, so self-assignment is harmless.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     AbstractData& operator=(AbstractData const&) { return *this; }
 
     virtual int do_compare(AbstractData const& other) const = 0;

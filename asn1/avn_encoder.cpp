@@ -10,6 +10,7 @@
 #include <iomanip>
 #include <new>
 #include <sstream>
+#include <string>
 
 namespace ASN1
 {
@@ -115,7 +116,7 @@ bool AVNEncoder::do_visit(BMPString const& value)
     }
     stream_ << '{';
     for (std::size_t i = 0; i < value.size() && stream_.good(); ++i) {
-        unsigned code = static_cast<unsigned>(value[i]);
+        const unsigned code = static_cast<unsigned>(std::char_traits<wchar_t>::to_int_type(value[i]));
         if (i != 0)
             stream_ << ", ";
         stream_ << "{ 0, 0, " << ((code >> 8) & 0xFF) << ", " << (code & 0xFF) << '}';

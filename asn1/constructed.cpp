@@ -316,7 +316,7 @@ void SEQUENCE_OF_Base::push_back(AbstractData* element)
 {
     std::unique_ptr<AbstractData> owned(element);
     container_.push_back(element);
-    owned.release();
+    static_cast<void>(owned.release()); // the container owns it now
 }
 
 void SEQUENCE_OF_Base::insert(iterator position, unsigned n, AbstractData const& x)
@@ -326,7 +326,7 @@ void SEQUENCE_OF_Base::insert(iterator position, unsigned n, AbstractData const&
     for (unsigned i = 0; i < n; ++i) {
         std::unique_ptr<AbstractData> copy(x.clone());
         container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset + i), copy.get());
-        copy.release();
+        static_cast<void>(copy.release()); // the container owns it now
     }
 }
 
@@ -337,7 +337,7 @@ void SEQUENCE_OF_Base::insert(iterator position, const_iterator first, const_ite
     for (; first != last; ++first, ++offset) {
         std::unique_ptr<AbstractData> copy((*first)->clone());
         container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(offset), copy.get());
-        copy.release();
+        static_cast<void>(copy.release()); // the container owns it now
     }
 }
 
@@ -458,7 +458,7 @@ AbstractData* TypeConstrainedOpenData::create(TypeInfo const* info)
     std::unique_ptr<AbstractData> data(
         AbstractData::create(static_cast<OpenTypeInfo const*>(info)->typeInfo));
     TypeConstrainedOpenData* result = new TypeConstrainedOpenData(data.get(), info);
-    data.release();
+    static_cast<void>(data.release()); // the result owns it now
     return result;
 }
 AbstractData* TypeConstrainedOpenData::do_clone() const

@@ -275,7 +275,7 @@ bool OBJECT_IDENTIFIER::decodeCommon(char const* data, unsigned length)
         if (first) {
             first = false;
             unsigned top = value < 40 ? 0 : value < 80 ? 1 : 2;
-            std::uint64_t second = value - 40u * top;
+            std::uint64_t second = value - std::uint64_t{40} * top;
             if (second > 0xFFFFFFFFull)
                 return false;
             arcs_.push_back(top);

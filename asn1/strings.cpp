@@ -19,9 +19,9 @@ char const VisibleStringSet[] =
 // Sets holding every code from 0: the code is its own index.
 char const IA5StringSet[129] = {
 #define QUELVAD_ROW(b)                                                                                       \
-    char(b + 0), char(b + 1), char(b + 2), char(b + 3), char(b + 4), char(b + 5), char(b + 6), char(b + 7),  \
-        char(b + 8), char(b + 9), char(b + 10), char(b + 11), char(b + 12), char(b + 13), char(b + 14),      \
-        char(b + 15)
+    char((b) + 0), char((b) + 1), char((b) + 2), char((b) + 3), char((b) + 4), char((b) + 5), char((b) + 6), \
+        char((b) + 7), char((b) + 8), char((b) + 9), char((b) + 10), char((b) + 11), char((b) + 12),         \
+        char((b) + 13), char((b) + 14), char((b) + 15)
     QUELVAD_ROW(0),  QUELVAD_ROW(16),  QUELVAD_ROW(32),
     QUELVAD_ROW(48), QUELVAD_ROW(64),  QUELVAD_ROW(80),
     QUELVAD_ROW(96), QUELVAD_ROW(112), 0};

@@ -70,6 +70,8 @@ inline std::ostream& operator<<(std::ostream& stream, AbstractString const& text
 
 // The built-in string types: each builds itself from its descriptor, so typed access
 // never meets an object of another class.
+// The argument is a class name, never an expression.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QUELVAD_ASN1_STRING_TYPE(Name)                                                                       \
     class Name : public AbstractString                                                                       \
     {                                                                                                        \
@@ -101,6 +103,7 @@ QUELVAD_ASN1_STRING_TYPE(IA5String);
 QUELVAD_ASN1_STRING_TYPE(GeneralString);
 
 #undef QUELVAD_ASN1_STRING_TYPE
+// NOLINTEND(bugprone-macro-parentheses)
 
 class BMPString : public ConstrainedObject, public std::wstring
 {

@@ -63,7 +63,7 @@ LGCP::Message tonec()
     return m;
 }
 
-void encode(benchmark::State& state, std::function<LGCP::Message()> build)
+void encode(benchmark::State& state, const std::function<LGCP::Message()>& build)
 {
     LGCP::Message m = build();
     std::vector<char> out;
@@ -79,7 +79,7 @@ void encode(benchmark::State& state, std::function<LGCP::Message()> build)
     state.SetLabel(std::to_string(out.size()) + " octets");
 }
 
-void decode(benchmark::State& state, std::function<LGCP::Message()> build)
+void decode(benchmark::State& state, const std::function<LGCP::Message()>& build)
 {
     std::vector<char> in;
     ASN1::CoderEnv env;

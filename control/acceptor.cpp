@@ -103,14 +103,14 @@ void AcceptorNet::ImplOnDisconnect() {}
 
 void AcceptorNet::ImplRefuseConnection() {}
 
-void AcceptorNet::ImplConnected(Fd) {}
+void AcceptorNet::ImplConnected(const Fd&) {}
 
 void AcceptorNet::OnSocketEvent(int, short revents)
 {
     if (!(revents & POLLIN)) {
         // A listening socket in error would be reported on every pass for
         // ever: open the port afresh instead.
-        const short failed = revents & (POLLERR | POLLHUP | POLLNVAL);
+        const short failed = static_cast<short>(revents & (POLLERR | POLLHUP | POLLNVAL));
         if (failed) {
             if (mVerbose)
                 std::cerr << "can't listen socket: " << PollEventAsText(failed) << std::endl;
@@ -212,7 +212,7 @@ void AcceptorNetCheckConnection::ImplOnDisconnect()
     mWatched.close();
 }
 
-void AcceptorNetCheckConnection::ImplConnected(Fd fd)
+void AcceptorNetCheckConnection::ImplConnected(const Fd& fd)
 {
     mWatched = fd;
 }

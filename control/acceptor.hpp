@@ -38,7 +38,7 @@ protected:
     void ImplDeactivate() override;
     void ImplOnDisconnect() override;
     virtual void ImplRefuseConnection();
-    virtual void ImplConnected(Fd fd);
+    virtual void ImplConnected(const Fd& fd);
 
 private:
     void RetryLater();
@@ -98,7 +98,7 @@ protected:
     void ImplDeactivate() override;
     void ImplOnDisconnect() override;
     void ImplRefuseConnection() override;
-    void ImplConnected(Fd fd) override;
+    void ImplConnected(const Fd& fd) override;
 
 private:
     Timer mCheckTimer;

@@ -95,6 +95,8 @@ void Protocol::on_deactivate(Protocol_status status)
     }
 }
 
+// One hook signature for every layer; a copy only counts a reference.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void Protocol::on_status(Protocol_status status)
 {
     if (Protocol* upper = above())
@@ -166,6 +168,8 @@ ProtocolsList::~ProtocolsList()
 
 void ProtocolsList::on_activated(Protocol*) {}
 
+// One hook signature for every layer; a copy only counts a reference.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void ProtocolsList::on_deactivated(Protocol*, Protocol_status) {}
 
 Protocol* ProtocolsList::add_protocol_head(Protocol* p)

@@ -144,7 +144,7 @@ void Service::TakeConnection(Fd const& fd, std::string const& name)
         mConsumer->OnConnect();
 }
 
-void ServiceNet::Connected(Fd fd, INet4::Addr const& peer)
+void ServiceNet::Connected(const Fd& fd, INet4::Addr const& peer)
 {
     // A link holds one connection: a second one would silently replace the
     // live socket under the consumer's feet.

@@ -88,7 +88,7 @@ class ServiceNet : public Service
 {
 public:
     // Takes over a freshly connected, non-blocking TCP socket.
-    void Connected(Fd fd, INet4::Addr const& peer);
+    void Connected(const Fd& fd, INet4::Addr const& peer);
     INet4::Addr const& GetPeer() const { return mPeer; }
 
 protected:

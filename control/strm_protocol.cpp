@@ -50,7 +50,7 @@ StrmProtocol::StrmProtocol()
     mInput.Bind<StrmProtocol>("StrmProtocol::on_event", &StrmProtocol::on_event, this);
 }
 
-StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol()
+StrmProtocol::StrmProtocol(const Fd& fd) : StrmProtocol()
 {
     attach(fd);
 }
@@ -60,7 +60,7 @@ StrmProtocol::~StrmProtocol()
     release();
 }
 
-void StrmProtocol::attach(Fd fd)
+void StrmProtocol::attach(const Fd& fd)
 {
     release();
     mSocket = fd;

@@ -20,13 +20,13 @@ public:
     static constexpr int write_budget_ms = 1000;
 
     StrmProtocol();
-    explicit StrmProtocol(Fd fd);
+    explicit StrmProtocol(const Fd& fd);
     ~StrmProtocol() override;
 
     Protocol_name const& name() const override { return mName; }
     bool compare_name(Protocol_name const& other) const override { return mName.compare(other); }
 
-    void attach(Fd fd);
+    void attach(const Fd& fd);
     void release();
     bool opened() const { return mSocket.is_valid(); }
 

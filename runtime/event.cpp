@@ -71,3 +71,10 @@ void Event::svc_event(short revents)
     if (mHandler)
         mHandler->Invoke(mFd.lowlevel_fd(), revents);
 }
+
+void Event::status_row(ext::Table::Sentry& row) const
+{
+    row << event_name() << ext::nextrow << PollEventAsText(events()) << ext::nextrow << count()
+        << ext::nextrow << (is_bound() ? "attached" : "unattached") << ext::nextrow << lowlevel_fd()
+        << ext::nextrow << measure() << ext::nextrow;
+}

@@ -9,6 +9,7 @@
 #include "runtime/fd.hpp"
 #include "runtime/lists.hpp"
 #include "runtime/measure.hpp"
+#include "runtime/table.hpp"
 
 class Multiplexer;
 
@@ -25,6 +26,8 @@ public:
     virtual void svc_event(short revents) = 0;
     virtual std::string event_name() const { return "unknown"; }
     virtual bool is_named() const { return false; }
+    // The handler's row of the status dump's table; named handlers write one.
+    virtual void status_row(ext::Table::Sentry&) const {}
 
     void mux_attach();
     void mux_detach();
@@ -96,6 +99,7 @@ public:
     using EventHandler::svc_event;
     std::string event_name() const override { return mName; }
     bool is_named() const override { return true; }
+    void status_row(ext::Table::Sentry& row) const override;
 
 private:
     Handler* mHandler = nullptr;

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "runtime/clock.hpp"
-#include "runtime/profile.hpp"
-#include "runtime/table.hpp"
 
 Multiplexer multiplexer;
 
@@ -35,6 +33,8 @@ template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n)
         std::size_t cap = mCapacity ? mCapacity : 16;
         while (cap < n)
             cap *= 2;
+        // The elements are pointers on purpose.
+        // NOLINTNEXTLINE(bugprone-sizeof-expression)
         void* p = std::realloc(static_cast<void*>(mData), cap * sizeof(T));
         if (!p) {
             std::cerr << "multiplexer: out of memory" << std::endl;
@@ -49,15 +49,13 @@ template <class T> void Multiplexer::PodArray<T>::resize(std::size_t n)
 template <class T> void Multiplexer::PodArray<T>::insert(std::size_t at, T value)
 {
     resize(mSize + 1);
-    std::memmove(static_cast<void*>(mData + at + 1), static_cast<const void*>(mData + at),
-                 (mSize - 1 - at) * sizeof(T));
+    std::copy_backward(mData + at, mData + mSize - 1, mData + mSize);
     mData[at] = value;
 }
 
 template <class T> void Multiplexer::PodArray<T>::erase(std::size_t at)
 {
-    std::memmove(static_cast<void*>(mData + at), static_cast<const void*>(mData + at + 1),
-                 (mSize - 1 - at) * sizeof(T));
+    std::copy(mData + at + 1, mData + mSize, mData + at);
     --mSize;
 }
 
@@ -73,7 +71,30 @@ F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which)
     }
 }
 
+// One turn, in order: due timers fire and the deferred calls run; the wait
+// is bounded; poll entries are gathered; an empty loop aborts; the watchdog
+// caps the wait; the deferred calls run again; poll waits; the watchdog is
+// fed; the handlers are dispatched.
 void Multiplexer::run(bool watchdog, bool no_cache)
+{
+    begin_run(watchdog, !no_cache);
+    while (!mTerminate) {
+        const std::uint32_t now = fire_due_timers();
+        execute_dpc();
+        std::int32_t timeout = bound_wait(now);
+        const int entries = gather();
+        check_hang(timeout, entries);
+        cap_for_watchdog(timeout);
+        execute_dpc();
+        const int polled = wait(entries, timeout);
+        ping_watchdog();
+        if (handlers_ready(polled, entries))
+            dispatch();
+    }
+    end_run();
+}
+
+void Multiplexer::begin_run(bool watchdog, bool cache)
 {
     // A wake-up left from before only costs a turn; the flags it stood for are
     // read by the loop anyway.
@@ -82,75 +103,95 @@ void Multiplexer::run(bool watchdog, bool no_cache)
     mLastPing = 0;
     if (watchdog)
         mWatchdog.open();
-    const bool cache = !no_cache;
-    if (cache)
+    mUseCache = cache;
+    if (mUseCache)
         Mux::mux_settimeofday();
+}
 
-    while (!mTerminate) {
-        std::int32_t timeout = std::min(timers_schedule(), timerPoll_schedule());
-        if (timeout == kNoBound)
-            timeout = -1;
-        const int n = gather();
-        // A stop asked for in this turn must not wait, and is no hang.
-        if (mTerminate)
-            timeout = 0;
-        if (timeout < 0 && n == 0) {
-            std::cerr << "multiplexer: system hang detected!!!" << std::endl;
-            std::abort();
-        }
-        if (mWatchdog.is_open() && (timeout < 0 || timeout > kWatchdogCap))
-            timeout = kWatchdogCap;
-        execute_dpc();
-        // A deferred call of the pass just run may have armed a timer due sooner.
-        if (TimerEvent* head = mTimers.first()) {
-            std::int32_t wait = static_cast<std::int32_t>(head->mExpiry - Mux::milliseconds());
-            if (wait < 0)
-                wait = 0;
-            if (timeout < 0 || wait < timeout)
-                timeout = wait;
-        }
-        if (mTerminate)
-            timeout = 0;
-
-        const int r = Mux::poll_wait(mPoll.data(), nfds_t(n) + 1, timeout);
-        const int error = errno;
-        for (int i = 0; i < n; ++i) {
-            if (EventHandler* h = mPollOwner[std::size_t(i)]) {
-                h->mRevents = mPoll[std::size_t(i)].revents;
-                h->mSlot = -1;
-            }
-        }
-        if (cache)
-            Mux::mux_settimeofday();
-        ping_after_poll();
-
-        if (r == 0)
-            continue;
-        if (r < 0) {
-            if (error == EINTR)
-                continue;
-            std::cerr << "multiplexer poll failed: " << std::strerror(error) << std::endl;
-            std::abort();
-        }
-        bool handler_ready = false;
-        for (int i = 0; i < n; ++i) {
-            if (mPollOwner[std::size_t(i)] && mPoll[std::size_t(i)].revents)
-                handler_ready = true;
-        }
-        if (mPoll[std::size_t(n)].revents)
-            drain_wake_pipe();
-        // A wake-up alone ends the turn like an interrupted poll().
-        if (handler_ready)
-            dispatch();
-    }
-
+void Multiplexer::end_run()
+{
     std::clog << "Mux: terminating..." << std::endl;
     mWatchdog.stop();
-    if (cache)
+    while (mDeleteHead)
+        delete_deferred();
+    if (mUseCache)
         Mux::mux_cleartimeofday();
+    mUseCache = false;
     // Cleared on the way out, not on the way in, so that a request made before
     // the loop started is never lost; a later run starts afresh.
     mTerminate = 0;
+}
+
+std::int32_t Multiplexer::bound_wait(std::uint32_t now)
+{
+    std::int32_t timeout = std::min(timer_wait(now), timerPoll_schedule());
+    if (timeout == kNoBound)
+        timeout = -1;
+    // A stop asked for in this turn must not wait, and is no hang.
+    if (mTerminate)
+        timeout = 0;
+    return timeout;
+}
+
+void Multiplexer::check_hang(std::int32_t timeout, int entries)
+{
+    if (timeout < 0 && entries == 0) {
+        std::cerr << "multiplexer: system hang detected!!!" << std::endl;
+        std::abort();
+    }
+}
+
+void Multiplexer::cap_for_watchdog(std::int32_t& timeout) const
+{
+    if (mWatchdog.is_open() && (timeout < 0 || timeout > kWatchdogCap))
+        timeout = kWatchdogCap;
+}
+
+int Multiplexer::wait(int entries, std::int32_t timeout)
+{
+    // A deferred call of the pass just run may have armed a timer due sooner.
+    if (TimerEvent* head = mTimers.first()) {
+        std::int32_t due = static_cast<std::int32_t>(head->mExpiry - Mux::milliseconds());
+        if (due < 0)
+            due = 0;
+        if (timeout < 0 || due < timeout)
+            timeout = due;
+    }
+    if (mTerminate)
+        timeout = 0;
+
+    const int polled = Mux::poll_wait(mPoll.data(), nfds_t(entries) + 1, timeout);
+    mPollErrno = errno;
+    for (int i = 0; i < entries; ++i) {
+        if (EventHandler* h = mPollOwner[std::size_t(i)]) {
+            h->mRevents = mPoll[std::size_t(i)].revents;
+            h->mSlot = -1;
+        }
+    }
+    if (mUseCache)
+        Mux::mux_settimeofday();
+    return polled;
+}
+
+bool Multiplexer::handlers_ready(int polled, int entries)
+{
+    if (polled == 0)
+        return false;
+    if (polled < 0) {
+        if (mPollErrno == EINTR)
+            return false;
+        std::cerr << "multiplexer poll failed: " << std::strerror(mPollErrno) << std::endl;
+        std::abort();
+    }
+    bool ready = false;
+    for (int i = 0; i < entries; ++i) {
+        if (mPollOwner[std::size_t(i)] && mPoll[std::size_t(i)].revents)
+            ready = true;
+    }
+    if (mPoll[std::size_t(entries)].revents)
+        drain_wake_pipe();
+    // A wake-up alone ends the turn like an interrupted poll().
+    return ready;
 }
 
 int Multiplexer::gather()
@@ -196,7 +237,7 @@ void Multiplexer::dispatch()
         h->mList = kActive;
 }
 
-void Multiplexer::ping_after_poll()
+void Multiplexer::ping_watchdog()
 {
     const std::uint32_t now = Mux::milliseconds();
     if (mLastPing == 0 || mLastPing > now || now - mLastPing > 999) {
@@ -284,7 +325,7 @@ void Multiplexer::reset(TimerEvent* t)
     t->mQueued = false;
 }
 
-std::int32_t Multiplexer::timers_schedule()
+std::uint32_t Multiplexer::fire_due_timers()
 {
     const std::uint32_t now = Mux::milliseconds();
     while (TimerEvent* head = mTimers.first()) {
@@ -296,8 +337,13 @@ std::int32_t Multiplexer::timers_schedule()
         head->fire();
         mTimerMeasure.end();
     }
-    execute_dpc();
+    return now;
+}
 
+// Milliseconds from `now` to the first timer. A wait beyond any timer ever
+// armed means the clock has jumped: every timer is put one second ahead.
+std::int32_t Multiplexer::timer_wait(std::uint32_t now)
+{
     TimerEvent* head = mTimers.first();
     // An empty list sets no bound; a due timer makes poll() return at once.
     if (!head)
@@ -348,11 +394,38 @@ void Multiplexer::dettach(Dpc* dpc)
     }
 }
 
+void Multiplexer::deferredDelete(DeferredDeletable* object)
+{
+    if (!object || object->mDeletePending)
+        return;
+    object->mDeletePending = true;
+    object->mNextDeleted = nullptr;
+    if (mDeleteTail)
+        mDeleteTail->mNextDeleted = object;
+    else
+        mDeleteHead = object;
+    mDeleteTail = object;
+}
+
+// Deletes the objects handed over before this call; those that their
+// destructors hand over wait for the next call.
+void Multiplexer::delete_deferred()
+{
+    DeferredDeletable* batch = mDeleteHead;
+    mDeleteHead = mDeleteTail = nullptr;
+    while (batch) {
+        DeferredDeletable* next = batch->mNextDeleted;
+        batch->mDeletePending = false;
+        delete batch;
+        batch = next;
+    }
+}
+
 void Multiplexer::execute_dpc()
 {
+    delete_deferred();
     mDpcWork.resize(mDpcs.size());
-    if (mDpcs.size())
-        std::memcpy(static_cast<void*>(mDpcWork.data()), mDpcs.data(), mDpcs.size() * sizeof(Dpc*));
+    std::copy(mDpcs.data(), mDpcs.data() + mDpcs.size(), mDpcWork.data());
     mDpcNext = 0;
     while (mDpcNext < mDpcWork.size()) {
         Dpc* d = mDpcWork[mDpcNext++];
@@ -448,34 +521,6 @@ void TimerPoolPlugin::timerUnhook()
 void Multiplexer::resetWD()
 {
     mWatchdog.ping();
-}
-
-void Multiplexer::dump(std::ostream& os) const
-{
-    os << "dpc transition measurement (min/max/cur/counter): " << mDpcMeasure << "\n";
-    os << "event transition measurement (min/max/cur/counter): " << mEventMeasure << "\n";
-    os << "timer transition measurement (min/max/cur/counter): " << mTimerMeasure << "\n";
-    Profile::dump(os);
-    ext::Table table(os, 40, 30, 10, 10, 5, 60);
-    {
-        ext::Table::Sentry s(table);
-        s << ext::delimeter;
-        s << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow << "handler"
-          << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
-        s << ext::delimeter;
-        for (const EventHandler* h = mActive.first(); h; h = h->get_next()) {
-            if (!h->is_named())
-                continue;
-            const Event* e = dynamic_cast<const Event*>(h);
-            if (!e)
-                continue;
-            s << e->event_name() << ext::nextrow << PollEventAsText(e->events()) << ext::nextrow << e->count()
-              << ext::nextrow << (e->is_bound() ? "attached" : "unattached") << ext::nextrow
-              << e->lowlevel_fd() << ext::nextrow << e->measure() << ext::nextrow;
-        }
-        s << ext::delimeter;
-    }
-    os << "\n";
 }
 
 std::string PollEventAsText(short events)

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <string>
 
+#include "runtime/deferred_delete.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/event.hpp"
 #include "runtime/lists.hpp"
@@ -51,21 +52,17 @@ public:
     void wake();
     bool terminating() const { return mTerminate != 0; }
 
-    void attach(EventHandler* handler);
-    void detach(EventHandler* handler);
-    bool event_exists(EventHandler* handler) const { return handler->mList != kNone; }
+    // Takes the object over and deletes it in the next deferred-call pass;
+    // handing over an object already pending changes nothing.
+    void deferredDelete(DeferredDeletable* object);
 
-    void set(TimerEvent* timer);
-    void reset(TimerEvent* timer);
+    bool event_exists(EventHandler* handler) const { return handler->mList != kNone; }
     unsigned timer_count() const { return mTimers.count(); }
 
-    void attach(Dpc* dpc);
-    void dettach(Dpc* dpc);
-
-    void hook(TimerPoolPlugin* plugin);
-    void unhook(TimerPoolPlugin* plugin);
-
+    // Writes "PING" to the watchdog; code that blocks inside one callback for
+    // long calls it to keep the board from resetting.
     void resetWD();
+    // The loop's part of the status dump (loop_status.cpp).
     void dump(std::ostream& os) const;
 
     // Callback counts and durations of the loop's own work.
@@ -74,6 +71,23 @@ public:
     const Measure& timer_measure() const { return mTimerMeasure; }
 
 private:
+    // Registration is reached only through the loop objects themselves.
+    friend class EventHandler;
+    friend class TimerEvent;
+    friend class Dpc;
+    friend class TimerPoolPlugin;
+    // Lets the loop's own tests call the registration directly.
+    friend struct MultiplexerProbe;
+
+    void attach(EventHandler* handler);
+    void detach(EventHandler* handler);
+    void set(TimerEvent* timer);
+    void reset(TimerEvent* timer);
+    void attach(Dpc* dpc);
+    void dettach(Dpc* dpc);
+    void hook(TimerPoolPlugin* plugin);
+    void unhook(TimerPoolPlugin* plugin);
+
     // A growable array of plain values that needs no constructor at static
     // initialisation and no destructor at exit.
     template <class T> class PodArray
@@ -98,14 +112,26 @@ private:
     static constexpr int kNoBound = 0x7fffffff;
 
     F_dual_list<EventHandler>& list_of(unsigned char which);
-    std::int32_t timers_schedule();
+
+    // The steps of run, in the order of a turn.
+    void begin_run(bool watchdog, bool cache);
+    std::uint32_t fire_due_timers();
     void execute_dpc();
-    std::int32_t timerPoll_schedule();
+    std::int32_t bound_wait(std::uint32_t now);
     int gather();
+    static void check_hang(std::int32_t timeout, int entries);
+    void cap_for_watchdog(std::int32_t& timeout) const;
+    int wait(int entries, std::int32_t timeout);
+    void ping_watchdog();
+    bool handlers_ready(int polled, int entries);
+    void dispatch();
+    void end_run();
+
+    std::int32_t timer_wait(std::uint32_t now);
+    std::int32_t timerPoll_schedule();
+    void delete_deferred();
     bool wake_pipe_open();
     void drain_wake_pipe();
-    void dispatch();
-    void ping_after_poll();
 
     F_sorted_list<TimerEvent> mTimers;
     F_dual_list<EventHandler> mNew;
@@ -118,6 +144,8 @@ private:
     PodArray<Dpc*> mDpcs;
     PodArray<Dpc*> mDpcWork;
     std::size_t mDpcNext = 0;
+    DeferredDeletable* mDeleteHead = nullptr;
+    DeferredDeletable* mDeleteTail = nullptr;
     volatile std::sig_atomic_t mTerminate = 0;
     Measure mDpcMeasure;
     Measure mEventMeasure;
@@ -126,6 +154,8 @@ private:
     TimerPollNotify* mPluginGuard = nullptr;
     Watchdog mWatchdog;
     std::uint32_t mLastPing = 0;
+    bool mUseCache = false;
+    int mPollErrno = 0;
     // Self-pipe: signal handlers write one byte to wake a waiting poll().
     volatile int mWakeRead = -1;
     volatile int mWakeWrite = -1;

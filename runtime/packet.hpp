@@ -31,6 +31,8 @@ constexpr unsigned packet_max_size = 65536;
 
 // One buffer. A new one has no holder and an empty data window at the very
 // end of the data area, so all of it is head room.
+// The buffer's established name across the system.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 struct _Packet {
     _Packet();
     // Same head room, length and tail room; only the data bytes are copied.

@@ -30,6 +30,8 @@ public:
     Smart_pointer(const Smart_pointer& other) : mObject(other.mObject) { take(); }
     ~Smart_pointer() { remove_current(); }
 
+    // Assign ignores its own object.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     Smart_pointer& operator=(const Smart_pointer& other) { return assign(other.mObject); }
     Smart_pointer& operator=(T* object) { return assign(object); }
 

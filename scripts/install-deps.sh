@@ -2,7 +2,7 @@
 # Installs every Debian package the project needs to build, test and run.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev ccache python3
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy ccache python3
   libboost-dev libloki-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-powerpc-linux-gnu qemu-user

@@ -2,6 +2,7 @@
 # Installs what is needed, then builds and runs every test in three builds:
 # host (optimised, assertions on), host with ASan+UBSan, and the PowerPC
 # cross-build under qemu-ppc. Then replays and briefly runs the fuzz targets.
+# A clang-format or clang-tidy finding in our own sources fails the run too.
 # QUELVAD_FUZZ_SECONDS sets the fuzzing time per target (0 skips fuzzing);
 # QUELVAD_BUILD_DIR (default "build") holds the build trees.
 set -euo pipefail
@@ -45,7 +46,14 @@ run_tests() {
 
 mkdir -p "$build_dir"
 status=0
+style=0
+echo "=== style: clang-format"
+bash scripts/check-style.sh format || style=1
 run_build host -DCMAKE_BUILD_TYPE=Release
+echo "=== style: clang-tidy"
+bash scripts/check-style.sh tidy "$build_dir/host" || style=1
+[ "$style" -eq 0 ] || status=1
+summary+=("style: $([ "$style" -eq 0 ] && echo clean || echo FINDINGS)")
 run_tests host || status=1
 run_build asan -DCMAKE_BUILD_TYPE=Debug -DQUELVAD_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan || status=1

@@ -12,6 +12,9 @@ const std::uint32_t Unbounded = 0xFFFFFFFFu;
 
 // Enumerations
 
+// The name tables carry the generated code's names.
+// NOLINTBEGIN(bugprone-reserved-identifier)
+
 char const* const ErrorCause_enum_names__[] = {"invalidParams",     "insufficientResources",
                                                "invalidSlot",       "slotNotExists",
                                                "unexpectedMsgType", "internal",
@@ -37,6 +40,7 @@ const ASN1::EnumInfo ClkSel::theInfo = {{&ClkSel::create, 10}, false, 2, ClkSel_
 
 char const* const BExtEn_enum_names__[] = {"disabled", "enabled"};
 const ASN1::EnumInfo BExtEn::theInfo = {{&BExtEn::create, 10}, false, 1, BExtEn_enum_names__, 2};
+// NOLINTEND(bugprone-reserved-identifier)
 
 // SEQUENCE and CHOICE types
 

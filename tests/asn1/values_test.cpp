@@ -80,9 +80,11 @@ TEST(Values, CreateBuildsTheDescriptorsOwnClass)
     };
     for (auto const& row : table) {
         Value v(ASN1::AbstractData::create(row.info));
-        EXPECT_EQ(typeid(*v), row.type) << row.type.name();
+        const ASN1::AbstractData& made = *v;
+        EXPECT_EQ(typeid(made), row.type) << row.type.name();
         Value copy(v->clone());
-        EXPECT_EQ(typeid(*copy), row.type) << row.type.name();
+        const ASN1::AbstractData& copied = *copy;
+        EXPECT_EQ(typeid(copied), row.type) << row.type.name();
         EXPECT_EQ(copy->info(), row.info);
     }
 
@@ -90,10 +92,13 @@ TEST(Values, CreateBuildsTheDescriptorsOwnClass)
     TM::Message m;
     TM::MixerOutParams& params = m.set_pdu().select_command().select_create().select_mixerOut();
     params.set_inputs().resize(2);
-    EXPECT_EQ(typeid(m.get_pdu()), typeid(TM::PDU));
-    EXPECT_EQ(typeid(*params.get_inputs().SEQUENCE_OF_Base::begin()[1]), typeid(TM::MixerInput));
+    const TM::PDU& pdu = m.get_pdu();
+    EXPECT_EQ(typeid(pdu), typeid(TM::PDU));
+    const ASN1::AbstractData& input = *params.get_inputs().SEQUENCE_OF_Base::begin()[1];
+    EXPECT_EQ(typeid(input), typeid(TM::MixerInput));
     std::unique_ptr<TM::Message> clone(m.clone());
-    EXPECT_EQ(typeid(clone->get_pdu().get_command()), typeid(TM::Command));
+    const TM::Command& command = clone->get_pdu().get_command();
+    EXPECT_EQ(typeid(command), typeid(TM::Command));
 }
 
 Value bitString(std::string const& octets, unsigned n)

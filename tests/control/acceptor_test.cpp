@@ -70,7 +70,7 @@ Fd bound(int port)
     any.port(static_cast<unsigned short>(port));
     const int one = 1;
     ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    return ::bind(s.lowlevel_fd(), any, any.size()) == 0 ? std::move(s) : Fd();
+    return ::bind(s.lowlevel_fd(), any, any.size()) == 0 ? s : Fd();
 }
 
 class AcceptorTest : public ctltest::LoopTest

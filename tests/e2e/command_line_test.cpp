@@ -169,6 +169,8 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
               "event transition measurement (min/max/cur/counter): ",
               "timer transition measurement (min/max/cur/counter): ", "\n[Tpkt_protocol::message]: min=",
               "\n[Control::Service::Send [1]]: min=", "\n+---",
+              // One table line split over three literals.
+              // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
               "|                  name                  |            events            |"
               "  count   | handler  | fd  |                          measure"
               "                           |\n",

@@ -78,10 +78,10 @@ int free_port()
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr = loopback(0);
     socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     ::close(fd);
-    return ntohs(addr.sin_port);
+    return bound ? ntohs(addr.sin_port) : 0;
 }
 
 } // namespace
@@ -217,6 +217,7 @@ void Daemon::start(const Options& options)
             env.push_back(std::string(keep) + "=" + v);
     }
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env)
         envp.push_back(&e[0]);
     envp.push_back(nullptr);

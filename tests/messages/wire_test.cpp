@@ -35,7 +35,7 @@ LGCP::Message message(int seq, int slot)
     return m;
 }
 
-LGCP::Message command(int seq, int slot, std::function<void(LGCP::Command&)> fill)
+LGCP::Message command(int seq, int slot, const std::function<void(LGCP::Command&)>& fill)
 {
     LGCP::Message m = message(seq, slot);
     fill(m.set_pdu().select_command());

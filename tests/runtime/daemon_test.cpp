@@ -1,6 +1,3 @@
-// Directory listing on a 64-bit host file system from the 32-bit target needs
-// 64-bit offsets and inode numbers.
-#define _FILE_OFFSET_BITS 64
 
 #include "runtime/daemon.hpp"
 
@@ -51,7 +48,7 @@ template <class Body> void RunDaemon(Body body)
 TEST(Daemon, SyslogModeSendsTheThreeStreams)
 {
     testutil::TempDir root;
-    const std::string mRoot = root.path();
+    const std::string& mRoot = root.path();
     root.mkdirs("dev");
     const int sock = testutil::bind_unix(mRoot + "/dev/log", SOCK_DGRAM);
     RunDaemon([] {
@@ -96,7 +93,8 @@ TEST(Daemon, SyslogModeSendsTheThreeStreams)
 TEST(Daemon, LogFileModeWritesTheHourFile)
 {
     testutil::TempDir temp(false);
-    const std::string dir = temp.path(), mRoot = dir;
+    const std::string& dir = temp.path();
+    const std::string& mRoot = dir;
     RunDaemon([dir] {
         Daemon::Params params;
         params.mode = 1;

@@ -1,7 +1,3 @@
-// Directory listing on a 64-bit host file system from the 32-bit target needs
-// 64-bit offsets and inode numbers.
-#define _FILE_OFFSET_BITS 64
-
 #include "runtime/logfile.hpp"
 
 #include "runtime/clock.hpp"

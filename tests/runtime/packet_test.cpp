@@ -243,7 +243,7 @@ TEST(Packet, PoolHandsOutFirstInFirstOut)
     for (auto& p : held)
         ASSERT_TRUE(p.reserve_head(0));
     const unsigned char* order[3];
-    for (unsigned i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         order[i] = held[i * 7].data();
         held[i * 7].clear();
     }

@@ -1,0 +1,189 @@
+// quelvad: the gateway server's entry point. Start-up runs its table of steps
+// (startup.cpp), the event loop runs until SIGTERM or SIGINT, then the stop.
+// This file holds what start-up calls back: the signal handlers, the option
+// table and the signal check run inside the loop.
+#include <getopt.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "daemon/startup.hpp"
+#include "platform/paths.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/system.hpp"
+#include "runtime/version.hpp"
+
+namespace
+{
+
+// Set by the handlers, read and cleared by CheckSignals inside the loop.
+volatile std::sig_atomic_t doDumpStatus = 0;
+volatile std::sig_atomic_t updateResources = 0;
+int print_version = 0;
+
+const char statusFile[] = "/var/log/server-status";
+
+// clang-format off
+const option long_options[] = {
+    {"daemon",        no_argument,       nullptr,        'D'},
+    {"disable-clock", no_argument,       nullptr,        10},
+    {"port",          required_argument, nullptr,        'p'},
+    {"version",       no_argument,       &print_version, 1},
+    {"help",          no_argument,       nullptr,        'h'},
+    {nullptr,         0,                 nullptr,        0},
+};
+// clang-format on
+
+const char sUsageText[] = "Usage:\n"
+                          " quelvad -Dh\n"
+                          "  -D --daemon                      run as daemon\n"
+                          "  -p --port                        use this port\n"
+                          "     --disable-clock               disable clock control\n"
+                          "     --version                     print version\n"
+                          "  -h --help                        display this information\n";
+
+[[noreturn]] void Usage(int code)
+{
+    std::cout << sUsageText << std::endl;
+    std::exit(code);
+}
+
+// Only a plain decimal number from 1 to 65535 names a port: anything else
+// would make the daemon listen somewhere nobody asked for.
+bool ParsePort(const char* text, int& port)
+{
+    long value = 0;
+    if (!text || !*text)
+        return false;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+        if (value > 65535)
+            return false;
+    }
+    if (value < 1)
+        return false;
+    port = int(value);
+    return true;
+}
+
+// The handlers only store a byte and wake the loop, so that a signal that
+// arrives just before poll() is seen at once and not after the next event.
+void SigPipeHandler(int, siginfo_t*, void*) {}
+
+void SigTermHandler(int, siginfo_t*, void*)
+{
+    multiplexer.terminate();
+}
+
+void SigUsr2Handler(int, siginfo_t*, void*)
+{
+    doDumpStatus = 1;
+    multiplexer.wake();
+}
+
+void SigHupHandler(int, siginfo_t*, void*)
+{
+    updateResources = 1;
+    multiplexer.wake();
+}
+
+void CheckDumpStatus()
+{
+    if (!doDumpStatus)
+        return;
+    doDumpStatus = 0;
+    std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
+    if (!os) {
+        std::cerr << "dump status error" << std::endl;
+        return;
+    }
+    os << "Tavrel quelvad gateway server status"
+       << "\n";
+    os << "version : " << Version::current << "\n";
+    multiplexer.dump(os);
+}
+
+void CheckUpdateResources()
+{
+    if (!updateResources)
+        return;
+    updateResources = 0;
+    std::clog << "update hardware resources" << std::endl;
+}
+
+} // namespace
+
+namespace Startup
+{
+
+void InstallSignalHandlers(State&)
+{
+    IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
+    IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
+    IPC::Signal::handle(SIGINT, SigTermHandler, 0);
+    IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
+    IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+}
+
+void ParseCommandLine(State& state)
+{
+    opterr = 1;
+    for (;;) {
+        const int c = getopt_long(state.argc, state.argv, "Dh", long_options, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 'D':
+            state.daemonMode = true;
+            break;
+        case 10:
+            // Takes effect at once, even when a later option ends the process;
+            // without a bus clock service it changes nothing.
+            break;
+        case 'p':
+            if (!ParsePort(optarg, state.port))
+                Usage(2);
+            break;
+        case 'h':
+            Usage(0);
+        case '?':
+        case ':':
+            Usage(2);
+        default:
+            break;
+        }
+    }
+    state.printVersion = print_version != 0;
+}
+
+void CheckSignals()
+{
+    CheckDumpStatus();
+    CheckUpdateResources();
+}
+
+} // namespace Startup
+
+int main(int argc, char** argv)
+{
+    // Before anything opens a device: on a development machine the simulated
+    // board stands in for the drivers.
+    std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
+
+    Startup::State state;
+    state.argc = argc;
+    state.argv = argv;
+    state.simBoard = simBoard.get();
+    Startup::Run(state);
+
+    multiplexer.run(true, true);
+
+    Startup::Stop(state);
+    return 0;
+}

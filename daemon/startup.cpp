@@ -1,0 +1,179 @@
+#include "daemon/startup.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <type_traits>
+#include <unistd.h>
+
+#include "control/acceptor.hpp"
+#include "control/ctrl_server.hpp"
+#include "control/heartbeat.hpp"
+#include "platform/paths.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/child_wait.hpp"
+#include "runtime/daemon.hpp"
+#include "runtime/event.hpp"
+#include "runtime/traces.hpp"
+#include "runtime/version.hpp"
+
+namespace Startup
+{
+
+// Serves the simulated board's control socket and devices inside the loop.
+class SimBoardWatch
+{
+public:
+    explicit SimBoardWatch(platform::SimBoard* sim) : mSim(sim)
+    {
+        mEvent.Bind("simboard", &SimBoardWatch::OnReady, this);
+        mEvent.Schedule(Fd(::dup(mSim->pollable_fd())), POLLIN);
+    }
+
+private:
+    void OnReady(int, short revents)
+    {
+        if (revents & POLLIN)
+            mSim->service();
+    }
+
+    platform::SimBoard* mSim;
+    Event mEvent;
+};
+
+State::State() = default;
+State::~State() = default;
+
+namespace
+{
+
+const char configFile[] = "/usr/local/etc/server.conf";
+const char cfgTraces[] = "traces";
+const char runName[] = "server";
+
+// A single instance is created by its first use.
+template <class T> void Create(State&)
+{
+    T::instance();
+}
+
+// Some single instances hand out a reference, others a pointer.
+template <class T> CtrlSrv::Service* Service()
+{
+    if constexpr (std::is_pointer_v<decltype(T::instance())>)
+        return T::instance();
+    else
+        return &T::instance();
+}
+
+// The controller-facing services, in the order in which a command is offered
+// to them; the first use of each creates it.
+CtrlSrv::Service* (*const kServices[])() = {
+    Service<HeartBeatCtl>,
+};
+
+// When the file does not open, the trace flags keep their initial values and
+// the configuration stays empty.
+void ReadConfiguration(State& state)
+{
+    if (!state.config.Open(Paths::resolve(configFile)))
+        return;
+    traces = TraceCtl();
+    traces.Configure(state.config[cfgTraces]);
+}
+
+void PrintVersion(State& state)
+{
+    if (!state.printVersion)
+        return;
+    std::cout << "server version: " << Version::current << std::endl;
+    std::exit(2);
+}
+
+void RunDaemon(State& state)
+{
+    if (!state.daemonMode)
+        return;
+    std::ostringstream identity;
+    identity << "qvd-" << Version::current;
+    Daemon::Params params;
+    params.name = identity.str();
+    Daemon::Init(params);
+}
+
+void WritePidFile(State& state)
+{
+    state.pidFile.reset(new Linux::Run(runName));
+}
+
+void AnnounceStart(State& state)
+{
+    std::cout << "Starting server "
+              << "[" << Version::current << "]"
+              << ", port=" << state.port << std::endl;
+}
+
+void BindServices(State&)
+{
+    for (auto service : kServices)
+        ctrlServer.Bind(service());
+}
+
+void StartChildWaits(State&)
+{
+    ChildWait::Activate();
+}
+
+void StartSignalCheck(State& state)
+{
+    state.signalCheck.Bind(CheckSignals);
+    state.signalCheck.Activate();
+}
+
+void ServeSimulatedBoard(State& state)
+{
+    if (state.simBoard)
+        state.simWatch.reset(new SimBoardWatch(state.simBoard));
+}
+
+void OpenControllerPort(State& state)
+{
+    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(state.port));
+}
+
+// clang-format off
+const Step kSteps[] = {
+    {"configuration",       ReadConfiguration},
+    {"signal handlers",     InstallSignalHandlers},
+    {"command line",        ParseCommandLine},
+    {"version",             PrintVersion},
+    {"slot factories",      nullptr},
+    {"tdm switch",          nullptr},
+    {"monitoring",          nullptr},
+    {"daemon mode",         RunDaemon},
+    {"pid file",            WritePidFile},
+    {"start line",          AnnounceStart},
+    {"services",            BindServices},
+    {"child waits",         StartChildWaits},
+    {"signal check",        StartSignalCheck},
+    {"simulated board",     ServeSimulatedBoard},
+    {"controller acceptor", OpenControllerPort},
+};
+// clang-format on
+
+} // namespace
+
+void Run(State& state)
+{
+    for (const Step& step : kSteps) {
+        if (step.action)
+            step.action(state);
+    }
+}
+
+void Stop(State&)
+{
+    ctrlServer.Deactivate();
+}
+
+} // namespace Startup

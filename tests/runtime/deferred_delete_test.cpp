@@ -1,0 +1,121 @@
+#include "runtime/deferred_delete.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "runtime/dpc.hpp"
+#include "runtime/event.hpp"
+#include "tests/runtime/loop_fixture.hpp"
+
+namespace
+{
+
+using looptest::LoopTest;
+
+std::vector<std::string> gLog;
+
+struct Doomed : DeferredDeletable {
+    explicit Doomed(std::string n, std::function<void()> on_delete = nullptr)
+        : name(std::move(n)), onDelete(std::move(on_delete))
+    {
+    }
+    ~Doomed() override
+    {
+        gLog.push_back("~" + name);
+        if (onDelete)
+            onDelete();
+    }
+    std::string name;
+    std::function<void()> onDelete;
+};
+
+class DeferredDeleteTest : public LoopTest
+{
+public:
+    // One timer pass, then the deferred passes from there on mark themselves
+    // with "d".
+    void run_turn(std::function<void()> in_timer)
+    {
+        mInTimer = std::move(in_timer);
+        mMark.Bind(+[] { gLog.push_back("d"); });
+        Timer t;
+        t.set(10, &DeferredDeleteTest::on_timer, this);
+        Timer stop;
+        stop.set(20, &DeferredDeleteTest::on_stop, this);
+        run();
+        mMark.Deactivate();
+    }
+    void on_timer()
+    {
+        gLog.push_back("timer");
+        mMark.Activate();
+        mInTimer();
+        gLog.push_back("timer done");
+    }
+    void on_stop() { multiplexer.terminate(); }
+
+private:
+    std::function<void()> mInTimer;
+    Dpc mMark;
+};
+
+TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> inTimer;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"handed over in a callback, deleted after it returns, before the pass's calls, once",
+         [] {
+             auto* d = new Doomed("a");
+             multiplexer.deferredDelete(d);
+             multiplexer.deferredDelete(d);
+             gLog.push_back(d->deletePending() ? "pending" : "not pending");
+         },
+         {"timer", "pending", "timer done", "~a", "d", "d"}},
+        {"handed over by a destructor: waits for the following pass",
+         [] {
+             multiplexer.deferredDelete(new Doomed("a", [] { multiplexer.deferredDelete(new Doomed("b")); }));
+         },
+         {"timer", "timer done", "~a", "d", "~b", "d"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gLog.clear();
+        run_turn(c.inTimer);
+        // Cut at the end of the turn that fired the timer.
+        gLog.resize(std::min<std::size_t>(gLog.size(), c.expected.size()));
+        EXPECT_EQ(gLog, c.expected);
+    }
+}
+
+// Handed over in the last dispatch: no deferred pass follows, yet it goes.
+TEST_F(DeferredDeleteTest, PendingObjectsAreDeletedWhenTheLoopStops)
+{
+    struct Reader {
+        Event event;
+        void on_ready(int, short)
+        {
+            event.Release();
+            multiplexer.deferredDelete(new Doomed("a", [] { multiplexer.deferredDelete(new Doomed("b")); }));
+            multiplexer.terminate();
+        }
+    } reader;
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    ASSERT_EQ(::write(p[1], "x", 1), 1);
+    reader.event.Bind("reader", &Reader::on_ready, &reader);
+    reader.event.Schedule(Fd(p[0]), POLLIN);
+    gLog.clear();
+    run();
+    ::close(p[1]);
+    EXPECT_EQ(gLog, (std::vector<std::string>{"~a", "~b"}));
+}
+
+} // namespace
