@@ -9,6 +9,7 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "monitoring/monitoring_ctl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/child_wait.hpp"
@@ -70,6 +71,7 @@ template <class T> CtrlSrv::Service* Service()
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
+    Service<MonitoringCtl>,
 };
 
 // When the file does not open, the trace flags keep their initial values and
@@ -88,6 +90,12 @@ void PrintVersion(State& state)
         return;
     std::cout << "server version: " << Version::current << std::endl;
     std::exit(2);
+}
+
+// Also without a configuration file: the agents are then none.
+void ConfigureMonitoring(State& state)
+{
+    MonitoringCtl::instance().Configure(state.config);
 }
 
 void RunDaemon(State& state)
@@ -149,7 +157,7 @@ const Step kSteps[] = {
     {"version",             PrintVersion},
     {"slot factories",      nullptr},
     {"tdm switch",          nullptr},
-    {"monitoring",          nullptr},
+    {"monitoring",          ConfigureMonitoring},
     {"daemon mode",         RunDaemon},
     {"pid file",            WritePidFile},
     {"start line",          AnnounceStart},
