@@ -33,7 +33,7 @@ bool RemoveStaleSocket(std::string const& path)
     return true;
 }
 
-void ServiceUnix::Connected(Fd fd, std::string const& name)
+void ServiceUnix::Connected(const Fd& fd, std::string const& name)
 {
     // One connection per link, as with TCP.
     if (mState == State::Deactivating || mState == State::Connected)

@@ -25,7 +25,7 @@ class ServiceUnix : public Service
 {
 public:
     // Takes over a connected local socket; `name` becomes the link's name.
-    void Connected(Fd fd, std::string const& name);
+    void Connected(const Fd& fd, std::string const& name);
 };
 
 class AcceptorUnix : public ServiceUnix
@@ -48,7 +48,7 @@ protected:
     void ImplDeactivate() override;
     void ImplOnDisconnect() override {}
     virtual void ImplRefuseConnection() {}
-    virtual void ImplConnected(Fd) {}
+    virtual void ImplConnected(const Fd&) {}
 
 private:
     std::string mPath;

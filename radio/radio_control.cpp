@@ -336,11 +336,11 @@ void ED137RadioParams::Init(TERM::ED137RadioResponse const& r)
     type = r.get_type();
     txrxmode = r.get_txrxmode();
     if (r.sigtime_isPresent())
-        sigtime = r.get_sigtime().getValue();
+        sigtime = static_cast<int>(r.get_sigtime().getValue());
     if (r.r2s_keepalive_period_isPresent())
-        keepalivePeriod = r.get_r2s_keepalive_period().getValue();
+        keepalivePeriod = static_cast<int>(r.get_r2s_keepalive_period().getValue());
     if (r.r2s_keepalive_multiplier_isPresent())
-        keepaliveMultiplier = r.get_r2s_keepalive_multiplier().getValue();
+        keepaliveMultiplier = static_cast<int>(r.get_r2s_keepalive_multiplier().getValue());
     if (r.transmission_depend_on_squ_isPresent())
         transmissionDependOnSQU = r.get_transmission_depend_on_squ();
 }

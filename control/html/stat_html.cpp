@@ -26,7 +26,7 @@ bool generateV1(Object& root, std::ostream& out, std::istream& in)
 }
 
 GeneratorV1::GeneratorV1(Object& root, std::ostream& out, std::istream& in)
-    : mRoot(root), mOut(out), mIn(in), mStack{&root}, mCurrent(&root)
+    : mOut(out), mIn(in), mStack{&root}, mCurrent(&root)
 {
 }
 

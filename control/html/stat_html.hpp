@@ -102,7 +102,6 @@ private:
     void pass(int c);
     void capture(int c);
 
-    Object& mRoot;
     std::ostream& mOut;
     std::istream& mIn;
     std::list<Object*> mStack;

@@ -13,8 +13,8 @@ Fd udp(const char* address, int& port)
     INet4::Addr a;
     a.Assign(address, nullptr);
     socklen_t len = a.size();
-    ::bind(s.lowlevel_fd(), a, a.size());
-    ::getsockname(s.lowlevel_fd(), a, &len);
+    EXPECT_EQ(::bind(s.lowlevel_fd(), a, a.size()), 0);
+    EXPECT_EQ(::getsockname(s.lowlevel_fd(), a, &len), 0);
     port = a.port();
     return s;
 }

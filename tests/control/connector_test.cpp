@@ -45,7 +45,7 @@ public:
             to.Assign("127.0.0.1", nullptr);
             to.port(static_cast<unsigned short>(mPort));
             BlockMode(fd);
-            ::connect(fd, to, to.size());
+            EXPECT_EQ(::connect(fd, to, to.size()), 0);
             NonBlockMode(fd);
             peers.push_back(Fd(::accept(mListen.lowlevel_fd(), nullptr, nullptr)));
             return mLast == accepted ? 0 : EINPROGRESS;

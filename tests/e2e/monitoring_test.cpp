@@ -35,9 +35,9 @@ struct Agent {
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
-        ::bind(listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen, 1);
-        ::getsockname(listen, reinterpret_cast<sockaddr*>(&a), &len);
+        EXPECT_EQ(::bind(listen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(listen, 1), 0);
+        EXPECT_EQ(::getsockname(listen, reinterpret_cast<sockaddr*>(&a), &len), 0);
         port = ntohs(a.sin_port);
     }
     ~Agent()
