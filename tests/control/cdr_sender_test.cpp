@@ -33,11 +33,8 @@ TEST(CdrSender, SendsTheRecordToEveryAddressOfTheList)
     int p1 = 0, p2 = 0;
     Fd a = udp("127.0.0.1", p1), b = udp("127.0.0.2", p2);
     const std::string one = "127.0.0.1:" + std::to_string(p1), two = "127.0.0.2:" + std::to_string(p2);
-    struct Case {
-        std::string record, list;
-        std::vector<std::string> at_a, at_b;
-    };
-    const Case cases[] = {
+    // clang-format off
+    const struct { std::string record, list; std::vector<std::string> at_a, at_b; } cases[] = {
         {"cdr", "", {}, {}},
         {"cdr 1", one + " " + two, {"cdr 1"}, {"cdr 1"}},
         {"x", "\t" + two + "\n" + one + " " + one, {"x", "x"}, {"x"}},
@@ -45,8 +42,9 @@ TEST(CdrSender, SendsTheRecordToEveryAddressOfTheList)
         // A word that is no address is skipped, never sent to 0.0.0.0.
         {"y", "host.example:" + std::to_string(p1) + " " + two + " 127.0.0.1:99999", {}, {"y"}},
     };
+    // clang-format on
     CDR_Sender::Sender sender;
-    for (Case c : cases) {
+    for (auto c : cases) {
         EXPECT_TRUE(sender.SendTo(c.record, c.list));
         EXPECT_EQ(datagrams(a), c.at_a) << c.list;
         EXPECT_EQ(datagrams(b), c.at_b) << c.list;

@@ -25,37 +25,24 @@ bool readable(int fd)
     return ::poll(&p, 1, e2e::deadline_ms()) == 1;
 }
 
+// The agent: a loopback listener, and the one link the daemon made to it.
 struct Agent {
-    int listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int link = -1;
-    int port = 0;
+    int listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), link = -1, port = 0;
     Agent()
     {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
-        EXPECT_EQ(::bind(listen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(listen, 1), 0);
-        EXPECT_EQ(::getsockname(listen, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        EXPECT_EQ(::bind(listen, reinterpret_cast<sockaddr*>(&a), len) | ::listen(listen, 1) |
+                      ::getsockname(listen, reinterpret_cast<sockaddr*>(&a), &len),
+                  0);
         port = ntohs(a.sin_port);
     }
-    ~Agent()
-    {
-        drop();
-        ::close(listen);
-    }
+    ~Agent() { ::close(link), ::close(listen); }
     bool accept()
     {
-        drop();
+        ::close(link);
         link = readable(listen) ? ::accept(listen, nullptr, nullptr) : -1;
         return link >= 0;
-    }
-    void drop()
-    {
-        if (link >= 0)
-            ::close(link);
-        link = -1;
     }
     // One whole TPKT frame, as hex.
     std::string frame()
@@ -93,8 +80,7 @@ TEST(Monitoring, AgentLinkPingsAndReconnectsAndDisplayIsAnswered)
     ASSERT_TRUE(controller.receive_payload(answer));
     EXPECT_EQ(hex(answer), "80 01 02 40");
 
-    // The agent goes away: the link comes back 10 s later.
-    agent.drop();
+    // The agent closes its end (accept does first): the link comes back 10 s later.
     ASSERT_TRUE(agent.accept());
     EXPECT_EQ(agent.frame(), "03 00 00 05 18");
     daemon.signal(SIGTERM);

@@ -137,13 +137,11 @@ TEST(ED137RadioControl, EveryFieldRoundTrips)
 TEST(ED137RadioParams, InitTakesTheGivenFieldsAndKeepsTheOthers)
 {
     TERM::ED137RadioResponse r;
-    r.set_type(TERM::ED137RadioType::coupling);
-    r.set_txrxmode(TERM::ED137RadioTxRxMode::rx);
+    r.set_type(TERM::ED137RadioType::coupling), r.set_txrxmode(TERM::ED137RadioTxRxMode::rx);
     ED137RadioParams p;
     p.Init(r);
-    EXPECT_EQ(p.type, TERM::ED137RadioType::coupling);
-    EXPECT_EQ(p.txrxmode, TERM::ED137RadioTxRxMode::rx);
-    EXPECT_EQ(p.sigtime, -1);
+    EXPECT_EQ(std::vector<int>({p.type, p.txrxmode, p.sigtime, p.keepalivePeriod}),
+              std::vector<int>({4, 1, -1, -1}));
     r.set_sigtime(50), r.set_r2s_keepalive_period(1000), r.set_r2s_keepalive_multiplier(2);
     r.set_transmission_depend_on_squ(true);
     p.Init(r);
