@@ -10,16 +10,6 @@ AbstractData* AbstractData::create(TypeInfo const* info)
     return info->create(info);
 }
 
-unsigned CountBits(unsigned n)
-{
-    if (n == 0)
-        return 32;
-    unsigned bits = 0;
-    while (bits < 32 && (std::uint64_t{1} << bits) < n)
-        ++bits;
-    return bits;
-}
-
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2)
 {
     for (; first1 != last1 && first2 != last2; ++first1, ++first2) {

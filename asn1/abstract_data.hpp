@@ -1,6 +1,9 @@
 // The value base, constant type descriptors and the helpers every coder shares.
 #pragma once
 
+#include "asn1/value_pool.hpp"
+
+#include <cstddef>
 #include <cstdint>
 #include <ios>
 #include <iosfwd>
@@ -120,6 +123,10 @@ class AbstractData
 public:
     virtual ~AbstractData() = default;
 
+    // Every value object, of whatever class, comes from the value free lists.
+    static void* operator new(std::size_t size) { return detail::valueAllocate(size); }
+    static void operator delete(void* block, std::size_t size) noexcept { detail::valueRelease(block, size); }
+
     // Null for no descriptor; otherwise a new value owned by the caller.
     static AbstractData* create(TypeInfo const* info);
 
@@ -176,7 +183,12 @@ protected:
 };
 
 // Bits needed for the values 0..n-1; 0 stands for 2^32 values and gives 32.
-unsigned CountBits(unsigned n);
+inline unsigned CountBits(unsigned n)
+{
+    if (n <= 1)
+        return n == 0 ? 32 : 0;
+    return 32u - static_cast<unsigned>(__builtin_clz(n - 1));
+}
 
 // Unsigned byte order; a proper prefix orders first (-1 / 1).
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2);

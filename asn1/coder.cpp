@@ -9,6 +9,69 @@
 namespace ASN1
 {
 
+namespace
+{
+
+// Never freed: an encoding during the process's exit still finds it.
+thread_local std::vector<char>* sharedOctets = nullptr;
+thread_local bool sharedInUse = false;
+
+} // namespace
+
+ScratchOctets::ScratchOctets() : octets_(&own_), borrowed_(false)
+{
+    if (sharedInUse)
+        return;
+    if (sharedOctets == nullptr)
+        sharedOctets = new std::vector<char>;
+    sharedInUse = true;
+    borrowed_ = true;
+    octets_ = sharedOctets;
+    octets_->clear();
+}
+
+ScratchOctets::~ScratchOctets()
+{
+    if (borrowed_)
+        sharedInUse = false;
+}
+
+namespace
+{
+
+// The vector a back-insert iterator appends to (its protected member).
+struct AppendTarget : std::back_insert_iterator<std::vector<char>> {
+    static std::vector<char>& of(std::back_insert_iterator<std::vector<char>> const& out)
+    {
+        return *(out.*(&AppendTarget::container));
+    }
+};
+
+} // namespace
+
+bool CoderEnv::encode(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out)
+{
+    if (encodingRule_ != per_Aligned) {
+        ScratchOctets octets;
+        if (!encodeInto(value, octets.get()))
+            return false;
+        std::copy(octets.get().begin(), octets.get().end(), out);
+        return true;
+    }
+    std::vector<char>& target = AppendTarget::of(out);
+    const std::size_t before = target.size();
+    bool ok = false;
+    try {
+        ok = PEREncoder::append(value, target);
+    } catch (...) {
+        target.resize(before);
+        throw;
+    }
+    if (!ok)
+        target.resize(before); // nothing of a failed encoding stays
+    return ok;
+}
+
 bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets)
 {
     switch (encodingRule_) {

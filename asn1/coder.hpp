@@ -8,12 +8,30 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace ASN1
 {
 
 class Module;
+
+// The octet buffer of one encoding: the thread's shared buffer, whose capacity stays
+// from one message to the next, or a buffer of its own while that one is in use.
+class ScratchOctets
+{
+public:
+    ScratchOctets();
+    ~ScratchOctets();
+    ScratchOctets(ScratchOctets const&) = delete;
+    ScratchOctets& operator=(ScratchOctets const&) = delete;
+    std::vector<char>& get() { return *octets_; }
+
+private:
+    std::vector<char>* octets_;
+    std::vector<char> own_;
+    bool borrowed_;
+};
 
 class CoderEnv
 {
@@ -35,28 +53,31 @@ public:
     EncodingRules get_encodingRule() const { return encodingRule_; }
 
     // Writes to out only when the whole value encoded: no partial frame reaches a link.
+    // Appending to a vector of octets: aligned PER is written straight into it.
+    bool encode(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out);
+
     template <class OutputIterator> bool encode(AbstractData const& value, OutputIterator out)
     {
-        std::vector<char> octets;
-        if (!encodeInto(value, octets))
+        ScratchOctets octets;
+        if (!encodeInto(value, octets.get()))
             return false;
-        std::copy(octets.begin(), octets.end(), out);
+        std::copy(octets.get().begin(), octets.get().end(), out);
         return true;
     }
     template <class OutputIterator> bool encodePER(AbstractData const& value, OutputIterator out)
     {
-        std::vector<char> octets;
-        if (!encodePERInto(value, octets))
+        ScratchOctets octets;
+        if (!encodePERInto(value, octets.get()))
             return false;
-        std::copy(octets.begin(), octets.end(), out);
+        std::copy(octets.get().begin(), octets.get().end(), out);
         return true;
     }
     template <class OutputIterator> bool encodeAVN(AbstractData const& value, OutputIterator out)
     {
-        std::vector<char> text;
-        if (!encodeAVNInto(value, text))
+        ScratchOctets text;
+        if (!encodeAVNInto(value, text.get()))
             return false;
-        std::copy(text.begin(), text.end(), out);
+        std::copy(text.get().begin(), text.get().end(), out);
         return true;
     }
 

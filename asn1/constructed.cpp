@@ -3,6 +3,7 @@
 #include "asn1/visitor.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ASN1
 {
@@ -103,21 +104,67 @@ bool CHOICE::do_accept(ConstVisitor& visitor) const
 
 const std::uint32_t SEQUENCE::defaultTag = 0;
 
-void SEQUENCE::BitMap::resize(unsigned bits)
+SEQUENCE::BitMap::BitMap(BitMap const& other)
 {
-    bytes_.resize((std::uint64_t{bits} + 7) / 8, 0);
+    *this = other;
+}
+
+SEQUENCE::BitMap& SEQUENCE::BitMap::operator=(BitMap const& other)
+{
+    if (this == &other)
+        return *this;
+    resize(0);
+    resize(other.bits_);
+    std::memcpy(bytes_, other.bytes_, (std::size_t{other.bits_} + 7) / 8);
+    return *this;
+}
+
+SEQUENCE::BitMap::~BitMap()
+{
+    if (onHeap())
+        delete[] bytes_;
+}
+
+void SEQUENCE::BitMap::resizeSlow(unsigned bits)
+{
+    std::size_t octets = (std::uint64_t{bits} + 7) / 8;
+    std::size_t used = (std::uint64_t{bits_} + 7) / 8;
+    if (octets > capacity_) {
+        char* bigger = new char[octets]();
+        std::memcpy(bigger, bytes_, used);
+        if (onHeap())
+            delete[] bytes_;
+        bytes_ = bigger;
+        capacity_ = static_cast<unsigned>(octets);
+    } else if (octets < used) {
+        std::memset(bytes_ + octets, 0, used - octets);
+    }
+    if (bits < bits_ && bits % 8 != 0)
+        bytes_[octets - 1] = static_cast<char>(bytes_[octets - 1] & (0xFF00u >> (bits % 8)));
     bits_ = bits;
-    if (bits % 8 != 0)
-        bytes_.back() = static_cast<char>(bytes_.back() & (0xFF00u >> (bits % 8)));
 }
 
 bool SEQUENCE::BitMap::any() const
 {
-    for (char byte : bytes_) {
-        if (byte != 0)
+    for (std::size_t i = 0, n = (std::size_t{bits_} + 7) / 8; i < n; ++i) {
+        if (bytes_[i] != 0)
             return true;
     }
     return false;
+}
+
+void SEQUENCE::BitMap::swap(BitMap& other)
+{
+    if (onHeap() && other.onHeap()) {
+        std::swap(bytes_, other.bytes_);
+    } else {
+        BitMap copy(other);
+        other = *this;
+        *this = copy;
+        return;
+    }
+    std::swap(bits_, other.bits_);
+    std::swap(capacity_, other.capacity_);
 }
 
 AbstractData* SEQUENCE::create(TypeInfo const* info)
@@ -125,47 +172,93 @@ AbstractData* SEQUENCE::create(TypeInfo const* info)
     return new SEQUENCE(info);
 }
 
+namespace
+{
+
+// One field slot: an owned pointer.
+const std::size_t slotSize = sizeof(void*);
+
+AbstractData** newFieldSlots(unsigned count)
+{
+    if (count == 0)
+        return nullptr;
+    void* block = detail::valueAllocate(count * slotSize);
+    return static_cast<AbstractData**>(std::memset(block, 0, count * slotSize));
+}
+
+void deleteFieldSlots(AbstractData** slots, unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i)
+        delete slots[i];
+    detail::valueRelease(slots, count * slotSize);
+}
+
+// A copy of every slot's value; nothing is left allocated when a copy fails.
+AbstractData** copyFieldSlots(AbstractData* const* from, unsigned count)
+{
+    AbstractData** slots = newFieldSlots(count);
+    try {
+        for (unsigned i = 0; i < count; ++i) {
+            if (from[i])
+                slots[i] = from[i]->clone();
+        }
+    } catch (...) {
+        deleteFieldSlots(slots, count);
+        throw;
+    }
+    return slots;
+}
+
+} // namespace
+
 SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info)
 {
     SequenceInfo const* si = sequenceInfo();
-    fields_.resize(si->numFields + si->knownExtensions);
+    fieldCount_ = si->numFields + si->knownExtensions;
+    fields_ = newFieldSlots(fieldCount_);
     optionalMap_.resize(si->numOptional);
-    for (std::uint32_t i = 0; i < si->numFields; ++i) {
-        if (si->fieldIds[i] < 0)
-            fields_[i].reset(AbstractData::create(si->fieldInfos[i]));
-    }
-    if (si->nonOptionalExtensions != nullptr) {
-        extensionMap_.resize(si->knownExtensions);
-        for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
-            if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
-                extensionMap_.set(j);
-                fields_[si->numFields + j].reset(AbstractData::create(si->fieldInfos[si->numFields + j]));
+    try {
+        for (std::uint32_t i = 0; i < si->numFields; ++i) {
+            if (si->fieldIds[i] < 0)
+                fields_[i] = AbstractData::create(si->fieldInfos[i]);
+        }
+        if (si->nonOptionalExtensions != nullptr) {
+            extensionMap_.resize(si->knownExtensions);
+            for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+                if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
+                    extensionMap_.set(j);
+                    fields_[si->numFields + j] = AbstractData::create(si->fieldInfos[si->numFields + j]);
+                }
             }
         }
+    } catch (...) {
+        deleteFieldSlots(fields_, fieldCount_);
+        throw;
     }
 }
 
 SEQUENCE::SEQUENCE(SEQUENCE const& other)
-    : AbstractData(other), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+    : AbstractData(other), fields_(copyFieldSlots(other.fields_, other.fieldCount_)),
+      fieldCount_(other.fieldCount_), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
 {
-    fields_.resize(other.fields_.size());
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (other.fields_[i])
-            fields_[i].reset(other.fields_[i]->clone());
-    }
+}
+
+SEQUENCE::~SEQUENCE()
+{
+    deleteFieldSlots(fields_, fieldCount_);
 }
 
 SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
 {
     // Copies first, then exchange: a failure leaves the target as it was.
-    FieldVector fields(other.fields_.size());
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (other.fields_[i])
-            fields[i].reset(other.fields_[i]->clone());
-    }
+    if (this == &other)
+        return *this;
     BitMap optionalMap(other.optionalMap_);
     BitMap extensionMap(other.extensionMap_);
-    fields_.swap(fields);
+    AbstractData** fields = copyFieldSlots(other.fields_, other.fieldCount_);
+    deleteFieldSlots(fields_, fieldCount_);
+    fields_ = fields;
+    fieldCount_ = other.fieldCount_;
     optionalMap_.swap(optionalMap);
     extensionMap_.swap(extensionMap);
     return *this;
@@ -173,15 +266,10 @@ SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
 
 void SEQUENCE::swap(SEQUENCE& other)
 {
-    fields_.swap(other.fields_);
+    std::swap(fields_, other.fields_);
+    std::swap(fieldCount_, other.fieldCount_);
     optionalMap_.swap(other.optionalMap_);
     extensionMap_.swap(other.extensionMap_);
-}
-
-bool SEQUENCE::hasOptionalField(unsigned k) const
-{
-    std::uint32_t numOptional = sequenceInfo()->numOptional;
-    return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
 }
 
 AbstractData& SEQUENCE::includeOptionalField(unsigned k, unsigned slot)
@@ -196,7 +284,7 @@ AbstractData& SEQUENCE::includeOptionalField(unsigned k, unsigned slot)
         extensionMap_.set(j);
     }
     if (!fields_[slot])
-        fields_[slot].reset(AbstractData::create(sequenceInfo()->fieldInfos[slot]));
+        fields_[slot] = AbstractData::create(sequenceInfo()->fieldInfos[slot]);
     return *fields_[slot];
 }
 
@@ -249,11 +337,11 @@ int SEQUENCE::do_compare(AbstractData const& other) const
         int k = si->fieldIds[i];
         int result;
         if (k < 0) {
-            result = comparePresent(fields_[i].get(), that.fields_[i].get());
+            result = comparePresent(fields_[i], that.fields_[i]);
         } else {
             bool mine = hasOptionalField(static_cast<unsigned>(k));
             bool theirs = that.hasOptionalField(static_cast<unsigned>(k));
-            result = mine && theirs ? comparePresent(fields_[i].get(), that.fields_[i].get())
+            result = mine && theirs ? comparePresent(fields_[i], that.fields_[i])
                                     : static_cast<int>(mine) - static_cast<int>(theirs);
         }
         if (result != 0)
@@ -264,7 +352,7 @@ int SEQUENCE::do_compare(AbstractData const& other) const
         bool mine = hasOptionalField(k);
         bool theirs = that.hasOptionalField(k);
         std::uint32_t slot = si->numFields + j;
-        int result = mine && theirs ? comparePresent(fields_[slot].get(), that.fields_[slot].get())
+        int result = mine && theirs ? comparePresent(fields_[slot], that.fields_[slot])
                                     : static_cast<int>(mine) - static_cast<int>(theirs);
         if (result != 0)
             return result;

@@ -81,11 +81,26 @@ public:
     typedef SequenceInfo InfoType;
 
     // Bit i at weight 2^(7 - i mod 8) of byte i / 8, the order of the PER bit maps.
+    // Up to 128 bits (every map a received message can bring) live in the map itself.
     class BitMap
     {
     public:
+        BitMap() = default;
+        BitMap(BitMap const& other);
+        BitMap& operator=(BitMap const& other);
+        ~BitMap();
+
         unsigned size() const { return bits_; }
-        void resize(unsigned bits);
+        // New bits are 0; bits cut off are cleared.
+        void resize(unsigned bits)
+        {
+            // Every stored bit past size() is 0, so a map that grows within its room
+            // only changes its size.
+            if (bits > bits_ && (std::uint64_t{bits} + 7) / 8 <= capacity_)
+                bits_ = bits;
+            else if (bits != bits_)
+                resizeSlow(bits);
+        }
         bool operator[](unsigned i) const
         {
             return i < bits_ && (static_cast<unsigned char>(bytes_[i / 8]) & (0x80u >> (i % 8))) != 0;
@@ -101,20 +116,21 @@ public:
                 bytes_[i / 8] = static_cast<char>(bytes_[i / 8] & ~(0x80u >> (i % 8)));
         }
         bool any() const;
-        void swap(BitMap& other)
-        {
-            std::swap(bits_, other.bits_);
-            bytes_.swap(other.bytes_);
-        }
-        std::vector<char>& bytes() { return bytes_; }
-        std::vector<char> const& bytes() const { return bytes_; }
+        void swap(BitMap& other);
+        // (size() + 7) / 8 octets.
+        char* bytes() { return bytes_; }
+        char const* bytes() const { return bytes_; }
 
     private:
-        unsigned bits_ = 0;
-        std::vector<char> bytes_;
-    };
+        static const unsigned inlineOctets = 16;
+        bool onHeap() const { return bytes_ != inline_; }
+        void resizeSlow(unsigned bits);
 
-    typedef std::vector<std::unique_ptr<AbstractData>> FieldVector;
+        unsigned bits_ = 0;
+        unsigned capacity_ = inlineOctets; // octets
+        char* bytes_ = inline_;
+        char inline_[inlineOctets] = {};
+    };
 
     // Marker for fieldTags: each field carries the tag of its own descriptor.
     static const std::uint32_t defaultTag;
@@ -122,16 +138,21 @@ public:
 
     explicit SEQUENCE(TypeInfo const* info);
     SEQUENCE(SEQUENCE const& other);
+    ~SEQUENCE() override;
     SEQUENCE& operator=(SEQUENCE const& other);
     void swap(SEQUENCE& other);
 
-    AbstractData* getField(unsigned i) { return fields_[i].get(); }
-    AbstractData const* getField(unsigned i) const { return fields_[i].get(); }
-    unsigned fieldCount() const { return static_cast<unsigned>(fields_.size()); }
+    AbstractData* getField(unsigned i) { return fields_[i]; }
+    AbstractData const* getField(unsigned i) const { return fields_[i]; }
+    unsigned fieldCount() const { return fieldCount_; }
     char const* getFieldName(int i) const { return sequenceInfo()->fieldNames[i]; }
 
     // k below numOptional: the optional-field map; numOptional + j: extension addition j.
-    bool hasOptionalField(unsigned k) const;
+    bool hasOptionalField(unsigned k) const
+    {
+        std::uint32_t numOptional = sequenceInfo()->numOptional;
+        return k < numOptional ? optionalMap_[k] : extensionMap_[k - numOptional];
+    }
     // Marks k present (growing the extension map when needed), creates the slot's value
     // when missing and returns it.
     AbstractData& includeOptionalField(unsigned k, unsigned slot);
@@ -172,7 +193,9 @@ protected:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
-    FieldVector fields_;
+    // One owned pointer per field slot (null: no value object), in one value block.
+    AbstractData** fields_ = nullptr;
+    unsigned fieldCount_ = 0;
     BitMap optionalMap_;
     BitMap extensionMap_;
 };

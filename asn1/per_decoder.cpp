@@ -30,13 +30,6 @@ PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool a
 {
 }
 
-std::uint64_t PERDecoder::getBitsLeft() const
-{
-    if (position_ >= size_)
-        return 0;
-    return std::uint64_t{size_ - position_} * 8 + bits_ - 8;
-}
-
 void PERDecoder::byteAlign()
 {
     if (bits_ != 8) {
@@ -59,45 +52,18 @@ void PERDecoder::rollback(memento_type const& memento)
     bits_ = static_cast<std::uint16_t>(memento.bits);
 }
 
-unsigned PERDecoder::decodeSingleBit()
-{
-    if (position_ >= size_)
-        return 0;
-    --bits_;
-    unsigned bit = (static_cast<unsigned char>(begin_[position_]) >> bits_) & 1u;
-    if (bits_ == 0) {
-        ++position_;
-        bits_ = 8;
-    }
-    return bit;
-}
-
-bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& out)
-{
-    if (bits > 32 || getBitsLeft() < bits)
-        return false;
-    std::uint32_t value = 0;
-    while (bits > 0) {
-        unsigned take = bits < bits_ ? bits : bits_;
-        unsigned octet = static_cast<unsigned char>(begin_[position_]);
-        unsigned chunk = (octet >> (bits_ - take)) & ((1u << take) - 1);
-        value = static_cast<std::uint32_t>((std::uint64_t{value} << take) | chunk);
-        bits_ = static_cast<std::uint16_t>(bits_ - take);
-        bits -= take;
-        if (bits_ == 0) {
-            ++position_;
-            bits_ = 8;
-        }
-    }
-    out = value;
-    return true;
-}
-
 bool PERDecoder::decodeBitMap(std::vector<char>& octets, unsigned bits)
 {
     if (getBitsLeft() < bits)
         return false;
     octets.assign((std::uint64_t{bits} + 7) / 8, 0);
+    return decodeBitMap(octets.data(), bits);
+}
+
+bool PERDecoder::decodeBitMap(char* octets, unsigned bits)
+{
+    if (getBitsLeft() < bits)
+        return false;
     unsigned whole = bits / 8;
     unsigned value = 0;
     for (unsigned i = 0; i < whole; ++i) {
@@ -148,18 +114,22 @@ int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& out)
         return FAILED;
     std::uint32_t range = upper - lower + 1; // 0 stands for 2^32
     unsigned bits = CountBits(range);
-    if (range == 0 || range > 255) {
-        if (bits > 16) {
-            unsigned count = 0;
-            if (decodeLength(1, (bits + 7) / 8, count) != OK)
-                return FAILED;
-            bits = count * 8;
-        } else if (bits > 8) {
-            bits = 16;
-        }
-        byteAlign();
-    }
     unsigned value = 0;
+    if (range != 0 && range <= 255) {
+        if (!decodeMultiBit(bits, value))
+            return FAILED;
+        out = value + lower;
+        return OK;
+    }
+    if (bits > 16) {
+        unsigned count = 0;
+        if (decodeLength(1, (bits + 7) / 8, count) != OK)
+            return FAILED;
+        bits = count * 8;
+    } else if (bits > 8) {
+        bits = 16;
+    }
+    byteAlign();
     if (!decodeMultiBit(bits, value))
         return FAILED;
     out = value + lower; // modulo 2^32: negative lower limits work
@@ -535,9 +505,12 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& value)
     }
     SEQUENCE::BitMap& map = value.getOptionalMap();
     unsigned numOptional = value.sequenceInfo()->numOptional;
-    map.resize(numOptional);
-    if (!decodeBitMap(map.bytes(), numOptional))
+    if (numOptional == 0)
+        return result;
+    if (getBitsLeft() < numOptional)
         return FAIL;
+    map.resize(numOptional);
+    decodeBitMap(map.bytes(), numOptional);
     return result;
 }
 
@@ -563,10 +536,11 @@ int PERDecoder::preVisitExtensions(SEQUENCE& value)
     if (n >= MaximumArraySize)
         return FAIL; // n + 1 additions
     ++n;
+    if (getBitsLeft() < n)
+        return FAIL;
     SEQUENCE::BitMap& map = value.getExtensionMap();
     map.resize(n);
-    if (!decodeBitMap(map.bytes(), n))
-        return FAIL;
+    decodeBitMap(map.bytes(), n);
     return CONTINUE;
 }
 

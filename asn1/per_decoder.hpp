@@ -30,7 +30,10 @@ public:
 
     bool atEnd() const { return position_ >= size_; }
     // Unread bits of the whole input.
-    std::uint64_t getBitsLeft() const;
+    std::uint64_t getBitsLeft() const
+    {
+        return position_ >= size_ ? 0 : std::uint64_t{size_ - position_} * 8 + bits_ - 8;
+    }
     void byteAlign();
     // Byte offsets, clamped to the end of the input.
     void setPosition(std::size_t offset);
@@ -39,9 +42,48 @@ public:
     bool aligned() const { return aligned_; }
 
     // 0 at the end of the input; callers that must tell the end from 0 test atEnd first.
-    unsigned decodeSingleBit();
-    bool decodeMultiBit(unsigned bits, unsigned& out);
+    unsigned decodeSingleBit()
+    {
+        if (position_ >= size_)
+            return 0;
+        --bits_;
+        unsigned bit = (static_cast<unsigned char>(begin_[position_]) >> bits_) & 1u;
+        if (bits_ == 0) {
+            ++position_;
+            bits_ = 8;
+        }
+        return bit;
+    }
+    bool decodeMultiBit(unsigned bits, unsigned& out)
+    {
+        if (bits > 32 || getBitsLeft() < bits)
+            return false;
+        if (bits == 0) {
+            out = 0;
+            return true;
+        }
+        // The unread bits of the current octet, then whole octets, in one 64-bit window.
+        unsigned char const* p = reinterpret_cast<unsigned char const*>(begin_) + position_;
+        std::uint64_t window = *p & ((1u << bits_) - 1);
+        unsigned have = bits_;
+        while (have < bits) {
+            window = (window << 8) | *++p;
+            have += 8;
+        }
+        unsigned rest = have - bits;
+        out = static_cast<std::uint32_t>(window >> rest);
+        position_ = static_cast<std::size_t>(p - reinterpret_cast<unsigned char const*>(begin_));
+        if (rest == 0) {
+            ++position_;
+            bits_ = 8;
+        } else {
+            bits_ = static_cast<std::uint16_t>(rest);
+        }
+        return true;
+    }
     bool decodeBitMap(std::vector<char>& octets, unsigned bits);
+    // Into (bits + 7) / 8 octets, the last one's unused bits cleared.
+    bool decodeBitMap(char* octets, unsigned bits);
     // Copies what is left, at most count octets; returns the number copied.
     unsigned decodeBlock(char* out, unsigned count);
     bool decodeSmallUnsigned(unsigned& out);

@@ -45,38 +45,51 @@ PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
     buffer_.reserve(256);
 }
 
-void PEREncoder::encodeSingleBit(bool bit)
+PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
+    : buffer_(buffer), freeBits_(8), aligned_(aligned)
 {
-    if (freeBits_ == 8)
-        buffer_.push_back(0);
-    --freeBits_;
-    if (bit)
-        buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
-    if (freeBits_ == 0)
-        freeBits_ = 8;
 }
 
-void PEREncoder::encodeMultiBit(unsigned value, unsigned bits)
+bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
+{
+    PEREncoder encoder(buffer, true, Continue());
+    return value.accept(encoder);
+}
+
+void PEREncoder::encodeBits(unsigned value, unsigned bits)
 {
     if (bits == 0)
         return;
-    if (bits < 32)
-        value &= (1u << bits) - 1;
-    while (bits > 0) {
-        if (freeBits_ == 8)
-            buffer_.push_back(0);
+    std::uint64_t v = bits < 32 ? value & ((1u << bits) - 1) : value;
+    if (freeBits_ != 8) {
+        // First the free bits of the partly filled octet.
         unsigned take = bits < freeBits_ ? bits : freeBits_;
-        // 64-bit shifts: take may be 8 and bits 32.
-        unsigned chunk = static_cast<unsigned>((std::uint64_t{value} >> (bits - take)) & ((1u << take) - 1));
-        freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
-        buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) | (chunk << freeBits_));
         bits -= take;
+        freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
+        buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) |
+                                           static_cast<unsigned>((v >> bits) << freeBits_));
         if (freeBits_ == 0)
             freeBits_ = 8;
+        if (bits == 0)
+            return;
+        v &= (std::uint64_t{1} << bits) - 1;
+    }
+    while (bits >= 8) {
+        bits -= 8;
+        buffer_.push_back(static_cast<char>(v >> bits));
+    }
+    if (bits != 0) {
+        buffer_.push_back(static_cast<char>(v << (8 - bits)));
+        freeBits_ = static_cast<std::uint16_t>(8 - bits);
     }
 }
 
 void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
+{
+    encodeBitMap(octets.data(), bits);
+}
+
+void PEREncoder::encodeBitMap(char const* octets, unsigned bits)
 {
     unsigned whole = bits / 8;
     for (unsigned i = 0; i < whole; ++i)
@@ -189,17 +202,28 @@ bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsign
 
 bool PEREncoder::encodeAnyType(AbstractData const* value)
 {
-    std::vector<char> inner;
+    // The contents are encoded in place, then their length is put in front of them.
+    byteAlign();
+    std::size_t start = buffer_.size();
     if (value != nullptr) {
-        PEREncoder nested(inner, aligned_);
+        PEREncoder nested(buffer_, aligned_, Continue());
         if (!value->accept(nested))
             return false;
     }
-    if (inner.empty())
-        inner.push_back(0);
-    if (!encodeLength(static_cast<unsigned>(inner.size()), 0, unconstrainedUpper))
-        return false;
-    encodeBlock(inner.data(), static_cast<unsigned>(inner.size()));
+    std::size_t n = buffer_.size() - start;
+    if (n == 0) {
+        buffer_.push_back(0);
+        n = 1;
+    }
+    if (n <= 127) {
+        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), static_cast<char>(n));
+    } else if (n <= 16383) {
+        char length[2] = {static_cast<char>(0x80u | (n >> 8)), static_cast<char>(n & 0xFF)};
+        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), length, length + 2);
+    } else {
+        return false; // fragmentation is not supported
+    }
+    freeBits_ = 8;
     return true;
 }
 

@@ -17,10 +17,30 @@ public:
     // Clears buffer; octets are appended to it.
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
 
-    void encodeSingleBit(bool bit);
+    // Appends the aligned-PER octets of value to buffer (its octets stay); false when
+    // the value has no encoding, with buffer then holding a partial encoding.
+    static bool append(AbstractData const& value, std::vector<char>& buffer);
+
+    void encodeSingleBit(bool bit)
+    {
+        if (freeBits_ == 8)
+            buffer_.push_back(0);
+        --freeBits_;
+        if (bit)
+            buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
+        if (freeBits_ == 0)
+            freeBits_ = 8;
+    }
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
-    void encodeMultiBit(unsigned value, unsigned bits);
+    void encodeMultiBit(unsigned value, unsigned bits)
+    {
+        if (bits == 8 && freeBits_ == 8)
+            buffer_.push_back(static_cast<char>(value));
+        else
+            encodeBits(value, bits);
+    }
     void encodeBitMap(std::vector<char> const& octets, unsigned bits);
+    void encodeBitMap(char const* octets, unsigned bits);
     void byteAlign();
     bool aligned() const { return aligned_; }
     void encodeByte(unsigned value);
@@ -55,6 +75,13 @@ protected:
     bool do_visit(SEQUENCE_OF_Base const& value) override;
 
 private:
+    struct Continue {
+    };
+    // Goes on at the end of buffer (octet-aligned), keeping what it holds.
+    PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
+
+    void encodeBits(unsigned value, unsigned bits);
+
     std::vector<char>& buffer_;
     std::uint16_t freeBits_; // 8: no partly filled octet
     bool aligned_;

@@ -7,39 +7,26 @@
 //   bench_load_client [--port=N] [benchmark options]
 //
 // With --port it talks to a daemon already running on 127.0.0.1:N; without,
-// it starts the daemon it was built with, on the simulated board under a
-// private root, and stops it at the end.
+// it starts the daemon it was built with through the end-to-end tests' client,
+// on the simulated board under a private root, and stops it at the end.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
 
-using Bytes = std::vector<unsigned char>;
-
-// An answer that takes longer than this is counted lost.
-const int kAnswerLimitMs = 5000;
+using e2e::Bytes;
 
 // LGCP message {seq, ping} in aligned PER: presence bits, the seq as an
 // unconstrained whole number (length octet, two's complement octets), then
@@ -91,72 +78,24 @@ bool frames_match_codec()
     return true;
 }
 
+// The answer to a ping must be the success for its seq: another frame means one was
+// reordered, none (within the client's deadline) one was lost.
 class Link
 {
 public:
     bool open(int port)
     {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(static_cast<unsigned short>(port));
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-                const int one = 1;
-                ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                // Only an answered ping shows that the controller seat is ours.
-                if (roundtrip(0))
-                    return true;
-            }
-            ::close(mFd);
-            mFd = -1;
-            ::poll(nullptr, 0, 100);
-        }
-        return false;
+        // Only an answered ping shows that the controller seat is ours.
+        return mController.connect(port) && roundtrip(0);
     }
-    ~Link()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-
-    bool send(const Bytes& bytes)
-    {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            done += std::size_t(n);
-        }
-        return true;
-    }
-
-    // The next answer must be the success for `seq`; false when it is
-    // another frame (reordered) or does not come (lost).
+    bool send(const e2e::Bytes& bytes) { return mController.send_raw(bytes); }
     bool expect(std::int32_t seq)
     {
         mExpected.clear();
         append_frame(mExpected, seq, 0x40);
-        while (mIn.size() - mPos < mExpected.size()) {
-            if (mPos > 0) {
-                mIn.erase(mIn.begin(), mIn.begin() + long(mPos));
-                mPos = 0;
-            }
-            pollfd p{mFd, POLLIN, 0};
-            if (::poll(&p, 1, kAnswerLimitMs) <= 0)
-                return false;
-            unsigned char buf[65536];
-            const ssize_t n = ::recv(mFd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return false;
-            mIn.insert(mIn.end(), buf, buf + n);
-        }
-        const bool same = std::equal(mExpected.begin(), mExpected.end(), mIn.begin() + long(mPos));
-        mPos += mExpected.size();
-        return same;
+        return mController.receive_payload(mPayload) &&
+               std::equal(mExpected.begin() + 4, mExpected.end(), mPayload.begin(), mPayload.end());
     }
-
     bool roundtrip(std::int32_t seq)
     {
         mOut.clear();
@@ -165,65 +104,13 @@ public:
     }
 
 private:
-    int mFd = -1;
-    Bytes mIn;
-    std::size_t mPos = 0;
-    Bytes mOut;
-    Bytes mExpected;
+    e2e::Controller mController;
+    e2e::Bytes mOut, mExpected, mPayload;
 };
 
 int gPort = 0;
-pid_t gDaemon = -1;
-std::string gRoot;
 Link gLink;
 std::int32_t gSeq = 1;
-
-int free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
-    ::close(fd);
-    return bound ? ntohs(addr.sin_port) : 0;
-}
-
-bool start_daemon()
-{
-    char tmpl[] = "/tmp/quelvad-load-XXXXXX";
-    if (!::mkdtemp(tmpl))
-        return false;
-    gRoot = tmpl;
-    for (const char* d : {"/var", "/var/run", "/var/log"})
-        ::mkdir((gRoot + d).c_str(), 0755);
-    gPort = free_port();
-    const std::string port = std::to_string(gPort);
-    gDaemon = ::fork();
-    if (gDaemon == 0) {
-        ::setenv("QUELVAD_ROOT", gRoot.c_str(), 1);
-        ::setenv("QUELVAD_SIM", (gRoot + "/board.sock").c_str(), 1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execl(QUELVAD_BINARY, QUELVAD_BINARY, "--port", port.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return gDaemon > 0;
-}
-
-void stop_daemon()
-{
-    if (gDaemon <= 0)
-        return;
-    ::kill(gDaemon, SIGTERM);
-    ::waitpid(gDaemon, nullptr, 0);
-    const std::string command = "rm -rf '" + gRoot + "'";
-    if (std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", gRoot.c_str());
-}
 
 // Pipelined: a window of pings in one write, then their answers in order.
 void BM_PipelinedPing(benchmark::State& state)
@@ -252,7 +139,7 @@ void BM_PipelinedPing(benchmark::State& state)
         benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
     state.counters["lost_or_reordered"] = double(wrong);
 }
-BENCHMARK(BM_PipelinedPing)->Arg(100)->Arg(1000)->UseRealTime();
+BENCHMARK(BM_PipelinedPing)->Arg(16)->Arg(100)->Arg(1000)->UseRealTime();
 
 // Lockstep: one ping, its answer, the next; round trips in microseconds.
 void BM_LockstepPing(benchmark::State& state)
@@ -294,22 +181,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "load client: hand-made ping frames differ from the codec's\n");
         return 1;
     }
-    if (gPort == 0 && !start_daemon()) {
-        std::fprintf(stderr, "load client: could not start %s\n", QUELVAD_BINARY);
-        return 1;
+    e2e::Daemon daemon;
+    if (gPort == 0) {
+        if (!daemon.start_serving()) {
+            std::fprintf(stderr, "load client: could not start the daemon\n%s", daemon.err().c_str());
+            return 1;
+        }
+        gPort = daemon.port();
     }
     if (!gLink.open(gPort)) {
         std::fprintf(stderr, "load client: no answer on 127.0.0.1:%d\n", gPort);
-        stop_daemon();
         return 1;
     }
     benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
-        stop_daemon();
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
-    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    stop_daemon();
     return 0;
 }

@@ -135,6 +135,13 @@ void AcceptorNet::OnSocketEvent(int, short revents)
             }
             break;
         }
+        // A seated controller that has already gone must not turn its
+        // successor away: what it sent before it left is handled first, then
+        // its end, and the seat is free again.
+        if (mState == State::Connected)
+            ReadPending();
+        if (mState == State::Deactivating)
+            OnDeactivateDPC();
         if (mState != State::Connected) {
             if (!conn.NonBlock()) {
                 if (mVerbose)
@@ -286,6 +293,9 @@ void AcceptorNetCheckConnection::CheckConnection()
         if (dead) {
             mCheckState = CheckState::Idle;
             SetupKeepAlive(false);
+            // Commands already received are read and answered before the link
+            // closes; reading may itself meet the end of the connection.
+            ReadPending();
             Disconnect();
             if (mVerbose)
                 std::cerr << "CheckConnectionState Idle" << std::endl;

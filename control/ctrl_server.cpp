@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
 #include "runtime/trace.hpp"
 
 CtrlSrv::Server ctrlServer;

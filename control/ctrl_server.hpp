@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "control/service.hpp"
-#include "messages/lgcp/LGCP.hpp"
+#include "messages/lgcp/LGCP_fwd.hpp"
 
 namespace CtrlSrv
 {

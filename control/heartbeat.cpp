@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "messages/lgcp/LGCP.hpp"
+
 HeartBeatCtl& HeartBeatCtl::instance()
 {
     static HeartBeatCtl heartbeat;

@@ -89,8 +89,12 @@ void Service::Send(char const* data, int length)
     static Profile::Point build("Control::Service::Send [1]");
     static Profile::Point write("Control::Service::Send [2]");
     build.begin();
-    Packet p;
-    prepare_head(p);
+    // The packet of the last send is used again when nobody kept it, so that
+    // a stream of answers keeps to one pool block.
+    Packet p = mSendBuffer;
+    mSendBuffer.clear();
+    if (p.renew(0))
+        prepare_head(p);
     if (p.null()) {
         build.end();
         std::cerr << "Control::Service::Send() no packet buffer, payload of " << length << " bytes dropped"
@@ -103,7 +107,15 @@ void Service::Send(char const* data, int length)
     write.begin();
     if (Protocol* t = top())
         t->message(p);
+    if (mSendBuffer.null())
+        mSendBuffer = p;
     write.end();
+}
+
+void Service::ReadPending()
+{
+    if (mState == State::Connected)
+        mStrm->read_pending();
 }
 
 void Service::on_message(Packet& p)

@@ -60,6 +60,9 @@ public:
 
     // Closes the socket at once, without any report.
     void Release() { mStrm->release(); }
+    // Reads and handles, now, everything the connection has received so far:
+    // commands are answered, and a connection that has ended is seen ending.
+    void ReadPending();
     void OnDeactivateDPC();
 
     bool verbose() const { return mVerbose; }
@@ -82,6 +85,7 @@ protected:
     Notify* mConsumer = nullptr;
     StrmProtocol* mStrm;
     Dpc mDeactivation;
+    Packet mSendBuffer;
 };
 
 class ServiceNet : public Service

@@ -58,6 +58,7 @@ StrmProtocol::StrmProtocol(const Fd& fd) : StrmProtocol()
 StrmProtocol::~StrmProtocol()
 {
     release();
+    drop_gathered();
 }
 
 void StrmProtocol::attach(const Fd& fd)
@@ -69,10 +70,26 @@ void StrmProtocol::attach(const Fd& fd)
 
 void StrmProtocol::release()
 {
+    drop_gathered();
     if (!mSocket.is_valid())
         return;
     mInput.Release();
     mSocket.close();
+}
+
+void StrmProtocol::write_gathered_quietly()
+{
+    if (!mSocket.is_valid() || mGathered.empty())
+        return;
+    Packet gathered = mGathered;
+    drop_gathered();
+    write_now(gathered.data(), gathered.length(), true);
+}
+
+void StrmProtocol::drop_gathered()
+{
+    withdraw_write();
+    mGathered.clear();
 }
 
 int StrmProtocol::sendbuf_space() const
@@ -128,6 +145,8 @@ void StrmProtocol::local_activate()
 
 void StrmProtocol::local_deactivate()
 {
+    // An orderly end: what was already answered still reaches the peer.
+    write_gathered_quietly();
     release();
     on_deactivate(Protocol_status(new Protocol_status_success(this, "success")));
 }
@@ -151,13 +170,16 @@ std::string StrmProtocol::pending_error_text() const
     return error > 0 ? std::strerror(error) : "end of stream";
 }
 
-void StrmProtocol::do_read()
+bool StrmProtocol::do_read()
 {
-    Packet p;
-    if (!p.reserve_head(0)) {
+    // The buffer of the last read is used again when nobody kept it: a fresh
+    // pool block per read would make every block of the pool resident in turn.
+    Packet p = mReadBuffer;
+    mReadBuffer.clear();
+    if (!p.renew(0)) {
         // The bytes stay in the socket; the next pass tries again.
         std::cerr << ext::header(this) << "no packet buffer for reading" << std::endl;
-        return;
+        return false;
     }
     mReadMeasure.begin();
     const ssize_t r = ::recv(mSocket.lowlevel_fd(), p.data(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -166,19 +188,32 @@ void StrmProtocol::do_read()
     if (r > 0) {
         p.put(static_cast<unsigned>(r));
         on_message(p);
-        p.clear();
-    } else if (r < 0) {
+        if (mReadBuffer.null())
+            mReadBuffer = p;
+        return true;
+    }
+    if (r < 0) {
         if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
-            return;
+            return false;
         on_error(std::string("read error: ") + std::strerror(error));
     } else {
         // recv() sets no error number at the end of the stream.
         on_error("read error: end of stream");
     }
+    return false;
+}
+
+void StrmProtocol::read_pending()
+{
+    while (mSocket.is_valid() && mInput.IsActive() && do_read()) {
+    }
 }
 
 void StrmProtocol::on_error(std::string const& text)
 {
+    // Answers gathered in this turn before the end was seen still go out when
+    // the socket takes them (a peer that only half-closed reads them).
+    write_gathered_quietly();
     release();
     on_deactivate(Protocol_status(new Protocol_status_error(this, text)));
 }
@@ -233,23 +268,57 @@ void StrmProtocol::message(Packet& p)
     // the loss of its connection.
     if (!mSocket.is_valid())
         return;
+    if (!multiplexer.running()) {
+        write_now(p.data(), p.length());
+        return;
+    }
+    if (!mGathered.null() && mGathered.length() + p.length() > packet_max_size) {
+        write_gathered();
+        if (!mSocket.is_valid())
+            return;
+    }
+    if (mGathered.empty() && !mGathered.renew(0)) {
+        // No buffer to gather in: this packet goes out on its own, now.
+        write_now(p.data(), p.length());
+        return;
+    }
+    std::memcpy(mGathered.put(p.length()), p.data(), p.length());
+    write_at_turn_end();
+}
+
+void StrmProtocol::write_gathered()
+{
+    withdraw_write();
+    if (mGathered.empty() || !mSocket.is_valid())
+        return;
+    // The buffer stays for the next turn; its bytes are gone either way.
+    const unsigned length = mGathered.length();
+    mGathered.trim(length);
+    write_now(mGathered.data(), length);
+}
+
+bool StrmProtocol::write_now(const unsigned char* data, unsigned length, bool quietly)
+{
     mWriteMeasure.begin();
     int error = 0;
-    const WriteEnd end = write_all(p.data(), p.length(), error);
+    const WriteEnd end = write_all(data, length, error);
     mWriteMeasure.end();
     if (end == WriteEnd::done)
-        return;
+        return true;
     if (end == WriteEnd::timeout) {
         std::cerr << ext::header(this) << "write timeout";
         log_figures(std::cerr);
         std::cerr << std::endl;
         ++mOverflow;
-        on_error("write timeout");
-        return;
+        if (!quietly)
+            on_error("write timeout");
+        return false;
     }
     std::cerr << ext::header(this) << "write error";
     log_figures(std::cerr);
     std::cerr << ", error=" << std::strerror(error) << std::endl;
     ++mOverflow;
-    on_error(std::string("write error: ") + std::strerror(error));
+    if (!quietly)
+        on_error(std::string("write error: ") + std::strerror(error));
+    return false;
 }

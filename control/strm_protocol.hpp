@@ -1,10 +1,14 @@
 #pragma once
 // The bottom layer of every stream link: one connected, non-blocking stream
 // socket. Whatever the socket delivers goes up as it came (framing is the
-// business of the layer above); every packet handed down is written before
-// message() returns, with a budget of 1000 ms per packet, because the daemon
-// has one thread and no queue. Every failure closes the socket first and is
-// then reported upward once, as a deactivation carrying an error status.
+// business of the layer above). What is handed down while the loop runs is
+// gathered and written with one system call when the loop turn's dispatch
+// ends, before the loop waits again (earlier when 64 KiB are gathered), so
+// that the answers to a burst of commands leave in one send; outside the loop
+// a packet is written before message() returns. Every write has a budget of
+// 1000 ms, because the daemon has one thread and no queue. Every failure
+// closes the socket first and is then reported upward once, as a deactivation
+// carrying an error status.
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -13,8 +17,9 @@
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
 #include "runtime/measure.hpp"
+#include "runtime/multiplexer.hpp"
 
-class StrmProtocol : public Protocol
+class StrmProtocol : public Protocol, private GatheredOutput
 {
 public:
     static constexpr int write_budget_ms = 1000;
@@ -50,16 +55,27 @@ public:
     void local_prepare_tail(Packet& p) override;
 
     void on_event(int fd, short revents);
+    // Reads and passes up everything the socket holds now, until it would
+    // block or the connection ends.
+    void read_pending();
 
     void PutHeader(std::ostream& os) const;
 
 private:
     enum class WriteEnd { done, timeout, error };
 
-    void do_read();
+    // False when the socket would block (nothing more to read) or failed.
+    bool do_read();
     void on_error(std::string const& text);
     std::string pending_error_text() const;
     WriteEnd write_all(const unsigned char* data, unsigned length, int& error);
+    // Writes data now; false when the write failed (the failure is reported,
+    // quietly: logged and counted only).
+    bool write_now(const unsigned char* data, unsigned length, bool quietly = false);
+    void write_gathered() override;
+    // On the way out of a connection: a failure is logged, not reported.
+    void write_gathered_quietly();
+    void drop_gathered();
     void log_figures(std::ostream& os) const;
 
     std::string mLabel = "StrmProtocol";
@@ -71,4 +87,6 @@ private:
     Measure mReadMeasure;
     Measure mWriteMeasure;
     std::uint32_t mOverflow = 0;
+    Packet mReadBuffer; // kept from one read to the next while nobody else holds it
+    Packet mGathered;   // bytes handed down in this turn, not yet written
 };

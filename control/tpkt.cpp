@@ -139,8 +139,8 @@ void Tpkt_protocol::receive_len_2(Packet& p)
         return;
     }
     mRemaining -= header_size;
-    mBuffer.clear();
-    if (!mBuffer.reserve_head(0)) {
+    // The buffer of the last frame is used again when nobody kept it.
+    if (!mBuffer.renew(0)) {
         // No buffer for this frame: skip it whole, so the stream stays in step.
         std::clog << name() << " no packet buffer, frame of " << mRemaining << " bytes dropped" << std::endl;
         mState = mRemaining ? ignore : idle;
@@ -174,6 +174,9 @@ void Tpkt_protocol::receive_body(Packet& p)
     mBuffer.clear();
     mState = idle;
     on_message(frame);
+    // Between frames the buffer stays, empty, for the next one.
+    if (mBuffer.null() && frame.renew(0))
+        mBuffer = frame;
 }
 
 void Tpkt_protocol::receive_ignore(Packet& p)

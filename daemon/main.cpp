@@ -3,8 +3,10 @@
 // This file holds what start-up calls back: the signal handlers, the option
 // table and the signal check run inside the loop.
 #include <getopt.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -98,15 +100,31 @@ void CheckDumpStatus()
     if (!doDumpStatus)
         return;
     doDumpStatus = 0;
-    std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
-    if (!os) {
-        std::cerr << "dump status error" << std::endl;
-        return;
+    // Written beside the file and renamed over it: a reader sees the previous
+    // dump or the new one, never an empty or half-written file.
+    const std::string path = Paths::resolve(statusFile);
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream os(temporary, std::ios::out | std::ios::trunc);
+        if (!os) {
+            std::cerr << "dump status error" << std::endl;
+            return;
+        }
+        os << "Tavrel quelvad gateway server status"
+           << "\n";
+        os << "version : " << Version::current << "\n";
+        multiplexer.dump(os);
+        os.flush();
+        if (!os) {
+            std::cerr << "dump status error" << std::endl;
+            ::unlink(temporary.c_str());
+            return;
+        }
     }
-    os << "Tavrel quelvad gateway server status"
-       << "\n";
-    os << "version : " << Version::current << "\n";
-    multiplexer.dump(os);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::cerr << "dump status error" << std::endl;
+        ::unlink(temporary.c_str());
+    }
 }
 
 void CheckUpdateResources()

@@ -48,6 +48,13 @@ State::~State() = default;
 namespace
 {
 
+// One step of start-up; a step without an action is a place kept for a part
+// of the gateway this build does not have yet.
+struct Step {
+    const char* name;
+    void (*action)(State&);
+};
+
 const char configFile[] = "/usr/local/etc/server.conf";
 const char cfgTraces[] = "traces";
 const char runName[] = "server";

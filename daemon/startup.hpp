@@ -19,6 +19,8 @@ namespace Startup
 
 constexpr int kDefaultPort = 20001;
 
+class SimBoardWatch;
+
 // What start-up builds and keeps until the stop, in the order it is built;
 // destroyed in reverse when main returns.
 struct State {
@@ -31,19 +33,12 @@ struct State {
     IniFile::File config;
     std::unique_ptr<Linux::Run> pidFile;
     Dpc signalCheck;
-    std::unique_ptr<class SimBoardWatch> simWatch;
+    std::unique_ptr<SimBoardWatch> simWatch;
 
     State();
     ~State();
     State(const State&) = delete;
     State& operator=(const State&) = delete;
-};
-
-// One step of start-up; a step without an action is a place kept for a part
-// of the gateway this build does not have yet.
-struct Step {
-    const char* name;
-    void (*action)(State&);
 };
 
 // Runs every step in order. A step may end the process (usage, version).

@@ -86,10 +86,12 @@ void Multiplexer::run(bool watchdog, bool no_cache)
         check_hang(timeout, entries);
         cap_for_watchdog(timeout);
         execute_dpc();
+        write_gathered_output();
         const int polled = wait(entries, timeout);
         ping_watchdog();
         if (handlers_ready(polled, entries))
             dispatch();
+        write_gathered_output();
     }
     end_run();
 }
@@ -106,10 +108,13 @@ void Multiplexer::begin_run(bool watchdog, bool cache)
     mUseCache = cache;
     if (mUseCache)
         Mux::mux_settimeofday();
+    mRunning = true;
 }
 
 void Multiplexer::end_run()
 {
+    write_gathered_output();
+    mRunning = false;
     std::clog << "Mux: terminating..." << std::endl;
     mWatchdog.stop();
     while (mDeleteHead)
@@ -235,6 +240,50 @@ void Multiplexer::dispatch()
     mServiced.merge(mActive);
     for (EventHandler* h = mActive.first(); h; h = h->get_next())
         h->mList = kActive;
+}
+
+void Multiplexer::write_at_turn_end(GatheredOutput* output)
+{
+    mOutputs.insert(mOutputs.size(), output);
+}
+
+void Multiplexer::withdraw_output(GatheredOutput* output)
+{
+    for (std::size_t i = 0; i < mOutputs.size(); ++i) {
+        if (mOutputs[i] == output) {
+            mOutputs.erase(i);
+            return;
+        }
+    }
+}
+
+void GatheredOutput::write_at_turn_end()
+{
+    if (mWriteAsked)
+        return;
+    mWriteAsked = true;
+    multiplexer.write_at_turn_end(this);
+}
+
+void GatheredOutput::withdraw_write()
+{
+    if (!mWriteAsked)
+        return;
+    mWriteAsked = false;
+    multiplexer.withdraw_output(this);
+}
+
+// What the turn's callbacks gathered for writing leaves now: at the end of the
+// dispatch, and before the wait for what timers and deferred calls sent.
+void Multiplexer::write_gathered_output()
+{
+    // A write may end a link and so withdraw another request: take them one by one.
+    while (mOutputs.size() != 0) {
+        GatheredOutput* output = mOutputs[0];
+        mOutputs.erase(0);
+        output->mWriteAsked = false;
+        output->write_gathered();
+    }
 }
 
 void Multiplexer::ping_watchdog()

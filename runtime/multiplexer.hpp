@@ -25,6 +25,30 @@
 
 class TimerPoolPlugin;
 
+// Output that an object gathers while a loop turn dispatches and writes in one go
+// when the dispatch ends, before the loop waits again.
+class GatheredOutput
+{
+public:
+    GatheredOutput() = default;
+    GatheredOutput(const GatheredOutput&) = delete;
+    GatheredOutput& operator=(const GatheredOutput&) = delete;
+
+    // Called once at the end of a turn in which write_at_turn_end() was asked.
+    virtual void write_gathered() = 0;
+
+protected:
+    ~GatheredOutput() { withdraw_write(); }
+    // Asks for write_gathered() at the end of this turn; asking again in the
+    // same turn changes nothing.
+    void write_at_turn_end();
+    void withdraw_write();
+
+private:
+    friend class Multiplexer;
+    bool mWriteAsked = false;
+};
+
 class Multiplexer
 {
 public:
@@ -59,6 +83,9 @@ public:
     bool event_exists(EventHandler* handler) const { return handler->mList != kNone; }
     unsigned timer_count() const { return mTimers.count(); }
 
+    // True while run() turns; output is gathered only then.
+    bool running() const { return mRunning; }
+
     // Writes "PING" to the watchdog; code that blocks inside one callback for
     // long calls it to keep the board from resetting.
     void resetWD();
@@ -76,6 +103,7 @@ private:
     friend class TimerEvent;
     friend class Dpc;
     friend class TimerPoolPlugin;
+    friend class GatheredOutput;
     // Lets the loop's own tests call the registration directly.
     friend struct MultiplexerProbe;
 
@@ -87,6 +115,8 @@ private:
     void dettach(Dpc* dpc);
     void hook(TimerPoolPlugin* plugin);
     void unhook(TimerPoolPlugin* plugin);
+    void write_at_turn_end(GatheredOutput* output);
+    void withdraw_output(GatheredOutput* output);
 
     // A growable array of plain values that needs no constructor at static
     // initialisation and no destructor at exit.
@@ -125,6 +155,7 @@ private:
     void ping_watchdog();
     bool handlers_ready(int polled, int entries);
     void dispatch();
+    void write_gathered_output();
     void end_run();
 
     std::int32_t timer_wait(std::uint32_t now);
@@ -150,6 +181,8 @@ private:
     Measure mDpcMeasure;
     Measure mEventMeasure;
     Measure mTimerMeasure;
+    PodArray<GatheredOutput*> mOutputs;
+    bool mRunning = false;
     PodArray<TimerPoolPlugin*> mPlugins;
     TimerPollNotify* mPluginGuard = nullptr;
     Watchdog mWatchdog;

@@ -261,6 +261,19 @@ bool Packet::take_fresh(unsigned head)
     return true;
 }
 
+bool Packet::renew(unsigned n)
+{
+    passert(n <= packet_max_size, "length>packet_max_size");
+    _Packet* b = buffer();
+    if (b && b->ref_count == 1) {
+        b->fdata = b->begin() + n;
+        b->ftail = b->fdata;
+        return true;
+    }
+    clear();
+    return take_fresh(n);
+}
+
 bool Packet::reserve_head(unsigned n)
 {
     passert(n <= packet_max_size, "length>packet_max_size");

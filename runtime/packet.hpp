@@ -65,23 +65,26 @@ struct Dummy_critical_section {
     void unlock() {}
 };
 
-// Fixed pool of N blocks of static storage, each one T, with a free list that
-// hands out from its head and takes back at its tail. Nothing runs at static
-// initialisation or exit, so packets held by other static objects are safe.
+// Fixed pool of N blocks of static storage, each one T, handed out first in, first
+// out: at start in address order, and a returned block only after every other free
+// block. The blocks never handed out yet are not linked at all (they are the ones from
+// a high-water mark up), so building the pool touches no block and a block's pages
+// become resident only when a packet uses it. Nothing runs at static initialisation
+// or exit, so packets held by other static objects are safe.
 template <class T, unsigned N, class Lock> class List_allocator
 {
 public:
     static T* allocate()
     {
         lock_.lock();
-        init();
-        List_storage* block = head_;
-        if (block) {
+        List_storage* block = nullptr;
+        if (fresh_ < N) {
+            block = &storage_[fresh_++];
+        } else if ((block = head_) != nullptr) {
             head_ = block->next;
             if (!head_)
                 tail_ = nullptr;
-            block->next = nullptr;
-            --free_;
+            --returned_;
         }
         lock_.unlock();
         return block ? reinterpret_cast<T*>(block->object) : nullptr;
@@ -98,7 +101,7 @@ public:
         else
             head_ = block;
         tail_ = block;
-        ++free_;
+        ++returned_;
         lock_.unlock();
     }
 
@@ -110,37 +113,23 @@ public:
         return byte >= first && byte < first + sizeof(storage_);
     }
 
-    static unsigned available()
-    {
-        init();
-        return free_;
-    }
+    static unsigned available() { return N - fresh_ + returned_; }
 
     static constexpr unsigned capacity() { return N; }
 
 private:
     struct List_storage {
-        List_storage* next;
+        List_storage* next; // linked only while returned and free
         alignas(T) unsigned char object[sizeof(T)];
     };
 
-    static void init()
-    {
-        if (ready_)
-            return;
-        ready_ = true;
-        for (unsigned i = 0; i < N; ++i)
-            storage_[i].next = i + 1 < N ? &storage_[i + 1] : nullptr;
-        head_ = &storage_[0];
-        tail_ = &storage_[N - 1];
-        free_ = N;
-    }
-
     static inline List_storage storage_[N];
+    // Blocks storage_[fresh_] .. storage_[N - 1] were never handed out; they come
+    // before every returned block, as they stood before them in the free list.
+    static inline unsigned fresh_ = 0;
     static inline List_storage* head_ = nullptr;
     static inline List_storage* tail_ = nullptr;
-    static inline unsigned free_ = 0;
-    static inline bool ready_ = false;
+    static inline unsigned returned_ = 0;
     static inline Lock lock_;
 };
 
@@ -211,6 +200,12 @@ public:
     // Makes the buffer private to this handle now; false only when no copy
     // could be made at all.
     bool unshare();
+
+    // An empty packet with n bytes of head room, for a place that fills one
+    // packet after another: the buffer is kept when this handle is its only
+    // holder (a kept buffer's pages are already resident), else a fresh one is
+    // taken. False when the pool is empty; the packet then stays null.
+    bool renew(unsigned n);
 
     std::string text() const;
     bool dump(std::ostream& os) const;

@@ -1,7 +1,8 @@
-// Shared test helpers: hex texts, aligned PER through the coder environment.
+// Shared test helpers: aligned PER through the coder environment.
 #pragma once
 
 #include "asn1/asn1.hpp"
+#include "tests/support/hex.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,42 +13,8 @@
 namespace asn1test
 {
 
-// "C0 01 05": upper-case octets separated by single spaces.
-inline std::string hex(std::vector<char> const& octets)
-{
-    static char const digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (char c : octets) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (!text.empty())
-            text += ' ';
-        text += digits[u >> 4];
-        text += digits[u & 15];
-    }
-    return text;
-}
-
-inline std::vector<char> bytes(std::string const& text)
-{
-    std::vector<char> octets;
-    unsigned value = 0;
-    int digits = 0;
-    for (char c : text) {
-        int d = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                       : -1;
-        if (d < 0)
-            continue;
-        value = value * 16 + static_cast<unsigned>(d);
-        if (++digits == 2) {
-            octets.push_back(static_cast<char>(value));
-            value = 0;
-            digits = 0;
-        }
-    }
-    return octets;
-}
+using support::bytes;
+using support::hex;
 
 using Value = std::unique_ptr<ASN1::AbstractData>;
 

@@ -23,43 +23,19 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/packet.hpp"
 #include "runtime/timer.hpp"
+#include "tests/runtime/test_util.hpp"
+#include "tests/support/hex.hpp"
 
 namespace ctltest
 {
 
-class Capture
-{
-public:
-    explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
-    ~Capture() { mOs.rdbuf(mOld); }
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
-    std::string text() const { return mBuf.str(); }
-    void clear() { mBuf.str(std::string()); }
+using support::hex;
+using testutil::Capture;
 
-private:
-    std::ostream& mOs;
-    std::ostringstream mBuf;
-    std::streambuf* mOld;
-};
-
-// "03 00 00 05 FF" -> bytes, and back.
+// "03 00 00 05 FF" -> bytes
 inline std::string bytes(const std::string& hex)
 {
-    std::string out;
-    std::istringstream in(hex);
-    for (unsigned b; in >> std::hex >> b;)
-        out.push_back(static_cast<char>(b));
-    return out;
-}
-
-inline std::string hex(const std::string& data)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : data)
-        out += std::string(out.empty() ? "" : " ") + digits[c >> 4] + digits[c & 15];
-    return out;
+    return support::bytes<std::string>(hex);
 }
 
 // A packet's bytes; a packet holding bytes after the head room it was given.

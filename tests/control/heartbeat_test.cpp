@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "messages/lgcp/LGCP.hpp"
 #include "tests/control/fixture.hpp"
 
 namespace

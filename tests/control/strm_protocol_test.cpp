@@ -4,6 +4,7 @@
 #include "control/strm_protocol.hpp"
 
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -25,7 +26,12 @@ public:
         strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol(fd)));
         strm->service_name("server");
     }
-    void on_message(Packet& p) override { received.push_back(ctltest::text(p)); }
+    void on_message(Packet& p) override
+    {
+        received.push_back(ctltest::text(p));
+        if (on_input)
+            on_input();
+    }
     void on_activated(Protocol*) override { ++activated; }
     void on_deactivated(Protocol*, Protocol_status s) override
     {
@@ -40,6 +46,7 @@ public:
     }
 
     StrmProtocol* strm;
+    std::function<void()> on_input;
     std::vector<std::string> received;
     std::vector<std::string> statuses;
     int activated = 0;
@@ -109,6 +116,29 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
         // Nothing is watched any more: the loop never calls back again.
         run_for(10);
         EXPECT_EQ(h.statuses.size(), 1u) << c.what;
+    }
+}
+
+// What a turn's callbacks hand down is on the wire only once the dispatch
+// ends, all of it, in order; a deactivation still writes what was gathered.
+TEST_F(StrmTest, PacketsOfOneTurnLeaveTogetherWhenItsDispatchEnds)
+{
+    for (bool deactivate : {false, true}) {
+        SocketPair sp;
+        Harness h(sp.a);
+        h.strm->activate();
+        std::string inside = "unset";
+        h.on_input = [&] {
+            h.send("one");
+            h.send("two");
+            inside = ctltest::read_now(sp.b);
+            if (deactivate)
+                h.strm->deactivate();
+        };
+        ctltest::send_all(sp.b, "x");
+        run_for(10);
+        EXPECT_EQ(inside, "") << deactivate;
+        EXPECT_EQ(ctltest::read_now(sp.b), "onetwo") << deactivate;
     }
 }
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
@@ -152,7 +152,7 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
     ASSERT_TRUE(daemon.start_serving());
     e2e::Controller controller;
     ASSERT_TRUE(controller.connect(daemon.port()));
-    ASSERT_TRUE(controller.send_payload(e2e::hex("80 01 05 18")));
+    ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
     e2e::Bytes answer;
     ASSERT_TRUE(controller.receive_payload(answer));
     for (int round = 0; round < 2; ++round) {

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "messages/lgcp/LGCP.hpp"
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {

@@ -66,23 +66,6 @@ TEST(Accessors, SelectionAndAlternativeConstructors)
     EXPECT_EQ(41, bsn.get_ss7BSN().getValue());
 }
 
-TEST(Accessors, CopiesCloneAndAssignmentAreDeep)
-{
-    LGCP::Message a;
-    a.set_seq(1);
-    a.set_pdu().select_command().select_ping();
-    LGCP::Message b(a);
-    b.set_pdu().select_response().select_success();
-    EXPECT_TRUE(a.get_pdu().command_isSelected());
-    LGCP::Message c;
-    c = b;
-    EXPECT_TRUE(c.get_pdu().response_isSelected());
-    std::unique_ptr<LGCP::Message> d(c.clone());
-    d->set_seq(2);
-    EXPECT_EQ(1, c.get_seq().getValue());
-    EXPECT_EQ(&LGCP::Message::theInfo, d->info());
-}
-
 TEST(Accessors, EnumerationMembers)
 {
     LGCP::POWERStatus p;

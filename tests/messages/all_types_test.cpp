@@ -6,6 +6,7 @@
 #include "asn1/asn1.hpp"
 #include "tests/asn1/helpers.hpp"
 #include "tests/messages/registry.hpp"
+#include "tests/messages/walker.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,150 +22,10 @@ namespace
 
 using ASN1::AbstractData;
 using asn1test::hex;
-
-// A small deterministic generator, so a failure names a seed that reproduces it.
-class Random
-{
-public:
-    explicit Random(std::uint32_t seed) : state_(seed * 2654435761u + 1) {}
-    std::uint32_t next()
-    {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
-    }
-    // Uniform in [lo, hi], both inclusive, over the full 64-bit span of the bounds.
-    std::int64_t between(std::int64_t lo, std::int64_t hi)
-    {
-        std::uint64_t span = static_cast<std::uint64_t>(hi - lo) + 1;
-        std::uint64_t r = (static_cast<std::uint64_t>(next()) << 32) | next();
-        return lo + static_cast<std::int64_t>(span == 0 ? r : r % span);
-    }
-    bool coin() { return (next() & 1) != 0; }
-
-private:
-    std::uint32_t state_;
-};
-
-// Values of an enumeration, read from its names table the way the runtime reads it.
-std::vector<int> enumValues(ASN1::EnumInfo const* info)
-{
-    std::vector<int> values;
-    int value = -1;
-    for (std::uint32_t i = 0; i < info->nameCount; ++i) {
-        std::string entry = info->names[i];
-        std::string::size_type eq = entry.find('=');
-        value = eq == std::string::npos ? value + 1 : std::atoi(entry.c_str() + eq + 1);
-        values.push_back(value);
-    }
-    return values;
-}
-
-// How the top-level value of one run is shaped; below the top everything is random.
-struct Plan {
-    int alternative = -1; // CHOICE: this index; -1 random
-    int optionals = -1;   // SEQUENCE: 0 all absent, 1 all present, -1 random
-};
-
-class Filler
-{
-public:
-    explicit Filler(Random& random) : random_(random) {}
-
-    void fill(AbstractData& value, Plan const& plan = Plan())
-    {
-        if (auto* seq = dynamic_cast<ASN1::SEQUENCE*>(&value))
-            return fillSequence(*seq, plan);
-        if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value))
-            return fillChoice(*choice, plan);
-        if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base*>(&value))
-            return fillList(*list);
-        if (auto* e = dynamic_cast<ASN1::ENUMERATED*>(&value)) {
-            // A value below 0 has no aligned-PER form (the range starts at 0); skip it.
-            std::vector<int> values;
-            for (int v : enumValues(e->enumInfo()))
-                if (v >= 0)
-                    values.push_back(v);
-            e->setFromInt(values[static_cast<std::size_t>(
-                random_.between(0, static_cast<std::int64_t>(values.size()) - 1))]);
-            return;
-        }
-        if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
-            if (i->constrained())
-                i->setValue(static_cast<int>(random_.between(i->getLowerLimit(), i->getUpperLimit())));
-            else
-                i->setValue(static_cast<int>(random_.next()));
-            return;
-        }
-        if (auto* b = dynamic_cast<ASN1::BOOLEAN*>(&value)) {
-            *b = random_.coin();
-            return;
-        }
-        if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
-            std::int64_t lo = s->constrained() ? s->getLowerLimit() : 0;
-            std::int64_t hi = s->constrained() ? s->getUpperLimit() : 12;
-            std::string text;
-            for (std::int64_t n = random_.between(lo, hi); n > 0; --n)
-                text += static_cast<char>(random_.between(0, 127));
-            s->assign(text);
-            return;
-        }
-        if (auto* o = dynamic_cast<ASN1::OCTET_STRING*>(&value)) {
-            o->clear();
-            for (std::int64_t n = random_.between(0, 12); n > 0; --n)
-                o->push_back(static_cast<char>(random_.next()));
-            return;
-        }
-        if (auto* oid = dynamic_cast<ASN1::OBJECT_IDENTIFIER*>(&value)) {
-            oid->append(static_cast<unsigned>(random_.between(0, 2)));
-            oid->append(static_cast<unsigned>(random_.between(0, 39)));
-            for (std::int64_t n = random_.between(0, 4); n > 0; --n)
-                oid->append(random_.next());
-            return;
-        }
-        // NULL has no content.
-    }
-
-private:
-    void fillSequence(ASN1::SEQUENCE& seq, Plan const& plan)
-    {
-        ASN1::SequenceInfo const* info = seq.sequenceInfo();
-        for (std::uint32_t i = 0; i < info->numFields; ++i) {
-            int k = info->fieldIds[i];
-            if (k < 0) {
-                fill(*seq.getField(i));
-            } else if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin())) {
-                fill(seq.includeOptionalField(static_cast<unsigned>(k), i));
-            }
-        }
-        for (std::uint32_t j = 0; j < info->knownExtensions; ++j) {
-            if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin()))
-                fill(seq.includeOptionalField(info->numOptional + j, info->numFields + j));
-        }
-    }
-
-    void fillChoice(ASN1::CHOICE& choice, Plan const& plan)
-    {
-        ASN1::ChoiceInfo const* info = choice.choiceInfo();
-        int index = plan.alternative >= 0 ? plan.alternative
-                                          : static_cast<int>(random_.between(0, info->totalChoices - 1));
-        AbstractData* alt = choice.setSelection(index, AbstractData::create(info->selectionInfos[index]));
-        fill(*alt);
-    }
-
-    void fillList(ASN1::SEQUENCE_OF_Base& list)
-    {
-        list.clear();
-        for (std::int64_t n = random_.between(0, 3); n > 0; --n) {
-            AbstractData* element = list.createElement();
-            fill(*element);
-            list.push_back(element);
-        }
-    }
-
-    Random& random_;
-};
+using msgwalk::enumValues;
+using msgwalk::Filler;
+using msgwalk::Plan;
+using msgwalk::Random;
 
 // Encode, decode into a fresh value of the same type, compare, re-encode, print.
 void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, std::string const& what)

@@ -50,7 +50,6 @@ TEST(Packet, HeadAndTailRoomTable)
 {
     const RoomCase cases[] = {
         {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
-        {"reserve_head(64) on null", [](Packet& p) { p.reserve_head(64); }, "head=64, data=0, tail=65472"},
         {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
         {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
          "head=0, data=0, tail=65536"},
@@ -87,10 +86,6 @@ TEST(Packet, ByteOrderOfAddedDataTable)
         {"put8", [](Packet& p) { p.put8(0xA5); }, {0xA5}},
         {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
         {"put16_b is big-endian", [](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
-        {"push16_b is big-endian", [](Packet& p) { p.push16_b(0x0102); }, {0x01, 0x02}},
-        {"push8 goes in front",
-         [](Packet& p) { p.put8(0x33), p.push8(0x22), p.push8(0x11); },
-         {0x11, 0x22, 0x33}},
         {"frame header in front",
          [](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
@@ -227,6 +222,27 @@ TEST(Packet, CopyOnWriteLeavesOtherHolderUnchanged)
     EXPECT_EQ(PacketPool::available(), before);
 }
 
+// A packet filled again and again keeps its buffer while it is the only
+// holder; a buffer another handle shares is left to that handle.
+TEST(Packet, RenewKeepsAnUnsharedBufferOnly)
+{
+    Packet p;
+    ASSERT_TRUE(p.renew(4));
+    p.put8(1);
+    const unsigned char* first = p.data();
+    const unsigned free = PacketPool::available();
+    ASSERT_TRUE(p.renew(0));
+    EXPECT_EQ(p.data() + 4, first);
+    EXPECT_EQ(p.length(), 0u);
+    EXPECT_EQ(PacketPool::available(), free);
+    p.put8(2);
+    Packet other = p;
+    ASSERT_TRUE(p.renew(0));
+    EXPECT_EQ(PacketPool::available(), free - 1);
+    EXPECT_EQ(other.text(), "02");
+    EXPECT_EQ(p.length(), 0u);
+}
+
 TEST(Packet, PoolHandsOutFirstInFirstOut)
 {
     Packet first;
@@ -345,42 +361,6 @@ TEST(PacketDeathTest, NullSmartPointer)
 {
     Smart_pointer<_Packet> none;
     EXPECT_DEATH((void)none->ref_count, exact("SMART POINTER ASSERTION!\n"));
-}
-
-// ---- Smart_pointer on its own ----------------------------------------------------
-
-struct Counted {
-    explicit Counted(int v) : value(v) {}
-    Counted(const Counted& other) : value(other.value) { ++copies; }
-    ~Counted() { ++destroyed; }
-    std::uint32_t ref_count = 0;
-    int value;
-    static inline int copies = 0;
-    static inline int destroyed = 0;
-};
-
-TEST(SmartPointer, SharesCountsAndCopiesBeforeAChange)
-{
-    Counted::copies = Counted::destroyed = 0;
-    {
-        Smart_pointer<Counted> a(new Counted(1));
-        Smart_pointer<Counted> b = a;
-        EXPECT_EQ(a.get(), b.get());
-        EXPECT_EQ(a.get()->ref_count, 2u);
-        b = b.get(); // itself: nothing changes
-        EXPECT_EQ(a.get()->ref_count, 2u);
-        b->value = 2; // shared: b gets its own copy first
-        EXPECT_EQ(Counted::copies, 1);
-        EXPECT_EQ(a->value, 1);
-        EXPECT_EQ(b->value, 2);
-        EXPECT_EQ(a.get()->ref_count, 1u);
-        b->value = 3; // private now: no further copy
-        EXPECT_EQ(Counted::copies, 1);
-        a.clean();
-        EXPECT_TRUE(a.null());
-        EXPECT_EQ(Counted::destroyed, 1);
-    }
-    EXPECT_EQ(Counted::destroyed, 2);
 }
 
 } // namespace

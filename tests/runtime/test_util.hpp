@@ -30,7 +30,10 @@ class Capture
 public:
     explicit Capture(std::ostream& os) : mOs(os), mOld(os.rdbuf(mBuf.rdbuf())) {}
     ~Capture() { mOs.rdbuf(mOld); }
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
     std::string text() const { return mBuf.str(); }
+    void clear() { mBuf.str(std::string()); }
 
 private:
     std::ostream& mOs;

@@ -65,11 +65,15 @@ class Emit(unittest.TestCase):
             cls.hpp = f.read()
         with open(os.path.join(out, 'messages', 't', 'T.cpp')) as f:
             cls.cpp = f.read()
+        with open(os.path.join(out, 'messages', 't', 'T_fwd.hpp')) as f:
+            cls.fwd = f.read()
+        with open(os.path.join(out, 'messages', 'u', 'U_fwd.hpp')) as f:
+            cls.fwd_u = f.read()
         with open(os.path.join(out, 'reg.cpp')) as f:
             cls.reg = f.read()
 
     def test_header_declarations(self):
-        # Each line must appear in the header as written.
+        # Each line must appear in the header or its forward header as written.
         for line in [
             '#include "messages/u/U.hpp"',
             'class Msg : public ASN1::SEQUENCE {',
@@ -102,12 +106,25 @@ class Emit(unittest.TestCase):
             '  Kind(NamedNumber v);',
             '  operator NamedNumber() const;',
         ]:
-            self.assertIn(line + '\n', self.hpp)
+            self.assertIn(line + '\n', self.hpp + self.fwd)
         # Optional fields only get omit_/_isPresent.
         self.assertNotIn('omit_pdu', self.hpp)
         self.assertNotIn('slot_no_isPresent', self.hpp)
         # Enumerations come before the classes whose setters name their NamedNumber.
-        self.assertLess(self.hpp.index('class Kind '), self.hpp.index('class Msg '))
+        self.assertLess(self.hpp.index('#include "messages/t/T_fwd.hpp"'), self.hpp.index('class Msg '))
+
+    def test_forward_header(self):
+        # Constructed classes declared only, enumerations complete, no other module pulled in.
+        for line in ['#include "asn1/primitives.hpp"', 'class Msg;', 'class Msg_inner;', 'class Pdu;',
+                     'class Kind : public ASN1::ENUMERATED {', '  operator NamedNumber() const;']:
+            self.assertIn(line + '\n', self.fwd)
+        for text in ['class Msg :', 'class Kind;', 'messages/u/', 'asn1/constructed.hpp']:
+            self.assertNotIn(text, self.fwd)
+        # Each enumeration is defined once, in the forward header.
+        self.assertNotIn('class Kind', self.hpp)
+        # A module without enumerations needs nothing of asn1.
+        self.assertIn('class Rec;\n', self.fwd_u)
+        self.assertNotIn('#include', self.fwd_u)
 
     def test_descriptor_tables(self):
         for line in [

@@ -53,45 +53,6 @@ class RealModules(unittest.TestCase):
         self.assertEqual(sum(f.optional for c in classes if c.kind == 'SEQUENCE'
                              for f in c.root + c.additions), 163)
 
-    def test_inline_and_subtype_names(self):
-        names = {(c.module, c.name) for m in self.mods.values() for c in m.classes}
-        for want in [('LGCP', 'DTMFParams_threshold'), ('LGCP', 'DTMFParams_level'),
-                     ('LGCP', 'PlayerParams_network'), ('LGCP', 'PlayerParams_file'),
-                     ('LGCP', 'MixerResources_subtype'), ('TERM', 'DTMFParams_threshold'),
-                     ('TERM', 'ISDN_NumberType_type'), ('TERM', 'ISDN_NumberType_screeningInd'),
-                     ('TERM', 'CAS_NumberType_type'), ('TERM', 'PlayerParams_file')]:
-            self.assertIn(want, names)
-        self.assertNotIn(('LGCP', 'MixerResources'), names)
-        self.assertEqual(self.mods['LGCP'].assignments['MixerResources'].kind, 'SEQUENCE OF')
-        resources = self.mods['LGCP'].assignments['Resources']
-        mixer = next(f for f in resources.root if f.name == 'mixer').type.resolved()
-        self.assertEqual((mixer.kind, mixer.element.name), ('SEQUENCE OF', 'MixerResources_subtype'))
-
-    def test_enumeration_values(self):
-        def enum(mod, name):
-            return next(c for c in self.mods[mod].classes if c.name == name)
-        # (module, type, identifier, value, written with its number, maxEnumValue)
-        table = [
-            ('TERM', 'Payload', 'ptG728', 13, False, 123),
-            ('TERM', 'Payload', 'ptR2S', 123, True, 123),
-            ('TERM', 'IpQoSDSCP', 'cs1', 8, True, 56),
-            ('TERM', 'IpQoSDSCP', 'count', 23, True, 56),
-            ('TERM', 'RadioStandby', 'not-use', -1, True, 1),
-            ('TERM', 'RadioStandby', 'active', 0, False, 1),
-            ('TERM', 'ED137CauseCode', 'radio-session-pre-emption', 2000, True, 2099),
-            ('HSP', 'StandbyCommand', 'standby', 8, True, 16),
-            ('HSP', 'StandbyCommand', 'none', 0, False, 16),
-            ('LEMZGW', 'ProtoLemzMsgID', 'gw-get-id', 4097, True, 13056),
-            ('LEMZGW', 'ProtoLemzMsgID', 'ali-server-p1', 13056, True, 13056),
-            ('LEMZGW', 'ProtoLemzAnalogGainIDV1', 'rtx1', 0, False, 255),
-            ('LEMZGW', 'ProtoLemzAnalogGainIDV1', 'min', 0, True, 255),
-            ('LGCP', 'ErrorCause', 'destroyInProgress', 12, False, 12),
-        ]
-        for mod, name, ident, value, explicit, top in table:
-            e = enum(mod, name)
-            self.assertIn((ident, value, explicit), e.root, (mod, name, ident))
-            self.assertEqual(e.max_enum_value(), top, (mod, name))
-
 
 class Malformed(unittest.TestCase):
     HEAD = 'T DEFINITIONS AUTOMATIC TAGS ::=\nBEGIN\n'

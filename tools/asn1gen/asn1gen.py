@@ -4,9 +4,11 @@
     asn1gen.py --out DIR [--registry FILE] MODULE.asn...
 
 Reads the module texts (messages/<m>/<M>.asn; the language is described in parser.py),
-links them, and writes for each module DIR/messages/<m>/<M>.hpp and DIR/messages/<m>/<M>.cpp.
+links them, and writes for each module DIR/messages/<m>/<M>.hpp, DIR/messages/<m>/<M>.cpp
+and the forward header DIR/messages/<m>/<M>_fwd.hpp.
 With DIR the build tree, which is on the include path, code includes a module as
-#include "messages/lgcp/LGCP.hpp". --registry also writes a table of every type's
+#include "messages/lgcp/LGCP.hpp", or "messages/lgcp/LGCP_fwd.hpp" where declared
+classes and complete enumerations suffice. --registry also writes a table of every type's
 descriptor, used by the tests that walk all types.
 
 A file whose content would not change is left alone, so a rerun rebuilds nothing.
@@ -49,7 +51,8 @@ def main(argv):
         sys.stderr.write('asn1gen: %s\n' % e)
         return 1
     try:
-        outputs = [(emit_cpp.header_path(m.name), emit_cpp.emit_header(m, modules)) for m in modules.values()]
+        outputs = [(emit_cpp.forward_path(m.name), emit_cpp.emit_forward(m, modules)) for m in modules.values()]
+        outputs += [(emit_cpp.header_path(m.name), emit_cpp.emit_header(m, modules)) for m in modules.values()]
         outputs += [(emit_cpp.source_path(m.name), emit_cpp.emit_source(m, modules)) for m in modules.values()]
     except ValueError as e:
         sys.stderr.write('asn1gen: %s\n' % e)

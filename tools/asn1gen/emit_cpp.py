@@ -1,9 +1,12 @@
-"""C++ for the message modules: one header and one source per module.
+"""C++ for the message modules: a forward header, a header and a source per module.
 
 Per module M (namespace M) the header messages/<m>/<M>.hpp declares one class per
 SEQUENCE, CHOICE and ENUMERATED type; the source messages/<m>/<M>.cpp holds the accessor
 bodies and the constant descriptors. Accessor bodies stay out of the header so that the
-many files including LGCP.hpp compile quickly.
+many files including LGCP.hpp compile quickly. The forward header messages/<m>/<M>_fwd.hpp
+(included by the header) declares the SEQUENCE and CHOICE classes and holds the complete
+ENUMERATED classes, so that a header naming the types only in signatures, named numbers
+included, need not pull in the whole module.
 
 Each class:
 - derives from ASN1::SEQUENCE, ASN1::CHOICE or ASN1::ENUMERATED only, adds no data;
@@ -27,6 +30,16 @@ BASE_MEMBERS = {
     'getSelectionName', 'getSelectionTag', 'getNumChoices', 'choiceInfo', 'select_as', 'alternative_as',
     'alternative_ref',
 }
+# Unconstrained types outside the message modules: class and setter argument.
+PLAIN = {
+    'BIT STRING': ('ASN1::BIT_STRING', None),
+    'NumericString': ('ASN1::NumericString', 'std::string const&'),
+    'PrintableString': ('ASN1::PrintableString', 'std::string const&'),
+    'VisibleString': ('ASN1::VisibleString', 'std::string const&'),
+    'GeneralString': ('ASN1::GeneralString', 'std::string const&'),
+    'BMPString': ('ASN1::BMPString', None),
+    'GeneralizedTime': ('ASN1::GeneralizedTime', None),
+}
 # Members the generated class declares itself.
 RESERVED = {'clone', 'theInfo', 'operator'}
 
@@ -37,6 +50,10 @@ def cxx(name):
 
 def header_path(module):
     return 'messages/%s/%s.hpp' % (module.lower(), module)
+
+
+def forward_path(module):
+    return 'messages/%s/%s_fwd.hpp' % (module.lower(), module)
 
 
 def source_path(module):
@@ -112,6 +129,9 @@ def _classes(t, owner, fname):
         return 'ASN1::OCTET_STRING', '&ASN1::OCTET_STRING::theInfo', 'std::vector<char> const&'
     if k == 'OBJECT IDENTIFIER':
         return 'ASN1::OBJECT_IDENTIFIER', '&ASN1::OBJECT_IDENTIFIER::theInfo', 'ASN1::OBJECT_IDENTIFIER const&'
+    if k in PLAIN:
+        c, arg = PLAIN[k]
+        return c, '&%s::theInfo' % c, arg
     if k in ('SEQUENCE OF', 'SET OF'):
         tmpl = 'ASN1::SEQUENCE_OF' if k == 'SEQUENCE OF' else 'ASN1::SET_OF'
         c = '%s< %s, ASN1::EmptyConstraint>' % (tmpl, _element_class(t.element))
@@ -138,12 +158,6 @@ def _imports(mod):
             for f in c.root + c.additions:
                 visit(f.type)
     return sorted(used)
-
-
-def _order(mod):
-    """Enumerations first (their NamedNumber appears in other classes' setters)."""
-    return [c for c in mod.classes if c.kind == 'ENUMERATED'] + \
-           [c for c in mod.classes if c.kind != 'ENUMERATED']
 
 
 def _id_value_name(alt):
@@ -237,7 +251,7 @@ def _header_choice(c):
     for f in fields:
         out.append('')
         arg = f.arg if f.type.kind != 'NULL' else 'ASN1::Null const&'
-        if f.type.kind in ('SEQUENCE OF', 'SET OF'):
+        if arg is None:
             arg = '%s const&' % f.cls
         out.append('  %s(%s::Id, %s v);' % (n, f.name, arg))
         out.append('  %s const& get_%s() const;' % (f.cls, f.name))
@@ -249,22 +263,39 @@ def _header_choice(c):
     return out
 
 
+def emit_forward(mod, modules):
+    enums = [c for c in mod.classes if c.kind == 'ENUMERATED']
+    out = ['// Generated from %s by tools/asn1gen; do not edit.' % _rel(mod.path),
+           '// The classes of %s declared, its enumerations complete; %s for the rest.'
+           % (mod.name, header_path(mod.name)),
+           '#pragma once', '']
+    if enums:
+        out += ['#include "asn1/primitives.hpp"', '']
+    out += ['namespace %s {' % mod.name, '']
+    for c in mod.classes:
+        if c.kind in CONSTRUCTED:
+            out.append('class %s;' % c.name)
+    out.append('')
+    for c in enums:
+        out += _header_enum(c)
+        out.append('')
+    out.append('}  // namespace %s' % mod.name)
+    return '\n'.join(out) + '\n'
+
+
 def emit_header(mod, modules):
     guard_includes = ['#include "asn1/constructed.hpp"', '#include "asn1/primitives.hpp"', '#include "asn1/strings.hpp"']
     for dep in _imports(mod):
         guard_includes.append('#include "%s"' % header_path(dep))
+    guard_includes.append('#include "%s"' % forward_path(mod.name))
     out = ['// Generated from %s by tools/asn1gen; do not edit.' % _rel(mod.path),
            '#pragma once', '', '#include <string>', '#include <vector>', '']
     out += guard_includes
     out += ['', 'namespace %s {' % mod.name, '']
     for c in mod.classes:
-        if c.kind in CONSTRUCTED:
-            out.append('class %s;' % c.name)
-    out.append('')
-    for c in _order(mod):
         if c.kind == 'ENUMERATED':
-            out += _header_enum(c)
-        elif c.kind == 'SEQUENCE':
+            continue
+        if c.kind == 'SEQUENCE':
             out += _header_sequence(c)
         else:
             out += _header_choice(c)
@@ -384,7 +415,7 @@ def _source_choice(c):
     for f in fields:
         i = f.index
         arg = f.arg if f.type.kind != 'NULL' else 'ASN1::Null const&'
-        if f.type.kind in ('SEQUENCE OF', 'SET OF'):
+        if arg is None:
             arg = '%s const&' % f.cls
         out.append('%s::%s(%s::Id, %s v) : ASN1::CHOICE(&theInfo) { select_%s(v); }'
                    % (n, n, f.name, arg, f.name))

@@ -11,7 +11,9 @@ The accepted language is the subset of X.680 that the modules use:
                   | SEQUENCE OF Type | SET OF Type
                   | INTEGER [ "(" number ".." number ")" ]
                   | IA5String [ "(" SIZE "(" number ".." number ")" ")" ]
-                  | BOOLEAN | NULL | OCTET STRING | OBJECT IDENTIFIER
+                  | BOOLEAN | NULL | OCTET STRING | OBJECT IDENTIFIER | BIT STRING
+                  | NumericString | PrintableString | VisibleString | GeneralString
+                  | BMPString | GeneralizedTime
                   | typereference
     Components  ::= Component {"," Component}     -- at most one "..." among them
     Component   ::= identifier Type [OPTIONAL] | "..."
@@ -38,8 +40,12 @@ import re
 KEYWORDS = {
     'DEFINITIONS', 'AUTOMATIC', 'TAGS', 'BEGIN', 'END', 'IMPORTS', 'FROM', 'SEQUENCE', 'SET',
     'OF', 'CHOICE', 'ENUMERATED', 'INTEGER', 'BOOLEAN', 'NULL', 'OCTET', 'STRING', 'OBJECT',
-    'IDENTIFIER', 'IA5String', 'OPTIONAL', 'SIZE',
+    'IDENTIFIER', 'IA5String', 'OPTIONAL', 'SIZE', 'BIT',
 }
+# Types taken as they are, without constraints.
+PLAIN = ('BOOLEAN', 'NULL', 'NumericString', 'PrintableString', 'VisibleString', 'GeneralString',
+         'BMPString', 'GeneralizedTime')
+KEYWORDS |= set(PLAIN)
 
 CLASS_KINDS = ('SEQUENCE', 'CHOICE', 'ENUMERATED')
 
@@ -61,8 +67,8 @@ class Field:
 class Type:
     """One type expression.
 
-    kind is one of SEQUENCE, CHOICE, ENUMERATED, SEQUENCE OF, SET OF, INTEGER, BOOLEAN,
-    NULL, IA5String, OCTET STRING, OBJECT IDENTIFIER or REF (a reference by name).
+    kind is one of SEQUENCE, CHOICE, ENUMERATED, SEQUENCE OF, SET OF, INTEGER, IA5String,
+    OCTET STRING, OBJECT IDENTIFIER, BIT STRING, one of PLAIN, or REF (a reference by name).
     """
 
     def __init__(self, kind, line):
@@ -283,8 +289,11 @@ def _type(r, mod, name, outer):
             r.expect(')')
             r.expect(')')
         return t
-    if word in ('BOOLEAN', 'NULL'):
+    if word in PLAIN:
         return Type(word, line)
+    if word == 'BIT':
+        r.expect('STRING')
+        return Type('BIT STRING', line)
     if word == 'OCTET':
         r.expect('STRING')
         return Type('OCTET STRING', line)

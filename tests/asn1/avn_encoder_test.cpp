@@ -78,49 +78,58 @@ TEST(ValueNotation, GoldenTexts)
         {"every kind",
          [] {
              TM::Kinds k;
-             k.set<ASN1::BOOLEAN>(TM::Kinds::boolean) = true;
-             k.set<ASN1::INTEGER>(TM::Kinds::integer) = -5;
-             k.set<ASN1::INTEGER>(TM::Kinds::minus128_127) = -1;
-             k.set<ASN1::INTEGER>(TM::Kinds::lowerOnly) = -1;
-             k.set<ASN1::INTEGER>(TM::Kinds::extRange) = 3;
-             k.set<ASN1::INTEGER>(TM::Kinds::byte256) = 255;
-             k.set<ASN1::IntegerWithNamedNumber>(TM::Kinds::named) = 2;
-             k.set<TM::ErrorCause>(TM::Kinds::enumerated) = TM::ErrorCause::destroyInProgress;
-             k.set<TM::Payload>(TM::Kinds::payload).setFromInt(2);
-             k.set<TM::StandbyCommand>(TM::Kinds::standby).setFromInt(16);
-             k.set<ASN1::OBJECT_IDENTIFIER>(TM::Kinds::oid) =
-                 static_cast<ASN1::OBJECT_IDENTIFIER&>(*asn1test::oid({1, 3, 6}));
-             ASN1::BIT_STRING& bits = k.set<ASN1::BIT_STRING>(TM::Kinds::bits);
-             bits.resize(3);
-             bits.getData()[0] = '\xa0';
-             k.set<ASN1::OCTET_STRING>(TM::Kinds::octets) = asn1test::bytes("a0 01 ff");
-             k.set<ASN1::OCTET_STRING>(TM::Kinds::octets20000) = asn1test::bytes("0f");
-             k.set<ASN1::NumericString>(TM::Kinds::numeric) = std::string("12 3");
-             k.set<ASN1::PrintableString>(TM::Kinds::printable) = std::string("Hi");
-             k.set<ASN1::VisibleString>(TM::Kinds::visible) = std::string("~");
-             k.set<ASN1::IA5String>(TM::Kinds::ia5) = std::string("a\"b");
-             k.set<ASN1::GeneralString>(TM::Kinds::general);
-             k.set<ASN1::IA5String>(TM::Kinds::dname) = std::string("host");
-             k.set<ASN1::NumericString>(TM::Kinds::digits2) = std::string("12");
-             k.set<ASN1::BMPString>(TM::Kinds::bmp).assign(L"AB", 2);
-             k.set<ASN1::BMPString>(TM::Kinds::bmp1).assign(L"\x0410", 1);
-             k.set<ASN1::GeneralizedTime>(TM::Kinds::time).set("20070305143000Z");
-             k.set<ASN1::SEQUENCE_OF<ASN1::INTEGER>>(TM::Kinds::integers) =
-                 static_cast<ASN1::SEQUENCE_OF<ASN1::INTEGER>&>(*asn1test::integers({1, -1}));
-             k.set<ASN1::SET_OF<TM::Int0_127>>(TM::Kinds::ints);
-             k.set<ASN1::OpenData>(TM::Kinds::open).set_data(new ASN1::BOOLEAN(true));
-             ASN1::OpenData& typed = k.set<ASN1::OpenData>(TM::Kinds::typedOpen);
-             static_cast<TM::Message&>(typed.get_data()).set_pdu().select_command().select_ping();
-             k.set<ASN1::Null>(TM::Kinds::nothing);
+             k.set_boolean(true);
+             k.set_integer(-5);
+             k.set_minus128_127() = -1;
+             k.set_byte256(255);
+             k.set_enumerated(TM::ErrorCause::destroyInProgress);
+             k.set_payload().setFromInt(2);
+             k.set_standby().setFromInt(16);
+             k.set_oid(static_cast<ASN1::OBJECT_IDENTIFIER&>(*asn1test::oid({1, 3, 6})));
+             k.set_bits().resize(3);
+             k.set_bits().getData()[0] = '\xa0';
+             k.set_octets(asn1test::bytes("a0 01 ff"));
+             k.set_numeric("12 3");
+             k.set_printable("Hi");
+             k.set_visible("~");
+             k.set_ia5("a\"b");
+             k.set_general();
+             k.set_dname("host");
+             k.set_bmp().assign(L"AB", 2);
+             k.set_time().set("20070305143000Z");
+             k.set_integers() = static_cast<ASN1::SEQUENCE_OF<ASN1::INTEGER>&>(*asn1test::integers({1, -1}));
+             k.set_ints();
+             k.set_nothing();
              return printed(k);
          },
-         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  lowerOnly 4294967295,\n  extRange 3,\n"
-         "  byte256 255,\n  named two,\n  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n"
-         "  oid { 1 3 6 },\n  bits '101'B,\n  octets 'a0 01 ff'H,\n  octets20000 '0f'H,\n"
-         "  numeric \"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 \"a\"b\",\n  general \"\",\n"
-         "  dname \"host\",\n  digits2 \"12\",\n  bmp \"AB\",\n  bmp1 {{ 0, 0, 4, 16}},\n"
-         "  time \"20070305143000Z\",\n  integers {\n    1,\n    -1\n  },\n  ints {\n  },\n  open TRUE,\n"
-         "  typedOpen {\n    pdu command : ping : NULL\n  },\n  nothing NULL\n}"},
+         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  byte256 255,\n"
+         "  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n  oid { 1 3 6 },\n  bits "
+         "'101'B,\n"
+         "  octets 'a0 01 ff'H,\n  numeric \"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 "
+         "\"a\"b\",\n"
+         "  general \"\",\n  dname \"host\",\n  bmp \"AB\",\n  time \"20070305143000Z\",\n  integers {\n    "
+         "1,\n"
+         "    -1\n  },\n  ints {\n  },\n  nothing NULL\n}"},
+        {"INTEGER 5..MAX holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntLowerOnlyInfo)); },
+         "4294967295"},
+        {"named number", [] { return printed(ASN1::IntegerWithNamedNumber(2, &TM::NamedIntInfo)); }, "two"},
+        {"BMPString SIZE(1)", [] { return printed(ASN1::BMPString(L"\x0410", &TM::Bmp1Info)); },
+         "{{ 0, 0, 4, 16}}"},
+        {"open type",
+         [] {
+             ASN1::OpenData o;
+             o.set_data(new ASN1::BOOLEAN(true));
+             return printed(o);
+         },
+         "TRUE"},
+        {"typed open type",
+         [] {
+             std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(&TM::TypedOpenInfo));
+             ASN1::OpenData& typed = static_cast<ASN1::OpenData&>(*v);
+             static_cast<TM::Message&>(typed.get_data()).set_pdu().select_command().select_ping();
+             return printed(typed);
+         },
+         "{\n  pdu command : ping : NULL\n}"},
         {"empty kinds", [] { return printed(TM::Kinds()); }, "{\n}"},
         {"INTEGER 0..4294967295 all bits",
          [] {
@@ -157,8 +166,8 @@ TEST(ValueNotation, GoldenTexts)
          [] {
              std::ostringstream out;
              TM::Kinds k;
-             k.set<ASN1::INTEGER>(TM::Kinds::integer) = 26;
-             k.set<ASN1::OCTET_STRING>(TM::Kinds::octets) = asn1test::bytes("0f");
+             k.set_integer(26);
+             k.set_octets(asn1test::bytes("0f"));
              out << "command=0x" << std::hex << k << ' ' << 26;
              return out.str();
          },

@@ -1,4 +1,4 @@
-// Value classes: creation from descriptors, deep copy, three-way order, names, maps.
+// Values through the common face: creation from descriptors, deep copy, three-way order.
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
 
@@ -15,7 +15,7 @@ using asn1test::oid;
 using asn1test::Value;
 using asn1test::with;
 
-TEST(Values, CountBits)
+TEST(AbstractData, CountBits)
 {
     struct Row {
         unsigned n;
@@ -39,7 +39,7 @@ TEST(Values, CountBits)
         EXPECT_EQ(ASN1::CountBits(row.n), row.bits) << row.n;
 }
 
-TEST(Values, LexicographicCompareBytes)
+TEST(AbstractData, LexicographicCompareBytes)
 {
     struct Row {
         std::string a, b;
@@ -54,7 +54,7 @@ TEST(Values, LexicographicCompareBytes)
     }
 }
 
-TEST(Values, CreateBuildsTheDescriptorsOwnClass)
+TEST(AbstractData, CreateBuildsTheDescriptorsOwnClass)
 {
     EXPECT_EQ(ASN1::AbstractData::create(nullptr), nullptr);
     Value integer(ASN1::AbstractData::create(&ASN1::INTEGER::theInfo));
@@ -150,7 +150,7 @@ int sign(int v)
     return v < 0 ? -1 : v > 0 ? 1 : 0;
 }
 
-TEST(Values, ThreeWayOrder)
+TEST(AbstractData, ThreeWayOrder)
 {
     using G = ASN1::GeneralizedTime;
     struct Row {
@@ -217,183 +217,6 @@ TEST(Values, ThreeWayOrder)
     static_cast<ASN1::INTEGER&>(bounded) = ASN1::INTEGER(9, &ASN1::INTEGER::theInfo);
     EXPECT_EQ(bounded.getValue(), 9u);
     EXPECT_EQ(bounded.info(), &TM::Int0_1023::theInfo);
-}
-
-TEST(Values, EnumerationNames)
-{
-    ASN1::EnumInfo const* E = &TM::ErrorCause::theInfo;
-    ASN1::EnumInfo const* S = &TM::StandbyCommand::theInfo;
-    ASN1::EnumInfo const* P = &TM::Payload::theInfo;
-    // "sleep=8" comes after "standby=8" and loses; "ptG729a" is unnumbered: 18 plus one.
-    struct Row {
-        ASN1::EnumInfo const* info;
-        int value;
-        char const* name; // "" when the value has none
-    } const table[] = {{E, 12, "destroyInProgress"},
-                       {E, 0, "invalidParams"},
-                       {E, 13, ""},
-                       {E, -1, ""},
-                       {S, 0, "none"},
-                       {S, 8, "standby"},
-                       {S, 16, "active"},
-                       {S, 4, ""},
-                       {S, 9, ""},
-                       {P, 1, "ptG711-Ulaw"},
-                       {P, 19, "ptG729a"},
-                       {P, 123, "ptR2S"},
-                       {P, 2, ""},
-                       {P, 124, ""}};
-    for (auto const& row : table) {
-        Value v(ASN1::AbstractData::create(row.info));
-        ASN1::ENUMERATED& e = static_cast<ASN1::ENUMERATED&>(*v);
-        e.setFromInt(row.value);
-        EXPECT_EQ(e.getName(), row.name) << row.value;
-    }
-    struct NameRow {
-        ASN1::EnumInfo const* info;
-        char const* name;
-        bool found;
-        int value; // when not found: unchanged from a new value's
-    } const byName[] = {{S, "sleep", true, 8},  {S, "active", true, 16},     {S, "Active", false, 17},
-                        {P, "ptDyn", true, 96}, {P, "ptDyn=96", false, 124}, {E, "internal", true, 5},
-                        {E, "", false, 13}};
-    for (auto const& row : byName) {
-        Value v(ASN1::AbstractData::create(row.info));
-        ASN1::ENUMERATED& e = static_cast<ASN1::ENUMERATED&>(*v);
-        EXPECT_EQ(e.setFromName(row.name), row.found) << row.name;
-        EXPECT_EQ(e.asInt(), row.value) << row.name;
-    }
-}
-
-TEST(Values, NamedNumbers)
-{
-    ASN1::IntegerWithNamedNumber n(3, &TM::NamedIntInfo);
-    std::string name = "unchanged";
-    EXPECT_FALSE(n.getName(name));
-    EXPECT_TRUE(n.setFromName("ten"));
-    EXPECT_FALSE(n.setFromName("eleven"));
-    EXPECT_EQ(n.getValue(), 10);
-    n.setValue(2);
-    EXPECT_TRUE(n.getName(name));
-    EXPECT_EQ(name, "two");
-}
-
-TEST(Values, ObjectIdentifierContents)
-{
-    struct Row {
-        std::vector<unsigned> arcs;
-        char const* octets;
-    } const table[] = {
-        {{1, 2, 840, 113549}, "2A 86 48 86 F7 0D"}, {{2, 100}, "81 34"}, {{0, 39}, "27"}, {{1, 0}, "28"},
-        {{2, 0xFFFFFFFFu}, "90 80 80 80 4F"},
-    };
-    for (auto const& row : table) {
-        ASN1::OBJECT_IDENTIFIER o;
-        for (unsigned a : row.arcs)
-            o.append(a);
-        std::vector<char> out;
-        o.encodeCommon(out);
-        EXPECT_EQ(asn1test::hex(out), row.octets);
-        ASN1::OBJECT_IDENTIFIER back;
-        ASSERT_TRUE(back.decodeCommon(out.data(), static_cast<unsigned>(out.size())));
-        EXPECT_TRUE(back == o);
-    }
-    ASN1::OBJECT_IDENTIFIER one;
-    one.append(1);
-    std::vector<char> none{'x'};
-    one.encodeCommon(none);
-    EXPECT_TRUE(none.empty());
-    std::vector<char> cut = asn1test::bytes("2A 86");
-    EXPECT_FALSE(one.decodeCommon(cut.data(), 2));
-    std::vector<char> huge = asn1test::bytes("8F FF FF FF FF 7F");
-    EXPECT_FALSE(one.decodeCommon(huge.data(), 6));
-    EXPECT_TRUE(one.decodeCommon(nullptr, 0));
-    EXPECT_EQ(one.levels(), 0u);
-}
-
-TEST(Values, BitStringLayout)
-{
-    ASN1::BIT_STRING b;
-    b.resize(10);
-    ASSERT_EQ(b.getData().size(), 2u);
-    b.getData()[0] = '\x80';
-    b.getData()[1] = '\x40';
-    EXPECT_TRUE(b[0] && b[9]);
-    EXPECT_FALSE(b[1] || b[10]);
-    b.resize(9); // bit 9 is cut off and cleared
-    EXPECT_EQ(b.getData()[1], 0);
-}
-
-TEST(Values, GeneralizedTimeText)
-{
-    struct Row {
-        char const* text;
-        int millisec, mindiff;
-        bool utc;
-        char const* back;
-    } const table[] = {
-        {"20070305143000.250+0130", 250, 90, false, "20070305143000.250+0130"},
-        {"20070305143000Z", 0, 0, true, "20070305143000Z"},
-        {"20070305143000.5-0030", 500, -30, false, "20070305143000.500-0030"},
-        {"20070305143000.1239Z", 123, 0, true, "20070305143000.123Z"},
-        {"20070305143000", 0, 0, false, "20070305143000"},
-    };
-    for (auto const& row : table) {
-        ASN1::GeneralizedTime t(row.text);
-        EXPECT_EQ(t.year, 2007);
-        EXPECT_EQ(t.minute, 30);
-        EXPECT_EQ(t.millisec, row.millisec) << row.text;
-        EXPECT_EQ(t.mindiff, row.mindiff) << row.text;
-        EXPECT_EQ(t.utc, row.utc) << row.text;
-        EXPECT_EQ(t.get(), row.back);
-    }
-    EXPECT_EQ(ASN1::GeneralizedTime().get(), "00010101000000");
-    ASN1::GeneralizedTime epoch;
-    epoch.set_time_t(86400 + 3661);
-    EXPECT_EQ(epoch.get(), "19700102010101");
-}
-
-TEST(Values, SequenceFieldsAndChoiceSelection)
-{
-    TM::Message m;
-    EXPECT_EQ(m.getField(0), nullptr);
-    ASSERT_NE(m.getField(2), nullptr);
-    m.set_slot(5);
-    m.omit_slot();
-    m.includeOptionalField(1, 1);
-    EXPECT_EQ(m.get_slot().getValue(), 5u); // the old value comes back
-    EXPECT_EQ(m.getFieldTag(2), 0x800002u);
-    EXPECT_STREQ(m.getFieldName(1), "slot");
-
-    // An addition beyond the extension map grows it and marks only that addition.
-    TM::TermParams t;
-    t.set_flag(); // addition 2, optional number 3
-    EXPECT_EQ(t.getExtensionMap().size(), 3u);
-    EXPECT_FALSE(t.hasOptionalField(1) || t.hasOptionalField(2) || t.hasOptionalField(40));
-    EXPECT_TRUE(t.hasOptionalField(3));
-    t.removeOptionalField(40); // beyond every map: nothing happens
-
-    TM::Response r;
-    EXPECT_TRUE(r.select(-1));
-    EXPECT_TRUE(r.select(0));
-    ASN1::AbstractData const* value = r.getSelection();
-    EXPECT_TRUE(r.select(0));
-    EXPECT_EQ(r.getSelection(), value); // the same index keeps the value
-    EXPECT_STREQ(r.getSelectionName(), "success");
-    EXPECT_EQ(r.getSelectionTag(), 0x800000u);
-    EXPECT_FALSE(r.select(2));
-    EXPECT_TRUE(r.isUnknownSelection());
-    EXPECT_EQ(r.getSelection(), nullptr);
-    EXPECT_EQ(r.getSelectionName(), nullptr);
-
-    // List assignment copies the elements.
-    ASN1::SEQUENCE_OF<ASN1::INTEGER> source, target;
-    source.push_back(ASN1::INTEGER(1, &ASN1::INTEGER::theInfo));
-    target.resize(5);
-    target = source;
-    ASSERT_EQ(target.size(), 1u);
-    target[0] = 10;
-    EXPECT_EQ(source[0].getValue(), 1);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "tests/e2e/harness.hpp"
+#include "tests/support/controller.hpp"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -85,26 +85,6 @@ int free_port()
 }
 
 } // namespace
-
-Bytes hex(const std::string& text)
-{
-    Bytes out;
-    std::istringstream in(text);
-    for (unsigned b; in >> std::hex >> b;)
-        out.push_back(static_cast<unsigned char>(b));
-    return out;
-}
-
-std::string hex(const Bytes& bytes)
-{
-    std::string out;
-    char byte[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
-        out += byte;
-    }
-    return out;
-}
 
 Bytes encode(const LGCP::Message& message)
 {
@@ -275,6 +255,14 @@ void Daemon::pump(int timeout_ms)
     }
 }
 
+void Daemon::collect_output()
+{
+    for (std::size_t seen = ~std::size_t{0}; seen != mOut.size() + mErr.size();) {
+        seen = mOut.size() + mErr.size();
+        pump(0);
+    }
+}
+
 bool Daemon::wait_text(const std::string& buffer, const std::string& text)
 {
     for (Deadline d; buffer.find(text) == std::string::npos; pump(d.left())) {
@@ -398,6 +386,12 @@ void Controller::close()
         ::close(mFd);
     mFd = -1;
     mIn.clear();
+    mAt = 0;
+}
+
+bool Controller::half_close()
+{
+    return ::shutdown(mFd, SHUT_WR) == 0;
 }
 
 bool Controller::send_raw(const Bytes& bytes)
@@ -413,7 +407,11 @@ bool Controller::send_raw(const Bytes& bytes)
 
 bool Controller::fill(std::size_t n)
 {
-    for (Deadline d; mIn.size() < n;) {
+    if (mAt > 0 && mIn.size() - mAt < n) {
+        mIn.erase(mIn.begin(), mIn.begin() + long(mAt));
+        mAt = 0;
+    }
+    for (Deadline d; mIn.size() - mAt < n;) {
         if (d.passed() || mFd < 0)
             return false;
         pollfd p{mFd, POLLIN, 0};
@@ -430,13 +428,13 @@ bool Controller::fill(std::size_t n)
 
 bool Controller::receive_payload(Bytes& payload)
 {
-    if (!fill(4) || mIn[0] != 0x03 || mIn[1] != 0x00)
+    if (!fill(4) || mIn[mAt] != 0x03 || mIn[mAt + 1] != 0x00)
         return false;
-    const std::size_t n = std::size_t(mIn[2]) << 8 | mIn[3];
+    const std::size_t n = std::size_t(mIn[mAt + 2]) << 8 | mIn[mAt + 3];
     if (n < 4 || !fill(n))
         return false;
-    payload.assign(mIn.begin() + 4, mIn.begin() + long(n));
-    mIn.erase(mIn.begin(), mIn.begin() + long(n));
+    payload.assign(mIn.begin() + long(mAt) + 4, mIn.begin() + long(mAt + n));
+    mAt += n;
     return true;
 }
 

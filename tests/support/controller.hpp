@@ -1,9 +1,11 @@
 #pragma once
-// End-to-end harness: runs the real quelvad binary under a private root with
-// the simulated board, and talks to it as a controller does (TPKT frames of
-// aligned-PER LGCP messages over TCP on 127.0.0.1). Every wait is for a
-// condition, bounded by a generous deadline only so that a broken daemon
-// fails the test instead of hanging it.
+// The controller client of the end-to-end tests and the load benchmark: runs the
+// real quelvad binary under a private root with the simulated board, and talks to it
+// as a controller does (TPKT frames of aligned-PER LGCP messages over TCP on
+// 127.0.0.1). Every wait is for a condition, bounded by a generous deadline only so
+// that a broken daemon fails the test instead of hanging it.
+#include "tests/support/hex.hpp"
+
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -19,8 +21,11 @@ namespace e2e
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes hex(const std::string& text);   // "80 01 05 18" -> bytes
-std::string hex(const Bytes& bytes);  // and back
+using support::hex; // bytes -> "80 01 05 18"
+inline Bytes bytes(const std::string& text)
+{
+    return support::bytes<Bytes>(text);
+}
 Bytes encode(const LGCP::Message& m); // aligned PER; empty when it fails
 Bytes tpkt(const Bytes& payload);     // 03 00 <big-endian frame length> <payload>
 int deadline_ms();                    // upper bound of every wait
@@ -66,6 +71,10 @@ public:
     bool wait_file(const std::string& fixed, bool exists = true);
     bool wait_listening();
 
+    // Reads what the daemon has written so far without waiting, so that a
+    // long test does not fill the pipes of its output and stall it.
+    void collect_output();
+
     void signal(int sig);
     // Exit code, 128 + n for a signal n, -1 when still running at the deadline.
     int wait_exit();
@@ -101,6 +110,8 @@ public:
     void close();
 
     bool send_raw(const Bytes& bytes);
+    // Ends the sending direction only; answers can still be read.
+    bool half_close();
     bool send_payload(const Bytes& payload) { return send_raw(tpkt(payload)); }
     // The payload of the next whole frame; false on close or deadline.
     bool receive_payload(Bytes& payload);
@@ -113,6 +124,7 @@ private:
 
     int mFd = -1;
     Bytes mIn;
+    std::size_t mAt = 0; // mIn before it has been handed out
 };
 
 } // namespace e2e
