@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "daemon/startup.hpp"
+#include "hardware/bus_ctl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/multiplexer.hpp"
@@ -161,8 +162,8 @@ void ParseCommandLine(State& state)
             state.daemonMode = true;
             break;
         case 10:
-            // Takes effect at once, even when a later option ends the process;
-            // without a bus clock service it changes nothing.
+            // At once, so that it holds even when a later option ends the process.
+            BusCtl::instance().DisableControl();
             break;
         case 'p':
             if (!ParsePort(optarg, state.port))
@@ -192,7 +193,9 @@ int main(int argc, char** argv)
 {
     // Before anything opens a device: on a development machine the simulated
     // board stands in for the drivers.
-    std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
+    // Static, so that it outlives the hardware services created after it:
+    // they still ask their devices when they are destroyed at exit.
+    static std::unique_ptr<platform::SimBoard> simBoard(platform::installSimBoardFromEnvironment());
 
     Startup::State state;
     state.argc = argc;

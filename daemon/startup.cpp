@@ -9,6 +9,10 @@
 #include "control/acceptor.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
+#include "hardware/hw_mux.hpp"
+#include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 #include "monitoring/monitoring_ctl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
@@ -78,6 +82,11 @@ template <class T> CtrlSrv::Service* Service()
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
     Service<HeartBeatCtl>,
+    // the slot manager
+    Service<HwTests>,
+    Service<BusCtl>,
+    // the E1 control
+    Service<spiCtrl>,
     Service<MonitoringCtl>,
 };
 
@@ -163,7 +172,7 @@ const Step kSteps[] = {
     {"command line",        ParseCommandLine},
     {"version",             PrintVersion},
     {"slot factories",      nullptr},
-    {"tdm switch",          nullptr},
+    {"tdm switch",          Create<HwMux>},
     {"monitoring",          ConfigureMonitoring},
     {"daemon mode",         RunDaemon},
     {"pid file",            WritePidFile},

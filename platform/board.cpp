@@ -27,7 +27,7 @@ int RealBoard::open(const char* path, int flags)
     return ::open(Paths::resolve(path).c_str(), flags | O_CLOEXEC);
 }
 
-int RealBoard::ioctl(int fd, unsigned long request, void* arg)
+int RealBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
 {
     return ::ioctl(fd, request, arg);
 }

@@ -7,12 +7,16 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <poll.h>
 #include <sstream>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
+
+#include "platform/sim/control_socket.hpp"
+#include "platform/sim/hal_model.hpp"
+#include "platform/sim/watchdog_model.hpp"
 
 namespace platform
 {
@@ -20,10 +24,6 @@ namespace platform
 namespace
 {
 
-const char* const kKnownDevices[] = {"/dev/misc/gw-wd", "/dev/hal"};
-
-// A control line longer than this is no command: the client is dropped.
-const std::size_t kMaxLine = 4096;
 // Larger than any record a driver takes.
 const std::size_t kMaxRecord = 65536;
 
@@ -32,7 +32,8 @@ const char kHelp[] = "help\n"
                      "devices\n"
                      "journal\n"
                      "clear\n"
-                     "event <path> <hex bytes>\n";
+                     "event <path> <hex bytes>\n"
+                     "fail <path> <request> <errno>|off [<times>]\n";
 
 // A socket's identity, shared by all its duplicates; 0 for anything else.
 ino_t inode_of(int fd)
@@ -59,6 +60,13 @@ std::string describe(const unsigned char* data, std::size_t n)
         text += byte;
     }
     return text + "]";
+}
+
+std::string requestNumber(unsigned long request)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", request);
+    return text;
 }
 
 // "01 a0 FF" or "01a0ff"; false on anything else or nothing at all.
@@ -94,25 +102,44 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out)
 
 SimBoard::SimBoard()
 {
-    for (const char* path : kKnownDevices)
-        mDevices[path].present = true;
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
 }
 
 SimBoard::~SimBoard()
 {
     if (&board() == this)
         setBoard(nullptr);
-    for (auto& c : mClients)
-        ::close(c.first);
+    mControl.reset();
     for (auto& c : mChannels)
         ::close(c.first);
-    if (mListen >= 0) {
-        ::close(mListen);
-        ::unlink(mSocketPath.c_str());
-    }
     if (mEpoll >= 0)
         ::close(mEpoll);
+}
+
+void SimBoard::add(std::unique_ptr<sim::DeviceModel> model)
+{
+    model->attach(this);
+    Device& d = mDevices[model->path()];
+    d.present = true;
+    d.model = std::move(model);
+}
+
+sim::DeviceModel* SimBoard::model(const std::string& path)
+{
+    auto it = mDevices.find(path);
+    return it == mDevices.end() ? nullptr : it->second.model.get();
+}
+
+SimBoard::Device& SimBoard::device(const std::string& path)
+{
+    Device& d = mDevices[path];
+    if (!d.model) {
+        d.model.reset(new sim::PlainModel(path));
+        d.model->attach(this);
+    }
+    return d;
 }
 
 void SimBoard::record(const std::string& line)
@@ -144,6 +171,13 @@ int SimBoard::open(const char* path, int flags)
     if (::socketpair(AF_UNIX, type, 0, ends) != 0)
         return -1;
     const int daemon_end = ends[0], driver_end = ends[1];
+    if (const int refused = it->second.model->open(driver_end, flags)) {
+        ::close(daemon_end);
+        ::close(driver_end);
+        record(std::string("open ") + path + " -> " + sim::errnoName(refused));
+        errno = refused;
+        return -1;
+    }
     if (flags & O_NONBLOCK)
         ::fcntl(daemon_end, F_SETFL, ::fcntl(daemon_end, F_GETFL) | O_NONBLOCK);
     ::fcntl(driver_end, F_SETFL, ::fcntl(driver_end, F_GETFL) | O_NONBLOCK);
@@ -155,24 +189,53 @@ int SimBoard::open(const char* path, int flags)
     return daemon_end;
 }
 
-int SimBoard::ioctl(int fd, unsigned long request, void*)
+int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
 {
     const ino_t inode = inode_of(fd);
     for (auto& c : mChannels) {
-        if (inode != 0 && c.second.inode == inode) {
-            char text[32];
-            std::snprintf(text, sizeof text, " 0x%08lX", request);
-            record("ioctl " + c.second.path + text);
-            return 0;
+        if (inode == 0 || c.second.inode != inode)
+            continue;
+        const std::string& path = c.second.path;
+        sim::DeviceModel& model = *mDevices[path].model;
+        std::string text = model.decode(request, arg);
+        if (text.empty())
+            text = requestNumber(request);
+        sim::Reply reply;
+        auto rule = mFailures.find({path, request});
+        if (rule != mFailures.end()) {
+            reply = sim::failure(rule->second.error);
+            if (rule->second.times > 0 && --rule->second.times == 0)
+                mFailures.erase(rule);
+        } else {
+            reply = model.ioctl(c.first, request, arg);
         }
+        std::string line = "ioctl ";
+        line.append(path).append(" ").append(text).append(" -> ");
+        if (reply.error) {
+            record(line.append("-1 ").append(sim::errnoName(reply.error)));
+            errno = reply.error;
+            return -1;
+        }
+        if (!reply.quiet)
+            record(line.append(std::to_string(reply.result)).append(reply.out));
+        return reply.result;
     }
-    errno = ENOTTY;
+    // Not a descriptor of the board: what the kernel says of it.
+    errno = fd < 0 ? EBADF : ENOTTY;
     return -1;
+}
+
+void SimBoard::fail(const std::string& path, unsigned long request, int error, int times)
+{
+    if (error == 0 || times == 0)
+        mFailures.erase({path, request});
+    else
+        mFailures[{path, request}] = FailRule{error, times};
 }
 
 void SimBoard::set_present(const std::string& path, bool present)
 {
-    mDevices[path].present = present;
+    device(path).present = present;
 }
 
 bool SimBoard::present(const std::string& path) const
@@ -191,47 +254,39 @@ unsigned SimBoard::open_count(const std::string& path) const
     return n;
 }
 
+std::vector<sim::Channel> SimBoard::channels(const std::string& path) const
+{
+    std::vector<sim::Channel> out;
+    for (auto& c : mChannels) {
+        if (c.second.path == path)
+            out.push_back(c.first);
+    }
+    return out;
+}
+
+bool SimBoard::send(sim::Channel channel, const sim::Bytes& data)
+{
+    return ::send(channel, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) == ssize_t(data.size());
+}
+
 unsigned SimBoard::inject(const std::string& path, const std::vector<unsigned char>& data)
 {
     unsigned n = 0;
-    for (auto& c : mChannels) {
-        if (c.second.path != path)
-            continue;
-        if (::send(c.first, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) == ssize_t(data.size()))
-            ++n;
-    }
+    for (sim::Channel c : channels(path))
+        n += send(c, data) ? 1 : 0;
     return n;
 }
 
 bool SimBoard::listen(const std::string& path)
 {
-    sockaddr_un addr{};
-    if (path.empty() || path.size() >= sizeof addr.sun_path) {
-        errno = ENAMETOOLONG;
+    std::unique_ptr<sim::ControlSocket> control(
+        new sim::ControlSocket([this](const std::string& line) { return execute(line); }));
+    if (!control->listen(path))
         return false;
-    }
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    // Only a socket left by an earlier run is replaced, never another file.
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
-        ::unlink(path.c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return false;
-    }
-    if (mListen >= 0) {
-        ::close(mListen);
-        ::unlink(mSocketPath.c_str());
-    }
-    mListen = fd;
-    mSocketPath = path;
-    watch(fd, EPOLLIN);
+    if (mControl)
+        ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, mControl->pollable_fd(), nullptr);
+    mControl = std::move(control);
+    watch(mControl->pollable_fd(), EPOLLIN);
     return true;
 }
 
@@ -253,13 +308,54 @@ bool SimBoard::load(const std::string& path)
     return true;
 }
 
+std::string SimBoard::help() const
+{
+    std::string text = kHelp;
+    for (auto& d : mDevices)
+        text += d.second.model ? d.second.model->usage() : std::string();
+    return text;
+}
+
+std::string SimBoard::execute_fail(std::istringstream& in)
+{
+    const char usage[] = "error usage: fail <path> <request> <errno>|off [<times>]\n";
+    std::string path, name, error, times, extra;
+    in >> path >> name >> error >> times >> extra;
+    auto it = mDevices.find(path);
+    if (it == mDevices.end() || !it->second.model || error.empty() || !extra.empty())
+        return usage;
+    unsigned long request = 0;
+    bool known = false;
+    for (auto& r : it->second.model->requests()) {
+        if (name == r.first) {
+            request = r.second;
+            known = true;
+        }
+    }
+    // Request numbers use all 32 bits: beyond a 32-bit long on the board.
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = name.empty() ? 0 : std::strtoul(name.c_str(), &end, 0);
+    if (!known && !name.empty() && name[0] != '-' && errno == 0 && *end == '\0') {
+        request = number;
+        known = true;
+    }
+    int code = 0;
+    long count = -1;
+    if (!known || (error != "off" && !sim::parseErrno(error, code)) ||
+        (!times.empty() && (!sim::parseNumber(times, count) || count <= 0)))
+        return usage;
+    fail(path, request, code, int(count));
+    return "ok\n";
+}
+
 std::string SimBoard::execute(const std::string& line)
 {
     std::istringstream in(line);
     std::string command;
     in >> command;
     if (command == "help")
-        return std::string(kHelp) + "ok\n";
+        return help() + "ok\n";
     if (command == "device") {
         std::string path, state, extra;
         in >> path >> state >> extra;
@@ -297,8 +393,14 @@ std::string SimBoard::execute(const std::string& line)
             return "error " + path + " not open\n";
         return "ok\n";
     }
+    if (command == "fail")
+        return execute_fail(in);
     if (command.empty())
         return "error empty command\n";
+    for (auto& d : mDevices) {
+        if (d.second.model && command == d.second.model->word())
+            return d.second.model->execute(in);
+    }
     return "error unknown command " + command + "\n";
 }
 
@@ -311,95 +413,33 @@ void SimBoard::service()
             return;
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (fd == mListen)
-                on_accept();
-            else if (mClients.count(fd))
-                on_client(fd, events[i].events);
-            else if (mChannels.count(fd))
+            if (mControl && fd == mControl->pollable_fd()) {
+                // What the daemon wrote before a command came is journalled
+                // before the command is answered.
+                drain_channels();
+                mControl->service();
+            } else if (mChannels.count(fd))
                 on_channel(fd, events[i].events);
         }
     }
 }
 
-void SimBoard::on_accept()
+void SimBoard::drain_channels()
 {
-    for (;;) {
-        const int fd = ::accept4(mListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        mClients[fd];
-        watch(fd, EPOLLIN | EPOLLRDHUP);
-    }
-}
-
-void SimBoard::on_client(int fd, unsigned events)
-{
-    if (events & EPOLLOUT) {
-        flush(fd, mClients[fd]);
-        // A failed write lets the client go.
-        if (!mClients.count(fd))
-            return;
-    }
-    if (!(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
-        return;
-    Client& client = mClients[fd];
-    char buf[1024];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0) {
-            client.in.append(buf, std::size_t(n));
+    std::vector<int> fds;
+    for (auto& c : mChannels)
+        fds.push_back(c.first);
+    for (int fd : fds) {
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
             continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            break;
-        // End of input: answer what came complete, then let go.
-        client.closing = true;
-        break;
+        unsigned events = 0;
+        events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
+        events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
+        events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
+        events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
+        on_channel(fd, events);
     }
-    std::size_t start = 0, end;
-    while ((end = client.in.find('\n', start)) != std::string::npos) {
-        std::string line = client.in.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        client.out += execute(line);
-        start = end + 1;
-    }
-    client.in.erase(0, start);
-    if (client.in.size() > kMaxLine) {
-        client.out += "error line too long\n";
-        client.in.clear();
-        client.closing = true;
-    }
-    flush(fd, client);
-}
-
-void SimBoard::flush(int fd, Client& client)
-{
-    while (!client.out.empty()) {
-        const ssize_t n = ::send(fd, client.out.data(), client.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0) {
-            client.out.erase(0, std::size_t(n));
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            watch(fd, EPOLLIN | EPOLLRDHUP | EPOLLOUT);
-            return;
-        }
-        drop_client(fd);
-        return;
-    }
-    if (client.closing) {
-        drop_client(fd);
-        return;
-    }
-    watch(fd, EPOLLIN | EPOLLRDHUP);
-}
-
-void SimBoard::drop_client(int fd)
-{
-    ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
-    ::close(fd);
-    mClients.erase(fd);
 }
 
 void SimBoard::on_channel(int fd, unsigned events)
@@ -411,6 +451,7 @@ void SimBoard::on_channel(int fd, unsigned events)
             const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
             if (n > 0) {
                 record("write " + path + " " + describe(buf.data(), std::size_t(n)));
+                mDevices[path].model->write(fd, sim::Bytes(buf.begin(), buf.begin() + n));
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -431,10 +472,12 @@ void SimBoard::on_channel(int fd, unsigned events)
 
 void SimBoard::drop_channel(int fd)
 {
-    record("close " + mChannels[fd].path);
+    const std::string path = mChannels[fd].path;
+    record("close " + path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
-    ::close(fd);
     mChannels.erase(fd);
+    mDevices[path].model->close(fd);
+    ::close(fd);
 }
 
 SimBoard* installSimBoardFromEnvironment()

@@ -6,26 +6,25 @@
 // Every open of a present device hands out one end of a fresh
 // socketpair(AF_UNIX, SOCK_SEQPACKET), close-on-exec and non-blocking when the
 // flags ask for it, so poll, EAGAIN, dup and close behave as with a driver.
-// The simulator keeps the other end: each record the daemon writes is one
-// request in the journal, each record injected there is one driver event for
-// the daemon. It keeps only driver state (which devices are present, which
-// are open) and the journal; it never computes what the daemon must compute.
+// The board keeps the other end and routes what happens on it to the device's
+// model (platform/sim/*_model.hpp): each request (found by the descriptor's
+// socket identity, which its duplicates share), each record the daemon
+// writes, the last close. A model keeps only its driver's state; the board
+// keeps which devices are present, which descriptors are open, injected
+// request failures and the journal. Neither computes what the daemon must.
 //
-// Control socket: a unix stream socket at the QUELVAD_SIM path, served inside
-// the daemon's loop (see pollable_fd). One command per line; every answer
-// ends with a line "ok" or "error <reason>", after any lines it lists:
-//
-//   help                           the command list
-//   device <path> present          later opens of <path> succeed
-//   device <path> missing          later opens of <path> fail with ENOENT
-//   devices                        "<path> present|missing open=<n>" per device
-//   journal                        the requests recorded so far, oldest first
-//   clear                          empties the journal
-//   event <path> <hex bytes>       one record to every open descriptor of <path>
+// Control commands (README's table; `help` lists them): the board's own
+// (device, devices, journal, clear, event, fail) and each model's, whose
+// first word names the model ("hal ...", "watchdog").
 //
 // Journal lines: "open <path>", "open <path> missing", "close <path>",
-// "ioctl <path> 0x<request>", "write <path> <text>" for printable records
-// (the watchdog's "START", "PING", "STOP") and "write <path> [<hex>]" for others.
+// "ioctl <path> <request decoded> -> <result>" (for example
+// "ioctl /dev/hal connect dst=8200 src=33 -> 0", "... -> -1 ENODEV"; an unknown
+// request shows its number), "write <path> <text>" for printable records
+// (the watchdog's "START", "PING", "STOP") and "write <path> [<hex>]" for
+// others. Requests that change nothing (a disable of an output that is
+// already disabled: the switch's periodic refresh) are counted by their
+// model but not journalled.
 //
 // Start-up opens devices before the loop serves the socket, so the commands of
 // the file "<QUELVAD_SIM>.init", when it exists, are applied when the board is
@@ -37,16 +36,23 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 #include "platform/board.hpp"
+#include "platform/sim/device_model.hpp"
 
 namespace platform
 {
 
-class SimBoard : public Board
+namespace sim
+{
+class ControlSocket;
+}
+
+class SimBoard : public Board, private sim::Host
 {
 public:
     SimBoard();
@@ -55,7 +61,19 @@ public:
     SimBoard& operator=(const SimBoard&) = delete;
 
     int open(const char* path, int flags) override;
-    int ioctl(int fd, unsigned long request, void* arg) override;
+
+    // Adds (or replaces) the model of a device; the device is present.
+    void add(std::unique_ptr<sim::DeviceModel> model);
+    // The model of a device, or null; `model<sim::HalModel>()` for a typed one.
+    sim::DeviceModel* model(const std::string& path) override;
+    template <class Model> Model* model()
+    {
+        for (auto& d : mDevices) {
+            if (auto* m = dynamic_cast<Model*>(d.second.model.get()))
+                return m;
+        }
+        return nullptr;
+    }
 
     // Creates the control socket at `path` (replacing a stale one); false with
     // errno when it cannot. The socket file is removed at destruction.
@@ -63,7 +81,7 @@ public:
     // Applies every line of a command file; false when it cannot be read.
     bool load(const std::string& path);
 
-    // Readable whenever the simulator has work: a control client, a request
+    // Readable whenever the simulator has work: a control client, a record
     // written by the daemon, a closed device. The daemon watches it in its loop
     // and calls service(), which never blocks.
     int pollable_fd() const { return mEpoll; }
@@ -79,6 +97,9 @@ public:
     unsigned open_count(const std::string& path) const;
     // One record to every open descriptor of the device; the number reached.
     unsigned inject(const std::string& path, const std::vector<unsigned char>& record);
+    // Requests of that number on the device fail with `error`, `times` times
+    // (forever when negative); error 0 removes the rule.
+    void fail(const std::string& path, unsigned long request, int error, int times = -1);
 
     const std::deque<std::string>& journal() const { return mJournal; }
     void clear_journal() { mJournal.clear(); }
@@ -86,37 +107,43 @@ public:
     // The oldest lines are dropped beyond this many.
     static constexpr std::size_t kJournalLimit = 4096;
 
+protected:
+    int request_word(int fd, unsigned long request, std::uintptr_t arg) override;
+
 private:
     struct Device {
         bool present = false;
+        std::unique_ptr<sim::DeviceModel> model;
     };
     // The simulator's end of one handed-out descriptor.
     struct Channel {
         std::string path;
         ino_t inode = 0; // of the daemon's end, shared by all its duplicates
     };
-    struct Client {
-        std::string in;
-        std::string out;
-        bool closing = false;
+    struct FailRule {
+        int error = 0;
+        int times = -1;
     };
 
-    void record(const std::string& line);
+    // sim::Host
+    bool send(sim::Channel channel, const sim::Bytes& record) override;
+    std::vector<sim::Channel> channels(const std::string& path) const override;
+    void record(const std::string& line) override;
+
+    Device& device(const std::string& path);
+    std::string execute_fail(std::istringstream& in);
+    std::string help() const;
     void watch(int fd, unsigned events);
-    void on_accept();
-    void on_client(int fd, unsigned events);
-    void flush(int fd, Client& client);
-    void drop_client(int fd);
     void on_channel(int fd, unsigned events);
+    void drain_channels();
     void drop_channel(int fd);
 
     std::map<std::string, Device> mDevices;
     std::map<int, Channel> mChannels;
-    std::map<int, Client> mClients;
+    std::map<std::pair<std::string, unsigned long>, FailRule> mFailures;
     std::deque<std::string> mJournal;
+    std::unique_ptr<sim::ControlSocket> mControl;
     int mEpoll = -1;
-    int mListen = -1;
-    std::string mSocketPath;
 };
 
 // Installs a simulated board when QUELVAD_SIM is set: control socket at its

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/board.hpp"
+
 bool NonBlockMode(int fd)
 {
     int flags = ::fcntl(fd, F_GETFL);
@@ -76,13 +78,13 @@ int Fd::dup() const
     return cloexec_dup(mFd);
 }
 
-bool Fd::open(const char* path, int flags)
+bool Fd::OpenDevice(const char* path, int flags)
 {
     if (mFd >= 0) {
         ::close(mFd);
         mFd = -1;
     }
-    mFd = ::open(path, flags | O_CLOEXEC);
+    mFd = platform::board().open(path, flags | O_CLOEXEC);
     return mFd >= 0;
 }
 

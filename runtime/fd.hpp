@@ -15,7 +15,7 @@ public:
     struct BoolResult {
     };
 
-    Fd() = default;
+    constexpr Fd() = default;
     Fd(int fd);
     Fd(const Fd& other);
     Fd& operator=(const Fd& other);
@@ -23,8 +23,10 @@ public:
 
     // A fresh close-on-exec duplicate owned by the caller, or -1.
     int dup() const;
-    // Closes what is held, then opens the path (no mode argument).
-    bool open(const char* path, int flags);
+    // Closes what is held, then opens the board device at its fixed path
+    // through the board in use (platform/board.hpp): the one way a device is
+    // opened, so that the simulated board and QUELVAD_ROOT see every open.
+    bool OpenDevice(const char* path, int flags);
     int close();
     bool NonBlock();
 

@@ -5,12 +5,11 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "platform/board.hpp"
-#include "runtime/fd.hpp"
+#include "platform/devices.hpp"
 
 namespace
 {
-const char kDevice[] = "/dev/misc/gw-wd";
+using namespace platform::watchdog;
 
 bool write_all(int fd, const char* text, size_t n)
 {
@@ -26,29 +25,27 @@ bool write_all(int fd, const char* text, size_t n)
 
 bool Watchdog::open()
 {
-    if (mFd >= 0)
+    if (mFd.is_valid())
         return true;
-    int fd = platform::board().open(kDevice, O_WRONLY);
-    if (fd < 0) {
+    if (!mFd.OpenDevice(kPath, O_WRONLY)) {
         Errno e;
         std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
         return false;
     }
-    if (!write_all(fd, "START", 5)) {
+    if (!write_all(mFd.lowlevel_fd(), kStart, sizeof kStart - 1)) {
         Errno e;
         std::cerr << "Mux: fail to activate watchdog: " << e << std::endl;
-        ::close(fd);
+        mFd.close();
         return false;
     }
-    mFd = fd;
     return true;
 }
 
 void Watchdog::ping()
 {
-    if (mFd < 0)
+    if (!mFd.is_valid())
         return;
-    if (!write_all(mFd, "PING", 4)) {
+    if (!write_all(mFd.lowlevel_fd(), kPing, sizeof kPing - 1)) {
         Errno e;
         std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
     }
@@ -56,12 +53,11 @@ void Watchdog::ping()
 
 void Watchdog::stop()
 {
-    if (mFd < 0)
+    if (!mFd.is_valid())
         return;
-    if (!write_all(mFd, "STOP", 4)) {
+    if (!write_all(mFd.lowlevel_fd(), kStop, sizeof kStop - 1)) {
         Errno e;
         std::cerr << "Mux: stop watchdog failed: " << e << std::endl;
     }
-    ::close(mFd);
-    mFd = -1;
+    mFd.close();
 }

@@ -2,6 +2,7 @@
 // The board's hardware watchdog: "START" when the loop starts, "PING" to keep
 // the board from resetting, "STOP" when the loop ends. A missing or unwritable
 // device is logged and the loop runs without it.
+#include "runtime/fd.hpp"
 
 class Watchdog
 {
@@ -13,8 +14,8 @@ public:
     void ping();
     // Deactivates and closes the device when it is open.
     void stop();
-    bool is_open() const { return mFd >= 0; }
+    bool is_open() const { return mFd.is_valid(); }
 
 private:
-    int mFd = -1;
+    Fd mFd;
 };

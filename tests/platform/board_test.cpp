@@ -50,9 +50,13 @@ TEST(Board, AnInstalledBoardReceivesEveryCall)
             path = p;
             return 99;
         }
-        int ioctl(int, unsigned long r, void*) override
+        std::uintptr_t arg = 1;
+
+    protected:
+        int request_word(int, unsigned long r, std::uintptr_t a) override
         {
             request = r;
+            arg = a;
             return 5;
         }
     } fake;
@@ -61,8 +65,15 @@ TEST(Board, AnInstalledBoardReceivesEveryCall)
     EXPECT_EQ(fake.path, "/dev/misc/gw-wd") << "the path is passed as the fixed path";
     // Request numbers go through untouched, including the top bit of the
     // 32-bit PowerPC encoding.
-    EXPECT_EQ(platform::board().ioctl(3, 0x80044d01ul, nullptr), 5);
+    EXPECT_EQ(platform::board().ioctl(3, 0x80044d01ul), 5);
     EXPECT_EQ(fake.request, 0x80044d01ul);
+    EXPECT_EQ(fake.arg, 0u) << "no argument";
+    // A value travels as the argument word itself, a record as its address.
+    platform::board().ioctl(3, 0x80044300ul, -2);
+    EXPECT_EQ(fake.arg, std::uintptr_t(-2));
+    std::int32_t word = 7;
+    platform::board().ioctl(3, 0x80044301ul, &word);
+    EXPECT_EQ(fake.arg, reinterpret_cast<std::uintptr_t>(&word));
     platform::setBoard(nullptr);
     EXPECT_NE(&platform::board(), &fake);
 }

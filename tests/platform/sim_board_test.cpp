@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/devices.hpp"
+#include "platform/sim/hal_model.hpp"
 #include "tests/runtime/test_util.hpp"
 
 namespace
@@ -62,8 +64,14 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         {"clear", "ok\n"},
         {"", "error empty command\n"},
         {"reboot", "error unknown command reboot\n"},
-        {"help",
-         "help\ndevice <path> present|missing\ndevices\njournal\nclear\nevent <path> <hex bytes>\nok\n"},
+        {"fail /dev/hal connect EIO 0", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
+        {"fail /dev/hal link EIO", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
+        {"fail /dev/hal connect EWHAT", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
+        {"fail /dev/none connect EIO", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
+        {"fail /dev/hal 0x80084D02 5 2", "ok\n"},
+        {"fail /dev/hal connect off", "ok\n"},
+        {"hal get 8200", "8200 disabled reads 0xFF\nok\n"},
+        {"watchdog", "disarmed pings=0\nok\n"},
     };
     platform::SimBoard sim;
     for (const Case& c : cases)
@@ -123,10 +131,14 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
     settle(sim);
     // A duplicate is the same device: the request is journalled under its path.
     const int dup = ::dup(hal);
-    EXPECT_EQ(0, sim.ioctl(dup, 0xC0044801ul, nullptr));
-    errno = 0;
-    EXPECT_EQ(-1, sim.ioctl(0, 0x4004667Ful, nullptr));
-    EXPECT_EQ(ENOTTY, errno);
+    platform::hal::SwitchConnect connect{8200, 33};
+    EXPECT_EQ(0, sim.ioctl(dup, platform::hal::kConnect, &connect));
+    EXPECT_EQ(-1, sim.ioctl(dup, 0xC0044801ul));
+    for (int fd : {0, -1}) {
+        errno = 0;
+        EXPECT_EQ(-1, sim.ioctl(fd, 0x4004667Ful));
+        EXPECT_EQ(fd < 0 ? EBADF : ENOTTY, errno);
+    }
     settle(sim);
     EXPECT_EQ(1u, sim.open_count("/dev/hal"));
     ::close(hal);
@@ -139,7 +151,8 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
     settle(sim);
     EXPECT_EQ(0u, sim.open_count("/dev/hal"));
     EXPECT_EQ("open /dev/misc/gw-wd\nopen /dev/hal\nwrite /dev/misc/gw-wd START\nwrite /dev/misc/gw-wd PING\n"
-              "write /dev/hal [01 00 FF]\nioctl /dev/hal 0xC0044801\n"
+              "write /dev/hal [01 00 FF]\nioctl /dev/hal connect dst=8200 src=33 -> 0\n"
+              "ioctl /dev/hal 0xC0044801 -> -1 ENOTTY\n"
               "close /dev/hal\nwrite /dev/misc/gw-wd STOP\nclose /dev/misc/gw-wd\n",
               joined(sim.journal()));
     EXPECT_EQ("ok\n", sim.execute("clear"));

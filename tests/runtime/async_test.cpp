@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -201,7 +202,8 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
         Fd src, peer, dstRead, dstWrite;
         MakePipe(dstRead, dstWrite);
         if (c.directory) {
-            ASSERT_TRUE(src.open("/", O_RDONLY | O_DIRECTORY));
+            src = Fd(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ASSERT_TRUE(src.is_valid());
         } else {
             TcpPair(src, peer);
             ASSERT_EQ(3, ::write(peer.lowlevel_fd(), "abc", 3));

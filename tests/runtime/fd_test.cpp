@@ -63,9 +63,9 @@ TEST(Fd, InvalidHandlesAndFailedOpens)
         EXPECT_EQ(errno, EBADF) << raw;
     }
     Fd fd;
-    ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));
+    ASSERT_TRUE(fd.OpenDevice("/dev/null", O_RDONLY));
     EXPECT_TRUE(is_cloexec(fd.lowlevel_fd()));
-    EXPECT_FALSE(fd.open("/nonexistent/quelvad", O_RDONLY));
+    EXPECT_FALSE(fd.OpenDevice("/nonexistent/quelvad", O_RDONLY));
     EXPECT_FALSE(fd.is_valid());
 }
 

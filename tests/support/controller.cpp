@@ -315,7 +315,9 @@ bool Daemon::wait_listening()
 
 void Daemon::signal(int sig)
 {
-    ::kill(mPid, sig);
+    // Never kill(-1): a daemon that was not started has no process.
+    if (mPid > 0)
+        ::kill(mPid, sig);
 }
 
 int Daemon::wait_exit()

@@ -1,0 +1,195 @@
+#pragma once
+// The board's device contract: every device path, request number and record
+// that the daemon's services pass to the board drivers, and that the
+// simulated board answers. Request numbers are the values the board's
+// PowerPC kernel expects, written out as literals: the direction bits of some
+// do not match their data flow, so they must never be rebuilt with the host's
+// _IOR/_IOW macros. Records are laid out as the drivers take them: 32-bit
+// words unless stated, in the board's (big-endian) byte order, which is the
+// host order on the board; the simulator runs in-process and shares the host's.
+#include <cstddef>
+#include <cstdint>
+
+namespace platform
+{
+
+using Request = unsigned long;
+
+// The hardware watchdog: written, never asked.
+namespace watchdog
+{
+constexpr char kPath[] = "/dev/misc/gw-wd";
+constexpr char kStart[] = "START";
+constexpr char kPing[] = "PING";
+constexpr char kStop[] = "STOP";
+} // namespace watchdog
+
+// The board hardware access driver: TDM switch, bus clock, SPI registers of
+// the BRI line interfaces. Each user opens its own descriptor.
+namespace hal
+{
+constexpr char kPath[] = "/dev/hal";
+
+constexpr Request kConnect = 0x80084D02;     // SwitchConnect*
+constexpr Request kDisable = 0x80044D03;     // SwitchChannel*
+constexpr Request kWrite = 0xC0084D04;       // SwitchByte*: a constant byte onto the output
+constexpr Request kRead = 0xC0084D05;        // SwitchByte*: value 0xFF in, the channel's byte out
+constexpr Request kClockSelect = 0x80044301; // std::int32_t*: the clock source number
+constexpr Request kSpiWrite = 0xC0034204;    // SpiRegister*
+constexpr Request kSpiRead = 0xC0034203;     // SpiRegister*: the value in the result's low byte
+
+// The first switch channel of the TDM bus outputs, and how many there are.
+constexpr std::int32_t kBusFirst = 8192;
+constexpr std::int32_t kBusOutputs = 2048;
+
+struct SwitchConnect {
+    std::int32_t destination;
+    std::int32_t source;
+};
+struct SwitchChannel {
+    std::int32_t channel;
+};
+struct SwitchByte {
+    std::int32_t channel;
+    std::int32_t value;
+};
+struct SpiRegister {
+    std::uint8_t channel;
+    std::uint8_t reg;
+    std::uint8_t data;
+};
+static_assert(sizeof(SwitchConnect) == 8 && sizeof(SwitchChannel) == 4 && sizeof(SwitchByte) == 8 &&
+                  sizeof(SpiRegister) == 3,
+              "hal records are the driver's sizes");
+} // namespace hal
+
+// The E1 trunks' maintenance driver: line status and transmit clocks.
+namespace maintenance
+{
+constexpr char kPath[] = "/dev/maintenance";
+
+constexpr Request kStatus = 0xC0504D03;      // TrunkStatus*: zeroed, trunk in, counters out
+constexpr Request kTclkMask = 0xC0044D0B;    // by value: bit n set = trunk n is clock slave
+constexpr Request kClockSource = 0xC0044D0A; // by value: the source number
+
+struct TrunkStatus {
+    std::int32_t trunk; // in
+    std::int32_t reserved0[8];
+    std::int32_t slips;
+    std::int32_t lossBF;
+    std::int32_t lossCarrier;
+    std::int32_t ais;
+    std::int32_t rai;
+    std::int32_t reserved1[5];
+    std::int32_t state; // 0 normal, 1 lossBF, 2 lossCarrier, 3 ais, 4 rai, 5 unknown, 6 disabled
+};
+static_assert(sizeof(TrunkStatus) == 80 && offsetof(TrunkStatus, slips) == 36 &&
+                  offsetof(TrunkStatus, rai) == 52 && offsetof(TrunkStatus, state) == 76,
+              "the driver's status record");
+} // namespace maintenance
+
+// CAS signalling of the E1 trunks. A read() of one CasBits record is one bit
+// change seen by the driver.
+namespace e1cas
+{
+constexpr char kPath[] = "/dev/e1-cas";
+
+constexpr Request kOpen = 0x80044300;      // by value: the trunk; result >= 0 success
+constexpr Request kClose = 0x80044301;     // by value: the trunk
+constexpr Request kConfigure = 0xC0104304; // CasConfigure*
+constexpr Request kGet = 0xC00C4303;       // CasBits*: rx and tx out
+constexpr Request kSet = 0xC00C4302;       // CasBits*: tx in
+
+struct CasConfigure {
+    std::int32_t path;
+    std::int32_t timeslot;
+    std::uint8_t zero;
+    std::uint8_t abcd; // low 4 bits
+    std::uint8_t reserved[2];
+    std::int32_t close; // 0 open, 1 close
+};
+struct CasBits {
+    std::int32_t path;
+    std::int32_t timeslot;
+    std::uint8_t rx;
+    std::uint8_t tx;
+    std::uint8_t reserved[2];
+};
+static_assert(sizeof(CasConfigure) == 16 && sizeof(CasBits) == 12, "CAS records are the driver's sizes");
+} // namespace e1cas
+
+// The multi-channel controller: one descriptor per controller channel; after
+// allocation read() and write() carry whole frames.
+namespace mcc
+{
+constexpr char kPath[] = "/dev/mcc/ctl";
+
+constexpr Request kAllocate = 0x40144D00; // Allocate*; -1 failure
+constexpr Request kTimeslot = 0x20004D02; // no argument; result = the switch channel
+constexpr Request kCounts = 0x80104D03;   // Counts*: filled by the driver
+
+enum ChannelType : std::uint32_t { kData = 0, kBri = 1, kTransparent = 2, kSs7 = 3 };
+
+struct Allocate {
+    std::uint32_t type;
+    std::uint32_t rxPacketSize;
+    std::uint32_t reserved;
+    std::uint32_t rxThreshold;
+    std::uint32_t txThreshold;
+};
+struct Counts {
+    std::uint32_t data;
+    std::uint32_t bri;
+    std::uint32_t transparent;
+    std::uint32_t unused;
+};
+static_assert(sizeof(Allocate) == 20 && sizeof(Counts) == 16, "MCC records are the driver's sizes");
+} // namespace mcc
+
+// Records of the RTP driver that the device-name module's printers show.
+namespace rtp
+{
+// The session record (addresses in network order).
+struct rtp_connection_params {
+    std::uint32_t remote_addr;
+    std::uint16_t remote_port;
+    std::uint16_t reserved0;
+    std::uint32_t local_addr;
+    std::uint16_t local_port;
+    std::uint16_t rx_pt;
+    std::uint16_t tx_pt;
+    std::uint16_t packet_factor;
+    std::uint8_t vad;
+    std::uint8_t crate;
+    std::uint16_t reserved1;
+    std::uint32_t ssrc;
+    std::uint32_t reserved2[2];
+    std::int32_t ttl;
+    std::int32_t tos;
+};
+// The channel record of the add-channel request.
+struct rtp_channel_info {
+    std::int32_t tdm;
+    std::int32_t dev_no;
+    std::int32_t chn;
+    std::int32_t reserved;
+};
+struct rtp_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_init_params {
+    std::uint16_t etype;
+};
+static_assert(sizeof(rtp_connection_params) == 44 && offsetof(rtp_connection_params, rx_pt) == 14 &&
+                  offsetof(rtp_connection_params, packet_factor) == 18 &&
+                  offsetof(rtp_connection_params, ssrc) == 24 && offsetof(rtp_connection_params, tos) == 40 &&
+                  sizeof(rtp_channel_info) == 16,
+              "RTP records are the driver's");
+} // namespace rtp
+
+} // namespace platform

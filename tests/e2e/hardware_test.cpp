@@ -1,0 +1,161 @@
+// The hardware services of the running daemon over the simulated board: the
+// bus clock, the bus test against drive bytes set on the board, the BRI line
+// reports, and the daemon started without its board driver.
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/hardware/lgcp_lines.hpp"
+#include "tests/support/controller.hpp"
+
+#ifndef QUELVAD_E2E_UNDER_EMULATOR
+#define QUELVAD_E2E_UNDER_EMULATOR 0
+#endif
+
+namespace
+{
+
+using e2e::Bytes;
+using Lines = std::vector<std::string>;
+
+Bytes command(const LGCP::Command& c, int seq)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.set_pdu().select_command(c);
+    return e2e::encode(m);
+}
+
+LGCP::Command ping()
+{
+    LGCP::Command c;
+    c.select_ping();
+    return c;
+}
+
+class Hardware : public ::testing::Test
+{
+protected:
+    void start(const std::vector<std::string>& args = {}, const std::string& init = {})
+    {
+        e2e::Daemon::Options options(args);
+        options.sim_init = init;
+        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
+        ASSERT_TRUE(controller.connect(daemon.port()));
+        ASSERT_EQ("success", ask(ping()));
+    }
+    void TearDown() override
+    {
+        if (daemon.pid() <= 0)
+            return;
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
+    // The answer to a command; signals that come first are kept in `signals`.
+    std::string ask(const LGCP::Command& c)
+    {
+        if (!controller.send_payload(command(c, ++mSeq)))
+            return "(not sent)";
+        for (Bytes payload; controller.receive_payload(payload);) {
+            std::string s = hwtest::summary(reinterpret_cast<const char*>(payload.data()), payload.size());
+            if (s.compare(0, 11, "trunkStatus") != 0 && s != "other")
+                return s;
+            signals.push_back(s);
+        }
+        return "(none)";
+    }
+    // The board's journal lines that contain `text`.
+    Lines journal(const std::string& text)
+    {
+        Lines out;
+        const std::string all = daemon.board("journal");
+        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = all.substr(at, end - at);
+            if (line.find(text) != std::string::npos)
+                out.push_back(line);
+        }
+        return out;
+    }
+
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+    Lines signals;
+    int mSeq = 0;
+};
+
+std::string hexByte(unsigned byte)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte & 0xFF);
+    return text;
+}
+
+TEST_F(Hardware, ClockAndBusTestAgainstTheBoard)
+{
+    ::srandom(7);
+    const unsigned first = unsigned(::random()) & 0xFF, second = unsigned(::random()) & 0xFF;
+    struct Case {
+        std::vector<std::string> board;
+        LGCP::Command command;
+        const char* answer;
+    };
+    const std::vector<Case> cases = {
+        {{}, hwtest::clockCfg(false, true, 2), "success"},
+        {{"hal drive 8330 " + hexByte(first), "hal drive 8331 " + hexByte(second)},
+         hwtest::testBpc(7, 2, hwtest::Mode::read),
+         "success"},
+        {{"hal drive 8331 " + hexByte(second ^ 0x81)}, hwtest::testBpc(7, 2, hwtest::Mode::read), "error 10"},
+    };
+    start();
+    for (const Case& c : cases) {
+        for (const std::string& b : c.board)
+            ASSERT_EQ("ok\n", daemon.board(b));
+        EXPECT_EQ(c.answer, ask(c.command));
+    }
+    EXPECT_EQ((Lines{"ioctl /dev/hal clock source=4 -> 0", "ioctl /dev/hal clock source=2 -> 0"}),
+              journal("clock source="))
+        << "freerun at connect, then the controller's choice";
+    EXPECT_TRUE(daemon.wait_err("bus 1: test failed on channel 11 expected "));
+}
+
+TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
+{
+    start({"--disable-clock"});
+    EXPECT_EQ("error 6", ask(hwtest::clockCfg(false, true, 2)));
+    EXPECT_EQ(Lines(), journal("clock source="));
+}
+
+TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
+{
+    // Under qemu-user the TCP_INFO request is not translated, so the link's
+    // connection check drops every controller at its first second, the moment
+    // the first report is due.
+    if (QUELVAD_E2E_UNDER_EMULATOR)
+        GTEST_SKIP() << "needs a controller seated for more than a second";
+    start({}, "hal spi 3 0x33 0x05\n");
+    std::string last = "success";
+    while (signals.size() < 8 && (last = ask(ping())) == "success") {
+    }
+    ASSERT_LE(8u, signals.size()) << last;
+    EXPECT_EQ("trunkStatus trunk=0 state=0 slips=0 type=1", signals[0]);
+    EXPECT_EQ("trunkStatus trunk=3 state=2 slips=0 type=1", signals[3]);
+    EXPECT_EQ("trunkStatus trunk=7 state=0 slips=0 type=1", signals[7]);
+}
+
+TEST_F(Hardware, WithoutTheBoardDriverTheDaemonKeepsServing)
+{
+    start({}, "device /dev/hal missing\n");
+    EXPECT_EQ("success", ask(hwtest::clockCfg(false, true, 2)));
+    EXPECT_EQ("error 10", ask(hwtest::testBpc(7, 1, hwtest::Mode::read))) << "every read gives 255";
+    EXPECT_EQ("success", ask(ping()));
+    for (const char* line :
+         {"hwMux: init\nhwMux: can't open device: No such file or directory\n",
+          "spi: try init\nspi: /dev/hal open fail\n", "clkctl: set clock source fail: code 1.\n"})
+        EXPECT_TRUE(daemon.wait_err(line)) << line;
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+// The bus clock over the simulated board: the clockCfg mappings, the default
+// clock at connect, and clock control switched off.
+#include "hardware/bus_ctl.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/devices.hpp"
+#include "tests/hardware/service_rig.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+// The lines of the error stream that name the outcome (the command's value
+// notation is left out).
+std::string outcome(const std::string& err)
+{
+    std::string out;
+    for (const char* key :
+         {"clkctl: clock source = ", "clkctl: HW_CLOCK_SELECT fail.", "clkctl: set clock source fail"}) {
+        const std::size_t at = err.find(key);
+        if (at != std::string::npos)
+            out += err.substr(at, err.find('\n', at) - at + 1);
+    }
+    return out;
+}
+
+TEST(BusCtl, ClockCfgSelectsTheSourceAndIsAlwaysASuccess)
+{
+    struct Case {
+        bool internal, extEnabled;
+        int source;
+        const char* clock; // "hal clock" afterwards
+        const char* err;
+    };
+    const Case cases[] = {
+        {true, true, 2, "clock 4\n", "clkctl: clock source = freerun\n"},
+        {false, false, 2, "clock 5\n", "clkctl: clock source = X3\n"},
+        {false, true, 2, "clock 2\n", "clkctl: clock source = f2\n"},
+        {false, true, -1, "clock 2\n", ""},
+        {false, true, 9, "clock 9\n", "clkctl: clock source = 9\n"},
+        {false, true, 16, "clock 9\n", "clkctl: HW_CLOCK_SELECT fail.\n"},
+    };
+    platform::SimBoard sim;
+    hwtest::ServiceRig rig(sim);
+    BusCtl bus;
+    ctltest::Capture cerr(std::cerr);
+    rig.connect({&bus});
+    EXPECT_EQ("clkctl: clock source = freerun\n", outcome(cerr.text())) << "the default clock at connect";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        cerr.clear();
+        rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source));
+        EXPECT_EQ(Lines{"success"}, rig.received());
+        EXPECT_EQ(c.err, outcome(cerr.text()));
+        EXPECT_EQ(std::string(c.clock) + "ok\n", sim.execute("hal clock"));
+    }
+}
+
+TEST(BusCtl, WithoutItsDeviceOrWithControlOffNoClockIsSet)
+{
+    struct Case {
+        bool disabled;
+        const char* answer;
+        const char* err; // for the command
+    };
+    const Case cases[] = {
+        {false, "success", "clkctl: set clock source fail: code 1.\n"},
+        {true, "error 6", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        platform::SimBoard sim;
+        sim.set_present(platform::hal::kPath, c.disabled);
+        hwtest::ServiceRig rig(sim);
+        BusCtl bus;
+        ctltest::Capture clog(std::clog), cerr(std::cerr);
+        if (c.disabled)
+            bus.DisableControl();
+        rig.connect({&bus});
+        cerr.clear();
+        rig.command(hwtest::clockCfg(false, true, 2));
+        EXPECT_EQ(Lines{c.answer}, rig.received());
+        EXPECT_EQ(c.err, outcome(cerr.text()));
+        EXPECT_EQ(c.disabled ? "clock control disabled.\n" : "", clog.text().substr(0, c.disabled ? 24 : 0));
+        EXPECT_EQ(0u, sim.open_count(platform::hal::kPath));
+        EXPECT_EQ("clock none\nok\n", sim.execute("hal clock"));
+    }
+}
+
+} // namespace

@@ -1,0 +1,127 @@
+// The TDM switch over the simulated board: its source table, its log lines,
+// the first good open and the refresh of disabled bus outputs.
+#include "hardware/hw_mux.hpp"
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/devices.hpp"
+#include "platform/sim/hal_model.hpp"
+#include "platform/sim_board.hpp"
+#include "tests/runtime/test_util.hpp"
+
+namespace
+{
+
+using platform::SimBoard;
+using platform::sim::HalModel;
+
+struct Rig {
+    SimBoard sim;
+    Rig() { platform::setBoard(&sim); }
+    ~Rig() { platform::setBoard(nullptr); }
+    HalModel& hal() { return *sim.model<HalModel>(); }
+};
+
+TEST(HwMux, StartsWithoutTheDeviceAndOpensItAtTheNextOperation)
+{
+    Rig rig;
+    rig.sim.set_present(platform::hal::kPath, false);
+    testutil::Capture clog(std::clog);
+    HwMux mux;
+    EXPECT_FALSE(mux.Connect(33, 8200));
+    EXPECT_EQ(255, mux.Read(8200));
+    EXPECT_EQ(0, mux.source(8200)) << "nothing is known before the first open";
+    EXPECT_EQ("hwMux: init\nhwMux: can't open device: No such file or directory\n"
+              "hwMux: can't open device: No such file or directory\nhwMux: ERROR not opened\n"
+              "hwMux: can't open device: No such file or directory\n",
+              clog.text());
+    rig.sim.set_present(platform::hal::kPath, true);
+    EXPECT_TRUE(mux.Connect(33, 8200));
+    // Every bus output was disabled before the connect, and only those.
+    EXPECT_EQ(unsigned(SwitchChannel::kBusOutputs), rig.hal().count(platform::hal::kDisable));
+    EXPECT_EQ(1u, rig.hal().disables(8192));
+    EXPECT_EQ(1u, rig.hal().disables(10239));
+    EXPECT_EQ(0u, rig.hal().disables(10240));
+    EXPECT_EQ(33, mux.source(8200));
+    EXPECT_EQ(HwMux::kDisabled, mux.source(8201));
+}
+
+// Each row: a control command for the board (a failure to inject), one
+// operation, its result, the source entry it leaves and its log line.
+TEST(HwMux, TheSourceTableRecordsEveryRequestWhateverItsOutcome)
+{
+    Rig rig;
+    HwMux mux;
+    struct Case {
+        const char* inject;
+        std::function<int()> op;
+        int result;
+        int channel;
+        std::int32_t entry;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"fail /dev/hal connect EIO 1", [&] { return mux.Connect(5, 8200); }, 0, 8200, 5,
+         "hwMux: connect 5 -> 8200 failed: Input/output error\n"},
+        {"", [&] { return mux.Connect(57343 + 8192, 8201); }, 0, 8201, 65535,
+         "hwMux: connect 65535 -> 8201 failed: Invalid argument\n"},
+        {"", [&] { return mux.Connect(-1, 8192); }, 0, 8192, HwMux::kDisabled, "hwMux: ERROR not opened\n"},
+        {"", [&] { return mux.Connect(12, 100); }, 1, 100, HwMux::kDisabled, ""},
+        {"fail /dev/hal write ENODEV 1", [&] { return mux.Disconnect(8202); }, 0, 8202, HwMux::kConstant,
+         "hwMux: disconnect failed 8202 : No such device\n"},
+        {"", [&] { return mux.Disconnect(-3); }, 0, 8202, HwMux::kConstant, ""},
+        {"fail /dev/hal write EIO 1", [&] { return mux.Write(8203, 0x5A); }, 0, 8203, HwMux::kConstant,
+         "hwMux: write failed 8203 <- 0x5a : Input/output error\n"},
+        {"", [&] { return mux.Connect(7, 8204); }, 1, 8204, 7, ""},
+        {"fail /dev/hal disable EIO 1", [&] { return mux.Disable(8204); }, 0, 8204, HwMux::kDisabled,
+         "hwMux: disable failed 8204 : Input/output error\n"},
+        {"hal drive 8330 0x5A", [&] { return mux.Read(8330); }, 0x5A, 8330, HwMux::kDisabled, ""},
+        {"fail /dev/hal read EIO 1", [&] { return mux.Read(8330); }, 255, 8330, HwMux::kDisabled,
+         "hwMux: read failed 8330 -> 0xff : Input/output error\n"},
+        {"", [&] { return mux.Read(-1); }, 255, 8330, HwMux::kDisabled, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        if (*c.inject) {
+            ASSERT_EQ("ok\n", rig.sim.execute(c.inject));
+        }
+        testutil::Capture clog(std::clog);
+        EXPECT_EQ(c.result, c.op());
+        EXPECT_EQ(c.entry, mux.source(c.channel));
+        EXPECT_EQ(c.log, clog.text());
+    }
+}
+
+TEST(HwMux, TheRefreshReDisablesOnlyDisabledBusOutputs)
+{
+    Rig rig;
+    HwMux mux;
+    // The driver refuses this source, but the entry holds it as a source, never as "disabled".
+    testutil::Capture clog(std::clog);
+    ASSERT_FALSE(mux.Connect(65535, 8200));
+    ASSERT_TRUE(mux.Connect(3, 8201));
+    ASSERT_TRUE(mux.Disconnect(8202));
+    ASSERT_TRUE(mux.Write(8203, 1));
+    ASSERT_TRUE(mux.Disable(8204));
+    // The first pass after the open starts at entry 1 and covers 128 entries.
+    mux.OnDPC();
+    EXPECT_EQ(1u, rig.hal().disables(8192));
+    EXPECT_EQ(2u, rig.hal().disables(8193));
+    EXPECT_EQ(2u, rig.hal().disables(8192 + 128));
+    EXPECT_EQ(1u, rig.hal().disables(8192 + 129));
+    for (int pass = 1; pass < 16; ++pass)
+        mux.OnDPC();
+    struct Case {
+        int channel;
+        unsigned disables;
+    };
+    for (const Case c : {Case{8192, 2}, Case{8199, 2}, Case{8200, 1}, Case{8201, 1}, Case{8202, 1},
+                         Case{8203, 1}, Case{8204, 3}, Case{10239, 2}}) {
+        EXPECT_EQ(c.disables, rig.hal().disables(c.channel)) << c.channel;
+    }
+}
+
+} // namespace

@@ -1,0 +1,142 @@
+// The TDM bus test over the simulated board. The expected pattern comes from
+// glibc's own srandom/random here, as the controller computes it.
+#include "hardware/hw_tests.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hardware/hw_mux.hpp"
+#include "tests/hardware/service_rig.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+TEST(GlibcRandom, YieldsGlibcsSequenceWithoutTouchingIt)
+{
+    for (unsigned seed : {0u, 1u, 7u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        GlibcRandom mine(seed);
+        ::srandom(seed);
+        for (int i = 0; i < 400; ++i)
+            ASSERT_EQ(::random(), long(mine.next())) << "seed " << seed << " value " << i;
+    }
+    ::srandom(99);
+    const long first = ::random();
+    ::srandom(99);
+    GlibcRandom(5).next();
+    EXPECT_EQ(first, ::random()) << "the process-wide state is left alone";
+}
+
+// HwTests drives the one switch of the process, so every case shares one board.
+platform::SimBoard& board()
+{
+    static platform::SimBoard* sim = new platform::SimBoard;
+    return *sim;
+}
+
+std::vector<unsigned> pattern(unsigned seed, int n)
+{
+    ::srandom(seed);
+    std::vector<unsigned> bytes;
+    bytes.reserve(std::size_t(n));
+    for (int i = 0; i < n; ++i)
+        bytes.push_back(unsigned(::random()) & 0xFF);
+    return bytes;
+}
+
+std::string hex(unsigned byte)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+std::string two(unsigned byte)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X ", byte);
+    return text;
+}
+
+TEST(HwTests, RunsEachModeOverTheSwitch)
+{
+    const unsigned seed = 7;
+    const std::vector<unsigned> p = pattern(seed, 3);
+    const std::string bad = hex(p[1] ^ 0x40);
+    struct Case {
+        const char* what;
+        std::vector<std::string> board; // commands before the test
+        hwtest::Mode mode;
+        unsigned length;
+        Lines answers;
+        std::string err;
+        Lines journal;
+    };
+    const std::vector<Case> cases = {
+        {"read: the bus carries the pattern",
+         {"hal drive 8330 " + hex(p[0]), "hal drive 8331 " + hex(p[1]), "hal drive 8332 " + hex(p[2])},
+         hwtest::Mode::read,
+         3,
+         {"success"},
+         "",
+         {"ioctl read ch=8330 -> 0 byte=" + hex(p[0]), "ioctl read ch=8331 -> 0 byte=" + hex(p[1]),
+          "ioctl read ch=8332 -> 0 byte=" + hex(p[2])}},
+        {"read: a mismatch on the second channel stops the test",
+         {"hal drive 8331 " + bad},
+         hwtest::Mode::read,
+         3,
+         {"error 10"},
+         "bus 1: test failed on channel 11 expected " + two(p[1]) + " read " + two(p[1] ^ 0x40) + "\n",
+         {"ioctl read ch=8330 -> 0 byte=" + hex(p[0]), "ioctl read ch=8331 -> 0 byte=" + bad}},
+        {"length 0 touches nothing", {}, hwtest::Mode::read, 0, {"success"}, "", {}},
+        {"write: the pattern is written and read back",
+         {"hal drive 8330 off", "hal drive 8331 off", "hal drive 8332 off"},
+         hwtest::Mode::write,
+         3,
+         {"success"},
+         "",
+         {"ioctl write ch=8330 byte=" + hex(p[0]) + " -> 0",
+          "ioctl write ch=8331 byte=" + hex(p[1]) + " -> 0",
+          "ioctl write ch=8332 byte=" + hex(p[2]) + " -> 0", "ioctl read ch=8330 -> 0 byte=" + hex(p[0]),
+          "ioctl read ch=8331 -> 0 byte=" + hex(p[1]), "ioctl read ch=8332 -> 0 byte=" + hex(p[2])}},
+        {"write: a line driven from outside fails the read-back",
+         {"hal drive 8330 " + hex(p[0] ^ 1)},
+         hwtest::Mode::write,
+         1,
+         {"error 10"},
+         "bus 1: write failed on channel 10 write " + two(p[0]) + " written " + two(p[0] ^ 1) + "\n",
+         {"ioctl write ch=8330 byte=" + hex(p[0]) + " -> 0",
+          "ioctl read ch=8330 -> 0 byte=" + hex(p[0] ^ 1)}},
+        {"disconnect: the outputs are disabled again",
+         {"hal drive 8330 off"},
+         hwtest::Mode::disconnect,
+         3,
+         {"success"},
+         "",
+         {"ioctl disable ch=8330 -> 0", "ioctl disable ch=8331 -> 0", "ioctl disable ch=8332 -> 0"}},
+    };
+    hwtest::ServiceRig rig(board());
+    ctltest::Capture clog(std::clog);
+    HwMux::instance();
+    rig.connect({&HwTests::instance()});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& command : c.board)
+            ASSERT_EQ("ok\n", board().execute(command));
+        board().clear_journal();
+        ctltest::Capture cerr(std::cerr);
+        rig.command(hwtest::testBpc(seed, c.length, c.mode));
+        EXPECT_EQ(c.answers, rig.received());
+        EXPECT_EQ(c.err, cerr.text());
+        EXPECT_EQ(c.journal, hwtest::journal(board(), "/dev/hal"));
+    }
+    for (int channel : {8330, 8331, 8332})
+        EXPECT_EQ(HwMux::kDisabled, HwMux::instance().source(channel)) << channel;
+}
+
+} // namespace

@@ -1,0 +1,79 @@
+#pragma once
+// A hardware service under test: the simulated board installed, the service
+// bound to its own LGCP server with a connected controller, each command
+// given as a decoded message and each message the controller receives
+// summed up in one line (lgcp_lines.hpp).
+#include <string>
+#include <vector>
+
+#include "control/ctrl_server.hpp"
+#include "platform/sim_board.hpp"
+#include "tests/control/fixture.hpp"
+#include "tests/hardware/lgcp_lines.hpp"
+
+namespace hwtest
+{
+
+class ServiceRig
+{
+public:
+    explicit ServiceRig(platform::SimBoard& sim) { platform::setBoard(&sim); }
+    ~ServiceRig()
+    {
+        server.Deactivate();
+        platform::setBoard(nullptr);
+    }
+
+    // Binds the services in this order and connects the controller.
+    void connect(const std::vector<CtrlSrv::Service*>& services)
+    {
+        for (CtrlSrv::Service* s : services)
+            server.Bind(s);
+        server.Activate(new ctltest::NullLink);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+    }
+
+    void command(LGCP::Command const& c)
+    {
+        LGCP::Message m;
+        m.set_seq(1);
+        m.set_pdu().select_command(c);
+        server.OnMessage(m);
+    }
+
+    // What the controller received since the last call.
+    std::vector<std::string> received()
+    {
+        mIn += ctltest::read_now(pair.client);
+        std::vector<std::string> out;
+        while (mIn.size() >= 4) {
+            const std::size_t n = std::size_t((unsigned char)mIn[2]) << 8 | (unsigned char)mIn[3];
+            if (mIn.size() < n)
+                break;
+            out.push_back(summary(mIn.data() + 4, n - 4));
+            mIn.erase(0, n);
+        }
+        return out;
+    }
+
+    CtrlSrv::Server server;
+    ctltest::TcpPair pair;
+
+private:
+    std::string mIn;
+};
+
+// The journal lines of one device, without its path: "ioctl connect dst=8200 src=33 -> 0".
+inline std::vector<std::string> journal(const platform::SimBoard& sim, const std::string& path)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : sim.journal()) {
+        const std::size_t at = line.find(" " + path);
+        if (at != std::string::npos)
+            out.push_back(line.substr(0, at) + line.substr(at + path.size() + 1));
+    }
+    return out;
+}
+
+} // namespace hwtest

@@ -1,0 +1,132 @@
+// The BRI line interfaces over the simulated board's SPI registers.
+#include "hardware/spi_ctrl.hpp"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/devices.hpp"
+#include "platform/sim/hal_model.hpp"
+#include "tests/hardware/service_rig.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+TEST(SpiCtrl, InitialisesAndEnablesEveryLineAtStart)
+{
+    platform::SimBoard sim;
+    hwtest::ServiceRig rig(sim);
+    ctltest::Capture clog(std::clog);
+    spiCtrl spi;
+    const Lines lines = hwtest::journal(sim, platform::hal::kPath);
+    ASSERT_EQ(1u + 8 * 8, lines.size());
+    EXPECT_EQ(
+        (Lines{"open", "ioctl spi-write ch=0 reg=0x32 data=0x80 -> 0",
+               "ioctl spi-write ch=0 reg=0x30 data=0x08 -> 0", "ioctl spi-write ch=0 reg=0x57 data=0x30 -> 0",
+               "ioctl spi-write ch=0 reg=0x34 data=0x60 -> 0", "ioctl spi-write ch=0 reg=0x35 data=0x00 -> 0",
+               "ioctl spi-write ch=0 reg=0x36 data=0x00 -> 0", "ioctl spi-write ch=0 reg=0x37 data=0x00 -> 0",
+               "ioctl spi-write ch=0 reg=0x32 data=0x00 -> 0"}),
+        Lines(lines.begin(), lines.begin() + 9));
+    EXPECT_EQ("ioctl spi-write ch=7 reg=0x32 data=0x00 -> 0", lines.back());
+    EXPECT_EQ(0u, clog.text().find("spi: try init\nspi: init channel 0\nspi: enable channel 0\n"));
+    // The descriptor is the service's own and never reaches a child program.
+    EXPECT_EQ(1u, sim.open_count(platform::hal::kPath));
+}
+
+TEST(SpiCtrl, ReportsEachLineFromItsStatusRegister)
+{
+    // Register 0x33 per line, and what the controller hears; the slip flag is
+    // one for all lines.
+    struct Line {
+        int reg;
+        const char* signal;
+    };
+    const Line lines[] = {
+        {0xC4, "trunkStatus trunk=0 state=1 slips=0 type=1"}, // lossBF before normal,
+        {0x05, "trunkStatus trunk=1 state=2 slips=0 type=1"}, // lossCarrier before lossBF,
+        {0x84, "trunkStatus trunk=2 state=1 slips=0 type=1"}, // lossBF before rai,
+        {0x80, "trunkStatus trunk=3 state=4 slips=0 type=1"},
+        {0x44, "trunkStatus trunk=4 state=1 slips=0 type=1"}, // lossBF before ais
+        {0xE0, "trunkStatus trunk=5 state=0 slips=1 type=1"},
+        {0xE0, "trunkStatus trunk=6 state=0 slips=0 type=1"}, // the flag is still set
+        {0x40, "trunkStatus trunk=7 state=3 slips=0 type=1"},
+    };
+    platform::SimBoard sim;
+    hwtest::ServiceRig rig(sim);
+    ctltest::Capture clog(std::clog);
+    spiCtrl spi;
+    Lines expected;
+    for (int ch = 0; ch < 8; ++ch) {
+        sim.model<platform::sim::HalModel>()->set_spi(unsigned(ch), 0x33, std::uint8_t(lines[ch].reg));
+        expected.push_back(lines[ch].signal);
+    }
+    rig.connect({&spi});
+    EXPECT_TRUE(spi.is_reporting()) << "the first report a period after connect";
+    spi.status();
+    EXPECT_EQ(expected, rig.received());
+    EXPECT_TRUE(spi.is_reporting());
+    rig.server.OnDisconnect();
+    EXPECT_FALSE(spi.is_reporting());
+}
+
+TEST(SpiCtrl, ABoardWithoutSpiEndsAllAccessOnce)
+{
+    struct Case {
+        bool atStart; // no SPI from the first request on, or lost after connect
+    };
+    for (const Case c : {Case{true}, Case{false}}) {
+        SCOPED_TRACE(c.atStart);
+        platform::SimBoard sim;
+        hwtest::ServiceRig rig(sim);
+        if (c.atStart)
+            sim.execute("hal nospi on");
+        ctltest::Capture clog(std::clog);
+        spiCtrl spi;
+        rig.connect({&spi});
+        sim.execute("hal nospi on");
+        clog.clear();
+        sim.clear_journal();
+        spi.status();
+        spi.status();
+        spi.clock(2);
+        spi.init_channel(1);
+        EXPECT_EQ(c.atStart ? "" : "spi: hal without spi\n", clog.text());
+        EXPECT_EQ(Lines(), rig.received());
+        EXPECT_FALSE(spi.is_reporting());
+        EXPECT_EQ(c.atStart ? 0u : 1u, hwtest::journal(sim, platform::hal::kPath).size());
+        EXPECT_FALSE(spi.spi_available());
+    }
+}
+
+TEST(SpiCtrl, ClockMasterAndBadChannels)
+{
+    struct Case {
+        int channel;
+        const char* log;
+        unsigned writes;
+        const char* master; // register 0x57 of line 3
+    };
+    const Case cases[] = {
+        {3, "spi: set clock master on channel 3\n", 9, "0x38\nok\n"},
+        {-1, "spi: clock master disabled\n", 8, "0x30\nok\n"},
+        {8, "spi: bad channel for set clock master 8\n", 0, "0x30\nok\n"},
+        {-2, "spi: bad channel for set clock master -2\n", 0, "0x30\nok\n"},
+    };
+    platform::SimBoard sim;
+    hwtest::ServiceRig rig(sim);
+    ctltest::Capture clog(std::clog);
+    spiCtrl spi;
+    for (const Case& c : cases) {
+        clog.clear();
+        sim.clear_journal();
+        spi.clock(c.channel);
+        EXPECT_EQ(c.log, clog.text());
+        EXPECT_EQ(c.writes, hwtest::journal(sim, platform::hal::kPath).size()) << c.channel;
+        EXPECT_EQ(c.master, sim.execute("hal spi 3 0x57"));
+    }
+}
+
+} // namespace

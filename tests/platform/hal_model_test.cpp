@@ -1,0 +1,106 @@
+#include "platform/sim/hal_model.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/devices.hpp"
+#include "platform/sim_board.hpp"
+
+namespace
+{
+
+using namespace platform;
+
+// Each step: an optional control command, then one request with its record;
+// the journal line it leaves ("" when it leaves none) and its result.
+TEST(HalModel, RequestsAreDecodedAndChangeOnlyDriverState)
+{
+    SimBoard sim;
+    const int fd = sim.open(hal::kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct Step {
+        const char* command;
+        std::function<int(int)> request;
+        const char* journal;
+        int result;
+    };
+    auto connect = [&sim](int dst, int src) {
+        return [&sim, dst, src](int f) {
+            hal::SwitchConnect r{dst, src};
+            return sim.ioctl(f, hal::kConnect, &r);
+        };
+    };
+    auto disable = [&sim](int ch) {
+        return [&sim, ch](int f) {
+            hal::SwitchChannel r{ch};
+            return sim.ioctl(f, hal::kDisable, &r);
+        };
+    };
+    auto write = [&sim](int ch, int byte) {
+        return [&sim, ch, byte](int f) {
+            hal::SwitchByte r{ch, byte};
+            return sim.ioctl(f, hal::kWrite, &r);
+        };
+    };
+    // The byte read comes back as the result here, to compare it in the table.
+    auto read = [&sim](int ch) {
+        return [&sim, ch](int f) {
+            hal::SwitchByte r{ch, 0xFF};
+            return sim.ioctl(f, hal::kRead, &r) < 0 ? -1 : r.value;
+        };
+    };
+    auto clock = [&sim](std::int32_t source) {
+        return [&sim, source](int f) mutable { return sim.ioctl(f, hal::kClockSelect, &source); };
+    };
+    auto spi = [&sim](unsigned long request, int ch, int reg, int data) {
+        return [&sim, request, ch, reg, data](int f) {
+            hal::SpiRegister r{std::uint8_t(ch), std::uint8_t(reg), std::uint8_t(data)};
+            return sim.ioctl(f, request, &r);
+        };
+    };
+    const Step steps[] = {
+        {"", connect(8200, 33), "connect dst=8200 src=33 -> 0", 0},
+        {"hal drive 33 0x5A", read(8200), "read ch=8200 -> 0 byte=0x5A", 0x5A},
+        {"", write(8201, 0xD5), "write ch=8201 byte=0xD5 -> 0", 0},
+        {"", read(8201), "read ch=8201 -> 0 byte=0xD5", 0xD5},
+        {"hal drive 8201 0x11", read(8201), "read ch=8201 -> 0 byte=0x11", 0x11},
+        {"", disable(8200), "disable ch=8200 -> 0", 0},
+        {"", disable(8200), "", 0},
+        {"", read(8200), "read ch=8200 -> 0 byte=0xFF", 0xFF},
+        {"fail /dev/hal connect EIO 1", connect(8202, 1), "connect dst=8202 src=1 -> -1 EIO", -1},
+        {"", connect(8202, 1), "connect dst=8202 src=1 -> 0", 0},
+        {"", clock(4), "clock source=4 -> 0", 0},
+        {"", clock(16), "clock source=16 -> -1 EINVAL", -1},
+        {"", spi(hal::kSpiWrite, 0, 0x32, 0x80), "spi-write ch=0 reg=0x32 data=0x80 -> 0", 0},
+        {"", spi(hal::kSpiRead, 3, 0x33, 0xFF), "spi-read ch=3 reg=0x33 -> 192 data=0xC0", 0xC0},
+        {"hal spi 3 0x33 0xC4", spi(hal::kSpiRead, 3, 0x33, 0xFF), "spi-read ch=3 reg=0x33 -> 196 data=0xC4",
+         0xC4},
+        {"hal nospi on", spi(hal::kSpiWrite, 0, 0x32, 0), "spi-write ch=0 reg=0x32 data=0x00 -> -1 ENODEV",
+         -1},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.journal);
+        if (*s.command) {
+            ASSERT_EQ("ok\n", sim.execute(s.command));
+        }
+        sim.clear_journal();
+        EXPECT_EQ(s.result, s.request(fd));
+        EXPECT_EQ(*s.journal ? std::string("ioctl /dev/hal ") + s.journal : std::string(),
+                  sim.journal().empty() ? std::string() : sim.journal().back());
+    }
+    EXPECT_EQ("8202 connected 1 reads 0xFF\nok\n", sim.execute("hal get 8202"));
+    EXPECT_EQ("8201 constant 0xD5 drive 0x11 reads 0x11\nok\n", sim.execute("hal get 8201"));
+    EXPECT_EQ("clock 4\nok\n", sim.execute("hal clock"));
+    EXPECT_EQ("0xC4\nok\n", sim.execute("hal spi 3 0x33"));
+    EXPECT_EQ("connect 2\ndisable 2\nwrite 1\nread 4\nclock 2\nspi-write 2\nspi-read 2\nok\n",
+              sim.execute("hal stats"));
+    EXPECT_EQ(2u, sim.model<sim::HalModel>()->disables(8200));
+    ::close(fd);
+}
+
+} // namespace
