@@ -173,6 +173,12 @@ bool SocketProbe::TcpInfo(int fd, unsigned char& state, unsigned char& ca_state,
         error = errno;
         return false;
     }
+    // A record too short to be a kernel's TCP_INFO (a user-mode emulator
+    // answers with a few bytes) says nothing about the connection.
+    if (len < 8) {
+        error = ENOPROTOOPT;
+        return false;
+    }
     state = record[0];
     ca_state = record[1];
     return true;

@@ -10,6 +10,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -85,7 +86,7 @@ CtrlSrv::Service* (*const kServices[])() = {
     // the slot manager
     Service<HwTests>,
     Service<BusCtl>,
-    // the E1 control
+    Service<E1Ctl>,
     Service<spiCtrl>,
     Service<MonitoringCtl>,
 };
