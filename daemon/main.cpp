@@ -19,6 +19,7 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/system.hpp"
 #include "runtime/version.hpp"
+#include "slots/slots.hpp"
 
 namespace
 {
@@ -134,6 +135,7 @@ void CheckUpdateResources()
         return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
+    Slots::instance().UpdateHardwareResources();
 }
 
 } // namespace

@@ -17,11 +17,17 @@
 #include "monitoring/monitoring_ctl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
+#include "radio/factories.hpp"
 #include "runtime/child_wait.hpp"
 #include "runtime/daemon.hpp"
 #include "runtime/event.hpp"
 #include "runtime/traces.hpp"
 #include "runtime/version.hpp"
+#include "signalling/factories.hpp"
+#include "slots/echo.hpp"
+#include "slots/ext.hpp"
+#include "slots/map.hpp"
+#include "slots/slots.hpp"
 
 namespace Startup
 {
@@ -82,14 +88,25 @@ template <class T> CtrlSrv::Service* Service()
 // The controller-facing services, in the order in which a command is offered
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
-    Service<HeartBeatCtl>,
-    // the slot manager
-    Service<HwTests>,
-    Service<BusCtl>,
-    Service<E1Ctl>,
-    Service<spiCtrl>,
-    Service<MonitoringCtl>,
+    Service<HeartBeatCtl>, Service<Slots>,   Service<HwTests>,       Service<BusCtl>,
+    Service<E1Ctl>,        Service<spiCtrl>, Service<MonitoringCtl>,
 };
+
+// The slot factories, each linked at the head of the chain as it is made, so
+// the slot manager asks the last one first. The E1 and BRI trunk factories are
+// static objects, built before all of these. The factories of the RTP, modem,
+// mixer, MCC, voice and T.38 slots come with those slot kinds.
+void CreateSlotFactories(State&)
+{
+    MapFactory::instance();
+    PstnFactory::instance();
+    ExtFactory::instance();
+    EchoFactory::instance();
+    IsdnFactory::instance();
+    RtpLEMZFactory::instance();
+    RtpED137Factory::instance();
+    HdlcSlotFactory::instance();
+}
 
 // When the file does not open, the trace flags keep their initial values and
 // the configuration stays empty.
@@ -172,7 +189,7 @@ const Step kSteps[] = {
     {"signal handlers",     InstallSignalHandlers},
     {"command line",        ParseCommandLine},
     {"version",             PrintVersion},
-    {"slot factories",      nullptr},
+    {"slot factories",      CreateSlotFactories},
     {"tdm switch",          Create<HwMux>},
     {"monitoring",          ConfigureMonitoring},
     {"daemon mode",         RunDaemon},

@@ -1,0 +1,306 @@
+// Slot commands against the real daemon over loopback: a window of trunk
+// slots is created, joined in pairs, detached and destroyed, all written at
+// once, then every answer and stream signal is read and compared byte for
+// byte with what the window must bring back. The switch requests go to the
+// simulated board, so this measures the daemon's own work per command.
+//
+//   bench_slots_load [--port=N] [benchmark options]
+//
+// With --port it talks to a daemon already running on 127.0.0.1:N (on the
+// simulated board, without slots); without, it starts the daemon it was built
+// with under a private root and stops it at the end.
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+const int kAnswerLimitMs = 5000;
+
+void append(Bytes& out, LGCP::Message const& m)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    ASN1::encode(m, &env, std::back_inserter(octets));
+    const std::size_t n = octets.size() + 4;
+    out.push_back(0x03);
+    out.push_back(0x00);
+    out.push_back(static_cast<unsigned char>(n >> 8));
+    out.push_back(static_cast<unsigned char>(n));
+    out.insert(out.end(), octets.begin(), octets.end());
+}
+
+void command(Bytes& out, int seq, unsigned slot, LGCP::Command const& c)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.set_slot(slot);
+    m.set_pdu().select_command(c);
+    append(out, m);
+}
+
+void success(Bytes& out, int seq, unsigned slot)
+{
+    LGCP::Message m;
+    m.set_seq(seq);
+    m.set_slot(slot);
+    m.set_pdu().select_response().select_success();
+    append(out, m);
+}
+
+void stream(Bytes& out, unsigned slot, bool transmitter, int channel)
+{
+    LGCP::Stream s;
+    s.select_active(channel);
+    LGCP::Message m;
+    m.set_slot(slot);
+    m.set_pdu().select_signal(transmitter ? LGCP::Signal(LGCP::Signal::transmitter::value, s)
+                                          : LGCP::Signal(LGCP::Signal::receiver::value, s));
+    append(out, m);
+}
+
+// One window of `slots` trunk slots (an even number, at most 128): what is
+// sent and what must come back.
+struct Window {
+    Bytes request, answer;
+    long commands = 0;
+
+    explicit Window(unsigned slots)
+    {
+        int seq = 1;
+        for (unsigned n = 0; n < slots; ++n, ++seq, ++commands) {
+            LGCP::Command c;
+            c.select_create().select_trunk().set_trunk(n / 32);
+            c.ref_create().ref_trunk().set_timeslot(n % 32);
+            command(request, seq, n, c);
+            success(answer, seq, n);
+            stream(answer, n, true, int(n));
+            stream(answer, n, false, int(n));
+        }
+        for (unsigned n = 0; n < slots; n += 2, ++seq, ++commands) {
+            LGCP::Command c;
+            c.select_connect(n + 1);
+            command(request, seq, n, c);
+            success(answer, seq, n);
+        }
+        for (unsigned n = 1; n < slots; n += 2, ++seq, ++commands) {
+            LGCP::Command c;
+            c.select_disconnect();
+            command(request, seq, n, c);
+            success(answer, seq, n);
+        }
+        for (unsigned n = 0; n < slots; ++n, ++seq, ++commands) {
+            LGCP::Command c;
+            c.select_destroy();
+            command(request, seq, n, c);
+            success(answer, seq, n);
+        }
+    }
+};
+
+class Link
+{
+public:
+    bool open(int port)
+    {
+        Bytes ping, pong;
+        LGCP::Message m;
+        m.set_seq(0);
+        m.set_pdu().select_command().select_ping();
+        append(ping, m);
+        LGCP::Message r;
+        r.set_seq(0);
+        r.set_pdu().select_response().select_success();
+        append(pong, r);
+        for (int attempt = 0; attempt < 100; ++attempt, ::poll(nullptr, 0, 100)) {
+            mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<unsigned short>(port));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                const int one = 1;
+                ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                if (send(ping) && expect(pong))
+                    return true;
+            }
+            ::close(mFd);
+            mFd = -1;
+        }
+        return false;
+    }
+    ~Link()
+    {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    bool send(const Bytes& bytes)
+    {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::send(mFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += std::size_t(n);
+        }
+        return true;
+    }
+    // Reads frames until as many bytes as expected are kept; true when they
+    // are the same. Frames with neither seq nor slot are the board's own
+    // periodic reports (line status while a controller is connected): skipped.
+    bool expect(const Bytes& expected)
+    {
+        mKept.clear();
+        while (mKept.size() < expected.size()) {
+            if (mIn.size() >= 4 && mIn.size() >= std::size_t(mIn[2] << 8 | mIn[3])) {
+                const std::size_t n = std::size_t(mIn[2] << 8 | mIn[3]);
+                if (n < 5)
+                    return false;
+                if (mIn[4] & 0xC0)
+                    mKept.insert(mKept.end(), mIn.begin(), mIn.begin() + long(n));
+                mIn.erase(mIn.begin(), mIn.begin() + long(n));
+                continue;
+            }
+            pollfd p{mFd, POLLIN, 0};
+            if (::poll(&p, 1, kAnswerLimitMs) <= 0)
+                return false;
+            unsigned char buf[65536];
+            const ssize_t got = ::recv(mFd, buf, sizeof buf, 0);
+            if (got <= 0)
+                return false;
+            mIn.insert(mIn.end(), buf, buf + got);
+        }
+        return mKept == expected;
+    }
+
+private:
+    int mFd = -1;
+    Bytes mIn, mKept;
+};
+
+int gPort = 0;
+pid_t gDaemon = -1;
+std::string gRoot;
+Link gLink;
+
+int free_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    ::close(fd);
+    return bound ? ntohs(addr.sin_port) : 0;
+}
+
+bool start_daemon()
+{
+    char tmpl[] = "/tmp/quelvad-slots-XXXXXX";
+    if (!::mkdtemp(tmpl))
+        return false;
+    gRoot = tmpl;
+    for (const char* d : {"/var", "/var/run", "/var/log"})
+        ::mkdir((gRoot + d).c_str(), 0755);
+    gPort = free_port();
+    if (gPort == 0)
+        return false;
+    const std::string port = std::to_string(gPort);
+    gDaemon = ::fork();
+    if (gDaemon == 0) {
+        ::setenv("QUELVAD_ROOT", gRoot.c_str(), 1);
+        ::setenv("QUELVAD_SIM", (gRoot + "/board.sock").c_str(), 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(QUELVAD_BINARY, QUELVAD_BINARY, "--port", port.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return gDaemon > 0;
+}
+
+void stop_daemon()
+{
+    if (gDaemon <= 0)
+        return;
+    ::kill(gDaemon, SIGTERM);
+    ::waitpid(gDaemon, nullptr, 0);
+    const std::string command = "rm -rf '" + gRoot + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", gRoot.c_str());
+}
+
+// Pipelined: a whole window of create, connect, disconnect and destroy in
+// one write, then every frame it brings back.
+void BM_PipelinedTrunkSlots(benchmark::State& state)
+{
+    const Window window(unsigned(state.range(0)));
+    for (auto _ : state) {
+        if (!gLink.send(window.request)) {
+            state.SkipWithError("the daemon closed the link");
+            break;
+        }
+        if (!gLink.expect(window.answer)) {
+            state.SkipWithError("an answer was lost, wrong or out of order");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * window.commands);
+    state.counters["commands/s"] =
+        benchmark::Counter(double(state.iterations() * window.commands), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PipelinedTrunkSlots)->Arg(2)->Arg(32)->Arg(128)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--port=", 7) == 0)
+            gPort = std::atoi(argv[i] + 7);
+        else
+            args.push_back(argv[i]);
+    }
+    int count = int(args.size());
+    if (gPort == 0 && !start_daemon()) {
+        std::fprintf(stderr, "slots load: could not start %s\n", QUELVAD_BINARY);
+        return 1;
+    }
+    if (!gLink.open(gPort)) {
+        std::fprintf(stderr, "slots load: no answer on 127.0.0.1:%d\n", gPort);
+        stop_daemon();
+        return 1;
+    }
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
+        stop_daemon();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    stop_daemon();
+    return 0;
+}

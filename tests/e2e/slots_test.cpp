@@ -1,0 +1,142 @@
+// Slots on the running daemon, byte for byte: two trunk slots created,
+// joined, detached and destroyed with the switch requests the board saw, the
+// resource report, kinds nobody builds, and the loss of the controller.
+#include <algorithm>
+#include <csignal>
+#include <poll.h>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
+
+namespace
+{
+
+using e2e::Bytes;
+using e2e::hex;
+
+// The report of a board without media resources: every count 0, the switch
+// present, no mixer, no echo bus.
+const std::string kReport =
+    "20 00 01 00 01 00 01 00 01 00 01 00 01 00 01 00 00 80 01 00 01 00 01 00 00 01 00 "
+    "01 00 01 00 01 00";
+
+struct Step {
+    const char* what;
+    const char* request;
+    std::string answers; // every frame it brings back
+    const char* requests = "";
+};
+
+class Slots : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        ASSERT_TRUE(seat());
+    }
+    void TearDown() override
+    {
+        daemon.signal(SIGTERM);
+        EXPECT_TRUE(controller.wait_closed());
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
+    // Until a ping is answered: a refused connection means the daemon still
+    // held the earlier controller.
+    bool seat()
+    {
+        for (int attempt = 0; attempt < 50; ++attempt, ::poll(nullptr, 0, 100)) {
+            Bytes answer;
+            if (controller.connect(daemon.port()) && controller.send_payload(e2e::bytes("80 01 00 18")) &&
+                controller.receive_payload(answer))
+                return hex(answer) == "80 01 00 40";
+        }
+        return false;
+    }
+    // The next frame that is not one of the line interfaces' status reports,
+    // which come every second while a controller is connected.
+    bool next(Bytes& payload)
+    {
+        LGCP::Message m;
+        ASN1::CoderEnv env;
+        while (controller.receive_payload(payload)) {
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            if (!ASN1::decode(p, p + payload.size(), &env, m, true) || !m.get_pdu().signal_isSelected() ||
+                !m.get_pdu().get_signal().trunkStatus_isSelected())
+                return true;
+        }
+        return false;
+    }
+    void run(std::initializer_list<Step> steps)
+    {
+        for (const Step& st : steps) {
+            SCOPED_TRACE(st.what);
+            ASSERT_TRUE(controller.send_payload(e2e::bytes(st.request)));
+            std::string got;
+            for (std::size_t frames = std::count(st.answers.begin(), st.answers.end(), '|') + 1; frames--;) {
+                Bytes answer;
+                ASSERT_TRUE(next(answer)) << got;
+                got += (got.empty() ? "" : " | ") + hex(answer);
+            }
+            EXPECT_EQ(st.answers, got);
+            EXPECT_EQ(st.requests, switch_requests());
+        }
+    }
+    // The journal's switch requests since the last call (the clock's share
+    // "/dev/hal" with the switch).
+    std::string switch_requests()
+    {
+        const std::string journal = daemon.board("journal"), prefix = "ioctl /dev/hal ";
+        std::string out;
+        for (std::size_t at = 0, end; (end = journal.find('\n', at)) != std::string::npos; at = end + 1) {
+            if (journal.compare(at, prefix.size(), prefix) == 0 &&
+                journal.compare(at + prefix.size(), 6, "clock ") != 0)
+                out +=
+                    (out.empty() ? "" : " | ") + journal.substr(at + prefix.size(), end - at - prefix.size());
+        }
+        daemon.board("clear");
+        return out;
+    }
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+};
+
+TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
+{
+    switch_requests();
+    run({
+        {"#1 @1 create trunk 0 1", "C0 01 01 00 01 08 38 00 08",
+         "C0 01 01 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"},
+        {"#2 @2 create trunk 1 5", "C0 01 02 00 02 08 38 01 28",
+         "C0 01 02 00 02 40 | 40 00 02 8A 80 01 25 | 40 00 02 89 80 01 25"},
+        {"#3 @1 connect 2", "C0 01 03 00 01 04 00 02", "C0 01 03 00 01 40", "connect dst=37 src=1 -> 0"},
+        {"#4 @2 disconnect", "C0 01 04 00 02 06", "C0 01 04 00 02 40", "write ch=37 byte=0xD5 -> 0"},
+        {"#6 @2 destroy", "C0 01 06 00 02 0A", "C0 01 06 00 02 40"},
+        {"#7 @2 destroy", "C0 01 07 00 02 0A", "C0 01 07 00 02 63"},
+        {"#8 query", "80 01 08 00", "80 01 08 40 | " + kReport},
+        {"#9 @4 create echo 0 1", "C0 01 09 00 04 08 60 01 00 01 01", "C0 01 09 00 04 61"},
+        {"#10 @4 create trunk 4 0", "C0 01 0A 00 04 08 38 04 00", "C0 01 0A 00 04 61"},
+        {"#2 @2 create trunk 1 5", "C0 01 02 00 02 08 38 01 28",
+         "C0 01 02 00 02 40 | 40 00 02 8A 80 01 25 | 40 00 02 89 80 01 25"},
+        {"#5 @2 connect 1", "C0 01 05 00 02 04 00 01", "C0 01 05 00 02 40", "connect dst=1 src=37 -> 0"},
+    });
+    daemon.signal(SIGHUP);
+    Bytes report;
+    ASSERT_TRUE(next(report));
+    EXPECT_EQ(kReport, hex(report));
+
+    // Every slot goes with the controller; the next one starts afresh.
+    controller.close();
+    ASSERT_TRUE(seat());
+    EXPECT_EQ("write ch=1 byte=0xD5 -> 0", switch_requests());
+    run({{"#11 @1 destroy", "C0 01 0B 00 01 0A", "C0 01 0B 00 01 63"},
+         {"#12 @1 create trunk 0 1", "C0 01 0C 00 01 08 38 00 08",
+          "C0 01 0C 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"}});
+    EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "no old slot held the timeslot";
+}
+
+} // namespace
