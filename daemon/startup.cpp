@@ -14,6 +14,7 @@
 #include "hardware/hw_mux.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "monitoring/monitoring_ctl.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "radio/factories.hpp"
@@ -89,9 +90,8 @@ template <class T> CtrlSrv::Service* Service()
 // The controller-facing services, in the order in which a command is offered
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
-    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>,
-    Service<BusCtl>,       Service<E1Ctl>, Service<spiCtrl>,
-    // the monitoring service
+    Service<HeartBeatCtl>, Service<Slots>,   Service<HwTests>,       Service<BusCtl>,
+    Service<E1Ctl>,        Service<spiCtrl>, Service<MonitoringCtl>,
 };
 
 // The slot factories, each linked at the head of the chain as it is made, so
@@ -128,6 +128,12 @@ void PrintVersion(State& state)
         return;
     std::cout << "server version: " << Version::current << std::endl;
     std::exit(2);
+}
+
+// Also without a configuration file: the agents are then none.
+void ConfigureMonitoring(State& state)
+{
+    MonitoringCtl::instance().Configure(state.config);
 }
 
 void RunDaemon(State& state)
@@ -189,7 +195,7 @@ const Step kSteps[] = {
     {"version",             PrintVersion},
     {"slot factories",      CreateSlotFactories},
     {"tdm switch",          Create<HwMux>},
-    {"monitoring",          nullptr},
+    {"monitoring",          ConfigureMonitoring},
     {"daemon mode",         RunDaemon},
     {"pid file",            WritePidFile},
     {"start line",          AnnounceStart},

@@ -3,6 +3,7 @@
 // resource report, kinds nobody builds, and the loss of the controller.
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <poll.h>
 #include <string>
 
@@ -137,6 +138,53 @@ TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
          {"#12 @1 create trunk 0 1", "C0 01 0C 00 01 08 38 00 08",
           "C0 01 0C 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"}});
     EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "no old slot held the timeslot";
+}
+
+} // namespace
+
+namespace
+{
+
+// The signalling kinds stand on the factory chain but build no slot: each
+// `create` is answered insufficientResources, as for a kind nobody builds.
+TEST_F(Slots, SignallingKindsAreNotBuilt)
+{
+    using Fill = void (*)(LGCP::CreateParams&);
+    const std::pair<const char*, Fill> kinds[] = {
+        {"pstn ss7",
+         [](LGCP::CreateParams& c) {
+             LGCP::SS7Params& p = c.select_pstn().select_ss7();
+             p.set_trunk(0), p.set_slc(0), p.set_dpc(1), p.set_opc(2), p.set_emergency(false);
+         }},
+        {"isdn",
+         [](LGCP::CreateParams& c) {
+             LGCP::IsdnParams& p = c.select_isdn();
+             p.set_type(LGCP::IsdnType::pri), p.set_trunk(0), p.set_log(0), p.set_side().select_user();
+         }},
+        {"hdlc packet",
+         [](LGCP::CreateParams& c) {
+             LGCP::HdlcParams& p = c.select_hdlcParams();
+             p.set_trunk(0), p.set_log(0), p.set_address(1);
+         }},
+    };
+    switch_requests();
+    int seq = 20;
+    for (const auto& [what, fill] : kinds) {
+        SCOPED_TRACE(what);
+        LGCP::Message m;
+        m.set_seq(seq);
+        m.set_slot(4);
+        fill(m.set_pdu().select_command().select_create());
+        const Bytes request = e2e::encode(m);
+        ASSERT_FALSE(request.empty());
+        ASSERT_TRUE(controller.send_payload(request));
+        Bytes answer;
+        ASSERT_TRUE(next(answer));
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "C0 01 %02X 00 04 61", seq++);
+        EXPECT_EQ(expected, hex(answer));
+    }
+    EXPECT_EQ("", switch_requests());
 }
 
 } // namespace

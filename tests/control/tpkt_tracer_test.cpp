@@ -1,0 +1,104 @@
+// The TPKT tracer: frames of several clients to the sink, its limits, and
+// where a payload sent by the owner or by the sink goes.
+#include "control/tpkt_tracer.hpp"
+
+#include "tests/control/fixture.hpp"
+
+namespace
+{
+
+using ctltest::bytes;
+using ctltest::hex;
+using ctltest::read_now;
+
+class TracerTest : public ctltest::LoopTest, public TracerSink
+{
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        ASSERT_TRUE(tracer.Listen(0));
+        tracer.SetSink(this);
+        for (Fd& c : clients) {
+            c = ctltest::connect_to(tracer.Port());
+            run_for(10);
+        }
+    }
+    void OnTrace(void const* data, unsigned length) override
+    {
+        got.push_back(hex(std::string(static_cast<char const*>(data), length)));
+        if (on_trace)
+            on_trace();
+    }
+    ctltest::Capture log{std::clog};
+    TPKTTracer tracer;
+    Fd clients[3];
+    std::vector<std::string> got;
+    std::function<void()> on_trace;
+};
+
+TEST_F(TracerTest, DeliversWholeFramesAndClosesAClientThatBreaksTheRules)
+{
+    const std::string big(512, '\x11');
+    struct Case {
+        const char* what;
+        std::vector<std::string> chunks;
+        std::vector<std::string> delivered;
+        bool closed;
+    };
+    const Case cases[] = {
+        {"two frames in one read", {bytes("03 00 00 05 AA 03 00 00 06 BB CC")}, {"AA", "BB CC"}, false},
+        {"split over reads", {bytes("03 00"), bytes("00 06 01"), bytes("02")}, {"01 02"}, false},
+        {"empty frame skipped", {bytes("03 00 00 04 03 00 00 05 AA")}, {"AA"}, false},
+        {"512 bytes", {bytes("03 00 02 04") + big}, {hex(big)}, false},
+        {"513 bytes", {bytes("03 00 02 05 00")}, {}, true},
+        {"bad version", {bytes("04 00 00 05 AA")}, {}, true},
+        {"bad reserved", {bytes("03 01 00 05 AA")}, {}, true},
+        {"length below 4", {bytes("03 00 00 03")}, {}, true},
+    };
+    for (const Case& c : cases) {
+        Fd client = ctltest::connect_to(tracer.Port());
+        run_for(10);
+        got.clear();
+        for (const std::string& chunk : c.chunks) {
+            ctltest::send_all(client, chunk);
+            run_for(10);
+        }
+        EXPECT_EQ(got, c.delivered) << c.what;
+        EXPECT_EQ(ctltest::peer_closed(client), c.closed) << c.what;
+        EXPECT_EQ(tracer.ClientCount(), c.closed ? 3u : 4u) << c.what;
+        client.close();
+        run_for(10);
+    }
+    EXPECT_EQ(log.text().substr(0, 25), "ACP connection open from ");
+}
+
+TEST_F(TracerTest, SendGoesToTheClientBeingReadElseToAll)
+{
+    tracer.Send("\x01", 1);
+    for (Fd& c : clients)
+        EXPECT_EQ(hex(read_now(c)), "03 00 00 05 01");
+    on_trace = [&] { tracer.Send("\x02", 1); };
+    ctltest::send_all(clients[1], bytes("03 00 00 05 AA"));
+    run_for(10);
+    EXPECT_EQ(hex(read_now(clients[0]) + "|" + read_now(clients[1]) + "|" + read_now(clients[2])),
+              hex("|" + bytes("03 00 00 05 02") + "|"));
+    // The sink closes the client it is reading, then answers: the answer
+    // goes nowhere rather than to every other client.
+    on_trace = [&] {
+        tracer.CloseConnection(tracer.Current());
+        tracer.Send("\x03", 1);
+    };
+    ctltest::send_all(clients[1], bytes("03 00 00 05 AA 03 00 00 05 BB"));
+    run_for(10);
+    EXPECT_EQ(got, (std::vector<std::string>{"AA", "AA"}));
+    EXPECT_EQ(read_now(clients[0]) + read_now(clients[2]), "");
+    EXPECT_TRUE(ctltest::peer_closed(clients[1]));
+    // Too long for the length field: refused with a line, sent to nobody.
+    std::vector<char> huge(65532);
+    tracer.Send(huge.data(), 65532);
+    EXPECT_EQ(read_now(clients[0]), "");
+    EXPECT_NE(log.text().find("TPKTTracer payload too big, length = 65532 max = 65531\n"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+// The Unix-socket links over a temporary path: a link both ways, the one-peer
+// rule, the connector's retries, and what may stand at the socket path.
+#include "control/unix_link.hpp"
+
+#include <fstream>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include "tests/control/fixture.hpp"
+
+namespace
+{
+
+using ctltest::Capture;
+using Log = std::vector<std::string>;
+
+class UnixLinkTest : public ctltest::LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        char tmpl[] = "/tmp/quelvad-unix-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+        path = dir + "/link";
+    }
+    void TearDown() override
+    {
+        std::system(("rm -rf " + dir).c_str());
+        LoopTest::TearDown();
+    }
+    Capture out{std::cout}, err{std::cerr}, log{std::clog};
+    std::string dir, path;
+};
+
+TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
+{
+    Control::AcceptorUnix server(path);
+    Control::ConnectorUnix client(path, dir + "/local"), second(path);
+    ctltest::Consumer at_server, at_client;
+    server.Bind(&at_server);
+    client.Bind(&at_client);
+    ASSERT_TRUE(server.Activate());
+    ASSERT_TRUE(client.Activate());
+    run_for(10);
+    ASSERT_TRUE(server.IsConnected() && client.IsConnected());
+    EXPECT_EQ(server.GetAddr(), dir + "/local");
+    EXPECT_EQ(client.GetAddr(), path);
+    client.Send("\xAA\xBB", 2);
+    server.Send("\x01", 1);
+    second.Activate();
+    run_for(10);
+    EXPECT_EQ(at_server.log, (Log{"connect", "message AA BB"}));
+    EXPECT_EQ(at_client.log, (Log{"connect", "message 01"}));
+    EXPECT_EQ(err.text(), "refuse connection from \ncontrol connection " + path + " closed.\n");
+    second.Deactivate();
+    // The server goes away: the client retries 10 s after the loss, and a
+    // new server at the same path (its old socket file removed) takes it.
+    server.Release();
+    server.Deactivate();
+    run_for(10);
+    Control::AcceptorUnix again(path);
+    ASSERT_TRUE(again.Activate());
+    run_for(10500);
+    EXPECT_TRUE(again.IsConnected());
+    EXPECT_EQ(at_client.log, (Log{"connect", "message 01", "disconnect", "connect"}));
+}
+
+TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)
+{
+    {
+        std::ofstream(path) << "keep";
+    }
+    Control::AcceptorUnix server(path);
+    ASSERT_TRUE(server.Activate());
+    EXPECT_FALSE(server.IsListening());
+    EXPECT_EQ(err.text(), "can't bind to socket: \"Address already in use\"  waiting...\n");
+    std::string kept;
+    std::ifstream(path) >> kept;
+    EXPECT_EQ(kept, "keep");
+    // Once the file is gone the retry binds; a long path is cut to 107.
+    ::unlink(path.c_str());
+    run_for(5010);
+    EXPECT_TRUE(server.IsListening());
+    const std::string longer = dir + "/" + std::string(120, 'p');
+    Control::AcceptorUnix cut(longer);
+    ASSERT_TRUE(cut.Activate());
+    struct stat st;
+    EXPECT_EQ(::stat(longer.substr(0, 107).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+}
+
+} // namespace
