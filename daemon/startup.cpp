@@ -10,6 +10,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/e1ctl.hpp"
 #include "hardware/hw_mux.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -86,9 +87,8 @@ template <class T> CtrlSrv::Service* Service()
 // The controller-facing services, in the order in which a command is offered
 // to them; the first use of each creates it.
 CtrlSrv::Service* (*const kServices[])() = {
-    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>, Service<BusCtl>,
-    // the E1 control
-    Service<spiCtrl>,
+    Service<HeartBeatCtl>, Service<Slots>, Service<HwTests>,
+    Service<BusCtl>,       Service<E1Ctl>, Service<spiCtrl>,
     // the monitoring service
 };
 

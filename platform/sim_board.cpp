@@ -15,7 +15,10 @@
 #include <unistd.h>
 
 #include "platform/sim/control_socket.hpp"
+#include "platform/sim/e1cas_model.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "platform/sim/maintenance_model.hpp"
+#include "platform/sim/mcc_model.hpp"
 #include "platform/sim/watchdog_model.hpp"
 
 namespace platform
@@ -105,6 +108,13 @@ SimBoard::SimBoard()
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
+    // Drivers that a board may lack: missing until a command makes them present.
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MaintenanceModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::E1CasModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MccModel));
+    set_present(maintenance::kPath, false);
+    set_present(e1cas::kPath, false);
+    set_present(mcc::kPath, false);
 }
 
 SimBoard::~SimBoard()

@@ -47,11 +47,13 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         const char* answer;
     };
     const Case cases[] = {
-        {"devices", "/dev/hal present open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+        {"devices", "/dev/e1-cas missing open=0\n/dev/hal present open=0\n/dev/maintenance missing "
+                    "open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
         {"device /dev/hal missing", "ok\n"},
         {"device /dev/dtmf present", "ok\n"},
         {"devices",
-         "/dev/dtmf present open=0\n/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+         "/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal missing open=0\n/dev/maintenance "
+         "missing open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
         {"device /dev/hal", "error usage: device <path> present|missing\n"},
         {"device dev/hal present", "error usage: device <path> present|missing\n"},
         {"device /dev/hal gone", "error usage: device <path> present|missing\n"},
@@ -232,7 +234,8 @@ TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket)
     const int fd = connect_client();
     // Two commands in one write, the second split over two writes.
     EXPECT_EQ("ok\n", talk(sim, fd, "device /dev/hal missing\n", 1));
-    EXPECT_EQ("/dev/hal missing open=0\n/dev/misc/gw-wd present open=0\nok\nok\n",
+    EXPECT_EQ("/dev/e1-cas missing open=0\n/dev/hal missing open=0\n/dev/maintenance missing "
+              "open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\nok\n",
               talk(sim, fd, "devices\r\nclear\ndev", 4));
     EXPECT_EQ("error unknown command dev\n", talk(sim, fd, "\n", 1));
     // A line that never ends is refused and the client let go.

@@ -1,0 +1,75 @@
+#pragma once
+// The multi-channel controller driver "/dev/mcc/ctl": one controller channel
+// per descriptor, allocated from a pool per channel type, each with its own
+// switch channel, carrying whole frames by read and write.
+//
+// Pools (sizes settable): data (SS7 channels come from it too), BRI,
+// transparent. An allocation on a descriptor that already has a channel
+// fails with EBUSY, an unknown type with EINVAL, an empty pool with ENOSPC;
+// the timeslot request before an allocation fails with EINVAL. Switch
+// channels are the lowest free numbers from kFirstChannel on; closing the
+// descriptor frees its channel (the switch keeps whatever joins it had).
+//
+// Frames travel through the switch table of the hal model, as the daemon
+// built it: a frame written on a channel goes out on every switch output
+// that carries the channel (to another controller channel directly, else it
+// is kept as sent on that line); a frame arriving on a line ("mcc frame")
+// reaches every controller channel whose switch output carries the line.
+// A frame written before an allocation goes nowhere.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "platform/devices.hpp"
+#include "platform/sim/device_model.hpp"
+
+namespace platform
+{
+namespace sim
+{
+
+class MccModel : public DeviceModel
+{
+public:
+    static constexpr std::int32_t kFirstChannel = 4096;
+    // Frames kept per line beyond which the oldest are dropped.
+    static constexpr std::size_t kSentLimit = 256;
+
+    enum Pool { data, bri, transparent, kPools };
+
+    struct Allocation {
+        std::int32_t number = -1;
+        mcc::Allocate request{};
+    };
+
+    MccModel();
+
+    const char* word() const override { return "mcc"; }
+    std::string usage() const override;
+    std::string execute(std::istringstream& args) override;
+    RequestNames requests() const override;
+    std::string decode(unsigned long request, std::uintptr_t arg) const override;
+    Reply ioctl(Channel channel, unsigned long request, std::uintptr_t arg) override;
+    void close(Channel channel) override;
+    void write(Channel channel, const Bytes& frame) override;
+
+    void set_pool(Pool pool, unsigned size) { mPoolSize[pool] = size; }
+    // A frame arriving on a line; the number of channels it reached.
+    unsigned receive(std::int32_t line, const Bytes& frame);
+    // The frames sent out on a line since the last call, oldest first.
+    std::vector<Bytes> take_sent(std::int32_t line);
+    // The allocations, by switch channel.
+    std::map<std::int32_t, Allocation> allocations() const;
+
+private:
+    unsigned in_use(Pool pool) const;
+    std::string describe() const;
+
+    unsigned mPoolSize[kPools] = {32, 16, 32};
+    std::map<Channel, Allocation> mAllocated;
+    std::map<std::int32_t, std::deque<Bytes>> mSent;
+};
+
+} // namespace sim
+} // namespace platform
