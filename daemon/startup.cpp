@@ -26,7 +26,10 @@
 #include "slots/echo.hpp"
 #include "slots/ext.hpp"
 #include "slots/map.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/slots.hpp"
+#include "slots/t38_soft.hpp"
+#include "slots/voice.hpp"
 
 namespace Startup
 {
@@ -95,13 +98,16 @@ CtrlSrv::Service* (*const kServices[])() = {
 // The slot factories, each linked at the head of the chain as it is made, so
 // the slot manager asks the last one first. The E1 and BRI trunk factories are
 // static objects, built before all of these. The factories of the RTP, modem,
-// mixer, MCC, voice and T.38 slots come with those slot kinds.
+// mixer slots come with those slot kinds.
 void CreateSlotFactories(State&)
 {
     MapFactory::instance();
     PstnFactory::instance();
     ExtFactory::instance();
+    MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     IsdnFactory::instance();
     RtpLEMZFactory::instance();
     RtpED137Factory::instance();

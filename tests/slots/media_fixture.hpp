@@ -1,0 +1,239 @@
+#pragma once
+// The controller's view of the slots that move data through the
+// multi-channel controller, on the simulated board and the running loop:
+// commands built in place, frames read back as short texts ("ok #3",
+// "@1 receiver 4096", "@4 abort 0", "@1 userData 01 02", "@5 stopRecording
+// userRequest", "query mcc 32/16/32 t38 4").
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "asn1/asn1.hpp"
+#include "hardware/hw_mux.hpp"
+#include "platform/devices.hpp"
+#include "platform/paths.hpp"
+#include "platform/sim/mcc_model.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/child_wait.hpp"
+#include "slots/slots.hpp"
+#include "tests/control/fixture.hpp"
+
+namespace mediatest
+{
+
+inline platform::SimBoard& board()
+{
+    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
+    return *sim;
+}
+
+inline platform::sim::MccModel& mcc()
+{
+    return *board().model<platform::sim::MccModel>();
+}
+
+inline std::string hexOf(const std::vector<char>& v)
+{
+    return ctltest::hex(std::string(v.begin(), v.end()));
+}
+
+class MediaSlots : public ctltest::LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        std::signal(SIGPIPE, SIG_IGN);
+        char dir[] = "/tmp/quelvad-media-XXXXXX";
+        root = ::mkdtemp(dir);
+        ::setenv("QUELVAD_ROOT", root.c_str(), 1);
+        Paths::reload();
+        for (const char* d : {"/usr", "/usr/local", "/usr/local/voice", "/usr/local/sbin"})
+            ::mkdir((root + d).c_str(), 0755);
+        platform::setBoard(&board());
+        board().set_present(platform::mcc::kPath, true);
+        Slots::pause = [] {};
+        ChildWait::Activate();
+        {
+            ctltest::Capture clog(std::clog);
+            HwMux::instance();
+        }
+        server.Bind(&Slots::instance());
+        server.Activate(new ctltest::NullLink);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+        board().clear_journal();
+    }
+    void TearDown() override
+    {
+        server.Deactivate();
+        run_for(1);
+        board().service();
+        EXPECT_TRUE(Slots::instance().GetLive().empty());
+        ::system(("rm -rf " + root).c_str());
+        ::unsetenv("QUELVAD_ROOT");
+        Paths::reload();
+        LoopTest::TearDown();
+    }
+
+    // One command on a slot; the frames it brings back at once.
+    std::string command(unsigned slot, unsigned seq, const std::function<void(LGCP::Command&)>& fill)
+    {
+        LGCP::Message m;
+        m.set_seq(seq);
+        m.set_slot(slot);
+        fill(m.set_pdu().select_command());
+        ASN1::CoderEnv env;
+        std::vector<char> bytes;
+        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+        server.OnMessage(bytes.data(), int(bytes.size()));
+        return frames();
+    }
+    std::string connect(unsigned from, unsigned to, unsigned seq)
+    {
+        return command(from, seq, [to](LGCP::Command& c) { c.select_connect(to); });
+    }
+    std::string create_trunk(unsigned slot, unsigned ts)
+    {
+        return command(slot, 90, [ts](LGCP::Command& c) {
+            c.select_create().select_trunk().set_trunk(0u);
+            c.ref_create().ref_trunk().set_timeslot(ts);
+        });
+    }
+    std::string query()
+    {
+        LGCP::Message m;
+        m.set_seq(99);
+        m.set_pdu().select_command().select_query();
+        ASN1::CoderEnv env;
+        std::vector<char> bytes;
+        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+        server.OnMessage(bytes.data(), int(bytes.size()));
+        return frames();
+    }
+
+    // Turns the loop (and the board) until the frames gathered end with
+    // `last`, or a generous bound; all frames gathered.
+    std::string pump_until(const std::string& last, int turns = 3000)
+    {
+        std::string got;
+        for (int i = 0; i < turns; ++i) {
+            board().service();
+            run_for(1);
+            const std::string f = frames();
+            if (!f.empty())
+                got += (got.empty() ? "" : " | ") + f;
+            if (!last.empty() && got.size() >= last.size() &&
+                got.compare(got.size() - last.size(), last.size(), last) == 0)
+                break;
+            ::poll(nullptr, 0, 1);
+        }
+        return got;
+    }
+    // Turns the loop until the condition holds (or a generous bound).
+    bool pump_for(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 3000; ++i) {
+            board().service();
+            run_for(1);
+            if (done())
+                return true;
+            ::poll(nullptr, 0, 1);
+        }
+        return false;
+    }
+
+    std::string frames()
+    {
+        const std::string in = ctltest::read_now(pair.client);
+        std::ostringstream os;
+        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
+            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
+                static_cast<unsigned char>(in[at + 3]);
+            LGCP::Message m;
+            ASN1::CoderEnv env;
+            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
+            os << (at ? " | " : "");
+            if (m.get_pdu().response_isSelected()) {
+                LGCP::Response const& r = m.get_pdu().get_response();
+                os << (r.success_isSelected() ? std::string("ok") : r.get_error().getName());
+                if (m.seq_isPresent())
+                    os << " #" << m.get_seq().getValue();
+                continue;
+            }
+            if (!m.get_pdu().signal_isSelected())
+                continue;
+            if (m.slot_isPresent())
+                os << "@" << m.get_slot().getValue() << " ";
+            LGCP::Signal const& s = m.get_pdu().get_signal();
+            if (s.receiver_isSelected() || s.transmitter_isSelected()) {
+                LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
+                os << (s.receiver_isSelected() ? "receiver " : "transmitter ")
+                   << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
+            } else if (s.abort_isSelected()) {
+                os << "abort " << s.get_abort().getValue();
+            } else if (s.userData_isSelected()) {
+                os << "userData " << hexOf(s.get_userData());
+            } else if (s.ioctl_isSelected()) {
+                LGCP::IoctlResponse const& r = s.get_ioctl();
+                if (r.startPlaying_isSelected())
+                    os << "startPlaying";
+                else if (r.stopRecording_isSelected())
+                    os << "stopRecording " << r.get_stopRecording().getName();
+            } else if (s.query_isSelected()) {
+                LGCP::Resources const& r = s.get_query();
+                os << "query mcc " << r.get_mcc_data().getValue() << "/" << r.get_mcc_bri().getValue() << "/"
+                   << r.get_mcc_trans().getValue() << " t38 " << r.get_t38_instances().getValue();
+            } else {
+                os << "other";
+            }
+        }
+        return os.str();
+    }
+
+    // The frames the controller channels sent out on a line, in hex, " / " between them.
+    static std::string sent(int line)
+    {
+        std::string out;
+        for (auto& f : mcc().take_sent(line))
+            out += (out.empty() ? "" : " / ") + ctltest::hex(std::string(f.begin(), f.end()));
+        return out;
+    }
+    // The frames a controller channel wrote, in hex, " / " between them.
+    static std::string written(int channel)
+    {
+        std::string out;
+        for (auto& f : mcc().take_written(channel))
+            out += (out.empty() ? "" : " / ") + ctltest::hex(std::string(f.begin(), f.end()));
+        return out;
+    }
+    // The journal's requests on the controller device, without the prefix.
+    static std::string mcc_requests()
+    {
+        const std::string prefix = std::string("ioctl ") + platform::mcc::kPath + " ";
+        std::string out;
+        for (const std::string& line : board().journal())
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
+        board().clear_journal();
+        return out;
+    }
+    void write_file(const std::string& fixed, const std::string& text, mode_t mode = 0644)
+    {
+        const std::string path = root + fixed;
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+        ::chmod(path.c_str(), mode);
+    }
+
+    std::string root;
+    CtrlSrv::Server server;
+    ctltest::TcpPair pair;
+    ctltest::Capture quiet{std::clog};
+};
+
+} // namespace mediatest
