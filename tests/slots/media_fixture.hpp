@@ -115,8 +115,8 @@ protected:
         return frames();
     }
 
-    // Turns the loop (and the board) until the frames gathered end with
-    // `last`, or a generous bound; all frames gathered.
+    // Turns the loop (and the board) until the frames gathered hold `last`,
+    // or a generous bound; all frames gathered.
     std::string pump_until(const std::string& last, int turns = 3000)
     {
         std::string got;
@@ -126,8 +126,7 @@ protected:
             const std::string f = frames();
             if (!f.empty())
                 got += (got.empty() ? "" : " | ") + f;
-            if (!last.empty() && got.size() >= last.size() &&
-                got.compare(got.size() - last.size(), last.size(), last) == 0)
+            if (!last.empty() && got.find(last) != std::string::npos)
                 break;
             ::poll(nullptr, 0, 1);
         }
@@ -219,6 +218,16 @@ protected:
             if (line.compare(0, prefix.size(), prefix) == 0)
                 out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
         board().clear_journal();
+        return out;
+    }
+    // The lines of a log that begin with the prefix.
+    static std::string lines(const std::string& log, const std::string& prefix)
+    {
+        std::istringstream in(log);
+        std::string out;
+        for (std::string line; std::getline(in, line);)
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                out += line + "\n";
         return out;
     }
     void write_file(const std::string& fixed, const std::string& text, mode_t mode = 0644)
