@@ -172,10 +172,12 @@ TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves)
 }
 
 // Closing and connecting again at once: the new controller is served, never
-// refused for an old connection whose end the daemon had not read yet.
+// refused for an old connection whose end the daemon had not read yet. Every
+// cycle costs the slot manager's one-second pause after a controller loss,
+// during which the new connection waits unread: a few cycles show it.
 TEST_F(Link, ReconnectingWithoutAPauseLosesNoAnswer)
 {
-    for (int seq = 2; seq < 1002; ++seq) {
+    for (int seq = 2; seq < 7; ++seq) {
         controller.close();
         ASSERT_TRUE(controller.connect(daemon.port()));
         ASSERT_EQ(hex(success(seq)), ask(controller, ping(seq))) << "cycle " << seq - 1;
