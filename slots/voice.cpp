@@ -117,6 +117,8 @@ bool PlaySlotNetwork::IOnOutputStream()
     return IsTimeSlotValid();
 }
 
+// The connector's handler type hands the descriptor over by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 {
     if (status != ASync::Connect::Status::Connected) {
@@ -288,6 +290,8 @@ void RecordSlot::IOnInputRelease()
         StopRecording(LGCP::StopRecordingCause::userRequest);
 }
 
+// The connector's handler type hands the descriptor over by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 {
     if (status != ASync::Connect::Status::Connected) {

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,47 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
+#include "tests/slots/media_text.hpp"
 #include "tests/support/controller.hpp"
 
 namespace
 {
-
-// A message as short text: "ok", a cause's name, "@1 receiver 4096",
-// "@1 userData 0A 0B", "@7 abort 768", "@5 stopRecording userRequest".
-std::string text(const e2e::Bytes& payload)
-{
-    LGCP::Message m;
-    ASN1::CoderEnv env;
-    const char* p = reinterpret_cast<const char*>(payload.data());
-    if (!ASN1::decode(p, p + payload.size(), &env, m, true))
-        return "undecodable";
-    if (m.get_pdu().response_isSelected()) {
-        LGCP::Response const& r = m.get_pdu().get_response();
-        return r.success_isSelected() ? "ok" : r.get_error().getName();
-    }
-    if (!m.get_pdu().signal_isSelected())
-        return "other";
-    LGCP::Signal const& s = m.get_pdu().get_signal();
-    const std::string at = m.slot_isPresent() ? "@" + std::to_string(m.get_slot().getValue()) + " " : "";
-    if (s.receiver_isSelected() || s.transmitter_isSelected()) {
-        LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
-        return at + (s.receiver_isSelected() ? "receiver " : "transmitter ") +
-               (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
-    }
-    if (s.abort_isSelected())
-        return at + "abort " + std::to_string(s.get_abort().getValue());
-    if (s.userData_isSelected()) {
-        const std::vector<char>& d = s.get_userData();
-        return at + "userData " + e2e::hex(e2e::Bytes(d.begin(), d.end()));
-    }
-    if (s.ioctl_isSelected() && s.get_ioctl().stopRecording_isSelected())
-        return at + "stopRecording " + s.get_ioctl().get_stopRecording().getName();
-    if (s.trunkStatus_isSelected())
-        return "status";
-    return at + "other";
-}
 
 class Voice : public ::testing::Test
 {
@@ -79,7 +44,8 @@ protected:
         while (n-- > 0) {
             std::string t = "(none)";
             for (e2e::Bytes payload; controller.receive_payload(payload);)
-                if ((t = text(payload)) != "status")
+                if ((t = mediatest::text(reinterpret_cast<const char*>(payload.data()), payload.size())) !=
+                    "status")
                     break;
             out += (out.empty() ? "" : "; ") + t;
         }
@@ -115,13 +81,13 @@ TEST_F(Voice, MccUserDataBothWays)
         c.select_create().select_mcc().set_type(LGCP::MccType::data);
         c.ref_create().ref_mcc().set_mode(LGCP::MccMode::standard);
     }));
-    EXPECT_EQ("ok", next());
+    EXPECT_EQ("ok #1", next());
     ASSERT_TRUE(create_trunk(2));
-    EXPECT_EQ("ok; @2 transmitter 1; @2 receiver 1", next(3));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
     ASSERT_TRUE(connect(1, 2) && connect(2, 1));
-    EXPECT_EQ("@1 transmitter 4096; ok; @1 receiver 4096; ok", next(4));
+    EXPECT_EQ("@1 transmitter 4096; ok #1; @1 receiver 4096; ok #1", next(4));
     ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_userData(std::vector<char>{1, 2, 3}); }));
-    EXPECT_EQ("ok", next());
+    EXPECT_EQ("ok #1", next());
     EXPECT_EQ("01 02 03\nok\n", daemon.board("mcc sent 1"));
     EXPECT_EQ("reached=1\nok\n", daemon.board("mcc frame 1 0A0B"));
     EXPECT_EQ("@1 userData 0A 0B", next());
@@ -142,11 +108,11 @@ TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
         h.set_iaddr("127.0.0.1");
         h.set_port(unsigned(ntohs(a.sin_port)));
     }));
-    EXPECT_EQ("ok; @5 receiver 4096", next(2));
+    EXPECT_EQ("ok #1; @5 receiver 4096", next(2));
     ASSERT_TRUE(create_trunk(2));
-    EXPECT_EQ("ok; @2 transmitter 1; @2 receiver 1", next(3));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
     ASSERT_TRUE(connect(2, 5));
-    EXPECT_EQ("ok", next());
+    EXPECT_EQ("ok #1", next());
     pollfd p{listener, POLLIN, 0};
     ASSERT_EQ(1, ::poll(&p, 1, e2e::deadline_ms()));
     const int peer = ::accept(listener, nullptr, nullptr);
@@ -166,15 +132,11 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
     const std::string program = daemon.path("/usr/local/sbin/t38");
     for (const char* d : {"/usr", "/usr/local", "/usr/local/sbin"})
         ::mkdir(daemon.path(d).c_str(), 0755);
-    {
-        const int fd = ::open(program.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-        const std::string script = "#!/bin/sh\n"
-                                   "printf '%s\\n' \"$@\" > \"$0.args\"\n"
-                                   "dd bs=4096 count=1 of=\"$0.stdin\" 2>/dev/null\n"
-                                   "exit 3\n";
-        ASSERT_EQ(ssize_t(script.size()), ::write(fd, script.data(), script.size()));
-        ::close(fd);
-    }
+    std::ofstream(program) << "#!/bin/sh\n"
+                              "printf '%s\\n' \"$@\" > \"$0.args\"\n"
+                              "dd bs=4096 count=1 of=\"$0.stdin\" 2>/dev/null\n"
+                              "exit 3\n";
+    ::chmod(program.c_str(), 0755);
     ASSERT_TRUE(ask(7, [](LGCP::Command& c) {
         LGCP::T38Soft& t = c.select_create().select_t38soft();
         t.set_dhost().set_iaddr("10.0.0.1");
@@ -186,7 +148,7 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
         t.set_tx_threshold(1);
         t.set_args().push_back(ASN1::IA5String("--fax"));
     }));
-    EXPECT_EQ("ok; @7 transmitter 4096; @7 receiver 4096", next(3));
+    EXPECT_EQ("ok #1; @7 transmitter 4096; @7 receiver 4096", next(3));
     ASSERT_TRUE(daemon.wait_err("successfully started") || daemon.wait_out("successfully started"));
     EXPECT_EQ("ok\n", daemon.board("event /dev/mcc/ctl 5A"));
     EXPECT_EQ("@7 abort 768", next());

@@ -19,7 +19,7 @@ protected:
         MediaSlots::SetUp();
         MccFactory::instance();
     }
-    std::string create_mcc(unsigned slot, LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode)
+    std::string create_mcc(int slot, LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode)
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::MccParams& p = c.select_create().select_mcc();
@@ -101,7 +101,7 @@ TEST_F(MccSlots, RefusedWriteIsAFailure)
     connect(1, 2, 3);
     unsigned ok = 0;
     std::string last;
-    for (unsigned seq = 10;
+    for (int seq = 10;
          seq < 5000 &&
          (last = command(1, seq, [](LGCP::Command& c) { c.select_userData(std::vector<char>(1000, 'x')); }))
                  .compare(0, 2, "ok") == 0;

@@ -1,9 +1,8 @@
 #pragma once
 // The controller's view of the slots that move data through the
 // multi-channel controller, on the simulated board and the running loop:
-// commands built in place, frames read back as short texts ("ok #3",
-// "@1 receiver 4096", "@4 abort 0", "@1 userData 01 02", "@5 stopRecording
-// userRequest", "query mcc 32/16/32 t38 4").
+// commands built in place, frames read back as the short texts of
+// tests/slots/media_text.hpp.
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -20,6 +19,7 @@
 #include "runtime/child_wait.hpp"
 #include "slots/slots.hpp"
 #include "tests/control/fixture.hpp"
+#include "tests/slots/media_text.hpp"
 
 namespace mediatest
 {
@@ -33,11 +33,6 @@ inline platform::SimBoard& board()
 inline platform::sim::MccModel& mcc()
 {
     return *board().model<platform::sim::MccModel>();
-}
-
-inline std::string hexOf(const std::vector<char>& v)
-{
-    return ctltest::hex(std::string(v.begin(), v.end()));
 }
 
 class MediaSlots : public ctltest::LoopTest
@@ -79,12 +74,13 @@ protected:
         LoopTest::TearDown();
     }
 
-    // One command on a slot; the frames it brings back at once.
-    std::string command(unsigned slot, unsigned seq, const std::function<void(LGCP::Command&)>& fill)
+    // One command on a slot (none for -1); the frames it brings back at once.
+    std::string command(int slot, int seq, const std::function<void(LGCP::Command&)>& fill)
     {
         LGCP::Message m;
         m.set_seq(seq);
-        m.set_slot(slot);
+        if (slot >= 0)
+            m.set_slot(unsigned(slot));
         fill(m.set_pdu().select_command());
         ASN1::CoderEnv env;
         std::vector<char> bytes;
@@ -92,11 +88,11 @@ protected:
         server.OnMessage(bytes.data(), int(bytes.size()));
         return frames();
     }
-    std::string connect(unsigned from, unsigned to, unsigned seq)
+    std::string connect(int from, unsigned to, int seq)
     {
         return command(from, seq, [to](LGCP::Command& c) { c.select_connect(to); });
     }
-    std::string create_trunk(unsigned slot, unsigned ts)
+    std::string create_trunk(int slot, unsigned ts)
     {
         return command(slot, 90, [ts](LGCP::Command& c) {
             c.select_create().select_trunk().set_trunk(0u);
@@ -105,37 +101,27 @@ protected:
     }
     std::string query()
     {
-        LGCP::Message m;
-        m.set_seq(99);
-        m.set_pdu().select_command().select_query();
-        ASN1::CoderEnv env;
-        std::vector<char> bytes;
-        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-        server.OnMessage(bytes.data(), int(bytes.size()));
-        return frames();
+        return command(-1, 99, [](LGCP::Command& c) { c.select_query(); });
     }
 
     // Turns the loop (and the board) until the frames gathered hold `last`,
     // or a generous bound; all frames gathered.
-    std::string pump_until(const std::string& last, int turns = 3000)
+    std::string pump_until(const std::string& last, int turns = 20000)
     {
         std::string got;
-        for (int i = 0; i < turns; ++i) {
-            board().service();
-            run_for(1);
-            const std::string f = frames();
-            if (!f.empty())
-                got += (got.empty() ? "" : " | ") + f;
-            if (!last.empty() && got.find(last) != std::string::npos)
-                break;
-            ::poll(nullptr, 0, 1);
-        }
+        pump_for(
+            [&] {
+                const std::string f = frames();
+                got += (got.empty() || f.empty() ? "" : " | ") + f;
+                return !last.empty() && got.find(last) != std::string::npos;
+            },
+            turns);
         return got;
     }
     // Turns the loop until the condition holds (or a generous bound).
-    bool pump_for(const std::function<bool()>& done)
+    bool pump_for(const std::function<bool()>& done, int turns = 20000)
     {
-        for (int i = 0; i < 3000; ++i) {
+        for (int i = 0; i < turns; ++i) {
             board().service();
             run_for(1);
             if (done())
@@ -148,67 +134,26 @@ protected:
     std::string frames()
     {
         const std::string in = ctltest::read_now(pair.client);
-        std::ostringstream os;
+        std::string out;
         for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
             n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
                 static_cast<unsigned char>(in[at + 3]);
-            LGCP::Message m;
-            ASN1::CoderEnv env;
-            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
-            os << (at ? " | " : "");
-            if (m.get_pdu().response_isSelected()) {
-                LGCP::Response const& r = m.get_pdu().get_response();
-                os << (r.success_isSelected() ? std::string("ok") : r.get_error().getName());
-                if (m.seq_isPresent())
-                    os << " #" << m.get_seq().getValue();
-                continue;
-            }
-            if (!m.get_pdu().signal_isSelected())
-                continue;
-            if (m.slot_isPresent())
-                os << "@" << m.get_slot().getValue() << " ";
-            LGCP::Signal const& s = m.get_pdu().get_signal();
-            if (s.receiver_isSelected() || s.transmitter_isSelected()) {
-                LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
-                os << (s.receiver_isSelected() ? "receiver " : "transmitter ")
-                   << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
-            } else if (s.abort_isSelected()) {
-                os << "abort " << s.get_abort().getValue();
-            } else if (s.userData_isSelected()) {
-                os << "userData " << hexOf(s.get_userData());
-            } else if (s.ioctl_isSelected()) {
-                LGCP::IoctlResponse const& r = s.get_ioctl();
-                if (r.startPlaying_isSelected())
-                    os << "startPlaying";
-                else if (r.stopRecording_isSelected())
-                    os << "stopRecording " << r.get_stopRecording().getName();
-            } else if (s.query_isSelected()) {
-                LGCP::Resources const& r = s.get_query();
-                os << "query mcc " << r.get_mcc_data().getValue() << "/" << r.get_mcc_bri().getValue() << "/"
-                   << r.get_mcc_trans().getValue() << " t38 " << r.get_t38_instances().getValue();
-            } else {
-                os << "other";
-            }
+            out += (at ? " | " : "") + text(in.data() + at + 4, n - 4);
         }
-        return os.str();
+        return out;
     }
 
-    // The frames the controller channels sent out on a line, in hex, " / " between them.
-    static std::string sent(int line)
+    // The frames sent out on a switch line, or written by a controller
+    // channel, in hex, " / " between them.
+    static std::string joined(const std::vector<platform::sim::Bytes>& frames)
     {
         std::string out;
-        for (auto& f : mcc().take_sent(line))
+        for (auto& f : frames)
             out += (out.empty() ? "" : " / ") + ctltest::hex(std::string(f.begin(), f.end()));
         return out;
     }
-    // The frames a controller channel wrote, in hex, " / " between them.
-    static std::string written(int channel)
-    {
-        std::string out;
-        for (auto& f : mcc().take_written(channel))
-            out += (out.empty() ? "" : " / ") + ctltest::hex(std::string(f.begin(), f.end()));
-        return out;
-    }
+    static std::string sent(int line) { return joined(mcc().take_sent(line)); }
+    static std::string written(int channel) { return joined(mcc().take_written(channel)); }
     // The journal's requests on the controller device, without the prefix.
     static std::string mcc_requests()
     {

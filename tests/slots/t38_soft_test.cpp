@@ -37,7 +37,7 @@ protected:
         T38SoftFactory::instance();
         write_file("/usr/local/sbin/t38", kFakeT38, 0755);
     }
-    std::string create(unsigned slot, unsigned nargs)
+    std::string create(int slot, unsigned nargs)
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::T38Soft& t = c.select_create().select_t38soft();
@@ -137,6 +137,7 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
     EXPECT_EQ(0, ::kill(stubborn, 0)) << "still running before the delay";
     run_for(20);
     EXPECT_TRUE(pump_for([&] { return ::kill(stubborn, 0) != 0; })) << "killed and reaped";
+    run_for(5); // the end reaches the reaper, which the loop then deletes
     EXPECT_NE(std::string::npos, err.text().find("t38 daemon isn't terminated, killing ..."));
     EXPECT_EQ("", frames()) << "a destroyed slot reports no end";
 }

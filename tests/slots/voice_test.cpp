@@ -34,7 +34,7 @@ protected:
             f.set_repeat(repeat);
         });
     }
-    std::string create_network(unsigned slot, int port, int id, bool record)
+    std::string create_network(int slot, int port, int id, bool record)
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::VoiceParams& v = c.select_create().select_voice();
