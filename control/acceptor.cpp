@@ -173,11 +173,12 @@ bool SocketProbe::TcpInfo(int fd, unsigned char& state, unsigned char& ca_state,
         error = errno;
         return false;
     }
-    // A kernel gives the whole record; a shorter answer is not a tcp_info
-    // (an emulator that passes every TCP option as one int gives 4 bytes in
-    // its own order) and must not make a live connection look closed.
-    if (len < sizeof record)
+    // A record too short to be a kernel's TCP_INFO (a user-mode emulator
+    // answers with a few bytes) says nothing about the connection.
+    if (len < 8) {
+        error = ENOPROTOOPT;
         return false;
+    }
     state = record[0];
     ca_state = record[1];
     return true;

@@ -9,9 +9,6 @@
 
 #include "tests/support/controller.hpp"
 
-#ifndef QUELVAD_E2E_UNDER_EMULATOR
-#define QUELVAD_E2E_UNDER_EMULATOR 0
-#endif
 #include "tests/hardware/lgcp_text.hpp"
 
 namespace
@@ -63,10 +60,6 @@ protected:
 
 TEST_F(E1, TrunkStatusAtConnectAndEverySecondNoneAfterTheControllerLeaves)
 {
-    // Under qemu-user the TCP_INFO record the connection check reads is not
-    // the kernel's, and the check drops the controller at its first second.
-    if (QUELVAD_E2E_UNDER_EMULATOR)
-        GTEST_SKIP() << "needs a controller seated for more than a second";
     EXPECT_EQ(kRound, next(4, true));
     EXPECT_EQ(kRound, next(4, true)) << "the next second's round";
     controller.close();

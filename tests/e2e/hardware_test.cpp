@@ -12,10 +12,6 @@
 #include "tests/hardware/lgcp_lines.hpp"
 #include "tests/support/controller.hpp"
 
-#ifndef QUELVAD_E2E_UNDER_EMULATOR
-#define QUELVAD_E2E_UNDER_EMULATOR 0
-#endif
-
 namespace
 {
 
@@ -131,11 +127,6 @@ TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
 
 TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
 {
-    // Under qemu-user the TCP_INFO request is not translated, so the link's
-    // connection check drops every controller at its first second, the moment
-    // the first report is due.
-    if (QUELVAD_E2E_UNDER_EMULATOR)
-        GTEST_SKIP() << "needs a controller seated for more than a second";
     start({}, "hal spi 3 0x33 0x05\n");
     std::string last = "success";
     while (signals.size() < 8 && (last = ask(ping())) == "success") {

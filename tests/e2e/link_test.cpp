@@ -202,10 +202,15 @@ TEST_F(Link, HalfClosingAfterPipelinedCommandsLosesNoAnswer)
     ::poll(nullptr, 0, 1500);
     daemon.signal(SIGCONT);
     ASSERT_TRUE(sent);
-    for (int seq = 0; seq < count; ++seq) {
+    for (int seq = 0; seq < count;) {
         Bytes answer;
         ASSERT_TRUE(controller.receive_payload(answer)) << "answers received: " << seq;
+        // The board's line reports fall due while the daemon is held; they
+        // carry no seq (first bit clear) and are not answers.
+        if (!answer.empty() && (answer[0] & 0x80) == 0)
+            continue;
         ASSERT_EQ(hex(success(seq)), hex(answer));
+        ++seq;
     }
 }
 
