@@ -144,6 +144,15 @@ public:
     // Value notation (printer): the text written up to a failure.
     std::string asValueNotation() const;
     std::ios_base::iostate print_on(std::ostream& stream) const;
+    // Value notation (reader): true, or false with the value filled up to the failure.
+    bool setFromValueNotation(std::string const& text);
+    // goodbit on success, failbit when the text could not be read.
+    std::ios_base::iostate get_from(std::istream& stream);
+
+    // Constraints of the type: isValid accepts what an extensible type may carry beyond
+    // its root, isStrictlyValid demands the root.
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
 protected:
     explicit AbstractData(TypeInfo const* info) : info_(info) {}

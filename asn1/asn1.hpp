@@ -3,7 +3,10 @@
 #pragma once
 
 #include "asn1/abstract_data.hpp"
+#include "asn1/avn_decoder.hpp"
 #include "asn1/avn_encoder.hpp"
+#include "asn1/ber_decoder.hpp"
+#include "asn1/ber_encoder.hpp"
 #include "asn1/coder.hpp"
 #include "asn1/constructed.hpp"
 #include "asn1/data_length_counter.hpp"
@@ -11,4 +14,5 @@
 #include "asn1/per_encoder.hpp"
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
+#include "asn1/validity.hpp"
 #include "asn1/visitor.hpp"

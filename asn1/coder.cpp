@@ -1,6 +1,9 @@
 #include "asn1/coder.hpp"
 
+#include "asn1/avn_decoder.hpp"
 #include "asn1/avn_encoder.hpp"
+#include "asn1/ber_decoder.hpp"
+#include "asn1/ber_encoder.hpp"
 #include "asn1/per_decoder.hpp"
 #include "asn1/per_encoder.hpp"
 
@@ -77,11 +80,19 @@ bool CoderEnv::encodeInto(AbstractData const& value, std::vector<char>& octets)
     switch (encodingRule_) {
     case per_Aligned:
         return encodePERInto(value, octets);
+    case ber:
+        return encodeBERInto(value, octets);
     case avn:
         return encodeAVNInto(value, octets);
     default:
-        return false; // BER is not built in this runtime
+        return false;
     }
+}
+
+bool CoderEnv::encodeBERInto(AbstractData const& value, std::vector<char>& octets)
+{
+    BEREncoder encoder(octets);
+    return value.accept(encoder);
 }
 
 bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets)
@@ -103,10 +114,24 @@ bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text)
 
 bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool noEnv)
 {
-    if (encodingRule_ != per_Aligned)
-        return false; // only aligned PER is read
-    PERDecoder decoder(begin, end, noEnv ? nullptr : this, true);
-    return value.accept(decoder);
+    CoderEnv* env = noEnv ? nullptr : this;
+    switch (encodingRule_) {
+    case per_Aligned: {
+        PERDecoder decoder(begin, end, env, true);
+        return value.accept(decoder);
+    }
+    case ber: {
+        BERDecoder decoder(begin, end, env);
+        return value.accept(decoder);
+    }
+    case avn: {
+        std::istringstream text(begin != nullptr && end > begin ? std::string(begin, end) : std::string());
+        AVNDecoder reader(text);
+        return value.accept(reader);
+    }
+    default:
+        return false;
+    }
 }
 
 } // namespace ASN1

@@ -72,6 +72,14 @@ public:
         std::copy(octets.get().begin(), octets.get().end(), out);
         return true;
     }
+    template <class OutputIterator> bool encodeBER(AbstractData const& value, OutputIterator out)
+    {
+        ScratchOctets octets;
+        if (!encodeBERInto(value, octets.get()))
+            return false;
+        std::copy(octets.get().begin(), octets.get().end(), out);
+        return true;
+    }
     template <class OutputIterator> bool encodeAVN(AbstractData const& value, OutputIterator out)
     {
         ScratchOctets text;
@@ -87,6 +95,7 @@ public:
     // The octets of the whole value in `octets`; false (octets unspecified) on failure.
     bool encodeInto(AbstractData const& value, std::vector<char>& octets);
     bool encodePERInto(AbstractData const& value, std::vector<char>& octets);
+    bool encodeBERInto(AbstractData const& value, std::vector<char>& octets);
     bool encodeAVNInto(AbstractData const& value, std::vector<char>& text);
 
 private:

@@ -62,6 +62,29 @@ bool CHOICE::createSelection()
     return false;
 }
 
+bool CHOICE::setID(unsigned number, unsigned classBits)
+{
+    ChoiceInfo const* ci = choiceInfo();
+    std::uint32_t tag = classBits | number;
+    if (ci->selectionTags == nullptr) {
+        if (classBits == ContextSpecificTagClass && number < ci->totalChoices)
+            return select(static_cast<int>(number));
+    } else {
+        for (std::uint32_t i = 0; i < ci->totalChoices; ++i) {
+            if (ci->selectionTags[i] == tag)
+                return select(static_cast<int>(i));
+        }
+        // An untagged CHOICE as first alternative: the tag may name one of its own.
+        if (ci->totalChoices != 0 && ci->selectionTags[0] == 0 && select(0)) {
+            CHOICE* inner = dynamic_cast<CHOICE*>(getSelection());
+            if (inner != nullptr && inner->setID(number, classBits))
+                return true;
+        }
+    }
+    setSelection(unknownSelection_, nullptr);
+    return false;
+}
+
 char const* CHOICE::getSelectionName() const
 {
     if (index_ < 0 || static_cast<std::uint32_t>(index_) >= choiceInfo()->totalChoices)

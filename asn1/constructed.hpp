@@ -33,6 +33,8 @@ public:
     AbstractData* setSelection(int index, AbstractData* value);
     bool select(int index);
     bool createSelection();
+    // Selects the alternative a received tag names; false leaves the unrecognised state.
+    bool setID(unsigned number, unsigned classBits);
 
     AbstractData* getSelection() { return value_.get(); }
     AbstractData const* getSelection() const { return value_.get(); }
@@ -43,6 +45,8 @@ public:
     unsigned getNumChoices() const { return choiceInfo()->numChoices; }
     bool extendable() const { return choiceInfo()->extendable; }
     ChoiceInfo const* choiceInfo() const { return static_cast<ChoiceInfo const*>(info()); }
+    bool isValid() const;
+    bool isStrictlyValid() const;
     CHOICE* clone() const { return static_cast<CHOICE*>(AbstractData::clone()); }
 
 protected:
@@ -232,6 +236,8 @@ public:
     AbstractData* createElement() const;
 
     SequenceOfInfo const* sequenceOfInfo() const { return static_cast<SequenceOfInfo const*>(info()); }
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
 protected:
     int do_compare(AbstractData const& other) const override;
@@ -331,6 +337,8 @@ public:
     std::vector<char> const& get_buf() const { return *buf_; }
     void grab(std::vector<char>* buffer) { buf_.reset(buffer); } // takes over buffer
     bool isEmpty() const { return !data_ && !buf_; }
+    bool isValid() const;
+    bool isStrictlyValid() const;
     OpenData* clone() const { return static_cast<OpenData*>(AbstractData::clone()); }
 
 protected:

@@ -48,7 +48,8 @@ bool DataLengthCounter::addObject(AbstractData const& value, unsigned tag)
     DataLengthCounter inner;
     if (!value.accept(inner))
         return false;
-    length_ += inner.getObjectLen(tag);
+    // An untagged value (a CHOICE or an open type) writes no header of its own.
+    length_ += tag == 0 ? inner.getDataLen() : inner.getObjectLen(tag);
     return true;
 }
 
@@ -122,7 +123,13 @@ bool DataLengthCounter::do_visit(CHOICE const& value)
 
 bool DataLengthCounter::do_visit(OpenData const& value)
 {
-    return !value.has_data() || value.get_data().accept(*this);
+    // The contained value keeps its own header inside the open type's; received octets
+    // that were never decoded are written as they came.
+    if (value.has_data())
+        return addObject(value.get_data(), value.get_data().getTag());
+    if (value.has_buf())
+        length_ += static_cast<unsigned>(value.get_buf().size());
+    return true;
 }
 
 bool DataLengthCounter::do_visit(SEQUENCE_OF_Base const& value)

@@ -3,6 +3,7 @@
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
+#include "asn1/time_text.hpp"
 
 #include <climits>
 #include <cstring>
@@ -356,36 +357,6 @@ bool PERDecoder::do_visit(BMPString& value)
     return true;
 }
 
-namespace
-{
-
-// Fourteen digits, an optional fraction, then nothing, "Z" or an offset [+-]hhmm with
-// mm below 60: exactly the texts that read back to the fields they print as.
-bool wellFormedTime(std::string const& text)
-{
-    std::size_t i = 0;
-    auto digit = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
-    for (; i < 14; ++i) {
-        if (!digit(i))
-            return false;
-    }
-    if (i < text.size() && text[i] == '.') {
-        for (++i; digit(i); ++i) {
-        }
-    }
-    if (i == text.size())
-        return true;
-    if (text[i] == 'Z')
-        return i + 1 == text.size();
-    if (text[i] != '+' && text[i] != '-')
-        return false;
-    if (i + 5 != text.size() || !digit(i + 1) || !digit(i + 2) || !digit(i + 3) || !digit(i + 4))
-        return false;
-    return text[i + 3] < '6';
-}
-
-} // namespace
-
 bool PERDecoder::do_visit(GeneralizedTime& value)
 {
     unsigned n = 0;
@@ -397,7 +368,7 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     // A string of its own: the text is read with its length, never past the block.
     std::string text(begin_ + position_, n);
     position_ += n;
-    if (!wellFormedTime(text))
+    if (!wellFormedTimeText(text))
         return false;
     value.set(text.c_str());
     return true;

@@ -90,6 +90,8 @@ public:
     void setValue(int value) { value_ = value; }
     bool operator==(INTEGER const& other) const { return value_ == other.value_; }
     bool operator!=(INTEGER const& other) const { return value_ != other.value_; }
+    bool isValid() const;
+    bool isStrictValid() const;
     INTEGER* clone() const { return static_cast<INTEGER*>(AbstractData::clone()); }
 
 protected:
@@ -185,6 +187,8 @@ public:
     // Miss: the value becomes the maximum + 1 and the result is false.
     bool setFromName(std::string const& name);
     EnumInfo const* enumInfo() const { return static_cast<EnumInfo const*>(info()); }
+    bool isValid() const;
+    bool isStrictlyValid() const;
     ENUMERATED* clone() const { return static_cast<ENUMERATED*>(AbstractData::clone()); }
 
 protected:
@@ -220,6 +224,8 @@ public:
     void encodeCommon(std::vector<char>& out) const;
     // False when the data end inside a sub-identifier.
     bool decodeCommon(char const* data, unsigned length);
+    bool isValid() const;
+    bool isStrictlyValid() const;
     OBJECT_IDENTIFIER* clone() const { return static_cast<OBJECT_IDENTIFIER*>(AbstractData::clone()); }
 
 protected:
@@ -258,6 +264,8 @@ public:
     void resize(unsigned bits);
     std::vector<char>& getData() { return bytes_; }
     std::vector<char> const& getData() const { return bytes_; }
+    bool isValid() const;
+    bool isStrictlyValid() const;
     BIT_STRING* clone() const { return static_cast<BIT_STRING*>(AbstractData::clone()); }
 
 protected:
@@ -302,6 +310,8 @@ public:
     bool operator==(OCTET_STRING const& other) const { return compare(other) == 0; }
     bool operator!=(OCTET_STRING const& other) const { return compare(other) != 0; }
     using AbstractData::compare;
+    bool isValid() const;
+    bool isStrictlyValid() const;
     OCTET_STRING* clone() const { return static_cast<OCTET_STRING*>(AbstractData::clone()); }
 
 protected:

@@ -49,6 +49,8 @@ public:
     }
     // Position of the first character outside the set, or npos; no table checks nothing.
     size_type find_first_invalid() const;
+    bool isValid() const;
+    bool isStrictlyValid() const;
     StringInfo const* stringInfo() const { return static_cast<StringInfo const*>(info()); }
 
     bool operator==(AbstractString const& other) const { return AbstractData::compare(other) == 0; }
@@ -135,6 +137,11 @@ public:
         return aligned ? bmpInfo()->bitsAligned : bmpInfo()->bitsUnaligned;
     }
     BMPStringInfo const* bmpInfo() const { return static_cast<BMPStringInfo const*>(info()); }
+    bool legalCharacter(wchar_t c) const;
+    // Index of the first character outside first..last, or the length.
+    size_type first_illegal_at() const;
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
     bool operator==(BMPString const& other) const { return AbstractData::compare(other) == 0; }
     bool operator!=(BMPString const& other) const { return AbstractData::compare(other) != 0; }
@@ -178,6 +185,9 @@ public:
     int millisec = 0;
     int mindiff = 0; // minutes east of UTC; 0 when none
     bool utc = false;
+
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
     GeneralizedTime* clone() const { return static_cast<GeneralizedTime*>(AbstractData::clone()); }
 

@@ -1,5 +1,6 @@
-// Aligned-PER encode and decode of the controller link's most frequent messages:
-// a ping command, a success response, a create with RTP parameters and a tonec signal.
+// Encode and decode of the controller link's most frequent messages (a ping command, a
+// success response, a create with RTP parameters and a tonec signal) in aligned PER,
+// the links' rule, and in BER.
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 
@@ -63,7 +64,8 @@ LGCP::Message tonec()
     return m;
 }
 
-void encode(benchmark::State& state, const std::function<LGCP::Message()>& build)
+void encode(benchmark::State& state, const std::function<LGCP::Message()>& build,
+            ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     LGCP::Message m = build();
     std::vector<char> out;
@@ -71,7 +73,7 @@ void encode(benchmark::State& state, const std::function<LGCP::Message()>& build
     for (auto _ : state) {
         out.clear();
         ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        env.set_encodingRule(rule);
         if (!ASN1::encode(m, &env, std::back_inserter(out)))
             state.SkipWithError("encode failed");
         benchmark::DoNotOptimize(out.data());
@@ -79,16 +81,17 @@ void encode(benchmark::State& state, const std::function<LGCP::Message()>& build
     state.SetLabel(std::to_string(out.size()) + " octets");
 }
 
-void decode(benchmark::State& state, const std::function<LGCP::Message()>& build)
+void decode(benchmark::State& state, const std::function<LGCP::Message()>& build,
+            ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     std::vector<char> in;
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    env.set_encodingRule(rule);
     ASN1::encode(build(), &env, std::back_inserter(in));
     for (auto _ : state) {
         LGCP::Message m;
         ASN1::CoderEnv e;
-        e.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        e.set_encodingRule(rule);
         if (!ASN1::decode(in.data(), in.data() + in.size(), &e, m, true))
             state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(m);
@@ -103,5 +106,15 @@ BENCHMARK_CAPTURE(encode, create_rtp, createRtp);
 BENCHMARK_CAPTURE(decode, create_rtp, createRtp);
 BENCHMARK_CAPTURE(encode, tonec, tonec);
 BENCHMARK_CAPTURE(decode, tonec, tonec);
+
+const ASN1::CoderEnv::EncodingRules ber = ASN1::CoderEnv::ber;
+BENCHMARK_CAPTURE(encode, ping_ber, ping, ber);
+BENCHMARK_CAPTURE(decode, ping_ber, ping, ber);
+BENCHMARK_CAPTURE(encode, success_ber, success, ber);
+BENCHMARK_CAPTURE(decode, success_ber, success, ber);
+BENCHMARK_CAPTURE(encode, create_rtp_ber, createRtp, ber);
+BENCHMARK_CAPTURE(decode, create_rtp_ber, createRtp, ber);
+BENCHMARK_CAPTURE(encode, tonec_ber, tonec, ber);
+BENCHMARK_CAPTURE(decode, tonec_ber, tonec, ber);
 
 } // namespace

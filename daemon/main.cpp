@@ -14,6 +14,7 @@
 
 #include "daemon/startup.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "messages/lgcp/LGCP.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
 #include "runtime/multiplexer.hpp"

@@ -27,6 +27,7 @@
 #include "slots/ext.hpp"
 #include "slots/map.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/rtp_factory.hpp"
 #include "slots/slots.hpp"
 #include "slots/t38_soft.hpp"
 #include "slots/voice.hpp"
@@ -97,12 +98,13 @@ CtrlSrv::Service* (*const kServices[])() = {
 
 // The slot factories, each linked at the head of the chain as it is made, so
 // the slot manager asks the last one first. The E1 and BRI trunk factories are
-// static objects, built before all of these. The factories of the RTP, modem,
+// static objects, built before all of these. The factories of the modem and
 // mixer slots come with those slot kinds.
 void CreateSlotFactories(State&)
 {
     MapFactory::instance();
     PstnFactory::instance();
+    RtpFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

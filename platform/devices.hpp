@@ -146,9 +146,153 @@ struct Counts {
 static_assert(sizeof(Allocate) == 20 && sizeof(Counts) == 16, "MCC records are the driver's sizes");
 } // namespace mcc
 
-// Records of the RTP driver that the device-name module's printers show.
+// The tone driver: per timeslot DTMF and IVA detection, DTMF rejection, the
+// line echo canceller (LMS) and the tone generator. read() gives ToneEvent records.
+namespace dtmf
+{
+constexpr char kPath[] = "/dev/dtmf";
+
+constexpr Request kConfigureDetector = 0x40144202; // DetectorConfig*
+constexpr Request kEnableDetector = 0x40084203;    // DetectorEnable*
+constexpr Request kDisableDetector = 0x40044204;   // by value: the timeslot
+constexpr Request kDial = 0x400C4205;              // Dial*: all zero = generator off
+constexpr Request kLmsOn = 0x40044206;             // by value: the timeslot
+constexpr Request kLmsOff = 0x40044207;
+constexpr Request kRejectionOn = 0x40044209;
+constexpr Request kRejectionOff = 0x4004420A;
+constexpr Request kIvaOn = 0x4004420B;
+constexpr Request kIvaOff = 0x4004420C;
+constexpr Request kIvaConfigure = 0x4008420D; // IvaConfig*
+constexpr Request kSelcalDial = 0x400C420E;   // SelcalDial*
+
+struct DetectorConfig {
+    std::uint32_t timeslot;
+    std::uint32_t twist;
+    std::uint32_t ratio;
+    std::uint32_t silence;
+    std::uint32_t noise;
+};
+struct DetectorEnable {
+    std::uint32_t timeslot;
+    std::uint32_t id;
+};
+struct Dial {
+    std::uint32_t timeslot;
+    std::uint16_t freq1;
+    std::uint16_t freq2;
+    std::uint16_t amp1;
+    std::uint16_t amp2;
+};
+struct IvaConfig {
+    std::uint32_t timeslot;
+    std::int32_t level; // dB
+};
+struct SelcalDial {
+    std::uint32_t timeslot;
+    std::uint16_t amp;
+    char signs[4];
+    std::uint16_t zero;
+};
+struct ToneEvent {
+    std::int32_t code;
+    std::uint32_t timeslot;
+    std::uint32_t timestamp;
+    std::uint32_t id; // the id given at detector enable
+};
+static_assert(sizeof(DetectorConfig) == 20 && sizeof(DetectorEnable) == 8 && sizeof(Dial) == 12 &&
+                  sizeof(IvaConfig) == 8 && sizeof(SelcalDial) == 12 && offsetof(SelcalDial, signs) == 6 &&
+                  sizeof(ToneEvent) == 16,
+              "tone driver records are the driver's sizes");
+} // namespace dtmf
+
+// The DSP processing driver: VAD, signal detection, BSS, noise gate, muting,
+// delays, receive gain and tone filters per timeslot. read() gives DspEvent records.
+namespace dsp
+{
+constexpr char kPath[] = "/dev/dsp";
+
+constexpr Request kConfigure = 0x40146401;  // Configure*
+constexpr Request kEnable = 0x400C6402;     // Switch*
+constexpr Request kDisable = 0x400C6403;    // Switch* (id 0)
+constexpr Request kVadVersion = 0x40046404; // by value 0; result = the VAD interface version
+
+// Function bits: a configure record's function, an enable or disable mask.
+enum Function : std::uint32_t {
+    kVad = 1,
+    kSd = 2,
+    kMuteRx = 4,
+    kMuteTx = 8,
+    kBss = 16,
+    kDelays = 32,
+    kRxGain = 64,
+    kNg = 128,
+    kToneFilter = 256,
+};
+// Event types.
+enum EventType : std::uint32_t {
+    kEventVad = 1,
+    kEventSd = 2,
+    kEventBss = 0x10,
+    kEventTone = 0x100,
+    kEventFlags = 0x200,
+};
+
+struct Configure {
+    std::uint32_t timeslot;
+    std::uint32_t function;
+    std::uint8_t params[12];
+};
+struct Switch {
+    std::uint32_t timeslot;
+    std::uint32_t id;
+    std::uint32_t mask;
+};
+struct DspEvent {
+    std::uint32_t timeslot;
+    std::uint32_t id;
+    std::uint32_t type;
+    std::uint32_t p[3];
+};
+static_assert(sizeof(Configure) == 20 && sizeof(Switch) == 12 && sizeof(DspEvent) == 24,
+              "DSP driver records are the driver's sizes");
+} // namespace dsp
+
+// The voice driver: how many channels of a codec mask are still free.
+namespace voice
+{
+constexpr char kPath[] = "/dev/voice";
+constexpr Request kCapacity = 0x40045602; // std::uint32_t* mask; result = the channel count
+} // namespace voice
+
+// The RTP driver: one session per descriptor; read() gives RtpEvent records.
 namespace rtp
 {
+constexpr char kPath[] = "/dev/rtp";
+
+constexpr Request kBeginSession = 0xC02C5200; // rtp_connection_params*
+constexpr Request kAddChannel = 0xC0105202;   // rtp_channel_info*
+constexpr Request kTeardown1 = 0x2000520A;
+constexpr Request kTeardown2 = 0x20005203;
+constexpr Request kStartInput = 0x20005204;
+constexpr Request kReleaseInput = 0x20005205;
+constexpr Request kTeardown3 = 0x2000520B;
+constexpr Request kSetEvent = 0xC024520C;   // EventConfig*
+constexpr Request kResetEvent = 0x8004520D; // std::uint32_t* event type
+
+constexpr std::uint32_t kEventPd = 1;
+
+// Word 0 the event type, word 2 and word 5 the timeout.
+struct EventConfig {
+    std::uint32_t word[9];
+};
+struct RtpEvent {
+    std::uint32_t type;
+    std::uint32_t value;
+    std::uint32_t timeout;
+    std::uint32_t reserved[6];
+};
+static_assert(sizeof(EventConfig) == 36 && sizeof(RtpEvent) == 36, "RTP event records are the driver's");
+
 // The session record (addresses in network order).
 struct rtp_connection_params {
     std::uint32_t remote_addr;
@@ -185,6 +329,7 @@ struct rtp_ext_attach_session_params {
 struct rtp_ext_init_params {
     std::uint16_t etype;
 };
+
 static_assert(sizeof(rtp_connection_params) == 44 && offsetof(rtp_connection_params, rx_pt) == 14 &&
                   offsetof(rtp_connection_params, packet_factor) == 18 &&
                   offsetof(rtp_connection_params, ssrc) == 24 && offsetof(rtp_connection_params, tos) == 40 &&

@@ -15,10 +15,14 @@
 #include <unistd.h>
 
 #include "platform/sim/control_socket.hpp"
+#include "platform/sim/dsp_model.hpp"
+#include "platform/sim/dtmf_model.hpp"
 #include "platform/sim/e1cas_model.hpp"
 #include "platform/sim/hal_model.hpp"
 #include "platform/sim/maintenance_model.hpp"
 #include "platform/sim/mcc_model.hpp"
+#include "platform/sim/rtp_model.hpp"
+#include "platform/sim/voice_model.hpp"
 #include "platform/sim/watchdog_model.hpp"
 
 namespace platform
@@ -108,6 +112,10 @@ SimBoard::SimBoard()
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::DtmfModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::DspModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::RtpModel));
+    add(std::unique_ptr<sim::DeviceModel>(new sim::VoiceModel));
     // Drivers that a board may lack: missing until a command makes them present.
     add(std::unique_ptr<sim::DeviceModel>(new sim::MaintenanceModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::E1CasModel));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "hardware/dsp.hpp"
+#include "hardware/tone.hpp"
 #include "messages/lgcp/LGCP.hpp"
 
 class SlotFactory;
@@ -82,6 +84,18 @@ public:
     void OnProtoLemzEvent(LEMZGW::ProtoLemzPackets const& packets);
     void OnSDEvent(LGCP::SDEvent const& event);
     void OnRtpEvent(LGCP::RtpEvent const& event);
+
+    // The event decoders of media slots (slots/events.cpp): each turns one
+    // record of the tone service, the DSP service or the RTP driver into the
+    // controller's signal, or logs why it cannot.
+    void processTonecEvent(Hardware::TonecReceiver::Params const& params);
+    void processToneGenEvent();
+    void processVADEvent(Hardware::DSProcVADEvent const& event);
+    void processToneFltEvent(dsproc_tone_event const* event);
+    void processFlagsEvent(dsproc_flags_event const* event);
+    void processBSSEvent(dsproc_bss_event const* event);
+    void processSDEvent(Hardware::DSProcSDEvent const& event);
+    void processRtpEvent(platform::rtp::RtpEvent const& event);
 
     void LogicalConnect(Slot& source);
     void LogicalDisconnect();

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "messages/lgcp/LGCP.hpp"
 #include "slots/factory.hpp"
 #include "slots/join.hpp"
 #include "slots/slot.hpp"

@@ -48,8 +48,18 @@ TEST(DataLengthCounter, ContentsLengthsAndPrimitiveAnswers)
         {"CHOICE holding a SEQUENCE", with<TM::CreateParams>([](auto& c) { c.select_mixerOut(); }), 9, false},
         {"CHOICE without selection", Value(new TM::PDU), 0, true},
         {"open type without value", Value(new ASN1::OpenData), 0, true},
+        // The contained value keeps its own header: 30 09 and the 9 octets above.
         {"open type holding a SEQUENCE",
-         Value(new ASN1::OpenData(pingMessage().release(), &ASN1::OpenData::theInfo)), 9, false},
+         Value(new ASN1::OpenData(pingMessage().release(), &ASN1::OpenData::theInfo)), 11, false},
+        {"open type holding octets only",
+         with<ASN1::OpenData>([](auto& o) { o.grab(new std::vector<char>(3)); }), 3, true},
+        // An untagged CHOICE element writes no header of its own: [0] 01 01 only.
+        {"SEQUENCE OF CHOICE", with<ASN1::SEQUENCE_OF<TM::Channel>>([](auto& l) {
+             TM::Channel c;
+             c.select_tdm(1);
+             l.push_back(c);
+         }),
+         3, false},
     };
     for (Row const& row : table) {
         SCOPED_TRACE(row.name);

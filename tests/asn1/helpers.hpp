@@ -1,4 +1,4 @@
-// Shared test helpers: aligned PER through the coder environment.
+// Shared test helpers: coding through the coder environment.
 #pragma once
 
 #include "asn1/asn1.hpp"
@@ -48,20 +48,22 @@ inline Value oid(std::vector<unsigned> const& arcs)
 }
 
 // The octets, or "FAIL" when the encoder refuses the value.
-inline std::string encodeHex(ASN1::AbstractData const& value)
+inline std::string encodeHex(ASN1::AbstractData const& value,
+                             ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    env.set_encodingRule(rule);
     std::vector<char> out;
     if (!ASN1::encode(value, &env, std::back_inserter(out)))
         return "FAIL";
     return hex(out);
 }
 
-inline bool decodeInto(std::vector<char> const& octets, ASN1::AbstractData& value)
+inline bool decodeInto(std::vector<char> const& octets, ASN1::AbstractData& value,
+                       ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    env.set_encodingRule(rule);
     return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, value, true);
 }
 

@@ -610,8 +610,11 @@ TEST(PerCoder, OtherRulesAreRefused)
     ASN1::CoderEnv env;
     EXPECT_EQ(env.get_encodingRule(), ASN1::CoderEnv::per_Aligned);
     std::vector<char> out;
+    // A BER encoding that fails half-way (a CHOICE without selection) writes nothing.
     env.set_encodingRule(ASN1::CoderEnv::ber);
-    EXPECT_FALSE(ASN1::encode(m, &env, std::back_inserter(out)));
+    TM::Message unselected;
+    unselected.set_seq(1);
+    EXPECT_FALSE(ASN1::encode(unselected, &env, std::back_inserter(out)));
     env.set_encodingRule(static_cast<ASN1::CoderEnv::EncodingRules>(3));
     EXPECT_FALSE(ASN1::encode(m, &env, std::back_inserter(out)));
     EXPECT_TRUE(out.empty());

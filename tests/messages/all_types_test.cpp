@@ -1,8 +1,8 @@
 // Every generated type, walked through its descriptor: a default value and seeded
-// pseudo-random values within the constraints encode, decode to an equal value and
-// print. Over the runs of one type every optional field, every extension addition and
-// every alternative is exercised at the top level; nested types get theirs when they
-// are walked themselves.
+// pseudo-random values within the constraints encode (aligned PER and BER), decode to
+// an equal value, print, and read back from their printed text. Over the runs of one type every optional
+// field, every extension addition and every alternative is exercised at the top level; nested types get
+// theirs when they are walked themselves.
 #include "asn1/asn1.hpp"
 #include "tests/asn1/helpers.hpp"
 #include "tests/messages/registry.hpp"
@@ -27,7 +27,42 @@ using msgwalk::Filler;
 using msgwalk::Plan;
 using msgwalk::Random;
 
-// Encode, decode into a fresh value of the same type, compare, re-encode, print.
+// Why the reader cannot take back what the printer wrote, or "" when it can. A word runs
+// to the next white space, so an enumerator printed directly before "," takes the comma
+// into its word; a value without a name prints as a number where a word is read; a
+// character string has no escape for its own double quote.
+std::string unreadable(AbstractData const& value, bool commaFollows)
+{
+    std::vector<AbstractData const*> parts;
+    if (auto* seq = dynamic_cast<ASN1::SEQUENCE const*>(&value)) {
+        ASN1::SequenceInfo const* info = seq->sequenceInfo();
+        for (std::uint32_t i = 0; i < info->numFields; ++i)
+            if (info->fieldIds[i] < 0 || seq->hasOptionalField(static_cast<unsigned>(info->fieldIds[i])))
+                parts.push_back(seq->getField(i));
+        for (std::uint32_t j = 0; j < info->knownExtensions; ++j)
+            if (seq->hasOptionalField(info->numOptional + j))
+                parts.push_back(seq->getField(info->numFields + j));
+    } else if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base const*>(&value)) {
+        parts.assign(list->begin(), list->end());
+    } else if (auto* choice = dynamic_cast<ASN1::CHOICE const*>(&value)) {
+        return unreadable(*choice->getSelection(), commaFollows);
+    } else if (auto* e = dynamic_cast<ASN1::ENUMERATED const*>(&value)) {
+        if (e->getName().empty())
+            return "an enumeration value without a name, printed as a number";
+        return commaFollows ? "an enumerator directly before a comma" : "";
+    } else if (auto* s = dynamic_cast<ASN1::AbstractString const*>(&value)) {
+        return s->find('"') != std::string::npos ? "a string holding a double quote" : "";
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        std::string reason = unreadable(*parts[i], i + 1 < parts.size());
+        if (!reason.empty())
+            return reason;
+    }
+    return "";
+}
+
+// Encode, decode into a fresh value of the same type, compare, re-encode, print; the
+// same through BER with every proper prefix refused; read back what was printed.
 void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, std::string const& what)
 {
     SCOPED_TRACE(std::string(entry.module) + "::" + entry.name + " " + what);
@@ -47,6 +82,30 @@ void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, 
     text << value;
     EXPECT_TRUE(text.good());
     EXPECT_FALSE(text.str().empty());
+
+    std::vector<char> ber;
+    env.set_encodingRule(ASN1::CoderEnv::ber);
+    ASSERT_TRUE(env.encodeInto(value, ber));
+    std::unique_ptr<AbstractData> fromBer(AbstractData::create(entry.info));
+    ASSERT_TRUE(env.decode(ber.data(), ber.data() + ber.size(), *fromBer, true)) << hex(ber);
+    EXPECT_EQ(0, value.compare(*fromBer)) << hex(ber);
+    ASSERT_TRUE(env.encodeInto(*fromBer, again));
+    EXPECT_EQ(hex(ber), hex(again));
+    for (std::size_t n = 0; n < ber.size(); ++n) {
+        std::unique_ptr<AbstractData> cut(AbstractData::create(entry.info));
+        EXPECT_FALSE(env.decode(ber.data(), ber.data() + n, *cut, true)) << hex(ber) << " cut at " << n;
+    }
+
+    std::unique_ptr<AbstractData> read(AbstractData::create(entry.info));
+    std::string reason = unreadable(value, false);
+    bool ok = read->setFromValueNotation(text.str());
+    if (reason.empty()) {
+        EXPECT_TRUE(ok) << text.str();
+        EXPECT_EQ(0, value.compare(*read)) << text.str() << "\n" << read->asValueNotation();
+    } else {
+        // Refused, or (text after the value being ignored) read as another value.
+        EXPECT_FALSE(ok && value.compare(*read) == 0) << reason << "\n" << text.str();
+    }
     // A clone is a separate, equal value of the same type.
     std::unique_ptr<AbstractData> copy(value.clone());
     EXPECT_EQ(value.info(), copy->info());

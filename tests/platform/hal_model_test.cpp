@@ -29,38 +29,21 @@ TEST(HalModel, RequestsAreDecodedAndChangeOnlyDriverState)
         const char* journal;
         int result;
     };
-    auto connect = [&sim](int dst, int src) {
-        return [&sim, dst, src](int f) {
-            hal::SwitchConnect r{dst, src};
-            return sim.ioctl(f, hal::kConnect, &r);
-        };
+    // A request with its record; a read gives the byte it read as the result.
+    auto req = [&sim](unsigned long request, auto record) {
+        return [&sim, request, record](int f) mutable { return sim.ioctl(f, request, &record); };
     };
-    auto disable = [&sim](int ch) {
-        return [&sim, ch](int f) {
-            hal::SwitchChannel r{ch};
-            return sim.ioctl(f, hal::kDisable, &r);
-        };
+    auto connect = [&](int dst, int src) { return req(hal::kConnect, hal::SwitchConnect{dst, src}); };
+    auto disable = [&](int ch) { return req(hal::kDisable, hal::SwitchChannel{ch}); };
+    auto write = [&](int ch, int byte) { return req(hal::kWrite, hal::SwitchByte{ch, byte}); };
+    auto clock = [&](std::int32_t source) { return req(hal::kClockSelect, source); };
+    auto spi = [&](unsigned long request, int ch, int reg, int data) {
+        return req(request, hal::SpiRegister{std::uint8_t(ch), std::uint8_t(reg), std::uint8_t(data)});
     };
-    auto write = [&sim](int ch, int byte) {
-        return [&sim, ch, byte](int f) {
-            hal::SwitchByte r{ch, byte};
-            return sim.ioctl(f, hal::kWrite, &r);
-        };
-    };
-    // The byte read comes back as the result here, to compare it in the table.
     auto read = [&sim](int ch) {
         return [&sim, ch](int f) {
             hal::SwitchByte r{ch, 0xFF};
             return sim.ioctl(f, hal::kRead, &r) < 0 ? -1 : r.value;
-        };
-    };
-    auto clock = [&sim](std::int32_t source) {
-        return [&sim, source](int f) mutable { return sim.ioctl(f, hal::kClockSelect, &source); };
-    };
-    auto spi = [&sim](unsigned long request, int ch, int reg, int data) {
-        return [&sim, request, ch, reg, data](int f) {
-            hal::SpiRegister r{std::uint8_t(ch), std::uint8_t(reg), std::uint8_t(data)};
-            return sim.ioctl(f, request, &r);
         };
     };
     const Step steps[] = {

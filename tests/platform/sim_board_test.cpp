@@ -47,13 +47,18 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         const char* answer;
     };
     const Case cases[] = {
-        {"devices", "/dev/e1-cas missing open=0\n/dev/hal present open=0\n/dev/maintenance missing "
-                    "open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
-        {"device /dev/hal missing", "ok\n"},
-        {"device /dev/dtmf present", "ok\n"},
         {"devices",
-         "/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal missing open=0\n/dev/maintenance "
-         "missing open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\n"},
+         "/dev/dsp present open=0\n/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal present "
+         "open=0\n"
+         "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\n"
+         "/dev/rtp present open=0\n/dev/voice present open=0\nok\n"},
+        {"device /dev/hal missing", "ok\n"},
+        {"device /dev/mixer present", "ok\n"},
+        {"devices",
+         "/dev/dsp present open=0\n/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal missing "
+         "open=0\n"
+         "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\n"
+         "/dev/mixer present open=0\n/dev/rtp present open=0\n/dev/voice present open=0\nok\n"},
         {"device /dev/hal", "error usage: device <path> present|missing\n"},
         {"device dev/hal present", "error usage: device <path> present|missing\n"},
         {"device /dev/hal gone", "error usage: device <path> present|missing\n"},
@@ -90,7 +95,7 @@ TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay)
     };
     const Case cases[] = {
         {"/dev/misc/gw-wd", O_WRONLY, 0, false}, {"/dev/hal", O_RDWR | O_NONBLOCK, 0, true},
-        {"/dev/hal", O_RDWR, 0, false},          {"/dev/dtmf", O_RDWR, ENOENT, false},
+        {"/dev/hal", O_RDWR, 0, false},          {"/dev/mixer", O_RDWR, ENOENT, false},
         {"/dev/misc", O_RDWR, ENOENT, false},
     };
     platform::SimBoard sim;
@@ -114,7 +119,7 @@ TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay)
         settle(sim);
     }
     EXPECT_EQ("open /dev/misc/gw-wd\nclose /dev/misc/gw-wd\nopen /dev/hal\nclose /dev/hal\nopen /dev/hal\n"
-              "close /dev/hal\nopen /dev/dtmf missing\nopen /dev/misc missing\n",
+              "close /dev/hal\nopen /dev/mixer missing\nopen /dev/misc missing\n",
               joined(sim.journal()));
 }
 
@@ -234,8 +239,10 @@ TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket)
     const int fd = connect_client();
     // Two commands in one write, the second split over two writes.
     EXPECT_EQ("ok\n", talk(sim, fd, "device /dev/hal missing\n", 1));
-    EXPECT_EQ("/dev/e1-cas missing open=0\n/dev/hal missing open=0\n/dev/maintenance missing "
-              "open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\nok\nok\n",
+    EXPECT_EQ("/dev/dsp present open=0\n/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal "
+              "missing open=0\n"
+              "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/misc/gw-wd present open=0\n"
+              "/dev/rtp present open=0\n/dev/voice present open=0\nok\nok\n",
               talk(sim, fd, "devices\r\nclear\ndev", 4));
     EXPECT_EQ("error unknown command dev\n", talk(sim, fd, "\n", 1));
     // A line that never ends is refused and the client let go.
@@ -292,7 +299,7 @@ TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway)
 TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile)
 {
     std::ofstream(mPath + ".init") << "# start without the board driver\ndevice /dev/hal missing\n"
-                                      "device /dev/dtmf present\n";
+                                      "device /dev/mixer present\n";
     ::setenv("QUELVAD_SIM", mPath.c_str(), 1);
     platform::SimBoard* sim = platform::installSimBoardFromEnvironment();
     ASSERT_NE(nullptr, sim);
@@ -300,7 +307,7 @@ TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile)
     errno = 0;
     EXPECT_EQ(-1, platform::board().open("/dev/hal", O_RDWR));
     EXPECT_EQ(ENOENT, errno);
-    const int fd = platform::board().open("/dev/dtmf", O_RDWR);
+    const int fd = platform::board().open("/dev/mixer", O_RDWR);
     EXPECT_GE(fd, 0);
     ::close(fd);
     const int client = connect_client();

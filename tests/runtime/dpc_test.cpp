@@ -132,6 +132,4 @@ TEST_F(DpcTest, UnboundOrPlainFunctionCalls)
     EXPECT_EQ(multiplexer.dpc_measure().counter(), before + 8);
 }
 
-// Durations are right across the wrap of the 32-bit microsecond count; the
-// text is decimal whatever the stream's base.
 } // namespace

@@ -82,6 +82,7 @@ struct BytesCase {
 
 TEST(Packet, ByteOrderOfAddedDataTable)
 {
+    // clang-format off
     const BytesCase cases[] = {
         {"put8", [](Packet& p) { p.put8(0xA5); }, {0xA5}},
         {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
@@ -91,14 +92,11 @@ TEST(Packet, ByteOrderOfAddedDataTable)
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
         {"string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
         {"empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
-        {"packet appends its bytes",
-         [](Packet& p) {
-             p.put(make({0x07, 0x08}));
-         },
-         {0x07, 0x08}},
+        {"packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
         {"put of itself doubles", [](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}},
         {"operator[] writes", [](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         Packet p;
         ASSERT_TRUE(p.reserve_head(8));
@@ -318,6 +316,7 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
 
 TEST(PacketDeathTest, AssertionTextsTable)
 {
+    // clang-format off
     const struct {
         std::function<void()> breach;
         std::string output; // after "PACKET ASSERTION FAILED!\n"
@@ -327,32 +326,22 @@ TEST(PacketDeathTest, AssertionTextsTable)
         {[] { Packet().reserve_tail(65537); }, "len>packet_max_size\n(null)\n\n"},
         {[] { make({0xAB}, 65530).reserve_head(6); },
          "new_len>packet_max_size\nhead=65530, data=1, tail=5\ndump:\n ab\n\n"},
-        {[] {
-             make({1, 2}, 5).reserve_tail(6);
-         },
+        {[] { make({1, 2}, 5).reserve_tail(6); },
          "_tailroom()+len <= packet_max_size\nhead=5, data=2, tail=65529\ndump:\n 1 2\n\n"},
         {[] { make({}, 65535).put(2); }, "len<=_tailroom()\nhead=65535, data=0, tail=1\n\n"},
-        {[] {
-             make({0x01, 0x0A}, 1).push(2);
-         },
+        {[] { make({0x01, 0x0A}, 1).push(2); },
          "len<=_headroom()\nhead=1, data=2, tail=65533\ndump:\n 1 a\n\n"},
         {[] { make({}, 3).pull(1); }, "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
         {[] { make({0xFF}, 0).trim(2); }, "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
         {[] { make({7}, 0)[-1] = 0; }, "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
-        {[] {
-             make({1, 2}, 0).sub(0, 3);
-         },
+        {[] { make({1, 2}, 0).sub(0, 3); },
          "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {[] {
-             make({1, 2}, 0).sub(2, 1);
-         },
+        {[] { make({1, 2}, 0).sub(2, 1); },
          "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
-        {[] {
-             make({1, 2}, 0).sub(0xFFFFFFFFu, 1);
-         },
-         "start+len<=_length()\n"}, // start+len wraps
+        {[] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, "start+len<=_length()\n"}, // start+len wraps
         {[] { make({}).put(std::string(256, 'x')); }, "string length>255\n"},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_DEATH(c.breach(), exact("PACKET ASSERTION FAILED!\n" + c.output)) << c.output;
 }

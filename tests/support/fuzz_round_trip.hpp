@@ -13,10 +13,11 @@
 namespace support
 {
 
-inline void roundTrip(ASN1::TypeInfo const* info, char const* begin, char const* end)
+inline void roundTrip(ASN1::TypeInfo const* info, char const* begin, char const* end,
+                      ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    env.set_encodingRule(rule);
     std::unique_ptr<ASN1::AbstractData> first(ASN1::AbstractData::create(info));
     if (!ASN1::decode(begin, end, &env, *first, true))
         return;

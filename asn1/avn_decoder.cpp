@@ -1,0 +1,460 @@
+#include "asn1/avn_decoder.hpp"
+
+#include "asn1/constructed.hpp"
+#include "asn1/primitives.hpp"
+#include "asn1/strings.hpp"
+#include "asn1/time_text.hpp"
+
+#include <boost/scoped_array.hpp>
+
+#include <cctype>
+#include <cstdlib>
+#include <new>
+#include <sstream>
+
+namespace ASN1
+{
+
+bool input_success(std::istream& stream)
+{
+    return (stream.rdstate() & (std::ios_base::failbit | std::ios_base::badbit)) == 0;
+}
+
+bool is_space_or_newline(char c)
+{
+    return c == ' ' || c == '\n';
+}
+
+namespace
+{
+
+// Reaching the end of the text after what was read is no failure of that read.
+void forgiveEnd(std::istream& stream)
+{
+    if (stream.eof() && !stream.bad())
+        stream.clear(std::ios_base::eofbit);
+}
+
+bool expect(std::istream& stream, char wanted)
+{
+    char c = 0;
+    return static_cast<bool>(stream >> c) && c == wanted;
+}
+
+int digitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 99;
+}
+
+// A decimal arc that fits in 32 bits.
+bool parseArc(std::string const& digits, unsigned& arc)
+{
+    if (digits.empty() || digits.size() > 10)
+        return false;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > 0xFFFFFFFFu)
+        return false;
+    arc = static_cast<unsigned>(value);
+    return true;
+}
+
+} // namespace
+
+bool get_string(std::istream& stream, std::string& text)
+{
+    if (!expect(stream, '"'))
+        return false;
+    std::getline(stream, text, '"');
+    // Without a closing quote the text ran into the end.
+    return input_success(stream) && !stream.eof();
+}
+
+bool get_from_string(std::string& digits, std::vector<char>& octets, unsigned& bits, int base)
+{
+    std::string kept;
+    for (char c : digits) {
+        if (!is_space_or_newline(c))
+            kept += c;
+    }
+    digits.swap(kept);
+    unsigned group = base == 2 ? 8 : 2;
+    std::uint64_t count = base == 2 ? digits.size() : std::uint64_t{digits.size()} * 4;
+    if (count > 0xFFFFFFFFu)
+        return false;
+    bits = static_cast<unsigned>(count);
+    if (digits.size() % group != 0)
+        digits.append(group - digits.size() % group, '0');
+    octets.clear();
+    for (std::size_t i = 0; i < digits.size(); i += group) {
+        unsigned octet = 0;
+        for (std::size_t j = i; j < i + group; ++j) {
+            int d = digitValue(digits[j]);
+            if (d >= base)
+                return false;
+            octet = octet * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        }
+        octets.push_back(static_cast<char>(octet));
+    }
+    return true;
+}
+
+bool get_value_from(std::istream& stream, std::vector<char>& octets, unsigned& bits)
+{
+    if (!expect(stream, '\''))
+        return false;
+    std::string digits;
+    std::getline(stream, digits, '\'');
+    if (!input_success(stream) || stream.eof())
+        return false;
+    char kind = 0;
+    if (!(stream >> kind))
+        return false;
+    if (kind == 'B')
+        return get_from_string(digits, octets, bits, 2);
+    if (kind == 'H')
+        return get_from_string(digits, octets, bits, 16);
+    return false;
+}
+
+bool get_id(char const* const* names, unsigned count, std::string const& id, int& index)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        if (names[i] != nullptr && id == names[i]) {
+            index = static_cast<int>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AVNDecoder::readLetters(std::string& letters)
+{
+    letters.clear();
+    char c = 0;
+    while (stream_ >> c) {
+        if (!std::isalpha(static_cast<unsigned char>(c))) {
+            stream_.putback(c);
+            break;
+        }
+        letters += c;
+    }
+    forgiveEnd(stream_);
+    return !letters.empty() && input_success(stream_);
+}
+
+bool AVNDecoder::do_visit(Null&)
+{
+    std::string letters;
+    return readLetters(letters) && letters == "NULL";
+}
+
+bool AVNDecoder::do_visit(BOOLEAN& value)
+{
+    std::string letters;
+    if (!readLetters(letters))
+        return false;
+    if (letters == "TRUE")
+        value = true;
+    else if (letters == "FALSE")
+        value = false;
+    else
+        return false;
+    return true;
+}
+
+bool AVNDecoder::do_visit(INTEGER& value)
+{
+    if (value.constrained() && value.getLowerLimit() >= 0) {
+        char c = 0;
+        if (!(stream_ >> c) || c == '-')
+            return false; // the unsigned extraction would wrap a negative number
+        stream_.putback(c);
+        unsigned v = 0;
+        stream_ >> v;
+        if (!input_success(stream_))
+            return false;
+        value.setValue(static_cast<int>(v));
+        return true;
+    }
+    int v = 0;
+    stream_ >> v;
+    if (!input_success(stream_))
+        return false;
+    value.setValue(v);
+    return true;
+}
+
+bool AVNDecoder::do_visit(IntegerWithNamedNumber& value)
+{
+    char c = 0;
+    if (!(stream_ >> c))
+        return false;
+    stream_.putback(c);
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '-')
+        return do_visit(static_cast<INTEGER&>(value));
+    std::string word;
+    return static_cast<bool>(stream_ >> word) && value.setFromName(word);
+}
+
+bool AVNDecoder::do_visit(ENUMERATED& value)
+{
+    std::string word;
+    return static_cast<bool>(stream_ >> word) && value.setFromName(word);
+}
+
+bool AVNDecoder::do_visit(OBJECT_IDENTIFIER& value)
+{
+    if (!expect(stream_, '{'))
+        return false;
+    std::string text;
+    std::getline(stream_, text, '}');
+    if (!input_success(stream_) || stream_.eof())
+        return false; // no closing brace
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        unsigned arc = 0;
+        std::string::size_type open = word.find('(');
+        if (open == std::string::npos) {
+            if (!parseArc(word, arc))
+                return false;
+        } else {
+            // name(number): the name is only a reminder for the reader.
+            if (open == 0 || !std::isalpha(static_cast<unsigned char>(word[0])) || word.back() != ')' ||
+                !parseArc(word.substr(open + 1, word.size() - open - 2), arc))
+                return false;
+        }
+        value.append(arc);
+    }
+    return true;
+}
+
+bool AVNDecoder::do_visit(OCTET_STRING& value)
+{
+    std::vector<char> octets;
+    unsigned bits = 0;
+    if (!get_value_from(stream_, octets, bits))
+        return false;
+    value.assign(octets.begin(), octets.end());
+    return true;
+}
+
+bool AVNDecoder::do_visit(BIT_STRING& value)
+{
+    std::vector<char> octets;
+    unsigned bits = 0;
+    if (!get_value_from(stream_, octets, bits))
+        return false;
+    value.resize(bits);
+    std::copy(octets.begin(), octets.begin() + static_cast<std::ptrdiff_t>(value.getData().size()),
+              value.getData().begin());
+    value.resize(bits); // padding digits of a hexadecimal text are not bits of the string
+    return true;
+}
+
+bool AVNDecoder::do_visit(AbstractString& value)
+{
+    std::string text;
+    if (!get_string(stream_, text))
+        return false;
+    value.assign(text);
+    return true;
+}
+
+bool AVNDecoder::do_visit(BMPString& value)
+{
+    std::string text;
+    if (!get_string(stream_, text))
+        return false;
+    boost::scoped_array<wchar_t> wide(new wchar_t[text.size() + 1]);
+    std::size_t n = std::mbstowcs(wide.get(), text.c_str(), text.size() + 1);
+    if (n == static_cast<std::size_t>(-1) || n > text.size())
+        return false;
+    value.assign(wide.get(), static_cast<unsigned>(n));
+    return true;
+}
+
+bool AVNDecoder::do_visit(GeneralizedTime& value)
+{
+    std::string text;
+    if (!get_string(stream_, text) || !wellFormedTimeText(text))
+        return false;
+    value.set(text.c_str());
+    return true;
+}
+
+bool AVNDecoder::do_visit(CHOICE& value)
+{
+    std::string word;
+    int index = -1;
+    ChoiceInfo const* ci = value.choiceInfo();
+    if (!(stream_ >> word) || !expect(stream_, ':') ||
+        !get_id(ci->selectionNames, ci->totalChoices, word, index) || !value.select(index))
+        return false;
+    AbstractData* selection = value.getSelection();
+    return selection != nullptr && selection->accept(*this);
+}
+
+bool AVNDecoder::do_visit(SEQUENCE_OF_Base& value)
+{
+    if (!expect(stream_, '{'))
+        return false;
+    char c = 0;
+    if (!(stream_ >> c))
+        return false;
+    value.clear();
+    if (c == '}')
+        return true;
+    stream_.putback(c);
+    for (;;) {
+        std::unique_ptr<AbstractData> element(value.createElement());
+        if (element == nullptr || !element->accept(*this) || !(stream_ >> c))
+            return false;
+        value.push_back(element.release());
+        if (c == '}')
+            return true;
+        if (c != ',')
+            return false;
+    }
+}
+
+bool AVNDecoder::do_visit(OpenData&)
+{
+    return false;
+}
+
+bool AVNDecoder::do_revisit(OpenData&)
+{
+    return false;
+}
+
+bool AVNDecoder::do_visit(TypeConstrainedOpenData& value)
+{
+    return value.has_data() && value.get_data().accept(*this);
+}
+
+int AVNDecoder::preVisitExtensionRoots(SEQUENCE& value)
+{
+    if (!expect(stream_, '{'))
+        return FAIL;
+    // Presence comes from the text alone.
+    SequenceInfo const* si = value.sequenceInfo();
+    for (std::uint32_t k = 0; k < si->numOptional + si->knownExtensions; ++k)
+        value.removeOptionalField(k);
+    char c = 0;
+    if (!(stream_ >> c))
+        return FAIL;
+    if (c == '}') {
+        // Every field absent: only a SEQUENCE without mandatory fields is complete.
+        for (std::uint32_t i = 0; i < si->numFields; ++i) {
+            if (si->fieldIds[i] < 0)
+                return FAIL;
+        }
+        return STOP;
+    }
+    stream_.putback(c);
+    std::string identifier;
+    if (!(stream_ >> identifier))
+        return FAIL;
+    identifiers_.push_back(identifier);
+    return CONTINUE;
+}
+
+int AVNDecoder::readField(SEQUENCE& value, int field, int optionalId)
+{
+    std::size_t top = identifiers_.size() - 1;
+    bool optional = optionalId >= 0;
+    if (identifiers_[top] != value.getFieldName(field))
+        return optional ? CONTINUE : FAIL;
+    unsigned slot = static_cast<unsigned>(field);
+    AbstractData* f = optional ? &value.includeOptionalField(static_cast<unsigned>(optionalId), slot)
+                               : value.getField(slot);
+    char c = 0;
+    if (f == nullptr || !f->accept(*this) || !(stream_ >> c))
+        return FAIL;
+    if (c == ',')
+        return stream_ >> identifiers_[top] ? CONTINUE : FAIL;
+    if (c != '}')
+        return FAIL;
+    // The fields not reached must all be optional.
+    SequenceInfo const* si = value.sequenceInfo();
+    for (std::uint32_t i = static_cast<std::uint32_t>(field) + 1; i < si->numFields; ++i) {
+        if (si->fieldIds[i] < 0)
+            return FAIL;
+    }
+    identifiers_.pop_back();
+    return STOP;
+}
+
+int AVNDecoder::visitExtensionRoot(SEQUENCE& value, int field, int optionalId)
+{
+    return readField(value, field, optionalId);
+}
+
+int AVNDecoder::visitKnownExtension(SEQUENCE& value, int field, int optionalId)
+{
+    return readField(value, field, optionalId);
+}
+
+int AVNDecoder::visitUnknownExtensions(SEQUENCE&)
+{
+    // After a trailing comma only the closing brace may follow: any other word names
+    // no field, or one out of declaration order.
+    if (identifiers_.empty() || identifiers_.back() != "}")
+        return FAIL;
+    identifiers_.pop_back();
+    return STOP;
+}
+
+bool AbstractData::setFromValueNotation(std::string const& text)
+{
+    std::istringstream stream(text);
+    AVNDecoder reader(stream);
+    return accept(reader);
+}
+
+std::ios_base::iostate AbstractData::get_from(std::istream& stream)
+{
+    AVNDecoder reader(stream);
+    return accept(reader) ? std::ios_base::goodbit : std::ios_base::failbit;
+}
+
+std::istream& operator>>(std::istream& stream, AbstractData& value)
+{
+    if (!stream.good())
+        return stream;
+    std::ios_base::iostate state = std::ios_base::goodbit;
+    try {
+        std::istream::sentry guard(stream);
+        if (!guard)
+            return stream;
+        state = value.get_from(stream);
+    } catch (std::bad_alloc const&) {
+        state = std::ios_base::badbit;
+    } catch (...) {
+        state = std::ios_base::failbit;
+    }
+    if (state != std::ios_base::goodbit) {
+        // Setting the state may throw when the stream's exception mask asks for it.
+        try {
+            stream.setstate(state);
+        } catch (std::ios_base::failure const&) {
+            if ((stream.exceptions() & state) != 0)
+                throw;
+        }
+    }
+    return stream;
+}
+
+} // namespace ASN1

@@ -1,0 +1,154 @@
+#pragma once
+// The DSP processing service: the one owner of the board's DSP device
+// "/dev/dsp". Per TDM timeslot it configures and switches voice activity
+// detection (VAD), signal detection (SD), BSS, the noise gate (NG), muting,
+// delays, receive gain and tone filters, and hands each event record the
+// device reports to the receiver that owns the record's timeslot.
+//
+// Media slots take part through the mixin DSProcReceiver: the slot names its
+// timeslot and receives its events; the mixin keeps each function's state
+// (-1 unknown since construction, 0 off, 1 on) and the id it was enabled with.
+#include <cstdint>
+
+#include "messages/lgcp/LGCP.hpp"
+#include "platform/devices.hpp"
+#include "runtime/event.hpp"
+
+// The driver's layouts of an event's payload (the record's last 12 bytes).
+struct dsproc_bss_event {
+    float score;
+    std::uint32_t reserved[2];
+};
+struct dsproc_tone_event {
+    std::int32_t freq;
+    std::uint8_t presence; // non-zero: the tone is present
+    std::uint8_t reserved[7];
+};
+struct dsproc_flags_event {
+    std::uint32_t flags;
+    std::uint32_t mask; // which flags the event reports
+    std::uint32_t reserved;
+};
+static_assert(sizeof(dsproc_bss_event) == 12 && sizeof(dsproc_tone_event) == 12 &&
+                  sizeof(dsproc_flags_event) == 12,
+              "payloads fill the record's 12 bytes");
+
+namespace Hardware
+{
+
+struct DSProcVADEvent {
+    std::int32_t rx = 0; // -1: the event does not report the direction
+    std::int32_t tx = 0;
+};
+struct DSProcSDEvent {
+    std::int32_t value = 0;
+};
+
+class DSProcReceiver;
+
+class DSProcReceiverService
+{
+public:
+    // The single service, created on first use. A test may construct its own:
+    // while it lives it is the one instance() gives.
+    static DSProcReceiverService& instance();
+
+    DSProcReceiverService();
+    ~DSProcReceiverService();
+    DSProcReceiverService(const DSProcReceiverService&) = delete;
+    DSProcReceiverService& operator=(const DSProcReceiverService&) = delete;
+
+    void init();
+    bool configureVAD(unsigned ts, LGCP::VADParams const& params);
+    bool configureSD(unsigned ts);
+    void configureDelays(unsigned ts, unsigned rx, unsigned tx);
+    void configureRxGain(unsigned ts, char gain);
+    void configureToneFilter(unsigned ts, unsigned freq, unsigned enable, int duration, int level);
+    void disableToneAll(DSProcReceiver& receiver);
+    bool enableVAD(DSProcReceiver& receiver, bool on);
+    bool enableBSS(DSProcReceiver& receiver, bool on);
+    bool enableNG(DSProcReceiver& receiver, bool on);
+    bool enableSD(DSProcReceiver& receiver, bool on);
+    bool enableMute(DSProcReceiver& receiver, bool rx, bool tx);
+    void OnEvent(int fd, short revents);
+
+    bool is_open() const { return mEvent.IsActive(); }
+    std::uint32_t last_id() const { return mLastId; }
+
+private:
+    struct Function;
+    static DSProcReceiver* find(unsigned ts);
+    bool enable(DSProcReceiver& receiver, const Function& f, bool on);
+    // Opens the device again when needed; false (with the not-open line) when it stays closed.
+    bool opened(const char* notOpen, unsigned ts);
+    bool configure(const platform::dsp::Configure& record);
+    std::uint32_t next_id();
+    void deliver(DSProcReceiver& r, const platform::dsp::DspEvent& e);
+
+    Event mEvent;
+    std::uint32_t mLastId = 0;
+    DSProcReceiverService* mPrevious = nullptr;
+};
+
+class DSProcReceiver
+{
+public:
+    DSProcReceiver();
+    virtual ~DSProcReceiver();
+    DSProcReceiver(const DSProcReceiver&) = delete;
+    DSProcReceiver& operator=(const DSProcReceiver&) = delete;
+
+    virtual void dsproc_vad_event(DSProcVADEvent const& event) = 0;
+    virtual void dsproc_bss_event(dsproc_bss_event const* event) = 0;
+    virtual void dsproc_sd_event(DSProcSDEvent const& event) = 0;
+    virtual void dsproc_tone_flt_event(dsproc_tone_event const* event) = 0;
+    virtual void dsproc_flags_event(dsproc_flags_event const* event) = 0;
+    virtual unsigned dsproc_timeslot() const = 0;
+
+    bool configureVAD(LGCP::VADParams const& params);
+    bool configureSD();
+    bool enableVAD(bool on);
+    bool disableVAD() { return enableVAD(false); }
+    bool enableBSS(bool on);
+    bool disableBSS() { return enableBSS(false); }
+    bool enableNG(bool on);
+    bool disableNG() { return enableNG(false); }
+    bool enableSD(bool on);
+    bool disableSD() { return enableSD(false); }
+    bool enableMute(bool rx, bool tx);
+    bool disableMute() { return enableMute(false, false); }
+    void configureDelays(unsigned rx, unsigned tx);
+    void configureRxGain(char gain);
+    void configureToneFilter(unsigned freq, unsigned enable, int duration, int level);
+    void disableToneAll();
+    void CleanBeforeDestroy();
+
+    // Function states: -1 unknown, 0 off, 1 on.
+    std::int32_t vad_state() const { return mVad.state; }
+    std::int32_t bss_state() const { return mBss.state; }
+    std::int32_t ng_state() const { return mNg.state; }
+    std::int32_t sd_state() const { return mSd.state; }
+    std::uint32_t vad_id() const { return mVad.id; }
+    std::uint32_t sd_id() const { return mSd.id; }
+    bool delays_set() const { return mDelaysSet; }
+    bool rx_gain_set() const { return mRxGainSet; }
+
+private:
+    friend class DSProcReceiverService;
+    struct State {
+        std::int32_t state;
+        std::uint32_t id;
+    };
+
+    State mVad{-1, 0};
+    State mBss{0, 0};
+    State mNg{0, 0};
+    State mSd{-1, 0};
+    std::int32_t mMuteRx = -1;
+    std::int32_t mMuteTx = -1;
+    std::uint32_t mMuteId = 0;
+    bool mDelaysSet = false;
+    bool mRxGainSet = false;
+};
+
+} // namespace Hardware

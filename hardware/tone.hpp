@@ -1,0 +1,139 @@
+#pragma once
+// The tone service: the one owner of the board's tone device "/dev/dtmf". Per
+// TDM timeslot it switches the DTMF detector, DTMF rejection, the line echo
+// canceller and the IVA detector, drives the timeslot's tone generator (tones,
+// silence, DTMF strings with their own cadence, the 425 Hz ringback cadence,
+// SELCAL), and hands each event record the device reports to the receiver that
+// owns the record's timeslot.
+//
+// Media slots take part through the mixin TonecReceiver: the slot names its
+// timeslot and receives that timeslot's events; the mixin keeps what the slot
+// switched on, its detector id and the DTMF string being sent. A slot calls
+// CleanBeforeDestroy() from its destructor, which switches off everything the
+// receiver switched on, the generator and the echo canceller included.
+#include <cstdint>
+#include <list>
+
+#include "messages/lgcp/LGCP.hpp"
+#include "runtime/event.hpp"
+#include "runtime/timer.hpp"
+
+namespace Hardware
+{
+
+class TonecReceiver;
+
+class TonecReceiverService
+{
+public:
+    // The single service, created on first use. A test may construct its own:
+    // while it lives it is the one instance() gives.
+    static TonecReceiverService& instance();
+
+    TonecReceiverService();
+    ~TonecReceiverService();
+    TonecReceiverService(const TonecReceiverService&) = delete;
+    TonecReceiverService& operator=(const TonecReceiverService&) = delete;
+
+    void init();
+    bool configureDTMF(unsigned ts, LGCP::DTMFParams const& params);
+    bool enableDTMF(TonecReceiver& receiver, bool on);
+    bool echoCancel(unsigned ts, bool on);
+    bool enableDTMFReject(unsigned ts, bool on);
+    bool enableIVA(TonecReceiver& receiver, bool on);
+    bool configureIVA(TonecReceiver& receiver, LGCP::IVAParams const& params);
+    bool enableToneGenerator(unsigned ts, std::uint16_t f1, std::uint16_t f2, std::uint16_t a1,
+                             std::uint16_t a2);
+    bool translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
+    void OnEvent(int fd, short revents);
+
+    bool is_open() const { return mEvent.IsActive(); }
+    std::uint32_t last_id() const { return mLastId; }
+    void set_last_id(std::uint32_t id) { mLastId = id; }
+
+private:
+    // The receiver of a timeslot: the first constructed of those that name it.
+    static TonecReceiver* find(unsigned ts);
+    bool simple(unsigned long request, unsigned ts, const char* name, const char* suffix);
+
+    Event mEvent;
+    std::uint32_t mLastId = 0;
+    TonecReceiverService* mPrevious = nullptr;
+};
+
+class TonecReceiver
+{
+public:
+    struct Params {
+        std::int32_t code;
+        std::uint32_t timestamp;
+    };
+
+    TonecReceiver();
+    virtual ~TonecReceiver();
+    TonecReceiver(const TonecReceiver&) = delete;
+    TonecReceiver& operator=(const TonecReceiver&) = delete;
+
+    virtual void tonec_event(Params const& params) = 0;
+    virtual unsigned tonec_timeslot() const = 0;
+    // A DTMF string has been sent completely.
+    virtual void tone_gen_complete() {}
+
+    bool configureDTMF(LGCP::DTMFParams const& params);
+    bool enableDTMF(bool on);
+    bool disableDTMF();
+    bool echoCancel(bool on);
+    bool enableDTMFReject(bool on);
+    bool enableIVA(bool on);
+    bool configureIVA(LGCP::IVAParams const& params);
+    bool translateSelcal(TERM::SelcalCommand const& command);
+    bool enableToneGenerator(std::uint16_t f1, std::uint16_t f2, std::uint16_t a1, std::uint16_t a2);
+    bool enableSilence();
+    bool disableToneGenerator(bool force);
+    void translateDTMF(LGCP::TranslateDtmfParams const& params);
+    void activateAudibleCall();
+    void cancelAudibleCall();
+    bool is_inDTMFTransmit() const { return mSendingDtmf; }
+    void CleanBeforeDestroy();
+
+    void on_DTMFPauseFinish(Timer*);
+    void on_DTMFToneFinish(Timer*);
+    void on_waitPauseFinish(Timer*);
+    void on_waitToneFinish(Timer*);
+
+    // The cadence of strings and ringback.
+    static constexpr unsigned kToneMs = 70;
+    static constexpr unsigned kPauseMs = 70;
+    static constexpr std::uint16_t kDigitAmp = 16384;
+    static constexpr std::uint16_t kRingbackHz = 425;
+    static constexpr std::uint16_t kRingbackAmp = 2048;
+    static constexpr unsigned kRingbackToneMs = 1000;
+    static constexpr unsigned kRingbackPauseMs = 3000;
+
+    // What the service delivers by: DTMF and IVA detection keep their own
+    // state, and either one lets the timeslot's events through.
+    bool detector_enabled() const { return mDtmfDetector || mIvaDetector; }
+    std::uint32_t event_id() const { return mEventId; }
+    bool ringback_on() const { return mRingback; }
+
+private:
+    friend class TonecReceiverService;
+
+    void finish_string();
+
+    bool mDtmfDetector = false; // the service's view of the DTMF detector
+    bool mIvaDetector = false;  // and of the IVA detector
+    Timer mCadence;
+    bool mSendingDtmf = false;
+    bool mRingback = false;      // the ringback cadence is running
+    bool mRingbackAfter = false; // asked for during a string: starts when it ends
+    std::uint32_t mEventId = 0;
+    LGCP::TranslateDtmfParams mPending;
+    bool mIvaOn = false;
+    bool mDtmfOn = false;
+    bool mRejectOn = false;
+    bool mEchoOn = false;      // the echo canceller was switched on through this receiver
+    bool mGeneratorOn = false; // the last generator request was not "off"
+};
+
+} // namespace Hardware

@@ -1,0 +1,107 @@
+// Reading value notation: what each kind accepts (shown by printing the value read)
+// and the texts it refuses.
+#include "tests/asn1/helpers.hpp"
+#include "tests/asn1/test_module.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace
+{
+
+using asn1test::Value;
+
+struct ReadCase {
+    ASN1::TypeInfo const* type;
+    char const* text;
+    char const* printed; // the value read, printed; "REFUSED" when the read fails
+};
+
+TEST(ValueNotationReader, AcceptedAndRefusedTexts)
+{
+    typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 0xFFFFFFFFu> Unsigned32;
+    ReadCase const table[] = {
+        {&ASN1::Null::theInfo, "NULL", "NULL"},
+        {&ASN1::Null::theInfo, " N U L L", "NULL"},
+        {&ASN1::Null::theInfo, "null", "REFUSED"},
+        {&ASN1::BOOLEAN::theInfo, "FALSE", "FALSE"},
+        {&ASN1::BOOLEAN::theInfo, "True", "REFUSED"},
+        {&ASN1::INTEGER::theInfo, "-5", "-5"},
+        {&ASN1::INTEGER::theInfo, "99999999999", "REFUSED"},
+        {&Unsigned32::theInfo, "4294967295", "4294967295"},
+        {&TM::Int0_1023::theInfo, "-5", "REFUSED"},
+        {&TM::NamedIntInfo, "ten", "ten"},
+        {&TM::NamedIntInfo, "-3", "-3"},
+        {&TM::NamedIntInfo, "eleven", "REFUSED"},
+        {&TM::ErrorCause::theInfo, "invalidSlot", "invalidSlot"},
+        {&TM::ErrorCause::theInfo, "invalidSlot,", "REFUSED"},
+        {&TM::ErrorCause::theInfo, "2", "REFUSED"},
+        {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ iso(1) member-body(2) 840 }", "{ 1 2 840 }"},
+        {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ 1 x }", "REFUSED"},
+        {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ 1 2", "REFUSED"},
+        {&ASN1::OBJECT_IDENTIFIER::theInfo, "{ 2 4294967296 }", "REFUSED"},
+        {&ASN1::BIT_STRING::theInfo, "'1'B", "'1'B"},
+        {&ASN1::BIT_STRING::theInfo, "'A'H", "'1010'B"},
+        {&ASN1::BIT_STRING::theInfo, "'1 0\n1'B", "'101'B"},
+        {&ASN1::BIT_STRING::theInfo, "'102'B", "REFUSED"},
+        {&ASN1::OCTET_STRING::theInfo, "'A'H", "'a0'H"},
+        {&ASN1::OCTET_STRING::theInfo, "'G1'H", "REFUSED"},
+        {&ASN1::OCTET_STRING::theInfo, "'-1'H", "REFUSED"},
+        {&ASN1::OCTET_STRING::theInfo, "'ab'X", "REFUSED"},
+        {&ASN1::OCTET_STRING::theInfo, "'ab", "REFUSED"},
+        {&ASN1::IA5String::theInfo, "\"a, b\"", "\"a, b\""},
+        {&ASN1::IA5String::theInfo, "\"ab", "REFUSED"},
+        {&ASN1::BMPString::theInfo, "\"AB\"", "\"AB\""},
+        {&ASN1::GeneralizedTime::theInfo, "\"20070305143000Z\"", "\"20070305143000Z\""},
+        {&ASN1::GeneralizedTime::theInfo, "\"2007\"", "REFUSED"},
+        {&TM::Channel::theInfo, "rtp : 5", "rtp : 5"},
+        {&TM::Channel::theInfo, "rtp: 5", "REFUSED"},
+        {&TM::Channel::theInfo, "fax : 5", "REFUSED"},
+        {&ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, "{ 1, -2 }", "{\n  1,\n  -2\n}"},
+        {&ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, "{}", "{\n}"},
+        {&ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, "{ 1 -2 }", "REFUSED"},
+        {&ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, "{ 1,", "REFUSED"},
+        {&TM::Message::theInfo, "{seq 1,slot 2,pdu command : ping : NULL}",
+         "{\n  seq 1,\n  slot 2,\n  pdu command : ping : NULL\n}"},
+        {&TM::Message::theInfo, "{ slot 2 , pdu response : error : busError , }",
+         "{\n  slot 2,\n  pdu response : error : busError\n}"},
+        {&TM::Message::theInfo, "{}", "REFUSED"},
+        {&TM::Message::theInfo, "{ seq 1 }", "REFUSED"},
+        {&TM::Message::theInfo, "{ slot 2, seq 1, pdu command : ping : NULL }", "REFUSED"},
+        {&TM::Message::theInfo, "{ seq 1, pdu command : ping : NULL, foo 3 }", "REFUSED"},
+        {&TM::ClockCfg::theInfo, "{ clkSel0 line, bextEn enabled, source 2 }", "REFUSED"},
+        {&TM::ClockCfg::theInfo, "{ clkSel0 line , bextEn enabled , source 2 }",
+         "{\n  clkSel0 line,\n  bextEn enabled,\n  source 2\n}"},
+        {&TM::TermParams::theInfo, "{ id 1, name \"x\" }", "{\n  id 1,\n  name \"x\"\n}"},
+        {&TM::Kinds::theInfo, "{}", "{\n}"},
+        {&ASN1::OpenData::theInfo, "NULL", "REFUSED"},
+    };
+    for (ReadCase const& c : table) {
+        SCOPED_TRACE(c.text);
+        Value value(ASN1::AbstractData::create(c.type));
+        if (value->setFromValueNotation(c.text)) {
+            EXPECT_EQ(value->asValueNotation(), c.printed);
+        } else {
+            EXPECT_EQ("REFUSED", std::string(c.printed));
+        }
+    }
+}
+
+TEST(ValueNotationReader, StreamOperator)
+{
+    std::istringstream in("TRUE 'x'H FALSE");
+    ASN1::BOOLEAN first;
+    ASN1::OCTET_STRING second;
+    ASN1::BOOLEAN third(true);
+    in >> first >> second >> third;
+    EXPECT_TRUE(first);
+    EXPECT_TRUE(in.fail());
+    EXPECT_TRUE(third); // a stream that failed is left alone
+    std::istringstream text("{ seq 9, pdu command : query : NULL }");
+    TM::Message m;
+    EXPECT_EQ(m.get_from(text), std::ios_base::goodbit);
+    EXPECT_EQ(m.asValueNotation(), "{\n  seq 9,\n  pdu command : query : NULL\n}");
+}
+
+} // namespace

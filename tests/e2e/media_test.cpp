@@ -1,0 +1,243 @@
+// RTP streams of the running daemon over the simulated board: the capacities
+// in the resource report, a stream's session and channel, its RTCP packets on
+// a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
+// signals, a codec change and the teardown.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
+
+namespace
+{
+
+using e2e::Bytes;
+using Lines = std::vector<std::string>;
+
+// A UDP socket on the loopback standing for the remote end's RTCP port.
+class Peer
+{
+public:
+    Peer() : mFd(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                           ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;
+        port = bound ? ntohs(a.sin_port) : 0;
+        timeval tv{e2e::deadline_ms() / 1000, 0};
+        ::setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~Peer() { ::close(mFd); }
+    std::string receive()
+    {
+        unsigned char buffer[2048];
+        const ssize_t n = ::recv(mFd, buffer, sizeof buffer, 0);
+        return n < 0 ? "nothing" : e2e::hex(Bytes(buffer, buffer + n));
+    }
+    unsigned port;
+
+private:
+    int mFd;
+};
+
+std::string hwJoin(const Lines& lines)
+{
+    std::string out;
+    for (const std::string& l : lines)
+        out += l + "\n";
+    return out;
+}
+
+// One message as one line of value notation.
+std::string text(const Bytes& payload)
+{
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    const char* data = reinterpret_cast<const char*>(payload.data());
+    if (!ASN1::decode(data, data + payload.size(), &env, m, true))
+        return "undecodable";
+    std::ostringstream os;
+    os << m;
+    std::string one;
+    for (char c : os.str()) {
+        if (c == '\n')
+            c = ' ';
+        if (!(c == ' ' && !one.empty() && one.back() == ' '))
+            one += c;
+    }
+    return one;
+}
+
+class Media : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        e2e::Daemon::Options options;
+        options.sim_init = "voice capacity 4 8\nvoice capacity 2 4\nvoice capacity 1 30\n"
+                           "voice capacity 8 6\nvoice capacity 65 2\n";
+        ASSERT_TRUE(daemon.start_serving(options));
+        ASSERT_TRUE(controller.connect(daemon.port()));
+    }
+
+    // Sends the command and reads `n` messages.
+    Lines exchange(LGCP::Message& m, int seq, std::size_t n)
+    {
+        m.set_seq(seq);
+        EXPECT_TRUE(controller.send_payload(e2e::encode(m)));
+        return receive(n);
+    }
+    Lines receive(std::size_t n)
+    {
+        Lines out;
+        for (Bytes payload; out.size() < n && controller.receive_payload(payload);)
+            out.push_back(text(payload));
+        return out;
+    }
+    LGCP::Message slotCommand(unsigned slot)
+    {
+        LGCP::Message m;
+        m.set_slot(slot);
+        m.set_pdu().select_command();
+        return m;
+    }
+    LGCP::IoctlParams& ioctl(LGCP::Message& m) { return m.ref_pdu().ref_command().select_ioctl(); }
+    // Journal lines since the last call that contain `what`.
+    Lines journal(const std::string& what)
+    {
+        std::istringstream in(daemon.board("journal"));
+        daemon.board("clear");
+        Lines out;
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(what) != std::string::npos)
+                out.push_back(line);
+        }
+        return out;
+    }
+
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+};
+
+TEST_F(Media, RtpStreamFromCreateToDestroy)
+{
+    // The capacities the voice driver reports reach the resource report.
+    LGCP::Message query;
+    query.set_pdu().select_command().select_query();
+    const Lines report = exchange(query, 1, 2);
+    ASSERT_EQ(2u, report.size());
+    EXPECT_NE(std::string::npos, report[1].find("rtp-g729 8, rtp-g723 4, rtp-g711 30, rtp-g711mcc 6"))
+        << report[1];
+    EXPECT_NE(std::string::npos, report[1].find("universal 2")) << report[1];
+
+    Peer peer;
+    unsigned rtcpPort = 0;
+    {
+        // A port free now, for the gateway's own RTCP socket.
+        Peer local;
+        rtcpPort = local.port;
+    }
+    LGCP::Message create = slotCommand(3);
+    LGCP::CreateRtpParams& rtp = create.ref_pdu().ref_command().select_create().select_rtp();
+    TERM::RtpParams& codec = rtp.set_codecRTP();
+    codec.set_payload(TERM::Payload::ptG711_Alaw);
+    codec.set_dhost().set_iaddr("127.0.0.1");
+    codec.ref_dhost().set_port(peer.port - 1);
+    codec.set_shost().set_iaddr("0.0.0.0");
+    codec.ref_shost().set_port(rtcpPort - 1);
+    codec.set_ssrc(0x0A0B0C0D);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    journal("");
+    EXPECT_EQ((Lines{"{ seq 2, slot 3, pdu response : success : NULL }",
+                     "{ slot 3, pdu signal : transmitter : active : 1024 }",
+                     "{ slot 3, pdu signal : receiver : active : 1024 }"}),
+              exchange(create, 2, 3));
+    const std::string remote = "remote=127.0.0.1:" + std::to_string(peer.port - 1);
+    EXPECT_EQ((Lines{"ioctl /dev/rtp begin " + remote + " local=0.0.0.0:" + std::to_string(rtcpPort - 1) +
+                         " rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=168496141 ttl=0 tos=-1 -> 0",
+                     "ioctl /dev/rtp add-channel tdm=-1 -> 0 tdm=1024"}),
+              journal("/dev/rtp "));
+    EXPECT_EQ("81 CA 00 12 0A 0B 0C 0D 01 10 56 65 6C 6D 6F 72 61 20 50 61 72 64 6F 6D 61 78",
+              peer.receive().substr(0, 77));
+
+    // Joined to a trunk timeslot through the switch.
+    LGCP::Message trunk = slotCommand(5);
+    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
+    t.set_trunk(0);
+    t.set_timeslot(1);
+    EXPECT_EQ(3u, exchange(trunk, 3, 3).size());
+    LGCP::Message connect = slotCommand(3);
+    connect.ref_pdu().ref_command().select_connect(5);
+    EXPECT_EQ("{ seq 4, slot 3, pdu response : success : NULL }", exchange(connect, 4, 1).back());
+    EXPECT_EQ((Lines{"ioctl /dev/hal connect dst=1 src=1024 -> 0"}), journal("connect dst"));
+
+    // A digit on the stream's timeslot reaches the controller once detection is on.
+    LGCP::Message dtmf = slotCommand(3);
+    ioctl(dtmf).select_dtmf_enable(true);
+    EXPECT_EQ((Lines{"{ seq 5, slot 3, pdu response : success : NULL }"}), exchange(dtmf, 5, 1));
+    EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 5 stamp=77"));
+    EXPECT_EQ((Lines{"{ slot 3, pdu signal : tonec : { timestamp 77, event dtmf : 5 } }"}), receive(1));
+
+    LGCP::Message vad = slotCommand(3);
+    ioctl(vad).select_vad_enable(true);
+    EXPECT_EQ((Lines{"{ seq 6, slot 3, pdu response : success : NULL }"}), exchange(vad, 6, 1));
+    EXPECT_EQ("ok\n", daemon.board("dsp vad 1024 rx=1"));
+    EXPECT_EQ((Lines{"{ slot 3, pdu signal : vad : { vad-rx TRUE } }"}), receive(1));
+
+    // A codec change begins the session again on the same channel.
+    journal("");
+    LGCP::Message encoder = slotCommand(3);
+    ioctl(encoder).select_encoder_mode() = LGCP::CodecMode::ulaw;
+    EXPECT_EQ((Lines{"{ seq 7, slot 3, pdu response : success : NULL }"}), exchange(encoder, 7, 1));
+    const Lines restart = journal("/dev/rtp");
+    ASSERT_LE(3u, restart.size()) << hwJoin(restart);
+    EXPECT_EQ("open /dev/rtp", restart[0]);
+    EXPECT_NE(std::string::npos, restart[1].find("rx_pt=8 tx_pt=0")) << restart[1];
+    EXPECT_EQ("ioctl /dev/rtp add-channel tdm=1024 -> 0 tdm=1024", restart[2]);
+    // The old session is released: the board sees its close in one of its next turns.
+    std::string sessions;
+    for (int turn = 0; turn < 1000; ++turn) {
+        sessions = daemon.board("rtp sessions");
+        if (std::count(sessions.begin(), sessions.end(), '\n') == 2)
+            break;
+        ::usleep(1000);
+    }
+    EXPECT_EQ(0u, sessions.find("1024 input=off event=none " + remote)) << sessions;
+    EXPECT_EQ(2, std::count(sessions.begin(), sessions.end(), '\n')) << sessions;
+    EXPECT_EQ("ok\n", daemon.board("rtp event 1024 1 3 500"));
+    EXPECT_EQ((Lines{"{ slot 3, pdu signal : rtp : pd : { value 3, timeout 500 } }"}), receive(1));
+
+    // Destroyed: the session torn down, the detectors and functions off, goodbye sent.
+    LGCP::Message destroy = slotCommand(3);
+    destroy.ref_pdu().ref_command().select_destroy();
+    destroy.set_seq(8);
+    ASSERT_TRUE(controller.send_payload(e2e::encode(destroy)));
+    Lines gone;
+    while (gone.empty() || gone.back().find("seq 8") == std::string::npos) {
+        const Lines next = receive(1);
+        ASSERT_EQ(1u, next.size()) << hwJoin(gone);
+        gone.push_back(next[0]);
+    }
+    EXPECT_EQ("{ seq 8, slot 3, pdu response : success : NULL }", gone.back());
+    EXPECT_EQ((Lines{"ioctl /dev/rtp teardown1 -> 0", "ioctl /dev/rtp teardown2 -> 0",
+                     "ioctl /dev/rtp teardown3 -> 0", "ioctl /dev/rtp reset-event type=1 -> 0"}),
+              journal("ioctl /dev/rtp"));
+    EXPECT_EQ("81 CB 00 04 0A 0B 0C 0D 0B 73 65 73 73 69 6F 6E 20 65 6E 64", peer.receive());
+    EXPECT_NE(std::string::npos, daemon.board("dtmf get 1024").find("detector off"));
+    EXPECT_EQ(0u, daemon.board("dsp get 1024").find("on=0x0 "));
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#pragma once
+// The tone and DSP services under test: the simulated board installed, the
+// loop on virtual time (the tone driver stamps its generator history with it),
+// fresh services, and a way to run the loop for a stretch of virtual time.
+#include <string>
+#include <vector>
+
+#include "hardware/dsp.hpp"
+#include "hardware/tone.hpp"
+#include "platform/sim/dsp_model.hpp"
+#include "platform/sim/dtmf_model.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/clock.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/timer.hpp"
+#include "tests/hardware/service_rig.hpp"
+
+namespace hwtest
+{
+
+class MediaRig
+{
+public:
+    MediaRig()
+    {
+        clock.set_ms(1000000);
+        Mux::setClock(&clock);
+        platform::setBoard(&sim);
+        sim.model<platform::sim::DtmfModel>()->set_clock([this] { return clock.monotonic_us() / 1000; });
+        tone.reset(new Hardware::TonecReceiverService);
+        dsp.reset(new Hardware::DSProcReceiverService);
+        sim.clear_journal();
+    }
+    ~MediaRig()
+    {
+        dsp.reset();
+        tone.reset();
+        platform::setBoard(nullptr);
+        Mux::setClock(nullptr);
+    }
+
+    // Runs the loop until `ms` of virtual time have passed.
+    void run_for(unsigned ms)
+    {
+        Timer stop;
+        stop.set(ms, &MediaRig::stop, this);
+        multiplexer.run(false, true);
+    }
+    void stop() { multiplexer.terminate(); }
+
+    std::vector<std::string> lines(const std::string& path) const { return journal(sim, path); }
+    std::string command(const std::string& line) { return sim.execute(line); }
+
+    Mux::TestClock clock;
+    platform::SimBoard sim;
+    std::unique_ptr<Hardware::TonecReceiverService> tone;
+    std::unique_ptr<Hardware::DSProcReceiverService> dsp;
+};
+
+// Joins lines with " | ".
+inline std::string joined(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& l : lines)
+        out += (out.empty() ? "" : " | ") + l;
+    return out;
+}
+
+} // namespace hwtest

@@ -1,0 +1,317 @@
+// The tone service over the simulated tone driver: detector ids, the routing
+// of event records, DTMF strings and the ringback read back from the
+// generator's history, and what a receiver leaves behind.
+#include "hardware/tone.hpp"
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/devices.hpp"
+#include "tests/hardware/media_rig.hpp"
+#include "tests/runtime/test_util.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+using testutil::Capture;
+const std::string kDtmf = platform::dtmf::kPath;
+
+class Receiver : public Hardware::TonecReceiver
+{
+public:
+    explicit Receiver(unsigned ts) : mTs(ts) {}
+    ~Receiver() override { CleanBeforeDestroy(); }
+    void tonec_event(Params const& p) override
+    {
+        events.push_back(std::to_string(p.code) + "@" + std::to_string(p.timestamp));
+    }
+    unsigned tonec_timeslot() const override { return mTs; }
+    void tone_gen_complete() override { ++completed; }
+
+    Lines events;
+    int completed = 0;
+
+private:
+    unsigned mTs;
+};
+
+LGCP::TranslateDtmfParams digits(const std::string& keys)
+{
+    static const int row[] = {941, 697, 697, 697, 770, 770, 770, 852, 852, 852};
+    static const int col[] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1336, 1477};
+    LGCP::TranslateDtmfParams p;
+    p.set_digits();
+    for (char k : keys) {
+        LGCP::DualTone t;
+        t.set_freq1(row[k - '0']);
+        t.set_freq2(col[k - '0']);
+        p.set_digits().push_back(t);
+    }
+    return p;
+}
+
+// The generator history of a timeslot: "<ms> <f1> <f2> <a1> <a2>" per request.
+Lines history(hwtest::MediaRig& rig, unsigned ts)
+{
+    std::istringstream in(rig.command("dtmf gen " + std::to_string(ts)));
+    Lines out;
+    for (std::string line; std::getline(in, line) && line != "ok";)
+        out.push_back(line);
+    return out;
+}
+
+// Times may run late by a few milliseconds (a timer fires in the pass after
+// its due time); the tones and their order must match exactly.
+void expectCadence(const Lines& expected, const Lines& got, const std::string& what)
+{
+    ASSERT_EQ(expected.size(), got.size()) << what << ": " << hwtest::joined(got);
+    long offset = -1;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::istringstream e(expected[i]), g(got[i]);
+        long te = 0, tg = 0;
+        e >> te;
+        g >> tg;
+        if (offset < 0)
+            offset = tg - te;
+        EXPECT_LE(std::labs(tg - offset - te), 5) << what << " step " << i << ": " << got[i];
+        std::string re, rg;
+        std::getline(e, re);
+        std::getline(g, rg);
+        EXPECT_EQ(re, rg) << what << " step " << i;
+    }
+}
+
+TEST(Tone, DetectorIdsRunAcrossReceiversAndSkipZero)
+{
+    hwtest::MediaRig rig;
+    Capture cerr(std::cerr);
+    Receiver a(5), b(6);
+    EXPECT_TRUE(a.enableDTMF(true));
+    EXPECT_TRUE(b.enableDTMF(true));
+    EXPECT_TRUE(a.enableDTMF(true)); // already on: no request
+    EXPECT_TRUE(a.disableDTMF());
+    EXPECT_TRUE(a.disableDTMF()); // already off: no request
+    rig.tone->set_last_id(0xFFFFFFFFu);
+    EXPECT_TRUE(a.enableDTMF(true));
+    EXPECT_EQ((Lines{"ioctl enable ts=5 id=1 -> 0", "ioctl enable ts=6 id=2 -> 0", "ioctl disable ts=5 -> 0",
+                     "ioctl enable ts=5 id=1 -> 0"}),
+              rig.lines(kDtmf));
+    EXPECT_NE(std::string::npos, cerr.text().find("DTMF_ENABLE_DETECTOR done: timeslot=6 id=2\n"));
+    EXPECT_NE(std::string::npos, cerr.text().find("DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
+    // A refused enable still uses up its id.
+    rig.sim.fail(kDtmf, platform::dtmf::kEnableDetector, EIO, 1);
+    EXPECT_TRUE(b.disableDTMF());
+    EXPECT_FALSE(b.enableDTMF(true));
+    EXPECT_TRUE(b.enableDTMF(true));
+    EXPECT_EQ("ioctl enable ts=6 id=3 -> 0", rig.lines(kDtmf).back());
+    EXPECT_NE(std::string::npos,
+              cerr.text().find("DTMF_ENABLE_DETECTOR fail: timeslot=6 id=2 errno=\"Input/output error\"\n"));
+}
+
+TEST(Tone, DtmfAndIvaDetectionKeepTheirOwnState)
+{
+    hwtest::MediaRig rig;
+    Capture cerr(std::cerr), clog(std::clog);
+    {
+        Receiver r(7);
+        EXPECT_TRUE(r.enableIVA(true));
+        EXPECT_TRUE(r.enableDTMF(true)); // IVA on does not stand for the DTMF detector
+        EXPECT_TRUE(r.enableIVA(false)); // and IVA off leaves the DTMF detector on
+        EXPECT_EQ("ok\n", rig.command("dtmf digit 7 5"));
+        rig.run_for(1);
+        EXPECT_EQ((Lines{"5@0"}), r.events);
+        rig.sim.clear_journal();
+    }
+    // Destruction switches off what is still on: the DTMF detector only.
+    EXPECT_EQ((Lines{"ioctl disable ts=7 -> 0"}), rig.lines(kDtmf));
+}
+
+TEST(Tone, EventRecordsGoToTheTimeslotsFirstReceiverOrAreDroppedWithALine)
+{
+    struct Case {
+        const char* inject; // control command
+        const char* delivered;
+        const char* line; // the log line naming the drop, "" for a delivered record
+    };
+    const Case cases[] = {
+        {"dtmf digit 9 3 id=1 stamp=40", "", "receive tonec event from unknown timeslot 9\n"},
+        {"dtmf digit 4 3 id=0 stamp=40", "",
+         "ignore spurious dtmf event (DTMF disabled):  timestamp=40 timeslot=4 code=3 id=0\n"},
+        {"dtmf digit 5 3 id=7 stamp=40", "",
+         "ignore spurious dtmf event:  timestamp=40 timeslot=5 code=3 id=7 rid=1\n"},
+        {"dtmf digit 5 3 id=1 stamp=40", "3@40", "dtmf event:  timestamp=40 timeslot=5 code=3 id=1\n"},
+    };
+    for (const Case& c : cases) {
+        hwtest::MediaRig rig;
+        Capture cerr(std::cerr), clog(std::clog);
+        Receiver first(5), second(5), off(4);
+        ASSERT_TRUE(first.enableDTMF(true));
+        ASSERT_TRUE(second.enableDTMF(true));
+        EXPECT_EQ("ok\n", rig.command(c.inject));
+        // A good record after the dropped one is still read in the same pass.
+        EXPECT_EQ("ok\n", rig.command("dtmf digit 5 8 id=1 stamp=41"));
+        rig.run_for(1);
+        EXPECT_EQ((std::string(c.delivered).empty() ? Lines{"8@41"} : Lines{c.delivered, "8@41"}),
+                  first.events)
+            << c.inject;
+        EXPECT_TRUE(second.events.empty()) << c.inject;
+        EXPECT_NE(std::string::npos, (cerr.text() + clog.text()).find(c.line)) << c.inject;
+    }
+}
+
+TEST(Tone, ShortReadsEndThePassAndADeviceErrorIsDisarmed)
+{
+    hwtest::MediaRig rig;
+    Capture cerr(std::cerr), clog(std::clog);
+    Receiver r(5);
+    ASSERT_TRUE(r.enableDTMF(true));
+    EXPECT_EQ("ok\n", rig.command("event /dev/dtmf 01 02 03 04"));
+    EXPECT_EQ("ok\n", rig.command("dtmf digit 5 2"));
+    rig.run_for(10);
+    EXPECT_EQ((Lines{"2@0"}), r.events);
+    ASSERT_TRUE(rig.tone->is_open());
+    rig.tone->OnEvent(-1, POLLHUP);
+    EXPECT_FALSE(rig.tone->is_open());
+    EXPECT_NE(std::string::npos, cerr.text().find("tonec device error, events disabled\n"));
+}
+
+TEST(Tone, DtmfStringsAndRingbackFollowTheirCadence)
+{
+    const std::string off = "0 0 0 0", silence = "1000 1000 0 0", ring = "425 0 2048 2048";
+    struct Case {
+        const char* what;
+        std::string script; // at ms: s<keys> string, r ringback on, c ringback off
+        Lines cadence;
+        int completed;
+    };
+    const std::string one = "697 1209 16384 16384", two = "697 1336 16384 16384";
+    // clang-format off
+    const Case cases[] = {
+        {"three digits", "0 s123",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 697 1477 16384 16384",
+          "350 " + silence, "420 " + off}, 1},
+        {"empty string", "0 s", {"0 " + off}, 1},
+        {"string during a string", "0 s1 30 s2",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off}, 1},
+        {"ringback during a string", "0 s12 30 r",
+         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off, "280 " + ring,
+          "1280 " + silence, "4280 " + ring, "5280 " + silence}, 1},
+        {"string during ringback", "0 r 500 s1",
+         {"0 " + ring, "500 " + one, "570 " + silence, "640 " + off}, 1},
+        {"ringback stopped", "0 r 1500 c", {"0 " + ring, "1000 " + silence, "1500 " + off}, 0},
+        {"ringback stopped during a string", "0 s1 10 r 20 c",
+         {"0 " + one, "70 " + silence, "140 " + off}, 1},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        hwtest::MediaRig rig;
+        Capture cerr(std::cerr), clog(std::clog);
+        Receiver r(3);
+        std::istringstream script(c.script);
+        unsigned now = 0, at = 0;
+        for (std::string action; script >> at >> action; now = at) {
+            rig.run_for(at - now);
+            if (action[0] == 's')
+                r.translateDTMF(digits(action.substr(1)));
+            else if (action == "r")
+                r.activateAudibleCall();
+            else
+                r.cancelAudibleCall();
+        }
+        rig.run_for(6000 - now);
+        expectCadence(c.cadence, history(rig, 3), c.what);
+        EXPECT_EQ(c.completed, r.completed) << c.what;
+    }
+}
+
+TEST(Tone, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
+{
+    struct Case {
+        const char* what;
+        void (*use)(Receiver&);
+        Lines requests;
+    };
+    const Case cases[] = {
+        {"nothing used", [](Receiver&) {}, {}},
+        {"everything on",
+         [](Receiver& r) {
+             r.enableDTMF(true);
+             r.enableIVA(true);
+             r.enableDTMFReject(true);
+             r.echoCancel(true);
+             r.enableToneGenerator(440, 0, 1000, 0);
+         },
+         {"ioctl disable ts=2 -> 0", "ioctl iva-off ts=2 -> 0", "ioctl reject-off ts=2 -> 0",
+          "ioctl dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0", "ioctl lms-off ts=2 -> 0"}},
+        {"ringback running",
+         [](Receiver& r) { r.activateAudibleCall(); },
+         {"ioctl dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0"}},
+        {"switched on and off again",
+         [](Receiver& r) {
+             r.echoCancel(true);
+             r.echoCancel(false);
+             r.enableToneGenerator(440, 0, 1000, 0);
+             r.disableToneGenerator(true);
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        hwtest::MediaRig rig;
+        Capture cerr(std::cerr), clog(std::clog);
+        {
+            Receiver r(2);
+            c.use(r);
+            rig.sim.clear_journal();
+        }
+        EXPECT_EQ(c.requests, rig.lines(kDtmf)) << c.what;
+    }
+}
+
+TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
+{
+    hwtest::MediaRig rig;
+    Capture cerr(std::cerr);
+    Receiver r(1);
+    TERM::SelcalCommand c;
+    c.set_signs("ABC");
+    EXPECT_FALSE(r.translateSelcal(c));
+    c.set_signs("ABCDE");
+    r.translateSelcal(c);
+    c.set_amp(500);
+    c.set_signs("WXYZ");
+    r.translateSelcal(c);
+    EXPECT_EQ(
+        (Lines{"ioctl selcal ts=1 amp=12000 signs=ABCD -> 0", "ioctl selcal ts=1 amp=500 signs=WXYZ -> 0"}),
+        rig.lines(kDtmf));
+    EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", cerr.text());
+}
+
+TEST(Tone, ConfigureRetriesTheOpenOfAMissingDevice)
+{
+    hwtest::MediaRig rig;
+    Capture cerr(std::cerr), clog(std::clog);
+    rig.sim.set_present(kDtmf, false);
+    Hardware::TonecReceiverService missing;
+    EXPECT_FALSE(missing.is_open());
+    Receiver r(4);
+    LGCP::IVAParams iva;
+    iva.set_det_lvl_dB(-30);
+    EXPECT_FALSE(r.configureIVA(iva));
+    EXPECT_FALSE(r.enableDTMF(true)); // no descriptor: the request fails
+    rig.sim.set_present(kDtmf, true);
+    EXPECT_TRUE(r.configureIVA(iva));
+    EXPECT_TRUE(missing.is_open());
+    EXPECT_EQ(0u,
+              cerr.text().find("open tonec fail, DTMF proceeding disabled: No such file or directory\n"
+                               "open tonec fail, DTMF proceeding disabled: No such file or directory\n"
+                               "configure IVA fail: (interface not opened) timeslot=4\n"
+                               "DTMF_ENABLE_DETECTOR fail: timeslot=4 id=1 errno=\"Bad file descriptor\"\n"));
+    EXPECT_NE(std::string::npos, clog.text().find("IVA_CONFIGURE_DETECTOR ts=4 det_lvl_dB=-30\n"));
+}
+
+} // namespace
