@@ -27,9 +27,12 @@
 #include "slots/echo.hpp"
 #include "slots/ext.hpp"
 #include "slots/map.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/modem_factory.hpp"
 #include "slots/rtp_factory.hpp"
 #include "slots/slots.hpp"
+#include "slots/t38_soft.hpp"
+#include "slots/voice.hpp"
 
 namespace Startup
 {
@@ -96,8 +99,8 @@ CtrlSrv::Service* (*const kServices[])() = {
 
 // The slot factories, each linked at the head of the chain as it is made, so
 // the slot manager asks the last one first. The E1 and BRI trunk factories are
-// static objects, built before all of these. The factories of the
-// mixer, MCC, voice and T.38 slots come with those slot kinds.
+// static objects, built before all of these. The mixer factory comes with
+// the mixer slots.
 void CreateSlotFactories(State&)
 {
     MapFactory::instance();
@@ -105,7 +108,10 @@ void CreateSlotFactories(State&)
     RtpFactory::instance();
     ModemFactory::instance();
     ExtFactory::instance();
+    MccFactory::instance();
     EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     IsdnFactory::instance();
     RtpLEMZFactory::instance();
     RtpED137Factory::instance();

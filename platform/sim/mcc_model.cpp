@@ -104,6 +104,7 @@ Reply MccModel::ioctl(Channel channel, unsigned long request, std::uintptr_t arg
         while (taken.count(number))
             ++number;
         mAllocated[channel] = Allocation{number, *r};
+        mWritten.erase(number); // a new channel has written nothing yet
         return Reply();
     }
     case mcc::kTimeslot: {
@@ -136,7 +137,13 @@ void MccModel::write(Channel channel, const Bytes& frame)
 {
     auto from = mAllocated.find(channel);
     auto* hal = dynamic_cast<HalModel*>(host().model(hal::kPath));
-    if (from == mAllocated.end() || !hal)
+    if (from == mAllocated.end())
+        return;
+    std::deque<Bytes>& written = mWritten[from->second.number];
+    written.push_back(frame);
+    while (written.size() > kSentLimit)
+        written.pop_front();
+    if (!hal)
         return;
     const auto channels = allocations();
     std::map<std::int32_t, Channel> descriptors;
@@ -182,6 +189,16 @@ std::vector<Bytes> MccModel::take_sent(std::int32_t line)
     return out;
 }
 
+std::vector<Bytes> MccModel::take_written(std::int32_t number)
+{
+    auto it = mWritten.find(number);
+    if (it == mWritten.end())
+        return {};
+    std::vector<Bytes> out(it->second.begin(), it->second.end());
+    mWritten.erase(it);
+    return out;
+}
+
 std::map<std::int32_t, MccModel::Allocation> MccModel::allocations() const
 {
     std::map<std::int32_t, Allocation> out;
@@ -209,7 +226,8 @@ std::string MccModel::usage() const
     return "mcc\n"
            "mcc pool data|bri|transparent <size>\n"
            "mcc frame <line> <hex bytes>\n"
-           "mcc sent <line>\n";
+           "mcc sent <line>\n"
+           "mcc written <channel>\n";
 }
 
 std::string MccModel::execute(std::istringstream& args)
@@ -238,13 +256,13 @@ std::string MccModel::execute(std::istringstream& args)
         return "reached=" + std::to_string(receive(std::int32_t(n), frame)) + "\nok\n";
     }
     std::string extra;
-    if (command == "sent" && line && !(args >> extra)) {
+    if ((command == "sent" || command == "written") && line && !(args >> extra)) {
         std::string out;
-        for (const Bytes& f : take_sent(std::int32_t(n)))
+        for (const Bytes& f : command == "sent" ? take_sent(std::int32_t(n)) : take_written(std::int32_t(n)))
             out += hexText(f) + "\n";
         return out + "ok\n";
     }
-    return "error usage: mcc | mcc pool | mcc frame | mcc sent (see help)\n";
+    return "error usage: mcc | mcc pool | mcc frame | mcc sent | mcc written (see help)\n";
 }
 
 } // namespace sim

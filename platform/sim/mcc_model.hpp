@@ -15,7 +15,9 @@
 // that carries the channel (to another controller channel directly, else it
 // is kept as sent on that line); a frame arriving on a line ("mcc frame")
 // reaches every controller channel whose switch output carries the line.
-// A frame written before an allocation goes nowhere.
+// A frame written before an allocation goes nowhere. Every frame written on
+// an allocated channel is also kept for the channel ("mcc written"), so a test
+// sees what a channel played whether or not it was joined at that moment.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -59,6 +61,9 @@ public:
     unsigned receive(std::int32_t line, const Bytes& frame);
     // The frames sent out on a line since the last call, oldest first.
     std::vector<Bytes> take_sent(std::int32_t line);
+    // The frames written on a controller channel (by its switch channel) since
+    // the last call, whatever the switch did with them; oldest first.
+    std::vector<Bytes> take_written(std::int32_t number);
     // The allocations, by switch channel.
     std::map<std::int32_t, Allocation> allocations() const;
 
@@ -69,6 +74,7 @@ private:
     unsigned mPoolSize[kPools] = {32, 16, 32};
     std::map<Channel, Allocation> mAllocated;
     std::map<std::int32_t, std::deque<Bytes>> mSent;
+    std::map<std::int32_t, std::deque<Bytes>> mWritten;
 };
 
 } // namespace sim

@@ -1,0 +1,46 @@
+#pragma once
+// Data channels of the multi-channel controller ("/dev/mcc/ctl"): a data, BRI,
+// SS7 or transparent channel that joins other slots through the TDM switch.
+// Every read of the channel goes to the controller as one `userData` signal;
+// every `userData` command is one write to the channel. The factory also
+// reports the controller's channel counts.
+#include <ostream>
+#include <vector>
+
+#include "runtime/event.hpp"
+#include "runtime/fd.hpp"
+#include "slots/factory.hpp"
+#include "slots/slot.hpp"
+
+class MccSlot : public Slot
+{
+public:
+    // Takes a descriptor on which the allocation succeeded.
+    explicit MccSlot(Fd const& fd);
+
+    bool IUserData(std::vector<char> const& data) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return mChannel; }
+    int IGetReceiveChannel() override { return mChannel; }
+    char const* GetName() const override { return "MCC"; }
+
+    void OnEvent(int fd, short revents);
+    void DoRead();
+
+private:
+    Fd mFd; // writes go here; the read event holds a duplicate
+    int mChannel;
+    Event mEvent;
+};
+
+class MccFactory : public SlotFactory
+{
+public:
+    static MccFactory& instance();
+
+    char const* GetName() const override { return "MCC"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override;
+    void Query(LGCP::Resources& resources) override;
+    void PutHeader(std::ostream& os) const { os << "mcc: "; }
+};

@@ -1,0 +1,138 @@
+#pragma once
+// Voice slots on the voice channels of the multi-channel controller: a
+// player feeds the TDM bus from a TCP peer (PlaySlotNetwork) or from phrase
+// files under "/usr/local/voice/" (PlaySlotFile); a recorder (RecordSlot)
+// copies its channel to a TCP peer. The bytes move with ASync::Copy, the peer
+// is reached with ASync::Connect; progress and ends reach the controller as
+// `ioctl` and `abort` signals.
+#include <list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "runtime/async.hpp"
+#include "runtime/dpc.hpp"
+#include "runtime/fd.hpp"
+#include "slots/factory.hpp"
+#include "slots/slot.hpp"
+
+class VoiceSlot : public Slot
+{
+};
+
+class PlaySlotGeneric : public VoiceSlot
+{
+public:
+    // Takes a duplicate of an allocated voice channel and asks its timeslot.
+    explicit PlaySlotGeneric(Fd const& fd);
+
+    bool IBeforeDestroy() override;
+    int IGetTransmitChannel() override { return mTimeSlot; }
+    char const* GetName() const override { return "player"; }
+
+    bool IsTimeSlotValid() const { return mTimeSlot >= 0; }
+    Fd const& RefDeviceFd() const { return mFd; }
+    void PutHeader(std::ostream& os) const;
+
+protected:
+    int mTimeSlot;
+    Fd mFd;
+};
+
+class PlaySlotNetwork : public PlaySlotGeneric
+{
+public:
+    enum State { idle = 0, connecting = 1, playing = 2, released = 3 };
+
+    PlaySlotNetwork(Fd const& fd, std::string address, int id);
+    ~PlaySlotNetwork() override;
+
+    bool IOnOutputStream() override;
+    State state() const { return mState; }
+
+private:
+    void OnConnect(ASync::Connect::Status::Type status, Fd socket);
+    void OnPlayComplete(ASync::Copy::Status::Type status);
+    void Release();
+
+    std::string mAddress;
+    int mId;
+    State mState = idle;
+    ASync::Copy* mCopier = nullptr;
+    ASync::Connect* mConnector = nullptr;
+};
+
+class PlaySlotFile : public PlaySlotGeneric
+{
+public:
+    PlaySlotFile(Fd const& fd, std::vector<std::string> names, int repeat);
+    ~PlaySlotFile() override;
+
+    bool IOnOutputStream() override;
+
+private:
+    bool restart();
+    bool next_phrase();
+    void OnPlayComplete(ASync::Copy::Status::Type status);
+    void Release();
+    void delayed_abort();
+
+    ASync::Copy* mCopier = nullptr;
+    Fd mFile;
+    int mRepeat;
+    bool mStarted = false;
+    Dpc mDpc;
+    std::vector<std::string> mNames;
+    std::size_t mPosition = 0;
+};
+
+class RecordSlot : public VoiceSlot
+{
+public:
+    RecordSlot(Fd const& fd, std::string address);
+    ~RecordSlot() override;
+
+    void IAfterCreate() override;
+    bool IBeforeDestroy() override;
+    bool IOnInputStream() override;
+    void IOnInputRelease() override;
+    int IGetReceiveChannel() override { return mTimeSlot; }
+    char const* GetName() const override { return "recorder"; }
+    void PutHeader(std::ostream& os) const;
+
+private:
+    void OnConnect(ASync::Connect::Status::Type status, Fd socket);
+    void OnRecordComplete(ASync::Copy::Status::Type status);
+    void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
+
+    int mTimeSlot;
+    Fd mFd;
+    std::string mAddress;
+    ASync::Copy* mCopier = nullptr;
+    ASync::Connect* mConnector = nullptr;
+};
+
+class VoiceFactory : public SlotFactory
+{
+public:
+    static VoiceFactory& instance();
+
+    char const* GetName() const override { return "Voice/mcc"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override;
+    void Query(LGCP::Resources&) override {}
+    void PutHeader(std::ostream& os) const;
+
+    void RemovePlayer(Slot* slot) { mPlayers.remove(slot); }
+    void RemoveRecorder(Slot* slot) { mRecorders.remove(slot); }
+
+private:
+    Slot* CreatePlay(LGCP::PlayerParams const& params);
+    Slot* CreateRecord(std::string const& address);
+
+    int mCounter = 0;
+    std::list<Slot*> mRecorders;
+    std::list<Slot*> mPlayers;
+};
+
+// "a.b.c.d:port", the text the connector takes and the logs show.
+std::string dhost2str(TERM::HostAddress const& host);

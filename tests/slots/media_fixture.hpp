@@ -1,0 +1,193 @@
+#pragma once
+// The controller's view of the slots that move data through the
+// multi-channel controller, on the simulated board and the running loop:
+// commands built in place, frames read back as the short texts of
+// tests/slots/media_text.hpp.
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "asn1/asn1.hpp"
+#include "hardware/hw_mux.hpp"
+#include "platform/devices.hpp"
+#include "platform/paths.hpp"
+#include "platform/sim/mcc_model.hpp"
+#include "platform/sim_board.hpp"
+#include "runtime/child_wait.hpp"
+#include "slots/slots.hpp"
+#include "tests/control/fixture.hpp"
+#include "tests/slots/media_text.hpp"
+
+namespace mediatest
+{
+
+inline platform::SimBoard& board()
+{
+    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
+    return *sim;
+}
+
+inline platform::sim::MccModel& mcc()
+{
+    return *board().model<platform::sim::MccModel>();
+}
+
+class MediaSlots : public ctltest::LoopTest
+{
+protected:
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        std::signal(SIGPIPE, SIG_IGN);
+        char dir[] = "/tmp/quelvad-media-XXXXXX";
+        root = ::mkdtemp(dir);
+        ::setenv("QUELVAD_ROOT", root.c_str(), 1);
+        Paths::reload();
+        for (const char* d : {"/usr", "/usr/local", "/usr/local/voice", "/usr/local/sbin"})
+            ::mkdir((root + d).c_str(), 0755);
+        platform::setBoard(&board());
+        board().set_present(platform::mcc::kPath, true);
+        Slots::pause = [] {};
+        ChildWait::Activate();
+        {
+            ctltest::Capture clog(std::clog);
+            HwMux::instance();
+        }
+        server.Bind(&Slots::instance());
+        server.Activate(new ctltest::NullLink);
+        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+        board().clear_journal();
+    }
+    void TearDown() override
+    {
+        server.Deactivate();
+        run_for(1);
+        board().service();
+        EXPECT_TRUE(Slots::instance().GetLive().empty());
+        ::system(("rm -rf " + root).c_str());
+        ::unsetenv("QUELVAD_ROOT");
+        Paths::reload();
+        LoopTest::TearDown();
+    }
+
+    // One command on a slot (none for -1); the frames it brings back at once.
+    std::string command(int slot, int seq, const std::function<void(LGCP::Command&)>& fill)
+    {
+        LGCP::Message m;
+        m.set_seq(seq);
+        if (slot >= 0)
+            m.set_slot(unsigned(slot));
+        fill(m.set_pdu().select_command());
+        ASN1::CoderEnv env;
+        std::vector<char> bytes;
+        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
+        server.OnMessage(bytes.data(), int(bytes.size()));
+        return frames();
+    }
+    std::string connect(int from, unsigned to, int seq)
+    {
+        return command(from, seq, [to](LGCP::Command& c) { c.select_connect(to); });
+    }
+    std::string create_trunk(int slot, unsigned ts)
+    {
+        return command(slot, 90, [ts](LGCP::Command& c) {
+            c.select_create().select_trunk().set_trunk(0u);
+            c.ref_create().ref_trunk().set_timeslot(ts);
+        });
+    }
+    std::string query()
+    {
+        return command(-1, 99, [](LGCP::Command& c) { c.select_query(); });
+    }
+
+    // Turns the loop (and the board) until the frames gathered hold `last`,
+    // or a generous bound; all frames gathered.
+    std::string pump_until(const std::string& last, int turns = 20000)
+    {
+        std::string got;
+        pump_for(
+            [&] {
+                const std::string f = frames();
+                got += (got.empty() || f.empty() ? "" : " | ") + f;
+                return !last.empty() && got.find(last) != std::string::npos;
+            },
+            turns);
+        return got;
+    }
+    // Turns the loop until the condition holds (or a generous bound).
+    bool pump_for(const std::function<bool()>& done, int turns = 20000)
+    {
+        for (int i = 0; i < turns; ++i) {
+            board().service();
+            run_for(1);
+            if (done())
+                return true;
+            ::poll(nullptr, 0, 1);
+        }
+        return false;
+    }
+
+    std::string frames()
+    {
+        const std::string in = ctltest::read_now(pair.client);
+        std::string out;
+        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
+            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
+                static_cast<unsigned char>(in[at + 3]);
+            out += (at ? " | " : "") + text(in.data() + at + 4, n - 4);
+        }
+        return out;
+    }
+
+    // The frames sent out on a switch line, or written by a controller
+    // channel, in hex, " / " between them.
+    static std::string joined(const std::vector<platform::sim::Bytes>& frames)
+    {
+        std::string out;
+        for (auto& f : frames)
+            out += (out.empty() ? "" : " / ") + ctltest::hex(std::string(f.begin(), f.end()));
+        return out;
+    }
+    static std::string sent(int line) { return joined(mcc().take_sent(line)); }
+    static std::string written(int channel) { return joined(mcc().take_written(channel)); }
+    // The journal's requests on the controller device, without the prefix.
+    static std::string mcc_requests()
+    {
+        const std::string prefix = std::string("ioctl ") + platform::mcc::kPath + " ";
+        std::string out;
+        for (const std::string& line : board().journal())
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
+        board().clear_journal();
+        return out;
+    }
+    // The lines of a log that begin with the prefix.
+    static std::string lines(const std::string& log, const std::string& prefix)
+    {
+        std::istringstream in(log);
+        std::string out;
+        for (std::string line; std::getline(in, line);)
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                out += line + "\n";
+        return out;
+    }
+    void write_file(const std::string& fixed, const std::string& text, mode_t mode = 0644)
+    {
+        const std::string path = root + fixed;
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+        ::chmod(path.c_str(), mode);
+    }
+
+    std::string root;
+    CtrlSrv::Server server;
+    ctltest::TcpPair pair;
+    ctltest::Capture quiet{std::clog};
+};
+
+} // namespace mediatest

@@ -1,0 +1,57 @@
+#pragma once
+// The controller's messages about controller-channel slots as short texts,
+// shared by the unit and end-to-end tests: "ok #3", "connectFail #4",
+// "@1 receiver 4096", "@3 transmitter off", "@4 abort 0", "@1 userData 0A 0B",
+// "@4 startPlaying", "@5 stopRecording userRequest", "query mcc 32/16/32 t38 4",
+// "status" for a line status report.
+#include <string>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/support/hex.hpp"
+
+namespace mediatest
+{
+
+inline std::string text(LGCP::Message const& m)
+{
+    const std::string seq = m.seq_isPresent() ? " #" + std::to_string(m.get_seq().getValue()) : "";
+    if (m.get_pdu().response_isSelected()) {
+        LGCP::Response const& r = m.get_pdu().get_response();
+        return (r.success_isSelected() ? std::string("ok") : r.get_error().getName()) + seq;
+    }
+    if (!m.get_pdu().signal_isSelected())
+        return "command";
+    LGCP::Signal const& s = m.get_pdu().get_signal();
+    const std::string at = m.slot_isPresent() ? "@" + std::to_string(m.get_slot().getValue()) + " " : "";
+    if (s.receiver_isSelected() || s.transmitter_isSelected()) {
+        LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
+        return at + (s.receiver_isSelected() ? "receiver " : "transmitter ") +
+               (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
+    }
+    if (s.abort_isSelected())
+        return at + "abort " + std::to_string(s.get_abort().getValue());
+    if (s.userData_isSelected())
+        return at + "userData " + support::hex(std::string(s.get_userData().begin(), s.get_userData().end()));
+    if (s.ioctl_isSelected() && s.get_ioctl().startPlaying_isSelected())
+        return at + "startPlaying";
+    if (s.ioctl_isSelected() && s.get_ioctl().stopRecording_isSelected())
+        return at + "stopRecording " + s.get_ioctl().get_stopRecording().getName();
+    if (s.query_isSelected()) {
+        LGCP::Resources const& r = s.get_query();
+        return "query mcc " + std::to_string(r.get_mcc_data().getValue()) + "/" +
+               std::to_string(r.get_mcc_bri().getValue()) + "/" +
+               std::to_string(r.get_mcc_trans().getValue()) + " t38 " +
+               std::to_string(r.get_t38_instances().getValue());
+    }
+    return s.trunkStatus_isSelected() ? "status" : at + "other";
+}
+
+inline std::string text(const char* payload, std::size_t n)
+{
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    return ASN1::decode(payload, payload + n, &env, m, true) ? text(m) : "undecodable";
+}
+
+} // namespace mediatest
