@@ -1,4 +1,5 @@
 #include "asn1/avn_encoder.hpp"
+#include "asn1/stream_op.hpp"
 
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
@@ -234,29 +235,7 @@ std::string AbstractData::asValueNotation() const
 
 std::ostream& operator<<(std::ostream& stream, AbstractData const& value)
 {
-    if (!stream.good())
-        return stream;
-    std::ios_base::iostate state = std::ios_base::goodbit;
-    try {
-        std::ostream::sentry guard(stream);
-        if (!guard)
-            return stream;
-        state = value.print_on(stream);
-    } catch (std::bad_alloc const&) {
-        state = std::ios_base::badbit;
-    } catch (...) {
-        state = std::ios_base::failbit;
-    }
-    if (state != std::ios_base::goodbit) {
-        // Setting the state may throw when the stream's exception mask asks for it.
-        try {
-            stream.setstate(state);
-        } catch (std::ios_base::failure const&) {
-            if ((stream.exceptions() & state) != 0)
-                throw;
-        }
-    }
-    return stream;
+    return detail::guardedStreamOp(stream, [&] { return value.print_on(stream); });
 }
 
 } // namespace ASN1
