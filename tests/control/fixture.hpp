@@ -92,19 +92,9 @@ struct SocketPair {
     }
 };
 
-// A socket listening on a free loopback port; its port.
-inline Fd listener(int& port)
-{
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    INet4::Addr a;
-    a.Assign("127.0.0.1:0", nullptr);
-    socklen_t len = a.size();
-    if (::bind(s.lowlevel_fd(), a, a.size()) != 0 || ::listen(s.lowlevel_fd(), 1) != 0 ||
-        ::getsockname(s.lowlevel_fd(), a, &len) != 0)
-        return Fd();
-    port = a.port();
-    return s;
-}
+using testutil::connect_to;
+using testutil::listener;
+using testutil::TcpPair;
 
 // A free TCP port on the loopback address (nobody else binds loopback ports
 // in the test run).
@@ -113,16 +103,6 @@ inline int free_port()
     int port = -1;
     listener(port);
     return port;
-}
-
-// A blocking client connected to 127.0.0.1:port, or an invalid Fd.
-inline Fd connect_to(int port)
-{
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    INet4::Addr a;
-    a.Assign("127.0.0.1", nullptr);
-    a.port(static_cast<unsigned short>(port));
-    return ::connect(s.lowlevel_fd(), a, a.size()) == 0 ? s : Fd();
 }
 
 // Everything readable on a socket now, without waiting.
@@ -148,22 +128,6 @@ inline void send_all(const Fd& fd, const std::string& data)
     ASSERT_EQ(::send(fd.lowlevel_fd(), data.data(), data.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(data.size()));
 }
-
-// A connected TCP pair over loopback: `client` is the remote end, `server`
-// the accepted socket (non-blocking) with its peer address.
-struct TcpPair {
-    Fd client, server;
-    INet4::Addr peer;
-    TcpPair()
-    {
-        int port = 0;
-        Fd l = listener(port);
-        client = connect_to(port);
-        socklen_t len = peer.size();
-        server = Fd(::accept(l.lowlevel_fd(), peer, &len));
-        server.NonBlock();
-    }
-};
 
 // A link whose connections the test hands over itself.
 class NullLink : public Control::ServiceNet

@@ -99,8 +99,6 @@ TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
              ctltest::send_all(sp.b, "x"), h.strm->on_event(-1, POLLERR | POLLIN);
          },
          "error pollerr: "},
-        {"hang-up", [](SocketPair&, Harness& h) { h.strm->on_event(-1, POLLHUP | POLLIN); },
-         "error pollhup: "},
         {"orderly deactivation", [](SocketPair&, Harness& h) { h.strm->deactivate(); }, "ok success"},
     };
     for (const Case& c : cases) {

@@ -22,23 +22,7 @@ namespace
 using looptest::Capture;
 using looptest::LoopTest;
 
-struct Pipe {
-    Fd r, w;
-    Pipe()
-    {
-        int p[2];
-        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
-            r = Fd(p[0]);
-            w = Fd(p[1]);
-        }
-    }
-    void put() { ASSERT_EQ(::write(w.lowlevel_fd(), "x", 1), 1); }
-    void take()
-    {
-        char c;
-        ASSERT_EQ(::read(r.lowlevel_fd(), &c, 1), 1);
-    }
-};
+using testutil::Pipe;
 
 // Every call is logged as "<name>:<revents>".
 struct Owner {

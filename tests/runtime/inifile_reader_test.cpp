@@ -75,7 +75,6 @@ TEST(IniFileReader, MessagesAndTargets)
          "snmpagent: optional key \"type\" specified more than once: 2 4 6 lines. All keys will be "
          "ignored.\n"},
         {"host = h\nname = n\ntype = 0x10\n", "ok host=h name=n enabled=0 type=16*", ""},
-        {"host = h\nname = n\ntype = 02\n", "ok host=h name=n enabled=0 type=2*", ""},
         {"host = h\nname = n\ntype = lemzgw\n", "ok host=h name=n enabled=0 type=1*", ""},
         {"host = h\nname = n\ntype = 12abc\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"12abc\", line 4. Key will be ignored.\n"},
