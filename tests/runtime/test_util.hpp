@@ -1,12 +1,14 @@
 #pragma once
 // Helpers shared by the runtime and platform tests: captured streams, a
 // private QUELVAD_ROOT, pipes and loopback sockets.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +49,20 @@ inline std::string read_file(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The names in a directory, sorted, without "." and "..".
+inline std::vector<std::string> list_dir(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // A temporary directory, removed with its content; with `as_root` it is also
