@@ -142,27 +142,4 @@ TEST(Signal, InstallationFlagsAndBlockSet)
     IPC::Signal::system(SIGUSR2);
 }
 
-// ---- console modes --------------------------------------------------------------
-
-TEST(Console, MessagesWhenStandardInputIsNoTerminal)
-{
-    const int saved = dup(STDIN_FILENO);
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, STDIN_FILENO);
-    {
-        testutil::Capture err(std::cerr);
-        Console::SwitchToBinaryMode();
-        EXPECT_EQ(err.text(), "can't obtain terminal attributes\ncan't set terminal attributes\n");
-    }
-    close(STDIN_FILENO);
-    {
-        testutil::Capture err(std::cerr);
-        Console::SwitchToNonBlockMode();
-        EXPECT_EQ(err.text(), "can't switch terminal to blocked mode\n");
-    }
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-    close(null);
-}
-
 } // namespace
