@@ -41,15 +41,6 @@ Fd TempFile(const std::string& content)
     return Fd(file);
 }
 
-// A connected TCP pair on loopback, both ends non-blocking.
-void TcpPair(Fd& client, Fd& server)
-{
-    testutil::TcpPair pair;
-    client = pair.client;
-    server = pair.server;
-    client.NonBlock();
-}
-
 // Reads a descriptor in the loop, so that a copier's destination drains.
 struct Sink {
     explicit Sink(Fd& fd)
@@ -184,7 +175,9 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
             src = Fd(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             ASSERT_TRUE(src.is_valid());
         } else {
-            TcpPair(src, peer);
+            testutil::TcpPair tcp; // the accepted end is non-blocking
+            src = tcp.server;
+            peer = tcp.client;
             ASSERT_EQ(3, ::write(peer.lowlevel_fd(), "abc", 3));
         }
         if (c.close_reader)
