@@ -167,8 +167,6 @@ TEST_F(LinkTest, SendsThatGoNowhere)
     };
     const std::vector<Case> cases = {
         {"idle", [](LinkTest&) {}, 1, "Control::Service::Send() ignore Send request in Idle state.\n"},
-        {"connecting", [](LinkTest& t) { t.link.Activate(); }, 1,
-         "Control::Service::Send() ignore Send request in Connecting state.\n"},
         {"deactivating", [](LinkTest& t) { t.link.Disconnect(); }, 1, ""},
         {"connected, oversize payload", [](LinkTest& t) { t.connect(); }, 65532,
          "Control::Service::Send() refuse payload of 65532 bytes, max = 65531\n"},
