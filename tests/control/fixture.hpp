@@ -50,6 +50,45 @@ inline void fill(Packet& p, const std::string& data)
         std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
 }
 
+// Owns one protocol layer and records what leaves it on either side: the
+// payloads going up and the frames going down as hex, and each status.
+template <class Layer> class Harness : public ProtocolsList
+{
+public:
+    explicit Harness(Layer* l) : layer(static_cast<Layer*>(add_protocol_tail(l))) {}
+    void on_message(Packet& p) override
+    {
+        up.push_back(hex(text(p)));
+        if (on_input)
+            on_input();
+    }
+    void transmit(Packet& p) override { down.push_back(hex(text(p))); }
+    void on_activated(Protocol*) override { ++activated; }
+    void on_deactivated(Protocol*, Protocol_status s) override
+    {
+        statuses.push_back(std::string(s->success() ? "ok " : "error ") + s->message());
+    }
+    void feed(const std::string& chunk)
+    {
+        Packet p;
+        ASSERT_TRUE(p.reserve_head(0));
+        fill(p, chunk);
+        layer->receive(p);
+    }
+    void send(const std::string& payload)
+    {
+        Packet p;
+        layer->prepare_head(p);
+        fill(p, payload);
+        layer->message(p);
+    }
+
+    Layer* layer;
+    std::function<void()> on_input;
+    std::vector<std::string> up, down, statuses;
+    int activated = 0;
+};
+
 // The captured text without the loop's own closing lines.
 inline std::string strip_mux(std::string text)
 {
