@@ -70,9 +70,7 @@ struct At {
     void fire() { action(); }
 };
 
-class ConnectorTest : public ctltest::LoopTest
-{
-};
+using ConnectorTest = ctltest::LoopTest;
 
 TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
 {

@@ -55,9 +55,7 @@ struct Rig {
     std::string closed() const { return "control connection " + pair.peer.GetString() + " closed.\n"; }
 };
 
-class HeartbeatTest : public ctltest::LoopTest
-{
-};
+using HeartbeatTest = ctltest::LoopTest;
 
 // The peer is dropped one
 // period after the last request that restarted the watch.

@@ -25,9 +25,7 @@ struct Harness : ctltest::Harness<StrmProtocol> {
     }
 };
 
-class StrmTest : public ctltest::LoopTest
-{
-};
+using StrmTest = ctltest::LoopTest;
 
 TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
 {

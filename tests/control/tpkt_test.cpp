@@ -122,9 +122,7 @@ TEST(Tpkt, DeactivationResetsAndReportsSuccess)
     EXPECT_EQ(h.up, std::vector<std::string>{"AA"});
 }
 
-class TpktTimeout : public ctltest::LoopTest
-{
-};
+using TpktTimeout = ctltest::LoopTest;
 
 TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk)
 {
