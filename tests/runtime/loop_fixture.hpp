@@ -41,11 +41,11 @@ protected:
         Mux::setClock(nullptr);
         EXPECT_EQ(multiplexer.timer_count(), 0u) << "a test left a timer queued";
     }
-    // Runs the loop without watchdog and without the time cache.
-    void run()
+    // Runs the loop without the time cache (and by default without watchdog).
+    void run(bool watchdog = false)
     {
         Capture progress(std::clog);
-        multiplexer.run(false, true);
+        multiplexer.run(watchdog, true);
     }
 
     RecordingClock mClock;

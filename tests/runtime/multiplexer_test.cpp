@@ -69,19 +69,13 @@ class MultiplexerTest : public LoopTest
 {
 protected:
     // The timeouts of one run's polls.
-    std::vector<int> run_timeouts()
+    std::vector<int> run_timeouts(bool watchdog = false)
     {
         mClock.timeouts.clear();
-        run();
+        run(watchdog);
         return mClock.timeouts;
     }
 };
-
-void run_with_watchdog()
-{
-    Capture progress(std::clog);
-    multiplexer.run(true, true);
-}
 
 TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept)
 {
@@ -289,10 +283,9 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack)
     Action back, stop;
     back.set(1500, [this] { mClock.set_ms(98000); });
     stop.set(3000, [] { multiplexer.terminate(); });
-    run_with_watchdog();
     // Polls end at 101000 (ping), 101500, 99000 (clock went back: ping), then
     // 100000, 101000, 102000 and 103000, each a second after the last ping.
-    EXPECT_EQ(mClock.timeouts, (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
+    EXPECT_EQ(run_timeouts(true), (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
 }
 
@@ -323,7 +316,6 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
     ::sigaction(SIGPIPE, &ignore, &old);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        mClock.timeouts.clear();
         Root root(c.device);
         int reader = -1;
         if (c.device == Device::fifo)
@@ -331,21 +323,13 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
         std::string seen;
         Action close_reader, stop;
         close_reader.set(1500, [&] {
-            if (reader < 0)
-                return;
-            char buf[64];
-            ssize_t n = ::read(reader, buf, sizeof buf);
-            if (n > 0)
-                seen.assign(buf, std::size_t(n));
-            ::close(reader);
+            if (reader >= 0)
+                seen = testutil::read_now(reader), ::close(reader);
         });
         stop.set(2500, [] { multiplexer.terminate(); });
-        {
-            Capture err(std::cerr);
-            run_with_watchdog();
-            EXPECT_EQ(err.text(), c.errors);
-        }
-        EXPECT_EQ(mClock.timeouts, c.timeouts);
+        Capture err(std::cerr);
+        EXPECT_EQ(run_timeouts(true), c.timeouts);
+        EXPECT_EQ(err.text(), c.errors);
         EXPECT_EQ(seen, c.device == Device::fifo ? "STARTPING" : "");
     }
     ::sigaction(SIGPIPE, &old, nullptr);
