@@ -60,17 +60,12 @@ class Emit(unittest.TestCase):
     def setUpClass(cls):
         r, out = generate({'T.asn': MODULE, 'U.asn': OTHER}, registry=True)
         assert r.returncode == 0, r.stderr
-        cls.out = out
-        with open(os.path.join(out, 'messages', 't', 'T.hpp')) as f:
-            cls.hpp = f.read()
-        with open(os.path.join(out, 'messages', 't', 'T.cpp')) as f:
-            cls.cpp = f.read()
-        with open(os.path.join(out, 'messages', 't', 'T_fwd.hpp')) as f:
-            cls.fwd = f.read()
-        with open(os.path.join(out, 'messages', 'u', 'U_fwd.hpp')) as f:
-            cls.fwd_u = f.read()
-        with open(os.path.join(out, 'reg.cpp')) as f:
-            cls.reg = f.read()
+        def read(*parts):
+            with open(os.path.join(out, *parts)) as f:
+                return f.read()
+        cls.hpp, cls.cpp = read('messages', 't', 'T.hpp'), read('messages', 't', 'T.cpp')
+        cls.fwd, cls.fwd_u = read('messages', 't', 'T_fwd.hpp'), read('messages', 'u', 'U_fwd.hpp')
+        cls.reg = read('reg.cpp')
 
     def test_header_declarations(self):
         # Each line must appear in the header or its forward header as written.
