@@ -155,23 +155,4 @@ TEST_F(TimerTest, CallbackMayDestroyTheTimersOwnerAndCancelOthers)
     EXPECT_EQ(gLog, (std::vector<std::string>{"killer@10"}));
 }
 
-struct Refresh {
-    void tick()
-    {
-        gLog.push_back("refresh@" + std::to_string(Mux::milliseconds() - gStart));
-        multiplexer.terminate();
-    }
-    static const TimerSpec<Refresh>::Record TUpdatespec;
-};
-const TimerSpec<Refresh>::Record Refresh::TUpdatespec = {&Refresh::tick, 25};
-
-TEST_F(TimerTest, SpecTimerUsesItsClassRecord)
-{
-    Refresh r;
-    TimerSpec<Refresh>::SpecTimer<&Refresh::TUpdatespec> t;
-    t.set(&r);
-    run();
-    EXPECT_EQ(gLog, (std::vector<std::string>{"refresh@25"}));
-}
-
 } // namespace
