@@ -82,36 +82,17 @@ private:
 };
 
 // One server with a connected controller; the services are bound per test.
-class ServerTest : public ctltest::LoopTest
+class ServerTest : public ctltest::LoopTest, public ctltest::ServerRig
 {
 protected:
     void SetUp() override
     {
         LoopTest::SetUp();
-        server.Activate(new ctltest::NullLink);
-        Capture clog(std::clog);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
-        header = "ctrl [" + pair.peer.GetString() + "]: ";
-        EXPECT_EQ(clog.text(), header + "controller connect.\n");
-    }
-    void TearDown() override
-    {
-        server.Deactivate();
-        LoopTest::TearDown();
-    }
-    // Feeds one payload and returns the frames written, as hex.
-    std::string request(const std::string& payload_hex)
-    {
-        const std::string payload = ctltest::bytes(payload_hex);
-        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
-        return hex(read_now(pair.client));
+        EXPECT_EQ(connect(), header + "controller connect.\n");
     }
 
     Log log;
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
-    std::string header;
+    const std::string header = "ctrl [" + pair.peer.GetString() + "]: ";
 };
 
 // Service a answers pings only; service b, bound after it, follows a script.

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/ctrl_server.hpp"
 #include "control/service.hpp"
 #include "runtime/clock.hpp"
 #include "runtime/fd.hpp"
@@ -190,6 +191,29 @@ public:
     }
     std::vector<std::string> log;
     std::function<void()> on_message;
+};
+
+// A controller server whose controller connects over a loopback pair once
+// the services are bound; the connection's log line is returned.
+struct ServerRig {
+    CtrlSrv::Server server;
+    TcpPair pair;
+    std::string connect()
+    {
+        server.Activate(new NullLink);
+        Capture clog(std::clog);
+        static_cast<NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+        return clog.text();
+    }
+    ~ServerRig() { server.Deactivate(); }
+    // Feeds one payload and returns the frames written, as hex.
+    std::string request(const std::string& payload_hex)
+    {
+        const std::string payload = bytes(payload_hex);
+        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
+        return hex(read_now(pair.client));
+    }
 };
 
 } // namespace ctltest
