@@ -109,17 +109,11 @@ TEST(Signal, InstallationFlagsAndBlockSet)
     raise(SIGUSR1);
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(info_was_null);
-    EXPECT_EQ(IPC::Signal::enable_int(SIGUSR1), 0);
-    EXPECT_EQ(current(SIGUSR1).sa_flags & SA_RESTART, 0);
-    EXPECT_EQ(IPC::Signal::disable_int(SIGUSR1), 0);
-    EXPECT_NE(current(SIGUSR1).sa_flags & SA_RESTART, 0);
     EXPECT_EQ(IPC::Signal::ignore(SIGUSR1), 0);
     raise(SIGUSR1);
     EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
     EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_DFL);
     EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(IPC::Signal::Set::is_signal(0));
-    EXPECT_TRUE(IPC::Signal::Set::is_signal(NSIG - 1));
     EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
 
     ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0, IPC::Signal::Set(SIGHUP, SIGALRM, SIGPIPE)), 0);
