@@ -2,7 +2,7 @@
 
 #include "runtime/clock.hpp"
 #include "runtime/multiplexer.hpp"
-#include "tests/runtime/test_util.hpp"
+#include "tests/runtime/loop_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -82,16 +82,14 @@ protected:
     // build from hanging.
     void Run()
     {
-        mGuard.set(60000, &AsyncTest::OnGuard, this);
+        mGuard.set(60000, [] {
+            ADD_FAILURE() << "no report came";
+            multiplexer.terminate();
+        });
         gRunning = true;
         multiplexer.run(false, true);
         gRunning = false;
-        mGuard.reset();
-    }
-    void OnGuard()
-    {
-        ADD_FAILURE() << "no report came";
-        multiplexer.terminate();
+        mGuard.t.reset();
     }
     // A copier from src to dst with the given flush mask, reporting to probe.
     void Start(ASync::Copy& copy, CopyProbe& probe, Fd& src, Fd& dst, int flush = POLLWRNORM)
@@ -102,7 +100,7 @@ protected:
         src.close();
         dst.close();
     }
-    Timer mGuard;
+    looptest::Action mGuard;
 };
 
 // ---- Copy -------------------------------------------------------------------

@@ -48,22 +48,20 @@ protected:
         ChildWait::Cleanup();
         ChildWait::Initialize();
         ChildWait::Activate();
-        mGuard.set(60000, &ChildWaitTest::on_guard, this);
+        mGuard.set(60000, [] {
+            ADD_FAILURE() << "no child record arrived";
+            multiplexer.terminate();
+        });
     }
     void TearDown() override
     {
-        mGuard.reset();
+        mGuard.t.reset();
         // Restores the default SIGCHLD disposition with a fresh, idle service.
         ChildWait::Cleanup();
         ChildWait::Initialize();
     }
-    void on_guard()
-    {
-        ADD_FAILURE() << "no child record arrived";
-        multiplexer.terminate();
-    }
     static std::size_t waiting() { return ChildWaitService::childWaitService->waiting(); }
-    Timer mGuard;
+    looptest::Action mGuard;
 };
 
 // Keeps SIGCHLD pending while children are made into zombies, so that the

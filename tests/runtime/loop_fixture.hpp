@@ -1,6 +1,7 @@
 #pragma once
 // Shared set-up of the loop tests: virtual time, and a check that every test
 // leaves the global loop as it found it.
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,24 @@ public:
         return Mux::TestClock::poll(fds, n, timeout_ms);
     }
     std::vector<int> timeouts;
+};
+
+// Timers whose callbacks run a given action, by default the stop.
+struct Action {
+    Timer t{};
+    int fired = 0;
+    std::function<void()> fn;
+    void on()
+    {
+        ++fired;
+        fn();
+    }
+    void set(
+        unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
+    {
+        fn = std::move(f);
+        t.set(ms, &Action::on, this);
+    }
 };
 
 class LoopTest : public ::testing::Test

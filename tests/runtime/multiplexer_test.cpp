@@ -14,27 +14,10 @@
 namespace
 {
 
+using looptest::Action;
 using looptest::Capture;
 using looptest::LoopTest;
 using looptest::RecordingClock;
-
-// Timers whose callbacks run a given action, by default the stop.
-struct Action {
-    Timer t{};
-    int fired = 0;
-    std::function<void()> fn;
-    void on()
-    {
-        ++fired;
-        fn();
-    }
-    void set(
-        unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
-    {
-        fn = std::move(f);
-        t.set(ms, &Action::on, this);
-    }
-};
 
 struct Deferred {
     Dpc dpc;
