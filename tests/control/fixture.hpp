@@ -155,6 +155,15 @@ inline std::string read_now(const Fd& fd)
     return out;
 }
 
+// A socket option's integer value, -1 when it cannot be read.
+inline int sockopt(int fd, int level, int name)
+{
+    int value = -1;
+    socklen_t len = sizeof value;
+    ::getsockopt(fd, level, name, &value, &len);
+    return value;
+}
+
 // True when the peer has closed the connection (a read sees the end).
 inline bool peer_closed(const Fd& fd)
 {

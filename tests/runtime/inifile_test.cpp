@@ -147,19 +147,13 @@ TEST(IniFileFile, OpenCloseReopen)
     EXPECT_FALSE(missing.Open(path));
     EXPECT_FALSE(missing.IsOpen());
 
-    {
-        std::ofstream out(path.c_str(), std::ios::binary);
-        out << "[a]\r\nx = 1\r\n";
-    }
+    dir.write("server.conf", "[a]\r\nx = 1\r\n");
     IniFile::File file(path);
     EXPECT_TRUE(file.IsOpen());
     EXPECT_EQ(path, file.GetFileName());
     EXPECT_EQ("[a@1] x='1'@2", Render(file));
 
-    {
-        std::ofstream out(path.c_str(), std::ios::binary);
-        out << "[b]\ny = 2\n";
-    }
+    dir.write("server.conf", "[b]\ny = 2\n");
     EXPECT_TRUE(file.Open(path));
     EXPECT_EQ("[b@1] y='2'@2", Render(file));
 
