@@ -1,5 +1,6 @@
 #include "runtime/packet.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -25,19 +26,6 @@ std::string rooms(const Packet& p)
     std::ostringstream os;
     p.dump(os);
     return os.str();
-}
-
-// The death-test matcher takes an extended regular expression; the texts
-// checked here are exact, so every special character is escaped.
-std::string exact(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            out += '\\';
-        out += c;
-    }
-    return out;
 }
 
 struct RoomCase {
@@ -339,13 +327,13 @@ TEST(PacketDeathTest, AssertionTextsTable)
     };
     // clang-format on
     for (const auto& c : cases)
-        EXPECT_DEATH(c.breach(), exact("PACKET ASSERTION FAILED!\n" + c.output)) << c.output;
+        EXPECT_DEATH(c.breach(), ::testing::HasSubstr("PACKET ASSERTION FAILED!\n" + c.output)) << c.output;
 }
 
 TEST(PacketDeathTest, NullSmartPointer)
 {
     Smart_pointer<_Packet> none;
-    EXPECT_DEATH((void)none->ref_count, exact("SMART POINTER ASSERTION!\n"));
+    EXPECT_DEATH((void)none->ref_count, ::testing::HasSubstr("SMART POINTER ASSERTION!\n"));
 }
 
 } // namespace
