@@ -119,6 +119,7 @@ MixerSlot* Mixer::New(LGCP::MixerInParams const& p)
 
 MixerSlot* Mixer::New(LGCP::MixerOutParams const& p)
 {
+    // Whatever sum was set up for an output that is then not built goes again.
     if (!SetTX(p)) {
         UndoTX(p.get_channel());
         return nullptr;
@@ -126,7 +127,6 @@ MixerSlot* Mixer::New(LGCP::MixerOutParams const& p)
     const int c = tdmChannel(p.get_channel());
     const int t = c < 0 ? -1 : channel2timeslot(c);
     if (t < 0) {
-        // No slot owns the sum just set up: it goes too.
         UndoTX(p.get_channel());
         return nullptr;
     }
