@@ -243,4 +243,70 @@ TEST_F(MixerSlots, IoctlRowsOfInputsAndOutputs)
     }
 }
 
+TEST_F(MixerSlots, UnitsFoundKeptRetiredAndFoundAgainAtEachQuery)
+{
+    Mixer::MixerFactory& factory = Mixer::MixerFactory::instance();
+    // No unit is known before the first query.
+    EXPECT_EQ("insufficientResources #90", send(7, "create : mixerIn : { unit 0, channel tdm : 1 }"));
+    EXPECT_EQ("", requests());
+    model().add_unit(1, 4, 2);
+    board().fail(kMixer, platform::mixer::kRxClear, EIO, 2);
+    Capture cerr(std::cerr);
+    // Counts are the smallest over the units; each new unit is reset over the count known then.
+    EXPECT_EQ("0:4/4/2/770/17/24 1:4/4/2/770/17/24", report());
+    std::string got = requests();
+    EXPECT_EQ(0u, got.find("enumerate after=-1 -> 0 unit=0 tdm=8 inputs=4 | clear 0/0/0 -> -1 EIO | "))
+        << got;
+    EXPECT_NE(std::string::npos, got.find("clear 0/0/7 -> 0 | enumerate after=0 -> 0 unit=1 tdm=4 inputs=2 | "
+                                          "clear 1/0/0 -> 0 | clear 1/0/1 -> 0 | clear 1/0/2 -> 0 | "
+                                          "clear 1/0/3 -> 0 | enumerate after=1 -> -1 ENODEV"))
+        << got;
+    EXPECT_EQ("mixer [0]: reset fail: 2 errors.\n", cerr.text());
+    EXPECT_TRUE(factory.driver_version_valid());
+    // Known units are kept as they are.
+    EXPECT_EQ("0:4/4/2/770/17/24 1:4/4/2/770/17/24", report());
+    EXPECT_EQ(
+        "enumerate after=-1 -> 0 unit=0 tdm=8 inputs=4 | enumerate after=0 -> 0 unit=1 tdm=4 inputs=2 | "
+        "enumerate after=1 -> -1 ENODEV",
+        requests());
+
+    // A unit that vanishes: its slots are told, it takes no new slot, and it
+    // goes with its last slot, on the loop's next turn.
+    ASSERT_EQ("ok #90", send(7, "create : mixerIn : { unit 1, channel tdm : 2, summator tdm : 3 }"));
+    ASSERT_EQ("ok #90", send(8, "create : mixerOut : { unit 1, channel tdm : 3, inputs {} }"));
+    Mixer::Mixer* unit = factory.findMixer(1);
+    ASSERT_NE(nullptr, unit);
+    model().remove_unit(1);
+    {
+        Capture clog(std::clog);
+        EXPECT_EQ("ok #99 | @7 abort 0 | @8 abort 0", query().substr(0, 32));
+    }
+    EXPECT_EQ("0:8/8/4/770/17/24", report());
+    EXPECT_EQ("insufficientResources #90", send(9, "create : mixerIn : { unit 1, channel tdm : 0 }"));
+    EXPECT_EQ("ok #90", send(7, "destroy : NULL"));
+    EXPECT_NE(std::string::npos,
+              log.find("mixer [1]: MIX_RX_REMOVE rx.number=3 tx.number=2 fail : Invalid argument"));
+    EXPECT_FALSE(unit->deletePending());
+    EXPECT_EQ("ok #90", send(8, "destroy : NULL"));
+    EXPECT_TRUE(unit->deletePending());
+    run_for(1);
+
+    // A unit that comes back is a new one, reset again.
+    model().add_unit(1, 4, 2);
+    requests();
+    EXPECT_EQ("0:4/4/2/770/17/24 1:4/4/2/770/17/24", report());
+    EXPECT_NE(std::string::npos, requests().find("clear 1/0/0 -> 0 | clear 1/0/1 -> 0 | clear 1/0/2 -> 0 | "
+                                                 "clear 1/0/3 -> 0 | enumerate after=1 -> -1 ENODEV"));
+
+    // The driver is asked for at most 100 units.
+    for (int n = 2; n <= 100; ++n)
+        model().add_unit(n, 4, 2);
+    report();
+    EXPECT_EQ(100u, factory.units().size());
+    // A mixer device that is gone leaves no unit.
+    board().set_present(kMixer, false);
+    EXPECT_EQ("", report());
+    EXPECT_EQ(-1, factory.tdm_channels());
+}
+
 } // namespace
