@@ -6,6 +6,7 @@
 
 #include "hardware/dev_names.hpp"
 #include "hardware/hw_mux.hpp"
+#include "platform/board.hpp"
 #include "runtime/fd.hpp"
 #include "runtime/multiplexer.hpp"
 #include "slots/media_ioctl.hpp"

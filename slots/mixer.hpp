@@ -17,7 +17,6 @@
 #include "hardware/dsp.hpp"
 #include "hardware/tone.hpp"
 #include "messages/lgcp/LGCP.hpp"
-#include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "runtime/deferred_delete.hpp"
 #include "slots/slot.hpp"
