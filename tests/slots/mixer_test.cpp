@@ -50,7 +50,7 @@ protected:
     std::string send(int slot, const std::string& text)
     {
         Capture cerr(std::cerr), clog(std::clog);
-        const std::string answer = command(
+        std::string answer = command(
             slot, 90, [&text](LGCP::Command& c) { EXPECT_TRUE(c.setFromValueNotation(text)) << text; });
         log = cerr.text() + clog.text();
         return answer;
@@ -69,6 +69,18 @@ protected:
         }
         board().clear_journal();
         return out;
+    }
+    // DSP records are in host order: the expected bytes are a little-endian
+    // host's, and a big-endian one compares the rest of the line.
+    static std::string hostOrder(std::string line)
+    {
+        const std::uint16_t one = 1;
+        if (*reinterpret_cast<const unsigned char*>(&one) == 1)
+            return line;
+        for (std::size_t at = line.find("params="); at != std::string::npos;
+             at = line.find("params=", at + 1))
+            line.erase(at + 7, 24);
+        return line;
     }
     // The report's mixer entries: "unit:tdm_inputs/tdm_outputs/mixer_inputs/dpu/ec/lms".
     static std::string report()
@@ -239,7 +251,7 @@ TEST_F(MixerSlots, IoctlRowsOfInputsAndOutputs)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ioctl);
         EXPECT_EQ(c.answer, send(c.slot, std::string("ioctl : ") + c.ioctl));
-        EXPECT_EQ(c.requests, requests(true));
+        EXPECT_EQ(hostOrder(c.requests), hostOrder(requests(true)));
     }
 }
 
