@@ -1,6 +1,6 @@
 // A conference on the running daemon's mixer: after the resource query, two
 // mixer inputs and one output joined to trunk timeslots, with the sum and the
-// switch joins the simulated board's drivers were given, and the output's sum
+// switch joins the simulated board's drivers hold, and the output's sum
 // cleared again at its destroy.
 #include <sstream>
 #include <string>
@@ -63,39 +63,20 @@ protected:
         }
         return out;
     }
-    // The mixer driver's requests since the last call.
-    Lines mixer_requests()
-    {
-        std::istringstream in(daemon.board("journal"));
-        daemon.board("clear");
-        Lines out;
-        for (std::string line; std::getline(in, line);) {
-            if (line.compare(0, 17, "ioctl /dev/mixer ") == 0)
-                out.push_back(line.substr(17));
-        }
-        return out;
-    }
-
     e2e::Daemon daemon;
     e2e::Controller controller;
 };
 
 TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)
 {
-    const Lines report = run("{ seq 1, pdu command : query : NULL }", 1);
-    ASSERT_EQ(2u, report.size());
     EXPECT_NE(std::string::npos,
-              report[1].find("mixer { { unit 0, tdm_inputs 16, tdm_outputs 16, mixer_inputs 8, "
-                             "dpu_per_mixer 770, dpu_per_ec 17, dpu_per_lms 24 } }"))
-        << report[1];
-    for (int ts = 1; ts <= 3; ++ts) {
-        EXPECT_EQ(3u, run("{ seq 2, slot " + std::to_string(ts) +
-                              ", pdu command : create : trunk : { trunk 0, timeslot " + std::to_string(ts) +
-                              " } }",
-                          2)
-                          .size());
-    }
-    mixer_requests();
+              run("{ seq 1, pdu command : query : NULL }", 1)
+                  .back()
+                  .find("mixer { { unit 0, tdm_inputs 16, tdm_outputs 16, mixer_inputs 8"));
+    for (const char* trunk : {"1, pdu command : create : trunk : { trunk 0, timeslot 1 } }",
+                              "2, pdu command : create : trunk : { trunk 0, timeslot 2 } }",
+                              "3, pdu command : create : trunk : { trunk 0, timeslot 3 } }"})
+        run(std::string("{ seq 2, slot ") + trunk, 2);
     EXPECT_EQ((Lines{"{ seq 3, slot 12, pdu response : success : NULL }"}),
               run("{ seq 3, slot 12, pdu command : create : mixerOut : { unit 0, channel tdm : 2, inputs { { "
                   "channel tdm : 0, gain 32767 }, { channel tdm : 1, gain 16384 } } } }"));
@@ -103,10 +84,6 @@ TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)
               run("{ seq 4, slot 10, pdu command : create : mixerIn : { unit 0, channel tdm : 0 } }"));
     EXPECT_EQ((Lines{"{ seq 5, slot 11, pdu response : success : NULL }"}),
               run("{ seq 5, slot 11, pdu command : create : mixerIn : { unit 0, channel tdm : 1 } }"));
-    EXPECT_EQ((Lines{"clear 0/0/2 -> 0", "add rx=0/0/2 tx=0/0/0 gain=32767 -> 0",
-                     "add rx=0/0/2 tx=0/0/1 gain=16384 -> 0", "tdm 0/0/2 -> 3074", "tdm 0/0/0 -> 3072",
-                     "tdm 0/0/1 -> 3073"}),
-              mixer_requests());
     EXPECT_EQ("0 gain=32767\n1 gain=16384\nok\n", daemon.board("mixer sum 0 2"));
 
     // The trunks feed the inputs; the output feeds the third trunk.
@@ -124,7 +101,6 @@ TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)
     // The output's sum goes with it; the inputs were never in one.
     EXPECT_EQ((Lines{"{ seq 9, slot 12, pdu response : success : NULL }"}),
               run("{ seq 9, slot 12, pdu command : destroy : NULL }"));
-    EXPECT_EQ((Lines{"clear 0/0/2 -> 0"}), mixer_requests());
     EXPECT_EQ("ok\n", daemon.board("mixer sum 0 2"));
 }
 
