@@ -25,8 +25,7 @@ const std::string kDevices =
     "/dev/dsp present open=0\n/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal present open=0\n"
     "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/mctl missing open=0\n"
     "/dev/misc/gw-wd present open=0\n/dev/mixer missing open=0\n/dev/rtp present open=0\n"
-    "/dev/voice present open=0\n"
-    "inet-dgram present open=0\nok\n";
+    "/dev/voice present open=0\ninet-dgram present open=0\nok\n";
 
 std::string joined(const std::deque<std::string>& lines)
 {
