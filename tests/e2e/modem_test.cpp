@@ -5,21 +5,13 @@
 // activation makes, and ends on the hang-up signal of the destroy, whose answer
 // comes only then. The resource report counts the modems and free interfaces.
 #include <arpa/inet.h>
-#include <csignal>
-#include <cstdint>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
 
 namespace
 {
@@ -55,7 +47,7 @@ while True:
     signal.pause()
 )";
 
-class Modems : public ::testing::Test
+class Modems : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
@@ -70,17 +62,10 @@ protected:
         options.sim_init =
             "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 0x19\n"
             "netif add hdlc2 42 0x1\n";
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
-        for (int attempt = 0; attempt < 50 && !controller.connect(daemon.port()); ++attempt)
-            ::poll(nullptr, 0, 100);
+        start(options);
         // A connection of an earlier run in TIME_WAIT may hold the port for a
         // while: the daemon tries its bind again every 5000 ms.
         ASSERT_TRUE(auth_listening()) << daemon.err();
-    }
-    void TearDown() override
-    {
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
     }
     void send(int seq, unsigned slot, LGCP::Command const& command)
     {
@@ -88,29 +73,19 @@ protected:
         m.set_seq(seq);
         m.set_slot(slot);
         m.set_pdu().select_command(command);
-        ASSERT_TRUE(controller.send_payload(e2e::encode(m)));
-    }
-    // The next frame that is not a line status report.
-    bool next(LGCP::Message& m)
-    {
-        Bytes payload;
-        while (controller.receive_payload(payload)) {
-            const char* p = reinterpret_cast<const char*>(payload.data());
-            ASN1::CoderEnv env;
-            m = LGCP::Message();
-            if (!ASN1::decode(p, p + payload.size(), &env, m, true))
-                return false;
-            if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected())
-                return true;
-        }
-        return false;
+        ASSERT_TRUE(DaemonTest::send(m));
     }
     // "ok #seq", "<signal> @slot", ...
     std::string next()
     {
-        LGCP::Message m;
-        if (!next(m))
+        Bytes payload;
+        if (!DaemonTest::next(payload))
             return "nothing";
+        LGCP::Message m;
+        ASN1::CoderEnv env;
+        const char* p = reinterpret_cast<const char*>(payload.data());
+        if (!ASN1::decode(p, p + payload.size(), &env, m, true))
+            return "undecodable";
         std::string out;
         LGCP::PDU const& pdu = m.get_pdu();
         if (pdu.response_isSelected())
@@ -155,8 +130,6 @@ protected:
         return false;
     }
 
-    e2e::Daemon daemon;
-    e2e::Controller controller;
     LGCP::Signal last;
 };
 
@@ -182,7 +155,7 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     LGCP::Message q;
     q.set_seq(3);
     q.set_pdu().select_command(query);
-    ASSERT_TRUE(controller.send_payload(e2e::encode(q)));
+    ASSERT_TRUE(DaemonTest::send(q));
     EXPECT_EQ("ok #3", next());
     ASSERT_EQ("query", next());
     EXPECT_EQ(2, int(last.get_query().get_modem().getValue()));
