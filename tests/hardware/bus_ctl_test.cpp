@@ -13,8 +13,6 @@
 namespace
 {
 
-using Lines = std::vector<std::string>;
-
 // The lines of the error stream that name the outcome (the command's value
 // notation is left out).
 std::string outcome(const std::string& err)
@@ -54,8 +52,7 @@ TEST(BusCtl, ClockCfgSelectsTheSourceAndIsAlwaysASuccess)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
         cerr.clear();
-        rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source));
-        EXPECT_EQ(Lines{"success"}, rig.received());
+        EXPECT_EQ("success", rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source)));
         EXPECT_EQ(c.err, outcome(cerr.text()));
         EXPECT_EQ(std::string(c.clock) + "ok\n", sim.execute("hal clock"));
     }
@@ -83,8 +80,7 @@ TEST(BusCtl, WithoutItsDeviceOrWithControlOffNoClockIsSet)
             bus.DisableControl();
         rig.connect({&bus});
         cerr.clear();
-        rig.command(hwtest::clockCfg(false, true, 2));
-        EXPECT_EQ(Lines{c.answer}, rig.received());
+        EXPECT_EQ(c.answer, rig.command(hwtest::clockCfg(false, true, 2)));
         EXPECT_EQ(c.err, outcome(cerr.text()));
         EXPECT_EQ(c.disabled ? "clock control disabled.\n" : "", clog.text().substr(0, c.disabled ? 24 : 0));
         EXPECT_EQ(0u, sim.open_count(platform::hal::kPath));
