@@ -23,6 +23,7 @@
 #include "slots/modem_factory.hpp"
 #include "slots/slots.hpp"
 #include "tests/control/fixture.hpp"
+#include "tests/slots/frames.hpp"
 
 namespace
 {
@@ -218,43 +219,7 @@ protected:
         board().service(); // the board sees the descriptors closed meanwhile
         return frames();
     }
-    std::string frames()
-    {
-        const std::string in = ctltest::read_now(pair.client);
-        std::ostringstream os;
-        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
-            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
-                static_cast<unsigned char>(in[at + 3]);
-            LGCP::Message m;
-            ASN1::CoderEnv env;
-            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
-            os << (at ? " | " : "");
-            if (m.get_pdu().response_isSelected())
-                os << (m.get_pdu().get_response().success_isSelected() ? "ok" : "error") << " #"
-                   << m.get_seq().getValue() << " ";
-            if (m.slot_isPresent())
-                os << "@" << m.get_slot().getValue();
-            if (!m.get_pdu().signal_isSelected())
-                continue;
-            LGCP::Signal const& s = m.get_pdu().get_signal();
-            if (s.transmitter_isSelected() || s.receiver_isSelected()) {
-                LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
-                os << (s.receiver_isSelected() ? " receiver " : " transmitter ")
-                   << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
-            } else if (s.abort_isSelected()) {
-                os << " abort " << s.get_abort().getValue();
-            } else if (s.modemProceeding_isSelected() && s.get_modemProceeding().auth_isSelected()) {
-                auto const& a = s.get_modemProceeding().get_auth();
-                os << " auth " << std::string(a.get_username()) << "/" << std::string(a.get_password());
-            } else if (s.modemProceeding_isSelected()) {
-                auto const& a = s.get_modemProceeding().get_acct();
-                for (auto const* v : {&a.get_octetsOut(), &a.get_octetsIn(), &a.get_packetsOut(),
-                                      &a.get_packetsIn(), &a.get_time()})
-                    os << " " << v->get_high().getValue() << ":" << v->get_low().getValue();
-            }
-        }
-        return os.str();
-    }
+    std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
     // The board's requests since the last call on one device, without the prefix.
     static std::string requests(const std::string& device)
     {
@@ -361,7 +326,7 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
             ::poll(nullptr, 0, 10); // the script has set its trap
         Capture err(std::cerr);
         EXPECT_EQ("", send(9, 2, simple("destroy")));
-        EXPECT_EQ("error #10 @2", send(10, 2, simple("connect"))) << "destroyInProgress";
+        EXPECT_EQ("destroyInProgress #10 @2", send(10, 2, simple("connect")));
         if (std::string(c.logs).find("timeout") == std::string::npos) {
             child_ends(2);
         } else {
@@ -390,7 +355,7 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
         const char* log;
     } const cases[] = {
         {false, nullptr, "@2 abort 512", "pppd terminated with code 512"},
-        {true, "exit 3", "@2 0:0 0:3 0:0 0:0 0:0 | @2 abort 768", "pages received: 3"},
+        {true, "exit 3", "@2 acct 0:0 0:3 0:0 0:0 0:0 | @2 abort 768", "pages received: 3"},
         {true, nullptr, "@2 abort 512", "fax transfer failed"},
     };
     for (auto const& c : cases) {
@@ -480,7 +445,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         {141, 1, 0, "", "auth request, invalid size: 141"},
         {16, 2, 0, "", "auth accept, ignored."},
         {36, 3, 0, "", "auth ip, ignored."},
-        {64, 4, 0, "@2 1:2 3:4 5:6 7:8 0:9", ""},
+        {64, 4, 0, "@2 acct 1:2 3:4 5:6 7:8 0:9", ""},
         {63, 4, 0, "", "auth accounting, invalid size: 63"},
         {12, 9, 0, "", "unknown request from portslave: 0x9"},
         {140, 1, 1, "", "receive auth request for unknown session 1"},
@@ -508,7 +473,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     ModemFactory::instance().OnAuth(&r);
     EXPECT_EQ("", frames());
     EXPECT_NE(std::string::npos, err.text().find("matches several modem slots, dropped."));
-    EXPECT_EQ("error #6 @4", send(6, 4, simple("activate"))) << "no plugin: unsupported";
+    EXPECT_EQ("unsupported #6 @4", send(6, 4, simple("activate"))) << "no plugin";
     send(7, 5, simple("destroy"));
     ModemFactory::instance().OnAuth(&r);
     EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
@@ -533,47 +498,6 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
     ModemFactory::instance().OnAuth(&r);
     EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
     EXPECT_NE(std::string::npos, err.text().find("pppd isn't terminated, killing ..."));
-}
-
-// The plugin's connection: its request becomes the signal, the activation
-// becomes the accept and ip records, byte for byte in host order.
-TEST_F(Modems, ActivationRecordsOnTheLink)
-{
-    // Another program may hold the fixed port for a while: the factory tries
-    // its bind again every 5000 ms.
-    for (int k = 0; k < 200 && !ModemFactory::instance().listening(); ++k) {
-        ::poll(nullptr, 0, 100);
-        Capture quiet(std::cerr);
-        run_for(ModemFactory::kBindRetry);
-    }
-    ASSERT_TRUE(ModemFactory::instance().listening());
-    Capture err(std::cerr);
-    TERM::ModemParams fax = modem();
-    fax.set_fax(), fax.set_originate();
-    send(2, 2, create(fax));
-    send(3, 2, simple("connect"));
-    frames();
-    Fd plugin(ctltest::connect_to(auth::kPort));
-    run_for(1);
-    ASSERT_EQ(1u, ModemFactory::instance().clients().size());
-    auth::Request q{140, auth::kRequest, 0, "bob", "pw"};
-    ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&q), sizeof q));
-    run_for(1);
-    EXPECT_EQ("@2 auth bob/pw", frames());
-    EXPECT_EQ("ok #4 @2", send(4, 2, simple("activate")));
-    run_for(1);
-    const std::int32_t accept[] = {16, 2, 0, 1}, ip[] = {36, 3, 0, 0};
-    std::string expected(reinterpret_cast<const char*>(accept), 16);
-    expected += std::string(reinterpret_cast<const char*>(ip), 16) +
-                ctltest::bytes("0A010203 FFFFFF00 0A010201 FFFFFFFF");
-    const std::int32_t mtu = 1500;
-    expected += std::string(reinterpret_cast<const char*>(&mtu), 4);
-    EXPECT_EQ(support::hex(expected), support::hex(ctltest::read_now(plugin)));
-    plugin.close();
-    run_for(1);
-    EXPECT_TRUE(ModemFactory::instance().clients().empty());
-    EXPECT_NE(std::string::npos, clog.text().find(" disconnected."));
-    send(5, 2, simple("destroy"));
 }
 
 } // namespace

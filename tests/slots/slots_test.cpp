@@ -19,6 +19,7 @@
 #include "slots/slots.hpp"
 #include "slots/trunk.hpp"
 #include "tests/control/fixture.hpp"
+#include "tests/slots/frames.hpp"
 
 struct SlotTestAccess {
     static void number(Slot& slot, unsigned n) { slot.mId = n; }
@@ -59,9 +60,6 @@ struct ProbeFactory : SlotFactory {
     void SelfSignal(LGCP::Signal const& s) override { trunk_status = s.get_trunkStatus().get_trunk().getValue(); }
 };
 
-const char* const kCauses[] = {"invalidParams", "insufficientResources", "invalidSlot", "slotNotExists",
-                               "unexpectedMsgType", "internal", "unsupported", "reconnectionFail", "disconnectFail",
-                               "connectFail", "busError", "slotIdBusy", "destroyInProgress"};
 // clang-format on
 
 platform::SimBoard& board()
@@ -166,35 +164,7 @@ protected:
         factory.next = nullptr;
         return frames();
     }
-    std::string frames()
-    {
-        const std::string in = ctltest::read_now(pair.client);
-        std::ostringstream os;
-        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
-            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
-                static_cast<unsigned char>(in[at + 3]);
-            LGCP::Message m;
-            ASN1::CoderEnv env;
-            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
-            os << (at ? " | " : "");
-            if (m.get_pdu().response_isSelected()) {
-                LGCP::Response const& r = m.get_pdu().get_response();
-                os << (r.success_isSelected() ? "ok" : kCauses[int(r.get_error())]);
-            }
-            if (m.seq_isPresent())
-                os << " #" << m.get_seq().getValue();
-            if (m.slot_isPresent())
-                os << (m.get_pdu().response_isSelected() ? " @" : "@") << m.get_slot().getValue();
-            if (!m.get_pdu().signal_isSelected())
-                continue;
-            LGCP::Signal const& s = m.get_pdu().get_signal();
-            os << (m.slot_isPresent() ? " " : "");
-            LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
-            os << (s.receiver_isSelected() ? "receiver " : "transmitter ")
-               << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
-        }
-        return os.str();
-    }
+    std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
     static std::string hal()
     {
         const std::string prefix = "ioctl /dev/hal ";
