@@ -3,11 +3,10 @@
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a codec change and the teardown.
 #include <algorithm>
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "tests/e2e/fixture.hpp"
+#include "tests/slots/udp_peer.hpp"
 
 namespace
 {
@@ -15,34 +14,7 @@ namespace
 using e2e::Bytes;
 using e2etest::Lines;
 
-// A UDP socket on the loopback standing for the remote end's RTCP port.
-class Peer
-{
-public:
-    Peer() : mFd(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                           ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;
-        port = bound ? ntohs(a.sin_port) : 0;
-        timeval tv{e2e::deadline_ms() / 1000, 0};
-        ::setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Peer() { ::close(mFd); }
-    std::string receive()
-    {
-        unsigned char buffer[2048];
-        const ssize_t n = ::recv(mFd, buffer, sizeof buffer, 0);
-        return n < 0 ? "nothing" : e2e::hex(Bytes(buffer, buffer + n));
-    }
-    unsigned port;
-
-private:
-    int mFd;
-};
+using Peer = slotstest::UdpPeer;
 
 // One message as one line of value notation.
 std::string text(const Bytes& payload)
@@ -106,13 +78,8 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
         << report[1];
     EXPECT_NE(std::string::npos, report[1].find("universal 2")) << report[1];
 
-    Peer peer;
-    unsigned rtcpPort = 0;
-    {
-        // A port free now, for the gateway's own RTCP socket.
-        Peer local;
-        rtcpPort = local.port;
-    }
+    Peer peer(e2e::deadline_ms() / 1000);
+    const unsigned rtcpPort = Peer::free_port();
     LGCP::Message create = slotCommand(3);
     LGCP::CreateRtpParams& rtp = create.ref_pdu().ref_command().select_create().select_rtp();
     TERM::RtpParams& codec = rtp.set_codecRTP();
