@@ -87,7 +87,8 @@ TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
 {
     start({"--disable-clock"});
     EXPECT_EQ("error 6", ask(hwtest::clockCfg(false, true, 2)));
-    EXPECT_EQ(Lines(), journal("clock source="));
+    EXPECT_EQ(Lines(), journal("/dev/hal clock"));
+    EXPECT_TRUE(daemon.wait_err("clock control disabled.\n"));
 }
 
 TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
