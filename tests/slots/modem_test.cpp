@@ -2,45 +2,31 @@
 // daemons and fax programs (small shell scripts given as `execfile`): the
 // command lines, the modem and interface requests, the hang-up, time-out and
 // kill of a destroy and its late answer, exit statuses, fax results, record
-// dispatch and routing by session, and the activation records on the wire.
+// dispatch and routing by session. The activation records on the wire are
+// the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
-#include <csignal>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 
-#include "asn1/asn1.hpp"
-#include "control/ctrl_server.hpp"
-#include "hardware/hw_mux.hpp"
-#include "platform/board.hpp"
-#include "platform/devices.hpp"
-#include "platform/sim_board.hpp"
-#include "runtime/child_wait.hpp"
 #include "slots/dsp_modem_slot.hpp"
 #include "slots/hdlc_modem_slot.hpp"
 #include "slots/modem_factory.hpp"
-#include "slots/slots.hpp"
-#include "tests/control/fixture.hpp"
 #include "tests/slots/frames.hpp"
+#include "tests/slots/media_fixture.hpp"
 
 namespace
 {
 
 using ctltest::Capture;
+using mediatest::board;
 
-platform::SimBoard& board()
-{
-    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
-    return *sim;
-}
-
-void set_args(TERM::ModemParams& p, std::vector<std::string> const& v, std::size_t n)
+// Arguments "<prefix>0", "<prefix>1", ...
+void set_args(TERM::ModemParams& p, int n, const std::string& prefix = "a")
 {
     p.set_execargs().clear();
-    for (std::size_t k = 0; k < n; ++k)
-        p.ref_execargs().push_back(ASN1::IA5String(v[k]));
+    for (int k = 0; k < n; ++k)
+        p.ref_execargs().push_back(ASN1::IA5String(prefix + std::to_string(k)));
 }
 
 std::string joined(std::vector<std::string> const& v)
@@ -49,24 +35,6 @@ std::string joined(std::vector<std::string> const& v)
     for (auto const& s : v)
         out += (out.empty() ? "" : " ") + s;
     return out;
-}
-
-std::string dir()
-{
-    static std::string d = [] {
-        char t[] = "/tmp/quelvad-modem-XXXXXX";
-        return std::string(::mkdtemp(t));
-    }();
-    return d;
-}
-
-// A fake program: records its arguments in <dir>/args, then runs `body`.
-std::string program(const char* name, const char* body)
-{
-    std::string path = dir() + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << dir() << "/args\n" << body << "\n";
-    ::chmod(path.c_str(), 0755);
-    return path;
 }
 
 TERM::ModemParams modem(const char* cid = "42")
@@ -79,10 +47,6 @@ TERM::ModemParams modem(const char* cid = "42")
 
 TEST(ModemCommandLines, PppdArguments)
 {
-    std::vector<std::string> many;
-    many.reserve(70);
-    for (int n = 0; n < 70; ++n)
-        many.push_back("a" + std::to_string(n));
     struct Case {
         const char* cid;
         const char* execfile;
@@ -100,11 +64,11 @@ TEST(ModemCommandLines, PppdArguments)
         if (c.execfile)
             p.set_execfile(c.execfile);
         if (c.execargs >= 0)
-            set_args(p, many, std::size_t(c.execargs));
+            set_args(p, c.execargs);
         EXPECT_EQ(c.expected, joined(ModemSlot::pppd_args(p, "DEV", "OPT")));
     }
     TERM::ModemParams p = modem();
-    set_args(p, many, many.size());
+    set_args(p, 70);
     const auto argv = ModemSlot::pppd_args(p, "DEV", "OPT");
     EXPECT_EQ(63u, argv.size()) << "the program, 62 arguments and the null fill the 64 entries";
     EXPECT_EQ("a61", argv.back());
@@ -112,15 +76,11 @@ TEST(ModemCommandLines, PppdArguments)
 
 TEST(ModemCommandLines, FaxArgumentsAndDataModes)
 {
-    std::vector<std::string> many;
-    many.reserve(70);
-    for (int n = 0; n < 65; ++n)
-        many.push_back("f" + std::to_string(n));
     TERM::ModemParams p = modem();
-    set_args(p, many, 2);
+    set_args(p, 2, "f");
     EXPECT_EQ("/usr/local/sbin/fax -m 3 f0 f1", joined(DspModemSlot::fax_sender_args(p, 3)));
     p.set_execfile("/x/fax");
-    set_args(p, many, many.size());
+    set_args(p, 65, "f");
     const auto argv = DspModemSlot::fax_sender_args(p, 3);
     EXPECT_EQ(63u, argv.size());
     EXPECT_EQ("/x/fax f59", argv[0] + " " + argv.back());
@@ -142,29 +102,20 @@ TEST(ModemCommandLines, FaxArgumentsAndDataModes)
     }
 }
 
-class Modems : public ctltest::LoopTest
+class Modems : public mediatest::MediaSlots
 {
 protected:
     void SetUp() override
     {
-        LoopTest::SetUp();
-        platform::setBoard(&board());
+        MediaSlots::SetUp();
         for (const char* c : {"device /dev/mctl present", "mctl modems 2 96", "netif add hdlc0 40",
                               "netif add hdlc1 41 0x19", "netif add hdlc2 42"})
             ASSERT_EQ("ok\n", board().execute(c));
-        Slots::pause = [] {};
         {
-            Capture quiet(std::clog), err(std::cerr);
-            HwMux::instance();
+            Capture err(std::cerr);
             ModemFactory::instance().IQuery();
         }
-        ChildWait::Activate();
-        server.Bind(&Slots::instance());
-        server.Activate(new ctltest::NullLink);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
-        send(1, 1, trunk());
-        frames();
+        create_trunk(1, 1);
         board().clear_journal();
     }
     void TearDown() override
@@ -176,14 +127,15 @@ protected:
         for (const char* c : {"netif remove hdlc0", "netif remove hdlc1", "netif remove hdlc2"})
             board().execute(c);
         EXPECT_TRUE(ModemFactory::instance().slots().empty());
-        LoopTest::TearDown();
+        MediaSlots::TearDown();
     }
-    static LGCP::Command trunk()
+    // A fake program: records its arguments in <root>/args, then runs `body`.
+    std::string program(const char* name, const char* body)
     {
-        LGCP::Command c;
-        c.select_create().select_trunk().set_trunk(0);
-        c.ref_create().ref_trunk().set_timeslot(1);
-        return c;
+        std::string path = root + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << root << "/args\n" << body << "\n";
+        ::chmod(path.c_str(), 0755);
+        return path;
     }
     static LGCP::Command create(TERM::ModemParams const& p)
     {
@@ -206,16 +158,14 @@ protected:
         }
         return c;
     }
+    // The frames with the slot of each answer.
     std::string send(int seq, unsigned slot, LGCP::Command const& command)
     {
         LGCP::Message m;
         m.set_seq(seq);
         m.set_slot(slot);
         m.set_pdu().select_command(command);
-        ASN1::CoderEnv env;
-        std::vector<char> bytes;
-        EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(bytes)));
-        server.OnMessage(bytes.data(), int(bytes.size()));
+        server.OnMessage(m);
         board().service(); // the board sees the descriptors closed meanwhile
         return frames();
     }
@@ -241,9 +191,9 @@ protected:
         }
         ASSERT_TRUE(!slot(n) || slot(n)->child() == -1);
     }
-    static std::string args() { return e2e_read(dir() + "/args"); }
-    static std::string e2e_read(const std::string& path)
+    std::string args() const
     {
+        const std::string path = root + "/args";
         std::ifstream in(path);
         std::string line;
         std::getline(in, line);
@@ -251,9 +201,7 @@ protected:
         return line;
     }
 
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
-    Capture clog{std::clog};
+    ctltest::Capture& clog = quiet;
 };
 
 // The set-up's requests by the kind of call, and the command line of the
@@ -268,11 +216,11 @@ TEST_F(Modems, DspModemSetUpPerKindOfCall)
         const char* args;
     } const cases[] = {
         {false, false, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | answer modem=0 -> 0",
-         " file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 42"},
+         "aoptions /dev/mdm0 remotenumber 42"},
         {true, false, true,
          "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | dmp modem=0 offset=3 value=7 -> -1 EIO | "
          "dmp modem=0 offset=9 value=1 -> 0 | originate modem=0 -> 0",
-         " file /usr/local/etc/ppp/coptions /dev/mdm0 remotenumber 42"},
+         "coptions /dev/mdm0 remotenumber 42"},
         {true, true, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | fax modem=0 -> 0", ""},
     };
     for (auto const& c : cases) {
@@ -294,7 +242,7 @@ TEST_F(Modems, DspModemSetUpPerKindOfCall)
         EXPECT_EQ(c.requests, requests("/dev/mctl"));
         if (*c.args) {
             child_ends(2);
-            EXPECT_EQ(hup + c.args, args());
+            EXPECT_EQ(hup + " file " + root + "/usr/local/etc/ppp/" + c.args, args());
             EXPECT_EQ("@2 abort 0", frames()) << "a daemon that ends by itself";
         }
         EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
@@ -361,7 +309,7 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
     for (auto const& c : cases) {
         SCOPED_TRACE(c.frames);
         TERM::ModemParams p = modem();
-        p.set_execfile(c.body ? program("prog", c.body) : dir() + "/missing");
+        p.set_execfile(c.body ? program("prog", c.body) : root + "/missing");
         if (c.fax)
             p.set_fax(), p.set_execargs().push_back("to");
         send(2, 2, create(p));
