@@ -5,21 +5,14 @@
 // "@5 receiver off". A probe kind built from `mcc` parameters
 // ("create probe tx rx [linger] [noout] [noin] [prio=N]") logs its hooks.
 #include <iomanip>
-#include <iostream>
-#include <sstream>
 
-#include "asn1/asn1.hpp"
-#include "hardware/hw_mux.hpp"
-#include "platform/board.hpp"
 #include "platform/sim/hal_model.hpp"
-#include "platform/sim_board.hpp"
 #include "slots/ext.hpp"
 #include "slots/join.hpp"
 #include "slots/map.hpp"
-#include "slots/slots.hpp"
 #include "slots/trunk.hpp"
-#include "tests/control/fixture.hpp"
 #include "tests/slots/frames.hpp"
+#include "tests/slots/media_fixture.hpp"
 
 struct SlotTestAccess {
     static void number(Slot& slot, unsigned n) { slot.mId = n; }
@@ -62,11 +55,7 @@ struct ProbeFactory : SlotFactory {
 
 // clang-format on
 
-platform::SimBoard& board()
-{
-    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
-    return *sim;
-}
+using mediatest::board;
 
 struct Step {
     const char* command;
@@ -74,29 +63,17 @@ struct Step {
     const char* requests = ""; // of "/dev/hal", without the journal prefix
 };
 
-class SlotsTest : public ::testing::Test
+class SlotsTest : public mediatest::MediaSlots
 {
 protected:
     void SetUp() override
     {
-        platform::setBoard(&board());
+        MediaSlots::SetUp();
         Slots::pause = [] { ++pauses; };
         pauses = 0;
-        {
-            Capture clog(std::clog);
-            MapFactory::instance(), ExtFactory::instance(), HwMux::instance();
-        }
-        server.Bind(&Slots::instance());
-        server.Activate(new ctltest::NullLink);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
+        MapFactory::instance(), ExtFactory::instance();
         hal();
         gHooks.clear();
-    }
-    void TearDown() override
-    {
-        server.Deactivate();
-        EXPECT_TRUE(Slots::instance().GetLive().empty());
     }
 
     LGCP::Message parse(const std::string& line)
@@ -155,10 +132,7 @@ protected:
     {
         if (line[0] == '!') // a command to the simulated board
             return board().execute(line.substr(1)) == "ok\n" ? "" : "board refused";
-        ASN1::CoderEnv env;
-        std::vector<char> bytes;
-        EXPECT_TRUE(ASN1::encode(parse(line), &env, std::back_inserter(bytes)));
-        server.OnMessage(bytes.data(), int(bytes.size()));
+        server.OnMessage(parse(line));
         if (factory.next && !factory.next->GetSlotFactory())
             delete factory.next; // not taken: no slot was built from it
         factory.next = nullptr;
@@ -188,9 +162,6 @@ protected:
 
     static ProbeFactory factory;
     static int pauses;
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
-    Capture quiet{std::clog}; // the join lines of steps that do not look at them
 };
 
 ProbeFactory SlotsTest::factory;
