@@ -3,21 +3,11 @@
 // restarts, driver events, the codec capacities and the error texts.
 #include "slots/rtp_factory.hpp"
 
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "control/ctrl_server.hpp"
-#include "hardware/hw_mux.hpp"
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
 #include "slots/rtp_slot.hpp"
-#include "slots/slots.hpp"
 #include "tests/hardware/media_rig.hpp"
-#include "tests/runtime/test_util.hpp"
+#include "tests/slots/media_fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
 
@@ -25,34 +15,26 @@ namespace
 {
 
 using Lines = std::vector<std::string>;
-using testutil::Capture;
+using ctltest::Capture;
 const std::string kRtp = platform::rtp::kPath;
 
 using Peer = slotstest::UdpPeer;
 using Spy = slotstest::SignalSpy;
 
-platform::SimBoard& board()
-{
-    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
-    return *sim;
-}
+using mediatest::board;
 
-class RtpTest : public ::testing::Test
+class RtpTest : public mediatest::MediaSlots
 {
 protected:
     void SetUp() override
     {
-        clock.set_ms(1000000);
-        Mux::setClock(&clock);
-        platform::setBoard(&board());
+        MediaSlots::SetUp();
         {
             Capture clog(std::clog), cerr(std::cerr);
-            HwMux::instance();
             tone.reset(new Hardware::TonecReceiverService);
             dsp.reset(new Hardware::DSProcReceiverService);
             factory.reset(new RtpFactory);
         }
-        server.Bind(&Slots::instance());
         server.Bind(&spy);
         board().clear_journal();
     }
@@ -62,8 +44,7 @@ protected:
         factory.reset();
         dsp.reset();
         tone.reset();
-        board().service();
-        Mux::setClock(nullptr);
+        MediaSlots::TearDown();
     }
 
     // An `rtp` create: payload, rx and tx payload, dhost port given by the peer.
@@ -110,23 +91,11 @@ protected:
         return "none";
     }
 
-    void run_for(unsigned ms)
-    {
-        Timer stop;
-        stop.set(ms, &RtpTest::stop, this);
-        Capture clog(std::clog);
-        multiplexer.run(false, true);
-        runLog = clog.text();
-    }
-    void stop() { multiplexer.terminate(); }
-
-    Mux::TestClock clock;
-    CtrlSrv::Server server;
     Spy spy;
     std::unique_ptr<Hardware::TonecReceiverService> tone;
     std::unique_ptr<Hardware::DSProcReceiverService> dsp;
     std::unique_ptr<RtpFactory> factory;
-    std::string log, runLog;
+    std::string log;
 };
 
 TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
@@ -270,8 +239,9 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
     run_for(1);
     EXPECT_EQ((Lines{"rtp : pd : { value 1, timeout 100 }", "rtp : pd : { value 0, timeout 100 }"}),
               spy.signals);
-    EXPECT_NE(std::string::npos, runLog.find("rtp[1024]: rtp event:  type=1\nrtp[1024]: rtp event:  type=2\n"
-                                             "rtp[1024]: rtp event:  type=1\n"));
+    EXPECT_NE(std::string::npos,
+              quiet.text().find("rtp[1024]: rtp event:  type=1\nrtp[1024]: rtp event:  type=2\n"
+                                "rtp[1024]: rtp event:  type=1\n"));
     // A restart that fails leaves the stream without a session.
     board().fail(kRtp, platform::rtp::kAddChannel, EBUSY, 1);
     LGCP::IoctlParams c;
