@@ -65,22 +65,11 @@ TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
         const char* played; // frames the player's channel wrote
         const char* end;    // the frames after the join
     };
+    const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
     const Row rows[] = {
-        {{"a", "missing", "b"},
-         1,
-         "@3 transmitter 4096 | ok #4",
-         "01 02 / 03",
-         "@3 transmitter off | @3 abort 0"},
-        {{"a", "missing", "b"},
-         2,
-         "@3 transmitter 4096 | ok #4",
-         "01 02 / 03 / 01 02 / 03",
-         "@3 transmitter off | @3 abort 0"},
-        {{"../a", "/usr/local/a", "b"},
-         1,
-         "@3 transmitter 4096 | ok #4",
-         "03",
-         "@3 transmitter off | @3 abort 0"},
+        {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
+        {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
+        {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
         {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0"},
     };
     for (const Row& r : rows) {
