@@ -182,15 +182,9 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
         TraceEvents trace;
         Capture cerr(std::cerr), clog(std::clog);
         Receiver r(5);
-        if (c.vad) {
-            ASSERT_TRUE(r.enableVAD(true));
-        }
-        if (c.vad == 2) {
-            ASSERT_TRUE(r.disableVAD());
-        }
-        if (c.enableBss) {
-            ASSERT_TRUE(r.enableBSS(true));
-        }
+        ASSERT_TRUE(!c.vad || r.enableVAD(true));
+        ASSERT_TRUE(c.vad != 2 || r.disableVAD());
+        ASSERT_TRUE(!c.enableBss || r.enableBSS(true));
         EXPECT_EQ("ok\n", rig.command(c.inject)) << c.what;
         EXPECT_EQ("ok\n", rig.command("dsp sd 5 1 id=0")); // the next record is still read
         rig.run_for(1);

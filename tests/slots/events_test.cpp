@@ -72,13 +72,9 @@ TEST(Events, ToneCodes)
     };
     for (const Case& c : cases) {
         const Decoded d = decode([&](Slot& s) { s.processTonecEvent({c.code, 9}); });
-        if (*c.signal) {
-            EXPECT_EQ(std::vector<std::string>{c.signal}, d.signals) << c.code;
-            EXPECT_EQ("", d.errors) << c.code;
-        } else {
-            EXPECT_TRUE(d.signals.empty()) << c.code;
-            EXPECT_EQ("bad DTMF code, ignored.\n", d.errors) << c.code;
-        }
+        EXPECT_EQ(*c.signal ? std::vector<std::string>{c.signal} : std::vector<std::string>{}, d.signals)
+            << c.code;
+        EXPECT_EQ(*c.signal ? "" : "bad DTMF code, ignored.\n", d.errors) << c.code;
     }
 }
 

@@ -171,11 +171,8 @@ TEST_F(RtpTest, RefusedCreatesOpenNothing)
         c.edit(p);
         EXPECT_EQ(nullptr, build(p)) << c.what;
         EXPECT_TRUE(hwtest::journal(board(), kRtp).empty()) << c.what;
-        if (*c.line) {
-            EXPECT_NE(std::string::npos, log.find(c.line)) << c.what << ": " << log;
-        } else {
-            EXPECT_EQ("", log) << c.what;
-        }
+        EXPECT_EQ(*c.line != 0, log.find(c.line) != std::string::npos && !log.empty())
+            << c.what << ": " << log;
     }
     // A failed begin closes what was opened.
     Peer peer;
