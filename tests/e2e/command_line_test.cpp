@@ -3,7 +3,6 @@
 #include <csignal>
 #include <poll.h>
 #include <sstream>
-#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>

@@ -2,7 +2,6 @@
 // faults, undecodable payloads, the one-controller rule and reconnection.
 #include <csignal>
 #include <poll.h>
-#include <string>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,6 @@
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a codec change and the teardown.
 #include <algorithm>
-#include <unistd.h>
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/udp_peer.hpp"

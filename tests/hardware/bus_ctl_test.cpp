@@ -3,11 +3,6 @@
 // are the end-to-end hardware tests' rows.
 #include "hardware/bus_ctl.hpp"
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "platform/devices.hpp"
 #include "tests/hardware/service_rig.hpp"
 

@@ -2,15 +2,9 @@
 // states, VAD configuration by driver version, event routing, clean-up.
 #include "hardware/dsp.hpp"
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "platform/devices.hpp"
 #include "runtime/traces.hpp"
 #include "tests/hardware/media_rig.hpp"
-#include "tests/runtime/test_util.hpp"
 
 namespace
 {

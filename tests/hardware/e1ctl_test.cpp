@@ -2,10 +2,6 @@
 // messages on the link, and the requests the board's journal recorded.
 #include "hardware/e1ctl.hpp"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "tests/hardware/service_rig.hpp"
 
 namespace

@@ -2,12 +2,7 @@
 // line and the channel's user, the ready cycle, and every way a channel ends.
 #include "hardware/hdlc.hpp"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
-#include <string>
 
 #include "hardware/hw_mux.hpp"
 #include "platform/sim/hal_model.hpp"

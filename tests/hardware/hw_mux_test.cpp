@@ -3,9 +3,6 @@
 #include "hardware/hw_mux.hpp"
 
 #include <functional>
-#include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/devices.hpp"
 #include "platform/sim/hal_model.hpp"

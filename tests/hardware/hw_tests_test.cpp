@@ -2,13 +2,6 @@
 // glibc's own srandom/random here, as the controller computes it.
 #include "hardware/hw_tests.hpp"
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "hardware/hw_mux.hpp"
 #include "tests/hardware/service_rig.hpp"
 

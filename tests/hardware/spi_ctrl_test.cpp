@@ -1,11 +1,6 @@
 // The BRI line interfaces over the simulated board's SPI registers.
 #include "hardware/spi_ctrl.hpp"
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "platform/devices.hpp"
 #include "platform/sim/hal_model.hpp"
 #include "tests/hardware/service_rig.hpp"

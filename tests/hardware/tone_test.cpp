@@ -3,15 +3,8 @@
 // generator's history, and what a receiver leaves behind.
 #include "hardware/tone.hpp"
 
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "platform/devices.hpp"
 #include "tests/hardware/media_rig.hpp"
-#include "tests/runtime/test_util.hpp"
 
 namespace
 {

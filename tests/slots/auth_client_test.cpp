@@ -2,11 +2,6 @@
 // split of the byte stream, the length word's bounds, the session of the last
 // record, a write that would block, and a close during a record's handling
 // reported only when the handling has returned.
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "slots/auth_client.hpp"
 #include "tests/control/fixture.hpp"

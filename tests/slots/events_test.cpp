@@ -1,14 +1,7 @@
 // The media slots' event decoders: every record kind, as the signal the
 // controller receives (value notation) or the line that drops it.
 #include <cstring>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "control/ctrl_server.hpp"
 #include "slots/slot.hpp"
 #include "slots/slots.hpp"
 #include "tests/runtime/test_util.hpp"
