@@ -118,14 +118,11 @@ protected:
     }
     void TearDown() override
     {
-        {
-            Capture quiet(std::cerr);
-            server.Deactivate();
-        }
+        Capture err(std::cerr);
+        MediaSlots::TearDown();
+        EXPECT_TRUE(ModemFactory::instance().slots().empty());
         for (const char* c : {"netif remove hdlc0", "netif remove hdlc1", "netif remove hdlc2"})
             board().execute(c);
-        EXPECT_TRUE(ModemFactory::instance().slots().empty());
-        MediaSlots::TearDown();
     }
     // A fake program: records its arguments in <root>/args, then runs `body`.
     std::string program(const char* name, const char* body)
@@ -141,19 +138,12 @@ protected:
         c.select_create().select_modem(p);
         return c;
     }
-    static LGCP::Command simple(const char* what)
+    static LGCP::Command simple(const char* what) // destroy, connect (to 1), activate
     {
         LGCP::Command c;
-        std::string w = what;
-        if (w == "destroy")
-            c.select_destroy();
-        else if (w == "connect")
-            c.select_connect(1u);
-        else if (w == "activate") {
-            TERM::ModemUserParameters& u = c.select_activate().select_modem();
-            u.set_remoteAddr("10.1.2.3"), u.set_netmask("255.255.255.0"), u.set_gateway("10.1.2.1");
-            u.set_dns("10.1.2.300"), u.set_mtu(1500);
-        }
+        *what == 'd'   ? void(c.select_destroy())
+        : *what == 'c' ? void(c.select_connect(1u))
+                       : void(c.select_activate().select_modem().set_mtu(1500));
         return c;
     }
     // The frames with the slot of each answer.
@@ -258,9 +248,8 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
         {"trap 'exit 0' HUP; while :; do sleep 0.02; done", "sent HUP to pppd.\n"},
         {"trap '' HUP; while :; do sleep 0.02; done",
          // once at the time-out, once more when the slot is deleted
-         "sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\npppd isn't "
-         "terminated, "
-         "killing ...\n"},
+         "sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n"
+         "pppd isn't terminated, killing ...\n"},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.body);
@@ -273,13 +262,11 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
         Capture err(std::cerr);
         EXPECT_EQ("", send(9, 2, simple("destroy")));
         EXPECT_EQ("destroyInProgress #10 @2", send(10, 2, simple("connect")));
-        if (std::string(c.logs).find("timeout") == std::string::npos) {
-            child_ends(2);
-        } else {
+        if (std::string(c.logs).find("timeout") != std::string::npos) {
             run_for(ModemSlot::kTerminateTimeout - 1);
             EXPECT_EQ("", frames());
-            run_for(2);
         }
+        child_ends(2);
         EXPECT_EQ("ok #9 @2", frames());
         EXPECT_EQ(nullptr, slot(2));
         std::string logs;
@@ -317,9 +304,7 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
         child_ends(2);
         EXPECT_EQ(c.frames, frames());
         EXPECT_NE(std::string::npos, clog.text().find(c.log)) << clog.text();
-        if (c.fax && !c.body) {
-            EXPECT_EQ(std::string::npos, clog.text().find("pages received"));
-        }
+        EXPECT_TRUE(!c.fax || c.body || clog.text().find("pages received") == std::string::npos);
         EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
     }
 }
@@ -386,7 +371,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         const char* frames;
         const char* log;
     } const cases[] = {
-        {140, 1, 0, "@2 auth alice/" + std::string(64, 'p') == "" ? "" : nullptr, ""},
+        {140, 1, 0, nullptr, ""}, // the name and the whole password
         {139, 1, 0, "", "auth request, invalid size: 139"},
         {141, 1, 0, "", "auth request, invalid size: 141"},
         {16, 2, 0, "", "auth accept, ignored."},
