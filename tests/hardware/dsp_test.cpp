@@ -66,9 +66,9 @@ TEST(Dsp, OneIdCounterForEveryFunctionAndReceiver)
     EXPECT_TRUE(a.enableVAD(true)); // on already
     EXPECT_TRUE(a.enableMute(true, false));
     EXPECT_TRUE(a.enableMute(false, false));
-    EXPECT_EQ((Lines{"ioctl enable ts=5 id=1 mask=0x1 -> 0", "ioctl enable ts=6 id=2 mask=0x2 -> 0",
-                     "ioctl enable ts=5 id=3 mask=0x10 -> 0", "ioctl enable ts=5 id=4 mask=0x4 -> 0",
-                     "ioctl disable ts=5 id=0 mask=0xC -> 0"}),
+    EXPECT_EQ((Lines{"enable ts=5 id=1 mask=0x1 -> 0", "enable ts=6 id=2 mask=0x2 -> 0",
+                     "enable ts=5 id=3 mask=0x10 -> 0", "enable ts=5 id=4 mask=0x4 -> 0",
+                     "disable ts=5 id=0 mask=0xC -> 0"}),
               rig.lines(kDsp));
     EXPECT_EQ(1u, a.vad_id());
     EXPECT_EQ(2u, b.sd_id());
@@ -85,8 +85,8 @@ TEST(Dsp, UnknownStatesSendTheirFirstDisable)
         Lines requests;
     };
     const Case cases[] = {
-        {"vad", &Receiver::disableVAD, {"ioctl disable ts=3 id=0 mask=0x1 -> 0"}},
-        {"sd", &Receiver::disableSD, {"ioctl disable ts=3 id=0 mask=0x2 -> 0"}},
+        {"vad", &Receiver::disableVAD, {"disable ts=3 id=0 mask=0x1 -> 0"}},
+        {"sd", &Receiver::disableSD, {"disable ts=3 id=0 mask=0x2 -> 0"}},
         {"bss", &Receiver::disableBSS, {}},
         {"ng", &Receiver::disableNG, {}},
     };
@@ -109,10 +109,10 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
         const char* request; // "" for none
     };
     const Case cases[] = {
-        {2, true, true, "ioctl configure ts=4 fn=0x1 params=2C01E803F600000000000000 -> 0"},
+        {2, true, true, "configure ts=4 fn=0x1 params=2C01E803F600000000000000 -> 0"},
         {2, false, false, ""},
-        {1, true, true, "ioctl configure ts=4 fn=0x1 params=030000007F00000000000000 -> 0"},
-        {3, false, true, "ioctl configure ts=4 fn=0x1 params=030000007F00000000000000 -> 0"},
+        {1, true, true, "configure ts=4 fn=0x1 params=030000007F00000000000000 -> 0"},
+        {3, false, true, "configure ts=4 fn=0x1 params=030000007F00000000000000 -> 0"},
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
@@ -129,7 +129,7 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
             p.select_v1();
         }
         EXPECT_EQ(c.result, r.configureVAD(p)) << c.version;
-        Lines expected{"ioctl vad-version -> " + std::to_string(c.version)};
+        Lines expected{"vad-version -> " + std::to_string(c.version)};
         if (*c.request)
             expected.push_back(c.request);
         // The record is in host order: the expected bytes are a little-endian host's.
@@ -199,27 +199,19 @@ TEST(Dsp, CleanBeforeDestroySwitchesOffFunctionsThatAreOn)
         Lines requests;
     };
     const Case cases[] = {
-        {"nothing used", [](Receiver&) {}, {"ioctl disable ts=2 id=0 mask=0x100 -> 0"}},
+        {"nothing used", [](Receiver&) {}, {"disable ts=2 id=0 mask=0x100 -> 0"}},
         {"all on",
          [](Receiver& r) {
-             r.enableVAD(true);
-             r.enableBSS(true);
-             r.enableNG(true);
-             r.enableSD(true);
-             r.configureDelays(10, 0);
-             r.configureRxGain(-3);
+             r.enableVAD(true), r.enableBSS(true), r.enableNG(true), r.enableSD(true);
+             r.configureDelays(10, 0), r.configureRxGain(-3);
          },
-         {"ioctl disable ts=2 id=0 mask=0x1 -> 0", "ioctl disable ts=2 id=0 mask=0x10 -> 0",
-          "ioctl disable ts=2 id=0 mask=0x80 -> 0",
-          "ioctl configure ts=2 fn=0x20 params=000000000000000000000000 -> 0",
-          "ioctl configure ts=2 fn=0x40 params=000000000000000000000000 -> 0",
-          "ioctl disable ts=2 id=0 mask=0x100 -> 0"}},
+         {"disable ts=2 id=0 mask=0x1 -> 0", "disable ts=2 id=0 mask=0x10 -> 0",
+          "disable ts=2 id=0 mask=0x80 -> 0", "configure ts=2 fn=0x20 params=000000000000000000000000 -> 0",
+          "configure ts=2 fn=0x40 params=000000000000000000000000 -> 0",
+          "disable ts=2 id=0 mask=0x100 -> 0"}},
         {"gain set back to zero",
-         [](Receiver& r) {
-             r.configureRxGain(5);
-             r.configureRxGain(0);
-         },
-         {"ioctl disable ts=2 id=0 mask=0x100 -> 0"}},
+         [](Receiver& r) { r.configureRxGain(5), r.configureRxGain(0); },
+         {"disable ts=2 id=0 mask=0x100 -> 0"}},
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;

@@ -48,7 +48,14 @@ public:
     }
     void stop() { multiplexer.terminate(); }
 
-    std::vector<std::string> lines(const std::string& path) const { return journal(sim, path); }
+    // The device's journal lines without the path and without "ioctl ": "enable ts=5 id=1 -> 0".
+    std::vector<std::string> lines(const std::string& path) const
+    {
+        std::vector<std::string> out = journal(sim, path);
+        for (std::string& line : out)
+            line.erase(0, line.compare(0, 6, "ioctl ") ? 0 : 6);
+        return out;
+    }
     std::string command(const std::string& line) { return sim.execute(line); }
 
     Mux::TestClock clock;

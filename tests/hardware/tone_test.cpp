@@ -77,8 +77,8 @@ TEST(Tone, DetectorIdsRunAcrossReceiversAndSkipZero)
     EXPECT_TRUE(a.disableDTMF()); // already off: no request
     rig.tone->set_last_id(0xFFFFFFFFu);
     EXPECT_TRUE(a.enableDTMF(true));
-    EXPECT_EQ((Lines{"ioctl enable ts=5 id=1 -> 0", "ioctl enable ts=6 id=2 -> 0", "ioctl disable ts=5 -> 0",
-                     "ioctl enable ts=5 id=1 -> 0"}),
+    EXPECT_EQ((Lines{"enable ts=5 id=1 -> 0", "enable ts=6 id=2 -> 0", "disable ts=5 -> 0",
+                     "enable ts=5 id=1 -> 0"}),
               rig.lines(kDtmf));
     EXPECT_NE(std::string::npos, cerr.text().find("DTMF_ENABLE_DETECTOR done: timeslot=6 id=2\n"));
     EXPECT_NE(std::string::npos, cerr.text().find("DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
@@ -87,7 +87,7 @@ TEST(Tone, DetectorIdsRunAcrossReceiversAndSkipZero)
     EXPECT_TRUE(b.disableDTMF());
     EXPECT_FALSE(b.enableDTMF(true));
     EXPECT_TRUE(b.enableDTMF(true));
-    EXPECT_EQ("ioctl enable ts=6 id=3 -> 0", rig.lines(kDtmf).back());
+    EXPECT_EQ("enable ts=6 id=3 -> 0", rig.lines(kDtmf).back());
     EXPECT_NE(std::string::npos,
               cerr.text().find("DTMF_ENABLE_DETECTOR fail: timeslot=6 id=2 errno=\"Input/output error\"\n"));
 }
@@ -107,7 +107,7 @@ TEST(Tone, DtmfAndIvaDetectionKeepTheirOwnState)
         rig.sim.clear_journal();
     }
     // Destruction switches off what is still on: the DTMF detector only.
-    EXPECT_EQ((Lines{"ioctl disable ts=7 -> 0"}), rig.lines(kDtmf));
+    EXPECT_EQ((Lines{"disable ts=7 -> 0"}), rig.lines(kDtmf));
 }
 
 TEST(Tone, EventRecordsGoToTheTimeslotsFirstReceiverOrAreDroppedWithALine)
@@ -219,23 +219,18 @@ TEST(Tone, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
         {"nothing used", [](Receiver&) {}, {}},
         {"everything on",
          [](Receiver& r) {
-             r.enableDTMF(true);
-             r.enableIVA(true);
-             r.enableDTMFReject(true);
-             r.echoCancel(true);
+             r.enableDTMF(true), r.enableIVA(true), r.enableDTMFReject(true), r.echoCancel(true);
              r.enableToneGenerator(440, 0, 1000, 0);
          },
-         {"ioctl disable ts=2 -> 0", "ioctl iva-off ts=2 -> 0", "ioctl reject-off ts=2 -> 0",
-          "ioctl dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0", "ioctl lms-off ts=2 -> 0"}},
+         {"disable ts=2 -> 0", "iva-off ts=2 -> 0", "reject-off ts=2 -> 0",
+          "dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0", "lms-off ts=2 -> 0"}},
         {"ringback running",
          [](Receiver& r) { r.activateAudibleCall(); },
-         {"ioctl dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0"}},
+         {"dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0"}},
         {"switched on and off again",
          [](Receiver& r) {
-             r.echoCancel(true);
-             r.echoCancel(false);
-             r.enableToneGenerator(440, 0, 1000, 0);
-             r.disableToneGenerator(true);
+             r.echoCancel(true), r.echoCancel(false);
+             r.enableToneGenerator(440, 0, 1000, 0), r.disableToneGenerator(true);
          },
          {}},
     };
@@ -264,9 +259,8 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     c.set_amp(500);
     c.set_signs("WXYZ");
     r.translateSelcal(c);
-    EXPECT_EQ(
-        (Lines{"ioctl selcal ts=1 amp=12000 signs=ABCD -> 0", "ioctl selcal ts=1 amp=500 signs=WXYZ -> 0"}),
-        rig.lines(kDtmf));
+    EXPECT_EQ((Lines{"selcal ts=1 amp=12000 signs=ABCD -> 0", "selcal ts=1 amp=500 signs=WXYZ -> 0"}),
+              rig.lines(kDtmf));
     EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", cerr.text());
 }
 
