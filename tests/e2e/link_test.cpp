@@ -1,12 +1,8 @@
 // The controller link of the running daemon, byte for byte: answers, framing
 // faults, undecodable payloads, the one-controller rule and reconnection.
-#include <csignal>
 #include <poll.h>
 
-#include <gtest/gtest.h>
-
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
 
 namespace
 {
@@ -32,13 +28,13 @@ Bytes success(int seq)
 }
 
 // A daemon with a controller seated; stopping the daemon must close it.
-class Link : public ::testing::Test
+class Link : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
-        ASSERT_TRUE(seat(controller));
+        start();
+        ASSERT_EQ(hex(success(1)), ask(controller, ping(1)));
     }
     void TearDown() override
     {
@@ -46,27 +42,12 @@ protected:
         EXPECT_TRUE(controller.wait_closed());
         EXPECT_EQ(0, daemon.wait_exit());
     }
-    // Connects until answered: a refused connection means the daemon still
-    // held an earlier controller.
-    bool seat(e2e::Controller& c, int seq = 1)
-    {
-        for (int attempt = 0; attempt < 50; ++attempt, ::poll(nullptr, 0, 100)) {
-            Bytes answer;
-            if (!c.connect(daemon.port()))
-                return false;
-            if (c.send_payload(ping(seq)) && c.receive_payload(answer))
-                return answer == success(seq);
-        }
-        return false;
-    }
     // The answer to one payload, as hex.
     std::string ask(e2e::Controller& c, const Bytes& payload)
     {
         Bytes answer;
         return c.send_payload(payload) && c.receive_payload(answer) ? hex(answer) : "(none)";
     }
-    e2e::Daemon daemon;
-    e2e::Controller controller;
 };
 
 TEST_F(Link, EveryCommandGetsItsAnswer)
