@@ -97,7 +97,6 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
     const Case cases[] = {
         {{"--port=PORT"}, SIGTERM},
         {{"--port", "PORT"}, SIGINT},
-        {{"--disable-clock"}, SIGTERM},
         {{"positional", "words"}, SIGTERM},
         {{"--disable-clock", "--", "--help"}, SIGINT},
         {{},

@@ -6,7 +6,6 @@
 // the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
-
 #include "slots/dsp_modem_slot.hpp"
 #include "slots/hdlc_modem_slot.hpp"
 #include "slots/modem_factory.hpp"

@@ -1,7 +1,6 @@
 // Players and recorders on voice channels: phrase files played in order and
 // repeated, unsafe or missing names, a network player and a recorder against
 // loopback TCP peers, and the ends each reports.
-
 #include "slots/trunk.hpp"
 #include "slots/voice.hpp"
 #include "tests/slots/media_fixture.hpp"
