@@ -10,7 +10,6 @@ namespace
 {
 
 using Lines = std::vector<std::string>;
-using testutil::Capture;
 const std::string kDsp = platform::dsp::kPath;
 
 class Receiver : public Hardware::DSProcReceiver
@@ -58,7 +57,6 @@ private:
 TEST(Dsp, OneIdCounterForEveryFunctionAndReceiver)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr);
     Receiver a(5), b(6);
     EXPECT_TRUE(a.enableVAD(true));
     EXPECT_TRUE(b.enableSD(true));
@@ -72,8 +70,8 @@ TEST(Dsp, OneIdCounterForEveryFunctionAndReceiver)
               rig.lines(kDsp));
     EXPECT_EQ(1u, a.vad_id());
     EXPECT_EQ(2u, b.sd_id());
-    EXPECT_NE(std::string::npos, cerr.text().find("DSPROC_ENABLE BSS done: timeslot=5 id=3\n"));
-    EXPECT_NE(std::string::npos, cerr.text().find("DSPROC_DISABLE MUTE done: timeslot=5\n"));
+    EXPECT_NE(std::string::npos, rig.err.text().find("DSPROC_ENABLE BSS done: timeslot=5 id=3\n"));
+    EXPECT_NE(std::string::npos, rig.err.text().find("DSPROC_DISABLE MUTE done: timeslot=5\n"));
 }
 
 TEST(Dsp, UnknownStatesSendTheirFirstDisable)
@@ -92,7 +90,6 @@ TEST(Dsp, UnknownStatesSendTheirFirstDisable)
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr);
         Receiver r(3);
         EXPECT_TRUE((r.*c.disable)()) << c.what;
         EXPECT_TRUE((r.*c.disable)()) << c.what; // known off now
@@ -116,7 +113,6 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr), clog(std::clog);
         rig.command("dsp version " + std::to_string(c.version));
         Receiver r(4);
         LGCP::VADParams p;
@@ -140,7 +136,7 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
             EXPECT_EQ(expected.size(), rig.lines(kDsp).size()) << c.version;
         }
         if (!c.result) {
-            EXPECT_EQ("DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=4\n", cerr.text());
+            EXPECT_EQ("DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=4\n", rig.err.text());
         }
     }
 }
@@ -174,7 +170,6 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
         TraceEvents trace;
-        Capture cerr(std::cerr), clog(std::clog);
         Receiver r(5);
         ASSERT_TRUE(!c.vad || r.enableVAD(true));
         ASSERT_TRUE(c.vad != 2 || r.disableVAD());
@@ -187,7 +182,7 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
             expected.push_back(c.delivered);
         expected.push_back("sd 1");
         EXPECT_EQ(expected, r.events) << c.what;
-        EXPECT_NE(std::string::npos, (cerr.text() + clog.text()).find(c.line)) << c.what;
+        EXPECT_NE(std::string::npos, (rig.err.text() + rig.log.text()).find(c.line)) << c.what;
     }
 }
 
@@ -215,7 +210,6 @@ TEST(Dsp, CleanBeforeDestroySwitchesOffFunctionsThatAreOn)
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr), clog(std::clog);
         Receiver r(2);
         c.use(r);
         rig.sim.clear_journal();

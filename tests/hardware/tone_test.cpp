@@ -10,7 +10,6 @@ namespace
 {
 
 using Lines = std::vector<std::string>;
-using testutil::Capture;
 const std::string kDtmf = platform::dtmf::kPath;
 
 class Receiver : public Hardware::TonecReceiver
@@ -68,7 +67,6 @@ Lines cadence(hwtest::MediaRig& rig, unsigned ts)
 TEST(Tone, DetectorIdsRunAcrossReceiversAndSkipZero)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr);
     Receiver a(5), b(6);
     EXPECT_TRUE(a.enableDTMF(true));
     EXPECT_TRUE(b.enableDTMF(true));
@@ -80,22 +78,22 @@ TEST(Tone, DetectorIdsRunAcrossReceiversAndSkipZero)
     EXPECT_EQ((Lines{"enable ts=5 id=1 -> 0", "enable ts=6 id=2 -> 0", "disable ts=5 -> 0",
                      "enable ts=5 id=1 -> 0"}),
               rig.lines(kDtmf));
-    EXPECT_NE(std::string::npos, cerr.text().find("DTMF_ENABLE_DETECTOR done: timeslot=6 id=2\n"));
-    EXPECT_NE(std::string::npos, cerr.text().find("DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
+    EXPECT_NE(std::string::npos, rig.err.text().find("DTMF_ENABLE_DETECTOR done: timeslot=6 id=2\n"));
+    EXPECT_NE(std::string::npos, rig.err.text().find("DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
     // A refused enable still uses up its id.
     rig.sim.fail(kDtmf, platform::dtmf::kEnableDetector, EIO, 1);
     EXPECT_TRUE(b.disableDTMF());
     EXPECT_FALSE(b.enableDTMF(true));
     EXPECT_TRUE(b.enableDTMF(true));
     EXPECT_EQ("enable ts=6 id=3 -> 0", rig.lines(kDtmf).back());
-    EXPECT_NE(std::string::npos,
-              cerr.text().find("DTMF_ENABLE_DETECTOR fail: timeslot=6 id=2 errno=\"Input/output error\"\n"));
+    EXPECT_NE(
+        std::string::npos,
+        rig.err.text().find("DTMF_ENABLE_DETECTOR fail: timeslot=6 id=2 errno=\"Input/output error\"\n"));
 }
 
 TEST(Tone, DtmfAndIvaDetectionKeepTheirOwnState)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr), clog(std::clog);
     {
         Receiver r(7);
         EXPECT_TRUE(r.enableIVA(true));
@@ -127,7 +125,6 @@ TEST(Tone, EventRecordsGoToTheTimeslotsFirstReceiverOrAreDroppedWithALine)
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr), clog(std::clog);
         Receiver first(5), second(5), off(4);
         ASSERT_TRUE(first.enableDTMF(true));
         ASSERT_TRUE(second.enableDTMF(true));
@@ -139,14 +136,13 @@ TEST(Tone, EventRecordsGoToTheTimeslotsFirstReceiverOrAreDroppedWithALine)
                   first.events)
             << c.inject;
         EXPECT_TRUE(second.events.empty()) << c.inject;
-        EXPECT_NE(std::string::npos, (cerr.text() + clog.text()).find(c.line)) << c.inject;
+        EXPECT_NE(std::string::npos, (rig.err.text() + rig.log.text()).find(c.line)) << c.inject;
     }
 }
 
 TEST(Tone, ShortReadsEndThePassAndADeviceErrorIsDisarmed)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr), clog(std::clog);
     Receiver r(5);
     ASSERT_TRUE(r.enableDTMF(true));
     EXPECT_EQ("ok\n", rig.command("event /dev/dtmf 01 02 03 04"));
@@ -156,7 +152,7 @@ TEST(Tone, ShortReadsEndThePassAndADeviceErrorIsDisarmed)
     ASSERT_TRUE(rig.tone->is_open());
     rig.tone->OnEvent(-1, POLLHUP);
     EXPECT_FALSE(rig.tone->is_open());
-    EXPECT_NE(std::string::npos, cerr.text().find("tonec device error, events disabled\n"));
+    EXPECT_NE(std::string::npos, rig.err.text().find("tonec device error, events disabled\n"));
 }
 
 TEST(Tone, DtmfStringsAndRingbackFollowTheirCadence)
@@ -189,7 +185,6 @@ TEST(Tone, DtmfStringsAndRingbackFollowTheirCadence)
     // clang-format on
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr), clog(std::clog);
         Receiver r(3);
         std::istringstream script(c.script);
         unsigned now = 0, at = 0;
@@ -236,7 +231,6 @@ TEST(Tone, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
     };
     for (const Case& c : cases) {
         hwtest::MediaRig rig;
-        Capture cerr(std::cerr), clog(std::clog);
         {
             Receiver r(2);
             c.use(r);
@@ -249,7 +243,6 @@ TEST(Tone, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
 TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr);
     Receiver r(1);
     TERM::SelcalCommand c;
     c.set_signs("ABC");
@@ -261,13 +254,12 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     r.translateSelcal(c);
     EXPECT_EQ((Lines{"selcal ts=1 amp=12000 signs=ABCD -> 0", "selcal ts=1 amp=500 signs=WXYZ -> 0"}),
               rig.lines(kDtmf));
-    EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", cerr.text());
+    EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", rig.err.text());
 }
 
 TEST(Tone, ConfigureRetriesTheOpenOfAMissingDevice)
 {
     hwtest::MediaRig rig;
-    Capture cerr(std::cerr), clog(std::clog);
     rig.sim.set_present(kDtmf, false);
     Hardware::TonecReceiverService missing;
     EXPECT_FALSE(missing.is_open());
@@ -279,12 +271,12 @@ TEST(Tone, ConfigureRetriesTheOpenOfAMissingDevice)
     rig.sim.set_present(kDtmf, true);
     EXPECT_TRUE(r.configureIVA(iva));
     EXPECT_TRUE(missing.is_open());
-    EXPECT_EQ(0u,
-              cerr.text().find("open tonec fail, DTMF proceeding disabled: No such file or directory\n"
-                               "open tonec fail, DTMF proceeding disabled: No such file or directory\n"
-                               "configure IVA fail: (interface not opened) timeslot=4\n"
-                               "DTMF_ENABLE_DETECTOR fail: timeslot=4 id=1 errno=\"Bad file descriptor\"\n"));
-    EXPECT_NE(std::string::npos, clog.text().find("IVA_CONFIGURE_DETECTOR ts=4 det_lvl_dB=-30\n"));
+    EXPECT_EQ(0u, rig.err.text().find(
+                      "open tonec fail, DTMF proceeding disabled: No such file or directory\n"
+                      "open tonec fail, DTMF proceeding disabled: No such file or directory\n"
+                      "configure IVA fail: (interface not opened) timeslot=4\n"
+                      "DTMF_ENABLE_DETECTOR fail: timeslot=4 id=1 errno=\"Bad file descriptor\"\n"));
+    EXPECT_NE(std::string::npos, rig.log.text().find("IVA_CONFIGURE_DETECTOR ts=4 det_lvl_dB=-30\n"));
 }
 
 } // namespace
