@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/e2e/fixture.hpp"
+#include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
 
 namespace
@@ -21,15 +22,7 @@ std::string text(const Bytes& payload)
     LGCP::Message m;
     ASN1::CoderEnv env;
     const char* data = reinterpret_cast<const char*>(payload.data());
-    if (!ASN1::decode(data, data + payload.size(), &env, m, true))
-        return "undecodable";
-    std::string one;
-    for (char c : m.asValueNotation()) {
-        c = c == '\n' ? ' ' : c;
-        if (!(c == ' ' && !one.empty() && one.back() == ' '))
-            one += c;
-    }
-    return one;
+    return ASN1::decode(data, data + payload.size(), &env, m, true) ? slotstest::oneLine(m) : "undecodable";
 }
 
 class Media : public e2etest::DaemonTest
