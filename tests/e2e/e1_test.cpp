@@ -53,10 +53,11 @@ TEST_F(E1, TrunkStatusAtConnectAndEverySecondNoneAfterTheControllerLeaves)
 
 TEST_F(E1, TrunkCfgSetsTheTransmitClockMask)
 {
-    journal(); // the mask set at start-up
     ASSERT_TRUE(send(hwtest::trunkCfg(5, 2, true)));
     EXPECT_EQ("success", next(1, false));
-    EXPECT_EQ(e2etest::Lines{"ioctl /dev/maintenance tclk mask=0x00000004 -> 0"}, journal("tclk"));
+    const e2etest::Lines tclk = journal("tclk"); // after the mask set at connect
+    ASSERT_FALSE(tclk.empty());
+    EXPECT_EQ("ioctl /dev/maintenance tclk mask=0x00000004 -> 0", tclk.back());
 }
 
 TEST_F(E1, CasCommandAndBitChangesReachTheController)
