@@ -4,9 +4,7 @@
 // like the real plugin, receives the accept and ip records the controller's
 // activation makes, and ends on the hang-up signal of the destroy, whose answer
 // comes only then. The resource report counts the modems and free interfaces.
-#include <arpa/inet.h>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,15 +91,8 @@ protected:
     }
     static bool auth_listening()
     {
-        for (int waited = 0; waited < 4 * e2e::deadline_ms(); waited += 100, ::poll(nullptr, 0, 100)) {
-            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(52000);
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(s);
-            if (ok)
+        for (int deadlines = 0; deadlines < 4; ++deadlines) {
+            if (e2e::Controller().connect(52000))
                 return true;
         }
         return false;

@@ -80,12 +80,9 @@ inline LGCP::Command testBpc(unsigned seed, unsigned length, Mode mode)
     p.set_seed(int(seed));
     p.set_timeslot_start(10);
     p.set_timeslot_length(length);
-    if (mode == Mode::read)
-        p.set_mode().select_read();
-    else if (mode == Mode::write)
-        p.set_mode().select_write();
-    else
-        p.set_mode().select_disconnect();
+    mode == Mode::read    ? void(p.set_mode().select_read())
+    : mode == Mode::write ? void(p.set_mode().select_write())
+                          : void(p.set_mode().select_disconnect());
     return command;
 }
 

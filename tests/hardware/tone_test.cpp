@@ -31,16 +31,14 @@ private:
     unsigned mTs;
 };
 
+// Keys '1' to '3'.
 LGCP::TranslateDtmfParams digits(const std::string& keys)
 {
-    static const int row[] = {941, 697, 697, 697, 770, 770, 770, 852, 852, 852};
-    static const int col[] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1336, 1477};
     LGCP::TranslateDtmfParams p;
     p.set_digits();
     for (char k : keys) {
         LGCP::DualTone t;
-        t.set_freq1(row[k - '0']);
-        t.set_freq2(col[k - '0']);
+        t.set_freq1(697), t.set_freq2(k == '1' ? 1209 : k == '2' ? 1336 : 1477);
         p.set_digits().push_back(t);
     }
     return p;
