@@ -100,45 +100,34 @@ protected:
 
 TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
 {
+    using P = TERM::Payload;
     struct Case {
         const char* what;
-        void (*edit)(LGCP::CreateParams&);
+        P::NamedNumber payload, rx, tx;
+        void (*options)(TERM::RtpParams&);
         const char* record; // the fields after the addresses
     };
     const Case cases[] = {
-        {"ulaw stream decoding alaw",
-         [](LGCP::CreateParams& p) {
-             p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptG711_Ulaw);
-             p.ref_rtp().set_rxPayload(TERM::Payload::ptG711_Alaw);
-             p.ref_rtp().set_txPayload(TERM::Payload::ptG711_Ulaw);
-         },
+        {"ulaw stream decoding alaw", P::ptG711_Ulaw, P::ptG711_Alaw, P::ptG711_Ulaw, nullptr,
          "rx_pt=8 tx_pt=0 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
-        {"only plain laws override",
-         [](LGCP::CreateParams& p) {
-             p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptG729);
-             p.ref_rtp().set_rxPayload(TERM::Payload::ptG723);
-             p.ref_rtp().set_txPayload(TERM::Payload::ptG711mcc_Ulaw);
-         },
+        {"only plain laws override", P::ptG729, P::ptG723, P::ptG711mcc_Ulaw, nullptr,
          "rx_pt=18 tx_pt=18 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
-        {"options",
-         [](LGCP::CreateParams& p) {
-             TERM::RtpParams& c = p.ref_rtp().ref_codecRTP();
-             c.set_payload(TERM::Payload::ptG728);
-             c.set_pfactor(2);
-             c.set_vad(true);
-             c.set_crate(5);
-             c.set_ttl(64);
+        {"options", P::ptG728, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) {
+             c.set_pfactor(2), c.set_vad(true), c.set_crate(5), c.set_ttl(64);
              c.set_qos_dscp(TERM::IpQoSDSCP::ef);
          },
          "rx_pt=8 tx_pt=8 pf=2 vad=1 crate=1 ssrc=287454020 ttl=64 tos=184"},
-        {"dscp cs7",
-         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::cs7); },
+        {"dscp cs7", P::ptG711_Alaw, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) { c.set_qos_dscp(TERM::IpQoSDSCP::cs7); },
          "rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=224"},
     };
     for (const Case& c : cases) {
         Peer peer;
-        LGCP::CreateParams p = create(peer);
-        c.edit(p);
+        LGCP::CreateParams p = create(peer, c.payload);
+        p.ref_rtp().set_rxPayload(c.rx), p.ref_rtp().set_txPayload(c.tx);
+        if (c.options)
+            c.options(p.ref_rtp().ref_codecRTP());
         RtpSlot* slot = build(p);
         ASSERT_NE(nullptr, slot) << c.what << ": " << log;
         const std::string record = begin();
