@@ -16,7 +16,6 @@
 namespace
 {
 
-using ctltest::bytes;
 using ctltest::Capture;
 using ctltest::connect_to;
 using ctltest::Consumer;
@@ -87,29 +86,6 @@ protected:
     Probe probe;
     Control::AcceptorNetCheckConnection link{port};
 };
-
-// Two peers pending in one event: the first is taken, the second closed at
-// once, and the first keeps working.
-TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce)
-{
-    Capture cout(std::cout), cerr(std::cerr);
-    ASSERT_TRUE(link.Activate());
-    ASSERT_TRUE(link.IsListening());
-    Fd first = connect_to(port);
-    Fd second = connect_to(port);
-    ASSERT_TRUE(second.is_valid());
-    run_for(10);
-    const std::string n1 = local_name(first);
-    EXPECT_EQ(cout.text(), "new connection from " + n1 + "\n");
-    EXPECT_EQ(link.GetAddr(), n1);
-    EXPECT_EQ(cerr.text(),
-              "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
-    EXPECT_TRUE(peer_closed(second));
-    EXPECT_EQ(ctltest::sockopt(link.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), 1);
-    ctltest::send_all(first, bytes("03 00 00 05 AA"));
-    run_for(10);
-    EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "message AA"}));
-}
 
 TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds)
 {

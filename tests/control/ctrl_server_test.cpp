@@ -2,6 +2,7 @@
 // payload goes in, and the TPKT frames the controller reads come out.
 #include "control/ctrl_server.hpp"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,36 +41,23 @@ public:
     bool OnCommand(LGCP::Command const& command) override
     {
         mLog->push_back(mTag + ".command");
+        static const LGCP::ErrorCause::NamedNumber causes[] = {
+            LGCP::ErrorCause::connectFail, LGCP::ErrorCause::slotNotExists, LGCP::ErrorCause::busError,
+            LGCP::ErrorCause::invalidParams};
+        static const char codes[] = "cnbi";
         for (const char* step = mScript; step && *step; ++step) {
-            switch (*step) {
-            case 'P':
-                if (command.ping_isSelected())
-                    return Success(), true;
-                break;
-            case '!':
+            if (*step == 'P' && command.ping_isSelected())
+                return Success(), true;
+            if (*step == '!')
                 return false;
-            case 's':
+            if (*step == 's')
                 Success();
-                break;
-            case 'd':
+            if (*step == 'd')
                 token = delayResponse();
-                break;
-            case 'c':
-            case 'n':
-            case 'b':
-            case 'i':
-                Error(*step == 'c'   ? LGCP::ErrorCause::connectFail
-                      : *step == 'n' ? LGCP::ErrorCause::slotNotExists
-                      : *step == 'b' ? LGCP::ErrorCause::busError
-                                     : LGCP::ErrorCause::invalidParams);
-                break;
-            case 'g':
-                SendSignal(activated());
-                break;
-            case 'G':
-                SendSignal(17, activated());
-                break;
-            }
+            if (const char* e = std::strchr(codes, *step))
+                Error(causes[e - codes]);
+            if (*step == 'g' || *step == 'G')
+                *step == 'g' ? SendSignal(activated()) : SendSignal(17, activated());
         }
         return mScript != nullptr;
     }

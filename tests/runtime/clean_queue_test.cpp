@@ -25,26 +25,14 @@ std::string run(const std::string& script)
     std::string out;
     int next = 1, v = 0;
     for (char op : script) {
-        switch (op) {
-        case 'p':
-            out += q.put(next++) ? "p" : "P";
-            break;
-        case 'a':
-            out += q.append(next++) ? "a" : "A";
-            break;
-        case 'g':
-            out += q.get(&v) ? std::to_string(v) : "-";
-            break;
-        case 'l':
-            out += q.get_last(&v) ? std::to_string(v) : "-";
-            break;
-        case 'v':
+        if (op == 'p' || op == 'a')
+            out += (op == 'p' ? q.put(next++) : q.append(next++)) ? op : char(op - 32);
+        if (op == 'g' || op == 'l')
+            out += (op == 'g' ? q.get(&v) : q.get_last(&v)) ? std::to_string(v) : "-";
+        if (op == 'v')
             out += q.preview(&v) ? "<" + std::to_string(v) + ">" : "<>";
-            break;
-        case 'c':
+        if (op == 'c')
             q.clear();
-            break;
-        }
     }
     return out + "#" + std::to_string(q.count());
 }
