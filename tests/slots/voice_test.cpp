@@ -123,12 +123,8 @@ TEST_F(VoiceSlots, RecorderCopiesItsChannelAndReportsEachEnd)
     EXPECT_EQ("ok #4", connect(2, 5, 4));
     Fd peer = accept_from(listener);
     ASSERT_TRUE(peer.is_valid());
-    ASSERT_EQ("reached=1\nok\n", board().execute("mcc frame 1 0A0B"));
-    std::string got;
-    ASSERT_TRUE(pump_for([&] { return (got += ctltest::read_now(peer)).size() >= 2; }));
-    EXPECT_EQ("0A 0B", ctltest::hex(got));
-
-    // A disconnect ends this recording; the next join makes a new one.
+    // The bytes it copies are the end-to-end voice test's. A disconnect ends
+    // this recording; the next join makes a new one.
     EXPECT_EQ("@5 stopRecording userRequest | ok #5",
               command(5, 5, [](LGCP::Command& c) { c.select_disconnect(); }));
     ASSERT_TRUE(pump_for([&] { return ctltest::peer_closed(peer); }));
