@@ -1,4 +1,5 @@
-// The link base: a connection taken over, whole payloads to the consumer,
+// The link base: a connection taken over (its payloads both ways are the
+// end-to-end link test's), whole payloads to the consumer,
 // synchronous sends, and every end of a connection reported once, in a later
 // loop pass.
 #include "control/service.hpp"
@@ -16,7 +17,6 @@ namespace
 
 using ctltest::bytes;
 using ctltest::Capture;
-using ctltest::hex;
 using ctltest::read_now;
 using ctltest::send_all;
 using ctltest::TcpPair;
@@ -58,22 +58,6 @@ public:
     TcpPair pair;
     std::string name;
 };
-
-TEST_F(LinkTest, ConnectionCarriesWholePayloadsBothWays)
-{
-    connect();
-    EXPECT_EQ(link.GetState(), Control::State::Connected);
-    EXPECT_EQ(link.GetAddr(), name);
-    send_all(pair.client, bytes("03 00 00 08 80 01 05 18 03 00"));
-    run_for(10);
-    send_all(pair.client, bytes("00 05 AA"));
-    run_for(10);
-    EXPECT_EQ(consumer.log, (Log{"connect", "message 80 01 05 18", "message AA"}));
-    const std::string answer = bytes("80 01 05 40");
-    link.Send(answer.data(), static_cast<int>(answer.size()));
-    link.Send(nullptr, 0);
-    EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 08 80 01 05 40 03 00 00 04");
-}
 
 TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass)
 {
