@@ -135,12 +135,11 @@ std::string run(Stack& s, const std::string& script)
 
 TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder)
 {
-    struct Case {
+    const struct Case {
         const char* spec;
         const char* script;
         const char* log;
-    };
-    const Case cases[] = {
+    } cases[] = {
         // Activation climbs from the bottom; an orderly deactivation descends
         // from where it is asked and ends at the bottom.
         {"abc", "c activate", "a.local_activate b.local_activate c.local_activate owner.on_activated(c)"},

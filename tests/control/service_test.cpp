@@ -83,13 +83,12 @@ TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass)
 // the link waits for the next one.
 TEST_F(LinkTest, EndOfAConnectionIsReportedOnceInALaterPass)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         bool connected;
         int disconnects; // -1: the peer closes
         Log consumer;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"the peer closes", true, -1, {"connect", "disconnect"}},
         {"disconnect twice in one pass", true, 2, {"connect", "disconnect"}},
         {"disconnect while connecting, without a socket", false, 1, {"disconnect"}},

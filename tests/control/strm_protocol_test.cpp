@@ -123,12 +123,11 @@ TEST_F(StrmTest, ActivationWithoutSocketFails)
 // gives up. Both failures are logged with the socket's figures.
 TEST_F(StrmTest, FailedWritesCloseAndAreLoggedOnce)
 {
-    struct Case {
+    const struct Case {
         bool close_peer;
         std::string status;
         const char* log;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {false, "error write timeout",
          "SockStream\\[server\\]: write timeout, sendbuf=\\d+, recvbuf=\\d+, free=-?\\d+, inq=\\d+, "
          "outq=\\d+\n"},

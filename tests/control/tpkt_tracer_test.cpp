@@ -40,13 +40,12 @@ protected:
 TEST_F(TracerTest, DeliversWholeFramesAndClosesAClientThatBreaksTheRules)
 {
     const std::string big(512, '\x11');
-    struct Case {
+    const struct Case {
         const char* what;
         std::vector<std::string> chunks;
         std::vector<std::string> delivered;
         bool closed;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"two frames in one read", {bytes("03 00 00 05 AA 03 00 00 06 BB CC")}, {"AA", "BB CC"}, false},
         {"split over reads", {bytes("03 00"), bytes("00 06 01"), bytes("02")}, {"01 02"}, false},
         {"empty frame skipped", {bytes("03 00 00 04 03 00 00 05 AA")}, {"AA"}, false},

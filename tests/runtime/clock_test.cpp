@@ -12,11 +12,10 @@ TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem)
 {
     Mux::TestClock clock;
     Mux::setClock(&clock);
-    struct Case {
+    const struct Case {
         std::uint64_t us;
         std::uint32_t ms, usec;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {999, 0, 999},
         {4294967295ull * 1000, 4294967295u, std::uint32_t(4294967295ull * 1000)},
         {4294967296ull * 1000 + 1500, 1, std::uint32_t(4294967296ull * 1000 + 1500)},

@@ -59,12 +59,11 @@ private:
 
 TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         std::function<void()> inTimer;
         std::vector<std::string> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"handed over in a callback, deleted after it returns, before the pass's calls, once",
          [] {
              auto* d = new Doomed("a");

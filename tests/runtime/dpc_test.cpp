@@ -46,12 +46,11 @@ public:
 
 TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         std::function<void(DpcTest&)> setup;
         std::vector<std::string> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"active calls run after the timer pass and before poll, in address order, once each",
          [](DpcTest& t) {
              t.w[2].dpc.Activate();

@@ -31,12 +31,11 @@ std::vector<int> tags(const F_dual_list<Item>& list)
 
 TEST(FDualList, LinkingOperations)
 {
-    struct Case {
+    const struct Case {
         // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
         const char* ops;
         std::vector<int> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"t1t2t3", {1, 2, 3}},
         {"h1h2h3", {3, 2, 1}},
         {"t1t2a24", {1, 2, 4}},
@@ -89,11 +88,10 @@ TEST(FDualList, MergeAndArrayConstructor)
 
 TEST(FSortedList, EqualKeysKeepArrivalOrder)
 {
-    struct Case {
+    const struct Case {
         std::vector<int> keys;
         std::vector<int> expected_tags; // arrival numbers, 1-based
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{5, 3, 5, 9, 3}, {2, 5, 1, 3, 4}}, // head, tail and middle inserts, equal keys
         {{3, 2, 1}, {3, 2, 1}},
     };

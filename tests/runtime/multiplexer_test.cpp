@@ -251,11 +251,10 @@ TEST_F(MultiplexerTest, StatusDumpLayout)
 
 TEST(PollEventAsText, NamesBitsInFixedOrder)
 {
-    struct Case {
+    const struct Case {
         short mask;
         const char* text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, ""},
         {0x7ff, "POLLIN|POLLPRI|POLLOUT|POLLERR|POLLHUP|POLLNVAL|POLLRDNORM|POLLRDBAND|POLLWRNORM|POLLWRBAND|"
                 "POLLMSG"},
@@ -279,13 +278,12 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack)
 
 TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         Device device;
         const char* errors;
         std::vector<int> timeouts;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"missing: no cap on the wait",
          Device::none,
          "Mux: fail to open watchdog: No such file or directory\n",

@@ -29,13 +29,12 @@ std::string draw(const std::vector<int>& widths, const std::function<void(T, S)>
 
 TEST(Table, Layouts)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         std::vector<int> widths;
         std::function<void(T, S)> write;
         const char* expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"a long text is written in full and shifts the line",
          {3, 2},
          [](T, S s) { s << "abcdef" << ext::nextrow << "" << ext::nextrow; },

@@ -54,12 +54,11 @@ protected:
 
 TEST_F(TimerTest, FireOrderByExpiryThenArming)
 {
-    struct Case {
+    const struct Case {
         std::uint32_t start_ms;
         std::vector<std::pair<const char*, unsigned>> arm; // armed in this order
         std::vector<std::string> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {100000, {{"a", 5}, {"b", 0}}, {"b@0", "a@5"}},
         {100000, {{"a", 7}, {"b", 3}, {"c", 7}, {"d", 3}, {"e", 1}}, {"e@1", "b@3", "d@3", "a@7", "c@7"}},
         // Across the wrap of the 32-bit millisecond count.

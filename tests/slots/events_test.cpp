@@ -47,11 +47,10 @@ template <class Decode> Decoded decode(Decode feed)
 
 TEST(Events, ToneCodes)
 {
-    struct Case {
+    const struct Case {
         std::int32_t code;
         const char* signal; // "" none
-    };
-    const Case cases[] = {
+    } cases[] = {
         {17, "tonec : { timestamp 9, event ced : NULL }"},
         {18, "tonec : { timestamp 9, event cng : NULL }"},
         {0, "tonec : { timestamp 9, event dtmf : 0 }"},

@@ -38,13 +38,12 @@ TEST(Rtcp, Packets)
     longText.add(Item::CNAME, std::string(300, 'x'));
     const RTPC::BYE bye(0xA1B2C3D4, "session end");
     const RTPC::BYE empty(5, "");
-    struct Case {
+    const struct Case {
         const char* what;
         const RTPC::Msg& msg;
         unsigned size;
         std::string bytes;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"bye of a session's end", bye, 1024, "81 CB 00 04 A1 B2 C3 D4 0B 73 65 73 73 69 6F 6E 20 65 6E 64"},
         {"bye without reason", empty, 1024, "81 CB 00 01 00 00 00 05"},
         {"bye cut to a word-aligned room", bye, 14, "81 CB 00 02 A1 B2 C3 D4 03 73 65 73"},

@@ -101,13 +101,12 @@ protected:
 TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
 {
     using P = TERM::Payload;
-    struct Case {
+    const struct Case {
         const char* what;
         P::NamedNumber payload, rx, tx;
         void (*options)(TERM::RtpParams&);
         const char* record; // the fields after the addresses
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"ulaw stream decoding alaw", P::ptG711_Ulaw, P::ptG711_Alaw, P::ptG711_Ulaw, nullptr,
          "rx_pt=8 tx_pt=0 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
         {"only plain laws override", P::ptG729, P::ptG723, P::ptG711mcc_Ulaw, nullptr,
@@ -139,12 +138,11 @@ TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
 
 TEST_F(RtpTest, RefusedCreatesOpenNothing)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         void (*edit)(LGCP::CreateParams&);
         const char* line;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"payload not in the table",
          [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptT38_UDP_TL); },
          "rtp[0,0,0,0]: rtp do not created: payload 11not found\n"},
@@ -194,13 +192,12 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
     RtpSlot* slot = build(p);
     ASSERT_NE(nullptr, slot) << log;
     peer.receive();
-    struct Step {
+    const struct Step {
         bool encoder;
         LGCP::CodecMode::NamedNumber mode;
         const char* outcome;
         const char* pts;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {true, LGCP::CodecMode::alaw, " - OK", "rx_pt=18 tx_pt=8"},
         {true, LGCP::CodecMode::alaw, " - Nothing to do", "rx_pt=18 tx_pt=8"},
         {false, LGCP::CodecMode::ulaw, " - OK", "rx_pt=0 tx_pt=8"},
@@ -267,11 +264,10 @@ TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
 
 TEST(RtpErrors, Texts)
 {
-    struct Case {
+    const struct Case {
         unsigned code;
         const char* text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, "No error"},
         {0x300010E, "Unable to close session"},
         {0x3000122, "Don't send this packet now"},
