@@ -170,18 +170,17 @@ TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
 TEST_F(AcceptorTest, ConnectionCheck)
 {
     using CheckState = Control::AcceptorNetCheckConnection::CheckState;
-    struct Case {
+    const std::string closed = "control connection N closed.\nCheckConnectionState Idle\n";
+    const std::string refused = "CheckConnectionState CheckConnection\n";
+    const std::string reason = "connection from N closed: ";
+    const struct Case {
         const char* what;
         bool refuse; // a second peer knocks first
         Probe said;
         unsigned checks;
         std::string log; // N stands for the peer
         bool dropped;
-    };
-    const std::string closed = "control connection N closed.\nCheckConnectionState Idle\n";
-    const std::string refused = "CheckConnectionState CheckConnection\n";
-    const std::string reason = "connection from N closed: ";
-    const Case cases[] = {
+    } cases[] = {
         {"healthy connection", false, Probe(), 3, "", false},
         {"TCP state not established", false, Probe(8), 1, reason + "tcp socket change state.\n" + closed,
          true},

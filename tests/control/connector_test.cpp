@@ -67,18 +67,17 @@ using ConnectorTest = ctltest::LoopTest;
 
 TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
 {
-    struct Case {
+    const char* fail = "fail to connect to 127.0.0.1:7\n";
+    const char* refusal = "can't connect to 127.0.0.1:7 : Connection refused\n";
+    // clang-format off
+    const struct Case {
         std::vector<Outcome> script;
         Outcome rest;
         unsigned close_peer_at, run_ms;
         Times expected; // attempt times after activation
         Log consumer;
         const char* first_error;
-    };
-    const char* fail = "fail to connect to 127.0.0.1:7\n";
-    const char* refusal = "can't connect to 127.0.0.1:7 : Connection refused\n";
-    // clang-format off
-    const Case cases[] = {
+    } cases[] = {
         {{}, refused, 0, 50000, {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 27000, 47000}, {}, refusal},
         {{}, pollhup, 0, 40000, {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 22000, 37000}, {}, fail},
         {{}, timed_out, 0, 45000, {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 19000, 31000, 43000}, {}, fail},

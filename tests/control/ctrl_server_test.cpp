@@ -86,16 +86,15 @@ protected:
 // Service a answers pings only; service b, bound after it, follows a script.
 TEST_F(ServerTest, AnswerRules)
 {
-    struct Case {
+    const Log ab{"a.command", "b.command"};
+    const struct Case {
         const char* what;
         const char* b;
         std::string request;
         std::string answer;
         std::string errors; // H stands for the server's header
         Log offered;
-    };
-    const Log ab{"a.command", "b.command"};
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"the first taker wins", "s", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 40", "", ab},
         {"success then error: both go out", "sc", "C0 01 07 00 05 0A",
          "03 00 00 0A C0 01 07 00 05 40 03 00 00 0A C0 01 07 00 05 69", "", ab},

@@ -55,12 +55,11 @@ TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
         const char* answer;
         bool restarts;
     };
-    struct Case {
+    const struct Case {
         const char* what;
         std::vector<Step> steps;
         Log passed_on;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"armed at connect", {}, {}},
         {"every command restarts the watch",
          {{60000, "C0 01 05 00 03 18", "03 00 00 0A C0 01 05 00 03 40", true}, // ping, taken by the heartbeat

@@ -134,13 +134,12 @@ TEST_F(LinkTest, PayloadsAfterADisconnectInTheSameChunkAreDropped)
 
 TEST_F(LinkTest, SendsThatGoNowhere)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         std::function<void(LinkTest&)> setup;
         std::size_t size;
         std::string log;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"idle", [](LinkTest&) {}, 1, "Control::Service::Send() ignore Send request in Idle state.\n"},
         {"deactivating", [](LinkTest& t) { t.link.Disconnect(); }, 1, ""},
         {"connected, oversize payload", [](LinkTest& t) { t.connect(); }, 65532,

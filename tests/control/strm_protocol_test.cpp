@@ -54,12 +54,11 @@ TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
 
 TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
 {
-    struct Case {
+    const struct Case {
         const char* what;
         std::function<void(SocketPair&, Harness&)> act;
         std::string status;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"peer shuts its sending side: end of stream",
          [](SocketPair& sp, Harness&) { ::shutdown(sp.b.lowlevel_fd(), SHUT_WR); },
          "error read error: end of stream"},

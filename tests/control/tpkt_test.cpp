@@ -23,13 +23,12 @@ struct Harness : ctltest::Harness<Tpkt_protocol> {
 
 TEST(Tpkt, FramesGoingDown)
 {
-    struct Case {
+    const std::string largest(Tpkt_protocol::max_payload, 'x');
+    const struct Case {
         std::string payload;
         std::vector<std::string> wire;
         std::string log;
-    };
-    const std::string largest(Tpkt_protocol::max_payload, 'x');
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"", {"03 00 00 04"}, ""},
         {bytes("80 01 05 40"), {"03 00 00 08 80 01 05 40"}, ""},
         {largest, {"03 00 FF FF " + hex(largest)}, ""},
@@ -48,14 +47,13 @@ TEST(Tpkt, FramesGoingDown)
 // is shown in brackets.
 TEST(Tpkt, MalformedInputIsSkippedAndLogged)
 {
-    struct Case {
+    const std::string start = "TPKT bad TPKT packet start.\n", reserved = "TPKT bad TPKT reserved.\n";
+    const struct Case {
         const char* what;
         std::string chunks;
         std::string payloads;
         std::string log;
-    };
-    const std::string start = "TPKT bad TPKT packet start.\n", reserved = "TPKT bad TPKT reserved.\n";
-    const Case cases[] = {
+    } cases[] = {
         {"two frames in one chunk", "03 00 00 05 AA 03 00 00 06 BB CC", "[AA][BB CC]", ""},
         {"a garbage run is one line", "FF FE 00 01 03 00 00 05 AA", "[AA]", start},
         {"a run over several chunks is still one line", "FF|FE|77 03 00 00 05 AA", "[AA]", start},

@@ -80,14 +80,13 @@ TEST_F(EventTest, EveryArmedEventIsCalledWithItsOwnReturnedEvents)
 
 TEST_F(EventTest, ChangesMadeDuringDispatch)
 {
-    struct Case {
+    // b's pipe stays readable, so every turn dispatches; the loop is stopped
+    // after two dispatching turns.
+    const struct Case {
         const char* what;
         std::function<void(Owner& a, Owner& b, Owner& c, std::unique_ptr<Owner>& d)> setup;
         std::vector<std::string> expected;
-    };
-    // b's pipe stays readable, so every turn dispatches; the loop is stopped
-    // after two dispatching turns.
-    const Case cases[] = {
+    } cases[] = {
         {"detaching a handler not yet called prevents its call",
          [](Owner& a, Owner&, Owner& c, std::unique_ptr<Owner>&) {
              a.action = [&c](Owner&, short) { c.ev.Release(); };

@@ -334,15 +334,14 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait)
             return answer;
         }
     };
-    struct Case {
+    // Three plug-ins are hooked; a timer at 800 ms stops the loop.
+    const struct Case {
         const char* what;
         int answers[3];
         int unhooker, unhooked; // in its first ask, one plug-in unhooks one
         std::vector<int> timeouts;
         int asks;
-    };
-    // Three plug-ins are hooked; a timer at 800 ms stops the loop.
-    const Case cases[] = {
+    } cases[] = {
         {"the smallest answer wins", {-1, 300, 500}, -1, -1, {300, 300, 200, 0}, 12},
         {"an answer of 0 polls without waiting", {0, -1, -1}, 0, 0, {0, 800, 0}, 7},
         {"a plug-in unhooking another not yet asked", {-1, -1, 100}, 0, 2, {800, 0}, 4},

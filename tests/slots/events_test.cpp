@@ -72,14 +72,13 @@ TEST(Events, ToneCodes)
 
 TEST(Events, DspRecords)
 {
-    struct Case {
+    // clang-format off
+    const struct Case {
         const char* what;
         void (*feed)(Slot&);
         std::vector<std::string> signals;
         const char* errors;
-    };
-    // clang-format off
-    const Case cases[] = {
+    } cases[] = {
         {"vad tx only", [](Slot& s) { s.processVADEvent({-1, 0}); }, {"vad : { vad-tx FALSE }"}, ""},
         {"vad both", [](Slot& s) { s.processVADEvent({1, 0}); }, {"vad : { vad-rx TRUE, vad-tx FALSE }"}, ""},
         {"vad none", [](Slot& s) { s.processVADEvent({-1, -1}); }, {}, "bad VAD event, ignored.\n"},

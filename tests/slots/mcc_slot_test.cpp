@@ -31,15 +31,14 @@ protected:
 
 TEST_F(MccSlots, CreateAllocatesTheTypeCode)
 {
-    struct Row {
+    const char* const rest = " rx-size=512 reserved=0 rx-thr=1 tx-thr=1 -> ";
+    const struct Row {
         LGCP::MccType::NamedNumber type;
         LGCP::MccMode::NamedNumber mode;
         const char* prepare;
         const char* answer;
         const char* requests;
-    };
-    const char* const rest = " rx-size=512 reserved=0 rx-thr=1 tx-thr=1 -> ";
-    const Row rows[] = {
+    } rows[] = {
         {LGCP::MccType::data, LGCP::MccMode::standard, "", "ok #1", "allocate type=data"},
         {LGCP::MccType::bri, LGCP::MccMode::standard, "", "ok #1", "allocate type=bri"},
         {LGCP::MccType::transparent, LGCP::MccMode::ss7, "", "ok #1", "allocate type=ss7"},

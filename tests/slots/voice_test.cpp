@@ -56,15 +56,14 @@ protected:
 
 TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
 {
-    struct Row {
+    const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
+    const struct Row {
         std::vector<std::string> names;
         int repeat;
         const char* join;   // the answer to the join
         const char* played; // frames the player's channel wrote
         const char* end;    // the frames after the join
-    };
-    const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
-    const Row rows[] = {
+    } rows[] = {
         {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
         {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
         {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
