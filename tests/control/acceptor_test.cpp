@@ -202,6 +202,7 @@ TEST_F(AcceptorTest, ConnectionCheck)
          reason + "tcp socket change state.\n" + reason + std::strerror(EPIPE) + "\n" + closed, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Capture cout(std::cout), cerr(std::cerr);
         Consumer consumer;
         Probe probe;
@@ -214,7 +215,7 @@ TEST_F(AcceptorTest, ConnectionCheck)
         if (c.refuse) {
             Fd other = connect_to(port);
             run_for(100);
-            EXPECT_TRUE(peer_closed(other)) << c.what;
+            EXPECT_TRUE(peer_closed(other));
         }
         cerr.clear();
         if (c.refuse)
@@ -224,15 +225,13 @@ TEST_F(AcceptorTest, ConnectionCheck)
         std::string expected = c.log;
         for (std::size_t at; (at = expected.find(" N ")) != std::string::npos;)
             expected.replace(at, 3, " " + local_name(client) + " ");
-        EXPECT_EQ(cerr.text(), expected) << c.what;
-        EXPECT_EQ(peer_closed(client), c.dropped) << c.what;
-        EXPECT_EQ(consumer.log.size(), c.dropped ? 2u : 1u) << c.what;
+        EXPECT_EQ(cerr.text(), expected);
+        EXPECT_EQ(peer_closed(client), c.dropped);
+        EXPECT_EQ(consumer.log.size(), c.dropped ? 2u : 1u);
         const bool checking = c.refuse && !c.dropped && c.checks == 1;
-        EXPECT_EQ(acceptor.GetCheckState(), checking ? CheckState::CheckConnection : CheckState::Idle)
-            << c.what;
+        EXPECT_EQ(acceptor.GetCheckState(), checking ? CheckState::CheckConnection : CheckState::Idle);
         if (!c.dropped) {
-            EXPECT_EQ(ctltest::sockopt(acceptor.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), checking ? 1 : 7200)
-                << c.what;
+            EXPECT_EQ(ctltest::sockopt(acceptor.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), checking ? 1 : 7200);
         }
         acceptor.Deactivate();
     }

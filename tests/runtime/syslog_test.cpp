@@ -114,6 +114,7 @@ TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
     ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
     std::ostream os(&buf);
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         std::string text;
         for (int i = 0; i < c.lines; ++i)
             text += std::string(c.length, char('a' + i % 26)) + "\n";
@@ -124,15 +125,14 @@ TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
             std::size_t n = 0;
             for (std::size_t at = 0; at < d.size(); ++n, ++line) {
                 const std::size_t nul = d.find('\0', at);
-                ASSERT_NE(std::string::npos, nul) << c.what;
+                ASSERT_NE(std::string::npos, nul);
                 EXPECT_EQ(Record(29, std::string(c.length, char('a' + line % 26))),
-                          d.substr(at, nul + 1 - at))
-                    << c.what;
+                          d.substr(at, nul + 1 - at));
                 at = nul + 1;
             }
             counts.push_back(n);
         }
-        EXPECT_EQ(c.records, counts) << c.what;
+        EXPECT_EQ(c.records, counts);
     }
 }
 

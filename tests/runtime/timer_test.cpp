@@ -18,12 +18,8 @@ std::uint32_t gStart;
 // A timer whose fire is logged as "<name>@<ms since start>" and then runs
 // an optional action.
 struct Owner {
-    explicit Owner(std::string n, std::function<void(Owner&)> f = nullptr)
-        : name(std::move(n)), action(std::move(f))
-    {
-    }
     std::string name;
-    std::function<void(Owner&)> action;
+    std::function<void(Owner&)> action = nullptr;
     Timer timer{};
     bool running_inside = true;
     void on()
