@@ -128,9 +128,7 @@ TEST_F(ServerTest, UndecodablePayloadDumpIsCapped)
 {
     std::string payload, dump;
     for (int i = 0; i < 100; ++i)
-        payload += "FF ";
-    for (int i = 0; i < 64; ++i)
-        dump += "FF ";
+        payload += "FF ", dump += i < 64 ? "FF " : "";
     Capture cerr(std::cerr);
     EXPECT_EQ(request(payload), "");
     EXPECT_EQ(cerr.text(), header + "receive fail: decode error!\n msg: " + dump + "...\n");

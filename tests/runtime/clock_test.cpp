@@ -26,11 +26,9 @@ TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem)
         EXPECT_EQ(Mux::milliseconds(), c.ms) << c.us;
         EXPECT_EQ(Mux::microseconds(), c.usec) << c.us;
     }
-    clock.set_ms(100);
-    clock.set_wall(1000, 5);
+    clock.set_ms(100), clock.set_wall(1000, 5);
     Mux::mux_settimeofday();
-    clock.set_ms(200);
-    clock.set_wall(2000, 6);
+    clock.set_ms(200), clock.set_wall(2000, 6);
     Mux::timeval tv;
     EXPECT_EQ(Mux::gettimeval(tv), 0);
     EXPECT_EQ(tv.tv_sec * 1000000 + tv.tv_usec, 1000000005);

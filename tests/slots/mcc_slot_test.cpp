@@ -23,8 +23,7 @@ protected:
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::MccParams& p = c.select_create().select_mcc();
-            p.set_type(type);
-            p.set_mode(mode);
+            p.set_type(type), p.set_mode(mode);
         });
     }
 };

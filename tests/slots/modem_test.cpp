@@ -37,8 +37,7 @@ std::string joined(std::vector<std::string> const& v)
 TERM::ModemParams modem(const char* cid = "42")
 {
     TERM::ModemParams p;
-    p.set_cid(cid);
-    p.set_cdid("100");
+    p.set_cid(cid), p.set_cdid("100");
     return p;
 }
 
@@ -149,9 +148,7 @@ protected:
     std::string send(int seq, unsigned slot, LGCP::Command const& command)
     {
         LGCP::Message m;
-        m.set_seq(seq);
-        m.set_slot(slot);
-        m.set_pdu().select_command(command);
+        m.set_seq(seq), m.set_slot(slot), m.set_pdu().select_command(command);
         server.OnMessage(m);
         board().service(); // the board sees the descriptors closed meanwhile
         return frames();

@@ -54,14 +54,9 @@ protected:
         LGCP::CreateParams p;
         LGCP::CreateRtpParams& r = p.select_rtp();
         TERM::RtpParams& c = r.set_codecRTP();
-        c.set_payload(payload);
-        c.set_dhost().set_iaddr("127.0.0.1");
-        c.ref_dhost().set_port(peer.port - 1);
-        c.set_shost().set_iaddr("0.0.0.0");
-        c.ref_shost().set_port(Peer::free_port() - 1);
-        c.set_ssrc(0x11223344);
-        r.set_rxPayload(payload);
-        r.set_txPayload(payload);
+        c.set_payload(payload), c.set_dhost().set_iaddr("127.0.0.1"), c.ref_dhost().set_port(peer.port - 1);
+        c.set_shost().set_iaddr("0.0.0.0"), c.ref_shost().set_port(Peer::free_port() - 1);
+        c.set_ssrc(0x11223344), r.set_rxPayload(payload), r.set_txPayload(payload);
         return p;
     }
 
@@ -241,19 +236,15 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
 TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
 {
     auto* voice = board().model<platform::sim::VoiceModel>();
-    voice->set_capacity(4, 8);
-    voice->set_capacity(2, 4);
-    voice->set_capacity(1, 30);
-    voice->set_capacity(8, 6);
-    voice->set_capacity(65, 2);
+    voice->set_capacity(4, 8), voice->set_capacity(2, 4), voice->set_capacity(1, 30);
+    voice->set_capacity(8, 6), voice->set_capacity(65, 2);
     LGCP::Resources r;
     factory->Query(r);
     std::ostringstream header;
     factory->PutHeader(header);
     EXPECT_EQ("rtp[4,8,30,2]: ", header.str()); // the report's counts: the end-to-end media test
     // A refused request counts as none, even after channels were found.
-    voice->set_capacity(8, -1);
-    voice->set_capacity(65, 0);
+    voice->set_capacity(8, -1), voice->set_capacity(65, 0);
     factory->Query(r);
     EXPECT_EQ(0, r.get_rtp_g711mcc().getValue());
     EXPECT_EQ(0, r.get_universal().getValue());

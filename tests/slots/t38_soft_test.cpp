@@ -40,13 +40,9 @@ protected:
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::T38Soft& t = c.select_create().select_t38soft();
-            t.set_dhost().set_iaddr("10.0.0.1");
-            t.ref_dhost().set_port(4000u);
-            t.set_shost().set_iaddr("10.0.0.2");
-            t.ref_shost().set_port(5000u);
-            t.set_rx_packet_size(160);
-            t.set_rx_threshold(2);
-            t.set_tx_threshold(3);
+            t.set_dhost().set_iaddr("10.0.0.1"), t.ref_dhost().set_port(4000u);
+            t.set_shost().set_iaddr("10.0.0.2"), t.ref_shost().set_port(5000u), t.set_rx_packet_size(160);
+            t.set_rx_threshold(2), t.set_tx_threshold(3);
             for (unsigned i = 0; i < nargs; ++i)
                 t.set_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
         });

@@ -37,8 +37,7 @@ protected:
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::VoiceParams& v = c.select_create().select_voice();
             TERM::HostAddress& h = record ? v.select_record() : v.select_player().select_network().set_host();
-            h.set_iaddr("127.0.0.1");
-            h.set_port(unsigned(port));
+            h.set_iaddr("127.0.0.1"), h.set_port(unsigned(port));
             if (!record)
                 v.ref_player().ref_network().set_id(id);
         });
