@@ -118,6 +118,23 @@ struct OpenTypeInfo : TypeInfo {
     TypeInfo const* typeInfo;
 };
 
+// How the aligned-PER coders treat a value without a virtual call: a class whose PER
+// coding follows from its descriptor alone names its kind when it is built; every other
+// class is `other` and is coded through accept(). A class deriving from one of these
+// kinds must code exactly as its base does in aligned PER.
+enum class ValueKind : std::uint8_t {
+    other,
+    null,
+    boolean,
+    integer,
+    enumerated,
+    octetString,
+    characterString,
+    choice,
+    sequence,
+    sequenceOf
+};
+
 class AbstractData
 {
 public:
@@ -140,6 +157,7 @@ public:
 
     TypeInfo const* info() const { return info_; }
     std::uint32_t getTag() const { return info_->tag; }
+    ValueKind kind() const { return kind_; }
 
     // Value notation (printer): the text written up to a failure.
     std::string asValueNotation() const;
@@ -155,7 +173,9 @@ public:
     bool isStrictlyValid() const;
 
 protected:
-    explicit AbstractData(TypeInfo const* info) : info_(info) {}
+    explicit AbstractData(TypeInfo const* info, ValueKind kind = ValueKind::other) : info_(info), kind_(kind)
+    {
+    }
     AbstractData(AbstractData const&) = default;
     // Assignment copies content only: a value never changes its descriptor.
     // It copies nothing, so self-assignment is harmless.
@@ -172,6 +192,7 @@ protected:
 
 private:
     TypeInfo const* info_;
+    ValueKind kind_;
 };
 
 // Kinds whose descriptor carries a constraint (value bounds or size bounds).
@@ -186,7 +207,10 @@ public:
     ConstrainedInfo const* constraintInfo() const { return static_cast<ConstrainedInfo const*>(info()); }
 
 protected:
-    explicit ConstrainedObject(TypeInfo const* info) : AbstractData(info) {}
+    explicit ConstrainedObject(TypeInfo const* info, ValueKind kind = ValueKind::other)
+        : AbstractData(info, kind)
+    {
+    }
     ConstrainedObject(ConstrainedObject const&) = default;
     ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
 };

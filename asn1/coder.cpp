@@ -118,7 +118,7 @@ bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, b
     switch (encodingRule_) {
     case per_Aligned: {
         PERDecoder decoder(begin, end, env, true);
-        return value.accept(decoder);
+        return decoder.decodeValue(value);
     }
     case ber: {
         BERDecoder decoder(begin, end, env);

@@ -234,7 +234,7 @@ AbstractData** copyFieldSlots(AbstractData* const* from, unsigned count)
 
 } // namespace
 
-SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info)
+SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info, ValueKind::sequence)
 {
     SequenceInfo const* si = sequenceInfo();
     fieldCount_ = si->numFields + si->knownExtensions;

@@ -22,7 +22,7 @@ public:
 
     // Takes over value.
     explicit CHOICE(TypeInfo const* info, int index = unselected_, AbstractData* value = nullptr)
-        : AbstractData(info), value_(value), index_(index)
+        : AbstractData(info, ValueKind::choice), value_(value), index_(index)
     {
     }
     CHOICE(CHOICE const& other);
@@ -213,7 +213,7 @@ public:
     typedef Container::const_iterator const_iterator;
     static AbstractData* create(TypeInfo const* info);
 
-    explicit SEQUENCE_OF_Base(TypeInfo const* info) : ConstrainedObject(info) {}
+    explicit SEQUENCE_OF_Base(TypeInfo const* info) : ConstrainedObject(info, ValueKind::sequenceOf) {}
     SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other);
     SEQUENCE_OF_Base& operator=(SEQUENCE_OF_Base const& other);
     ~SEQUENCE_OF_Base() override;
