@@ -98,7 +98,7 @@ bool CoderEnv::encodeBERInto(AbstractData const& value, std::vector<char>& octet
 bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets)
 {
     PEREncoder encoder(octets, true);
-    return value.accept(encoder);
+    return encoder.encodeValue(value);
 }
 
 bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text)

@@ -53,7 +53,7 @@ PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
 {
     PEREncoder encoder(buffer, true, Continue());
-    return value.accept(encoder);
+    return encoder.encodeValue(value);
 }
 
 void PEREncoder::encodeBits(unsigned value, unsigned bits)
@@ -207,7 +207,7 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
     std::size_t start = buffer_.size();
     if (value != nullptr) {
         PEREncoder nested(buffer_, aligned_, Continue());
-        if (!value->accept(nested))
+        if (!nested.encodeValue(*value))
             return false;
     }
     std::size_t n = buffer_.size() - start;
@@ -240,6 +240,11 @@ bool PEREncoder::do_visit(BOOLEAN const& value)
 
 bool PEREncoder::do_visit(INTEGER const& value)
 {
+    return encodeInteger(value);
+}
+
+bool PEREncoder::encodeInteger(INTEGER const& value)
+{
     int v = value.getValue();
     if (encodeConstraint(value, static_cast<unsigned>(v))) {
         // The value itself, not its offset from a lower limit.
@@ -254,6 +259,11 @@ bool PEREncoder::do_visit(INTEGER const& value)
 }
 
 bool PEREncoder::do_visit(ENUMERATED const& value)
+{
+    return encodeEnumerated(value);
+}
+
+bool PEREncoder::encodeEnumerated(ENUMERATED const& value)
 {
     int v = value.asInt();
     if (v < 0)
@@ -296,6 +306,11 @@ bool PEREncoder::do_visit(BIT_STRING const& value)
 
 bool PEREncoder::do_visit(OCTET_STRING const& value)
 {
+    return encodeOctets(value);
+}
+
+bool PEREncoder::encodeOctets(OCTET_STRING const& value)
+{
     unsigned n = static_cast<unsigned>(value.size());
     if (!encodeConstrainedLength(value, n))
         return false;
@@ -309,6 +324,11 @@ bool PEREncoder::do_visit(OCTET_STRING const& value)
 }
 
 bool PEREncoder::do_visit(AbstractString const& value)
+{
+    return encodeString(value);
+}
+
+bool PEREncoder::encodeString(AbstractString const& value)
 {
     unsigned n = static_cast<unsigned>(value.size());
     if (!encodeConstrainedLength(value, n))
@@ -365,6 +385,11 @@ bool PEREncoder::do_visit(GeneralizedTime const& value)
 
 bool PEREncoder::do_visit(CHOICE const& value)
 {
+    return encodeChoice(value);
+}
+
+bool PEREncoder::encodeChoice(CHOICE const& value)
+{
     int index = value.currentSelection();
     AbstractData const* selection = value.getSelection();
     ChoiceInfo const* ci = value.choiceInfo();
@@ -381,7 +406,7 @@ bool PEREncoder::do_visit(CHOICE const& value)
     }
     if (ci->numChoices > 1 && !encodeUnsigned(u, 0, ci->numChoices - 1))
         return false;
-    return selection->accept(*this);
+    return encodeValue(*selection);
 }
 
 bool PEREncoder::do_visit(OpenData const& value)
@@ -399,10 +424,15 @@ bool PEREncoder::do_visit(OpenData const& value)
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)
 {
+    return encodeList(value);
+}
+
+bool PEREncoder::encodeList(SEQUENCE_OF_Base const& value)
+{
     if (!encodeConstrainedLength(value, value.size()))
         return false;
     for (AbstractData const* element : value) {
-        if (!element->accept(*this))
+        if (!encodeValue(*element))
             return false;
     }
     return true;
@@ -443,7 +473,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& value)
 bool PEREncoder::visitExtensionRoot(SEQUENCE const& value, int field)
 {
     AbstractData const* f = value.getField(static_cast<unsigned>(field));
-    return f != nullptr && f->accept(*this);
+    return f != nullptr && encodeValue(*f);
 }
 
 bool PEREncoder::preVisitExtensions(SEQUENCE const& value)
@@ -462,6 +492,64 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
         return true;
     AbstractData const* f = value.getField(static_cast<unsigned>(field));
     return f != nullptr && encodeAnyType(f);
+}
+
+bool PEREncoder::encodeValue(AbstractData const& value)
+{
+    switch (value.kind()) {
+    case ValueKind::null:
+        return true;
+    case ValueKind::boolean:
+        encodeSingleBit(static_cast<BOOLEAN const&>(value));
+        return true;
+    case ValueKind::integer:
+        return encodeInteger(static_cast<INTEGER const&>(value));
+    case ValueKind::enumerated:
+        return encodeEnumerated(static_cast<ENUMERATED const&>(value));
+    case ValueKind::octetString:
+        return encodeOctets(static_cast<OCTET_STRING const&>(value));
+    case ValueKind::characterString:
+        return encodeString(static_cast<AbstractString const&>(value));
+    case ValueKind::choice:
+        return encodeChoice(static_cast<CHOICE const&>(value));
+    case ValueKind::sequence:
+        return encodeSequence(static_cast<SEQUENCE const&>(value));
+    case ValueKind::sequenceOf:
+        return encodeList(static_cast<SEQUENCE_OF_Base const&>(value));
+    default:
+        return value.accept(*this);
+    }
+}
+
+// The walk of ConstVisitor::visit(SEQUENCE const&) with the hooks above, in one loop.
+bool PEREncoder::encodeSequence(SEQUENCE const& value)
+{
+    SequenceInfo const* si = value.sequenceInfo();
+    bool additions = si->extendable && anyKnownAddition(value);
+    if (si->extendable)
+        encodeSingleBit(additions);
+    encodeBitMap(value.getOptionalMap().bytes(), si->numOptional);
+    for (std::uint32_t i = 0; i < si->numFields; ++i) {
+        std::int32_t k = si->fieldIds[i];
+        if (k >= 0 && !value.hasOptionalField(static_cast<unsigned>(k)))
+            continue;
+        AbstractData const* f = value.getField(i);
+        if (f == nullptr || !encodeValue(*f))
+            return false;
+    }
+    if (!additions)
+        return true;
+    unsigned n = knownMapSize(value);
+    encodeSmallUnsigned(n - 1);
+    encodeBitMap(value.getExtensionMap().bytes(), n);
+    for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+        if (!value.hasOptionalField(si->numOptional + j))
+            continue;
+        AbstractData const* f = value.getField(si->numFields + j);
+        if (f == nullptr || !encodeAnyType(f))
+            return false;
+    }
+    return true;
 }
 
 } // namespace ASN1

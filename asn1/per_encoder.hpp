@@ -54,6 +54,10 @@ public:
     bool encodeConstrainedLength(ConstrainedObject const& object, unsigned n);
     bool encodeAnyType(AbstractData const* value);
 
+    // Encodes value at the current position. Values whose kind the encoder knows are
+    // encoded directly; others through accept().
+    bool encodeValue(AbstractData const& value);
+
     bool preVisitExtensionRoots(SEQUENCE const& value) override;
     bool visitExtensionRoot(SEQUENCE const& value, int field) override;
     bool preVisitExtensions(SEQUENCE const& value) override;
@@ -81,6 +85,13 @@ private:
     PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
 
     void encodeBits(unsigned value, unsigned bits);
+    bool encodeSequence(SEQUENCE const& value);
+    bool encodeChoice(CHOICE const& value);
+    bool encodeInteger(INTEGER const& value);
+    bool encodeEnumerated(ENUMERATED const& value);
+    bool encodeOctets(OCTET_STRING const& value);
+    bool encodeString(AbstractString const& value);
+    bool encodeList(SEQUENCE_OF_Base const& value);
 
     std::vector<char>& buffer_;
     std::uint16_t freeBits_; // 8: no partly filled octet
