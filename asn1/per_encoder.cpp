@@ -39,15 +39,26 @@ unsigned signedOctetsFor(std::int64_t value)
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
-    : buffer_(buffer), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(0), freeBits_(8), aligned_(aligned)
 {
     buffer_.clear();
-    buffer_.reserve(256);
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
-    : buffer_(buffer), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(buffer.size()), freeBits_(8), aligned_(aligned)
 {
+}
+
+PEREncoder::~PEREncoder()
+{
+    buffer_.resize(end_);
+}
+
+void PEREncoder::grow(std::size_t n)
+{
+    // Room for a whole message at once, then doubling.
+    std::size_t size = buffer_.size() < end_ + n ? end_ + n : buffer_.size();
+    buffer_.resize(size < 128 ? size + 128 : 2 * size);
 }
 
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
@@ -60,28 +71,31 @@ void PEREncoder::encodeBits(unsigned value, unsigned bits)
 {
     if (bits == 0)
         return;
+    if (freeBits_ == 8 && bits % 8 == 0) {
+        // Whole octets from an octet boundary.
+        unsigned octets = bits / 8;
+        char* p = room(octets);
+        for (unsigned i = octets; i-- > 0; value >>= 8)
+            p[i] = static_cast<char>(value & 0xFF);
+        end_ += octets;
+        return;
+    }
+    // The bits already in a partly filled last octet, then the new ones, left-aligned
+    // in whole octets of one 64-bit word (at most 7 + 32 bits), written at once.
     std::uint64_t v = bits < 32 ? value & ((1u << bits) - 1) : value;
-    if (freeBits_ != 8) {
-        // First the free bits of the partly filled octet.
-        unsigned take = bits < freeBits_ ? bits : freeBits_;
-        bits -= take;
-        freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
-        buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) |
-                                           static_cast<unsigned>((v >> bits) << freeBits_));
-        if (freeBits_ == 0)
-            freeBits_ = 8;
-        if (bits == 0)
-            return;
-        v &= (std::uint64_t{1} << bits) - 1;
-    }
-    while (bits >= 8) {
-        bits -= 8;
-        buffer_.push_back(static_cast<char>(v >> bits));
-    }
-    if (bits != 0) {
-        buffer_.push_back(static_cast<char>(v << (8 - bits)));
-        freeBits_ = static_cast<std::uint16_t>(8 - bits);
-    }
+    unsigned used = 8u - freeBits_;
+    unsigned total = used + bits;
+    unsigned octets = (total + 7) / 8;
+    room(octets);
+    std::size_t at = end_ - (used != 0 ? 1 : 0);
+    char* p = buffer_.data() + at;
+    if (used != 0)
+        v |= static_cast<std::uint64_t>(static_cast<unsigned char>(*p) >> freeBits_) << bits;
+    v <<= octets * 8 - total;
+    for (unsigned i = octets; i-- > 0; v >>= 8)
+        p[i] = static_cast<char>(v & 0xFF);
+    end_ = at + octets;
+    freeBits_ = static_cast<std::uint16_t>(total % 8 == 0 ? 8 : 8 - total % 8);
 }
 
 void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
@@ -107,7 +121,8 @@ void PEREncoder::byteAlign()
 void PEREncoder::encodeByte(unsigned value)
 {
     byteAlign();
-    buffer_.push_back(static_cast<char>(value));
+    *room(1) = static_cast<char>(value);
+    ++end_;
 }
 
 void PEREncoder::encodeBlock(char const* data, unsigned count)
@@ -115,7 +130,8 @@ void PEREncoder::encodeBlock(char const* data, unsigned count)
     if (count == 0)
         return;
     byteAlign();
-    buffer_.insert(buffer_.end(), data, data + count);
+    std::memcpy(room(count), data, count);
+    end_ += count;
 }
 
 void PEREncoder::encodeSmallUnsigned(unsigned n)
@@ -202,27 +218,31 @@ bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsign
 
 bool PEREncoder::encodeAnyType(AbstractData const* value)
 {
-    // The contents are encoded in place, then their length is put in front of them.
+    // The contents are encoded in place, from an octet boundary, then their length is
+    // put in front of them; what follows starts on the next octet.
     byteAlign();
-    std::size_t start = buffer_.size();
-    if (value != nullptr) {
-        PEREncoder nested(buffer_, aligned_, Continue());
-        if (!nested.encodeValue(*value))
-            return false;
-    }
-    std::size_t n = buffer_.size() - start;
+    std::size_t start = end_;
+    if (value != nullptr && !encodeValue(*value))
+        return false;
+    std::size_t n = end_ - start;
     if (n == 0) {
-        buffer_.push_back(0);
+        *room(1) = 0;
+        ++end_;
         n = 1;
     }
+    char length[2] = {static_cast<char>(0x80u | (n >> 8)), static_cast<char>(n & 0xFF)};
+    std::size_t prefix = 2;
     if (n <= 127) {
-        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), static_cast<char>(n));
-    } else if (n <= 16383) {
-        char length[2] = {static_cast<char>(0x80u | (n >> 8)), static_cast<char>(n & 0xFF)};
-        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), length, length + 2);
-    } else {
+        length[0] = static_cast<char>(n);
+        prefix = 1;
+    } else if (n > 16383) {
         return false; // fragmentation is not supported
     }
+    room(prefix);
+    char* contents = buffer_.data() + start;
+    std::memmove(contents + prefix, contents, n);
+    std::memcpy(contents, length, prefix);
+    end_ += prefix;
     freeBits_ = 8;
     return true;
 }

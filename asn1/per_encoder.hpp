@@ -14,8 +14,12 @@ class ConstrainedObject;
 class PEREncoder : public ConstVisitor
 {
 public:
-    // Clears buffer; octets are appended to it.
+    // Clears buffer; octets are appended to it. The buffer runs ahead of what is
+    // written while the encoder works and holds exactly the octets once it is gone.
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
+    ~PEREncoder() override;
+    PEREncoder(PEREncoder const&) = delete;
+    PEREncoder& operator=(PEREncoder const&) = delete;
 
     // Appends the aligned-PER octets of value to buffer (its octets stay); false when
     // the value has no encoding, with buffer then holding a partial encoding.
@@ -24,20 +28,29 @@ public:
     void encodeSingleBit(bool bit)
     {
         if (freeBits_ == 8)
-            buffer_.push_back(0);
+            *room(1) = 0, ++end_;
         --freeBits_;
         if (bit)
-            buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
+            buffer_[end_ - 1] = static_cast<char>(buffer_[end_ - 1] | (1u << freeBits_));
         if (freeBits_ == 0)
             freeBits_ = 8;
     }
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
     void encodeMultiBit(unsigned value, unsigned bits)
     {
-        if (bits == 8 && freeBits_ == 8)
-            buffer_.push_back(static_cast<char>(value));
-        else
+        if (bits - 1 < freeBits_) {
+            // Within the partly filled octet, or a new one: most fields and preambles.
+            if (freeBits_ == 8)
+                *room(1) = 0, ++end_;
+            freeBits_ = static_cast<std::uint16_t>(freeBits_ - bits);
+            char& last = buffer_[end_ - 1];
+            last = static_cast<char>(static_cast<unsigned char>(last) |
+                                     ((value & ((1u << bits) - 1)) << freeBits_));
+            if (freeBits_ == 0)
+                freeBits_ = 8;
+        } else {
             encodeBits(value, bits);
+        }
     }
     void encodeBitMap(std::vector<char> const& octets, unsigned bits);
     void encodeBitMap(char const* octets, unsigned bits);
@@ -85,6 +98,14 @@ private:
     PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
 
     void encodeBits(unsigned value, unsigned bits);
+    // Room for n more octets at end_.
+    char* room(std::size_t n)
+    {
+        if (buffer_.size() - end_ < n)
+            grow(n);
+        return buffer_.data() + end_;
+    }
+    void grow(std::size_t n);
     bool encodeSequence(SEQUENCE const& value);
     bool encodeChoice(CHOICE const& value);
     bool encodeInteger(INTEGER const& value);
@@ -94,6 +115,7 @@ private:
     bool encodeList(SEQUENCE_OF_Base const& value);
 
     std::vector<char>& buffer_;
+    std::size_t end_;        // octets written; buffer_ may hold unused room past them
     std::uint16_t freeBits_; // 8: no partly filled octet
     bool aligned_;
 };
