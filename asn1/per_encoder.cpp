@@ -26,14 +26,10 @@ unsigned octetsFor(std::uint32_t value)
 // Fewest two's-complement octets for a signed value.
 unsigned signedOctetsFor(std::int64_t value)
 {
-    unsigned n = 1;
-    while (n < 4) {
-        std::int64_t limit = std::int64_t{1} << (8 * n - 1);
-        if (value >= -limit && value < limit)
-            break;
-        ++n;
-    }
-    return n;
+    // Significant bits besides the sign: those of the value, or of its complement.
+    std::uint32_t u = static_cast<std::uint32_t>(value < 0 ? ~value : value);
+    unsigned bits = u == 0 ? 0 : 32u - static_cast<unsigned>(__builtin_clz(u));
+    return bits / 8 + 1 > 4 ? 4 : bits / 8 + 1;
 }
 
 } // namespace
@@ -155,21 +151,17 @@ bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
         return false;
     if (span == 0)
         return true;
-    std::uint64_t range = std::uint64_t{span} + 1;
-    unsigned bits = CountBits(static_cast<unsigned>(range)); // 2^32 wraps to 0: 32 bits
-    if (range <= 255) {
+    unsigned bits = 32u - static_cast<unsigned>(__builtin_clz(span)); // of the range span + 1
+    if (span < 255) {
         encodeMultiBit(offset, bits);
     } else if (bits > 16) {
         unsigned n = octetsFor(offset);
-        encodeLength(n, 1, (bits + 7) / 8);
+        encodeUnsigned(n, 1, (bits + 7) / 8);
         byteAlign();
         encodeMultiBit(offset, n * 8);
-    } else if (bits > 8) {
-        byteAlign();
-        encodeMultiBit(offset, 16);
     } else {
         byteAlign();
-        encodeMultiBit(offset, 8);
+        encodeMultiBit(offset, bits > 8 ? 16 : 8);
     }
     return true;
 }
@@ -267,11 +259,15 @@ bool PEREncoder::encodeInteger(INTEGER const& value)
 {
     int v = value.getValue();
     if (encodeConstraint(value, static_cast<unsigned>(v))) {
-        // The value itself, not its offset from a lower limit.
+        // The value itself, not its offset from a lower limit: a one-octet length,
+        // then the octets.
         unsigned n = signedOctetsFor(v);
-        encodeLength(n, 0, unconstrainedUpper);
         byteAlign();
-        encodeMultiBit(static_cast<unsigned>(v), n * 8);
+        char* p = room(n + 1);
+        p[0] = static_cast<char>(n);
+        for (unsigned i = n, u = static_cast<unsigned>(v); i != 0; --i, u >>= 8)
+            p[i] = static_cast<char>(u & 0xFF);
+        end_ += n + 1;
         return true;
     }
     return encodeUnsigned(static_cast<unsigned>(v), static_cast<unsigned>(value.getLowerLimit()),
