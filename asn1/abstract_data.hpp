@@ -145,7 +145,10 @@ public:
     static void operator delete(void* block, std::size_t size) noexcept { detail::valueRelease(block, size); }
 
     // Null for no descriptor; otherwise a new value owned by the caller.
-    static AbstractData* create(TypeInfo const* info);
+    static AbstractData* create(TypeInfo const* info)
+    {
+        return info == nullptr ? nullptr : info->create(info);
+    }
 
     AbstractData* clone() const { return do_clone(); }
     int compare(AbstractData const& other) const { return do_compare(other); }
@@ -214,6 +217,44 @@ protected:
     ConstrainedObject(ConstrainedObject const&) = default;
     ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
 };
+
+namespace detail
+{
+
+// Blocks of the leaf kinds (NULL, BOOLEAN, INTEGER, ENUMERATED) are all of one size
+// class: the value head and at most an int (primitives.hpp checks each class).
+const std::size_t leafValueSize = sizeof(AbstractData) + sizeof(int);
+
+} // namespace detail
+
+// Ends a value owned through a pointer (null does nothing). A leaf kind holds no
+// resource and its classes declare no member and no destructor: its block goes back to
+// the free lists without the virtual destructor's call; every other value is deleted.
+inline void destroyValue(AbstractData* value) noexcept
+{
+    if (value == nullptr)
+        return;
+    switch (value->kind()) {
+    case ValueKind::null:
+    case ValueKind::boolean:
+    case ValueKind::integer:
+    case ValueKind::enumerated:
+        detail::valueRelease(value, detail::leafValueSize);
+        return;
+    default:
+        delete value;
+    }
+}
+
+namespace detail
+{
+
+// Owning pointers to values end them with destroyValue.
+struct ValueDeleter {
+    void operator()(AbstractData* value) const noexcept { destroyValue(value); }
+};
+
+} // namespace detail
 
 // Bits needed for the values 0..n-1; 0 stands for 2^32 values and gives 32.
 inline unsigned CountBits(unsigned n)

@@ -31,7 +31,7 @@ public:
 
     // Destroys the current value, takes over value, returns it.
     AbstractData* setSelection(int index, AbstractData* value);
-    bool select(int index);
+    bool select(int index) { return index == index_ || (index_ = index, createSelection()); }
     bool createSelection();
     // Selects the alternative a received tag names; false leaves the unrecognised state.
     bool setID(unsigned number, unsigned classBits);
@@ -75,7 +75,7 @@ protected:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
-    std::unique_ptr<AbstractData> value_;
+    std::unique_ptr<AbstractData, detail::ValueDeleter> value_;
     int index_;
 };
 
@@ -208,7 +208,7 @@ class SEQUENCE_OF_Base : public ConstrainedObject
 {
 public:
     typedef SequenceOfInfo InfoType;
-    typedef std::vector<AbstractData*> Container;
+    typedef std::vector<AbstractData*, detail::ValueAllocator<AbstractData*>> Container;
     typedef Container::iterator iterator;
     typedef Container::const_iterator const_iterator;
     static AbstractData* create(TypeInfo const* info);

@@ -328,4 +328,10 @@ protected:
     bool do_accept(ConstVisitor& visitor) const override;
 };
 
+static_assert(detail::valueClassOf(sizeof(Null)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(BOOLEAN)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(INTEGER)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(ENUMERATED)) == detail::valueClassOf(detail::leafValueSize),
+              "the leaf kinds share one block size class");
+
 } // namespace ASN1
