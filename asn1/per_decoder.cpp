@@ -464,8 +464,13 @@ bool PERDecoder::decodeChoice(CHOICE& value)
         byteAlign();
         return decodeOpenType(*value.getSelection(), length);
     }
-    if (ci->numChoices > 1 && decodeUnsigned(0, ci->numChoices - 1, index) != OK)
+    if (ci->numChoices - 2 < 254) {
+        // 2..255 root alternatives: the index is a bit field.
+        if (!decodeMultiBit(32u - static_cast<unsigned>(__builtin_clz(ci->numChoices - 1)), index))
+            return false;
+    } else if (ci->numChoices > 1 && decodeUnsigned(0, ci->numChoices - 1, index) != OK) {
         return false;
+    }
     if (index >= ci->numChoices || !value.select(static_cast<int>(index)))
         return false;
     AbstractData* selection = value.getSelection();

@@ -412,6 +412,16 @@ bool PEREncoder::encodeChoice(CHOICE const& value)
     if (index < 0 || selection == nullptr || static_cast<std::uint32_t>(index) >= ci->totalChoices)
         return false;
     unsigned u = static_cast<unsigned>(index);
+    if (u < ci->numChoices && ci->numChoices - 1 < 255) {
+        // A root alternative of a small choice: the extension bit (0) and the index
+        // in one bit field.
+        unsigned bits =
+            ci->numChoices > 1 ? 32u - static_cast<unsigned>(__builtin_clz(ci->numChoices - 1)) : 0;
+        bits += ci->extendable ? 1 : 0;
+        if (bits != 0)
+            encodeMultiBit(u, bits);
+        return encodeValue(*selection);
+    }
     if (ci->extendable) {
         bool outside = u >= ci->numChoices;
         encodeSingleBit(outside);
@@ -544,7 +554,8 @@ bool PEREncoder::encodeSequence(SEQUENCE const& value)
     bool additions = si->extendable && anyKnownAddition(value);
     if (si->extendable)
         encodeSingleBit(additions);
-    encodeBitMap(value.getOptionalMap().bytes(), si->numOptional);
+    if (si->numOptional != 0)
+        encodeBitMap(value.getOptionalMap().bytes(), si->numOptional);
     for (std::uint32_t i = 0; i < si->numFields; ++i) {
         std::int32_t k = si->fieldIds[i];
         if (k >= 0 && !value.hasOptionalField(static_cast<unsigned>(k)))
