@@ -90,7 +90,10 @@ template <class T> struct ValueAllocator {
     typedef T value_type;
     ValueAllocator() = default;
     template <class U> ValueAllocator(ValueAllocator<U> const&) noexcept {}
+    // The elements are pointers: their size is the one meant.
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
     T* allocate(std::size_t n) { return static_cast<T*>(valueAllocate(n * sizeof(T))); }
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
     void deallocate(T* block, std::size_t n) noexcept { valueRelease(block, n * sizeof(T)); }
     template <class U> bool operator==(ValueAllocator<U> const&) const noexcept { return true; }
     template <class U> bool operator!=(ValueAllocator<U> const&) const noexcept { return false; }
