@@ -229,12 +229,12 @@ AbstractData** copyFieldSlots(AbstractData* const* from, unsigned count)
 SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info, ValueKind::sequence)
 {
     SequenceInfo const* si = sequenceInfo();
-    unsigned count = si->numFields + si->knownExtensions;
-    AbstractData** slots =
-        count == 0 ? nullptr : static_cast<AbstractData**>(detail::valueAllocate(count * slotSize));
     optionalMap_.resize(si->numOptional);
     if (si->nonOptionalExtensions != nullptr)
         extensionMap_.resize(si->knownExtensions);
+    unsigned count = si->numFields + si->knownExtensions;
+    AbstractData** slots =
+        count == 0 ? nullptr : static_cast<AbstractData**>(detail::valueAllocate(count * slotSize));
     // Each slot is set as it is reached (a mandatory field's value, else none), so
     // that a failure deletes exactly the values made before it.
     unsigned made = 0;
