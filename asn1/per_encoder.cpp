@@ -35,18 +35,19 @@ unsigned signedOctetsFor(std::int64_t value)
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
-    : buffer_(buffer), end_(0), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(0), acc_(0), accBits_(0), aligned_(aligned)
 {
     buffer_.clear();
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
-    : buffer_(buffer), end_(buffer.size()), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(buffer.size()), acc_(0), accBits_(0), aligned_(aligned)
 {
 }
 
 PEREncoder::~PEREncoder()
 {
+    byteAlign(); // the last octet, padded with zeros
     buffer_.resize(end_);
 }
 
@@ -63,35 +64,17 @@ bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
     return encoder.encodeValue(value);
 }
 
-void PEREncoder::encodeBits(unsigned value, unsigned bits)
+void PEREncoder::flushWord()
 {
-    if (bits == 0)
-        return;
-    if (freeBits_ == 8 && bits % 8 == 0) {
-        // Whole octets from an octet boundary.
-        unsigned octets = bits / 8;
-        char* p = room(octets);
-        for (unsigned i = octets; i-- > 0; value >>= 8)
-            p[i] = static_cast<char>(value & 0xFF);
-        end_ += octets;
-        return;
-    }
-    // The bits already in a partly filled last octet, then the new ones, left-aligned
-    // in whole octets of one 64-bit word (at most 7 + 32 bits), written at once.
-    std::uint64_t v = bits < 32 ? value & ((1u << bits) - 1) : value;
-    unsigned used = 8u - freeBits_;
-    unsigned total = used + bits;
-    unsigned octets = (total + 7) / 8;
-    room(octets);
-    std::size_t at = end_ - (used != 0 ? 1 : 0);
-    char* p = buffer_.data() + at;
-    if (used != 0)
-        v |= static_cast<std::uint64_t>(static_cast<unsigned char>(*p) >> freeBits_) << bits;
-    v <<= octets * 8 - total;
-    for (unsigned i = octets; i-- > 0; v >>= 8)
-        p[i] = static_cast<char>(v & 0xFF);
-    end_ = at + octets;
-    freeBits_ = static_cast<std::uint16_t>(total % 8 == 0 ? 8 : 8 - total % 8);
+    accBits_ -= 32;
+    std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
+    acc_ &= (std::uint64_t{1} << accBits_) - 1;
+    char* p = room(4);
+    p[0] = static_cast<char>(word >> 24);
+    p[1] = static_cast<char>((word >> 16) & 0xFF);
+    p[2] = static_cast<char>((word >> 8) & 0xFF);
+    p[3] = static_cast<char>(word & 0xFF);
+    end_ += 4;
 }
 
 void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
@@ -111,9 +94,21 @@ void PEREncoder::encodeBitMap(char const* octets, unsigned bits)
 
 void PEREncoder::byteAlign()
 {
-    freeBits_ = 8;
+    // Pad the gathered bits to whole octets, then write them.
+    unsigned pad = (8u - accBits_ % 8) % 8;
+    acc_ <<= pad;
+    accBits_ += pad;
+    unsigned octets = accBits_ / 8;
+    if (octets == 0)
+        return;
+    char* p = room(octets);
+    for (unsigned i = 0; i < octets; ++i) {
+        accBits_ -= 8;
+        p[i] = static_cast<char>((acc_ >> accBits_) & 0xFF);
+    }
+    end_ += octets;
+    acc_ = 0;
 }
-
 void PEREncoder::encodeByte(unsigned value)
 {
     byteAlign();
@@ -216,6 +211,7 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
     std::size_t start = end_;
     if (value != nullptr && !encodeValue(*value))
         return false;
+    byteAlign();
     std::size_t n = end_ - start;
     if (n == 0) {
         *room(1) = 0;
@@ -235,7 +231,6 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
     std::memmove(contents + prefix, contents, n);
     std::memcpy(contents, length, prefix);
     end_ += prefix;
-    freeBits_ = 8;
     return true;
 }
 

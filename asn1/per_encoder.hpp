@@ -25,32 +25,12 @@ public:
     // the value has no encoding, with buffer then holding a partial encoding.
     static bool append(AbstractData const& value, std::vector<char>& buffer);
 
-    void encodeSingleBit(bool bit)
-    {
-        if (freeBits_ == 8)
-            *room(1) = 0, ++end_;
-        --freeBits_;
-        if (bit)
-            buffer_[end_ - 1] = static_cast<char>(buffer_[end_ - 1] | (1u << freeBits_));
-        if (freeBits_ == 0)
-            freeBits_ = 8;
-    }
+    void encodeSingleBit(bool bit) { put(bit ? 1u : 0u, 1); }
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
     void encodeMultiBit(unsigned value, unsigned bits)
     {
-        if (bits - 1 < freeBits_) {
-            // Within the partly filled octet, or a new one: most fields and preambles.
-            if (freeBits_ == 8)
-                *room(1) = 0, ++end_;
-            freeBits_ = static_cast<std::uint16_t>(freeBits_ - bits);
-            char& last = buffer_[end_ - 1];
-            last = static_cast<char>(static_cast<unsigned char>(last) |
-                                     ((value & ((1u << bits) - 1)) << freeBits_));
-            if (freeBits_ == 0)
-                freeBits_ = 8;
-        } else {
-            encodeBits(value, bits);
-        }
+        if (bits - 1 < 32)
+            put(bits < 32 ? value & ((1u << bits) - 1) : value, bits);
     }
     void encodeBitMap(std::vector<char> const& octets, unsigned bits);
     void encodeBitMap(char const* octets, unsigned bits);
@@ -97,7 +77,16 @@ private:
     // Goes on at the end of buffer (octet-aligned), keeping what it holds.
     PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
 
-    void encodeBits(unsigned value, unsigned bits);
+    // Bits gather in acc_ and go to the buffer 32 at a time, or when the encoding
+    // aligns: value holds exactly `bits` (1..32) bits.
+    void put(std::uint32_t value, unsigned bits)
+    {
+        acc_ = (acc_ << bits) | value;
+        accBits_ += bits;
+        if (accBits_ >= 32)
+            flushWord();
+    }
+    void flushWord();
     // Room for n more octets at end_.
     char* room(std::size_t n)
     {
@@ -115,8 +104,9 @@ private:
     bool encodeList(SEQUENCE_OF_Base const& value);
 
     std::vector<char>& buffer_;
-    std::size_t end_;        // octets written; buffer_ may hold unused room past them
-    std::uint16_t freeBits_; // 8: no partly filled octet
+    std::size_t end_;   // octets written; buffer_ may hold unused room past them
+    std::uint64_t acc_; // bits not yet written, the last one lowest
+    unsigned accBits_;  // how many: fewer than 32 between calls
     bool aligned_;
 };
 
