@@ -28,6 +28,7 @@
 #include "slots/ext.hpp"
 #include "slots/map.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/mixer_factory.hpp"
 #include "slots/modem_factory.hpp"
 #include "slots/rtp_factory.hpp"
 #include "slots/slots.hpp"
@@ -99,14 +100,14 @@ CtrlSrv::Service* (*const kServices[])() = {
 
 // The slot factories, each linked at the head of the chain as it is made, so
 // the slot manager asks the last one first. The E1 and BRI trunk factories are
-// static objects, built before all of these. The mixer factory comes with
-// the mixer slots.
+// static objects, built before all of these.
 void CreateSlotFactories(State&)
 {
     MapFactory::instance();
     PstnFactory::instance();
     RtpFactory::instance();
     ModemFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

@@ -257,12 +257,61 @@ static_assert(sizeof(Configure) == 20 && sizeof(Switch) == 12 && sizeof(DspEvent
               "DSP driver records are the driver's sizes");
 } // namespace dsp
 
-// The voice driver: how many channels of a codec mask are still free.
+// The voice driver: how many channels of a codec mask are still free, and
+// the driver's version.
 namespace voice
 {
 constexpr char kPath[] = "/dev/voice";
 constexpr Request kCapacity = 0x40045602; // std::uint32_t* mask; result = the channel count
+constexpr Request kVersion = 0x4014560A;  // Version*: filled by the driver
+
+struct Version {
+    std::uint32_t word[5];
+};
+static_assert(sizeof(Version) == 20, "the voice driver's version record");
 } // namespace voice
+
+// The conference mixer: one or more units, each with TDM channels numbered
+// from 0 that act as inputs or outputs of weighted sums. Every request opens
+// the device, asks once and closes it again.
+namespace mixer
+{
+constexpr char kPath[] = "/dev/mixer";
+
+constexpr Request kRxClear = 0x800C4D02;   // mix_slot*: every input of that channel's sum removed
+constexpr Request kRxAdd = 0x801C4D03;     // mix_sum*: tx added into the sum of rx with gain
+constexpr Request kRxRemove = 0x801C4D04;  // mix_sum*: tx removed from the sum of rx
+constexpr Request kTdm = 0x800C4D06;       // mix_slot*; result = the channel's switch channel
+constexpr Request kEnumerate = 0x80104D07; // mix_unit*: the unit last reported in (-1 first), the next out
+
+// mix_slot types: a TDM channel, or a summator not given as a TDM channel.
+constexpr std::int32_t kTdmChannel = 0;
+constexpr std::int32_t kSummator = 1;
+// The gain used when the controller names none.
+constexpr std::int32_t kFullGain = 32767;
+
+struct mix_slot {
+    std::int32_t dev_no; // the unit
+    std::int32_t type;
+    std::int32_t number; // the channel in the unit
+};
+// One input of a channel's sum.
+struct mix_sum {
+    mix_slot rx; // the channel whose sum changes
+    mix_slot tx; // the channel added or removed
+    std::int32_t gain;
+};
+// The enumeration record: word 0 in and out, the counts out.
+struct mix_unit {
+    std::int32_t dev_no;
+    std::int32_t tdm_channels;
+    std::int32_t reserved;
+    std::int32_t mixer_inputs;
+};
+static_assert(sizeof(mix_slot) == 12 && sizeof(mix_sum) == 28 && offsetof(mix_sum, gain) == 24 &&
+                  sizeof(mix_unit) == 16,
+              "mixer records are the driver's sizes");
+} // namespace mixer
 
 // The RTP driver: one session per descriptor; read() gives RtpEvent records.
 namespace rtp

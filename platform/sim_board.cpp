@@ -23,6 +23,7 @@
 #include "platform/sim/maintenance_model.hpp"
 #include "platform/sim/mcc_model.hpp"
 #include "platform/sim/mctl_model.hpp"
+#include "platform/sim/mixer_model.hpp"
 #include "platform/sim/netif_model.hpp"
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
@@ -130,6 +131,9 @@ SimBoard::SimBoard()
     add(std::unique_ptr<sim::DeviceModel>(new sim::MctlModel));
     set_present(mctl::kPath, false);
     add(std::unique_ptr<sim::DeviceModel>(new sim::NetifModel));
+    // A board without the conference mixer until a command puts it there.
+    add(std::unique_ptr<sim::DeviceModel>(new sim::MixerModel));
+    set_present(mixer::kPath, false);
 }
 
 int SimBoard::interface_socket()

@@ -32,8 +32,8 @@
 //
 // Devices known from the start, all present: "/dev/misc/gw-wd" (watchdog) and
 // "/dev/hal" (board driver). Any other path is missing until a command makes
-// it present; "/dev/maintenance", "/dev/e1-cas" and "/dev/mcc/ctl" have their
-// models from the start too.
+// it present; "/dev/maintenance", "/dev/e1-cas", "/dev/mcc/ctl", "/dev/mctl"
+// and "/dev/mixer" have their models from the start too.
 #include <cstddef>
 #include <deque>
 #include <map>

@@ -12,6 +12,7 @@
 #include "hardware/hw_mux.hpp"
 #include "hardware/media_log.hpp"
 #include "platform/board.hpp"
+#include "slots/media_ioctl.hpp"
 
 namespace
 {
@@ -228,12 +229,11 @@ bool RtpSlot::change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mo
 
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& c)
 {
-    if (c.echoSuppressor_isSelected())
-        return echoCancel(c.get_echoSuppressor());
-    if (c.dtmf_enable_isSelected())
-        return enableDTMF(c.get_dtmf_enable());
-    if (c.dtmf_reject_enable_isSelected())
-        return enableDTMFReject(c.get_dtmf_reject_enable());
+    bool result = false;
+    Hardware::TonecReceiver& tone = *this;
+    Hardware::DSProcReceiver& dsp = *this;
+    if (MediaIoctl::Receive(tone, dsp, c, result) || MediaIoctl::Common(tone, dsp, c, result))
+        return result;
     if (c.activateWaitTone_isSelected()) {
         activateAudibleCall();
         return true;
@@ -242,24 +242,6 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& c)
         cancelAudibleCall();
         return true;
     }
-    if (c.translateDTMF_isSelected()) {
-        translateDTMF(c.get_translateDTMF());
-        return true;
-    }
-    if (c.dtmf_params_isSelected())
-        return configureDTMF(c.get_dtmf_params());
-    if (c.vad_enable_isSelected())
-        return enableVAD(c.get_vad_enable());
-    if (c.vad_disable_isSelected())
-        return disableVAD();
-    if (c.vad_params_isSelected())
-        return configureVAD(c.get_vad_params());
-    if (c.sd_enable_isSelected())
-        return enableSD(c.get_sd_enable());
-    if (c.sd_disable_isSelected())
-        return disableSD();
-    if (c.sd_params_isSelected())
-        return configureSD();
     if (c.pd_enable_isSelected())
         return enablePD(c.get_pd_enable());
     if (c.pd_disable_isSelected())
@@ -268,16 +250,6 @@ bool RtpSlot::Ioctl(LGCP::IoctlParams const& c)
         return change_codec(c, c.get_encoder_mode(), &rtp_connection_params::tx_pt);
     if (c.decoder_mode_isSelected())
         return change_codec(c, c.get_decoder_mode(), &rtp_connection_params::rx_pt);
-    if (c.rx_gain_isSelected()) {
-        configureRxGain(char(c.get_rx_gain().get_gainDB().getValue() & 0xFF));
-        return true;
-    }
-    if (c.tone_filter_isSelected()) {
-        const LGCP::ToneFilter& f = c.get_tone_filter();
-        configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1u : 0u,
-                            f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-        return true;
-    }
     if (c.selcal_isSelected()) {
         translateSelcal(c.get_selcal());
         return true;

@@ -16,11 +16,13 @@ std::string VoiceModel::usage() const
 
 DeviceModel::RequestNames VoiceModel::requests() const
 {
-    return {{"capacity", voice::kCapacity}};
+    return {{"capacity", voice::kCapacity}, {"version", voice::kVersion}};
 }
 
 std::string VoiceModel::decode(unsigned long request, std::uintptr_t arg) const
 {
+    if (request == voice::kVersion)
+        return "version";
     if (request != voice::kCapacity)
         return std::string();
     return "capacity mask=" + std::to_string(*record<std::uint32_t>(arg));
@@ -28,6 +30,10 @@ std::string VoiceModel::decode(unsigned long request, std::uintptr_t arg) const
 
 Reply VoiceModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
 {
+    if (request == voice::kVersion) {
+        *record<voice::Version>(arg) = kVersion;
+        return Reply();
+    }
     if (request != voice::kCapacity)
         return failure(ENOTTY);
     auto it = mCapacity.find(*record<std::uint32_t>(arg));

@@ -1,13 +1,14 @@
 #pragma once
 // The voice driver "/dev/voice": how many channels of each codec mask it can
 // still serve. The capacity request answers the count set for the mask (0
-// when none is set).
+// when none is set); the version request fills in kVersion.
 //
 // Control command:
 //   voice capacity <mask> <n>    sets the count of a mask (-1: the request fails with EINVAL)
 #include <cstdint>
 #include <map>
 
+#include "platform/devices.hpp"
 #include "platform/sim/device_model.hpp"
 
 namespace platform
@@ -18,6 +19,8 @@ namespace sim
 class VoiceModel : public DeviceModel
 {
 public:
+    static constexpr voice::Version kVersion{{1, 2, 0, 0, 0}};
+
     VoiceModel();
 
     const char* word() const override { return "voice"; }

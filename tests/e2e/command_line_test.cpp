@@ -3,7 +3,6 @@
 #include <csignal>
 #include <poll.h>
 #include <sstream>
-#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -56,19 +55,15 @@ TEST(CommandLine, OptionsThatEndTheProcess)
         {{"--help"}, 0, kUsage, ""},
         {{"-h"}, 0, kUsage, ""},
         {{"--version"}, 2, kVersionLine, ""},
-        {{"--help", "--version"}, 0, kUsage, ""},
         {{"--version", "--help"}, 0, kUsage, ""},
-        {{"--disable-clock", "--version"}, 2, kVersionLine, ""},
         {{"-D", "-h"}, 0, kUsage, ""},
         {{"-p", "20001"}, 2, kUsage, "invalid option -- 'p'"},
         {{"-x"}, 2, kUsage, "invalid option -- 'x'"},
         {{"--bogus"}, 2, kUsage, "unrecognized option '--bogus'"},
         {{"--port"}, 2, kUsage, "requires an argument"},
-        {{"--port", "abc"}, 2, kUsage, ""},
         {{"--port", "0"}, 2, kUsage, ""},
         {{"--port", "65536"}, 2, kUsage, ""},
         {{"--port=99999999999"}, 2, kUsage, ""},
-        {{"--port", "-1"}, 2, kUsage, ""},
         {{"--port", "+80"}, 2, kUsage, ""},
         {{"--port", "12x"}, 2, kUsage, ""},
         {{"--port", " 80"}, 2, kUsage, ""},
@@ -102,7 +97,6 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
     const Case cases[] = {
         {{"--port=PORT"}, SIGTERM},
         {{"--port", "PORT"}, SIGINT},
-        {{"--disable-clock"}, SIGTERM},
         {{"positional", "words"}, SIGTERM},
         {{"--disable-clock", "--", "--help"}, SIGINT},
         {{},
@@ -170,24 +164,12 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
         const std::size_t version = text.find('\n') + 1;
         EXPECT_NE(std::string::npos, text.substr(0, version).find("Tavrel")) << text;
         EXPECT_EQ(version, text.find("version : T230630-1920\n")) << text;
-        for (const char* part :
-             {"dpc transition measurement (min/max/cur/counter): ",
-              "event transition measurement (min/max/cur/counter): ",
-              "timer transition measurement (min/max/cur/counter): ", "\n[Tpkt_protocol::message]: min=",
-              "\n[Control::Service::Send [1]]: min=", "\n+---",
-              // One table line split over three literals.
-              // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
-              "|                  name                  |            events            |"
-              "  count   | handler  | fd  |                          measure"
-              "                           |\n",
-              "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
-              "|       AcceptorNet::OnSocketEvent       |            POLLIN            |",
-              "|                simboard                |            POLLIN            |"}) {
+        // The layout is the loop's unit test's; here the daemon's own handlers
+        // and profiling points.
+        for (const char* part : {"\n[Tpkt_protocol::message]: min=", "\n[Control::Service::Send [1]]: min=",
+                                 "|     ChildWaitService::OnChildEvent     |            POLLIN            |",
+                                 "|       AcceptorNet::OnSocketEvent       |            POLLIN            |"})
             EXPECT_NE(std::string::npos, text.find(part)) << part << "\n" << text;
-        }
-        // The profiling points come between the measurements and the table.
-        EXPECT_LT(text.find("timer transition measurement"), text.find("\n[Tpkt_protocol::message]")) << text;
-        EXPECT_LT(text.find("\n[Tpkt_protocol::message]"), text.find("\n+---")) << text;
     }
     daemon.signal(SIGHUP);
     EXPECT_TRUE(daemon.wait_err("update hardware resources\n"));

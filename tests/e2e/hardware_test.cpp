@@ -1,84 +1,49 @@
 // The hardware services of the running daemon over the simulated board: the
 // bus clock, the bus test against drive bytes set on the board, the BRI line
 // reports, and the daemon started without its board driver.
-#include <csignal>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/hardware/lgcp_lines.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
+#include "tests/hardware/lgcp_text.hpp"
 
 namespace
 {
 
-using e2e::Bytes;
-using Lines = std::vector<std::string>;
+using e2etest::Lines;
 
-Bytes command(const LGCP::Command& c, int seq)
-{
-    LGCP::Message m;
-    m.set_seq(seq);
-    m.set_pdu().select_command(c);
-    return e2e::encode(m);
-}
-
-LGCP::Command ping()
-{
-    LGCP::Command c;
-    c.select_ping();
-    return c;
-}
-
-class Hardware : public ::testing::Test
+class Hardware : public e2etest::DaemonTest
 {
 protected:
     void start(const std::vector<std::string>& args = {}, const std::string& init = {})
     {
         e2e::Daemon::Options options(args);
         options.sim_init = init;
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
-        ASSERT_TRUE(controller.connect(daemon.port()));
+        DaemonTest::start(options);
         ASSERT_EQ("success", ask(ping()));
     }
-    void TearDown() override
+    static LGCP::Command ping()
     {
-        if (daemon.pid() <= 0)
-            return;
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
+        LGCP::Command c;
+        c.select_ping();
+        return c;
     }
     // The answer to a command; signals that come first are kept in `signals`.
     std::string ask(const LGCP::Command& c)
     {
-        if (!controller.send_payload(command(c, ++mSeq)))
+        LGCP::Message m;
+        m.set_seq(++mSeq);
+        m.set_pdu().select_command(c);
+        if (!send(m))
             return "(not sent)";
-        for (Bytes payload; controller.receive_payload(payload);) {
-            std::string s = hwtest::summary(reinterpret_cast<const char*>(payload.data()), payload.size());
-            if (s.compare(0, 11, "trunkStatus") != 0 && s != "other")
+        for (e2e::Bytes payload; controller.receive_payload(payload);) {
+            std::string s = hwtest::text(reinterpret_cast<const char*>(payload.data()), payload.size());
+            if (hwtest::isAnswer(s))
                 return s;
             signals.push_back(s);
         }
         return "(none)";
     }
-    // The board's journal lines that contain `text`.
-    Lines journal(const std::string& text)
-    {
-        Lines out;
-        const std::string all = daemon.board("journal");
-        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1) {
-            const std::string line = all.substr(at, end - at);
-            if (line.find(text) != std::string::npos)
-                out.push_back(line);
-        }
-        return out;
-    }
 
-    e2e::Daemon daemon;
-    e2e::Controller controller;
     Lines signals;
     int mSeq = 0;
 };
@@ -122,7 +87,8 @@ TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
 {
     start({"--disable-clock"});
     EXPECT_EQ("error 6", ask(hwtest::clockCfg(false, true, 2)));
-    EXPECT_EQ(Lines(), journal("clock source="));
+    EXPECT_EQ(Lines(), journal("/dev/hal clock"));
+    EXPECT_TRUE(daemon.wait_err("clock control disabled.\n"));
 }
 
 TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
@@ -132,9 +98,9 @@ TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
     while (signals.size() < 8 && (last = ask(ping())) == "success") {
     }
     ASSERT_LE(8u, signals.size()) << last;
-    EXPECT_EQ("trunkStatus trunk=0 state=0 slips=0 type=1", signals[0]);
-    EXPECT_EQ("trunkStatus trunk=3 state=2 slips=0 type=1", signals[3]);
-    EXPECT_EQ("trunkStatus trunk=7 state=0 slips=0 type=1", signals[7]);
+    EXPECT_EQ("status 0 bri state=0 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[0]);
+    EXPECT_EQ("status 3 bri state=2 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[3]);
+    EXPECT_EQ("status 7 bri state=0 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[7]);
 }
 
 TEST_F(Hardware, WithoutTheBoardDriverTheDaemonKeepsServing)

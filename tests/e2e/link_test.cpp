@@ -1,13 +1,8 @@
 // The controller link of the running daemon, byte for byte: answers, framing
 // faults, undecodable payloads, the one-controller rule and reconnection.
-#include <csignal>
 #include <poll.h>
-#include <string>
 
-#include <gtest/gtest.h>
-
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
 
 namespace
 {
@@ -33,13 +28,13 @@ Bytes success(int seq)
 }
 
 // A daemon with a controller seated; stopping the daemon must close it.
-class Link : public ::testing::Test
+class Link : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
-        ASSERT_TRUE(seat(controller));
+        start();
+        ASSERT_EQ(hex(success(1)), ask(controller, ping(1)));
     }
     void TearDown() override
     {
@@ -47,27 +42,12 @@ protected:
         EXPECT_TRUE(controller.wait_closed());
         EXPECT_EQ(0, daemon.wait_exit());
     }
-    // Connects until answered: a refused connection means the daemon still
-    // held an earlier controller.
-    bool seat(e2e::Controller& c, int seq = 1)
-    {
-        for (int attempt = 0; attempt < 50; ++attempt, ::poll(nullptr, 0, 100)) {
-            Bytes answer;
-            if (!c.connect(daemon.port()))
-                return false;
-            if (c.send_payload(ping(seq)) && c.receive_payload(answer))
-                return answer == success(seq);
-        }
-        return false;
-    }
     // The answer to one payload, as hex.
     std::string ask(e2e::Controller& c, const Bytes& payload)
     {
         Bytes answer;
         return c.send_payload(payload) && c.receive_payload(answer) ? hex(answer) : "(none)";
     }
-    e2e::Daemon daemon;
-    e2e::Controller controller;
 };
 
 TEST_F(Link, EveryCommandGetsItsAnswer)
@@ -134,22 +114,6 @@ TEST_F(Link, FramesSplitAtEveryPointAreReassembled)
     }
 }
 
-TEST_F(Link, PipelinedCommandsAreAnsweredInOrder)
-{
-    const int count = 2000;
-    Bytes burst;
-    for (int seq = 0; seq < count; ++seq) {
-        const Bytes frame = e2e::tpkt(ping(seq));
-        burst.insert(burst.end(), frame.begin(), frame.end());
-    }
-    ASSERT_TRUE(controller.send_raw(burst));
-    for (int seq = 0; seq < count; ++seq) {
-        Bytes answer;
-        ASSERT_TRUE(controller.receive_payload(answer)) << seq;
-        ASSERT_EQ(hex(success(seq)), hex(answer));
-    }
-}
-
 TEST_F(Link, SecondControllerIsClosedAtOnceWhileTheFirstWorksOn)
 {
     e2e::Controller second;
@@ -161,17 +125,7 @@ TEST_F(Link, SecondControllerIsClosedAtOnceWhileTheFirstWorksOn)
     EXPECT_EQ(hex(success(2)), ask(controller, ping(2)));
 }
 
-TEST_F(Link, NextControllerIsServedAfterTheFirstLeaves)
-{
-    for (int round = 2; round < 5; ++round) {
-        SCOPED_TRACE(round);
-        controller.close();
-        ASSERT_TRUE(seat(controller, round));
-        EXPECT_EQ("C0 01 05 00 03 40", ask(controller, e2e::bytes("C0 01 05 00 03 18")));
-    }
-}
-
-// Closing and connecting again at once: the new controller is served, never
+// After the first controller leaves, the next is served at once: never
 // refused for an old connection whose end the daemon had not read yet. Every
 // cycle costs the slot manager's one-second pause after a controller loss,
 // during which the new connection waits unread: a few cycles show it.
@@ -187,7 +141,7 @@ TEST_F(Link, ReconnectingWithoutAPauseLosesNoAnswer)
 
 // The daemon is held while the commands and the half-close arrive, so the
 // connection check is due when it resumes and finds the connection closing:
-// every command received before that still gets its answer.
+// every command received before that still gets its answer, in order.
 TEST_F(Link, HalfClosingAfterPipelinedCommandsLosesNoAnswer)
 {
     const int count = 10000;

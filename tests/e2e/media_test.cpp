@@ -3,84 +3,29 @@
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a codec change and the teardown.
 #include <algorithm>
-#include <arpa/inet.h>
-#include <sstream>
-#include <string>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/signal_spy.hpp"
+#include "tests/slots/udp_peer.hpp"
 
 namespace
 {
 
 using e2e::Bytes;
-using Lines = std::vector<std::string>;
+using e2etest::Lines;
 
-// A UDP socket on the loopback standing for the remote end's RTCP port.
-class Peer
-{
-public:
-    Peer() : mFd(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                           ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;
-        port = bound ? ntohs(a.sin_port) : 0;
-        timeval tv{e2e::deadline_ms() / 1000, 0};
-        ::setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Peer() { ::close(mFd); }
-    std::string receive()
-    {
-        unsigned char buffer[2048];
-        const ssize_t n = ::recv(mFd, buffer, sizeof buffer, 0);
-        return n < 0 ? "nothing" : e2e::hex(Bytes(buffer, buffer + n));
-    }
-    unsigned port;
-
-private:
-    int mFd;
-};
-
-std::string hwJoin(const Lines& lines)
-{
-    std::string out;
-    for (const std::string& l : lines)
-        out += l + "\n";
-    return out;
-}
+using Peer = slotstest::UdpPeer;
 
 // One message as one line of value notation.
 std::string text(const Bytes& payload)
 {
     LGCP::Message m;
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     const char* data = reinterpret_cast<const char*>(payload.data());
-    if (!ASN1::decode(data, data + payload.size(), &env, m, true))
-        return "undecodable";
-    std::ostringstream os;
-    os << m;
-    std::string one;
-    for (char c : os.str()) {
-        if (c == '\n')
-            c = ' ';
-        if (!(c == ' ' && !one.empty() && one.back() == ' '))
-            one += c;
-    }
-    return one;
+    return ASN1::decode(data, data + payload.size(), &env, m, true) ? slotstest::oneLine(m) : "undecodable";
 }
 
-class Media : public ::testing::Test
+class Media : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
@@ -88,15 +33,13 @@ protected:
         e2e::Daemon::Options options;
         options.sim_init = "voice capacity 4 8\nvoice capacity 2 4\nvoice capacity 1 30\n"
                            "voice capacity 8 6\nvoice capacity 65 2\n";
-        ASSERT_TRUE(daemon.start_serving(options));
-        ASSERT_TRUE(controller.connect(daemon.port()));
+        start(options);
     }
-
     // Sends the command and reads `n` messages.
     Lines exchange(LGCP::Message& m, int seq, std::size_t n)
     {
         m.set_seq(seq);
-        EXPECT_TRUE(controller.send_payload(e2e::encode(m)));
+        EXPECT_TRUE(send(m));
         return receive(n);
     }
     Lines receive(std::size_t n)
@@ -106,29 +49,14 @@ protected:
             out.push_back(text(payload));
         return out;
     }
-    LGCP::Message slotCommand(unsigned slot)
+    static LGCP::Message slotCommand(unsigned slot)
     {
         LGCP::Message m;
         m.set_slot(slot);
         m.set_pdu().select_command();
         return m;
     }
-    LGCP::IoctlParams& ioctl(LGCP::Message& m) { return m.ref_pdu().ref_command().select_ioctl(); }
-    // Journal lines since the last call that contain `what`.
-    Lines journal(const std::string& what)
-    {
-        std::istringstream in(daemon.board("journal"));
-        daemon.board("clear");
-        Lines out;
-        for (std::string line; std::getline(in, line);) {
-            if (line.find(what) != std::string::npos)
-                out.push_back(line);
-        }
-        return out;
-    }
-
-    e2e::Daemon daemon;
-    e2e::Controller controller;
+    static LGCP::IoctlParams& ioctl(LGCP::Message& m) { return m.ref_pdu().ref_command().select_ioctl(); }
 };
 
 TEST_F(Media, RtpStreamFromCreateToDestroy)
@@ -142,13 +70,8 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
         << report[1];
     EXPECT_NE(std::string::npos, report[1].find("universal 2")) << report[1];
 
-    Peer peer;
-    unsigned rtcpPort = 0;
-    {
-        // A port free now, for the gateway's own RTCP socket.
-        Peer local;
-        rtcpPort = local.port;
-    }
+    Peer peer(e2e::deadline_ms() / 1000);
+    const unsigned rtcpPort = Peer::free_port();
     LGCP::Message create = slotCommand(3);
     LGCP::CreateRtpParams& rtp = create.ref_pdu().ref_command().select_create().select_rtp();
     TERM::RtpParams& codec = rtp.set_codecRTP();
@@ -203,7 +126,7 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     ioctl(encoder).select_encoder_mode() = LGCP::CodecMode::ulaw;
     EXPECT_EQ((Lines{"{ seq 7, slot 3, pdu response : success : NULL }"}), exchange(encoder, 7, 1));
     const Lines restart = journal("/dev/rtp");
-    ASSERT_LE(3u, restart.size()) << hwJoin(restart);
+    ASSERT_LE(3u, restart.size()) << restart.size();
     EXPECT_EQ("open /dev/rtp", restart[0]);
     EXPECT_NE(std::string::npos, restart[1].find("rx_pt=8 tx_pt=0")) << restart[1];
     EXPECT_EQ("ioctl /dev/rtp add-channel tdm=1024 -> 0 tdm=1024", restart[2]);
@@ -228,7 +151,7 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     Lines gone;
     while (gone.empty() || gone.back().find("seq 8") == std::string::npos) {
         const Lines next = receive(1);
-        ASSERT_EQ(1u, next.size()) << hwJoin(gone);
+        ASSERT_EQ(1u, next.size()) << gone.size();
         gone.push_back(next[0]);
     }
     EXPECT_EQ("{ seq 8, slot 3, pdu response : success : NULL }", gone.back());

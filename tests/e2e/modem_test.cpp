@@ -4,22 +4,13 @@
 // like the real plugin, receives the accept and ip records the controller's
 // activation makes, and ends on the hang-up signal of the destroy, whose answer
 // comes only then. The resource report counts the modems and free interfaces.
-#include <arpa/inet.h>
-#include <csignal>
-#include <cstdint>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
-#include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/frames.hpp"
 
 namespace
 {
@@ -55,7 +46,7 @@ while True:
     signal.pause()
 )";
 
-class Modems : public ::testing::Test
+class Modems : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
@@ -70,77 +61,38 @@ protected:
         options.sim_init =
             "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 0x19\n"
             "netif add hdlc2 42 0x1\n";
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
-        for (int attempt = 0; attempt < 50 && !controller.connect(daemon.port()); ++attempt)
-            ::poll(nullptr, 0, 100);
+        start(options);
         // A connection of an earlier run in TIME_WAIT may hold the port for a
         // while: the daemon tries its bind again every 5000 ms.
         ASSERT_TRUE(auth_listening()) << daemon.err();
     }
-    void TearDown() override
-    {
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
-    }
-    void send(int seq, unsigned slot, LGCP::Command const& command)
+    void send(int seq, int slot, LGCP::Command const& command)
     {
         LGCP::Message m;
         m.set_seq(seq);
-        m.set_slot(slot);
+        if (slot >= 0)
+            m.set_slot(unsigned(slot));
         m.set_pdu().select_command(command);
-        ASSERT_TRUE(controller.send_payload(e2e::encode(m)));
+        ASSERT_TRUE(DaemonTest::send(m));
     }
-    // The next frame that is not a line status report.
-    bool next(LGCP::Message& m)
+    // The next `n` messages as text ("ok #3 @2", "@2 auth alice/secret"),
+    // "; " between them; `last` keeps the last.
+    std::string next(int n = 1)
     {
-        Bytes payload;
-        while (controller.receive_payload(payload)) {
+        std::string out;
+        for (Bytes payload; n-- > 0;) {
+            bool got = DaemonTest::next(payload);
             const char* p = reinterpret_cast<const char*>(payload.data());
             ASN1::CoderEnv env;
-            m = LGCP::Message();
-            if (!ASN1::decode(p, p + payload.size(), &env, m, true))
-                return false;
-            if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected())
-                return true;
+            got = got && ASN1::decode(p, p + payload.size(), &env, last, true);
+            out += (out.empty() ? "" : "; ") + (got ? slotstest::text(last) : std::string("nothing"));
         }
-        return false;
-    }
-    // "ok #seq", "<signal> @slot", ...
-    std::string next()
-    {
-        LGCP::Message m;
-        if (!next(m))
-            return "nothing";
-        std::string out;
-        LGCP::PDU const& pdu = m.get_pdu();
-        if (pdu.response_isSelected())
-            out = pdu.get_response().success_isSelected() ? "ok" : "error";
-        else if (pdu.signal_isSelected()) {
-            LGCP::Signal const& s = pdu.get_signal();
-            out = s.transmitter_isSelected()       ? "transmitter"
-                  : s.receiver_isSelected()        ? "receiver"
-                  : s.query_isSelected()           ? "query"
-                  : s.modemProceeding_isSelected() ? "modemProceeding"
-                                                   : "signal";
-            last = s;
-        }
-        if (m.seq_isPresent())
-            out += " #" + std::to_string(m.get_seq().getValue());
-        if (m.slot_isPresent())
-            out += " @" + std::to_string(m.get_slot().getValue());
         return out;
     }
     static bool auth_listening()
     {
-        for (int waited = 0; waited < 4 * e2e::deadline_ms(); waited += 100, ::poll(nullptr, 0, 100)) {
-            const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(52000);
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-            ::close(s);
-            if (ok)
+        for (int deadlines = 0; deadlines < 4; ++deadlines) {
+            if (e2e::Controller().connect(52000))
                 return true;
         }
         return false;
@@ -155,9 +107,7 @@ protected:
         return false;
     }
 
-    e2e::Daemon daemon;
-    e2e::Controller controller;
-    LGCP::Signal last;
+    LGCP::Message last;
 };
 
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
@@ -166,9 +116,7 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     create.select_create().select_trunk().set_trunk(0);
     create.ref_create().ref_trunk().set_timeslot(1);
     send(1, 1, create);
-    EXPECT_EQ("ok #1 @1", next());
-    EXPECT_EQ("transmitter @1", next());
-    EXPECT_EQ("receiver @1", next());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
 
     LGCP::Command modem;
     TERM::ModemParams& params = modem.select_create().select_modem();
@@ -179,34 +127,24 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
 
     LGCP::Command query;
     query.select_query();
-    LGCP::Message q;
-    q.set_seq(3);
-    q.set_pdu().select_command(query);
-    ASSERT_TRUE(controller.send_payload(e2e::encode(q)));
+    send(3, -1, query);
     EXPECT_EQ("ok #3", next());
-    ASSERT_EQ("query", next());
-    EXPECT_EQ(2, int(last.get_query().get_modem().getValue()));
+    ASSERT_EQ(0u, next().find("query"));
+    EXPECT_EQ(2, int(last.get_pdu().get_signal().get_query().get_modem().getValue()));
     // hdlc1 is a loopback and hdlc2 not point-to-point.
-    EXPECT_EQ(1, int(last.get_query().get_digital_modems().getValue()));
+    EXPECT_EQ(1, int(last.get_pdu().get_signal().get_query().get_digital_modems().getValue()));
 
     LGCP::Command connect;
     connect.select_connect(1u);
     send(4, 2, connect);
-    EXPECT_EQ("transmitter @2", next());
-    EXPECT_EQ(96, int(last.get_transmitter().get_active().getValue()));
-    EXPECT_EQ("receiver @2", next());
-    EXPECT_EQ("ok #4 @2", next());
+    EXPECT_EQ("@2 transmitter 96; @2 receiver 96; ok #4 @2", next(3));
 
     ASSERT_TRUE(wait_file("/pppd.args")) << daemon.err();
     const std::string root = daemon.path("");
     EXPECT_EQ(root + "/usr/local/sbin/pppd file " + root +
                   "/usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 5551234",
               e2e::read_file(daemon.path("/pppd.args")));
-
-    ASSERT_EQ("modemProceeding @2", next()) << daemon.err();
-    TERM::MdmRequestUserAuth const& user = last.get_modemProceeding().get_auth();
-    EXPECT_EQ("alice", std::string(user.get_username()));
-    EXPECT_EQ("secret", std::string(user.get_password()));
+    EXPECT_EQ("@2 auth alice/secret", next()) << daemon.err();
 
     LGCP::Command activate;
     TERM::ModemUserParameters& ip = activate.select_activate().select_modem();

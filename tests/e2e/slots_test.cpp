@@ -2,16 +2,10 @@
 // joined, detached and destroyed with the switch requests the board saw, the
 // resource report, kinds nobody builds, and the loss of the controller.
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <poll.h>
-#include <string>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
 
 namespace
 {
@@ -32,7 +26,7 @@ struct Step {
     const char* requests = "";
 };
 
-class Slots : public ::testing::Test
+class Slots : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
@@ -58,20 +52,6 @@ protected:
         }
         return false;
     }
-    // The next frame that is not one of the line interfaces' status reports,
-    // which come every second while a controller is connected.
-    bool next(Bytes& payload)
-    {
-        LGCP::Message m;
-        ASN1::CoderEnv env;
-        while (controller.receive_payload(payload)) {
-            const char* p = reinterpret_cast<const char*>(payload.data());
-            if (!ASN1::decode(p, p + payload.size(), &env, m, true) || !m.get_pdu().signal_isSelected() ||
-                !m.get_pdu().get_signal().trunkStatus_isSelected())
-                return true;
-        }
-        return false;
-    }
     void run(std::initializer_list<Step> steps)
     {
         for (const Step& st : steps) {
@@ -91,19 +71,14 @@ protected:
     // "/dev/hal" with the switch).
     std::string switch_requests()
     {
-        const std::string journal = daemon.board("journal"), prefix = "ioctl /dev/hal ";
+        const std::string prefix = "ioctl /dev/hal ";
         std::string out;
-        for (std::size_t at = 0, end; (end = journal.find('\n', at)) != std::string::npos; at = end + 1) {
-            if (journal.compare(at, prefix.size(), prefix) == 0 &&
-                journal.compare(at + prefix.size(), 6, "clock ") != 0)
-                out +=
-                    (out.empty() ? "" : " | ") + journal.substr(at + prefix.size(), end - at - prefix.size());
+        for (const std::string& line : journal(prefix)) {
+            if (line.compare(prefix.size(), 6, "clock ") != 0)
+                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
         }
-        daemon.board("clear");
         return out;
     }
-    e2e::Daemon daemon;
-    e2e::Controller controller;
 };
 
 TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
@@ -139,11 +114,6 @@ TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
           "C0 01 0C 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"}});
     EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "no old slot held the timeslot";
 }
-
-} // namespace
-
-namespace
-{
 
 // The signalling kinds stand on the factory chain but build no slot: each
 // `create` is answered insufficientResources, as for a kind nobody builds.

@@ -3,51 +3,37 @@
 // channel's bytes to a loopback peer, and a T.38 slot running a fake program
 // under the daemon's root and reporting its end.
 #include <arpa/inet.h>
-#include <csignal>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include "tests/e2e/fixture.hpp"
 #include "tests/slots/media_text.hpp"
-#include "tests/support/controller.hpp"
 
 namespace
 {
 
-class Voice : public ::testing::Test
+class Voice : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
     {
         e2e::DaemonOptions options;
         options.sim_init = "device /dev/mcc/ctl present\n";
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
-        ASSERT_TRUE(controller.connect(daemon.port()));
-    }
-    void TearDown() override
-    {
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit());
+        start(options);
     }
     // The next `n` messages that are not line status reports, "; " between them.
     std::string next(int n = 1)
     {
         std::string out;
-        while (n-- > 0) {
-            std::string t = "(none)";
-            for (e2e::Bytes payload; controller.receive_payload(payload);)
-                if ((t = mediatest::text(reinterpret_cast<const char*>(payload.data()), payload.size())) !=
-                    "status")
-                    break;
-            out += (out.empty() ? "" : "; ") + t;
+        for (e2e::Bytes payload; n-- > 0;) {
+            out += (out.empty() ? "" : "; ") +
+                   (DaemonTest::next(payload)
+                        ? mediatest::text(reinterpret_cast<const char*>(payload.data()), payload.size())
+                        : std::string("(none)"));
         }
         return out;
     }
@@ -57,7 +43,7 @@ protected:
         m.set_seq(1);
         m.set_slot(slot);
         fill(m.set_pdu().select_command());
-        return controller.send_payload(e2e::encode(m));
+        return send(m);
     }
     bool create_trunk(unsigned slot)
     {
@@ -70,9 +56,6 @@ protected:
     {
         return ask(from, [to](LGCP::Command& c) { c.select_connect(to); });
     }
-
-    e2e::Daemon daemon;
-    e2e::Controller controller;
 };
 
 TEST_F(Voice, MccUserDataBothWays)

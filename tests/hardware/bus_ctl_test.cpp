@@ -1,19 +1,13 @@
-// The bus clock over the simulated board: the clockCfg mappings, the default
-// clock at connect, and clock control switched off.
+// The bus clock over the simulated board: the clockCfg mappings and the
+// default clock at connect. Clock control switched off and a missing device
+// are the end-to-end hardware tests' rows.
 #include "hardware/bus_ctl.hpp"
-
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/devices.hpp"
 #include "tests/hardware/service_rig.hpp"
 
 namespace
 {
-
-using Lines = std::vector<std::string>;
 
 // The lines of the error stream that name the outcome (the command's value
 // notation is left out).
@@ -54,41 +48,9 @@ TEST(BusCtl, ClockCfgSelectsTheSourceAndIsAlwaysASuccess)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
         cerr.clear();
-        rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source));
-        EXPECT_EQ(Lines{"success"}, rig.received());
+        EXPECT_EQ("success", rig.command(hwtest::clockCfg(c.internal, c.extEnabled, c.source)));
         EXPECT_EQ(c.err, outcome(cerr.text()));
         EXPECT_EQ(std::string(c.clock) + "ok\n", sim.execute("hal clock"));
-    }
-}
-
-TEST(BusCtl, WithoutItsDeviceOrWithControlOffNoClockIsSet)
-{
-    struct Case {
-        bool disabled;
-        const char* answer;
-        const char* err; // for the command
-    };
-    const Case cases[] = {
-        {false, "success", "clkctl: set clock source fail: code 1.\n"},
-        {true, "error 6", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.answer);
-        platform::SimBoard sim;
-        sim.set_present(platform::hal::kPath, c.disabled);
-        hwtest::ServiceRig rig(sim);
-        BusCtl bus;
-        ctltest::Capture clog(std::clog), cerr(std::cerr);
-        if (c.disabled)
-            bus.DisableControl();
-        rig.connect({&bus});
-        cerr.clear();
-        rig.command(hwtest::clockCfg(false, true, 2));
-        EXPECT_EQ(Lines{c.answer}, rig.received());
-        EXPECT_EQ(c.err, outcome(cerr.text()));
-        EXPECT_EQ(c.disabled ? "clock control disabled.\n" : "", clog.text().substr(0, c.disabled ? 24 : 0));
-        EXPECT_EQ(0u, sim.open_count(platform::hal::kPath));
-        EXPECT_EQ("clock none\nok\n", sim.execute("hal clock"));
     }
 }
 

@@ -2,15 +2,7 @@
 // messages on the link, and the requests the board's journal recorded.
 #include "hardware/e1ctl.hpp"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <string>
-
-#include "platform/sim_board.hpp"
-#include "tests/control/fixture.hpp"
-#include "tests/hardware/lgcp_text.hpp"
+#include "tests/hardware/service_rig.hpp"
 
 namespace
 {
@@ -20,60 +12,28 @@ using ctltest::Capture;
 class E1Test : public ctltest::LoopTest
 {
 protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        platform::setBoard(&sim);
-        server.Activate(new ctltest::NullLink);
-        server.Bind(&e1);
-    }
-    void TearDown() override
-    {
-        server.Deactivate();
-        platform::setBoard(nullptr);
-        LoopTest::TearDown();
-    }
     void connect()
     {
         Capture clog(std::clog);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
+        rig.connect({&e1});
     }
-    // The messages the controller received since the last call, "; " between them.
-    std::string received()
-    {
-        const std::string bytes = ctltest::read_now(pair.client);
-        std::string out;
-        for (std::size_t at = 0, length; at + 4 <= bytes.size(); at += length) {
-            length = std::size_t((unsigned char)bytes[at + 2]) << 8 | (unsigned char)bytes[at + 3];
-            out += (out.empty() ? "" : "; ") + hwtest::text(bytes.data() + at + 4, length - 4);
-        }
-        return out;
-    }
-    std::string send(const LGCP::Message& m)
-    {
-        server.OnMessage(m);
-        return received();
-    }
-    // The journal lines naming the device since the last call, one per line.
+    // The journal lines of the device since the last call, "; " between them,
+    // without "ioctl ".
     std::string journal(const std::string& device)
     {
         std::string out;
-        for (const std::string& line : sim.journal()) {
-            if (line.find(device) != std::string::npos)
-                out += (out.empty() ? "" : "\n") + line;
-        }
+        for (const std::string& line : hwtest::journal(sim, device))
+            out += (out.empty() ? "" : "; ") + line.substr(line.compare(0, 6, "ioctl ") ? 0 : 6);
         sim.clear_journal();
         return out;
     }
 
     platform::SimBoard sim;
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
     E1Ctl e1;
+    hwtest::ServiceRig rig{sim};
 };
 
-TEST_F(E1Test, TrunkStatusOfEachPresentTrunkEverySecondWhileTheControllerStays)
+TEST_F(E1Test, TrunkStatusOfEachPresentTrunkEverySecond)
 {
     // Each field holds its own record offset, so a field read from the wrong place shows.
     sim.execute("device /dev/maintenance present");
@@ -84,22 +44,16 @@ TEST_F(E1Test, TrunkStatusOfEachPresentTrunkEverySecondWhileTheControllerStays)
     const std::string round = "status 0 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0; "
                               "status 1 e1 state=2 slips=36 bf=40 carrier=44 ais=48 rai=52; "
                               "status 3 e1 state=0 slips=0 bf=0 carrier=0 ais=0 rai=0";
-    EXPECT_EQ(round, received());
+    EXPECT_EQ(round, rig.received());
     EXPECT_EQ("E1: synchronization status read fail, trunk = 2 cause = No such device\n", cerr.text());
     run_for(1500);
-    EXPECT_EQ(round, received()) << "one more round after a second";
-    // Once the controller has left nothing is asked any more.
-    pair.client.close();
-    run_for(10);
-    journal("/dev/maintenance");
-    run_for(5000);
-    EXPECT_EQ("", journal("/dev/maintenance"));
+    EXPECT_EQ(round, rig.received()) << "one more round after a second";
 }
 
 TEST_F(E1Test, TrunkCfgSetsTheTransmitClockMask)
 {
     connect();
-    EXPECT_EQ("open /dev/maintenance missing\nopen /dev/maintenance missing", journal("/dev/maintenance"));
+    EXPECT_EQ("open missing; open missing", journal("/dev/maintenance"));
     struct Case {
         const char* inject;
         int trunk;
@@ -108,24 +62,21 @@ TEST_F(E1Test, TrunkCfgSetsTheTransmitClockMask)
         const char* log;
     };
     const Case cases[] = {
-        {"", 2, true, "open /dev/maintenance missing", ""},
-        {"device /dev/maintenance present", 2, true,
-         "open /dev/maintenance\nioctl /dev/maintenance tclk mask=0x00000004 -> 0", "E1: TCLT = 0x4\n"},
-        {"", 40, true, "ioctl /dev/maintenance tclk mask=0x00000004 -> 0", "E1: TCLT = 0x4\n"},
-        {"", 31, true, "ioctl /dev/maintenance tclk mask=0x80000004 -> 0", "E1: TCLT = 0x80000004\n"},
-        {"", 2, false, "ioctl /dev/maintenance tclk mask=0x80000000 -> 0", "E1: TCLT = 0x80000000\n"},
+        {"", 2, true, "open missing", ""},
+        {"device /dev/maintenance present", 2, true, "open; tclk mask=0x00000004 -> 0", "E1: TCLT = 0x4\n"},
+        {"", 40, true, "tclk mask=0x00000004 -> 0", "E1: TCLT = 0x4\n"},
+        {"", 31, true, "tclk mask=0x80000004 -> 0", "E1: TCLT = 0x80000004\n"},
+        {"", 2, false, "tclk mask=0x80000000 -> 0", "E1: TCLT = 0x80000000\n"},
         {"", -1, true, "", ""},
-        {"fail /dev/maintenance tclk EIO 1", 0, true, "ioctl /dev/maintenance tclk mask=0x80000001 -> -1 EIO",
+        {"fail /dev/maintenance tclk EIO 1", 0, true, "tclk mask=0x80000001 -> -1 EIO",
          "E1: fail to set TCLK [cause=Input/output error]\n"},
     };
     int seq = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.trunk) + (c.slave ? " slave" : " master"));
-        if (*c.inject) {
-            ASSERT_EQ("ok\n", sim.execute(c.inject));
-        }
+        ASSERT_TRUE(!*c.inject || sim.execute(c.inject) == "ok\n");
         Capture clog(std::clog), cerr(std::cerr);
-        EXPECT_EQ("success", send(hwtest::trunkCfg(seq++, c.trunk, c.slave)));
+        EXPECT_EQ("success", rig.send(hwtest::trunkCfg(seq++, c.trunk, c.slave)));
         EXPECT_EQ(c.journal, journal("/dev/maintenance"));
         EXPECT_EQ(c.log, clog.text() + cerr.text());
     }
@@ -145,45 +96,40 @@ TEST_F(E1Test, CasCommandsReportEveryOutcomeInCasSignals)
         const char* journal;
     };
     const Case cases[] = {
-        {"", "open 1 5 9", "success", "open /dev/e1-cas missing"},
+        {"", "open 1 5 9", "success", "open missing"},
         {"device /dev/e1-cas present", "open 1 5 9", "cas 1/0 rx=0 tx=0; cas 1/5 rx=0 tx=9; success",
-         "open /dev/e1-cas\nioctl /dev/e1-cas open trunk=1 -> 0\n"
-         "ioctl /dev/e1-cas configure trunk=1 ts=5 abcd=0x9 close=0 -> 0\n"
-         "ioctl /dev/e1-cas get trunk=1 ts=5 -> 0 rx=0x0 tx=0x9"},
+         "open; open trunk=1 -> 0; configure trunk=1 ts=5 abcd=0x9 close=0 -> 0; get trunk=1 ts=5 -> 0 "
+         "rx=0x0 tx=0x9"},
         {"", "open 1 16 3", "cas 1/0 rx=0 tx=0; success", ""},
-        {"", "close 1 5", "cas 1/5 rx=-1 tx=1; success",
-         "ioctl /dev/e1-cas configure trunk=1 ts=5 abcd=0x0 close=1 -> 0"},
+        {"", "close 1 5", "cas 1/5 rx=-1 tx=1; success", "configure trunk=1 ts=5 abcd=0x0 close=1 -> 0"},
         {"", "close 1 16", "success", ""},
         {"", "set 2 7 22", "cas 2/0 rx=0 tx=0; cas 2/7 rx=0 tx=6; success",
-         "ioctl /dev/e1-cas open trunk=2 -> 0\nioctl /dev/e1-cas configure trunk=2 ts=7 abcd=0x6 close=0 -> "
-         "0\n"
-         "ioctl /dev/e1-cas get trunk=2 ts=7 -> 0 rx=0x0 tx=0x6"},
+         "open trunk=2 -> 0; configure trunk=2 ts=7 abcd=0x6 close=0 -> 0; get trunk=2 ts=7 -> 0 rx=0x0 "
+         "tx=0x6"},
         {"fail /dev/e1-cas open EIO 1", "open 3 1 1", "cas 3/0 rx=-1 tx=0; success",
-         "ioctl /dev/e1-cas open trunk=3 -> -1 EIO"},
+         "open trunk=3 -> -1 EIO"},
         {"", "get 3 1", "success", ""},
         {"", "open 4 1 1", "success", ""},
         {"fail /dev/e1-cas configure EIO 1", "open 2 9 1", "cas 2/0 rx=0 tx=0; cas 2/9 rx=-1 tx=0; success",
-         "ioctl /dev/e1-cas configure trunk=2 ts=9 abcd=0x1 close=0 -> -1 EIO"},
+         "configure trunk=2 ts=9 abcd=0x1 close=0 -> -1 EIO"},
         {"fail /dev/e1-cas get EIO 1", "get 2 7", "cas 2/7 rx=-1 tx=0; success",
-         "ioctl /dev/e1-cas get trunk=2 ts=7 -> -1 EIO"},
-        {"", "close 1 0", "cas 1/0 rx=1 tx=0; success", "ioctl /dev/e1-cas close trunk=1 -> 0"},
+         "get trunk=2 ts=7 -> -1 EIO"},
+        {"", "close 1 0", "cas 1/0 rx=1 tx=0; success", "close trunk=1 -> 0"},
         {"", "close 1 0", "success", ""},
         {"", "no cas", "success", ""},
     };
     int seq = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        if (*c.inject) {
-            ASSERT_NE(std::string::npos, sim.execute(c.inject).find("ok\n"));
-        }
+        ASSERT_TRUE(!*c.inject || sim.execute(c.inject).find("ok\n") != std::string::npos);
         Capture clog(std::clog);
-        EXPECT_EQ(c.received, send(hwtest::casCommand(seq++, c.command)));
+        EXPECT_EQ(c.received, rig.send(hwtest::casCommand(seq++, c.command)));
         EXPECT_EQ(c.journal, journal("/dev/e1-cas"));
     }
     // The driver's bit change reaches the controller from the loop.
     ASSERT_EQ("records=1\nok\n", sim.execute("cas rx 2 7 12"));
     run_for(10);
-    EXPECT_EQ("cas 2/7 rx=12 tx=6", received());
+    EXPECT_EQ("cas 2/7 rx=12 tx=6", rig.received());
 }
 
 // A descriptor that fails is let go once, never polled again.

@@ -1,6 +1,9 @@
 #pragma once
-// LGCP messages of the hardware services as short texts for test tables, and
-// the commands those tests send.
+// The commands of the hardware services, and the LGCP messages the controller
+// receives as short texts for test tables: "success", "error 10",
+// "cas 1/5 rx=9 tx=6", "status 2 e1 state=3 slips=36 bf=40 carrier=44 ais=48
+// rai=52" (with " name=..." or " master" when set). Shared by the unit and the
+// end-to-end tests.
 #include <cstdio>
 #include <string>
 
@@ -10,13 +13,13 @@
 namespace hwtest
 {
 
-// "success", "cas 1/5 rx=9 tx=6", "status 2 e1 state=3 slips=36 bf=40
-// carrier=44 ais=48 rai=52" (with " name=..." or " master" when set).
 inline std::string text(LGCP::Message const& m)
 {
     LGCP::PDU const& pdu = m.get_pdu();
-    if (pdu.response_isSelected())
-        return pdu.get_response().success_isSelected() ? "success" : "error";
+    if (pdu.response_isSelected()) {
+        LGCP::Response const& r = pdu.get_response();
+        return r.success_isSelected() ? "success" : "error " + std::to_string(int(r.get_error()));
+    }
     if (!pdu.signal_isSelected())
         return "command";
     LGCP::Signal const& s = pdu.get_signal();
@@ -48,8 +51,39 @@ inline std::string text(const char* payload, std::size_t n)
 {
     LGCP::Message m;
     ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     return ASN1::decode(payload, payload + n, &env, m, true) ? text(m) : "undecodable";
+}
+
+inline bool isAnswer(const std::string& text)
+{
+    return text == "success" || text.compare(0, 6, "error ") == 0;
+}
+
+inline LGCP::Command clockCfg(bool internal, bool extEnabled, int source)
+{
+    LGCP::Command command;
+    LGCP::ClockCfg& cfg = command.select_clockCfg();
+    cfg.set_clkSel0(internal ? LGCP::ClkSel0::internal : LGCP::ClkSel0::external);
+    cfg.set_bextEn(extEnabled ? LGCP::BExtEn::enabled : LGCP::BExtEn::disabled);
+    cfg.set_source(source);
+    return command;
+}
+
+enum class Mode { read, write, disconnect };
+
+// Bus 1 from timeslot 10.
+inline LGCP::Command testBpc(unsigned seed, unsigned length, Mode mode)
+{
+    LGCP::Command command;
+    LGCP::BpcTestParams& p = command.select_testBpc();
+    p.set_bus(1);
+    p.set_seed(int(seed));
+    p.set_timeslot_start(10);
+    p.set_timeslot_length(length);
+    mode == Mode::read    ? void(p.set_mode().select_read())
+    : mode == Mode::write ? void(p.set_mode().select_write())
+                          : void(p.set_mode().select_disconnect());
+    return command;
 }
 
 inline LGCP::Message trunkCfg(int seq, int trunk, bool slave)

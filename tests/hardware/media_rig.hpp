@@ -1,7 +1,8 @@
 #pragma once
 // The tone and DSP services under test: the simulated board installed, the
 // loop on virtual time (the tone driver stamps its generator history with it),
-// fresh services, and a way to run the loop for a stretch of virtual time.
+// fresh services, their log streams captured, and a way to run the loop for a
+// stretch of virtual time.
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 #include "tests/hardware/service_rig.hpp"
+#include "tests/runtime/test_util.hpp"
 
 namespace hwtest
 {
@@ -30,6 +32,7 @@ public:
         tone.reset(new Hardware::TonecReceiverService);
         dsp.reset(new Hardware::DSProcReceiverService);
         sim.clear_journal();
+        err.clear(), log.clear();
     }
     ~MediaRig()
     {
@@ -48,9 +51,17 @@ public:
     }
     void stop() { multiplexer.terminate(); }
 
-    std::vector<std::string> lines(const std::string& path) const { return journal(sim, path); }
+    // The device's journal lines without the path and without "ioctl ": "enable ts=5 id=1 -> 0".
+    std::vector<std::string> lines(const std::string& path) const
+    {
+        std::vector<std::string> out = journal(sim, path);
+        for (std::string& line : out)
+            line.erase(0, line.compare(0, 6, "ioctl ") ? 0 : 6);
+        return out;
+    }
     std::string command(const std::string& line) { return sim.execute(line); }
 
+    testutil::Capture err{std::cerr}, log{std::clog}; // from the end of the set-up
     Mux::TestClock clock;
     platform::SimBoard sim;
     std::unique_ptr<Hardware::TonecReceiverService> tone;

@@ -1,15 +1,15 @@
 #pragma once
 // A hardware service under test: the simulated board installed, the service
 // bound to its own LGCP server with a connected controller, each command
-// given as a decoded message and each message the controller receives
-// summed up in one line (lgcp_lines.hpp).
+// given as a decoded message and what the controller receives as short texts
+// (lgcp_text.hpp).
 #include <string>
 #include <vector>
 
 #include "control/ctrl_server.hpp"
 #include "platform/sim_board.hpp"
 #include "tests/control/fixture.hpp"
-#include "tests/hardware/lgcp_lines.hpp"
+#include "tests/hardware/lgcp_text.hpp"
 
 namespace hwtest
 {
@@ -34,34 +34,34 @@ public:
         pair.server.close();
     }
 
-    void command(LGCP::Command const& c)
+    // The command as a message with seq 1: what the controller receives at once.
+    std::string command(LGCP::Command const& c)
     {
         LGCP::Message m;
         m.set_seq(1);
         m.set_pdu().select_command(c);
+        return send(m);
+    }
+    std::string send(LGCP::Message const& m)
+    {
         server.OnMessage(m);
+        return received();
     }
 
-    // What the controller received since the last call.
-    std::vector<std::string> received()
+    // What the controller received since the last call, "; " between messages.
+    std::string received()
     {
-        mIn += ctltest::read_now(pair.client);
-        std::vector<std::string> out;
-        while (mIn.size() >= 4) {
-            const std::size_t n = std::size_t((unsigned char)mIn[2]) << 8 | (unsigned char)mIn[3];
-            if (mIn.size() < n)
-                break;
-            out.push_back(summary(mIn.data() + 4, n - 4));
-            mIn.erase(0, n);
+        const std::string in = ctltest::read_now(pair.client);
+        std::string out;
+        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
+            n = std::size_t((unsigned char)in[at + 2]) << 8 | (unsigned char)in[at + 3];
+            out += (out.empty() ? "" : "; ") + text(in.data() + at + 4, n - 4);
         }
         return out;
     }
 
     CtrlSrv::Server server;
     ctltest::TcpPair pair;
-
-private:
-    std::string mIn;
 };
 
 // The journal lines of one device, without its path: "ioctl connect dst=8200 src=33 -> 0".

@@ -3,8 +3,6 @@
 // traffic on the test clock.
 #include "monitoring/monitoring_ctl.hpp"
 
-#include <sstream>
-
 #include "asn1/asn1.hpp"
 #include "tests/control/fixture.hpp"
 

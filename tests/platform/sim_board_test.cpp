@@ -52,7 +52,8 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
          "open=0\n"
          "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/mctl missing "
          "open=0\n/dev/misc/gw-wd present open=0\n"
-         "/dev/rtp present open=0\n/dev/voice present open=0\ninet-dgram present open=0\nok\n"},
+         "/dev/mixer missing open=0\n/dev/rtp present open=0\n/dev/voice present open=0\ninet-dgram present "
+         "open=0\nok\n"},
         {"device /dev/hal missing", "ok\n"},
         {"device /dev/mixer present", "ok\n"},
         {"devices",
@@ -245,7 +246,7 @@ TEST_F(SimBoardSocket, ServesCommandsOverTheControlSocket)
     EXPECT_EQ("/dev/dsp present open=0\n/dev/dtmf present open=0\n/dev/e1-cas missing open=0\n/dev/hal "
               "missing open=0\n"
               "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/mctl missing "
-              "open=0\n/dev/misc/gw-wd present open=0\n"
+              "open=0\n/dev/misc/gw-wd present open=0\n/dev/mixer missing open=0\n"
               "/dev/rtp present open=0\n/dev/voice present open=0\ninet-dgram present open=0\nok\nok\n",
               talk(sim, fd, "devices\r\nclear\ndev", 4));
     EXPECT_EQ("error unknown command dev\n", talk(sim, fd, "\n", 1));

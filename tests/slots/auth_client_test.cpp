@@ -2,12 +2,6 @@
 // split of the byte stream, the length word's bounds, the session of the last
 // record, a write that would block, and a close during a record's handling
 // reported only when the handling has returned.
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "slots/auth_client.hpp"
 #include "tests/control/fixture.hpp"
 
@@ -57,7 +51,6 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
         std::vector<std::string> pieces;
         const char* log;
     } const cases[] = {
-        {"whole", {r140}, "record 140/3;"},
         {"length word in pieces", {r140.substr(0, 1), r140.substr(1, 2), r140.substr(3)}, "record 140/3;"},
         {"body in pieces", {r140.substr(0, 4), r140.substr(4, 100), r140.substr(104)}, "record 140/3;"},
         {"two in one write", {r140 + r512}, "record 140/3;record 512/7;"},

@@ -1,14 +1,7 @@
 // The media slots' event decoders: every record kind, as the signal the
 // controller receives (value notation) or the line that drops it.
 #include <cstring>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "control/ctrl_server.hpp"
 #include "slots/slot.hpp"
 #include "slots/slots.hpp"
 #include "tests/runtime/test_util.hpp"
@@ -72,13 +65,9 @@ TEST(Events, ToneCodes)
     };
     for (const Case& c : cases) {
         const Decoded d = decode([&](Slot& s) { s.processTonecEvent({c.code, 9}); });
-        if (*c.signal) {
-            EXPECT_EQ(std::vector<std::string>{c.signal}, d.signals) << c.code;
-            EXPECT_EQ("", d.errors) << c.code;
-        } else {
-            EXPECT_TRUE(d.signals.empty()) << c.code;
-            EXPECT_EQ("bad DTMF code, ignored.\n", d.errors) << c.code;
-        }
+        EXPECT_EQ(*c.signal ? std::vector<std::string>{c.signal} : std::vector<std::string>{}, d.signals)
+            << c.code;
+        EXPECT_EQ(*c.signal ? "" : "bad DTMF code, ignored.\n", d.errors) << c.code;
     }
 }
 

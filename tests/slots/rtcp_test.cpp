@@ -2,9 +2,6 @@
 // encoder leaves of a buffer too small for the whole packet.
 #include "slots/rtcp.hpp"
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/hex.hpp"

@@ -3,94 +3,38 @@
 // restarts, driver events, the codec capacities and the error texts.
 #include "slots/rtp_factory.hpp"
 
-#include <arpa/inet.h>
-#include <sstream>
-#include <string>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "control/ctrl_server.hpp"
-#include "hardware/hw_mux.hpp"
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
 #include "slots/rtp_slot.hpp"
-#include "slots/slots.hpp"
 #include "tests/hardware/media_rig.hpp"
-#include "tests/runtime/test_util.hpp"
+#include "tests/slots/media_fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
-#include "tests/support/hex.hpp"
+#include "tests/slots/udp_peer.hpp"
 
 namespace
 {
 
 using Lines = std::vector<std::string>;
-using testutil::Capture;
+using ctltest::Capture;
 const std::string kRtp = platform::rtp::kPath;
 
-// A UDP socket on the loopback that stands for the remote end's RTCP port.
-class Peer
-{
-public:
-    Peer() : mFd(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                           ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;
-        port = bound ? ntohs(a.sin_port) : 0;
-        timeval tv{5, 0};
-        ::setsockopt(mFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Peer() { ::close(mFd); }
-    std::string receive()
-    {
-        char buffer[2048];
-        const ssize_t n = ::recv(mFd, buffer, sizeof buffer, 0);
-        return n < 0 ? "nothing" : support::hex(std::vector<char>(buffer, buffer + n));
-    }
-    unsigned port; // the RTCP port: the stream's RTP port is one below
-
-private:
-    int mFd;
-};
-
-// A port that is free now, for the gateway's own RTCP socket (RTP port + 1).
-unsigned freePort()
-{
-    Peer p;
-    return p.port;
-}
-
+using Peer = slotstest::UdpPeer;
 using Spy = slotstest::SignalSpy;
 
-platform::SimBoard& board()
-{
-    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
-    return *sim;
-}
+using mediatest::board;
 
-class RtpTest : public ::testing::Test
+class RtpTest : public mediatest::MediaSlots
 {
 protected:
     void SetUp() override
     {
-        clock.set_ms(1000000);
-        Mux::setClock(&clock);
-        platform::setBoard(&board());
+        MediaSlots::SetUp();
         {
             Capture clog(std::clog), cerr(std::cerr);
-            HwMux::instance();
             tone.reset(new Hardware::TonecReceiverService);
             dsp.reset(new Hardware::DSProcReceiverService);
             factory.reset(new RtpFactory);
         }
-        server.Bind(&Slots::instance());
         server.Bind(&spy);
         board().clear_journal();
     }
@@ -100,8 +44,7 @@ protected:
         factory.reset();
         dsp.reset();
         tone.reset();
-        board().service();
-        Mux::setClock(nullptr);
+        MediaSlots::TearDown();
     }
 
     // An `rtp` create: payload, rx and tx payload, dhost port given by the peer.
@@ -115,7 +58,7 @@ protected:
         c.set_dhost().set_iaddr("127.0.0.1");
         c.ref_dhost().set_port(peer.port - 1);
         c.set_shost().set_iaddr("0.0.0.0");
-        c.ref_shost().set_port(freePort() - 1);
+        c.ref_shost().set_port(Peer::free_port() - 1);
         c.set_ssrc(0x11223344);
         r.set_rxPayload(payload);
         r.set_txPayload(payload);
@@ -148,68 +91,43 @@ protected:
         return "none";
     }
 
-    void run_for(unsigned ms)
-    {
-        Timer stop;
-        stop.set(ms, &RtpTest::stop, this);
-        Capture clog(std::clog);
-        multiplexer.run(false, true);
-        runLog = clog.text();
-    }
-    void stop() { multiplexer.terminate(); }
-
-    Mux::TestClock clock;
-    CtrlSrv::Server server;
     Spy spy;
     std::unique_ptr<Hardware::TonecReceiverService> tone;
     std::unique_ptr<Hardware::DSProcReceiverService> dsp;
     std::unique_ptr<RtpFactory> factory;
-    std::string log, runLog;
+    std::string log;
 };
 
 TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
 {
+    using P = TERM::Payload;
     struct Case {
         const char* what;
-        void (*edit)(LGCP::CreateParams&);
+        P::NamedNumber payload, rx, tx;
+        void (*options)(TERM::RtpParams&);
         const char* record; // the fields after the addresses
     };
     const Case cases[] = {
-        {"plain alaw", [](LGCP::CreateParams&) {},
-         "rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
-        {"ulaw stream decoding alaw",
-         [](LGCP::CreateParams& p) {
-             p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptG711_Ulaw);
-             p.ref_rtp().set_rxPayload(TERM::Payload::ptG711_Alaw);
-             p.ref_rtp().set_txPayload(TERM::Payload::ptG711_Ulaw);
-         },
+        {"ulaw stream decoding alaw", P::ptG711_Ulaw, P::ptG711_Alaw, P::ptG711_Ulaw, nullptr,
          "rx_pt=8 tx_pt=0 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
-        {"only plain laws override",
-         [](LGCP::CreateParams& p) {
-             p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptG729);
-             p.ref_rtp().set_rxPayload(TERM::Payload::ptG723);
-             p.ref_rtp().set_txPayload(TERM::Payload::ptG711mcc_Ulaw);
-         },
+        {"only plain laws override", P::ptG729, P::ptG723, P::ptG711mcc_Ulaw, nullptr,
          "rx_pt=18 tx_pt=18 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
-        {"options",
-         [](LGCP::CreateParams& p) {
-             TERM::RtpParams& c = p.ref_rtp().ref_codecRTP();
-             c.set_payload(TERM::Payload::ptG728);
-             c.set_pfactor(2);
-             c.set_vad(true);
-             c.set_crate(5);
-             c.set_ttl(64);
+        {"options", P::ptG728, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) {
+             c.set_pfactor(2), c.set_vad(true), c.set_crate(5), c.set_ttl(64);
              c.set_qos_dscp(TERM::IpQoSDSCP::ef);
          },
          "rx_pt=8 tx_pt=8 pf=2 vad=1 crate=1 ssrc=287454020 ttl=64 tos=184"},
-        {"dscp cs7",
-         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_qos_dscp(TERM::IpQoSDSCP::cs7); },
+        {"dscp cs7", P::ptG711_Alaw, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) { c.set_qos_dscp(TERM::IpQoSDSCP::cs7); },
          "rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=224"},
     };
     for (const Case& c : cases) {
         Peer peer;
-        LGCP::CreateParams p = create(peer);
-        c.edit(p);
+        LGCP::CreateParams p = create(peer, c.payload);
+        p.ref_rtp().set_rxPayload(c.rx), p.ref_rtp().set_txPayload(c.tx);
+        if (c.options)
+            c.options(p.ref_rtp().ref_codecRTP());
         RtpSlot* slot = build(p);
         ASSERT_NE(nullptr, slot) << c.what << ": " << log;
         const std::string record = begin();
@@ -242,11 +160,8 @@ TEST_F(RtpTest, RefusedCreatesOpenNothing)
         c.edit(p);
         EXPECT_EQ(nullptr, build(p)) << c.what;
         EXPECT_TRUE(hwtest::journal(board(), kRtp).empty()) << c.what;
-        if (*c.line) {
-            EXPECT_NE(std::string::npos, log.find(c.line)) << c.what << ": " << log;
-        } else {
-            EXPECT_EQ("", log) << c.what;
-        }
+        EXPECT_EQ(*c.line != 0, log.find(c.line) != std::string::npos && !log.empty())
+            << c.what << ": " << log;
     }
     // A failed begin closes what was opened.
     Peer peer;
@@ -257,7 +172,8 @@ TEST_F(RtpTest, RefusedCreatesOpenNothing)
     EXPECT_EQ(0u, board().open_count(kRtp));
 }
 
-TEST_F(RtpTest, AnnouncesItselfAndSaysGoodbyeOverRtcp)
+// The packets and the teardown are pinned by the end-to-end media test.
+TEST_F(RtpTest, TheEchoCancellerItSwitchedOnGoesWithTheStream)
 {
     Peer peer;
     LGCP::CreateParams p = create(peer);
@@ -265,18 +181,8 @@ TEST_F(RtpTest, AnnouncesItselfAndSaysGoodbyeOverRtcp)
     p.ref_rtp().ref_codecRTP().ref_echo().set_canceller(true);
     RtpSlot* slot = build(p);
     ASSERT_NE(nullptr, slot) << log;
-    EXPECT_EQ(1024, slot->get_channel());
-    const std::string sdes = peer.receive();
-    EXPECT_EQ("81 CA 00 12 11 22 33 44 01 10", sdes.substr(0, 29));
-    EXPECT_NE(std::string::npos, sdes.find(support::hex(std::string(RtpSlot::kEmail))));
     EXPECT_NE(std::string::npos, board().execute("dtmf get 1024").find("lms on"));
-    board().clear_journal();
     destroy(slot);
-    EXPECT_EQ("81 CB 00 04 11 22 33 44 0B 73 65 73 73 69 6F 6E 20 65 6E 64", peer.receive());
-    EXPECT_EQ((Lines{"ioctl teardown1 -> 0", "ioctl teardown2 -> 0", "ioctl teardown3 -> 0",
-                     "ioctl reset-event type=1 -> 0", "close"}),
-              hwtest::journal(board(), kRtp));
-    // The echo canceller the stream switched on goes off with it.
     EXPECT_NE(std::string::npos, board().execute("dtmf get 1024").find("lms off"));
     EXPECT_EQ("ok\n", board().execute("rtp sessions"));
 }
@@ -313,10 +219,15 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
         EXPECT_EQ(sessions.find('\n'), sessions.rfind('\n', sessions.size() - 4)) << sessions;
         EXPECT_NE(std::string::npos, sessions.find(s.pts)) << sessions;
     }
-    // The events of the new session are heard.
-    EXPECT_EQ("ok\n", board().execute("rtp event 1024 1 7 300"));
+    // The events of the new session are heard, a burst in one pass.
+    for (const char* event : {"rtp event 1024 1 1 100", "rtp event 1024 2 0 0", "rtp event 1024 1 0 100"})
+        EXPECT_EQ("ok\n", board().execute(event));
     run_for(1);
-    EXPECT_EQ((Lines{"rtp : pd : { value 7, timeout 300 }"}), spy.signals);
+    EXPECT_EQ((Lines{"rtp : pd : { value 1, timeout 100 }", "rtp : pd : { value 0, timeout 100 }"}),
+              spy.signals);
+    EXPECT_NE(std::string::npos,
+              quiet.text().find("rtp[1024]: rtp event:  type=1\nrtp[1024]: rtp event:  type=2\n"
+                                "rtp[1024]: rtp event:  type=1\n"));
     // A restart that fails leaves the stream without a session.
     board().fail(kRtp, platform::rtp::kAddChannel, EBUSY, 1);
     LGCP::IoctlParams c;
@@ -327,22 +238,6 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
         EXPECT_EQ("rtp[1024]: fail to restart RTP session!\n", cerr.text());
     }
     EXPECT_FALSE(slot->device_open());
-    destroy(slot);
-}
-
-TEST_F(RtpTest, DriverEventsInABurst)
-{
-    Peer peer;
-    RtpSlot* slot = build(create(peer));
-    ASSERT_NE(nullptr, slot) << log;
-    EXPECT_EQ("ok\n", board().execute("rtp event 1024 1 1 100"));
-    EXPECT_EQ("ok\n", board().execute("rtp event 1024 2 0 0"));
-    EXPECT_EQ("ok\n", board().execute("rtp event 1024 1 0 100"));
-    run_for(1);
-    EXPECT_EQ((Lines{"rtp : pd : { value 1, timeout 100 }", "rtp : pd : { value 0, timeout 100 }"}),
-              spy.signals);
-    EXPECT_NE(std::string::npos, runLog.find("rtp[1024]: rtp event:  type=1\nrtp[1024]: rtp event:  type=2\n"
-                                             "rtp[1024]: rtp event:  type=1\n"));
     destroy(slot);
 }
 
@@ -358,12 +253,7 @@ TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
     factory->Query(r);
     std::ostringstream header;
     factory->PutHeader(header);
-    EXPECT_EQ("rtp[4,8,30,2]: ", header.str());
-    EXPECT_EQ(8, r.get_rtp_g729().getValue());
-    EXPECT_EQ(4, r.get_rtp_g723().getValue());
-    EXPECT_EQ(30, r.get_rtp_g711().getValue());
-    EXPECT_EQ(6, r.get_rtp_g711mcc().getValue());
-    EXPECT_EQ(2, r.get_universal().getValue());
+    EXPECT_EQ("rtp[4,8,30,2]: ", header.str()); // the report's counts: the end-to-end media test
     // A refused request counts as none, even after channels were found.
     voice->set_capacity(8, -1);
     voice->set_capacity(65, 0);

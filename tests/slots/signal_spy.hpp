@@ -1,7 +1,6 @@
 #pragma once
 // A service bound beside the slot manager that sees every signal a slot sends,
-// each as one line of value notation.
-#include <sstream>
+// each as one line of value notation (also the end-to-end media test's form).
 #include <string>
 #include <vector>
 
@@ -12,25 +11,25 @@
 namespace slotstest
 {
 
+// A value's notation on one line, runs of blanks as one.
+inline std::string oneLine(ASN1::AbstractData const& value)
+{
+    std::string one;
+    for (char c : value.asValueNotation()) {
+        c = c == '\n' ? ' ' : c;
+        if (!(c == ' ' && !one.empty() && one.back() == ' '))
+            one += c;
+    }
+    return one;
+}
+
 class SignalSpy : public CtrlSrv::Service
 {
 public:
     void OnConnect() override {}
     void OnDisconnect() override {}
     bool OnCommand(LGCP::Command const&) override { return false; }
-    void OnSignal(LGCP::Signal const& s) override
-    {
-        std::ostringstream text;
-        text << s;
-        std::string one;
-        for (char c : text.str()) {
-            if (c == '\n')
-                c = ' ';
-            if (!(c == ' ' && !one.empty() && one.back() == ' '))
-                one += c;
-        }
-        signals.push_back(one);
-    }
+    void OnSignal(LGCP::Signal const& s) override { signals.push_back(oneLine(s)); }
     std::vector<std::string> signals;
 };
 

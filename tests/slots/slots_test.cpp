@@ -5,20 +5,14 @@
 // "@5 receiver off". A probe kind built from `mcc` parameters
 // ("create probe tx rx [linger] [noout] [noin] [prio=N]") logs its hooks.
 #include <iomanip>
-#include <iostream>
-#include <sstream>
 
-#include "asn1/asn1.hpp"
-#include "hardware/hw_mux.hpp"
-#include "platform/board.hpp"
 #include "platform/sim/hal_model.hpp"
-#include "platform/sim_board.hpp"
 #include "slots/ext.hpp"
 #include "slots/join.hpp"
 #include "slots/map.hpp"
-#include "slots/slots.hpp"
 #include "slots/trunk.hpp"
-#include "tests/control/fixture.hpp"
+#include "tests/slots/frames.hpp"
+#include "tests/slots/media_fixture.hpp"
 
 struct SlotTestAccess {
     static void number(Slot& slot, unsigned n) { slot.mId = n; }
@@ -59,16 +53,9 @@ struct ProbeFactory : SlotFactory {
     void SelfSignal(LGCP::Signal const& s) override { trunk_status = s.get_trunkStatus().get_trunk().getValue(); }
 };
 
-const char* const kCauses[] = {"invalidParams", "insufficientResources", "invalidSlot", "slotNotExists",
-                               "unexpectedMsgType", "internal", "unsupported", "reconnectionFail", "disconnectFail",
-                               "connectFail", "busError", "slotIdBusy", "destroyInProgress"};
 // clang-format on
 
-platform::SimBoard& board()
-{
-    static platform::SimBoard* sim = new platform::SimBoard; // the switch keeps its descriptor for good
-    return *sim;
-}
+using mediatest::board;
 
 struct Step {
     const char* command;
@@ -76,29 +63,17 @@ struct Step {
     const char* requests = ""; // of "/dev/hal", without the journal prefix
 };
 
-class SlotsTest : public ::testing::Test
+class SlotsTest : public mediatest::MediaSlots
 {
 protected:
     void SetUp() override
     {
-        platform::setBoard(&board());
+        MediaSlots::SetUp();
         Slots::pause = [] { ++pauses; };
         pauses = 0;
-        {
-            Capture clog(std::clog);
-            MapFactory::instance(), ExtFactory::instance(), HwMux::instance();
-        }
-        server.Bind(&Slots::instance());
-        server.Activate(new ctltest::NullLink);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
+        MapFactory::instance(), ExtFactory::instance();
         hal();
         gHooks.clear();
-    }
-    void TearDown() override
-    {
-        server.Deactivate();
-        EXPECT_TRUE(Slots::instance().GetLive().empty());
     }
 
     LGCP::Message parse(const std::string& line)
@@ -157,44 +132,13 @@ protected:
     {
         if (line[0] == '!') // a command to the simulated board
             return board().execute(line.substr(1)) == "ok\n" ? "" : "board refused";
-        ASN1::CoderEnv env;
-        std::vector<char> bytes;
-        EXPECT_TRUE(ASN1::encode(parse(line), &env, std::back_inserter(bytes)));
-        server.OnMessage(bytes.data(), int(bytes.size()));
+        server.OnMessage(parse(line));
         if (factory.next && !factory.next->GetSlotFactory())
             delete factory.next; // not taken: no slot was built from it
         factory.next = nullptr;
         return frames();
     }
-    std::string frames()
-    {
-        const std::string in = ctltest::read_now(pair.client);
-        std::ostringstream os;
-        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
-            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
-                static_cast<unsigned char>(in[at + 3]);
-            LGCP::Message m;
-            ASN1::CoderEnv env;
-            ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
-            os << (at ? " | " : "");
-            if (m.get_pdu().response_isSelected()) {
-                LGCP::Response const& r = m.get_pdu().get_response();
-                os << (r.success_isSelected() ? "ok" : kCauses[int(r.get_error())]);
-            }
-            if (m.seq_isPresent())
-                os << " #" << m.get_seq().getValue();
-            if (m.slot_isPresent())
-                os << (m.get_pdu().response_isSelected() ? " @" : "@") << m.get_slot().getValue();
-            if (!m.get_pdu().signal_isSelected())
-                continue;
-            LGCP::Signal const& s = m.get_pdu().get_signal();
-            os << (m.slot_isPresent() ? " " : "");
-            LGCP::Stream const& st = s.receiver_isSelected() ? s.get_receiver() : s.get_transmitter();
-            os << (s.receiver_isSelected() ? "receiver " : "transmitter ")
-               << (st.active_isSelected() ? std::to_string(st.get_active().getValue()) : "off");
-        }
-        return os.str();
-    }
+    std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
     static std::string hal()
     {
         const std::string prefix = "ioctl /dev/hal ";
@@ -218,9 +162,6 @@ protected:
 
     static ProbeFactory factory;
     static int pauses;
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
-    Capture quiet{std::clog}; // the join lines of steps that do not look at them
 };
 
 ProbeFactory SlotsTest::factory;

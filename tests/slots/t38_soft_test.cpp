@@ -2,8 +2,6 @@
 // line it gets, the channel as its standard input, its end reported with the
 // raw status, the stop of a program that ignores SIGTERM, and the instance
 // count the program prints.
-#include <csignal>
-#include <cstdio>
 #include <sys/wait.h>
 
 #include "slots/t38_soft.hpp"

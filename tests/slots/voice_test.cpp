@@ -1,8 +1,6 @@
 // Players and recorders on voice channels: phrase files played in order and
 // repeated, unsafe or missing names, a network player and a recorder against
 // loopback TCP peers, and the ends each reports.
-#include <sys/socket.h>
-
 #include "slots/trunk.hpp"
 #include "slots/voice.hpp"
 #include "tests/slots/media_fixture.hpp"
@@ -65,22 +63,11 @@ TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
         const char* played; // frames the player's channel wrote
         const char* end;    // the frames after the join
     };
+    const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
     const Row rows[] = {
-        {{"a", "missing", "b"},
-         1,
-         "@3 transmitter 4096 | ok #4",
-         "01 02 / 03",
-         "@3 transmitter off | @3 abort 0"},
-        {{"a", "missing", "b"},
-         2,
-         "@3 transmitter 4096 | ok #4",
-         "01 02 / 03 / 01 02 / 03",
-         "@3 transmitter off | @3 abort 0"},
-        {{"../a", "/usr/local/a", "b"},
-         1,
-         "@3 transmitter 4096 | ok #4",
-         "03",
-         "@3 transmitter off | @3 abort 0"},
+        {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
+        {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
+        {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
         {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0"},
     };
     for (const Row& r : rows) {

@@ -1,0 +1,166 @@
+#pragma once
+// The conference mixer's units and their slots. The board's mixer
+// ("/dev/mixer") has one or more units, each with TDM channels numbered from
+// 0; a channel acts as a mixer input (the unit takes it from the TDM switch)
+// or as a mixer output (the unit sends a weighted sum of inputs to the
+// switch). A Mixer object stands for one unit and keeps the unit's live
+// slots; TdmInput and TdmOutput are the controller's slots on one channel,
+// each with the tone and DSP receivers of its switch channel.
+//
+// Units are found and slots built by MixerFactory (slots/mixer_factory.hpp).
+// A unit the driver stops reporting is dead: its slots are told (abort 0),
+// and the object goes when the last of them is released, deleted by the loop
+// on its next turn rather than inside the release that emptied it.
+#include <list>
+#include <ostream>
+
+#include "hardware/dsp.hpp"
+#include "hardware/tone.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "platform/devices.hpp"
+#include "runtime/deferred_delete.hpp"
+#include "slots/slot.hpp"
+
+namespace Mixer
+{
+
+using platform::mixer::mix_slot;
+
+class MixerSlot;
+class TdmInput;
+class TdmOutput;
+
+// One request to the mixer device: open (read-only, close-on-exec), the
+// request, close. The request's result; -1 with errno (the open's when the
+// device does not open), which the close does not disturb.
+int mixer_ctl(platform::Request request, void* argument);
+
+class Mixer : public DeferredDeletable
+{
+public:
+    explicit Mixer(int id);
+    ~Mixer() override = default;
+
+    int id() const { return mId; }
+    bool isDead() const { return mDead; }
+    void setDead(bool dead) { mDead = dead; }
+    // "mixer [<id>]: "
+    void PutHeader(std::ostream& os) const;
+
+    // A slot on one of this unit's channels, or null.
+    MixerSlot* New(LGCP::MixerInParams const& p);
+    MixerSlot* New(LGCP::MixerOutParams const& p);
+    // A slot's share of the unit is undone at its destroy.
+    void Release(TdmInput& s);
+    void Release(TdmOutput& s);
+
+    // Clears every channel's sum.
+    void Reset();
+    // Tells every slot of a unit that is gone (abort 0), then checks whether
+    // the object can go.
+    void Clear();
+    // This unit's TDM channel for the controller's channel; false for anything
+    // but a TDM channel.
+    bool Channel2Slot(LGCP::MixerChannel const& ch, mix_slot& out) const;
+    bool ClearTX(LGCP::MixerChannel const& ch);
+    bool SetTX(LGCP::MixerOutParams const& p);
+    // The switch channel of a unit channel, -1 when the driver does not say.
+    int channel2timeslot(int channel);
+    MixerSlot* Register(MixerSlot* s);
+    void UnRegister(MixerSlot* s);
+    // A dead unit without slots is handed to the loop for deletion.
+    void CheckForDestroy();
+
+    std::list<MixerSlot*> const& slots() const { return mSlots; }
+
+private:
+    std::ostream& header(std::ostream& os) const;
+    // The channel of a create's parameters when it is a TDM channel of this
+    // unit's range, else -1.
+    static int tdmChannel(LGCP::MixerChannel const& ch);
+    // Clears the sum of a channel an output failed to take, unlogged.
+    void UndoTX(LGCP::MixerChannel const& ch);
+    // Silences a slot's tone generator while it is sending DTMF.
+    static void StopDtmf(Hardware::TonecReceiver& tone);
+
+    int mId;
+    bool mDead = false;
+    std::list<MixerSlot*> mSlots;
+};
+
+// The slot type a unit keeps in its list.
+class MixerSlot : public Slot
+{
+};
+
+class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver
+{
+public:
+    TdmInput(Mixer& mixer, int channel, int timeslot);
+    ~TdmInput() override;
+
+    bool IBeforeDestroy() override;
+    bool Ioctl(LGCP::IoctlParams const& c) override;
+    bool IOnInputStream() override { return true; }
+    int IGetReceiveChannel() override { return timeslot; }
+    char const* GetName() const override { return "mixer tdm input"; }
+
+    int get_channel() const { return channel; }
+    int get_summator() const { return summator; }
+    bool is_summator_set() const { return summatorSet; }
+
+private:
+    friend class Mixer;
+
+    void tonec_event(Hardware::TonecReceiver::Params const& p) override { processTonecEvent(p); }
+    unsigned tonec_timeslot() const override { return unsigned(timeslot); }
+    void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override { processVADEvent(e); }
+    void dsproc_bss_event(struct dsproc_bss_event const* e) override { processBSSEvent(e); }
+    void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { processSDEvent(e); }
+    unsigned dsproc_timeslot() const override { return unsigned(timeslot); }
+    void dsproc_tone_flt_event(struct dsproc_tone_event const* e) override { processToneFltEvent(e); }
+    void dsproc_flags_event(struct dsproc_flags_event const* e) override { processFlagsEvent(e); }
+
+    Mixer& mixer;
+    int channel;
+    int timeslot;
+    bool summatorSet = false;
+    int summator = -1;
+};
+
+// Reached as a slot only through the unit that built it.
+class TdmOutput : MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver
+{
+public:
+    TdmOutput(Mixer& mixer, int channel, int timeslot);
+    ~TdmOutput() override;
+
+    bool IBeforeDestroy() override;
+    bool Ioctl(LGCP::IoctlParams const& c) override;
+    bool IOnOutputStream() override { return true; }
+    int IGetTransmitChannel() override { return timeslot; }
+    char const* GetName() const override { return "mixer tdm output"; }
+
+    int get_channel() const { return channel; }
+
+private:
+    friend class Mixer;
+
+    // An output hears no digits of its own: only its generator's end and the
+    // DSP's tone and flag reports reach the controller.
+    void tonec_event(Hardware::TonecReceiver::Params const&) override {}
+    unsigned tonec_timeslot() const override { return unsigned(timeslot); }
+    void tone_gen_complete() override { processToneGenEvent(); }
+    void dsproc_vad_event(Hardware::DSProcVADEvent const&) override {}
+    void dsproc_bss_event(struct dsproc_bss_event const*) override {}
+    void dsproc_sd_event(Hardware::DSProcSDEvent const&) override {}
+    unsigned dsproc_timeslot() const override { return unsigned(timeslot); }
+    void dsproc_tone_flt_event(struct dsproc_tone_event const* e) override { processToneFltEvent(e); }
+    void dsproc_flags_event(struct dsproc_flags_event const* e) override { processFlagsEvent(e); }
+
+    Mixer& mixer;
+    int channel;
+    int timeslot;
+};
+
+} // namespace Mixer

@@ -1,0 +1,107 @@
+// A conference on the running daemon's mixer: after the resource query, two
+// mixer inputs and one output joined to trunk timeslots, with the sum and the
+// switch joins the simulated board's drivers hold, and the output's sum
+// cleared again at its destroy.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "asn1/asn1.hpp"
+#include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+
+class MixerConference : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        e2e::Daemon::Options options;
+        options.sim_init = "device /dev/mixer present\nmixer add 0 16 8\n";
+        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
+        ASSERT_TRUE(controller.connect(daemon.port()));
+    }
+    void TearDown() override
+    {
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit()) << daemon.err();
+    }
+
+    // One command in value notation; every message up to its answer and
+    // `after` more, each on one line, without the line status reports.
+    Lines run(const std::string& text, std::size_t after = 0)
+    {
+        LGCP::Message m;
+        EXPECT_TRUE(m.setFromValueNotation(text)) << text;
+        EXPECT_TRUE(controller.send_payload(e2e::encode(m)));
+        const std::string seq = "seq " + std::to_string(m.get_seq().getValue()) + ",";
+        Lines out;
+        bool answered = false;
+        for (e2e::Bytes payload; controller.receive_payload(payload);) {
+            LGCP::Message got;
+            ASN1::CoderEnv env;
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            if (!ASN1::decode(p, p + payload.size(), &env, got, true))
+                return out;
+            if (got.get_pdu().signal_isSelected() && got.get_pdu().get_signal().trunkStatus_isSelected())
+                continue;
+            std::istringstream lines(got.asValueNotation());
+            std::string line, word;
+            while (lines >> word)
+                line += (line.empty() ? "" : " ") + word;
+            out.push_back(line);
+            if (line.find(seq) != std::string::npos)
+                answered = true;
+            if (answered && after-- == 0)
+                return out;
+        }
+        return out;
+    }
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+};
+
+TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)
+{
+    EXPECT_NE(std::string::npos,
+              run("{ seq 1, pdu command : query : NULL }", 1)
+                  .back()
+                  .find("mixer { { unit 0, tdm_inputs 16, tdm_outputs 16, mixer_inputs 8"));
+    for (const char* trunk : {"1, pdu command : create : trunk : { trunk 0, timeslot 1 } }",
+                              "2, pdu command : create : trunk : { trunk 0, timeslot 2 } }",
+                              "3, pdu command : create : trunk : { trunk 0, timeslot 3 } }"})
+        run(std::string("{ seq 2, slot ") + trunk, 2);
+    EXPECT_EQ((Lines{"{ seq 3, slot 12, pdu response : success : NULL }"}),
+              run("{ seq 3, slot 12, pdu command : create : mixerOut : { unit 0, channel tdm : 2, inputs { { "
+                  "channel tdm : 0, gain 32767 }, { channel tdm : 1, gain 16384 } } } }"));
+    EXPECT_EQ((Lines{"{ seq 4, slot 10, pdu response : success : NULL }"}),
+              run("{ seq 4, slot 10, pdu command : create : mixerIn : { unit 0, channel tdm : 0 } }"));
+    EXPECT_EQ((Lines{"{ seq 5, slot 11, pdu response : success : NULL }"}),
+              run("{ seq 5, slot 11, pdu command : create : mixerIn : { unit 0, channel tdm : 1 } }"));
+    EXPECT_EQ("0 gain=32767\n1 gain=16384\nok\n", daemon.board("mixer sum 0 2"));
+
+    // The trunks feed the inputs; the output feeds the third trunk.
+    EXPECT_EQ((Lines{"{ slot 10, pdu signal : receiver : active : 3072 }",
+                     "{ seq 6, slot 1, pdu response : success : NULL }"}),
+              run("{ seq 6, slot 1, pdu command : connect : 10 }"));
+    EXPECT_EQ(2u, run("{ seq 7, slot 2, pdu command : connect : 11 }").size());
+    EXPECT_EQ((Lines{"{ slot 12, pdu signal : transmitter : active : 3074 }",
+                     "{ seq 8, slot 12, pdu response : success : NULL }"}),
+              run("{ seq 8, slot 12, pdu command : connect : 3 }"));
+    EXPECT_EQ(0u, daemon.board("hal get 3072").find("3072 connected 1 "));
+    EXPECT_EQ(0u, daemon.board("hal get 3073").find("3073 connected 2 "));
+    EXPECT_EQ(0u, daemon.board("hal get 3").find("3 connected 3074 "));
+
+    // The output's sum goes with it; the inputs were never in one.
+    EXPECT_EQ((Lines{"{ seq 9, slot 12, pdu response : success : NULL }"}),
+              run("{ seq 9, slot 12, pdu command : destroy : NULL }"));
+    EXPECT_EQ("ok\n", daemon.board("mixer sum 0 2"));
+}
+
+} // namespace
