@@ -579,8 +579,6 @@ TEST(PerCoder, MalformedInputFailsAsAWhole)
         {"unknown Command extension alternative", "80 01 05 20 00 01 00"},
         {"unknown TonecCode extension alternative", "40 00 07 81 01 00 81 01 00"},
         {"open type longer than the input", "40 00 07 81 01 00 80 05 00"},
-        {"seq length in the fragmented form", "80 C0 05 18"},
-        {"seq of five octets", "80 05 00 00 00 00 05 18"},
         {"ErrorCause extension with a zero count", "1C 00"},
         {"ErrorCause extension cut", "1C"},
     };
