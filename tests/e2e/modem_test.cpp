@@ -170,6 +170,8 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     ASSERT_TRUE(wait_file("/pppd.hup"));
     EXPECT_EQ("ok #6 @2", next()) << "the answer waits for the daemon's end";
     EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
+    // pppd's end closes its plugin connection: the factory lets the client go.
+    EXPECT_TRUE(daemon.wait_err(" disconnected."));
 }
 
 } // namespace
