@@ -61,20 +61,6 @@ protected:
     }
 };
 
-TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept)
-{
-    Action never;
-    never.set(0);
-    multiplexer.terminate();
-    Capture out(std::clog);
-    multiplexer.run(false, true);
-    EXPECT_EQ(never.fired, 0);
-    EXPECT_EQ(out.text(), "Mux: terminating...\n");
-    EXPECT_FALSE(multiplexer.terminating());
-    EXPECT_TRUE(mClock.timeouts.empty()) << "no turn ran";
-    never.t.reset();
-}
-
 volatile std::sig_atomic_t gFlag = 0;
 void on_usr1(int)
 {
