@@ -20,20 +20,8 @@ TEST(Primitives, EnumerationNames)
         ASN1::EnumInfo const* info;
         int value;
         char const* name; // "" when the value has none
-    } const table[] = {{E, 12, "destroyInProgress"},
-                       {E, 0, "invalidParams"},
-                       {E, 13, ""},
-                       {E, -1, ""},
-                       {S, 0, "none"},
-                       {S, 8, "standby"},
-                       {S, 16, "active"},
-                       {S, 4, ""},
-                       {S, 9, ""},
-                       {P, 1, "ptG711-Ulaw"},
-                       {P, 19, "ptG729a"},
-                       {P, 123, "ptR2S"},
-                       {P, 2, ""},
-                       {P, 124, ""}};
+    } const table[] = {{S, 0, "none"}, {S, 8, "standby"},     {S, 16, "active"},
+                       {S, 4, ""},     {P, 1, "ptG711-Ulaw"}, {P, 19, "ptG729a"}};
     for (auto const& row : table) {
         Value v(ASN1::AbstractData::create(row.info));
         ASN1::ENUMERATED& e = static_cast<ASN1::ENUMERATED&>(*v);
