@@ -13,6 +13,7 @@ namespace
 
 using asn1test::bytes;
 using asn1test::decodeInto;
+using asn1test::hex;
 using asn1test::integer;
 using asn1test::integers;
 using asn1test::oid;
@@ -20,14 +21,6 @@ using asn1test::Value;
 using asn1test::with;
 
 const ASN1::CoderEnv::EncodingRules BER = ASN1::CoderEnv::ber;
-
-std::string repeat(char const* octet, unsigned n)
-{
-    std::string text;
-    for (unsigned i = 0; i < n; ++i)
-        text += std::string(" ") + octet;
-    return text;
-}
 
 template <class E> Value enumerated(int v)
 {
@@ -103,11 +96,11 @@ TEST(Ber, VectorsDecodeBackAndEveryPrefixIsRefused)
         {"BIT STRING empty", bits(0), "03 01 00"},
         {"BIT STRING 9 bits", bits(9), "03 03 07 FF 80"},
         {"OCTET STRING of 127", Value(new ASN1::OCTET_STRING(127, 'x', &ASN1::OCTET_STRING::theInfo)),
-         "04 7F" + repeat("78", 127)},
+         "04 7F " + hex(std::vector<char>(127, 'x'))},
         {"OCTET STRING of 200", Value(new ASN1::OCTET_STRING(200, 'x', &ASN1::OCTET_STRING::theInfo)),
-         "04 81 C8" + repeat("78", 200)},
+         "04 81 C8 " + hex(std::vector<char>(200, 'x'))},
         {"OCTET STRING of 300", Value(new ASN1::OCTET_STRING(300, 'x', &ASN1::OCTET_STRING::theInfo)),
-         "04 82 01 2C" + repeat("78", 300)},
+         "04 82 01 2C " + hex(std::vector<char>(300, 'x'))},
         {"IA5String ab", Value(new ASN1::IA5String("ab")), "16 02 61 62"},
         {"BMPString AB", Value(new ASN1::BMPString(L"AB", &ASN1::BMPString::theInfo)), "1E 04 00 41 00 42"},
         {"GeneralizedTime", Value(new ASN1::GeneralizedTime("20070305143000Z")),

@@ -1,4 +1,4 @@
-// The primitive kinds: enumeration names, named numbers, object identifier contents,
+// The primitive kinds: enumeration names, object identifier contents,
 // bit string layout and time text.
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
@@ -42,19 +42,6 @@ TEST(Primitives, EnumerationNames)
         EXPECT_EQ(e.setFromName(row.name), row.found) << row.name;
         EXPECT_EQ(e.asInt(), row.value) << row.name;
     }
-}
-
-TEST(Primitives, NamedNumbers)
-{
-    ASN1::IntegerWithNamedNumber n(3, &TM::NamedIntInfo);
-    std::string name = "unchanged";
-    EXPECT_FALSE(n.getName(name));
-    EXPECT_TRUE(n.setFromName("ten"));
-    EXPECT_FALSE(n.setFromName("eleven"));
-    EXPECT_EQ(n.getValue(), 10);
-    n.setValue(2);
-    EXPECT_TRUE(n.getName(name));
-    EXPECT_EQ(name, "two");
 }
 
 TEST(Primitives, ObjectIdentifierContents)
