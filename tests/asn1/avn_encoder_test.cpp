@@ -58,13 +58,6 @@ TEST(ValueNotation, GoldenTexts)
              return printed(o);
          },
          "'01 02'H"},
-        {"status-file name",
-         [] {
-             std::ostringstream name;
-             name << "/var/monitoring/board" << TM::Int0_127(3);
-             return name.str();
-         },
-         "/var/monitoring/board3"},
         {"hexadecimal stream",
          [] {
              std::ostringstream out;
