@@ -60,7 +60,6 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
          "{\n  seq 1,\n  slot 2,\n  pdu command : ping : NULL\n}"},
         {&TM::Message::theInfo, "{ slot 2 , pdu response : error : busError , }",
          "{\n  slot 2,\n  pdu response : error : busError\n}"},
-        {&TM::Message::theInfo, "{}", "REFUSED"},
         {&TM::Message::theInfo, "{ seq 1 }", "REFUSED"},
         {&TM::Message::theInfo, "{ slot 2, seq 1, pdu command : ping : NULL }", "REFUSED"},
         {&TM::Message::theInfo, "{ seq 1, pdu command : ping : NULL, foo 3 }", "REFUSED"},
