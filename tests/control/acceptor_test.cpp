@@ -54,14 +54,6 @@ std::string local_name(const Fd& client)
     return a.GetString();
 }
 
-int keepidle(int fd)
-{
-    int v = -1;
-    socklen_t len = sizeof v;
-    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &v, &len);
-    return v;
-}
-
 // A socket bound to the port on every address, or an invalid Fd.
 Fd bound(int port)
 {
@@ -113,7 +105,7 @@ TEST_F(AcceptorTest, FirstPeerIsTakenLaterPeersAreClosedAtOnce)
     EXPECT_EQ(cerr.text(),
               "refuse connection from " + local_name(second) + "\nCheckConnectionState CheckConnection\n");
     EXPECT_TRUE(peer_closed(second));
-    EXPECT_EQ(keepidle(link.WatchedFd()), 1);
+    EXPECT_EQ(ctltest::sockopt(link.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), 1);
     ctltest::send_all(first, bytes("03 00 00 05 AA"));
     run_for(10);
     EXPECT_EQ(consumer.log, (std::vector<std::string>{"connect", "message AA"}));
@@ -264,7 +256,8 @@ TEST_F(AcceptorTest, ConnectionCheck)
         EXPECT_EQ(acceptor.GetCheckState(), checking ? CheckState::CheckConnection : CheckState::Idle)
             << c.what;
         if (!c.dropped) {
-            EXPECT_EQ(keepidle(acceptor.WatchedFd()), checking ? 1 : 7200) << c.what;
+            EXPECT_EQ(ctltest::sockopt(acceptor.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), checking ? 1 : 7200)
+                << c.what;
         }
         acceptor.Deactivate();
     }

@@ -19,15 +19,6 @@ Fd udp(const char* address, int& port)
     return s;
 }
 
-std::vector<std::string> datagrams(const Fd& s)
-{
-    std::vector<std::string> out;
-    char buf[256];
-    for (ssize_t r; (r = ::recv(s.lowlevel_fd(), buf, sizeof buf, 0)) >= 0;)
-        out.emplace_back(buf, static_cast<std::size_t>(r));
-    return out;
-}
-
 TEST(CdrSender, SendsTheRecordToEveryAddressOfTheList)
 {
     int p1 = 0, p2 = 0;
@@ -46,8 +37,8 @@ TEST(CdrSender, SendsTheRecordToEveryAddressOfTheList)
     CDR_Sender::Sender sender;
     for (auto c : cases) {
         EXPECT_TRUE(sender.SendTo(c.record, c.list));
-        EXPECT_EQ(datagrams(a), c.at_a) << c.list;
-        EXPECT_EQ(datagrams(b), c.at_b) << c.list;
+        EXPECT_EQ(testutil::datagrams(a.lowlevel_fd()), c.at_a) << c.list;
+        EXPECT_EQ(testutil::datagrams(b.lowlevel_fd()), c.at_b) << c.list;
     }
 }
 

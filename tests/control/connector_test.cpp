@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/control/fixture.hpp"
+#include "tests/runtime/loop_fixture.hpp"
 
 namespace
 {
@@ -62,17 +63,7 @@ private:
     int mPort = 0;
 };
 
-// Runs an action at a moment of virtual time.
-struct At {
-    Timer timer;
-    std::function<void()> action;
-    At(unsigned ms, std::function<void()> a) : action(std::move(a)) { timer.set(ms, &At::fire, this); }
-    void fire() { action(); }
-};
-
-class ConnectorTest : public ctltest::LoopTest
-{
-};
+using ConnectorTest = ctltest::LoopTest;
 
 TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
 {
@@ -105,7 +96,8 @@ TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
         link.SetOps(&ops);
         link.Bind(&consumer);
         const unsigned start = Mux::milliseconds();
-        At close(c.close_peer_at ? c.close_peer_at : c.run_ms + 1, [&] { ops.peers.clear(); });
+        looptest::Action close;
+        close.set(c.close_peer_at ? c.close_peer_at : c.run_ms + 1, [&] { ops.peers.clear(); });
         ASSERT_TRUE(link.Activate());
         run_for(c.run_ms);
         Times got;

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/ctrl_server.hpp"
 #include "control/service.hpp"
 #include "runtime/clock.hpp"
 #include "runtime/fd.hpp"
@@ -49,6 +50,45 @@ inline void fill(Packet& p, const std::string& data)
     if (!data.empty())
         std::memcpy(p.put(static_cast<unsigned>(data.size())), data.data(), data.size());
 }
+
+// Owns one protocol layer and records what leaves it on either side: the
+// payloads going up and the frames going down as hex, and each status.
+template <class Layer> class Harness : public ProtocolsList
+{
+public:
+    explicit Harness(Layer* l) : layer(static_cast<Layer*>(add_protocol_tail(l))) {}
+    void on_message(Packet& p) override
+    {
+        up.push_back(hex(text(p)));
+        if (on_input)
+            on_input();
+    }
+    void transmit(Packet& p) override { down.push_back(hex(text(p))); }
+    void on_activated(Protocol*) override { ++activated; }
+    void on_deactivated(Protocol*, Protocol_status s) override
+    {
+        statuses.push_back(std::string(s->success() ? "ok " : "error ") + s->message());
+    }
+    void feed(const std::string& chunk)
+    {
+        Packet p;
+        ASSERT_TRUE(p.reserve_head(0));
+        fill(p, chunk);
+        layer->receive(p);
+    }
+    void send(const std::string& payload)
+    {
+        Packet p;
+        layer->prepare_head(p);
+        fill(p, payload);
+        layer->message(p);
+    }
+
+    Layer* layer;
+    std::function<void()> on_input;
+    std::vector<std::string> up, down, statuses;
+    int activated = 0;
+};
 
 // The captured text without the loop's own closing lines.
 inline std::string strip_mux(std::string text)
@@ -92,19 +132,9 @@ struct SocketPair {
     }
 };
 
-// A socket listening on a free loopback port; its port.
-inline Fd listener(int& port)
-{
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    INet4::Addr a;
-    a.Assign("127.0.0.1:0", nullptr);
-    socklen_t len = a.size();
-    if (::bind(s.lowlevel_fd(), a, a.size()) != 0 || ::listen(s.lowlevel_fd(), 1) != 0 ||
-        ::getsockname(s.lowlevel_fd(), a, &len) != 0)
-        return Fd();
-    port = a.port();
-    return s;
-}
+using testutil::connect_to;
+using testutil::listener;
+using testutil::TcpPair;
 
 // A free TCP port on the loopback address (nobody else binds loopback ports
 // in the test run).
@@ -115,16 +145,6 @@ inline int free_port()
     return port;
 }
 
-// A blocking client connected to 127.0.0.1:port, or an invalid Fd.
-inline Fd connect_to(int port)
-{
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    INet4::Addr a;
-    a.Assign("127.0.0.1", nullptr);
-    a.port(static_cast<unsigned short>(port));
-    return ::connect(s.lowlevel_fd(), a, a.size()) == 0 ? s : Fd();
-}
-
 // Everything readable on a socket now, without waiting.
 inline std::string read_now(const Fd& fd)
 {
@@ -133,6 +153,15 @@ inline std::string read_now(const Fd& fd)
     for (ssize_t r; (r = ::recv(fd.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
         out.append(buf, static_cast<std::size_t>(r));
     return out;
+}
+
+// A socket option's integer value, -1 when it cannot be read.
+inline int sockopt(int fd, int level, int name)
+{
+    int value = -1;
+    socklen_t len = sizeof value;
+    ::getsockopt(fd, level, name, &value, &len);
+    return value;
 }
 
 // True when the peer has closed the connection (a read sees the end).
@@ -148,22 +177,6 @@ inline void send_all(const Fd& fd, const std::string& data)
     ASSERT_EQ(::send(fd.lowlevel_fd(), data.data(), data.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(data.size()));
 }
-
-// A connected TCP pair over loopback: `client` is the remote end, `server`
-// the accepted socket (non-blocking) with its peer address.
-struct TcpPair {
-    Fd client, server;
-    INet4::Addr peer;
-    TcpPair()
-    {
-        int port = 0;
-        Fd l = listener(port);
-        client = connect_to(port);
-        socklen_t len = peer.size();
-        server = Fd(::accept(l.lowlevel_fd(), peer, &len));
-        server.NonBlock();
-    }
-};
 
 // A link whose connections the test hands over itself.
 class NullLink : public Control::ServiceNet
@@ -187,6 +200,29 @@ public:
     }
     std::vector<std::string> log;
     std::function<void()> on_message;
+};
+
+// A controller server whose controller connects over a loopback pair once
+// the services are bound; the connection's log line is returned.
+struct ServerRig {
+    CtrlSrv::Server server;
+    TcpPair pair;
+    std::string connect()
+    {
+        server.Activate(new NullLink);
+        Capture clog(std::clog);
+        static_cast<NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
+        pair.server.close();
+        return clog.text();
+    }
+    ~ServerRig() { server.Deactivate(); }
+    // Feeds one payload and returns the frames written, as hex.
+    std::string request(const std::string& payload_hex)
+    {
+        const std::string payload = bytes(payload_hex);
+        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
+        return hex(read_now(pair.client));
+    }
 };
 
 } // namespace ctltest

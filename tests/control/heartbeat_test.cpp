@@ -31,33 +31,19 @@ public:
 };
 
 // A server with the heartbeat bound first and a controller connected.
-struct Rig {
+struct Rig : ctltest::ServerRig {
     HeartBeatCtl heartbeat;
     Next next;
-    CtrlSrv::Server server;
-    ctltest::TcpPair pair;
     Rig()
     {
         server.Bind(&heartbeat);
         server.Bind(&next);
-        server.Activate(new ctltest::NullLink);
-        Capture clog(std::clog);
-        static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
-        pair.server.close();
-    }
-    ~Rig() { server.Deactivate(); }
-    std::string request(const std::string& payload_hex)
-    {
-        const std::string payload = ctltest::bytes(payload_hex);
-        server.OnMessage(payload.data(), static_cast<int>(payload.size()));
-        return ctltest::hex(ctltest::read_now(pair.client));
+        connect();
     }
     std::string closed() const { return "control connection " + pair.peer.GetString() + " closed.\n"; }
 };
 
-class HeartbeatTest : public ctltest::LoopTest
-{
-};
+using HeartbeatTest = ctltest::LoopTest;
 
 // The peer is dropped one
 // period after the last request that restarted the watch.

@@ -143,7 +143,6 @@ TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder)
     const Case cases[] = {
         // Activation climbs from the bottom; an orderly deactivation descends
         // from where it is asked and ends at the bottom.
-        {"a", "a activate", "a.local_activate owner.on_activated(a)"},
         {"abc", "c activate", "a.local_activate b.local_activate c.local_activate owner.on_activated(c)"},
         {"abc", "c deactivate",
          "c.local_deactivate c.on_deactivate(success) b.local_deactivate b.on_deactivate(success) "

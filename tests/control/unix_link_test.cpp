@@ -3,7 +3,6 @@
 #include "control/unix_link.hpp"
 
 #include <fstream>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include "tests/control/fixture.hpp"
@@ -17,20 +16,9 @@ using Log = std::vector<std::string>;
 class UnixLinkTest : public ctltest::LoopTest
 {
 protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        char tmpl[] = "/tmp/quelvad-unix-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        path = dir + "/link";
-    }
-    void TearDown() override
-    {
-        std::system(("rm -rf " + dir).c_str());
-        LoopTest::TearDown();
-    }
     Capture out{std::cout}, err{std::cerr}, log{std::clog};
-    std::string dir, path;
+    testutil::TempDir tmp{false};
+    const std::string dir = tmp.path(), path = dir + "/link";
 };
 
 TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)

@@ -25,9 +25,6 @@ TEST(Accessors, PresenceAndTheObjectAnOmittedFieldKeeps)
     m.set_slot();
     EXPECT_EQ(object, m.getField(1));
     EXPECT_EQ(2000u, m.get_slot().getValue());
-    TERM::RtpParams p;
-    p.set_ssrc(4294967295u);
-    EXPECT_EQ(4294967295u, p.get_ssrc().getValue());
 }
 
 TEST(Accessors, SelectionAndAlternativeConstructors)
@@ -71,10 +68,6 @@ TEST(Accessors, EnumerationMembers)
     LGCP::POWERStatus p;
     p.set_both();
     EXPECT_TRUE(p.is_both() && !p.is_main());
-    p = LGCP::POWERStatus::standby;
-    EXPECT_TRUE(p.is_standby());
-    HSP::ControllerStatus s(HSP::ControllerStatus::active);
-    EXPECT_EQ(2, s.asInt());
     // Explicit values: the member stores the value, not the position.
     TERM::IpQoSDSCP q;
     q.set_cs1();
@@ -123,9 +116,6 @@ TEST(Accessors, ListsAreFilledInPlace)
     cmds.ref_commands().resize(1);
     cmds.ref_commands()[0].set_id().select_name().set_section("s");
     EXPECT_TRUE(cmds.get_commands()[0].get_id().name_isSelected());
-    // Empty lists are valid values and encode.
-    EXPECT_EQ("00 00", asn1test::encodeHex(LEMZGW::ProtoLemzPackets()));
-    EXPECT_NE("FAIL", asn1test::encodeHex(LGCP::TranslateDtmfParams()));
 }
 
 // Alternatives named like members of the runtime base keep those members reachable.

@@ -81,19 +81,15 @@ TEST(Print, EnumerationsNameTheirValue)
         int value;
         char const* text;
     };
-    auto const* gain = &LEMZGW::ProtoLemzAnalogGainIDV1::theInfo;
+    // Named values print as their name and read back (AllTypes.EveryEnumeratorRoundTrips); these
+    // are values without a name of their own, and an alias that prints as its first name.
     // Below 0 nothing is looked up, so the one negative enumerator prints as its number.
     Row const table[] = {
         {&LGCP::ErrorCause::theInfo, 13, "13"},
-        {&TERM::IpQoSDSCP::theInfo, 8, "cs1"},
         {&TERM::IpQoSDSCP::theInfo, 9, "9"},
-        {&TERM::Payload::theInfo, 123, "ptR2S"},
-        {gain, 0, "rtx1"},
-        {gain, 10, "rsh"},
-        {&LEMZGW::ProtoLemzCountersNSizes::theInfo, 2, "ggsChannelsCount"},
+        {&LEMZGW::ProtoLemzAnalogGainIDV1::theInfo, 10, "rsh"},
         {&HSP::StandbyCommand::theInfo, 4, "4"},
         {&TERM::RadioStandby::theInfo, -1, "-1"},
-        {&TERM::RadioStandby::theInfo, 0, "active"},
     };
     for (Row const& row : table) {
         std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(row.info));

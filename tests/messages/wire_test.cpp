@@ -153,8 +153,6 @@ TEST(Wire, RejectsWhatTheTypesDoNotAllow)
     Bad const table[] = {
         {"fourth PDU alternative", "30"},
         {"Command alternative beyond protoLemz", "08 F0 01 00"},
-        {"seq length runs past the end", "80 02 05"},
-        {"empty", ""},
     };
     for (Bad const& b : table) {
         SCOPED_TRACE(b.what);

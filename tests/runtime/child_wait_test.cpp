@@ -17,6 +17,27 @@ namespace
 
 using looptest::Capture;
 
+// Children exiting with codes first_code, first_code + 1, ...; with
+// `zombies`, returned once each has ended (and is not reaped yet: SIGCHLD
+// must be blocked then).
+std::vector<pid_t> children(int n, int first_code, bool zombies = true)
+{
+    std::vector<pid_t> pids;
+    for (int i = 0; i < n; ++i) {
+        pid_t p = ::fork();
+        if (p == 0)
+            ::_exit(first_code + i);
+        pids.push_back(p);
+    }
+    for (pid_t p : pids) {
+        siginfo_t info;
+        if (!zombies)
+            break;
+        EXPECT_EQ(::waitid(P_PID, id_t(p), &info, WEXITED | WNOWAIT), 0);
+    }
+    return pids;
+}
+
 // Children exit for real, so these tests use the system clock; the guard
 // timer only keeps a broken build from hanging.
 class ChildWaitTest : public ::testing::Test
@@ -27,29 +48,20 @@ protected:
         ChildWait::Cleanup();
         ChildWait::Initialize();
         ChildWait::Activate();
-        mGuard.set(60000, &ChildWaitTest::on_guard, this);
+        mGuard.set(60000, [] {
+            ADD_FAILURE() << "no child record arrived";
+            multiplexer.terminate();
+        });
     }
     void TearDown() override
     {
-        mGuard.reset();
+        mGuard.t.reset();
         // Restores the default SIGCHLD disposition with a fresh, idle service.
         ChildWait::Cleanup();
         ChildWait::Initialize();
     }
-    void on_guard()
-    {
-        ADD_FAILURE() << "no child record arrived";
-        multiplexer.terminate();
-    }
-    static int spawn(int code)
-    {
-        pid_t pid = ::fork();
-        if (pid == 0)
-            ::_exit(code);
-        return pid;
-    }
     static std::size_t waiting() { return ChildWaitService::childWaitService->waiting(); }
-    Timer mGuard;
+    looptest::Action mGuard;
 };
 
 // Keeps SIGCHLD pending while children are made into zombies, so that the
@@ -69,22 +81,6 @@ public:
 private:
     sigset_t mOld;
 };
-
-std::vector<pid_t> zombies(int n, int first_code)
-{
-    std::vector<pid_t> pids;
-    for (int i = 0; i < n; ++i) {
-        pid_t p = ::fork();
-        if (p == 0)
-            ::_exit(first_code + i);
-        pids.push_back(p);
-    }
-    for (pid_t p : pids) {
-        siginfo_t info;
-        EXPECT_EQ(::waitid(P_PID, id_t(p), &info, WEXITED | WNOWAIT), 0);
-    }
-    return pids;
-}
 
 struct Owner {
     std::vector<std::string>* log;
@@ -114,7 +110,7 @@ TEST_F(ChildWaitTest, UnexpectedChildIsOnlyLogged)
     std::vector<pid_t> pids;
     {
         BlockChld block;
-        pids = zombies(2, 1);
+        pids = children(2, 1);
     }
     const int first = pids[0];
     gone.wait.Attach(first);
@@ -142,7 +138,7 @@ TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait)
         {
             log->push_back("round" + std::to_string(round) + ":" + std::to_string(WEXITSTATUS(status)));
             if (++round == 1) {
-                wait->Attach(ChildWaitTest::spawn(5)); // the same wait, a new child
+                wait->Attach(children(1, 5, false)[0]); // the same wait, a new child
             } else {
                 delete wait;
                 multiplexer.terminate();
@@ -150,7 +146,7 @@ TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait)
         }
     } self{&log, new ChildWait};
     self.wait->Bind(&self, &Self::on);
-    self.wait->Attach(spawn(4));
+    self.wait->Attach(children(1, 4, false)[0]);
     self.wait->Attach(self.wait->pid()); // attaching again keeps one entry
     EXPECT_EQ(waiting(), 1u);
     Capture clog(std::clog);
@@ -164,7 +160,7 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndReapsEveryChild)
     std::vector<pid_t> pids;
     {
         BlockChld block;
-        pids = zombies(3, 10);
+        pids = children(3, 10);
         errno = ERANGE;
         ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr);
         EXPECT_EQ(errno, ERANGE);
@@ -193,7 +189,7 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking)
     int small = 1;
     ASSERT_EQ(::setsockopt(writer, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
     BlockChld block;
-    std::vector<pid_t> pids = zombies(40, 0);
+    std::vector<pid_t> pids = children(40, 0);
     ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr,
                                             nullptr); // returns although the socket fills up
     for (pid_t p : pids)

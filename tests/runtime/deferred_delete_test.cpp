@@ -38,28 +38,22 @@ class DeferredDeleteTest : public LoopTest
 public:
     // One timer pass, then the deferred passes from there on mark themselves
     // with "d".
-    void run_turn(std::function<void()> in_timer)
+    void run_turn(const std::function<void()>& in_timer)
     {
-        mInTimer = std::move(in_timer);
         mMark.Bind(+[] { gLog.push_back("d"); });
-        Timer t;
-        t.set(10, &DeferredDeleteTest::on_timer, this);
-        Timer stop;
-        stop.set(20, &DeferredDeleteTest::on_stop, this);
+        looptest::Action t, stop;
+        t.set(10, [&] {
+            gLog.push_back("timer");
+            mMark.Activate();
+            in_timer();
+            gLog.push_back("timer done");
+        });
+        stop.set(20);
         run();
         mMark.Deactivate();
     }
-    void on_timer()
-    {
-        gLog.push_back("timer");
-        mMark.Activate();
-        mInTimer();
-        gLog.push_back("timer done");
-    }
-    void on_stop() { multiplexer.terminate(); }
 
 private:
-    std::function<void()> mInTimer;
     Dpc mMark;
 };
 

@@ -37,14 +37,9 @@ public:
     // the second turn still runs both passes.
     void run_turns()
     {
-        Timer t;
-        t.set(10, &DpcTest::on_turn, this);
+        looptest::Action turn;
+        turn.set(10, [] { gLog.push_back("|"), multiplexer.terminate(); });
         run();
-    }
-    void on_turn()
-    {
-        gLog.push_back("|");
-        multiplexer.terminate();
     }
     Worker w[4];
 };

@@ -59,8 +59,6 @@ TEST(IniFileReader, MessagesAndTargets)
         {"name =\nhost = h\n", "ok host=h name= enabled=0 type=0", ""},
         {"\nname = n\nenabled = yes\n", "failed host=- name=- enabled=0* type=0*",
          "snmpagent: required key \"host\" not present, line 2\n"},
-        {"host = h\n", "failed host=h name=- enabled=0* type=0*",
-         "snmpagent: required key \"name\" not present, line 1\n"},
         {"host = a\nname = n\nhost = b\n", "failed host=- name=- enabled=0* type=0*",
          "snmpagent: required key \"host\" is duplicated!\nsnmpagent:  first occurence at 2 line.\n"
          "snmpagent:  second occurence at 4 line.\n"},
@@ -75,12 +73,9 @@ TEST(IniFileReader, MessagesAndTargets)
          "snmpagent: optional key \"type\" specified more than once: 2 4 6 lines. All keys will be "
          "ignored.\n"},
         {"host = h\nname = n\ntype = 0x10\n", "ok host=h name=n enabled=0 type=16*", ""},
-        {"host = h\nname = n\ntype = 02\n", "ok host=h name=n enabled=0 type=2*", ""},
         {"host = h\nname = n\ntype = lemzgw\n", "ok host=h name=n enabled=0 type=1*", ""},
         {"host = h\nname = n\ntype = 12abc\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"12abc\", line 4. Key will be ignored.\n"},
-        {"host = h\nname = n\ntype =\n", "ok host=h name=n enabled=0 type=0",
-         "snmpagent: optional key \"type\" has invalid value=\"\", line 4. Key will be ignored.\n"},
         {"host = h\nname = n\ntype = 99999999999999999999999\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. Key will "
          "be "

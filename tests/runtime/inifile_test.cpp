@@ -46,7 +46,6 @@ TEST(IniFileParser, Grammar)
     const GrammarCase cases[] = {
         {"empty file", "", ""},
         {"text before the first header", "junk = 1\n# c\n[s]\nk = v\n", "[s@3] k='v'@4"},
-        {"simple block", "[traces]\nsignalling.hdlc = yes\n", "[traces@1] signalling.hdlc='yes'@2"},
         {"no blanks needed", "[s]\nkey=value\n", "[s@1] key='value'@2"},
         {"last line without LF", "[traces]\nsignalling.hdlc = yes", "[traces@1] signalling.hdlc='yes'@2"},
         {"last line empty value without LF",
@@ -57,7 +56,6 @@ TEST(IniFileParser, Grammar)
         {"comment instead of value", "[s]\na = # note\n", "[s@1] a=''@2"},
         {"inner blanks kept", "[s]\n  a  b  =  x  y  \n", "[s@1] a  b='x  y'@2"},
         {"CR LF line ends", "[s]\r\na = 1\r\nb = 2\r\n", "[s@1] a='1'@2 b='2'@3"},
-        {"CR inside a comment", "[s]\n# a\rb\na = 1\n", "[s@1] a='1'@3"},
         {"line without = in a block", "[s]\nflag\nx = 1\n", "[s@1] x='1'@3"},
         {"broken header", "[broken\nx = 1\n[good]\n", "[good@3]"},
         {"[ after a broken header opens one", "[broken\nx = [y]\nz = 1\n", "[y@2] z='1'@3"},
@@ -67,10 +65,7 @@ TEST(IniFileParser, Grammar)
         {"blank lines and comment lines", "\n\n[s]\n\n   \n# k = 1\n\tk = 2\n", "[s@3] k='2'@7"},
         {"tab inside key and value", "[s]\na\tb = x\ty\n", "[s@1] a\tb='x\ty'@2"},
         {"tab before value is text", "[s]\na =\tb\n", "[s@1] a='\tb'@2"},
-        {"tab before # keeps #", "[s]\na = b\t#c\n", "[s@1] a='b\t#c'@2"},
         {"= inside value", "[s]\na = b=c\n", "[s@1] a='b=c'@2"},
-        {"empty value", "[s]\na =\n", "[s@1] a=''@2"},
-        {"key with blank before LF dropped", "[s]\nab  \nc = 1\n", "[s@1] c='1'@3"},
         {"repeated blocks stay apart", "[t]\na = 1\n[u]\n[t]\nb = 2\n", "[t@1] a='1'@2[t@4] b='2'@5[u@3]"},
         {"only a header without LF", "[s]", "[s@1]"},
         {"unterminated header at EOF", "[s]\n[t", "[s@1]"},
@@ -152,19 +147,13 @@ TEST(IniFileFile, OpenCloseReopen)
     EXPECT_FALSE(missing.Open(path));
     EXPECT_FALSE(missing.IsOpen());
 
-    {
-        std::ofstream out(path.c_str(), std::ios::binary);
-        out << "[a]\r\nx = 1\r\n";
-    }
+    dir.write("server.conf", "[a]\r\nx = 1\r\n");
     IniFile::File file(path);
     EXPECT_TRUE(file.IsOpen());
     EXPECT_EQ(path, file.GetFileName());
     EXPECT_EQ("[a@1] x='1'@2", Render(file));
 
-    {
-        std::ofstream out(path.c_str(), std::ios::binary);
-        out << "[b]\ny = 2\n";
-    }
+    dir.write("server.conf", "[b]\ny = 2\n");
     EXPECT_TRUE(file.Open(path));
     EXPECT_EQ("[b@1] y='2'@2", Render(file));
 

@@ -1,5 +1,6 @@
 #include "runtime/lists.hpp"
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,8 @@ std::vector<int> tags(const F_dual_list<Item>& list)
 TEST(FDualList, LinkingOperations)
 {
     struct Case {
-        const char*
-            ops; // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
+        // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
+        const char* ops;
         std::vector<int> expected;
     };
     const Case cases[] = {
@@ -53,28 +54,20 @@ TEST(FDualList, LinkingOperations)
         for (int i = 0; i < 10; ++i)
             items[i].tag = i;
         F_dual_list<Item> list;
-        for (const char* op = c.ops; *op;) {
+        for (const char* op = c.ops; *op; op += *op == 'a' ? 3 : std::islower(*op) ? 2 : 1) {
             auto n = [&] { return &items[op[1] - '0']; };
-            switch (*op) {
-            case 't':
-                list.insert_to_tail(n()), op += 2;
-                break;
-            case 'h':
-                list.insert_to_head(n()), op += 2;
-                break;
-            case 'a':
-                list.insert_after(n(), &items[op[2] - '0']), op += 3;
-                break;
-            case 'r':
-                list.remove(n()), op += 2;
-                break;
-            case 'R':
-                list.remove_from_head(), ++op;
-                break;
-            case 'T':
-                list.remove_from_tail(), ++op;
-                break;
-            }
+            if (*op == 't')
+                list.insert_to_tail(n());
+            if (*op == 'h')
+                list.insert_to_head(n());
+            if (*op == 'a')
+                list.insert_after(n(), &items[op[2] - '0']);
+            if (*op == 'r')
+                list.remove(n());
+            if (*op == 'R')
+                list.remove_from_head();
+            if (*op == 'T')
+                list.remove_from_tail();
         }
         EXPECT_EQ(tags(list), c.expected) << c.ops;
     }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <ostream>
 #include <string>
 #include <unistd.h>
@@ -32,19 +31,7 @@ protected:
 
     void TearDown() override { Mux::setClock(nullptr); }
 
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        DIR* dir = opendir(mDir.c_str());
-        if (!dir)
-            return names;
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.push_back(entry->d_name);
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Files() const { return testutil::list_dir(mDir); }
 
     std::string Read(const std::string& name) const { return testutil::read_file(mTemp / name); }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Shared set-up of the loop tests: virtual time, and a check that every test
 // leaves the global loop as it found it.
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,24 @@ public:
     std::vector<int> timeouts;
 };
 
+// Timers whose callbacks run a given action, by default the stop.
+struct Action {
+    Timer t{};
+    int fired = 0;
+    std::function<void()> fn;
+    void on()
+    {
+        ++fired;
+        fn();
+    }
+    void set(
+        unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
+    {
+        fn = std::move(f);
+        t.set(ms, &Action::on, this);
+    }
+};
+
 class LoopTest : public ::testing::Test
 {
 protected:
@@ -41,11 +60,11 @@ protected:
         Mux::setClock(nullptr);
         EXPECT_EQ(multiplexer.timer_count(), 0u) << "a test left a timer queued";
     }
-    // Runs the loop without watchdog and without the time cache.
-    void run()
+    // Runs the loop without the time cache (and by default without watchdog).
+    void run(bool watchdog = false)
     {
         Capture progress(std::clog);
-        multiplexer.run(false, true);
+        multiplexer.run(watchdog, true);
     }
 
     RecordingClock mClock;

@@ -15,27 +15,10 @@
 namespace
 {
 
+using looptest::Action;
 using looptest::Capture;
 using looptest::LoopTest;
 using looptest::RecordingClock;
-
-// Timers whose callbacks run a given action, by default the stop.
-struct Action {
-    Timer t{};
-    int fired = 0;
-    std::function<void()> fn;
-    void on()
-    {
-        ++fired;
-        fn();
-    }
-    void set(
-        unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
-    {
-        fn = std::move(f);
-        t.set(ms, &Action::on, this);
-    }
-};
 
 struct Deferred {
     Dpc dpc;
@@ -66,13 +49,17 @@ struct Root : testutil::TempDir {
     std::string watchdog() const { return testutil::read_file(path()); }
 };
 
-using MultiplexerTest = LoopTest;
-
-void run_with_watchdog()
+class MultiplexerTest : public LoopTest
 {
-    Capture progress(std::clog);
-    multiplexer.run(true, true);
-}
+protected:
+    // The timeouts of one run's polls.
+    std::vector<int> run_timeouts(bool watchdog = false)
+    {
+        mClock.timeouts.clear();
+        run(watchdog);
+        return mClock.timeouts;
+    }
+};
 
 TEST_F(MultiplexerTest, StopRequestedBeforeRunIsKept)
 {
@@ -126,69 +113,41 @@ TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop)
 
 TEST_F(MultiplexerTest, PollTimeouts)
 {
-    struct Case {
-        const char* what;
-        std::function<void(std::vector<std::unique_ptr<Action>>&, std::vector<std::unique_ptr<Deferred>>&)>
-            setup;
-        std::vector<int> timeouts;
-    };
-    const Case cases[] = {
-        {"the first timer bounds the wait",
-         [](auto& a, auto&) {
-             a.emplace_back(new Action);
-             a.back()->set(250, [] { multiplexer.terminate(); });
-             a.emplace_back(new Action);
-             a.back()->set(900, [] {});
-         },
-         {250, 0}},
-        {"a timer armed by a deferred call of the timer pass and already due gives 0",
-         [](auto& a, auto& d) {
-             a.emplace_back(new Action);
-             a.emplace_back(new Action);
-             Action* zero = a.back().get();
-             d.emplace_back(new Deferred([zero](Deferred& self) {
-                 self.dpc.Deactivate();
-                 zero->set(0, [] { multiplexer.terminate(); });
-             }));
-             Deferred* dp = d.back().get();
-             a.front()->set(50, [dp] { dp->dpc.Activate(); });
-         },
-         {50, 0, 0}},
-        {"a timer armed by the deferred call before poll bounds that poll",
-         [](auto& a, auto& d) {
-             a.emplace_back(new Action);
-             a.emplace_back(new Action);
-             Action* later = a.back().get();
-             d.emplace_back(new Deferred([later, n = 0](Deferred& self) mutable {
-                 if (++n < 2)
-                     return;
-                 self.dpc.Deactivate();
-                 later->set(30, [] { multiplexer.terminate(); });
-             }));
-             d.back()->dpc.Activate();
-             a.front()->set(5000, [] {});
-         },
-         {30, 0}},
-        {"a stop asked for by the deferred call before poll does not wait",
-         [](auto& a, auto& d) {
-             a.emplace_back(new Action);
-             a.back()->set(5000, [] {});
-             d.emplace_back(new Deferred([n = 0](Deferred&) mutable {
-                 if (++n == 2)
-                     multiplexer.terminate();
-             }));
-             d.back()->dpc.Activate();
-         },
-         {0}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        mClock.timeouts.clear();
-        std::vector<std::unique_ptr<Action>> actions;
-        std::vector<std::unique_ptr<Deferred>> deferred;
-        c.setup(actions, deferred);
-        run();
-        EXPECT_EQ(mClock.timeouts, c.timeouts);
+    {
+        SCOPED_TRACE("the first timer bounds the wait");
+        Action stop, later;
+        stop.set(250);
+        later.set(900, [] {});
+        EXPECT_EQ(run_timeouts(), (std::vector<int>{250, 0}));
+    }
+    {
+        SCOPED_TRACE("a timer armed by a deferred call of the timer pass and already due gives 0");
+        Action first, zero;
+        Deferred arm([&zero](Deferred& self) { self.dpc.Deactivate(), zero.set(0); });
+        first.set(50, [&arm] { arm.dpc.Activate(); });
+        EXPECT_EQ(run_timeouts(), (std::vector<int>{50, 0, 0}));
+    }
+    {
+        SCOPED_TRACE("a timer armed by the deferred call before poll bounds that poll");
+        Action far, bound;
+        Deferred arm([&bound, n = 0](Deferred& self) mutable {
+            if (++n == 2)
+                self.dpc.Deactivate(), bound.set(30);
+        });
+        arm.dpc.Activate();
+        far.set(5000, [] {});
+        EXPECT_EQ(run_timeouts(), (std::vector<int>{30, 0}));
+    }
+    {
+        SCOPED_TRACE("a stop asked for by the deferred call before poll does not wait");
+        Action far;
+        far.set(5000, [] {});
+        Deferred stop([n = 0](Deferred&) mutable {
+            if (++n == 2)
+                multiplexer.terminate();
+        });
+        stop.dpc.Activate();
+        EXPECT_EQ(run_timeouts(), (std::vector<int>{0}));
     }
 }
 
@@ -241,17 +200,7 @@ TEST_F(MultiplexerTest, ClockJumpRearmsEveryTimer)
 
 TEST_F(MultiplexerTest, StatusDumpLayout)
 {
-    struct Pipe {
-        Fd r, w;
-        Pipe()
-        {
-            int p[2];
-            if (::pipe2(p, O_CLOEXEC) == 0) {
-                r = Fd(p[0]);
-                w = Fd(p[1]);
-            }
-        }
-    } p1, p2;
+    testutil::Pipe p1, p2;
     struct T {
         void on(int, short) {}
     } t;
@@ -322,10 +271,9 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack)
     Action back, stop;
     back.set(1500, [this] { mClock.set_ms(98000); });
     stop.set(3000, [] { multiplexer.terminate(); });
-    run_with_watchdog();
     // Polls end at 101000 (ping), 101500, 99000 (clock went back: ping), then
     // 100000, 101000, 102000 and 103000, each a second after the last ping.
-    EXPECT_EQ(mClock.timeouts, (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
+    EXPECT_EQ(run_timeouts(true), (std::vector<int>{1000, 500, 1000, 1000, 1000, 1000, 1000, 0}));
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
 }
 
@@ -356,7 +304,6 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
     ::sigaction(SIGPIPE, &ignore, &old);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        mClock.timeouts.clear();
         Root root(c.device);
         int reader = -1;
         if (c.device == Device::fifo)
@@ -364,21 +311,13 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
         std::string seen;
         Action close_reader, stop;
         close_reader.set(1500, [&] {
-            if (reader < 0)
-                return;
-            char buf[64];
-            ssize_t n = ::read(reader, buf, sizeof buf);
-            if (n > 0)
-                seen.assign(buf, std::size_t(n));
-            ::close(reader);
+            if (reader >= 0)
+                seen = testutil::read_now(reader), ::close(reader);
         });
         stop.set(2500, [] { multiplexer.terminate(); });
-        {
-            Capture err(std::cerr);
-            run_with_watchdog();
-            EXPECT_EQ(err.text(), c.errors);
-        }
-        EXPECT_EQ(mClock.timeouts, c.timeouts);
+        Capture err(std::cerr);
+        EXPECT_EQ(run_timeouts(true), c.timeouts);
+        EXPECT_EQ(err.text(), c.errors);
         EXPECT_EQ(seen, c.device == Device::fifo ? "STARTPING" : "");
     }
     ::sigaction(SIGPIPE, &old, nullptr);
@@ -387,10 +326,11 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
 TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait)
 {
     struct Plugin : TimerPoolPlugin {
-        int answer = -1;
+        int answer = -1, asks = 0;
         std::function<void()> on_ask;
         int timerPoll() override
         {
+            ++asks;
             if (on_ask)
                 on_ask();
             return answer;
@@ -398,58 +338,31 @@ TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait)
     };
     struct Case {
         const char* what;
-        std::function<void(Plugin (&)[3])> setup;
+        int answers[3];
+        int unhooker, unhooked; // in its first ask, one plug-in unhooks one
         std::vector<int> timeouts;
-        int asked_total;
+        int asks;
     };
     // Three plug-ins are hooked; a timer at 800 ms stops the loop.
     const Case cases[] = {
-        {"no answer: the timer bounds the wait", [](Plugin(&)[3]) {}, {800, 0}, 6},
-        {"the smallest answer wins",
-         [](Plugin(&p)[3]) {
-             p[1].answer = 300;
-             p[2].answer = 500;
-         },
-         {300, 300, 200, 0},
-         12},
-        {"an answer of 0 polls without waiting",
-         [](Plugin(&p)[3]) {
-             p[0].answer = 0;
-             p[0].on_ask = [&p] { p[0].timerUnhook(); };
-         },
-         {0, 800, 0},
-         7},
-        {"a plug-in unhooking another not yet asked",
-         [](Plugin(&p)[3]) {
-             p[2].answer = 100;
-             p[0].on_ask = [&p] { p[2].timerUnhook(); };
-         },
-         {800, 0},
-         4},
+        {"the smallest answer wins", {-1, 300, 500}, -1, -1, {300, 300, 200, 0}, 12},
+        {"an answer of 0 polls without waiting", {0, -1, -1}, 0, 0, {0, 800, 0}, 7},
+        {"a plug-in unhooking another not yet asked", {-1, -1, 100}, 0, 2, {800, 0}, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        mClock.timeouts.clear();
-        Plugin plugins[3];
-        int asked = 0;
-        for (Plugin& p : plugins) {
-            p.timerHook();
-            p.timerHook(); // once only
+        Plugin p[3];
+        for (int i = 0; i < 3; ++i) {
+            p[i].answer = c.answers[i];
+            p[i].timerHook();
+            p[i].timerHook(); // once only
         }
-        c.setup(plugins);
-        for (Plugin& p : plugins) {
-            auto inner = p.on_ask;
-            p.on_ask = [&asked, inner] {
-                ++asked;
-                if (inner)
-                    inner();
-            };
-        }
+        if (c.unhooker >= 0)
+            p[c.unhooker].on_ask = [&p, &c] { p[c.unhooked].timerUnhook(); };
         Action stop;
         stop.set(800);
-        run();
-        EXPECT_EQ(mClock.timeouts, c.timeouts);
-        EXPECT_EQ(asked, c.asked_total);
+        EXPECT_EQ(run_timeouts(), c.timeouts);
+        EXPECT_EQ(p[0].asks + p[1].asks + p[2].asks, c.asks);
     }
 }
 

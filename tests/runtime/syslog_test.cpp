@@ -49,19 +49,15 @@ protected:
     {
         syslogManager.closelog();
         Mux::setClock(nullptr);
-        if (mSocket >= 0)
-            close(mSocket);
     }
     void Bind(int type)
     {
-        if (mSocket >= 0)
-            close(mSocket);
-        mSocket = testutil::bind_unix(mRoot / "dev/log", type);
-        ASSERT_EQ(0, type == SOCK_STREAM ? listen(mSocket, 1) : 0);
+        mSocket = Fd(testutil::bind_unix(mRoot / "dev/log", type));
+        ASSERT_EQ(0, type == SOCK_STREAM ? listen(mSocket.lowlevel_fd(), 1) : 0);
     }
-    Datagrams Received() { return testutil::datagrams(mSocket); }
+    Datagrams Received() { return testutil::datagrams(mSocket.lowlevel_fd()); }
     testutil::TempDir mRoot;
-    int mSocket = -1;
+    Fd mSocket;
     Mux::TestClock mClock;
 };
 
@@ -177,8 +173,7 @@ TEST_F(SysLogTest, ReceiverRestartedOrGone)
         EXPECT_EQ(Datagrams{Record(27, line)}, Received());
     }
     syslogManager.closelog();
-    close(mSocket);
-    mSocket = -1;
+    mSocket.close();
     unlink((mRoot / "dev/log").c_str());
     os << "lost\nlost\n" << std::flush;
     EXPECT_TRUE(os.good());
@@ -191,7 +186,7 @@ TEST_F(SysLogTest, StreamReceiverAfterProtocolTypeError)
     Bind(SOCK_STREAM);
     syslogManager.openlog(kIdent, LOG_NDELAY, 0);
     ASSERT_TRUE(syslogManager.connected());
-    int peer = accept(mSocket, nullptr, nullptr);
+    int peer = accept(mSocket.lowlevel_fd(), nullptr, nullptr);
     ASSERT_GE(peer, 0);
     syslogManager.syslog(LOG_DAEMON | LOG_ERR, "a");
     syslogManager.syslog(LOG_DAEMON | LOG_ERR, "b");

@@ -23,7 +23,6 @@ namespace
 {
 
 using TempRoot = testutil::TempDir;
-using testutil::read_file;
 
 // ---- process search -------------------------------------------------------
 
@@ -67,23 +66,16 @@ TEST(FindProcByName, FakeProcTable)
 
 // ---- pid file -----------------------------------------------------------------
 
-TEST(LinuxRun, PidFileLivesAsLongAsTheHolder)
+// Its content and its removal at the end are the end-to-end start-up test's,
+// running without the directory the status dump test's.
+TEST(LinuxRun, PidFileIsReadableByAll)
 {
     TempRoot root;
-    const std::string path = root.path() + "/var/run/server.pid";
-    {
-        Linux::Run run("server"); // no directory: silently no file
-    }
-    EXPECT_NE(access(path.c_str(), F_OK), 0);
     root.mkdirs("var/run");
-    {
-        Linux::Run run("server");
-        EXPECT_EQ(read_file(path), std::to_string(getpid()));
-        struct stat info;
-        ASSERT_EQ(stat(path.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0644u);
-    }
-    EXPECT_NE(access(path.c_str(), F_OK), 0);
+    Linux::Run run("server");
+    struct stat info;
+    ASSERT_EQ(stat((root / "var/run/server.pid").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
 // ---- signals --------------------------------------------------------------------
@@ -117,17 +109,11 @@ TEST(Signal, InstallationFlagsAndBlockSet)
     raise(SIGUSR1);
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(info_was_null);
-    EXPECT_EQ(IPC::Signal::enable_int(SIGUSR1), 0);
-    EXPECT_EQ(current(SIGUSR1).sa_flags & SA_RESTART, 0);
-    EXPECT_EQ(IPC::Signal::disable_int(SIGUSR1), 0);
-    EXPECT_NE(current(SIGUSR1).sa_flags & SA_RESTART, 0);
     EXPECT_EQ(IPC::Signal::ignore(SIGUSR1), 0);
     raise(SIGUSR1);
     EXPECT_EQ(IPC::Signal::system(SIGUSR1), 0);
     EXPECT_EQ(current(SIGUSR1).sa_handler, SIG_DFL);
     EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(IPC::Signal::Set::is_signal(0));
-    EXPECT_TRUE(IPC::Signal::Set::is_signal(NSIG - 1));
     EXPECT_NE(IPC::Signal::handle(NSIG, info_handler, 0), 0);
 
     ASSERT_EQ(IPC::Signal::handle(SIGUSR2, plain_handler, 0, IPC::Signal::Set(SIGHUP, SIGALRM, SIGPIPE)), 0);
@@ -140,29 +126,6 @@ TEST(Signal, InstallationFlagsAndBlockSet)
     action = current(SIGUSR2);
     EXPECT_FALSE(sigismember(&action.sa_mask, SIGHUP));
     IPC::Signal::system(SIGUSR2);
-}
-
-// ---- console modes --------------------------------------------------------------
-
-TEST(Console, MessagesWhenStandardInputIsNoTerminal)
-{
-    const int saved = dup(STDIN_FILENO);
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, STDIN_FILENO);
-    {
-        testutil::Capture err(std::cerr);
-        Console::SwitchToBinaryMode();
-        EXPECT_EQ(err.text(), "can't obtain terminal attributes\ncan't set terminal attributes\n");
-    }
-    close(STDIN_FILENO);
-    {
-        testutil::Capture err(std::cerr);
-        Console::SwitchToNonBlockMode();
-        EXPECT_EQ(err.text(), "can't switch terminal to blocked mode\n");
-    }
-    dup2(saved, STDIN_FILENO);
-    close(saved);
-    close(null);
 }
 
 } // namespace

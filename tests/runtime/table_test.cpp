@@ -3,83 +3,73 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace
 {
 
+using T = ext::Table&;
+using S = ext::Table::Sentry&;
+
+// Draws a table of columns added one by one, written through one sentry.
+std::string draw(const std::vector<int>& widths, const std::function<void(T, S)>& write)
+{
+    std::ostringstream os;
+    {
+        ext::Table t(os);
+        for (int w : widths)
+            t.add(w);
+        ext::Table::Sentry s(t);
+        write(t, s);
+    }
+    return os.str();
+}
+
 TEST(Table, Layouts)
 {
     struct Case {
         const char* what;
-        std::function<void(std::ostream&)> write;
+        std::vector<int> widths;
+        std::function<void(T, S)> write;
         const char* expected;
     };
     const Case cases[] = {
         {"a long text is written in full and shifts the line",
-         [](std::ostream& os) {
-             ext::Table t(os, 3, 2);
-             ext::Table::Sentry s(t);
-             s << "abcdef" << ext::nextrow << "" << ext::nextrow;
-         },
+         {3, 2},
+         [](T, S s) { s << "abcdef" << ext::nextrow << "" << ext::nextrow; },
          "|abcdef|  |\n"},
         {"a delimiter completes an open row",
-         [](std::ostream& os) {
-             ext::Table t(os, 2, 2, 2);
-             ext::Table::Sentry s(t);
-             s << "a" << ext::nextrow << ext::delimeter;
-         },
-         "|a |  |  |\n"
-         "+--+--+--+\n"},
+         {2, 2, 2},
+         [](T, S s) { s << "a" << ext::nextrow << ext::delimeter; },
+         "|a |  |  |\n+--+--+--+\n"},
         {"destroying the sentry completes an open row",
-         [](std::ostream& os) {
-             ext::Table t(os, 3, 3);
-             ext::Table::Sentry s(t);
-             s << 42 << ext::nextrow;
-         },
+         {3, 3},
+         [](T, S s) { s << 42 << ext::nextrow; },
          "|42 |   |\n"},
         {"text of one cell is collected from several writes",
-         [](std::ostream& os) {
-             ext::Table t(os, 9);
-             ext::Table::Sentry s(t);
-             s << "fd=" << 3 << std::string("!") << ext::nextrow;
-         },
+         {9},
+         [](T, S s) { s << "fd=" << 3 << std::string("!") << ext::nextrow; },
          "|  fd=3!  |\n"},
-        {"a gap line",
-         [](std::ostream& os) {
-             ext::Table t(os, 1, 3);
-             t.gap();
-         },
-         "| |   |\n"},
-        {"columns added one by one; beginrow returns to the first",
-         [](std::ostream& os) {
-             ext::Table t(os);
-             t.add(2);
-             t.add(2);
-             t.add(2);
-             ext::Table::Sentry s(t);
+        {"a gap line", {1, 3}, [](T t, S) { t.gap(); }, "| |   |\n"},
+        {"beginrow returns to the first column",
+         {2, 2, 2},
+         [](T, S s) {
              s << "a" << ext::nextrow << ext::beginrow;
              s << "b" << ext::nextrow << "c" << ext::nextrow << "d" << ext::nextrow;
          },
          "|a |b |c |d |\n"},
         {"a table without columns writes nothing",
-         [](std::ostream& os) {
-             ext::Table t(os);
-             ext::Table::Sentry s(t);
+         {},
+         [](T t, S s) {
              s << ext::delimeter << "x" << ext::nextrow << ext::delimeter;
              t.gap();
          },
          ""},
-        {"seven columns", [](std::ostream& os) { ext::Table(os, 1, 1, 1, 1, 1, 1, 1).delimeter(); },
-         "+-+-+-+-+-+-+-+\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::ostringstream os;
-        c.write(os);
-        EXPECT_EQ(os.str(), c.expected);
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(draw(c.widths, c.write), c.expected) << c.what;
 }
 
 } // namespace

@@ -1,14 +1,14 @@
 #pragma once
 // Helpers shared by the runtime and platform tests: captured streams, a
 // private QUELVAD_ROOT, pipes and loopback sockets.
-#include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/paths.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/inet4.hpp"
 
 namespace testutil
 {
@@ -47,6 +49,20 @@ inline std::string read_file(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The names in a directory, sorted, without "." and "..".
+inline std::vector<std::string> list_dir(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // A temporary directory, removed with its content; with `as_root` it is also
@@ -85,11 +101,7 @@ public:
     // Creates every directory of a relative path.
     void mkdirs(const std::string& relative) const
     {
-        std::string dir = mPath;
-        std::istringstream parts(relative);
-        for (std::string part; std::getline(parts, part, '/');)
-            if (!part.empty())
-                ::mkdir((dir += "/" + part).c_str(), 0755);
+        EXPECT_EQ(std::system(("mkdir -p '" + mPath + "/" + relative + "'").c_str()), 0);
     }
     void write(const std::string& relative, const std::string& content) const
     {
@@ -112,31 +124,62 @@ inline std::string read_now(int fd)
     return out;
 }
 
-// A listening socket on loopback; returns its port.
-inline int listen_loopback(int& listener, int backlog)
+// A pipe, both ends non-blocking; put() and take() move one byte.
+struct Pipe {
+    Fd r, w;
+    Pipe()
+    {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0)
+            r = Fd(p[0]), w = Fd(p[1]);
+    }
+    void put() { ASSERT_EQ(::write(w.lowlevel_fd(), "x", 1), 1); }
+    void take()
+    {
+        char c;
+        ASSERT_EQ(::read(r.lowlevel_fd(), &c, 1), 1);
+    }
+};
+
+// A socket listening on a free loopback port, and that port; invalid on failure.
+inline Fd listener(int& port, int backlog = 1)
 {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    EXPECT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    EXPECT_EQ(0, ::listen(listener, backlog));
-    EXPECT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len));
-    return ntohs(addr.sin_port);
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    INet4::Addr a;
+    a.Assign("127.0.0.1:0", nullptr);
+    socklen_t len = a.size();
+    if (::bind(s.lowlevel_fd(), a, a.size()) != 0 || ::listen(s.lowlevel_fd(), backlog) != 0 ||
+        ::getsockname(s.lowlevel_fd(), a, &len) != 0)
+        return Fd();
+    port = a.port();
+    return s;
 }
 
-// A blocking connection to a loopback port.
-inline int dial_loopback(int port)
+// A blocking client connected to 127.0.0.1:port, or an invalid Fd.
+inline Fd connect_to(int port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<unsigned short>(port));
-    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    return fd;
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    INet4::Addr a;
+    a.Assign("127.0.0.1", nullptr);
+    a.port(static_cast<unsigned short>(port));
+    return ::connect(s.lowlevel_fd(), a, a.size()) == 0 ? s : Fd();
 }
+
+// A connected TCP pair over loopback: `client` is the remote end, `server`
+// the accepted socket (non-blocking) with its peer address.
+struct TcpPair {
+    Fd client, server;
+    INet4::Addr peer;
+    TcpPair()
+    {
+        int port = 0;
+        Fd l = listener(port);
+        client = connect_to(port);
+        socklen_t len = peer.size();
+        server = Fd(::accept(l.lowlevel_fd(), peer, &len));
+        server.NonBlock();
+    }
+};
 
 // A socket bound to a path of the file system (an old one is removed).
 inline int bind_unix(const std::string& path, int type)

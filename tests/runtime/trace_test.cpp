@@ -46,24 +46,4 @@ TEST(TraceHex, BytesAndNumbers)
     EXPECT_EQ(os.str(), "0A 0x00A10 ***7");
 }
 
-struct Traced {
-    void PutHeader(std::ostream& os) const { os << "E1: "; }
-    void PutShortInfo(std::ostream& os) const { os << "slc#3"; }
-    void PutAddr(std::ostream& os) const { os << "10.0.0.1:5004"; }
-};
-
-TEST(TraceWrappers, WriteThroughTheObjectAndBlocks)
-{
-    Traced t;
-    std::ostringstream os, off;
-    os << ext::header(&t) << "up " << ext::shortinfo(&t) << " " << host(&t) << " " << ext::quoted("text")
-       << " " << ext::quoted(std::string("s")) << " " << ext::quoted(42) << "\n";
-    {
-        Trace::Block a(true, "run", os);
-        Trace::Block b(false, "quiet", off);
-    }
-    EXPECT_EQ(os.str(), "E1: up slc#3 10.0.0.1:5004 \"text\" \"s\" \"42\"\nEnter run\nLeave run\n");
-    EXPECT_EQ(off.str(), "");
-}
-
 } // namespace

