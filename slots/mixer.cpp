@@ -274,12 +274,7 @@ void Mixer::CheckForDestroy()
         multiplexer.deferredDelete(this);
 }
 
-TdmInput::TdmInput(Mixer& mixer_, int channel_, int timeslot_)
-    : mixer(mixer_), channel(channel_), timeslot(timeslot_)
-{
-}
-
-TdmInput::~TdmInput()
+MixerSlot::~MixerSlot()
 {
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
@@ -306,17 +301,6 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& c)
     if (c.delays_isSelected())
         return ConfigureDelays(dsp, c.get_delays());
     return false;
-}
-
-TdmOutput::TdmOutput(Mixer& mixer_, int channel_, int timeslot_)
-    : mixer(mixer_), channel(channel_), timeslot(timeslot_)
-{
-}
-
-TdmOutput::~TdmOutput()
-{
-    Hardware::TonecReceiver::CleanBeforeDestroy();
-    Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 bool TdmOutput::IBeforeDestroy()

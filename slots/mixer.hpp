@@ -88,16 +88,30 @@ private:
     std::list<MixerSlot*> mSlots;
 };
 
-// The slot type a unit keeps in its list.
-class MixerSlot : public Slot
+// The slot type a unit keeps in its list: one unit channel on its switch
+// channel, with that channel's tone and DSP receivers, which it switches off
+// before it goes.
+class MixerSlot : public Slot, protected Hardware::TonecReceiver, protected Hardware::DSProcReceiver
 {
+protected:
+    MixerSlot(Mixer& mixer_, int channel_, int timeslot_)
+        : mixer(mixer_), channel(channel_), timeslot(timeslot_)
+    {
+    }
+    ~MixerSlot() override;
+
+    unsigned tonec_timeslot() const override { return unsigned(timeslot); }
+    unsigned dsproc_timeslot() const override { return unsigned(timeslot); }
+
+    Mixer& mixer;
+    int channel;
+    int timeslot;
 };
 
-class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver
+class TdmInput : public MixerSlot
 {
 public:
-    TdmInput(Mixer& mixer, int channel, int timeslot);
-    ~TdmInput() override;
+    TdmInput(Mixer& mixer, int channel, int timeslot) : MixerSlot(mixer, channel, timeslot) {}
 
     bool IBeforeDestroy() override;
     bool Ioctl(LGCP::IoctlParams const& c) override;
@@ -113,27 +127,21 @@ private:
     friend class Mixer;
 
     void tonec_event(Hardware::TonecReceiver::Params const& p) override { processTonecEvent(p); }
-    unsigned tonec_timeslot() const override { return unsigned(timeslot); }
     void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override { processVADEvent(e); }
     void dsproc_bss_event(struct dsproc_bss_event const* e) override { processBSSEvent(e); }
     void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { processSDEvent(e); }
-    unsigned dsproc_timeslot() const override { return unsigned(timeslot); }
     void dsproc_tone_flt_event(struct dsproc_tone_event const* e) override { processToneFltEvent(e); }
     void dsproc_flags_event(struct dsproc_flags_event const* e) override { processFlagsEvent(e); }
 
-    Mixer& mixer;
-    int channel;
-    int timeslot;
     bool summatorSet = false;
     int summator = -1;
 };
 
 // Reached as a slot only through the unit that built it.
-class TdmOutput : MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver
+class TdmOutput : MixerSlot
 {
 public:
-    TdmOutput(Mixer& mixer, int channel, int timeslot);
-    ~TdmOutput() override;
+    TdmOutput(Mixer& mixer, int channel, int timeslot) : MixerSlot(mixer, channel, timeslot) {}
 
     bool IBeforeDestroy() override;
     bool Ioctl(LGCP::IoctlParams const& c) override;
@@ -149,18 +157,12 @@ private:
     // An output hears no digits of its own: only its generator's end and the
     // DSP's tone and flag reports reach the controller.
     void tonec_event(Hardware::TonecReceiver::Params const&) override {}
-    unsigned tonec_timeslot() const override { return unsigned(timeslot); }
     void tone_gen_complete() override { processToneGenEvent(); }
     void dsproc_vad_event(Hardware::DSProcVADEvent const&) override {}
     void dsproc_bss_event(struct dsproc_bss_event const*) override {}
     void dsproc_sd_event(Hardware::DSProcSDEvent const&) override {}
-    unsigned dsproc_timeslot() const override { return unsigned(timeslot); }
     void dsproc_tone_flt_event(struct dsproc_tone_event const* e) override { processToneFltEvent(e); }
     void dsproc_flags_event(struct dsproc_flags_event const* e) override { processFlagsEvent(e); }
-
-    Mixer& mixer;
-    int channel;
-    int timeslot;
 };
 
 } // namespace Mixer
