@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -26,14 +27,6 @@ const std::string kDevices =
     "/dev/maintenance missing open=0\n/dev/mcc/ctl missing open=0\n/dev/mctl missing open=0\n"
     "/dev/misc/gw-wd present open=0\n/dev/mixer missing open=0\n/dev/rtp present open=0\n"
     "/dev/voice present open=0\ninet-dgram present open=0\nok\n";
-
-std::string joined(const std::deque<std::string>& lines)
-{
-    std::string text;
-    for (auto& l : lines)
-        text += l + "\n";
-    return text;
-}
 
 // Lets the simulator handle what is pending, waiting for its descriptor a
 // bounded number of times.
@@ -128,9 +121,9 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
     ::close(dup);
     settle(sim);
     EXPECT_EQ(0u, sim.open_count("/dev/hal"));
-    EXPECT_EQ(
-        "open /dev/hal\nwrite /dev/hal [01 00 FF]\nioctl /dev/hal 0xC0044801 -> -1 ENOTTY\nclose /dev/hal\n",
-        joined(sim.journal()));
+    EXPECT_EQ((std::deque<std::string>{"open /dev/hal", "write /dev/hal [01 00 FF]",
+                                       "ioctl /dev/hal 0xC0044801 -> -1 ENOTTY", "close /dev/hal"}),
+              sim.journal());
 }
 
 TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
