@@ -3,13 +3,6 @@
 namespace ASN1
 {
 
-AbstractData* AbstractData::create(TypeInfo const* info)
-{
-    if (info == nullptr)
-        return nullptr;
-    return info->create(info);
-}
-
 int lexicographic_compare_bytes(char const* first1, char const* last1, char const* first2, char const* last2)
 {
     for (; first1 != last1 && first2 != last2; ++first1, ++first2) {

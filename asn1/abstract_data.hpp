@@ -118,6 +118,23 @@ struct OpenTypeInfo : TypeInfo {
     TypeInfo const* typeInfo;
 };
 
+// How the aligned-PER coders treat a value without a virtual call: a class whose PER
+// coding follows from its descriptor alone names its kind when it is built; every other
+// class is `other` and is coded through accept(). A class deriving from one of these
+// kinds must code exactly as its base does in aligned PER.
+enum class ValueKind : std::uint8_t {
+    other,
+    null,
+    boolean,
+    integer,
+    enumerated,
+    octetString,
+    characterString,
+    choice,
+    sequence,
+    sequenceOf
+};
+
 class AbstractData
 {
 public:
@@ -128,7 +145,10 @@ public:
     static void operator delete(void* block, std::size_t size) noexcept { detail::valueRelease(block, size); }
 
     // Null for no descriptor; otherwise a new value owned by the caller.
-    static AbstractData* create(TypeInfo const* info);
+    static AbstractData* create(TypeInfo const* info)
+    {
+        return info == nullptr ? nullptr : info->create(info);
+    }
 
     AbstractData* clone() const { return do_clone(); }
     int compare(AbstractData const& other) const { return do_compare(other); }
@@ -140,6 +160,7 @@ public:
 
     TypeInfo const* info() const { return info_; }
     std::uint32_t getTag() const { return info_->tag; }
+    ValueKind kind() const { return kind_; }
 
     // Value notation (printer): the text written up to a failure.
     std::string asValueNotation() const;
@@ -155,7 +176,9 @@ public:
     bool isStrictlyValid() const;
 
 protected:
-    explicit AbstractData(TypeInfo const* info) : info_(info) {}
+    explicit AbstractData(TypeInfo const* info, ValueKind kind = ValueKind::other) : info_(info), kind_(kind)
+    {
+    }
     AbstractData(AbstractData const&) = default;
     // Assignment copies content only: a value never changes its descriptor.
     // It copies nothing, so self-assignment is harmless.
@@ -172,6 +195,7 @@ protected:
 
 private:
     TypeInfo const* info_;
+    ValueKind kind_;
 };
 
 // Kinds whose descriptor carries a constraint (value bounds or size bounds).
@@ -186,10 +210,51 @@ public:
     ConstrainedInfo const* constraintInfo() const { return static_cast<ConstrainedInfo const*>(info()); }
 
 protected:
-    explicit ConstrainedObject(TypeInfo const* info) : AbstractData(info) {}
+    explicit ConstrainedObject(TypeInfo const* info, ValueKind kind = ValueKind::other)
+        : AbstractData(info, kind)
+    {
+    }
     ConstrainedObject(ConstrainedObject const&) = default;
     ConstrainedObject& operator=(ConstrainedObject const&) { return *this; }
 };
+
+namespace detail
+{
+
+// Blocks of the leaf kinds (NULL, BOOLEAN, INTEGER, ENUMERATED) are all of one size
+// class: the value head and at most an int (primitives.hpp checks each class).
+const std::size_t leafValueSize = sizeof(AbstractData) + sizeof(int);
+
+} // namespace detail
+
+// Ends a value owned through a pointer (null does nothing). A leaf kind holds no
+// resource and its classes declare no member and no destructor: its block goes back to
+// the free lists without the virtual destructor's call; every other value is deleted.
+inline void destroyValue(AbstractData* value) noexcept
+{
+    if (value == nullptr)
+        return;
+    switch (value->kind()) {
+    case ValueKind::null:
+    case ValueKind::boolean:
+    case ValueKind::integer:
+    case ValueKind::enumerated:
+        detail::valueRelease(value, detail::leafValueSize);
+        return;
+    default:
+        delete value;
+    }
+}
+
+namespace detail
+{
+
+// Owning pointers to values end them with destroyValue.
+struct ValueDeleter {
+    void operator()(AbstractData* value) const noexcept { destroyValue(value); }
+};
+
+} // namespace detail
 
 // Bits needed for the values 0..n-1; 0 stands for 2^32 values and gives 32.
 inline unsigned CountBits(unsigned n)

@@ -98,7 +98,7 @@ bool CoderEnv::encodeBERInto(AbstractData const& value, std::vector<char>& octet
 bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets)
 {
     PEREncoder encoder(octets, true);
-    return value.accept(encoder);
+    return encoder.encodeValue(value);
 }
 
 bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text)
@@ -118,7 +118,7 @@ bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, b
     switch (encodingRule_) {
     case per_Aligned: {
         PERDecoder decoder(begin, end, env, true);
-        return value.accept(decoder);
+        return decoder.decodeValue(value);
     }
     case ber: {
         BERDecoder decoder(begin, end, env);

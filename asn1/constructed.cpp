@@ -22,7 +22,7 @@ CHOICE::CHOICE(CHOICE const& other)
 
 CHOICE& CHOICE::operator=(CHOICE const& other)
 {
-    std::unique_ptr<AbstractData> copy(other.value_ ? other.value_->clone() : nullptr);
+    std::unique_ptr<AbstractData, detail::ValueDeleter> copy(other.value_ ? other.value_->clone() : nullptr);
     value_.swap(copy);
     index_ = other.index_;
     return *this;
@@ -39,14 +39,6 @@ AbstractData* CHOICE::setSelection(int index, AbstractData* value)
     value_.reset(value);
     index_ = index;
     return value;
-}
-
-bool CHOICE::select(int index)
-{
-    if (index == index_)
-        return true;
-    index_ = index;
-    return createSelection();
 }
 
 bool CHOICE::createSelection()
@@ -212,7 +204,7 @@ AbstractData** newFieldSlots(unsigned count)
 void deleteFieldSlots(AbstractData** slots, unsigned count)
 {
     for (unsigned i = 0; i < count; ++i)
-        delete slots[i];
+        destroyValue(slots[i]);
     detail::valueRelease(slots, count * slotSize);
 }
 
@@ -234,30 +226,38 @@ AbstractData** copyFieldSlots(AbstractData* const* from, unsigned count)
 
 } // namespace
 
-SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info)
+SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info, ValueKind::sequence)
 {
     SequenceInfo const* si = sequenceInfo();
-    fieldCount_ = si->numFields + si->knownExtensions;
-    fields_ = newFieldSlots(fieldCount_);
     optionalMap_.resize(si->numOptional);
+    if (si->nonOptionalExtensions != nullptr)
+        extensionMap_.resize(si->knownExtensions);
+    unsigned count = si->numFields + si->knownExtensions;
+    AbstractData** slots =
+        count == 0 ? nullptr : static_cast<AbstractData**>(detail::valueAllocate(count * slotSize));
+    // Each slot is set as it is reached (a mandatory field's value, else none), so
+    // that a failure deletes exactly the values made before it.
+    unsigned made = 0;
     try {
-        for (std::uint32_t i = 0; i < si->numFields; ++i) {
-            if (si->fieldIds[i] < 0)
-                fields_[i] = AbstractData::create(si->fieldInfos[i]);
-        }
-        if (si->nonOptionalExtensions != nullptr) {
-            extensionMap_.resize(si->knownExtensions);
-            for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
-                if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
-                    extensionMap_.set(j);
-                    fields_[si->numFields + j] = AbstractData::create(si->fieldInfos[si->numFields + j]);
-                }
+        for (; made < si->numFields; ++made)
+            slots[made] = si->fieldIds[made] < 0 ? AbstractData::create(si->fieldInfos[made]) : nullptr;
+        for (; made < count; ++made) {
+            unsigned j = made - si->numFields;
+            slots[made] = nullptr;
+            if (si->nonOptionalExtensions != nullptr &&
+                (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8)))) {
+                extensionMap_.set(j);
+                slots[made] = AbstractData::create(si->fieldInfos[made]);
             }
         }
     } catch (...) {
-        deleteFieldSlots(fields_, fieldCount_);
+        for (unsigned i = 0; i < made; ++i)
+            destroyValue(slots[i]);
+        detail::valueRelease(slots, count * slotSize);
         throw;
     }
+    fields_ = slots;
+    fieldCount_ = count;
 }
 
 SEQUENCE::SEQUENCE(SEQUENCE const& other)
@@ -455,14 +455,14 @@ void SEQUENCE_OF_Base::insert(iterator position, const_iterator first, const_ite
 SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last)
 {
     for (iterator it = first; it != last; ++it)
-        delete *it;
+        destroyValue(*it);
     return container_.erase(first, last);
 }
 
 void SEQUENCE_OF_Base::clear()
 {
     for (AbstractData* element : container_)
-        delete element;
+        destroyValue(element);
     container_.clear();
 }
 

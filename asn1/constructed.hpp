@@ -22,7 +22,7 @@ public:
 
     // Takes over value.
     explicit CHOICE(TypeInfo const* info, int index = unselected_, AbstractData* value = nullptr)
-        : AbstractData(info), value_(value), index_(index)
+        : AbstractData(info, ValueKind::choice), value_(value), index_(index)
     {
     }
     CHOICE(CHOICE const& other);
@@ -31,7 +31,7 @@ public:
 
     // Destroys the current value, takes over value, returns it.
     AbstractData* setSelection(int index, AbstractData* value);
-    bool select(int index);
+    bool select(int index) { return index == index_ || (index_ = index, createSelection()); }
     bool createSelection();
     // Selects the alternative a received tag names; false leaves the unrecognised state.
     bool setID(unsigned number, unsigned classBits);
@@ -75,7 +75,7 @@ protected:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
-    std::unique_ptr<AbstractData> value_;
+    std::unique_ptr<AbstractData, detail::ValueDeleter> value_;
     int index_;
 };
 
@@ -208,12 +208,12 @@ class SEQUENCE_OF_Base : public ConstrainedObject
 {
 public:
     typedef SequenceOfInfo InfoType;
-    typedef std::vector<AbstractData*> Container;
+    typedef std::vector<AbstractData*, detail::ValueAllocator<AbstractData*>> Container;
     typedef Container::iterator iterator;
     typedef Container::const_iterator const_iterator;
     static AbstractData* create(TypeInfo const* info);
 
-    explicit SEQUENCE_OF_Base(TypeInfo const* info) : ConstrainedObject(info) {}
+    explicit SEQUENCE_OF_Base(TypeInfo const* info) : ConstrainedObject(info, ValueKind::sequenceOf) {}
     SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other);
     SEQUENCE_OF_Base& operator=(SEQUENCE_OF_Base const& other);
     ~SEQUENCE_OF_Base() override;

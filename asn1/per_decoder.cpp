@@ -53,6 +53,50 @@ void PERDecoder::rollback(memento_type const& memento)
     bits_ = static_cast<std::uint16_t>(memento.bits);
 }
 
+bool PERDecoder::decodeMultiBitSlow(unsigned bits, unsigned& out)
+{
+    if (bits > 32)
+        return false;
+    if (bits == 0) {
+        out = 0;
+        return true;
+    }
+    if (size_ - position_ >= 8) {
+        // Eight octets from the current one in one load; the bits wanted are at the
+        // top once the ones already read are shifted out.
+        std::uint64_t window;
+        std::memcpy(&window, begin_ + position_, sizeof window);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        window = __builtin_bswap64(window);
+#endif
+        unsigned consumed = 8u - bits_ + bits;
+        out = static_cast<std::uint32_t>((window << (8u - bits_)) >> (64u - bits));
+        position_ += consumed / 8;
+        bits_ = static_cast<std::uint16_t>(8u - consumed % 8);
+        return true;
+    }
+    if (getBitsLeft() < bits)
+        return false;
+    // The unread bits of the current octet, then whole octets, in one 64-bit window.
+    unsigned char const* p = reinterpret_cast<unsigned char const*>(begin_) + position_;
+    std::uint64_t window = *p & ((1u << bits_) - 1);
+    unsigned have = bits_;
+    while (have < bits) {
+        window = (window << 8) | *++p;
+        have += 8;
+    }
+    unsigned rest = have - bits;
+    out = static_cast<std::uint32_t>(window >> rest);
+    position_ = static_cast<std::size_t>(p - reinterpret_cast<unsigned char const*>(begin_));
+    if (rest == 0) {
+        ++position_;
+        bits_ = 8;
+    } else {
+        bits_ = static_cast<std::uint16_t>(rest);
+    }
+    return true;
+}
+
 bool PERDecoder::decodeBitMap(std::vector<char>& octets, unsigned bits)
 {
     if (getBitsLeft() < bits)
@@ -63,10 +107,16 @@ bool PERDecoder::decodeBitMap(std::vector<char>& octets, unsigned bits)
 
 bool PERDecoder::decodeBitMap(char* octets, unsigned bits)
 {
+    unsigned value = 0;
+    if (bits - 1 < 8) {
+        if (!decodeMultiBit(bits, value))
+            return false;
+        octets[0] = static_cast<char>(value << (8 - bits));
+        return true;
+    }
     if (getBitsLeft() < bits)
         return false;
     unsigned whole = bits / 8;
-    unsigned value = 0;
     for (unsigned i = 0; i < whole; ++i) {
         decodeMultiBit(8, value);
         octets[i] = static_cast<char>(value);
@@ -137,16 +187,12 @@ int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& out)
     return OK;
 }
 
-int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& out)
+int PERDecoder::decodeLongLength(unsigned& out)
 {
-    if (upper <= 65535)
-        return decodeUnsigned(lower, upper, out);
-    byteAlign();
     if (atEnd())
         return FAILED;
     unsigned value = 0;
-    if (decodeSingleBit() == 0)
-        return decodeMultiBit(7, out) ? OK : FAILED;
+    decodeSingleBit(); // 1: two octets
     if (!decodeMultiBit(1, value) || value != 0)
         return FAILED; // "11": fragmented, not supported
     return decodeMultiBit(14, out) ? OK : FAILED;
@@ -170,7 +216,7 @@ bool PERDecoder::decodeOpenType(AbstractData& value, unsigned length)
     std::size_t end = position_ + length;
     std::size_t outerSize = size_;
     size_ = end; // the contents may not read past their own open type
-    bool ok = value.accept(*this);
+    bool ok = decodeValue(value);
     size_ = outerSize;
     setPosition(end);
     return ok;
@@ -191,37 +237,45 @@ bool PERDecoder::do_visit(BOOLEAN& value)
 
 bool PERDecoder::do_visit(INTEGER& value)
 {
-    ConstraintType type = value.getConstraintType();
+    return decodeInteger(value);
+}
+
+bool PERDecoder::decodeInteger(INTEGER& value)
+{
+    ConstrainedInfo const* ci = value.constraintInfo();
+    ConstraintType type = ci->type;
     bool outside = type == Unconstrained || type == PartiallyConstrained;
     if (type == ExtendableConstraint)
         outside = decodeSingleBit() != 0;
-    if (outside) {
-        unsigned n = 0;
-        if (decodeLength(0, unconstrainedUpper, n) != OK || n > 4)
+    unsigned raw = 0;
+    if (!outside) {
+        if (decodeUnsigned(static_cast<unsigned>(ci->lowerLimit), ci->upperLimit, raw) != OK)
             return false;
-        if (n == 0) {
-            value.setValue(0);
-            return true;
-        }
-        byteAlign();
-        unsigned raw = 0;
-        if (!decodeMultiBit(n * 8, raw))
-            return false;
-        // Two's complement as written, also with a lower limit only: a negative value
-        // comes back negative instead of as a large positive one.
-        if (n < 4 && (raw & (1u << (n * 8 - 1))) != 0)
-            raw |= ~0u << (n * 8);
         value.setValue(static_cast<int>(raw));
         return true;
     }
-    unsigned raw = 0;
-    if (decodeUnsigned(static_cast<unsigned>(value.getLowerLimit()), value.getUpperLimit(), raw) != OK)
-        return false;
+    // A length, then the octets, all from whole octets.
+    unsigned n = 0;
+    if (decodeLength(0, unconstrainedUpper, n) != OK || n > 4 || n > size_ - position_)
+        return false; // longer than a 32-bit value, or past the input
+    unsigned char const* p = reinterpret_cast<unsigned char const*>(begin_) + position_;
+    position_ += n;
+    for (unsigned i = 0; i < n; ++i)
+        raw = (raw << 8) | p[i];
+    // Two's complement as written, also with a lower limit only: a negative value
+    // comes back negative instead of as a large positive one.
+    if (n != 0 && n < 4 && (raw & (1u << (n * 8 - 1))) != 0)
+        raw |= ~0u << (n * 8);
     value.setValue(static_cast<int>(raw));
     return true;
 }
 
 bool PERDecoder::do_visit(ENUMERATED& value)
+{
+    return decodeEnumerated(value);
+}
+
+bool PERDecoder::decodeEnumerated(ENUMERATED& value)
 {
     unsigned raw = 0;
     if (value.extendable()) {
@@ -278,6 +332,11 @@ bool PERDecoder::do_visit(BIT_STRING& value)
 
 bool PERDecoder::do_visit(OCTET_STRING& value)
 {
+    return decodeOctets(value);
+}
+
+bool PERDecoder::decodeOctets(OCTET_STRING& value)
+{
     unsigned n = 0;
     if (decodeConstrainedLength(value, n) != OK || n > MaximumStringSize)
         return false;
@@ -295,6 +354,11 @@ bool PERDecoder::do_visit(OCTET_STRING& value)
 }
 
 bool PERDecoder::do_visit(AbstractString& value)
+{
+    return decodeString(value);
+}
+
+bool PERDecoder::decodeString(AbstractString& value)
 {
     unsigned n = 0;
     if (decodeConstrainedLength(value, n) != OK || n > MaximumStringSize)
@@ -374,55 +438,58 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     return true;
 }
 
-bool PERDecoder::decodeChoicePreamle(CHOICE& value, memento_type& memento)
+bool PERDecoder::do_visit(CHOICE& value)
 {
-    memento.valid = false;
+    return decodeChoice(value);
+}
+
+bool PERDecoder::decodeChoice(CHOICE& value)
+{
     if (atEnd())
         return false;
     ChoiceInfo const* ci = value.choiceInfo();
+    unsigned index = 0;
     if (ci->extendable && decodeSingleBit() != 0) {
         unsigned n = 0;
         if (!decodeSmallUnsigned(n))
             return false;
-        std::uint64_t index = std::uint64_t{n} + ci->numChoices;
-        if (index >= ci->totalChoices)
+        std::uint64_t addition = std::uint64_t{n} + ci->numChoices;
+        if (addition >= ci->totalChoices)
             return false; // an alternative this type does not know
-        return value.select(static_cast<int>(index));
-    }
-    unsigned index = 0;
-    if (ci->numChoices > 1 && decodeUnsigned(0, ci->numChoices - 1, index) != OK)
-        return false;
-    if (index >= ci->numChoices)
-        return false;
-    return value.select(static_cast<int>(index));
-}
-
-bool PERDecoder::do_visit(CHOICE& value)
-{
-    memento_type memento{0, 8, false};
-    if (!decodeChoicePreamle(value, memento))
-        return false;
-    AbstractData* selection = value.getSelection();
-    if (selection == nullptr)
-        return false;
-    if (static_cast<std::uint32_t>(value.currentSelection()) >= value.choiceInfo()->numChoices) {
+        if (!value.select(static_cast<int>(addition)) || value.getSelection() == nullptr)
+            return false;
         unsigned length = 0;
         if (decodeLength(0, unconstrainedUpper, length) != OK)
             return false;
         byteAlign();
-        return decodeOpenType(*selection, length);
+        return decodeOpenType(*value.getSelection(), length);
     }
-    return selection->accept(*this);
+    if (ci->numChoices - 2 < 254) {
+        // 2..255 root alternatives: the index is a bit field.
+        if (!decodeMultiBit(32u - static_cast<unsigned>(__builtin_clz(ci->numChoices - 1)), index))
+            return false;
+    } else if (ci->numChoices > 1 && decodeUnsigned(0, ci->numChoices - 1, index) != OK) {
+        return false;
+    }
+    if (index >= ci->numChoices || !value.select(static_cast<int>(index)))
+        return false;
+    AbstractData* selection = value.getSelection();
+    return selection != nullptr && decodeValue(*selection);
 }
 
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
+{
+    return decodeList(value);
+}
+
+bool PERDecoder::decodeList(SEQUENCE_OF_Base& value)
 {
     unsigned n = 0;
     if (decodeConstrainedLength(value, n) != OK || n > MaximumArraySize)
         return false;
     value.resize(n);
     for (SEQUENCE_OF_Base::iterator it = value.begin(); it != value.end(); ++it) {
-        if (*it == nullptr || !(*it)->accept(*this)) {
+        if (*it == nullptr || !decodeValue(**it)) {
             value.erase(it, value.end());
             return false;
         }
@@ -451,7 +518,7 @@ bool PERDecoder::do_revisit(OpenData& value)
         return false;
     std::vector<char> const& buffer = value.get_buf();
     PERDecoder nested(buffer.data(), buffer.data() + buffer.size(), get_env(), aligned_);
-    return value.get_data().accept(nested);
+    return nested.decodeValue(value.get_data());
 }
 
 bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
@@ -465,84 +532,111 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
     return decodeOpenType(value.get_data(), n);
 }
 
+bool PERDecoder::decodeValue(AbstractData& value)
+{
+    switch (value.kind()) {
+    case ValueKind::null:
+        return true;
+    case ValueKind::boolean:
+        if (atEnd())
+            return false;
+        static_cast<BOOLEAN&>(value) = decodeSingleBit() != 0;
+        return true;
+    case ValueKind::integer:
+        return decodeInteger(static_cast<INTEGER&>(value));
+    case ValueKind::enumerated:
+        return decodeEnumerated(static_cast<ENUMERATED&>(value));
+    case ValueKind::octetString:
+        return decodeOctets(static_cast<OCTET_STRING&>(value));
+    case ValueKind::characterString:
+        return decodeString(static_cast<AbstractString&>(value));
+    case ValueKind::choice:
+        return decodeChoice(static_cast<CHOICE&>(value));
+    case ValueKind::sequence:
+        return decodeSequence(static_cast<SEQUENCE&>(value));
+    case ValueKind::sequenceOf:
+        return decodeList(static_cast<SEQUENCE_OF_Base&>(value));
+    default:
+        return value.accept(*this);
+    }
+}
+
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& value)
 {
-    int result = NO_EXTENSIONS;
-    if (value.extendable()) {
-        if (atEnd())
-            return FAIL;
-        if (decodeSingleBit() != 0)
-            result = CONTINUE;
-    }
-    SEQUENCE::BitMap& map = value.getOptionalMap();
-    unsigned numOptional = value.sequenceInfo()->numOptional;
-    if (numOptional == 0)
-        return result;
-    if (getBitsLeft() < numOptional)
-        return FAIL;
-    map.resize(numOptional);
-    decodeBitMap(map.bytes(), numOptional);
-    return result;
+    return decodeSequence(value) ? STOP : FAIL;
 }
 
-int PERDecoder::visitExtensionRoot(SEQUENCE& value, int field, int optionalId)
+bool PERDecoder::decodeSequence(SEQUENCE& value)
 {
-    if (optionalId >= 0 && !value.hasOptionalField(static_cast<unsigned>(optionalId)))
-        return CONTINUE;
-    unsigned slot = static_cast<unsigned>(field);
-    AbstractData* f = value.getField(slot);
-    if (f == nullptr) {
-        if (optionalId < 0)
-            return FAIL;
-        f = &value.includeOptionalField(static_cast<unsigned>(optionalId), slot);
+    SequenceInfo const* si = value.sequenceInfo();
+    bool extended = false;
+    if (si->extendable) {
+        if (atEnd())
+            return false;
+        extended = decodeSingleBit() != 0;
     }
-    return f->accept(*this) ? CONTINUE : FAIL;
+    unsigned numOptional = si->numOptional;
+    if (numOptional != 0) {
+        SEQUENCE::BitMap& map = value.getOptionalMap();
+        map.resize(numOptional);
+        if (!decodeBitMap(map.bytes(), numOptional))
+            return false;
+    }
+    for (std::uint32_t i = 0; i < si->numFields; ++i) {
+        std::int32_t k = si->fieldIds[i];
+        AbstractData* f = value.getField(i);
+        if (k >= 0) {
+            if (!value.hasOptionalField(static_cast<unsigned>(k)))
+                continue;
+            if (f == nullptr)
+                f = &value.includeOptionalField(static_cast<unsigned>(k), i);
+        } else if (f == nullptr) {
+            return false;
+        }
+        if (!decodeValue(*f))
+            return false;
+    }
+    return !extended || decodeExtensions(value);
 }
 
-int PERDecoder::preVisitExtensions(SEQUENCE& value)
+bool PERDecoder::decodeExtensions(SEQUENCE& value)
 {
     unsigned n = 0;
     if (!decodeSmallUnsigned(n))
-        return FAIL;
+        return false;
     if (n >= MaximumArraySize)
-        return FAIL; // n + 1 additions
+        return false; // n + 1 additions
     ++n;
     if (getBitsLeft() < n)
-        return FAIL;
+        return false;
     SEQUENCE::BitMap& map = value.getExtensionMap();
     map.resize(n);
     decodeBitMap(map.bytes(), n);
-    return CONTINUE;
-}
-
-int PERDecoder::visitKnownExtension(SEQUENCE& value, int field, int optionalId)
-{
-    unsigned k = static_cast<unsigned>(optionalId);
-    if (!value.hasOptionalField(k))
-        return CONTINUE;
-    unsigned length = 0;
-    if (decodeLength(0, unconstrainedUpper, length) != OK)
-        return FAIL;
-    byteAlign();
-    AbstractData& f = value.includeOptionalField(k, static_cast<unsigned>(field));
-    return decodeOpenType(f, length) ? CONTINUE : FAIL;
-}
-
-int PERDecoder::visitUnknownExtensions(SEQUENCE& value)
-{
-    SEQUENCE::BitMap const& map = value.getExtensionMap();
-    for (unsigned j = value.sequenceInfo()->knownExtensions; j < map.size(); ++j) {
+    SequenceInfo const* si = value.sequenceInfo();
+    for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+        unsigned k = si->numOptional + j;
+        if (!value.hasOptionalField(k))
+            continue;
+        unsigned length = 0;
+        if (decodeLength(0, unconstrainedUpper, length) != OK)
+            return false;
+        byteAlign();
+        AbstractData& f = value.includeOptionalField(k, si->numFields + j);
+        if (!decodeOpenType(f, length))
+            return false;
+    }
+    for (unsigned j = si->knownExtensions; j < map.size(); ++j) {
         if (!map[j])
             continue;
         unsigned length = 0;
         if (decodeLength(0, unconstrainedUpper, length) != OK)
-            return FAIL;
+            return false;
         byteAlign();
         if (length > size_ - position_)
-            return FAIL;
+            return false;
         position_ += length;
     }
-    return STOP;
+    return true;
 }
 
 } // namespace ASN1

@@ -56,30 +56,19 @@ public:
     }
     bool decodeMultiBit(unsigned bits, unsigned& out)
     {
-        if (bits > 32 || getBitsLeft() < bits)
-            return false;
-        if (bits == 0) {
-            out = 0;
+        // Bits within the current octet: most fields, every preamble and bit map.
+        if (bits - 1 < bits_ && position_ < size_) {
+            unsigned rest = bits_ - bits;
+            out = (static_cast<unsigned char>(begin_[position_]) >> rest) & ((1u << bits) - 1);
+            if (rest == 0) {
+                ++position_;
+                bits_ = 8;
+            } else {
+                bits_ = static_cast<std::uint16_t>(rest);
+            }
             return true;
         }
-        // The unread bits of the current octet, then whole octets, in one 64-bit window.
-        unsigned char const* p = reinterpret_cast<unsigned char const*>(begin_) + position_;
-        std::uint64_t window = *p & ((1u << bits_) - 1);
-        unsigned have = bits_;
-        while (have < bits) {
-            window = (window << 8) | *++p;
-            have += 8;
-        }
-        unsigned rest = have - bits;
-        out = static_cast<std::uint32_t>(window >> rest);
-        position_ = static_cast<std::size_t>(p - reinterpret_cast<unsigned char const*>(begin_));
-        if (rest == 0) {
-            ++position_;
-            bits_ = 8;
-        } else {
-            bits_ = static_cast<std::uint16_t>(rest);
-        }
-        return true;
+        return decodeMultiBitSlow(bits, out);
     }
     bool decodeBitMap(std::vector<char>& octets, unsigned bits);
     // Into (bits + 7) / 8 octets, the last one's unused bits cleared.
@@ -89,15 +78,26 @@ public:
     bool decodeSmallUnsigned(unsigned& out);
     // 0 on success, -1 on failure.
     int decodeUnsigned(unsigned lower, unsigned upper, unsigned& out);
-    int decodeLength(unsigned lower, unsigned upper, unsigned& out);
+    int decodeLength(unsigned lower, unsigned upper, unsigned& out)
+    {
+        if (upper <= 65535)
+            return decodeUnsigned(lower, upper, out);
+        // Unconstrained: octet-aligned, one octet below 128.
+        byteAlign();
+        if (position_ < size_ && static_cast<unsigned char>(begin_[position_]) < 0x80) {
+            out = static_cast<unsigned char>(begin_[position_++]);
+            return 0;
+        }
+        return decodeLongLength(out);
+    }
     int decodeConstrainedLength(ConstrainedObject& object, unsigned& out);
-    bool decodeChoicePreamle(CHOICE& value, memento_type& memento);
 
+    // Decodes value at the current position. Values whose kind the decoder knows are
+    // decoded directly; others through accept().
+    bool decodeValue(AbstractData& value);
+
+    // The whole SEQUENCE is decoded here (then STOP), not field by field through the hooks.
     int preVisitExtensionRoots(SEQUENCE& value) override;
-    int visitExtensionRoot(SEQUENCE& value, int field, int optionalId) override;
-    int preVisitExtensions(SEQUENCE& value) override;
-    int visitKnownExtension(SEQUENCE& value, int field, int optionalId) override;
-    int visitUnknownExtensions(SEQUENCE& value) override;
 
 protected:
     bool do_visit(Null& value) override;
@@ -117,6 +117,16 @@ protected:
     bool do_visit(GeneralizedTime& value) override;
 
 private:
+    bool decodeMultiBitSlow(unsigned bits, unsigned& out);
+    int decodeLongLength(unsigned& out);
+    bool decodeSequence(SEQUENCE& value);
+    bool decodeExtensions(SEQUENCE& value);
+    bool decodeChoice(CHOICE& value);
+    bool decodeInteger(INTEGER& value);
+    bool decodeEnumerated(ENUMERATED& value);
+    bool decodeOctets(OCTET_STRING& value);
+    bool decodeString(AbstractString& value);
+    bool decodeList(SEQUENCE_OF_Base& value);
     // Decodes value from the open type of `length` octets at the current position, never
     // reading past it, then moves to its end. False when it runs past the input.
     bool decodeOpenType(AbstractData& value, unsigned length);

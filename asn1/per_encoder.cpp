@@ -26,62 +26,55 @@ unsigned octetsFor(std::uint32_t value)
 // Fewest two's-complement octets for a signed value.
 unsigned signedOctetsFor(std::int64_t value)
 {
-    unsigned n = 1;
-    while (n < 4) {
-        std::int64_t limit = std::int64_t{1} << (8 * n - 1);
-        if (value >= -limit && value < limit)
-            break;
-        ++n;
-    }
-    return n;
+    // Significant bits besides the sign: those of the value, or of its complement.
+    std::uint32_t u = static_cast<std::uint32_t>(value < 0 ? ~value : value);
+    unsigned bits = u == 0 ? 0 : 32u - static_cast<unsigned>(__builtin_clz(u));
+    return bits / 8 + 1 > 4 ? 4 : bits / 8 + 1;
 }
 
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
-    : buffer_(buffer), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(0), acc_(0), accBits_(0), aligned_(aligned)
 {
     buffer_.clear();
-    buffer_.reserve(256);
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
-    : buffer_(buffer), freeBits_(8), aligned_(aligned)
+    : buffer_(buffer), end_(buffer.size()), acc_(0), accBits_(0), aligned_(aligned)
 {
+}
+
+PEREncoder::~PEREncoder()
+{
+    byteAlign(); // the last octet, padded with zeros
+    buffer_.resize(end_);
+}
+
+void PEREncoder::grow(std::size_t n)
+{
+    // Room for a whole message at once, then doubling.
+    std::size_t size = buffer_.size() < end_ + n ? end_ + n : buffer_.size();
+    buffer_.resize(size < 128 ? size + 128 : 2 * size);
 }
 
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
 {
     PEREncoder encoder(buffer, true, Continue());
-    return value.accept(encoder);
+    return encoder.encodeValue(value);
 }
 
-void PEREncoder::encodeBits(unsigned value, unsigned bits)
+void PEREncoder::flushWord()
 {
-    if (bits == 0)
-        return;
-    std::uint64_t v = bits < 32 ? value & ((1u << bits) - 1) : value;
-    if (freeBits_ != 8) {
-        // First the free bits of the partly filled octet.
-        unsigned take = bits < freeBits_ ? bits : freeBits_;
-        bits -= take;
-        freeBits_ = static_cast<std::uint16_t>(freeBits_ - take);
-        buffer_.back() = static_cast<char>(static_cast<unsigned char>(buffer_.back()) |
-                                           static_cast<unsigned>((v >> bits) << freeBits_));
-        if (freeBits_ == 0)
-            freeBits_ = 8;
-        if (bits == 0)
-            return;
-        v &= (std::uint64_t{1} << bits) - 1;
-    }
-    while (bits >= 8) {
-        bits -= 8;
-        buffer_.push_back(static_cast<char>(v >> bits));
-    }
-    if (bits != 0) {
-        buffer_.push_back(static_cast<char>(v << (8 - bits)));
-        freeBits_ = static_cast<std::uint16_t>(8 - bits);
-    }
+    accBits_ -= 32;
+    std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
+    acc_ &= (std::uint64_t{1} << accBits_) - 1;
+    char* p = room(4);
+    p[0] = static_cast<char>(word >> 24);
+    p[1] = static_cast<char>((word >> 16) & 0xFF);
+    p[2] = static_cast<char>((word >> 8) & 0xFF);
+    p[3] = static_cast<char>(word & 0xFF);
+    end_ += 4;
 }
 
 void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
@@ -101,13 +94,26 @@ void PEREncoder::encodeBitMap(char const* octets, unsigned bits)
 
 void PEREncoder::byteAlign()
 {
-    freeBits_ = 8;
+    // Pad the gathered bits to whole octets, then write them.
+    unsigned pad = (8u - accBits_ % 8) % 8;
+    acc_ <<= pad;
+    accBits_ += pad;
+    unsigned octets = accBits_ / 8;
+    if (octets == 0)
+        return;
+    char* p = room(octets);
+    for (unsigned i = 0; i < octets; ++i) {
+        accBits_ -= 8;
+        p[i] = static_cast<char>((acc_ >> accBits_) & 0xFF);
+    }
+    end_ += octets;
+    acc_ = 0;
 }
-
 void PEREncoder::encodeByte(unsigned value)
 {
     byteAlign();
-    buffer_.push_back(static_cast<char>(value));
+    *room(1) = static_cast<char>(value);
+    ++end_;
 }
 
 void PEREncoder::encodeBlock(char const* data, unsigned count)
@@ -115,7 +121,8 @@ void PEREncoder::encodeBlock(char const* data, unsigned count)
     if (count == 0)
         return;
     byteAlign();
-    buffer_.insert(buffer_.end(), data, data + count);
+    std::memcpy(room(count), data, count);
+    end_ += count;
 }
 
 void PEREncoder::encodeSmallUnsigned(unsigned n)
@@ -139,21 +146,17 @@ bool PEREncoder::encodeUnsigned(unsigned value, unsigned lower, unsigned upper)
         return false;
     if (span == 0)
         return true;
-    std::uint64_t range = std::uint64_t{span} + 1;
-    unsigned bits = CountBits(static_cast<unsigned>(range)); // 2^32 wraps to 0: 32 bits
-    if (range <= 255) {
+    unsigned bits = 32u - static_cast<unsigned>(__builtin_clz(span)); // of the range span + 1
+    if (span < 255) {
         encodeMultiBit(offset, bits);
     } else if (bits > 16) {
         unsigned n = octetsFor(offset);
-        encodeLength(n, 1, (bits + 7) / 8);
+        encodeUnsigned(n, 1, (bits + 7) / 8);
         byteAlign();
         encodeMultiBit(offset, n * 8);
-    } else if (bits > 8) {
-        byteAlign();
-        encodeMultiBit(offset, 16);
     } else {
         byteAlign();
-        encodeMultiBit(offset, 8);
+        encodeMultiBit(offset, bits > 8 ? 16 : 8);
     }
     return true;
 }
@@ -202,28 +205,32 @@ bool PEREncoder::encodeConstrainedLength(ConstrainedObject const& object, unsign
 
 bool PEREncoder::encodeAnyType(AbstractData const* value)
 {
-    // The contents are encoded in place, then their length is put in front of them.
+    // The contents are encoded in place, from an octet boundary, then their length is
+    // put in front of them; what follows starts on the next octet.
     byteAlign();
-    std::size_t start = buffer_.size();
-    if (value != nullptr) {
-        PEREncoder nested(buffer_, aligned_, Continue());
-        if (!value->accept(nested))
-            return false;
-    }
-    std::size_t n = buffer_.size() - start;
+    std::size_t start = end_;
+    if (value != nullptr && !encodeValue(*value))
+        return false;
+    byteAlign();
+    std::size_t n = end_ - start;
     if (n == 0) {
-        buffer_.push_back(0);
+        *room(1) = 0;
+        ++end_;
         n = 1;
     }
+    char length[2] = {static_cast<char>(0x80u | (n >> 8)), static_cast<char>(n & 0xFF)};
+    std::size_t prefix = 2;
     if (n <= 127) {
-        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), static_cast<char>(n));
-    } else if (n <= 16383) {
-        char length[2] = {static_cast<char>(0x80u | (n >> 8)), static_cast<char>(n & 0xFF)};
-        buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(start), length, length + 2);
-    } else {
+        length[0] = static_cast<char>(n);
+        prefix = 1;
+    } else if (n > 16383) {
         return false; // fragmentation is not supported
     }
-    freeBits_ = 8;
+    room(prefix);
+    char* contents = buffer_.data() + start;
+    std::memmove(contents + prefix, contents, n);
+    std::memcpy(contents, length, prefix);
+    end_ += prefix;
     return true;
 }
 
@@ -240,13 +247,22 @@ bool PEREncoder::do_visit(BOOLEAN const& value)
 
 bool PEREncoder::do_visit(INTEGER const& value)
 {
+    return encodeInteger(value);
+}
+
+bool PEREncoder::encodeInteger(INTEGER const& value)
+{
     int v = value.getValue();
     if (encodeConstraint(value, static_cast<unsigned>(v))) {
-        // The value itself, not its offset from a lower limit.
+        // The value itself, not its offset from a lower limit: a one-octet length,
+        // then the octets.
         unsigned n = signedOctetsFor(v);
-        encodeLength(n, 0, unconstrainedUpper);
         byteAlign();
-        encodeMultiBit(static_cast<unsigned>(v), n * 8);
+        char* p = room(n + 1);
+        p[0] = static_cast<char>(n);
+        for (unsigned i = n, u = static_cast<unsigned>(v); i != 0; --i, u >>= 8)
+            p[i] = static_cast<char>(u & 0xFF);
+        end_ += n + 1;
         return true;
     }
     return encodeUnsigned(static_cast<unsigned>(v), static_cast<unsigned>(value.getLowerLimit()),
@@ -254,6 +270,11 @@ bool PEREncoder::do_visit(INTEGER const& value)
 }
 
 bool PEREncoder::do_visit(ENUMERATED const& value)
+{
+    return encodeEnumerated(value);
+}
+
+bool PEREncoder::encodeEnumerated(ENUMERATED const& value)
 {
     int v = value.asInt();
     if (v < 0)
@@ -296,6 +317,11 @@ bool PEREncoder::do_visit(BIT_STRING const& value)
 
 bool PEREncoder::do_visit(OCTET_STRING const& value)
 {
+    return encodeOctets(value);
+}
+
+bool PEREncoder::encodeOctets(OCTET_STRING const& value)
+{
     unsigned n = static_cast<unsigned>(value.size());
     if (!encodeConstrainedLength(value, n))
         return false;
@@ -309,6 +335,11 @@ bool PEREncoder::do_visit(OCTET_STRING const& value)
 }
 
 bool PEREncoder::do_visit(AbstractString const& value)
+{
+    return encodeString(value);
+}
+
+bool PEREncoder::encodeString(AbstractString const& value)
 {
     unsigned n = static_cast<unsigned>(value.size());
     if (!encodeConstrainedLength(value, n))
@@ -365,12 +396,27 @@ bool PEREncoder::do_visit(GeneralizedTime const& value)
 
 bool PEREncoder::do_visit(CHOICE const& value)
 {
+    return encodeChoice(value);
+}
+
+bool PEREncoder::encodeChoice(CHOICE const& value)
+{
     int index = value.currentSelection();
     AbstractData const* selection = value.getSelection();
     ChoiceInfo const* ci = value.choiceInfo();
     if (index < 0 || selection == nullptr || static_cast<std::uint32_t>(index) >= ci->totalChoices)
         return false;
     unsigned u = static_cast<unsigned>(index);
+    if (u < ci->numChoices && ci->numChoices - 1 < 255) {
+        // A root alternative of a small choice: the extension bit (0) and the index
+        // in one bit field.
+        unsigned bits =
+            ci->numChoices > 1 ? 32u - static_cast<unsigned>(__builtin_clz(ci->numChoices - 1)) : 0;
+        bits += ci->extendable ? 1 : 0;
+        if (bits != 0)
+            encodeMultiBit(u, bits);
+        return encodeValue(*selection);
+    }
     if (ci->extendable) {
         bool outside = u >= ci->numChoices;
         encodeSingleBit(outside);
@@ -381,7 +427,7 @@ bool PEREncoder::do_visit(CHOICE const& value)
     }
     if (ci->numChoices > 1 && !encodeUnsigned(u, 0, ci->numChoices - 1))
         return false;
-    return selection->accept(*this);
+    return encodeValue(*selection);
 }
 
 bool PEREncoder::do_visit(OpenData const& value)
@@ -399,10 +445,15 @@ bool PEREncoder::do_visit(OpenData const& value)
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)
 {
+    return encodeList(value);
+}
+
+bool PEREncoder::encodeList(SEQUENCE_OF_Base const& value)
+{
     if (!encodeConstrainedLength(value, value.size()))
         return false;
     for (AbstractData const* element : value) {
-        if (!element->accept(*this))
+        if (!encodeValue(*element))
             return false;
     }
     return true;
@@ -443,7 +494,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& value)
 bool PEREncoder::visitExtensionRoot(SEQUENCE const& value, int field)
 {
     AbstractData const* f = value.getField(static_cast<unsigned>(field));
-    return f != nullptr && f->accept(*this);
+    return f != nullptr && encodeValue(*f);
 }
 
 bool PEREncoder::preVisitExtensions(SEQUENCE const& value)
@@ -462,6 +513,65 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
         return true;
     AbstractData const* f = value.getField(static_cast<unsigned>(field));
     return f != nullptr && encodeAnyType(f);
+}
+
+bool PEREncoder::encodeValue(AbstractData const& value)
+{
+    switch (value.kind()) {
+    case ValueKind::null:
+        return true;
+    case ValueKind::boolean:
+        encodeSingleBit(static_cast<BOOLEAN const&>(value));
+        return true;
+    case ValueKind::integer:
+        return encodeInteger(static_cast<INTEGER const&>(value));
+    case ValueKind::enumerated:
+        return encodeEnumerated(static_cast<ENUMERATED const&>(value));
+    case ValueKind::octetString:
+        return encodeOctets(static_cast<OCTET_STRING const&>(value));
+    case ValueKind::characterString:
+        return encodeString(static_cast<AbstractString const&>(value));
+    case ValueKind::choice:
+        return encodeChoice(static_cast<CHOICE const&>(value));
+    case ValueKind::sequence:
+        return encodeSequence(static_cast<SEQUENCE const&>(value));
+    case ValueKind::sequenceOf:
+        return encodeList(static_cast<SEQUENCE_OF_Base const&>(value));
+    default:
+        return value.accept(*this);
+    }
+}
+
+// The walk of ConstVisitor::visit(SEQUENCE const&) with the hooks above, in one loop.
+bool PEREncoder::encodeSequence(SEQUENCE const& value)
+{
+    SequenceInfo const* si = value.sequenceInfo();
+    bool additions = si->extendable && anyKnownAddition(value);
+    if (si->extendable)
+        encodeSingleBit(additions);
+    if (si->numOptional != 0)
+        encodeBitMap(value.getOptionalMap().bytes(), si->numOptional);
+    for (std::uint32_t i = 0; i < si->numFields; ++i) {
+        std::int32_t k = si->fieldIds[i];
+        if (k >= 0 && !value.hasOptionalField(static_cast<unsigned>(k)))
+            continue;
+        AbstractData const* f = value.getField(i);
+        if (f == nullptr || !encodeValue(*f))
+            return false;
+    }
+    if (!additions)
+        return true;
+    unsigned n = knownMapSize(value);
+    encodeSmallUnsigned(n - 1);
+    encodeBitMap(value.getExtensionMap().bytes(), n);
+    for (std::uint32_t j = 0; j < si->knownExtensions; ++j) {
+        if (!value.hasOptionalField(si->numOptional + j))
+            continue;
+        AbstractData const* f = value.getField(si->numFields + j);
+        if (f == nullptr || !encodeAnyType(f))
+            return false;
+    }
+    return true;
 }
 
 } // namespace ASN1

@@ -14,30 +14,23 @@ class ConstrainedObject;
 class PEREncoder : public ConstVisitor
 {
 public:
-    // Clears buffer; octets are appended to it.
+    // Clears buffer; octets are appended to it. The buffer runs ahead of what is
+    // written while the encoder works and holds exactly the octets once it is gone.
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
+    ~PEREncoder() override;
+    PEREncoder(PEREncoder const&) = delete;
+    PEREncoder& operator=(PEREncoder const&) = delete;
 
     // Appends the aligned-PER octets of value to buffer (its octets stay); false when
     // the value has no encoding, with buffer then holding a partial encoding.
     static bool append(AbstractData const& value, std::vector<char>& buffer);
 
-    void encodeSingleBit(bool bit)
-    {
-        if (freeBits_ == 8)
-            buffer_.push_back(0);
-        --freeBits_;
-        if (bit)
-            buffer_.back() = static_cast<char>(buffer_.back() | (1u << freeBits_));
-        if (freeBits_ == 0)
-            freeBits_ = 8;
-    }
+    void encodeSingleBit(bool bit) { put(bit ? 1u : 0u, 1); }
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
     void encodeMultiBit(unsigned value, unsigned bits)
     {
-        if (bits == 8 && freeBits_ == 8)
-            buffer_.push_back(static_cast<char>(value));
-        else
-            encodeBits(value, bits);
+        if (bits - 1 < 32)
+            put(bits < 32 ? value & ((1u << bits) - 1) : value, bits);
     }
     void encodeBitMap(std::vector<char> const& octets, unsigned bits);
     void encodeBitMap(char const* octets, unsigned bits);
@@ -53,6 +46,10 @@ public:
     bool encodeConstraint(ConstrainedObject const& object, unsigned value);
     bool encodeConstrainedLength(ConstrainedObject const& object, unsigned n);
     bool encodeAnyType(AbstractData const* value);
+
+    // Encodes value at the current position. Values whose kind the encoder knows are
+    // encoded directly; others through accept().
+    bool encodeValue(AbstractData const& value);
 
     bool preVisitExtensionRoots(SEQUENCE const& value) override;
     bool visitExtensionRoot(SEQUENCE const& value, int field) override;
@@ -80,10 +77,36 @@ private:
     // Goes on at the end of buffer (octet-aligned), keeping what it holds.
     PEREncoder(std::vector<char>& buffer, bool aligned, Continue);
 
-    void encodeBits(unsigned value, unsigned bits);
+    // Bits gather in acc_ and go to the buffer 32 at a time, or when the encoding
+    // aligns: value holds exactly `bits` (1..32) bits.
+    void put(std::uint32_t value, unsigned bits)
+    {
+        acc_ = (acc_ << bits) | value;
+        accBits_ += bits;
+        if (accBits_ >= 32)
+            flushWord();
+    }
+    void flushWord();
+    // Room for n more octets at end_.
+    char* room(std::size_t n)
+    {
+        if (buffer_.size() - end_ < n)
+            grow(n);
+        return buffer_.data() + end_;
+    }
+    void grow(std::size_t n);
+    bool encodeSequence(SEQUENCE const& value);
+    bool encodeChoice(CHOICE const& value);
+    bool encodeInteger(INTEGER const& value);
+    bool encodeEnumerated(ENUMERATED const& value);
+    bool encodeOctets(OCTET_STRING const& value);
+    bool encodeString(AbstractString const& value);
+    bool encodeList(SEQUENCE_OF_Base const& value);
 
     std::vector<char>& buffer_;
-    std::uint16_t freeBits_; // 8: no partly filled octet
+    std::size_t end_;   // octets written; buffer_ may hold unused room past them
+    std::uint64_t acc_; // bits not yet written, the last one lowest
+    unsigned accBits_;  // how many: fewer than 32 between calls
     bool aligned_;
 };
 

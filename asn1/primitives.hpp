@@ -18,8 +18,8 @@ public:
     static const InfoType theInfo;
     static AbstractData* create(TypeInfo const* info);
 
-    Null() : AbstractData(&theInfo) {}
-    explicit Null(TypeInfo const* info) : AbstractData(info) {}
+    Null() : AbstractData(&theInfo, ValueKind::null) {}
+    explicit Null(TypeInfo const* info) : AbstractData(info, ValueKind::null) {}
     Null(Null const&) = default;
     Null& operator=(Null const&) { return *this; }
     Null* clone() const { return static_cast<Null*>(AbstractData::clone()); }
@@ -38,9 +38,12 @@ public:
     static const InfoType theInfo;
     static AbstractData* create(TypeInfo const* info);
 
-    BOOLEAN() : AbstractData(&theInfo), value_(false) {}
-    explicit BOOLEAN(TypeInfo const* info) : AbstractData(info), value_(false) {}
-    BOOLEAN(bool value, TypeInfo const* info = &theInfo) : AbstractData(info), value_(value) {}
+    BOOLEAN() : AbstractData(&theInfo, ValueKind::boolean), value_(false) {}
+    explicit BOOLEAN(TypeInfo const* info) : AbstractData(info, ValueKind::boolean), value_(false) {}
+    BOOLEAN(bool value, TypeInfo const* info = &theInfo)
+        : AbstractData(info, ValueKind::boolean), value_(value)
+    {
+    }
     BOOLEAN(BOOLEAN const&) = default;
     BOOLEAN& operator=(BOOLEAN const& other)
     {
@@ -72,9 +75,12 @@ public:
     static const InfoType theInfo; // unconstrained
     static AbstractData* create(TypeInfo const* info);
 
-    INTEGER() : ConstrainedObject(&theInfo), value_(0) {}
-    explicit INTEGER(TypeInfo const* info) : ConstrainedObject(info), value_(0) {}
-    INTEGER(int value, TypeInfo const* info = &theInfo) : ConstrainedObject(info), value_(value) {}
+    INTEGER() : ConstrainedObject(&theInfo, ValueKind::integer), value_(0) {}
+    explicit INTEGER(TypeInfo const* info) : ConstrainedObject(info, ValueKind::integer), value_(0) {}
+    INTEGER(int value, TypeInfo const* info = &theInfo)
+        : ConstrainedObject(info, ValueKind::integer), value_(value)
+    {
+    }
     INTEGER(INTEGER const&) = default;
     INTEGER& operator=(INTEGER const& other)
     {
@@ -170,7 +176,7 @@ public:
     typedef EnumInfo InfoType;
     static AbstractData* create(TypeInfo const* info);
 
-    explicit ENUMERATED(TypeInfo const* info) : AbstractData(info), value_(0) {}
+    explicit ENUMERATED(TypeInfo const* info) : AbstractData(info, ValueKind::enumerated), value_(0) {}
     ENUMERATED(ENUMERATED const&) = default;
     ENUMERATED& operator=(ENUMERATED const& other)
     {
@@ -286,13 +292,14 @@ public:
     static const InfoType theInfo;
     static AbstractData* create(TypeInfo const* info);
 
-    OCTET_STRING() : ConstrainedObject(&theInfo) {}
-    explicit OCTET_STRING(TypeInfo const* info) : ConstrainedObject(info) {}
-    OCTET_STRING(size_type n, char c, TypeInfo const* info) : ConstrainedObject(info), std::vector<char>(n, c)
+    OCTET_STRING() : ConstrainedObject(&theInfo, ValueKind::octetString) {}
+    explicit OCTET_STRING(TypeInfo const* info) : ConstrainedObject(info, ValueKind::octetString) {}
+    OCTET_STRING(size_type n, char c, TypeInfo const* info)
+        : ConstrainedObject(info, ValueKind::octetString), std::vector<char>(n, c)
     {
     }
     OCTET_STRING(std::vector<char> const& octets, TypeInfo const* info)
-        : ConstrainedObject(info), std::vector<char>(octets)
+        : ConstrainedObject(info, ValueKind::octetString), std::vector<char>(octets)
     {
     }
     OCTET_STRING(OCTET_STRING const&) = default;
@@ -320,5 +327,11 @@ protected:
     bool do_accept(Visitor& visitor) override;
     bool do_accept(ConstVisitor& visitor) const override;
 };
+
+static_assert(detail::valueClassOf(sizeof(Null)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(BOOLEAN)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(INTEGER)) == detail::valueClassOf(detail::leafValueSize) &&
+                  detail::valueClassOf(sizeof(ENUMERATED)) == detail::valueClassOf(detail::leafValueSize),
+              "the leaf kinds share one block size class");
 
 } // namespace ASN1

@@ -22,11 +22,15 @@ public:
     typedef StringInfo InfoType;
     static AbstractData* create(TypeInfo const* info);
 
-    explicit AbstractString(TypeInfo const* info) : ConstrainedObject(info) {}
-    AbstractString(TypeInfo const* info, std::string const& text) : ConstrainedObject(info), std::string(text)
+    explicit AbstractString(TypeInfo const* info) : ConstrainedObject(info, ValueKind::characterString) {}
+    AbstractString(TypeInfo const* info, std::string const& text)
+        : ConstrainedObject(info, ValueKind::characterString), std::string(text)
     {
     }
-    AbstractString(TypeInfo const* info, char const* text) : ConstrainedObject(info), std::string(text) {}
+    AbstractString(TypeInfo const* info, char const* text)
+        : ConstrainedObject(info, ValueKind::characterString), std::string(text)
+    {
+    }
     AbstractString(AbstractString const&) = default;
     AbstractString& operator=(AbstractString const& other)
     {

@@ -42,7 +42,7 @@ const unsigned valueKeep = 2048;
 // may be freed at any point of the process's exit.
 extern FreeList valueLists[valueClasses];
 
-inline std::size_t valueClassOf(std::size_t size)
+constexpr std::size_t valueClassOf(std::size_t size)
 {
     return size == 0 ? 0 : (size - 1) / valueGrain;
 }
@@ -84,6 +84,20 @@ inline void valueRelease(void* block, std::size_t size) noexcept
 #endif
     ::operator delete(block);
 }
+
+// The value free lists as a standard allocator: a list's element pointers.
+template <class T> struct ValueAllocator {
+    typedef T value_type;
+    ValueAllocator() = default;
+    template <class U> ValueAllocator(ValueAllocator<U> const&) noexcept {}
+    // The elements are pointers: their size is the one meant.
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
+    T* allocate(std::size_t n) { return static_cast<T*>(valueAllocate(n * sizeof(T))); }
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
+    void deallocate(T* block, std::size_t n) noexcept { valueRelease(block, n * sizeof(T)); }
+    template <class U> bool operator==(ValueAllocator<U> const&) const noexcept { return true; }
+    template <class U> bool operator!=(ValueAllocator<U> const&) const noexcept { return false; }
+};
 
 } // namespace detail
 } // namespace ASN1
