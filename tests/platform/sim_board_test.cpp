@@ -58,6 +58,8 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         {"fail /dev/hal connect EIO 0", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
         {"fail /dev/hal connect EWHAT", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
         {"fail /dev/none connect EIO", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
+        {"fail /dev/hal 0x80084D02 5 2", "ok\n"},
+        {"fail /dev/hal connect off", "ok\n"},
         {"watchdog", "disarmed pings=0\nok\n"},
     };
     platform::SimBoard sim;
