@@ -60,6 +60,7 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         {"fail /dev/none connect EIO", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
         {"fail /dev/hal 0x80084D02 5 2", "ok\n"},
         {"fail /dev/hal connect off", "ok\n"},
+        {"hal get 8200", "8200 disabled reads 0xFF\nok\n"},
         {"watchdog", "disarmed pings=0\nok\n"},
     };
     platform::SimBoard sim;
