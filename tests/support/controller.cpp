@@ -185,6 +185,7 @@ void Daemon::start(const Options& options)
         if (const char* v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env)
         envp.push_back(&e[0]);
     envp.push_back(nullptr);
