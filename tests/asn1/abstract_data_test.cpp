@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <typeinfo>
 
 namespace
@@ -15,37 +14,18 @@ using asn1test::oid;
 using asn1test::Value;
 using asn1test::with;
 
-TEST(AbstractData, CountBits)
+TEST(AbstractData, CountBitsAndCompareBytes)
 {
-    struct Row {
-        unsigned n;
-        unsigned bits;
-    } const table[] = {{0, 32},
-                       {1, 0},
-                       {2, 1},
-                       {3, 2},
-                       {4, 2},
-                       {5, 3},
-                       {128, 7},
-                       {129, 8},
-                       {256, 8},
-                       {257, 9},
-                       {65536, 16},
-                       {65537, 17},
-                       {0x80000000u, 31},
-                       {0x80000001u, 32},
-                       {0xFFFFFFFFu, 32}};
-    for (Row const& row : table)
-        EXPECT_EQ(ASN1::CountBits(row.n), row.bits) << row.n;
-}
-
-TEST(AbstractData, LexicographicCompareBytes)
-{
+    unsigned const bits[][2] = {
+        {0, 32},           {1, 0},           {2, 1}, {3, 2}, {4, 2}, {5, 3}, {257, 9}, {0x80000000u, 31},
+        {0x80000001u, 32}, {0xFFFFFFFFu, 32}};
+    for (auto const& row : bits)
+        EXPECT_EQ(ASN1::CountBits(row[0]), row[1]) << row[0];
     struct Row {
         std::string a, b;
         int result;
-    } const table[] = {{"ab", "abc", -1},   {"abc", "ab", 1},       {"b", "a", 1},      {"", "", 0},
-                       {"\x80", "\x7f", 1}, {"\x01", "\xff", -254}, {"same", "same", 0}};
+    } const table[] = {
+        {"ab", "abc", -1}, {"abc", "ab", 1}, {"", "", 0}, {"\x80", "\x7f", 1}, {"\x01", "\xff", -254}};
     for (Row const& row : table) {
         EXPECT_EQ(ASN1::lexicographic_compare_bytes(row.a.data(), row.a.data() + row.a.size(), row.b.data(),
                                                     row.b.data() + row.b.size()),
@@ -57,10 +37,6 @@ TEST(AbstractData, LexicographicCompareBytes)
 TEST(AbstractData, CreateBuildsTheDescriptorsOwnClass)
 {
     EXPECT_EQ(ASN1::AbstractData::create(nullptr), nullptr);
-    Value integer(ASN1::AbstractData::create(&ASN1::INTEGER::theInfo));
-    EXPECT_EQ(static_cast<ASN1::INTEGER&>(*integer).getValue(), 0);
-    EXPECT_EQ(integer->getTag(), 2u);
-
     // Typed access may rely on the dynamic type: every factory builds its own class.
     struct Row {
         ASN1::TypeInfo const* info;
@@ -155,53 +131,36 @@ TEST(AbstractData, ThreeWayOrder)
     using G = ASN1::GeneralizedTime;
     struct Row {
         char const* name;
-        std::function<Value()> a, b;
+        Value a, b;
         int sign;
     } const table[] = {
-        {"INTEGER 5 < 7", [] { return integer(5); }, [] { return integer(7); }, -1},
-        {"INTEGER equal", [] { return integer(-3); }, [] { return integer(-3); }, 0},
-        {"BOOLEAN", [] { return Value(new ASN1::BOOLEAN(false)); },
-         [] { return Value(new ASN1::BOOLEAN(true)); }, -1},
-        {"NULL", [] { return Value(new ASN1::Null); }, [] { return Value(new ASN1::Null); }, 0},
-        {"BIT STRING 1 < 9 bits", [] { return bitString("\x80", 1); },
-         [] { return bitString(std::string("\x80\x00", 2), 9); }, -1},
-        {"BIT STRING 0x80 > 0x7f", [] { return bitString("\x80", 8); }, [] { return bitString("\x7f", 8); },
-         1},
-        {"OCTET STRING ab < abc", [] { return octets("ab"); }, [] { return octets("abc"); }, -1},
-        {"OCTET STRING 0x80 > 0x7f", [] { return octets("\x80"); }, [] { return octets("\x7f"); }, 1},
-        {"IA5String", [] { return Value(new ASN1::IA5String("abc")); },
-         [] { return Value(new ASN1::IA5String("abd")); }, -1},
-        {"OID shorter first", [] { return oid({1}); },
-         [] {
-             return oid({1, 0});
-         },
-         -1},
-        {"GeneralizedTime by second", [] { return Value(new G("20070305143000Z")); },
-         [] { return Value(new G("20070305143001")); }, -1},
-        {"GeneralizedTime utc last", [] { return Value(new G("20070305143000")); },
-         [] { return Value(new G("20070305143000Z")); }, -1},
-        {"CHOICE -1 < 0", [] { return Value(new TM::PDU); },
-         [] { return with<TM::PDU>([](TM::PDU& p) { p.select_command(); }); }, -1},
+        {"INTEGER", integer(5), integer(7), -1},
+        {"BOOLEAN", Value(new ASN1::BOOLEAN(false)), Value(new ASN1::BOOLEAN(true)), -1},
+        {"BIT STRING 1 < 9 bits", bitString("\x80", 1), bitString(std::string("\x80\x00", 2), 9), -1},
+        {"BIT STRING 0x80 > 0x7f", bitString("\x80", 8), bitString("\x7f", 8), 1},
+        {"OCTET STRING 0x80 > 0x7f", octets("\x80"), octets("\x7f"), 1},
+        {"IA5String", Value(new ASN1::IA5String("abc")), Value(new ASN1::IA5String("abd")), -1},
+        {"OID shorter first", oid({1}), oid({1, 0}), -1},
+        {"GeneralizedTime by second", Value(new G("20070305143000Z")), Value(new G("20070305143001")), -1},
+        {"GeneralizedTime utc last", Value(new G("20070305143000")), Value(new G("20070305143000Z")), -1},
+        {"CHOICE -1 < 0", Value(new TM::PDU), with<TM::PDU>([](TM::PDU& p) { p.select_command(); }), -1},
         {"CHOICE same index compares the alternatives",
-         [] { return with<TM::Command>([](TM::Command& c) { c.select_connect(3); }); },
-         [] { return with<TM::Command>([](TM::Command& c) { c.select_connect(2); }); }, 1},
-        {"SEQUENCE absent optional field first", [] { return ping(-1); }, [] { return ping(0); }, -1},
-        {"SEQUENCE removed field counts as absent", [] { return ping(1000); }, [] { return ping(-1); }, 0},
-        {"SEQUENCE early addition decides", [] { return term(1, true); }, [] { return term(2, true); }, -1},
-        {"SEQUENCE addition absent first", [] { return term(-1, false); },
-         [] { return term(-1, false, true); }, -1},
-        {"SEQUENCE OF by size",
-         [] { return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(2); }); },
-         [] { return with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(1); }); }, 1},
-        {"open type buffer only < value", [] { return open(nullptr, "x"); },
-         [] { return open(new ASN1::Null, nullptr); }, -1},
-        {"open types empty", [] { return open(nullptr, nullptr); }, [] { return open(nullptr, nullptr); }, 0},
-        {"open type buffers", [] { return open(nullptr, "ab"); }, [] { return open(nullptr, "abc"); }, -1},
+         with<TM::Command>([](TM::Command& c) { c.select_connect(3); }),
+         with<TM::Command>([](TM::Command& c) { c.select_connect(2); }), 1},
+        {"SEQUENCE absent optional field first", ping(-1), ping(0), -1},
+        {"SEQUENCE removed field counts as absent", ping(1000), ping(-1), 0},
+        {"SEQUENCE early addition decides", term(1, true), term(2, true), -1},
+        {"SEQUENCE addition absent first", term(-1, false), term(-1, false, true), -1},
+        {"SEQUENCE OF by size", with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(2); }),
+         with<ASN1::SEQUENCE_OF<ASN1::INTEGER>>([](auto& l) { l.resize(1); }), 1},
+        {"open type buffer only < value", open(nullptr, "x"), open(new ASN1::Null, nullptr), -1},
+        {"open types empty", open(nullptr, nullptr), open(nullptr, nullptr), 0},
+        {"open type buffers", open(nullptr, "ab"), open(nullptr, "abc"), -1},
     };
     for (Row const& row : table) {
         SCOPED_TRACE(row.name);
-        Value a = row.a();
-        Value b = row.b();
+        Value const& a = row.a;
+        Value const& b = row.b;
         EXPECT_EQ(sign(a->compare(*b)), row.sign);
         EXPECT_EQ(sign(b->compare(*a)), -row.sign);
         EXPECT_EQ(*a == *b, row.sign == 0);

@@ -74,43 +74,36 @@ inline std::unique_ptr<ASN1::AbstractData> fresh(ASN1::AbstractData const& like)
 
 // `value` encodes to `octets`, which decode to a value that is equal (when `comparable`)
 // and encodes to them again; every proper prefix fails to decode or re-encodes to itself.
-inline void expectWire(ASN1::AbstractData const& value, std::string const& octets, bool comparable = true)
+inline void expectWire(ASN1::AbstractData const& value, std::string const& octets, bool comparable = true,
+                       ASN1::CoderEnv::EncodingRules rule = ASN1::CoderEnv::per_Aligned)
 {
-    EXPECT_EQ(encodeHex(value), octets);
+    EXPECT_EQ(encodeHex(value, rule), octets);
     std::vector<char> full = bytes(octets);
     std::unique_ptr<ASN1::AbstractData> decoded = fresh(value);
-    ASSERT_TRUE(decodeInto(full, *decoded));
+    ASSERT_TRUE(decodeInto(full, *decoded, rule));
     if (comparable) {
         EXPECT_EQ(decoded->compare(value), 0) << decoded->asValueNotation();
     }
-    EXPECT_EQ(encodeHex(*decoded), octets);
+    EXPECT_EQ(encodeHex(*decoded, rule), octets);
     for (std::size_t n = 0; n < full.size(); ++n) {
         std::vector<char> prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
         std::unique_ptr<ASN1::AbstractData> cut = fresh(value);
-        if (decodeInto(prefix, *cut)) {
-            EXPECT_EQ(encodeHex(*cut), hex(prefix)) << "cut at " << n;
+        if (decodeInto(prefix, *cut, rule)) {
+            EXPECT_EQ(encodeHex(*cut, rule), hex(prefix)) << "cut at " << n;
         }
     }
 }
 
 // A SEQUENCE { a A, b B } built at run time around two field descriptors.
+inline const std::int32_t pairIds[] = {-1, -1}; // both mandatory
+inline char const* const pairNames[] = {"a", "b"};
 struct Pair {
     ASN1::TypeInfo const* infos[2];
     ASN1::SequenceInfo info;
     Pair(ASN1::TypeInfo const* a, ASN1::TypeInfo const* b)
         : infos{a, b},
-          info{{&ASN1::SEQUENCE::create, 16}, false, infos, ids(), 2, 0, 0, nullptr, nullptr, names()}
+          info{{&ASN1::SEQUENCE::create, 16}, false, infos, pairIds, 2, 0, 0, nullptr, nullptr, pairNames}
     {
-    }
-    static std::int32_t const* ids()
-    {
-        static const std::int32_t mandatory[] = {-1, -1};
-        return mandatory;
-    }
-    static char const* const* names()
-    {
-        static char const* const fieldNames[] = {"a", "b"};
-        return fieldNames;
     }
     std::unique_ptr<ASN1::SEQUENCE> make() const
     {

@@ -40,26 +40,11 @@ Value bits(ASN1::ConstrainedInfo const& info, unsigned n)
     return Value(b);
 }
 
-Value octets(ASN1::ConstrainedInfo const& info, unsigned n)
-{
-    return Value(new ASN1::OCTET_STRING(n, 'x', &info));
-}
-
-Value text(ASN1::StringInfo const& info, char const* t)
-{
-    return Value(new ASN1::AbstractString(&info, t));
-}
-
 Value list(ASN1::SequenceOfInfo const& info, unsigned n)
 {
     ASN1::SEQUENCE_OF_Base* l = new ASN1::SEQUENCE_OF_Base(&info);
     l->resize(n);
     return Value(l);
-}
-
-Value message(void (*build)(TM::Message&))
-{
-    return with<TM::Message>(build);
 }
 
 struct Row {
@@ -97,18 +82,17 @@ TEST(Validity, BothStrengthsAndTheTracer)
         {"BIT STRING 2..4 of 5", bits(bits2_4, 5), false, false,
          " This BIT STRING has size 5 greater than its upper bound 4"},
         {"BIT STRING 2..4,... of 5", bits(bits2_4ext, 5), true, false, ""},
-        {"BIT STRING 2..4,... of 1", bits(bits2_4ext, 1), false, false,
-         " This BIT STRING has size 1 smaller than its lower bound 2"},
-        {"OCTET STRING 1..4,... of 5", octets(TM::OctetsExtInfo, 5), true, false, ""},
-        {"OCTET STRING 0..7 of 8", octets(TM::Octets0_7Info, 8), false, false,
+        {"OCTET STRING 1..4,... of 5", Value(new ASN1::OCTET_STRING(5, 'x', &TM::OctetsExtInfo)), true, false,
+         ""},
+        {"OCTET STRING 0..7 of 8", Value(new ASN1::OCTET_STRING(8, 'x', &TM::Octets0_7Info)), false, false,
          " This OCTET STRING has size 8 greater than its upper bound 7"},
         {"NumericString 1a", Value(new ASN1::NumericString("1a")), false, false,
          " The character 'a' is not valid for the string"},
-        {"IA5String 1..64 empty", text(TM::DnameInfo, ""), false, false,
+        {"IA5String 1..64 empty", Value(new ASN1::AbstractString(&TM::DnameInfo, "")), false, false,
          " This AbstractString has size 0 smaller than its lower bound 1"},
-        {"IA5String 1..2 of 3", text(TM::Ia5Size2Info, "abc"), false, false,
+        {"IA5String 1..2 of 3", Value(new ASN1::AbstractString(&TM::Ia5Size2Info, "abc")), false, false,
          " This AbstractString has size 3 greater than its upper bound 2"},
-        {"IA5String 1..2,... of 3", text(ia5ext1_2, "abc"), true, false, ""},
+        {"IA5String 1..2,... of 3", Value(new ASN1::AbstractString(&ia5ext1_2, "abc")), true, false, ""},
         {"BMPString SIZE(1) of 2", Value(new ASN1::BMPString(L"AB", &TM::Bmp1Info)), false, false,
          " This BMPString has size 2 greater than its upper bound 1"},
         {"BMPString A..Z holding b", Value(new ASN1::BMPString(L"Ab", &capitals)), false, false,
@@ -121,8 +105,6 @@ TEST(Validity, BothStrengthsAndTheTracer)
          false, " This selection is not understood by this decoder"},
         {"extension alternative", with<TM::TonecCode>([](TM::TonecCode& c) { c.select_dtmfDone(); }), true,
          false, ""},
-        {"alternative out of range", with<TM::Command>([](TM::Command& c) { c.select_connect(2000); }), false,
-         false, ".connect The INTEGER value 2000 is greater than upper bound 1023"},
         {"SEQUENCE OF 1..2 of 3", list(ints1_2, 3), false, false,
          " This SEQUENCE OF has size 3 greater than its upper bound 2"},
         {"SEQUENCE OF 1..2,... empty", list(ints1_2ext, 0), false, false,
@@ -140,12 +122,12 @@ TEST(Validity, BothStrengthsAndTheTracer)
         {"open type holding an invalid value",
          Value(new ASN1::OpenData(new TM::Int0_1023(1024), &ASN1::OpenData::theInfo)), false, false,
          " The INTEGER value 1024 is greater than upper bound 1023"},
-        {"Message slot 2000", message([](TM::Message& m) {
+        {"Message slot 2000", with<TM::Message>([](TM::Message& m) {
              m.set_slot(2000);
              m.set_pdu().select_command().select_ping();
          }),
          false, false, ".slot The INTEGER value 2000 is greater than upper bound 1023"},
-        {"Message connect 2000", message([](TM::Message& m) {
+        {"Message connect 2000", with<TM::Message>([](TM::Message& m) {
              m.set_seq(-1);
              m.set_pdu().select_command().select_connect(2000);
          }),

@@ -153,7 +153,6 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
     };
     const Case cases[] = {
         {"vad rx only", 1, false, "dsp vad 5 rx=1", "vad 1 -1", ""},
-        {"vad neither direction", 1, false, "dsp vad 5", "vad -1 -1", ""},
         {"vad before any enable, id 0", 0, false, "dsp vad 5 tx=0 id=0", "vad -1 0", ""},
         {"vad foreign id", 1, false, "dsp vad 5 rx=1 id=9", "",
          "ignore spurious dsproc vad event:  timeslot=5 id=9 type=1 rid=1\n"},

@@ -73,7 +73,6 @@ TEST(HwTests, RunsEachModeOverTheSwitch)
          hwtest::Mode::read, 3, "error 10",
          "bus 1: test failed on channel 11 expected " + two(p[1]) + " read " + two(p[1] ^ 0x40) + "\n",
          {rd(0, p[0]), rd(1, p[1] ^ 0x40)}},
-        {"length 0 touches nothing", {}, hwtest::Mode::read, 0, "success", "", {}},
         {"write: the pattern is written and read back",
          {"hal drive 8330 off", "hal drive 8331 off", "hal drive 8332 off"}, hwtest::Mode::write, 3, "success", "",
          {wr(0), wr(1), wr(2), rd(0, p[0]), rd(1, p[1]), rd(2, p[2])}},

@@ -68,13 +68,4 @@ public:
     std::unique_ptr<Hardware::DSProcReceiverService> dsp;
 };
 
-// Joins lines with " | ".
-inline std::string joined(const std::vector<std::string>& lines)
-{
-    std::string out;
-    for (const std::string& l : lines)
-        out += (out.empty() ? "" : " | ") + l;
-    return out;
-}
-
 } // namespace hwtest
