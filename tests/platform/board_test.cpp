@@ -40,42 +40,4 @@ TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec)
     }
 }
 
-TEST(Board, AnInstalledBoardReceivesEveryCall)
-{
-    struct Fake : platform::Board {
-        std::string path;
-        unsigned long request = 0;
-        int open(const char* p, int) override
-        {
-            path = p;
-            return 99;
-        }
-        std::uintptr_t arg = 1;
-
-    protected:
-        int request_word(int, unsigned long r, std::uintptr_t a) override
-        {
-            request = r;
-            arg = a;
-            return 5;
-        }
-    } fake;
-    platform::setBoard(&fake);
-    EXPECT_EQ(platform::board().open("/dev/misc/gw-wd", O_WRONLY), 99);
-    EXPECT_EQ(fake.path, "/dev/misc/gw-wd") << "the path is passed as the fixed path";
-    // Request numbers go through untouched, including the top bit of the
-    // 32-bit PowerPC encoding.
-    EXPECT_EQ(platform::board().ioctl(3, 0x80044d01ul), 5);
-    EXPECT_EQ(fake.request, 0x80044d01ul);
-    EXPECT_EQ(fake.arg, 0u) << "no argument";
-    // A value travels as the argument word itself, a record as its address.
-    platform::board().ioctl(3, 0x80044300ul, -2);
-    EXPECT_EQ(fake.arg, std::uintptr_t(-2));
-    std::int32_t word = 7;
-    platform::board().ioctl(3, 0x80044301ul, &word);
-    EXPECT_EQ(fake.arg, reinterpret_cast<std::uintptr_t>(&word));
-    platform::setBoard(nullptr);
-    EXPECT_NE(&platform::board(), &fake);
-}
-
 } // namespace

@@ -78,10 +78,8 @@ public:
         mPath = made ? made : "/nonexistent";
         if (!mRoot)
             return;
-        const char* old = std::getenv("QUELVAD_ROOT");
-        mHadOld = old != nullptr;
-        if (old)
-            mOld = old;
+        if (const char* old = std::getenv("QUELVAD_ROOT"))
+            mOld = old, mHadOld = true;
         ::setenv("QUELVAD_ROOT", mPath.c_str(), 1);
         Paths::reload();
     }

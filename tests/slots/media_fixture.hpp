@@ -5,6 +5,7 @@
 // tests/slots/media_text.hpp.
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -177,11 +178,8 @@ protected:
     }
     void write_file(const std::string& fixed, const std::string& text, mode_t mode = 0644)
     {
-        const std::string path = root + fixed;
-        FILE* f = std::fopen(path.c_str(), "w");
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-        ::chmod(path.c_str(), mode);
+        std::ofstream(root + fixed) << text;
+        ::chmod((root + fixed).c_str(), mode);
     }
 
     std::string root;

@@ -34,26 +34,18 @@ namespace e2e
 namespace
 {
 
-// Bounds a wait; left() is the next poll's timeout, at most 100 ms.
-class Deadline
+long long now_ms()
 {
-public:
-    Deadline() : mEnd(now() + deadline_ms()) {}
-    bool passed() const { return now() >= mEnd; }
-    int left() const
-    {
-        const long long n = mEnd - now();
-        return n < 0 ? 0 : n > 100 ? 100 : int(n);
-    }
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
 
-private:
-    static long long now()
-    {
-        timespec ts;
-        ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-    }
-    long long mEnd;
+// Bounds a wait; left() is the next poll's timeout, at most 100 ms.
+struct Deadline {
+    long long end = now_ms() + deadline_ms();
+    bool passed() const { return now_ms() >= end; }
+    int left() const { return int(std::max(0LL, std::min(100LL, end - now_ms()))); }
 };
 
 void mkdirs(const std::string& path)
@@ -160,10 +152,9 @@ void Daemon::write_file(const std::string& fixed, const std::string& text)
 
 void Daemon::start(const Options& options)
 {
-    if (options.make_dirs) {
-        for (const char* d : {"/usr/local/etc", "/var/run", "/var/log", "/var/monitoring", "/dev/misc"})
+    for (const char* d : {"/usr/local/etc", "/var/run", "/var/log", "/var/monitoring", "/dev/misc"})
+        if (options.make_dirs)
             mkdirs(path(d));
-    }
     if (!options.config.empty())
         write_file("/usr/local/etc/server.conf", options.config);
     if (!options.sim_init.empty())
@@ -176,11 +167,9 @@ void Daemon::start(const Options& options)
     for (std::string w; launcher >> w;)
         argv.push_back(w);
     argv.push_back(QUELVAD_BINARY);
-    bool has_port = false;
-    for (const std::string& a : options.args)
-        has_port = has_port || a.compare(0, 6, "--port") == 0;
     // First, so that a "--" among the options leaves it in force.
-    if (!has_port)
+    if (std::none_of(options.args.begin(), options.args.end(),
+                     [](const std::string& a) { return a.compare(0, 6, "--port") == 0; }))
         argv.insert(argv.end(), {"--port", "PORT"});
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<char*> args;
@@ -192,10 +181,9 @@ void Daemon::start(const Options& options)
     args.push_back(nullptr);
 
     std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + path("/board.sock")};
-    for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"}) {
+    for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"})
         if (const char* v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
-    }
     std::vector<char*> envp;
     envp.reserve(env.size() + 1);
     for (std::string& e : env)
