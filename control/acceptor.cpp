@@ -66,15 +66,7 @@ void AcceptorNet::BindSocket()
         mBindRetry.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
         return;
     }
-    if (::listen(mListen.lowlevel_fd(), 1) != 0) {
-        if (mVerbose)
-            std::cerr << "can't listen socket: " << Errno() << std::endl;
-        RetryLater();
-        return;
-    }
-    if (!mListen.NonBlock()) {
-        if (mVerbose)
-            std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+    if (!StartListening(mListen, mVerbose)) {
         RetryLater();
         return;
     }

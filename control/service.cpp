@@ -8,6 +8,7 @@
 
 #include "control/tpkt.hpp"
 #include "runtime/profile.hpp"
+#include "runtime/trace.hpp"
 
 namespace Control
 {
@@ -169,6 +170,21 @@ void ServiceNet::Connected(const Fd& fd, INet4::Addr const& peer)
         std::cerr << "fail to turn off Nagle algorithm." << std::endl;
     mPeer = peer;
     TakeConnection(fd, peer.GetString());
+}
+
+bool StartListening(Fd& listen, bool verbose)
+{
+    if (::listen(listen.lowlevel_fd(), 1) != 0) {
+        if (verbose)
+            std::cerr << "can't listen socket: " << Errno() << std::endl;
+        return false;
+    }
+    if (!listen.NonBlock()) {
+        if (verbose)
+            std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+        return false;
+    }
+    return true;
 }
 
 } // namespace Control

@@ -99,4 +99,8 @@ protected:
     INet4::Addr mPeer;
 };
 
+// Puts a bound socket into listening (a backlog of one) and non-blocking
+// mode, as both acceptors need; says which step failed when `verbose`.
+bool StartListening(Fd& listen, bool verbose);
+
 } // namespace Control

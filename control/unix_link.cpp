@@ -74,15 +74,7 @@ void AcceptorUnix::BindSocket()
         mBindRetry.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
         return;
     }
-    if (::listen(mListen.lowlevel_fd(), 1) != 0) {
-        if (mVerbose)
-            std::cerr << "can't listen socket: " << Errno() << std::endl;
-        Deactivate();
-        return;
-    }
-    if (!mListen.NonBlock()) {
-        if (mVerbose)
-            std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+    if (!StartListening(mListen, mVerbose)) {
         Deactivate();
         return;
     }
