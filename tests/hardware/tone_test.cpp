@@ -245,11 +245,8 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     TERM::SelcalCommand c;
     c.set_signs("ABC");
     EXPECT_FALSE(r.translateSelcal(c));
-    c.set_signs("ABCDE");
-    r.translateSelcal(c);
-    c.set_amp(500);
-    c.set_signs("WXYZ");
-    r.translateSelcal(c);
+    c.set_signs("ABCDE"), r.translateSelcal(c);
+    c.set_amp(500), c.set_signs("WXYZ"), r.translateSelcal(c);
     EXPECT_EQ((Lines{"selcal ts=1 amp=12000 signs=ABCD -> 0", "selcal ts=1 amp=500 signs=WXYZ -> 0"}),
               rig.lines(kDtmf));
     EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", rig.err.text());

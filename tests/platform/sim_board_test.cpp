@@ -1,5 +1,6 @@
 #include "platform/sim_board.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
@@ -134,13 +135,11 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
     platform::SimBoard sim;
     const int a = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
     const int b = sim.open("/dev/hal", O_RDWR | O_NONBLOCK);
-    unsigned char buf[16];
     EXPECT_EQ("ok\n", sim.execute("event /dev/hal 01 a0FF"));
     for (int fd : {a, b}) {
-        ASSERT_EQ(3, ::read(fd, buf, sizeof buf));
-        EXPECT_EQ(0x01, buf[0]);
-        EXPECT_EQ(0xA0, buf[1]);
-        EXPECT_EQ(0xFF, buf[2]);
+        char buf[16];
+        EXPECT_EQ("\x01\xA0\xFF",
+                  std::string(buf, std::size_t(std::max<ssize_t>(0, ::read(fd, buf, sizeof buf)))));
     }
     ::close(a);
     ::close(b);
@@ -180,10 +179,7 @@ protected:
                 answer.append(buf, std::size_t(n));
             if (n == 0)
                 break;
-            int count = 0;
-            for (char c : answer)
-                count += c == '\n';
-            if (count >= lines)
+            if (std::count(answer.begin(), answer.end(), '\n') >= lines)
                 break;
         }
         return answer;
@@ -234,12 +230,10 @@ TEST_F(SimBoardSocket, LongAnswersWaitForTheReaderAndAClientMayLeaveMidway)
         }
         ::close(fd);
         settle(sim);
-        if (reads) {
-            std::string expected;
-            for (int i = 0; i < rounds; ++i)
-                expected += journal;
-            EXPECT_TRUE(answer == expected) << answer.size() << " of " << expected.size() << " bytes";
-        }
+        std::string expected;
+        for (int i = 0; reads && i < rounds; ++i)
+            expected += journal;
+        EXPECT_TRUE(!reads || answer == expected) << answer.size() << " of " << expected.size() << " bytes";
     }
     // The board still serves the next client.
     const int fd = connect_client();
@@ -260,13 +254,11 @@ TEST_F(SimBoardSocket, InstallsFromTheEnvironmentWithItsInitFile)
     EXPECT_NE(0, ::access(mPath.c_str(), F_OK)) << "the socket goes with the board";
 }
 
-TEST(SimBoardEnvironment, UnsetMeansTheRealBoard)
+TEST_F(SimBoardSocket, UnsetOrEmptyEnvironmentMeansTheRealBoard)
 {
-    ::unsetenv("QUELVAD_SIM");
     EXPECT_EQ(nullptr, platform::installSimBoardFromEnvironment());
     ::setenv("QUELVAD_SIM", "", 1);
     EXPECT_EQ(nullptr, platform::installSimBoardFromEnvironment());
-    ::unsetenv("QUELVAD_SIM");
 }
 
 } // namespace
