@@ -32,16 +32,7 @@ inline std::string text(LGCP::Message const& m)
 
 inline std::string frames(const std::string& in)
 {
-    std::string out;
-    for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
-        n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 | static_cast<unsigned char>(in[at + 3]);
-        LGCP::Message m;
-        ASN1::CoderEnv env;
-        out +=
-            (at ? " | " : "") +
-            (ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true) ? text(m) : "undecodable");
-    }
-    return out;
+    return mediatest::frames(in, &text);
 }
 
 } // namespace slotstest

@@ -51,7 +51,7 @@ TEST_F(MccSlots, CreateAllocatesTheTypeCode)
         ASSERT_EQ("ok\n", board().execute(*r.prepare ? r.prepare : "clear"));
         ctltest::Capture err(std::cerr);
         EXPECT_EQ(r.answer, create_mcc(1, r.type, r.mode));
-        const std::string journal = mcc_requests();
+        const std::string journal = requests(platform::mcc::kPath);
         if (*r.requests == 0)
             EXPECT_EQ("", journal);
         else if (r.answer[0] == 'o')

@@ -132,17 +132,7 @@ protected:
         return false;
     }
 
-    std::string frames()
-    {
-        const std::string in = ctltest::read_now(pair.client);
-        std::string out;
-        for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
-            n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 |
-                static_cast<unsigned char>(in[at + 3]);
-            out += (at ? " | " : "") + text(in.data() + at + 4, n - 4);
-        }
-        return out;
-    }
+    std::string frames() { return mediatest::frames(ctltest::read_now(pair.client)); }
 
     // The frames sent out on a switch line, or written by a controller
     // channel, in hex, " / " between them.
@@ -155,10 +145,10 @@ protected:
     }
     static std::string sent(int line) { return joined(mcc().take_sent(line)); }
     static std::string written(int channel) { return joined(mcc().take_written(channel)); }
-    // The journal's requests on the controller device, without the prefix.
-    static std::string mcc_requests()
+    // The journal's requests on one device since the last call, without the prefix.
+    static std::string requests(const std::string& device)
     {
-        const std::string prefix = std::string("ioctl ") + platform::mcc::kPath + " ";
+        const std::string prefix = "ioctl " + device + " ";
         std::string out;
         for (const std::string& line : board().journal())
             if (line.compare(0, prefix.size(), prefix) == 0)

@@ -54,4 +54,18 @@ inline std::string text(const char* payload, std::size_t n)
     return ASN1::decode(payload, payload + n, &env, m, true) ? text(m) : "undecodable";
 }
 
+// The TPKT frames of `in`, each shown by `show`, " | " between them.
+inline std::string frames(const std::string& in, std::string (*show)(LGCP::Message const&) = &text)
+{
+    std::string out;
+    for (std::size_t at = 0, n; at + 4 <= in.size(); at += n) {
+        n = std::size_t(static_cast<unsigned char>(in[at + 2])) << 8 | static_cast<unsigned char>(in[at + 3]);
+        LGCP::Message m;
+        ASN1::CoderEnv env;
+        const bool decoded = ASN1::decode(in.data() + at + 4, in.data() + at + n, &env, m, true);
+        out += (at ? " | " : "") + (decoded ? show(m) : std::string("undecodable"));
+    }
+    return out;
+}
+
 } // namespace mediatest

@@ -59,14 +59,12 @@ protected:
     // the tone and DSP drivers' ("dtmf lms-on ts=3075 -> 0").
     static std::string requests(bool media = false)
     {
+        if (!media)
+            return MediaSlots::requests(kMixer);
         std::string out;
-        for (const std::string& line : board().journal()) {
-            const bool mixer = line.compare(0, 17, "ioctl /dev/mixer ") == 0;
-            if (media ? line.compare(0, 16, "ioctl /dev/dtmf ") == 0 ||
-                            line.compare(0, 15, "ioctl /dev/dsp ") == 0
-                      : mixer)
-                out += (out.empty() ? "" : " | ") + line.substr(mixer ? 17 : 11);
-        }
+        for (const std::string& line : board().journal())
+            if (line.compare(0, 16, "ioctl /dev/dtmf ") == 0 || line.compare(0, 15, "ioctl /dev/dsp ") == 0)
+                out += (out.empty() ? "" : " | ") + line.substr(11);
         board().clear_journal();
         return out;
     }

@@ -154,17 +154,6 @@ protected:
         return frames();
     }
     std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
-    // The board's requests since the last call on one device, without the prefix.
-    static std::string requests(const std::string& device)
-    {
-        const std::string prefix = "ioctl " + device + " ";
-        std::string out;
-        for (const std::string& line : board().journal())
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
-        board().clear_journal();
-        return out;
-    }
     ModemSlot* slot(unsigned n) { return dynamic_cast<ModemSlot*>(Slots::instance().GetSlotAt(n)); }
     // Lets the loop run, in real time, until the slot's child has ended.
     void child_ends(unsigned n)

@@ -139,16 +139,7 @@ protected:
         return frames();
     }
     std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
-    static std::string hal()
-    {
-        const std::string prefix = "ioctl /dev/hal ";
-        std::string out;
-        for (const std::string& line : board().journal())
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
-        board().clear_journal();
-        return out;
-    }
+    static std::string hal() { return requests("/dev/hal"); }
     void script(std::initializer_list<Step> steps)
     {
         for (const Step& st : steps) {

@@ -61,7 +61,7 @@ TEST_F(T38Slots, ProgramGetsItsLineAndChannelAndItsEndIsReported)
     ctltest::Capture log(std::clog);
     ASSERT_EQ("ok #1 | @7 transmitter 4096 | @7 receiver 4096", create(7, 30));
     EXPECT_EQ("allocate type=transparent rx-size=160 reserved=0 rx-thr=2 tx-thr=3 -> 0 | timeslot -> 4096",
-              mcc_requests());
+              requests(platform::mcc::kPath));
     std::string expected = "--child\n--remote\n10.0.0.1/4000/5000\n";
     for (unsigned i = 0; i < 27; ++i)
         expected += "a" + std::to_string(i) + "\n";
