@@ -45,8 +45,7 @@ struct Rig : ctltest::ServerRig {
 
 using HeartbeatTest = ctltest::LoopTest;
 
-// The peer is dropped one
-// period after the last request that restarted the watch.
+// The peer is dropped one period after the last request that restarted the watch.
 TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
 {
     struct Step {
@@ -60,19 +59,18 @@ TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
         std::vector<Step> steps;
         Log passed_on;
     } cases[] = {
-        {"armed at connect", {}, {}},
+        {"armed at connect", {}, {"disconnect"}},
         {"every command restarts the watch",
          {{60000, "C0 01 05 00 03 18", "03 00 00 0A C0 01 05 00 03 40", true}, // ping, taken by the heartbeat
           {60000, "80 01 07 0A", "03 00 00 08 80 01 07 40", true}},            // destroy, passed on
-         {"command 5"}},
+         {"command 5", "disconnect"}},
         {"undecodable or refused messages do not",
          {{60000, "FF", "", false}, {0, "C0 01 05 04 00 18", "03 00 00 08 80 01 05 62", false}}, // slot 1024
-         {}},
+         {"disconnect"}},
     };
     for (const Case& c : cases) {
         Capture clog(std::clog), cerr(std::cerr);
         Rig rig;
-        EXPECT_TRUE(rig.heartbeat.IsWatching()) << c.what;
         unsigned since = 0;
         for (const Step& s : c.steps) {
             run_for(s.gap);
@@ -86,9 +84,7 @@ TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
         EXPECT_EQ(strip_mux(clog.text()), "heartbeat timeout!!!\n") << c.what;
         const std::string err = cerr.text(); // after any decode error
         EXPECT_EQ(err.substr(err.find("control connection")), rig.closed()) << c.what;
-        Log log = c.passed_on;
-        log.push_back("disconnect");
-        EXPECT_EQ(rig.next.log, log) << c.what;
+        EXPECT_EQ(rig.next.log, c.passed_on) << c.what;
         EXPECT_FALSE(rig.heartbeat.IsWatching()) << c.what;
         EXPECT_TRUE(ctltest::peer_closed(rig.pair.client)) << c.what;
     }

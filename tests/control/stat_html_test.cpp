@@ -71,8 +71,7 @@ TEST(StatHtml, FillsTemplates)
         {"a<!--GEN.end-->b", "a"},
         {"a%n", "a"},
         {"a<!--GEN.su", "a"},
-        {"\xff%n%\xff", "\xff"
-                        "7\xff"},
+        {"\xff%n%\xff", "\xff\x37\xff"},
         // The last body runs to the end of the input: each element still gets it.
         {"<!--GEN.items-->%i%", "123"},
     };

@@ -56,16 +56,12 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
 
 TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)
 {
-    {
-        std::ofstream(path) << "keep";
-    }
+    std::ofstream(path) << "keep";
     Control::AcceptorUnix server(path);
     ASSERT_TRUE(server.Activate());
     EXPECT_FALSE(server.IsListening());
     EXPECT_EQ(err.text(), "can't bind to socket: \"Address already in use\"  waiting...\n");
-    std::string kept;
-    std::ifstream(path) >> kept;
-    EXPECT_EQ(kept, "keep");
+    EXPECT_EQ(testutil::read_file(path), "keep");
     // Once the file is gone the retry binds; a long path is cut to 107.
     ::unlink(path.c_str());
     run_for(5010);

@@ -40,16 +40,13 @@ protected:
     bool ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill)
     {
         LGCP::Message m;
-        m.set_seq(1);
-        m.set_slot(slot);
-        fill(m.set_pdu().select_command());
+        m.set_seq(1), m.set_slot(slot), fill(m.set_pdu().select_command());
         return send(m);
     }
     bool create_trunk(unsigned slot)
     {
         return ask(slot, [](LGCP::Command& c) {
-            c.select_create().select_trunk().set_trunk(0u);
-            c.ref_create().ref_trunk().set_timeslot(1u);
+            c.select_create().select_trunk().set_trunk(0u), c.ref_create().ref_trunk().set_timeslot(1u);
         });
     }
     bool connect(unsigned from, unsigned to)
@@ -61,8 +58,8 @@ protected:
 TEST_F(Voice, MccUserDataBothWays)
 {
     ASSERT_TRUE(ask(1, [](LGCP::Command& c) {
-        c.select_create().select_mcc().set_type(LGCP::MccType::data);
-        c.ref_create().ref_mcc().set_mode(LGCP::MccMode::standard);
+        c.select_create().select_mcc().set_type(LGCP::MccType::data),
+            c.ref_create().ref_mcc().set_mode(LGCP::MccMode::standard);
     }));
     EXPECT_EQ("ok #1", next());
     ASSERT_TRUE(create_trunk(2));
@@ -88,8 +85,7 @@ TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
     ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len));
     ASSERT_TRUE(ask(5, [&](LGCP::Command& c) {
         TERM::HostAddress& h = c.select_create().select_voice().select_record();
-        h.set_iaddr("127.0.0.1");
-        h.set_port(unsigned(ntohs(a.sin_port)));
+        h.set_iaddr("127.0.0.1"), h.set_port(unsigned(ntohs(a.sin_port)));
     }));
     EXPECT_EQ("ok #1; @5 receiver 4096", next(2));
     ASSERT_TRUE(create_trunk(2));

@@ -55,15 +55,11 @@ LGCP::Message response(int seq, int slot, int error)
 
 LGCP::Message tonecSignal(bool done)
 {
-    LGCP::TonecEvent ev;
-    ev.set_timestamp(1000);
-    if (done)
-        ev.set_event().select_dtmfDone();
-    else
-        ev.set_event().select_dtmf(5);
     LGCP::Message m;
     m.set_slot(9);
-    m.set_pdu().select_signal(LGCP::Signal(LGCP::Signal::tonec::value, ev));
+    LGCP::TonecEvent& ev = m.set_pdu().select_signal().select_tonec();
+    ev.set_timestamp(1000);
+    done ? void(ev.set_event().select_dtmfDone()) : ev.set_event().select_dtmf(5);
     return m;
 }
 
@@ -100,8 +96,7 @@ std::vector<Case> const cases = {
     {"MON ping", with<MON::Message>([](auto& m) { m.set_pdu().select_command().select_ping(); }), "18"},
     {"MapParams {}", own(LGCP::MapParams()), "00"},
     {"MapParams {transmitter {bus 15, channel 127}}", with<LGCP::MapParams>([](auto& p) {
-         p.set_transmitter().set_bus(15);
-         p.ref_transmitter().set_channel(127);
+         p.set_transmitter().set_bus(15), p.ref_transmitter().set_channel(127);
      }),
      "BF F8"},
     {"TermParams {traceLevel 5}", with<TERM::TermParams>([](auto& p) { p.set_traceLevel(5); }),

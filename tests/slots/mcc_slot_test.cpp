@@ -76,10 +76,8 @@ TEST_F(MccSlots, UserDataBothWaysThroughTheSwitch)
     ASSERT_EQ("@1 transmitter 4096 | ok #3", connect(1, 2, 3));
     ASSERT_EQ("@1 receiver 4096 | ok #4", connect(2, 1, 4));
 
-    EXPECT_EQ("ok #5", command(1, 5, [](LGCP::Command& c) {
-                  c.select_userData(std::vector<char>{1, 2, 3});
-              }));
-    EXPECT_EQ("ok #6", command(1, 6, [](LGCP::Command& c) { c.select_userData(std::vector<char>{}); }));
+    EXPECT_EQ("ok #5", command(1, 5, [](LGCP::Command& c) { c.select_userData({1, 2, 3}); }));
+    EXPECT_EQ("ok #6", command(1, 6, [](LGCP::Command& c) { c.select_userData({}); }));
     board().service();
     EXPECT_EQ("01 02 03", sent(1)); // the empty frame carries nothing onto the line
 
