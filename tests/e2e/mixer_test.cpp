@@ -2,35 +2,22 @@
 // mixer inputs and one output joined to trunk timeslots, with the sum and the
 // switch joins the simulated board's drivers hold, and the output's sum
 // cleared again at its destroy.
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "asn1/asn1.hpp"
-#include "messages/lgcp/LGCP.hpp"
-#include "tests/support/controller.hpp"
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/signal_spy.hpp"
 
 namespace
 {
 
-using Lines = std::vector<std::string>;
+using e2etest::Lines;
 
-class MixerConference : public ::testing::Test
+class MixerConference : public e2etest::DaemonTest
 {
 protected:
     void SetUp() override
     {
         e2e::Daemon::Options options;
         options.sim_init = "device /dev/mixer present\nmixer add 0 16 8\n";
-        ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
-        ASSERT_TRUE(controller.connect(daemon.port()));
-    }
-    void TearDown() override
-    {
-        daemon.signal(SIGTERM);
-        EXPECT_EQ(0, daemon.wait_exit()) << daemon.err();
+        start(options);
     }
 
     // One command in value notation; every message up to its answer and
@@ -39,32 +26,23 @@ protected:
     {
         LGCP::Message m;
         EXPECT_TRUE(m.setFromValueNotation(text)) << text;
-        EXPECT_TRUE(controller.send_payload(e2e::encode(m)));
+        EXPECT_TRUE(send(m));
         const std::string seq = "seq " + std::to_string(m.get_seq().getValue()) + ",";
         Lines out;
         bool answered = false;
-        for (e2e::Bytes payload; controller.receive_payload(payload);) {
+        for (e2e::Bytes payload; next(payload);) {
             LGCP::Message got;
             ASN1::CoderEnv env;
             const char* p = reinterpret_cast<const char*>(payload.data());
             if (!ASN1::decode(p, p + payload.size(), &env, got, true))
                 return out;
-            if (got.get_pdu().signal_isSelected() && got.get_pdu().get_signal().trunkStatus_isSelected())
-                continue;
-            std::istringstream lines(got.asValueNotation());
-            std::string line, word;
-            while (lines >> word)
-                line += (line.empty() ? "" : " ") + word;
-            out.push_back(line);
-            if (line.find(seq) != std::string::npos)
-                answered = true;
+            out.push_back(slotstest::oneLine(got));
+            answered = answered || out.back().find(seq) != std::string::npos;
             if (answered && after-- == 0)
                 return out;
         }
         return out;
     }
-    e2e::Daemon daemon;
-    e2e::Controller controller;
 };
 
 TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)

@@ -69,10 +69,9 @@ protected:
     void send(int seq, int slot, LGCP::Command const& command)
     {
         LGCP::Message m;
-        m.set_seq(seq);
+        m.set_seq(seq), m.set_pdu().select_command(command);
         if (slot >= 0)
             m.set_slot(unsigned(slot));
-        m.set_pdu().select_command(command);
         ASSERT_TRUE(DaemonTest::send(m));
     }
     // The next `n` messages as text ("ok #3 @2", "@2 auth alice/secret"),
@@ -120,8 +119,7 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
 
     LGCP::Command modem;
     TERM::ModemParams& params = modem.select_create().select_modem();
-    params.set_cid("5551234");
-    params.set_cdid("100");
+    params.set_cid("5551234"), params.set_cdid("100");
     send(2, 2, modem);
     EXPECT_EQ("ok #2 @2", next());
 
@@ -148,11 +146,8 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
 
     LGCP::Command activate;
     TERM::ModemUserParameters& ip = activate.select_activate().select_modem();
-    ip.set_remoteAddr("10.1.2.3");
-    ip.set_netmask("255.255.255.0");
-    ip.set_gateway("10.1.2.1");
-    ip.set_dns("bad");
-    ip.set_mtu(1500);
+    ip.set_remoteAddr("10.1.2.3"), ip.set_netmask("255.255.255.0"), ip.set_gateway("10.1.2.1");
+    ip.set_dns("bad"), ip.set_mtu(1500);
     send(5, 2, activate);
     EXPECT_EQ("ok #5 @2", next());
     ASSERT_TRUE(wait_file("/pppd.records"));
