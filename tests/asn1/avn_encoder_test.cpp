@@ -28,14 +28,11 @@ TEST(ValueNotation, GoldenTexts)
 {
     Golden const table[] = {
         {"every kind", [] { return printed(*asn1test::everyKind()); },
-         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  byte256 255,\n  enumerated "
-         "destroyInProgress,"
-         "\n  payload 2,\n  standby active,\n  oid { 1 3 6 },\n  bits '101'B,\n  octets 'a0 01 ff'H,\n  "
-         "numeric "
-         "\"12 3\",\n  printable \"Hi\",\n  visible \"~\",\n  ia5 \"a\"b\",\n  general \"\",\n  dname "
-         "\"host\",\n  "
-         "bmp \"AB\",\n  time \"20070305143000Z\",\n  integers {\n    1,\n    -1\n  },\n  ints {\n  },\n  "
-         "nothing "
+         "{\n  boolean TRUE,\n  integer -5,\n  minus128-127 -1,\n  byte256 255,\n"
+         "  enumerated destroyInProgress,\n  payload 2,\n  standby active,\n  oid { 1 3 6 },\n"
+         "  bits '101'B,\n  octets 'a0 01 ff'H,\n  numeric \"12 3\",\n  printable \"Hi\",\n"
+         "  visible \"~\",\n  ia5 \"a\"b\",\n  general \"\",\n  dname \"host\",\n  bmp \"AB\",\n"
+         "  time \"20070305143000Z\",\n  integers {\n    1,\n    -1\n  },\n  ints {\n  },\n  nothing "
          "NULL\n}"},
         {"INTEGER 5..MAX holding -1", [] { return printed(ASN1::INTEGER(-1, &TM::IntLowerOnlyInfo)); },
          "4294967295"},

@@ -109,14 +109,10 @@ TEST(HwMux, TheRefreshReDisablesOnlyDisabledBusOutputs)
     EXPECT_EQ(1u, rig.hal().disables(8192 + 129));
     for (int pass = 1; pass < 16; ++pass)
         mux.OnDPC();
-    struct Case {
-        int channel;
-        unsigned disables;
-    };
-    for (const Case c : {Case{8192, 2}, Case{8199, 2}, Case{8200, 1}, Case{8201, 1}, Case{8202, 1},
-                         Case{8203, 1}, Case{8204, 3}, Case{10239, 2}}) {
-        EXPECT_EQ(c.disables, rig.hal().disables(c.channel)) << c.channel;
-    }
+    const unsigned disables[][2] = {{8192, 2}, {8199, 2}, {8200, 1}, {8201, 1},
+                                    {8202, 1}, {8203, 1}, {8204, 3}, {10239, 2}};
+    for (const auto& c : disables)
+        EXPECT_EQ(c[1], rig.hal().disables(int(c[0]))) << c[0];
 }
 
 } // namespace
