@@ -76,9 +76,7 @@ TEST_F(Voice, MccUserDataBothWays)
 TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
     ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
     ASSERT_EQ(0, ::listen(listener, 1));

@@ -99,9 +99,7 @@ TEST_F(T38Slots, ProgramThatCannotRun)
 TEST_F(T38Slots, KilledProgramAndStubbornProgram)
 {
     ASSERT_EQ("ok #1 | @7 transmitter 4096 | @7 receiver 4096", create(7, 0));
-    Slot* slot = Slots::instance().GetSlotAt(7);
-    const int pid = static_cast<T38SoftSlot*>(slot)->child();
-    ::kill(pid, SIGKILL);
+    ::kill(static_cast<T38SoftSlot*>(Slots::instance().GetSlotAt(7))->child(), SIGKILL);
     ctltest::Capture log(std::clog);
     EXPECT_EQ("@7 abort 9", pump_until("abort"));
     EXPECT_EQ("07:t38 soft: t38 daemon terminated by signal=9\n", lines(log.text(), "07:"));

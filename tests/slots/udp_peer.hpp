@@ -17,9 +17,7 @@ class UdpPeer
 public:
     explicit UdpPeer(int wait_s = 5) : mFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t n = sizeof a;
         const bool bound = ::bind(mFd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
                            ::getsockname(mFd, reinterpret_cast<sockaddr*>(&a), &n) == 0;

@@ -58,11 +58,7 @@ void mkdirs(const std::string& path)
 
 sockaddr_in loopback(int port)
 {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<unsigned short>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
+    return sockaddr_in{AF_INET, htons(static_cast<unsigned short>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 int free_port()
@@ -80,12 +76,10 @@ int free_port()
 
 Bytes encode(const LGCP::Message& message)
 {
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    ASN1::CoderEnv env; // aligned PER
     std::vector<char> octets;
-    if (!ASN1::encode(message, &env, std::back_inserter(octets)))
-        return Bytes();
-    return Bytes(octets.begin(), octets.end());
+    return ASN1::encode(message, &env, std::back_inserter(octets)) ? Bytes(octets.begin(), octets.end())
+                                                                   : Bytes();
 }
 
 Bytes tpkt(const Bytes& payload)
