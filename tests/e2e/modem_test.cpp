@@ -112,8 +112,7 @@ protected:
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
 {
     LGCP::Command create;
-    create.select_create().select_trunk().set_trunk(0);
-    create.ref_create().ref_trunk().set_timeslot(1);
+    create.select_create().select_trunk().set_trunk(0), create.ref_create().ref_trunk().set_timeslot(1);
     send(1, 1, create);
     EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
 

@@ -38,8 +38,7 @@ LGCP::TranslateDtmfParams digits(const std::string& keys)
     p.set_digits();
     for (char k : keys) {
         LGCP::DualTone t;
-        t.set_freq1(697), t.set_freq2(k == '1' ? 1209 : k == '2' ? 1336 : 1477);
-        p.set_digits().push_back(t);
+        t.set_freq1(697), t.set_freq2(k == '1' ? 1209 : k == '2' ? 1336 : 1477), p.set_digits().push_back(t);
     }
     return p;
 }

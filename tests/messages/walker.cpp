@@ -35,21 +35,14 @@ void Filler::fill(AbstractData& value, Plan const& plan)
         for (int v : enumValues(e->enumInfo()))
             if (v >= 0)
                 values.push_back(v);
-        e->setFromInt(values[static_cast<std::size_t>(
+        return e->setFromInt(values[static_cast<std::size_t>(
             random_.between(0, static_cast<std::int64_t>(values.size()) - 1))]);
-        return;
     }
-    if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value)) {
-        if (i->constrained())
-            i->setValue(static_cast<int>(random_.between(i->getLowerLimit(), i->getUpperLimit())));
-        else
-            i->setValue(static_cast<int>(random_.next()));
-        return;
-    }
-    if (auto* b = dynamic_cast<ASN1::BOOLEAN*>(&value)) {
-        *b = random_.coin();
-        return;
-    }
+    if (auto* i = dynamic_cast<ASN1::INTEGER*>(&value))
+        return i->setValue(static_cast<int>(
+            i->constrained() ? random_.between(i->getLowerLimit(), i->getUpperLimit()) : random_.next()));
+    if (auto* b = dynamic_cast<ASN1::BOOLEAN*>(&value))
+        return void(*b = random_.coin());
     if (auto* s = dynamic_cast<ASN1::AbstractString*>(&value)) {
         std::int64_t lo = s->constrained() ? s->getLowerLimit() : 0;
         std::int64_t hi = s->constrained() ? s->getUpperLimit() : 12;
@@ -97,8 +90,7 @@ void Filler::fillChoice(ASN1::CHOICE& choice, Plan const& plan)
     ASN1::ChoiceInfo const* info = choice.choiceInfo();
     int index = plan.alternative >= 0 ? plan.alternative
                                       : static_cast<int>(random_.between(0, info->totalChoices - 1));
-    AbstractData* alt = choice.setSelection(index, AbstractData::create(info->selectionInfos[index]));
-    fill(*alt);
+    fill(*choice.setSelection(index, AbstractData::create(info->selectionInfos[index])));
 }
 
 void Filler::fillList(ASN1::SEQUENCE_OF_Base& list)

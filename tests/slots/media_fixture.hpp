@@ -96,8 +96,7 @@ protected:
     std::string create_trunk(int slot, unsigned ts)
     {
         return command(slot, 90, [ts](LGCP::Command& c) {
-            c.select_create().select_trunk().set_trunk(0u);
-            c.ref_create().ref_trunk().set_timeslot(ts);
+            c.select_create().select_trunk().set_trunk(0u), c.ref_create().ref_trunk().set_timeslot(ts);
         });
     }
     std::string query()
