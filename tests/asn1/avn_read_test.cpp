@@ -72,11 +72,7 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
     for (ReadCase const& c : table) {
         SCOPED_TRACE(c.text);
         Value value(ASN1::AbstractData::create(c.type));
-        if (value->setFromValueNotation(c.text)) {
-            EXPECT_EQ(value->asValueNotation(), c.printed);
-        } else {
-            EXPECT_EQ("REFUSED", std::string(c.printed));
-        }
+        EXPECT_EQ(value->setFromValueNotation(c.text) ? value->asValueNotation() : "REFUSED", c.printed);
     }
 }
 

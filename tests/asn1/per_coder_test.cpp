@@ -305,9 +305,7 @@ TEST(PerCoder, LengthBoundaries)
             c.head);
         Value decoded = fresh(*value);
         EXPECT_EQ(decodeInto(octets, *decoded), c.decodes);
-        if (c.decodes) {
-            EXPECT_EQ(decoded->compare(*value), 0);
-        }
+        EXPECT_EQ(c.decodes ? decoded->compare(*value) : 0, 0);
     }
     ASN1::IA5String longText(std::string(16384, 'a'));
     EXPECT_EQ(encodeHex(longText), "FAIL");
@@ -410,12 +408,7 @@ TEST(PerCoder, DecoderRules)
     for (DecodeCase const& c : table) {
         SCOPED_TRACE(c.name);
         Value value(c.start->clone());
-        bool ok = decodeInto(bytes(c.octets), *value);
-        if (ok) {
-            EXPECT_EQ(encodeHex(*value), c.result);
-        } else {
-            EXPECT_EQ("FAIL", std::string(c.result));
-        }
+        EXPECT_EQ(decodeInto(bytes(c.octets), *value) ? encodeHex(*value) : "FAIL", c.result);
     }
     // Stored as read: the user range-checks before indexing.
     TM::Payload payload;

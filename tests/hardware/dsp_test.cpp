@@ -120,9 +120,8 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
         } else {
             EXPECT_EQ(expected.size(), rig.lines(kDsp).size()) << c.version;
         }
-        if (!c.result) {
-            EXPECT_EQ("DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=4\n", rig.err.text());
-        }
+        EXPECT_EQ(c.result ? "" : "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=4\n",
+                  rig.err.text());
     }
 }
 
