@@ -520,8 +520,7 @@ TEST(PerCoder, DecoderKeepsWhatItsUserChecks)
 }
 
 struct BadInput {
-    char const* name;
-    char const* octets;
+    char const *name, *octets;
 };
 
 TEST(PerCoder, MalformedInputFailsAsAWhole)

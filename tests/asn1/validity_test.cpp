@@ -50,8 +50,7 @@ Value list(ASN1::SequenceOfInfo const& info, unsigned n)
 struct Row {
     char const* name;
     Value value;
-    bool valid;
-    bool strictlyValid;
+    bool valid, strictlyValid;
     char const* trace; // the tracer's text; "" when it passes
 };
 

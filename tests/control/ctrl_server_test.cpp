@@ -88,10 +88,8 @@ TEST_F(ServerTest, AnswerRules)
 {
     const Log ab{"a.command", "b.command"};
     const struct Case {
-        const char* what;
-        const char* b;
-        std::string request;
-        std::string answer;
+        const char *what, *b;
+        std::string request, answer;
         std::string errors; // H stands for the server's header
         Log offered;
     } cases[] = {

@@ -50,8 +50,7 @@ TEST_F(HeartbeatTest, SilentPeerIsDroppedOnePeriodAfterTheLastCommand)
 {
     struct Step {
         unsigned gap; // ms before the request
-        const char* request;
-        const char* answer;
+        const char *request, *answer;
         bool restarts;
     };
     const struct Case {

@@ -136,9 +136,7 @@ std::string run(Stack& s, const std::string& script)
 TEST(ProtocolStack, CallsTravelThroughTheLayersInOrder)
 {
     const struct Case {
-        const char* spec;
-        const char* script;
-        const char* log;
+        const char *spec, *script, *log;
     } cases[] = {
         // Activation climbs from the bottom; an orderly deactivation descends
         // from where it is asked and ends at the bottom.

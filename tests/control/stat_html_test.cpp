@@ -53,8 +53,7 @@ TEST(StatHtml, FillsTemplates)
         items[i].subs = {{"tag", &tag}};
     }
     const struct {
-        const char* in;
-        const char* out;
+        const char *in, *out;
     } cases[] = {
         {"a %n% b", "a 7 b"},
         {"%x%", "%x%"},

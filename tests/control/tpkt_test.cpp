@@ -50,9 +50,7 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged)
     const std::string start = "TPKT bad TPKT packet start.\n", reserved = "TPKT bad TPKT reserved.\n";
     const struct Case {
         const char* what;
-        std::string chunks;
-        std::string payloads;
-        std::string log;
+        std::string chunks, payloads, log;
     } cases[] = {
         {"two frames in one chunk", "03 00 00 05 AA 03 00 00 06 BB CC", "[AA][BB CC]", ""},
         {"a garbage run is one line", "FF FE 00 01 03 00 00 05 AA", "[AA]", start},

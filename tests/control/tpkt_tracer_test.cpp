@@ -42,8 +42,7 @@ TEST_F(TracerTest, DeliversWholeFramesAndClosesAClientThatBreaksTheRules)
     const std::string big(512, '\x11');
     const struct Case {
         const char* what;
-        std::vector<std::string> chunks;
-        std::vector<std::string> delivered;
+        std::vector<std::string> chunks, delivered;
         bool closed;
     } cases[] = {
         {"two frames in one read", {bytes("03 00 00 05 AA 03 00 00 06 BB CC")}, {"AA", "BB CC"}, false},

@@ -51,9 +51,7 @@ protected:
 TEST_F(Link, EveryCommandGetsItsAnswer)
 {
     struct Case {
-        const char* what;
-        const char* request;
-        const char* answer;
+        const char *what, *request, *answer;
     };
     const Case cases[] = {
         {"ping seq 5", "80 01 05 18", "80 01 05 40"},
@@ -76,8 +74,7 @@ TEST_F(Link, EveryCommandGetsItsAnswer)
 TEST_F(Link, BadInputGetsNoAnswerAndNeverClosesTheLink)
 {
     struct Case {
-        const char* what;
-        const char* bytes;
+        const char *what, *bytes;
         const char* logged; // on the error stream
     };
     const Case cases[] = {

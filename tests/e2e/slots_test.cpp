@@ -20,8 +20,7 @@ const std::string kReport =
     "01 00 01 00 01 00";
 
 struct Step {
-    const char* what;
-    const char* request;
+    const char *what, *request;
     std::string answers; // every frame it brings back
     const char* requests = "";
 };

@@ -90,8 +90,7 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
 {
     struct Case {
         int version;
-        bool v2;
-        bool result;
+        bool v2, result;
         const char* request; // "" for none
     };
     const Case cases[] = {

@@ -58,8 +58,7 @@ TEST_F(E1Test, TrunkCfgSetsTheTransmitClockMask)
         const char* inject;
         int trunk;
         bool slave;
-        const char* journal;
-        const char* log;
+        const char *journal, *log;
     };
     const Case cases[] = {
         {"", 2, true, "open missing", ""},
@@ -90,10 +89,7 @@ TEST_F(E1Test, CasCommandsReportEveryOutcomeInCasSignals)
     connect();
     journal("/dev/e1-cas");
     struct Case {
-        const char* inject;
-        const char* command;
-        const char* received;
-        const char* journal;
+        const char *inject, *command, *received, *journal;
     };
     const Case cases[] = {
         {"", "open 1 5 9", "success", "open missing"},

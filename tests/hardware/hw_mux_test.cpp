@@ -55,8 +55,7 @@ TEST(HwMux, TheSourceTableRecordsEveryRequestWhateverItsOutcome)
     struct Case {
         const char* inject;
         std::function<int()> op;
-        int result;
-        int channel;
+        int result, channel;
         std::int32_t entry;
         const char* log;
     };

@@ -142,8 +142,7 @@ TEST(Wire, EncodesAndDecodesByteForByteAndEveryPrefix)
 TEST(Wire, RejectsWhatTheTypesDoNotAllow)
 {
     struct Bad {
-        char const* what;
-        char const* octets;
+        char const *what, *octets;
     };
     Bad const table[] = {
         {"fourth PDU alternative", "30"},

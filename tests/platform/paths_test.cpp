@@ -7,9 +7,7 @@ namespace
 {
 
 struct Case {
-    const char* root;
-    const char* fixed;
-    const char* expected;
+    const char *root, *fixed, *expected;
 };
 
 TEST(Paths, PrefixesAbsolutePathsWithTheRoot)

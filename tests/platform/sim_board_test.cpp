@@ -44,8 +44,7 @@ void settle(platform::SimBoard& sim, int rounds = 20)
 TEST(SimBoard, ControlCommandsAnswerLineByLine)
 {
     struct Case {
-        const char* command;
-        const char* answer;
+        const char *command, *answer;
     };
     const Case cases[] = {
         {"devices", kDevices.c_str()},

@@ -34,9 +34,7 @@ TEST_F(MccSlots, CreateAllocatesTheTypeCode)
     const struct Row {
         LGCP::MccType::NamedNumber type;
         LGCP::MccMode::NamedNumber mode;
-        const char* prepare;
-        const char* answer;
-        const char* requests;
+        const char *prepare, *answer, *requests;
     } rows[] = {
         {LGCP::MccType::data, LGCP::MccMode::standard, "", "ok #1", "allocate type=data"},
         {LGCP::MccType::bri, LGCP::MccMode::standard, "", "ok #1", "allocate type=bri"},

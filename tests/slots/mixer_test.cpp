@@ -111,9 +111,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
     struct Case {
         const char* create;
         const char* fail; // a request that fails once with EIO, or ""
-        const char* answer;
-        const char* atCreate;
-        const char* atDestroy;
+        const char *answer, *atCreate, *atDestroy;
         const char* line; // in the log
     };
     const Case cases[] = {
@@ -184,8 +182,7 @@ TEST_F(MixerSlots, IoctlRowsOfInputsAndOutputs)
     requests();
     struct Case {
         int slot; // 1 the input (switch channel 3075), 2 the output (3077)
-        const char* ioctl;
-        const char* answer;
+        const char *ioctl, *answer;
         const char* requests; // on the tone and DSP drivers
     };
     const Case cases[] = {

@@ -44,8 +44,7 @@ TERM::ModemParams modem(const char* cid = "42")
 TEST(ModemCommandLines, PppdArguments)
 {
     struct Case {
-        const char* cid;
-        const char* execfile;
+        const char *cid, *execfile;
         int execargs; // -1 absent
         const char* expected;
     } const cases[] = {
@@ -185,8 +184,7 @@ TEST_F(Modems, DspModemSetUpPerKindOfCall)
     const std::string hup = program("quick", "exit 0");
     struct Case {
         bool originate, fax, dmp;
-        const char* requests;
-        const char* args;
+        const char *requests, *args;
     } const cases[] = {
         {false, false, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | answer modem=0 -> 0",
          "aoptions /dev/mdm0 remotenumber 42"},
@@ -258,8 +256,7 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
     struct Case {
         bool fax;
         const char* body; // null: the program does not exist
-        const char* frames;
-        const char* log;
+        const char *frames, *log;
     } const cases[] = {
         {false, nullptr, "@2 abort 512", "pppd terminated with code 512"},
         {true, "exit 3", "@2 acct 0:0 0:3 0:0 0:0 0:0 | @2 abort 768", "pages received: 3"},
@@ -342,8 +339,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     auth::Accounting& a = reinterpret_cast<auth::Accounting&>(r);
     struct Case {
         std::int32_t length, type, session;
-        const char* frames;
-        const char* log;
+        const char *frames, *log;
     } const cases[] = {
         {140, 1, 0, nullptr, ""}, // the name and the whole password
         {139, 1, 0, "", "auth request, invalid size: 139"},

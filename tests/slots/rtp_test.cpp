@@ -190,8 +190,7 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
     const struct Step {
         bool encoder;
         LGCP::CodecMode::NamedNumber mode;
-        const char* outcome;
-        const char* pts;
+        const char *outcome, *pts;
     } steps[] = {
         {true, LGCP::CodecMode::alaw, " - OK", "rx_pt=18 tx_pt=8"},
         {true, LGCP::CodecMode::alaw, " - Nothing to do", "rx_pt=18 tx_pt=8"},

@@ -58,8 +58,7 @@ struct ProbeFactory : SlotFactory {
 using mediatest::board;
 
 struct Step {
-    const char* command;
-    const char* frames;
+    const char *command, *frames;
     const char* requests = ""; // of "/dev/hal", without the journal prefix
 };
 

@@ -92,8 +92,7 @@ private:
     pid_t mPid = -1;
     int mOutFd = -1;
     int mErrFd = -1;
-    std::string mOut;
-    std::string mErr;
+    std::string mOut, mErr;
     int mStatus = -1;
 };
 
