@@ -15,8 +15,7 @@ namespace
 TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec)
 {
     testutil::TempDir root;
-    root.mkdirs("dev");
-    root.write("dev/device", "");
+    root.mkdirs("dev"), root.write("dev/device", "");
     struct Case {
         const char* path;
         int flags;

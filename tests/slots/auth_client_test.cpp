@@ -64,8 +64,7 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
         Fixture f;
         EXPECT_EQ(-1, f.client.GetSessionId());
         if (c.pieces.front().empty()) {
-            f.pair.b.close();
-            f.client.OnSocketEvent(0, POLLIN);
+            f.pair.b.close(), f.client.OnSocketEvent(0, POLLIN);
             EXPECT_EQ("disconnected;", f.owner.log);
             continue;
         }

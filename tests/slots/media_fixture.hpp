@@ -57,8 +57,7 @@ protected:
             ctltest::Capture clog(std::clog);
             HwMux::instance();
         }
-        server.Bind(&Slots::instance());
-        server.Activate(new ctltest::NullLink);
+        server.Bind(&Slots::instance()), server.Activate(new ctltest::NullLink);
         static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
         pair.server.close();
         board().clear_journal();

@@ -227,8 +227,7 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
 {
     TERM::ModemParams p = modem();
     p.set_execfile(program("pppd", "trap '' HUP; while :; do sleep 0.02; done"));
-    send(2, 2, create(p));
-    send(3, 2, simple("connect"));
+    send(2, 2, create(p)), send(3, 2, simple("connect"));
     for (int k = 0; k < 200 && args().empty(); ++k)
         ::poll(nullptr, 0, 10); // the script has set its trap
     Capture err(std::cerr);
@@ -285,8 +284,7 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
 // never given to two slots.
 TEST_F(Modems, DigitalModemSwitchesItsInterface)
 {
-    board().execute("netif remove hdlc1");
-    board().execute("netif add hdlc3 43");
+    board().execute("netif remove hdlc1"), board().execute("netif add hdlc3 43");
     ModemFactory& f = ModemFactory::instance();
     f.IQuery();
     EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces()) << "hdlc3 is beyond the missing hdlc1";
@@ -367,8 +365,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     // Two digital modems: session -1 is no one's.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
-    send(4, 4, create(digital));
-    send(5, 5, create(digital));
+    send(4, 4, create(digital)), send(5, 5, create(digital));
     r.length = 140, r.type = 1, r.session = -1;
     err.clear();
     ModemFactory::instance().OnAuth(&r);
@@ -378,8 +375,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(7, 5, simple("destroy"));
     ModemFactory::instance().OnAuth(&r);
     EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
-    send(8, 4, simple("destroy"));
-    send(9, 2, simple("destroy"));
+    send(8, 4, simple("destroy")), send(9, 2, simple("destroy"));
 }
 
 // Losing the controller deletes a slot whose destroy waits for its child; the
@@ -388,8 +384,7 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
 {
     TERM::ModemParams p = modem();
     p.set_execfile(program("deaf", "trap '' HUP; while :; do sleep 0.02; done"));
-    send(2, 2, create(p));
-    send(3, 2, simple("connect"));
+    send(2, 2, create(p)), send(3, 2, simple("connect"));
     Capture err(std::cerr);
     EXPECT_EQ("", send(4, 2, simple("destroy")));
     Slots::instance().OnDisconnect();
