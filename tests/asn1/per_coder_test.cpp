@@ -320,17 +320,15 @@ std::string listOfIntegers(int count)
 
 TEST(PerCoder, ListLimit)
 {
-    std::vector<char> ok = bytes(listOfIntegers(128));
     ASN1::SEQUENCE_OF<ASN1::INTEGER> decoded;
-    ASSERT_TRUE(decodeInto(ok, decoded));
+    ASSERT_TRUE(decodeInto(bytes(listOfIntegers(128)), decoded));
     EXPECT_EQ(decoded.size(), 128u);
     EXPECT_EQ(decoded[127].getValue(), 127);
 
     // 129 elements are refused before any element is read: the list stays as it was.
-    std::vector<char> tooMany = bytes(listOfIntegers(129));
     ASN1::SEQUENCE_OF<ASN1::INTEGER> untouched;
     untouched.push_back(ASN1::INTEGER(7, &ASN1::INTEGER::theInfo));
-    EXPECT_FALSE(decodeInto(tooMany, untouched));
+    EXPECT_FALSE(decodeInto(bytes(listOfIntegers(129)), untouched));
     ASSERT_EQ(untouched.size(), 1u);
     EXPECT_EQ(untouched[0].getValue(), 7);
 }

@@ -17,12 +17,7 @@ using ctltest::hex;
 using ctltest::read_now;
 using Log = std::vector<std::string>;
 
-LGCP::Signal activated()
-{
-    LGCP::Signal s;
-    s.select_activated();
-    return s;
-}
+const LGCP::Signal activated(LGCP::Signal::activated::value, ASN1::Null());
 
 // What a fake service does with a command, one letter per step: P answers a
 // ping with success and stops, ! declines, s success, d promises (the token is
@@ -57,7 +52,7 @@ public:
             if (const char* e = std::strchr(codes, *step))
                 Error(causes[e - codes]);
             if (*step == 'g' || *step == 'G')
-                *step == 'g' ? SendSignal(activated()) : SendSignal(17, activated());
+                *step == 'g' ? SendSignal(activated) : SendSignal(17, activated);
         }
         return mScript != nullptr;
     }
@@ -140,7 +135,7 @@ TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
     EXPECT_EQ(log, (Log{"a.command", "b.command", "a.signal 5", "c.signal 5", "a.signal 5", "c.signal 5"}));
     // Outside a command the slot is none.
     log.clear();
-    b.SendSignal(activated());
+    b.SendSignal(activated);
     EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 06 21 40");
     EXPECT_EQ(log, (Log{"a.signal 5", "c.signal 5"}));
 }
@@ -199,7 +194,7 @@ TEST(ServerAlone, FailuresToSendAndAServiceDestroyedFirst)
     server.OnMessage(ping.data(), static_cast<int>(ping.size()));
     EXPECT_EQ(cerr.text(), "ctrl [null]: send fail: Service not attached!\n");
     cerr.clear();
-    a.SendSignal(2000, activated());
+    a.SendSignal(2000, activated);
     EXPECT_EQ(cerr.text().rfind("ctrl [null]: send fail: encode error!", 0), 0u) << cerr.text();
     // The destroyed service is forgotten.
     log.clear();

@@ -49,10 +49,9 @@ protected:
     // The next payload that is not a line status report.
     bool next(Bytes& payload)
     {
-        while (controller.receive_payload(payload)) {
+        while (controller.receive_payload(payload))
             if (!status_report(payload))
                 return true;
-        }
         return false;
     }
     // The journal lines that hold `text`; the journal is emptied after.
@@ -61,10 +60,9 @@ protected:
         std::istringstream in(daemon.board("journal"));
         daemon.board("clear");
         Lines out;
-        for (std::string line; std::getline(in, line);) {
+        for (std::string line; std::getline(in, line);)
             if (line.find(text) != std::string::npos)
                 out.push_back(line);
-        }
         return out;
     }
 

@@ -90,10 +90,9 @@ protected:
     }
     static bool auth_listening()
     {
-        for (int deadlines = 0; deadlines < 4; ++deadlines) {
+        for (int deadlines = 0; deadlines < 4; ++deadlines)
             if (e2e::Controller().connect(52000))
                 return true;
-        }
         return false;
     }
     bool wait_file(const std::string& name)

@@ -72,10 +72,9 @@ protected:
     {
         const std::string prefix = "ioctl /dev/hal ";
         std::string out;
-        for (const std::string& line : journal(prefix)) {
+        for (const std::string& line : journal(prefix))
             if (line.compare(prefix.size(), 6, "clock ") != 0)
                 out += (out.empty() ? "" : " | ") + line.substr(prefix.size());
-        }
         return out;
     }
 };

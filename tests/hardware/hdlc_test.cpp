@@ -162,20 +162,16 @@ TEST_F(HdlcTest, AFailedDescriptorEndsTheChannelWithOneError)
     ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends));
     ::close(ends[1]);
     const int dir = ::open("/", O_RDONLY | O_DIRECTORY);
-    struct Case {
-        int fd;
-        const char* log;
-    };
-    for (const Case& c : {Case{dir, "hdlc [1/5]: read error: Is a directory\n"},
-                          Case{ends[0], "hdlc [1/5]: channel lost: POLLHUP\n"}}) {
-        SCOPED_TRACE(c.log);
+    for (auto [fd, log] : {std::pair<int, const char*>{dir, "hdlc [1/5]: read error: Is a directory\n"},
+                           {ends[0], "hdlc [1/5]: channel lost: POLLHUP\n"}}) {
+        SCOPED_TRACE(log);
         Sink sink;
         auto h = open(sink, 1, 46);
         Capture cerr(std::cerr);
-        ASSERT_LE(0, ::dup2(c.fd, h->descriptor()));
+        ASSERT_LE(0, ::dup2(fd, h->descriptor()));
         run_for(5), run_for(5);
         EXPECT_EQ("ready; error 0", sink.log);
-        EXPECT_EQ(c.log, cerr.text());
+        EXPECT_EQ(log, cerr.text());
         EXPECT_FALSE(h->is_open());
     }
     ::close(ends[0]), ::close(dir);

@@ -79,10 +79,9 @@ void Filler::fillSequence(ASN1::SEQUENCE& seq, Plan const& plan)
             fill(seq.includeOptionalField(static_cast<unsigned>(k), i));
         }
     }
-    for (std::uint32_t j = 0; j < info->knownExtensions; ++j) {
+    for (std::uint32_t j = 0; j < info->knownExtensions; ++j)
         if (plan.optionals == 1 || (plan.optionals < 0 && random_.coin()))
             fill(seq.includeOptionalField(info->numOptional + j, info->numFields + j));
-    }
 }
 
 void Filler::fillChoice(ASN1::CHOICE& choice, Plan const& plan)

@@ -37,10 +37,9 @@ template <class Decode> Decoded decode(Decode feed)
     // Only the decoders' own lines: the unbound server complains of every send.
     std::istringstream lines(cerr.text());
     std::string errors;
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line; std::getline(lines, line);)
         if (line.find("ignored.") != std::string::npos)
             errors += line + "\n";
-    }
     return Decoded{spy.signals, errors};
 }
 

@@ -154,10 +154,9 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.create);
-        for (const auto& r : model().requests()) {
+        for (const auto& r : model().requests())
             if (r.first == std::string(c.fail))
                 board().fail(kMixer, r.second, EIO, 1);
-        }
         EXPECT_EQ(c.answer, send(5, std::string("create : ") + c.create));
         EXPECT_EQ(c.atCreate, requests());
         std::string logs = log;

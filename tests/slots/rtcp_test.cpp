@@ -17,10 +17,9 @@ std::string encode(const RTPC::Msg& m, unsigned size)
 {
     std::vector<char> buffer(size + 8, char(0xEE));
     const unsigned n = m.encode(buffer.data(), size);
-    for (std::size_t i = n; i < buffer.size(); ++i) {
+    for (std::size_t i = n; i < buffer.size(); ++i)
         if (buffer[i] != char(0xEE))
             return "wrote past the packet at " + std::to_string(i);
-    }
     return support::hex(std::vector<char>(buffer.begin(), buffer.begin() + n));
 }
 

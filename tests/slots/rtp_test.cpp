@@ -79,10 +79,9 @@ protected:
     // The session record the driver was given, as the journal shows it.
     std::string begin() const
     {
-        for (const std::string& line : hwtest::journal(board(), kRtp)) {
+        for (const std::string& line : hwtest::journal(board(), kRtp))
             if (line.compare(0, 12, "ioctl begin ") == 0)
                 return line.substr(12, line.rfind(" -> ") - 12);
-        }
         return "none";
     }
 

@@ -50,10 +50,9 @@ struct Deadline {
 
 void mkdirs(const std::string& path)
 {
-    for (std::size_t i = 1; i <= path.size(); ++i) {
+    for (std::size_t i = 1; i <= path.size(); ++i)
         if (i == path.size() || path[i] == '/')
             ::mkdir(path.substr(0, i).c_str(), 0755);
-    }
 }
 
 sockaddr_in loopback(int port)
@@ -245,20 +244,18 @@ void Daemon::collect_output()
 
 bool Daemon::wait_text(const std::string& buffer, const std::string& text)
 {
-    for (Deadline d; buffer.find(text) == std::string::npos; pump(d.left())) {
+    for (Deadline d; buffer.find(text) == std::string::npos; pump(d.left()))
         if (d.passed() || (mOutFd < 0 && mErrFd < 0))
             return false;
-    }
     return true;
 }
 
 bool Daemon::wait_file(const std::string& fixed, bool exists)
 {
     const std::string p = path(fixed);
-    for (Deadline d; (::access(p.c_str(), F_OK) == 0) != exists; pump(d.left() / 4 + 1)) {
+    for (Deadline d; (::access(p.c_str(), F_OK) == 0) != exists; pump(d.left() / 4 + 1))
         if (d.passed())
             return false;
-    }
     return true;
 }
 
