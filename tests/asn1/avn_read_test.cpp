@@ -14,8 +14,7 @@ using asn1test::Value;
 
 struct ReadCase {
     ASN1::TypeInfo const* type;
-    char const* text;
-    char const* printed; // the value read, printed; "REFUSED" when the read fails
+    char const *text, *printed; // printed: the value read, printed; "REFUSED" when the read fails
 };
 
 TEST(ValueNotationReader, AcceptedAndRefusedTexts)

@@ -166,8 +166,7 @@ TEST(Ber, ObjectLengthCountsTagAndLengthOctets)
 struct DecodeCase {
     char const* name;
     std::shared_ptr<ASN1::AbstractData const> start; // a copy of it is decoded into
-    char const* octets;
-    char const* result; // the value re-encoded ("FAIL": it has no encoding), or "REFUSED"
+    char const *octets, *result; // result: the value re-encoded ("FAIL": it has no encoding), or "REFUSED"
 };
 
 Value octets()

@@ -347,8 +347,7 @@ TEST(PerCoder, FailingElementErasesItAndTheRest)
 struct DecodeCase {
     char const* name;
     std::shared_ptr<ASN1::AbstractData const> start; // a copy of it is decoded into
-    char const* octets;
-    char const* result; // the value re-encoded, or "FAIL"
+    char const *octets, *result;                     // result: the value re-encoded, or "FAIL"
 };
 
 TEST(PerCoder, DecoderRules)

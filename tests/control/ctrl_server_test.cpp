@@ -84,8 +84,7 @@ TEST_F(ServerTest, AnswerRules)
     const Log ab{"a.command", "b.command"};
     const struct Case {
         const char *what, *b;
-        std::string request, answer;
-        std::string errors; // H stands for the server's header
+        std::string request, answer, errors; // in errors, H stands for the server's header
         Log offered;
     } cases[] = {
         {"the first taker wins", "s", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 40", "", ab},

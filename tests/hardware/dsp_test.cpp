@@ -130,9 +130,8 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
         const char* what;
         int vad; // 0 untouched, 1 on, 2 on and off again
         bool enableBss;
-        const char* inject;
-        const char* delivered; // "" dropped
-        const char* line;      // log line of a drop (trace flag on)
+        const char *inject, *delivered; // delivered "": dropped
+        const char* line;               // log line of a drop (trace flag on)
     };
     const Case cases[] = {
         {"vad rx only", 1, false, "dsp vad 5 rx=1", "vad 1 -1", ""},

@@ -108,9 +108,8 @@ TEST(Tone, DtmfAndIvaDetectionKeepTheirOwnState)
 TEST(Tone, EventRecordsGoToTheTimeslotsFirstReceiverOrAreDroppedWithALine)
 {
     struct Case {
-        const char* inject; // control command
-        const char* delivered;
-        const char* line; // the log line naming the drop, "" for a delivered record
+        const char* inject;           // control command
+        const char *delivered, *line; // the log line naming the drop, "" for a delivered record
     };
     const Case cases[] = {
         {"dtmf digit 9 3 id=1 stamp=40", "", "receive tonec event from unknown timeslot 9\n"},

@@ -18,8 +18,7 @@ TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec)
     root.mkdirs("dev"), root.write("dev/device", "");
     struct Case {
         const char* path;
-        int flags;
-        int error; // 0: the open succeeds
+        int flags, error; // error 0: the open succeeds
     };
     const Case cases[] = {
         {"/dev/device", O_WRONLY, 0},

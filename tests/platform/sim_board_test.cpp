@@ -72,8 +72,7 @@ TEST(SimBoard, OpensHandOutDescriptorsAsTheFlagsSay)
 {
     struct Case {
         const char* path;
-        int flags;
-        int error; // 0: the open succeeds
+        int flags, error; // error 0: the open succeeds
         bool nonblock;
     };
     const Case cases[] = {

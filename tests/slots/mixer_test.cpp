@@ -109,8 +109,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
     report();
     requests();
     struct Case {
-        const char* create;
-        const char* fail; // a request that fails once with EIO, or ""
+        const char *create, *fail; // fail: a request that fails once with EIO, or ""
         const char *answer, *atCreate, *atDestroy;
         const char* line; // in the log
     };
