@@ -165,12 +165,9 @@ protected:
     }
     std::string args() const
     {
-        const std::string path = root + "/args";
-        std::ifstream in(path);
-        std::string line;
-        std::getline(in, line);
-        ::unlink(path.c_str());
-        return line;
+        const std::string line = testutil::read_file(root + "/args");
+        ::unlink((root + "/args").c_str());
+        return line.substr(0, line.find('\n'));
     }
 
     ctltest::Capture& clog = quiet;
