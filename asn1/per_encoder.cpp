@@ -12,6 +12,15 @@ namespace ASN1
 namespace
 {
 
+// The four octets of word, most significant first.
+inline void storeBigEndian(char* p, std::uint32_t word)
+{
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    std::memcpy(p, &word, sizeof word);
+}
+
 const unsigned unconstrainedUpper = 2147483647u;
 
 // Octets needed for an unsigned offset; 1 for 0.
@@ -69,11 +78,7 @@ void PEREncoder::flushWord()
     accBits_ -= 32;
     std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
     acc_ &= (std::uint64_t{1} << accBits_) - 1;
-    char* p = room(4);
-    p[0] = static_cast<char>(word >> 24);
-    p[1] = static_cast<char>((word >> 16) & 0xFF);
-    p[2] = static_cast<char>((word >> 8) & 0xFF);
-    p[3] = static_cast<char>(word & 0xFF);
+    storeBigEndian(room(4), word);
     end_ += 4;
 }
 
@@ -85,30 +90,33 @@ void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
 void PEREncoder::encodeBitMap(char const* octets, unsigned bits)
 {
     unsigned whole = bits / 8;
-    for (unsigned i = 0; i < whole; ++i)
-        encodeMultiBit(static_cast<unsigned char>(octets[i]), 8);
+    unsigned i = 0;
+    // Up to four octets of the map at once.
+    for (; i + 4 <= whole; i += 4) {
+        unsigned char const* p = reinterpret_cast<unsigned char const*>(octets) + i;
+        put(std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3], 32);
+    }
+    for (; i < whole; ++i)
+        put(static_cast<unsigned char>(octets[i]), 8);
     unsigned rest = bits % 8;
     if (rest != 0)
-        encodeMultiBit(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
+        put(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
 }
 
 void PEREncoder::byteAlign()
 {
-    // Pad the gathered bits to whole octets, then write them.
-    unsigned pad = (8u - accBits_ % 8) % 8;
-    acc_ <<= pad;
-    accBits_ += pad;
-    unsigned octets = accBits_ / 8;
-    if (octets == 0)
+    // Pad the gathered bits (fewer than 32) to whole octets and write them with one
+    // four-octet store; octets past the padded ones are room, overwritten later.
+    if (accBits_ == 0)
         return;
-    char* p = room(octets);
-    for (unsigned i = 0; i < octets; ++i) {
-        accBits_ -= 8;
-        p[i] = static_cast<char>((acc_ >> accBits_) & 0xFF);
-    }
+    unsigned octets = (accBits_ + 7) / 8;
+    std::uint32_t word = static_cast<std::uint32_t>(acc_ << (32 - accBits_));
+    storeBigEndian(room(4), word);
     end_ += octets;
     acc_ = 0;
+    accBits_ = 0;
 }
+
 void PEREncoder::encodeByte(unsigned value)
 {
     byteAlign();
