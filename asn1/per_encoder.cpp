@@ -44,27 +44,35 @@ unsigned signedOctetsFor(std::int64_t value)
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
-    : buffer_(buffer), end_(0), acc_(0), accBits_(0), aligned_(aligned)
+    : buffer_(buffer), base_(0), data_(local_), end_(0), capacity_(localOctets), acc_(0), accBits_(0),
+      aligned_(aligned)
 {
     buffer_.clear();
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
-    : buffer_(buffer), end_(buffer.size()), acc_(0), accBits_(0), aligned_(aligned)
+    : buffer_(buffer), base_(buffer.size()), data_(local_), end_(0), capacity_(localOctets), acc_(0),
+      accBits_(0), aligned_(aligned)
 {
 }
 
 PEREncoder::~PEREncoder()
 {
     byteAlign(); // the last octet, padded with zeros
-    buffer_.resize(end_);
+    if (data_ == local_)
+        buffer_.insert(buffer_.end(), local_, local_ + end_);
+    else
+        buffer_.resize(base_ + end_);
 }
 
 void PEREncoder::grow(std::size_t n)
 {
-    // Room for a whole message at once, then doubling.
-    std::size_t size = buffer_.size() < end_ + n ? end_ + n : buffer_.size();
-    buffer_.resize(size < 128 ? size + 128 : 2 * size);
+    std::size_t size = 2 * (end_ + n);
+    buffer_.resize(base_ + size);
+    if (data_ == local_)
+        std::memcpy(buffer_.data() + base_, local_, end_);
+    data_ = buffer_.data() + base_;
+    capacity_ = size;
 }
 
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
@@ -235,7 +243,7 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
         return false; // fragmentation is not supported
     }
     room(prefix);
-    char* contents = buffer_.data() + start;
+    char* contents = data_ + start;
     std::memmove(contents + prefix, contents, n);
     std::memcpy(contents, length, prefix);
     end_ += prefix;
@@ -261,6 +269,18 @@ bool PEREncoder::do_visit(INTEGER const& value)
 bool PEREncoder::encodeInteger(INTEGER const& value)
 {
     int v = value.getValue();
+    ConstrainedInfo const* ci = value.constraintInfo();
+    if (ci->type == FixedConstraint) {
+        // Most fields: a value in a small fixed range, a bit field of its offset.
+        std::uint32_t lower = static_cast<std::uint32_t>(ci->lowerLimit);
+        std::uint32_t offset = static_cast<std::uint32_t>(v) - lower;
+        std::uint32_t span = ci->upperLimit - lower;
+        if (span - 1 < 254 && offset <= span) {
+            put(offset, 32u - static_cast<unsigned>(__builtin_clz(span)));
+            return true;
+        }
+        return encodeUnsigned(static_cast<unsigned>(v), lower, ci->upperLimit);
+    }
     if (encodeConstraint(value, static_cast<unsigned>(v))) {
         // The value itself, not its offset from a lower limit: a one-octet length,
         // then the octets.
@@ -525,7 +545,16 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
 
 bool PEREncoder::encodeValue(AbstractData const& value)
 {
-    switch (value.kind()) {
+    ValueKind kind = value.kind();
+    if (kind == ValueKind::integer)
+        return encodeInteger(static_cast<INTEGER const&>(value));
+    if (kind == ValueKind::sequence)
+        return encodeSequence(static_cast<SEQUENCE const&>(value));
+    if (kind == ValueKind::choice)
+        return encodeChoice(static_cast<CHOICE const&>(value));
+    if (kind == ValueKind::enumerated)
+        return encodeEnumerated(static_cast<ENUMERATED const&>(value));
+    switch (kind) {
     case ValueKind::null:
         return true;
     case ValueKind::boolean:
