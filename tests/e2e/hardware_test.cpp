@@ -19,14 +19,9 @@ protected:
         e2e::Daemon::Options options(args);
         options.sim_init = init;
         DaemonTest::start(options);
-        ASSERT_EQ("success", ask(ping()));
+        ASSERT_EQ("success", ask(ping));
     }
-    static LGCP::Command ping()
-    {
-        LGCP::Command c;
-        c.select_ping();
-        return c;
-    }
+    const LGCP::Command ping{LGCP::Command::ping::value, ASN1::Null()};
     // The answer to a command; signals that come first are kept in `signals`.
     std::string ask(const LGCP::Command& c)
     {
@@ -94,7 +89,7 @@ TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
 {
     start({}, "hal spi 3 0x33 0x05\n");
     std::string last = "success";
-    while (signals.size() < 8 && (last = ask(ping())) == "success") {
+    while (signals.size() < 8 && (last = ask(ping)) == "success") {
     }
     ASSERT_LE(8u, signals.size()) << last;
     EXPECT_EQ("status 0 bri state=0 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[0]);
@@ -107,7 +102,7 @@ TEST_F(Hardware, WithoutTheBoardDriverTheDaemonKeepsServing)
     start({}, "device /dev/hal missing\n");
     EXPECT_EQ("success", ask(hwtest::clockCfg(false, true, 2)));
     EXPECT_EQ("error 10", ask(hwtest::testBpc(7, 1, hwtest::Mode::read))) << "every read gives 255";
-    EXPECT_EQ("success", ask(ping()));
+    EXPECT_EQ("success", ask(ping));
     for (const char* line :
          {"hwMux: init\nhwMux: can't open device: No such file or directory\n",
           "spi: try init\nspi: /dev/hal open fail\n", "clkctl: set clock source fail: code 1.\n"})

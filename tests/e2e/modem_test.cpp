@@ -97,11 +97,9 @@ protected:
     }
     bool wait_file(const std::string& name)
     {
-        for (int waited = 0; waited < e2e::deadline_ms(); waited += 50) {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50))
             if (!e2e::read_file(daemon.path(name)).empty())
                 return true;
-            ::poll(nullptr, 0, 50);
-        }
         return false;
     }
 
@@ -121,18 +119,14 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     send(2, 2, modem);
     EXPECT_EQ("ok #2 @2", next());
 
-    LGCP::Command query;
-    query.select_query();
-    send(3, -1, query);
+    send(3, -1, LGCP::Command(LGCP::Command::query::value, ASN1::Null()));
     EXPECT_EQ("ok #3", next());
     ASSERT_EQ(0u, next().find("query"));
     EXPECT_EQ(2, int(last.get_pdu().get_signal().get_query().get_modem().getValue()));
     // hdlc1 is a loopback and hdlc2 not point-to-point.
     EXPECT_EQ(1, int(last.get_pdu().get_signal().get_query().get_digital_modems().getValue()));
 
-    LGCP::Command connect;
-    connect.select_connect(1u);
-    send(4, 2, connect);
+    send(4, 2, LGCP::Command(LGCP::Command::connect::value, 1u));
     EXPECT_EQ("@2 transmitter 96; @2 receiver 96; ok #4 @2", next(3));
 
     ASSERT_TRUE(wait_file("/pppd.args")) << daemon.err();
@@ -157,9 +151,7 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
                   mtu,
               e2e::read_file(daemon.path("/pppd.records")));
 
-    LGCP::Command destroy;
-    destroy.select_destroy();
-    send(6, 2, destroy);
+    send(6, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
     ASSERT_TRUE(wait_file("/pppd.hup"));
     EXPECT_EQ("ok #6 @2", next()) << "the answer waits for the daemon's end";
     EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
