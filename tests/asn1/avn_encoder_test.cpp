@@ -59,7 +59,8 @@ TEST(ValueNotation, GoldenTexts)
          [] {
              std::ostringstream out;
              TM::Kinds k;
-             k.set_integer(26), k.set_octets(asn1test::bytes("0f"));
+             k.set_integer(26);
+             k.set_octets(asn1test::bytes("0f"));
              out << "command=0x" << std::hex << k << ' ' << 26;
              return out.str();
          },
@@ -98,7 +99,8 @@ TEST(ValueNotation, GoldenTexts)
 TEST(ValueNotation, StreamStates)
 {
     TM::Message m;
-    m.set_seq(1), m.set_slot(2);
+    m.set_seq(1);
+    m.set_slot(2);
     std::ostringstream out;
     out << m << "swallowed";
     EXPECT_EQ(out.str(), "{\n  seq 1,\n  slot 2,\n  pdu ");

@@ -108,31 +108,40 @@ TEST(Ber, VectorsDecodeBackAndEveryPrefixIsRefused)
         {"SEQUENCE OF 1, 300", integers({1, 300}), "30 07 02 01 01 02 02 01 2C"},
         {"empty SET OF", Value(new ASN1::SET_OF<TM::Int0_127>), "31 00"},
         {"SEQUENCE OF untagged CHOICE", with<ASN1::SEQUENCE_OF<TM::Channel>>([](auto& l) {
-             l.resize(2), l[0].select_tdm(1), l[1].select_rtp(2);
+             l.resize(2);
+             l[0].select_tdm(1);
+             l[1].select_rtp(2);
          }),
          "30 06 80 01 01 81 01 02"},
         {"tag 40, primitive", wide(0), "9F 28 00"},
         {"tag 200", wide(1), "9F 81 48 00"},
         {"application tag 3, constructed", wide(2), "63 00"},
         {"private tag 5", wide(3), "C5 01 00"},
-        {"Message seq 5 ping",
-         with<TM::Message>([](TM::Message& m) { m.set_seq(5), m.set_pdu().select_command().select_ping(); }),
+        {"Message seq 5 ping", with<TM::Message>([](TM::Message& m) {
+             m.set_seq(5);
+             m.set_pdu().select_command().select_ping();
+         }),
          "30 09 80 01 05 82 04 80 02 8C 00"},
         {"Message slot 1023 error", with<TM::Message>([](TM::Message& m) {
-             m.set_slot(1023), m.set_pdu().select_response().select_error(TM::ErrorCause::destroyInProgress);
+             m.set_slot(1023);
+             m.set_pdu().select_response().select_error(TM::ErrorCause::destroyInProgress);
          }),
          "30 0B 81 02 03 FF 82 05 81 03 81 01 0C"},
         {"CHOICE headers around a SEQUENCE are constructed", with<TM::Message>([](TM::Message& m) {
              TM::MixerOutParams& p = m.set_pdu().select_command().select_create().select_mixerOut();
-             p.set_unit(1), p.set_channel().select_tdm(2);
+             p.set_unit(1);
+             p.set_channel().select_tdm(2);
          }),
          "30 12 A2 10 A0 0E A4 0C A1 0A 80 01 01 81 03 80 01 02 A2 00"},
         {"extension alternative dtmfDone", with<TM::Message>([](TM::Message& m) {
-             m.set_slot(7), m.set_pdu().select_signal().select_tonec().set_event().select_dtmfDone();
+             m.set_slot(7);
+             m.set_pdu().select_signal().select_tonec().set_event().select_dtmfDone();
          }),
          "30 10 81 01 07 A2 0B A2 09 A1 07 80 01 00 81 02 86 00"},
-        {"extension addition traceLevel",
-         with<TM::TermParams>([](TM::TermParams& t) { t.set_id(1), t.set_traceLevel(5); }),
+        {"extension addition traceLevel", with<TM::TermParams>([](TM::TermParams& t) {
+             t.set_id(1);
+             t.set_traceLevel(5);
+         }),
          "30 06 80 01 01 82 01 05"},
         {"open type holding TRUE",
          Value(new ASN1::OpenData(new ASN1::BOOLEAN(true), &ASN1::OpenData::theInfo)), "01 01 FF"},

@@ -12,7 +12,9 @@ TEST(Constructed, SequenceFieldsAndChoiceSelection)
     TM::Message m;
     EXPECT_EQ(m.getField(0), nullptr);
     ASSERT_NE(m.getField(2), nullptr);
-    m.set_slot(5), m.omit_slot(), m.includeOptionalField(1, 1);
+    m.set_slot(5);
+    m.omit_slot();
+    m.includeOptionalField(1, 1);
     EXPECT_EQ(m.get_slot().getValue(), 5u); // the old value comes back
 
     // An addition beyond the extension map grows it and marks only that addition.

@@ -219,8 +219,11 @@ std::vector<Case> const& cases()
 
         // Lists.
         {"SEQUENCE OF INTEGER", integers({1, -1}), "02 01 01 01 FF"},
-        {"SET OF INTEGER (0..127)",
-         with<ASN1::SET_OF<TM::Int0_127>>([](auto& l) { l.push_back(127), l.push_back(1); }), "02 FE 04"},
+        {"SET OF INTEGER (0..127)", with<ASN1::SET_OF<TM::Int0_127>>([](auto& l) {
+             l.push_back(127);
+             l.push_back(1);
+         }),
+         "02 FE 04"},
         {"empty SEQUENCE OF", Value(new ASN1::SEQUENCE_OF<ASN1::INTEGER>), "00"},
 
         // Open types: an empty content is one zero octet.
@@ -236,18 +239,40 @@ std::vector<Case> const& cases()
 
         // SEQUENCE with extension additions.
         {"TermParams without additions", term([](auto& t) { t.set_id(1); }), "00 01 01"},
-        {"TermParams with mode", term([](auto& t) { t.set_id(1), t.set_mode(true); }), "40 01 01 80"},
-        {"TermParams with traceLevel 5", term([](auto& t) { t.set_id(1), t.set_traceLevel(5); }),
+        {"TermParams with mode", term([](auto& t) {
+             t.set_id(1);
+             t.set_mode(true);
+         }),
+         "40 01 01 80"},
+        {"TermParams with traceLevel 5", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(5);
+         }),
          "80 01 01 01 01 50"},
-        {"TermParams with name x", term([](auto& t) { t.set_id(1), t.set_name("x"); }),
+        {"TermParams with name x", term([](auto& t) {
+             t.set_id(1);
+             t.set_name("x");
+         }),
          "80 01 01 02 80 02 01 78"},
-        {"TermParams with all three additions",
-         term([](auto& t) { t.set_id(-1), t.set_traceLevel(15), t.set_name(""), t.set_flag(); }),
+        {"TermParams with all three additions", term([](auto& t) {
+             t.set_id(-1);
+             t.set_traceLevel(15);
+             t.set_name("");
+             t.set_flag();
+         }),
          "80 01 FF 05 C0 01 F0 01 00 01 00"},
-        {"TermParams with traceLevel 16", term([](auto& t) { t.set_id(1), t.set_traceLevel(16); }), "FAIL"},
+        {"TermParams with traceLevel 16", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(16);
+         }),
+         "FAIL"},
         // A cleared addition writes only a zero extension bit.
-        {"TermParams with traceLevel set, then omitted",
-         term([](auto& t) { t.set_id(1), t.set_traceLevel(3), t.omit_traceLevel(); }), "00 01 01"},
+        {"TermParams with traceLevel set, then omitted", term([](auto& t) {
+             t.set_id(1);
+             t.set_traceLevel(3);
+             t.omit_traceLevel();
+         }),
+         "00 01 01"},
     };
     return table;
 }
@@ -461,16 +486,20 @@ std::vector<MessageCase> const& messageCases()
          "40 00 07 81 01 00 80 01 00"},
         // ext 0, index 000, then 7 bits 1111111
         {"slot 7, signal tonec dtmf 127",
-         carrying<S>(
-             none, 7,
-             [](S& s) { s.select_tonec().set_timestamp(1000), s.ref_tonec().set_event().select_dtmf(127); }),
+         carrying<S>(none, 7,
+                     [](S& s) {
+                         s.select_tonec().set_timestamp(1000);
+                         s.ref_tonec().set_event().select_dtmf(127);
+                     }),
          "40 00 07 81 02 03 E8 0F E0"},
         // 00 10 0 00001 | 01 FF | 0 101 (tone-presence) 0 (no extension) | 02 01 B8 | 1
         {"signal tone-presence",
          carrying<S>(none, none,
                      [](S& s) {
                          TM::TonePresence& tp = s.select_tonec().set_event().select_tone_presence();
-                         s.ref_tonec().set_timestamp(-1), tp.set_freq(440), tp.set_presence(true);
+                         s.ref_tonec().set_timestamp(-1);
+                         tp.set_freq(440);
+                         tp.set_presence(true);
                      }),
          "20 40 01 FF 50 02 01 B8 80"},
         // 00 10 0 00111 -> 21 C0; length 02, FF 7F

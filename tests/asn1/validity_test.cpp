@@ -122,11 +122,13 @@ TEST(Validity, BothStrengthsAndTheTracer)
          Value(new ASN1::OpenData(new TM::Int0_1023(1024), &ASN1::OpenData::theInfo)), false, false,
          " The INTEGER value 1024 is greater than upper bound 1023"},
         {"Message slot 2000", with<TM::Message>([](TM::Message& m) {
-             m.set_slot(2000), m.set_pdu().select_command().select_ping();
+             m.set_slot(2000);
+             m.set_pdu().select_command().select_ping();
          }),
          false, false, ".slot The INTEGER value 2000 is greater than upper bound 1023"},
         {"Message connect 2000", with<TM::Message>([](TM::Message& m) {
-             m.set_seq(-1), m.set_pdu().select_command().select_connect(2000);
+             m.set_seq(-1);
+             m.set_pdu().select_command().select_connect(2000);
          }),
          false, false, ".pdu.command.connect The INTEGER value 2000 is greater than upper bound 1023"},
     };

@@ -71,7 +71,9 @@ protected:
     {
         LoopTest::SetUp();
         ASSERT_GT(port, 0);
-        link.Bind(&consumer), link.service_name("server"), link.SetProbe(&probe);
+        link.Bind(&consumer);
+        link.service_name("server");
+        link.SetProbe(&probe);
     }
     void TearDown() override
     {
@@ -112,7 +114,8 @@ TEST_F(AcceptorTest, BusyPortIsRetriedEveryFiveSeconds)
 TEST_F(AcceptorTest, ListeningSocketInErrorIsOpenedAfresh)
 {
     Capture cerr(std::cerr);
-    link.Activate(), link.OnSocketEvent(-1, POLLERR);
+    link.Activate();
+    link.OnSocketEvent(-1, POLLERR);
     EXPECT_EQ(cerr.text(), "can't listen socket: POLLERR\n");
     EXPECT_FALSE(link.IsListening());
     run_for(5010);
@@ -204,7 +207,8 @@ TEST_F(AcceptorTest, ConnectionCheck)
         Consumer consumer;
         Probe probe;
         Control::AcceptorNetCheckConnection acceptor(port);
-        acceptor.Bind(&consumer), acceptor.SetProbe(&probe);
+        acceptor.Bind(&consumer);
+        acceptor.SetProbe(&probe);
         acceptor.Activate(); // first check at once, then every 1000 ms
         Fd client = connect_to(port);
         run_for(100);

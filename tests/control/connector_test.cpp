@@ -39,7 +39,8 @@ public:
             return mLast == refused ? ECONNREFUSED : EINPROGRESS;
         // A real connection, so that the socket is writable and nothing else.
         INet4::Addr to;
-        to.Assign("127.0.0.1", nullptr), to.port(static_cast<unsigned short>(mPort));
+        to.Assign("127.0.0.1", nullptr);
+        to.port(static_cast<unsigned short>(mPort));
         BlockMode(fd);
         EXPECT_EQ(::connect(fd, to, to.size()), 0);
         NonBlockMode(fd);
@@ -91,7 +92,8 @@ TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
         ScriptOps ops(c.script, c.rest);
         ctltest::Consumer consumer;
         Control::ConnectorNet link("127.0.0.1", 7);
-        link.SetOps(&ops), link.Bind(&consumer);
+        link.SetOps(&ops);
+        link.Bind(&consumer);
         const unsigned start = Mux::milliseconds();
         looptest::Action close;
         close.set(c.close_peer_at ? c.close_peer_at : c.run_ms + 1, [&] { ops.peers.clear(); });
@@ -115,7 +117,9 @@ TEST_F(ConnectorTest, NeverHoldsTwoConnections)
     ScriptOps ops({pending}, accepted);
     ctltest::Consumer consumer;
     Control::ConnectorNet link("127.0.0.1", 7);
-    link.SetOps(&ops), link.Bind(&consumer), link.Activate();
+    link.SetOps(&ops);
+    link.Bind(&consumer);
+    link.Activate();
     ASSERT_TRUE(link.IsAttemptPending());
     link.Disconnect();
     run_for(9000);

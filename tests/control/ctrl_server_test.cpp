@@ -101,7 +101,8 @@ TEST_F(ServerTest, AnswerRules)
     for (const Case& c : cases) {
         Log offered;
         Fake fa(&offered, 'a', "P!"), fb(&offered, 'b', c.b);
-        server.Bind(&fa), server.Bind(&fb);
+        server.Bind(&fa);
+        server.Bind(&fb);
         Capture cerr(std::cerr);
         EXPECT_EQ(request(c.request), c.answer) << c.what;
         std::string errors = c.errors;
@@ -128,7 +129,9 @@ TEST_F(ServerTest, UndecodablePayloadDumpIsCapped)
 TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
 {
     Fake a(&log, 'a'), b(&log, 'b', "sgG"), c(&log, 'c');
-    server.Bind(&a), server.Bind(&b), server.Bind(&c);
+    server.Bind(&a);
+    server.Bind(&b);
+    server.Bind(&c);
     EXPECT_EQ(request("C0 01 07 00 03 0A"),
               "03 00 00 0A C0 01 07 00 03 40 03 00 00 08 40 00 03 85 03 00 00 08 40 00 11 85");
     EXPECT_EQ(log, (Log{"a.command", "b.command", "a.signal 5", "c.signal 5", "a.signal 5", "c.signal 5"}));
@@ -149,14 +152,16 @@ TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone)
     // destroy on slot 4 without seq: the promise has no seq, not the 5 above
     EXPECT_EQ(request("40 00 04 0A"), "");
     EXPECT_EQ(a.token, CtrlSrv::kNoSeq);
-    a.delayedSuccess(3, with_seq), a.delayedSuccess(4, a.token);
+    a.delayedSuccess(3, with_seq);
+    a.delayedSuccess(4, a.token);
     EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 0A C0 01 07 00 03 40 03 00 00 08 40 00 04 40");
 }
 
 TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)
 {
     Fake a(&log, 'a'), b(&log, 'b');
-    server.Bind(&a), server.Bind(&b);
+    server.Bind(&a);
+    server.Bind(&b);
     Capture cerr(std::cerr), clog(std::clog);
     server.OnConnect();
     pair.client.close();

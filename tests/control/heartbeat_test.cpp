@@ -36,7 +36,8 @@ struct Rig : ctltest::ServerRig {
     Next next;
     Rig()
     {
-        server.Bind(&heartbeat), server.Bind(&next);
+        server.Bind(&heartbeat);
+        server.Bind(&next);
         connect();
     }
     std::string closed() const { return "control connection " + pair.peer.GetString() + " closed.\n"; }

@@ -196,7 +196,8 @@ TEST(ProtocolStack, ListDeletesTopFirstAndAMemberLeavesItsList)
         Owner owner(&log);
         owner.add_protocol_tail(new Layer(&log, 'a', 0));
         Protocol* b = owner.add_protocol_tail(new Layer(&log, 'b', 0));
-        owner.add_protocol_tail(new Layer(&log, 'c', 0)), owner.add_protocol_head(new Layer(&log, 'z', 0));
+        owner.add_protocol_tail(new Layer(&log, 'c', 0));
+        owner.add_protocol_head(new Layer(&log, 'z', 0));
         delete b;
         EXPECT_EQ(owner.members(), 3u);
         EXPECT_EQ(owner.bottom()->above()->above(), owner.top());

@@ -37,7 +37,8 @@ public:
     void SetUp() override
     {
         LoopTest::SetUp();
-        link.Bind(&consumer), link.service_name("server");
+        link.Bind(&consumer);
+        link.service_name("server");
     }
     // Hands the pair's server side to the link, which keeps a duplicate of
     // its own, as it does behind the acceptor.
@@ -70,7 +71,8 @@ TEST_F(LinkTest, FailedSendReturnsAndDisconnectFollowsInTheNextPass)
     EXPECT_EQ(consumer.log, Log{"connect"});
     // Sends while going down are dropped without a word.
     cerr.clear();
-    link.Send("x", 1), link.Disconnect();
+    link.Send("x", 1);
+    link.Disconnect();
     EXPECT_EQ(cerr.text(), "");
     run_for(1);
     EXPECT_EQ(consumer.log, (Log{"connect", "disconnect"}));
@@ -96,7 +98,8 @@ TEST_F(LinkTest, EndOfAConnectionIsReportedOnceInALaterPass)
         ctltest::Consumer consumer;
         Link link;
         TcpPair pair;
-        link.Bind(&consumer), link.Activate();
+        link.Bind(&consumer);
+        link.Activate();
         std::string peer;
         if (c.connected) {
             link.Connected(pair.server, pair.peer);
@@ -165,7 +168,8 @@ TEST_F(LinkTest, SecondConnectionIsNeverTaken)
     EXPECT_EQ(link.GetAddr(), name);
     send_all(pair.client, bytes("03 00 00 05 AA"));
     run_for(10);
-    link.Disconnect(), link.Connected(other.server, other.peer);
+    link.Disconnect();
+    link.Connected(other.server, other.peer);
     EXPECT_EQ(link.GetState(), Control::State::Deactivating);
     run_for(10);
     EXPECT_EQ(consumer.log, (Log{"connect", "message AA", "disconnect"}));

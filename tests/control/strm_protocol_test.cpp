@@ -97,7 +97,8 @@ TEST_F(StrmTest, PacketsOfOneTurnLeaveTogetherWhenItsDispatchEnds)
         h.layer->activate();
         std::string inside = "unset";
         h.on_input = [&] {
-            h.send("one"), h.send("two");
+            h.send("one");
+            h.send("two");
             inside = ctltest::read_now(sp.b);
             if (deactivate)
                 h.layer->deactivate();

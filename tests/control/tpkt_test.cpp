@@ -81,7 +81,8 @@ TEST(Tpkt, LargestFrameIsAccepted)
 {
     const std::string payload(Tpkt_protocol::max_payload, '\x5A');
     Harness h;
-    h.feed(bytes("03 00 FF FF") + payload.substr(0, 30000)), h.feed(payload.substr(30000));
+    h.feed(bytes("03 00 FF FF") + payload.substr(0, 30000));
+    h.feed(payload.substr(30000));
     EXPECT_EQ(h.up, std::vector<std::string>{hex(payload)});
     EXPECT_EQ(h.layer->state(), Tpkt_protocol::idle);
     EXPECT_FALSE(h.layer->timer_running()) << "a whole frame stops the reassembly time-out";

@@ -83,7 +83,10 @@ TEST_F(TracerTest, SendGoesToTheClientBeingReadElseToAll)
               hex("|" + bytes("03 00 00 05 02") + "|"));
     // The sink closes the client it is reading, then answers: the answer
     // goes nowhere rather than to every other client.
-    on_trace = [&] { tracer.CloseConnection(tracer.Current()), tracer.Send("\x03", 1); };
+    on_trace = [&] {
+        tracer.CloseConnection(tracer.Current());
+        tracer.Send("\x03", 1);
+    };
     ctltest::send_all(clients[1], bytes("03 00 00 05 AA 03 00 00 05 BB"));
     run_for(10);
     EXPECT_EQ(got, (std::vector<std::string>{"AA", "AA"}));

@@ -44,7 +44,8 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
     second.Deactivate();
     // The server goes away: the client retries 10 s after the loss, and a
     // new server at the same path (its old socket file removed) takes it.
-    server.Release(), server.Deactivate();
+    server.Release();
+    server.Deactivate();
     run_for(10);
     Control::AcceptorUnix again(path);
     ASSERT_TRUE(again.Activate());

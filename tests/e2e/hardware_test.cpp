@@ -26,7 +26,8 @@ protected:
     std::string ask(const LGCP::Command& c)
     {
         LGCP::Message m;
-        m.set_seq(++mSeq), m.set_pdu().select_command(c);
+        m.set_seq(++mSeq);
+        m.set_pdu().select_command(c);
         if (!send(m))
             return "(not sent)";
         for (e2e::Bytes payload; controller.receive_payload(payload);) {

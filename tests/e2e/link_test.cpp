@@ -14,14 +14,16 @@ using e2e::hex;
 Bytes ping(int seq)
 {
     LGCP::Message m;
-    m.set_seq(seq), m.set_pdu().select_command().select_ping();
+    m.set_seq(seq);
+    m.set_pdu().select_command().select_ping();
     return e2e::encode(m);
 }
 
 Bytes success(int seq)
 {
     LGCP::Message m;
-    m.set_seq(seq), m.set_pdu().select_response().select_success();
+    m.set_seq(seq);
+    m.set_pdu().select_response().select_success();
     return e2e::encode(m);
 }
 

@@ -52,7 +52,8 @@ protected:
     static LGCP::Message slotCommand(unsigned slot)
     {
         LGCP::Message m;
-        m.set_slot(slot), m.set_pdu().select_command();
+        m.set_slot(slot);
+        m.set_pdu().select_command();
         return m;
     }
     static LGCP::IoctlParams& ioctl(LGCP::Message& m) { return m.ref_pdu().ref_command().select_ioctl(); }
@@ -74,10 +75,14 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     LGCP::Message create = slotCommand(3);
     LGCP::CreateRtpParams& rtp = create.ref_pdu().ref_command().select_create().select_rtp();
     TERM::RtpParams& codec = rtp.set_codecRTP();
-    codec.set_payload(TERM::Payload::ptG711_Alaw), codec.set_dhost().set_iaddr("127.0.0.1");
-    codec.ref_dhost().set_port(peer.port - 1), codec.set_shost().set_iaddr("0.0.0.0");
-    codec.ref_shost().set_port(rtcpPort - 1), codec.set_ssrc(0x0A0B0C0D);
-    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw), rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    codec.set_payload(TERM::Payload::ptG711_Alaw);
+    codec.set_dhost().set_iaddr("127.0.0.1");
+    codec.ref_dhost().set_port(peer.port - 1);
+    codec.set_shost().set_iaddr("0.0.0.0");
+    codec.ref_shost().set_port(rtcpPort - 1);
+    codec.set_ssrc(0x0A0B0C0D);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
     journal("");
     EXPECT_EQ((Lines{"{ seq 2, slot 3, pdu response : success : NULL }",
                      "{ slot 3, pdu signal : transmitter : active : 1024 }",
@@ -94,7 +99,8 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     // Joined to a trunk timeslot through the switch.
     LGCP::Message trunk = slotCommand(5);
     LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
-    t.set_trunk(0), t.set_timeslot(1);
+    t.set_trunk(0);
+    t.set_timeslot(1);
     EXPECT_EQ(3u, exchange(trunk, 3, 3).size());
     LGCP::Message connect = slotCommand(3);
     connect.ref_pdu().ref_command().select_connect(5);
@@ -139,7 +145,8 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
 
     // Destroyed: the session torn down, the detectors and functions off, goodbye sent.
     LGCP::Message destroy = slotCommand(3);
-    destroy.ref_pdu().ref_command().select_destroy(), destroy.set_seq(8);
+    destroy.ref_pdu().ref_command().select_destroy();
+    destroy.set_seq(8);
     ASSERT_TRUE(controller.send_payload(e2e::encode(destroy)));
     Lines gone;
     while (gone.empty() || gone.back().find("seq 8") == std::string::npos) {

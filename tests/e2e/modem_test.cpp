@@ -69,7 +69,8 @@ protected:
     void send(int seq, int slot, LGCP::Command const& command)
     {
         LGCP::Message m;
-        m.set_seq(seq), m.set_pdu().select_command(command);
+        m.set_seq(seq);
+        m.set_pdu().select_command(command);
         if (slot >= 0)
             m.set_slot(unsigned(slot));
         ASSERT_TRUE(DaemonTest::send(m));
@@ -109,13 +110,15 @@ protected:
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
 {
     LGCP::Command create;
-    create.select_create().select_trunk().set_trunk(0), create.ref_create().ref_trunk().set_timeslot(1);
+    create.select_create().select_trunk().set_trunk(0);
+    create.ref_create().ref_trunk().set_timeslot(1);
     send(1, 1, create);
     EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
 
     LGCP::Command modem;
     TERM::ModemParams& params = modem.select_create().select_modem();
-    params.set_cid("5551234"), params.set_cdid("100");
+    params.set_cid("5551234");
+    params.set_cdid("100");
     send(2, 2, modem);
     EXPECT_EQ("ok #2 @2", next());
 
@@ -138,8 +141,11 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
 
     LGCP::Command activate;
     TERM::ModemUserParameters& ip = activate.select_activate().select_modem();
-    ip.set_remoteAddr("10.1.2.3"), ip.set_netmask("255.255.255.0"), ip.set_gateway("10.1.2.1");
-    ip.set_dns("bad"), ip.set_mtu(1500);
+    ip.set_remoteAddr("10.1.2.3");
+    ip.set_netmask("255.255.255.0");
+    ip.set_gateway("10.1.2.1");
+    ip.set_dns("bad");
+    ip.set_mtu(1500);
     send(5, 2, activate);
     EXPECT_EQ("ok #5 @2", next());
     ASSERT_TRUE(wait_file("/pppd.records"));

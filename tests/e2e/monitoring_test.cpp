@@ -73,7 +73,8 @@ TEST(Monitoring, AgentLinkPingsAndReconnectsAndDisplayIsAnswered)
     LGCP::Message display;
     display.set_seq(2);
     LGCP::FramerInfo& framer = display.set_pdu().select_command().select_display().select_framer();
-    framer.set_e1(1), framer.set_info().select_line(true);
+    framer.set_e1(1);
+    framer.set_info().select_line(true);
     ASSERT_TRUE(controller.send_payload(e2e::encode(display)));
     Bytes answer;
     ASSERT_TRUE(controller.receive_payload(answer));

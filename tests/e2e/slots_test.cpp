@@ -140,7 +140,8 @@ TEST_F(Slots, SignallingKindsAreNotBuilt)
     for (const auto& [what, fill] : kinds) {
         SCOPED_TRACE(what);
         LGCP::Message m;
-        m.set_seq(seq), m.set_slot(4);
+        m.set_seq(seq);
+        m.set_slot(4);
         fill(m.set_pdu().select_command().select_create());
         const Bytes request = e2e::encode(m);
         ASSERT_FALSE(request.empty());

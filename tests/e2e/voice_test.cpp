@@ -40,13 +40,16 @@ protected:
     bool ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill)
     {
         LGCP::Message m;
-        m.set_seq(1), m.set_slot(slot), fill(m.set_pdu().select_command());
+        m.set_seq(1);
+        m.set_slot(slot);
+        fill(m.set_pdu().select_command());
         return send(m);
     }
     bool create_trunk(unsigned slot)
     {
         return ask(slot, [](LGCP::Command& c) {
-            c.select_create().select_trunk().set_trunk(0u), c.ref_create().ref_trunk().set_timeslot(1u);
+            c.select_create().select_trunk().set_trunk(0u);
+            c.ref_create().ref_trunk().set_timeslot(1u);
         });
     }
     bool connect(unsigned from, unsigned to)
@@ -83,7 +86,8 @@ TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
     ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len));
     ASSERT_TRUE(ask(5, [&](LGCP::Command& c) {
         TERM::HostAddress& h = c.select_create().select_voice().select_record();
-        h.set_iaddr("127.0.0.1"), h.set_port(unsigned(ntohs(a.sin_port)));
+        h.set_iaddr("127.0.0.1");
+        h.set_port(unsigned(ntohs(a.sin_port)));
     }));
     EXPECT_EQ("ok #1; @5 receiver 4096", next(2));
     ASSERT_TRUE(create_trunk(2));
@@ -115,9 +119,14 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
     ::chmod(program.c_str(), 0755);
     ASSERT_TRUE(ask(7, [](LGCP::Command& c) {
         LGCP::T38Soft& t = c.select_create().select_t38soft();
-        t.set_dhost().set_iaddr("10.0.0.1"), t.ref_dhost().set_port(4000u);
-        t.set_shost().set_iaddr("10.0.0.2"), t.ref_shost().set_port(5000u), t.set_rx_packet_size(160);
-        t.set_rx_threshold(1), t.set_tx_threshold(1), t.set_args().push_back(ASN1::IA5String("--fax"));
+        t.set_dhost().set_iaddr("10.0.0.1");
+        t.ref_dhost().set_port(4000u);
+        t.set_shost().set_iaddr("10.0.0.2");
+        t.ref_shost().set_port(5000u);
+        t.set_rx_packet_size(160);
+        t.set_rx_threshold(1);
+        t.set_tx_threshold(1);
+        t.set_args().push_back(ASN1::IA5String("--fax"));
     }));
     EXPECT_EQ("ok #1; @7 transmitter 4096; @7 receiver 4096", next(3));
     ASSERT_TRUE(daemon.wait_err("successfully started") || daemon.wait_out("successfully started"));

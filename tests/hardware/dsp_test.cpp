@@ -105,7 +105,9 @@ TEST(Dsp, VadConfigurationFollowsTheDriversVersion)
         Receiver r(4);
         LGCP::VADParams p;
         TERM::VADParamsV2& v2 = p.select_v2();
-        v2.set_voice_th_msec(300), v2.set_silence_th_msec(1000), v2.set_e_th_dB(-10);
+        v2.set_voice_th_msec(300);
+        v2.set_silence_th_msec(1000);
+        v2.set_e_th_dB(-10);
         if (!c.v2)
             p.select_v1();
         EXPECT_EQ(c.result, r.configureVAD(p)) << c.version;

@@ -58,7 +58,8 @@ protected:
         sim();
         HwMux::instance();
         // The loop serves the board: it drains what channels write.
-        mWatch.Bind("sim", &HdlcTest::serve, this), mWatch.Schedule(Fd(::dup(sim().pollable_fd())), POLLIN);
+        mWatch.Bind("sim", &HdlcTest::serve, this);
+        mWatch.Schedule(Fd(::dup(sim().pollable_fd())), POLLIN);
     }
     void serve(int, short revents)
     {
@@ -70,7 +71,9 @@ protected:
                                std::uint32_t out = HDLC::kNone)
     {
         std::unique_ptr<HDLC> h(new HDLC);
-        h->params(HDLC::Params{1, 5, line, out, mode}), h->trunk(1), h->bind(&sink);
+        h->params(HDLC::Params{1, 5, line, out, mode});
+        h->trunk(1);
+        h->bind(&sink);
         sink.channel = h.get();
         EXPECT_TRUE(h->activate());
         run_for(5);
@@ -124,7 +127,8 @@ TEST_F(HdlcTest, AWriteThatWouldBlockGivesExactlyOneReadyOnceDrained)
     auto h = open(sink, 1, 44);
     mWatch.Release();
     Packet frame;
-    frame.reserve_head(0), frame.put8(0x7E);
+    frame.reserve_head(0);
+    frame.put8(0x7E);
     unsigned sent = 0;
     while (sent < 1000 && h->hdlc_transmit(frame))
         ++sent;
@@ -148,7 +152,8 @@ TEST_F(HdlcTest, AUserThatEndsTheChannelInsideReceiveGetsNothingMore)
         sink.action = action;
         auto h = open(sink, 1, 45);
         HDLC* channel = action == Sink::release ? h.release() : h.get();
-        sim().execute("mcc frame 45 01"), sim().execute("mcc frame 45 02");
+        sim().execute("mcc frame 45 01");
+        sim().execute("mcc frame 45 02");
         run_for(5);
         EXPECT_EQ("ready; rx 01", sink.log);
         EXPECT_EQ(HalModel::Output::disabled, hal().output(45).kind);

@@ -64,7 +64,8 @@ inline LGCP::Command clockCfg(bool internal, bool extEnabled, int source)
     LGCP::Command command;
     LGCP::ClockCfg& cfg = command.select_clockCfg();
     cfg.set_clkSel0(internal ? LGCP::ClkSel0::internal : LGCP::ClkSel0::external);
-    cfg.set_bextEn(extEnabled ? LGCP::BExtEn::enabled : LGCP::BExtEn::disabled), cfg.set_source(source);
+    cfg.set_bextEn(extEnabled ? LGCP::BExtEn::enabled : LGCP::BExtEn::disabled);
+    cfg.set_source(source);
     return command;
 }
 
@@ -75,7 +76,10 @@ inline LGCP::Command testBpc(unsigned seed, unsigned length, Mode mode)
 {
     LGCP::Command command;
     LGCP::BpcTestParams& p = command.select_testBpc();
-    p.set_bus(1), p.set_seed(int(seed)), p.set_timeslot_start(10), p.set_timeslot_length(length);
+    p.set_bus(1);
+    p.set_seed(int(seed));
+    p.set_timeslot_start(10);
+    p.set_timeslot_length(length);
     mode == Mode::read    ? void(p.set_mode().select_read())
     : mode == Mode::write ? void(p.set_mode().select_write())
                           : void(p.set_mode().select_disconnect());
@@ -87,7 +91,8 @@ inline LGCP::Message trunkCfg(int seq, int trunk, bool slave)
     LGCP::Message m;
     m.set_seq(seq);
     LGCP::TrunkCfg& cfg = m.set_pdu().select_command().select_trunkCfg();
-    cfg.set_trunk(trunk), cfg.set_mode(slave ? LGCP::TrunkMode::slave : LGCP::TrunkMode::master);
+    cfg.set_trunk(trunk);
+    cfg.set_mode(slave ? LGCP::TrunkMode::slave : LGCP::TrunkMode::master);
     return m;
 }
 
@@ -103,7 +108,8 @@ inline LGCP::Message casCommand(int seq, const std::string& command)
     if (std::sscanf(command.c_str(), "%c%*s %d %d %d", &verb, &path, &timeslot, &bits) < 3)
         return ioctl.select_deactivateRecord(), m;
     LGCP::CasCommand& cas = ioctl.select_cas();
-    cas.set_channel().set_path(path), cas.set_channel().set_timeslot(timeslot);
+    cas.set_channel().set_path(path);
+    cas.set_channel().set_timeslot(timeslot);
     LGCP::CasCommandSignal& cmd = cas.set_cmd();
     verb == 'o'   ? cmd.select_open(bits)
     : verb == 's' ? cmd.select_set(bits)

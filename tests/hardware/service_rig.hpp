@@ -38,7 +38,8 @@ public:
     std::string command(LGCP::Command const& c)
     {
         LGCP::Message m;
-        m.set_seq(1), m.set_pdu().select_command(c);
+        m.set_seq(1);
+        m.set_pdu().select_command(c);
         return send(m);
     }
     std::string send(LGCP::Message const& m)

@@ -79,7 +79,10 @@ TEST(SpiCtrl, ABoardWithoutSpiEndsAllAccessOnce)
         sim.execute("hal nospi on");
         clog.clear();
         sim.clear_journal();
-        spi.status(), spi.status(), spi.clock(2), spi.init_channel(1);
+        spi.status();
+        spi.status();
+        spi.clock(2);
+        spi.init_channel(1);
         EXPECT_EQ(atStart ? "" : "spi: hal without spi\n", clog.text());
         EXPECT_EQ("", rig.received());
         EXPECT_FALSE(spi.is_reporting());

@@ -38,7 +38,9 @@ LGCP::TranslateDtmfParams digits(const std::string& keys)
     p.set_digits();
     for (char k : keys) {
         LGCP::DualTone t;
-        t.set_freq1(697), t.set_freq2(k == '1' ? 1209 : k == '2' ? 1336 : 1477), p.set_digits().push_back(t);
+        t.set_freq1(697);
+        t.set_freq2(k == '1' ? 1209 : k == '2' ? 1336 : 1477);
+        p.set_digits().push_back(t);
     }
     return p;
 }
@@ -243,8 +245,11 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     TERM::SelcalCommand c;
     c.set_signs("ABC");
     EXPECT_FALSE(r.translateSelcal(c));
-    c.set_signs("ABCDE"), r.translateSelcal(c);
-    c.set_amp(500), c.set_signs("WXYZ"), r.translateSelcal(c);
+    c.set_signs("ABCDE");
+    r.translateSelcal(c);
+    c.set_amp(500);
+    c.set_signs("WXYZ");
+    r.translateSelcal(c);
     EXPECT_EQ((Lines{"selcal ts=1 amp=12000 signs=ABCD -> 0", "selcal ts=1 amp=500 signs=WXYZ -> 0"}),
               rig.lines(kDtmf));
     EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", rig.err.text());

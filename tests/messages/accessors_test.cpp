@@ -30,7 +30,8 @@ TEST(Accessors, PresenceAndTheObjectAnOmittedFieldKeeps)
 TEST(Accessors, SelectionAndAlternativeConstructors)
 {
     LGCP::Response r;
-    r.select_success(), r.select_error(LGCP::ErrorCause::slotIdBusy);
+    r.select_success();
+    r.select_error(LGCP::ErrorCause::slotIdBusy);
     EXPECT_FALSE(r.success_isSelected());
     EXPECT_EQ(LGCP::ErrorCause::slotIdBusy, static_cast<LGCP::ErrorCause::NamedNumber>(r.get_error()));
     EXPECT_EQ(&LGCP::ErrorCause::theInfo, r.getSelection()->info());
@@ -106,12 +107,14 @@ TEST(Accessors, RuntimeBuiltValuesHaveTheirGeneratedClass)
 TEST(Accessors, ListsAreFilledInPlace)
 {
     LGCP::Resources r;
-    r.set_echoBus().push_back(ASN1::INTEGER(4, &ASN1::INTEGER::theInfo)), r.set_mixer().resize(2);
+    r.set_echoBus().push_back(ASN1::INTEGER(4, &ASN1::INTEGER::theInfo));
+    r.set_mixer().resize(2);
     r.ref_mixer()[1].set_unit(6);
     EXPECT_EQ(1u, r.get_echoBus().size());
     EXPECT_EQ(6, r.get_mixer()[1].get_unit().getValue());
     MON::SnmpSetCommands cmds;
-    cmds.ref_commands().resize(1), cmds.ref_commands()[0].set_id().select_name().set_section("s");
+    cmds.ref_commands().resize(1);
+    cmds.ref_commands()[0].set_id().select_name().set_section("s");
     EXPECT_TRUE(cmds.get_commands()[0].get_id().name_isSelected());
 }
 

@@ -18,9 +18,13 @@ LGCP::Message rtpCreate()
     m.set_slot(1023);
     LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
     TERM::RtpParams& rtp = p.set_codecRTP();
-    rtp.set_payload(TERM::Payload::ptR2S), rtp.set_ssrc(4294967295u), rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
-    rtp.set_dhost().set_iaddr("10.0.0.1"), rtp.ref_dhost().set_port(65535);
-    p.set_txPayload(TERM::Payload::ptG729), p.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_payload(TERM::Payload::ptR2S);
+    rtp.set_ssrc(4294967295u);
+    rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
+    rtp.set_dhost().set_iaddr("10.0.0.1");
+    rtp.ref_dhost().set_port(65535);
+    p.set_txPayload(TERM::Payload::ptG729);
+    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
     return m;
 }
 
@@ -29,7 +33,8 @@ LGCP::Message tonecDone()
     LGCP::Message m;
     m.set_slot(9);
     LGCP::TonecEvent& ev = m.set_pdu().select_signal().select_tonec();
-    ev.set_timestamp(1000), ev.set_event().select_dtmfDone();
+    ev.set_timestamp(1000);
+    ev.set_event().select_dtmfDone();
     return m;
 }
 

@@ -96,7 +96,8 @@ std::vector<Case> const cases = {
     {"MON ping", with<MON::Message>([](auto& m) { m.set_pdu().select_command().select_ping(); }), "18"},
     {"MapParams {}", own(LGCP::MapParams()), "00"},
     {"MapParams {transmitter {bus 15, channel 127}}", with<LGCP::MapParams>([](auto& p) {
-         p.set_transmitter().set_bus(15), p.ref_transmitter().set_channel(127);
+         p.set_transmitter().set_bus(15);
+         p.ref_transmitter().set_channel(127);
      }),
      "BF F8"},
     {"TermParams {traceLevel 5}", with<TERM::TermParams>([](auto& p) { p.set_traceLevel(5); }),

@@ -15,7 +15,8 @@ namespace
 TEST(Board, RealBoardResolvesFixedPathsAndClosesOnExec)
 {
     testutil::TempDir root;
-    root.mkdirs("dev"), root.write("dev/device", "");
+    root.mkdirs("dev");
+    root.write("dev/device", "");
     struct Case {
         const char* path;
         int flags, error; // error 0: the open succeeds

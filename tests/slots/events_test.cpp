@@ -29,7 +29,8 @@ template <class Decode> Decoded decode(Decode feed)
 {
     CtrlSrv::Server server;
     Spy spy;
-    server.Bind(&Slots::instance()), server.Bind(&spy);
+    server.Bind(&Slots::instance());
+    server.Bind(&spy);
     Capture cerr(std::cerr), clog(std::clog);
     MediaSlot slot;
     feed(slot);

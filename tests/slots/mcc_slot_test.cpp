@@ -62,7 +62,8 @@ TEST_F(MccSlots, CreateAllocatesTheTypeCode)
                   err.text());
         command(1, 2, [](LGCP::Command& c) { c.select_destroy(); });
         board().service(); // the channel is free once the driver sees its close
-        board().execute("mcc pool data 32"), board().set_present(platform::mcc::kPath, true);
+        board().execute("mcc pool data 32");
+        board().set_present(platform::mcc::kPath, true);
     }
 }
 

@@ -57,7 +57,8 @@ protected:
             ctltest::Capture clog(std::clog);
             HwMux::instance();
         }
-        server.Bind(&Slots::instance()), server.Activate(new ctltest::NullLink);
+        server.Bind(&Slots::instance());
+        server.Activate(new ctltest::NullLink);
         static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
         pair.server.close();
         board().clear_journal();
@@ -95,7 +96,8 @@ protected:
     std::string create_trunk(int slot, unsigned ts)
     {
         return command(slot, 90, [ts](LGCP::Command& c) {
-            c.select_create().select_trunk().set_trunk(0u), c.ref_create().ref_trunk().set_timeslot(ts);
+            c.select_create().select_trunk().set_trunk(0u);
+            c.ref_create().ref_trunk().set_timeslot(ts);
         });
     }
     std::string query()

@@ -281,7 +281,8 @@ TEST_F(Modems, ExitStatusesAndFaxResults)
 // never given to two slots.
 TEST_F(Modems, DigitalModemSwitchesItsInterface)
 {
-    board().execute("netif remove hdlc1"), board().execute("netif add hdlc3 43");
+    board().execute("netif remove hdlc1");
+    board().execute("netif add hdlc3 43");
     ModemFactory& f = ModemFactory::instance();
     f.IQuery();
     EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces()) << "hdlc3 is beyond the missing hdlc1";

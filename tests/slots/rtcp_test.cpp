@@ -27,9 +27,12 @@ TEST(Rtcp, Packets)
 {
     RTPC::SDES none(0x01020304);
     RTPC::SDES three(0x01020304);
-    three.add(Item::CNAME, "ab"), three.add(Item::EMAIL, "cd"), three.add(Item::PHONE, "defg");
+    three.add(Item::CNAME, "ab");
+    three.add(Item::EMAIL, "cd");
+    three.add(Item::PHONE, "defg");
     RTPC::SDES odd(0x01020304); // its second item starts off a word boundary
-    odd.add(Item::EMAIL, "c"), odd.add(Item::PHONE, "defg");
+    odd.add(Item::EMAIL, "c");
+    odd.add(Item::PHONE, "defg");
     RTPC::SDES longText(7);
     longText.add(Item::CNAME, std::string(300, 'x'));
     const RTPC::BYE bye(0xA1B2C3D4, "session end");
