@@ -104,7 +104,8 @@ TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
     ASSERT_EQ(1, ::poll(&q, 1, e2e::deadline_ms()));
     ASSERT_EQ(2, ::recv(peer, got, 2, MSG_WAITALL));
     EXPECT_EQ("0C 0D", e2e::hex(e2e::Bytes(got, got + 2)));
-    ::close(peer), ::close(listener);
+    ::close(peer);
+    ::close(listener);
 }
 
 TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)

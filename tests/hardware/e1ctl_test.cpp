@@ -156,7 +156,9 @@ TEST_F(E1Test, AFailedCasDescriptorIsLoggedOnceAndNoLongerWatched)
         EXPECT_EQ(c.log, cerr.text());
         EXPECT_EQ(*c.log == 0, e1.casWatched());
     }
-    ::close(ends[0]), ::close(ends[1]), ::close(dir);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    ::close(dir);
 }
 
 } // namespace

@@ -138,7 +138,8 @@ TEST_F(HdlcTest, AWriteThatWouldBlockGivesExactlyOneReadyOnceDrained)
     run_for(5);
     EXPECT_EQ("ready", sink.log) << "nothing while the controller is full";
     sim().service();
-    run_for(5), run_for(5);
+    run_for(5);
+    run_for(5);
     EXPECT_EQ("ready; ready", sink.log);
 }
 
@@ -174,12 +175,14 @@ TEST_F(HdlcTest, AFailedDescriptorEndsTheChannelWithOneError)
         auto h = open(sink, 1, 46);
         Capture cerr(std::cerr);
         ASSERT_LE(0, ::dup2(fd, h->descriptor()));
-        run_for(5), run_for(5);
+        run_for(5);
+        run_for(5);
         EXPECT_EQ("ready; error 0", sink.log);
         EXPECT_EQ(log, cerr.text());
         EXPECT_FALSE(h->is_open());
     }
-    ::close(ends[0]), ::close(dir);
+    ::close(ends[0]);
+    ::close(dir);
 }
 
 } // namespace

@@ -139,7 +139,8 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
         EXPECT_EQ("\x01\xA0\xFF",
                   std::string(buf, std::size_t(std::max<ssize_t>(0, ::read(fd, buf, sizeof buf)))));
     }
-    ::close(a), ::close(b);
+    ::close(a);
+    ::close(b);
 }
 
 TEST(SimBoard, JournalKeepsTheNewestLines)

@@ -224,7 +224,8 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
 {
     TERM::ModemParams p = modem();
     p.set_execfile(program("pppd", "trap '' HUP; while :; do sleep 0.02; done"));
-    send(2, 2, create(p)), send(3, 2, simple("connect"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
     for (int k = 0; k < 200 && args().empty(); ++k)
         ::poll(nullptr, 0, 10); // the script has set its trap
     Capture err(std::cerr);
@@ -363,7 +364,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     // Two digital modems: session -1 is no one's.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
-    send(4, 4, create(digital)), send(5, 5, create(digital));
+    send(4, 4, create(digital));
+    send(5, 5, create(digital));
     r.length = 140, r.type = 1, r.session = -1;
     err.clear();
     ModemFactory::instance().OnAuth(&r);
@@ -373,7 +375,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(7, 5, simple("destroy"));
     ModemFactory::instance().OnAuth(&r);
     EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
-    send(8, 4, simple("destroy")), send(9, 2, simple("destroy"));
+    send(8, 4, simple("destroy"));
+    send(9, 2, simple("destroy"));
 }
 
 // Losing the controller deletes a slot whose destroy waits for its child; the
@@ -382,7 +385,8 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
 {
     TERM::ModemParams p = modem();
     p.set_execfile(program("deaf", "trap '' HUP; while :; do sleep 0.02; done"));
-    send(2, 2, create(p)), send(3, 2, simple("connect"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
     Capture err(std::cerr);
     EXPECT_EQ("", send(4, 2, simple("destroy")));
     Slots::instance().OnDisconnect();

@@ -18,7 +18,8 @@ protected:
     {
         MediaSlots::SetUp();
         VoiceFactory::instance();
-        write_file("/usr/local/voice/a", "\x01\x02"), write_file("/usr/local/voice/b", "\x03");
+        write_file("/usr/local/voice/a", "\x01\x02");
+        write_file("/usr/local/voice/b", "\x03");
         write_file("/usr/local/a", "\x0F");
         ASSERT_EQ("ok #90 | @2 transmitter 1 | @2 receiver 1", create_trunk(2, 1));
     }

@@ -188,13 +188,15 @@ void Daemon::start(const Options& options)
         return;
     mPid = ::fork();
     if (mPid == 0) {
-        ::dup2(out[1], 1), ::dup2(err[1], 2);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
         ::execve(args[0], args.data(), envp.data());
         if (args[0][0] != '/')
             ::execvpe(args[0], args.data(), envp.data());
         ::_exit(127);
     }
-    ::close(out[1]), ::close(err[1]);
+    ::close(out[1]);
+    ::close(err[1]);
     mOutFd = out[0];
     mErrFd = err[0];
 }
