@@ -2,12 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <functional>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 #include "runtime/profile.hpp"
 #include "tests/runtime/loop_fixture.hpp"
@@ -15,10 +9,7 @@
 namespace
 {
 
-using looptest::Action;
-using looptest::Capture;
-using looptest::LoopTest;
-using looptest::RecordingClock;
+using namespace looptest;
 
 struct Deferred {
     Dpc dpc;
@@ -35,15 +26,11 @@ struct Root : testutil::TempDir {
     explicit Root(Device device)
     {
         mkdirs("dev/misc");
-        const std::string wd = path();
-        int made = 0;
         if (device == Device::file)
             write("dev/misc/gw-wd", "");
-        if (device == Device::full)
-            made = ::symlink("/dev/full", wd.c_str());
-        if (device == Device::fifo)
-            made = ::mkfifo(wd.c_str(), 0600);
-        EXPECT_EQ(made, 0);
+        EXPECT_EQ(0, device == Device::full   ? ::symlink("/dev/full", path().c_str())
+                     : device == Device::fifo ? ::mkfifo(path().c_str(), 0600)
+                                              : 0);
     }
     std::string path() const { return *this / "dev/misc/gw-wd"; }
     std::string watchdog() const { return testutil::read_file(path()); }
@@ -70,11 +57,7 @@ void on_usr1(int)
 
 TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop)
 {
-    struct sigaction sa = {}, old = {};
-    sa.sa_handler = on_usr1;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ASSERT_EQ(::sigaction(SIGUSR1, &sa, &old), 0);
+    ASSERT_NE(std::signal(SIGUSR1, on_usr1), SIG_ERR);
     gFlag = 0;
     // Checks the flag like the start-up's signal check; raises the signal
     // in the pass right before poll(), after the flag was last looked at.
@@ -91,7 +74,7 @@ TEST_F(MultiplexerTest, SignalJustBeforePollWakesTheLoop)
     Action guard;
     guard.set(60000);
     run();
-    ::sigaction(SIGUSR1, &old, nullptr);
+    std::signal(SIGUSR1, SIG_DFL);
     EXPECT_EQ(guard.fired, 0) << "the loop slept through the signal";
     EXPECT_EQ(mClock.skipped_waits(), 0u);
     guard.t.reset();
@@ -283,9 +266,7 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
          "Mux: ping watchdog failed: Broken pipe\nMux: stop watchdog failed: Broken pipe\n",
          {1000, 500, 1000, 0}},
     };
-    struct sigaction ignore = {}, old = {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, &old);
+    std::signal(SIGPIPE, SIG_IGN); // as the daemon does
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Root root(c.device);
@@ -304,7 +285,6 @@ TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
         EXPECT_EQ(err.text(), c.errors);
         EXPECT_EQ(seen, c.device == Device::fifo ? "STARTPING" : "");
     }
-    ::sigaction(SIGPIPE, &old, nullptr);
 }
 
 TEST_F(MultiplexerTest, TimerPollPluginsBoundTheWait)
