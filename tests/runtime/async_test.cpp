@@ -1,7 +1,6 @@
 #include "runtime/async.hpp"
 
 #include <cerrno>
-#include <csignal>
 
 #include "tests/runtime/loop_fixture.hpp"
 

@@ -1,7 +1,6 @@
 #include "runtime/child_wait.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <sys/wait.h>
 
 #include "tests/runtime/loop_fixture.hpp"

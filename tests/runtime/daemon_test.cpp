@@ -2,13 +2,8 @@
 
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
 #include <regex>
-#include <string>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {

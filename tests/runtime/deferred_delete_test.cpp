@@ -1,14 +1,7 @@
 #include "runtime/deferred_delete.hpp"
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <unistd.h>
 #include <utility>
-#include <vector>
 
-#include "runtime/dpc.hpp"
-#include "runtime/event.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
 namespace

@@ -1,13 +1,8 @@
 #include "runtime/dpc.hpp"
 
-#include <functional>
 #include <memory>
 #include <new>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "runtime/measure.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
 namespace

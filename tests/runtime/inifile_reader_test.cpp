@@ -1,11 +1,6 @@
 #include "runtime/inifile_reader.hpp"
 #include "runtime/traces.hpp"
 
-#include <gtest/gtest.h>
-
-#include <iostream>
-#include <sstream>
-
 #include "tests/runtime/test_util.hpp"
 
 namespace

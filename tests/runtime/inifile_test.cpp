@@ -1,10 +1,5 @@
 #include "runtime/inifile.hpp"
 
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "tests/runtime/test_util.hpp"
 
 namespace

@@ -3,15 +3,7 @@
 #include "runtime/clock.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <ctime>
-#include <ostream>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {

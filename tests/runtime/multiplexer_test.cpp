@@ -1,7 +1,6 @@
 #include "runtime/multiplexer.hpp"
 
 #include <cerrno>
-#include <csignal>
 
 #include "runtime/profile.hpp"
 #include "tests/runtime/loop_fixture.hpp"

@@ -3,17 +3,8 @@
 #include "runtime/clock.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <ctime>
-#include <ostream>
-#include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <syslog.h>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {

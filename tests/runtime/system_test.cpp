@@ -1,23 +1,6 @@
-#include "runtime/net.hpp"
-#include "runtime/recursive_guard.hpp"
 #include "runtime/system.hpp"
 
 #include "tests/runtime/test_util.hpp"
-
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <net/if.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <string>
 
 namespace
 {

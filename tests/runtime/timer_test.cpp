@@ -1,9 +1,6 @@
 #include "runtime/timer.hpp"
 
-#include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "tests/runtime/loop_fixture.hpp"
 

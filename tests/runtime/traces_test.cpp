@@ -3,9 +3,6 @@
 #include "runtime/inifile.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sstream>
 namespace
 {
 
