@@ -93,22 +93,18 @@ protected:
 
 TEST_F(AsyncTest, CopyToTheSourceEnd)
 {
-    const struct {
-        const char* what;
-        std::size_t size;
-        unsigned bufsize; // 0: default
-        int flush;
-        bool done_in_start; // the report comes from inside Start
-    } cases[] = {
-        {"empty source, no flush wait", 0, 0, 0, true},
-        {"empty source, flush wait", 0, 0, POLLWRNORM, false},
-        {"tiny buffer", 5000, 7, 0, true},
-        {"more than a pipe holds", 300000, 0, POLLWRNORM, false},
-        {"more than a pipe holds, big buffer", 300000, 100000, 0, false},
-    };
-    for (const auto& c : cases) {
+    // The source's size (the last two more than a pipe holds), the buffer's
+    // (0: default), the flush mask, and whether the report comes from inside
+    // Start.
+    // clang-format off
+    const std::tuple<std::size_t, unsigned, int, bool> cases[] = {
+        {0, 0, 0, true}, {0, 0, POLLWRNORM, false}, {5000, 7, 0, true},
+        {300000, 0, POLLWRNORM, false}, {300000, 100000, 0, false}};
+    // clang-format on
+    for (const auto& [size, bufsize, flush, done_in_start] : cases) {
+        SCOPED_TRACE(::testing::Message() << size << " " << bufsize << " " << flush);
         std::string data;
-        for (std::size_t i = 0; i < c.size; ++i)
+        for (std::size_t i = 0; i < size; ++i)
             data += char('A' + i * 7 % 53);
         Pipe src, dst; // both ends non-blocking, as the slots hand them over
         // A second copier feeds the source pipe from a file as it drains.
@@ -120,23 +116,22 @@ TEST_F(AsyncTest, CopyToTheSourceEnd)
 
         Probe probe;
         ASync::Copy copy;
-        if (c.bufsize)
-            copy.set_bufsize(c.bufsize);
+        if (bufsize)
+            copy.set_bufsize(bufsize);
         Sink sink(dst.r);
-        Start(copy, probe, src.r, dst.w, c.flush);
-        EXPECT_EQ(c.done_in_start, !probe.reports.empty()) << c.what;
+        Start(copy, probe, src.r, dst.w, flush);
+        EXPECT_EQ(done_in_start, !probe.reports.empty());
         Run(!probe.reports.empty());
-        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports) << c.what;
-        EXPECT_EQ(c.size, copy.copied()) << c.what;
-        EXPECT_EQ(0, copy.error()) << c.what;
-        EXPECT_TRUE(data == sink.Finish()) << c.what;
+        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports);
+        EXPECT_EQ(size, copy.copied());
+        EXPECT_EQ(0, copy.error());
+        EXPECT_TRUE(data == sink.Finish());
     }
 }
 
 TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
 {
     const struct {
-        const char* what;
         bool directory;    // else a TCP peer that sends "abc"
         bool hard_close;   // the peer aborts the connection
         bool close_reader; // the destination has no reader
@@ -144,12 +139,13 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
         int error;
         unsigned copied;
     } cases[] = {
-        {"source read fails at once", true, false, false, CopyStatus::Failed, EISDIR, 0},
-        {"source reset by its peer after data", false, true, false, CopyStatus::Failed, ECONNRESET, 3},
-        {"destination reader gone", false, true, true, CopyStatus::Failed, EPIPE, 0},
-        {"peer closing early is the end", false, false, false, CopyStatus::Done, 0, 3},
+        {true, false, false, CopyStatus::Failed, EISDIR, 0},
+        {false, true, false, CopyStatus::Failed, ECONNRESET, 3}, // after data
+        {false, true, true, CopyStatus::Failed, EPIPE, 0},
+        {false, false, false, CopyStatus::Done, 0, 3}, // the peer closing early is the end
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
         Fd src, peer;
         Pipe dst;
         if (c.directory) {
@@ -174,11 +170,10 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
             peer.close();
         }
         Run(!probe.reports.empty());
-        EXPECT_EQ(CopyReports{c.status}, probe.reports) << c.what;
-        EXPECT_EQ(c.error, copy.error()) << c.what;
-        EXPECT_EQ(c.copied, copy.copied()) << c.what;
-        EXPECT_EQ(std::string("abc", c.copied), dst.r.is_valid() ? read_now(dst.r.lowlevel_fd()) : "")
-            << c.what;
+        EXPECT_EQ(CopyReports{c.status}, probe.reports);
+        EXPECT_EQ(c.error, copy.error());
+        EXPECT_EQ(c.copied, copy.copied());
+        EXPECT_EQ(std::string("abc", c.copied), dst.r.is_valid() ? read_now(dst.r.lowlevel_fd()) : "");
     }
 }
 
@@ -213,37 +208,31 @@ TEST_F(AsyncTest, CopyResetOrDestroyedWhileRunning)
 // written (and flushed, where the masks ask for it).
 TEST_F(AsyncTest, StopDrainsThePendingWrite)
 {
-    const struct {
-        const char* what;
-        int flush;
-        bool pending; // the destination is full, "tail" waits in the buffer
-        bool reported_at_stop;
-    } cases[] = {
-        {"pending, flush wait", POLLWRNORM, true, false},
-        {"pending, no flush wait", 0, true, false},
-        {"nothing pending, no flush wait", 0, false, true},
-        {"nothing pending, flush wait", POLLWRNORM, false, false},
-    };
-    for (const auto& c : cases) {
+    // The flush mask; whether the destination is full, so that "tail" waits
+    // in the buffer; whether the report comes from inside Stop.
+    const std::tuple<int, bool, bool> cases[] = {
+        {POLLWRNORM, true, false}, {0, true, false}, {0, false, true}, {POLLWRNORM, false, false}};
+    for (const auto& [flush, pending, reported_at_stop] : cases) {
+        SCOPED_TRACE(::testing::Message() << flush << " " << pending);
         Pipe src, dst; // both ends non-blocking, as the slots hand them over
         std::size_t filler = 0;
         const std::string block(4096, 'f');
-        for (ssize_t n; c.pending && (n = ::write(dst.w.lowlevel_fd(), block.data(), block.size())) > 0;)
+        for (ssize_t n; pending && (n = ::write(dst.w.lowlevel_fd(), block.data(), block.size())) > 0;)
             filler += static_cast<std::size_t>(n);
-        ASSERT_EQ(c.pending ? 4 : 0, ::write(src.w.lowlevel_fd(), "tail", c.pending ? 4 : 0));
+        ASSERT_EQ(pending ? 4 : 0, ::write(src.w.lowlevel_fd(), "tail", pending ? 4 : 0));
         Probe probe;
         ASync::Copy copy;
-        Start(copy, probe, src.r, dst.w, c.flush);
+        Start(copy, probe, src.r, dst.w, flush);
         copy.Stop();
-        EXPECT_EQ(c.reported_at_stop, !probe.reports.empty()) << c.what;
-        EXPECT_EQ(c.pending, CopyStatus::Draining == copy.status()) << c.what;
-        EXPECT_EQ(-1, ::write(src.w.lowlevel_fd(), "x", 1)) << c.what;
+        EXPECT_EQ(reported_at_stop, !probe.reports.empty());
+        EXPECT_EQ(pending, CopyStatus::Draining == copy.status());
+        EXPECT_EQ(-1, ::write(src.w.lowlevel_fd(), "x", 1));
         Sink sink(dst.r);
         Run(!probe.reports.empty());
         copy.Stop();
-        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports) << c.what;
-        EXPECT_EQ(c.pending ? 4u : 0u, copy.copied()) << c.what;
-        EXPECT_EQ(c.pending ? "tail" : "", sink.Finish().substr(filler)) << c.what;
+        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports);
+        EXPECT_EQ(pending ? 4u : 0u, copy.copied());
+        EXPECT_EQ(pending ? "tail" : "", sink.Finish().substr(filler));
     }
 }
 
