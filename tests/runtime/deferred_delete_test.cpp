@@ -52,11 +52,7 @@ private:
 
 TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
 {
-    const struct Case {
-        const char* what;
-        std::function<void()> inTimer;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const std::tuple<const char*, std::function<void()>, std::vector<std::string>> cases[] = {
         {"handed over in a callback, deleted after it returns, before the pass's calls, once",
          [] {
              auto* d = new Doomed("a");
@@ -71,13 +67,13 @@ TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
          },
          {"timer", "timer done", "~a", "d", "~b", "d"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, in_timer, expected] : cases) {
+        SCOPED_TRACE(what);
         gLog.clear();
-        run_turn(c.inTimer);
+        run_turn(in_timer);
         // Cut at the end of the turn that fired the timer.
-        gLog.resize(std::min<std::size_t>(gLog.size(), c.expected.size()));
-        EXPECT_EQ(gLog, c.expected);
+        gLog.resize(std::min<std::size_t>(gLog.size(), expected.size()));
+        EXPECT_EQ(gLog, expected);
     }
 }
 

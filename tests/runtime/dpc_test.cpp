@@ -41,11 +41,7 @@ public:
 
 TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
 {
-    const struct Case {
-        const char* what;
-        std::function<void(DpcTest&)> setup;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const std::tuple<const char*, std::function<void(DpcTest&)>, std::vector<std::string>> cases[] = {
         {"active calls run after the timer pass and before poll, in address order, once each",
          [](DpcTest& t) {
              t.w[2].dpc.Activate();
@@ -89,17 +85,17 @@ TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
          },
          {"a", "b", "|", "b", "b"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, setup, expected] : cases) {
+        SCOPED_TRACE(what);
         gLog.clear();
         for (int i = 0; i < 4; ++i) {
             w[i].name = std::string(1, char('a' + i));
             w[i].action = nullptr;
             w[i].dpc.Bind(&w[i], &Worker::run);
         }
-        c.setup(*this);
+        setup(*this);
         run_turns();
-        EXPECT_EQ(gLog, c.expected);
+        EXPECT_EQ(gLog, expected);
         for (Worker& x : w)
             x.dpc.Deactivate();
     }
