@@ -39,10 +39,7 @@ std::string run(const std::string& script)
 
 TEST(CleanQueue, OrderAndCapacityTable)
 {
-    const struct {
-        const char* script;
-        const char* expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"glv", "--<>#0"},
         {"pppp", "pppP#3"},
         {"pppa", "pppA#3"},
@@ -53,8 +50,8 @@ TEST(CleanQueue, OrderAndCapacityTable)
         {"aaagg", "aaa32#1"},           // append wraps below slot 0
         {"pgpcpppp", "p1ppppP#3"},      // clear resets the indices
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(run(c.script), c.expected) << c.script;
+    for (const auto& [script, expected] : cases)
+        EXPECT_EQ(run(script), expected) << script;
 }
 
 // Taking a packet out hands over the queue's reference; clearing and
