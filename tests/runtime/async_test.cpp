@@ -275,26 +275,24 @@ TEST_F(AsyncTest, ConnectOutcomes)
     int port = 0, unused = 0;
     Fd listener = testutil::listener(port, 4);
     testutil::listener(unused); // a port nobody listens on: bound once, then closed
-    const struct {
-        std::string address;
-        bool in_start; // the report comes from inside Start
-        ConnectStatus::Type status;
-    } cases[] = {
+    // An address, whether the report comes from inside Start, the report.
+    const std::tuple<std::string, bool, ConnectStatus::Type> cases[] = {
         {"127.0.0.1:" + std::to_string(port), false, ConnectStatus::Connected},
         {"127.0.0.1:" + std::to_string(unused), false, ConnectStatus::Failed},
         {"300.1.1.1:5", true, ConnectStatus::Failed}, // any text the address parser refuses
         {"127.0.0.1", true, ConnectStatus::Failed},
     };
-    for (const auto& c : cases) {
+    for (const auto& [address, in_start, status] : cases) {
+        SCOPED_TRACE(address);
         Probe probe;
         ASync::Connect connect;
         connect.Bind(&Probe::OnConnect, &probe);
-        connect.Start(c.address, 10000);
-        EXPECT_EQ(c.in_start, !probe.connects.empty()) << c.address;
+        connect.Start(address, 10000);
+        EXPECT_EQ(in_start, !probe.connects.empty());
         Run(!probe.connects.empty());
         connect.Stop(); // after the report: nothing more
-        EXPECT_EQ(ConnectReports{c.status}, probe.connects) << c.address;
-        EXPECT_EQ(c.status == ConnectStatus::Connected, probe.fd.is_valid()) << c.address;
+        EXPECT_EQ(ConnectReports{status}, probe.connects);
+        EXPECT_EQ(status == ConnectStatus::Connected, probe.fd.is_valid());
         if (!probe.fd.is_valid())
             continue;
         // The connector has closed its own socket; the handed descriptor lives on.

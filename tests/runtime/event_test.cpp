@@ -76,11 +76,8 @@ TEST_F(EventTest, ChangesMadeDuringDispatch)
 {
     // b's pipe stays readable, so every turn dispatches; the loop is stopped
     // after two dispatching turns.
-    const struct Case {
-        const char* what;
-        std::function<void(Owner& a, Owner& b, Owner& c, std::unique_ptr<Owner>& d)> setup;
-        std::vector<std::string> expected;
-    } cases[] = {
+    using Setup = std::function<void(Owner & a, Owner & b, Owner & c, std::unique_ptr<Owner> & d)>;
+    const std::tuple<const char*, Setup, std::vector<std::string>> cases[] = {
         {"detaching a handler not yet called prevents its call",
          [](Owner& a, Owner&, Owner& c, std::unique_ptr<Owner>&) {
              a.action = [&c](Owner&, short) { c.ev.Release(); };
@@ -128,13 +125,13 @@ TEST_F(EventTest, ChangesMadeDuringDispatch)
          },
          {"a:0", "b:1", "c:0", "a:4", "b:1", "c:0"}},
     };
-    for (const Case& cs : cases) {
-        SCOPED_TRACE(cs.what);
+    for (const auto& [what, setup, expected] : cases) {
+        SCOPED_TRACE(what);
         gLog.clear();
         Owner a("a"), b("b"), c("c");
         std::unique_ptr<Owner> d;
         b.pipe.put();
-        cs.setup(a, b, c, d);
+        setup(a, b, c, d);
         // Passes 1-4 are the two dispatching turns; pass 5 opens the third.
         static int passes;
         passes = 0;
@@ -145,7 +142,7 @@ TEST_F(EventTest, ChangesMadeDuringDispatch)
         });
         stopper.Activate();
         run();
-        EXPECT_EQ(gLog, cs.expected);
+        EXPECT_EQ(gLog, expected);
         d.reset();
     }
 }
