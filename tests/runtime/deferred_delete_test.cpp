@@ -12,8 +12,7 @@ using looptest::LoopTest;
 std::vector<std::string> gLog;
 
 struct Doomed : DeferredDeletable {
-    explicit Doomed(std::string n, std::function<void()> on_delete = nullptr)
-        : name(std::move(n)), onDelete(std::move(on_delete))
+    explicit Doomed(const std::string& n, std::function<void()> f = nullptr) : name(n), onDelete(std::move(f))
     {
     }
     ~Doomed() override
@@ -89,14 +88,12 @@ TEST_F(DeferredDeleteTest, PendingObjectsAreDeletedWhenTheLoopStops)
             multiplexer.terminate();
         }
     } reader;
-    int p[2];
-    ASSERT_EQ(::pipe(p), 0);
-    ASSERT_EQ(::write(p[1], "x", 1), 1);
+    testutil::Pipe p;
+    p.put();
     reader.event.Bind("reader", &Reader::on_ready, &reader);
-    reader.event.Schedule(Fd(p[0]), POLLIN);
+    reader.event.Schedule(p.r, POLLIN);
     gLog.clear();
     run();
-    ::close(p[1]);
     EXPECT_EQ(gLog, (std::vector<std::string>{"~a", "~b"}));
 }
 

@@ -15,8 +15,8 @@ std::vector<std::string> gLog;
 // Deferred calls sorted by address: an array fixes their order.
 struct Worker {
     std::string name;
-    Dpc dpc;
-    std::function<void(Worker&)> action;
+    Dpc dpc{};
+    std::function<void(Worker&)> action{};
     void run()
     {
         gLog.push_back(name);
@@ -36,7 +36,7 @@ public:
         turn.set(10, [] { gLog.push_back("|"), multiplexer.terminate(); });
         run();
     }
-    Worker w[4];
+    Worker w[4] = {{"a"}, {"b"}, {"c"}, {"d"}};
 };
 
 TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
@@ -89,7 +89,6 @@ TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
         SCOPED_TRACE(what);
         gLog.clear();
         for (int i = 0; i < 4; ++i) {
-            w[i].name = std::string(1, char('a' + i));
             w[i].action = nullptr;
             w[i].dpc.Bind(&w[i], &Worker::run);
         }

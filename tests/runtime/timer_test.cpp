@@ -29,20 +29,12 @@ struct Owner {
     void arm(unsigned ms) { timer.set(ms, &Owner::on, this); }
 };
 
-void stop(Owner&)
-{
-    multiplexer.terminate();
-}
+const auto stop = [](Owner&) { multiplexer.terminate(); };
 
 class TimerTest : public LoopTest
 {
 protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        gLog.clear();
-        gStart = Mux::milliseconds();
-    }
+    void SetUp() override { LoopTest::SetUp(), gLog.clear(), gStart = Mux::milliseconds(); }
 };
 
 TEST_F(TimerTest, FireOrderByExpiryThenArming)
