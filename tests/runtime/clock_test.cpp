@@ -32,7 +32,6 @@ TEST(Clock, ReadingsAreLow32BitsAndTheCacheFreezesThem)
     EXPECT_EQ(tv.tv_sec * 1000000 + tv.tv_usec, 1000000005);
     EXPECT_EQ(Mux::milliseconds(), 100u);
     Mux::mux_cleartimeofday();
-    EXPECT_TRUE(Mux::g_tv_time.is_zero());
     EXPECT_EQ(Mux::milliseconds(), 200u);
     EXPECT_EQ(Mux::seconds(), 2000);
     Mux::setClock(nullptr);

@@ -205,8 +205,7 @@ TEST_F(MultiplexerTest, StatusDumpLayout)
         "|" +
         fd_cell(cas.lowlevel_fd()) + "|                min=0 max=0 avg=0 counter=0                 |\n" +
         delim + "\n";
-    ASSERT_LT(ctl.lowlevel_fd(), 100);
-    ASSERT_LT(cas.lowlevel_fd(), 100);
+    ASSERT_LT(std::max(ctl.lowlevel_fd(), cas.lowlevel_fd()), 100);
     EXPECT_EQ(text, expected);
 }
 
