@@ -33,11 +33,7 @@ struct Action {
     Timer t{};
     int fired = 0;
     std::function<void()> fn;
-    void on()
-    {
-        ++fired;
-        fn();
-    }
+    void on() { ++fired, fn(); }
     void set(
         unsigned ms, std::function<void()> f = [] { multiplexer.terminate(); })
     {

@@ -58,17 +58,12 @@ void info_handler(int sig, siginfo_t* info, void* context)
     calls += sig == SIGUSR1;
     info_was_null = info == nullptr && context == nullptr;
 }
-void plain_handler(int sig)
-{
-    calls += sig == SIGUSR2;
-}
-
-struct sigaction current(int sig)
-{
+const auto plain_handler = [](int sig) { calls += sig == SIGUSR2; };
+const auto current = [](int sig) {
     struct sigaction action;
     sigaction(sig, nullptr, &action);
     return action;
-}
+};
 
 // Handlers are installed without SA_SIGINFO: they are called with null
 // pointers; the block set is kept while the handler runs.
