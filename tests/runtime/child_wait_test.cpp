@@ -108,12 +108,10 @@ TEST_F(ChildWaitTest, HandlerMayDestroyOrReattachItsWait)
         void on(int status)
         {
             gLog.push_back("round" + std::to_string(round) + ":" + std::to_string(WEXITSTATUS(status)));
-            if (++round == 1) {
-                wait->Attach(children(1, 5, false)[0]); // the same wait, a new child
-            } else {
-                delete wait;
-                multiplexer.terminate();
-            }
+            if (++round == 1)
+                return wait->Attach(children(1, 5, false)[0]); // the same wait, a new child
+            delete wait;
+            multiplexer.terminate();
         }
     } self{new ChildWait};
     self.wait->Bind(&self, &Self::on);

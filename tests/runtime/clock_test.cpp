@@ -44,8 +44,7 @@ TEST(Clock, TimersFollowTheMonotonicClock)
     auto mono_ms = [] {
         timespec ts;
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        return std::uint32_t((std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u) /
-                             1000u);
+        return std::uint32_t(std::uint64_t(ts.tv_sec) * 1000u + std::uint64_t(ts.tv_nsec) / 1000000u);
     };
     const std::uint32_t before = mono_ms();
     const std::uint32_t reading = Mux::milliseconds();

@@ -121,12 +121,11 @@ TEST_F(MultiplexerTest, InterruptedPollEndsTheTurnOnly)
         int left = 2;
         int poll(pollfd* fds, nfds_t n, int timeout) override
         {
-            if (left-- > 0) {
-                timeouts.push_back(timeout);
-                errno = EINTR;
-                return -1;
-            }
-            return RecordingClock::poll(fds, n, timeout);
+            if (left-- <= 0)
+                return RecordingClock::poll(fds, n, timeout);
+            timeouts.push_back(timeout);
+            errno = EINTR;
+            return -1;
         }
     } clock;
     clock.set_ms(5000);
