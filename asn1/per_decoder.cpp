@@ -534,7 +534,16 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
 
 bool PERDecoder::decodeValue(AbstractData& value)
 {
-    switch (value.kind()) {
+    ValueKind kind = value.kind();
+    if (kind == ValueKind::integer)
+        return decodeInteger(static_cast<INTEGER&>(value));
+    if (kind == ValueKind::sequence)
+        return decodeSequence(static_cast<SEQUENCE&>(value));
+    if (kind == ValueKind::choice)
+        return decodeChoice(static_cast<CHOICE&>(value));
+    if (kind == ValueKind::enumerated)
+        return decodeEnumerated(static_cast<ENUMERATED&>(value));
+    switch (kind) {
     case ValueKind::null:
         return true;
     case ValueKind::boolean:

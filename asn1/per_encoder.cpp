@@ -12,6 +12,15 @@ namespace ASN1
 namespace
 {
 
+// The four octets of word, most significant first.
+inline void storeBigEndian(char* p, std::uint32_t word)
+{
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    std::memcpy(p, &word, sizeof word);
+}
+
 const unsigned unconstrainedUpper = 2147483647u;
 
 // Octets needed for an unsigned offset; 1 for 0.
@@ -35,27 +44,35 @@ unsigned signedOctetsFor(std::int64_t value)
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
-    : buffer_(buffer), end_(0), acc_(0), accBits_(0), aligned_(aligned)
+    : buffer_(buffer), base_(0), data_(local_), end_(0), capacity_(localOctets), acc_(0), accBits_(0),
+      aligned_(aligned)
 {
     buffer_.clear();
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
-    : buffer_(buffer), end_(buffer.size()), acc_(0), accBits_(0), aligned_(aligned)
+    : buffer_(buffer), base_(buffer.size()), data_(local_), end_(0), capacity_(localOctets), acc_(0),
+      accBits_(0), aligned_(aligned)
 {
 }
 
 PEREncoder::~PEREncoder()
 {
     byteAlign(); // the last octet, padded with zeros
-    buffer_.resize(end_);
+    if (data_ == local_)
+        buffer_.insert(buffer_.end(), local_, local_ + end_);
+    else
+        buffer_.resize(base_ + end_);
 }
 
 void PEREncoder::grow(std::size_t n)
 {
-    // Room for a whole message at once, then doubling.
-    std::size_t size = buffer_.size() < end_ + n ? end_ + n : buffer_.size();
-    buffer_.resize(size < 128 ? size + 128 : 2 * size);
+    std::size_t size = 2 * (end_ + n);
+    buffer_.resize(base_ + size);
+    if (data_ == local_)
+        std::memcpy(buffer_.data() + base_, local_, end_);
+    data_ = buffer_.data() + base_;
+    capacity_ = size;
 }
 
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
@@ -69,11 +86,7 @@ void PEREncoder::flushWord()
     accBits_ -= 32;
     std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
     acc_ &= (std::uint64_t{1} << accBits_) - 1;
-    char* p = room(4);
-    p[0] = static_cast<char>(word >> 24);
-    p[1] = static_cast<char>((word >> 16) & 0xFF);
-    p[2] = static_cast<char>((word >> 8) & 0xFF);
-    p[3] = static_cast<char>(word & 0xFF);
+    storeBigEndian(room(4), word);
     end_ += 4;
 }
 
@@ -85,30 +98,33 @@ void PEREncoder::encodeBitMap(std::vector<char> const& octets, unsigned bits)
 void PEREncoder::encodeBitMap(char const* octets, unsigned bits)
 {
     unsigned whole = bits / 8;
-    for (unsigned i = 0; i < whole; ++i)
-        encodeMultiBit(static_cast<unsigned char>(octets[i]), 8);
+    unsigned i = 0;
+    // Up to four octets of the map at once.
+    for (; i + 4 <= whole; i += 4) {
+        unsigned char const* p = reinterpret_cast<unsigned char const*>(octets) + i;
+        put(std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3], 32);
+    }
+    for (; i < whole; ++i)
+        put(static_cast<unsigned char>(octets[i]), 8);
     unsigned rest = bits % 8;
     if (rest != 0)
-        encodeMultiBit(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
+        put(static_cast<unsigned char>(octets[whole]) >> (8 - rest), rest);
 }
 
 void PEREncoder::byteAlign()
 {
-    // Pad the gathered bits to whole octets, then write them.
-    unsigned pad = (8u - accBits_ % 8) % 8;
-    acc_ <<= pad;
-    accBits_ += pad;
-    unsigned octets = accBits_ / 8;
-    if (octets == 0)
+    // Pad the gathered bits (fewer than 32) to whole octets and write them with one
+    // four-octet store; octets past the padded ones are room, overwritten later.
+    if (accBits_ == 0)
         return;
-    char* p = room(octets);
-    for (unsigned i = 0; i < octets; ++i) {
-        accBits_ -= 8;
-        p[i] = static_cast<char>((acc_ >> accBits_) & 0xFF);
-    }
+    unsigned octets = (accBits_ + 7) / 8;
+    std::uint32_t word = static_cast<std::uint32_t>(acc_ << (32 - accBits_));
+    storeBigEndian(room(4), word);
     end_ += octets;
     acc_ = 0;
+    accBits_ = 0;
 }
+
 void PEREncoder::encodeByte(unsigned value)
 {
     byteAlign();
@@ -227,7 +243,7 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
         return false; // fragmentation is not supported
     }
     room(prefix);
-    char* contents = buffer_.data() + start;
+    char* contents = data_ + start;
     std::memmove(contents + prefix, contents, n);
     std::memcpy(contents, length, prefix);
     end_ += prefix;
@@ -253,6 +269,18 @@ bool PEREncoder::do_visit(INTEGER const& value)
 bool PEREncoder::encodeInteger(INTEGER const& value)
 {
     int v = value.getValue();
+    ConstrainedInfo const* ci = value.constraintInfo();
+    if (ci->type == FixedConstraint) {
+        // Most fields: a value in a small fixed range, a bit field of its offset.
+        std::uint32_t lower = static_cast<std::uint32_t>(ci->lowerLimit);
+        std::uint32_t offset = static_cast<std::uint32_t>(v) - lower;
+        std::uint32_t span = ci->upperLimit - lower;
+        if (span - 1 < 254 && offset <= span) {
+            put(offset, 32u - static_cast<unsigned>(__builtin_clz(span)));
+            return true;
+        }
+        return encodeUnsigned(static_cast<unsigned>(v), lower, ci->upperLimit);
+    }
     if (encodeConstraint(value, static_cast<unsigned>(v))) {
         // The value itself, not its offset from a lower limit: a one-octet length,
         // then the octets.
@@ -517,7 +545,16 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
 
 bool PEREncoder::encodeValue(AbstractData const& value)
 {
-    switch (value.kind()) {
+    ValueKind kind = value.kind();
+    if (kind == ValueKind::integer)
+        return encodeInteger(static_cast<INTEGER const&>(value));
+    if (kind == ValueKind::sequence)
+        return encodeSequence(static_cast<SEQUENCE const&>(value));
+    if (kind == ValueKind::choice)
+        return encodeChoice(static_cast<CHOICE const&>(value));
+    if (kind == ValueKind::enumerated)
+        return encodeEnumerated(static_cast<ENUMERATED const&>(value));
+    switch (kind) {
     case ValueKind::null:
         return true;
     case ValueKind::boolean:

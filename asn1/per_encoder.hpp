@@ -90,9 +90,9 @@ private:
     // Room for n more octets at end_.
     char* room(std::size_t n)
     {
-        if (buffer_.size() - end_ < n)
+        if (capacity_ - end_ < n)
             grow(n);
-        return buffer_.data() + end_;
+        return data_ + end_;
     }
     void grow(std::size_t n);
     bool encodeSequence(SEQUENCE const& value);
@@ -103,11 +103,18 @@ private:
     bool encodeString(AbstractString const& value);
     bool encodeList(SEQUENCE_OF_Base const& value);
 
+    // A message's octets gather in local_ and go to the buffer in one copy when the
+    // encoder is gone; a longer one moves to the buffer's end and grows there.
+    static const std::size_t localOctets = 256;
     std::vector<char>& buffer_;
-    std::size_t end_;   // octets written; buffer_ may hold unused room past them
-    std::uint64_t acc_; // bits not yet written, the last one lowest
-    unsigned accBits_;  // how many: fewer than 32 between calls
+    std::size_t base_;     // octets the buffer held before this encoding
+    char* data_;           // this encoding's octets: local_, or the buffer past base_
+    std::size_t end_;      // octets written at data_
+    std::size_t capacity_; // room at data_, written or not
+    std::uint64_t acc_;    // bits not yet written, the last one lowest
+    unsigned accBits_;     // how many: fewer than 32 between calls
     bool aligned_;
+    char local_[localOctets];
 };
 
 } // namespace ASN1

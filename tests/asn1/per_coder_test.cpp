@@ -616,6 +616,19 @@ TEST(PerCoder, EncoderRefusesWhatItCannotWrite)
     }
 }
 
+TEST(PerCoder, EncodingAppendsToWhatTheVectorHolds)
+{
+    // Short encodings gather apart and are copied in; long ones grow in the vector.
+    for (unsigned size : {10u, 255u, 300u, 5000u}) {
+        SCOPED_TRACE(size);
+        Value value = octetsOfSize(size, &ASN1::OCTET_STRING::theInfo);
+        ASN1::CoderEnv env;
+        std::vector<char> out{'x', 'y'};
+        ASSERT_TRUE(ASN1::encode(*value, &env, std::back_inserter(out)));
+        EXPECT_EQ(hex(out), "78 79 " + encodeHex(*value));
+    }
+}
+
 TEST(PerCoder, OtherRulesAreRefused)
 {
     TM::Message m;
