@@ -53,7 +53,11 @@ struct Probe {
     CopyReports reports;
     ConnectReports connects;
     Fd fd;
-    void OnCopy(CopyStatus::Type status) { reports.push_back(status), StopLoop(); }
+    void OnCopy(CopyStatus::Type status)
+    {
+        reports.push_back(status);
+        StopLoop();
+    }
     // The callback type hands the descriptor over by value.
     // NOLINTNEXTLINE(performance-unnecessary-value-param)
     void OnConnect(ConnectStatus::Type status, Fd result)
@@ -243,7 +247,8 @@ struct Restarter {
     {
         reports.push_back(status);
         Fd src = next_src, dst = next_dst;
-        next_src.close(), next_dst.close();
+        next_src.close();
+        next_dst.close();
         if (src.is_valid())
             return copy->Start(src, dst);
         delete copy;

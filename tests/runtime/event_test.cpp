@@ -43,7 +43,10 @@ struct Owner {
 };
 
 // Takes the byte that woke the owner, and stops the loop.
-const auto take_and_stop = [](Owner& self, short) { self.pipe.take(), multiplexer.terminate(); };
+const auto take_and_stop = [](Owner& self, short) {
+    self.pipe.take();
+    multiplexer.terminate();
+};
 
 class EventTest : public LoopTest
 {
