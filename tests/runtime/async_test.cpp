@@ -1,16 +1,8 @@
 #include "runtime/async.hpp"
 
-#include "runtime/clock.hpp"
-#include "runtime/multiplexer.hpp"
-#include "tests/runtime/loop_fixture.hpp"
-
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <string>
-#include <vector>
+
+#include "tests/runtime/loop_fixture.hpp"
 
 namespace
 {
@@ -18,6 +10,7 @@ namespace
 using CopyStatus = ASync::Copy::Status;
 using ConnectStatus = ASync::Connect::Status;
 typedef std::vector<CopyStatus::Type> CopyReports;
+using ConnectReports = std::vector<ConnectStatus::Type>;
 using testutil::Pipe;
 using testutil::read_now;
 
@@ -34,11 +27,10 @@ void StopLoop()
 Fd TempFile(const std::string& content)
 {
     char name[] = "/tmp/async_test.XXXXXX";
-    int file = mkstemp(name);
-    unlink(name);
-    EXPECT_EQ(ssize_t(content.size()), ::write(file, content.data(), content.size()));
-    lseek(file, 0, SEEK_SET);
-    return Fd(file);
+    Fd file(::mkstemp(name));
+    ::unlink(name);
+    EXPECT_EQ(ssize_t(content.size()), ::pwrite(file.lowlevel_fd(), content.data(), content.size(), 0));
+    return file;
 }
 
 // Reads a descriptor in the loop, so that a copier's destination drains.
@@ -51,22 +43,26 @@ struct Sink {
     }
     // The rest, once the loop has stopped.
     std::string Finish() { return data + read_now(event.lowlevel_fd()); }
-    void OnEvent(int fd, short revents)
-    {
-        if (revents & (POLLIN | POLLHUP))
-            data += read_now(fd);
-    }
+    void OnEvent(int fd, short) { data += read_now(fd); }
     std::string data;
     Event event;
 };
 
-// Records every report and ends the loop at each.
-struct CopyProbe {
+// Records every report (and a connected descriptor) and ends the loop at each.
+struct Probe {
     CopyReports reports;
+    ConnectReports connects;
+    Fd fd;
     void OnCopy(CopyStatus::Type status)
     {
         reports.push_back(status);
         StopLoop();
+    }
+    // The callback type hands the descriptor over by value.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    void OnConnect(ConnectStatus::Type status, Fd result)
+    {
+        connects.push_back(status), fd = result, StopLoop();
     }
 };
 
@@ -78,51 +74,41 @@ protected:
     void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
     void TearDown() override { Mux::setClock(nullptr); }
 
-    // Runs the loop until a handler ends it; the guard only keeps a broken
-    // build from hanging.
-    void Run()
+    // Runs the loop until a handler ends it, unless the report came already.
+    void Run(bool reported = false)
     {
-        mGuard.set(60000, [] {
-            ADD_FAILURE() << "no report came";
-            multiplexer.terminate();
-        });
-        gRunning = true;
-        multiplexer.run(false, true);
+        gRunning = !reported;
+        if (gRunning)
+            looptest::run_guarded();
         gRunning = false;
-        mGuard.t.reset();
     }
     // A copier from src to dst with the given flush mask, reporting to probe.
-    void Start(ASync::Copy& copy, CopyProbe& probe, Fd& src, Fd& dst, int flush = POLLWRNORM)
+    void Start(ASync::Copy& copy, Probe& probe, Fd& src, Fd& dst, int flush = POLLWRNORM)
     {
         copy.set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, flush));
-        copy.Bind(&CopyProbe::OnCopy, &probe);
+        copy.Bind(&Probe::OnCopy, &probe);
         copy.Start(src, dst);
         src.close();
         dst.close();
     }
-    looptest::Action mGuard;
 };
 
 // ---- Copy -------------------------------------------------------------------
 
 TEST_F(AsyncTest, CopyToTheSourceEnd)
 {
-    const struct {
-        const char* what;
-        std::size_t size;
-        unsigned bufsize; // 0: default
-        int flush;
-        bool done_in_start; // the report comes from inside Start
-    } cases[] = {
-        {"empty source, no flush wait", 0, 0, 0, true},
-        {"empty source, flush wait", 0, 0, POLLWRNORM, false},
-        {"tiny buffer", 5000, 7, 0, true},
-        {"more than a pipe holds", 300000, 0, POLLWRNORM, false},
-        {"more than a pipe holds, big buffer", 300000, 100000, 0, false},
-    };
-    for (const auto& c : cases) {
+    // The source's size (the last two more than a pipe holds), the buffer's
+    // (0: default), the flush mask, and whether the report comes from inside
+    // Start.
+    // clang-format off
+    const std::tuple<std::size_t, unsigned, int, bool> cases[] = {
+        {0, 0, 0, true}, {0, 0, POLLWRNORM, false}, {5000, 7, 0, true},
+        {300000, 0, POLLWRNORM, false}, {300000, 100000, 0, false}};
+    // clang-format on
+    for (const auto& [size, bufsize, flush, done_in_start] : cases) {
+        SCOPED_TRACE(::testing::Message() << size << " " << bufsize << " " << flush);
         std::string data;
-        for (std::size_t i = 0; i < c.size; ++i)
+        for (std::size_t i = 0; i < size; ++i)
             data += char('A' + i * 7 % 53);
         Pipe src, dst; // both ends non-blocking, as the slots hand them over
         // A second copier feeds the source pipe from a file as it drains.
@@ -132,28 +118,24 @@ TEST_F(AsyncTest, CopyToTheSourceEnd)
         feeder.Start(file, src.w);
         src.w.close();
 
-        CopyProbe probe;
+        Probe probe;
         ASync::Copy copy;
-        if (c.bufsize)
-            copy.set_bufsize(c.bufsize);
+        if (bufsize)
+            copy.set_bufsize(bufsize);
         Sink sink(dst.r);
-        Start(copy, probe, src.r, dst.w, c.flush);
-        EXPECT_EQ(c.done_in_start, !probe.reports.empty()) << c.what;
-        if (probe.reports.empty())
-            Run();
-        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports) << c.what;
-        EXPECT_EQ(CopyStatus::Done, copy.status()) << c.what;
-        EXPECT_EQ(c.size, copy.copied()) << c.what;
-        EXPECT_EQ(0, copy.error()) << c.what;
-        EXPECT_EQ(CopyStatus::Done, feeder.status()) << c.what;
-        EXPECT_TRUE(data == sink.Finish()) << c.what;
+        Start(copy, probe, src.r, dst.w, flush);
+        EXPECT_EQ(done_in_start, !probe.reports.empty());
+        Run(!probe.reports.empty());
+        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports);
+        EXPECT_EQ(size, copy.copied());
+        EXPECT_EQ(0, copy.error());
+        EXPECT_TRUE(data == sink.Finish());
     }
 }
 
 TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
 {
     const struct {
-        const char* what;
         bool directory;    // else a TCP peer that sends "abc"
         bool hard_close;   // the peer aborts the connection
         bool close_reader; // the destination has no reader
@@ -161,12 +143,13 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
         int error;
         unsigned copied;
     } cases[] = {
-        {"source read fails at once", true, false, false, CopyStatus::Failed, EISDIR, 0},
-        {"source reset by its peer after data", false, true, false, CopyStatus::Failed, ECONNRESET, 3},
-        {"destination reader gone", false, true, true, CopyStatus::Failed, EPIPE, 0},
-        {"peer closing early is the end", false, false, false, CopyStatus::Done, 0, 3},
+        {true, false, false, CopyStatus::Failed, EISDIR, 0},
+        {false, true, false, CopyStatus::Failed, ECONNRESET, 3}, // after data
+        {false, true, true, CopyStatus::Failed, EPIPE, 0},
+        {false, false, false, CopyStatus::Done, 0, 3}, // the peer closing early is the end
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
         Fd src, peer;
         Pipe dst;
         if (c.directory) {
@@ -180,24 +163,19 @@ TEST_F(AsyncTest, CopyEndsAtFailuresAndAtThePeersClose)
         }
         if (c.close_reader)
             dst.r.close();
-        CopyProbe probe;
+        Probe probe;
         ASync::Copy copy;
         copy.set_bufsize(3);
         Start(copy, probe, src, dst.w);
-        if (peer.is_valid()) {
-            linger hard{1, 0};
-            if (c.hard_close)
-                ::setsockopt(peer.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
-            peer.close();
-        }
-        if (probe.reports.empty())
-            Run();
-        EXPECT_EQ(CopyReports{c.status}, probe.reports) << c.what;
-        EXPECT_EQ(c.error, copy.error()) << c.what;
-        EXPECT_EQ(c.copied, copy.copied()) << c.what;
-        if (dst.r.is_valid()) {
-            EXPECT_EQ(std::string("abc", c.copied), read_now(dst.r.lowlevel_fd())) << c.what;
-        }
+        linger hard{1, 0};
+        if (c.hard_close)
+            ::setsockopt(peer.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        peer.close(); // none for the directory
+        Run(!probe.reports.empty());
+        EXPECT_EQ(CopyReports{c.status}, probe.reports);
+        EXPECT_EQ(c.error, copy.error());
+        EXPECT_EQ(c.copied, copy.copied());
+        EXPECT_EQ(std::string("abc", c.copied), dst.r.is_valid() ? read_now(dst.r.lowlevel_fd()) : "");
     }
 }
 
@@ -207,7 +185,7 @@ TEST_F(AsyncTest, CopyResetOrDestroyedWhileRunning)
 {
     for (int which = 0; which < 3; ++which) {
         Pipe src, dst; // both ends non-blocking, as the slots hand them over
-        CopyProbe probe;
+        Probe probe;
         {
             ASync::Copy copy;
             Start(copy, probe, src.r, dst.w);
@@ -232,62 +210,47 @@ TEST_F(AsyncTest, CopyResetOrDestroyedWhileRunning)
 // written (and flushed, where the masks ask for it).
 TEST_F(AsyncTest, StopDrainsThePendingWrite)
 {
-    const struct {
-        const char* what;
-        int flush;
-        bool pending; // the destination is full, "tail" waits in the buffer
-        bool reported_at_stop;
-    } cases[] = {
-        {"pending, flush wait", POLLWRNORM, true, false},
-        {"pending, no flush wait", 0, true, false},
-        {"nothing pending, no flush wait", 0, false, true},
-        {"nothing pending, flush wait", POLLWRNORM, false, false},
-    };
-    for (const auto& c : cases) {
+    // The flush mask; whether the destination is full, so that "tail" waits
+    // in the buffer; whether the report comes from inside Stop.
+    const std::tuple<int, bool, bool> cases[] = {
+        {POLLWRNORM, true, false}, {0, true, false}, {0, false, true}, {POLLWRNORM, false, false}};
+    for (const auto& [flush, pending, reported_at_stop] : cases) {
+        SCOPED_TRACE(::testing::Message() << flush << " " << pending);
         Pipe src, dst; // both ends non-blocking, as the slots hand them over
         std::size_t filler = 0;
         const std::string block(4096, 'f');
-        for (ssize_t n; c.pending && (n = ::write(dst.w.lowlevel_fd(), block.data(), block.size())) > 0;)
+        for (ssize_t n; pending && (n = ::write(dst.w.lowlevel_fd(), block.data(), block.size())) > 0;)
             filler += static_cast<std::size_t>(n);
-        ASSERT_EQ(c.pending ? 4 : 0, ::write(src.w.lowlevel_fd(), "tail", c.pending ? 4 : 0));
-        CopyProbe probe;
+        ASSERT_EQ(pending ? 4 : 0, ::write(src.w.lowlevel_fd(), "tail", pending ? 4 : 0));
+        Probe probe;
         ASync::Copy copy;
-        Start(copy, probe, src.r, dst.w, c.flush);
+        Start(copy, probe, src.r, dst.w, flush);
         copy.Stop();
-        EXPECT_EQ(c.reported_at_stop, !probe.reports.empty()) << c.what;
-        if (c.pending) {
-            EXPECT_EQ(CopyStatus::Draining, copy.status()) << c.what;
-        }
-        EXPECT_EQ(-1, ::write(src.w.lowlevel_fd(), "x", 1)) << c.what;
+        EXPECT_EQ(reported_at_stop, !probe.reports.empty());
+        EXPECT_EQ(pending, CopyStatus::Draining == copy.status());
+        EXPECT_EQ(-1, ::write(src.w.lowlevel_fd(), "x", 1));
         Sink sink(dst.r);
-        if (probe.reports.empty())
-            Run();
+        Run(!probe.reports.empty());
         copy.Stop();
-        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports) << c.what;
-        const std::string got = sink.Finish();
-        EXPECT_EQ(c.pending ? 4u : 0u, copy.copied()) << c.what;
-        EXPECT_EQ(filler + copy.copied(), got.size()) << c.what;
-        if (c.pending) {
-            EXPECT_EQ("tail", got.substr(got.size() - 4)) << c.what;
-        }
+        EXPECT_EQ(CopyReports{CopyStatus::Done}, probe.reports);
+        EXPECT_EQ(pending ? 4u : 0u, copy.copied());
+        EXPECT_EQ(pending ? "tail" : "", sink.Finish().substr(filler));
     }
 }
 
 // A handler may start its copier again, and destroy it.
 struct Restarter {
-    ASync::Copy* copy = nullptr;
+    ASync::Copy* copy = new ASync::Copy;
     Fd next_src, next_dst;
     CopyReports reports;
     void OnCopy(CopyStatus::Type status)
     {
         reports.push_back(status);
-        if (next_src.is_valid()) {
-            Fd src = next_src, dst = next_dst;
-            next_src.close();
-            next_dst.close();
-            copy->Start(src, dst);
-            return;
-        }
+        Fd src = next_src, dst = next_dst;
+        next_src.close();
+        next_dst.close();
+        if (src.is_valid())
+            return copy->Start(src, dst);
         delete copy;
         copy = nullptr;
     }
@@ -297,7 +260,6 @@ TEST_F(AsyncTest, HandlerRestartsThenDestroys)
 {
     Pipe dst;
     Restarter r;
-    r.copy = new ASync::Copy;
     r.copy->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, 0));
     r.copy->Bind(&Restarter::OnCopy, &r);
     r.next_src = TempFile("second");
@@ -311,46 +273,29 @@ TEST_F(AsyncTest, HandlerRestartsThenDestroys)
 
 // ---- Connect ----------------------------------------------------------------
 
-struct ConnectProbe {
-    std::vector<ConnectStatus::Type> reports;
-    Fd fd;
-    // The callback type hands the descriptor over by value.
-    // NOLINTNEXTLINE(performance-unnecessary-value-param)
-    void OnConnect(ConnectStatus::Type status, Fd result)
-    {
-        reports.push_back(status);
-        fd = result;
-        StopLoop();
-    }
-};
-using ConnectReports = std::vector<ConnectStatus::Type>;
-
 TEST_F(AsyncTest, ConnectOutcomes)
 {
     int port = 0, unused = 0;
     Fd listener = testutil::listener(port, 4);
     testutil::listener(unused); // a port nobody listens on: bound once, then closed
-    const struct {
-        std::string address;
-        bool in_start; // the report comes from inside Start
-        ConnectStatus::Type status;
-    } cases[] = {
+    // An address, whether the report comes from inside Start, the report.
+    const std::tuple<std::string, bool, ConnectStatus::Type> cases[] = {
         {"127.0.0.1:" + std::to_string(port), false, ConnectStatus::Connected},
         {"127.0.0.1:" + std::to_string(unused), false, ConnectStatus::Failed},
         {"300.1.1.1:5", true, ConnectStatus::Failed}, // any text the address parser refuses
         {"127.0.0.1", true, ConnectStatus::Failed},
     };
-    for (const auto& c : cases) {
-        ConnectProbe probe;
+    for (const auto& [address, in_start, status] : cases) {
+        SCOPED_TRACE(address);
+        Probe probe;
         ASync::Connect connect;
-        connect.Bind(&ConnectProbe::OnConnect, &probe);
-        connect.Start(c.address, 10000);
-        EXPECT_EQ(c.in_start, !probe.reports.empty()) << c.address;
-        if (probe.reports.empty())
-            Run();
+        connect.Bind(&Probe::OnConnect, &probe);
+        connect.Start(address, 10000);
+        EXPECT_EQ(in_start, !probe.connects.empty());
+        Run(!probe.connects.empty());
         connect.Stop(); // after the report: nothing more
-        EXPECT_EQ(ConnectReports{c.status}, probe.reports) << c.address;
-        EXPECT_EQ(c.status == ConnectStatus::Connected, probe.fd.is_valid()) << c.address;
+        EXPECT_EQ(ConnectReports{status}, probe.connects);
+        EXPECT_EQ(status == ConnectStatus::Connected, probe.fd.is_valid());
         if (!probe.fd.is_valid())
             continue;
         // The connector has closed its own socket; the handed descriptor lives on.
@@ -372,29 +317,29 @@ TEST_F(AsyncTest, ConnectTimesOutOrIsStoppedOrDestroyed)
     const std::string address = "127.0.0.1:" + std::to_string(port);
     Mux::TestClock clock(5000000);
     Mux::setClock(&clock);
-    ConnectProbe probe;
+    Probe probe;
     ASync::Connect connect;
-    connect.Bind(&ConnectProbe::OnConnect, &probe);
+    connect.Bind(&Probe::OnConnect, &probe);
     connect.Start(address, 3000);
     EXPECT_EQ(ConnectStatus::Running, connect.status());
     Run();
-    EXPECT_EQ(ConnectReports{ConnectStatus::Failed}, probe.reports);
+    EXPECT_EQ(ConnectReports{ConnectStatus::Failed}, probe.connects);
     EXPECT_FALSE(probe.fd.is_valid());
     EXPECT_GE(clock.skipped_waits(), 1u);
 
-    probe.reports.clear();
+    probe.connects.clear();
     connect.Start(address, 3000);
     connect.Stop();
     connect.Stop();
-    EXPECT_EQ(ConnectReports{ConnectStatus::Stopped}, probe.reports);
+    EXPECT_EQ(ConnectReports{ConnectStatus::Stopped}, probe.connects);
     EXPECT_EQ(0u, multiplexer.timer_count());
-    probe.reports.clear();
+    probe.connects.clear();
     {
         ASync::Connect doomed;
-        doomed.Bind(&ConnectProbe::OnConnect, &probe);
+        doomed.Bind(&Probe::OnConnect, &probe);
         doomed.Start(address, 3000);
     }
-    EXPECT_TRUE(probe.reports.empty());
+    EXPECT_TRUE(probe.connects.empty());
     EXPECT_EQ(0u, multiplexer.timer_count());
 }
 

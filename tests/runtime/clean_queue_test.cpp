@@ -39,22 +39,16 @@ std::string run(const std::string& script)
 
 TEST(CleanQueue, OrderAndCapacityTable)
 {
-    const struct {
-        const char* script;
-        const char* expected;
-    } cases[] = {
-        {"glv", "--<>#0"},
-        {"pppp", "pppP#3"},
-        {"pppa", "pppA#3"},
-        {"ppagggg", "ppa312-#0"},
-        {"ppllg", "pp21-#0"},
-        {"pvgv", "p<1>1<>#0"},
-        {"pgpgpgpgpg", "p1p2p3p4p5#0"}, // indices wrap
-        {"aaagg", "aaa32#1"},           // append wraps below slot 0
-        {"pgpcpppp", "p1ppppP#3"},      // clear resets the indices
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(run(c.script), c.expected) << c.script;
+    // The last row of three: the indices wrap, append wraps below slot 0,
+    // clear resets the indices.
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {
+        {"glv", "--<>#0"},         {"pppp", "pppP#3"},          {"pppa", "pppA#3"},
+        {"ppagggg", "ppa312-#0"},  {"ppllg", "pp21-#0"},        {"pvgv", "p<1>1<>#0"},
+        {"pgpgpgpgpg", "p1p2p3p4p5#0"}, {"aaagg", "aaa32#1"},   {"pgpcpppp", "p1ppppP#3"}};
+    // clang-format on
+    for (const auto& [script, expected] : cases)
+        EXPECT_EQ(run(script), expected) << script;
 }
 
 // Taking a packet out hands over the queue's reference; clearing and

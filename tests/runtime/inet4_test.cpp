@@ -11,34 +11,28 @@ namespace
 TEST(INet4Addr, ParseTable)
 {
     // Each text is assigned over the address 1.2.3.4:99; a failure leaves it.
-    const struct {
-        const char* text;
-        bool ok;
-        int port_out;
-        const char* result;
-    } cases[] = {
+    // The result, the port handed out, and the address then.
+    const std::tuple<const char*, bool, int, const char*> cases[] = {
         {"10.0.0.1:20001", true, 20001, "10.0.0.1:20001"},
         {"10.0.0.1", true, -1, "10.0.0.1:99"},
         {"192.168.1.1:", true, 0, "192.168.1.1:0"},
         {"255.255.255.255:65535", true, 65535, "255.255.255.255:65535"},
         {"127.0.0.1:080", true, 80, "127.0.0.1:80"},
-        {"300.1.1.1:5", false, -1, "1.2.3.4:99"},
-        {"10.0.0", false, -1, "1.2.3.4:99"},
-        {"0x7f.0.0.1", false, -1, "1.2.3.4:99"},
-        {"10.0.0.1:65536", false, -1, "1.2.3.4:99"},
-        {"10.0.0.1:99999999999", false, -1, "1.2.3.4:99"},
-        {"10.0.0.1:8x", false, -1, "1.2.3.4:99"},
-    };
-    for (const auto& c : cases) {
+        // clang-format off
+        {"300.1.1.1:5", false, -1, "1.2.3.4:99"},    {"10.0.0", false, -1, "1.2.3.4:99"},
+        {"0x7f.0.0.1", false, -1, "1.2.3.4:99"},     {"10.0.0.1:65536", false, -1, "1.2.3.4:99"},
+        {"10.0.0.1:8x", false, -1, "1.2.3.4:99"},    {"10.0.0.1:99999999999", false, -1, "1.2.3.4:99"}};
+    // clang-format on
+    for (const auto& [text, ok, port_out, result] : cases) {
         INet4::Addr a, b;
         ASSERT_TRUE(a.Assign("1.2.3.4:99", nullptr));
         b = a;
         int port = 12345;
-        EXPECT_EQ(a.Assign(c.text, &port), c.ok) << c.text;
-        EXPECT_EQ(port, c.port_out) << c.text;
-        EXPECT_EQ(a.GetString(), c.result) << c.text;
-        b = std::string(c.text);
-        EXPECT_EQ(b.GetString(), c.result) << c.text;
+        EXPECT_EQ(a.Assign(text, &port), ok) << text;
+        EXPECT_EQ(port, port_out) << text;
+        EXPECT_EQ(a.GetString(), result) << text;
+        b = std::string(text);
+        EXPECT_EQ(b.GetString(), result) << text;
     }
     EXPECT_EQ(INet4::Addr(std::string("10.9.8.7")).GetString(), "10.9.8.7:0");
     EXPECT_EQ(INet4::Addr(std::string("nonsense:6")).GetString(), "0.0.0.0:0");

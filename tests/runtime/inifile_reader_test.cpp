@@ -1,11 +1,6 @@
 #include "runtime/inifile_reader.hpp"
 #include "runtime/traces.hpp"
 
-#include <gtest/gtest.h>
-
-#include <iostream>
-#include <sstream>
-
 #include "tests/runtime/test_util.hpp"
 
 namespace
@@ -48,11 +43,8 @@ std::string Read(const std::string& body, std::ostream& out)
 
 TEST(IniFileReader, MessagesAndTargets)
 {
-    const struct {
-        const char* body;
-        const char* outcome;
-        const char* messages;
-    } cases[] = {
+    // A block's body, the outcome, the messages.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"host = 10.0.0.1:161\nname = a\nenabled = yes\ntype = velm\n",
          "ok host=10.0.0.1:161 name=a enabled=1* type=2*", ""},
         {"host = h\nname = n\n", "ok host=h name=n enabled=0 type=0", ""},
@@ -77,15 +69,14 @@ TEST(IniFileReader, MessagesAndTargets)
         {"host = h\nname = n\ntype = 12abc\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"12abc\", line 4. Key will be ignored.\n"},
         {"host = h\nname = n\ntype = 99999999999999999999999\n", "ok host=h name=n enabled=0 type=0",
-         "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. Key will "
-         "be "
-         "ignored.\n"},
+         "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. "
+         "Key will be ignored.\n"},
         {"host = h\nname = n\nport = x\nport = y\n", "ok host=h name=n enabled=0 type=0", ""},
     };
-    for (const auto& c : cases) {
+    for (const auto& [body, outcome, messages] : cases) {
         std::ostringstream out;
-        EXPECT_EQ(c.outcome, Read(c.body, out)) << c.body;
-        EXPECT_EQ(c.messages, out.str()) << c.body;
+        EXPECT_EQ(outcome, Read(body, out)) << body;
+        EXPECT_EQ(messages, out.str()) << body;
     }
 }
 
@@ -106,22 +97,19 @@ TEST(IniFileReader, RequiredInvalidValue)
 
 TEST(IniFileReader, BooleanWords)
 {
-    const struct {
-        const char* word;
-        bool ok;
-        bool value;
-    } cases[] = {
+    // A word, whether it parses, the value then.
+    const std::tuple<const char*, bool, bool> cases[] = {
         {"true", true, true},    {"false", true, false},    {"yes", true, true},    {"no", true, false},
         {"enabled", true, true}, {"disabled", true, false}, {"enable", true, true}, {"disable", true, false},
         {"1", true, true},       {"0", true, false},        {"on", false, false},   {"off", false, false},
         {"YES", false, false},   {"", false, false},        {"yes ", false, false}, {"2", false, false},
     };
-    for (const auto& c : cases) {
+    for (const auto& [word, ok, value] : cases) {
         bool target = false;
         IniFile::Private::TKeyValue<bool> kv(&target, "k", nullptr);
-        EXPECT_EQ(c.ok, kv.parse(c.word)) << c.word;
-        EXPECT_EQ(c.ok, kv.parsed) << c.word;
-        EXPECT_EQ(c.value, target) << c.word;
+        EXPECT_EQ(ok, kv.parse(word)) << word;
+        EXPECT_EQ(ok, kv.parsed) << word;
+        EXPECT_EQ(value, target) << word;
     }
 }
 

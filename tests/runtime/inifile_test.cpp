@@ -1,10 +1,5 @@
 #include "runtime/inifile.hpp"
 
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "tests/runtime/test_util.hpp"
 
 namespace
@@ -35,15 +30,10 @@ std::string Parse(const std::string& text)
     return Render(file);
 }
 
-struct GrammarCase {
-    const char* what;
-    const char* text;
-    const char* tree;
-};
-
 TEST(IniFileParser, Grammar)
 {
-    const GrammarCase cases[] = {
+    // What each case shows, the text, and the tree.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"empty file", "", ""},
         {"text before the first header", "junk = 1\n# c\n[s]\nk = v\n", "[s@3] k='v'@4"},
         {"no blanks needed", "[s]\nkey=value\n", "[s@1] key='value'@2"},
@@ -71,8 +61,8 @@ TEST(IniFileParser, Grammar)
         {"unterminated header at EOF", "[s]\n[t", "[s@1]"},
         {"value ending in comment without LF", "[s]\na = v #x", "[s@1] a='v'@2"},
     };
-    for (const GrammarCase& c : cases)
-        EXPECT_EQ(c.tree, Parse(c.text)) << c.what;
+    for (const auto& [what, text, tree] : cases)
+        EXPECT_EQ(tree, Parse(text)) << what;
 }
 
 // Lookups of absent names leave placeholders; a repeated key answers with
@@ -104,17 +94,11 @@ TEST(IniFileTree, LookupsAndRepeatedKeys)
     EXPECT_EQ(-1, none.begin()->GetLineNo());
 }
 
-struct TypedCase {
-    const char* text;
-    bool b;     // GetBool(false)
-    bool b_def; // GetBool(true)
-    int i;      // GetInt(-7)
-    float f;    // GetFloat(-1.5)
-};
-
 TEST(IniFileSubKey, TypedAccess)
 {
-    const TypedCase cases[] = {
+    // A text, and what GetBool(false), GetBool(true), GetInt(-7) and
+    // GetFloat(-1.5) make of it.
+    const std::tuple<const char*, bool, bool, int, float> cases[] = {
         {"true", true, true, -7, -1.5f},    {"yes", true, true, -7, -1.5f},
         {"1", true, true, 1, 1.0f},         {"on", true, true, -7, -1.5f},
         {"false", false, false, -7, -1.5f}, {"no", false, false, -7, -1.5f},
@@ -123,12 +107,12 @@ TEST(IniFileSubKey, TypedAccess)
         {"42abc", false, true, 42, 42.0f},  {" -12", false, true, -12, -12.0f},
         {"2.5", false, true, 2, 2.5f},      {"", false, true, -7, -1.5f},
     };
-    for (const TypedCase& c : cases) {
-        IniFile::SubKey v(c.text, 1);
-        EXPECT_EQ(c.b, v.GetBool(false)) << c.text;
-        EXPECT_EQ(c.b_def, v.GetBool(true)) << c.text;
-        EXPECT_EQ(c.i, v.GetInt(-7)) << c.text;
-        EXPECT_EQ(c.f, v.GetFloat(-1.5f)) << c.text;
+    for (const auto& [text, b, b_def, i, f] : cases) {
+        IniFile::SubKey v(text, 1);
+        EXPECT_EQ(b, v.GetBool(false)) << text;
+        EXPECT_EQ(b_def, v.GetBool(true)) << text;
+        EXPECT_EQ(i, v.GetInt(-7)) << text;
+        EXPECT_EQ(f, v.GetFloat(-1.5f)) << text;
     }
 
     IniFile::SubKey v("", 1);

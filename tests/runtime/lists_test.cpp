@@ -31,29 +31,19 @@ std::vector<int> tags(const F_dual_list<Item>& list)
 
 TEST(FDualList, LinkingOperations)
 {
-    const struct Case {
-        // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
-        const char* ops;
-        std::vector<int> expected;
-    } cases[] = {
-        {"t1t2t3", {1, 2, 3}},
-        {"h1h2h3", {3, 2, 1}},
-        {"t1t2a24", {1, 2, 4}},
-        {"t1t2a15", {1, 5, 2}},
-        {"t1t2t3r2", {1, 3}},
-        {"t1t2t3r1", {2, 3}},
-        {"t1t2t3r3", {1, 2}},
-        {"t1r1", {}},
-        {"t1t2R", {2}},
-        {"t1t2T", {1}},
-        {"RT", {}},
-    };
-    for (const Case& c : cases) {
+    // t<n> to tail, h<n> to head, a<n><m> m after n, r<n> remove, R/T take from head/tail
+    // clang-format off
+    const std::pair<const char*, std::vector<int>> cases[] = {
+        {"t1t2t3", {1, 2, 3}},  {"h1h2h3", {3, 2, 1}},  {"t1t2a24", {1, 2, 4}}, {"t1t2a15", {1, 5, 2}},
+        {"t1t2t3r2", {1, 3}},   {"t1t2t3r1", {2, 3}},   {"t1t2t3r3", {1, 2}},   {"t1r1", {}},
+        {"t1t2R", {2}},         {"t1t2T", {1}},         {"RT", {}}};
+    // clang-format on
+    for (const auto& [ops, expected] : cases) {
         Item items[10];
         for (int i = 0; i < 10; ++i)
             items[i].tag = i;
         F_dual_list<Item> list;
-        for (const char* op = c.ops; *op; op += *op == 'a' ? 3 : std::islower(*op) ? 2 : 1) {
+        for (const char* op = ops; *op; op += *op == 'a' ? 3 : std::islower(*op) ? 2 : 1) {
             auto n = [&] { return &items[op[1] - '0']; };
             if (*op == 't')
                 list.insert_to_tail(n());
@@ -68,7 +58,7 @@ TEST(FDualList, LinkingOperations)
             if (*op == 'T')
                 list.remove_from_tail();
         }
-        EXPECT_EQ(tags(list), c.expected) << c.ops;
+        EXPECT_EQ(tags(list), expected) << ops;
     }
 }
 
@@ -88,22 +78,20 @@ TEST(FDualList, MergeAndArrayConstructor)
 
 TEST(FSortedList, EqualKeysKeepArrivalOrder)
 {
-    const struct Case {
-        std::vector<int> keys;
-        std::vector<int> expected_tags; // arrival numbers, 1-based
-    } cases[] = {
+    // The keys, and the arrival numbers (1-based) in list order.
+    const std::pair<std::vector<int>, std::vector<int>> cases[] = {
         {{5, 3, 5, 9, 3}, {2, 5, 1, 3, 4}}, // head, tail and middle inserts, equal keys
         {{3, 2, 1}, {3, 2, 1}},
     };
-    for (const Case& c : cases) {
-        std::vector<Item> items(c.keys.size());
+    for (const auto& [keys, expected_tags] : cases) {
+        std::vector<Item> items(keys.size());
         F_sorted_list<Item> list;
-        for (std::size_t i = 0; i < c.keys.size(); ++i) {
-            items[i].key = c.keys[i];
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            items[i].key = keys[i];
             items[i].tag = int(i) + 1;
             list.insert_to_tail_by_grown(&items[i]);
         }
-        EXPECT_EQ(tags(list), c.expected_tags);
+        EXPECT_EQ(tags(list), expected_tags);
     }
 }
 

@@ -3,15 +3,7 @@
 #include "runtime/clock.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <ctime>
-#include <ostream>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {
@@ -42,57 +34,43 @@ protected:
     Mux::TestClock mClock;
 };
 
-// Each step sets the wall clock, writes, flushes; then each file's content.
-struct Step {
-    long sec;
-    long usec;
-    const char* text;
-};
-
-struct FileCase {
-    const char* what;
-    std::vector<Step> steps;
-    std::vector<std::pair<std::string, std::string>> files;
-};
-
 TEST_F(LogFileTest, LinesPrefixesAndHours)
 {
-    const FileCase cases[] = {
-        {"one line, six-digit microseconds",
-         {{kBefore, 5, "hello\n"}},
-         {{"2026_12_24-10.log", "59:59:000005: hello\n"}}},
-        {"hour change opens the next file",
-         {{kBefore, 900000, "first\n"}, {kBefore + 1, 100000, "second\n"}},
-         {{"2026_12_24-10.log", "59:59:900000: first\n"}, {"2026_12_24-11.log", "00:00:100000: second\n"}}},
-        {"one prefix per line of a flush",
-         {{kBefore - 60, 123456, "a\nb\n"}},
-         {{"2026_12_24-10.log", "58:59:123456: a\n58:59:123456: b\n"}}},
-        {"unfinished line is continued without a prefix",
-         {{kBefore, 1, "abc"}, {kBefore, 2, "def\nghi\n"}},
-         {{"2026_12_24-10.log", "59:59:000001: abcdef\n59:59:000002: ghi\n"}}},
-        {"line longer than the put area gets one prefix",
-         {{kBefore, 7, "0123456789abcdefghijklmnopqrstuvwxyz\n"}},
-         {{"2026_12_24-10.log", "59:59:000007: 0123456789abcdefghijklmnopqrstuvwxyz\n"}}},
-        {"empty line", {{kBefore, 0, "\n"}}, {{"2026_12_24-10.log", "59:59:000000: \n"}}},
+    // Each step sets the wall clock, writes and flushes; then every file, its
+    // name on a line before its content.
+    using Step = std::tuple<long, long, const char*>;
+    const std::pair<std::vector<Step>, std::string> cases[] = {
+        // One line, six-digit microseconds.
+        {{{kBefore, 5, "hello\n"}}, "2026_12_24-10.log\n59:59:000005: hello\n"},
+        // The change of the hour opens the next file.
+        {{{kBefore, 900000, "first\n"}, {kBefore + 1, 100000, "second\n"}},
+         "2026_12_24-10.log\n59:59:900000: first\n2026_12_24-11.log\n00:00:100000: second\n"},
+        // One prefix per line of a flush.
+        {{{kBefore - 60, 123456, "a\nb\n"}}, "2026_12_24-10.log\n58:59:123456: a\n58:59:123456: b\n"},
+        // An unfinished line is continued without a prefix.
+        {{{kBefore, 1, "abc"}, {kBefore, 2, "def\nghi\n"}},
+         "2026_12_24-10.log\n59:59:000001: abcdef\n59:59:000002: ghi\n"},
+        // A line longer than the put area gets one prefix.
+        {{{kBefore, 7, "0123456789abcdefghijklmnopqrstuvwxyz\n"}},
+         "2026_12_24-10.log\n59:59:000007: 0123456789abcdefghijklmnopqrstuvwxyz\n"},
+        {{{kBefore, 0, "\n"}}, "2026_12_24-10.log\n59:59:000000: \n"},
     };
-    for (const FileCase& c : cases) {
+    for (const auto& [steps, files] : cases) {
         {
-            At(c.steps.front().sec, c.steps.front().usec);
+            At(std::get<0>(steps.front()), std::get<1>(steps.front()));
             LogFileStreamBuf buf(mDir);
             std::ostream os(&buf);
-            for (const Step& s : c.steps) {
-                At(s.sec, s.usec);
-                os << s.text << std::flush;
+            for (const auto& [sec, usec, text] : steps) {
+                At(sec, usec);
+                os << text << std::flush;
             }
         }
-        std::vector<std::string> names;
-        for (const auto& f : c.files) {
-            names.push_back(f.first);
-            EXPECT_EQ(f.second, Read(f.first)) << c.what;
-        }
-        EXPECT_EQ(names, Files()) << c.what;
-        for (const std::string& name : Files())
+        std::string got;
+        for (const std::string& name : Files()) {
+            got += name + "\n" + Read(name);
             unlink((mDir + "/" + name).c_str());
+        }
+        EXPECT_EQ(files, got);
     }
 }
 

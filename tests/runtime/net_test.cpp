@@ -18,12 +18,8 @@ std::uint32_t ip(const char* text)
 
 TEST(NetIfconfig, SelectionTable)
 {
-    const struct {
-        const char* name;
-        const char* address;
-        Net::ifconfig_mode_t mode;
-        bool selected;
-    } cases[] = {
+    // An interface's name and address, a mode, and whether it is selected.
+    const std::tuple<const char*, const char*, Net::ifconfig_mode_t, bool> cases[] = {
         {"lo", "127.0.0.1", 0, true},          {"lo", "127.0.0.1", 1, false},
         {"LO", "127.0.0.1", 1, false},         {"lo0", "127.0.0.1", 1, true},
         {"eth0", "192.168.1.10", 1, true},     {"eth0", "192.168.1.10", 4, true},
@@ -36,9 +32,9 @@ TEST(NetIfconfig, SelectionTable)
         {"lo", "169.254.3.4", 2, true},        {"lo", "10.0.0.1", 1 | 4, true},
         {"lo", "127.0.0.1", 1 | 2 | 4, false}, {"eth0", "8.8.8.8", 2 | 4, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Net::selected(c.name, ip(c.address), c.mode), c.selected)
-            << c.name << " " << c.address << " mode " << c.mode;
+    for (const auto& [name, address, mode, selected] : cases)
+        EXPECT_EQ(Net::selected(name, ip(address), mode), selected)
+            << name << " " << address << " mode " << mode;
 }
 
 // The kernel fills the list with its own record size, whatever the host.

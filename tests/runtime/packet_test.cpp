@@ -11,8 +11,11 @@
 namespace
 {
 
+using Bytes = std::vector<unsigned char>;
+using Step = std::function<void(Packet&)>;
+
 // A packet holding the given bytes, with `head` bytes of head room.
-Packet make(const std::vector<unsigned char>& bytes, unsigned head = 16)
+Packet make(const Bytes& bytes, unsigned head = 16)
 {
     Packet p;
     EXPECT_TRUE(p.reserve_head(head));
@@ -28,67 +31,48 @@ std::string rooms(const Packet& p)
     return os.str();
 }
 
-struct RoomCase {
-    const char* name;
-    std::function<void(Packet&)> steps;
-    const char* expected;
-};
-
 TEST(Packet, HeadAndTailRoomTable)
 {
-    const RoomCase cases[] = {
-        {"reserve_head(0) on null", [](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
-        {"reserve_tail(2) on null", [](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
-        {"reserve_tail(65536) on null", [](Packet& p) { p.reserve_tail(65536); },
-         "head=0, data=0, tail=65536"},
-        {"layers add headers", [](Packet& p) { p.reserve_head(4), p.reserve_head(3), p.reserve_head(2); },
+    const std::pair<Step, const char*> cases[] = {
+        {[](Packet& p) { p.reserve_head(0); }, "head=0, data=0, tail=65536"},
+        {[](Packet& p) { p.reserve_tail(2); }, "head=65534, data=0, tail=2"},
+        {[](Packet& p) { p.reserve_tail(65536); }, "head=0, data=0, tail=65536"},
+        // Layers add their headers.
+        {[](Packet& p) { p.reserve_head(4), p.reserve_head(3), p.reserve_head(2); },
          "head=9, data=0, tail=65527"},
-        {"reserve_tail moves back", [](Packet& p) { p.reserve_head(10), p.reserve_tail(4); },
-         "head=6, data=0, tail=65530"},
-        {"put then push", [](Packet& p) { p.reserve_head(8), p.put(100), p.push(3); },
-         "head=5, data=103, tail=65428"},
-        {"pull and trim", [](Packet& p) { p.reserve_head(0), p.put(10), p.pull(4), p.trim(5); },
-         "head=4, data=1, tail=65531"},
-        {"whole buffer", [](Packet& p) { p.reserve_head(0), p.put(65536); }, "head=0, data=65536, tail=0"},
-        {"window to the end", [](Packet& p) { p.reserve_head(0), p.reserve_head(65536); },
-         "head=65536, data=0, tail=0"},
+        {[](Packet& p) { p.reserve_head(10), p.reserve_tail(4); }, "head=6, data=0, tail=65530"},
+        {[](Packet& p) { p.reserve_head(8), p.put(100), p.push(3); }, "head=5, data=103, tail=65428"},
+        {[](Packet& p) { p.reserve_head(0), p.put(10), p.pull(4), p.trim(5); }, "head=4, data=1, tail=65531"},
+        {[](Packet& p) { p.reserve_head(0), p.put(65536); }, "head=0, data=65536, tail=0"},
+        {[](Packet& p) { p.reserve_head(0), p.reserve_head(65536); }, "head=65536, data=0, tail=0"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [steps, expected] : cases) {
         Packet p;
-        c.steps(p);
-        EXPECT_EQ(rooms(p), c.expected) << c.name;
+        steps(p);
+        EXPECT_EQ(rooms(p), expected);
     }
 }
 
-struct BytesCase {
-    const char* name;
-    std::function<void(Packet&)> steps;
-    std::vector<unsigned char> expected;
-};
-
 TEST(Packet, ByteOrderOfAddedDataTable)
 {
-    // clang-format off
-    const BytesCase cases[] = {
-        {"put16 is little-endian", [](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
-        {"put16_b is big-endian", [](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
-        {"frame header in front",
-         [](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
+    const std::pair<Step, Bytes> cases[] = {
+        {[](Packet& p) { p.put16(0x0102); }, {0x02, 0x01}},
+        {[](Packet& p) { p.put16_b(0x0102); }, {0x01, 0x02}},
+        {[](Packet& p) { p.put8(0xEE), p.push16_b(5), p.push8(0), p.push8(3); },
          {0x03, 0x00, 0x00, 0x05, 0xEE}},
-        {"string is length then bytes", [](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}},
-        {"empty string", [](Packet& p) { p.put(std::string()); }, {0x00}},
-        {"packet appends its bytes", [](Packet& p) { p.put(make({0x07, 0x08})); }, {0x07, 0x08}},
-        {"put of itself doubles", [](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}},
-        {"operator[] writes", [](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
+        {[](Packet& p) { p.put(std::string("ab")); }, {0x02, 'a', 'b'}}, // length, then the bytes
+        {[](Packet& p) { p.put(std::string()); }, {0x00}},
+        {[](Packet& p) {
+             p.put(make({0x07, 0x08}));
+         },
+         {0x07, 0x08}},
+        {[](Packet& p) { p.put16_b(0xCAFE), p.put(p); }, {0xCA, 0xFE, 0xCA, 0xFE}}, // put of itself doubles
+        {[](Packet& p) { p.put(3), p[0] = 9, p[1] = 8, p[2] = 7; }, {9, 8, 7}},
     };
-    // clang-format on
-    for (const auto& c : cases) {
-        Packet p;
-        ASSERT_TRUE(p.reserve_head(8));
-        c.steps(p);
-        ASSERT_EQ(p.length(), c.expected.size()) << c.name;
-        std::vector<unsigned char> got(p.data(), p.data() + p.length());
-        EXPECT_EQ(got, c.expected) << c.name;
+    for (const auto& [steps, expected] : cases) {
+        Packet p = make({}, 8);
+        steps(p);
+        EXPECT_EQ(Bytes(p.data(), p.data() + p.length()), expected);
     }
 }
 
@@ -97,11 +81,7 @@ TEST(Packet, ByteOrderOfAddedDataTable)
 TEST(Packet, PullTable)
 {
     using P = Packet&;
-    const struct {
-        std::vector<unsigned char> input;
-        std::function<unsigned(Packet&)> pull;
-        unsigned expected, left;
-    } cases[] = {
+    const std::tuple<Bytes, std::function<unsigned(Packet&)>, unsigned, unsigned> cases[] = {
         {{0x81, 0x02}, [](P p) { return unsigned{p.pull8()}; }, 0x81, 1},
         {{}, [](P p) { return unsigned{p.pull8()}; }, 0, 0},
         {{0x01, 0x02}, [](P p) { return unsigned{p.pull16()}; }, 0x0201, 0},
@@ -113,38 +93,32 @@ TEST(Packet, PullTable)
         {{2, 'o', 'k', 9}, [](P p) { return unsigned(p.pull_string() == "ok"); }, 1, 1}, // length, then bytes
         {{3, 'a'}, [](P p) { return unsigned(p.pull_string() == std::string("a\0\0", 3)); }, 1, 0},
     };
-    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        Packet p = make(cases[i].input);
-        EXPECT_EQ(cases[i].pull(p), cases[i].expected) << "case " << i;
-        EXPECT_EQ(p.length(), cases[i].left) << "case " << i;
+    for (const auto& [input, pull, expected, left] : cases) {
+        Packet p = make(input);
+        EXPECT_EQ(pull(p), expected) << ::testing::PrintToString(input);
+        EXPECT_EQ(p.length(), left) << ::testing::PrintToString(input);
     }
 }
 
 TEST(Packet, TextForms)
 {
-    struct {
-        std::vector<unsigned char> bytes;
-        const char* text;
-        const char* context;
-    } cases[] = {
-        {{}, "", ""},
-        {{0x0A, 0xFF}, "0A FF", "dump: a ff"},
-        {{0x00, 0x10, 0x7F}, "00 10 7F", "dump: 0 10 7f"},
-    };
     Packet null;
     std::ostringstream none;
     EXPECT_TRUE(null.null() && null.empty());
     EXPECT_EQ(null.text(), "(null)");
     EXPECT_FALSE(null.dump(none) || null.dump_context(none));
     EXPECT_EQ(none.str(), "");
-    for (const auto& c : cases) {
-        Packet p = make(c.bytes);
-        EXPECT_EQ(p.text(), c.text);
-        std::ostringstream text, context;
-        text << p;
-        EXPECT_EQ(text.str(), c.text);
-        EXPECT_TRUE(p.dump_context(context));
-        EXPECT_EQ(context.str(), c.context);
+    const std::tuple<Bytes, const char*, const char*> cases[] = {
+        {{}, "", ""},
+        {{0x0A, 0xFF}, "0A FF", "dump: a ff"},
+        {{0x00, 0x10, 0x7F}, "00 10 7F", "dump: 0 10 7f"},
+    };
+    for (const auto& [bytes, text, context] : cases) {
+        Packet p = make(bytes);
+        std::ostringstream os;
+        EXPECT_EQ(p.text(), text);
+        EXPECT_TRUE(p.dump_context(os));
+        EXPECT_EQ(os.str(), context);
     }
 }
 
@@ -165,28 +139,22 @@ TEST(Packet, CopyOnWriteLeavesOtherHolderUnchanged)
     const unsigned before = PacketPool::available();
     Packet a = make({1, 2, 3});
     EXPECT_EQ(PacketPool::available(), before - 1);
-
-    const struct {
-        const char* name;
-        std::function<void(Packet&)> change;
-        const char* changed;
-    } cases[] = {
-        {"put8", [](Packet& p) { p.put8(4); }, "01 02 03 04"},
-        {"push8", [](Packet& p) { p.push8(0); }, "00 01 02 03"},
-        {"pull8", [](Packet& p) { p.pull8(); }, "02 03"},
-        {"trim", [](Packet& p) { p.trim(1); }, "01 02"},
-        {"operator[]", [](Packet& p) { p[1] = 0x22; }, "01 22 03"},
-        {"data", [](Packet& p) { p.data()[0] = 0x11; }, "11 02 03"},
-        {"reserve_tail", [](Packet& p) { p.reserve_tail(0); }, "01 02 03"},
+    const std::pair<Step, const char*> cases[] = {
+        {[](Packet& p) { p.put8(4); }, "01 02 03 04"},
+        {[](Packet& p) { p.push8(0); }, "00 01 02 03"},
+        {[](Packet& p) { p.pull8(); }, "02 03"},
+        {[](Packet& p) { p.trim(1); }, "01 02"},
+        {[](Packet& p) { p[1] = 0x22; }, "01 22 03"},
+        {[](Packet& p) { p.data()[0] = 0x11; }, "11 02 03"},
+        {[](Packet& p) { p.reserve_tail(0); }, "01 02 03"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [change, changed] : cases) {
         Packet b = a;
-        EXPECT_EQ(PacketPool::available(), before - 1) << c.name;
-        c.change(b);
-        EXPECT_EQ(PacketPool::available(), before - 2) << c.name;
-        EXPECT_EQ(b.text(), c.changed) << c.name;
-        EXPECT_EQ(a.text(), "01 02 03") << c.name;
-        EXPECT_EQ(rooms(a), "head=16, data=3, tail=65517") << c.name;
+        EXPECT_EQ(PacketPool::available(), before - 1) << changed;
+        change(b);
+        EXPECT_EQ(PacketPool::available(), before - 2) << changed;
+        EXPECT_EQ(b.text(), changed);
+        EXPECT_EQ(rooms(a) + " " + a.text(), "head=16, data=3, tail=65517 01 02 03") << changed;
     }
     EXPECT_EQ(PacketPool::available(), before - 1);
 
@@ -200,7 +168,6 @@ TEST(Packet, CopyOnWriteLeavesOtherHolderUnchanged)
     a.put8(4);
     EXPECT_EQ(PacketPool::available(), before - 1);
     a.clear();
-    EXPECT_TRUE(a.null());
     EXPECT_EQ(PacketPool::available(), before);
 }
 
@@ -227,14 +194,10 @@ TEST(Packet, RenewKeepsAnUnsharedBufferOnly)
 
 TEST(Packet, PoolHandsOutFirstInFirstOut)
 {
-    Packet first;
-    ASSERT_TRUE(first.reserve_head(0));
+    Packet first = make({}, 0);
     const unsigned char* released = first.data();
     first.clear();
-    Packet next;
-    ASSERT_TRUE(next.reserve_head(0));
-    EXPECT_NE(next.data(), released);
-    next.clear();
+    EXPECT_NE(make({}, 0).data(), released);
 
     // With every block taken, blocks come back in the order they were freed.
     std::vector<Packet> held(PacketPool::available());
@@ -246,10 +209,8 @@ TEST(Packet, PoolHandsOutFirstInFirstOut)
         held[i * 7].clear();
     }
     for (unsigned i = 0; i < 3; ++i) {
-        Packet p;
-        ASSERT_TRUE(p.reserve_head(0));
-        EXPECT_EQ(p.data(), order[i]) << i;
-        held.push_back(p);
+        held.push_back(make({}, 0));
+        EXPECT_EQ(held.back().data(), order[i]) << i;
     }
 }
 
@@ -259,24 +220,15 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
     for (auto& p : held)
         ASSERT_TRUE(p.reserve_head(4));
     EXPECT_EQ(PacketPool::available(), 0u);
-
-    const struct {
-        const char* name;
-        std::function<bool(Packet&)> take;
-    } fresh[] = {
-        {"reserve_head", [](Packet& p) { return p.reserve_head(4); }},
-        {"reserve_tail", [](Packet& p) { return p.reserve_tail(4); }},
-        {"sub",
-         [&held](Packet& p) {
-             held[0].put8(1);
-             p = held[0].sub(1, 0);
-             return !p.null();
-         }},
+    const std::function<bool(Packet&)> fresh[] = {
+        [](Packet& p) { return p.reserve_head(4); },
+        [](Packet& p) { return p.reserve_tail(4); },
+        [&held](Packet& p) { return held[0].put8(1), !(p = held[0].sub(1, 0)).null(); },
     };
-    for (const auto& c : fresh) {
+    for (const auto& take : fresh) {
         Packet p;
-        EXPECT_FALSE(c.take(p)) << c.name;
-        EXPECT_TRUE(p.null()) << c.name;
+        EXPECT_FALSE(take(p));
+        EXPECT_TRUE(p.null());
     }
 
     // A change to a shared buffer still completes with the pool empty.
@@ -301,10 +253,8 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
 TEST(PacketDeathTest, AssertionTextsTable)
 {
     // clang-format off
-    const struct {
-        std::function<void()> breach;
-        std::string output; // after "PACKET ASSERTION FAILED!\n"
-    } cases[] = {
+    // Each breach, and the output after "PACKET ASSERTION FAILED!\n".
+    const std::pair<std::function<void()>, std::string> cases[] = {
         {[] { Packet().data(); }, "null packet\n(null)\n\n"},
         {[] { Packet().reserve_head(65537); }, "length>packet_max_size\n(null)\n\n"},
         {[] { Packet().reserve_tail(65537); }, "len>packet_max_size\n(null)\n\n"},
@@ -318,16 +268,15 @@ TEST(PacketDeathTest, AssertionTextsTable)
         {[] { make({}, 3).pull(1); }, "len<=_length()\nhead=3, data=0, tail=65533\n\n"},
         {[] { make({0xFF}, 0).trim(2); }, "len<=_length()\nhead=0, data=1, tail=65535\ndump:\n ff\n\n"},
         {[] { make({7}, 0)[-1] = 0; }, "index out of range\nhead=0, data=1, tail=65535\ndump:\n 7\n\n"},
-        {[] { make({1, 2}, 0).sub(0, 3); },
-         "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
+        {[] { make({1, 2}, 0).sub(0, 3); }, "start<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
         {[] { make({1, 2}, 0).sub(2, 1); },
          "start+len<=_length()\nhead=0, data=2, tail=65534\ndump:\n 1 2\n\n"},
         {[] { make({1, 2}, 0).sub(0xFFFFFFFFu, 1); }, "start+len<=_length()\n"}, // start+len wraps
         {[] { make({}).put(std::string(256, 'x')); }, "string length>255\n"},
     };
     // clang-format on
-    for (const auto& c : cases)
-        EXPECT_DEATH(c.breach(), ::testing::HasSubstr("PACKET ASSERTION FAILED!\n" + c.output)) << c.output;
+    for (const auto& [breach, output] : cases)
+        EXPECT_DEATH(breach(), ::testing::HasSubstr("PACKET ASSERTION FAILED!\n" + output)) << output;
 }
 
 TEST(PacketDeathTest, NullSmartPointer)

@@ -3,17 +3,8 @@
 #include "runtime/clock.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <ctime>
-#include <ostream>
-#include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <syslog.h>
-#include <unistd.h>
-#include <vector>
 
 namespace
 {
@@ -65,26 +56,21 @@ TEST_F(SysLogTest, LinesBecomeRecords)
 {
     const std::string longLine(2000, 'x');
     const std::size_t room = 1023 - (Record(27, "").size() - 1);
-    const struct {
-        const char* what;
-        std::string written; // written to the stream, then flushed
-        Datagrams datagrams;
-    } cases[] = {
-        {"two lines, one datagram", "a\nb\n", {Record(27, "a") + Record(27, "b")}},
-        {"empty line between", "a\n\nb\n", {Record(27, "a") + Record(27, "") + Record(27, "b")}},
-        {"remainder after the last line feed", "x\ny", {Record(27, "x") + Record(27, "y")}},
-        {"no line feed stays buffered", "partial", {}},
-        {"the line feed sends it", "\n", {Record(27, "partial")}},
-        {"format characters are literal", "%s %d %n\n", {Record(27, "%s %d %n")}},
-        {"a long line is cut to 1024 bytes with the NUL",
-         longLine + "\n",
-         {Record(27, longLine.substr(0, room))}},
+    // Each text is written to the stream, then flushed.
+    const std::pair<std::string, Datagrams> cases[] = {
+        {"a\nb\n", {Record(27, "a") + Record(27, "b")}}, // one datagram
+        {"a\n\nb\n", {Record(27, "a") + Record(27, "") + Record(27, "b")}},
+        {"x\ny", {Record(27, "x") + Record(27, "y")}},             // the remainder after the last line feed
+        {"partial", {}},                                           // no line feed stays buffered...
+        {"\n", {Record(27, "partial")}},                           // ...until one comes
+        {"%s %d %n\n", {Record(27, "%s %d %n")}},                  // format characters are literal
+        {longLine + "\n", {Record(27, longLine.substr(0, room))}}, // cut to 1024 bytes with the NUL
     };
     ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
     std::ostream os(&buf);
-    for (const auto& c : cases) {
-        os << c.written << std::flush;
-        EXPECT_EQ(c.datagrams, Received()) << c.what;
+    for (const auto& [written, datagrams] : cases) {
+        os << written << std::flush;
+        EXPECT_EQ(datagrams, Received()) << written;
     }
     EXPECT_EQ(1024u, Record(27, longLine.substr(0, room)).size());
 
@@ -101,23 +87,17 @@ TEST_F(SysLogTest, LinesBecomeRecords)
 
 TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
 {
-    const struct {
-        const char* what;
-        int lines;
-        std::size_t length;
-        std::vector<std::size_t> records; // records per datagram
-    } cases[] = {
-        {"ten lines", 10, 5, {10}},
-        {"256 records at most", 300, 1, {256, 44}},
-        {"12288 bytes at most", 150, 100, {89, 61}},
-    };
+    // Lines of a length, and the records per datagram: 256 records or 12288
+    // bytes at most.
+    const std::tuple<int, std::size_t, std::vector<std::size_t>> cases[] = {
+        {10, 5, {10}}, {300, 1, {256, 44}}, {150, 100, {89, 61}}};
     ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_NOTICE);
     std::ostream os(&buf);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [lines, length, records] : cases) {
+        SCOPED_TRACE(lines);
         std::string text;
-        for (int i = 0; i < c.lines; ++i)
-            text += std::string(c.length, char('a' + i % 26)) + "\n";
+        for (int i = 0; i < lines; ++i)
+            text += std::string(length, char('a' + i % 26)) + "\n";
         os << text << std::flush;
         std::vector<std::size_t> counts;
         int line = 0;
@@ -126,38 +106,33 @@ TEST_F(SysLogTest, OneFlushPacksRecordsIntoFewDatagrams)
             for (std::size_t at = 0; at < d.size(); ++n, ++line) {
                 const std::size_t nul = d.find('\0', at);
                 ASSERT_NE(std::string::npos, nul);
-                EXPECT_EQ(Record(29, std::string(c.length, char('a' + line % 26))),
-                          d.substr(at, nul + 1 - at));
+                EXPECT_EQ(Record(29, std::string(length, char('a' + line % 26))), d.substr(at, nul + 1 - at));
                 at = nul + 1;
             }
             counts.push_back(n);
         }
-        EXPECT_EQ(c.records, counts);
+        EXPECT_EQ(records, counts);
     }
 }
 
 TEST_F(SysLogTest, RecordFields)
 {
     const std::string pid = "id[" + std::to_string(getpid()) + "]";
-    const struct {
-        const char* what;
-        int priority, options;
-        const char* ident; // nullptr: the log stays closed
-        std::string expected;
-    } cases[] = {
-        {"no facility takes the default", LOG_ERR, LOG_NDELAY, "id", Record(11, "t", "id")},
-        {"facility kept", LOG_LOCAL0 | LOG_INFO, LOG_NDELAY, "id", Record(134, "t", "id")},
-        {"closed log reconnects with the default identity", LOG_DAEMON | LOG_NOTICE, 0, nullptr,
-         Record(29, "t", "syslog-pd")},
-        {"process id", LOG_DAEMON | LOG_ERR, LOG_NDELAY | LOG_PID, "id", Record(27, "t", pid)},
+    // Without an identity the log stays closed: it reconnects with the
+    // default one. Without a facility the default one is taken.
+    const std::tuple<int, int, const char*, std::string> cases[] = {
+        {LOG_ERR, LOG_NDELAY, "id", Record(11, "t", "id")},
+        {LOG_LOCAL0 | LOG_INFO, LOG_NDELAY, "id", Record(134, "t", "id")},
+        {LOG_DAEMON | LOG_NOTICE, 0, nullptr, Record(29, "t", "syslog-pd")},
+        {LOG_DAEMON | LOG_ERR, LOG_NDELAY | LOG_PID, "id", Record(27, "t", pid)},
     };
-    for (const auto& c : cases) {
+    for (const auto& [priority, options, ident, expected] : cases) {
         syslogManager.closelog();
-        if (c.ident)
-            syslogManager.openlog(c.ident, c.options, 0);
-        syslogManager.syslog(c.priority, "t");
+        if (ident)
+            syslogManager.openlog(ident, options, 0);
+        syslogManager.syslog(priority, "t");
         syslogManager.sendmsg();
-        EXPECT_EQ(Datagrams{c.expected}, Received()) << c.what;
+        EXPECT_EQ(Datagrams{expected}, Received());
     }
 }
 
@@ -173,7 +148,6 @@ TEST_F(SysLogTest, ReceiverRestartedOrGone)
         EXPECT_EQ(Datagrams{Record(27, line)}, Received());
     }
     syslogManager.closelog();
-    mSocket.close();
     unlink((mRoot / "dev/log").c_str());
     os << "lost\nlost\n" << std::flush;
     EXPECT_TRUE(os.good());
@@ -186,16 +160,14 @@ TEST_F(SysLogTest, StreamReceiverAfterProtocolTypeError)
     Bind(SOCK_STREAM);
     syslogManager.openlog(kIdent, LOG_NDELAY, 0);
     ASSERT_TRUE(syslogManager.connected());
-    int peer = accept(mSocket.lowlevel_fd(), nullptr, nullptr);
-    ASSERT_GE(peer, 0);
+    Fd peer(accept(mSocket.lowlevel_fd(), nullptr, nullptr));
     syslogManager.syslog(LOG_DAEMON | LOG_ERR, "a");
     syslogManager.syslog(LOG_DAEMON | LOG_ERR, "b");
     syslogManager.sendmsg();
     const std::string expected = Record(27, "a") + Record(27, "b");
     std::string got(expected.size(), '\0');
-    ASSERT_EQ(ssize_t(got.size()), recv(peer, &got[0], got.size(), MSG_WAITALL));
+    ASSERT_EQ(ssize_t(got.size()), recv(peer.lowlevel_fd(), &got[0], got.size(), MSG_WAITALL));
     EXPECT_EQ(expected, got);
-    close(peer);
 }
 
 } // namespace

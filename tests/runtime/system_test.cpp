@@ -1,23 +1,6 @@
-#include "runtime/net.hpp"
-#include "runtime/recursive_guard.hpp"
 #include "runtime/system.hpp"
 
 #include "tests/runtime/test_util.hpp"
-
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <net/if.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <string>
 
 namespace
 {
@@ -30,38 +13,26 @@ TEST(FindProcByName, FakeProcTable)
 {
     TempRoot root;
     EXPECT_EQ(find_proc_by_name("controller", 0), -1) << "no /proc at all";
-    const struct {
-        const char* pid;
-        const char* stat;
-    } processes[] = {
-        {"1", "1 (init) S 0 1 1"},
-        {"42", "42 (controller) S 1 42 42"},
-        {"43", "43 (controller2) S 1 43 43"},
-        {"44", "44 (odd) name) R 1"},
-        {"45", "45 (with space) S 1"},
-        {"46", "46 no parentheses"},
-        {"47", "47 )backwards( S"},
-    };
-    for (const auto& p : processes) {
-        root.mkdirs(std::string("proc/") + p.pid);
-        root.write(std::string("proc/") + p.pid + "/stat", p.stat);
+    for (const std::string stat :
+         {"1 (init) S 0 1 1", "42 (controller) S 1 42 42", "43 (controller2) S 1 43 43", "44 (odd) name) R 1",
+          "45 (with space) S 1", "46 no parentheses", "47 )backwards( S"}) {
+        const std::string dir = "proc/" + stat.substr(0, stat.find(' '));
+        root.mkdirs(dir);
+        root.write(dir + "/stat", stat);
     }
     root.mkdirs("proc/self");
     root.write("proc/self/stat", "9 (self) S");
     root.mkdirs("proc/50"); // a process without a stat file
 
-    const struct {
-        const char* name;
-        int hint;
-        int expected;
-    } cases[] = {
+    // A name, a hint, and the process found.
+    const std::tuple<const char*, int, int> cases[] = {
         {"controller", 0, 42},  {"controller", 43, 42}, {"controller", 42, 42}, {"controller", 9999, 42},
         {"controller2", 0, 43}, {"control", 0, -1},     {"init", 0, 1},         {"odd) name", 0, 44},
         {"odd", 0, -1},         {"with space", 0, 45},  {"self", 0, -1},        {"", 0, -1},
         {"parentheses", 0, -1}, {"backwards", 0, -1},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(find_proc_by_name(c.name, c.hint), c.expected) << c.name << " from " << c.hint;
+    for (const auto& [name, hint, expected] : cases)
+        EXPECT_EQ(find_proc_by_name(name, hint), expected) << name << " from " << hint;
 }
 
 // ---- pid file -----------------------------------------------------------------
@@ -87,17 +58,12 @@ void info_handler(int sig, siginfo_t* info, void* context)
     calls += sig == SIGUSR1;
     info_was_null = info == nullptr && context == nullptr;
 }
-void plain_handler(int sig)
-{
-    calls += sig == SIGUSR2;
-}
-
-struct sigaction current(int sig)
-{
+const auto plain_handler = [](int sig) { calls += sig == SIGUSR2; };
+const auto current = [](int sig) {
     struct sigaction action;
     sigaction(sig, nullptr, &action);
     return action;
-}
+};
 
 // Handlers are installed without SA_SIGINFO: they are called with null
 // pointers; the block set is kept while the handler runs.

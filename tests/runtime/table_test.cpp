@@ -29,12 +29,8 @@ std::string draw(const std::vector<int>& widths, const std::function<void(T, S)>
 
 TEST(Table, Layouts)
 {
-    const struct Case {
-        const char* what;
-        std::vector<int> widths;
-        std::function<void(T, S)> write;
-        const char* expected;
-    } cases[] = {
+    // What each case shows, the column widths, what is written, the text.
+    const std::tuple<const char*, std::vector<int>, std::function<void(T, S)>, const char*> cases[] = {
         {"a long text is written in full and shifts the line",
          {3, 2},
          [](T, S s) { s << "abcdef" << ext::nextrow << "" << ext::nextrow; },
@@ -67,8 +63,8 @@ TEST(Table, Layouts)
          },
          ""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(draw(c.widths, c.write), c.expected) << c.what;
+    for (const auto& [what, widths, write, expected] : cases)
+        EXPECT_EQ(draw(widths, write), expected) << what;
 }
 
 } // namespace

@@ -45,9 +45,8 @@ private:
 
 inline std::string read_file(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -132,11 +131,7 @@ struct Pipe {
             r = Fd(p[0]), w = Fd(p[1]);
     }
     void put() { ASSERT_EQ(::write(w.lowlevel_fd(), "x", 1), 1); }
-    void take()
-    {
-        char c;
-        ASSERT_EQ(::read(r.lowlevel_fd(), &c, 1), 1);
-    }
+    void take() { ASSERT_EQ(read_now(r.lowlevel_fd()), "x"); }
 };
 
 // A socket listening on a free loopback port, and that port; invalid on failure.

@@ -1,9 +1,6 @@
 #include "runtime/timer.hpp"
 
-#include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "tests/runtime/loop_fixture.hpp"
 
@@ -32,42 +29,32 @@ struct Owner {
     void arm(unsigned ms) { timer.set(ms, &Owner::on, this); }
 };
 
-void stop(Owner&)
-{
-    multiplexer.terminate();
-}
+const auto stop = [](Owner&) { multiplexer.terminate(); };
 
 class TimerTest : public LoopTest
 {
 protected:
-    void SetUp() override
-    {
-        LoopTest::SetUp();
-        gLog.clear();
-        gStart = Mux::milliseconds();
-    }
+    void SetUp() override { LoopTest::SetUp(), gLog.clear(), gStart = Mux::milliseconds(); }
 };
 
 TEST_F(TimerTest, FireOrderByExpiryThenArming)
 {
-    const struct Case {
-        std::uint32_t start_ms;
-        std::vector<std::pair<const char*, unsigned>> arm; // armed in this order
-        std::vector<std::string> expected;
-    } cases[] = {
-        {100000, {{"a", 5}, {"b", 0}}, {"b@0", "a@5"}},
-        {100000, {{"a", 7}, {"b", 3}, {"c", 7}, {"d", 3}, {"e", 1}}, {"e@1", "b@3", "d@3", "a@7", "c@7"}},
-        // Across the wrap of the 32-bit millisecond count.
-        {0xFFFFFFF0u, {{"a", 40}, {"b", 5}, {"d", 20}, {"e", 20}}, {"b@5", "d@20", "e@20", "a@40"}},
-        {0x7FFFFFF8u, {{"a", 40}, {"b", 5}, {"d", 20}, {"e", 20}}, {"b@5", "d@20", "e@20", "a@40"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.start_ms);
-        mClock.set_ms(c.start_ms);
+    // The clock at the start, the timers armed in this order, the fires.
+    const std::tuple<std::uint32_t, std::vector<std::pair<const char*, unsigned>>, std::vector<std::string>>
+        cases[] = {
+            {100000, {{"a", 5}, {"b", 0}}, {"b@0", "a@5"}},
+            {100000, {{"a", 7}, {"b", 3}, {"c", 7}, {"d", 3}, {"e", 1}}, {"e@1", "b@3", "d@3", "a@7", "c@7"}},
+            // Across the wrap of the 32-bit millisecond count.
+            {0xFFFFFFF0u, {{"a", 40}, {"b", 5}, {"d", 20}, {"e", 20}}, {"b@5", "d@20", "e@20", "a@40"}},
+            {0x7FFFFFF8u, {{"a", 40}, {"b", 5}, {"d", 20}, {"e", 20}}, {"b@5", "d@20", "e@20", "a@40"}},
+        };
+    for (const auto& [start_ms, arm, expected] : cases) {
+        SCOPED_TRACE(start_ms);
+        mClock.set_ms(start_ms);
         gLog.clear();
-        gStart = c.start_ms;
+        gStart = start_ms;
         std::vector<std::unique_ptr<Owner>> owners;
-        for (const auto& a : c.arm) {
+        for (const auto& a : arm) {
             owners.emplace_back(new Owner{a.first, nullptr});
             owners.back()->arm(a.second);
         }
@@ -75,7 +62,7 @@ TEST_F(TimerTest, FireOrderByExpiryThenArming)
         stopper.arm(100);
         run();
         gLog.pop_back();
-        EXPECT_EQ(gLog, c.expected);
+        EXPECT_EQ(gLog, expected);
     }
 }
 

@@ -11,32 +11,28 @@ namespace
 
 TEST(TraceHex, BytesAndNumbers)
 {
-    const struct {
-        std::string bytes;
-        const char* expected;
-    } bytes[] = {{std::string(), ""},
-                 {std::string("\x00\xAB", 2), "00 AB "},
-                 {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "}};
-    for (const auto& c : bytes) {
+    const std::pair<std::string, const char*> bytes[] = {
+        {std::string(), ""},
+        {std::string("\x00\xAB", 2), "00 AB "},
+        {std::string("\x01\x7F\x80\xFF", 4), "01 7F 80 FF "}};
+    for (const auto& [data, expected] : bytes) {
         std::ostringstream a, b;
-        a << ext::hex(c.bytes.data(), static_cast<unsigned>(c.bytes.size()));
-        auto* begin = reinterpret_cast<const unsigned char*>(c.bytes.data());
-        b << ext::hex(begin, begin + c.bytes.size());
-        EXPECT_EQ(a.str(), c.expected);
-        EXPECT_EQ(b.str(), c.expected);
+        a << ext::hex(data.data(), static_cast<unsigned>(data.size()));
+        auto* begin = reinterpret_cast<const unsigned char*>(data.data());
+        b << ext::hex(begin, begin + data.size());
+        EXPECT_EQ(a.str(), expected);
+        EXPECT_EQ(b.str(), expected);
     }
-    const struct {
-        unsigned value, digits;
-        const char* expected;
-    } numbers[] = {{255, 0, "0xFF"},
-                   {0, 0, "0x0"},
-                   {0xABCDEF, 2, "0xABCDEF"},
-                   {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
-                   {0x1234, 8, "0x00001234"}};
-    for (const auto& c : numbers) {
+    // A value, the least number of digits, the text.
+    // clang-format off
+    const std::tuple<unsigned, unsigned, const char*> numbers[] = {
+        {255, 0, "0xFF"}, {0, 0, "0x0"}, {0xABCDEF, 2, "0xABCDEF"}, {0xFFFFFFFFu, 0, "0xFFFFFFFF"},
+        {0x1234, 8, "0x00001234"}};
+    // clang-format on
+    for (const auto& [value, digits, expected] : numbers) {
         std::ostringstream os;
-        os << ext::hex(c.value, c.digits);
-        EXPECT_EQ(os.str(), c.expected) << c.value << "/" << c.digits;
+        os << ext::hex(value, digits);
+        EXPECT_EQ(os.str(), expected) << value << "/" << digits;
     }
     // The stream's own format survives.
     std::ostringstream os;

@@ -3,49 +3,36 @@
 #include "runtime/inifile.hpp"
 #include "tests/runtime/test_util.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sstream>
 namespace
 {
 
-struct TraceCase {
-    const char* what;
-    const char* text;
-    bool hdlc, lemzgw, events, internal;
-    const char* messages;
-};
-
 TEST(TraceCtl, ConfigureFromSection)
 {
-    const TraceCase cases[] = {
-        {"no section", "", false, false, false, false, ""},
-        {"all four",
-         "[traces]\nsignalling.hdlc = yes\nsignalling.lemzgw = 1\nsignalling.events = true\n"
+    // A configuration; the flags hdlc, lemzgw, events and internal; the
+    // messages. The last block decides.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"", "0000", ""},
+        {"[traces]\nsignalling.hdlc = yes\nsignalling.lemzgw = 1\nsignalling.events = true\n"
          "monitoring.internal = enabled\n",
-         true, true, true, true, ""},
-        {"last block decides", "[traces]\nsignalling.events = yes\n[traces]\nsignalling.hdlc = yes\n", true,
-         false, false, false, ""},
-        {"other sections ignored", "[other]\nsignalling.hdlc = yes\n[traces]\nmonitoring.internal = on\n",
-         false, false, false, false,
+         "1111", ""},
+        {"[traces]\nsignalling.events = yes\n[traces]\nsignalling.hdlc = yes\n", "1000", ""},
+        {"[other]\nsignalling.hdlc = yes\n[traces]\nmonitoring.internal = on\n", "0000",
          "traces: optional key \"monitoring.internal\" has invalid value=\"on\", line 4. Key will be "
          "ignored.\n"},
     };
-    for (const TraceCase& c : cases) {
+    for (const auto& [text, expected, messages] : cases) {
         IniFile::File file;
-        std::istringstream is(c.text);
+        std::istringstream is(text);
         is >> file;
-        TraceCtl flags;
-        flags.signalling.hdlc = flags.signalling.lemzgw = flags.signalling.events = true;
-        flags.monitoring.internal = true;
+        TraceCtl flags{}; // zeroed, as the global one is
         testutil::Capture err(std::cerr);
-        flags = TraceCtl();
         flags.Configure(file["traces"]);
-        EXPECT_EQ(c.hdlc, flags.signalling.hdlc) << c.what;
-        EXPECT_EQ(c.lemzgw, flags.signalling.lemzgw) << c.what;
-        EXPECT_EQ(c.events, flags.signalling.events) << c.what;
-        EXPECT_EQ(c.internal, flags.monitoring.internal) << c.what;
-        EXPECT_EQ(c.messages, err.text()) << c.what;
+        std::string got;
+        for (bool flag : {flags.signalling.hdlc, flags.signalling.lemzgw, flags.signalling.events,
+                          flags.monitoring.internal})
+            got += flag ? '1' : '0';
+        EXPECT_EQ(expected, got) << text;
+        EXPECT_EQ(messages, err.text()) << text;
     }
 }
 
