@@ -98,7 +98,9 @@ bool CoderEnv::encodeBERInto(AbstractData const& value, std::vector<char>& octet
 bool CoderEnv::encodePERInto(AbstractData const& value, std::vector<char>& octets)
 {
     PEREncoder encoder(octets, true);
-    return encoder.encodeValue(value);
+    bool ok = encoder.encodeValue(value);
+    encoder.finish();
+    return ok;
 }
 
 bool CoderEnv::encodeAVNInto(AbstractData const& value, std::vector<char>& text)

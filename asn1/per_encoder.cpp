@@ -58,11 +58,23 @@ PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
 
 PEREncoder::~PEREncoder()
 {
+    // Without finish() (an exception cut the encoding short) octets still in local_
+    // are dropped; a buffer that took them over gives back its unused room.
+    if (data_ != local_)
+        buffer_.resize(base_ + end_);
+}
+
+void PEREncoder::finish()
+{
     byteAlign(); // the last octet, padded with zeros
     if (data_ == local_)
         buffer_.insert(buffer_.end(), local_, local_ + end_);
     else
         buffer_.resize(base_ + end_);
+    base_ = buffer_.size();
+    data_ = local_;
+    end_ = 0;
+    capacity_ = localOctets;
 }
 
 void PEREncoder::grow(std::size_t n)
@@ -78,7 +90,9 @@ void PEREncoder::grow(std::size_t n)
 bool PEREncoder::append(AbstractData const& value, std::vector<char>& buffer)
 {
     PEREncoder encoder(buffer, true, Continue());
-    return encoder.encodeValue(value);
+    bool ok = encoder.encodeValue(value);
+    encoder.finish();
+    return ok;
 }
 
 void PEREncoder::flushWord()

@@ -14,8 +14,8 @@ class ConstrainedObject;
 class PEREncoder : public ConstVisitor
 {
 public:
-    // Clears buffer; octets are appended to it. The buffer runs ahead of what is
-    // written while the encoder works and holds exactly the octets once it is gone.
+    // Clears buffer; octets are appended to it. While the encoder works the buffer
+    // may hold some of them or none; after finish() it holds exactly them.
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
     ~PEREncoder() override;
     PEREncoder(PEREncoder const&) = delete;
@@ -24,6 +24,9 @@ public:
     // Appends the aligned-PER octets of value to buffer (its octets stay); false when
     // the value has no encoding, with buffer then holding a partial encoding.
     static bool append(AbstractData const& value, std::vector<char>& buffer);
+    // Pads the last octet and puts what was encoded into the buffer; encoding may go
+    // on after it, from an octet boundary.
+    void finish();
 
     void encodeSingleBit(bool bit) { put(bit ? 1u : 0u, 1); }
     // The low `bits` bits of value (all 32 when bits is 32), most significant first.
