@@ -62,7 +62,9 @@ struct Probe {
     // NOLINTNEXTLINE(performance-unnecessary-value-param)
     void OnConnect(ConnectStatus::Type status, Fd result)
     {
-        connects.push_back(status), fd = result, StopLoop();
+        connects.push_back(status);
+        fd = result;
+        StopLoop();
     }
 };
 

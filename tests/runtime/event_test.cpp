@@ -51,7 +51,11 @@ const auto take_and_stop = [](Owner& self, short) {
 class EventTest : public LoopTest
 {
 protected:
-    void SetUp() override { LoopTest::SetUp(), gLog.clear(); }
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        gLog.clear();
+    }
 };
 
 // An armed event without a handler is only counted.

@@ -34,7 +34,12 @@ const auto stop = [](Owner&) { multiplexer.terminate(); };
 class TimerTest : public LoopTest
 {
 protected:
-    void SetUp() override { LoopTest::SetUp(), gLog.clear(), gStart = Mux::milliseconds(); }
+    void SetUp() override
+    {
+        LoopTest::SetUp();
+        gLog.clear();
+        gStart = Mux::milliseconds();
+    }
 };
 
 TEST_F(TimerTest, FireOrderByExpiryThenArming)
