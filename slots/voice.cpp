@@ -354,26 +354,38 @@ Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params)
     return nullptr;
 }
 
-Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
+Fd VoiceFactory::OpenChannel(bool forPlaying)
 {
+    // A player writes to its channel, a recorder reads from it; each sets the
+    // driver's threshold of its own direction.
     Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, O_WRONLY | O_NONBLOCK)) {
+    if (!fd.OpenDevice(platform::mcc::kPath, (forPlaying ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {
         const Errno error;
-        std::cerr << ext::header(this)
-                  << "fail to open /dev/mcc/ctl device for writing: " << std::strerror(error.value())
+        std::cerr << ext::header(this) << "fail to open /dev/mcc/ctl device for "
+                  << (forPlaying ? "writing" : "reading") << ": " << std::strerror(error.value())
                   << std::endl;
-        return nullptr;
+        return Fd();
     }
-    platform::mcc::Allocate allocate{platform::mcc::kTransparent, 1024, 0, 0, 5};
+    const std::uint32_t threshold = 5, none = 0;
+    platform::mcc::Allocate allocate{platform::mcc::kTransparent, 1024, 0, forPlaying ? none : threshold,
+                                     forPlaying ? threshold : none};
     if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
         const Errno error;
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
-        return nullptr;
+        return Fd();
     }
     if (AskTimeSlot(fd) < 0) {
         std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
-        return nullptr;
+        return Fd();
     }
+    return fd;
+}
+
+Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
+{
+    Fd fd = OpenChannel(true);
+    if (!fd.is_valid())
+        return nullptr;
     Slot* slot = nullptr;
     if (params.network_isSelected()) {
         LGCP::PlayerParams_network const& n = params.get_network();
@@ -393,24 +405,9 @@ Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
 
 Slot* VoiceFactory::CreateRecord(std::string const& address)
 {
-    Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, O_RDONLY | O_NONBLOCK)) {
-        const Errno error;
-        std::cerr << ext::header(this)
-                  << "fail to open /dev/mcc/ctl device for reading: " << std::strerror(error.value())
-                  << std::endl;
+    Fd fd = OpenChannel(false);
+    if (!fd.is_valid())
         return nullptr;
-    }
-    platform::mcc::Allocate allocate{platform::mcc::kTransparent, 1024, 0, 5, 0};
-    if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
-        const Errno error;
-        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
-        return nullptr;
-    }
-    if (AskTimeSlot(fd) < 0) {
-        std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
-        return nullptr;
-    }
     Slot* slot = new RecordSlot(fd, address);
     mRecorders.push_back(slot);
     return slot;

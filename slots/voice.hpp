@@ -126,6 +126,9 @@ public:
     void RemoveRecorder(Slot* slot) { mRecorders.remove(slot); }
 
 private:
+    // An MCC channel opened, allocated for its direction and given a switch
+    // timeslot; invalid, with the failure logged, when any step fails.
+    Fd OpenChannel(bool forPlaying);
     Slot* CreatePlay(LGCP::PlayerParams const& params);
     Slot* CreateRecord(std::string const& address);
 
