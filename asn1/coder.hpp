@@ -53,7 +53,7 @@ public:
     EncodingRules get_encodingRule() const { return encodingRule_; }
 
     // Writes to out only when the whole value encoded: no partial frame reaches a link.
-    // Appending to a vector of octets: aligned PER is written straight into it.
+    // Appending to a vector of octets: aligned PER goes into it without a scratch vector.
     bool encode(AbstractData const& value, std::back_insert_iterator<std::vector<char>> out);
 
     template <class OutputIterator> bool encode(AbstractData const& value, OutputIterator out)
