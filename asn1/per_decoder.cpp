@@ -88,12 +88,7 @@ bool PERDecoder::decodeMultiBitSlow(unsigned bits, unsigned& out)
     unsigned rest = have - bits;
     out = static_cast<std::uint32_t>(window >> rest);
     position_ = static_cast<std::size_t>(p - reinterpret_cast<unsigned char const*>(begin_));
-    if (rest == 0) {
-        ++position_;
-        bits_ = 8;
-    } else {
-        bits_ = static_cast<std::uint16_t>(rest);
-    }
+    leaveInOctet(rest);
     return true;
 }
 

@@ -60,12 +60,7 @@ public:
         if (bits - 1 < bits_ && position_ < size_) {
             unsigned rest = bits_ - bits;
             out = (static_cast<unsigned char>(begin_[position_]) >> rest) & ((1u << bits) - 1);
-            if (rest == 0) {
-                ++position_;
-                bits_ = 8;
-            } else {
-                bits_ = static_cast<std::uint16_t>(rest);
-            }
+            leaveInOctet(rest);
             return true;
         }
         return decodeMultiBitSlow(bits, out);
@@ -117,6 +112,16 @@ protected:
     bool do_visit(GeneralizedTime& value) override;
 
 private:
+    // `rest` bits of the current octet are still unread; none: on to the next octet.
+    void leaveInOctet(unsigned rest)
+    {
+        if (rest == 0) {
+            ++position_;
+            bits_ = 8;
+        } else {
+            bits_ = static_cast<std::uint16_t>(rest);
+        }
+    }
     bool decodeMultiBitSlow(unsigned bits, unsigned& out);
     int decodeLongLength(unsigned& out);
     bool decodeSequence(SEQUENCE& value);
