@@ -7,10 +7,10 @@
 #include <iomanip>
 
 #include "platform/sim/hal_model.hpp"
-#include "slots/ext.hpp"
 #include "slots/join.hpp"
-#include "slots/map.hpp"
-#include "slots/trunk.hpp"
+#include "slots/switched/ext.hpp"
+#include "slots/switched/map.hpp"
+#include "slots/switched/trunk.hpp"
 #include "tests/slots/frames.hpp"
 #include "tests/slots/media_fixture.hpp"
 

@@ -1,0 +1,121 @@
+#include "slots/mcc/mcc_slot.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "runtime/trace.hpp"
+
+namespace
+{
+const std::size_t kReadSize = 1024;
+}
+
+MccSlot::MccSlot(Fd const& fd)
+    : mFd(fd.dup()), mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
+{
+    mEvent.Bind<MccSlot>("MccSlot::OnEvent", &MccSlot::OnEvent, this);
+    mEvent.Schedule(Fd(fd.dup()), POLLIN);
+}
+
+bool MccSlot::IUserData(std::vector<char> const& data)
+{
+    // A frame the channel did not take whole is lost: the controller hears so.
+    const ssize_t n = ::write(mFd.lowlevel_fd(), data.data(), data.size());
+    return n == static_cast<ssize_t>(data.size());
+}
+
+void MccSlot::OnEvent(int, short revents)
+{
+    if (revents & POLLIN) {
+        DoRead();
+    } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // A channel the driver gave up on would wake the loop for ever.
+        std::cerr << "mcc: " << *this << ": channel error, reading stopped" << std::endl;
+        mEvent.Release();
+    }
+}
+
+void MccSlot::DoRead()
+{
+    std::vector<char> buffer;
+    for (;;) {
+        buffer.resize(kReadSize);
+        const ssize_t n = ::read(mEvent.lowlevel_fd(), buffer.data(), buffer.size());
+        if (n > 0) {
+            buffer.resize(static_cast<std::size_t>(n));
+            OnUserData(buffer);
+            continue;
+        }
+        // A zero-byte read ends the burst: a channel that kept returning
+        // nothing would otherwise hold the loop.
+        if (n < 0 && errno == EINTR)
+            continue;
+        return;
+    }
+}
+
+MccFactory& MccFactory::instance()
+{
+    static MccFactory factory;
+    return factory;
+}
+
+Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.mcc_isSelected())
+        return nullptr;
+    Fd fd;
+    if (!fd.OpenDevice(platform::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)) {
+        const Errno error;
+        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error.value())
+                  << std::endl;
+        return nullptr;
+    }
+    LGCP::MccParams const& p = params.get_mcc();
+    std::uint32_t code;
+    switch (p.get_type().asInt()) {
+    case LGCP::MccType::data:
+        code = platform::mcc::kData;
+        break;
+    case LGCP::MccType::bri:
+        code = platform::mcc::kBri;
+        break;
+    case LGCP::MccType::transparent:
+        code = platform::mcc::kTransparent;
+        break;
+    default:
+        return nullptr;
+    }
+    if (p.get_mode().asInt() == LGCP::MccMode::ss7)
+        code = platform::mcc::kSs7;
+    platform::mcc::Allocate allocate{code, 512, 0, 1, 1};
+    std::clog << ext::header(this) << "MCC_ALLOCATE"
+              << " type=" << code << std::endl;
+    if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
+        const Errno error;
+        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
+        return nullptr;
+    }
+    return new MccSlot(fd);
+}
+
+void MccFactory::Query(LGCP::Resources& resources)
+{
+    resources.set_mcc_data(0);
+    resources.set_mcc_bri(0);
+    resources.set_mcc_trans(0);
+    Fd fd;
+    if (!fd.OpenDevice(platform::mcc::kPath, O_RDONLY))
+        return;
+    platform::mcc::Counts counts{};
+    if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kCounts, &counts) < 0)
+        return;
+    resources.set_mcc_data(int(counts.data));
+    resources.set_mcc_bri(int(counts.bri));
+    resources.set_mcc_trans(int(counts.transparent));
+}

@@ -1,0 +1,190 @@
+#include "slots/mcc/t38_soft.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "platform/paths.hpp"
+#include "runtime/deferred_delete.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/timer.hpp"
+#include "runtime/trace.hpp"
+
+namespace
+{
+
+const char kProgram[] = "/usr/local/sbin/t38";
+
+// Sees a stopped program to its end after its slot has gone: SIGTERM now,
+// SIGKILL when it is still running after the delay, so that the channel it
+// holds is never kept for good.
+class T38Reaper : public DeferredDeletable
+{
+public:
+    explicit T38Reaper(int pid) : mPid(pid)
+    {
+        mWait.Bind(this, &T38Reaper::OnEnd);
+        mWait.Attach(pid);
+        ::kill(pid, SIGTERM);
+        mTimer.set(T38SoftFactory::kKillDelay, &T38Reaper::OnTimeOut, this);
+    }
+
+private:
+    void OnEnd(int)
+    {
+        mTimer.reset();
+        multiplexer.deferredDelete(this);
+    }
+    void OnTimeOut()
+    {
+        std::cerr << "t38 daemon[" << mPid << "] terminate timeout!" << std::endl;
+        std::cerr << "t38 daemon isn't terminated, killing ..." << std::endl;
+        ::kill(mPid, SIGKILL);
+    }
+
+    int mPid;
+    ChildWait mWait;
+    Timer mTimer;
+};
+
+} // namespace
+
+T38SoftSlot::T38SoftSlot(int pid, int channel) : mChild(pid), mChannel(channel)
+{
+    mWait.Bind(this, &T38SoftSlot::OnT38Terminate);
+    mWait.Attach(pid);
+}
+
+void T38SoftSlot::IAfterCreate()
+{
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy()
+{
+    if (mChild >= 1) {
+        // The end of the program is no longer this slot's: the reaper takes it.
+        mWait.Detach();
+        new T38Reaper(mChild);
+        mChild = -1;
+    }
+    return true;
+}
+
+void T38SoftSlot::OnT38Terminate(int status)
+{
+    if ((status & 0x7F) == 0)
+        std::clog << *this << ": "
+                  << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF) << std::endl;
+    else if ((status & 0xFF) != 0x7F)
+        std::clog << *this << ": "
+                  << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
+    mChild = -1;
+    OnAbort(status);
+}
+
+T38SoftFactory& T38SoftFactory::instance()
+{
+    static T38SoftFactory factory;
+    return factory;
+}
+
+std::vector<std::string> T38SoftFactory::Arguments(LGCP::T38Soft const& p)
+{
+    std::vector<std::string> args{Paths::resolve(kProgram), "--child", "--remote"};
+    args.push_back(std::string(p.get_dhost().get_iaddr()) + "/" +
+                   std::to_string(p.get_dhost().get_port().getValue()) + "/" +
+                   std::to_string(p.get_shost().get_port().getValue()));
+    unsigned n = 0;
+    for (auto const& a : p.get_args()) {
+        if (n++ == kMaxArgs)
+            break;
+        args.push_back(a);
+    }
+    return args;
+}
+
+Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.t38soft_isSelected())
+        return nullptr;
+    LGCP::T38Soft const& p = params.get_t38soft();
+    Fd fd;
+    if (!fd.OpenDevice(platform::mcc::kPath, O_RDWR)) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno
+                  << "]" << std::endl;
+        return nullptr;
+    }
+    platform::mcc::Allocate allocate{
+        platform::mcc::kTransparent, std::uint32_t(p.get_rx_packet_size().getValue()), 0,
+        std::uint32_t(p.get_rx_threshold().getValue()), std::uint32_t(p.get_tx_threshold().getValue())};
+    if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno
+                  << "]" << std::endl;
+        return nullptr;
+    }
+    const int channel = platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot);
+    if (channel < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << errno
+                  << "]" << std::endl;
+        return nullptr;
+    }
+    const std::vector<std::string> args = Arguments(p);
+    std::vector<char*> argv;
+    std::clog << "args for run t38 daemon:" << std::endl;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+        argv.push_back(const_cast<char*>(args[i].c_str()));
+    }
+    argv.push_back(nullptr);
+    const int in = fd.lowlevel_fd();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe after fork; the child leaves with _exit,
+        // so none of the daemon's destructors or stdio buffers run twice.
+        if (in == 0)
+            ::fcntl(0, F_SETFD, 0);
+        else
+            ::dup2(in, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(1005);
+    }
+    if (pid < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to fork [" << errno << "]"
+                  << std::endl;
+        return nullptr;
+    }
+    std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
+    return new T38SoftSlot(pid, channel);
+}
+
+void T38SoftFactory::Query(LGCP::Resources& resources)
+{
+    resources.set_t38_instances(QueryNumOfInstances());
+}
+
+int T38SoftFactory::QueryNumOfInstances()
+{
+    const std::string command = Paths::resolve(kProgram) + " --num-of-instances";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        std::clog << "t38 daemon not found!" << std::endl;
+        return 0;
+    }
+    char line[32];
+    if (!std::fgets(line, sizeof line, pipe)) {
+        ::pclose(pipe);
+        std::clog << "t38: can't detect T38 resources" << std::endl;
+        return 0;
+    }
+    ::pclose(pipe);
+    return std::atoi(line);
+}

@@ -1,0 +1,414 @@
+#include "slots/mcc/voice.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "platform/paths.hpp"
+#include "runtime/deferred_delete.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/trace.hpp"
+
+namespace
+{
+
+const unsigned kConnectTimeout = 5000;
+const unsigned kPhraseBuffer = 8192;
+const char kVoiceDirectory[] = "/usr/local/voice/";
+
+// A copier or connector that ended: it may be inside its own handler, which
+// is calling us, so the loop deletes it once that call has returned.
+template <class T> class Retired : public DeferredDeletable
+{
+public:
+    explicit Retired(T* object) : mObject(object) {}
+    ~Retired() override { delete mObject; }
+
+private:
+    T* mObject;
+};
+
+bool Ended(ASync::Copy const& c)
+{
+    return c.status() != ASync::Copy::Status::Running && c.status() != ASync::Copy::Status::Draining &&
+           c.status() != ASync::Copy::Status::FlushWait;
+}
+
+bool Ended(ASync::Connect const& c)
+{
+    return c.status() != ASync::Connect::Status::Running;
+}
+
+// A helper still running is not inside its handler and goes at once, so
+// nothing of it fires afterwards; one that ended waits for the loop.
+template <class T> void Drop(T*& object)
+{
+    T* const old = object;
+    object = nullptr;
+    if (!old)
+        return;
+    if (Ended(*old) && multiplexer.running())
+        multiplexer.deferredDelete(new Retired<T>(old));
+    else
+        delete old;
+}
+
+int AskTimeSlot(Fd const& fd)
+{
+    return platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot);
+}
+
+// Phrase names stay inside the phrase directory.
+bool SafePhraseName(std::string const& name)
+{
+    return !name.empty() && name.find('/') == std::string::npos && name.find("..") == std::string::npos;
+}
+
+} // namespace
+
+std::string dhost2str(TERM::HostAddress const& host)
+{
+    return std::string(host.get_iaddr()) + ":" + std::to_string(host.get_port().getValue());
+}
+
+// ---- players ----------------------------------------------------------------
+
+PlaySlotGeneric::PlaySlotGeneric(Fd const& fd) : mTimeSlot(AskTimeSlot(fd)), mFd(fd) {}
+
+bool PlaySlotGeneric::IBeforeDestroy()
+{
+    VoiceFactory::instance().RemovePlayer(this);
+    return true;
+}
+
+void PlaySlotGeneric::PutHeader(std::ostream& os) const
+{
+    os << GetName() << "[" << mTimeSlot << "]: ";
+}
+
+PlaySlotNetwork::PlaySlotNetwork(Fd const& fd, std::string address, int id)
+    : PlaySlotGeneric(fd), mAddress(std::move(address)), mId(id)
+{
+}
+
+PlaySlotNetwork::~PlaySlotNetwork()
+{
+    delete mCopier;
+    delete mConnector;
+}
+
+bool PlaySlotNetwork::IOnOutputStream()
+{
+    if (mState == idle) {
+        mState = connecting;
+        mConnector = new ASync::Connect;
+        mConnector->Bind(&PlaySlotNetwork::OnConnect, this);
+        mConnector->Start(mAddress, kConnectTimeout);
+    }
+    // A player that has ended plays nothing more, so it does not claim a
+    // transmitter again.
+    if (mState == released)
+        return false;
+    OnChangeOutputStream(true);
+    return IsTimeSlotValid();
+}
+
+// The connector's handler type hands the descriptor over by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket)
+{
+    if (status != ASync::Connect::Status::Connected) {
+        std::clog << ext::header(this) << "connection to " << mAddress << " fail." << std::endl;
+        Release();
+        return;
+    }
+    std::clog << ext::header(this) << "connected to " << mAddress << "." << std::endl;
+    LGCP::IoctlResponse response;
+    response.select_startPlaying();
+    OnIoctlResponse(response);
+    mState = playing;
+    Drop(mConnector);
+    const std::uint32_t id = static_cast<std::uint32_t>(mId);
+    const unsigned char word[4] = {static_cast<unsigned char>(id >> 24), static_cast<unsigned char>(id >> 16),
+                                   static_cast<unsigned char>(id >> 8), static_cast<unsigned char>(id)};
+    const ssize_t written = ::write(socket.lowlevel_fd(), word, sizeof word);
+    (void)written;
+    mCopier = new ASync::Copy;
+    mCopier->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, POLLWRNORM));
+    mCopier->Bind(&PlaySlotNetwork::OnPlayComplete, this);
+    mCopier->Start(socket, mFd);
+}
+
+void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status)
+{
+    if (status == ASync::Copy::Status::Done)
+        std::clog << ext::header(this) << "connection to " << mAddress << " closed." << std::endl;
+    else
+        std::cerr << ext::header(this) << "play failed" << std::endl;
+    Release();
+}
+
+void PlaySlotNetwork::Release()
+{
+    mState = released;
+    OnChangeOutputStream(false);
+    Drop(mCopier);
+    Drop(mConnector);
+    OnAbort(0);
+}
+
+PlaySlotFile::PlaySlotFile(Fd const& fd, std::vector<std::string> names, int repeat)
+    : PlaySlotGeneric(fd), mRepeat(repeat), mNames(std::move(names))
+{
+    mDpc.Bind(this, &PlaySlotFile::delayed_abort);
+}
+
+PlaySlotFile::~PlaySlotFile()
+{
+    delete mCopier;
+}
+
+bool PlaySlotFile::IOnOutputStream()
+{
+    if (!mStarted) {
+        if (!restart()) {
+            mDpc.Activate();
+            return false;
+        }
+        mStarted = true;
+    }
+    OnChangeOutputStream(true);
+    return IsTimeSlotValid();
+}
+
+bool PlaySlotFile::restart()
+{
+    mPosition = 0;
+    return next_phrase();
+}
+
+bool PlaySlotFile::next_phrase()
+{
+    while (mPosition < mNames.size()) {
+        const std::string& name = mNames[mPosition++];
+        if (!SafePhraseName(name)) {
+            std::cerr << ext::header(this) << "phrase name refused: " << name << std::endl;
+            continue;
+        }
+        Fd file(::open(Paths::resolve(kVoiceDirectory + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!file.is_valid())
+            continue;
+        ::lseek(file.lowlevel_fd(), 0, SEEK_SET);
+        mFile = file;
+        Drop(mCopier);
+        mCopier = new ASync::Copy;
+        mCopier->set_bufsize(kPhraseBuffer);
+        mCopier->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, POLLWRNORM));
+        mCopier->Bind(&PlaySlotFile::OnPlayComplete, this);
+        mCopier->Start(mFile, mFd);
+        return true;
+    }
+    return false;
+}
+
+void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
+{
+    if (status != ASync::Copy::Status::Done) {
+        Release();
+        return;
+    }
+    if (next_phrase())
+        return;
+    if (mRepeat != 0 && --mRepeat == 0) {
+        Release();
+        return;
+    }
+    if (!restart())
+        OnAbort(0);
+}
+
+void PlaySlotFile::Release()
+{
+    OnChangeOutputStream(false);
+    Drop(mCopier);
+    OnAbort(0);
+}
+
+void PlaySlotFile::delayed_abort()
+{
+    mDpc.Deactivate();
+    OnAbort(0);
+}
+
+// ---- recorder ---------------------------------------------------------------
+
+RecordSlot::RecordSlot(Fd const& fd, std::string address)
+    : mTimeSlot(AskTimeSlot(fd)), mFd(fd), mAddress(std::move(address))
+{
+}
+
+RecordSlot::~RecordSlot()
+{
+    delete mCopier;
+    delete mConnector;
+}
+
+void RecordSlot::PutHeader(std::ostream& os) const
+{
+    os << GetName() << "[" << mTimeSlot << "]: ";
+}
+
+void RecordSlot::IAfterCreate()
+{
+    OnChangeInputStream(true);
+}
+
+bool RecordSlot::IBeforeDestroy()
+{
+    VoiceFactory::instance().RemoveRecorder(this);
+    return true;
+}
+
+bool RecordSlot::IOnInputStream()
+{
+    Drop(mConnector);
+    mConnector = new ASync::Connect;
+    mConnector->Bind(&RecordSlot::OnConnect, this);
+    mConnector->Start(mAddress, kConnectTimeout);
+    return true;
+}
+
+void RecordSlot::IOnInputRelease()
+{
+    // The recording of the source that left ends here: a later join starts
+    // its own connection, never a second copy beside this one.
+    if (mCopier || mConnector)
+        StopRecording(LGCP::StopRecordingCause::userRequest);
+}
+
+// The connector's handler type hands the descriptor over by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
+{
+    if (status != ASync::Connect::Status::Connected) {
+        std::clog << ext::header(this) << "connection to " << mAddress << " fail." << std::endl;
+        StopRecording(LGCP::StopRecordingCause::connectionFail);
+        return;
+    }
+    std::clog << ext::header(this) << "connected to " << mAddress << "." << std::endl;
+    Drop(mConnector);
+    Drop(mCopier);
+    mCopier = new ASync::Copy;
+    mCopier->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, 0));
+    mCopier->Bind(&RecordSlot::OnRecordComplete, this);
+    mCopier->Start(mFd, socket);
+}
+
+void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status)
+{
+    if (status == ASync::Copy::Status::Done) {
+        std::clog << ext::header(this) << "connection to " << mAddress << " closed." << std::endl;
+        StopRecording(LGCP::StopRecordingCause::userRequest);
+    } else {
+        std::cerr << ext::header(this) << "record aborted" << std::endl;
+        StopRecording(LGCP::StopRecordingCause::connectionAborted);
+    }
+}
+
+void RecordSlot::StopRecording(LGCP::StopRecordingCause::NamedNumber cause)
+{
+    Drop(mCopier);
+    Drop(mConnector);
+    LGCP::IoctlResponse response;
+    response.select_stopRecording(cause);
+    OnIoctlResponse(response);
+}
+
+// ---- factory ----------------------------------------------------------------
+
+VoiceFactory& VoiceFactory::instance()
+{
+    static VoiceFactory factory;
+    return factory;
+}
+
+void VoiceFactory::PutHeader(std::ostream& os) const
+{
+    os << "voice/mcc"
+       << "[" << mCounter << "]: ";
+}
+
+Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.voice_isSelected())
+        return nullptr;
+    LGCP::VoiceParams const& v = params.get_voice();
+    if (v.record_isSelected())
+        return CreateRecord(dhost2str(v.get_record()));
+    if (v.player_isSelected())
+        return CreatePlay(v.get_player());
+    return nullptr;
+}
+
+Fd VoiceFactory::OpenChannel(bool forPlaying)
+{
+    // A player writes to its channel, a recorder reads from it; each sets the
+    // driver's threshold of its own direction.
+    Fd fd;
+    if (!fd.OpenDevice(platform::mcc::kPath, (forPlaying ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {
+        const Errno error;
+        std::cerr << ext::header(this) << "fail to open /dev/mcc/ctl device for "
+                  << (forPlaying ? "writing" : "reading") << ": " << std::strerror(error.value())
+                  << std::endl;
+        return Fd();
+    }
+    const std::uint32_t threshold = 5, none = 0;
+    platform::mcc::Allocate allocate{platform::mcc::kTransparent, 1024, 0, forPlaying ? none : threshold,
+                                     forPlaying ? threshold : none};
+    if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
+        const Errno error;
+        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
+        return Fd();
+    }
+    if (AskTimeSlot(fd) < 0) {
+        std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
+        return Fd();
+    }
+    return fd;
+}
+
+Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
+{
+    Fd fd = OpenChannel(true);
+    if (!fd.is_valid())
+        return nullptr;
+    Slot* slot = nullptr;
+    if (params.network_isSelected()) {
+        LGCP::PlayerParams_network const& n = params.get_network();
+        slot = new PlaySlotNetwork(fd, dhost2str(n.get_host()), int(n.get_id().getValue()));
+    } else if (params.file_isSelected()) {
+        LGCP::PlayerParams_file const& f = params.get_file();
+        std::vector<std::string> names;
+        for (auto const& name : f.get_name())
+            names.push_back(name);
+        slot = new PlaySlotFile(fd, names, int(f.get_repeat().getValue()));
+    } else {
+        return nullptr;
+    }
+    mPlayers.push_back(slot);
+    return slot;
+}
+
+Slot* VoiceFactory::CreateRecord(std::string const& address)
+{
+    Fd fd = OpenChannel(false);
+    if (!fd.is_valid())
+        return nullptr;
+    Slot* slot = new RecordSlot(fd, address);
+    mRecorders.push_back(slot);
+    return slot;
+}

@@ -1,0 +1,90 @@
+#include "slots/modem/auth_client.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "runtime/recursive_guard.hpp"
+
+using Guard = ext::RecursiveGuard<AuthClient, &AuthClient::CheckDisconnect, &AuthClient::mRecursionLevel>;
+
+AuthClient::AuthClient(Fd const& connection, INet4::Addr const& peer, AuthOwner& owner)
+    : mConnection(connection), mPeer(peer), mBuffer(), mOwner(owner)
+{
+    mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+}
+
+void AuthClient::Activate()
+{
+    mEvent.Schedule(mConnection, POLLIN);
+}
+
+void AuthClient::OnSocketEvent(int, short revents)
+{
+    Guard guard(this);
+    if (revents & (POLLERR | POLLHUP)) {
+        OnDisconnect();
+        return;
+    }
+    if (!(revents & POLLIN))
+        return;
+    while (mConnection.is_valid()) {
+        const ssize_t n = ::read(mConnection.lowlevel_fd(), mBuffer.bytes + mReadPos, mReadEnd - mReadPos);
+        if (n < 0 && errno == EAGAIN)
+            return;
+        if (n <= 0) {
+            OnDisconnect();
+            return;
+        }
+        mReadPos += std::uint32_t(n);
+        if (mReadPos < mReadEnd)
+            continue;
+        std::uint32_t length;
+        std::memcpy(&length, mBuffer.bytes, sizeof length);
+        if (length > auth::kMaxRecord || length < auth::kMinRecord) {
+            OnDisconnect();
+            return;
+        }
+        if (mReadEnd < length) {
+            mReadEnd = length;
+            continue;
+        }
+        mReadPos = 0;
+        mReadEnd = 4;
+        // Records shorter than the header leave stale words behind them; they
+        // are the previous record's, never memory outside the buffer.
+        mSession = mBuffer.record.session;
+        mOwner.OnAuth(&mBuffer.record);
+    }
+}
+
+bool AuthClient::Send(auth::Record const* record)
+{
+    Guard guard(this);
+    if (!mConnection.is_valid())
+        return false;
+    const auto* at = reinterpret_cast<const std::uint8_t*>(record);
+    std::uint32_t left = std::uint32_t(record->length);
+    while (left > 0) {
+        const ssize_t n = ::write(mConnection.lowlevel_fd(), at, left);
+        if (n <= 0) {
+            OnDisconnect();
+            return false;
+        }
+        at += n;
+        left -= std::uint32_t(n);
+    }
+    return true;
+}
+
+void AuthClient::OnDisconnect()
+{
+    mConnection.close();
+    mEvent.Release();
+}
+
+void AuthClient::CheckDisconnect()
+{
+    if (!mConnection.is_valid())
+        mOwner.OnAuthSocketDisconnect(this);
+}

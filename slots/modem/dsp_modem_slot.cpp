@@ -1,0 +1,204 @@
+#include "slots/modem/dsp_modem_slot.hpp"
+
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <iostream>
+#include <unistd.h>
+
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "platform/paths.hpp"
+#include "slots/modem/modem_factory.hpp"
+
+namespace
+{
+
+using platform::board;
+namespace mctl = platform::mctl;
+
+} // namespace
+
+DspModemSlot::DspModemSlot(TERM::ModemParams const& params) : ModemSlot(params) {}
+
+DspModemSlot::~DspModemSlot()
+{
+    unbind();
+}
+
+void DspModemSlot::unbind()
+{
+    ModemFactory::instance().ReleaseModemSlot(this);
+}
+
+int DspModemSlot::ddm_mask(TERM::ModemParams const& params)
+{
+    int mask = 0;
+    if (params.ddm_isPresent()) {
+        for (auto const& mode : params.get_ddm()) {
+            const int v = int(mode);
+            mask |= v == TERM::DigitalDataModeEnum::ddmV110   ? 1
+                    : v == TERM::DigitalDataModeEnum::ddm8BIT ? 2
+                    : v == TERM::DigitalDataModeEnum::ddm7BIT ? 4
+                                                              : 0;
+        }
+    }
+    return mask;
+}
+
+void DspModemSlot::InitModem()
+{
+    if (mModem >= 0)
+        return;
+    Fd local;
+    if (!local.OpenDevice(mctl::kPath, O_RDONLY)) {
+        const Errno e;
+        PutHeader(std::cerr) << "fail to open device: " << e << std::endl;
+        return OnAbort(e.value());
+    }
+    const int fd = local.lowlevel_fd();
+    const int modem = board().ioctl(fd, mctl::kAllocate, 0);
+    if (modem < 0) {
+        const Errno e;
+        PutHeader(std::cerr) << "insufficient resources : " << e << std::endl;
+        return OnAbort(e.value());
+    }
+    const int channel = board().ioctl(fd, mctl::kTimeslot, 0);
+    if (channel < 0) {
+        const Errno e;
+        PutHeader(std::cerr) << "get timeslot fail : " << e << std::endl;
+        return OnAbort(e.value());
+    }
+    if (mParams.ddm_isPresent()) {
+        mctl::ModemCommand ddm{modem, ddm_mask(mParams)};
+        if (board().ioctl(fd, mctl::kSetDdm, &ddm) < 0) {
+            const Errno e;
+            PutHeader(std::cerr) << "set DDM failed : " << e << std::endl;
+            return OnAbort(e.value());
+        }
+    }
+    mctl::ModemCommand reset{modem, -1};
+    if (board().ioctl(fd, mctl::kResetDmp, &reset) < 0) {
+        const Errno e;
+        PutHeader(std::cerr) << "reset dmp parameters failed : " << e << std::endl;
+    }
+    if (mParams.dmp_isPresent()) {
+        for (auto const& p : mParams.get_dmp()) {
+            mctl::DmpParameter dmp{modem, std::int32_t(p.get_offset().getValue()),
+                                   std::int32_t(p.get_value().getValue())};
+            if (board().ioctl(fd, mctl::kSetDmp, &dmp) < 0) {
+                const Errno e;
+                PutHeader(std::cerr) << "set dmp parameter index=" << unsigned(dmp.offset)
+                                     << " value=" << unsigned(dmp.value) << " failed : " << e << std::endl;
+            }
+        }
+    }
+    mChannel = channel;
+    mModem = modem;
+    mControl = Fd(local.dup());
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+
+    mctl::ModemCommand call{modem, -1};
+    if (!mParams.fax_isPresent()) {
+        char device[32];
+        std::snprintf(device, sizeof device, mctl::kDataDevice, modem);
+        const bool originate = mParams.originate_isPresent();
+        if (board().ioctl(fd, originate ? mctl::kOriginate : mctl::kAnswer, &call) == -1) {
+            const Errno e;
+            PutHeader(std::cerr) << (originate ? "originate failed : " : "answer failed : ") << e
+                                 << std::endl;
+            return OnAbort(e.value());
+        }
+        pppd_exec(device, originate ? "/usr/local/etc/ppp/coptions" : "/usr/local/etc/ppp/aoptions");
+        return;
+    }
+    if (mParams.execargs_isPresent()) {
+        local.close();
+        return RunFaxSender();
+    }
+    if (mParams.originate_isPresent()) {
+        if (board().ioctl(fd, mctl::kFaxOriginate, &call) == -1) {
+            const Errno e;
+            PutHeader(std::cerr) << "originate failed : " << e << std::endl;
+            OnAbort(e.value());
+        }
+        return;
+    }
+    local.close();
+    RunFaxReceiver();
+}
+
+std::vector<std::string> DspModemSlot::fax_sender_args(TERM::ModemParams const& params, int modem)
+{
+    std::vector<std::string> argv{params.execfile_isPresent() ? std::string(params.get_execfile())
+                                                              : Paths::resolve("/usr/local/sbin/fax"),
+                                  "-m", std::to_string(modem)};
+    if (params.execargs_isPresent()) {
+        for (auto const& a : params.get_execargs()) {
+            if (argv.size() >= 3 + 60)
+                break;
+            argv.push_back(a);
+        }
+    }
+    return argv;
+}
+
+std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::tm const& now)
+{
+    char name[64];
+    std::strftime(name, sizeof name, "/var/fax-%H-%M-%S.g3", &now);
+    return {Paths::resolve("/usr/local/bin/fax"), "-m", std::to_string(modem), "receive",
+            Paths::resolve(name)};
+}
+
+void DspModemSlot::RunFaxSender()
+{
+    const auto argv = fax_sender_args(mParams, mModem);
+    mControl.close();
+    const int pid = spawn(argv, "executing fax transfer", 0, &mExecFailed);
+    if (pid < 0)
+        return;
+    mChild = pid;
+    mWait.Bind(this, &DspModemSlot::on_fax_terminate);
+    mWait.Attach(pid);
+    std::clog << "fax transfer executed modem=" << mModem << " ts=" << mChannel << std::endl;
+}
+
+void DspModemSlot::RunFaxReceiver()
+{
+    mControl.close();
+    const std::time_t t = std::time(nullptr);
+    std::tm now{};
+    ::localtime_r(&t, &now);
+    const int pid = spawn(fax_receiver_args(mModem, now), "executing", 1, &mExecFailed);
+    if (pid < 0)
+        return;
+    mChild = pid;
+    mWait.Bind(this, &DspModemSlot::on_fax_terminate);
+    mWait.Attach(pid);
+    std::clog << "fax receiver executed modem=" << mModem << " ts=" << mChannel << std::endl;
+}
+
+void DspModemSlot::on_fax_terminate(int status)
+{
+    std::clog << "fax terminated with code " << status << std::endl;
+    mChild = -1;
+    char byte = 0;
+    const bool ran = !mExecFailed.is_valid() || ::read(mExecFailed.lowlevel_fd(), &byte, 1) != 1;
+    mExecFailed.close();
+    if ((status & 0xFF) != 0 || !ran)
+        std::clog << "fax transfer failed" << std::endl;
+    // A program that never ran received no pages: its exit code is ours.
+    if (ran) {
+        const unsigned pages = (unsigned(status) >> 8) & 0xFF;
+        std::clog << "pages received: " << pages << std::endl;
+        TERM::MdmAccounting acct;
+        acct.ref_octetsIn().set_low(static_cast<int>(pages));
+        acct.ref_octetsIn().set_high(0);
+        TERM::ModemProceeding proceeding;
+        proceeding.select_acct(acct);
+        OnModem(proceeding);
+    }
+    child_ended(status);
+}

@@ -1,0 +1,275 @@
+#include "slots/modem/modem_factory.hpp"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <linux/if.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include "platform/board.hpp"
+#include "platform/devices.hpp"
+#include "slots/modem/dsp_modem_slot.hpp"
+#include "slots/modem/hdlc_modem_slot.hpp"
+
+namespace
+{
+
+using platform::board;
+
+template <class T> bool contains(std::list<T> const& list, T const& value)
+{
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+} // namespace
+
+ModemFactory& ModemFactory::instance()
+{
+    static ModemFactory factory;
+    return factory;
+}
+
+ModemFactory::ModemFactory()
+{
+    IQuery();
+    mListenerEvent.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
+    Init();
+}
+
+ModemFactory::~ModemFactory()
+{
+    for (AuthClient* c : mClients)
+        delete c;
+}
+
+std::ostream& ModemFactory::PutHeader(std::ostream& os) const
+{
+    return os << "modem[" << mModemCount << "," << mAllSlots.size() << "]: ";
+}
+
+Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.modem_isSelected())
+        return nullptr;
+    TERM::ModemParams const& modem = params.get_modem();
+    if (modem.ddm_isPresent() && !modem.get_ddm().empty() && !mFreeInterfaces.empty()) {
+        const std::string name = mFreeInterfaces.front();
+        mFreeInterfaces.pop_front();
+        auto* slot = new HdlcModemSlot(modem, name);
+        mAllSlots.push_back(slot);
+        mDigitalSlots.push_back(slot);
+        return slot;
+    }
+    auto* slot = new DspModemSlot(modem);
+    mAllSlots.push_back(slot);
+    mDspSlots.push_back(slot);
+    return slot;
+}
+
+void ModemFactory::ReleaseModemSlot(DspModemSlot* slot)
+{
+    mAllSlots.remove(slot);
+    mDspSlots.remove(slot);
+}
+
+void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot)
+{
+    if (!contains(mDigitalSlots, slot))
+        return;
+    mAllSlots.remove(slot);
+    mDigitalSlots.remove(slot);
+    if (!contains(mFreeInterfaces, slot->deviceName()))
+        mFreeInterfaces.push_back(slot->deviceName());
+}
+
+void ModemFactory::Query(LGCP::Resources& resources)
+{
+    IQuery();
+    resources.set_modem(mModemCount);
+    resources.set_digital_modems(static_cast<int>(mFreeInterfaces.size()));
+}
+
+void ModemFactory::IQuery()
+{
+    update_modemDevices();
+    update_hdlcDevices();
+}
+
+void ModemFactory::update_modemDevices()
+{
+    mModemCount = 0;
+    Fd control;
+    if (!control.OpenDevice(platform::mctl::kPath, O_RDWR)) {
+        const Errno e;
+        PutHeader(std::cerr) << "fail to open \"" << platform::mctl::kPath << "\" : " << e << std::endl;
+        return;
+    }
+    int value = -1;
+    while ((value = board().ioctl(control.lowlevel_fd(), platform::mctl::kEnumerate, value)) >= 0)
+        ++mModemCount;
+    if (errno != ENODEV) {
+        const Errno e;
+        PutHeader(std::cerr) << "enum fail: " << e << std::endl;
+    }
+}
+
+void ModemFactory::update_hdlcDevices()
+{
+    mFreeInterfaces.clear();
+    const Fd sock(board().interface_socket());
+    if (!sock.is_valid())
+        return;
+    for (int n = 0; n < 256; ++n) {
+        const std::string name = "hdlc" + std::to_string(n);
+        ifreq r;
+        std::memset(&r, 0, sizeof r);
+        std::strncpy(r.ifr_name, name.c_str(), IFNAMSIZ - 1);
+        if (board().ioctl(sock.lowlevel_fd(), platform::netif::kGetIndex, &r) == -1)
+            break;
+        if (board().ioctl(sock.lowlevel_fd(), platform::netif::kGetFlags, &r) == -1)
+            break;
+        if (!(r.ifr_flags & platform::netif::kPointToPoint) || (r.ifr_flags & platform::netif::kLoopback))
+            continue;
+        // An interface a live slot holds is not free, whatever its flags say.
+        const bool held = std::any_of(mDigitalSlots.begin(), mDigitalSlots.end(),
+                                      [&](HdlcModemSlot* s) { return s->deviceName() == name; });
+        if (!held)
+            mFreeInterfaces.push_back(name);
+    }
+    if (mFreeInterfaces.empty())
+        return;
+    std::clog << "found point-o-point devices:";
+    for (auto const& name : mFreeInterfaces)
+        std::clog << " " << name;
+    std::clog << std::endl;
+}
+
+void ModemFactory::Init()
+{
+    Fd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!sock.is_valid()) {
+        const Errno e;
+        PutHeader(std::cerr) << "fail to bind auth socket: " << e << std::endl;
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+        return;
+    }
+    // A quick restart finds the old listener's connections in TIME_WAIT.
+    const int on = 1;
+    ::setsockopt(sock.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(auth::kPort);
+    ::inet_pton(AF_INET, auth::kAddress, &addr.sin_addr);
+    if (::bind(sock.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const Errno e;
+        PutHeader(std::cerr) << "fail to bind auth socket: " << e << std::endl;
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+        return;
+    }
+    if (::listen(sock.lowlevel_fd(), 64) != 0) {
+        const Errno e;
+        PutHeader(std::cerr) << "fail to listen auth socket: " << e << std::endl;
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+        return;
+    }
+    if (!NonBlockMode(sock.lowlevel_fd())) {
+        const Errno e;
+        PutHeader(std::cerr) << "can't set socket to non block mode: " << e << std::endl;
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+        return;
+    }
+    mListener = sock;
+    mListenerEvent.Schedule(mListener, POLLIN);
+}
+
+void ModemFactory::OnSocketEvent(int, short revents)
+{
+    if (revents & (POLLERR | POLLHUP)) {
+        PutHeader(std::cerr) << "auth server socket error." << std::endl;
+        mListenerEvent.Release();
+        mListener.close();
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+        return;
+    }
+    if (!(revents & POLLIN))
+        return;
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    Fd connection(
+        ::accept4(mListener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+    if (!connection.is_valid() || !NonBlockMode(connection.lowlevel_fd())) {
+        PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
+        return;
+    }
+    auto* client = new AuthClient(connection, INet4::Addr(peer), *this);
+    mClients.push_back(client);
+    client->Activate();
+    PutHeader(std::cerr) << "incoming auth connection from " << INet4::Addr(peer) << std::endl;
+}
+
+void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
+{
+    PutHeader(std::clog) << "auth client " << client->GetAddr() << " disconnected." << std::endl;
+    mClients.remove(client);
+    delete client;
+}
+
+unsigned ModemFactory::sharing(int session) const
+{
+    return unsigned(std::count_if(mAllSlots.begin(), mAllSlots.end(),
+                                  [session](ModemSlot* s) { return s->EqAuthId(session); }));
+}
+
+void ModemFactory::OnAuth(auth::Record const* record)
+{
+    const int session = record->session;
+    ModemSlot* slot = FindModemByDsp(session);
+    if (!slot) {
+        PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
+        return;
+    }
+    // Digital modems and modems not yet allocated all answer to -1: the
+    // credentials of one call must never reach another.
+    if (sharing(session) > 1) {
+        PutHeader(std::cerr) << "auth record for session " << unsigned(session)
+                             << " matches several modem slots, dropped." << std::endl;
+        return;
+    }
+    slot->OnAuth(record);
+}
+
+bool ModemFactory::SendAuth(auth::Record const* record, ModemSlot const* from)
+{
+    const int session = record->session;
+    AuthClient* client = nullptr;
+    unsigned found = 0;
+    for (AuthClient* c : mClients) {
+        if (c->GetSessionId() == session && found++ == 0)
+            client = c;
+    }
+    if (!client) {
+        PutHeader(std::clog) << "send error: unknown auth " << unsigned(session) << " session." << std::endl;
+        return false;
+    }
+    if (found > 1 || (from && sharing(session) > 1)) {
+        PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is not unique."
+                             << std::endl;
+        return false;
+    }
+    return client->Send(record);
+}
+
+ModemSlot* ModemFactory::FindModemByDsp(int modem) const
+{
+    for (ModemSlot* s : mAllSlots) {
+        if (s->EqAuthId(modem))
+            return s;
+    }
+    return nullptr;
+}

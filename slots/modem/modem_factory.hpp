@@ -1,0 +1,71 @@
+#pragma once
+// The modem factory ("Modem"): builds DSP and digital modem slots from the
+// `modem` create parameters, keeps the lists of live modem slots, counts the
+// board's DSP modems and free HDLC interfaces for the resource report, and
+// serves the local authentication link on 127.0.0.1:52000, routing each
+// record between a plugin connection and the modem slot whose modem number is
+// the record's session word.
+#include <list>
+#include <string>
+
+#include "runtime/event.hpp"
+#include "runtime/fd.hpp"
+#include "runtime/timer.hpp"
+#include "slots/factory.hpp"
+#include "slots/modem/auth_client.hpp"
+
+class ModemSlot;
+class DspModemSlot;
+class HdlcModemSlot;
+
+class ModemFactory : public SlotFactory, public AuthOwner
+{
+public:
+    static constexpr unsigned kBindRetry = 5000;
+
+    static ModemFactory& instance();
+
+    ModemFactory();
+    ~ModemFactory() override;
+
+    char const* GetName() const override { return "Modem"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override;
+    void Query(LGCP::Resources& resources) override;
+    void IQuery();
+
+    // Both may be called again for a slot already released.
+    void ReleaseModemSlot(DspModemSlot* slot);
+    void ReleaseModemSlot(HdlcModemSlot* slot);
+
+    void OnAuth(auth::Record const* record) override;
+    void OnAuthSocketDisconnect(AuthClient* client) override;
+    // Sends a slot's record to the plugin connection of its session; false
+    // when none or several have it, or the write failed.
+    bool SendAuth(auth::Record const* record, ModemSlot const* from = nullptr);
+    ModemSlot* FindModemByDsp(int modem) const;
+
+    std::ostream& PutHeader(std::ostream& os) const;
+    int modems() const { return mModemCount; }
+    std::list<std::string> const& free_interfaces() const { return mFreeInterfaces; }
+    std::list<ModemSlot*> const& slots() const { return mAllSlots; }
+    std::list<AuthClient*> const& clients() const { return mClients; }
+    bool listening() const { return mListener.is_valid(); }
+
+private:
+    void update_modemDevices();
+    void update_hdlcDevices();
+    void Init();
+    void OnSocketEvent(int fd, short revents);
+    // How many live slots answer to a session.
+    unsigned sharing(int session) const;
+
+    std::list<DspModemSlot*> mDspSlots;
+    std::list<HdlcModemSlot*> mDigitalSlots;
+    std::list<ModemSlot*> mAllSlots;
+    int mModemCount = 0;
+    Fd mListener;
+    Event mListenerEvent;
+    Timer mBindTimer;
+    std::list<AuthClient*> mClients;
+    std::list<std::string> mFreeInterfaces;
+};

@@ -1,0 +1,251 @@
+#include "slots/modem/modem_slot.hpp"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/paths.hpp"
+#include "runtime/fd.hpp"
+#include "slots/modem/modem_factory.hpp"
+
+namespace
+{
+
+std::string text(const char* field, std::size_t size)
+{
+    return std::string(field, ::strnlen(field, size));
+}
+
+// The controller's dotted quad in network order; anything else is all ones.
+std::uint32_t address(std::string const& dotted)
+{
+    in_addr a;
+    return ::inet_pton(AF_INET, dotted.c_str(), &a) == 1 ? a.s_addr : 0xFFFFFFFFu;
+}
+
+BASE::INTEGER64Bits counter(std::uint32_t high, std::uint32_t low)
+{
+    BASE::INTEGER64Bits value;
+    value.set_high(static_cast<int>(high));
+    value.set_low(static_cast<int>(low));
+    return value;
+}
+
+} // namespace
+
+ModemSlot::ModemSlot(TERM::ModemParams const& params) : mParams(params)
+{
+    mWait.Bind(this, &ModemSlot::on_terminate);
+}
+
+ModemSlot::~ModemSlot()
+{
+    pppd_kill();
+}
+
+std::ostream& ModemSlot::PutHeader(std::ostream& os) const
+{
+    Put(os);
+    return os << ": ";
+}
+
+void ModemSlot::OnAuth(auth::Record const* record)
+{
+    switch (record->type) {
+    case auth::kRequest:
+        if (record->length == int(sizeof(auth::Request)))
+            OnAuthRequest(reinterpret_cast<auth::Request const*>(record));
+        else
+            PutHeader(std::cerr) << "auth request, invalid size: " << record->length << std::endl;
+        break;
+    case auth::kAccept:
+        PutHeader(std::cerr) << "auth accept, ignored." << std::endl;
+        break;
+    case auth::kIp:
+        PutHeader(std::cerr) << "auth ip, ignored." << std::endl;
+        break;
+    case auth::kAccounting:
+        if (record->length == int(sizeof(auth::Accounting)))
+            OnAcctInformation(reinterpret_cast<auth::Accounting const*>(record));
+        else
+            PutHeader(std::cerr) << "auth accounting, invalid size: " << record->length << std::endl;
+        break;
+    default:
+        PutHeader(std::cerr) << "unknown request from portslave: " << std::showbase << std::hex
+                             << record->type << std::dec << std::noshowbase << std::endl;
+        break;
+    }
+}
+
+void ModemSlot::OnAuthRequest(auth::Request const* request)
+{
+    TERM::MdmRequestUserAuth user;
+    user.set_username(text(request->username, sizeof request->username));
+    user.set_password(text(request->password, sizeof request->password));
+    TERM::ModemProceeding proceeding;
+    proceeding.select_auth(user);
+    OnModem(proceeding);
+}
+
+void ModemSlot::OnAcctInformation(auth::Accounting const* r)
+{
+    TERM::MdmAccounting acct;
+    acct.set_octetsOut(counter(r->octetsOut[0], r->octetsOut[1]));
+    acct.set_octetsIn(counter(r->octetsIn[0], r->octetsIn[1]));
+    acct.set_packetsOut(counter(r->packetsOut[0], r->packetsOut[1]));
+    acct.set_packetsIn(counter(r->packetsIn[0], r->packetsIn[1]));
+    acct.set_time(counter(0, r->time));
+    TERM::ModemProceeding proceeding;
+    proceeding.select_acct(acct);
+    OnModem(proceeding);
+}
+
+bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
+{
+    if (!params.modem_isSelected()) {
+        PutHeader(std::cerr) << "modem's activation requests parameter." << std::endl;
+        return false;
+    }
+    TERM::ModemUserParameters const& user = params.get_modem();
+    auth::Accept accept{16, auth::kAccept, modem_id(), 1};
+    auth::Ip ip{36,
+                auth::kIp,
+                modem_id(),
+                0,
+                address(user.get_remoteAddr()),
+                address(user.get_netmask()),
+                address(user.get_gateway()),
+                address(user.get_dns()),
+                std::int32_t(user.get_mtu().getValue())};
+    // The accept and the parameters must reach this call's plugin and no
+    // other: a failed send is the controller's failure to know about.
+    ModemFactory& factory = ModemFactory::instance();
+    return factory.SendAuth(reinterpret_cast<auth::Record const*>(&accept), this) &&
+           factory.SendAuth(reinterpret_cast<auth::Record const*>(&ip), this);
+}
+
+std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,
+                                              std::string const& options)
+{
+    std::vector<std::string> argv;
+    argv.push_back(params.execfile_isPresent() ? std::string(params.get_execfile())
+                                               : Paths::resolve("/usr/local/sbin/pppd"));
+    if (params.execargs_isPresent()) {
+        for (auto const& a : params.get_execargs()) {
+            if (argv.size() >= kMaxArgs - 1)
+                break;
+            argv.push_back(a);
+        }
+        return argv;
+    }
+    argv.insert(argv.end(), {"file", options, device});
+    std::string const& cid = params.get_cid();
+    if (!cid.empty())
+        argv.insert(argv.end(), {"remotenumber", cid});
+    return argv;
+}
+
+int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, unsigned delay, Fd* failed)
+{
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (auto const& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int report[2] = {-1, -1};
+    if (failed && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) == 0)
+        *failed = Fd(report[0]);
+    const int pid = ::fork();
+    if (pid < 0) {
+        const Errno e;
+        if (report[1] >= 0)
+            ::close(report[1]);
+        PutHeader(std::cerr) << "vfork fail: " << e << std::endl;
+        OnAbort(e.value());
+        return -1;
+    }
+    if (pid == 0) {
+        // The child leaves with _exit: the daemon's static objects and stdio
+        // buffers belong to the parent.
+        ::sleep(delay);
+        if (banner)
+            std::cout << banner << std::endl;
+        ::execv(argv[0], argv.data());
+        if (banner)
+            std::cout << "fail to exec!" << std::endl;
+        if (report[1] >= 0) {
+            const char byte = 1;
+            (void)!::write(report[1], &byte, 1);
+        }
+        ::_exit(2);
+    }
+    if (report[1] >= 0)
+        ::close(report[1]);
+    return pid;
+}
+
+void ModemSlot::pppd_exec(char const* device, char const* options)
+{
+    if (pppd_executing())
+        return;
+    const int pid = spawn(pppd_args(mParams, device, Paths::resolve(options)), nullptr, 0, nullptr);
+    if (pid < 0)
+        return;
+    mChild = pid;
+    mWait.Bind(this, &ModemSlot::on_terminate);
+    mWait.Attach(pid);
+    std::clog << "pppd executed cid=\"" << std::string(mParams.get_cid()) << "\" pid=" << pid << std::endl;
+}
+
+void ModemSlot::pppd_kill()
+{
+    if (!pppd_executing())
+        return;
+    PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
+    ::kill(mChild, SIGKILL);
+    ::sleep(0);
+}
+
+void ModemSlot::on_terminate(int status)
+{
+    std::clog << "pppd terminated with code " << status << std::endl;
+    mChild = -1;
+    child_ended(status);
+}
+
+void ModemSlot::child_ended(int status)
+{
+    if (is_releasing()) {
+        mTerminateTimer.reset();
+        unbind();
+        on_release();
+        return;
+    }
+    OnAbort(status);
+}
+
+bool ModemSlot::IBeforeDestroy()
+{
+    if (pppd_executing()) {
+        PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
+        ::kill(mChild, SIGHUP);
+        mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
+        return false;
+    }
+    unbind();
+    return true;
+}
+
+void ModemSlot::on_terminate_timeout(Timer*)
+{
+    PutHeader(std::cerr) << "pppd terminate timeout!" << std::endl;
+    pppd_kill();
+    if (is_releasing()) {
+        unbind();
+        on_release();
+    }
+}

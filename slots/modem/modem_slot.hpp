@@ -1,0 +1,70 @@
+#pragma once
+// The base of the modem slots: a dial-in or dial-out data call whose bearer
+// channel is joined to a modem, with the PPP daemon (or a fax program) as a
+// child process. The daemon's authentication plugin speaks to the gateway over
+// the local authentication link: its request and accounting records become
+// `modemProceeding` signals, and the controller's activation of the slot
+// becomes the plugin's accept and ip records. Destroying a slot whose child
+// runs sends it SIGHUP and waits for its end (SIGKILL after 5000 ms); the
+// controller's `destroy` is answered when the slot is gone.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "runtime/child_wait.hpp"
+#include "runtime/timer.hpp"
+#include "slots/modem/auth_client.hpp"
+#include "slots/slot.hpp"
+
+class ModemSlot : public Slot
+{
+public:
+    static constexpr unsigned kTerminateTimeout = 5000;
+    // Entries of a child's argument list, the terminating null included.
+    static constexpr std::size_t kMaxArgs = 64;
+
+    explicit ModemSlot(TERM::ModemParams const& params);
+    // Kills a child that still runs; the kinds give their factory entry back.
+    ~ModemSlot() override;
+
+    bool IBeforeDestroy() override;
+    bool IActivate(TERM::TermActivateParams const& params) override;
+    char const* GetName() const override { return "generic-modem"; }
+
+    // The session word of this slot's records on the authentication link.
+    virtual int modem_id() const = 0;
+    // Hands the slot back to the factory's bookkeeping; harmless when repeated.
+    virtual void unbind() = 0;
+
+    void OnAuth(auth::Record const* record);
+    bool EqAuthId(int id) const { return modem_id() == id; }
+    std::ostream& PutHeader(std::ostream& os) const;
+
+    // The PPP daemon's command line for a device and an option file.
+    static std::vector<std::string> pppd_args(TERM::ModemParams const& params, std::string const& device,
+                                              std::string const& options);
+    int child() const { return mChild; }
+
+protected:
+    void pppd_exec(char const* device, char const* options);
+    void pppd_kill();
+    bool pppd_executing() const { return mChild != -1; }
+    void on_terminate(int status);
+    void on_terminate_timeout(Timer*);
+    // Forks and runs argv[0] with argv; the child's process number, or -1
+    // after "vfork fail: " and the abort signal. `failed` (when given) is made
+    // the reading end of a pipe that holds one byte when the program could
+    // not be run.
+    int spawn(std::vector<std::string> const& argv, char const* banner, unsigned delay, Fd* failed);
+    // The end of the deferred destroy, or the abort signal.
+    void child_ended(int status);
+
+    TERM::ModemParams mParams;
+    int mChild = -1;
+    ChildWait mWait;
+    Timer mTerminateTimer;
+
+private:
+    void OnAuthRequest(auth::Request const* request);
+    void OnAcctInformation(auth::Accounting const* record);
+};

@@ -1,0 +1,120 @@
+// MCC data channels as the controller sees them: the allocation each create
+// asks for, user data both ways through the switch, a write the channel
+// refuses, and the channel counts in the resource report.
+#include "slots/mcc/mcc_slot.hpp"
+#include "slots/switched/trunk.hpp"
+#include "tests/slots/media_fixture.hpp"
+
+namespace
+{
+
+using mediatest::board;
+using mediatest::mcc;
+
+class MccSlots : public mediatest::MediaSlots
+{
+protected:
+    void SetUp() override
+    {
+        MediaSlots::SetUp();
+        MccFactory::instance();
+    }
+    std::string create_mcc(int slot, LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode)
+    {
+        return command(slot, 1, [&](LGCP::Command& c) {
+            LGCP::MccParams& p = c.select_create().select_mcc();
+            p.set_type(type), p.set_mode(mode);
+        });
+    }
+};
+
+TEST_F(MccSlots, CreateAllocatesTheTypeCode)
+{
+    const char* const rest = " rx-size=512 reserved=0 rx-thr=1 tx-thr=1 -> ";
+    const struct Row {
+        LGCP::MccType::NamedNumber type;
+        LGCP::MccMode::NamedNumber mode;
+        const char *prepare, *answer, *requests;
+    } rows[] = {
+        {LGCP::MccType::data, LGCP::MccMode::standard, "", "ok #1", "allocate type=data"},
+        {LGCP::MccType::bri, LGCP::MccMode::standard, "", "ok #1", "allocate type=bri"},
+        {LGCP::MccType::transparent, LGCP::MccMode::ss7, "", "ok #1", "allocate type=ss7"},
+        {LGCP::MccType::data, LGCP::MccMode::standard, "mcc pool data 0", "insufficientResources #1",
+         "allocate type=data"},
+        {LGCP::MccType::data, LGCP::MccMode::standard, "device /dev/mcc/ctl missing",
+         "insufficientResources #1", ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.requests + std::string(" ") + r.prepare);
+        ASSERT_EQ("ok\n", board().execute(*r.prepare ? r.prepare : "clear"));
+        ctltest::Capture err(std::cerr);
+        EXPECT_EQ(r.answer, create_mcc(1, r.type, r.mode));
+        const std::string journal = requests(platform::mcc::kPath);
+        if (*r.requests == 0)
+            EXPECT_EQ("", journal);
+        else if (r.answer[0] == 'o')
+            EXPECT_EQ(r.requests + std::string(rest) + "0 | timeslot -> 4096", journal);
+        else
+            EXPECT_EQ(r.requests + std::string(rest) + "-1 ENOSPC", journal);
+        EXPECT_EQ(r.answer[0] == 'o' ? ""
+                  : *r.requests      ? "mcc: MCC_ALLOCATE fail: No space left on device\n"
+                                     : "mcc: fail to open MCC device: No such file or directory\n",
+                  err.text());
+        command(1, 2, [](LGCP::Command& c) { c.select_destroy(); });
+        board().service(); // the channel is free once the driver sees its close
+        board().execute("mcc pool data 32");
+        board().set_present(platform::mcc::kPath, true);
+    }
+}
+
+TEST_F(MccSlots, UserDataBothWaysThroughTheSwitch)
+{
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    create_trunk(2, 1);
+    ASSERT_EQ("@1 transmitter 4096 | ok #3", connect(1, 2, 3));
+    ASSERT_EQ("@1 receiver 4096 | ok #4", connect(2, 1, 4));
+
+    EXPECT_EQ("ok #5", command(1, 5, [](LGCP::Command& c) { c.select_userData({1, 2, 3}); }));
+    EXPECT_EQ("ok #6", command(1, 6, [](LGCP::Command& c) { c.select_userData({}); }));
+    board().service();
+    EXPECT_EQ("01 02 03", sent(1)); // the empty frame carries nothing onto the line
+
+    // Three frames that one readable pass finds: three signals, in order.
+    for (const char* f : {"mcc frame 1 0A", "mcc frame 1 0B0C", "mcc frame 1 0D"})
+        ASSERT_EQ("reached=1\nok\n", board().execute(f));
+    EXPECT_EQ("@1 userData 0A | @1 userData 0B 0C | @1 userData 0D", pump_until("0D"));
+    EXPECT_EQ("unsupported #7", command(1, 7, [](LGCP::Command& c) { c.select_activate().select_empty(); }));
+}
+
+// The board is not served, so the channel fills: the write it refuses is
+// answered as a failure, and every frame answered success reached the driver.
+TEST_F(MccSlots, RefusedWriteIsAFailure)
+{
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    create_trunk(2, 1);
+    connect(1, 2, 3);
+    unsigned ok = 0;
+    std::string last;
+    for (int seq = 10;
+         seq < 5000 &&
+         (last = command(1, seq, [](LGCP::Command& c) { c.select_userData(std::vector<char>(1000, 'x')); }))
+                 .compare(0, 2, "ok") == 0;
+         ++seq)
+        ++ok;
+    EXPECT_EQ("unsupported", last.substr(0, 11));
+    board().service();
+    EXPECT_EQ(ok, mcc().take_sent(1).size());
+}
+
+TEST_F(MccSlots, CountsInTheReport)
+{
+    for (const char* c : {"mcc pool data 5", "mcc pool bri 6", "mcc pool transparent 7"})
+        board().execute(c);
+    EXPECT_EQ("ok #99 | query mcc 5/6/7 t38 0", query().substr(0, 30));
+    board().set_present(platform::mcc::kPath, false);
+    EXPECT_EQ("ok #99 | query mcc 0/0/0 t38 0", query().substr(0, 30));
+    for (const char* c : {"mcc pool data 32", "mcc pool bri 16", "mcc pool transparent 32"})
+        board().execute(c);
+}
+
+} // namespace

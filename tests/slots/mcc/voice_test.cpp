@@ -1,0 +1,150 @@
+// Players and recorders on voice channels: phrase files played in order and
+// repeated, unsafe or missing names, a network player and a recorder against
+// loopback TCP peers, and the ends each reports.
+#include "slots/mcc/voice.hpp"
+#include "slots/switched/trunk.hpp"
+#include "tests/slots/media_fixture.hpp"
+
+namespace
+{
+
+using mediatest::board;
+using mediatest::mcc;
+
+class VoiceSlots : public mediatest::MediaSlots
+{
+protected:
+    void SetUp() override
+    {
+        MediaSlots::SetUp();
+        VoiceFactory::instance();
+        write_file("/usr/local/voice/a", "\x01\x02");
+        write_file("/usr/local/voice/b", "\x03");
+        write_file("/usr/local/a", "\x0F");
+        ASSERT_EQ("ok #90 | @2 transmitter 1 | @2 receiver 1", create_trunk(2, 1));
+    }
+    std::string create_file_player(std::vector<std::string> names, int repeat)
+    {
+        return command(3, 1, [&](LGCP::Command& c) {
+            LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
+            for (auto& n : names)
+                f.set_name().push_back(ASN1::IA5String(n));
+            f.set_repeat(repeat);
+        });
+    }
+    std::string create_network(int slot, int port, int id, bool record)
+    {
+        return command(slot, 1, [&](LGCP::Command& c) {
+            LGCP::VoiceParams& v = c.select_create().select_voice();
+            TERM::HostAddress& h = record ? v.select_record() : v.select_player().select_network().set_host();
+            h.set_iaddr("127.0.0.1"), h.set_port(unsigned(port));
+            if (!record)
+                v.ref_player().ref_network().set_id(id);
+        });
+    }
+    Fd accept_from(const Fd& listener)
+    {
+        Fd peer;
+        pump_for([&] {
+            peer = Fd(::accept4(listener.lowlevel_fd(), nullptr, nullptr, SOCK_NONBLOCK));
+            return peer.is_valid();
+        });
+        return peer;
+    }
+};
+
+TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
+{
+    const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
+    const struct Row {
+        std::vector<std::string> names;
+        int repeat;
+        const char* join;   // the answer to the join
+        const char* played; // frames the player's channel wrote
+        const char* end;    // the frames after the join
+    } rows[] = {
+        {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
+        {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
+        {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
+        {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.names[0] + " repeat " + std::to_string(r.repeat));
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ("ok #1", create_file_player(r.names, r.repeat));
+        EXPECT_EQ(r.join, connect(3, 2, 4));
+        EXPECT_EQ(r.end, pump_until("abort 0"));
+        // Nothing more: one abort, and the player stays silent.
+        EXPECT_EQ("", pump_until("", 20));
+        EXPECT_EQ(r.played, written(4096));
+        command(3, 5, [](LGCP::Command& c) { c.select_destroy(); });
+        board().service();
+    }
+}
+
+TEST_F(VoiceSlots, NetworkPlayerSendsItsIdThenPlays)
+{
+    int port = 0;
+    Fd listener = ctltest::listener(port);
+    ASSERT_EQ("ok #1", create_network(4, port, 0x01020304, false));
+    EXPECT_EQ("@4 transmitter 4096 | ok #4", connect(4, 2, 4));
+    Fd peer = accept_from(listener);
+    ASSERT_TRUE(peer.is_valid());
+    EXPECT_EQ("@4 startPlaying", pump_until("startPlaying"));
+    std::string id;
+    ASSERT_TRUE(pump_for([&] { return (id += ctltest::read_now(peer)).size() >= 4; }));
+    EXPECT_EQ("01 02 03 04", ctltest::hex(id));
+    ctltest::send_all(peer, "\x11\x22");
+    std::string played;
+    ASSERT_TRUE(pump_for([&] { return (played += written(4096)).size() >= 5; }));
+    EXPECT_EQ("11 22", played);
+    peer.close();
+    EXPECT_EQ("@4 transmitter off | @4 abort 0", pump_until("abort 0"));
+    // Released for good: a later join is refused, no transmitter is claimed.
+    EXPECT_EQ("connectFail #5", connect(4, 2, 5));
+    EXPECT_EQ("", pump_until("", 20));
+}
+
+TEST_F(VoiceSlots, NetworkPlayerWithoutPeer)
+{
+    const int port = ctltest::free_port();
+    ASSERT_EQ("ok #1", create_network(4, port, 7, false));
+    EXPECT_EQ("@4 transmitter 4096 | ok #4", connect(4, 2, 4));
+    EXPECT_EQ("@4 transmitter off | @4 abort 0", pump_until("abort 0"));
+}
+
+TEST_F(VoiceSlots, RecorderCopiesItsChannelAndReportsEachEnd)
+{
+    int port = 0;
+    Fd listener = ctltest::listener(port);
+    ASSERT_EQ("ok #1 | @5 receiver 4096", create_network(5, port, 0, true));
+    EXPECT_EQ("ok #4", connect(2, 5, 4));
+    Fd peer = accept_from(listener);
+    ASSERT_TRUE(peer.is_valid());
+    // The bytes it copies are the end-to-end voice test's. A disconnect ends
+    // this recording; the next join makes a new one.
+    EXPECT_EQ("@5 stopRecording userRequest | ok #5",
+              command(5, 5, [](LGCP::Command& c) { c.select_disconnect(); }));
+    ASSERT_TRUE(pump_for([&] { return ctltest::peer_closed(peer); }));
+    EXPECT_EQ("ok #6", connect(2, 5, 6));
+    Fd second = accept_from(listener);
+    ASSERT_TRUE(second.is_valid());
+    second.close();
+    ctltest::Capture err(std::cerr);
+    std::string end;
+    for (int i = 0; i < 50 && end.empty(); ++i) {
+        board().execute("mcc frame 1 0C");
+        end = pump_until("connectionAborted", 20);
+    }
+    EXPECT_EQ("@5 stopRecording connectionAborted", end);
+    EXPECT_EQ("recorder[4096]: record aborted\n", err.text());
+
+    // No peer at all.
+    listener.close();
+    command(2, 7, [](LGCP::Command& c) { c.select_disconnect(); });
+    command(5, 8, [](LGCP::Command& c) { c.select_disconnect(); });
+    EXPECT_EQ("ok #9", connect(2, 5, 9));
+    EXPECT_EQ("@5 stopRecording connectionFail", pump_until("connectionFail"));
+}
+
+} // namespace

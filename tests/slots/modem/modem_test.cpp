@@ -1,0 +1,401 @@
+// Modem slots through the slot manager on the simulated board, with fake PPP
+// daemons and fax programs (small shell scripts given as `execfile`): the
+// command lines, the modem and interface requests, the hang-up, time-out and
+// kill of a destroy and its late answer, exit statuses, fax results, record
+// dispatch and routing by session. The activation records on the wire are
+// the end-to-end modem test's.
+// Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
+// "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
+#include "slots/modem/dsp_modem_slot.hpp"
+#include "slots/modem/hdlc_modem_slot.hpp"
+#include "slots/modem/modem_factory.hpp"
+#include "tests/slots/frames.hpp"
+#include "tests/slots/media_fixture.hpp"
+
+namespace
+{
+
+using ctltest::Capture;
+using mediatest::board;
+
+// Arguments "<prefix>0", "<prefix>1", ...
+void set_args(TERM::ModemParams& p, int n, const std::string& prefix = "a")
+{
+    p.set_execargs().clear();
+    for (int k = 0; k < n; ++k)
+        p.ref_execargs().push_back(ASN1::IA5String(prefix + std::to_string(k)));
+}
+
+std::string joined(std::vector<std::string> const& v)
+{
+    std::string out;
+    for (auto const& s : v)
+        out += (out.empty() ? "" : " ") + s;
+    return out;
+}
+
+TERM::ModemParams modem(const char* cid = "42")
+{
+    TERM::ModemParams p;
+    p.set_cid(cid), p.set_cdid("100");
+    return p;
+}
+
+TEST(ModemCommandLines, PppdArguments)
+{
+    struct Case {
+        const char *cid, *execfile;
+        int execargs; // -1 absent
+        const char* expected;
+    } const cases[] = {
+        {"555", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV remotenumber 555"},
+        {"", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV"},
+        {"555", "/x/ppp", -1, "/x/ppp file OPT DEV remotenumber 555"},
+        {"555", nullptr, 0, "/usr/local/sbin/pppd"},
+        {"555", "/x/ppp", 2, "/x/ppp a0 a1"},
+    };
+    for (auto const& c : cases) {
+        TERM::ModemParams p = modem(c.cid);
+        if (c.execfile)
+            p.set_execfile(c.execfile);
+        if (c.execargs >= 0)
+            set_args(p, c.execargs);
+        EXPECT_EQ(c.expected, joined(ModemSlot::pppd_args(p, "DEV", "OPT")));
+    }
+    TERM::ModemParams p = modem();
+    set_args(p, 70);
+    const auto argv = ModemSlot::pppd_args(p, "DEV", "OPT");
+    EXPECT_EQ(63u, argv.size()) << "the program, 62 arguments and the null fill the 64 entries";
+    EXPECT_EQ("a61", argv.back());
+}
+
+TEST(ModemCommandLines, FaxArgumentsAndDataModes)
+{
+    TERM::ModemParams p = modem();
+    set_args(p, 2, "f");
+    EXPECT_EQ("/usr/local/sbin/fax -m 3 f0 f1", joined(DspModemSlot::fax_sender_args(p, 3)));
+    p.set_execfile("/x/fax");
+    set_args(p, 65, "f");
+    const auto argv = DspModemSlot::fax_sender_args(p, 3);
+    EXPECT_EQ(63u, argv.size());
+    EXPECT_EQ("/x/fax f59", argv[0] + " " + argv.back());
+    std::tm at{};
+    at.tm_hour = 9, at.tm_min = 5, at.tm_sec = 7;
+    EXPECT_EQ("/usr/local/bin/fax -m 1 receive /var/fax-09-05-07.g3",
+              joined(DspModemSlot::fax_receiver_args(1, at)));
+
+    using M = TERM::DigitalDataModeEnum;
+    struct Case {
+        std::vector<int> modes;
+        int mask;
+    } const masks[] = {{{M::ddmV110, M::ddm7BIT}, 5}, {{M::ddmV120}, 0}, {{M::ddm8BIT}, 2}};
+    for (auto const& c : masks) {
+        TERM::ModemParams q = modem();
+        for (int m : c.modes)
+            q.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::NamedNumber(m)));
+        EXPECT_EQ(c.mask, DspModemSlot::ddm_mask(q));
+    }
+}
+
+class Modems : public mediatest::MediaSlots
+{
+protected:
+    void SetUp() override
+    {
+        MediaSlots::SetUp();
+        for (const char* c : {"device /dev/mctl present", "mctl modems 2 96", "netif add hdlc0 40",
+                              "netif add hdlc1 41 0x19", "netif add hdlc2 42"})
+            ASSERT_EQ("ok\n", board().execute(c));
+        {
+            Capture err(std::cerr);
+            ModemFactory::instance().IQuery();
+        }
+        create_trunk(1, 1);
+        board().clear_journal();
+    }
+    void TearDown() override
+    {
+        Capture err(std::cerr);
+        MediaSlots::TearDown();
+        EXPECT_TRUE(ModemFactory::instance().slots().empty());
+        for (const char* c : {"netif remove hdlc0", "netif remove hdlc1", "netif remove hdlc2"})
+            board().execute(c);
+    }
+    // A fake program: records its arguments in <root>/args, then runs `body`.
+    std::string program(const char* name, const char* body)
+    {
+        std::string path = root + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << root << "/args\n" << body << "\n";
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+    static LGCP::Command create(TERM::ModemParams const& p)
+    {
+        LGCP::Command c;
+        c.select_create().select_modem(p);
+        return c;
+    }
+    static LGCP::Command simple(const char* what) // destroy, connect (to 1), activate
+    {
+        LGCP::Command c;
+        *what == 'd'   ? void(c.select_destroy())
+        : *what == 'c' ? void(c.select_connect(1u))
+                       : void(c.select_activate().select_modem().set_mtu(1500));
+        return c;
+    }
+    // The frames with the slot of each answer.
+    std::string send(int seq, unsigned slot, LGCP::Command const& command)
+    {
+        LGCP::Message m;
+        m.set_seq(seq), m.set_slot(slot), m.set_pdu().select_command(command);
+        server.OnMessage(m);
+        board().service(); // the board sees the descriptors closed meanwhile
+        return frames();
+    }
+    std::string frames() { return slotstest::frames(ctltest::read_now(pair.client)); }
+    ModemSlot* slot(unsigned n) { return dynamic_cast<ModemSlot*>(Slots::instance().GetSlotAt(n)); }
+    // Lets the loop run, in real time, until the slot's child has ended.
+    void child_ends(unsigned n)
+    {
+        for (int k = 0; k < 2000 && slot(n) && slot(n)->child() != -1; ++k) {
+            ::poll(nullptr, 0, 10);
+            run_for(1);
+        }
+        ASSERT_TRUE(!slot(n) || slot(n)->child() == -1);
+    }
+    std::string args() const
+    {
+        const std::string line = testutil::read_file(root + "/args");
+        ::unlink((root + "/args").c_str());
+        return line.substr(0, line.find('\n'));
+    }
+
+    ctltest::Capture& clog = quiet;
+};
+
+// The set-up's requests by the kind of call, and the command line of the
+// daemon it starts.
+TEST_F(Modems, DspModemSetUpPerKindOfCall)
+{
+    Capture err(std::cerr);
+    const std::string hup = program("quick", "exit 0");
+    struct Case {
+        bool originate, fax, dmp;
+        const char *requests, *args;
+    } const cases[] = {
+        {false, false, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | answer modem=0 -> 0",
+         "aoptions /dev/mdm0 remotenumber 42"},
+        {true, false, true,
+         "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | dmp modem=0 offset=3 value=7 -> -1 EIO | "
+         "dmp modem=0 offset=9 value=1 -> 0 | originate modem=0 -> 0",
+         "coptions /dev/mdm0 remotenumber 42"},
+        {true, true, false, "allocate -> 0 | timeslot -> 96 | dmp-reset modem=0 -> 0 | fax modem=0 -> 0", ""},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.requests);
+        TERM::ModemParams p = modem();
+        p.set_execfile(hup);
+        if (c.originate)
+            p.set_originate();
+        if (c.fax)
+            p.set_fax();
+        if (c.dmp) {
+            TERM::DDModemParam a, b;
+            a.set_offset(3), a.set_value(7), b.set_offset(9), b.set_value(1);
+            p.set_dmp().push_back(a), p.ref_dmp().push_back(b);
+            board().fail("/dev/mctl", platform::mctl::kSetDmp, EIO, 1);
+        }
+        EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+        EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+        EXPECT_EQ(c.requests, requests("/dev/mctl"));
+        if (*c.args) {
+            child_ends(2);
+            EXPECT_EQ(hup + " file " + root + "/usr/local/etc/ppp/" + c.args, args());
+            EXPECT_EQ("@2 abort 0", frames()) << "a daemon that ends by itself";
+        }
+        EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+    }
+    EXPECT_NE(std::string::npos, err.text().find("set dmp parameter index=3 value=7 failed : "));
+}
+
+// A destroy waits for the child: SIGKILL follows 5000 ms after SIGHUP. A
+// child that ends on SIGHUP is the end-to-end modem test's.
+TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("pppd", "trap '' HUP; while :; do sleep 0.02; done"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    for (int k = 0; k < 200 && args().empty(); ++k)
+        ::poll(nullptr, 0, 10); // the script has set its trap
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(9, 2, simple("destroy")));
+    EXPECT_EQ("destroyInProgress #10 @2", send(10, 2, simple("connect")));
+    run_for(ModemSlot::kTerminateTimeout - 1);
+    EXPECT_EQ("", frames());
+    child_ends(2);
+    EXPECT_EQ("ok #9 @2", frames());
+    EXPECT_EQ(nullptr, slot(2));
+    std::string logs;
+    std::istringstream in(err.text());
+    for (std::string line; std::getline(in, line);)
+        logs += line.substr(line.find(": ") + 2) + "\n";
+    // once at the time-out, once more when the slot is deleted
+    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n"
+              "pppd isn't terminated, killing ...\n",
+              logs);
+}
+
+// A program that cannot run ends with 2 (status 512); a fax program's exit
+// code is its pages, unless it never ran.
+TEST_F(Modems, ExitStatusesAndFaxResults)
+{
+    struct Case {
+        bool fax;
+        const char* body; // null: the program does not exist
+        const char *frames, *log;
+    } const cases[] = {
+        {false, nullptr, "@2 abort 512", "pppd terminated with code 512"},
+        {true, "exit 3", "@2 acct 0:0 0:3 0:0 0:0 0:0 | @2 abort 768", "pages received: 3"},
+        {true, nullptr, "@2 abort 512", "fax transfer failed"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.frames);
+        TERM::ModemParams p = modem();
+        p.set_execfile(c.body ? program("prog", c.body) : root + "/missing");
+        if (c.fax)
+            p.set_fax(), p.set_execargs().push_back("to");
+        send(2, 2, create(p));
+        Capture out(std::cout);
+        EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+        clog.clear();
+        child_ends(2);
+        EXPECT_EQ(c.frames, frames());
+        EXPECT_NE(std::string::npos, clog.text().find(c.log)) << clog.text();
+        EXPECT_TRUE(!c.fax || c.body || clog.text().find("pages received") == std::string::npos);
+        EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+    }
+}
+
+// The free interfaces (point-to-point, not loopback, up to the first missing
+// one); a digital modem's interface switched to PPP and back; an interface
+// never given to two slots.
+TEST_F(Modems, DigitalModemSwitchesItsInterface)
+{
+    board().execute("netif remove hdlc1");
+    board().execute("netif add hdlc3 43");
+    ModemFactory& f = ModemFactory::instance();
+    f.IQuery();
+    EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces()) << "hdlc3 is beyond the missing hdlc1";
+    EXPECT_NE(std::string::npos, clog.text().find("found point-o-point devices: hdlc0\n"));
+
+    TERM::ModemParams p = modem();
+    p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddmV110);
+    p.set_execfile(program("hup", "trap 'exit 0' HUP; while :; do sleep 0.02; done"));
+    EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+    f.IQuery();
+    EXPECT_TRUE(f.free_interfaces().empty()) << "the slot's interface is not free again";
+    EXPECT_EQ("ok #3 @3", send(3, 3, create(p)));
+    EXPECT_EQ("dsp-modem", std::string(slot(3)->GetName())) << "no interface left";
+    send(4, 3, simple("destroy"));
+    board().clear_journal();
+
+    EXPECT_EQ("@2 transmitter 40 | ok #5 @2", send(5, 2, simple("connect"))) << "the join's own signal";
+    EXPECT_EQ(
+        "SIOCWANDEV hdlc0 IF_GET_IFACE size=128 -> 0 channel=40 | SIOCWANDEV hdlc0 IF_PROTO_PPP size=4 -> 0",
+        requests(platform::netif::kSocket));
+    EXPECT_EQ(40, slot(2)->IGetTransmitChannel());
+    EXPECT_EQ("hdlc0 flags=0x11 proto=ppp channel=40\nok\n", board().execute("netif show hdlc0"));
+    for (int k = 0; k < 200 && args().empty(); ++k)
+        ::poll(nullptr, 0, 10);
+    Capture err(std::cerr);
+    send(6, 2, simple("destroy"));
+    child_ends(2);
+    EXPECT_EQ("ok #6 @2", frames());
+    EXPECT_EQ("SIOCGIFFLAGS hdlc0 -> 0 flags=0x11 | SIOCSIFFLAGS hdlc0 flags=0x10 -> 0 | SIOCWANDEV hdlc0 "
+              "IF_PROTO_HDLC size=4 -> 0",
+              requests(platform::netif::kSocket));
+    EXPECT_EQ("hdlc0 flags=0x10 proto=hdlc channel=40\nok\n", board().execute("netif show hdlc0"));
+    EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces());
+}
+
+// Records reach the one slot of their session, by type and size; a session
+// that several slots share (digital modems all use -1) reaches none.
+TEST_F(Modems, RecordsByTypeSizeAndSession)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams fax = modem();
+    fax.set_fax(), fax.set_originate();
+    send(2, 2, create(fax));
+    send(3, 2, simple("connect")); // modem 0, no child
+    frames();
+    auth::Record r{};
+    auth::Request& q = reinterpret_cast<auth::Request&>(r);
+    std::strcpy(q.username, "alice");
+    std::memset(q.password, 'p', sizeof q.password); // no NUL: all 64 bytes
+    auth::Accounting& a = reinterpret_cast<auth::Accounting&>(r);
+    struct Case {
+        std::int32_t length, type, session;
+        const char *frames, *log;
+    } const cases[] = {
+        {140, 1, 0, nullptr, ""}, // the name and the whole password
+        {139, 1, 0, "", "auth request, invalid size: 139"},
+        {141, 1, 0, "", "auth request, invalid size: 141"},
+        {16, 2, 0, "", "auth accept, ignored."},
+        {36, 3, 0, "", "auth ip, ignored."},
+        {64, 4, 0, "@2 acct 1:2 3:4 5:6 7:8 0:9", ""},
+        {63, 4, 0, "", "auth accounting, invalid size: 63"},
+        {12, 9, 0, "", "unknown request from portslave: 0x9"},
+        {140, 1, 1, "", "receive auth request for unknown session 1"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.log);
+        if (c.type == 4) {
+            const std::uint32_t words[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+            std::memcpy(a.octetsOut, words, sizeof words);
+        }
+        r.length = c.length, r.type = c.type, r.session = c.session;
+        err.clear();
+        ModemFactory::instance().OnAuth(&r);
+        EXPECT_EQ(c.frames ? c.frames : "@2 auth alice/" + std::string(64, 'p'), frames());
+        EXPECT_NE(std::string::npos, err.text().find(c.log)) << err.text();
+    }
+
+    // Two digital modems: session -1 is no one's.
+    TERM::ModemParams digital = modem();
+    digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+    send(4, 4, create(digital));
+    send(5, 5, create(digital));
+    r.length = 140, r.type = 1, r.session = -1;
+    err.clear();
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_EQ("", frames());
+    EXPECT_NE(std::string::npos, err.text().find("matches several modem slots, dropped."));
+    EXPECT_EQ("unsupported #6 @4", send(6, 4, simple("activate"))) << "no plugin";
+    send(7, 5, simple("destroy"));
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
+    send(8, 4, simple("destroy"));
+    send(9, 2, simple("destroy"));
+}
+
+// Losing the controller deletes a slot whose destroy waits for its child; the
+// factory no longer lists it, so a late record finds no slot.
+TEST_F(Modems, ControllerLossWithAPendingModem)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("deaf", "trap '' HUP; while :; do sleep 0.02; done"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(4, 2, simple("destroy")));
+    Slots::instance().OnDisconnect();
+    EXPECT_TRUE(ModemFactory::instance().slots().empty());
+    auth::Record r{};
+    r.length = 140, r.type = 1, r.session = 0;
+    ModemFactory::instance().OnAuth(&r);
+    EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
+    EXPECT_NE(std::string::npos, err.text().find("pppd isn't terminated, killing ..."));
+}
+
+} // namespace

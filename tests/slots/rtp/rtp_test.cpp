@@ -1,0 +1,272 @@
+// RTP streams over the simulated RTP, voice, tone and DSP drivers: the
+// session record the factory builds, refusals, RTCP on the loopback, codec
+// restarts, driver events, the codec capacities and the error texts.
+#include "slots/rtp/rtp_factory.hpp"
+
+#include "platform/sim/rtp_model.hpp"
+#include "platform/sim/voice_model.hpp"
+#include "slots/rtp/rtp_slot.hpp"
+#include "tests/hardware/media_rig.hpp"
+#include "tests/slots/media_fixture.hpp"
+#include "tests/slots/signal_spy.hpp"
+#include "tests/slots/udp_peer.hpp"
+
+namespace
+{
+
+using Lines = std::vector<std::string>;
+using ctltest::Capture;
+const std::string kRtp = platform::rtp::kPath;
+
+using Peer = slotstest::UdpPeer;
+using Spy = slotstest::SignalSpy;
+
+using mediatest::board;
+
+class RtpTest : public mediatest::MediaSlots
+{
+protected:
+    void SetUp() override
+    {
+        MediaSlots::SetUp();
+        {
+            Capture clog(std::clog), cerr(std::cerr);
+            tone.reset(new Hardware::TonecReceiverService);
+            dsp.reset(new Hardware::DSProcReceiverService);
+            factory.reset(new RtpFactory);
+        }
+        server.Bind(&spy);
+        board().clear_journal();
+    }
+    void TearDown() override
+    {
+        server.Deactivate();
+        factory.reset();
+        dsp.reset();
+        tone.reset();
+        MediaSlots::TearDown();
+    }
+
+    // An `rtp` create: payload, rx and tx payload, dhost port given by the peer.
+    LGCP::CreateParams create(const Peer& peer,
+                              TERM::Payload::NamedNumber payload = TERM::Payload::ptG711_Alaw)
+    {
+        LGCP::CreateParams p;
+        LGCP::CreateRtpParams& r = p.select_rtp();
+        TERM::RtpParams& c = r.set_codecRTP();
+        c.set_payload(payload), c.set_dhost().set_iaddr("127.0.0.1"), c.ref_dhost().set_port(peer.port - 1);
+        c.set_shost().set_iaddr("0.0.0.0"), c.ref_shost().set_port(Peer::free_port() - 1);
+        c.set_ssrc(0x11223344), r.set_rxPayload(payload), r.set_txPayload(payload);
+        return p;
+    }
+
+    RtpSlot* build(const LGCP::CreateParams& p)
+    {
+        Capture clog(std::clog), cerr(std::cerr);
+        RtpSlot* slot = static_cast<RtpSlot*>(factory->INewSlot(p));
+        log = clog.text() + cerr.text();
+        return slot;
+    }
+
+    void destroy(RtpSlot* slot)
+    {
+        Capture clog(std::clog), cerr(std::cerr);
+        slot->IBeforeDestroy();
+        delete slot;
+        board().service();
+    }
+
+    // The session record the driver was given, as the journal shows it.
+    std::string begin() const
+    {
+        for (const std::string& line : hwtest::journal(board(), kRtp))
+            if (line.compare(0, 12, "ioctl begin ") == 0)
+                return line.substr(12, line.rfind(" -> ") - 12);
+        return "none";
+    }
+
+    Spy spy;
+    std::unique_ptr<Hardware::TonecReceiverService> tone;
+    std::unique_ptr<Hardware::DSProcReceiverService> dsp;
+    std::unique_ptr<RtpFactory> factory;
+    std::string log;
+};
+
+TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
+{
+    using P = TERM::Payload;
+    const struct Case {
+        const char* what;
+        P::NamedNumber payload, rx, tx;
+        void (*options)(TERM::RtpParams&);
+        const char* record; // the fields after the addresses
+    } cases[] = {
+        {"ulaw stream decoding alaw", P::ptG711_Ulaw, P::ptG711_Alaw, P::ptG711_Ulaw, nullptr,
+         "rx_pt=8 tx_pt=0 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
+        {"only plain laws override", P::ptG729, P::ptG723, P::ptG711mcc_Ulaw, nullptr,
+         "rx_pt=18 tx_pt=18 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
+        {"options", P::ptG728, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) {
+             c.set_pfactor(2), c.set_vad(true), c.set_crate(5), c.set_ttl(64);
+             c.set_qos_dscp(TERM::IpQoSDSCP::ef);
+         },
+         "rx_pt=8 tx_pt=8 pf=2 vad=1 crate=1 ssrc=287454020 ttl=64 tos=184"},
+        {"dscp cs7", P::ptG711_Alaw, P::ptG711_Alaw, P::ptG711_Alaw,
+         [](TERM::RtpParams& c) { c.set_qos_dscp(TERM::IpQoSDSCP::cs7); },
+         "rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=224"},
+    };
+    for (const Case& c : cases) {
+        Peer peer;
+        LGCP::CreateParams p = create(peer, c.payload);
+        p.ref_rtp().set_rxPayload(c.rx), p.ref_rtp().set_txPayload(c.tx);
+        if (c.options)
+            c.options(p.ref_rtp().ref_codecRTP());
+        RtpSlot* slot = build(p);
+        ASSERT_NE(nullptr, slot) << c.what << ": " << log;
+        const std::string record = begin();
+        EXPECT_EQ(c.record, record.substr(record.find("rx_pt="))) << c.what;
+        board().clear_journal();
+        destroy(slot);
+    }
+}
+
+TEST_F(RtpTest, RefusedCreatesOpenNothing)
+{
+    const struct Case {
+        const char* what;
+        void (*edit)(LGCP::CreateParams&);
+        const char* line;
+    } cases[] = {
+        {"payload not in the table",
+         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_payload(TERM::Payload::ptT38_UDP_TL); },
+         "rtp[0,0,0,0]: rtp do not created: payload 11not found\n"},
+        {"remote address not a dotted IPv4 text",
+         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().ref_dhost().set_iaddr("300.1.2.3"); },
+         "rtp[0,0,0,0]: rtp do not created: invalid address 300.1.2.3\n"},
+        {"radio streams are another factory's",
+         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_radio(); }, ""},
+    };
+    for (const Case& c : cases) {
+        Peer peer;
+        LGCP::CreateParams p = create(peer);
+        c.edit(p);
+        EXPECT_EQ(nullptr, build(p)) << c.what;
+        EXPECT_TRUE(hwtest::journal(board(), kRtp).empty()) << c.what;
+        EXPECT_EQ(*c.line != 0, log.find(c.line) != std::string::npos && !log.empty())
+            << c.what << ": " << log;
+    }
+    // A failed begin closes what was opened.
+    Peer peer;
+    board().fail(kRtp, platform::rtp::kBeginSession, EIO, 1);
+    EXPECT_EQ(nullptr, build(create(peer)));
+    EXPECT_NE(std::string::npos, log.find("rtp[0,0,0,0]: begin session fail !!! \n"));
+    board().service();
+    EXPECT_EQ(0u, board().open_count(kRtp));
+}
+
+// The packets and the teardown are pinned by the end-to-end media test.
+TEST_F(RtpTest, TheEchoCancellerItSwitchedOnGoesWithTheStream)
+{
+    Peer peer;
+    LGCP::CreateParams p = create(peer);
+    p.ref_rtp().ref_codecRTP().set_echo().set_suppressor(true);
+    p.ref_rtp().ref_codecRTP().ref_echo().set_canceller(true);
+    RtpSlot* slot = build(p);
+    ASSERT_NE(nullptr, slot) << log;
+    EXPECT_NE(std::string::npos, board().execute("dtmf get 1024").find("lms on"));
+    destroy(slot);
+    EXPECT_NE(std::string::npos, board().execute("dtmf get 1024").find("lms off"));
+    EXPECT_EQ("ok\n", board().execute("rtp sessions"));
+}
+
+TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
+{
+    Peer peer;
+    LGCP::CreateParams p = create(peer, TERM::Payload::ptG729);
+    RtpSlot* slot = build(p);
+    ASSERT_NE(nullptr, slot) << log;
+    peer.receive();
+    const struct Step {
+        bool encoder;
+        LGCP::CodecMode::NamedNumber mode;
+        const char *outcome, *pts;
+    } steps[] = {
+        {true, LGCP::CodecMode::alaw, " - OK", "rx_pt=18 tx_pt=8"},
+        {true, LGCP::CodecMode::alaw, " - Nothing to do", "rx_pt=18 tx_pt=8"},
+        {false, LGCP::CodecMode::ulaw, " - OK", "rx_pt=0 tx_pt=8"},
+        {true, LGCP::CodecMode::lbrc, " - OK", "rx_pt=0 tx_pt=18"},
+    };
+    for (const Step& s : steps) {
+        LGCP::IoctlParams c;
+        s.encoder ? c.select_encoder_mode() = s.mode : c.select_decoder_mode() = s.mode;
+        Capture clog(std::clog), cerr(std::cerr);
+        EXPECT_TRUE(slot->Ioctl(c));
+        EXPECT_NE(std::string::npos, clog.text().find(s.outcome)) << clog.text();
+        board().service();
+        const std::string sessions = board().execute("rtp sessions");
+        // One session only: the old one was released, the channel kept.
+        EXPECT_EQ(0u, sessions.find("1024 ")) << sessions;
+        EXPECT_EQ(sessions.find('\n'), sessions.rfind('\n', sessions.size() - 4)) << sessions;
+        EXPECT_NE(std::string::npos, sessions.find(s.pts)) << sessions;
+    }
+    // The events of the new session are heard, a burst in one pass.
+    for (const char* event : {"rtp event 1024 1 1 100", "rtp event 1024 2 0 0", "rtp event 1024 1 0 100"})
+        EXPECT_EQ("ok\n", board().execute(event));
+    run_for(1);
+    EXPECT_EQ((Lines{"rtp : pd : { value 1, timeout 100 }", "rtp : pd : { value 0, timeout 100 }"}),
+              spy.signals);
+    EXPECT_NE(std::string::npos,
+              quiet.text().find("rtp[1024]: rtp event:  type=1\nrtp[1024]: rtp event:  type=2\n"
+                                "rtp[1024]: rtp event:  type=1\n"));
+    // A restart that fails leaves the stream without a session.
+    board().fail(kRtp, platform::rtp::kAddChannel, EBUSY, 1);
+    LGCP::IoctlParams c;
+    c.select_encoder_mode() = LGCP::CodecMode::ulaw;
+    {
+        Capture clog(std::clog), cerr(std::cerr);
+        EXPECT_FALSE(slot->Ioctl(c));
+        EXPECT_EQ("rtp[1024]: fail to restart RTP session!\n", cerr.text());
+    }
+    EXPECT_FALSE(slot->device_open());
+    destroy(slot);
+}
+
+TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
+{
+    auto* voice = board().model<platform::sim::VoiceModel>();
+    voice->set_capacity(4, 8), voice->set_capacity(2, 4), voice->set_capacity(1, 30);
+    voice->set_capacity(8, 6), voice->set_capacity(65, 2);
+    LGCP::Resources r;
+    factory->Query(r);
+    std::ostringstream header;
+    factory->PutHeader(header);
+    EXPECT_EQ("rtp[4,8,30,2]: ", header.str()); // the report's counts: the end-to-end media test
+    // A refused request counts as none, even after channels were found.
+    voice->set_capacity(8, -1), voice->set_capacity(65, 0);
+    factory->Query(r);
+    EXPECT_EQ(0, r.get_rtp_g711mcc().getValue());
+    EXPECT_EQ(0, r.get_universal().getValue());
+    EXPECT_EQ(30, r.get_rtp_g711().getValue());
+    for (std::uint32_t mask : {4, 2, 1, 8, 65})
+        voice->set_capacity(mask, 0);
+}
+
+TEST(RtpErrors, Texts)
+{
+    const struct Case {
+        unsigned code;
+        const char* text;
+    } cases[] = {
+        {0, "No error"},
+        {0x300010E, "Unable to close session"},
+        {0x3000122, "Don't send this packet now"},
+        {0x300010D, "Unknown RTP Error 50331917"},
+        {0x3000001, "Unknown RTP Error 50331649"},
+        {0x3000123, "Unknown RTP Error 50331939"},
+        {0xFFFFFFFF, "Unknown RTP Error -1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_STREQ(c.text, RTPStrError(c.code)) << c.code;
+}
+
+} // namespace
