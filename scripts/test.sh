@@ -2,7 +2,8 @@
 # Installs what is needed, then builds and runs every test in three builds:
 # host (optimised, assertions on), host with ASan+UBSan, and the PowerPC
 # cross-build under qemu-ppc. Then replays and briefly runs the fuzz targets.
-# A clang-format or clang-tidy finding in our own sources fails the run too.
+# A clang-format or clang-tidy finding in our own sources, or an include that
+# breaks the order of layers, fails the run too.
 # QUELVAD_FUZZ_SECONDS sets the fuzzing time per target (0 skips fuzzing);
 # QUELVAD_BUILD_DIR (default "build") holds the build trees.
 set -euo pipefail
@@ -49,6 +50,8 @@ status=0
 style=0
 echo "=== style: clang-format"
 bash scripts/check-style.sh format || style=1
+echo "=== style: layers"
+bash scripts/check-layers.sh || style=1
 run_build host -DCMAKE_BUILD_TYPE=Release
 echo "=== style: clang-tidy"
 bash scripts/check-style.sh tidy "$build_dir/host" || style=1
