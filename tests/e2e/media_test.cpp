@@ -93,8 +93,15 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
                          " rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=168496141 ttl=0 tos=-1 -> 0",
                      "ioctl /dev/rtp add-channel tdm=-1 -> 0 tdm=1024"}),
               journal("/dev/rtp "));
-    EXPECT_EQ("81 CA 00 12 0A 0B 0C 0D 01 10 56 65 6C 6D 6F 72 61 20 50 61 72 64 6F 6D 61 78",
-              peer.receive().substr(0, 77));
+    // CNAME "Velmora Pardomax", EMAIL "support@velmora-pardomax.example",
+    // PHONE "+1 555 0100", the end of the list and two bytes of padding.
+    EXPECT_EQ("81 CA 00 12 0A 0B 0C 0D "
+              "01 10 56 65 6C 6D 6F 72 61 20 50 61 72 64 6F 6D 61 78 "
+              "03 20 73 75 70 70 6F 72 74 40 76 65 6C 6D 6F 72 61 2D "
+              "70 61 72 64 6F 6D 61 78 2E 65 78 61 6D 70 6C 65 "
+              "04 0B 2B 31 20 35 35 35 20 30 31 30 30 "
+              "00 00 00",
+              peer.receive());
 
     // Joined to a trunk timeslot through the switch.
     LGCP::Message trunk = slotCommand(5);
