@@ -2,7 +2,7 @@
 // in the resource report, a stream's session and channel, its RTCP packets on
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a codec change and the teardown; a codec change that fails and
-// leaves the channel to the next stream.
+// leaves the channel to the next stream; the SSRCs of two runs.
 #include <algorithm>
 
 #include "tests/e2e/fixture.hpp"
@@ -247,6 +247,38 @@ TEST_F(Media, AStreamThatFailedToRestartLeavesItsChannel)
     EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector on ")) << daemon.board("dtmf get 1024");
     EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 7 stamp=9"));
     EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 9, event dtmf : 7 } }"}), receive(1));
+}
+
+// A daemon of its own: the SSRC the driver is given for a stream created
+// without one.
+std::string SsrcOfAFreshRun()
+{
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+    if (!daemon.start_serving() || !controller.connect(daemon.port()))
+        return "no daemon: " + daemon.err();
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message create = rtpCreate(3, peer);
+    create.set_seq(1);
+    bool answered = controller.send_payload(e2e::encode(create));
+    Bytes answer;
+    do
+        answered = answered && controller.receive_payload(answer);
+    while (answered && e2etest::status_report(answer));
+    if (!answered)
+        return "no answer";
+    const std::string sessions = daemon.board("rtp sessions");
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
+    const std::size_t at = sessions.find(" ssrc=");
+    return at == std::string::npos ? sessions : sessions.substr(at, sessions.find(' ', at + 1) - at);
+}
+
+TEST(MediaRuns, EachRunDrawsItsOwnSsrcs)
+{
+    const std::string first = SsrcOfAFreshRun();
+    EXPECT_EQ(0u, first.find(" ssrc=")) << first;
+    EXPECT_NE(first, SsrcOfAFreshRun());
 }
 
 } // namespace
