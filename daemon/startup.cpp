@@ -1,6 +1,7 @@
 #include "daemon/startup.hpp"
 
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <sstream>
 #include <type_traits>
@@ -154,6 +155,16 @@ void RunDaemon(State& state)
     Daemon::Init(params);
 }
 
+// RTP streams created without an SSRC take rand()'s next value: unseeded, every
+// run of every gateway would hand out the same sequence. Seeded after
+// daemonising, so the pid is the daemon's own.
+void SeedRandom(State&)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::srand(unsigned(now.tv_sec) ^ unsigned(now.tv_nsec) ^ (unsigned(::getpid()) << 16));
+}
+
 void WritePidFile(State& state)
 {
     state.pidFile.reset(new Linux::Run(runName));
@@ -204,6 +215,7 @@ const Step kSteps[] = {
     {"tdm switch",          Create<HwMux>},
     {"monitoring",          ConfigureMonitoring},
     {"daemon mode",         RunDaemon},
+    {"random seed",         SeedRandom},
     {"pid file",            WritePidFile},
     {"start line",          AnnounceStart},
     {"services",            BindServices},

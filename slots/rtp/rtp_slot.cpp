@@ -12,6 +12,7 @@
 #include "hardware/hw_mux.hpp"
 #include "hardware/media_log.hpp"
 #include "platform/board.hpp"
+#include "slots/join.hpp"
 #include "slots/media_ioctl.hpp"
 
 namespace
@@ -59,6 +60,10 @@ RtpSlot::~RtpSlot()
 {
     send(RTPC::BYE(params.ssrc, kByeReason));
     rtcpSocket.close();
+    // A slot that gave its channel back cleaned it then; it may be another
+    // stream's by now.
+    if (channel < 0)
+        return;
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
@@ -195,6 +200,8 @@ bool RtpSlot::IBeforeDestroy()
 
 bool RtpSlot::IOnInputStream()
 {
+    if (channel < 0)
+        return false;
     if (transmissionDependOnSQU)
         return true;
     board().ioctl(device.lowlevel_fd(), rtp::kStartInput);
@@ -221,14 +228,30 @@ bool RtpSlot::change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mo
     if (!restart()) {
         std::clog << std::endl;
         header(std::cerr) << "fail to restart RTP session!" << std::endl;
+        release_channel();
         return false;
     }
     std::clog << " - OK" << std::endl;
     return true;
 }
 
+void RtpSlot::release_channel()
+{
+    Disconnect(*this);
+    while (!GetOutputs().empty())
+        Disconnect(*GetOutputs().front());
+    HwMux::instance().Disable(channel);
+    Hardware::TonecReceiver::CleanBeforeDestroy();
+    Hardware::DSProcReceiver::CleanBeforeDestroy();
+    // From here on the receivers name no timeslot the services deliver to,
+    // and the switch refuses the channel.
+    channel = -1;
+}
+
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& c)
 {
+    if (channel < 0)
+        return false;
     bool result = false;
     Hardware::TonecReceiver& tone = *this;
     Hardware::DSProcReceiver& dsp = *this;

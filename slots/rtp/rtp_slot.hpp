@@ -46,7 +46,7 @@ public:
     void IAfterCreate() override;
     bool IBeforeDestroy() override;
     bool Ioctl(LGCP::IoctlParams const& c) override;
-    bool IOnOutputStream() override { return true; }
+    bool IOnOutputStream() override { return channel >= 0; }
     bool IOnInputStream() override;
     void IOnOutputRelease() override {}
     void IOnInputRelease() override;
@@ -66,7 +66,12 @@ protected:
     // A codec change of the receive or transmit payload type.
     bool change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mode,
                       std::uint16_t rtp_connection_params::*field);
+    // After a failed restart: the driver has freed the channel and may give it
+    // to the next stream, so the slot leaves it (joins, switch output, tone and
+    // DSP functions) and takes no channel request from then on.
+    void release_channel();
 
+    // -1 once a failed restart has given the channel back.
     int channel;
     Fd device;
     Event deviceEvent;

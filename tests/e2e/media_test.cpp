@@ -1,7 +1,8 @@
 // RTP streams of the running daemon over the simulated board: the capacities
 // in the resource report, a stream's session and channel, its RTCP packets on
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
-// signals, a codec change and the teardown.
+// signals, a codec change and the teardown; a codec change that fails and
+// leaves the channel to the next stream; the SSRCs of two runs.
 #include <algorithm>
 
 #include "tests/e2e/fixture.hpp"
@@ -25,6 +26,23 @@ std::string text(const Bytes& payload)
     return ASN1::decode(data, data + payload.size(), &env, m, true) ? slotstest::oneLine(m) : "undecodable";
 }
 
+// A G.711 A-law stream towards the peer, without an SSRC.
+LGCP::Message rtpCreate(unsigned slot, const Peer& peer)
+{
+    LGCP::Message m;
+    m.set_slot(slot);
+    LGCP::CreateRtpParams& rtp = m.set_pdu().select_command().select_create().select_rtp();
+    TERM::RtpParams& codec = rtp.set_codecRTP();
+    codec.set_payload(TERM::Payload::ptG711_Alaw);
+    codec.set_dhost().set_iaddr("127.0.0.1");
+    codec.ref_dhost().set_port(peer.port - 1);
+    codec.set_shost().set_iaddr("0.0.0.0");
+    codec.ref_shost().set_port(Peer::free_port() - 1);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    return m;
+}
+
 class Media : public e2etest::DaemonTest
 {
 protected:
@@ -42,10 +60,11 @@ protected:
         EXPECT_TRUE(send(m));
         return receive(n);
     }
+    // The next `n` messages, passing over the line status reports.
     Lines receive(std::size_t n)
     {
         Lines out;
-        for (Bytes payload; out.size() < n && controller.receive_payload(payload);)
+        for (Bytes payload; out.size() < n && next(payload);)
             out.push_back(text(payload));
         return out;
     }
@@ -93,8 +112,15 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
                          " rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=168496141 ttl=0 tos=-1 -> 0",
                      "ioctl /dev/rtp add-channel tdm=-1 -> 0 tdm=1024"}),
               journal("/dev/rtp "));
-    EXPECT_EQ("81 CA 00 12 0A 0B 0C 0D 01 10 56 65 6C 6D 6F 72 61 20 50 61 72 64 6F 6D 61 78",
-              peer.receive().substr(0, 77));
+    // CNAME "Velmora Pardomax", EMAIL "support@velmora-pardomax.example",
+    // PHONE "+1 555 0100", the end of the list and two bytes of padding.
+    EXPECT_EQ("81 CA 00 12 0A 0B 0C 0D "
+              "01 10 56 65 6C 6D 6F 72 61 20 50 61 72 64 6F 6D 61 78 "
+              "03 20 73 75 70 70 6F 72 74 40 76 65 6C 6D 6F 72 61 2D "
+              "70 61 72 64 6F 6D 61 78 2E 65 78 61 6D 70 6C 65 "
+              "04 0B 2B 31 20 35 35 35 20 30 31 30 30 "
+              "00 00 00",
+              peer.receive());
 
     // Joined to a trunk timeslot through the switch.
     LGCP::Message trunk = slotCommand(5);
@@ -161,6 +187,98 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     EXPECT_EQ("81 CB 00 04 0A 0B 0C 0D 0B 73 65 73 73 69 6F 6E 20 65 6E 64", peer.receive());
     EXPECT_NE(std::string::npos, daemon.board("dtmf get 1024").find("detector off"));
     EXPECT_EQ(0u, daemon.board("dsp get 1024").find("on=0x0 "));
+}
+
+// The driver frees the channel with a session that could not begin again and
+// gives it to the next stream: the old slot lets it go at once, and neither
+// its requests nor its destroy reach the stream that holds it now.
+TEST_F(Media, AStreamThatFailedToRestartLeavesItsChannel)
+{
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message first = rtpCreate(3, peer);
+    EXPECT_EQ(3u, exchange(first, 1, 3).size());
+    LGCP::Message trunk = slotCommand(5);
+    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
+    t.set_trunk(0);
+    t.set_timeslot(1);
+    EXPECT_EQ(3u, exchange(trunk, 2, 3).size());
+    int seq = 3;
+    // Joins both ways between a stream and the trunk timeslot, and DTMF on the stream.
+    const auto join = [&](unsigned source, unsigned target) {
+        LGCP::Message connect = slotCommand(source);
+        connect.ref_pdu().ref_command().select_connect(target);
+        return exchange(connect, seq++, 1);
+    };
+    const auto dtmf = [&](unsigned slot) {
+        LGCP::Message m = slotCommand(slot);
+        ioctl(m).select_dtmf_enable(true);
+        return exchange(m, seq++, 1);
+    };
+    EXPECT_EQ((Lines{"{ seq 3, slot 3, pdu response : success : NULL }"}), join(3, 5));
+    EXPECT_EQ((Lines{"{ seq 4, slot 5, pdu response : success : NULL }"}), join(5, 3));
+    EXPECT_EQ((Lines{"{ seq 5, slot 3, pdu response : success : NULL }"}), dtmf(3));
+
+    EXPECT_EQ("ok\n", daemon.board("fail /dev/rtp begin EIO 1"));
+    LGCP::Message encoder = slotCommand(3);
+    ioctl(encoder).select_encoder_mode() = LGCP::CodecMode::ulaw;
+    EXPECT_EQ((Lines{"{ seq 6, slot 3, pdu response : error : unsupported }"}), exchange(encoder, seq++, 1));
+    EXPECT_EQ(0u, daemon.board("hal get 1024").find("1024 disabled ")) << daemon.board("hal get 1024");
+    EXPECT_EQ(0u, daemon.board("hal get 1").find("1 constant 0xD5 ")) << daemon.board("hal get 1");
+    EXPECT_NE(std::string::npos, daemon.board("dtmf get 1024").find("detector off"));
+
+    LGCP::Message second = rtpCreate(4, peer);
+    EXPECT_EQ((Lines{"{ seq 7, slot 4, pdu response : success : NULL }",
+                     "{ slot 4, pdu signal : transmitter : active : 1024 }",
+                     "{ slot 4, pdu signal : receiver : active : 1024 }"}),
+              exchange(second, seq++, 3));
+    EXPECT_EQ((Lines{"{ seq 8, slot 4, pdu response : success : NULL }"}), join(4, 5));
+    EXPECT_EQ((Lines{"{ seq 9, slot 5, pdu response : success : NULL }"}), join(5, 4));
+    EXPECT_EQ((Lines{"{ seq 10, slot 4, pdu response : success : NULL }"}), dtmf(4));
+    EXPECT_EQ((Lines{"{ seq 11, slot 3, pdu response : error : unsupported }"}), dtmf(3));
+    EXPECT_EQ((Lines{"{ seq 12, slot 3, pdu response : error : connectFail }"}), join(3, 5));
+    EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 6 stamp=8"));
+    EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 8, event dtmf : 6 } }"}), receive(1));
+    LGCP::Message destroy = slotCommand(3);
+    destroy.ref_pdu().ref_command().select_destroy();
+    EXPECT_EQ((Lines{"{ seq 13, slot 3, pdu response : success : NULL }"}), exchange(destroy, seq++, 1));
+
+    EXPECT_EQ(0u, daemon.board("hal get 1024").find("1024 connected 1 ")) << daemon.board("hal get 1024");
+    EXPECT_EQ(0u, daemon.board("hal get 1").find("1 connected 1024 ")) << daemon.board("hal get 1");
+    EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector on ")) << daemon.board("dtmf get 1024");
+    EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 7 stamp=9"));
+    EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 9, event dtmf : 7 } }"}), receive(1));
+}
+
+// A daemon of its own: the SSRC the driver is given for a stream created
+// without one.
+std::string SsrcOfAFreshRun()
+{
+    e2e::Daemon daemon;
+    e2e::Controller controller;
+    if (!daemon.start_serving() || !controller.connect(daemon.port()))
+        return "no daemon: " + daemon.err();
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message create = rtpCreate(3, peer);
+    create.set_seq(1);
+    bool answered = controller.send_payload(e2e::encode(create));
+    Bytes answer;
+    do
+        answered = answered && controller.receive_payload(answer);
+    while (answered && e2etest::status_report(answer));
+    if (!answered)
+        return "no answer";
+    const std::string sessions = daemon.board("rtp sessions");
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
+    const std::size_t at = sessions.find(" ssrc=");
+    return at == std::string::npos ? sessions : sessions.substr(at, sessions.find(' ', at + 1) - at);
+}
+
+TEST(MediaRuns, EachRunDrawsItsOwnSsrcs)
+{
+    const std::string first = SsrcOfAFreshRun();
+    EXPECT_EQ(0u, first.find(" ssrc=")) << first;
+    EXPECT_NE(first, SsrcOfAFreshRun());
 }
 
 } // namespace

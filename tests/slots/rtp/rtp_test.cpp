@@ -114,6 +114,14 @@ TEST_F(RtpTest, SessionRecordFromTheCreateParameters)
         {"dscp cs7", P::ptG711_Alaw, P::ptG711_Alaw, P::ptG711_Alaw,
          [](TERM::RtpParams& c) { c.set_qos_dscp(TERM::IpQoSDSCP::cs7); },
          "rx_pt=8 tx_pt=8 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=224"},
+        {"g723", P::ptG723, P::ptG723, P::ptG723, nullptr,
+         "rx_pt=4 tx_pt=4 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
+        {"g728", P::ptG728, P::ptG728, P::ptG728, nullptr,
+         "rx_pt=15 tx_pt=15 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
+        {"g711 alaw on the multi-channel controller", P::ptG711mcc_Alaw, P::ptG711mcc_Alaw, P::ptG711mcc_Alaw,
+         nullptr, "rx_pt=136 tx_pt=136 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
+        {"g711 ulaw on the multi-channel controller", P::ptG711mcc_Ulaw, P::ptG711mcc_Ulaw, P::ptG711mcc_Ulaw,
+         nullptr, "rx_pt=128 tx_pt=128 pf=0 vad=0 crate=0 ssrc=287454020 ttl=0 tos=-1"},
     };
     for (const Case& c : cases) {
         Peer peer;
