@@ -2,9 +2,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <cxxabi.h>
 #include <iostream>
+#include <memory>
 #include <sstream>
+#include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <unistd.h>
 
 #include "control/acceptor.hpp"
@@ -25,6 +29,7 @@
 #include "runtime/traces.hpp"
 #include "runtime/version.hpp"
 #include "signalling/factories.hpp"
+#include "slots/factory.hpp"
 #include "slots/mcc/mcc_slot.hpp"
 #include "slots/mcc/t38_soft.hpp"
 #include "slots/mcc/voice.hpp"
@@ -177,10 +182,29 @@ void AnnounceStart(State& state)
               << ", port=" << state.port << std::endl;
 }
 
+// A class name as the source spells it.
+std::string TypeName(std::type_info const& type)
+{
+    int status = -1;
+    const std::unique_ptr<char, void (*)(void*)> name(
+        abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
+    return status == 0 ? name.get() : type.name();
+}
+
+// One trace line with the factory chain in the order a create is offered to
+// it, and one with the services in the order they were bound.
 void BindServices(State&)
 {
-    for (auto service : kServices)
-        ctrlServer.Bind(service());
+    std::string services;
+    for (auto service : kServices) {
+        CtrlSrv::Service* bound = service();
+        ctrlServer.Bind(bound);
+        services += ' ' + TypeName(typeid(*bound));
+    }
+    std::clog << "slot factories:";
+    for (SlotFactory* f = firstFactory; f; f = f->GetNext())
+        std::clog << ' ' << TypeName(typeid(*f));
+    std::clog << "\nservices:" << services << std::endl;
 }
 
 void StartChildWaits(State&)

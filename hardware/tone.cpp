@@ -295,10 +295,7 @@ bool TonecReceiver::disableDTMF()
 
 bool TonecReceiver::echoCancel(bool on)
 {
-    if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on))
-        return false;
-    mEchoOn = on;
-    return true;
+    return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on);
 }
 
 bool TonecReceiver::enableDTMFReject(bool on)
@@ -444,14 +441,13 @@ void TonecReceiver::CleanBeforeDestroy()
         enableIVA(false);
     if (mRejectOn)
         enableDTMFReject(false);
-    // The next user of the timeslot must not inherit a tone or the canceller.
+    // A tone would otherwise sound for ever on the timeslot; the echo
+    // canceller is left as it is.
     mCadence.reset();
     mRingback = false;
     mRingbackAfter = false;
     if (mGeneratorOn || mSendingDtmf)
         disableToneGenerator(true);
-    if (mEchoOn)
-        echoCancel(false);
 }
 
 } // namespace Hardware

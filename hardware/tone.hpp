@@ -9,8 +9,9 @@
 // Media slots take part through the mixin TonecReceiver: the slot names its
 // timeslot and receives that timeslot's events; the mixin keeps what the slot
 // switched on, its detector id and the DTMF string being sent. A slot calls
-// CleanBeforeDestroy() from its destructor, which switches off everything the
-// receiver switched on, the generator and the echo canceller included.
+// CleanBeforeDestroy() from its destructor, which switches off the detectors
+// and the rejection the receiver switched on, and the tone generator; the
+// echo canceller is left as it is.
 #include <cstdint>
 #include <list>
 
@@ -132,7 +133,6 @@ private:
     bool mIvaOn = false;
     bool mDtmfOn = false;
     bool mRejectOn = false;
-    bool mEchoOn = false;      // the echo canceller was switched on through this receiver
     bool mGeneratorOn = false; // the last generator request was not "off"
 };
 

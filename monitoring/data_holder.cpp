@@ -1,9 +1,5 @@
 #include "monitoring/data_holder.hpp"
 
-#include <sstream>
-
-#include "monitoring/snmp_agent.hpp"
-
 bool SameSnmpId(MON::SnmpSetCommandId const& a, MON::SnmpSetCommandId const& b)
 {
     if (a.oid_isSelected() && b.oid_isSelected())
@@ -41,8 +37,6 @@ void MonitoringDataHolder::setDisplayStatus(LGCP::DisplayParams const& params)
         setTermCounter(params.get_termCounter());
     } else if (params.snmp_set_isSelected()) {
         setSnmpCommands(params.get_snmp_set());
-        if (mAgents)
-            mAgents->SendSnmpSet(params.get_snmp_set());
     }
 }
 
@@ -66,12 +60,6 @@ void MonitoringDataHolder::setTermCounter(LGCP::TermCounter const& counter)
 void MonitoringDataHolder::setControllerStatus(LGCP::ControllerInfo const& info)
 {
     mController.reset(new LGCP::ControllerInfo(info));
-    if (mAgents) {
-        std::ostringstream text;
-        text << info.get_status();
-        std::string value = text.str();
-        mAgents->Send(SnmpAgentCtrl::controller, 0, value);
-    }
 }
 
 void MonitoringDataHolder::setFramer(LGCP::FramerInfo const& info)
@@ -83,20 +71,11 @@ void MonitoringDataHolder::setFramer(LGCP::FramerInfo const& info)
         f.line = data.get_line();
     else if (data.link_isSelected())
         f.link = data.get_link();
-    else
-        return;
-    if (mAgents) {
-        std::string value = (data.line_isSelected() ? f.line : f.link) ? "1" : "0";
-        mAgents->Send(data.line_isSelected() ? SnmpAgentCtrl::framerLine : SnmpAgentCtrl::framerLink, e1,
-                      value);
-    }
 }
 
 void MonitoringDataHolder::setTrapReceivers(std::vector<std::string> const& receivers)
 {
     mTrapReceivers = receivers;
-    if (mAgents)
-        mAgents->SendTrapsink(receivers);
 }
 
 void MonitoringDataHolder::setSnmpCommands(MON::SnmpSetCommands const& commands)

@@ -2,8 +2,8 @@
 // What the controller told the gateway to show through its `display`
 // command: extension boards, framers, emergency phones, the controller's own
 // state, terminal counters, the SNMP trap receivers and the SNMP values to
-// set. The latest report of each item is kept, so that an agent that
-// connects later gets the current data.
+// set. The latest report of each item is kept. The holder only keeps: it
+// calls nothing, and the monitoring service that owns it reads it.
 #include <map>
 #include <memory>
 #include <string>
@@ -13,8 +13,6 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "messages/mon/MON.hpp"
 
-class SnmpAgentCtrl;
-
 class MonitoringDataHolder
 {
 public:
@@ -22,8 +20,6 @@ public:
         bool line = false;
         bool link = false;
     };
-
-    explicit MonitoringDataHolder(SnmpAgentCtrl* agents = nullptr) : mAgents(agents) {}
 
     void setDisplayStatus(LGCP::DisplayParams const& params);
     void setBoardStatus(LGCP::BoardStatusParams const& status);
@@ -47,7 +43,6 @@ public:
     MON::SnmpSetCommands const& SnmpCommands() const { return mSnmp; }
 
 private:
-    SnmpAgentCtrl* mAgents;
     std::map<int, LGCP::BoardStatusParams> mBoards;
     std::map<int, LGCP::EmPhoneStatusParams> mPhones;
     std::map<int, Framer> mFramers;

@@ -1,7 +1,6 @@
 #include "monitoring/monitoring_ctl.hpp"
 
 #include <iostream>
-#include <sstream>
 
 #include "runtime/inet4.hpp"
 #include "runtime/traces.hpp"
@@ -36,7 +35,7 @@ MonitoringCtl& MonitoringCtl::instance()
     return monitoring;
 }
 
-MonitoringCtl::MonitoringCtl() : mData(&mAgents) {}
+MonitoringCtl::MonitoringCtl() = default;
 
 void MonitoringCtl::Configure(IniFile::File& file)
 {
@@ -53,8 +52,8 @@ void MonitoringCtl::Configure(IniFile::File& file)
             continue;
         if (traces.monitoring.internal)
             std::clog << "snmpagent " << name << " at " << host.address << ":" << host.port << std::endl;
-        mAgents.Add(std::unique_ptr<SnmpAgentInstance>(
-            new SnmpAgentInstance(name, host.address, host.port, type, this)));
+        mAgents.Add(
+            std::unique_ptr<SnmpAgentInstance>(new SnmpAgentInstance(name, host.address, host.port, type)));
     }
 }
 
@@ -74,19 +73,8 @@ void MonitoringCtl::OnDisplayCMD(LGCP::DisplayParams const& params)
 
 void MonitoringCtl::sendPowerStatus(LGCP::POWERStatus::NamedNumber status)
 {
-    std::ostringstream text;
-    text << LGCP::POWERStatus(status);
-    std::string value = text.str();
-    mAgents.Send(SnmpAgentCtrl::power, 0, value);
     bool connected = false;
     if (!CheckServerConnection(connected) || !connected)
         return;
     SendSignal(LGCP::Signal(LGCP::Signal::power::value, status));
-}
-
-void MonitoringCtl::OnAgentConnect(SnmpAgentInstance& agent)
-{
-    if (!mData.TrapReceivers().empty())
-        agent.Command(SnmpAgentCtrl::TrapsinkCommand(mData.TrapReceivers()));
-    mAgents.SendSnmpSet(mData.SnmpCommands(), &agent);
 }

@@ -2,7 +2,8 @@
 // The monitoring service: the last service bound to the LGCP server. It
 // takes the controller's `display` command into its data holder, sends the
 // power status as the `power` signal, and keeps the SNMP agent links that
-// the [snmpagent] blocks of the configuration name.
+// the [snmpagent] blocks of the configuration name. It owns the data holder
+// and the agent links; neither of them calls back into it.
 #include "control/ctrl_server.hpp"
 #include "monitoring/data_holder.hpp"
 #include "monitoring/snmp_agent.hpp"
@@ -38,7 +39,7 @@ private:
 
 extern IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType> const monitoringAddressTypes[];
 
-class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify
+class MonitoringCtl : public CtrlSrv::Service
 {
 public:
     static MonitoringCtl& instance();
@@ -51,11 +52,8 @@ public:
     void OnDisconnect() override {}
     bool OnCommand(LGCP::Command const& command) override;
     void OnDisplayCMD(LGCP::DisplayParams const& params);
-    // Sends the power status to the controller, when one is connected, and
-    // reports it to the agents.
+    // Sends the power status to the controller, when one is connected.
     void sendPowerStatus(LGCP::POWERStatus::NamedNumber status);
-
-    void OnAgentConnect(SnmpAgentInstance& agent) override;
 
     MonitoringDataHolder& Data() { return mData; }
     SnmpAgentCtrl& Agents() { return mAgents; }

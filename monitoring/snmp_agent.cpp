@@ -8,8 +8,8 @@
 #include "runtime/traces.hpp"
 
 SnmpAgentInstance::SnmpAgentInstance(std::string const& name, std::string const& host, unsigned short port,
-                                     MonitoringAddressType type, ISnmpAgentNotify* notify)
-    : mName(name), mType(type), mNotify(notify), mLink(host, port)
+                                     MonitoringAddressType type)
+    : mName(name), mType(type), mLink(host, port)
 {
     mLink.service_name(name);
     mLink.Bind(this);
@@ -41,8 +41,6 @@ void SnmpAgentInstance::OnConnect()
 {
     mPing.set(ping_period_ms, &SnmpAgentInstance::OnPingTimer, this);
     mSilence.set(silence_limit_ms, &SnmpAgentInstance::OnSilenceTimer, this);
-    if (mNotify)
-        mNotify->OnAgentConnect(*this);
 }
 
 void SnmpAgentInstance::OnDisconnect()
@@ -99,22 +97,16 @@ void SnmpAgentInstance::FlushPending()
 {
     if (!HasPending())
         return;
-    // Values gathered while the agent was away are dropped: the agent gets
-    // the current data when it connects.
+    // Values gathered while the agent was away are dropped.
     if (mLink.IsConnected())
         Command(MON::Command(MON::Command::snmp_set::value, mPending));
     mPending.ref_commands().clear();
 }
 
-// clang-format off
 SnmpAgentCtrl::Item const SnmpAgentCtrl::items[itemCount] = {
-    {power,      "power",      "status", SnmpAgentInstance::lemzgw | SnmpAgentInstance::velm |
-                                         SnmpAgentInstance::lemzgw_pd},
-    {controller, "controller", "status", SnmpAgentInstance::lemzgw | SnmpAgentInstance::lemzgw_pd},
-    {framerLine, "framer",     "line",   SnmpAgentInstance::lemzgw},
-    {framerLink, "framer",     "link",   SnmpAgentInstance::lemzgw},
+    {power, "power", "status",
+     SnmpAgentInstance::lemzgw | SnmpAgentInstance::velm | SnmpAgentInstance::lemzgw_pd},
 };
-// clang-format on
 
 SnmpAgentCtrl::SnmpAgentCtrl()
 {
@@ -157,7 +149,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType item, int index, std::string& value)
     }
 }
 
-MON::Command SnmpAgentCtrl::TrapsinkCommand(std::vector<std::string> const& receivers)
+void SnmpAgentCtrl::SendTrapsink(std::vector<std::string> const& receivers)
 {
     MON::Command command;
     MON::SnmpTrapsinks& sinks = command.select_snmp_trapsink_set();
@@ -166,31 +158,9 @@ MON::Command SnmpAgentCtrl::TrapsinkCommand(std::vector<std::string> const& rece
         sink.set_host(host);
         sinks.ref_trapsinks().push_back(sink);
     }
-    return command;
-}
-
-void SnmpAgentCtrl::SendTrapsink(std::vector<std::string> const& receivers)
-{
-    const MON::Command command = TrapsinkCommand(receivers);
     for (auto& agent : mAgents)
         if (agent->IsConnected())
             agent->Command(command);
-}
-
-void SnmpAgentCtrl::SendSnmpSet(MON::SnmpSetCommands const& commands, SnmpAgentInstance* only)
-{
-    if (commands.get_commands().size() == 0)
-        return;
-    for (auto& agent : mAgents) {
-        if (only && agent.get() != only)
-            continue;
-        if (!agent->IsConnected())
-            continue;
-        MON::SnmpSetCommands numbered(commands);
-        for (auto c = numbered.ref_commands().begin(); c != numbered.ref_commands().end(); ++c)
-            c->set_uniq(NextUniq());
-        agent->Command(MON::Command(MON::Command::snmp_set::value, numbered));
-    }
 }
 
 void SnmpAgentCtrl::OnFlush()

@@ -5,7 +5,8 @@
 // connected the gateway pings the agent every 5000 ms and drops the link
 // when the agent has sent nothing for 30000 ms; the connector then connects
 // again. SnmpAgentCtrl holds the links and fans monitoring values out to the
-// agents whose address type wants them.
+// agents whose address type wants them. A link sends nothing but its pings
+// unless its owner asks it to.
 #include <list>
 #include <memory>
 #include <string>
@@ -15,16 +16,6 @@
 #include "messages/mon/MON.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/timer.hpp"
-
-class SnmpAgentInstance;
-
-// Told when an agent link comes up, so that the agent gets the current data.
-class ISnmpAgentNotify
-{
-public:
-    virtual ~ISnmpAgentNotify() = default;
-    virtual void OnAgentConnect(SnmpAgentInstance& agent) = 0;
-};
 
 class SnmpAgentInstance : public Control::Notify
 {
@@ -36,7 +27,7 @@ public:
     static constexpr unsigned silence_limit_ms = 30000;
 
     SnmpAgentInstance(std::string const& name, std::string const& host, unsigned short port,
-                      MonitoringAddressType type, ISnmpAgentNotify* notify = nullptr);
+                      MonitoringAddressType type);
     ~SnmpAgentInstance() override;
     SnmpAgentInstance(const SnmpAgentInstance&) = delete;
     SnmpAgentInstance& operator=(const SnmpAgentInstance&) = delete;
@@ -66,7 +57,6 @@ public:
 private:
     std::string mName;
     MonitoringAddressType mType;
-    ISnmpAgentNotify* mNotify;
     Control::ConnectorNet mLink;
     Timer mPing;
     Timer mSilence;
@@ -76,10 +66,10 @@ private:
 class SnmpAgentCtrl
 {
 public:
-    // The monitoring values the gateway reports to agents; each row of the
+    // The monitoring values an owner may report with Send; each row of the
     // item table names the value's place (section, name) and the kinds of
     // agent that want it.
-    enum MonitoringItemType { power = 0, controller, framerLine, framerLink, itemCount };
+    enum MonitoringItemType { power = 0, itemCount };
     struct Item {
         MonitoringItemType item;
         char const* section;
@@ -101,11 +91,8 @@ public:
     // Appends the value to the pending snmp-set of every agent whose kind
     // wants the item; the pending commands leave in the next loop pass.
     void Send(MonitoringItemType item, int index, std::string& value);
-    // The trap receivers, to every agent (or to one).
+    // The trap receivers, at once to every connected agent.
     void SendTrapsink(std::vector<std::string> const& receivers);
-    static MON::Command TrapsinkCommand(std::vector<std::string> const& receivers);
-    // The controller's own snmp-set commands, renumbered, to every agent.
-    void SendSnmpSet(MON::SnmpSetCommands const& commands, SnmpAgentInstance* only = nullptr);
 
     int NextUniq() { return mUniq++; }
     void OnFlush();

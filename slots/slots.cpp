@@ -75,16 +75,8 @@ void Slots::OnSignal(LGCP::Signal const& signal)
 Slot* Slots::Usable(unsigned n)
 {
     Slot* slot = GetSlotAt(n);
-    if (!slot) {
+    if (!slot)
         Error(LGCP::ErrorCause::slotNotExists);
-        return nullptr;
-    }
-    // A slot on its way out takes no more commands: a join made now would
-    // be left behind when the slot is deleted.
-    if (slot->is_releasing()) {
-        Error(LGCP::ErrorCause::destroyInProgress);
-        return nullptr;
-    }
     return slot;
 }
 
@@ -106,6 +98,8 @@ void Slots::CmdConnect(unsigned n)
         Error(LGCP::ErrorCause::slotNotExists);
         return;
     }
+    // A slot on its way out is joined to nothing more: the join would be
+    // left behind when the slot is deleted.
     if (source->is_releasing() || target->is_releasing()) {
         Error(LGCP::ErrorCause::destroyInProgress);
         return;

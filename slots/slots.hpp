@@ -47,8 +47,8 @@ public:
 private:
     bool OnSlotCommand(LGCP::Command const& command);
     bool OnBaseCommand(LGCP::Command const& command);
-    // The header slot's entry, answering slotNotExists or destroyInProgress
-    // when the command cannot run on it.
+    // The header slot's entry, or null after answering slotNotExists. A
+    // releasing slot is usable: only a join to it is refused.
     Slot* Usable(unsigned n);
 
     void CmdQuery();

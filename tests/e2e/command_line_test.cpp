@@ -1,6 +1,7 @@
 // The daemon as an operator meets it: command line, start-up line, pid file,
 // configuration, status dump, signals and daemon mode.
 #include <csignal>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -131,6 +132,37 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
         EXPECT_FALSE(exists(daemon, kPidFile));
         EXPECT_NE(std::string::npos, daemon.err().find("Mux: terminating...\n"));
     }
+}
+
+// Each factory links itself at the head of the chain as it is made: the E1
+// trunk factories 0 to 3 and the BRI ones 0 to 7 at static initialisation,
+// then the others in start-up's order; the chain is asked newest first. A
+// command is offered to the services in the order they are bound.
+TEST(StartUp, FactoryChainAndServicesInTheirOrder)
+{
+    // clang-format off
+    const char* const made[] = {
+        "TrunkFactory", "TrunkFactory", "TrunkFactory", "TrunkFactory",
+        "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory",
+        "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory",
+        "MapFactory", "PstnFactory", "RtpFactory", "ModemFactory", "Mixer::MixerFactory", "ExtFactory",
+        "MccFactory", "EchoFactory", "VoiceFactory", "T38SoftFactory", "IsdnFactory", "RtpLEMZFactory",
+        "RtpED137Factory", "HdlcSlotFactory",
+    };
+    // clang-format on
+    std::string chain;
+    for (auto name = std::rbegin(made); name != std::rend(made); ++name) {
+        chain += ' ';
+        chain += *name;
+    }
+    e2e::Daemon daemon;
+    ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+    EXPECT_TRUE(
+        daemon.wait_err("slot factories:" + chain +
+                        "\nservices: HeartBeatCtl Slots HwTests BusCtl E1Ctl spiCtrl MonitoringCtl\n"))
+        << daemon.err();
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
 }
 
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)

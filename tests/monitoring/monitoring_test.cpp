@@ -1,9 +1,8 @@
 // The monitoring service: configuration of the SNMP agent links, the data
-// holder's merge, the fan-out of values to agents, and the agents' MON
-// traffic on the test clock.
+// holder's merge, the agents' MON traffic on the test clock and what Send and
+// SendTrapsink put on it.
 #include "monitoring/monitoring_ctl.hpp"
 
-#include "asn1/asn1.hpp"
 #include "tests/control/fixture.hpp"
 
 namespace
@@ -114,42 +113,6 @@ TEST(MonitoringDataHolder, SetSnmpCommandsMergesById)
     }
 }
 
-TEST(SnmpAgentCtrl, SendGoesToTheAgentsWhoseKindWantsTheItem)
-{
-    Capture err{std::cerr};
-    SnmpAgentCtrl agents;
-    for (auto type : {SnmpAgentInstance::lemzgw, SnmpAgentInstance::velm, SnmpAgentInstance::lemzgw_pd})
-        agents.Add(std::unique_ptr<SnmpAgentInstance>(new SnmpAgentInstance("a", "127.0.0.1", 1, type)));
-    std::string value = "v";
-    agents.Send(SnmpAgentCtrl::power, 0, value);
-    agents.Send(SnmpAgentCtrl::controller, 2, value);
-    agents.Send(SnmpAgentCtrl::framerLine, 3, value);
-    agents.Send(SnmpAgentCtrl::framerLink, 1, value);
-    Strings pending;
-    for (auto const& a : agents.Agents())
-        pending.push_back(show(a->Pending()));
-    EXPECT_EQ(pending, (Strings{"power/status/0=v #1; controller/status/2=v #4; framer/line/3=v #6; "
-                                "framer/link/1=v #7; ",
-                                "power/status/0=v #2; ", "power/status/0=v #3; controller/status/2=v #5; "}));
-}
-
-std::string encoded(MON::Command const& command)
-{
-    MON::Message message;
-    message.set_pdu().select_command(command);
-    std::vector<char> octets;
-    ASN1::CoderEnv env;
-    EXPECT_TRUE(env.encodePERInto(message, octets));
-    return hex(std::string(octets.begin(), octets.end()));
-}
-
-TEST(SnmpAgentCtrl, TrapsinkCommandHasOneHostPerReceiverAndNoPort)
-{
-    EXPECT_EQ(encoded(SnmpAgentCtrl::TrapsinkCommand({})), "08 00");
-    EXPECT_EQ(encoded(SnmpAgentCtrl::TrapsinkCommand({"10.0.0.1", "h"})),
-              "08 02 00 08 31 30 2E 30 2E 30 2E 31 00 01 68");
-}
-
 // An agent written in the test: a listener the link connects to.
 class AgentLinkTest : public ctltest::LoopTest
 {
@@ -158,22 +121,23 @@ protected:
     {
         LoopTest::SetUp();
         listen = ctltest::listener(port);
-        agent.reset(new SnmpAgentInstance("agent1", "127.0.0.1", static_cast<unsigned short>(port),
-                                          SnmpAgentInstance::lemzgw));
-        agent->Activate();
+        agents.Add(std::unique_ptr<SnmpAgentInstance>(new SnmpAgentInstance(
+            "agent1", "127.0.0.1", static_cast<unsigned short>(port), SnmpAgentInstance::lemzgw)));
+        agent = agents.Agents().front().get();
         run_for(10);
         peer = Fd(::accept(listen.lowlevel_fd(), nullptr, nullptr));
         ASSERT_TRUE(agent->IsConnected());
     }
     void TearDown() override
     {
-        agent.reset();
+        agents.Clear();
         LoopTest::TearDown();
     }
     Capture err{std::cerr}, out{std::cout}, log{std::clog};
     int port = 0;
     Fd listen, peer;
-    std::unique_ptr<SnmpAgentInstance> agent;
+    SnmpAgentCtrl agents;
+    SnmpAgentInstance* agent = nullptr;
 };
 
 TEST_F(AgentLinkTest, PingsEveryFiveSecondsTakesAnswersAndDropsASilentAgentAfterThirty)
@@ -200,6 +164,55 @@ TEST_F(AgentLinkTest, PingsEveryFiveSecondsTakesAnswersAndDropsASilentAgentAfter
         EXPECT_EQ(e.empty() ? err.text() : err.text().substr(0, e.size()), e) << s.run_ms;
     }
     EXPECT_TRUE(ctltest::peer_closed(peer));
+}
+
+// Two values gathered in one pass leave together, numbered by the sender.
+TEST_F(AgentLinkTest, SendGathersTheItemsOfOnePassIntoOneSnmpSet)
+{
+    std::string value = "v";
+    agents.Send(SnmpAgentCtrl::power, 0, value);
+    agents.Send(SnmpAgentCtrl::power, 2, value);
+    EXPECT_EQ(hex(ctltest::read_now(peer)), "");
+    run_for(1);
+    const std::string power = "40 05 70 6F 77 65 72 06 73 74 61 74 75 73"; // name: power / status
+    EXPECT_EQ(hex(ctltest::read_now(peer)),
+              "03 00 00 30 00 02 00 01 01 " + power + " 01 00 01 76 00 01 02 " + power + " 01 02 01 76");
+}
+
+TEST_F(AgentLinkTest, SendTrapsinkSendsOneHostPerReceiverAndNoPort)
+{
+    agents.SendTrapsink({"10.0.0.1", "h"});
+    EXPECT_EQ(hex(ctltest::read_now(peer)), "03 00 00 13 08 02 00 08 31 30 2E 30 2E 30 2E 31 00 01 68");
+}
+
+// The controller's display data stays in the service: the agent gets its
+// pings, also when it connects again with receivers and values stored.
+TEST_F(AgentLinkTest, DisplayDataNeverReachesAnAgent)
+{
+    agents.Clear();
+    IniFile::File file;
+    std::istringstream in("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port) + "\nname = a1\n");
+    in >> file;
+    MonitoringCtl monitoring;
+    monitoring.Configure(file);
+    run_for(10);
+    peer = Fd(::accept(listen.lowlevel_fd(), nullptr, nullptr));
+    LGCP::DisplayParams framer, receivers, values;
+    framer.select_framer().set_e1(1);
+    framer.ref_framer().set_info().select_line(true);
+    receivers.select_snmpTrapReceivers().push_back(ASN1::IA5String("10.0.0.1"));
+    values.select_snmp_set(commands({"sec/n/3=a"}));
+    for (auto const* d : {&framer, &receivers, &values})
+        monitoring.OnDisplayCMD(*d);
+    const std::string ping = "03 00 00 05 18";
+    run_for(SnmpAgentInstance::ping_period_ms);
+    EXPECT_EQ(hex(ctltest::read_now(peer)), ping);
+    peer = Fd();
+    run_for(Control::ConnectorNet::disconnect_retry_ms + 10);
+    peer = Fd(::accept(listen.lowlevel_fd(), nullptr, nullptr));
+    run_for(SnmpAgentInstance::ping_period_ms);
+    EXPECT_EQ(hex(ctltest::read_now(peer)), ping);
+    EXPECT_EQ(monitoring.Data().TrapReceivers(), Strings{"10.0.0.1"});
 }
 
 } // namespace
