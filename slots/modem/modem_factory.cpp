@@ -61,12 +61,12 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params)
     if (modem.ddm_isPresent() && !modem.get_ddm().empty() && !mFreeInterfaces.empty()) {
         const std::string name = mFreeInterfaces.front();
         mFreeInterfaces.pop_front();
-        auto* slot = new HdlcModemSlot(modem, name);
+        auto* slot = new HdlcModemSlot(modem, name, *this);
         mAllSlots.push_back(slot);
         mDigitalSlots.push_back(slot);
         return slot;
     }
-    auto* slot = new DspModemSlot(modem);
+    auto* slot = new DspModemSlot(modem, *this);
     mAllSlots.push_back(slot);
     mDspSlots.push_back(slot);
     return slot;

@@ -13,12 +13,13 @@
 #include "runtime/timer.hpp"
 #include "slots/factory.hpp"
 #include "slots/modem/auth_client.hpp"
+#include "slots/modem/modem_owner.hpp"
 
 class ModemSlot;
 class DspModemSlot;
 class HdlcModemSlot;
 
-class ModemFactory : public SlotFactory, public AuthOwner
+class ModemFactory : public SlotFactory, public AuthOwner, public ModemOwner
 {
 public:
     static constexpr unsigned kBindRetry = 5000;
@@ -34,14 +35,14 @@ public:
     void IQuery();
 
     // Both may be called again for a slot already released.
-    void ReleaseModemSlot(DspModemSlot* slot);
-    void ReleaseModemSlot(HdlcModemSlot* slot);
+    void ReleaseModemSlot(DspModemSlot* slot) override;
+    void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
     void OnAuth(auth::Record const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     // Sends a slot's record to the plugin connection of its session; false
     // when none or several have it, or the write failed.
-    bool SendAuth(auth::Record const* record, ModemSlot const* from = nullptr);
+    bool SendAuth(auth::Record const* record, ModemSlot const* from) override;
     ModemSlot* FindModemByDsp(int modem) const;
 
     std::ostream& PutHeader(std::ostream& os) const;

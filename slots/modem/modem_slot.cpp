@@ -10,7 +10,6 @@
 
 #include "platform/paths.hpp"
 #include "runtime/fd.hpp"
-#include "slots/modem/modem_factory.hpp"
 
 namespace
 {
@@ -37,7 +36,7 @@ BASE::INTEGER64Bits counter(std::uint32_t high, std::uint32_t low)
 
 } // namespace
 
-ModemSlot::ModemSlot(TERM::ModemParams const& params) : mParams(params)
+ModemSlot::ModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : mParams(params), mOwner(owner)
 {
     mWait.Bind(this, &ModemSlot::on_terminate);
 }
@@ -123,9 +122,8 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
                 std::int32_t(user.get_mtu().getValue())};
     // The accept and the parameters must reach this call's plugin and no
     // other: a failed send is the controller's failure to know about.
-    ModemFactory& factory = ModemFactory::instance();
-    return factory.SendAuth(reinterpret_cast<auth::Record const*>(&accept), this) &&
-           factory.SendAuth(reinterpret_cast<auth::Record const*>(&ip), this);
+    return mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&accept), this) &&
+           mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&ip), this);
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,

@@ -14,6 +14,7 @@
 #include "runtime/child_wait.hpp"
 #include "runtime/timer.hpp"
 #include "slots/modem/auth_client.hpp"
+#include "slots/modem/modem_owner.hpp"
 #include "slots/slot.hpp"
 
 class ModemSlot : public Slot
@@ -23,7 +24,8 @@ public:
     // Entries of a child's argument list, the terminating null included.
     static constexpr std::size_t kMaxArgs = 64;
 
-    explicit ModemSlot(TERM::ModemParams const& params);
+    // `owner` is the factory that builds the slot; it outlives the slot.
+    ModemSlot(TERM::ModemParams const& params, ModemOwner& owner);
     // Kills a child that still runs; the kinds give their factory entry back.
     ~ModemSlot() override;
 
@@ -60,6 +62,7 @@ protected:
     void child_ended(int status);
 
     TERM::ModemParams mParams;
+    ModemOwner& mOwner;
     int mChild = -1;
     ChildWait mWait;
     Timer mTerminateTimer;

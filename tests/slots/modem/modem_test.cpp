@@ -6,6 +6,8 @@
 // the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
+#include <memory>
+
 #include "slots/modem/dsp_modem_slot.hpp"
 #include "slots/modem/hdlc_modem_slot.hpp"
 #include "slots/modem/modem_factory.hpp"
@@ -377,6 +379,38 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
     send(8, 4, simple("destroy"));
     send(9, 2, simple("destroy"));
+}
+
+// A modem slot reaches the authentication link and its factory's lists only
+// through the owner it was given.
+TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
+{
+    struct Owner : ModemOwner {
+        std::string log;
+        bool SendAuth(auth::Record const* r, ModemSlot const*) override
+        {
+            log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
+                   std::to_string(r->session) + " ";
+            return true;
+        }
+        void ReleaseModemSlot(DspModemSlot*) override { log += "dsp "; }
+        void ReleaseModemSlot(HdlcModemSlot*) override { log += "digital "; }
+    };
+    TERM::TermActivateParams ip;
+    ip.select_modem().set_mtu(1500);
+    Capture err(std::cerr);
+    for (bool digital : {false, true}) {
+        Owner owner;
+        std::unique_ptr<ModemSlot> s;
+        if (digital)
+            s.reset(new HdlcModemSlot(modem(), "hdlc0", owner));
+        else
+            s.reset(new DspModemSlot(modem(), owner));
+        EXPECT_TRUE(s->IActivate(ip));
+        EXPECT_TRUE(s->IBeforeDestroy());
+        s.reset();
+        EXPECT_EQ(digital ? "16/2/-1 36/3/-1 digital digital " : "16/2/-1 36/3/-1 dsp dsp ", owner.log);
+    }
 }
 
 // Losing the controller deletes a slot whose destroy waits for its child; the
