@@ -40,9 +40,10 @@ public:
 
     void OnAuth(auth::Record const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
-    // Sends a slot's record to the plugin connection of its session; false
-    // when none or several have it, or the write failed.
-    bool SendAuth(auth::Record const* record, ModemSlot const* from) override;
+    // Sends a slot's record to the first plugin connection of its session;
+    // false when there is none, when the session is ambiguous, or when the
+    // write failed.
+    bool SendAuth(auth::Record const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
 
     std::ostream& PutHeader(std::ostream& os) const;
@@ -57,8 +58,9 @@ private:
     void update_hdlcDevices();
     void Init();
     void OnSocketEvent(int fd, short revents);
-    // How many live slots answer to a session.
-    unsigned sharing(int session) const;
+    // Two or more slots of the session run a PPP daemon: a record of it may
+    // belong to either call.
+    bool ambiguous(int session) const;
 
     std::list<DspModemSlot*> mDspSlots;
     std::list<HdlcModemSlot*> mDigitalSlots;

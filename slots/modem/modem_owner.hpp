@@ -7,7 +7,6 @@ namespace auth
 {
 struct Record;
 }
-class ModemSlot;
 class DspModemSlot;
 class HdlcModemSlot;
 
@@ -17,7 +16,7 @@ public:
     virtual ~ModemOwner() = default;
     // Sends a slot's record to the plugin connection of the record's session;
     // false when it could not go.
-    virtual bool SendAuth(auth::Record const* record, ModemSlot const* from) = 0;
+    virtual bool SendAuth(auth::Record const* record) = 0;
     // Both may be called again for a slot already released.
     virtual void ReleaseModemSlot(DspModemSlot* slot) = 0;
     virtual void ReleaseModemSlot(HdlcModemSlot* slot) = 0;

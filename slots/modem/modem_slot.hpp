@@ -46,11 +46,12 @@ public:
     static std::vector<std::string> pppd_args(TERM::ModemParams const& params, std::string const& device,
                                               std::string const& options);
     int child() const { return mChild; }
+    // A child runs (or has ended and its end is not yet handled).
+    bool pppd_executing() const { return mChild != -1; }
 
 protected:
     void pppd_exec(char const* device, char const* options);
     void pppd_kill();
-    bool pppd_executing() const { return mChild != -1; }
     void on_terminate(int status);
     void on_terminate_timeout(Timer*);
     // Forks and runs argv[0] with argv; the child's process number, or -1

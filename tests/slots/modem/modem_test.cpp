@@ -321,8 +321,10 @@ TEST_F(Modems, DigitalModemSwitchesItsInterface)
     EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces());
 }
 
-// Records reach the one slot of their session, by type and size; a session
-// that several slots share (digital modems all use -1) reaches none.
+// Records reach the slot of their session, by type and size. Session -1, which
+// every digital modem and every DSP modem not yet allocated answers to, is
+// the first such slot's, unless two of them run a daemon: then a record or an
+// activation could reach the wrong call, and goes nowhere.
 TEST_F(Modems, RecordsByTypeSizeAndSession)
 {
     Capture err(std::cerr);
@@ -363,20 +365,47 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         EXPECT_NE(std::string::npos, err.text().find(c.log)) << err.text();
     }
 
-    // Two digital modems: session -1 is no one's.
+    // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
+    // 6). The record goes to the first of them, and the activation's records
+    // to the plugin, until two of them run a daemon.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
-    send(4, 4, create(digital));
+    digital.set_execfile(program("pppd", "exec sleep 60"));
+    send(4, 4, create(modem()));
     send(5, 5, create(digital));
+    send(6, 6, create(digital));
+    EXPECT_EQ("unsupported #7 @5", send(7, 5, simple("activate"))) << "no plugin";
+    ASSERT_TRUE(ModemFactory::instance().listening());
+    const Fd plugin = ctltest::connect_to(auth::kPort);
+    run_for(1);
     r.length = 140, r.type = 1, r.session = -1;
-    err.clear();
-    ModemFactory::instance().OnAuth(&r);
-    EXPECT_EQ("", frames());
-    EXPECT_NE(std::string::npos, err.text().find("matches several modem slots, dropped."));
-    EXPECT_EQ("unsupported #6 @4", send(6, 4, simple("activate"))) << "no plugin";
-    send(7, 5, simple("destroy"));
-    ModemFactory::instance().OnAuth(&r);
-    EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
+    struct Session {
+        unsigned start; // the slot whose daemon starts now
+        bool routed;
+        int seq;
+        const char* activate;
+    } const sessions[] = {
+        {0, true, 8, "ok #8 @5"},
+        {5, true, 9, "ok #9 @5"},
+        {6, false, 10, "unsupported #10 @5"},
+    };
+    for (auto const& c : sessions) {
+        SCOPED_TRACE(c.activate);
+        if (c.start) {
+            send(20, c.start, simple("connect"));
+            frames();
+        }
+        err.clear();
+        ModemFactory::instance().OnAuth(&r);
+        EXPECT_EQ(c.routed ? "@4 auth alice/" + std::string(64, 'p') : "", frames());
+        EXPECT_EQ(!c.routed, err.text().find("matches several modem slots, dropped.") != std::string::npos);
+        EXPECT_EQ(c.activate, send(c.seq, 5, simple("activate")));
+        EXPECT_EQ(c.routed ? 52u : 0u, ctltest::read_now(plugin).size()) << "the accept and ip records";
+    }
+    for (unsigned n : {5u, 6u}) {
+        send(30, n, simple("destroy"));
+        child_ends(n);
+    }
     send(8, 4, simple("destroy"));
     send(9, 2, simple("destroy"));
 }
@@ -387,7 +416,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(auth::Record const* r, ModemSlot const*) override
+        bool SendAuth(auth::Record const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
                    std::to_string(r->session) + " ";
