@@ -199,12 +199,30 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
     std::clog << "pppd executed cid=\"" << std::string(mParams.get_cid()) << "\" pid=" << pid << std::endl;
 }
 
+bool ModemSlot::signal_child(int sig)
+{
+    // SIGCHLD held, the child cannot be reaped between the look and the kill.
+    sigset_t chld;
+    sigset_t old;
+    ::sigemptyset(&chld);
+    ::sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &old);
+    siginfo_t info{};
+    const bool ours = ::waitid(P_PID, id_t(mChild), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+    if (ours)
+        ::kill(mChild, sig);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    return ours;
+}
+
 void ModemSlot::pppd_kill()
 {
-    if (!pppd_executing())
+    if (!pppd_executing() || mKilled)
+        return;
+    mKilled = true;
+    if (!signal_child(SIGKILL))
         return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
-    ::kill(mChild, SIGKILL);
     ::sleep(0);
 }
 
@@ -229,8 +247,8 @@ void ModemSlot::child_ended(int status)
 bool ModemSlot::IBeforeDestroy()
 {
     if (pppd_executing()) {
-        PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
-        ::kill(mChild, SIGHUP);
+        if (signal_child(SIGHUP))
+            PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
         mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
         return false;
     }

@@ -242,10 +242,28 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
     std::istringstream in(err.text());
     for (std::string line; std::getline(in, line);)
         logs += line.substr(line.find(": ") + 2) + "\n";
-    // once at the time-out, once more when the slot is deleted
-    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n"
-              "pppd isn't terminated, killing ...\n",
-              logs);
+    // killed once: the deleted slot's child has had its SIGKILL
+    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n", logs);
+}
+
+// A child that the child-wait service has reaped, its end not yet handled,
+// gets no signal: its process number may be another process's by now.
+TEST_F(Modems, AReapedChildIsNeverSignalled)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("pppd", "exit 0"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    const id_t pid = id_t(slot(2)->child());
+    siginfo_t info{};
+    for (int k = 0; k < 2000 && ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0; ++k)
+        ::poll(nullptr, 0, 10);
+    ASSERT_EQ(-1, ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT)) << "reaped, its end not handled";
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(4, 2, simple("destroy"))) << "its end is on the way";
+    run_for(1);
+    EXPECT_EQ("ok #4 @2", frames());
+    EXPECT_EQ("", err.text());
 }
 
 // A program that cannot run ends with 2 (status 512); a fax program's exit
