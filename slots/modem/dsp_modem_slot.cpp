@@ -9,7 +9,6 @@
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "platform/paths.hpp"
-#include "slots/modem/modem_factory.hpp"
 
 namespace
 {
@@ -19,7 +18,7 @@ namespace mctl = platform::mctl;
 
 } // namespace
 
-DspModemSlot::DspModemSlot(TERM::ModemParams const& params) : ModemSlot(params) {}
+DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner) {}
 
 DspModemSlot::~DspModemSlot()
 {
@@ -28,7 +27,7 @@ DspModemSlot::~DspModemSlot()
 
 void DspModemSlot::unbind()
 {
-    ModemFactory::instance().ReleaseModemSlot(this);
+    mOwner.ReleaseModemSlot(this);
 }
 
 int DspModemSlot::ddm_mask(TERM::ModemParams const& params)

@@ -10,7 +10,7 @@
 class DspModemSlot : public ModemSlot
 {
 public:
-    explicit DspModemSlot(TERM::ModemParams const& params);
+    DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner);
     ~DspModemSlot() override;
 
     void IAfterCreate() override {}

@@ -8,7 +8,6 @@
 
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
-#include "slots/modem/modem_factory.hpp"
 
 namespace
 {
@@ -26,14 +25,14 @@ ifreq request(std::string const& name)
 
 } // namespace
 
-HdlcModemSlot::HdlcModemSlot(TERM::ModemParams const& params, std::string const& interface)
-    : ModemSlot(params), mInterface(interface)
+HdlcModemSlot::HdlcModemSlot(TERM::ModemParams const& params, std::string const& interface, ModemOwner& owner)
+    : ModemSlot(params, owner), mInterface(interface)
 {
 }
 
 void HdlcModemSlot::unbind()
 {
-    ModemFactory::instance().ReleaseModemSlot(this);
+    mOwner.ReleaseModemSlot(this);
 }
 
 void HdlcModemSlot::initModem()

@@ -11,7 +11,7 @@
 class HdlcModemSlot : public ModemSlot
 {
 public:
-    HdlcModemSlot(TERM::ModemParams const& params, std::string const& interface);
+    HdlcModemSlot(TERM::ModemParams const& params, std::string const& interface, ModemOwner& owner);
     ~HdlcModemSlot() override;
 
     void IAfterCreate() override {}

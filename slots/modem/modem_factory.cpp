@@ -61,12 +61,12 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params)
     if (modem.ddm_isPresent() && !modem.get_ddm().empty() && !mFreeInterfaces.empty()) {
         const std::string name = mFreeInterfaces.front();
         mFreeInterfaces.pop_front();
-        auto* slot = new HdlcModemSlot(modem, name);
+        auto* slot = new HdlcModemSlot(modem, name, *this);
         mAllSlots.push_back(slot);
         mDigitalSlots.push_back(slot);
         return slot;
     }
-    auto* slot = new DspModemSlot(modem);
+    auto* slot = new DspModemSlot(modem, *this);
     mAllSlots.push_back(slot);
     mDspSlots.push_back(slot);
     return slot;
@@ -220,10 +220,10 @@ void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
     delete client;
 }
 
-unsigned ModemFactory::sharing(int session) const
+bool ModemFactory::ambiguous(int session) const
 {
-    return unsigned(std::count_if(mAllSlots.begin(), mAllSlots.end(),
-                                  [session](ModemSlot* s) { return s->EqAuthId(session); }));
+    return std::count_if(mAllSlots.begin(), mAllSlots.end(),
+                         [session](ModemSlot* s) { return s->EqAuthId(session) && s->pppd_executing(); }) > 1;
 }
 
 void ModemFactory::OnAuth(auth::Record const* record)
@@ -234,9 +234,10 @@ void ModemFactory::OnAuth(auth::Record const* record)
         PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
         return;
     }
-    // Digital modems and modems not yet allocated all answer to -1: the
-    // credentials of one call must never reach another.
-    if (sharing(session) > 1) {
+    // Digital modems and modems not yet allocated all answer to -1: once two
+    // of them run a daemon, the record may be either call's, and one call's
+    // credentials must never reach another.
+    if (ambiguous(session)) {
         PutHeader(std::cerr) << "auth record for session " << unsigned(session)
                              << " matches several modem slots, dropped." << std::endl;
         return;
@@ -244,25 +245,21 @@ void ModemFactory::OnAuth(auth::Record const* record)
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(auth::Record const* record, ModemSlot const* from)
+bool ModemFactory::SendAuth(auth::Record const* record)
 {
     const int session = record->session;
-    AuthClient* client = nullptr;
-    unsigned found = 0;
-    for (AuthClient* c : mClients) {
-        if (c->GetSessionId() == session && found++ == 0)
-            client = c;
-    }
-    if (!client) {
+    auto client = std::find_if(mClients.begin(), mClients.end(),
+                               [session](AuthClient* c) { return c->GetSessionId() == session; });
+    if (client == mClients.end()) {
         PutHeader(std::clog) << "send error: unknown auth " << unsigned(session) << " session." << std::endl;
         return false;
     }
-    if (found > 1 || (from && sharing(session) > 1)) {
+    if (ambiguous(session)) {
         PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is not unique."
                              << std::endl;
         return false;
     }
-    return client->Send(record);
+    return (*client)->Send(record);
 }
 
 ModemSlot* ModemFactory::FindModemByDsp(int modem) const

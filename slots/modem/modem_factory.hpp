@@ -13,12 +13,13 @@
 #include "runtime/timer.hpp"
 #include "slots/factory.hpp"
 #include "slots/modem/auth_client.hpp"
+#include "slots/modem/modem_owner.hpp"
 
 class ModemSlot;
 class DspModemSlot;
 class HdlcModemSlot;
 
-class ModemFactory : public SlotFactory, public AuthOwner
+class ModemFactory : public SlotFactory, public AuthOwner, public ModemOwner
 {
 public:
     static constexpr unsigned kBindRetry = 5000;
@@ -34,14 +35,15 @@ public:
     void IQuery();
 
     // Both may be called again for a slot already released.
-    void ReleaseModemSlot(DspModemSlot* slot);
-    void ReleaseModemSlot(HdlcModemSlot* slot);
+    void ReleaseModemSlot(DspModemSlot* slot) override;
+    void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
     void OnAuth(auth::Record const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
-    // Sends a slot's record to the plugin connection of its session; false
-    // when none or several have it, or the write failed.
-    bool SendAuth(auth::Record const* record, ModemSlot const* from = nullptr);
+    // Sends a slot's record to the first plugin connection of its session;
+    // false when there is none, when the session is ambiguous, or when the
+    // write failed.
+    bool SendAuth(auth::Record const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
 
     std::ostream& PutHeader(std::ostream& os) const;
@@ -56,8 +58,9 @@ private:
     void update_hdlcDevices();
     void Init();
     void OnSocketEvent(int fd, short revents);
-    // How many live slots answer to a session.
-    unsigned sharing(int session) const;
+    // Two or more slots of the session run a PPP daemon: a record of it may
+    // belong to either call.
+    bool ambiguous(int session) const;
 
     std::list<DspModemSlot*> mDspSlots;
     std::list<HdlcModemSlot*> mDigitalSlots;

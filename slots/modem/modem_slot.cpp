@@ -10,7 +10,6 @@
 
 #include "platform/paths.hpp"
 #include "runtime/fd.hpp"
-#include "slots/modem/modem_factory.hpp"
 
 namespace
 {
@@ -37,7 +36,7 @@ BASE::INTEGER64Bits counter(std::uint32_t high, std::uint32_t low)
 
 } // namespace
 
-ModemSlot::ModemSlot(TERM::ModemParams const& params) : mParams(params)
+ModemSlot::ModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : mParams(params), mOwner(owner)
 {
     mWait.Bind(this, &ModemSlot::on_terminate);
 }
@@ -123,9 +122,8 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
                 std::int32_t(user.get_mtu().getValue())};
     // The accept and the parameters must reach this call's plugin and no
     // other: a failed send is the controller's failure to know about.
-    ModemFactory& factory = ModemFactory::instance();
-    return factory.SendAuth(reinterpret_cast<auth::Record const*>(&accept), this) &&
-           factory.SendAuth(reinterpret_cast<auth::Record const*>(&ip), this);
+    return mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&accept)) &&
+           mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&ip));
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,
@@ -201,12 +199,30 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
     std::clog << "pppd executed cid=\"" << std::string(mParams.get_cid()) << "\" pid=" << pid << std::endl;
 }
 
+bool ModemSlot::signal_child(int sig)
+{
+    // SIGCHLD held, the child cannot be reaped between the look and the kill.
+    sigset_t chld;
+    sigset_t old;
+    ::sigemptyset(&chld);
+    ::sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &old);
+    siginfo_t info{};
+    const bool ours = ::waitid(P_PID, id_t(mChild), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+    if (ours)
+        ::kill(mChild, sig);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    return ours;
+}
+
 void ModemSlot::pppd_kill()
 {
-    if (!pppd_executing())
+    if (!pppd_executing() || mKilled)
+        return;
+    mKilled = true;
+    if (!signal_child(SIGKILL))
         return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
-    ::kill(mChild, SIGKILL);
     ::sleep(0);
 }
 
@@ -231,8 +247,8 @@ void ModemSlot::child_ended(int status)
 bool ModemSlot::IBeforeDestroy()
 {
     if (pppd_executing()) {
-        PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
-        ::kill(mChild, SIGHUP);
+        if (signal_child(SIGHUP))
+            PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
         mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
         return false;
     }

@@ -14,6 +14,7 @@
 #include "runtime/child_wait.hpp"
 #include "runtime/timer.hpp"
 #include "slots/modem/auth_client.hpp"
+#include "slots/modem/modem_owner.hpp"
 #include "slots/slot.hpp"
 
 class ModemSlot : public Slot
@@ -23,7 +24,8 @@ public:
     // Entries of a child's argument list, the terminating null included.
     static constexpr std::size_t kMaxArgs = 64;
 
-    explicit ModemSlot(TERM::ModemParams const& params);
+    // `owner` is the factory that builds the slot; it outlives the slot.
+    ModemSlot(TERM::ModemParams const& params, ModemOwner& owner);
     // Kills a child that still runs; the kinds give their factory entry back.
     ~ModemSlot() override;
 
@@ -44,11 +46,12 @@ public:
     static std::vector<std::string> pppd_args(TERM::ModemParams const& params, std::string const& device,
                                               std::string const& options);
     int child() const { return mChild; }
+    // A child runs (or has ended and its end is not yet handled).
+    bool pppd_executing() const { return mChild != -1; }
 
 protected:
     void pppd_exec(char const* device, char const* options);
     void pppd_kill();
-    bool pppd_executing() const { return mChild != -1; }
     void on_terminate(int status);
     void on_terminate_timeout(Timer*);
     // Forks and runs argv[0] with argv; the child's process number, or -1
@@ -58,9 +61,17 @@ protected:
     int spawn(std::vector<std::string> const& argv, char const* banner, unsigned delay, Fd* failed);
     // The end of the deferred destroy, or the abort signal.
     void child_ended(int status);
+    // Sends `sig` to the child unless the child-wait service has already
+    // reaped it: its end is then on the way to the slot, and its process
+    // number may be another process's by now. False when nothing was sent.
+    bool signal_child(int sig);
 
     TERM::ModemParams mParams;
+    ModemOwner& mOwner;
     int mChild = -1;
+    // The child has had its SIGKILL, which it cannot catch: it needs no other.
+    // A slot kills its child only on its way out, so this is never reset.
+    bool mKilled = false;
     ChildWait mWait;
     Timer mTerminateTimer;
 

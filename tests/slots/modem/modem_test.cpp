@@ -6,6 +6,8 @@
 // the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
+#include <memory>
+
 #include "slots/modem/dsp_modem_slot.hpp"
 #include "slots/modem/hdlc_modem_slot.hpp"
 #include "slots/modem/modem_factory.hpp"
@@ -240,10 +242,28 @@ TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
     std::istringstream in(err.text());
     for (std::string line; std::getline(in, line);)
         logs += line.substr(line.find(": ") + 2) + "\n";
-    // once at the time-out, once more when the slot is deleted
-    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n"
-              "pppd isn't terminated, killing ...\n",
-              logs);
+    // killed once: the deleted slot's child has had its SIGKILL
+    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n", logs);
+}
+
+// A child that the child-wait service has reaped, its end not yet handled,
+// gets no signal: its process number may be another process's by now.
+TEST_F(Modems, AReapedChildIsNeverSignalled)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("pppd", "exit 0"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    const id_t pid = id_t(slot(2)->child());
+    siginfo_t info{};
+    for (int k = 0; k < 2000 && ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0; ++k)
+        ::poll(nullptr, 0, 10);
+    ASSERT_EQ(-1, ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT)) << "reaped, its end not handled";
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(4, 2, simple("destroy"))) << "its end is on the way";
+    run_for(1);
+    EXPECT_EQ("ok #4 @2", frames());
+    EXPECT_EQ("", err.text());
 }
 
 // A program that cannot run ends with 2 (status 512); a fax program's exit
@@ -319,8 +339,10 @@ TEST_F(Modems, DigitalModemSwitchesItsInterface)
     EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces());
 }
 
-// Records reach the one slot of their session, by type and size; a session
-// that several slots share (digital modems all use -1) reaches none.
+// Records reach the slot of their session, by type and size. Session -1, which
+// every digital modem and every DSP modem not yet allocated answers to, is
+// the first such slot's, unless two of them run a daemon: then a record or an
+// activation could reach the wrong call, and goes nowhere.
 TEST_F(Modems, RecordsByTypeSizeAndSession)
 {
     Capture err(std::cerr);
@@ -361,22 +383,81 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         EXPECT_NE(std::string::npos, err.text().find(c.log)) << err.text();
     }
 
-    // Two digital modems: session -1 is no one's.
+    // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
+    // 6). The record goes to the first of them, and the activation's records
+    // to the plugin, until two of them run a daemon.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
-    send(4, 4, create(digital));
+    digital.set_execfile(program("pppd", "exec sleep 60"));
+    send(4, 4, create(modem()));
     send(5, 5, create(digital));
+    send(6, 6, create(digital));
+    EXPECT_EQ("unsupported #7 @5", send(7, 5, simple("activate"))) << "no plugin";
+    ASSERT_TRUE(ModemFactory::instance().listening());
+    const Fd plugin = ctltest::connect_to(auth::kPort);
+    run_for(1);
     r.length = 140, r.type = 1, r.session = -1;
-    err.clear();
-    ModemFactory::instance().OnAuth(&r);
-    EXPECT_EQ("", frames());
-    EXPECT_NE(std::string::npos, err.text().find("matches several modem slots, dropped."));
-    EXPECT_EQ("unsupported #6 @4", send(6, 4, simple("activate"))) << "no plugin";
-    send(7, 5, simple("destroy"));
-    ModemFactory::instance().OnAuth(&r);
-    EXPECT_EQ("@4 auth alice/" + std::string(64, 'p'), frames());
+    struct Session {
+        unsigned start; // the slot whose daemon starts now
+        bool routed;
+        int seq;
+        const char* activate;
+    } const sessions[] = {
+        {0, true, 8, "ok #8 @5"},
+        {5, true, 9, "ok #9 @5"},
+        {6, false, 10, "unsupported #10 @5"},
+    };
+    for (auto const& c : sessions) {
+        SCOPED_TRACE(c.activate);
+        if (c.start) {
+            send(20, c.start, simple("connect"));
+            frames();
+        }
+        err.clear();
+        ModemFactory::instance().OnAuth(&r);
+        EXPECT_EQ(c.routed ? "@4 auth alice/" + std::string(64, 'p') : "", frames());
+        EXPECT_EQ(!c.routed, err.text().find("matches several modem slots, dropped.") != std::string::npos);
+        EXPECT_EQ(c.activate, send(c.seq, 5, simple("activate")));
+        EXPECT_EQ(c.routed ? 52u : 0u, ctltest::read_now(plugin).size()) << "the accept and ip records";
+    }
+    for (unsigned n : {5u, 6u}) {
+        send(30, n, simple("destroy"));
+        child_ends(n);
+    }
     send(8, 4, simple("destroy"));
     send(9, 2, simple("destroy"));
+}
+
+// A modem slot reaches the authentication link and its factory's lists only
+// through the owner it was given.
+TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
+{
+    struct Owner : ModemOwner {
+        std::string log;
+        bool SendAuth(auth::Record const* r) override
+        {
+            log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
+                   std::to_string(r->session) + " ";
+            return true;
+        }
+        void ReleaseModemSlot(DspModemSlot*) override { log += "dsp "; }
+        void ReleaseModemSlot(HdlcModemSlot*) override { log += "digital "; }
+    };
+    TERM::TermActivateParams ip;
+    ip.select_modem().set_mtu(1500);
+    Capture err(std::cerr);
+    for (bool digital : {false, true}) {
+        Owner owner;
+        std::unique_ptr<ModemSlot> s;
+        if (digital)
+            s.reset(new HdlcModemSlot(modem(), "hdlc0", owner));
+        else
+            s.reset(new DspModemSlot(modem(), owner));
+        EXPECT_TRUE(s->IActivate(ip));
+        EXPECT_TRUE(s->IBeforeDestroy());
+        s.reset();
+        EXPECT_EQ(digital ? "16/2/-1 36/3/-1 digital digital " : "16/2/-1 36/3/-1 dsp dsp ", owner.log);
+    }
 }
 
 // Losing the controller deletes a slot whose destroy waits for its child; the
