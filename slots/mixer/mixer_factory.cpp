@@ -83,7 +83,7 @@ void MixerFactory::RefreshResources()
             (*known)->setDead(false);
             continue;
         }
-        auto* m = new Mixer(unit.dev_no);
+        auto* m = new Mixer(unit.dev_no, [this] { return tdmChannels; });
         mixers.push_back(m);
         m->Reset();
     }

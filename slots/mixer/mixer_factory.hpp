@@ -1,7 +1,7 @@
 #pragma once
 // The factory of conference mixer slots: keeps the mixer units the driver
 // reports, hands `mixerIn` and `mixerOut` creates to the named unit
-// (slots/mixer.hpp) and reports the units in the resource report.
+// (slots/mixer/mixer.hpp) and reports the units in the resource report.
 //
 // Units are found only when resources are queried (the controller's `query`,
 // or SIGHUP), so before the first query every mixer create fails. Each query

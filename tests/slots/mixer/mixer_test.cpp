@@ -234,6 +234,20 @@ TEST_F(MixerSlots, IoctlRowsOfInputsAndOutputs)
     }
 }
 
+// A unit needs nothing of the factory: the count it is given when it is made
+// bounds its channels, read at the moment of asking.
+TEST_F(MixerSlots, UnitClearsTheChannelsOfTheCountItIsGiven)
+{
+    int count = 2;
+    Mixer::Mixer unit(0, [&count] { return count; });
+    Capture clog(std::clog);
+    unit.Reset();
+    EXPECT_EQ("clear 0/0/0 -> 0 | clear 0/0/1 -> 0", requests());
+    count = 3;
+    unit.Reset();
+    EXPECT_EQ("clear 0/0/0 -> 0 | clear 0/0/1 -> 0 | clear 0/0/2 -> 0", requests());
+}
+
 TEST_F(MixerSlots, UnitsFoundKeptRetiredAndFoundAgainAtEachQuery)
 {
     Mixer::MixerFactory& factory = Mixer::MixerFactory::instance();
