@@ -26,7 +26,8 @@ public:
     static constexpr int kDpuPerMixer = 770;
     static constexpr int kDpuPerEc = 17;
     static constexpr int kDpuPerLms = 24;
-    // The enumeration stops asking once the list holds this many units.
+    // The enumeration stops asking once the list holds this many units, and
+    // asks the driver at most this many times in one pass.
     static constexpr std::size_t kMaxUnits = 100;
 
     static MixerFactory& instance();

@@ -248,6 +248,24 @@ TEST_F(MixerSlots, UnitClearsTheChannelsOfTheCountItIsGiven)
     EXPECT_EQ("clear 0/0/0 -> 0 | clear 0/0/1 -> 0 | clear 0/0/2 -> 0", requests());
 }
 
+// A driver that keeps reporting a unit it has reported: the enumeration asks
+// no more often than the driver can have units, and says so once.
+TEST_F(MixerSlots, EnumerationEndsWhenTheDriverRepeatsAUnit)
+{
+    model().add_unit(1, 4, 2);
+    ASSERT_EQ("ok\n", board().execute("mixer repeat 0 1000"));
+    Capture cerr(std::cerr);
+    EXPECT_EQ("0:8/8/4/770/17/24", report());
+    const std::string got = requests();
+    std::size_t asked = 0;
+    for (std::size_t at = got.find("enumerate after="); at != std::string::npos;
+         at = got.find("enumerate after=", at + 1))
+        ++asked;
+    EXPECT_EQ(Mixer::MixerFactory::kMaxUnits, asked);
+    EXPECT_EQ("mixer: driver reported unit 0 twice\n", cerr.text());
+    EXPECT_EQ("ok\n", board().execute("mixer repeat off"));
+}
+
 TEST_F(MixerSlots, UnitsFoundKeptRetiredAndFoundAgainAtEachQuery)
 {
     Mixer::MixerFactory& factory = Mixer::MixerFactory::instance();
