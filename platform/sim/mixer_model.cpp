@@ -33,7 +33,8 @@ std::string MixerModel::usage() const
     return "mixer units\n"
            "mixer add <unit> <tdm channels> <mixer inputs> [<first switch channel>]\n"
            "mixer remove <unit>\n"
-           "mixer sum <unit> <channel>\n";
+           "mixer sum <unit> <channel>\n"
+           "mixer repeat <unit> [<n>] | off\n";
 }
 
 DeviceModel::RequestNames MixerModel::requests() const
@@ -107,6 +108,11 @@ Reply MixerModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
     case mixer::kEnumerate: {
         auto* u = record<mixer::mix_unit>(arg);
         auto next = mUnits.upper_bound(u->dev_no);
+        if (u->dev_no == mRepeatUnit && mRepeatTimes != 0 && mUnits.count(mRepeatUnit)) {
+            next = mUnits.find(mRepeatUnit);
+            if (mRepeatTimes > 0)
+                --mRepeatTimes;
+        }
         if (next == mUnits.end())
             return failure(ENODEV);
         u->dev_no = next->first;
@@ -133,6 +139,12 @@ bool MixerModel::add_unit(std::int32_t unit, std::int32_t tdm, std::int32_t inpu
     u.inputs = inputs;
     u.first = first;
     return true;
+}
+
+void MixerModel::repeat_unit(std::int32_t unit, std::int32_t times)
+{
+    mRepeatUnit = unit;
+    mRepeatTimes = unit < 0 ? 0 : times;
 }
 
 std::map<std::int32_t, std::int32_t> MixerModel::sum(std::int32_t unit, std::int32_t channel) const
@@ -177,7 +189,29 @@ std::string MixerModel::execute(std::istringstream& args)
             out += std::to_string(input.first) + " gain=" + std::to_string(input.second) + "\n";
         return out + "ok\n";
     }
-    return "error usage: mixer units|add|remove|sum ...\n";
+    if (command == "repeat") {
+        const char* usage = "error usage: mixer repeat <unit> [<n>] | off\n";
+        std::string text;
+        long value = 0;
+        if (!(args >> text))
+            return usage;
+        if (text == "off") {
+            repeat_unit(-1);
+            return "ok\n";
+        }
+        if (!parseNumber(text, value) || value < 0 || value > INT32_MAX)
+            return usage;
+        unit = std::int32_t(value);
+        std::int32_t times = -1;
+        if (args >> text) {
+            if (!parseNumber(text, value) || value < 0 || value > INT32_MAX)
+                return usage;
+            times = std::int32_t(value);
+        }
+        repeat_unit(unit, times);
+        return "ok\n";
+    }
+    return "error usage: mixer units|add|remove|sum|repeat ...\n";
 }
 
 } // namespace sim

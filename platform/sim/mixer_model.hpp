@@ -10,13 +10,16 @@
 // input that is not in the sum fails with ENOENT. Enumeration reports the
 // units in ascending number after the one given (-1 first) and fails with
 // ENODEV after the last. A unit that is removed takes its sums with it; one
-// added again starts with none.
+// added again starts with none. A faulty driver can be played: asked for the
+// unit after a given one, it reports that same unit again.
 //
 // Control commands:
 //   mixer units                                  the units, their counts and first switch channels
 //   mixer add <unit> <tdm channels> <mixer inputs> [<first switch channel>]
 //   mixer remove <unit>
 //   mixer sum <unit> <channel>                   "<input channel> gain=<gain>" per input
+//   mixer repeat <unit> [<n>] / mixer repeat off the enumeration after <unit> reports <unit> again,
+//                                                the next n times or until off
 #include <cstdint>
 #include <map>
 
@@ -48,6 +51,9 @@ public:
     // False when the unit exists or the numbers do not fit the switch.
     bool add_unit(std::int32_t unit, std::int32_t tdm, std::int32_t inputs, std::int32_t first = -1);
     bool remove_unit(std::int32_t unit) { return mUnits.erase(unit) > 0; }
+    // The enumeration after `unit` reports `unit` again, the next `times`
+    // times (-1: until repeat_unit(-1)); -1 as the unit repeats none.
+    void repeat_unit(std::int32_t unit, std::int32_t times = -1);
     // The inputs of a channel's sum: input channel -> gain.
     std::map<std::int32_t, std::int32_t> sum(std::int32_t unit, std::int32_t channel) const;
 
@@ -64,6 +70,8 @@ private:
     Unit* find(const mixer::mix_slot& slot);
 
     std::map<std::int32_t, Unit> mUnits;
+    std::int32_t mRepeatUnit = -1;
+    std::int32_t mRepeatTimes = 0;
 };
 
 } // namespace sim

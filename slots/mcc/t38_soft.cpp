@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -53,6 +56,58 @@ private:
     ChildWait mWait;
     Timer mTimer;
 };
+
+std::int64_t MonotonicMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Reads the first line of a program's output, at most 31 characters, as a
+// line read from a stream does. True once the line (or the end of the output,
+// the line then holding whatever came) has come; false when nothing ended it
+// within `wait` ms.
+bool ReadLine(Fd const& from, std::string& line, int wait)
+{
+    const std::size_t kMax = 31;
+    const std::int64_t deadline = MonotonicMs() + wait;
+    while (line.size() < kMax && line.find('\n') == std::string::npos) {
+        const std::int64_t left = deadline - MonotonicMs();
+        if (left <= 0)
+            return false;
+        pollfd p{from.lowlevel_fd(), POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready < 0 && errno != EINTR)
+            return true;
+        if (ready <= 0)
+            continue;
+        char chunk[kMax];
+        const ssize_t n = ::read(from.lowlevel_fd(), chunk, kMax - line.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return true;
+        line.append(chunk, std::size_t(n));
+    }
+    return true;
+}
+
+// Kills a program that ran in its own process group, unless it has been
+// reaped already: SIGCHLD is held meanwhile, so its number cannot be reaped
+// and handed to another process between the check and the signal.
+void KillUnreaped(pid_t pid)
+{
+    sigset_t chld;
+    sigset_t old;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &old);
+    siginfo_t info{};
+    if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+        ::kill(-pid, SIGKILL);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+}
 
 } // namespace
 
@@ -174,17 +229,51 @@ void T38SoftFactory::Query(LGCP::Resources& resources)
 int T38SoftFactory::QueryNumOfInstances()
 {
     const std::string command = Paths::resolve(kProgram) + " --num-of-instances";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
         std::clog << "t38 daemon not found!" << std::endl;
         return 0;
     }
-    char line[32];
-    if (!std::fgets(line, sizeof line, pipe)) {
-        ::pclose(pipe);
+    Fd reader(out[0]);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The shell and what it starts form a group of their own, so that a
+        // silent program is killed with all it runs.
+        ::setpgid(0, 0);
+        if (out[1] == 1)
+            ::fcntl(1, F_SETFD, 0);
+        else
+            ::dup2(out[1], 1);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    if (pid < 0) {
+        std::clog << "t38 daemon not found!" << std::endl;
+        return 0;
+    }
+    ::setpgid(pid, pid);
+    std::string line;
+    const bool answered = ReadLine(reader, line, kQueryWait);
+    reader.close();
+    if (!answered) {
+        line.clear();
+        KillUnreaped(pid);
+    }
+    // The program may still run after its line: the child-wait service reaps
+    // it whenever it ends.
+    mQueries.emplace_back();
+    mQueries.back().Bind(this, &T38SoftFactory::OnQueryEnd);
+    mQueries.back().Attach(pid);
+    if (line.empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         return 0;
     }
-    ::pclose(pipe);
-    return std::atoi(line);
+    return std::atoi(line.c_str());
+}
+
+void T38SoftFactory::OnQueryEnd(int)
+{
+    // The ended program's wait has been unlinked before this call.
+    mQueries.remove_if([](ChildWait const& w) { return !w.is_attached(); });
 }

@@ -4,6 +4,7 @@
 // "/usr/local/sbin/t38", run as a child with the channel as its standard
 // input. The slot joins the channel, reports the program's end as `abort`
 // with the raw wait status, and stops the program when it is destroyed.
+#include <list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -41,16 +42,28 @@ public:
     static constexpr unsigned kMaxArgs = 27;
     // A program that ignores SIGTERM gets SIGKILL after this long.
     static constexpr unsigned kKillDelay = 5000;
+    // How long the instance query waits for the program's line (ms).
+    static constexpr int kQueryWait = 1000;
 
     static T38SoftFactory& instance();
 
     char const* GetName() const override { return "T.38 soft"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
     void Query(LGCP::Resources& resources) override;
-    // Runs "t38 --num-of-instances" and waits for its line: it blocks the loop.
+    // Runs "t38 --num-of-instances" and waits for its line: it blocks the loop
+    // until the line or the end of the output has come, at most kQueryWait ms.
+    // A program that stays silent that long is killed; every such program is
+    // left to the child-wait service, which reaps it when it ends.
     int QueryNumOfInstances();
     void PutHeader(std::ostream& os) const { os << "t38soft: "; }
 
     // The program's command line for these parameters, the program first.
     static std::vector<std::string> Arguments(LGCP::T38Soft const& params);
+
+private:
+    // An instance query's program has ended: its wait goes.
+    void OnQueryEnd(int status);
+
+    // The instance queries' programs not yet reaped.
+    std::list<ChildWait> mQueries;
 };

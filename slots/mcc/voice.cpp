@@ -1,5 +1,6 @@
 #include "slots/mcc/voice.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -62,10 +63,19 @@ int AskTimeSlot(Fd const& fd)
     return platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot);
 }
 
-// Phrase names stay inside the phrase directory.
+// Phrase names stay inside the phrase directory: no absolute name and no
+// ".." component; a name in a sub-folder ("en/hello") is fine.
 bool SafePhraseName(std::string const& name)
 {
-    return !name.empty() && name.find('/') == std::string::npos && name.find("..") == std::string::npos;
+    if (!name.empty() && name[0] == '/')
+        return false;
+    for (std::size_t from = 0; from <= name.size();) {
+        const std::size_t end = std::min(name.find('/', from), name.size());
+        if (name.compare(from, end - from, "..") == 0)
+            return false;
+        from = end + 1;
+    }
+    return true;
 }
 
 } // namespace

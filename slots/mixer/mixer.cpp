@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <iostream>
+#include <utility>
 
 #include "hardware/dev_names.hpp"
 #include "hardware/hw_mux.hpp"
@@ -10,7 +11,6 @@
 #include "runtime/fd.hpp"
 #include "runtime/multiplexer.hpp"
 #include "slots/media_ioctl.hpp"
-#include "slots/mixer/mixer_factory.hpp"
 
 namespace Mixer
 {
@@ -41,7 +41,7 @@ int mixer_ctl(platform::Request request, void* argument)
     return result;
 }
 
-Mixer::Mixer(int id) : mId(id) {}
+Mixer::Mixer(int id, ChannelCount tdmChannels) : mId(id), mTdmChannels(std::move(tdmChannels)) {}
 
 void Mixer::PutHeader(std::ostream& os) const
 {
@@ -54,12 +54,12 @@ std::ostream& Mixer::header(std::ostream& os) const
     return os;
 }
 
-int Mixer::tdmChannel(LGCP::MixerChannel const& ch)
+int Mixer::tdmChannel(LGCP::MixerChannel const& ch) const
 {
     if (!ch.tdm_isSelected())
         return -1;
     const auto c = ch.get_tdm().getValue();
-    return c >= 0 && c < MixerFactory::instance().tdm_channels() ? int(c) : -1;
+    return c >= 0 && c < mTdmChannels() ? int(c) : -1;
 }
 
 bool Mixer::Channel2Slot(LGCP::MixerChannel const& ch, mix_slot& out) const
@@ -236,7 +236,8 @@ void Mixer::Reset()
 {
     header(std::clog) << "clear all inputs" << std::endl;
     int errors = 0;
-    for (int channel = 0; channel < MixerFactory::instance().tdm_channels(); ++channel) {
+    const int channels = mTdmChannels();
+    for (int channel = 0; channel < channels; ++channel) {
         mix_slot c{mId, kTdmChannel, channel};
         if (mixer_ctl(kRxClear, &c) < 0)
             ++errors;

@@ -7,10 +7,13 @@
 // slots; TdmInput and TdmOutput are the controller's slots on one channel,
 // each with the tone and DSP receivers of its switch channel.
 //
-// Units are found and slots built by MixerFactory (slots/mixer_factory.hpp).
+// Units are found and slots built by MixerFactory (slots/mixer/mixer_factory.hpp),
+// which gives each unit, when it makes it, the way to read the TDM channel
+// count of the moment: the unit knows nothing of the factory itself.
 // A unit the driver stops reporting is dead: its slots are told (abort 0),
 // and the object goes when the last of them is released, deleted by the loop
 // on its next turn rather than inside the release that emptied it.
+#include <functional>
 #include <list>
 #include <ostream>
 
@@ -38,7 +41,11 @@ int mixer_ctl(platform::Request request, void* argument);
 class Mixer : public DeferredDeletable
 {
 public:
-    explicit Mixer(int id);
+    // The TDM channel count that bounds a unit's channels, as the factory
+    // knows it at the moment of asking (-1 before any unit reported one).
+    using ChannelCount = std::function<int()>;
+
+    Mixer(int id, ChannelCount tdmChannels);
     ~Mixer() override = default;
 
     int id() const { return mId; }
@@ -77,13 +84,14 @@ private:
     std::ostream& header(std::ostream& os) const;
     // The channel of a create's parameters when it is a TDM channel of this
     // unit's range, else -1.
-    static int tdmChannel(LGCP::MixerChannel const& ch);
+    int tdmChannel(LGCP::MixerChannel const& ch) const;
     // Clears the sum of a channel an output failed to take, unlogged.
     void UndoTX(LGCP::MixerChannel const& ch);
     // Silences a slot's tone generator while it is sending DTMF.
     static void StopDtmf(Hardware::TonecReceiver& tone);
 
     int mId;
+    ChannelCount mTdmChannels;
     bool mDead = false;
     std::list<MixerSlot*> mSlots;
 };

@@ -7,6 +7,7 @@
 #include "hardware/dev_names.hpp"
 #include "platform/board.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/trace.hpp"
 #include "slots/mixer/mixer.hpp"
 
 namespace Mixer
@@ -72,7 +73,10 @@ void MixerFactory::RefreshResources()
     platform::mixer::mix_unit unit{-1, 0, 0, 0};
     mixerInputs = -1;
     tdmChannels = -1;
-    while (mixers.size() < kMaxUnits) {
+    // A driver that reports a unit twice in one pass would never end the
+    // enumeration: it is asked no more often than it can have units.
+    bool repeated = false;
+    for (std::size_t asked = 0; asked < kMaxUnits && mixers.size() < kMaxUnits; ++asked) {
         if (mixer_ctl(platform::mixer::kEnumerate, &unit) < 0)
             break;
         TakeMinimum(mixerInputs, unit.mixer_inputs);
@@ -80,10 +84,17 @@ void MixerFactory::RefreshResources()
         auto known =
             std::find_if(mixers.begin(), mixers.end(), [&unit](Mixer* m) { return m->id() == unit.dev_no; });
         if (known != mixers.end()) {
+            // Every known unit was marked dead above: a live one has been
+            // reported already in this pass.
+            if (!(*known)->isDead() && !repeated) {
+                repeated = true;
+                std::cerr << ext::header(this) << "driver reported unit " << unit.dev_no << " twice"
+                          << std::endl;
+            }
             (*known)->setDead(false);
             continue;
         }
-        auto* m = new Mixer(unit.dev_no);
+        auto* m = new Mixer(unit.dev_no, [this] { return tdmChannels; });
         mixers.push_back(m);
         m->Reset();
     }

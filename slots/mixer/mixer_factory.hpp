@@ -1,7 +1,7 @@
 #pragma once
 // The factory of conference mixer slots: keeps the mixer units the driver
 // reports, hands `mixerIn` and `mixerOut` creates to the named unit
-// (slots/mixer.hpp) and reports the units in the resource report.
+// (slots/mixer/mixer.hpp) and reports the units in the resource report.
 //
 // Units are found only when resources are queried (the controller's `query`,
 // or SIGHUP), so before the first query every mixer create fails. Each query
@@ -26,7 +26,8 @@ public:
     static constexpr int kDpuPerMixer = 770;
     static constexpr int kDpuPerEc = 17;
     static constexpr int kDpuPerLms = 24;
-    // The enumeration stops asking once the list holds this many units.
+    // The enumeration stops asking once the list holds this many units, and
+    // asks the driver at most this many times in one pass.
     static constexpr std::size_t kMaxUnits = 100;
 
     static MixerFactory& instance();

@@ -47,6 +47,11 @@ protected:
                 t.set_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
         });
     }
+    // This process's children, running or not yet reaped.
+    static std::string children()
+    {
+        return testutil::read_file("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+    }
     std::string file(const std::string& name)
     {
         return ctltest::hex(testutil::read_file(root + "/usr/local/sbin/" + name));
@@ -122,6 +127,41 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
     run_for(5); // the end reaches the reaper, which the loop then deletes
     EXPECT_NE(std::string::npos, err.text().find("t38 daemon isn't terminated, killing ..."));
     EXPECT_EQ("", frames()) << "a destroyed slot reports no end";
+}
+
+// Helpers that write their pid beside themselves, then print the line and
+// stall, or stall without a word. The query waits for neither to end: the
+// stalled one keeps running and is reaped when it ends, the silent one is
+// killed and reaped.
+TEST_F(T38Slots, InstanceQueryDoesNotWaitForTheHelperToEnd)
+{
+    const struct Row {
+        const char* output; // before the stall
+        int answer;
+        const char* line;   // the query's log line
+        const char* reaped; // in the child-wait service's line for the ended child
+    } rows[] = {
+        {"echo 4", 4, "", " status="},
+        {":", 0, "t38: can't detect T38 resources\n", " status=9\n"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.output);
+        write_file("/usr/local/sbin/t38",
+                   std::string("#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid\"\n") + r.output +
+                       "\nexec sleep 60\n",
+                   0755);
+        ctltest::Capture log(std::clog);
+        EXPECT_EQ(r.answer, T38SoftFactory::instance().QueryNumOfInstances());
+        EXPECT_EQ(r.line, lines(log.text(), "t38"));
+        if (r.answer != 0) {
+            const int helper = std::atoi(testutil::read_file(root + "/usr/local/sbin/pid").c_str());
+            EXPECT_EQ(0, ::kill(helper, 0)) << "still running after its line";
+            ::kill(helper, SIGKILL);
+        }
+        EXPECT_TRUE(pump_for([&] {
+            return children().empty() && log.text().find(r.reaped) != std::string::npos;
+        })) << log.text();
+    }
 }
 
 TEST_F(T38Slots, InstanceCount)

@@ -55,6 +55,9 @@ protected:
 
 TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
 {
+    ::mkdir((root + "/usr/local/voice/en").c_str(), 0755);
+    write_file("/usr/local/voice/en/hello", "\x0E");
+    write_file("/usr/local/voice/b..c", "\x04");
     const char *join = "@3 transmitter 4096 | ok #4", *end = "@3 transmitter off | @3 abort 0";
     const struct Row {
         std::vector<std::string> names;
@@ -66,6 +69,8 @@ TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
         {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
         {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
         {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
+        // A sub-folder plays, a ".." component does not, ".." inside a name does.
+        {{"en/hello", "en/../../a", "b..c"}, 1, join, "0E / 04", end},
         {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0"},
     };
     for (const Row& r : rows) {

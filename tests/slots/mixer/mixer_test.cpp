@@ -111,7 +111,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
     struct Case {
         const char *create, *fail; // fail: a request that fails once with EIO, or ""
         const char *answer, *atCreate, *atDestroy;
-        const char* line; // in the log
+        const char* lines; // the unit's lines in the log, all of them
     };
     const Case cases[] = {
         {"mixerIn : { unit 0, channel tdm : 3, summator tdm : 6 }", "", "ok #90",
@@ -120,7 +120,9 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
         {"mixerIn : { unit 0, channel tdm : 2 }", "", "ok #90", "tdm 0/0/2 -> 3074", "", ""},
         {"mixerIn : { unit 0, channel tdm : 1, summator tdm : 6 }", "add", "ok #90",
          "tdm 0/0/1 -> 3073 | add rx=0/0/6 tx=0/0/1 gain=32767 -> -1 EIO",
-         "remove rx=0/0/6 tx=0/0/1 gain=0 -> -1 ENOENT", "mixer [0]: MIX_RX_ADD fail : Input/output error\n"},
+         "remove rx=0/0/6 tx=0/0/1 gain=0 -> -1 ENOENT",
+         "mixer [0]: MIX_RX_ADD fail : Input/output error\n"
+         "mixer [0]: MIX_RX_REMOVE rx.number=6 tx.number=1 fail : No such file or directory\n"},
         // Refused instead of adding the input to channel -1.
         {"mixerIn : { unit 0, channel tdm : 3, summator rtp : 6 }", "", "insufficientResources #90", "", "",
          "mixer [0]: wrong summator coding !\n"},
@@ -137,7 +139,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
          "", "ok #90",
          "clear 0/0/4 -> 0 | add rx=0/0/4 tx=0/0/3 gain=16384 -> 0 | add rx=0/0/4 tx=0/0/5 gain=32767 -> 0 | "
          "tdm 0/0/4 -> 3076",
-         "clear 0/0/4 -> 0", ""},
+         "clear 0/0/4 -> 0", "mixer [0]: clear tdm output 4\n"},
         // A failed output leaves no sum behind.
         {"mixerOut : { unit 0, channel tdm : 4, inputs { { channel tdm : 3, gain 9 }, { channel rtp : 5, "
          "gain "
@@ -147,7 +149,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
          "mixer [0]: SetTX error: translation fail [2]\n"},
         {"mixerOut : { unit 0, channel tdm : 4, inputs {} }", "tdm", "insufficientResources #90",
          "clear 0/0/4 -> 0 | add rx=0/0/4 tx=0/0/4 gain=32767 -> 0 | tdm 0/0/4 -> -1 EIO | clear 0/0/4 -> 0",
-         "", ""},
+         "", "mixer [0]: MIX_TDM dev_no=0 type=0 number=4 fail : Input/output error\n"},
         {"mixerOut : { unit 0, channel rtp : 4, inputs {} }", "", "insufficientResources #90", "", "",
          "mixer [0]: ClearTX error: translation fail\n"},
     };
@@ -164,7 +166,7 @@ TEST_F(MixerSlots, SumsSetUpAtCreateAndUndoneAtDestroy)
             EXPECT_EQ(c.atDestroy, requests());
             logs += log;
         }
-        EXPECT_NE(std::string::npos, logs.find(c.line)) << logs;
+        EXPECT_EQ(c.lines, lines(logs, "mixer ["));
         board().service();
         EXPECT_EQ(0u, board().open_count(kMixer));
     }
@@ -230,6 +232,38 @@ TEST_F(MixerSlots, IoctlRowsOfInputsAndOutputs)
         EXPECT_EQ(c.answer, send(c.slot, std::string("ioctl : ") + c.ioctl));
         EXPECT_EQ(hostOrder(c.requests), hostOrder(requests(true)));
     }
+}
+
+// A unit needs nothing of the factory: the count it is given when it is made
+// bounds its channels, read at the moment of asking.
+TEST_F(MixerSlots, UnitClearsTheChannelsOfTheCountItIsGiven)
+{
+    int count = 2;
+    Mixer::Mixer unit(0, [&count] { return count; });
+    Capture clog(std::clog);
+    unit.Reset();
+    EXPECT_EQ("clear 0/0/0 -> 0 | clear 0/0/1 -> 0", requests());
+    count = 3;
+    unit.Reset();
+    EXPECT_EQ("clear 0/0/0 -> 0 | clear 0/0/1 -> 0 | clear 0/0/2 -> 0", requests());
+}
+
+// A driver that keeps reporting a unit it has reported: the enumeration asks
+// no more often than the driver can have units, and says so once.
+TEST_F(MixerSlots, EnumerationEndsWhenTheDriverRepeatsAUnit)
+{
+    model().add_unit(1, 4, 2);
+    ASSERT_EQ("ok\n", board().execute("mixer repeat 0 1000"));
+    Capture cerr(std::cerr);
+    EXPECT_EQ("0:8/8/4/770/17/24", report());
+    const std::string got = requests();
+    std::size_t asked = 0;
+    for (std::size_t at = got.find("enumerate after="); at != std::string::npos;
+         at = got.find("enumerate after=", at + 1))
+        ++asked;
+    EXPECT_EQ(Mixer::MixerFactory::kMaxUnits, asked);
+    EXPECT_EQ("mixer: driver reported unit 0 twice\n", cerr.text());
+    EXPECT_EQ("ok\n", board().execute("mixer repeat off"));
 }
 
 TEST_F(MixerSlots, UnitsFoundKeptRetiredAndFoundAgainAtEachQuery)
