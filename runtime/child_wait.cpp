@@ -54,6 +54,21 @@ ChildWait::~ChildWait()
     Detach();
 }
 
+bool ChildWait::SignalUnreaped(int pid, int sig, bool group)
+{
+    sigset_t chld;
+    sigset_t old;
+    ::sigemptyset(&chld);
+    ::sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &old);
+    siginfo_t info{};
+    const bool ours = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+    if (ours)
+        ::kill(group ? -pid : pid, sig);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    return ours;
+}
+
 void ChildWait::Attach(int pid)
 {
     mPid = pid;

@@ -71,6 +71,13 @@ public:
     int pid() const { return mPid; }
     bool is_attached() const { return mLinked; }
 
+    // Sends `sig` to a child of this process (to its process group when
+    // `group` is set) unless the service has reaped it already: its end is
+    // then on the way to its wait, and its number may be another process's by
+    // now. SIGCHLD is held meanwhile, so the child cannot be reaped between the
+    // look and the signal. False when nothing was sent.
+    static bool SignalUnreaped(int pid, int sig, bool group = false);
+
     static void Activate();
     static void Initialize();
     static void Cleanup();

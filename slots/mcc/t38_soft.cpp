@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <iostream>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -48,8 +47,8 @@ private:
     void OnTimeOut()
     {
         std::cerr << "t38 daemon[" << mPid << "] terminate timeout!" << std::endl;
-        std::cerr << "t38 daemon isn't terminated, killing ..." << std::endl;
-        ::kill(mPid, SIGKILL);
+        if (ChildWait::SignalUnreaped(mPid, SIGKILL))
+            std::cerr << "t38 daemon isn't terminated, killing ..." << std::endl;
     }
 
     int mPid;
@@ -91,22 +90,6 @@ bool ReadLine(Fd const& from, std::string& line, int wait)
         line.append(chunk, std::size_t(n));
     }
     return true;
-}
-
-// Kills a program that ran in its own process group, unless it has been
-// reaped already: SIGCHLD is held meanwhile, so its number cannot be reaped
-// and handed to another process between the check and the signal.
-void KillUnreaped(pid_t pid)
-{
-    sigset_t chld;
-    sigset_t old;
-    sigemptyset(&chld);
-    sigaddset(&chld, SIGCHLD);
-    ::sigprocmask(SIG_BLOCK, &chld, &old);
-    siginfo_t info{};
-    if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
-        ::kill(-pid, SIGKILL);
-    ::sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 } // namespace
@@ -258,7 +241,7 @@ int T38SoftFactory::QueryNumOfInstances()
     reader.close();
     if (!answered) {
         line.clear();
-        KillUnreaped(pid);
+        ChildWait::SignalUnreaped(pid, SIGKILL, true);
     }
     // The program may still run after its line: the child-wait service reaps
     // it whenever it ends.

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/paths.hpp"
@@ -199,28 +198,12 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
     std::clog << "pppd executed cid=\"" << std::string(mParams.get_cid()) << "\" pid=" << pid << std::endl;
 }
 
-bool ModemSlot::signal_child(int sig)
-{
-    // SIGCHLD held, the child cannot be reaped between the look and the kill.
-    sigset_t chld;
-    sigset_t old;
-    ::sigemptyset(&chld);
-    ::sigaddset(&chld, SIGCHLD);
-    ::sigprocmask(SIG_BLOCK, &chld, &old);
-    siginfo_t info{};
-    const bool ours = ::waitid(P_PID, id_t(mChild), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
-    if (ours)
-        ::kill(mChild, sig);
-    ::sigprocmask(SIG_SETMASK, &old, nullptr);
-    return ours;
-}
-
 void ModemSlot::pppd_kill()
 {
     if (!pppd_executing() || mKilled)
         return;
     mKilled = true;
-    if (!signal_child(SIGKILL))
+    if (!ChildWait::SignalUnreaped(mChild, SIGKILL))
         return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
     ::sleep(0);
@@ -247,7 +230,7 @@ void ModemSlot::child_ended(int status)
 bool ModemSlot::IBeforeDestroy()
 {
     if (pppd_executing()) {
-        if (signal_child(SIGHUP))
+        if (ChildWait::SignalUnreaped(mChild, SIGHUP))
             PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
         mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
         return false;

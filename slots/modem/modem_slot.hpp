@@ -61,11 +61,6 @@ protected:
     int spawn(std::vector<std::string> const& argv, char const* banner, unsigned delay, Fd* failed);
     // The end of the deferred destroy, or the abort signal.
     void child_ended(int status);
-    // Sends `sig` to the child unless the child-wait service has already
-    // reaped it: its end is then on the way to the slot, and its process
-    // number may be another process's by now. False when nothing was sent.
-    bool signal_child(int sig);
-
     TERM::ModemParams mParams;
     ModemOwner& mOwner;
     int mChild = -1;
