@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -97,6 +98,19 @@ int deadline_ms()
     return std::string(QUELVAD_E2E_LAUNCHER).empty() ? 20000 : 60000;
 }
 
+std::string daemon_binary(const DaemonOptions& options)
+{
+    return options.binary.empty() ? QUELVAD_BINARY : options.binary;
+}
+
+bool signal_message(const Bytes& payload)
+{
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    const char* p = reinterpret_cast<const char*>(payload.data());
+    return ASN1::decode(p, p + payload.size(), &env, m, true) && m.get_pdu().signal_isSelected();
+}
+
 std::string read_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -159,7 +173,7 @@ void Daemon::start(const Options& options)
     std::istringstream launcher(QUELVAD_E2E_LAUNCHER);
     for (std::string w; launcher >> w;)
         argv.push_back(w);
-    argv.push_back(QUELVAD_BINARY);
+    argv.push_back(daemon_binary(options));
     // First, so that a "--" among the options leaves it in force.
     if (std::none_of(options.args.begin(), options.args.end(),
                      [](const std::string& a) { return a.compare(0, 6, "--port") == 0; }))
@@ -173,7 +187,9 @@ void Daemon::start(const Options& options)
     }
     args.push_back(nullptr);
 
-    std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot, "QUELVAD_SIM=" + path("/board.sock")};
+    std::vector<std::string> env = {"QUELVAD_ROOT=" + mRoot};
+    if (options.board)
+        env.push_back("QUELVAD_SIM=" + path("/board.sock"));
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"})
         if (const char* v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
@@ -186,8 +202,14 @@ void Daemon::start(const Options& options)
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return;
+    const pid_t parent = ::getpid();
     mPid = ::fork();
     if (mPid == 0) {
+        // A client that dies without stopping its daemon (a crash, Ctrl-C)
+        // must not leave it holding the ports.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         ::execve(args[0], args.data(), envp.data());

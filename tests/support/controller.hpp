@@ -30,6 +30,8 @@ Bytes encode(const LGCP::Message& m); // aligned PER; empty when it fails
 Bytes tpkt(const Bytes& payload);     // 03 00 <big-endian frame length> <payload>
 int deadline_ms();                    // upper bound of every wait
 std::string read_file(const std::string& path);
+// An LGCP signal (a message that answers no command, e.g. a line status report).
+bool signal_message(const Bytes& payload);
 
 struct DaemonOptions {
     DaemonOptions(std::vector<std::string> a = {}, std::string c = {})
@@ -42,7 +44,11 @@ struct DaemonOptions {
     std::string config;    // "/usr/local/etc/server.conf" unless empty
     std::string sim_init;  // commands applied when the simulated board is installed
     bool make_dirs = true; // the root's var/run, var/log, ... directories
+    bool board = true;     // QUELVAD_SIM set: the simulated board replaces the devices
+    std::string binary;    // the daemon to run; empty: the one built with this client
 };
+// The daemon that Daemon::start runs for the options.
+std::string daemon_binary(const DaemonOptions& options);
 
 class Daemon
 {
