@@ -2,13 +2,16 @@
 // pipelined (a window of commands written at once, then every answer read)
 // and in lockstep (one command, its answer, the next), against the real
 // daemon. Every answer is checked: it must be the success for the seq sent
-// next in order, so a lost or reordered answer fails the run.
+// next in order, so a lost or reordered answer fails the run (exit status 1).
+// Signals the daemon sends on its own between the answers (the line
+// interfaces' status reports on the simulated board) are counted apart.
 //
-//   bench_load_client [--port=N] [benchmark options]
+//   bench_load_client [--port=N] [--no-sim] [benchmark options]
 //
 // With --port it talks to a daemon already running on 127.0.0.1:N; without,
-// it starts the daemon it was built with through the end-to-end tests' client,
-// on the simulated board under a private root, and stops it at the end.
+// it starts the daemon (QUELVAD_BINARY from the environment, else the one it
+// was built with) under a private root, on the simulated board unless --no-sim
+// is given, and stops it at the end.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -78,8 +81,9 @@ bool frames_match_codec()
     return true;
 }
 
-// The answer to a ping must be the success for its seq: another frame means one was
-// reordered, none (within the client's deadline) one was lost.
+// The answer to a ping must be the success for its seq: another answer means one was
+// reordered, none (within the client's deadline) one was lost. Signals are no
+// answers: they are counted and skipped.
 class Link
 {
 public:
@@ -93,8 +97,14 @@ public:
     {
         mExpected.clear();
         append_frame(mExpected, seq, 0x40);
-        return mController.receive_payload(mPayload) &&
-               std::equal(mExpected.begin() + 4, mExpected.end(), mPayload.begin(), mPayload.end());
+        while (mController.receive_payload(mPayload)) {
+            if (std::equal(mExpected.begin() + 4, mExpected.end(), mPayload.begin(), mPayload.end()))
+                return true;
+            if (!e2e::signal_message(mPayload))
+                return false;
+            ++signals;
+        }
+        return false;
     }
     bool roundtrip(std::int32_t seq)
     {
@@ -102,6 +112,8 @@ public:
         append_frame(mOut, seq, 0x18);
         return send(mOut) && expect(seq);
     }
+
+    std::int64_t signals = 0;
 
 private:
     e2e::Controller mController;
@@ -111,6 +123,13 @@ private:
 int gPort = 0;
 Link gLink;
 std::int32_t gSeq = 1;
+bool gFailed = false;
+
+void fail(benchmark::State& state, const char* why)
+{
+    state.SkipWithError(why);
+    gFailed = true;
+}
 
 // Pipelined: a window of pings in one write, then their answers in order.
 void BM_PipelinedPing(benchmark::State& state)
@@ -118,19 +137,20 @@ void BM_PipelinedPing(benchmark::State& state)
     const int window = int(state.range(0));
     Bytes burst;
     std::int64_t wrong = 0;
+    const std::int64_t signals = gLink.signals;
     for (auto _ : state) {
         burst.clear();
         const std::int32_t first = gSeq;
         for (int i = 0; i < window; ++i)
             append_frame(burst, gSeq++, 0x18);
         if (!gLink.send(burst)) {
-            state.SkipWithError("the daemon closed the link");
+            fail(state, "the daemon closed the link");
             break;
         }
-        for (int i = 0; i < window; ++i)
+        for (int i = 0; i < window && !wrong; ++i)
             wrong += !gLink.expect(first + i);
         if (wrong) {
-            state.SkipWithError("an answer was lost or out of order");
+            fail(state, "an answer was lost or out of order");
             break;
         }
     }
@@ -138,6 +158,7 @@ void BM_PipelinedPing(benchmark::State& state)
     state.counters["commands/s"] =
         benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
     state.counters["lost_or_reordered"] = double(wrong);
+    state.counters["signals"] = double(gLink.signals - signals);
 }
 BENCHMARK(BM_PipelinedPing)->Arg(16)->Arg(100)->Arg(1000)->UseRealTime();
 
@@ -146,10 +167,11 @@ void BM_LockstepPing(benchmark::State& state)
 {
     std::vector<double> rtt;
     rtt.reserve(1 << 20);
+    const std::int64_t signals = gLink.signals;
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
         if (!gLink.roundtrip(gSeq++)) {
-            state.SkipWithError("an answer was lost or out of order");
+            fail(state, "an answer was lost or out of order");
             break;
         }
         rtt.push_back(
@@ -162,6 +184,7 @@ void BM_LockstepPing(benchmark::State& state)
     state.counters["p99_us"] = rtt[std::min(rtt.size() - 1, rtt.size() * 99 / 100)];
     state.counters["commands/s"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["signals"] = double(gLink.signals - signals);
 }
 BENCHMARK(BM_LockstepPing)->UseRealTime();
 
@@ -170,9 +193,14 @@ BENCHMARK(BM_LockstepPing)->UseRealTime();
 int main(int argc, char** argv)
 {
     std::vector<char*> args;
+    e2e::DaemonOptions options;
+    if (const char* binary = std::getenv("QUELVAD_BINARY"))
+        options.binary = binary;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--port=", 7) == 0)
             gPort = std::atoi(argv[i] + 7);
+        else if (std::strcmp(argv[i], "--no-sim") == 0)
+            options.board = false;
         else
             args.push_back(argv[i]);
     }
@@ -183,11 +211,14 @@ int main(int argc, char** argv)
     }
     e2e::Daemon daemon;
     if (gPort == 0) {
-        if (!daemon.start_serving()) {
-            std::fprintf(stderr, "load client: could not start the daemon\n%s", daemon.err().c_str());
+        if (!daemon.start_serving(options)) {
+            std::fprintf(stderr, "load client: could not start %s\n%s", e2e::daemon_binary(options).c_str(),
+                         daemon.err().c_str());
             return 1;
         }
         gPort = daemon.port();
+        benchmark::AddCustomContext("daemon", e2e::daemon_binary(options));
+        benchmark::AddCustomContext("simulated board", options.board ? "yes" : "no");
     }
     if (!gLink.open(gPort)) {
         std::fprintf(stderr, "load client: no answer on 127.0.0.1:%d\n", gPort);
@@ -198,5 +229,8 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+    // Every run's pings, the opening one (seq 0) too: what a trace of the daemon saw.
+    std::fprintf(stderr, "load client: %ld pings sent, %ld signals between the answers\n", long(gSeq),
+                 long(gLink.signals));
+    return gFailed ? 1 : 0;
 }

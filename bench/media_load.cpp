@@ -2,13 +2,17 @@
 // destroy pairs of one RTP slot (session, channel, RTCP socket and packets,
 // tone and DSP clean-up each time), and DTMF digits injected on the board
 // until each has reached the controller as a `tonec` signal. Every answer and
-// signal is decoded and checked, so a lost one fails the run.
+// signal is decoded and checked, so a lost one fails the run (exit status 1).
+// The line interfaces' status reports that arrive meanwhile are counted apart.
 //
 //   bench_media_load [benchmark options]
+//
+// The daemon is QUELVAD_BINARY from the environment, else the one it was built with.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,7 +27,15 @@ namespace
 e2e::Daemon gDaemon;
 e2e::Controller gController;
 std::int32_t gSeq = 1;
-unsigned gPort = 0; // the remote's RTP port: RTCP goes to the next one
+unsigned gPort = 0;        // the remote's RTP port: RTCP goes to the next one
+std::int64_t gReports = 0; // line status reports skipped
+bool gFailed = false;
+
+void fail(benchmark::State& state, const char* why)
+{
+    state.SkipWithError(why);
+    gFailed = true;
+}
 
 bool decode(const e2e::Bytes& payload, LGCP::Message& m)
 {
@@ -33,18 +45,27 @@ bool decode(const e2e::Bytes& payload, LGCP::Message& m)
     return ASN1::decode(data, data + payload.size(), &env, m, true);
 }
 
-// Reads until the answer of `seq`; true when it is a success.
-bool answered(std::int32_t seq, int* signals = nullptr)
+// The next message that is not a line status report (those are counted).
+bool next(LGCP::Message& m)
 {
     for (e2e::Bytes payload; gController.receive_payload(payload);) {
-        LGCP::Message m;
         if (!decode(payload, m))
             return false;
+        if (!m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().trunkStatus_isSelected())
+            return true;
+        ++gReports;
+    }
+    return false;
+}
+
+// Reads until the answer of `seq` (skipping the slots' signals); true when it
+// is a success.
+bool answered(std::int32_t seq)
+{
+    for (LGCP::Message m; next(m);) {
         if (m.get_pdu().response_isSelected())
             return m.seq_isPresent() && m.get_seq().getValue() == seq &&
                    m.get_pdu().get_response().success_isSelected();
-        if (signals)
-            ++*signals;
     }
     return false;
 }
@@ -81,14 +102,18 @@ LGCP::Message destroy(unsigned slot)
 void BM_RtpCreateDestroy(benchmark::State& state)
 {
     LGCP::Message c = create(7), d = destroy(7);
+    const std::int64_t reports = gReports;
     for (auto _ : state) {
         if (!command(c) || !command(d)) {
-            state.SkipWithError("a create or destroy was not answered success");
+            fail(state, "a create or destroy was not answered success");
             break;
         }
         gDaemon.collect_output();
     }
     state.counters["pairs/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["commands/s"] =
+        benchmark::Counter(double(state.iterations() * 2), benchmark::Counter::kIsRate);
+    state.counters["status_reports"] = double(gReports - reports);
 }
 BENCHMARK(BM_RtpCreateDestroy)->Iterations(2000)->UseRealTime();
 
@@ -99,31 +124,29 @@ void BM_DtmfEvents(benchmark::State& state)
     enable.set_pdu().select_command().select_ioctl().select_dtmf_enable(true);
     // The stream's channel: the one its transmitter signal names.
     int channel = -1;
-    e2e::Bytes payload;
     LGCP::Message signal;
-    if (!command(c) || !gController.receive_payload(payload) || !decode(payload, signal) ||
-        !signal.get_pdu().signal_isSelected() || !signal.get_pdu().get_signal().transmitter_isSelected() ||
-        !command(enable)) {
-        state.SkipWithError("no RTP slot with DTMF detection");
+    if (!command(c) || !next(signal) || !signal.get_pdu().signal_isSelected() ||
+        !signal.get_pdu().get_signal().transmitter_isSelected() || !command(enable)) {
+        fail(state, "no RTP slot with DTMF detection");
         return;
     }
+    const std::int64_t reports = gReports;
     channel = signal.get_pdu().get_signal().get_transmitter().get_active().getValue();
     const int window = int(state.range(0));
     for (auto _ : state) {
         for (int i = 0; i < window; ++i) {
             if (gDaemon.board("dtmf digit " + std::to_string(channel) + " " + std::to_string(i % 10)) !=
                 "ok\n") {
-                state.SkipWithError("the board refused a digit");
+                fail(state, "the board refused a digit");
                 return;
             }
         }
         for (int i = 0; i < window; ++i) {
-            e2e::Bytes payload;
             LGCP::Message m;
-            if (!gController.receive_payload(payload) || !decode(payload, m) ||
-                !m.get_pdu().signal_isSelected() || !m.get_pdu().get_signal().tonec_isSelected() ||
+            if (!next(m) || !m.get_pdu().signal_isSelected() ||
+                !m.get_pdu().get_signal().tonec_isSelected() ||
                 m.get_pdu().get_signal().get_tonec().get_event().get_dtmf().getValue() != unsigned(i % 10)) {
-                state.SkipWithError("a digit was lost or changed");
+                fail(state, "a digit was lost or changed");
                 return;
             }
         }
@@ -131,6 +154,7 @@ void BM_DtmfEvents(benchmark::State& state)
     }
     state.counters["events/s"] =
         benchmark::Counter(double(state.iterations() * window), benchmark::Counter::kIsRate);
+    state.counters["status_reports"] = double(gReports - reports);
     LGCP::Message d = destroy(8);
     command(d);
 }
@@ -155,14 +179,19 @@ int main(int argc, char** argv)
     // Freed again: the gateway binds its RTCP socket there (no local host given).
     gPort = ntohs(a.sin_port) - 1;
     ::close(probe);
-    if (!gDaemon.start_serving() || !gController.connect(gDaemon.port())) {
-        std::fprintf(stderr, "media load: could not start the daemon\n%s", gDaemon.err().c_str());
+    e2e::DaemonOptions options;
+    if (const char* binary = std::getenv("QUELVAD_BINARY"))
+        options.binary = binary;
+    if (!gDaemon.start_serving(options) || !gController.connect(gDaemon.port())) {
+        std::fprintf(stderr, "media load: could not start %s\n%s", e2e::daemon_binary(options).c_str(),
+                     gDaemon.err().c_str());
         return 1;
     }
+    benchmark::AddCustomContext("daemon", e2e::daemon_binary(options));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+    return gFailed ? 1 : 0;
 }

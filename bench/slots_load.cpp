@@ -2,33 +2,34 @@
 // slots is created, joined in pairs, detached and destroyed, all written at
 // once, then every answer and stream signal is read and compared byte for
 // byte with what the window must bring back. The switch requests go to the
-// simulated board, so this measures the daemon's own work per command.
+// simulated board, so this measures the daemon's own work per command. A lost,
+// wrong or reordered answer fails the run (exit status 1); signals that answer
+// no command of the window (the line interfaces' status reports) are counted
+// apart.
 //
 //   bench_slots_load [--port=N] [benchmark options]
 //
 // With --port it talks to a daemon already running on 127.0.0.1:N (on the
-// simulated board, without slots); without, it starts the daemon it was built
-// with under a private root and stops it at the end.
+// simulated board, without slots); without, it starts the daemon
+// (QUELVAD_BINARY from the environment, else the one it was built with) under
+// a private root and stops it at the end.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
+#include "tests/support/controller.hpp"
 
 namespace
 {
@@ -167,7 +168,8 @@ public:
     }
     // Reads frames until as many bytes as expected are kept; true when they
     // are the same. Frames with neither seq nor slot are the board's own
-    // periodic reports (line status while a controller is connected): skipped.
+    // periodic reports (line status while a controller is connected): counted
+    // and skipped.
     bool expect(const Bytes& expected)
     {
         mKept.clear();
@@ -178,6 +180,8 @@ public:
                     return false;
                 if (mIn[4] & 0xC0)
                     mKept.insert(mKept.end(), mIn.begin(), mIn.begin() + long(n));
+                else
+                    ++reports;
                 mIn.erase(mIn.begin(), mIn.begin() + long(n));
                 continue;
             }
@@ -193,63 +197,22 @@ public:
         return mKept == expected;
     }
 
+    std::int64_t reports = 0;
+
 private:
     int mFd = -1;
     Bytes mIn, mKept;
 };
 
 int gPort = 0;
-pid_t gDaemon = -1;
-std::string gRoot;
+e2e::Daemon gDaemon;
 Link gLink;
+bool gFailed = false;
 
-int free_port()
+void fail(benchmark::State& state, const char* why)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
-    ::close(fd);
-    return bound ? ntohs(addr.sin_port) : 0;
-}
-
-bool start_daemon()
-{
-    char tmpl[] = "/tmp/quelvad-slots-XXXXXX";
-    if (!::mkdtemp(tmpl))
-        return false;
-    gRoot = tmpl;
-    for (const char* d : {"/var", "/var/run", "/var/log"})
-        ::mkdir((gRoot + d).c_str(), 0755);
-    gPort = free_port();
-    if (gPort == 0)
-        return false;
-    const std::string port = std::to_string(gPort);
-    gDaemon = ::fork();
-    if (gDaemon == 0) {
-        ::setenv("QUELVAD_ROOT", gRoot.c_str(), 1);
-        ::setenv("QUELVAD_SIM", (gRoot + "/board.sock").c_str(), 1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execl(QUELVAD_BINARY, QUELVAD_BINARY, "--port", port.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return gDaemon > 0;
-}
-
-void stop_daemon()
-{
-    if (gDaemon <= 0)
-        return;
-    ::kill(gDaemon, SIGTERM);
-    ::waitpid(gDaemon, nullptr, 0);
-    const std::string command = "rm -rf '" + gRoot + "'";
-    if (std::system(command.c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", gRoot.c_str());
+    state.SkipWithError(why);
+    gFailed = true;
 }
 
 // Pipelined: a whole window of create, connect, disconnect and destroy in
@@ -257,19 +220,23 @@ void stop_daemon()
 void BM_PipelinedTrunkSlots(benchmark::State& state)
 {
     const Window window(unsigned(state.range(0)));
+    const std::int64_t reports = gLink.reports;
     for (auto _ : state) {
         if (!gLink.send(window.request)) {
-            state.SkipWithError("the daemon closed the link");
+            fail(state, "the daemon closed the link");
             break;
         }
         if (!gLink.expect(window.answer)) {
-            state.SkipWithError("an answer was lost, wrong or out of order");
+            fail(state, "an answer was lost, wrong or out of order");
             break;
         }
+        // Its log lines, so that the daemon never waits on a full pipe.
+        gDaemon.collect_output();
     }
     state.SetItemsProcessed(state.iterations() * window.commands);
     state.counters["commands/s"] =
         benchmark::Counter(double(state.iterations() * window.commands), benchmark::Counter::kIsRate);
+    state.counters["status_reports"] = double(gLink.reports - reports);
 }
 BENCHMARK(BM_PipelinedTrunkSlots)->Arg(2)->Arg(32)->Arg(128)->UseRealTime();
 
@@ -285,22 +252,26 @@ int main(int argc, char** argv)
             args.push_back(argv[i]);
     }
     int count = int(args.size());
-    if (gPort == 0 && !start_daemon()) {
-        std::fprintf(stderr, "slots load: could not start %s\n", QUELVAD_BINARY);
-        return 1;
+    e2e::DaemonOptions options;
+    if (const char* binary = std::getenv("QUELVAD_BINARY"))
+        options.binary = binary;
+    if (gPort == 0) {
+        if (!gDaemon.start_serving(options)) {
+            std::fprintf(stderr, "slots load: could not start %s\n%s", e2e::daemon_binary(options).c_str(),
+                         gDaemon.err().c_str());
+            return 1;
+        }
+        gPort = gDaemon.port();
+        benchmark::AddCustomContext("daemon", e2e::daemon_binary(options));
     }
     if (!gLink.open(gPort)) {
         std::fprintf(stderr, "slots load: no answer on 127.0.0.1:%d\n", gPort);
-        stop_daemon();
         return 1;
     }
     benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
-        stop_daemon();
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
-    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    stop_daemon();
-    return 0;
+    return gFailed ? 1 : 0;
 }
