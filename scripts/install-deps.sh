@@ -6,6 +6,7 @@ packages=(
   libboost-dev libloki-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-powerpc-linux-gnu qemu-user
+  iproute2
 )
 missing=()
 for p in "${packages[@]}"; do
