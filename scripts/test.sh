@@ -52,7 +52,7 @@ echo "=== style: clang-format"
 bash scripts/check-style.sh format || style=1
 echo "=== style: layers"
 bash scripts/check-layers.sh || style=1
-run_build host -DCMAKE_BUILD_TYPE=Release
+run_build host -DCMAKE_BUILD_TYPE=Release -DQUELVAD_TESTS=ON
 echo "=== style: clang-tidy"
 bash scripts/check-style.sh tidy "$build_dir/host" || style=1
 [ "$style" -eq 0 ] || status=1
