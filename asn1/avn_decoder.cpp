@@ -1,5 +1,5 @@
 #include "asn1/avn_decoder.hpp"
-#include "asn1/stream_op.hpp"
+#include "asn1/io_wrapper.hpp"
 
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
@@ -452,7 +452,9 @@ std::ios_base::iostate AbstractData::get_from(std::istream& stream)
 
 std::istream& operator>>(std::istream& stream, AbstractData& value)
 {
-    return detail::guardedStreamOp(stream, [&] { return value.get_from(stream); });
+    if (stream.good())
+        ExtractorWrapper<char, std::char_traits<char>, AbstractData>(stream, value).do_it(stream);
+    return stream;
 }
 
 } // namespace ASN1
