@@ -1,5 +1,5 @@
 #include "asn1/avn_decoder.hpp"
-#include "asn1/stream_op.hpp"
+#include "asn1/io_wrapper.hpp"
 
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <locale>
 #include <new>
 #include <sstream>
 
@@ -34,6 +35,24 @@ void forgiveEnd(std::istream& stream)
 {
     if (stream.eof() && !stream.bad())
         stream.clear(std::ios_base::eofbit);
+}
+
+// A value word (an enumerator, a named number): from the next non-white character to
+// the next white space, "," or "}", which stays in the stream.
+bool readWord(std::istream& stream, std::string& word)
+{
+    word.clear();
+    if (!(stream >> std::ws))
+        return false;
+    std::ctype<char> const& ctype = std::use_facet<std::ctype<char>>(stream.getloc());
+    for (int next = stream.peek(); next != std::char_traits<char>::eof(); next = stream.peek()) {
+        char c = std::char_traits<char>::to_char_type(next);
+        if (c == ',' || c == '}' || ctype.is(std::ctype_base::space, c))
+            break;
+        word += c;
+        stream.get();
+    }
+    return !word.empty() && input_success(stream);
 }
 
 bool expect(std::istream& stream, char wanted)
@@ -205,13 +224,13 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& value)
     if (std::isdigit(static_cast<unsigned char>(c)) || c == '-')
         return do_visit(static_cast<INTEGER&>(value));
     std::string word;
-    return static_cast<bool>(stream_ >> word) && value.setFromName(word);
+    return readWord(stream_, word) && value.setFromName(word);
 }
 
 bool AVNDecoder::do_visit(ENUMERATED& value)
 {
     std::string word;
-    return static_cast<bool>(stream_ >> word) && value.setFromName(word);
+    return readWord(stream_, word) && value.setFromName(word);
 }
 
 bool AVNDecoder::do_visit(OBJECT_IDENTIFIER& value)
@@ -433,7 +452,9 @@ std::ios_base::iostate AbstractData::get_from(std::istream& stream)
 
 std::istream& operator>>(std::istream& stream, AbstractData& value)
 {
-    return detail::guardedStreamOp(stream, [&] { return value.get_from(stream); });
+    if (stream.good())
+        ExtractorWrapper<char, std::char_traits<char>, AbstractData>(stream, value).do_it(stream);
+    return stream;
 }
 
 } // namespace ASN1

@@ -1,6 +1,7 @@
 // Value-notation reader: fills a value from ASN.1 value notation. Characters are read
-// with formatted extraction (white space skipped) and words run to the next white
-// space, so an identifier written directly before "," or "}" takes it into the word.
+// with formatted extraction (white space skipped). Identifiers run to the next white
+// space; a value word (an enumerator, a named number) also ends at "," or "}", so
+// an enumerator the printer writes before "," reads back.
 #pragma once
 
 #include "asn1/visitor.hpp"

@@ -1,5 +1,5 @@
 #include "asn1/avn_encoder.hpp"
-#include "asn1/stream_op.hpp"
+#include "asn1/io_wrapper.hpp"
 
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
@@ -235,7 +235,9 @@ std::string AbstractData::asValueNotation() const
 
 std::ostream& operator<<(std::ostream& stream, AbstractData const& value)
 {
-    return detail::guardedStreamOp(stream, [&] { return value.print_on(stream); });
+    if (stream.good())
+        g_inserter(stream, value);
+    return stream;
 }
 
 } // namespace ASN1

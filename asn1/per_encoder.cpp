@@ -45,14 +45,14 @@ unsigned signedOctetsFor(std::int64_t value)
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned)
     : buffer_(buffer), base_(0), data_(local_), end_(0), capacity_(localOctets), acc_(0), accBits_(0),
-      aligned_(aligned)
+      nested_(0), aligned_(aligned)
 {
     buffer_.clear();
 }
 
 PEREncoder::PEREncoder(std::vector<char>& buffer, bool aligned, Continue)
     : buffer_(buffer), base_(buffer.size()), data_(local_), end_(0), capacity_(localOctets), acc_(0),
-      accBits_(0), aligned_(aligned)
+      accBits_(0), nested_(0), aligned_(aligned)
 {
 }
 
@@ -266,18 +266,18 @@ bool PEREncoder::encodeAnyType(AbstractData const* value)
 
 bool PEREncoder::do_visit(Null const&)
 {
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(BOOLEAN const& value)
 {
     encodeSingleBit(value);
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(INTEGER const& value)
 {
-    return encodeInteger(value);
+    return ended(encodeInteger(value));
 }
 
 bool PEREncoder::encodeInteger(INTEGER const& value)
@@ -313,7 +313,7 @@ bool PEREncoder::encodeInteger(INTEGER const& value)
 
 bool PEREncoder::do_visit(ENUMERATED const& value)
 {
-    return encodeEnumerated(value);
+    return ended(encodeEnumerated(value));
 }
 
 bool PEREncoder::encodeEnumerated(ENUMERATED const& value)
@@ -339,7 +339,7 @@ bool PEREncoder::do_visit(OBJECT_IDENTIFIER const& value)
     if (!encodeLength(static_cast<unsigned>(octets.size()), 0, 255))
         return false;
     encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(BIT_STRING const& value)
@@ -347,19 +347,17 @@ bool PEREncoder::do_visit(BIT_STRING const& value)
     unsigned bits = value.size();
     if (!encodeConstrainedLength(value, bits))
         return false;
-    if (bits == 0)
-        return true;
     if (bits > 16) {
         encodeBlock(value.getData().data(), (bits + 7) / 8);
-    } else {
+    } else if (bits != 0) {
         encodeBitMap(value.getData(), bits);
     }
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(OCTET_STRING const& value)
 {
-    return encodeOctets(value);
+    return ended(encodeOctets(value));
 }
 
 bool PEREncoder::encodeOctets(OCTET_STRING const& value)
@@ -378,7 +376,7 @@ bool PEREncoder::encodeOctets(OCTET_STRING const& value)
 
 bool PEREncoder::do_visit(AbstractString const& value)
 {
-    return encodeString(value);
+    return ended(encodeString(value));
 }
 
 bool PEREncoder::encodeString(AbstractString const& value)
@@ -424,7 +422,7 @@ bool PEREncoder::do_visit(BMPString const& value)
     unsigned first = value.getFirstChar();
     for (unsigned i = 0; i < n; ++i)
         encodeMultiBit(static_cast<unsigned>(value[i]) - first, w);
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(GeneralizedTime const& value)
@@ -433,12 +431,12 @@ bool PEREncoder::do_visit(GeneralizedTime const& value)
     if (!encodeLength(static_cast<unsigned>(text.size()), 0, unconstrainedUpper))
         return false;
     encodeBlock(text.data(), static_cast<unsigned>(text.size()));
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(CHOICE const& value)
 {
-    return encodeChoice(value);
+    return ended(encodeChoice(value));
 }
 
 bool PEREncoder::encodeChoice(CHOICE const& value)
@@ -475,19 +473,19 @@ bool PEREncoder::encodeChoice(CHOICE const& value)
 bool PEREncoder::do_visit(OpenData const& value)
 {
     if (value.has_data() || !value.has_buf()) {
-        return encodeAnyType(value.has_data() ? &value.get_data() : nullptr);
+        return ended(encodeAnyType(value.has_data() ? &value.get_data() : nullptr));
     }
     // Received octets that were never decoded are relayed as they came, not dropped.
     std::vector<char> const& octets = value.get_buf();
     if (!encodeLength(static_cast<unsigned>(octets.size()), 0, unconstrainedUpper))
         return false;
     encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
-    return true;
+    return ended(true);
 }
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)
 {
-    return encodeList(value);
+    return ended(encodeList(value));
 }
 
 bool PEREncoder::encodeList(SEQUENCE_OF_Base const& value)
@@ -557,6 +555,11 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& value, int field)
     return f != nullptr && encodeAnyType(f);
 }
 
+bool PEREncoder::afterVisitSequence(SEQUENCE const&)
+{
+    return ended(true);
+}
+
 bool PEREncoder::encodeValue(AbstractData const& value)
 {
     ValueKind kind = value.kind();
@@ -589,8 +592,16 @@ bool PEREncoder::encodeValue(AbstractData const& value)
     case ValueKind::sequenceOf:
         return encodeList(static_cast<SEQUENCE_OF_Base const&>(value));
     default:
-        return value.accept(*this);
+        return encodeThroughAccept(value);
     }
+}
+
+bool PEREncoder::encodeThroughAccept(AbstractData const& value)
+{
+    ++nested_;
+    bool ok = value.accept(*this);
+    --nested_;
+    return ok;
 }
 
 // The walk of ConstVisitor::visit(SEQUENCE const&) with the hooks above, in one loop.

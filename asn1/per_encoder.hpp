@@ -14,8 +14,9 @@ class ConstrainedObject;
 class PEREncoder : public ConstVisitor
 {
 public:
-    // Clears buffer; octets are appended to it. While the encoder works the buffer
-    // may hold some of them or none; after finish() it holds exactly them.
+    // Clears buffer. Octets gather in the encoder's own storage while it works; when
+    // the outermost value's accept(encoder) returns true, the buffer holds exactly them
+    // (copied in once, then).
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
     ~PEREncoder() override;
     PEREncoder(PEREncoder const&) = delete;
@@ -25,7 +26,8 @@ public:
     // the value has no encoding, with buffer then holding a partial encoding.
     static bool append(AbstractData const& value, std::vector<char>& buffer);
     // Pads the last octet and puts what was encoded into the buffer; encoding may go
-    // on after it, from an octet boundary.
+    // on after it, from an octet boundary. The end of the outermost accept does this;
+    // a caller of encodeValue() does it itself.
     void finish();
 
     void encodeSingleBit(bool bit) { put(bit ? 1u : 0u, 1); }
@@ -58,6 +60,7 @@ public:
     bool visitExtensionRoot(SEQUENCE const& value, int field) override;
     bool preVisitExtensions(SEQUENCE const& value) override;
     bool visitKnownExtension(SEQUENCE const& value, int field) override;
+    bool afterVisitSequence(SEQUENCE const& value) override;
 
 protected:
     bool do_visit(Null const& value) override;
@@ -98,6 +101,17 @@ private:
         return data_ + end_;
     }
     void grow(std::size_t n);
+    // The end of a value reached through accept(): the outermost one puts its octets
+    // into the buffer.
+    bool ended(bool ok)
+    {
+        if (ok && nested_ == 0)
+            finish();
+        return ok;
+    }
+    // A value of a kind encodeValue() does not know: through accept(), as a value
+    // inside another one. Kept out of line, so that encodeValue() keeps its tail calls.
+    [[gnu::noinline]] bool encodeThroughAccept(AbstractData const& value);
     bool encodeSequence(SEQUENCE const& value);
     bool encodeChoice(CHOICE const& value);
     bool encodeInteger(INTEGER const& value);
@@ -107,7 +121,7 @@ private:
     bool encodeList(SEQUENCE_OF_Base const& value);
 
     // A message's octets gather in local_ and go to the buffer in one copy when the
-    // encoder is gone; a longer one moves to the buffer's end and grows there.
+    // value ends (finish()); a longer one moves to the buffer's end and grows there.
     static const std::size_t localOctets = 256;
     std::vector<char>& buffer_;
     std::size_t base_;     // octets the buffer held before this encoding
@@ -116,6 +130,7 @@ private:
     std::size_t capacity_; // room at data_, written or not
     std::uint64_t acc_;    // bits not yet written, the last one lowest
     unsigned accBits_;     // how many: fewer than 32 between calls
+    unsigned nested_;      // accept() calls of the encoder's own that have not returned
     bool aligned_;
     char local_[localOctets];
 };

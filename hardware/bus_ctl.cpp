@@ -24,9 +24,9 @@ BusCtl& BusCtl::instance()
     return bus;
 }
 
-void BusCtl::PutHeader(std::ostream& os) const
+std::ostream& BusCtl::PutHeader(std::ostream& os) const
 {
-    os << "clkctl: ";
+    return os << "clkctl: ";
 }
 
 void BusCtl::DisableControl()

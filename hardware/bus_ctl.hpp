@@ -31,7 +31,7 @@ public:
     bool IsOpen();
     bool IsEnabled() const { return mEnabled; }
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     Fd mFd;

@@ -28,9 +28,9 @@ E1Ctl::cas_channel::cas_channel(LGCP::CasChannel const& c)
 {
 }
 
-void E1Ctl::PutHeader(std::ostream& os) const
+std::ostream& E1Ctl::PutHeader(std::ostream& os) const
 {
-    header(os);
+    return header(os);
 }
 
 E1Ctl& E1Ctl::instance()

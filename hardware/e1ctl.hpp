@@ -55,7 +55,7 @@ public:
     void SendCASSignal(int path, int timeslot, int rx, int tx);
     void SendCASTrunkStatus(int trunk, int value) { SendCASSignal(trunk, 0, value, 0); }
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     // Bit n set: trunk n is clock slave.
     std::uint32_t mask() const { return mMask; }

@@ -63,15 +63,9 @@ void HDLC::unbind()
     mSink = &stub;
 }
 
-std::ostream& HDLC::header(std::ostream& os) const
+std::ostream& HDLC::PutHeader(std::ostream& os) const
 {
-    PutHeader(os);
-    return os;
-}
-
-void HDLC::PutHeader(std::ostream& os) const
-{
-    os << "hdlc [" << mTrunk << "/" << mParams.timeslot << "]: ";
+    return os << "hdlc [" << mTrunk << "/" << mParams.timeslot << "]: ";
 }
 
 bool HDLC::activate()
@@ -81,23 +75,23 @@ bool HDLC::activate()
     Fd fd;
     if (!fd.OpenDevice(mcc::kPath, O_RDWR | O_NONBLOCK)) {
         Errno e;
-        header(std::cerr) << "fail to open MCC device: " << e << std::endl;
+        PutHeader(std::cerr) << "fail to open MCC device: " << e << std::endl;
         return false;
     }
     mcc::Allocate allocate{0, kRxPacketSize, 0, kRxThreshold, kTxThreshold};
     if (!channelType(mParams.mode, allocate.type)) {
-        header(std::cerr) << "MCC_ALLOCATE fail: " << Errno(EINVAL) << std::endl;
+        PutHeader(std::cerr) << "MCC_ALLOCATE fail: " << Errno(EINVAL) << std::endl;
         return false;
     }
     if (board().ioctl(fd.lowlevel_fd(), mcc::kAllocate, &allocate) == -1) {
         Errno e;
-        header(std::cerr) << "MCC_ALLOCATE fail: " << e << std::endl;
+        PutHeader(std::cerr) << "MCC_ALLOCATE fail: " << e << std::endl;
         return false;
     }
     const int channel = board().ioctl(fd.lowlevel_fd(), mcc::kTimeslot);
     if (channel < 0) {
         Errno e;
-        header(std::cerr) << "MCC_TIMESLOT fail: " << e << std::endl;
+        PutHeader(std::cerr) << "MCC_TIMESLOT fail: " << e << std::endl;
         return false;
     }
     // Results are not checked: a join that fails shows in the switch's log.
@@ -110,7 +104,7 @@ bool HDLC::activate()
     ++mActivations;
     mReady = false;
     if (traced())
-        header(std::clog) << "activated" << std::endl;
+        PutHeader(std::clog) << "activated" << std::endl;
     return true;
 }
 
@@ -131,7 +125,7 @@ void HDLC::deactivate()
     release();
     mReady = false;
     if (traced())
-        header(std::clog) << "deactivated" << std::endl;
+        PutHeader(std::clog) << "deactivated" << std::endl;
 }
 
 bool HDLC::gone(unsigned activation)
@@ -148,7 +142,7 @@ void HDLC::on_event(int fd, short revents)
         return;
     if (revents & kLost) {
         // Nothing more will come: the descriptor is let go, never polled again.
-        header(std::cerr) << "channel lost: " << PollEventAsText(short(revents & kLost)) << std::endl;
+        PutHeader(std::cerr) << "channel lost: " << PollEventAsText(short(revents & kLost)) << std::endl;
         deactivate();
         mSink->on_hdlc_error(Notify::Cause::read_error);
         return;
@@ -163,9 +157,9 @@ void HDLC::on_event(int fd, short revents)
 bool HDLC::do_read(int fd, unsigned activation)
 {
     if (traced())
-        header(std::clog) << "do_read" << std::endl;
+        PutHeader(std::clog) << "do_read" << std::endl;
     if (!mEvent.IsActive()) {
-        header(std::clog) << "do_read: !m_event.IsActive()" << std::endl;
+        PutHeader(std::clog) << "do_read: !m_event.IsActive()" << std::endl;
         return false;
     }
     for (;;) {
@@ -179,7 +173,7 @@ bool HDLC::do_read(int fd, unsigned activation)
             unsigned char scratch[kDropBuffer];
             n = ::read(fd, scratch, sizeof scratch);
             if (n > 0) {
-                header(std::cerr) << "no packet buffer, frame dropped" << std::endl;
+                PutHeader(std::cerr) << "no packet buffer, frame dropped" << std::endl;
                 continue;
             }
         }
@@ -203,7 +197,7 @@ bool HDLC::do_read(int fd, unsigned activation)
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return true;
         Errno e;
-        header(std::cerr) << "read error: " << e << std::endl;
+        PutHeader(std::cerr) << "read error: " << e << std::endl;
         deactivate();
         mSink->on_hdlc_error(Notify::Cause::read_error);
         return false;

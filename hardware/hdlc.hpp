@@ -90,7 +90,7 @@ public:
     bool is_open() const override { return mEvent.IsActive(); }
     bool is_ready() const override { return mReady; }
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     // The controller channel's switch channel and descriptor while active, else -1.
     int channel() const { return mChannel; }
@@ -103,7 +103,6 @@ private:
     bool do_read(int fd, unsigned activation);
     bool gone(unsigned activation);
     void release();
-    std::ostream& header(std::ostream& os) const;
 
     bool mReady = false;
     Params mParams;

@@ -55,9 +55,9 @@ HwTests& HwTests::instance()
     return tests;
 }
 
-void HwTests::PutHeader(std::ostream& os) const
+std::ostream& HwTests::PutHeader(std::ostream& os) const
 {
-    os << "bus " << mBus << ": ";
+    return os << "bus " << mBus << ": ";
 }
 
 bool HwTests::OnCommand(LGCP::Command const& command)

@@ -44,7 +44,7 @@ public:
     void TestWrite();
     void TestDisconnect();
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     // The next pattern byte.

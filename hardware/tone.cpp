@@ -451,3 +451,16 @@ void TonecReceiver::CleanBeforeDestroy()
 }
 
 } // namespace Hardware
+
+namespace Dtmf
+{
+
+TonesValidator::TonesValidator()
+{
+    for (unsigned i = 0; i < NumTones; ++i)
+        emplace(strRep[i], std::make_pair(freq1[i], freq2[i]));
+}
+
+const TonesValidator tonesValidator;
+
+} // namespace Dtmf

@@ -14,6 +14,8 @@
 // echo canceller is left as it is.
 #include <cstdint>
 #include <list>
+#include <map>
+#include <utility>
 
 #include "messages/lgcp/LGCP.hpp"
 #include "runtime/event.hpp"
@@ -137,3 +139,28 @@ private:
 };
 
 } // namespace Hardware
+
+// The DTMF keypad of ITU-T Q.23: each of the sixteen symbols with its row and column
+// frequencies in Hz. Digit strings arrive as frequency pairs, so nothing looks a symbol
+// up in the table.
+namespace Dtmf
+{
+
+constexpr unsigned NumTones = 16;
+inline constexpr char strRep[NumTones + 1] = "0123456789*#ABCD";
+inline constexpr std::uint16_t freq1[NumTones] = {941, 697, 697, 697, 770, 770, 770, 852,
+                                                  852, 852, 941, 941, 697, 770, 852, 941};
+inline constexpr std::uint16_t freq2[NumTones] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209,
+                                                  1336, 1477, 1209, 1477, 1633, 1633, 1633, 1633};
+
+// Symbol -> {freq1, freq2}.
+class TonesValidator : public std::map<char, std::pair<std::uint16_t, std::uint16_t>>
+{
+public:
+    TonesValidator();
+};
+
+// Built at start-up, destroyed at exit.
+extern const TonesValidator tonesValidator;
+
+} // namespace Dtmf

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <functional>
 #include <sstream>
+#include <streambuf>
 
 namespace
 {
@@ -113,6 +115,58 @@ TEST(ValueNotation, StreamStates)
     std::ostringstream throwing;
     throwing.exceptions(std::ios_base::failbit);
     EXPECT_THROW(throwing << m, std::ios_base::failure);
+}
+
+// A stream device that fails with an exception of its own.
+struct LineDown : std::exception {
+    char const* what() const noexcept override { return "line down"; }
+};
+
+class BrokenLine : public std::streambuf
+{
+protected:
+    int_type overflow(int_type) override { throw LineDown(); }
+    int_type underflow() override { throw LineDown(); }
+};
+
+std::string thrownBy(std::function<void()> const& run)
+{
+    try {
+        run();
+    } catch (LineDown const& e) {
+        return e.what();
+    } catch (std::exception const& e) {
+        return std::string("another exception: ") + e.what();
+    }
+    return "none";
+}
+
+// An exception thrown while a value is printed or read reaches the caller as it was
+// thrown when the stream's mask asks for the failbit it adds; otherwise only the
+// stream's state tells.
+TEST(ValueNotation, AnExceptionWhilePrintingOrReadingIsTheOneRethrown)
+{
+    struct Row {
+        char const* name;
+        std::ios_base::iostate mask;
+        char const* thrown;
+    } const table[] = {
+        {"mask with failbit", std::ios_base::badbit | std::ios_base::failbit, "line down"},
+        {"mask without failbit", std::ios_base::badbit, "none"},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.name);
+        BrokenLine line;
+        std::ostream out(&line);
+        out.exceptions(row.mask);
+        EXPECT_EQ(thrownBy([&] { out << ASN1::BOOLEAN(true); }), row.thrown);
+        EXPECT_EQ(out.rdstate(), std::ios_base::badbit | std::ios_base::failbit);
+        std::istream in(&line);
+        in.exceptions(row.mask);
+        ASN1::BOOLEAN value;
+        EXPECT_EQ(thrownBy([&] { in >> value; }), row.thrown);
+        EXPECT_EQ(in.rdstate(), std::ios_base::badbit | std::ios_base::failbit);
+    }
 }
 
 } // namespace

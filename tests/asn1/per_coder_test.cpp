@@ -1,6 +1,7 @@
 // Aligned PER of every kind and of whole messages of the controller link: byte-exact
 // tables, range and length boundaries, receiving limits, extension additions, the
 // truncation sweep over all of them, and the decoder's failure rules.
+#include "tests/asn1/every_kind.hpp"
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
 
@@ -287,6 +288,26 @@ TEST(PerCoder, EncodeDecodeRoundTripAndEveryPrefix)
         }
         // An untyped open type comes back as its octets, not as the value that made them.
         asn1test::expectWire(*c.value, c.octets, c.value->info() != &ASN1::OpenData::theInfo);
+    }
+}
+
+// An encoder built over a buffer leaves the octets there when the outermost value's
+// accept returns: values of every kind, one whose fields are reached through accept
+// inside the walk, and one longer than the encoder's own storage.
+TEST(PerCoder, AcceptLeavesTheOctetsInTheBuffer)
+{
+    std::vector<Case> table = cases();
+    table.push_back({"every kind", asn1test::everyKind(), ""});
+    table.push_back({"300 octets", octetsOfSize(300), ""});
+    for (Case const& c : table) {
+        SCOPED_TRACE(c.name);
+        std::string expected = encodeHex(*c.value);
+        if (expected == "FAIL")
+            continue;
+        std::vector<char> buffer{'x'};
+        ASN1::PEREncoder encoder(buffer, true);
+        EXPECT_TRUE(c.value->accept(encoder));
+        EXPECT_EQ(hex(buffer), expected);
     }
 }
 

@@ -277,4 +277,17 @@ TEST(Tone, ConfigureRetriesTheOpenOfAMissingDevice)
     EXPECT_NE(std::string::npos, rig.log.text().find("IVA_CONFIGURE_DETECTOR ts=4 det_lvl_dB=-30\n"));
 }
 
+// The keypad: each symbol with its row and column frequencies.
+TEST(Tone, DtmfSymbolTable)
+{
+    using Pairs = std::map<char, std::pair<std::uint16_t, std::uint16_t>>;
+    const Pairs keypad = {
+        {'1', {697, 1209}}, {'2', {697, 1336}}, {'3', {697, 1477}}, {'A', {697, 1633}},
+        {'4', {770, 1209}}, {'5', {770, 1336}}, {'6', {770, 1477}}, {'B', {770, 1633}},
+        {'7', {852, 1209}}, {'8', {852, 1336}}, {'9', {852, 1477}}, {'C', {852, 1633}},
+        {'*', {941, 1209}}, {'0', {941, 1336}}, {'#', {941, 1477}}, {'D', {941, 1633}},
+    };
+    EXPECT_EQ(keypad, static_cast<const Pairs&>(Dtmf::tonesValidator));
+}
+
 } // namespace

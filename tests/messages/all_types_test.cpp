@@ -27,11 +27,10 @@ using msgwalk::Filler;
 using msgwalk::Plan;
 using msgwalk::Random;
 
-// Why the reader cannot take back what the printer wrote, or "" when it can. A word runs
-// to the next white space, so an enumerator printed directly before "," takes the comma
-// into its word; a value without a name prints as a number where a word is read; a
-// character string has no escape for its own double quote.
-std::string unreadable(AbstractData const& value, bool commaFollows)
+// Why the reader cannot take back what the printer wrote, or "" when it can: a value
+// without a name prints as a number where a word is read; a character string has no
+// escape for its own double quote.
+std::string unreadable(AbstractData const& value)
 {
     std::vector<AbstractData const*> parts;
     if (auto* seq = dynamic_cast<ASN1::SEQUENCE const*>(&value)) {
@@ -45,16 +44,14 @@ std::string unreadable(AbstractData const& value, bool commaFollows)
     } else if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base const*>(&value)) {
         parts.assign(list->begin(), list->end());
     } else if (auto* choice = dynamic_cast<ASN1::CHOICE const*>(&value)) {
-        return unreadable(*choice->getSelection(), commaFollows);
+        return unreadable(*choice->getSelection());
     } else if (auto* e = dynamic_cast<ASN1::ENUMERATED const*>(&value)) {
-        if (e->getName().empty())
-            return "an enumeration value without a name, printed as a number";
-        return commaFollows ? "an enumerator directly before a comma" : "";
+        return e->getName().empty() ? "an enumeration value without a name, printed as a number" : "";
     } else if (auto* s = dynamic_cast<ASN1::AbstractString const*>(&value)) {
         return s->find('"') != std::string::npos ? "a string holding a double quote" : "";
     }
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        std::string reason = unreadable(*parts[i], i + 1 < parts.size());
+    for (AbstractData const* part : parts) {
+        std::string reason = unreadable(*part);
         if (!reason.empty())
             return reason;
     }
@@ -97,7 +94,7 @@ void roundTrip(messages::RegistryEntry const& entry, AbstractData const& value, 
     }
 
     std::unique_ptr<AbstractData> read(AbstractData::create(entry.info));
-    std::string reason = unreadable(value, false);
+    std::string reason = unreadable(value);
     bool ok = read->setFromValueNotation(text.str());
     if (reason.empty()) {
         EXPECT_TRUE(ok) << text.str();
