@@ -232,7 +232,7 @@ bool Server::CheckServerConnection(bool& connected) const
     return true;
 }
 
-void Server::PutHeader(std::ostream& os) const
+std::ostream& Server::PutHeader(std::ostream& os) const
 {
     if (!mLink)
         os << "ctrl [null]: ";
@@ -240,6 +240,7 @@ void Server::PutHeader(std::ostream& os) const
         os << "ctrl [" << mLink->GetAddr() << "]: ";
     else
         os << "ctrl [not connected]: ";
+    return os;
 }
 
 void Server::ShowSignal(Service const* sender, LGCP::Signal const& signal)

@@ -56,7 +56,7 @@ public:
     void OnHeartbeatTimeout();
     bool CheckServerConnection(bool& connected) const;
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     Control::Service* GetLink() const { return mLink; }
 

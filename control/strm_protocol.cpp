@@ -118,9 +118,10 @@ int StrmProtocol::free_space() const
     return mFreeSpaceFlag ? outq : sendbuf_space() - outq;
 }
 
-void StrmProtocol::PutHeader(std::ostream& os) const
+std::ostream& StrmProtocol::PutHeader(std::ostream& os) const
 {
     os << "SockStream[" << mServiceName << "]: ";
+    return os;
 }
 
 void StrmProtocol::local_prepare_head(Packet& p)

@@ -59,7 +59,7 @@ public:
     // block or the connection ends.
     void read_pending();
 
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     enum class WriteEnd { done, timeout, error };

@@ -42,5 +42,5 @@ public:
     char const* GetName() const override { return "MCC"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
     void Query(LGCP::Resources& resources) override;
-    void PutHeader(std::ostream& os) const { os << "mcc: "; }
+    std::ostream& PutHeader(std::ostream& os) const { return os << "mcc: "; }
 };

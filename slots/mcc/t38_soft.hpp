@@ -55,7 +55,7 @@ public:
     // A program that stays silent that long is killed; every such program is
     // left to the child-wait service, which reaps it when it ends.
     int QueryNumOfInstances();
-    void PutHeader(std::ostream& os) const { os << "t38soft: "; }
+    std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 
     // The program's command line for these parameters, the program first.
     static std::vector<std::string> Arguments(LGCP::T38Soft const& params);

@@ -95,9 +95,10 @@ bool PlaySlotGeneric::IBeforeDestroy()
     return true;
 }
 
-void PlaySlotGeneric::PutHeader(std::ostream& os) const
+std::ostream& PlaySlotGeneric::PutHeader(std::ostream& os) const
 {
     os << GetName() << "[" << mTimeSlot << "]: ";
+    return os;
 }
 
 PlaySlotNetwork::PlaySlotNetwork(Fd const& fd, std::string address, int id)
@@ -267,9 +268,10 @@ RecordSlot::~RecordSlot()
     delete mConnector;
 }
 
-void RecordSlot::PutHeader(std::ostream& os) const
+std::ostream& RecordSlot::PutHeader(std::ostream& os) const
 {
     os << GetName() << "[" << mTimeSlot << "]: ";
+    return os;
 }
 
 void RecordSlot::IAfterCreate()
@@ -346,10 +348,11 @@ VoiceFactory& VoiceFactory::instance()
     return factory;
 }
 
-void VoiceFactory::PutHeader(std::ostream& os) const
+std::ostream& VoiceFactory::PutHeader(std::ostream& os) const
 {
     os << "voice/mcc"
        << "[" << mCounter << "]: ";
+    return os;
 }
 
 Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params)

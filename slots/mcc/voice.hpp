@@ -32,7 +32,7 @@ public:
 
     bool IsTimeSlotValid() const { return mTimeSlot >= 0; }
     Fd const& RefDeviceFd() const { return mFd; }
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
 protected:
     int mTimeSlot;
@@ -98,7 +98,7 @@ public:
     void IOnInputRelease() override;
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
 private:
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
@@ -120,7 +120,7 @@ public:
     char const* GetName() const override { return "Voice/mcc"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
     void Query(LGCP::Resources&) override {}
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     void RemovePlayer(Slot* slot) { mPlayers.remove(slot); }
     void RemoveRecorder(Slot* slot) { mRecorders.remove(slot); }

@@ -43,9 +43,10 @@ int mixer_ctl(platform::Request request, void* argument)
 
 Mixer::Mixer(int id, ChannelCount tdmChannels) : mId(id), mTdmChannels(std::move(tdmChannels)) {}
 
-void Mixer::PutHeader(std::ostream& os) const
+std::ostream& Mixer::PutHeader(std::ostream& os) const
 {
     os << "mixer [" << mId << "]: ";
+    return os;
 }
 
 std::ostream& Mixer::header(std::ostream& os) const

@@ -52,7 +52,7 @@ public:
     bool isDead() const { return mDead; }
     void setDead(bool dead) { mDead = dead; }
     // "mixer [<id>]: "
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     // A slot on one of this unit's channels, or null.
     MixerSlot* New(LGCP::MixerInParams const& p);

@@ -39,9 +39,10 @@ MixerFactory::~MixerFactory()
     }
 }
 
-void MixerFactory::PutHeader(std::ostream& os) const
+std::ostream& MixerFactory::PutHeader(std::ostream& os) const
 {
     os << "mixer: ";
+    return os;
 }
 
 Mixer* MixerFactory::findMixer(int id) const

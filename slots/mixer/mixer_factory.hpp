@@ -42,7 +42,7 @@ public:
     void Query(LGCP::Resources& resources) override;
 
     // "mixer: "
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
     // The first live unit with this number, or null.
     Mixer* findMixer(int id) const;
     void RefreshResources();

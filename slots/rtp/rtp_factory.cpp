@@ -38,9 +38,10 @@ RtpFactory::RtpFactory()
     IQuery();
 }
 
-void RtpFactory::PutHeader(std::ostream& os) const
+std::ostream& RtpFactory::PutHeader(std::ostream& os) const
 {
     os << "rtp[" << g723 << "," << g729 << "," << g711 << "," << universal << "]: ";
+    return os;
 }
 
 void RtpFactory::IQuery()

@@ -24,7 +24,7 @@ public:
 
     void IQuery();
     // "rtp[<g723>,<g729>,<g711>,<universal>]: "
-    void PutHeader(std::ostream& os) const;
+    std::ostream& PutHeader(std::ostream& os) const;
 
     // The RTP payload type of a codec, -1 for one the driver does not know.
     static int translateCodec(TERM::Payload::NamedNumber payload);
