@@ -1,5 +1,6 @@
 #include "platform/sim_board.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +39,17 @@ namespace
 
 // Larger than any record a driver takes.
 const std::size_t kMaxRecord = 65536;
+
+// The first number of the range handed-out descriptors are moved to: half the
+// descriptor limit, at most 1024; none (every request is routed by identity)
+// when the limit leaves no room for one.
+int reservedRange()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 64)
+        return -1;
+    return int(std::min<rlim_t>(limit.rlim_cur / 2, 1024));
+}
 
 const char kHelp[] = "help\n"
                      "device <path> present|missing\n"
@@ -111,7 +124,7 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out)
 
 } // namespace
 
-SimBoard::SimBoard()
+SimBoard::SimBoard() : mFirstHanded(reservedRange())
 {
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
@@ -204,7 +217,8 @@ int SimBoard::open(const char* path, int flags)
     const int type = SOCK_SEQPACKET | SOCK_CLOEXEC;
     if (::socketpair(AF_UNIX, type, 0, ends) != 0)
         return -1;
-    const int daemon_end = ends[0], driver_end = ends[1];
+    int daemon_end = ends[0];
+    const int driver_end = ends[1];
     if (const int refused = it->second.model->open(driver_end, flags)) {
         ::close(daemon_end);
         ::close(driver_end);
@@ -212,51 +226,90 @@ int SimBoard::open(const char* path, int flags)
         errno = refused;
         return -1;
     }
+    if (mFirstHanded >= 0) {
+        const int moved = ::fcntl(daemon_end, F_DUPFD_CLOEXEC, mFirstHanded);
+        if (moved >= 0) {
+            ::close(daemon_end);
+            daemon_end = moved;
+        }
+    }
     if (flags & O_NONBLOCK)
         ::fcntl(daemon_end, F_SETFL, ::fcntl(daemon_end, F_GETFL) | O_NONBLOCK);
     ::fcntl(driver_end, F_SETFL, ::fcntl(driver_end, F_GETFL) | O_NONBLOCK);
     Channel& channel = mChannels[driver_end];
     channel.path = path;
+    channel.device = &it->second;
     channel.inode = inode_of(daemon_end);
+    if (mFirstHanded >= 0 && daemon_end >= mFirstHanded) {
+        channel.handed = daemon_end;
+        handed(daemon_end) = driver_end;
+    }
     watch(driver_end, EPOLLIN | EPOLLRDHUP);
     record(std::string("open ") + path);
     return daemon_end;
 }
 
-int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
+int& SimBoard::handed(int fd)
 {
+    const std::size_t at = std::size_t(fd - mFirstHanded);
+    if (at >= mHanded.size())
+        mHanded.resize(at + 1, -1);
+    return mHanded[at];
+}
+
+int SimBoard::channel_of(int fd) const
+{
+    if (mFirstHanded >= 0 && fd >= mFirstHanded) {
+        const std::size_t at = std::size_t(fd - mFirstHanded);
+        if (at < mHanded.size() && mHanded[at] >= 0)
+            return mHanded[at];
+    }
     const ino_t inode = inode_of(fd);
     for (auto& c : mChannels) {
-        if (inode == 0 || c.second.inode != inode)
-            continue;
-        const std::string& path = c.second.path;
-        sim::DeviceModel& model = *mDevices[path].model;
-        std::string text = model.decode(request, arg);
-        if (text.empty())
-            text = requestNumber(request);
-        sim::Reply reply;
-        auto rule = mFailures.find({path, request});
-        if (rule != mFailures.end()) {
-            reply = sim::failure(rule->second.error);
-            if (rule->second.times > 0 && --rule->second.times == 0)
-                mFailures.erase(rule);
-        } else {
-            reply = model.ioctl(c.first, request, arg);
-        }
-        std::string line = "ioctl ";
-        line.append(path).append(" ").append(text).append(" -> ");
-        if (reply.error) {
-            record(line.append("-1 ").append(sim::errnoName(reply.error)));
-            errno = reply.error;
-            return -1;
-        }
-        if (!reply.quiet)
-            record(line.append(std::to_string(reply.result)).append(reply.out));
-        return reply.result;
+        if (inode != 0 && c.second.inode == inode)
+            return c.first;
     }
-    // Not a descriptor of the board: what the kernel says of it.
-    errno = fd < 0 ? EBADF : ENOTTY;
     return -1;
+}
+
+int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
+{
+    const int channel = channel_of(fd);
+    if (channel < 0) {
+        // Not a descriptor of the board: what the kernel says of it.
+        errno = fd < 0 ? EBADF : ENOTTY;
+        return -1;
+    }
+    const Channel& c = mChannels.find(channel)->second;
+    const std::string& path = c.path;
+    sim::DeviceModel& model = *c.device->model;
+    auto rule = mFailures.empty() ? mFailures.end() : mFailures.find({path, request});
+    const bool quiet = rule == mFailures.end() && model.quiet(request, arg);
+    auto describe = [&] {
+        std::string text = model.decode(request, arg);
+        return text.empty() ? requestNumber(request) : text;
+    };
+    // The request as the daemon passed it, before the driver fills anything in.
+    std::string text = quiet ? std::string() : describe();
+    sim::Reply reply;
+    if (rule != mFailures.end()) {
+        reply = sim::failure(rule->second.error);
+        if (rule->second.times > 0 && --rule->second.times == 0)
+            mFailures.erase(rule);
+    } else {
+        reply = model.ioctl(channel, request, arg);
+    }
+    if (quiet && !reply.error)
+        return reply.result;
+    std::string line = "ioctl ";
+    line.append(path).append(" ").append(quiet ? describe() : text).append(" -> ");
+    if (reply.error) {
+        record(line.append("-1 ").append(sim::errnoName(reply.error)));
+        errno = reply.error;
+        return -1;
+    }
+    record(line.append(std::to_string(reply.result)).append(reply.out));
+    return reply.result;
 }
 
 void SimBoard::fail(const std::string& path, unsigned long request, int error, int times)
@@ -509,6 +562,10 @@ void SimBoard::drop_channel(int fd)
     const std::string path = mChannels[fd].path;
     record("close " + path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
+    // The number may already be another open's.
+    const int number = mChannels[fd].handed;
+    if (number >= 0 && handed(number) == fd)
+        handed(number) = -1;
     mChannels.erase(fd);
     mDevices[path].model->close(fd);
     ::close(fd);

@@ -7,11 +7,20 @@
 // socketpair(AF_UNIX, SOCK_SEQPACKET), close-on-exec and non-blocking when the
 // flags ask for it, so poll, EAGAIN, dup and close behave as with a driver.
 // The board keeps the other end and routes what happens on it to the device's
-// model (platform/sim/*_model.hpp): each request (found by the descriptor's
-// socket identity, which its duplicates share), each record the daemon
+// model (platform/sim/*_model.hpp): each request, each record the daemon
 // writes, the last close. A model keeps only its driver's state; the board
 // keeps which devices are present, which descriptors are open, injected
 // request failures and the journal. Neither computes what the daemon must.
+//
+// A request finds its device without a system call when it comes on the very
+// number an open handed out: that number is taken from a reserved range (from
+// half the descriptor limit, at most 1024, up), which the kernel's lowest-free
+// allocation reaches only when the process holds that many descriptors, so a
+// number there changes hands only through the board's own opens, which
+// rewrite the table, and it leaves the table when the device's last duplicate
+// closes. A request on any other number (a duplicate the daemon made, a
+// number that is not a board descriptor) is routed by the socket's identity,
+// which all duplicates share, as the kernel would route it.
 //
 // Control commands (README's table; `help` lists them): the board's own
 // (device, devices, journal, clear, event, fail) and each model's, whose
@@ -121,7 +130,9 @@ private:
     // The simulator's end of one handed-out descriptor.
     struct Channel {
         std::string path;
+        Device* device = nullptr;
         ino_t inode = 0; // of the daemon's end, shared by all its duplicates
+        int handed = -1; // the number the open handed out
     };
     struct FailRule {
         int error = 0;
@@ -134,6 +145,9 @@ private:
     void record(const std::string& line) override;
 
     Device& device(const std::string& path);
+    // The simulator's end of a daemon's descriptor, or -1 when it is none of the board's.
+    int channel_of(int fd) const;
+    int& handed(int fd);
     std::string execute_fail(std::istringstream& in);
     std::string help() const;
     void watch(int fd, unsigned events);
@@ -143,6 +157,10 @@ private:
 
     std::map<std::string, Device> mDevices;
     std::map<int, Channel> mChannels;
+    // The reserved range's first number, and by number from there the
+    // simulator's end of each number handed out (-1: none).
+    int mFirstHanded = 0;
+    std::vector<int> mHanded;
     std::map<std::pair<std::string, unsigned long>, FailRule> mFailures;
     std::deque<std::string> mJournal;
     std::unique_ptr<sim::ControlSocket> mControl;

@@ -6,10 +6,14 @@
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -126,6 +130,50 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
     EXPECT_EQ((std::deque<std::string>{"open /dev/hal", "write /dev/hal [01 00 FF]",
                                        "ioctl /dev/hal 0xC0044801 -> -1 ENOTTY", "close /dev/hal"}),
               sim.journal());
+}
+
+// The number an open handed out may be handed out again once the daemon has
+// closed it: requests on it then reach the new device, on a duplicate the old one.
+TEST(SimBoard, ANumberHandedOutAgainReachesItsNewDevice)
+{
+    platform::SimBoard sim;
+    const int hal = sim.open("/dev/hal", O_RDWR);
+    const int dup = ::dup(hal);
+    ::close(hal);
+    const int dtmf = sim.open("/dev/dtmf", O_RDWR);
+    ASSERT_EQ(hal, dtmf);
+    sim.clear_journal();
+    for (int fd : {dtmf, dup})
+        EXPECT_EQ(-1, sim.ioctl(fd, 0xC0044801ul));
+    EXPECT_EQ((std::deque<std::string>{"ioctl /dev/dtmf 0xC0044801 -> -1 ENOTTY",
+                                       "ioctl /dev/hal 0xC0044801 -> -1 ENOTTY"}),
+              sim.journal());
+    ::close(dup);
+    ::close(dtmf);
+}
+
+// A request on the number an open handed out makes no system call of its own:
+// a child that may only read, write and exit gets its answer.
+TEST(SimBoard, ARequestOnAHandedOutDescriptorMakesNoSystemCall)
+{
+    platform::SimBoard sim;
+    const int hal = sim.open(platform::hal::kPath, O_RDWR);
+    platform::hal::SwitchChannel refresh{8192};
+    ASSERT_EQ(0, sim.ioctl(hal, platform::hal::kDisable, &refresh));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0)
+            ::_exit(2);
+        const int result = sim.ioctl(hal, platform::hal::kDisable, &refresh);
+        ::syscall(SYS_exit, result == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "no strict seccomp mode here";
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    ::close(hal);
 }
 
 TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
