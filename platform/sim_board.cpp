@@ -14,6 +14,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/devices.hpp"
@@ -127,6 +129,8 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out)
 SimBoard::SimBoard() : mFirstHanded(reservedRange())
 {
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    mTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    watch(mTimer, EPOLLIN);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::DtmfModel));
@@ -161,6 +165,8 @@ SimBoard::~SimBoard()
     mControl.reset();
     for (auto& c : mChannels)
         ::close(c.first);
+    if (mTimer >= 0)
+        ::close(mTimer);
     if (mEpoll >= 0)
         ::close(mEpoll);
 }
@@ -194,6 +200,15 @@ void SimBoard::record(const std::string& line)
     mJournal.push_back(line);
     while (mJournal.size() > kJournalLimit)
         mJournal.pop_front();
+}
+
+std::uint64_t SimBoard::now() const
+{
+    if (mClock)
+        return mClock();
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::uint64_t(ts.tv_sec) * 1000 + std::uint64_t(ts.tv_nsec) / 1000000;
 }
 
 void SimBoard::watch(int fd, unsigned events)
@@ -493,6 +508,7 @@ std::string SimBoard::execute(const std::string& line)
 
 void SimBoard::service()
 {
+    resume_due();
     epoll_event events[16];
     for (;;) {
         const int n = ::epoll_wait(mEpoll, events, 16, 0);
@@ -500,7 +516,12 @@ void SimBoard::service()
             return;
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (mControl && fd == mControl->pollable_fd()) {
+            if (fd == mTimer) {
+                std::uint64_t expired;
+                while (::read(mTimer, &expired, sizeof expired) > 0) {
+                }
+                resume_due();
+            } else if (mControl && fd == mControl->pollable_fd()) {
                 // What the daemon wrote before a command came is journalled
                 // before the command is answered.
                 drain_channels();
@@ -516,17 +537,21 @@ void SimBoard::drain_channels()
     std::vector<int> fds;
     for (auto& c : mChannels)
         fds.push_back(c.first);
-    for (int fd : fds) {
-        pollfd p{fd, POLLIN | POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
-            continue;
-        unsigned events = 0;
-        events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
-        events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
-        events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
-        events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
-        on_channel(fd, events);
-    }
+    for (int fd : fds)
+        poll_channel(fd);
+}
+
+void SimBoard::poll_channel(int fd)
+{
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
+        return;
+    unsigned events = 0;
+    events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
+    events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
+    events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
+    events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
+    on_channel(fd, events);
 }
 
 void SimBoard::on_channel(int fd, unsigned events)
@@ -535,6 +560,11 @@ void SimBoard::on_channel(int fd, unsigned events)
     if (events & EPOLLIN) {
         std::vector<unsigned char> buf(kMaxRecord);
         for (;;) {
+            const std::uint64_t at = mDevices[path].model->takes_next_at(fd);
+            if (at > now()) {
+                pause(fd, at);
+                break;
+            }
             const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
             if (n > 0) {
                 record("write " + path + " " + describe(buf.data(), std::size_t(n)));
@@ -562,6 +592,7 @@ void SimBoard::drop_channel(int fd)
     const std::string path = mChannels[fd].path;
     record("close " + path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
+    mPaused.erase(fd);
     // The number may already be another open's.
     const int number = mChannels[fd].handed;
     if (number >= 0 && handed(number) == fd)
@@ -569,6 +600,47 @@ void SimBoard::drop_channel(int fd)
     mChannels.erase(fd);
     mDevices[path].model->close(fd);
     ::close(fd);
+}
+
+void SimBoard::pause(int fd, std::uint64_t at)
+{
+    // Only the last close is watched meanwhile.
+    mPaused[fd] = at;
+    watch(fd, EPOLLRDHUP);
+    arm_timer();
+}
+
+void SimBoard::resume_due()
+{
+    if (mPaused.empty())
+        return;
+    const std::uint64_t time = now();
+    std::vector<int> due;
+    for (auto& p : mPaused) {
+        if (p.second <= time)
+            due.push_back(p.first);
+    }
+    for (int fd : due) {
+        mPaused.erase(fd);
+        watch(fd, EPOLLIN | EPOLLRDHUP);
+        poll_channel(fd);
+    }
+    arm_timer();
+}
+
+void SimBoard::arm_timer()
+{
+    itimerspec spec{};
+    if (!mPaused.empty()) {
+        std::uint64_t first = mPaused.begin()->second;
+        for (auto& p : mPaused)
+            first = std::min(first, p.second);
+        const std::uint64_t time = now();
+        const std::uint64_t ms = first > time ? first - time : 1;
+        spec.it_value.tv_sec = time_t(ms / 1000);
+        spec.it_value.tv_nsec = long(ms % 1000) * 1000000;
+    }
+    ::timerfd_settime(mTimer, 0, &spec, nullptr);
 }
 
 SimBoard* installSimBoardFromEnvironment()

@@ -35,6 +35,12 @@
 // already disabled: the switch's periodic refresh) are counted by their
 // model but not journalled.
 //
+// A device may take what the daemon writes more slowly than it comes (a voice
+// channel plays 8,000 bytes a second): the board then leaves the records in
+// the descriptor until the model's time for the next one, so the descriptor
+// fills and stops being writable, and a timer in the board's pollable
+// descriptor wakes the loop when that time comes.
+//
 // Start-up opens devices before the loop serves the socket, so the commands of
 // the file "<QUELVAD_SIM>.init", when it exists, are applied when the board is
 // installed.
@@ -44,7 +50,9 @@
 // it present; "/dev/maintenance", "/dev/e1-cas", "/dev/mcc/ctl", "/dev/mctl"
 // and "/dev/mixer" have their models from the start too.
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -113,6 +121,10 @@ public:
     // (forever when negative); error 0 removes the rule.
     void fail(const std::string& path, unsigned long request, int error, int times = -1);
 
+    // The board's clock in milliseconds (sim::Host::now); the monotonic clock
+    // unless a test gives its own, whose time the test then advances.
+    void set_clock(std::function<std::uint64_t()> clock) { mClock = std::move(clock); }
+
     const std::deque<std::string>& journal() const { return mJournal; }
     void clear_journal() { mJournal.clear(); }
 
@@ -143,6 +155,7 @@ private:
     bool send(sim::Channel channel, const sim::Bytes& record) override;
     std::vector<sim::Channel> channels(const std::string& path) const override;
     void record(const std::string& line) override;
+    std::uint64_t now() const override;
 
     Device& device(const std::string& path);
     // The simulator's end of a daemon's descriptor, or -1 when it is none of the board's.
@@ -153,7 +166,13 @@ private:
     void watch(int fd, unsigned events);
     void on_channel(int fd, unsigned events);
     void drain_channels();
+    // Handles what the kernel says is pending on the simulator's end.
+    void poll_channel(int fd);
     void drop_channel(int fd);
+    // Leaves the descriptor's records where they are until `at`.
+    void pause(int fd, std::uint64_t at);
+    void resume_due();
+    void arm_timer();
 
     std::map<std::string, Device> mDevices;
     std::map<int, Channel> mChannels;
@@ -165,6 +184,10 @@ private:
     std::deque<std::string> mJournal;
     std::unique_ptr<sim::ControlSocket> mControl;
     int mEpoll = -1;
+    // Paused descriptors by the simulator's end, with the time each resumes.
+    std::map<int, std::uint64_t> mPaused;
+    int mTimer = -1;
+    std::function<std::uint64_t()> mClock;
 };
 
 // Installs a simulated board when QUELVAD_SIM is set: control socket at its

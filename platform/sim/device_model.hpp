@@ -48,6 +48,8 @@ public:
     virtual void record(const std::string& line) = 0;
     // Another device's model (a driver that routes through the switch asks the hal's), or null.
     virtual DeviceModel* model(const std::string& path) = 0;
+    // The board's clock, in milliseconds: the monotonic clock unless a test gives its own.
+    virtual std::uint64_t now() const = 0;
 };
 
 class DeviceModel
@@ -86,6 +88,10 @@ public:
     virtual void close(Channel) {}
     // A record the daemon wrote (already journalled by the board).
     virtual void write(Channel, const Bytes&) {}
+    // When the driver takes the next record written on the descriptor, by the
+    // board's clock; until then the record waits in the descriptor, which
+    // stops being writable once it is full. At or before now: at once.
+    virtual std::uint64_t takes_next_at(Channel) const { return 0; }
 
 protected:
     Host& host() { return *mHost; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
@@ -189,6 +190,53 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
     }
     ::close(a);
     ::close(b);
+}
+
+// A voice channel plays 8,000 bytes a second and holds at most one second
+// still to play: what the daemon writes beyond that waits in the descriptor,
+// which fills and stops being writable until time has played it out.
+TEST(SimBoard, AVoiceChannelTakesBytesAsItPlaysThemAndPushesBack)
+{
+    platform::SimBoard sim;
+    std::uint64_t now = 1000;
+    sim.set_clock([&now] { return now; });
+    sim.set_present(platform::mcc::kPath, true);
+    const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
+    platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
+    ASSERT_EQ(0, sim.ioctl(fd, platform::mcc::kAllocate, &voice));
+    auto played = [&sim] {
+        const std::string lines = sim.execute("mcc written 4096");
+        return std::count(lines.begin(), lines.end(), '\n') - 1;
+    };
+    auto writable = [fd] {
+        pollfd p{fd, POLLOUT, 0};
+        return ::poll(&p, 1, 0) == 1;
+    };
+    // A tenth of a second a record, no time passing.
+    const std::vector<char> record(800, 0x55);
+    int written = 0;
+    while (written < 5000 && ::write(fd, record.data(), record.size()) == ssize_t(record.size())) {
+        ++written;
+        sim.service();
+    }
+    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_EQ(10, played()) << "one second";
+    EXPECT_FALSE(writable());
+    now += 100;
+    sim.service();
+    EXPECT_EQ(1, played());
+    // Time plays the rest out, a record a tenth of a second.
+    int taken = 0;
+    for (int step = 0; step < 5000 && !writable(); ++step) {
+        now += 100;
+        sim.service();
+        taken += int(played());
+    }
+    EXPECT_TRUE(writable());
+    EXPECT_GT(taken, 0);
+    ::close(fd);
+    settle(sim);
+    EXPECT_EQ(0u, sim.open_count(platform::mcc::kPath));
 }
 
 TEST(SimBoard, JournalKeepsTheNewestLines)
