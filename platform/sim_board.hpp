@@ -18,9 +18,11 @@
 // allocation reaches only when the process holds that many descriptors, so a
 // number there changes hands only through the board's own opens, which
 // rewrite the table, and it leaves the table when the device's last duplicate
-// closes. A request on any other number (a duplicate the daemon made, a
-// number that is not a board descriptor) is routed by the socket's identity,
-// which all duplicates share, as the kernel would route it.
+// closes. (So a request on such a number that the daemon has closed while a
+// duplicate lives still reaches the device, where the kernel says EBADF.) A
+// request on any other number (a duplicate the daemon made, a number that is
+// not a board descriptor) is routed by the socket's identity, which all
+// duplicates share, as the kernel would route it.
 //
 // Control commands (README's table; `help` lists them): the board's own
 // (device, devices, journal, clear, event, fail) and each model's, whose
