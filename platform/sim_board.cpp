@@ -1,5 +1,6 @@
 #include "platform/sim_board.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +11,11 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/devices.hpp"
@@ -37,6 +41,17 @@ namespace
 
 // Larger than any record a driver takes.
 const std::size_t kMaxRecord = 65536;
+
+// The first number of the range handed-out descriptors are moved to: half the
+// descriptor limit, at most 1024; none (every request is routed by identity)
+// when the limit leaves no room for one.
+int reservedRange()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 64)
+        return -1;
+    return int(std::min<rlim_t>(limit.rlim_cur / 2, 1024));
+}
 
 const char kHelp[] = "help\n"
                      "device <path> present|missing\n"
@@ -111,9 +126,11 @@ bool parse_hex(const std::string& text, std::vector<unsigned char>& out)
 
 } // namespace
 
-SimBoard::SimBoard()
+SimBoard::SimBoard() : mFirstHanded(reservedRange())
 {
     mEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    mTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    watch(mTimer, EPOLLIN);
     add(std::unique_ptr<sim::DeviceModel>(new sim::WatchdogModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::HalModel));
     add(std::unique_ptr<sim::DeviceModel>(new sim::DtmfModel));
@@ -148,6 +165,8 @@ SimBoard::~SimBoard()
     mControl.reset();
     for (auto& c : mChannels)
         ::close(c.first);
+    if (mTimer >= 0)
+        ::close(mTimer);
     if (mEpoll >= 0)
         ::close(mEpoll);
 }
@@ -183,6 +202,15 @@ void SimBoard::record(const std::string& line)
         mJournal.pop_front();
 }
 
+std::uint64_t SimBoard::now() const
+{
+    if (mClock)
+        return mClock();
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::uint64_t(ts.tv_sec) * 1000 + std::uint64_t(ts.tv_nsec) / 1000000;
+}
+
 void SimBoard::watch(int fd, unsigned events)
 {
     epoll_event ev{};
@@ -204,7 +232,8 @@ int SimBoard::open(const char* path, int flags)
     const int type = SOCK_SEQPACKET | SOCK_CLOEXEC;
     if (::socketpair(AF_UNIX, type, 0, ends) != 0)
         return -1;
-    const int daemon_end = ends[0], driver_end = ends[1];
+    int daemon_end = ends[0];
+    const int driver_end = ends[1];
     if (const int refused = it->second.model->open(driver_end, flags)) {
         ::close(daemon_end);
         ::close(driver_end);
@@ -212,51 +241,90 @@ int SimBoard::open(const char* path, int flags)
         errno = refused;
         return -1;
     }
+    if (mFirstHanded >= 0) {
+        const int moved = ::fcntl(daemon_end, F_DUPFD_CLOEXEC, mFirstHanded);
+        if (moved >= 0) {
+            ::close(daemon_end);
+            daemon_end = moved;
+        }
+    }
     if (flags & O_NONBLOCK)
         ::fcntl(daemon_end, F_SETFL, ::fcntl(daemon_end, F_GETFL) | O_NONBLOCK);
     ::fcntl(driver_end, F_SETFL, ::fcntl(driver_end, F_GETFL) | O_NONBLOCK);
     Channel& channel = mChannels[driver_end];
     channel.path = path;
+    channel.device = &it->second;
     channel.inode = inode_of(daemon_end);
+    if (mFirstHanded >= 0 && daemon_end >= mFirstHanded) {
+        channel.handed = daemon_end;
+        handed(daemon_end) = driver_end;
+    }
     watch(driver_end, EPOLLIN | EPOLLRDHUP);
     record(std::string("open ") + path);
     return daemon_end;
 }
 
-int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
+int& SimBoard::handed(int fd)
 {
+    const std::size_t at = std::size_t(fd - mFirstHanded);
+    if (at >= mHanded.size())
+        mHanded.resize(at + 1, -1);
+    return mHanded[at];
+}
+
+int SimBoard::channel_of(int fd) const
+{
+    if (mFirstHanded >= 0 && fd >= mFirstHanded) {
+        const std::size_t at = std::size_t(fd - mFirstHanded);
+        if (at < mHanded.size() && mHanded[at] >= 0)
+            return mHanded[at];
+    }
     const ino_t inode = inode_of(fd);
     for (auto& c : mChannels) {
-        if (inode == 0 || c.second.inode != inode)
-            continue;
-        const std::string& path = c.second.path;
-        sim::DeviceModel& model = *mDevices[path].model;
-        std::string text = model.decode(request, arg);
-        if (text.empty())
-            text = requestNumber(request);
-        sim::Reply reply;
-        auto rule = mFailures.find({path, request});
-        if (rule != mFailures.end()) {
-            reply = sim::failure(rule->second.error);
-            if (rule->second.times > 0 && --rule->second.times == 0)
-                mFailures.erase(rule);
-        } else {
-            reply = model.ioctl(c.first, request, arg);
-        }
-        std::string line = "ioctl ";
-        line.append(path).append(" ").append(text).append(" -> ");
-        if (reply.error) {
-            record(line.append("-1 ").append(sim::errnoName(reply.error)));
-            errno = reply.error;
-            return -1;
-        }
-        if (!reply.quiet)
-            record(line.append(std::to_string(reply.result)).append(reply.out));
-        return reply.result;
+        if (inode != 0 && c.second.inode == inode)
+            return c.first;
     }
-    // Not a descriptor of the board: what the kernel says of it.
-    errno = fd < 0 ? EBADF : ENOTTY;
     return -1;
+}
+
+int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
+{
+    const int channel = channel_of(fd);
+    if (channel < 0) {
+        // Not a descriptor of the board: what the kernel says of it.
+        errno = fd < 0 ? EBADF : ENOTTY;
+        return -1;
+    }
+    const Channel& c = mChannels.find(channel)->second;
+    const std::string& path = c.path;
+    sim::DeviceModel& model = *c.device->model;
+    auto rule = mFailures.empty() ? mFailures.end() : mFailures.find({path, request});
+    const bool quiet = rule == mFailures.end() && model.quiet(request, arg);
+    auto describe = [&] {
+        std::string text = model.decode(request, arg);
+        return text.empty() ? requestNumber(request) : text;
+    };
+    // The request as the daemon passed it, before the driver fills anything in.
+    std::string text = quiet ? std::string() : describe();
+    sim::Reply reply;
+    if (rule != mFailures.end()) {
+        reply = sim::failure(rule->second.error);
+        if (rule->second.times > 0 && --rule->second.times == 0)
+            mFailures.erase(rule);
+    } else {
+        reply = model.ioctl(channel, request, arg);
+    }
+    if (quiet && !reply.error)
+        return reply.result;
+    std::string line = "ioctl ";
+    line.append(path).append(" ").append(quiet ? describe() : text).append(" -> ");
+    if (reply.error) {
+        record(line.append("-1 ").append(sim::errnoName(reply.error)));
+        errno = reply.error;
+        return -1;
+    }
+    record(line.append(std::to_string(reply.result)).append(reply.out));
+    return reply.result;
 }
 
 void SimBoard::fail(const std::string& path, unsigned long request, int error, int times)
@@ -440,6 +508,7 @@ std::string SimBoard::execute(const std::string& line)
 
 void SimBoard::service()
 {
+    resume_due();
     epoll_event events[16];
     for (;;) {
         const int n = ::epoll_wait(mEpoll, events, 16, 0);
@@ -447,7 +516,12 @@ void SimBoard::service()
             return;
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (mControl && fd == mControl->pollable_fd()) {
+            if (fd == mTimer) {
+                std::uint64_t expired;
+                while (::read(mTimer, &expired, sizeof expired) > 0) {
+                }
+                resume_due();
+            } else if (mControl && fd == mControl->pollable_fd()) {
                 // What the daemon wrote before a command came is journalled
                 // before the command is answered.
                 drain_channels();
@@ -463,17 +537,21 @@ void SimBoard::drain_channels()
     std::vector<int> fds;
     for (auto& c : mChannels)
         fds.push_back(c.first);
-    for (int fd : fds) {
-        pollfd p{fd, POLLIN | POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
-            continue;
-        unsigned events = 0;
-        events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
-        events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
-        events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
-        events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
-        on_channel(fd, events);
-    }
+    for (int fd : fds)
+        poll_channel(fd);
+}
+
+void SimBoard::poll_channel(int fd)
+{
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0 || !mChannels.count(fd))
+        return;
+    unsigned events = 0;
+    events |= (p.revents & POLLIN) ? unsigned(EPOLLIN) : 0u;
+    events |= (p.revents & POLLRDHUP) ? unsigned(EPOLLRDHUP) : 0u;
+    events |= (p.revents & POLLHUP) ? unsigned(EPOLLHUP) : 0u;
+    events |= (p.revents & POLLERR) ? unsigned(EPOLLERR) : 0u;
+    on_channel(fd, events);
 }
 
 void SimBoard::on_channel(int fd, unsigned events)
@@ -482,6 +560,11 @@ void SimBoard::on_channel(int fd, unsigned events)
     if (events & EPOLLIN) {
         std::vector<unsigned char> buf(kMaxRecord);
         for (;;) {
+            const std::uint64_t at = mDevices[path].model->takes_next_at(fd);
+            if (at > now()) {
+                pause(fd, at);
+                break;
+            }
             const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
             if (n > 0) {
                 record("write " + path + " " + describe(buf.data(), std::size_t(n)));
@@ -509,9 +592,55 @@ void SimBoard::drop_channel(int fd)
     const std::string path = mChannels[fd].path;
     record("close " + path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
+    mPaused.erase(fd);
+    // The number may already be another open's.
+    const int number = mChannels[fd].handed;
+    if (number >= 0 && handed(number) == fd)
+        handed(number) = -1;
     mChannels.erase(fd);
     mDevices[path].model->close(fd);
     ::close(fd);
+}
+
+void SimBoard::pause(int fd, std::uint64_t at)
+{
+    // Only the last close is watched meanwhile.
+    mPaused[fd] = at;
+    watch(fd, EPOLLRDHUP);
+    arm_timer();
+}
+
+void SimBoard::resume_due()
+{
+    if (mPaused.empty())
+        return;
+    const std::uint64_t time = now();
+    std::vector<int> due;
+    for (auto& p : mPaused) {
+        if (p.second <= time)
+            due.push_back(p.first);
+    }
+    for (int fd : due) {
+        mPaused.erase(fd);
+        watch(fd, EPOLLIN | EPOLLRDHUP);
+        poll_channel(fd);
+    }
+    arm_timer();
+}
+
+void SimBoard::arm_timer()
+{
+    itimerspec spec{};
+    if (!mPaused.empty()) {
+        std::uint64_t first = mPaused.begin()->second;
+        for (auto& p : mPaused)
+            first = std::min(first, p.second);
+        const std::uint64_t time = now();
+        const std::uint64_t ms = first > time ? first - time : 1;
+        spec.it_value.tv_sec = time_t(ms / 1000);
+        spec.it_value.tv_nsec = long(ms % 1000) * 1000000;
+    }
+    ::timerfd_settime(mTimer, 0, &spec, nullptr);
 }
 
 SimBoard* installSimBoardFromEnvironment()

@@ -7,11 +7,22 @@
 // socketpair(AF_UNIX, SOCK_SEQPACKET), close-on-exec and non-blocking when the
 // flags ask for it, so poll, EAGAIN, dup and close behave as with a driver.
 // The board keeps the other end and routes what happens on it to the device's
-// model (platform/sim/*_model.hpp): each request (found by the descriptor's
-// socket identity, which its duplicates share), each record the daemon
+// model (platform/sim/*_model.hpp): each request, each record the daemon
 // writes, the last close. A model keeps only its driver's state; the board
 // keeps which devices are present, which descriptors are open, injected
 // request failures and the journal. Neither computes what the daemon must.
+//
+// A request finds its device without a system call when it comes on the very
+// number an open handed out: that number is taken from a reserved range (from
+// half the descriptor limit, at most 1024, up), which the kernel's lowest-free
+// allocation reaches only when the process holds that many descriptors, so a
+// number there changes hands only through the board's own opens, which
+// rewrite the table, and it leaves the table when the device's last duplicate
+// closes. (So a request on such a number that the daemon has closed while a
+// duplicate lives still reaches the device, where the kernel says EBADF.) A
+// request on any other number (a duplicate the daemon made, a number that is
+// not a board descriptor) is routed by the socket's identity, which all
+// duplicates share, as the kernel would route it.
 //
 // Control commands (README's table; `help` lists them): the board's own
 // (device, devices, journal, clear, event, fail) and each model's, whose
@@ -26,6 +37,12 @@
 // already disabled: the switch's periodic refresh) are counted by their
 // model but not journalled.
 //
+// A device may take what the daemon writes more slowly than it comes (a voice
+// channel plays 8,000 bytes a second): the board then leaves the records in
+// the descriptor until the model's time for the next one, so the descriptor
+// fills and stops being writable, and a timer in the board's pollable
+// descriptor wakes the loop when that time comes.
+//
 // Start-up opens devices before the loop serves the socket, so the commands of
 // the file "<QUELVAD_SIM>.init", when it exists, are applied when the board is
 // installed.
@@ -35,7 +52,9 @@
 // it present; "/dev/maintenance", "/dev/e1-cas", "/dev/mcc/ctl", "/dev/mctl"
 // and "/dev/mixer" have their models from the start too.
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -104,6 +123,10 @@ public:
     // (forever when negative); error 0 removes the rule.
     void fail(const std::string& path, unsigned long request, int error, int times = -1);
 
+    // The board's clock in milliseconds (sim::Host::now); the monotonic clock
+    // unless a test gives its own, whose time the test then advances.
+    void set_clock(std::function<std::uint64_t()> clock) { mClock = std::move(clock); }
+
     const std::deque<std::string>& journal() const { return mJournal; }
     void clear_journal() { mJournal.clear(); }
 
@@ -121,7 +144,9 @@ private:
     // The simulator's end of one handed-out descriptor.
     struct Channel {
         std::string path;
+        Device* device = nullptr;
         ino_t inode = 0; // of the daemon's end, shared by all its duplicates
+        int handed = -1; // the number the open handed out
     };
     struct FailRule {
         int error = 0;
@@ -132,21 +157,39 @@ private:
     bool send(sim::Channel channel, const sim::Bytes& record) override;
     std::vector<sim::Channel> channels(const std::string& path) const override;
     void record(const std::string& line) override;
+    std::uint64_t now() const override;
 
     Device& device(const std::string& path);
+    // The simulator's end of a daemon's descriptor, or -1 when it is none of the board's.
+    int channel_of(int fd) const;
+    int& handed(int fd);
     std::string execute_fail(std::istringstream& in);
     std::string help() const;
     void watch(int fd, unsigned events);
     void on_channel(int fd, unsigned events);
     void drain_channels();
+    // Handles what the kernel says is pending on the simulator's end.
+    void poll_channel(int fd);
     void drop_channel(int fd);
+    // Leaves the descriptor's records where they are until `at`.
+    void pause(int fd, std::uint64_t at);
+    void resume_due();
+    void arm_timer();
 
     std::map<std::string, Device> mDevices;
     std::map<int, Channel> mChannels;
+    // The reserved range's first number, and by number from there the
+    // simulator's end of each number handed out (-1: none).
+    int mFirstHanded = 0;
+    std::vector<int> mHanded;
     std::map<std::pair<std::string, unsigned long>, FailRule> mFailures;
     std::deque<std::string> mJournal;
     std::unique_ptr<sim::ControlSocket> mControl;
     int mEpoll = -1;
+    // Paused descriptors by the simulator's end, with the time each resumes.
+    std::map<int, std::uint64_t> mPaused;
+    int mTimer = -1;
+    std::function<std::uint64_t()> mClock;
 };
 
 // Installs a simulated board when QUELVAD_SIM is set: control socket at its

@@ -4,9 +4,10 @@
 // with free room before and after the data, so that each protocol layer adds
 // its header in front and its trailer behind without moving the payload.
 //
-// Buffers come from one static pool of 1,024 blocks, handed out first in,
-// first out. Handles share a buffer on copy; an operation that changes a
-// packet first gives its handle a private copy of a shared buffer.
+// Buffers come from one static pool of 1,024 blocks, the most recently
+// returned one first, so the buffers in use stay the ones already in memory.
+// Handles share a buffer on copy; an operation that changes a packet first
+// gives its handle a private copy of a shared buffer.
 //
 // Running out of buffers is an ordinary event, never fatal and never an
 // exception:
@@ -65,12 +66,14 @@ struct Dummy_critical_section {
     void unlock() {}
 };
 
-// Fixed pool of N blocks of static storage, each one T, handed out first in, first
-// out: at start in address order, and a returned block only after every other free
-// block. The blocks never handed out yet are not linked at all (they are the ones from
-// a high-water mark up), so building the pool touches no block and a block's pages
-// become resident only when a packet uses it. Nothing runs at static initialisation
-// or exit, so packets held by other static objects are safe.
+// Fixed pool of N blocks of static storage, each one T, handed out last in, first
+// out: a returned block is the next one handed out, so the blocks in use are the
+// ones whose pages are already resident. Blocks never handed out yet are not linked
+// at all (they are the ones from a high-water mark up) and come, in address order,
+// only when no returned block is free: building the pool touches no block, and the
+// pool's resident size is its high-water mark of blocks in use at once. Nothing
+// runs at static initialisation or exit, so packets held by other static objects
+// are safe.
 template <class T, unsigned N, class Lock> class List_allocator
 {
 public:
@@ -78,13 +81,11 @@ public:
     {
         lock_.lock();
         List_storage* block = nullptr;
-        if (fresh_ < N) {
-            block = &storage_[fresh_++];
-        } else if ((block = head_) != nullptr) {
+        if ((block = head_) != nullptr) {
             head_ = block->next;
-            if (!head_)
-                tail_ = nullptr;
             --returned_;
+        } else if (fresh_ < N) {
+            block = &storage_[fresh_++];
         }
         lock_.unlock();
         return block ? reinterpret_cast<T*>(block->object) : nullptr;
@@ -95,12 +96,8 @@ public:
         lock_.lock();
         List_storage* block = reinterpret_cast<List_storage*>(reinterpret_cast<unsigned char*>(object) -
                                                               offsetof(List_storage, object));
-        block->next = nullptr;
-        if (tail_)
-            tail_->next = block;
-        else
-            head_ = block;
-        tail_ = block;
+        block->next = head_;
+        head_ = block;
         ++returned_;
         lock_.unlock();
     }
@@ -124,11 +121,10 @@ private:
     };
 
     static inline List_storage storage_[N];
-    // Blocks storage_[fresh_] .. storage_[N - 1] were never handed out; they come
-    // before every returned block, as they stood before them in the free list.
+    // Blocks storage_[fresh_] .. storage_[N - 1] were never handed out; the
+    // returned blocks are a stack from head_, the latest returned on top.
     static inline unsigned fresh_ = 0;
     static inline List_storage* head_ = nullptr;
-    static inline List_storage* tail_ = nullptr;
     static inline unsigned returned_ = 0;
     static inline Lock lock_;
 };

@@ -22,18 +22,16 @@ using Bytes = std::vector<std::uint8_t>;
 using Channel = int;
 
 // What a request gives back: the result, or -1 with `error` as errno when it
-// is not 0. `out` is appended to the journal line (what the driver filled in);
-// a `quiet` request changed nothing and is counted but not journalled.
+// is not 0. `out` is appended to the journal line (what the driver filled in).
 struct Reply {
     int result = 0;
     int error = 0;
     std::string out;
-    bool quiet = false;
 };
 
 inline Reply failure(int error)
 {
-    return Reply{-1, error, std::string(), false};
+    return Reply{-1, error, std::string()};
 }
 
 class DeviceModel;
@@ -50,6 +48,8 @@ public:
     virtual void record(const std::string& line) = 0;
     // Another device's model (a driver that routes through the switch asks the hal's), or null.
     virtual DeviceModel* model(const std::string& path) = 0;
+    // The board's clock, in milliseconds: the monotonic clock unless a test gives its own.
+    virtual std::uint64_t now() const = 0;
 };
 
 class DeviceModel
@@ -78,6 +78,9 @@ public:
     // dst=8200 src=33"); "" when the model does not know the request.
     virtual std::string decode(unsigned long request, std::uintptr_t arg) const;
     virtual Reply ioctl(Channel channel, unsigned long request, std::uintptr_t arg);
+    // True when the request, asked now, would change nothing: the model counts
+    // it, the journal does not show it.
+    virtual bool quiet(unsigned long /*request*/, std::uintptr_t /*arg*/) const { return false; }
 
     // An open of the device: 0 accepts it, an errno refuses it.
     virtual int open(Channel, int /*flags*/) { return 0; }
@@ -85,6 +88,10 @@ public:
     virtual void close(Channel) {}
     // A record the daemon wrote (already journalled by the board).
     virtual void write(Channel, const Bytes&) {}
+    // When the driver takes the next record written on the descriptor, by the
+    // board's clock; until then the record waits in the descriptor, which
+    // stops being writable once it is full. At or before now: at once.
+    virtual std::uint64_t takes_next_at(Channel) const { return 0; }
 
 protected:
     Host& host() { return *mHost; }

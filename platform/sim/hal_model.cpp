@@ -24,7 +24,7 @@ std::string spiText(const hal::SpiRegister& r, bool withData)
 }
 } // namespace
 
-HalModel::HalModel() : DeviceModel(hal::kPath)
+HalModel::HalModel() : DeviceModel(hal::kPath), mOutputs(kChannels), mDisables(kChannels)
 {
     for (auto& channel : mSpi)
         channel[kLineStatus] = kLineUp;
@@ -79,10 +79,8 @@ Reply HalModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
         if (!valid(channel))
             return failure(EINVAL);
         ++mDisables[channel];
-        Reply reply;
-        reply.quiet = output(channel).kind == Output::disabled;
-        mOutputs.erase(channel);
-        return reply;
+        mOutputs[channel] = Output();
+        return Reply();
     }
     case hal::kWrite: {
         const auto* r = record<hal::SwitchByte>(arg);
@@ -129,10 +127,17 @@ Reply HalModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
     }
 }
 
+bool HalModel::quiet(unsigned long request, std::uintptr_t arg) const
+{
+    if (request != hal::kDisable)
+        return false;
+    const std::int32_t channel = record<hal::SwitchChannel>(arg)->channel;
+    return valid(channel) && mOutputs[channel].kind == Output::disabled;
+}
+
 HalModel::Output HalModel::output(std::int32_t channel) const
 {
-    auto it = mOutputs.find(channel);
-    return it == mOutputs.end() ? Output() : it->second;
+    return valid(channel) ? mOutputs[channel] : Output();
 }
 
 unsigned HalModel::read(std::int32_t channel) const
@@ -169,8 +174,7 @@ unsigned HalModel::count(unsigned long request) const
 
 unsigned HalModel::disables(std::int32_t channel) const
 {
-    auto it = mDisables.find(channel);
-    return it == mDisables.end() ? 0 : it->second;
+    return valid(channel) ? mDisables[channel] : 0;
 }
 
 void HalModel::set_spi(unsigned channel, unsigned reg, std::uint8_t value)

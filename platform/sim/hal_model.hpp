@@ -16,6 +16,7 @@
 // Without SPI access ("hal nospi on") every register request fails with ENODEV.
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "platform/sim/device_model.hpp"
 
@@ -43,6 +44,8 @@ public:
     RequestNames requests() const override;
     std::string decode(unsigned long request, std::uintptr_t arg) const override;
     Reply ioctl(Channel channel, unsigned long request, std::uintptr_t arg) override;
+    // A disable of an output that is already disabled (the switch's refresh).
+    bool quiet(unsigned long request, std::uintptr_t arg) const override;
 
     Output output(std::int32_t channel) const;
     // The byte a read of the channel gives.
@@ -63,9 +66,10 @@ public:
 private:
     std::string describe(std::int32_t channel) const;
 
-    std::map<std::int32_t, Output> mOutputs;
+    // By channel: a request costs no search.
+    std::vector<Output> mOutputs;
     std::map<std::int32_t, std::uint8_t> mDrive;
-    std::map<std::int32_t, unsigned> mDisables;
+    std::vector<unsigned> mDisables;
     std::map<unsigned long, unsigned> mCounts;
     int mClock = -1;
     bool mSpiPresent = true;

@@ -1,5 +1,6 @@
 #include "platform/sim/mcc_model.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/sim/hal_model.hpp"
@@ -139,6 +140,13 @@ void MccModel::write(Channel channel, const Bytes& frame)
     auto* hal = dynamic_cast<HalModel*>(host().model(hal::kPath));
     if (from == mAllocated.end())
         return;
+    Allocation& a = from->second;
+    if (a.request.type == mcc::kTransparent) {
+        const std::uint64_t now = host().now();
+        const std::uint64_t played = (now - std::min(now, a.playedAt)) * kBytesPerMs;
+        a.toPlay = (a.toPlay > played ? a.toPlay - played : 0) + frame.size();
+        a.playedAt = now;
+    }
     std::deque<Bytes>& written = mWritten[from->second.number];
     written.push_back(frame);
     while (written.size() > kSentLimit)
@@ -163,6 +171,15 @@ void MccModel::write(Channel channel, const Bytes& frame)
         while (sent.size() > kSentLimit)
             sent.pop_front();
     }
+}
+
+std::uint64_t MccModel::takes_next_at(Channel channel) const
+{
+    auto it = mAllocated.find(channel);
+    if (it == mAllocated.end() || it->second.request.type != mcc::kTransparent || it->second.toPlay < kHeld)
+        return 0;
+    // The first millisecond at which less than kHeld is left to play.
+    return it->second.playedAt + (it->second.toPlay - kHeld) / kBytesPerMs + 1;
 }
 
 unsigned MccModel::receive(std::int32_t line, const Bytes& frame)

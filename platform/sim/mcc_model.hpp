@@ -18,6 +18,11 @@
 // A frame written before an allocation goes nowhere. Every frame written on
 // an allocated channel is also kept for the channel ("mcc written"), so a test
 // sees what a channel played whether or not it was joined at that moment.
+//
+// A transparent (voice) channel plays what it is given at 8,000 bytes a second
+// and takes the next record only while less than one second of it is still
+// to be played; until then what the daemon writes waits in the descriptor, so
+// a player that keeps writing finds it full and waits, as on a board.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -37,12 +42,18 @@ public:
     static constexpr std::int32_t kFirstChannel = 4096;
     // Frames kept per line beyond which the oldest are dropped.
     static constexpr std::size_t kSentLimit = 256;
+    // A voice channel's rate, bytes a millisecond, and what it holds still to play.
+    static constexpr std::uint64_t kBytesPerMs = 8;
+    static constexpr std::uint64_t kHeld = 8000;
 
     enum Pool { data, bri, transparent, kPools };
 
     struct Allocation {
         std::int32_t number = -1;
         mcc::Allocate request{};
+        // A voice channel's bytes still to play at `playedAt` (board clock).
+        std::uint64_t toPlay = 0;
+        std::uint64_t playedAt = 0;
     };
 
     MccModel();
@@ -55,6 +66,7 @@ public:
     Reply ioctl(Channel channel, unsigned long request, std::uintptr_t arg) override;
     void close(Channel channel) override;
     void write(Channel channel, const Bytes& frame) override;
+    std::uint64_t takes_next_at(Channel channel) const override;
 
     void set_pool(Pool pool, unsigned size) { mPoolSize[pool] = size; }
     // A frame arriving on a line; the number of channels it reached.

@@ -77,24 +77,24 @@ Reply MctlModel::ioctl(Channel channel, unsigned long request, std::uintptr_t ar
     switch (request) {
     case mctl::kEnumerate: {
         const int next = value(arg) + 1;
-        return next >= 0 && next < mModems ? Reply{next, 0, "", false} : failure(ENODEV);
+        return next >= 0 && next < mModems ? Reply{next, 0, ""} : failure(ENODEV);
     }
     case mctl::kAllocate: {
         if (held != mHeld.end())
-            return Reply{held->second, 0, "", false};
+            return Reply{held->second, 0, ""};
         std::set<int> taken;
         for (const auto& h : mHeld)
             taken.insert(h.second);
         for (int n = 0; n < mModems; ++n) {
             if (!taken.count(n)) {
                 mHeld[channel] = n;
-                return Reply{n, 0, "", false};
+                return Reply{n, 0, ""};
             }
         }
         return failure(EBUSY);
     }
     case mctl::kTimeslot:
-        return held == mHeld.end() ? failure(EINVAL) : Reply{mFirstTimeslot + held->second, 0, "", false};
+        return held == mHeld.end() ? failure(EINVAL) : Reply{mFirstTimeslot + held->second, 0, ""};
     case mctl::kSetDmp:
         return held != mHeld.end() && record<mctl::DmpParameter>(arg)->modem == held->second
                    ? Reply()

@@ -85,7 +85,7 @@ Reply MixerModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
         if (!unit)
             return failure(EINVAL);
         if (request == mixer::kTdm)
-            return Reply{unit->first + s->number, 0, "", false};
+            return Reply{unit->first + s->number, 0, ""};
         unit->sums.erase(s->number);
         return Reply();
     }
@@ -120,8 +120,7 @@ Reply MixerModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
         u->mixer_inputs = next->second.inputs;
         return Reply{0, 0,
                      " unit=" + std::to_string(u->dev_no) + " tdm=" + std::to_string(u->tdm_channels) +
-                         " inputs=" + std::to_string(u->mixer_inputs),
-                     false};
+                         " inputs=" + std::to_string(u->mixer_inputs)};
     }
     default:
         return failure(ENOTTY);

@@ -114,10 +114,10 @@ Reply NetifModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
     switch (request) {
     case netif::kGetIndex:
         r->ifr_ifindex = i.index;
-        return Reply{0, 0, " index=" + std::to_string(i.index), false};
+        return Reply{0, 0, " index=" + std::to_string(i.index)};
     case netif::kGetFlags:
         r->ifr_flags = static_cast<short>(i.flags);
-        return Reply{0, 0, " flags=" + hex(i.flags), false};
+        return Reply{0, 0, " flags=" + hex(i.flags)};
     case netif::kSetFlags:
         i.flags = r->ifr_flags & 0xFFFF;
         return Reply();
@@ -129,7 +129,7 @@ Reply NetifModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
             std::uint32_t words[netif::kSettingsSize / 4] = {};
             words[3] = std::uint32_t(i.channel);
             std::memcpy(r->ifr_settings.ifs_ifsu.raw_hdlc, words, sizeof words);
-            return Reply{0, 0, " channel=" + std::to_string(i.channel), false};
+            return Reply{0, 0, " channel=" + std::to_string(i.channel)};
         }
         case netif::kProtoPpp:
             i.protocol = "ppp";

@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -128,6 +133,50 @@ TEST(SimBoard, JournalsWritesIoctlsAndTheLastClose)
               sim.journal());
 }
 
+// The number an open handed out may be handed out again once the daemon has
+// closed it: requests on it then reach the new device, on a duplicate the old one.
+TEST(SimBoard, ANumberHandedOutAgainReachesItsNewDevice)
+{
+    platform::SimBoard sim;
+    const int hal = sim.open("/dev/hal", O_RDWR);
+    const int dup = ::dup(hal);
+    ::close(hal);
+    const int dtmf = sim.open("/dev/dtmf", O_RDWR);
+    ASSERT_EQ(hal, dtmf);
+    sim.clear_journal();
+    for (int fd : {dtmf, dup})
+        EXPECT_EQ(-1, sim.ioctl(fd, 0xC0044801ul));
+    EXPECT_EQ((std::deque<std::string>{"ioctl /dev/dtmf 0xC0044801 -> -1 ENOTTY",
+                                       "ioctl /dev/hal 0xC0044801 -> -1 ENOTTY"}),
+              sim.journal());
+    ::close(dup);
+    ::close(dtmf);
+}
+
+// A request on the number an open handed out makes no system call of its own:
+// a child that may only read, write and exit gets its answer.
+TEST(SimBoard, ARequestOnAHandedOutDescriptorMakesNoSystemCall)
+{
+    platform::SimBoard sim;
+    const int hal = sim.open(platform::hal::kPath, O_RDWR);
+    platform::hal::SwitchChannel refresh{8192};
+    ASSERT_EQ(0, sim.ioctl(hal, platform::hal::kDisable, &refresh));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0)
+            ::_exit(2);
+        const int result = sim.ioctl(hal, platform::hal::kDisable, &refresh);
+        ::syscall(SYS_exit, result == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "no strict seccomp mode here";
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    ::close(hal);
+}
+
 TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
 {
     platform::SimBoard sim;
@@ -141,6 +190,53 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
     }
     ::close(a);
     ::close(b);
+}
+
+// A voice channel plays 8,000 bytes a second and holds at most one second
+// still to play: what the daemon writes beyond that waits in the descriptor,
+// which fills and stops being writable until time has played it out.
+TEST(SimBoard, AVoiceChannelTakesBytesAsItPlaysThemAndPushesBack)
+{
+    platform::SimBoard sim;
+    std::uint64_t now = 1000;
+    sim.set_clock([&now] { return now; });
+    sim.set_present(platform::mcc::kPath, true);
+    const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
+    platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
+    ASSERT_EQ(0, sim.ioctl(fd, platform::mcc::kAllocate, &voice));
+    auto played = [&sim] {
+        const std::string lines = sim.execute("mcc written 4096");
+        return std::count(lines.begin(), lines.end(), '\n') - 1;
+    };
+    auto writable = [fd] {
+        pollfd p{fd, POLLOUT, 0};
+        return ::poll(&p, 1, 0) == 1;
+    };
+    // A tenth of a second a record, no time passing.
+    const std::vector<char> record(800, 0x55);
+    int written = 0;
+    while (written < 5000 && ::write(fd, record.data(), record.size()) == ssize_t(record.size())) {
+        ++written;
+        sim.service();
+    }
+    EXPECT_EQ(EAGAIN, errno);
+    EXPECT_EQ(10, played()) << "one second";
+    EXPECT_FALSE(writable());
+    now += 100;
+    sim.service();
+    EXPECT_EQ(1, played());
+    // Time plays the rest out, a record a tenth of a second.
+    int taken = 0;
+    for (int step = 0; step < 5000 && !writable(); ++step) {
+        now += 100;
+        sim.service();
+        taken += int(played());
+    }
+    EXPECT_TRUE(writable());
+    EXPECT_GT(taken, 0);
+    ::close(fd);
+    settle(sim);
+    EXPECT_EQ(0u, sim.open_count(platform::mcc::kPath));
 }
 
 TEST(SimBoard, JournalKeepsTheNewestLines)
