@@ -91,17 +91,10 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
 
     Peer peer(e2e::deadline_ms() / 1000);
     const unsigned rtcpPort = Peer::free_port();
-    LGCP::Message create = slotCommand(3);
-    LGCP::CreateRtpParams& rtp = create.ref_pdu().ref_command().select_create().select_rtp();
-    TERM::RtpParams& codec = rtp.set_codecRTP();
-    codec.set_payload(TERM::Payload::ptG711_Alaw);
-    codec.set_dhost().set_iaddr("127.0.0.1");
-    codec.ref_dhost().set_port(peer.port - 1);
-    codec.set_shost().set_iaddr("0.0.0.0");
+    LGCP::Message create = rtpCreate(3, peer);
+    TERM::RtpParams& codec = create.ref_pdu().ref_command().ref_create().ref_rtp().ref_codecRTP();
     codec.ref_shost().set_port(rtcpPort - 1);
     codec.set_ssrc(0x0A0B0C0D);
-    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
-    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
     journal("");
     EXPECT_EQ((Lines{"{ seq 2, slot 3, pdu response : success : NULL }",
                      "{ slot 3, pdu signal : transmitter : active : 1024 }",
