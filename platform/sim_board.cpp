@@ -255,47 +255,49 @@ int SimBoard::open(const char* path, int flags)
     channel.path = path;
     channel.device = &it->second;
     channel.inode = inode_of(daemon_end);
+    channel.end = driver_end;
     if (mFirstHanded >= 0 && daemon_end >= mFirstHanded) {
         channel.handed = daemon_end;
-        handed(daemon_end) = driver_end;
+        handed(daemon_end) = &channel;
     }
     watch(driver_end, EPOLLIN | EPOLLRDHUP);
     record(std::string("open ") + path);
     return daemon_end;
 }
 
-int& SimBoard::handed(int fd)
+const SimBoard::Channel*& SimBoard::handed(int fd)
 {
     const std::size_t at = std::size_t(fd - mFirstHanded);
     if (at >= mHanded.size())
-        mHanded.resize(at + 1, -1);
+        mHanded.resize(at + 1, nullptr);
     return mHanded[at];
 }
 
-int SimBoard::channel_of(int fd) const
+const SimBoard::Channel* SimBoard::channel_of(int fd) const
 {
     if (mFirstHanded >= 0 && fd >= mFirstHanded) {
         const std::size_t at = std::size_t(fd - mFirstHanded);
-        if (at < mHanded.size() && mHanded[at] >= 0)
+        if (at < mHanded.size() && mHanded[at])
             return mHanded[at];
     }
     const ino_t inode = inode_of(fd);
     for (auto& c : mChannels) {
         if (inode != 0 && c.second.inode == inode)
-            return c.first;
+            return &c.second;
     }
-    return -1;
+    return nullptr;
 }
 
 int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
 {
-    const int channel = channel_of(fd);
-    if (channel < 0) {
+    const Channel* found = channel_of(fd);
+    if (!found) {
         // Not a descriptor of the board: what the kernel says of it.
         errno = fd < 0 ? EBADF : ENOTTY;
         return -1;
     }
-    const Channel& c = mChannels.find(channel)->second;
+    const Channel& c = *found;
+    const int channel = c.end;
     const std::string& path = c.path;
     sim::DeviceModel& model = *c.device->model;
     auto rule = mFailures.empty() ? mFailures.end() : mFailures.find({path, request});
@@ -595,8 +597,8 @@ void SimBoard::drop_channel(int fd)
     mPaused.erase(fd);
     // The number may already be another open's.
     const int number = mChannels[fd].handed;
-    if (number >= 0 && handed(number) == fd)
-        handed(number) = -1;
+    if (number >= 0 && handed(number) == &mChannels[fd])
+        handed(number) = nullptr;
     mChannels.erase(fd);
     mDevices[path].model->close(fd);
     ::close(fd);

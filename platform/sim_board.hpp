@@ -147,6 +147,7 @@ private:
         Device* device = nullptr;
         ino_t inode = 0; // of the daemon's end, shared by all its duplicates
         int handed = -1; // the number the open handed out
+        int end = -1;    // the simulator's end, the key of this entry
     };
     struct FailRule {
         int error = 0;
@@ -160,9 +161,9 @@ private:
     std::uint64_t now() const override;
 
     Device& device(const std::string& path);
-    // The simulator's end of a daemon's descriptor, or -1 when it is none of the board's.
-    int channel_of(int fd) const;
-    int& handed(int fd);
+    // The channel of a daemon's descriptor, or null when it is none of the board's.
+    const Channel* channel_of(int fd) const;
+    const Channel*& handed(int fd);
     std::string execute_fail(std::istringstream& in);
     std::string help() const;
     void watch(int fd, unsigned events);
@@ -179,9 +180,9 @@ private:
     std::map<std::string, Device> mDevices;
     std::map<int, Channel> mChannels;
     // The reserved range's first number, and by number from there the
-    // simulator's end of each number handed out (-1: none).
+    // channel of each number handed out (null: none).
     int mFirstHanded = 0;
-    std::vector<int> mHanded;
+    std::vector<const Channel*> mHanded;
     std::map<std::pair<std::string, unsigned long>, FailRule> mFailures;
     std::deque<std::string> mJournal;
     std::unique_ptr<sim::ControlSocket> mControl;

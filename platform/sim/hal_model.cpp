@@ -65,7 +65,7 @@ std::string HalModel::decode(unsigned long request, std::uintptr_t arg) const
 
 Reply HalModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
 {
-    ++mCounts[request];
+    ++counter(request);
     switch (request) {
     case hal::kConnect: {
         const auto* r = record<hal::SwitchConnect>(arg);
@@ -122,7 +122,7 @@ Reply HalModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
         return reply;
     }
     default:
-        --mCounts[request];
+        --counter(request);
         return failure(ENOTTY);
     }
 }
@@ -166,10 +166,22 @@ void HalModel::set_drive(std::int32_t channel, int byte)
         mDrive[channel] = std::uint8_t(byte);
 }
 
+unsigned& HalModel::counter(unsigned long request)
+{
+    for (auto& c : mCounts) {
+        if (c.first == request)
+            return c.second;
+    }
+    return mCounts.emplace_back(request, 0).second;
+}
+
 unsigned HalModel::count(unsigned long request) const
 {
-    auto it = mCounts.find(request);
-    return it == mCounts.end() ? 0 : it->second;
+    for (auto& c : mCounts) {
+        if (c.first == request)
+            return c.second;
+    }
+    return 0;
 }
 
 unsigned HalModel::disables(std::int32_t channel) const

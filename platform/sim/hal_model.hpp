@@ -70,7 +70,10 @@ private:
     std::vector<Output> mOutputs;
     std::map<std::int32_t, std::uint8_t> mDrive;
     std::vector<unsigned> mDisables;
-    std::map<unsigned long, unsigned> mCounts;
+    // Requests by kind, in the order first seen: a handful of kinds, so a
+    // look-up is a short scan.
+    std::vector<std::pair<unsigned long, unsigned>> mCounts;
+    unsigned& counter(unsigned long request);
     int mClock = -1;
     bool mSpiPresent = true;
     std::uint8_t mSpi[kSpiChannels][256] = {};
