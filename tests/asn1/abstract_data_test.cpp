@@ -14,26 +14,6 @@ using asn1test::oid;
 using asn1test::Value;
 using asn1test::with;
 
-TEST(AbstractData, CountBitsAndCompareBytes)
-{
-    unsigned const bits[][2] = {
-        {0, 32},           {1, 0},           {2, 1}, {3, 2}, {4, 2}, {5, 3}, {257, 9}, {0x80000000u, 31},
-        {0x80000001u, 32}, {0xFFFFFFFFu, 32}};
-    for (auto const& row : bits)
-        EXPECT_EQ(ASN1::CountBits(row[0]), row[1]) << row[0];
-    struct Row {
-        std::string a, b;
-        int result;
-    } const table[] = {
-        {"ab", "abc", -1}, {"abc", "ab", 1}, {"", "", 0}, {"\x80", "\x7f", 1}, {"\x01", "\xff", -254}};
-    for (Row const& row : table) {
-        EXPECT_EQ(ASN1::lexicographic_compare_bytes(row.a.data(), row.a.data() + row.a.size(), row.b.data(),
-                                                    row.b.data() + row.b.size()),
-                  row.result)
-            << row.a << " / " << row.b;
-    }
-}
-
 TEST(AbstractData, CreateBuildsTheDescriptorsOwnClass)
 {
     EXPECT_EQ(ASN1::AbstractData::create(nullptr), nullptr);

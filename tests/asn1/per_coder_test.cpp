@@ -152,29 +152,24 @@ std::vector<Case> const& cases()
         {"0..4294967295, 256", ranged<0, 0xFFFFFFFFu>(256), "40 01 00"},
         {"0..4294967295, 4294967295", ranged<0, 0xFFFFFFFFu>(0xFFFFFFFFu), "C0 FF FF FF FF"},
         {"0..4294967295 after a bit", fr<0, 0xFFFFFFFFu>(0x01000000u), "E0 01 00 00 00"},
-        {"112000..399975, 112000", ranged<112000, 399975>(112000), "00 00"},
         {"112000..399975, 399975", ranged<112000, 399975>(399975), "80 04 64 E7"},
         {"-128..127, -1", integer(-1, &TM::IntMinus128_127Info), "7F"},
         {"-128..127, 128", integer(128, &TM::IntMinus128_127Info), "FAIL"},
         {"-1000..1000, 1000", ranged<-1000, 1000>(1000), "07 D0"},
         // A lower limit only: the value itself (128 keeps its sign octet).
         {"5..MAX, 128", integer(128, &TM::IntLowerOnlyInfo), "02 00 80"},
-        {"5..MAX, 5", integer(5, &TM::IntLowerOnlyInfo), "01 05"},
         // Extensible ranges: a bit, then the root form or the unconstrained form.
         {"0..7,... inside", integer(3, &TM::IntExtRangeInfo), "30"},
         {"0..7,... outside", integer(8, &TM::IntExtRangeInfo), "80 01 08"},
         {"-5..5,... -1 inside", integer(-1, &TM::IntExtSignedInfo), "20"},
         {"-5..5,... -6 outside", integer(-6, &TM::IntExtSignedInfo), "80 01 FA"},
-        {"named number", integer(10, &TM::NamedIntInfo), "01 0A"},
 
         // ENUMERATED: the value itself in 0..max.
-        {"ErrorCause invalidSlot", enumerated<TM::ErrorCause>(2), "10"},
         {"ErrorCause destroyInProgress", enumerated<TM::ErrorCause>(12), "60"},
         {"ErrorCause 13, beyond the root", enumerated<TM::ErrorCause>(13), "8E D0"},
         {"ErrorCause 100, beyond the root", enumerated<TM::ErrorCause>(100), "C0 01 65 C8"},
         {"ErrorCause -1", enumerated<TM::ErrorCause>(-1), "FAIL"},
         {"Payload ptR2S", enumerated<TM::Payload>(TM::Payload::ptR2S), "F6"},
-        {"Payload ptG729", enumerated<TM::Payload>(TM::Payload::ptG729), "24"},
         {"Payload 124", enumerated<TM::Payload>(124), "FAIL"},
         {"StandbyCommand active", enumerated<TM::StandbyCommand>(TM::StandbyCommand::active), "40"},
         {"R1Code silence after a bit", flagged<ASN1::ENUMERATED>(enumerated<TM::R1Code>(2)), "C0"},
@@ -202,7 +197,6 @@ std::vector<Case> const& cases()
 
         // Character strings.
         {"IA5String ab", text<ASN1::IA5String>("ab"), "02 61 62"},
-        {"IA5String empty", text<ASN1::IA5String>(""), "00"},
         {"NumericString 12 3", text<ASN1::NumericString>("12 3"), "04 23 04"},
         {"NumericString with a letter", text<ASN1::NumericString>("1a"), "FAIL"},
         {"PrintableString Hi", text<ASN1::PrintableString>("Hi"), "02 48 69"},

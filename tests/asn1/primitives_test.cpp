@@ -1,5 +1,5 @@
-// The primitive kinds: enumeration names, object identifier contents,
-// bit string layout and time text.
+// The primitive kinds: enumeration names, object identifier contents and
+// time text.
 #include "tests/asn1/helpers.hpp"
 #include "tests/asn1/test_module.hpp"
 
@@ -75,19 +75,6 @@ TEST(Primitives, ObjectIdentifierContents)
     EXPECT_FALSE(one.decodeCommon(huge.data(), 6));
     EXPECT_TRUE(one.decodeCommon(nullptr, 0));
     EXPECT_EQ(one.levels(), 0u);
-}
-
-TEST(Primitives, BitStringLayout)
-{
-    ASN1::BIT_STRING b;
-    b.resize(10);
-    ASSERT_EQ(b.getData().size(), 2u);
-    b.getData()[0] = '\x80';
-    b.getData()[1] = '\x40';
-    EXPECT_TRUE(b[0] && b[9]);
-    EXPECT_FALSE(b[1] || b[10]);
-    b.resize(9); // bit 9 is cut off and cleared
-    EXPECT_EQ(b.getData()[1], 0);
 }
 
 TEST(Primitives, GeneralizedTimeText)
