@@ -26,7 +26,6 @@ TEST(MonitoringCtl, ConfiguresOneAgentPerValidSnmpagentBlock)
         {a1, {"a1 127.0.0.1:1 1"}, ""},
         {"[snmpagent]\nhost = 127.0.0.1:1\nname = a1\n[traces]\n[snmpagent]\nname = a2\nhost = 127.0.0.2:2\ntype = lemzgw.pd\n",
          {"a1 127.0.0.1:1 1", "a2 127.0.0.2:2 4"}, ""},
-        {"[snmpagent]\nname = a1\n", {}, "snmpagent: required key \"host\" not present, line 1\n"},
         {"[snmpagent]\nhost = agent.local:161\nname = a1\n", {},
          "snmpagent: required key \"host\" has invalid value=\"agent.local:161\", line 2\n"},
         {"\n[snmpagent]\nname = a1\nhost = 127.0.0.1\n", {},

@@ -47,7 +47,6 @@ TEST(IniFileReader, MessagesAndTargets)
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"host = 10.0.0.1:161\nname = a\nenabled = yes\ntype = velm\n",
          "ok host=10.0.0.1:161 name=a enabled=1* type=2*", ""},
-        {"host = h\nname = n\n", "ok host=h name=n enabled=0 type=0", ""},
         {"name =\nhost = h\n", "ok host=h name= enabled=0 type=0", ""},
         {"\nname = n\nenabled = yes\n", "failed host=- name=- enabled=0* type=0*",
          "snmpagent: required key \"host\" not present, line 2\n"},
@@ -56,8 +55,6 @@ TEST(IniFileReader, MessagesAndTargets)
          "snmpagent:  second occurence at 4 line.\n"},
         {"host = a\nhost = b\n\nhost = c\n", "failed host=- name=- enabled=0* type=0*",
          "snmpagent: required key \"host\" specified more than once: 2 3 5 lines\n"},
-        {"host = h\nname = n\nenabled = Yes\n", "ok host=h name=n enabled=0 type=0",
-         "snmpagent: optional key \"enabled\" has invalid value=\"Yes\", line 4. Key will be ignored.\n"},
         {"host = h\nname = n\nenabled = yes\nenabled = no\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"enabled\" is duplicated!\nsnmpagent:  first occurence at 4 line.\n"
          "snmpagent:  second occurence at 5 line. Both keys will be ignored.\n"},
@@ -65,7 +62,6 @@ TEST(IniFileReader, MessagesAndTargets)
          "snmpagent: optional key \"type\" specified more than once: 2 4 6 lines. All keys will be "
          "ignored.\n"},
         {"host = h\nname = n\ntype = 0x10\n", "ok host=h name=n enabled=0 type=16*", ""},
-        {"host = h\nname = n\ntype = lemzgw\n", "ok host=h name=n enabled=0 type=1*", ""},
         {"host = h\nname = n\ntype = 12abc\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"12abc\", line 4. Key will be ignored.\n"},
         {"host = h\nname = n\ntype = 99999999999999999999999\n", "ok host=h name=n enabled=0 type=0",

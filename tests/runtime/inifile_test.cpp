@@ -34,20 +34,14 @@ TEST(IniFileParser, Grammar)
 {
     // What each case shows, the text, and the tree.
     const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"empty file", "", ""},
         {"text before the first header", "junk = 1\n# c\n[s]\nk = v\n", "[s@3] k='v'@4"},
-        {"no blanks needed", "[s]\nkey=value\n", "[s@1] key='value'@2"},
-        {"last line without LF", "[traces]\nsignalling.hdlc = yes", "[traces@1] signalling.hdlc='yes'@2"},
         {"last line empty value without LF",
          "[traces]\nsignalling.hdlc =", "[traces@1] signalling.hdlc=''@2"},
         {"last line key without = dropped", "[s]\nflag", "[s@1]"},
-        {"comment after blank", "[s]\na = b # note\n", "[s@1] a='b'@2"},
         {"hash inside value", "[s]\na = b#c\n", "[s@1] a='b#c'@2"},
         {"comment instead of value", "[s]\na = # note\n", "[s@1] a=''@2"},
         {"inner blanks kept", "[s]\n  a  b  =  x  y  \n", "[s@1] a  b='x  y'@2"},
-        {"CR LF line ends", "[s]\r\na = 1\r\nb = 2\r\n", "[s@1] a='1'@2 b='2'@3"},
         {"line without = in a block", "[s]\nflag\nx = 1\n", "[s@1] x='1'@3"},
-        {"broken header", "[broken\nx = 1\n[good]\n", "[good@3]"},
         {"[ after a broken header opens one", "[broken\nx = [y]\nz = 1\n", "[y@2] z='1'@3"},
         {"header name untrimmed", "[ x ]\nk = 1\n[a b]\n", "[ x @1] k='1'@2[a b@3]"},
         {"text after ] ignored", "[s] trailing = 1\nk = 2\n", "[s@1] k='2'@2"},
@@ -57,7 +51,6 @@ TEST(IniFileParser, Grammar)
         {"tab before value is text", "[s]\na =\tb\n", "[s@1] a='\tb'@2"},
         {"= inside value", "[s]\na = b=c\n", "[s@1] a='b=c'@2"},
         {"repeated blocks stay apart", "[t]\na = 1\n[u]\n[t]\nb = 2\n", "[t@1] a='1'@2[t@4] b='2'@5[u@3]"},
-        {"only a header without LF", "[s]", "[s@1]"},
         {"unterminated header at EOF", "[s]\n[t", "[s@1]"},
         {"value ending in comment without LF", "[s]\na = v #x", "[s@1] a='v'@2"},
     };
