@@ -1,8 +1,7 @@
-// The hardware services of the running daemon over the simulated board: the
-// bus clock, the bus test against drive bytes set on the board, the BRI line
-// reports, and the daemon started without its board driver.
-#include <cstdlib>
-
+// The hardware services of the running daemon over the simulated board: clock
+// control switched off, the BRI line reports, and the daemon started without
+// its board driver, whose bus clock and bus test commands still reach their
+// services.
 #include "tests/e2e/fixture.hpp"
 #include "tests/hardware/lgcp_text.hpp"
 
@@ -42,41 +41,6 @@ protected:
     Lines signals;
     int mSeq = 0;
 };
-
-std::string hexByte(unsigned byte)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", byte & 0xFF);
-    return text;
-}
-
-TEST_F(Hardware, ClockAndBusTestAgainstTheBoard)
-{
-    ::srandom(7);
-    const unsigned first = unsigned(::random()) & 0xFF, second = unsigned(::random()) & 0xFF;
-    struct Case {
-        std::vector<std::string> board;
-        LGCP::Command command;
-        const char* answer;
-    };
-    const std::vector<Case> cases = {
-        {{}, hwtest::clockCfg(false, true, 2), "success"},
-        {{"hal drive 8330 " + hexByte(first), "hal drive 8331 " + hexByte(second)},
-         hwtest::testBpc(7, 2, hwtest::Mode::read),
-         "success"},
-        {{"hal drive 8331 " + hexByte(second ^ 0x81)}, hwtest::testBpc(7, 2, hwtest::Mode::read), "error 10"},
-    };
-    start();
-    for (const Case& c : cases) {
-        for (const std::string& b : c.board)
-            ASSERT_EQ("ok\n", daemon.board(b));
-        EXPECT_EQ(c.answer, ask(c.command));
-    }
-    EXPECT_EQ((Lines{"ioctl /dev/hal clock source=4 -> 0", "ioctl /dev/hal clock source=2 -> 0"}),
-              journal("clock source="))
-        << "freerun at connect, then the controller's choice";
-    EXPECT_TRUE(daemon.wait_err("bus 1: test failed on channel 11 expected "));
-}
 
 TEST_F(Hardware, DisabledClockControlAnswersUnsupported)
 {

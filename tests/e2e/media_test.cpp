@@ -1,10 +1,8 @@
 // RTP streams of the running daemon over the simulated board: the capacities
 // in the resource report, a stream's session and channel, its RTCP packets on
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
-// signals, a codec change and the teardown; a codec change that fails and
+// signals, a driver event and the teardown; a codec change that fails and
 // leaves the channel to the next stream; the SSRCs of two runs.
-#include <algorithm>
-
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
@@ -139,26 +137,6 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
     EXPECT_EQ("ok\n", daemon.board("dsp vad 1024 rx=1"));
     EXPECT_EQ((Lines{"{ slot 3, pdu signal : vad : { vad-rx TRUE } }"}), receive(1));
 
-    // A codec change begins the session again on the same channel.
-    journal("");
-    LGCP::Message encoder = slotCommand(3);
-    ioctl(encoder).select_encoder_mode() = LGCP::CodecMode::ulaw;
-    EXPECT_EQ((Lines{"{ seq 7, slot 3, pdu response : success : NULL }"}), exchange(encoder, 7, 1));
-    const Lines restart = journal("/dev/rtp");
-    ASSERT_LE(3u, restart.size()) << restart.size();
-    EXPECT_EQ("open /dev/rtp", restart[0]);
-    EXPECT_NE(std::string::npos, restart[1].find("rx_pt=8 tx_pt=0")) << restart[1];
-    EXPECT_EQ("ioctl /dev/rtp add-channel tdm=1024 -> 0 tdm=1024", restart[2]);
-    // The old session is released: the board sees its close in one of its next turns.
-    std::string sessions;
-    for (int turn = 0; turn < 1000; ++turn) {
-        sessions = daemon.board("rtp sessions");
-        if (std::count(sessions.begin(), sessions.end(), '\n') == 2)
-            break;
-        ::usleep(1000);
-    }
-    EXPECT_EQ(0u, sessions.find("1024 input=off event=none " + remote)) << sessions;
-    EXPECT_EQ(2, std::count(sessions.begin(), sessions.end(), '\n')) << sessions;
     EXPECT_EQ("ok\n", daemon.board("rtp event 1024 1 3 500"));
     EXPECT_EQ((Lines{"{ slot 3, pdu signal : rtp : pd : { value 3, timeout 500 } }"}), receive(1));
 
