@@ -24,19 +24,9 @@ protected:
                            "e1 status 1 state=3 slips=7\n";
         start(options);
     }
-    // The next `n` messages as text, "; " between them; with `statuses` false,
-    // trunk status signals are passed over.
-    std::string next(int n, bool statuses)
-    {
-        std::string out;
-        for (e2e::Bytes payload; n-- > 0;) {
-            const bool got = statuses ? controller.receive_payload(payload) : DaemonTest::next(payload);
-            out += (out.empty() ? "" : "; ") +
-                   (got ? hwtest::text(reinterpret_cast<const char*>(payload.data()), payload.size())
-                        : std::string("(none)"));
-        }
-        return out;
-    }
+    // The next `n` messages as text; with `statuses` false, trunk status
+    // signals are passed over.
+    std::string next(int n, bool statuses) { return texts(n, hwtest::text, statuses); }
 };
 
 TEST_F(E1, TrunkStatusAtConnectAndEverySecondNoneAfterTheControllerLeaves)

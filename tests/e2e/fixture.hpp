@@ -2,7 +2,8 @@
 // What the end-to-end tests share: the daemon serving under its private root
 // with a controller connected, stopped by SIGTERM at the end of the test; the
 // next message that is not a line status report (the line interfaces send one
-// every second while a controller is connected); the board's journal lines.
+// every second while a controller is connected), the next messages as short
+// texts; the board's journal lines.
 #include <csignal>
 #include <sstream>
 #include <string>
@@ -54,6 +55,20 @@ protected:
                 return true;
         return false;
     }
+    // The next `n` messages, with (`statuses`) or without the line status
+    // reports, each shown by `show`, "; " between them; `last` keeps the last.
+    std::string texts(int n, std::string (*show)(LGCP::Message const&), bool statuses = false)
+    {
+        std::string out;
+        for (Bytes payload; n-- > 0;) {
+            const bool got = statuses ? controller.receive_payload(payload) : next(payload);
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            ASN1::CoderEnv env;
+            const bool decoded = got && ASN1::decode(p, p + payload.size(), &env, last, true);
+            out += (out.empty() ? "" : "; ") + (!got ? "(none)" : decoded ? show(last) : "undecodable");
+        }
+        return out;
+    }
     // The journal lines that hold `text`; the journal is emptied after.
     Lines journal(const std::string& text = "")
     {
@@ -68,6 +83,7 @@ protected:
 
     e2e::Daemon daemon;
     e2e::Controller controller;
+    LGCP::Message last;
 };
 
 } // namespace e2etest

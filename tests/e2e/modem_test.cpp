@@ -77,18 +77,7 @@ protected:
     }
     // The next `n` messages as text ("ok #3 @2", "@2 auth alice/secret"),
     // "; " between them; `last` keeps the last.
-    std::string next(int n = 1)
-    {
-        std::string out;
-        for (Bytes payload; n-- > 0;) {
-            bool got = DaemonTest::next(payload);
-            const char* p = reinterpret_cast<const char*>(payload.data());
-            ASN1::CoderEnv env;
-            got = got && ASN1::decode(p, p + payload.size(), &env, last, true);
-            out += (out.empty() ? "" : "; ") + (got ? slotstest::text(last) : std::string("nothing"));
-        }
-        return out;
-    }
+    std::string next(int n = 1) { return texts(n, slotstest::text); }
     static bool auth_listening()
     {
         for (int deadlines = 0; deadlines < 4; ++deadlines)
@@ -103,8 +92,6 @@ protected:
                 return true;
         return false;
     }
-
-    LGCP::Message last;
 };
 
 TEST_F(Modems, DspModemCallFromCreateToDestroy)

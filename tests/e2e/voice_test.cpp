@@ -26,17 +26,7 @@ protected:
         start(options);
     }
     // The next `n` messages that are not line status reports, "; " between them.
-    std::string next(int n = 1)
-    {
-        std::string out;
-        for (e2e::Bytes payload; n-- > 0;) {
-            out += (out.empty() ? "" : "; ") +
-                   (DaemonTest::next(payload)
-                        ? mediatest::text(reinterpret_cast<const char*>(payload.data()), payload.size())
-                        : std::string("(none)"));
-        }
-        return out;
-    }
+    std::string next(int n = 1) { return texts(n, mediatest::text); }
     bool ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill)
     {
         LGCP::Message m;
