@@ -493,12 +493,6 @@ template <class Alt> std::function<void(TM::Message&)> carrying(int seq, int slo
 std::vector<MessageCase> const& messageCases()
 {
     static std::vector<MessageCase> const cases = {
-        {"seq 5, slot 7, ping", carrying<C>(5, 7, [](C& c) { c.select_ping(); }), "C0 01 05 00 07 18"},
-        {"query without seq and slot", carrying<C>(none, none, [](C& c) { c.select_query(); }), "00 00"},
-        // An extension alternative: bit 1, small(0), the NULL as an open type 01 00.
-        {"slot 7, signal tonec dtmfDone",
-         carrying<S>(none, 7, [](S& s) { s.select_tonec().set_event().select_dtmfDone(); }),
-         "40 00 07 81 01 00 80 01 00"},
         // ext 0, index 000, then 7 bits 1111111
         {"slot 7, signal tonec dtmf 127",
          carrying<S>(none, 7,

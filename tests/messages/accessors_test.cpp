@@ -1,10 +1,9 @@
-// The generated accessors: presence, selection, the value object an omitted field
-// keeps, copies that own their fields, and the dynamic type of runtime-built values.
+// The generated accessors: selection, alternative constructors whose alternative holds
+// its own copy, enumeration members, and the dynamic type of runtime-built values.
 #include "messages/acp/ACP.hpp"
 #include "messages/base/BASE.hpp"
 #include "messages/hsp/HSP.hpp"
 #include "messages/lgcp/LGCP.hpp"
-#include "messages/mon/MON.hpp"
 #include "messages/term/TERM.hpp"
 #include "tests/asn1/helpers.hpp"
 
@@ -12,20 +11,6 @@
 
 namespace
 {
-
-TEST(Accessors, PresenceAndTheObjectAnOmittedFieldKeeps)
-{
-    LGCP::Message m;
-    EXPECT_EQ(nullptr, m.getField(1));
-    EXPECT_EQ(-1, m.get_pdu().currentSelection());
-    m.set_slot(2000); // stored without a range check
-    ASN1::AbstractData const* object = m.getField(1);
-    m.omit_slot();
-    EXPECT_FALSE(m.slot_isPresent());
-    m.set_slot();
-    EXPECT_EQ(object, m.getField(1));
-    EXPECT_EQ(2000u, m.get_slot().getValue());
-}
 
 TEST(Accessors, SelectionAndAlternativeConstructors)
 {
@@ -102,20 +87,6 @@ TEST(Accessors, RuntimeBuiltValuesHaveTheirGeneratedClass)
     LGCP::Signal const* signal = dynamic_cast<LGCP::Signal const*>(decoded.getSelection());
     ASSERT_NE(nullptr, signal);
     EXPECT_NE(nullptr, dynamic_cast<LGCP::TonecEvent const*>(signal->getSelection()));
-}
-
-TEST(Accessors, ListsAreFilledInPlace)
-{
-    LGCP::Resources r;
-    r.set_echoBus().push_back(ASN1::INTEGER(4, &ASN1::INTEGER::theInfo));
-    r.set_mixer().resize(2);
-    r.ref_mixer()[1].set_unit(6);
-    EXPECT_EQ(1u, r.get_echoBus().size());
-    EXPECT_EQ(6, r.get_mixer()[1].get_unit().getValue());
-    MON::SnmpSetCommands cmds;
-    cmds.ref_commands().resize(1);
-    cmds.ref_commands()[0].set_id().select_name().set_section("s");
-    EXPECT_TRUE(cmds.get_commands()[0].get_id().name_isSelected());
 }
 
 // Alternatives named like members of the runtime base keep those members reachable.

@@ -1,77 +1,14 @@
-// Whole messages in value notation, as operators read them in the logs.
+// Enumerations in value notation, as operators read them in the logs.
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
-#include "messages/mon/MON.hpp"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sstream>
 #include <string>
 
 namespace
 {
-
-LGCP::Message rtpCreate()
-{
-    LGCP::Message m;
-    m.set_slot(1023);
-    LGCP::CreateRtpParams& p = m.set_pdu().select_command().select_create().select_rtp();
-    TERM::RtpParams& rtp = p.set_codecRTP();
-    rtp.set_payload(TERM::Payload::ptR2S);
-    rtp.set_ssrc(4294967295u);
-    rtp.set_qos_dscp(TERM::IpQoSDSCP::ef);
-    rtp.set_dhost().set_iaddr("10.0.0.1");
-    rtp.ref_dhost().set_port(65535);
-    p.set_txPayload(TERM::Payload::ptG729);
-    p.set_rxPayload(TERM::Payload::ptG711_Alaw);
-    return m;
-}
-
-LGCP::Message tonecDone()
-{
-    LGCP::Message m;
-    m.set_slot(9);
-    LGCP::TonecEvent& ev = m.set_pdu().select_signal().select_tonec();
-    ev.set_timestamp(1000);
-    ev.set_event().select_dtmfDone();
-    return m;
-}
-
-LGCP::Message userData()
-{
-    LGCP::Message m;
-    m.set_pdu().select_signal(
-        LGCP::Signal(LGCP::Signal::userData::value, std::vector<char>{'\xa0', 1, '\xff'}));
-    return m;
-}
-
-struct Golden {
-    char const* what;
-    std::function<LGCP::Message()> build;
-    char const* text;
-};
-
-Golden const goldens[] = {
-    {"create rtp", rtpCreate,
-     "{\n  slot 1023,\n  pdu command : create : rtp : {\n    codecRTP {\n      payload ptR2S,\n"
-     "      dhost {\n        iaddr \"10.0.0.1\",\n        port 65535\n      },\n      ssrc 4294967295,\n"
-     "      qos-dscp ef\n    },\n    txPayload ptG729,\n    rxPayload ptG711-Alaw\n  }\n}"},
-    {"tonec dtmfDone", tonecDone,
-     "{\n  slot 9,\n  pdu signal : tonec : {\n    timestamp 1000,\n    event dtmfDone : NULL\n  }\n}"},
-    {"userData", userData, "{\n  pdu signal : userData : 'a0 01 ff'H\n}"},
-};
-
-TEST(Print, WholeMessages)
-{
-    for (Golden const& g : goldens) {
-        SCOPED_TRACE(g.what);
-        std::ostringstream out;
-        out << g.build();
-        EXPECT_TRUE(out.good());
-        EXPECT_EQ(g.text, out.str());
-    }
-}
 
 TEST(Print, EnumerationsNameTheirValue)
 {

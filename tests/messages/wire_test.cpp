@@ -79,15 +79,9 @@ struct Case {
 std::vector<Case> const cases = {
     // The controller protocol's own examples.
     {"seq 5, ping", own(command(5, -1, [](LGCP::Command& c) { c.select_ping(); })), "80 01 05 18"},
-    {"seq 5, slot 3, success", own(response(5, 3, -1)), "C0 01 05 00 03 40"},
-    {"invalidSlot, no seq or slot", own(response(none, -1, LGCP::ErrorCause::invalidSlot)), "18 80"},
-    {"seq 5, slot 7, ping", own(command(5, 7, [](LGCP::Command& c) { c.select_ping(); })),
-     "C0 01 05 00 07 18"},
     {"seq 5, slot 7, invalidSlot", own(response(5, 7, LGCP::ErrorCause::invalidSlot)), "C0 01 05 00 07 62"},
     {"query", own(command(none, -1, [](LGCP::Command& c) { c.select_query(); })), "00 00"},
     {"seq 200, slot 1023, success", own(response(200, 1023, -1)), "C0 02 00 C8 03 FF 40"},
-    {"seq 5, connect 300", own(command(5, -1, [](LGCP::Command& c) { c.select_connect(300); })),
-     "80 01 05 04 01 2C"},
     {"seq -1, success", own(response(-1, -1, -1)), "80 01 FF 40"},
     {"destroyInProgress", own(response(none, -1, LGCP::ErrorCause::destroyInProgress)), "1B 00"},
     // Signals: the one extension addition of the module, and a root alternative.
