@@ -54,7 +54,6 @@ TEST(Events, ToneCodes)
         {18, "tonec : { timestamp 9, event cng : NULL }"},
         {0, "tonec : { timestamp 9, event dtmf : 0 }"},
         {127, "tonec : { timestamp 9, event dtmf : 127 }"},
-        {0x0500, "tonec : { timestamp 9, event iva : code : 5 }"},
         {0x1400, "tonec : { timestamp 9, event iva : code : 20 }"},
         {0x1500, "tonec : { timestamp 9, event iva : ringoff : NULL }"},
         {0x1600, ""},

@@ -47,13 +47,6 @@ inline std::string text(LGCP::Message const& m)
     return s.trunkStatus_isSelected() ? "status" : at + "other";
 }
 
-inline std::string text(const char* payload, std::size_t n)
-{
-    LGCP::Message m;
-    ASN1::CoderEnv env;
-    return ASN1::decode(payload, payload + n, &env, m, true) ? text(m) : "undecodable";
-}
-
 // The TPKT frames of `in`, each shown by `show`, " | " between them.
 inline std::string frames(const std::string& in, std::string (*show)(LGCP::Message const&) = &text)
 {

@@ -50,9 +50,7 @@ TEST(ModemCommandLines, PppdArguments)
         int execargs; // -1 absent
         const char* expected;
     } const cases[] = {
-        {"555", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV remotenumber 555"},
         {"", nullptr, -1, "/usr/local/sbin/pppd file OPT DEV"},
-        {"555", "/x/ppp", -1, "/x/ppp file OPT DEV remotenumber 555"},
         {"555", nullptr, 0, "/usr/local/sbin/pppd"},
         {"555", "/x/ppp", 2, "/x/ppp a0 a1"},
     };
