@@ -64,10 +64,8 @@ TEST(CommandLine, OptionsThatEndTheProcess)
         {{"--port"}, 2, kUsage, "requires an argument"},
         {{"--port", "0"}, 2, kUsage, ""},
         {{"--port", "65536"}, 2, kUsage, ""},
-        {{"--port=99999999999"}, 2, kUsage, ""},
         {{"--port", "+80"}, 2, kUsage, ""},
         {{"--port", "12x"}, 2, kUsage, ""},
-        {{"--port", " 80"}, 2, kUsage, ""},
         {{"--port="}, 2, kUsage, ""},
         {{"--port=1", "--port", "nope"}, 2, kUsage, ""},
     };

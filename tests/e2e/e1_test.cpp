@@ -19,10 +19,9 @@ class E1 : public e2etest::DaemonTest
 protected:
     void SetUp() override
     {
-        e2e::DaemonOptions options;
-        options.sim_init = "device /dev/maintenance present\ndevice /dev/e1-cas present\n"
-                           "e1 status 1 state=3 slips=7\n";
-        start(options);
+        start({{},
+               {},
+               "device /dev/maintenance present\ndevice /dev/e1-cas present\ne1 status 1 state=3 slips=7\n"});
     }
     // The next `n` messages as text; with `statuses` false, trunk status
     // signals are passed over.

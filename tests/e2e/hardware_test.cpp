@@ -15,9 +15,7 @@ class Hardware : public e2etest::DaemonTest
 protected:
     void start(const std::vector<std::string>& args = {}, const std::string& init = {})
     {
-        e2e::Daemon::Options options(args);
-        options.sim_init = init;
-        DaemonTest::start(options);
+        DaemonTest::start({args, {}, init});
         ASSERT_EQ("success", ask(ping));
     }
     const LGCP::Command ping{LGCP::Command::ping::value, ASN1::Null()};
@@ -29,13 +27,10 @@ protected:
         m.set_pdu().select_command(c);
         if (!send(m))
             return "(not sent)";
-        for (e2e::Bytes payload; controller.receive_payload(payload);) {
-            std::string s = hwtest::text(reinterpret_cast<const char*>(payload.data()), payload.size());
-            if (hwtest::isAnswer(s))
-                return s;
+        std::string s;
+        while ((s = texts(1, hwtest::text, true)) != "(none)" && !hwtest::isAnswer(s))
             signals.push_back(s);
-        }
-        return "(none)";
+        return s;
     }
 
     Lines signals;

@@ -65,7 +65,6 @@ TEST_F(Link, EveryCommandGetsItsAnswer)
         {"success sent by the controller", "C0 01 05 00 03 40", "80 01 05 64"},
         {"invalidSlot sent by the controller", "18 80", "19 00"},
         {"activated signal sent by the controller", "C0 01 09 00 04 85", "80 01 09 64"},
-        {"destroy seq 7 that no service takes", "80 01 07 0A", "80 01 07 64"},
         {"connect 300 that no service takes", "80 01 05 04 01 2C", "80 01 05 64"},
     };
     for (const Case& c : cases)

@@ -46,10 +46,10 @@ class Media : public e2etest::DaemonTest
 protected:
     void SetUp() override
     {
-        e2e::Daemon::Options options;
-        options.sim_init = "voice capacity 4 8\nvoice capacity 2 4\nvoice capacity 1 30\n"
-                           "voice capacity 8 6\nvoice capacity 65 2\n";
-        start(options);
+        start({{},
+               {},
+               "voice capacity 4 8\nvoice capacity 2 4\nvoice capacity 1 30\nvoice capacity 8 6\nvoice "
+               "capacity 65 2\n"});
     }
     // Sends the command and reads `n` messages.
     Lines exchange(LGCP::Message& m, int seq, std::size_t n)

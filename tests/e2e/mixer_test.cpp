@@ -13,12 +13,7 @@ using e2etest::Lines;
 class MixerConference : public e2etest::DaemonTest
 {
 protected:
-    void SetUp() override
-    {
-        e2e::Daemon::Options options;
-        options.sim_init = "device /dev/mixer present\nmixer add 0 16 8\n";
-        start(options);
-    }
+    void SetUp() override { start({{}, {}, "device /dev/mixer present\nmixer add 0 16 8\n"}); }
 
     // One command in value notation; every message up to its answer and
     // `after` more, each on one line, without the line status reports.

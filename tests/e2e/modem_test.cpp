@@ -57,11 +57,10 @@ protected:
         std::snprintf(script, sizeof script, kFakePppd, bigEndian() ? ">" : "<");
         std::ofstream(sbin + "/pppd") << script;
         ::chmod((sbin + "/pppd").c_str(), 0755);
-        e2e::Daemon::Options options;
-        options.sim_init =
-            "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 0x19\n"
-            "netif add hdlc2 42 0x1\n";
-        start(options);
+        start({{},
+               {},
+               "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 "
+               "0x19\nnetif add hdlc2 42 0x1\n"});
         // A connection of an earlier run in TIME_WAIT may hold the port for a
         // while: the daemon tries its bind again every 5000 ms.
         ASSERT_TRUE(auth_listening()) << daemon.err();

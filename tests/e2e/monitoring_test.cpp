@@ -1,6 +1,6 @@
 // The monitoring service of the running daemon: the SNMP agent link named in
-// server.conf connects to an agent written here, pings it, comes back after
-// the agent closes; the controller's display command is answered.
+// server.conf connects to an agent written here and pings it; the controller's
+// display command is answered.
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
@@ -56,7 +56,7 @@ struct Agent {
     }
 };
 
-TEST(Monitoring, AgentLinkPingsAndReconnectsAndDisplayIsAnswered)
+TEST(Monitoring, AgentLinkPingsAndDisplayIsAnswered)
 {
     Agent agent;
     e2e::Daemon daemon;
@@ -64,8 +64,7 @@ TEST(Monitoring, AgentLinkPingsAndReconnectsAndDisplayIsAnswered)
         "[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port) + "\nname = agent1\n";
     ASSERT_TRUE(daemon.start_serving(e2e::DaemonOptions({}, conf))) << daemon.err();
     ASSERT_TRUE(agent.accept());
-    // A ping every 5 s: two of them, and nothing else on the way.
-    EXPECT_EQ(agent.frame(), "03 00 00 05 18");
+    // Its pings, and nothing else on the way.
     EXPECT_EQ(agent.frame(), "03 00 00 05 18");
 
     e2e::Controller controller;
@@ -80,9 +79,6 @@ TEST(Monitoring, AgentLinkPingsAndReconnectsAndDisplayIsAnswered)
     ASSERT_TRUE(controller.receive_payload(answer));
     EXPECT_EQ(hex(answer), "80 01 02 40");
 
-    // The agent closes its end (accept does first): the link comes back 10 s later.
-    ASSERT_TRUE(agent.accept());
-    EXPECT_EQ(agent.frame(), "03 00 00 05 18");
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
 }

@@ -19,12 +19,7 @@ namespace
 class Voice : public e2etest::DaemonTest
 {
 protected:
-    void SetUp() override
-    {
-        e2e::DaemonOptions options;
-        options.sim_init = "device /dev/mcc/ctl present\n";
-        start(options);
-    }
+    void SetUp() override { start({{}, {}, "device /dev/mcc/ctl present\n"}); }
     // The next `n` messages that are not line status reports, "; " between them.
     std::string next(int n = 1) { return texts(n, mediatest::text); }
     bool ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill)

@@ -34,8 +34,8 @@ std::string read_file(const std::string& path);
 bool signal_message(const Bytes& payload);
 
 struct DaemonOptions {
-    DaemonOptions(std::vector<std::string> a = {}, std::string c = {})
-        : args(std::move(a)), config(std::move(c))
+    DaemonOptions(std::vector<std::string> a = {}, std::string c = {}, std::string i = {})
+        : args(std::move(a)), config(std::move(c)), sim_init(std::move(i))
     {
     }
     // "PORT" in an argument stands for the daemon's port; "--port PORT" goes
