@@ -4,7 +4,6 @@
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
-#include "asn1/time_text.hpp"
 
 #include <boost/scoped_array.hpp>
 
@@ -195,24 +194,19 @@ bool AVNDecoder::do_visit(BOOLEAN& value)
 
 bool AVNDecoder::do_visit(INTEGER& value)
 {
+    // The number is stored as the extraction leaves it, also when the extraction fails
+    // (0 for no digits, the extreme for one out of range). The unsigned extraction takes
+    // a leading "-" and wraps the number, as the unsigned view of the word does.
     if (value.constrained() && value.getLowerLimit() >= 0) {
-        char c = 0;
-        if (!(stream_ >> c) || c == '-')
-            return false; // the unsigned extraction would wrap a negative number
-        stream_.putback(c);
         unsigned v = 0;
         stream_ >> v;
-        if (!input_success(stream_))
-            return false;
         value.setValue(static_cast<int>(v));
-        return true;
+    } else {
+        int v = 0;
+        stream_ >> v;
+        value.setValue(v);
     }
-    int v = 0;
-    stream_ >> v;
-    if (!input_success(stream_))
-        return false;
-    value.setValue(v);
-    return true;
+    return input_success(stream_);
 }
 
 bool AVNDecoder::do_visit(IntegerWithNamedNumber& value)
@@ -308,8 +302,10 @@ bool AVNDecoder::do_visit(BMPString& value)
 bool AVNDecoder::do_visit(GeneralizedTime& value)
 {
     std::string text;
-    if (!get_string(stream_, text) || !wellFormedTimeText(text))
+    if (!get_string(stream_, text))
         return false;
+    // The time takes what its text form gives; fields the text does not reach keep
+    // their values.
     value.set(text.c_str());
     return true;
 }
@@ -375,14 +371,8 @@ int AVNDecoder::preVisitExtensionRoots(SEQUENCE& value)
     char c = 0;
     if (!(stream_ >> c))
         return FAIL;
-    if (c == '}') {
-        // Every field absent: only a SEQUENCE without mandatory fields is complete.
-        for (std::uint32_t i = 0; i < si->numFields; ++i) {
-            if (si->fieldIds[i] < 0)
-                return FAIL;
-        }
-        return STOP;
-    }
+    if (c == '}')
+        return STOP; // nothing given: optional fields absent, mandatory ones as they were
     stream_.putback(c);
     std::string identifier;
     if (!(stream_ >> identifier))
@@ -407,12 +397,7 @@ int AVNDecoder::readField(SEQUENCE& value, int field, int optionalId)
         return stream_ >> identifiers_[top] ? CONTINUE : FAIL;
     if (c != '}')
         return FAIL;
-    // The fields not reached must all be optional.
-    SequenceInfo const* si = value.sequenceInfo();
-    for (std::uint32_t i = static_cast<std::uint32_t>(field) + 1; i < si->numFields; ++i) {
-        if (si->fieldIds[i] < 0)
-            return FAIL;
-    }
+    // A text may stop early: the fields not reached are left unread.
     identifiers_.pop_back();
     return STOP;
 }

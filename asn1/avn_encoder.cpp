@@ -84,12 +84,15 @@ bool AVNEncoder::do_visit(BIT_STRING const& value)
 
 bool AVNEncoder::do_visit(OCTET_STRING const& value)
 {
+    // The digits are written as characters, so the stream's base, case and prefix flags
+    // (a caller may leave uppercase or showbase on) never reach them.
+    static char const digits[] = "0123456789abcdef";
     std::ios_base::fmtflags flags = stream_.flags();
-    stream_ << '\'' << std::hex << std::setfill('0');
+    stream_ << '\'';
     for (std::size_t i = 0; i < value.size() && stream_.good(); ++i) {
-        if (i != 0)
-            stream_ << ' ';
-        stream_ << std::setw(2) << static_cast<unsigned>(static_cast<unsigned char>(value[i]));
+        unsigned octet = static_cast<unsigned char>(value[i]);
+        char const pair[] = {' ', digits[octet >> 4], digits[octet & 0x0F]};
+        stream_.write(i != 0 ? pair : pair + 1, i != 0 ? 3 : 2);
     }
     stream_.flags(flags);
     stream_.fill(' ');

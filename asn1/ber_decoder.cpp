@@ -3,7 +3,6 @@
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
-#include "asn1/time_text.hpp"
 
 #include <cstring>
 #include <limits>
@@ -130,8 +129,9 @@ bool BERDecoder::do_visit(Null& value)
 bool BERDecoder::do_visit(BOOLEAN& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length) || length == 0)
+    if (!leafHeader(value, length))
         return false;
+    // Each octet sets the value in turn; no octet leaves it as it was.
     for (; length > 0; --length)
         value = decodeByte() != 0;
     return true;
@@ -141,11 +141,13 @@ bool BERDecoder::do_visit(INTEGER& value)
 {
     unsigned length = 0;
     std::int64_t v = 0;
-    // Signed or, for the types that view the word as unsigned, up to 4294967295.
-    if (!leafHeader(value, length) || !decodeSigned(length, std::numeric_limits<std::int32_t>::min(),
-                                                    std::numeric_limits<std::uint32_t>::max(), v))
+    // The encoder writes the 32-bit word in at most 4 octets, also for the types that
+    // view it as unsigned; a longer integer is not one it wrote.
+    if (!leafHeader(value, length) || length > 4 ||
+        !decodeSigned(length, std::numeric_limits<std::int32_t>::min(),
+                      std::numeric_limits<std::int32_t>::max(), v))
         return false;
-    value.setValue(static_cast<int>(static_cast<std::uint32_t>(v)));
+    value.setValue(static_cast<int>(v));
     return true;
 }
 
@@ -228,8 +230,8 @@ bool BERDecoder::do_visit(GeneralizedTime& value)
     // A string of its own: the text is read with its length, never past the contents.
     std::string text(position_, length);
     position_ += length;
-    if (!wellFormedTimeText(text))
-        return false;
+    // The time takes what its text form gives; fields the text does not reach keep
+    // their values.
     value.set(text.c_str());
     return true;
 }
@@ -251,11 +253,10 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& value, char const*& end)
         return false;
     end = position_ + length;
     position_ = start;
-    if (value.setID(tag & 0xFFFF, tag & 0xFF0000))
-        return true;
-    // A tag the type does not know is an alternative added by a later version, when the
-    // type has an extension marker; otherwise it is a tag mismatch.
-    return value.extendable();
+    // A tag no alternative carries leaves the CHOICE unrecognised; the alternative's
+    // octets are passed over.
+    value.setID(tag & 0xFFFF, tag & 0xFF0000);
+    return true;
 }
 
 bool BERDecoder::do_visit(CHOICE& value)
@@ -381,9 +382,9 @@ int BERDecoder::decodeField(SEQUENCE& value, int field, int optionalId)
     position_ = start;
     std::uint32_t fieldTag = value.getFieldTag(field);
     if (fieldTag != 0 && fieldTag != tag) {
-        if (!optional)
-            return FAIL; // a mandatory field is missing
-        value.removeOptionalField(k);
+        // Passed over: an optional field is absent, a mandatory one keeps its value.
+        if (optional)
+            value.removeOptionalField(k);
         return CONTINUE;
     }
     unsigned slot = static_cast<unsigned>(field);
@@ -419,16 +420,14 @@ int BERDecoder::visitKnownExtension(SEQUENCE& value, int field, int optionalId)
     return decodeField(value, field, optionalId);
 }
 
-int BERDecoder::visitUnknownExtensions(SEQUENCE& value)
+int BERDecoder::visitUnknownExtensions(SEQUENCE&)
 {
     if (sequences_.empty())
         return FAIL;
     Enclosing enclosing = sequences_.back();
     sequences_.pop_back();
-    // Octets left over are additions of a later version of an extensible type; in any
-    // other type they are fields this decoder would silently drop.
-    if (position_ != enclosing.end && !value.extendable())
-        return FAIL;
+    // Octets left over (additions of a later version, fields the type does not have)
+    // are skipped.
     position_ = enclosing.end;
     limit_ = enclosing.outerLimit;
     return STOP;

@@ -67,6 +67,25 @@ TEST(ValueNotation, GoldenTexts)
              return out.str();
          },
          "command=0x{\n  integer 1a,\n  octets '0f'H\n} 1a"},
+        {"uppercase and showbase stream",
+         [] {
+             std::ostringstream out;
+             out << std::uppercase << std::showbase
+                 << ASN1::OCTET_STRING(asn1test::bytes("a0 01 ff"), &ASN1::OCTET_STRING::theInfo) << ' '
+                 << 26;
+             return out.str();
+         },
+         "'a0 01 ff'H 26"},
+        {"uppercase and showbase hexadecimal stream",
+         [] {
+             std::ostringstream out;
+             TM::Kinds k;
+             k.set_integer(26);
+             k.set_octets(asn1test::bytes("a0 01 ff"));
+             out << std::uppercase << std::showbase << std::hex << k << ' ' << 26;
+             return out.str();
+         },
+         "{\n  integer 0X1A,\n  octets 'a0 01 ff'H\n} 0X1A"},
         {"decimal stream after octets",
          [] {
              std::ostringstream out;

@@ -26,7 +26,7 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
         {&ASN1::BOOLEAN::theInfo, "True", "REFUSED"},
         {&ASN1::INTEGER::theInfo, "99999999999", "REFUSED"},
         {&Unsigned32::theInfo, "4294967295", "4294967295"},
-        {&TM::Int0_1023::theInfo, "-5", "REFUSED"},
+        {&TM::Int0_1023::theInfo, "-5", "4294967291"}, // the unsigned extraction wraps it
         {&TM::NamedIntInfo, "ten", "ten"},
         {&TM::NamedIntInfo, "-3", "-3"},
         {&TM::NamedIntInfo, "eleven", "REFUSED"},
@@ -50,7 +50,9 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
         {&ASN1::IA5String::theInfo, "\"ab", "REFUSED"},
         {&ASN1::BMPString::theInfo, "\"AB\"", "\"AB\""},
         {&ASN1::GeneralizedTime::theInfo, "\"20070305143000Z\"", "\"20070305143000Z\""},
-        {&ASN1::GeneralizedTime::theInfo, "\"2007\"", "REFUSED"},
+        {&ASN1::GeneralizedTime::theInfo, "\"2007\"", "\"20070101000000\""},
+        {&ASN1::GeneralizedTime::theInfo, "\"now\"", "\"00010101000000\""},
+        {&ASN1::GeneralizedTime::theInfo, "\"2007", "REFUSED"},
         {&TM::Channel::theInfo, "rtp: 5", "REFUSED"},
         {&TM::Channel::theInfo, "fax : 5", "REFUSED"},
         {&ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, "{ 1, -2 }", "{\n  1,\n  -2\n}"},
@@ -62,7 +64,8 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
          "{\n  slot 2,\n  pdu response : error : busError\n}"},
         {&TM::Message::theInfo, "{ slot 2, pdu response : error : busError}",
          "{\n  slot 2,\n  pdu response : error : busError\n}"},
-        {&TM::Message::theInfo, "{ seq 1 }", "REFUSED"},
+        {&TM::Message::theInfo, "{ seq 1 }", "{\n  seq 1,\n  pdu "}, // pdu left unread: unprintable
+        {&TM::Message::theInfo, "{ seq 1 slot 2 }", "REFUSED"},
         {&TM::Message::theInfo, "{ slot 2, seq 1, pdu command : ping : NULL }", "REFUSED"},
         {&TM::Message::theInfo, "{ seq 1, pdu command : ping : NULL, foo 3 }", "REFUSED"},
         {&TM::ClockCfg::theInfo, "{ clkSel0 line, bextEn enabled, source 2 }",
@@ -70,12 +73,47 @@ TEST(ValueNotationReader, AcceptedAndRefusedTexts)
         {&TM::ClockCfg::theInfo, "{ clkSel0 line , bextEn enabled , source 2 }",
          "{\n  clkSel0 line,\n  bextEn enabled,\n  source 2\n}"},
         {&TM::Kinds::theInfo, "{}", "{\n}"},
+        {&TM::ClockCfg::theInfo, "{}", "{\n  clkSel0 internal,\n  bextEn disabled,\n  source 0\n}"},
+        {&TM::ClockCfg::theInfo, "{ clkSel0 line }", "{\n  clkSel0 line,\n  bextEn disabled,\n  source 0\n}"},
         {&ASN1::OpenData::theInfo, "NULL", "REFUSED"},
     };
     for (ReadCase const& c : table) {
         SCOPED_TRACE(c.text);
         Value value(ASN1::AbstractData::create(c.type));
         EXPECT_EQ(value->setFromValueNotation(c.text) ? value->asValueNotation() : "REFUSED", c.printed);
+    }
+}
+
+// A read over a value that holds something: what the text does not reach stays, what
+// an extraction gives is stored even when the read then fails.
+TEST(ValueNotationReader, ReadOverAValue)
+{
+    typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 0xFFFFFFFFu> Unsigned32;
+    struct Row {
+        ASN1::TypeInfo const* type;
+        char const *before, *text;
+        bool read;
+        char const* printed;
+    } const table[] = {
+        {&TM::ClockCfg::theInfo, "{ clkSel0 line, bextEn enabled, source 2 }", "{ clkSel0 internal }", true,
+         "{\n  clkSel0 internal,\n  bextEn enabled,\n  source 2\n}"},
+        {&TM::ClockCfg::theInfo, "{ clkSel0 line, bextEn enabled, source 2 }", "{}", true,
+         "{\n  clkSel0 line,\n  bextEn enabled,\n  source 2\n}"},
+        {&TM::Message::theInfo, "{ seq 1, slot 2, pdu command : ping : NULL }",
+         "{ pdu command : query : NULL }", true, "{\n  pdu command : query : NULL\n}"},
+        {&ASN1::GeneralizedTime::theInfo, "\"20070305143000.250+0130\"", "\"1999\"", true,
+         "\"19990305143000.250+0130\""},
+        {&Unsigned32::theInfo, "7", "4294967296", false, "4294967295"},
+        {&ASN1::INTEGER::theInfo, "7", "99999999999", false, "2147483647"},
+        {&ASN1::INTEGER::theInfo, "7", "-99999999999", false, "-2147483648"},
+        {&ASN1::INTEGER::theInfo, "7", "x", false, "0"},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.text);
+        Value value(ASN1::AbstractData::create(row.type));
+        ASSERT_TRUE(value->setFromValueNotation(row.before));
+        EXPECT_EQ(value->setFromValueNotation(row.text), row.read);
+        EXPECT_EQ(value->asValueNotation(), row.printed);
     }
 }
 

@@ -196,24 +196,45 @@ TEST(Ber, DecoderRules)
         {"another tag", integer(0), "04 01 05", "REFUSED"},
         {"constructed INTEGER", integer(0), "22 01 05", "REFUSED"},
         {"primitive SEQUENCE OF", integers({}), "10 00", "REFUSED"},
-        {"INTEGER of 5 octets within 32 bits", integer(0), "02 05 00 FF FF FF FF", "02 01 FF"},
+        {"INTEGER of 5 octets, even within 32 bits", integer(0), "02 05 00 FF FF FF FF", "REFUSED"},
+        {"INTEGER (0..4294967295) of 5 octets",
+         Value(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 0xFFFFFFFFu>(0u)),
+         "02 05 00 FF FF FF FF", "REFUSED"},
         {"INTEGER beyond 32 bits", integer(0), "02 05 01 00 00 00 00", "REFUSED"},
         {"INTEGER below -2^31", integer(0), "02 05 FF 7F FF FF FF", "REFUSED"},
         {"empty INTEGER", integer(0), "02 00", "REFUSED"},
         {"ENUMERATED beyond 31 bits", enumerated<TM::ErrorCause>(0), "0A 05 00 80 00 00 00", "REFUSED"},
-        {"empty BOOLEAN", Value(new ASN1::BOOLEAN(true)), "01 00", "REFUSED"},
+        {"empty BOOLEAN leaves true", Value(new ASN1::BOOLEAN(true)), "01 00", "01 01 FF"},
+        {"empty BOOLEAN leaves false", Value(new ASN1::BOOLEAN(false)), "01 00", "01 01 00"},
+        {"BOOLEAN takes its last octet", Value(new ASN1::BOOLEAN(false)), "01 02 01 00", "01 01 00"},
         {"BIT STRING padding bits are cleared", bits(0), "03 02 04 FF", "03 02 04 F0"},
         {"BIT STRING with 8 unused bits", bits(0), "03 02 08 FF", "REFUSED"},
         {"empty BIT STRING with unused bits", bits(0), "03 01 03", "REFUSED"},
         {"BMPString of an odd length", Value(new ASN1::BMPString), "1E 03 00 41 00", "REFUSED"},
-        {"GeneralizedTime not a time", Value(new ASN1::GeneralizedTime), "18 02 32 30", "REFUSED"},
+        {"GeneralizedTime of a year only", Value(new ASN1::GeneralizedTime), "18 02 32 30",
+         "18 0E 30 30 32 30 30 31 30 31 30 30 30 30 30 30"},
+        {"GeneralizedTime keeps the fields its text does not reach",
+         Value(new ASN1::GeneralizedTime("20070305143000Z")), "18 04 31 39 39 39",
+         "18 0F 31 39 39 39 30 33 30 35 31 34 33 30 30 30 5A"},
+        {"GeneralizedTime not a time", Value(new ASN1::GeneralizedTime), "18 03 6E 6F 77",
+         "18 0E 30 30 30 31 30 31 30 31 30 30 30 30 30 30"},
+        {"GeneralizedTime shorter than announced", Value(new ASN1::GeneralizedTime), "18 03 32 30",
+         "REFUSED"},
         {"Message without its pdu", Value(new TM::Message), "30 03 80 01 05", "REFUSED"},
         {"Message with a field it does not have", Value(new TM::Message),
-         "30 0B 80 01 05 82 04 80 02 8C 00 85 00", "REFUSED"},
-        {"pdu alternative the type does not have", Value(new TM::Message), "30 04 82 02 85 00", "REFUSED"},
-        {"octets after the alternative inside its CHOICE", Value(new TM::Message),
-         "30 07 82 05 80 02 8C 00 00", "REFUSED"},
-        {"seq and slot swapped", Value(new TM::Message), "30 0C 81 01 07 80 01 05 82 04 80 02 8C 00",
+         "30 0B 80 01 05 82 04 80 02 8C 00 85 00", "30 09 80 01 05 82 04 80 02 8C 00"},
+        {"ClockCfg with octets after its fields", Value(new TM::ClockCfg),
+         "30 0B 80 01 02 81 01 01 82 01 05 FF 00", "30 09 80 01 02 81 01 01 82 01 05"},
+        // Decoded, but the unrecognised pdu has no encoding.
+        {"pdu alternative the type does not have", Value(new TM::Message), "30 04 82 02 85 00", "FAIL"},
+        {"octets after the alternative inside its CHOICE, at the end of the SEQUENCE", Value(new TM::Message),
+         "30 07 82 05 80 02 8C 00 00", "30 06 82 04 80 02 8C 00"},
+        // slot is read, seq and then pdu are passed over; pdu has no selection to encode.
+        {"seq and slot swapped", Value(new TM::Message), "30 0C 81 01 07 80 01 05 82 04 80 02 8C 00", "FAIL"},
+        {"mandatory field with another tag keeps its value",
+         with<TM::ClockCfg>([](TM::ClockCfg& c) { c.set_bextEn(TM::BExtEn::enabled); }),
+         "30 06 80 01 02 82 01 05", "30 09 80 01 02 81 01 01 82 01 05"},
+        {"mandatory field at the end of its SEQUENCE", Value(new TM::ClockCfg), "30 06 80 01 02 81 01 01",
          "REFUSED"},
         {"an addition of a later version is skipped", Value(new TM::TermParams), "30 05 80 01 01 89 00",
          "30 03 80 01 01"},
@@ -227,6 +248,30 @@ TEST(Ber, DecoderRules)
         Value value(c.start->clone());
         EXPECT_EQ(decodeInto(bytes(c.octets), *value, BER) ? asn1test::encodeHex(*value, BER) : "REFUSED",
                   c.result);
+    }
+}
+
+// The tag of the alternative names the selection; a tag no alternative carries gives the
+// unrecognised selection and the decoding goes on past its octets.
+TEST(Ber, ChoiceSelectionFromTheTag)
+{
+    struct Row {
+        char const* octets;
+        int selection;
+        bool read; // and the decoder past it
+    } const table[] = {
+        {"9F 28 00", 0, true},     {"9F 81 48 00", 1, true},   {"C5 01 00", 3, true},
+        {"9F 29 00", -2, true},    {"C6 01 FF", -2, true},     {"85 00", -2, true},
+        {"9F 29 01 00", -2, true}, {"9F 29 02 00", -1, false},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.octets);
+        ASN1::CHOICE value(&wideInfo);
+        std::vector<char> in = bytes(row.octets);
+        ASN1::BERDecoder decoder(in.data(), in.data() + in.size());
+        EXPECT_EQ(value.accept(decoder), row.read);
+        EXPECT_EQ(value.currentSelection(), row.selection);
+        EXPECT_EQ(decoder.atEnd(), row.read);
     }
 }
 
