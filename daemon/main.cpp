@@ -103,31 +103,17 @@ void CheckDumpStatus()
     if (!doDumpStatus)
         return;
     doDumpStatus = 0;
-    // Written beside the file and renamed over it: a reader sees the previous
-    // dump or the new one, never an empty or half-written file.
-    const std::string path = Paths::resolve(statusFile);
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream os(temporary, std::ios::out | std::ios::trunc);
-        if (!os) {
-            std::cerr << "dump status error" << std::endl;
-            return;
-        }
-        os << "Tavrel quelvad gateway server status"
-           << "\n";
-        os << "version : " << Version::current << "\n";
-        multiplexer.dump(os);
-        os.flush();
-        if (!os) {
-            std::cerr << "dump status error" << std::endl;
-            ::unlink(temporary.c_str());
-            return;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    // Rewritten whole in place on each request; a link named by the fixed
+    // path is written through.
+    std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
+    if (!os) {
         std::cerr << "dump status error" << std::endl;
-        ::unlink(temporary.c_str());
+        return;
     }
+    os << "Tavrel quelvad gateway server status"
+       << "\n";
+    os << "version : " << Version::current << "\n";
+    multiplexer.dump(os);
 }
 
 void CheckUpdateResources()

@@ -1,14 +1,13 @@
 #include "daemon/startup.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <cxxabi.h>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <type_traits>
-#include <typeinfo>
 #include <unistd.h>
 
 #include "control/acceptor.hpp"
@@ -182,29 +181,14 @@ void AnnounceStart(State& state)
               << ", port=" << state.port << std::endl;
 }
 
-// A class name as the source spells it.
-std::string TypeName(std::type_info const& type)
+// In the order in which a command is offered to them.
+void BindServices(State& state)
 {
-    int status = -1;
-    const std::unique_ptr<char, void (*)(void*)> name(
-        abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
-    return status == 0 ? name.get() : type.name();
-}
-
-// One trace line with the factory chain in the order a create is offered to
-// it, and one with the services in the order they were bound.
-void BindServices(State&)
-{
-    std::string services;
     for (auto service : kServices) {
         CtrlSrv::Service* bound = service();
         ctrlServer.Bind(bound);
-        services += ' ' + TypeName(typeid(*bound));
+        state.services.push_back(bound);
     }
-    std::clog << "slot factories:";
-    for (SlotFactory* f = firstFactory; f; f = f->GetNext())
-        std::clog << ' ' << TypeName(typeid(*f));
-    std::clog << "\nservices:" << services << std::endl;
 }
 
 void StartChildWaits(State&)
@@ -252,11 +236,13 @@ const Step kSteps[] = {
 
 } // namespace
 
-void Run(State& state)
+void Run(State& state, const char* last)
 {
     for (const Step& step : kSteps) {
         if (step.action)
             step.action(state);
+        if (last && std::strcmp(step.name, last) == 0)
+            return;
     }
 }
 

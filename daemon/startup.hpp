@@ -4,6 +4,7 @@
 // line to the table in startup.cpp; main only runs the table, the loop and
 // the stop.
 #include <memory>
+#include <vector>
 
 #include "runtime/dpc.hpp"
 #include "runtime/inifile.hpp"
@@ -12,6 +13,11 @@
 namespace platform
 {
 class SimBoard;
+}
+
+namespace CtrlSrv
+{
+class Service;
 }
 
 namespace Startup
@@ -32,6 +38,8 @@ struct State {
     bool printVersion = false;
     IniFile::File config;
     std::unique_ptr<Linux::Run> pidFile;
+    // The controller-facing services, in the order they were bound.
+    std::vector<CtrlSrv::Service*> services;
     Dpc signalCheck;
     std::unique_ptr<SimBoardWatch> simWatch;
 
@@ -41,8 +49,10 @@ struct State {
     State& operator=(const State&) = delete;
 };
 
-// Runs every step in order. A step may end the process (usage, version).
-void Run(State& state);
+// Runs every step in order, or those up to and including the step named
+// `last` (for a test of start-up's first steps). A step may end the process
+// (usage, version).
+void Run(State& state, const char* last = nullptr);
 
 // After the loop: drops the controller link and its acceptor.
 void Stop(State& state);

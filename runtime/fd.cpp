@@ -23,12 +23,12 @@ bool BlockMode(int fd)
     return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
-void SetCloexec(int fd, bool on)
+bool SetCloexec(int fd, bool on)
 {
     int flags = ::fcntl(fd, F_GETFD);
     if (flags < 0)
-        return;
-    ::fcntl(fd, F_SETFD, on ? (flags | FD_CLOEXEC) : (flags & ~FD_CLOEXEC));
+        return false;
+    return ::fcntl(fd, F_SETFD, on ? (flags | FD_CLOEXEC) : (flags & ~FD_CLOEXEC)) == 0;
 }
 
 namespace
@@ -78,7 +78,7 @@ int Fd::dup() const
     return cloexec_dup(mFd);
 }
 
-bool Fd::OpenDevice(const char* path, int flags)
+bool Fd::open(const char* path, int flags)
 {
     if (mFd >= 0) {
         ::close(mFd);

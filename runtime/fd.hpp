@@ -4,10 +4,10 @@
 // leaks into the helper programs the slots start (every one is close-on-exec).
 #include <ostream>
 
-// Status flag helpers on raw descriptors: true when both fcntl calls succeed.
+// Flag helpers on raw descriptors: true when both fcntl calls succeed.
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);
-void SetCloexec(int fd, bool on);
+bool SetCloexec(int fd, bool on);
 
 class Fd
 {
@@ -23,10 +23,13 @@ public:
 
     // A fresh close-on-exec duplicate owned by the caller, or -1.
     int dup() const;
-    // Closes what is held, then opens the board device at its fixed path
+    // Closes what is held, then opens the path (no mode: nothing is created)
     // through the board in use (platform/board.hpp): the one way a device is
     // opened, so that the simulated board and QUELVAD_ROOT see every open.
-    bool OpenDevice(const char* path, int flags);
+    // The descriptor is close-on-exec; true when one is held.
+    bool open(const char* path, int flags);
+    // The same open under the name the device code used first.
+    bool OpenDevice(const char* path, int flags) { return open(path, flags); }
     int close();
     bool NonBlock();
 

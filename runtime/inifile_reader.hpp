@@ -4,6 +4,7 @@
 // operator reads these messages, so their wording is fixed.
 #include "runtime/inifile.hpp"
 
+#include <limits>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -68,6 +69,13 @@ public:
         }
         long number = 0;
         if (!parse_number(text, number))
+            return false;
+        // A number the enumeration cannot hold is out of range too, whatever
+        // the width of long: stored, it would wrap to another value.
+        using Holder = typename std::underlying_type<T>::type;
+        if (number < static_cast<long long>(std::numeric_limits<Holder>::min()))
+            return false;
+        if (number > 0 && static_cast<unsigned long long>(number) > std::numeric_limits<Holder>::max())
             return false;
         *mTarget = static_cast<T>(number);
         return true;

@@ -51,7 +51,7 @@ void LogFileStreamBuf::OpenFile(const std::tm& local)
     char name[64];
     std::strftime(name, sizeof(name), "%Y_%m_%d-%H", &local);
     const std::string path = mDir + "/" + name + ".log";
-    mFile = std::fopen(path.c_str(), "ae");
+    mFile = std::fopen(path.c_str(), "we");
 }
 
 void LogFileStreamBuf::Write(const char* data, std::size_t n)
@@ -98,7 +98,7 @@ int LogFileStreamBuf::sync()
         OpenFile(now.local);
     }
     char prefix[32];
-    const int len = std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%06ld: ", now.local.tm_min,
+    const int len = std::snprintf(prefix, sizeof(prefix), "%02d:%02d:%05ld: ", now.local.tm_min,
                                   now.local.tm_sec, now.usec);
     while (p != end) {
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));

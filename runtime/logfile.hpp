@@ -1,7 +1,8 @@
 #pragma once
 // Hourly log files: all three standard streams write into one file per hour,
-// "<dir>/%Y_%m_%d-%H.log", each line opened by "MM:SS:uuuuuu: ". A restart
-// within the hour appends to that hour's file instead of emptying it.
+// "<dir>/%Y_%m_%d-%H.log", each line opened by the minutes, the seconds and
+// the microseconds ("%02d:%02d:%05ld: "). A file is opened for writing and
+// truncated, so a restart within the hour empties that hour's file.
 #include <cstdio>
 #include <streambuf>
 #include <string>

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
-#include <new>
 
 void SmartPtrAssertion()
 {
@@ -30,21 +29,14 @@ void* _Packet::operator new(std::size_t) noexcept
 
 void _Packet::operator delete(void* block)
 {
-    if (!block)
-        return;
-    if (PacketPool::owns(block))
+    if (block)
         PacketPool::deallocate(static_cast<_Packet*>(block));
-    else
-        ::operator delete(block);
 }
 
 _Packet* Smart_pointer_traits<_Packet>::copy(const _Packet& other)
 {
-    if (_Packet* copy = new _Packet(other))
-        return copy;
-    // The frame is already under way: finish it on the heap rather than fail.
-    void* memory = ::operator new(sizeof(_Packet), std::nothrow);
-    return memory ? ::new (memory) _Packet(other) : nullptr;
+    // A private copy is a buffer like any other: from the pool or none.
+    return new _Packet(other);
 }
 
 // ---- diagnostics -------------------------------------------------------------

@@ -10,13 +10,13 @@
 // gives its handle a private copy of a shared buffer.
 //
 // Running out of buffers is an ordinary event, never fatal and never an
-// exception:
-//  - a fresh buffer is taken only by reserve_head()/reserve_tail() on a null
-//    packet and by sub(); they report an empty pool by returning false (or a
-//    null packet for sub()), and the caller drops its frame with one log line;
-//  - the private copy made by a changing operation on a shared buffer is
-//    taken from the pool, or from the heap when the pool is empty, so an
-//    operation under way on an existing frame always completes.
+// exception, and no buffer ever comes from the heap. A buffer is taken by
+// reserve_head()/reserve_tail() on a null packet, by sub() and renew(), and by
+// unshare(), the private copy of a shared buffer; each reports an empty pool
+// (false, or a null packet for sub()) and the caller drops its frame with one
+// log line. A place that changes a packet another handle may share calls
+// unshare() first: a changing operation that finds no buffer for its copy is
+// a breach of the contract ("allocation fail").
 // A breach of the contract (a null packet used, more bytes taken than
 // present, more room used than free) writes "PACKET ASSERTION FAILED!" with
 // the packet's state on std::clog and terminates.
@@ -56,7 +56,7 @@ struct _Packet {
 };
 
 template <> struct Smart_pointer_traits<_Packet> {
-    // From the pool, else from the heap; null only when both are exhausted.
+    // From the pool; null when it is empty.
     static _Packet* copy(const _Packet& other);
 };
 
@@ -100,14 +100,6 @@ public:
         head_ = block;
         ++returned_;
         lock_.unlock();
-    }
-
-    // True when the address lies inside a block of this pool.
-    static bool owns(const void* p)
-    {
-        auto* byte = static_cast<const unsigned char*>(p);
-        auto* first = reinterpret_cast<const unsigned char*>(storage_);
-        return byte >= first && byte < first + sizeof(storage_);
     }
 
     static unsigned available() { return N - fresh_ + returned_; }
@@ -193,8 +185,8 @@ public:
     // null packet when the pool is empty.
     Packet sub(unsigned len, unsigned start);
 
-    // Makes the buffer private to this handle now; false only when no copy
-    // could be made at all.
+    // Makes the buffer private to this handle now; false when it is shared
+    // and the pool has no buffer for the copy (the handle then still shares).
     bool unshare();
 
     // An empty packet with n bytes of head room, for a place that fills one

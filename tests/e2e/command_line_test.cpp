@@ -1,7 +1,9 @@
 // The daemon as an operator meets it: command line, start-up line, pid file,
 // configuration, status dump, signals and daemon mode.
+#include <algorithm>
 #include <csignal>
-#include <iterator>
+#include <dirent.h>
+#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -125,42 +127,14 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
         }
         EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n",
                   daemon.out());
+        // Start-up lists neither the factory chain nor the services it binds.
+        for (const char* line : {"slot factories:", "services:"})
+            EXPECT_EQ(std::string::npos, daemon.err().find(line)) << daemon.err();
         daemon.signal(c.sig);
         EXPECT_EQ(0, daemon.wait_exit());
         EXPECT_FALSE(exists(daemon, kPidFile));
         EXPECT_NE(std::string::npos, daemon.err().find("Mux: terminating...\n"));
     }
-}
-
-// Each factory links itself at the head of the chain as it is made: the E1
-// trunk factories 0 to 3 and the BRI ones 0 to 7 at static initialisation,
-// then the others in start-up's order; the chain is asked newest first. A
-// command is offered to the services in the order they are bound.
-TEST(StartUp, FactoryChainAndServicesInTheirOrder)
-{
-    // clang-format off
-    const char* const made[] = {
-        "TrunkFactory", "TrunkFactory", "TrunkFactory", "TrunkFactory",
-        "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory",
-        "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory", "TrunkBRIFactory",
-        "MapFactory", "PstnFactory", "RtpFactory", "ModemFactory", "Mixer::MixerFactory", "ExtFactory",
-        "MccFactory", "EchoFactory", "VoiceFactory", "T38SoftFactory", "IsdnFactory", "RtpLEMZFactory",
-        "RtpED137Factory", "HdlcSlotFactory",
-    };
-    // clang-format on
-    std::string chain;
-    for (auto name = std::rbegin(made); name != std::rend(made); ++name) {
-        chain += ' ';
-        chain += *name;
-    }
-    e2e::Daemon daemon;
-    ASSERT_TRUE(daemon.start_serving()) << daemon.err();
-    EXPECT_TRUE(
-        daemon.wait_err("slot factories:" + chain +
-                        "\nservices: HeartBeatCtl Slots HwTests BusCtl E1Ctl spiCtrl MonitoringCtl\n"))
-        << daemon.err();
-    daemon.signal(SIGTERM);
-    EXPECT_EQ(0, daemon.wait_exit());
 }
 
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
@@ -205,6 +179,59 @@ TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
     EXPECT_TRUE(daemon.wait_err("update hardware resources\n"));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
+}
+
+// The dump is rewritten in place: the file keeps its identity, a longer
+// previous dump leaves nothing behind, a link is written through and stays a
+// link, and nothing is written beside it.
+TEST(StatusDump, RewrittenInPlaceThroughALink)
+{
+    const std::string old(20000, 'x');
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        e2e::Daemon daemon;
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        const std::string target = daemon.path(link ? "/var/log/status-target" : kDump);
+        {
+            std::ofstream(target) << old;
+        }
+        if (link) {
+            ASSERT_EQ(0, ::symlink(target.c_str(), daemon.path(kDump).c_str()));
+        }
+        struct stat before {
+        };
+        ASSERT_EQ(0, ::stat(target.c_str(), &before));
+        daemon.signal(SIGUSR2);
+        std::string text;
+        for (int i = 0; i < e2e::deadline_ms() / 10 && text.find("+\n\n") == std::string::npos; ++i) {
+            ::poll(nullptr, 0, 10);
+            text = e2e::read_file(target);
+        }
+        EXPECT_EQ(0u, text.find("Tavrel")) << text;
+        EXPECT_EQ(text.size(), text.find("+\n\n") + 3) << "nothing of the old text after the table";
+        struct stat after {
+        };
+        ASSERT_EQ(0, ::stat(target.c_str(), &after));
+        EXPECT_EQ(before.st_ino, after.st_ino);
+        struct stat entry {
+        };
+        ASSERT_EQ(0, ::lstat(daemon.path(kDump).c_str(), &entry));
+        EXPECT_EQ(link, S_ISLNK(entry.st_mode));
+        std::vector<std::string> names;
+        if (DIR* dir = ::opendir(daemon.path("/var/log").c_str())) {
+            while (const dirent* e = ::readdir(dir))
+                if (e->d_name[0] != '.')
+                    names.push_back(e->d_name);
+            ::closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        const std::vector<std::string> expected =
+            link ? std::vector<std::string>{"server-status", "status-target"}
+                 : std::vector<std::string>{"server-status"};
+        EXPECT_EQ(expected, names);
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
 }
 
 // Without the root's directories the daemon still serves; the dump fails

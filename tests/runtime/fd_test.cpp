@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <string>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -57,10 +58,38 @@ TEST(Fd, InvalidHandlesAndFailedOpens)
         EXPECT_EQ(errno, EBADF) << raw;
     }
     Fd fd;
-    ASSERT_TRUE(fd.OpenDevice("/dev/null", O_RDONLY));
+    ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));
     EXPECT_TRUE(is_cloexec(fd.lowlevel_fd()));
-    EXPECT_FALSE(fd.OpenDevice("/nonexistent/quelvad", O_RDONLY));
+    const int held = fd.lowlevel_fd();
+    EXPECT_FALSE(fd.open("/nonexistent/quelvad", O_RDONLY));
     EXPECT_FALSE(fd.is_valid());
+    EXPECT_FALSE(is_open(held)) << "open closes what the handle held";
+}
+
+// True exactly when the flag could be read and written; the flag then has the
+// asked state, whatever it had before.
+TEST(SetCloexec, SetsOrClearsAndReportsSuccess)
+{
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    const struct {
+        int fd;
+        bool on;
+        bool result;
+    } cases[] = {
+        {p[0], true, true}, {p[0], true, true}, {p[0], false, true}, {p[0], false, true},
+        {-1, true, false},  {-1, false, false}, {p[1], true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fd) + (c.on ? " on" : " off"));
+        EXPECT_EQ(c.result, SetCloexec(c.fd, c.on));
+        if (c.result) {
+            EXPECT_EQ(c.on, is_cloexec(c.fd));
+        }
+    }
+    ::close(p[0]);
+    ::close(p[1]);
+    EXPECT_FALSE(SetCloexec(p[0], true)) << "a closed descriptor";
 }
 
 TEST(Errno, WritesTheSystemText)

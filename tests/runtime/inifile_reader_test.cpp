@@ -67,6 +67,11 @@ TEST(IniFileReader, MessagesAndTargets)
         {"host = h\nname = n\ntype = 99999999999999999999999\n", "ok host=h name=n enabled=0 type=0",
          "snmpagent: optional key \"type\" has invalid value=\"99999999999999999999999\", line 4. "
          "Key will be ignored.\n"},
+        // Beyond what the enumeration holds, also where long is wider: never wrapped.
+        {"host = h\nname = n\ntype = 4294967298\n", "ok host=h name=n enabled=0 type=0",
+         "snmpagent: optional key \"type\" has invalid value=\"4294967298\", line 4. Key will be ignored.\n"},
+        // A negative number fits a signed enumeration.
+        {"host = h\nname = n\ntype = -2\n", "ok host=h name=n enabled=0 type=-2*", ""},
         {"host = h\nname = n\nport = x\nport = y\n", "ok host=h name=n enabled=0 type=0", ""},
     };
     for (const auto& [body, outcome, messages] : cases) {

@@ -40,8 +40,11 @@ TEST_F(LogFileTest, LinesPrefixesAndHours)
     // name on a line before its content.
     using Step = std::tuple<long, long, const char*>;
     const std::pair<std::vector<Step>, std::string> cases[] = {
-        // One line, six-digit microseconds.
-        {{{kBefore, 5, "hello\n"}}, "2026_12_24-10.log\n59:59:000005: hello\n"},
+        // One line; the microseconds padded to five digits.
+        {{{kBefore, 5, "hello\n"}}, "2026_12_24-10.log\n59:59:00005: hello\n"},
+        {{{kBefore, 99999, "x\n"}}, "2026_12_24-10.log\n59:59:99999: x\n"},
+        // Six digits are written whole.
+        {{{kBefore, 999999, "y\n"}}, "2026_12_24-10.log\n59:59:999999: y\n"},
         // The change of the hour opens the next file.
         {{{kBefore, 900000, "first\n"}, {kBefore + 1, 100000, "second\n"}},
          "2026_12_24-10.log\n59:59:900000: first\n2026_12_24-11.log\n00:00:100000: second\n"},
@@ -49,11 +52,11 @@ TEST_F(LogFileTest, LinesPrefixesAndHours)
         {{{kBefore - 60, 123456, "a\nb\n"}}, "2026_12_24-10.log\n58:59:123456: a\n58:59:123456: b\n"},
         // An unfinished line is continued without a prefix.
         {{{kBefore, 1, "abc"}, {kBefore, 2, "def\nghi\n"}},
-         "2026_12_24-10.log\n59:59:000001: abcdef\n59:59:000002: ghi\n"},
+         "2026_12_24-10.log\n59:59:00001: abcdef\n59:59:00002: ghi\n"},
         // A line longer than the put area gets one prefix.
         {{{kBefore, 7, "0123456789abcdefghijklmnopqrstuvwxyz\n"}},
-         "2026_12_24-10.log\n59:59:000007: 0123456789abcdefghijklmnopqrstuvwxyz\n"},
-        {{{kBefore, 0, "\n"}}, "2026_12_24-10.log\n59:59:000000: \n"},
+         "2026_12_24-10.log\n59:59:00007: 0123456789abcdefghijklmnopqrstuvwxyz\n"},
+        {{{kBefore, 0, "\n"}}, "2026_12_24-10.log\n59:59:00000: \n"},
     };
     for (const auto& [steps, files] : cases) {
         {
@@ -74,19 +77,25 @@ TEST_F(LogFileTest, LinesPrefixesAndHours)
     }
 }
 
-// A restart within the hour appends; text without a line feed is written
-// when the stream buffer goes.
-TEST_F(LogFileTest, RestartAppendsAndPendingTextIsWritten)
+// A restart within the hour empties that hour's file; text without a line
+// feed is written when the stream buffer goes.
+TEST_F(LogFileTest, RestartTruncatesAndPendingTextIsWritten)
 {
-    const char* texts[] = {"before restart\n", "after restart\n", "last words"};
-    for (int i = 0; i < 3; ++i) {
-        At(kBefore, i + 1);
-        LogFileStreamBuf buf(mDir);
-        std::ostream os(&buf);
-        os << texts[i];
+    const std::pair<const char*, const char*> runs[] = {
+        {"before restart\n", "59:59:00001: before restart\n"},
+        {"after restart\n", "59:59:00002: after restart\n"},
+        {"last words", "59:59:00003: last words"},
+    };
+    long usec = 0;
+    for (const auto& [text, file] : runs) {
+        At(kBefore, ++usec);
+        {
+            LogFileStreamBuf buf(mDir);
+            std::ostream os(&buf);
+            os << text;
+        }
+        EXPECT_EQ(file, Read("2026_12_24-10.log")) << text;
     }
-    EXPECT_EQ("59:59:000001: before restart\n59:59:000002: after restart\n59:59:000003: last words",
-              Read("2026_12_24-10.log"));
 }
 
 TEST_F(LogFileTest, MissingDirectoryFailsSilently)

@@ -231,13 +231,17 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
         EXPECT_TRUE(p.null());
     }
 
-    // A change to a shared buffer still completes with the pool empty.
+    // The private copy of a shared buffer is a request like the others: it
+    // fails and leaves both handles sharing, unchanged; no buffer comes from
+    // anywhere else. A private buffer needs no copy.
+    held[1].put8(0x41);
     Packet shared = held[1];
-    shared.put8(0x42);
-    EXPECT_EQ(shared.text(), "42");
-    EXPECT_EQ(held[1].text(), "");
-    shared.clear();
+    EXPECT_FALSE(shared.unshare());
+    EXPECT_EQ(shared.text(), "41");
     EXPECT_EQ(PacketPool::available(), 0u);
+    shared.clear();
+    EXPECT_TRUE(held[1].unshare());
+    EXPECT_TRUE(Packet().unshare()) << "a null packet has nothing to copy";
 
     held.pop_back();
     EXPECT_EQ(PacketPool::available(), 1u);
@@ -277,6 +281,28 @@ TEST(PacketDeathTest, AssertionTextsTable)
     // clang-format on
     for (const auto& [breach, output] : cases)
         EXPECT_DEATH(breach(), ::testing::HasSubstr("PACKET ASSERTION FAILED!\n" + output)) << output;
+}
+
+// A change to a shared buffer without unshare() first, when the pool has no
+// buffer for the copy.
+TEST(PacketDeathTest, ChangeOfASharedBufferWithTheAPoolEmpty)
+{
+    const std::function<void(Packet&)> changes[] = {
+        [](Packet& p) { p.put8(1); },
+        [](Packet& p) { p.push8(1); },
+        [](Packet& p) { p.data(); },
+    };
+    for (const auto& change : changes) {
+        EXPECT_DEATH(
+            {
+                std::vector<Packet> held(PacketPool::available());
+                for (auto& p : held)
+                    p.reserve_head(4);
+                Packet shared = held[0];
+                change(shared);
+            },
+            ::testing::HasSubstr("PACKET ASSERTION FAILED!\nallocation fail\n"));
+    }
 }
 
 TEST(PacketDeathTest, NullSmartPointer)
