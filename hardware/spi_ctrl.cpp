@@ -184,11 +184,11 @@ void spiCtrl::status()
     if (!mSpi)
         return;
     for (int ch = 0; ch < kChannels; ++ch) {
+        // A read that fails gives 0, so a line whose state cannot be read is
+        // reported as ais. When the board loses its SPI access during the
+        // pass, the failed line and those after it are reported so; the pass
+        // still arms the next one, which finds SPI gone and reports nothing.
         const unsigned r = read(unsigned(ch), kLineStatus);
-        // The board lost its SPI access during this pass: what is left of it
-        // would only report failed reads.
-        if (!mSpi)
-            return;
         LGCP::Signal signal;
         ACP::TrunkStatus& s = signal.select_trunkStatus();
         s.set_trunk(ch);

@@ -365,10 +365,6 @@ void TonecReceiver::finish_string()
 {
     disableToneGenerator(true);
     tone_gen_complete();
-    if (mRingbackAfter) {
-        mRingbackAfter = false;
-        activateAudibleCall();
-    }
 }
 
 void TonecReceiver::on_DTMFPauseFinish(Timer*)
@@ -399,10 +395,13 @@ void TonecReceiver::on_DTMFToneFinish(Timer*)
 
 void TonecReceiver::activateAudibleCall()
 {
-    // A string in progress is finished first; the ringback follows it.
+    // The ringback starts at once: its first step replaces the pending step of
+    // a string being sent, which ends that string (unfinished, so not
+    // reported complete). The sending flag goes with it, or a later string
+    // would only replace digits nobody sends and a cancel would do nothing.
     if (mSendingDtmf) {
-        mRingbackAfter = true;
-        return;
+        mSendingDtmf = false;
+        mPending.set_digits().clear();
     }
     mRingback = true;
     on_waitPauseFinish(nullptr);
@@ -422,10 +421,8 @@ void TonecReceiver::on_waitToneFinish(Timer*)
 
 void TonecReceiver::cancelAudibleCall()
 {
-    if (mSendingDtmf) {
-        mRingbackAfter = false;
+    if (mSendingDtmf)
         return;
-    }
     // Stopping the wait tone stops its cadence too, or the next step would
     // sound it again.
     mCadence.reset();
@@ -445,7 +442,6 @@ void TonecReceiver::CleanBeforeDestroy()
     // canceller is left as it is.
     mCadence.reset();
     mRingback = false;
-    mRingbackAfter = false;
     if (mGeneratorOn || mSendingDtmf)
         disableToneGenerator(true);
 }

@@ -128,8 +128,7 @@ private:
     bool mIvaDetector = false;  // and of the IVA detector
     Timer mCadence;
     bool mSendingDtmf = false;
-    bool mRingback = false;      // the ringback cadence is running
-    bool mRingbackAfter = false; // asked for during a string: starts when it ends
+    bool mRingback = false; // the ringback cadence is running
     std::uint32_t mEventId = 0;
     LGCP::TranslateDtmfParams mPending;
     bool mIvaOn = false;

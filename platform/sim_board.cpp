@@ -316,6 +316,8 @@ int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
     } else {
         reply = model.ioctl(channel, request, arg);
     }
+    if (!reply.error && reply.hold)
+        hold(fd, reply.hold);
     if (quiet && !reply.error)
         return reply.result;
     std::string line = "ioctl ";
@@ -327,6 +329,18 @@ int SimBoard::request_word(int fd, unsigned long request, std::uintptr_t arg)
     }
     record(line.append(std::to_string(reply.result)).append(reply.out));
     return reply.result;
+}
+
+void SimBoard::hold(int fd, std::size_t bytes)
+{
+    // The daemon's end queues what it writes against its send buffer: the
+    // kernel keeps twice the value given, lets a record use all of it but 32
+    // bytes, and takes another record only while what is queued, each record
+    // counted with its bookkeeping (a few hundred bytes more than the record),
+    // is less than the buffer; it reports the descriptor writable only while
+    // that is at most a quarter of the buffer. So one record of `bytes` fills it.
+    const int value = int((bytes + 32 + 1) / 2);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
 }
 
 void SimBoard::fail(const std::string& path, unsigned long request, int error, int times)

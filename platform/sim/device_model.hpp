@@ -6,6 +6,7 @@
 // routes every open, request, written record and control command of the
 // device's path to its model.
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -23,10 +24,15 @@ using Channel = int;
 
 // What a request gives back: the result, or -1 with `error` as errno when it
 // is not 0. `out` is appended to the journal line (what the driver filled in).
+// `hold`, when not 0, is what the descriptor holds from then on of what the
+// daemon writes and the driver has not taken yet: one record of up to that
+// many bytes (a larger record is refused with EMSGSIZE); with it waiting, the
+// descriptor is full.
 struct Reply {
     int result = 0;
     int error = 0;
     std::string out;
+    std::size_t hold = 0;
 };
 
 inline Reply failure(int error)

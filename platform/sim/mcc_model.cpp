@@ -106,7 +106,9 @@ Reply MccModel::ioctl(Channel channel, unsigned long request, std::uintptr_t arg
             ++number;
         mAllocated[channel] = Allocation{number, *r};
         mWritten.erase(number); // a new channel has written nothing yet
-        return Reply();
+        Reply reply;
+        reply.hold = r->type == mcc::kTransparent ? kRecord : 0;
+        return reply;
     }
     case mcc::kTimeslot: {
         auto it = mAllocated.find(channel);

@@ -21,8 +21,10 @@
 //
 // A transparent (voice) channel plays what it is given at 8,000 bytes a second
 // and takes the next record only while less than one second of it is still
-// to be played; until then what the daemon writes waits in the descriptor, so
-// a player that keeps writing finds it full and waits, as on a board.
+// to be played; until then what the daemon writes waits in the descriptor,
+// which holds one record (of up to kRecord bytes) and is then full, so a
+// player that keeps writing waits, as on a board, and has handed over its
+// last record only when less than a second and that record are left to play.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -45,6 +47,9 @@ public:
     // A voice channel's rate, bytes a millisecond, and what it holds still to play.
     static constexpr std::uint64_t kBytesPerMs = 8;
     static constexpr std::uint64_t kHeld = 8000;
+    // The largest record a voice channel takes (a phrase player's), and what
+    // its descriptor holds beyond kHeld.
+    static constexpr std::size_t kRecord = 8192;
 
     enum Pool { data, bri, transparent, kPools };
 

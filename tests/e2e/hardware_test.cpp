@@ -1,7 +1,9 @@
 // The hardware services of the running daemon over the simulated board: clock
-// control switched off, the BRI line reports, and the daemon started without
-// its board driver, whose bus clock and bus test commands still reach their
-// services.
+// control switched off, the BRI line reports (and their last pass when the
+// board loses SPI access), and the daemon started without its board driver,
+// whose bus clock and bus test commands still reach their services.
+#include <unistd.h>
+
 #include "tests/e2e/fixture.hpp"
 #include "tests/hardware/lgcp_text.hpp"
 
@@ -55,6 +57,42 @@ TEST_F(Hardware, LineInterfacesReportOnceASecondWhileConnected)
     EXPECT_EQ("status 0 bri state=0 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[0]);
     EXPECT_EQ("status 3 bri state=2 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[3]);
     EXPECT_EQ("status 7 bri state=0 slips=0 bf=0 carrier=0 ais=0 rai=0", signals[7]);
+}
+
+TEST_F(Hardware, LineInterfacesLosingSpiReportThatPassAsAisAndStop)
+{
+    start();
+    std::string last = "success";
+    while (signals.size() < 8 && (last = ask(ping)) == "success") {
+    }
+    ASSERT_LE(8u, signals.size()) << last;
+    EXPECT_EQ("ok\n", daemon.board("hal nospi on"));
+    // The watchdog is fed once a second by the loop's clock: four feeds after
+    // SPI went, the pass that found it gone and the one after have both run.
+    auto pings = [this] {
+        const std::string answer = daemon.board("watchdog");
+        const std::size_t at = answer.find("pings=");
+        return at == std::string::npos ? -1L : std::stol(answer.substr(at + 6));
+    };
+    const long from = pings();
+    ASSERT_GE(from, 0);
+    while (pings() < from + 4 && (last = ask(ping)) == "success")
+        ::usleep(50000);
+    ASSERT_EQ("success", ask(ping));
+    Lines ais, afterAis;
+    for (const std::string& s : signals) {
+        if (s.find(" state=3 ") != std::string::npos)
+            ais.push_back(s);
+        else if (!ais.empty())
+            afterAis.push_back(s);
+    }
+    Lines expected;
+    for (int ch = 0; ch < 8; ++ch)
+        expected.push_back("status " + std::to_string(ch) +
+                           " bri state=3 slips=0 bf=0 carrier=0 ais=0 rai=0");
+    EXPECT_EQ(expected, ais);
+    EXPECT_EQ(Lines(), afterAis);
+    EXPECT_TRUE(daemon.wait_err("spi: hal without spi\n"));
 }
 
 TEST_F(Hardware, WithoutTheBoardDriverTheDaemonKeepsServing)

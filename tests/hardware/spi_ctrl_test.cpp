@@ -1,14 +1,41 @@
 // The BRI line interfaces over the simulated board's SPI registers.
 #include "hardware/spi_ctrl.hpp"
 
+#include <sstream>
+
 #include "platform/devices.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "runtime/clock.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/timer.hpp"
 #include "tests/hardware/service_rig.hpp"
 
 namespace
 {
 
 using Lines = std::vector<std::string>;
+
+// The loop on virtual time, run for a stretch of it.
+class VirtualLoop
+{
+public:
+    VirtualLoop()
+    {
+        mClock.set_ms(1000000);
+        Mux::setClock(&mClock);
+    }
+    ~VirtualLoop() { Mux::setClock(nullptr); }
+    void run_for(unsigned ms)
+    {
+        Timer stop;
+        stop.set(ms, &VirtualLoop::stop, this);
+        multiplexer.run(false, true);
+    }
+
+private:
+    void stop() { multiplexer.terminate(); }
+    Mux::TestClock mClock;
+};
 
 TEST(SpiCtrl, InitialisesAndEnablesEveryLineAtStart)
 {
@@ -67,11 +94,27 @@ TEST(SpiCtrl, ReportsEachLineFromItsStatusRegister)
 
 TEST(SpiCtrl, ABoardWithoutSpiEndsAllAccessOnce)
 {
-    for (bool atStart : {true, false}) { // no SPI from the first request on, or lost after connect
-        SCOPED_TRACE(atStart);
+    // The pass that finds SPI gone still reports every line, each as ais
+    // (the failed read and the lines after it); only the next pass stops.
+    std::string ais;
+    for (int ch = 0; ch < 8; ++ch)
+        ais += (ch ? "; status " : "status ") + std::to_string(ch) +
+               " bri state=3 slips=0 bf=0 carrier=0 ais=0 rai=0";
+    struct Case {
+        bool atStart; // no SPI from the first request on, or lost after connect
+        std::string pass, log;
+        unsigned requests;
+    };
+    const Case cases[] = {
+        {true, "", "", 0},
+        {false, ais, "spi: hal without spi\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.atStart);
+        VirtualLoop loop;
         platform::SimBoard sim;
         hwtest::ServiceRig rig(sim);
-        if (atStart)
+        if (c.atStart)
             sim.execute("hal nospi on");
         ctltest::Capture clog(std::clog);
         spiCtrl spi;
@@ -79,14 +122,20 @@ TEST(SpiCtrl, ABoardWithoutSpiEndsAllAccessOnce)
         sim.execute("hal nospi on");
         clog.clear();
         sim.clear_journal();
-        spi.status();
-        spi.status();
+        loop.run_for(spiCtrl::kStatusPeriodMs);
+        EXPECT_EQ(c.pass, rig.received());
+        EXPECT_EQ(!c.atStart, spi.is_reporting()) << "the pass that lost SPI arms the next";
+        loop.run_for(spiCtrl::kStatusPeriodMs);
         spi.clock(2);
         spi.init_channel(1);
-        EXPECT_EQ(atStart ? "" : "spi: hal without spi\n", clog.text());
         EXPECT_EQ("", rig.received());
+        std::string spiLines; // the loop's own lines aside
+        std::istringstream text(clog.text());
+        for (std::string line; std::getline(text, line);)
+            spiLines += line.compare(0, 4, "spi:") ? "" : line + "\n";
+        EXPECT_EQ(c.log, spiLines);
         EXPECT_FALSE(spi.is_reporting());
-        EXPECT_EQ(atStart ? 0u : 1u, hwtest::journal(sim, platform::hal::kPath).size());
+        EXPECT_EQ(c.requests, hwtest::journal(sim, platform::hal::kPath).size());
         EXPECT_FALSE(spi.spi_available());
     }
 }

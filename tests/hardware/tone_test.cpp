@@ -171,14 +171,16 @@ TEST(Tone, DtmfStringsAndRingbackFollowTheirCadence)
         {"empty string", "0 s", {"0 " + off}, 1},
         {"string during a string", "0 s1 30 s2",
          {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off}, 1},
+        // The ringback replaces the string at once; the string is not complete.
         {"ringback during a string", "0 s12 30 r",
-         {"0 " + one, "70 " + silence, "140 " + two, "210 " + silence, "280 " + off, "280 " + ring,
-          "1280 " + silence, "4280 " + ring, "5280 " + silence}, 1},
+         {"0 " + one, "30 " + ring, "1030 " + silence, "4030 " + ring, "5030 " + silence}, 0},
+        {"string after a ringback that replaced a string", "0 s12 30 r 100 s1",
+         {"0 " + one, "30 " + ring, "100 " + one, "170 " + silence, "240 " + off}, 1},
         {"string during ringback", "0 r 500 s1",
          {"0 " + ring, "500 " + one, "570 " + silence, "640 " + off}, 1},
         {"ringback stopped", "0 r 1500 c", {"0 " + ring, "1000 " + silence, "1500 " + off}, 0},
-        {"ringback stopped during a string", "0 s1 10 r 20 c",
-         {"0 " + one, "70 " + silence, "140 " + off}, 1},
+        {"ringback stopped during a string", "0 s1 40 c", {"0 " + one, "70 " + silence, "140 " + off}, 1},
+        {"ringback that replaced a string stopped", "0 s1 10 r 20 c", {"0 " + one, "10 " + ring, "20 " + off}, 0},
     };
     // clang-format on
     for (const Case& c : cases) {

@@ -22,6 +22,7 @@
 
 #include "platform/devices.hpp"
 #include "platform/sim/hal_model.hpp"
+#include "platform/sim/mcc_model.hpp"
 #include "tests/runtime/test_util.hpp"
 
 namespace
@@ -237,6 +238,52 @@ TEST(SimBoard, AVoiceChannelTakesBytesAsItPlaysThemAndPushesBack)
     ::close(fd);
     settle(sim);
     EXPECT_EQ(0u, sim.open_count(platform::mcc::kPath));
+}
+
+// What waits in a voice channel's descriptor is one record at most, so a
+// phrase player (writing until the descriptor is full, and done once it is
+// writable again after its last record) ends no earlier than its phrase's
+// length less the second the channel holds and one record.
+TEST(SimBoard, AVoiceChannelsDescriptorHoldsOneRecordBeyondTheChannelsSecond)
+{
+    using platform::sim::MccModel;
+    const std::uint64_t phrase = 64000; // eight seconds
+    for (const std::size_t size : {MccModel::kRecord, std::size_t(1024)}) {
+        SCOPED_TRACE(size);
+        platform::SimBoard sim;
+        std::uint64_t now = 1000;
+        sim.set_clock([&now] { return now; });
+        sim.set_present(platform::mcc::kPath, true);
+        const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
+        platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
+        ASSERT_EQ(0, sim.ioctl(fd, platform::mcc::kAllocate, &voice));
+        const std::vector<char> record(size, 0x55), tooLarge(MccModel::kRecord + 1, 0x55);
+        EXPECT_EQ(-1, ::write(fd, tooLarge.data(), tooLarge.size()));
+        EXPECT_EQ(EMSGSIZE, errno);
+        std::uint64_t written = 0, taken = 0, waiting = 0, end = 0;
+        for (int ms = 0; ms < 20000 && !end; ++ms, ++now) {
+            sim.service();
+            for (const platform::sim::Bytes& r : sim.model<MccModel>()->take_written(MccModel::kFirstChannel))
+                taken += r.size();
+            pollfd p{fd, POLLOUT, 0};
+            if (written == phrase) {
+                end = ::poll(&p, 1, 0) == 1 ? now : 0;
+                continue;
+            }
+            while (written < phrase) {
+                const std::size_t n = std::size_t(std::min<std::uint64_t>(size, phrase - written));
+                if (::write(fd, record.data(), n) != ssize_t(n))
+                    break;
+                written += n;
+            }
+            waiting = std::max(waiting, written - taken);
+        }
+        EXPECT_LE(waiting, MccModel::kRecord);
+        EXPECT_GT(waiting, 0u) << "the descriptor still holds a record";
+        ASSERT_NE(0u, end) << "the phrase was handed over";
+        EXPECT_GE(end - 1000, (phrase - MccModel::kHeld - MccModel::kRecord) / MccModel::kBytesPerMs);
+        ::close(fd);
+    }
 }
 
 TEST(SimBoard, JournalKeepsTheNewestLines)
