@@ -96,6 +96,9 @@ struct ChoiceInfo : TypeInfo {
     std::uint32_t totalChoices;
     std::uint32_t const* selectionTags; // null: automatic tags
     char const* const* selectionNames;
+    // An alternative this type does not know fails the whole decoding, instead of leaving
+    // the CHOICE unrecognised: set for the types whose value no receiver can do without.
+    bool unknownAlternativeFails = false;
 };
 
 struct SequenceInfo : TypeInfo {

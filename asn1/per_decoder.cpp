@@ -3,7 +3,6 @@
 #include "asn1/constructed.hpp"
 #include "asn1/primitives.hpp"
 #include "asn1/strings.hpp"
-#include "asn1/time_text.hpp"
 
 #include <climits>
 #include <cstring>
@@ -425,10 +424,9 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     if (n > size_ - position_)
         return false;
     // A string of its own: the text is read with its length, never past the block.
+    // Whatever the text holds, the time takes what set() reads from it.
     std::string text(begin_ + position_, n);
     position_ += n;
-    if (!wellFormedTimeText(text))
-        return false;
     value.set(text.c_str());
     return true;
 }
@@ -448,15 +446,22 @@ bool PERDecoder::decodeChoice(CHOICE& value)
         unsigned n = 0;
         if (!decodeSmallUnsigned(n))
             return false;
-        std::uint64_t addition = std::uint64_t{n} + ci->numChoices;
-        if (addition >= ci->totalChoices)
-            return false; // an alternative this type does not know
-        if (!value.select(static_cast<int>(addition)) || value.getSelection() == nullptr)
-            return false;
         unsigned length = 0;
         if (decodeLength(0, unconstrainedUpper, length) != OK)
             return false;
         byteAlign();
+        std::uint64_t addition = std::uint64_t{n} + ci->numChoices;
+        if (addition >= ci->totalChoices) {
+            // An alternative added by a later version of the type: the CHOICE is left
+            // unrecognised and its octets are skipped, so the decoding goes on after them.
+            if (ci->unknownAlternativeFails || length > size_ - position_)
+                return false;
+            value.setSelection(CHOICE::unknownSelection_, nullptr);
+            position_ += length;
+            return true;
+        }
+        if (!value.select(static_cast<int>(addition)) || value.getSelection() == nullptr)
+            return false;
         return decodeOpenType(*value.getSelection(), length);
     }
     if (ci->numChoices - 2 < 254) {

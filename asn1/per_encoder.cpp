@@ -67,10 +67,36 @@ PEREncoder::~PEREncoder()
 void PEREncoder::finish()
 {
     byteAlign(); // the last octet, padded with zeros
-    if (data_ == local_)
+    putIntoBuffer();
+}
+
+void PEREncoder::publish()
+{
+    // Whole octets of the gathered bits go with the rest; the bits of an octet not yet
+    // filled stay gathered, and the buffer gets that octet padded with zeros.
+    unsigned whole = accBits_ / 8;
+    if (whole != 0) {
+        unsigned rest = accBits_ % 8;
+        storeBigEndian(room(4), static_cast<std::uint32_t>(acc_ << (32 - accBits_)));
+        end_ += whole;
+        acc_ &= (std::uint64_t{1} << rest) - 1;
+        accBits_ = rest;
+    }
+    putIntoBuffer();
+    if (accBits_ != 0)
+        buffer_.push_back(static_cast<char>(acc_ << (8 - accBits_)));
+}
+
+void PEREncoder::putIntoBuffer()
+{
+    // The buffer may end in the padded copy of the octet still being filled: the
+    // octets written since replace it.
+    if (data_ == local_) {
+        buffer_.resize(base_);
         buffer_.insert(buffer_.end(), local_, local_ + end_);
-    else
+    } else {
         buffer_.resize(base_ + end_);
+    }
     base_ = buffer_.size();
     data_ = local_;
     end_ = 0;
@@ -472,15 +498,9 @@ bool PEREncoder::encodeChoice(CHOICE const& value)
 
 bool PEREncoder::do_visit(OpenData const& value)
 {
-    if (value.has_data() || !value.has_buf()) {
-        return ended(encodeAnyType(value.has_data() ? &value.get_data() : nullptr));
-    }
-    // Received octets that were never decoded are relayed as they came, not dropped.
-    std::vector<char> const& octets = value.get_buf();
-    if (!encodeLength(static_cast<unsigned>(octets.size()), 0, unconstrainedUpper))
-        return false;
-    encodeBlock(octets.data(), static_cast<unsigned>(octets.size()));
-    return ended(true);
+    // Only a decoded value is sent: received octets that were never decoded are not,
+    // and without a value the open type goes out empty.
+    return ended(encodeAnyType(value.has_data() ? &value.get_data() : nullptr));
 }
 
 bool PEREncoder::do_visit(SEQUENCE_OF_Base const& value)

@@ -14,9 +14,10 @@ class ConstrainedObject;
 class PEREncoder : public ConstVisitor
 {
 public:
-    // Clears buffer. Octets gather in the encoder's own storage while it works; when
-    // the outermost value's accept(encoder) returns true, the buffer holds exactly them
-    // (copied in once, then).
+    // Clears buffer; writing appends to it. Octets gather in the encoder's own storage
+    // while it works; when the outermost value's accept(encoder) returns true, the buffer
+    // holds every octet written so far, the last one padded with zeros. A next outermost
+    // accept continues in the free bits of that last octet.
     PEREncoder(std::vector<char>& buffer, bool aligned = true);
     ~PEREncoder() override;
     PEREncoder(PEREncoder const&) = delete;
@@ -26,8 +27,7 @@ public:
     // the value has no encoding, with buffer then holding a partial encoding.
     static bool append(AbstractData const& value, std::vector<char>& buffer);
     // Pads the last octet and puts what was encoded into the buffer; encoding may go
-    // on after it, from an octet boundary. The end of the outermost accept does this;
-    // a caller of encodeValue() does it itself.
+    // on after it, from an octet boundary. A caller of encodeValue() does this itself.
     void finish();
 
     void encodeSingleBit(bool bit) { put(bit ? 1u : 0u, 1); }
@@ -102,13 +102,19 @@ private:
     }
     void grow(std::size_t n);
     // The end of a value reached through accept(): the outermost one puts its octets
-    // into the buffer.
+    // into the buffer (publish()).
     bool ended(bool ok)
     {
         if (ok && nested_ == 0)
-            finish();
+            publish();
         return ok;
     }
+    // Puts the octets written so far into the buffer, the last one padded, and keeps
+    // the free bits of that octet for what is written next.
+    void publish();
+    // Moves the octets written at data_ into the buffer, in place of what it holds
+    // past base_.
+    void putIntoBuffer();
     // A value of a kind encodeValue() does not know: through accept(), as a value
     // inside another one. Kept out of line, so that encodeValue() keeps its tail calls.
     [[gnu::noinline]] bool encodeThroughAccept(AbstractData const& value);
@@ -124,7 +130,8 @@ private:
     // value ends (finish()); a longer one moves to the buffer's end and grows there.
     static const std::size_t localOctets = 256;
     std::vector<char>& buffer_;
-    std::size_t base_;     // octets the buffer held before this encoding
+    std::size_t base_;     // octets of the buffer before those at data_ (past them it may
+                           // hold a padded copy of the octet still being filled)
     char* data_;           // this encoding's octets: local_, or the buffer past base_
     std::size_t end_;      // octets written at data_
     std::size_t capacity_; // room at data_, written or not

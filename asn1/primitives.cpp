@@ -86,7 +86,11 @@ int INTEGER::do_compare(AbstractData const& other) const
 }
 AbstractData* INTEGER::do_clone() const
 {
-    INTEGER* copy = createSame<INTEGER>();
+    // The descriptor's factory builds the copy's class, except for an INTEGER with named
+    // numbers: that kind adds no copy of its own, and its copy is a plain INTEGER with
+    // the same descriptor.
+    INTEGER* copy =
+        info()->create == &IntegerWithNamedNumber::create ? new INTEGER(info()) : createSame<INTEGER>();
     copy->value_ = value_;
     return copy;
 }

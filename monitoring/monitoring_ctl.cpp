@@ -59,7 +59,8 @@ void MonitoringCtl::Configure(IniFile::File& file)
 
 bool MonitoringCtl::OnCommand(LGCP::Command const& command)
 {
-    if (!command.display_isSelected())
+    // Display data of a kind added by a later version is not ours to hold.
+    if (!command.display_isSelected() || command.get_display().isUnknownSelection())
         return false;
     OnDisplayCMD(command.get_display());
     Success();

@@ -97,6 +97,12 @@ TEST_F(ServerTest, AnswerRules)
         {"promised: no answer now, no complaint", "d", "C0 01 07 00 03 0A", "", "", ab},
         {"an error may follow a promise", "dsi", "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 60", "",
          ab},
+        {"a command alternative of a later version is undecodable: offered to none",
+         "s",
+         "80 01 05 20 00 01 00",
+         "",
+         "Hreceive fail: decode error!\n msg: 80 01 05 20 00 01 00 \n",
+         {}},
     };
     for (const Case& c : cases) {
         Log offered;

@@ -81,6 +81,8 @@ TEST_F(Link, BadInputGetsNoAnswerAndNeverClosesTheLink)
     const Case cases[] = {
         {"one bad octet", "03 00 00 05 FF", "receive fail: decode error!\n msg: FF \n"},
         {"empty payload", "03 00 00 04", "receive fail: decode error!\n"},
+        {"a command alternative of a later version", "03 00 00 0B 80 01 05 20 00 01 00",
+         "receive fail: decode error!\n msg: 80 01 05 20 00 01 00 \n"},
         {"bytes that start no frame", "FF FE 00 55 AA 80", ""},
         {"a bad reserved octet", "03 07", ""},
         {"a length below the header", "03 00 00 02", ""},

@@ -154,4 +154,28 @@ TEST_F(Slots, SignallingKindsAreNotBuilt)
     EXPECT_EQ("", switch_requests());
 }
 
+// Alternatives added to the parameter choices by a later version: each is read
+// as unrecognised, its octets skipped, and the command is answered as when
+// nothing takes it. A slot kind takes no such control (unsupported), no
+// factory builds such a slot (insufficientResources), the monitoring service
+// holds no such display data (unexpectedMsgType); the E1 service answers
+// every control without a slot. The first open type after the index is one
+// zero octet, the second carries three octets of contents.
+TEST_F(Slots, AlternativesOfALaterVersionAreAnsweredAsNobodysCommand)
+{
+    switch_requests();
+    run({
+        {"#1 @1 create trunk 0 1", "C0 01 01 00 01 08 38 00 08",
+         "C0 01 01 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"},
+        {"#2 @1 ioctl, first addition", "C0 01 02 00 01 13 00 01 00", "C0 01 02 00 01 66"},
+        {"#3 @1 ioctl, sixth addition", "C0 01 03 00 01 13 0A 03 AA BB CC", "C0 01 03 00 01 66"},
+        {"#4 @5 ioctl on a free number", "C0 01 04 00 05 13 00 01 00", "C0 01 04 00 05 63"},
+        {"#5 ioctl without a slot", "80 01 05 13 00 01 00", "80 01 05 40"},
+        {"#6 @4 create", "C0 01 06 00 04 09 00 01 00", "C0 01 06 00 04 61"},
+        {"#7 @4 create, sixth addition", "C0 01 07 00 04 09 0A 03 AA BB CC", "C0 01 07 00 04 61"},
+        {"#8 display", "80 01 08 1B 00 01 00", "80 01 08 64"},
+        {"#9 @1 ping", "C0 01 09 00 01 18", "C0 01 09 00 01 40"},
+    });
+}
+
 } // namespace

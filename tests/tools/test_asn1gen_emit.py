@@ -151,6 +151,23 @@ class Emit(unittest.TestCase):
             self.assertIn(line, self.reg)
         self.assertEqual(self.reg.count('&::'), 7)
 
+    def test_only_the_controllers_command_refuses_unknown_alternatives(self):
+        lgcp = ('LGCP DEFINITIONS AUTOMATIC TAGS ::=\nBEGIN\n'
+                'Command ::= CHOICE { ping NULL, ... }\nOther ::= CHOICE { ping NULL, ... }\nEND\n')
+        r, out = generate({'LGCP.asn': lgcp})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(out, 'messages', 'lgcp', 'LGCP.cpp')) as f:
+            cpp = f.read()
+        self.assertIn('const ASN1::ChoiceInfo Command::theInfo = {{&create_Command, 0}, true, '
+                      'Command_selectionInfos, 1, 1, nullptr, Command_selectionNames, true};\n', cpp)
+        self.assertIn('const ASN1::ChoiceInfo Other::theInfo = {{&create_Other, 0}, true, '
+                      'Other_selectionInfos, 1, 1, nullptr, Other_selectionNames};\n', cpp)
+        # The same name in another module is an ordinary CHOICE.
+        r, out = generate({'X.asn': lgcp.replace('LGCP', 'X')})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(out, 'messages', 'x', 'X.cpp')) as f:
+            self.assertIn('Command_selectionNames};\n', f.read())
+
 
 class CommandLine(unittest.TestCase):
     def test_malformed_text_names_file_and_line(self):

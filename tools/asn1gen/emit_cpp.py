@@ -397,6 +397,12 @@ def _source_sequence(c):
     return out
 
 
+# CHOICE types whose unknown extension alternatives fail the decoding instead of leaving
+# the value unrecognised: a controller's command that the gateway does not know cannot
+# be answered, so the message is not decoded at all.
+UNKNOWN_ALTERNATIVE_FAILS = {('LGCP', 'Command')}
+
+
 def _source_choice(c):
     n = c.name
     fields = _fields(c)
@@ -407,8 +413,10 @@ def _source_choice(c):
     out.append('ASN1::AbstractData* create_%s(ASN1::TypeInfo const* info) { return new %s(info); }' % (n, n))
     out.append('}  // namespace')
     out.append('')
+    refuse = ', true' if (c.module, c.name) in UNKNOWN_ALTERNATIVE_FAILS else ''
     out.append('const ASN1::ChoiceInfo %s::theInfo = {{&create_%s, 0}, %s, %s_selectionInfos, %d, %d, nullptr, '
-               '%s_selectionNames};' % (n, n, 'true' if c.extendable else 'false', n, len(c.root), len(fields), n))
+               '%s_selectionNames%s};'
+               % (n, n, 'true' if c.extendable else 'false', n, len(c.root), len(fields), n, refuse))
     out.append('%s::%s() : ASN1::CHOICE(&theInfo) {}' % (n, n))
     out.append('%s::%s(ASN1::TypeInfo const* info) : ASN1::CHOICE(info) {}' % (n, n))
     out.append('%s* %s::clone() const { return static_cast<%s*>(ASN1::AbstractData::clone()); }' % (n, n, n))
