@@ -120,10 +120,8 @@ bool PlaySlotNetwork::IOnOutputStream()
         mConnector->Bind(&PlaySlotNetwork::OnConnect, this);
         mConnector->Start(mAddress, kConnectTimeout);
     }
-    // A player that has ended plays nothing more, so it does not claim a
-    // transmitter again.
-    if (mState == released)
-        return false;
+    // A player that has ended is not started again: a later join still
+    // succeeds and reports its transmitter, but nothing more is played.
     OnChangeOutputStream(true);
     return IsTimeSlotValid();
 }
@@ -294,14 +292,6 @@ bool RecordSlot::IOnInputStream()
     return true;
 }
 
-void RecordSlot::IOnInputRelease()
-{
-    // The recording of the source that left ends here: a later join starts
-    // its own connection, never a second copy beside this one.
-    if (mCopier || mConnector)
-        StopRecording(LGCP::StopRecordingCause::userRequest);
-}
-
 // The connector's handler type hands the descriptor over by value.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
@@ -313,6 +303,8 @@ void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
     }
     std::clog << ext::header(this) << "connected to " << mAddress << "." << std::endl;
     Drop(mConnector);
+    // A disconnect leaves a recording running, so a later join may find one:
+    // the new copy replaces it, never runs beside it on the same channel.
     Drop(mCopier);
     mCopier = new ASync::Copy;
     mCopier->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, 0));

@@ -86,6 +86,9 @@ private:
     std::size_t mPosition = 0;
 };
 
+// Each join that finds the recorder without a source starts a connection and
+// a copy; a disconnect leaves a running recording as it is, it ends only with
+// its connection or the slot.
 class RecordSlot : public VoiceSlot
 {
 public:
@@ -95,7 +98,6 @@ public:
     void IAfterCreate() override;
     bool IBeforeDestroy() override;
     bool IOnInputStream() override;
-    void IOnInputRelease() override;
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
     std::ostream& PutHeader(std::ostream& os) const;

@@ -91,20 +91,23 @@ MixerSlot* Mixer::New(LGCP::MixerInParams const& p)
     const int c = tdmChannel(p.get_channel());
     if (c < 0)
         return nullptr;
-    // A summator the driver cannot name refuses the input: it would
-    // otherwise join a conference that never hears it.
-    if (p.summator_isPresent() && !p.get_summator().tdm_isSelected()) {
-        header(std::cerr) << "wrong summator coding !" << std::endl;
-        return nullptr;
-    }
     const int t = channel2timeslot(c);
     if (t < 0)
         return nullptr;
     auto* s = new TdmInput(*this, c, t);
     if (p.summator_isPresent()) {
-        s->summatorSet = true;
-        s->summator = int(p.get_summator().get_tdm().getValue());
-        mix_sum r{{mId, kTdmChannel, s->summator}, {mId, kTdmChannel, c}, kFullGain};
+        // A summator that is not a TDM channel is asked for as channel -1;
+        // the input is built whatever the driver answers, and with no
+        // summator kept its destroy removes nothing.
+        std::int32_t summator = -1;
+        if (p.get_summator().tdm_isSelected()) {
+            summator = std::int32_t(p.get_summator().get_tdm().getValue());
+            s->summatorSet = true;
+            s->summator = summator;
+        } else {
+            header(std::cerr) << "wrong summator coding !" << std::endl;
+        }
+        mix_sum r{{mId, kTdmChannel, summator}, {mId, kTdmChannel, c}, kFullGain};
         // The input is still built: the controller may set the sum up again.
         if (mixer_ctl(kRxAdd, &r) < 0) {
             const Errno error;
@@ -121,25 +124,15 @@ MixerSlot* Mixer::New(LGCP::MixerInParams const& p)
 
 MixerSlot* Mixer::New(LGCP::MixerOutParams const& p)
 {
-    // Whatever sum was set up for an output that is then not built goes again.
-    if (!SetTX(p)) {
-        UndoTX(p.get_channel());
+    // The sum is set up first; an output that is then not built leaves it as
+    // it stands, and the next output on the channel clears it.
+    if (!SetTX(p))
         return nullptr;
-    }
     const int c = tdmChannel(p.get_channel());
     const int t = c < 0 ? -1 : channel2timeslot(c);
-    if (t < 0) {
-        UndoTX(p.get_channel());
+    if (t < 0)
         return nullptr;
-    }
     return Register(new TdmOutput(*this, c, t));
-}
-
-void Mixer::UndoTX(LGCP::MixerChannel const& ch)
-{
-    mix_slot s{};
-    if (Channel2Slot(ch, s))
-        (void)mixer_ctl(kRxClear, &s);
 }
 
 bool Mixer::ClearTX(LGCP::MixerChannel const& ch)

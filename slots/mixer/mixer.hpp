@@ -85,8 +85,6 @@ private:
     // The channel of a create's parameters when it is a TDM channel of this
     // unit's range, else -1.
     int tdmChannel(LGCP::MixerChannel const& ch) const;
-    // Clears the sum of a channel an output failed to take, unlogged.
-    void UndoTX(LGCP::MixerChannel const& ch);
     // Silences a slot's tone generator while it is sending DTMF.
     static void StopDtmf(Hardware::TonecReceiver& tone);
 

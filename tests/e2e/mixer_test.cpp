@@ -1,7 +1,8 @@
 // A conference on the running daemon's mixer: after the resource query, two
 // mixer inputs and one output joined to trunk timeslots, with the sum and the
 // switch joins the simulated board's drivers hold, and the output's sum
-// cleared again at its destroy.
+// cleared again at its destroy; an input whose summator is not a TDM channel
+// and an output that is not built, as the mixer driver's journal shows them.
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
 
@@ -75,6 +76,45 @@ TEST_F(MixerConference, TwoInputsAndAnOutputJoinedToTrunkTimeslots)
     EXPECT_EQ((Lines{"{ seq 9, slot 12, pdu response : success : NULL }"}),
               run("{ seq 9, slot 12, pdu command : destroy : NULL }"));
     EXPECT_EQ("ok\n", daemon.board("mixer sum 0 2"));
+}
+
+// An input whose summator is not a TDM channel is built, its add asked for
+// with channel -1 and refused by the driver.
+TEST_F(MixerConference, InputWhoseSummatorIsNotATdmChannel)
+{
+    run("{ seq 1, pdu command : query : NULL }", 1);
+    journal();
+    EXPECT_EQ(
+        (Lines{"{ seq 2, slot 10, pdu response : success : NULL }"}),
+        run("{ seq 2, slot 10, pdu command : create : mixerIn : { unit 0, channel tdm : 3, summator rtp : "
+            "6 } }"));
+    EXPECT_EQ((Lines{"ioctl /dev/mixer tdm 0/0/3 -> 3075",
+                     "ioctl /dev/mixer add rx=0/0/-1 tx=0/0/3 gain=32767 -> -1 EINVAL"}),
+              journal("ioctl /dev/mixer"));
+    ASSERT_TRUE(daemon.wait_err("MIX_RX_ADD fail"));
+    EXPECT_NE(std::string::npos,
+              daemon.err().find(
+                  "mixer [0]: wrong summator coding !\nmixer [0]: MIX_RX_ADD fail : Invalid argument\n"));
+    // Nothing was added, so its destroy removes nothing.
+    EXPECT_EQ((Lines{"{ seq 3, slot 10, pdu response : success : NULL }"}),
+              run("{ seq 3, slot 10, pdu command : destroy : NULL }"));
+    EXPECT_EQ(Lines(), journal("ioctl /dev/mixer"));
+}
+
+// An output that is not built leaves the sum it had set up.
+TEST_F(MixerConference, OutputNotBuiltKeepsItsSum)
+{
+    run("{ seq 1, pdu command : query : NULL }", 1);
+    journal();
+    EXPECT_EQ("ok\n", daemon.board("fail /dev/mixer tdm EIO 1"));
+    EXPECT_EQ((Lines{"{ seq 4, slot 12, pdu response : error : insufficientResources }"}),
+              run("{ seq 4, slot 12, pdu command : create : mixerOut : { unit 0, channel tdm : 4, inputs { { "
+                  "channel tdm : 3, gain 9 } } } }"));
+    EXPECT_EQ(
+        (Lines{"ioctl /dev/mixer clear 0/0/4 -> 0", "ioctl /dev/mixer add rx=0/0/4 tx=0/0/3 gain=9 -> 0",
+               "ioctl /dev/mixer tdm 0/0/4 -> -1 EIO"}),
+        journal("ioctl /dev/mixer"));
+    EXPECT_EQ("3 gain=9\nok\n", daemon.board("mixer sum 0 4"));
 }
 
 } // namespace

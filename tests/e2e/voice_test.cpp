@@ -1,7 +1,8 @@
 // The controller-channel slots of the running daemon: an MCC data slot's user
 // data both ways through the simulated controller, a recorder sending a trunk
-// channel's bytes to a loopback peer, and a T.38 slot running a fake program
-// under the daemon's root and reporting its end.
+// channel's bytes to a loopback peer and recording through a disconnect, a
+// released network player joined again, and a T.38 slot running a fake
+// program under the daemon's root and reporting its end.
 #include <arpa/inet.h>
 #include <fstream>
 #include <functional>
@@ -40,6 +41,50 @@ protected:
     bool connect(unsigned from, unsigned to)
     {
         return ask(from, [to](LGCP::Command& c) { c.select_connect(to); });
+    }
+    bool create_recorder(unsigned slot, int port)
+    {
+        return ask(slot, [port](LGCP::Command& c) {
+            TERM::HostAddress& h = c.select_create().select_voice().select_record();
+            h.set_iaddr("127.0.0.1");
+            h.set_port(unsigned(port));
+        });
+    }
+    // A loopback TCP listener on a free port, for the voice slots' peers.
+    struct Listener {
+        Listener()
+        {
+            sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+            socklen_t len = sizeof a;
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 2) == 0 &&
+                ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+                port = ntohs(a.sin_port);
+        }
+        ~Listener() { ::close(fd); }
+        // The next connection, waiting at most `wait_ms` for it; -1 when none.
+        int accept(int wait_ms = e2e::deadline_ms())
+        {
+            pollfd p{fd, POLLIN, 0};
+            return ::poll(&p, 1, wait_ms) == 1 ? ::accept(fd, nullptr, nullptr) : -1;
+        }
+        int fd = -1;
+        int port = 0;
+    };
+    // What the peer reads until `n` bytes came (hex), or, for 0, until the
+    // daemon closes the connection (the bytes before the close, then "end").
+    static std::string received(int peer, std::size_t n = 0)
+    {
+        e2e::Bytes got;
+        unsigned char buf[64];
+        pollfd p{peer, POLLIN, 0};
+        while ((n == 0 || got.size() < n) && ::poll(&p, 1, e2e::deadline_ms()) == 1) {
+            const ssize_t r = ::recv(peer, buf, n == 0 ? sizeof buf : n - got.size(), 0);
+            if (r <= 0)
+                return e2e::hex(got) + (got.empty() ? "end" : " end");
+            got.insert(got.end(), buf, buf + static_cast<std::size_t>(r));
+        }
+        return e2e::hex(got);
     }
 };
 
@@ -91,6 +136,72 @@ TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
     EXPECT_EQ("0C 0D", e2e::hex(e2e::Bytes(got, got + 2)));
     ::close(peer);
     ::close(listener);
+}
+
+// A disconnect leaves the recording running; the next join's connection
+// takes the recording over: the first peer is closed, the channel reaches the
+// second one only.
+TEST_F(Voice, RecorderKeepsRecordingThroughADisconnect)
+{
+    Listener listener;
+    ASSERT_TRUE(create_recorder(5, listener.port));
+    EXPECT_EQ("ok #1; @5 receiver 4096", next(2));
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    ASSERT_TRUE(connect(2, 5));
+    EXPECT_EQ("ok #1", next());
+    const int first = listener.accept();
+    ASSERT_GE(first, 0);
+    journal();
+    ASSERT_TRUE(ask(5, [](LGCP::Command& c) { c.select_disconnect(); }));
+    EXPECT_EQ("ok #1", next());
+    EXPECT_EQ((e2etest::Lines{"ioctl /dev/hal write ch=4096 byte=0xD5 -> 0"}), journal("4096"));
+    // The next join's answer is the first message after the disconnect's: no
+    // stopRecording came between them.
+    ASSERT_TRUE(connect(2, 5));
+    EXPECT_EQ("ok #1", next());
+    EXPECT_EQ((e2etest::Lines{"ioctl /dev/hal connect dst=4096 src=1 -> 0"}), journal("4096"));
+    const int second = listener.accept();
+    ASSERT_GE(second, 0);
+    EXPECT_EQ("end", received(first));
+    EXPECT_EQ("reached=1\nok\n", daemon.board("mcc frame 1 0E"));
+    EXPECT_EQ("0E", received(second, 1));
+    ::close(first);
+    ::close(second);
+}
+
+// A network player released by its peer is not started again, but a later
+// join succeeds and reports the transmitter.
+TEST_F(Voice, ReleasedNetworkPlayerJoinsAgain)
+{
+    Listener listener;
+    ASSERT_TRUE(ask(4, [&](LGCP::Command& c) {
+        LGCP::PlayerParams_network& n = c.select_create().select_voice().select_player().select_network();
+        n.set_host().set_iaddr("127.0.0.1");
+        n.ref_host().set_port(unsigned(listener.port));
+        n.set_id(0x0A0B0C0D);
+    }));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    ASSERT_TRUE(connect(4, 2));
+    EXPECT_EQ("@4 transmitter 4096; ok #1", next(2));
+    const int peer = listener.accept();
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ("@4 startPlaying", next());
+    EXPECT_EQ("0A 0B 0C 0D", received(peer, 4));
+    ::close(peer);
+    EXPECT_EQ("@4 transmitter off; @4 abort 0", next(2));
+    journal();
+    ASSERT_TRUE(connect(4, 2));
+    EXPECT_EQ("@4 transmitter 4096; ok #1", next(2));
+    EXPECT_EQ((e2etest::Lines{"ioctl /dev/hal connect dst=1 src=4096 -> 0"}), journal("4096"));
+    // Its one connection is all it ever made.
+    ASSERT_TRUE(daemon.wait_err("player[4096]: connection to 127.0.0.1:" + std::to_string(listener.port) +
+                                " closed."));
+    EXPECT_EQ(std::string::npos,
+              daemon.err().find("player[4096]: connected to", daemon.err().find(" closed.")));
+    EXPECT_EQ(-1, listener.accept(0));
 }
 
 TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)

@@ -105,9 +105,14 @@ TEST_F(VoiceSlots, NetworkPlayerSendsItsIdThenPlays)
     EXPECT_EQ("11 22", played);
     peer.close();
     EXPECT_EQ("@4 transmitter off | @4 abort 0", pump_until("abort 0"));
-    // Released for good: a later join is refused, no transmitter is claimed.
-    EXPECT_EQ("connectFail #5", connect(4, 2, 5));
+    // A later join succeeds and reports the transmitter again, but the
+    // player is not started again: no new connection, nothing more.
+    board().clear_journal();
+    EXPECT_EQ("@4 transmitter 4096 | ok #5", connect(4, 2, 5));
+    EXPECT_EQ("connect dst=1 src=4096 -> 0", requests("/dev/hal"));
     EXPECT_EQ("", pump_until("", 20));
+    pollfd pending{listener.lowlevel_fd(), POLLIN, 0};
+    EXPECT_EQ(0, ::poll(&pending, 1, 0));
 }
 
 TEST_F(VoiceSlots, NetworkPlayerWithoutPeer)
@@ -126,14 +131,21 @@ TEST_F(VoiceSlots, RecorderCopiesItsChannelAndReportsEachEnd)
     EXPECT_EQ("ok #4", connect(2, 5, 4));
     Fd peer = accept_from(listener);
     ASSERT_TRUE(peer.is_valid());
-    // The bytes it copies are the end-to-end voice test's. A disconnect ends
-    // this recording; the next join makes a new one.
-    EXPECT_EQ("@5 stopRecording userRequest | ok #5",
-              command(5, 5, [](LGCP::Command& c) { c.select_disconnect(); }));
-    ASSERT_TRUE(pump_for([&] { return ctltest::peer_closed(peer); }));
+    // A disconnect leaves the recording running; the next join's copy
+    // replaces it, the first peer is closed and the channel reaches only the
+    // second one.
+    EXPECT_EQ("ok #5", command(5, 5, [](LGCP::Command& c) { c.select_disconnect(); }));
+    EXPECT_EQ("", pump_until("", 20));
+    EXPECT_FALSE(ctltest::peer_closed(peer));
     EXPECT_EQ("ok #6", connect(2, 5, 6));
     Fd second = accept_from(listener);
     ASSERT_TRUE(second.is_valid());
+    ASSERT_TRUE(pump_for([&] { return ctltest::peer_closed(peer); }));
+    EXPECT_EQ("reached=1\nok\n", board().execute("mcc frame 1 0B"));
+    std::string got;
+    ASSERT_TRUE(pump_for([&] { return !(got += ctltest::read_now(second)).empty(); }));
+    EXPECT_EQ("0B", ctltest::hex(got));
+    EXPECT_EQ("", frames());
     second.close();
     ctltest::Capture err(std::cerr);
     std::string end;
