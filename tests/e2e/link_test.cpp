@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <sys/wait.h>
 
+#include <utility>
+
 #include "tests/e2e/fixture.hpp"
 
 namespace
@@ -178,35 +180,42 @@ TEST_F(Link, ReconnectingAtOnceIsServedOnceTheSeatIsFree)
 
 // The daemon is held while the seated controller leaves and the next one
 // connects, so the newcomer is pending before the old connection's end is
-// read: it is turned away and has to connect again. The connection check
-// must not be due when the daemon resumes (a check that saw the old
-// connection closing would free the seat first), so the hold starts right
-// after a check: a refused peer puts the check into its checking state, and
-// the next check, which returns it to idle, says when one has just run.
+// read: it is closed without a byte and has to connect again. A round in
+// which the one-second connection check fell due at resume and saw the old
+// connection's end first (it names the connection in a line of its own)
+// frees the seat before the newcomer is looked at; such a round shows
+// nothing, and another is played.
 TEST_F(Link, ControllerArrivingBeforeTheOldOnesEndIsReadHasToConnectAgain)
 {
-    {
-        e2e::Controller knock;
-        ASSERT_TRUE(knock.connect(daemon.port()));
-        ASSERT_TRUE(knock.wait_closed());
+    e2e::Controller other;
+    e2e::Controller *seated = &controller, *newcomer = &other;
+    bool shown = false;
+    for (int round = 0; round < 5 && !shown; ++round, std::swap(seated, newcomer)) {
+        SCOPED_TRACE(round);
+        const std::string old = "127.0.0.1:" + std::to_string(seated->local_port());
+        hold();
+        seated->close();
+        const bool connected = newcomer->connect(daemon.port());
+        daemon.signal(SIGCONT);
+        ASSERT_TRUE(connected);
+        ASSERT_TRUE(daemon.wait_err("control connection " + old + " closed.\n"));
+        if (daemon.err().find("connection from " + old + " closed: ") != std::string::npos)
+            continue;
+        shown = true;
+        const std::string name = "connection from 127.0.0.1:" + std::to_string(newcomer->local_port()) + "\n";
+        Bytes sent;
+        EXPECT_TRUE(newcomer->wait_closed(&sent));
+        EXPECT_EQ("", hex(sent)) << "not a byte for the newcomer";
+        // Refused while the old link was still connected, or logged as new
+        // but not taken when a write had already met the old connection's end.
+        daemon.collect_output();
+        EXPECT_TRUE(daemon.err().find("refuse " + name) != std::string::npos ||
+                    daemon.out().find("new " + name) != std::string::npos)
+            << daemon.err();
     }
-    ASSERT_TRUE(daemon.wait_err("CheckConnectionState Idle\n"));
-    hold();
+    EXPECT_TRUE(shown);
+    other.close();
     controller.close();
-    e2e::Controller newcomer;
-    const bool connected = newcomer.connect(daemon.port());
-    daemon.signal(SIGCONT);
-    ASSERT_TRUE(connected);
-    const std::string name = "connection from 127.0.0.1:" + std::to_string(newcomer.local_port()) + "\n";
-    Bytes sent;
-    EXPECT_TRUE(newcomer.wait_closed(&sent));
-    EXPECT_EQ("", hex(sent)) << "not a byte for the newcomer";
-    // Refused while the old link was still connected, or logged as new but
-    // not taken when a write had already met the old connection's end.
-    daemon.collect_output();
-    EXPECT_TRUE(daemon.err().find("refuse " + name) != std::string::npos ||
-                daemon.out().find("new " + name) != std::string::npos)
-        << daemon.err();
     EXPECT_EQ(hex(success(2)), seat(2));
 }
 
