@@ -127,13 +127,13 @@ void AcceptorNet::OnSocketEvent(int, short revents)
             }
             break;
         }
-        // A seated controller that has already gone must not turn its
-        // successor away: what it sent before it left is handled first, then
-        // its end, and the seat is free again.
-        if (mState == State::Connected)
-            ReadPending();
-        if (mState == State::Deactivating)
-            OnDeactivateDPC();
+        // One controller at a time: a newcomer is turned away while one is
+        // seated, even one that may have gone without our having read its
+        // end yet, and its end is never completed from here: the consumer
+        // hears of a disconnect only from the link's deferred call. While the
+        // link is winding down, Connected() does not take the newcomer, so it
+        // is closed too (the checking acceptor closes it when the disconnect
+        // completes); it has to connect again.
         if (mState != State::Connected) {
             if (!conn.NonBlock()) {
                 if (mVerbose)

@@ -153,11 +153,10 @@ void Tpkt_protocol::receive_len_2(Packet& p)
         mState = ignore;
         return;
     }
+    // An empty payload goes up from receive_body like any other: at once when
+    // the chunk goes on, else before the next chunk's bytes are read; the
+    // reassembly time-out drops it when no chunk follows.
     mState = body;
-    // An empty payload is complete once its header is: it goes up now, or it
-    // would sit until the next chunk or the time-out.
-    if (mRemaining == 0)
-        receive_body(p);
 }
 
 void Tpkt_protocol::receive_body(Packet& p)

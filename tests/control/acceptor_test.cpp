@@ -165,6 +165,89 @@ TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
     EXPECT_TRUE(bound(port).is_valid());
 }
 
+// A newcomer while a controller is seated: refused while the link is
+// connected, even when the seated peer has already closed its end unread;
+// logged as new but not taken while the link winds down. Either way it is
+// closed without a byte, the seated link's end reaches the consumer only from
+// the deferred call in a later pass, and the next peer is taken.
+TEST_F(AcceptorTest, NewcomerWhileSeatedIsNotTaken)
+{
+    enum Seated { alive, gone, deactivating };
+    const struct Case {
+        const char* what;
+        bool checking; // the checking acceptor, else the plain one
+        Seated seated;
+        const char* out; // N stands for the newcomer, S for the seated peer
+        const char* err;
+        bool closed_at_once; // the newcomer, when the accept handler returns
+        Control::State::Type state;
+        std::size_t reports; // the consumer's, once the next pass has run
+    } cases[] = {
+        {"seated peer alive", true, alive, "",
+         "refuse connection from N\nCheckConnectionState CheckConnection\n", true, Control::State::Connected,
+         1},
+        {"seated peer alive, plain acceptor", false, alive, "", "refuse connection from N\n", true,
+         Control::State::Connected, 1},
+        {"seated peer gone, its end not read yet", true, gone, "",
+         "refuse connection from N\nCheckConnectionState CheckConnection\n", true, Control::State::Connected,
+         2},
+        {"seated peer gone, plain acceptor", false, gone, "", "refuse connection from N\n", true,
+         Control::State::Connected, 2},
+        {"link winding down: closed when the disconnect completes", true, deactivating,
+         "new connection from N\n", "", false, Control::State::Deactivating, 2},
+        {"link winding down, plain acceptor: closed at once", false, deactivating, "new connection from N\n",
+         "", true, Control::State::Deactivating, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Capture cout(std::cout), cerr(std::cerr);
+        Consumer consumer;
+        Probe probe;
+        Control::AcceptorNetCheckConnection checking(port);
+        Control::AcceptorNet plain(port);
+        Control::AcceptorNet& acceptor = c.checking ? checking : plain;
+        checking.SetProbe(&probe);
+        acceptor.Bind(&consumer);
+        acceptor.Activate();
+        Fd seated = connect_to(port);
+        run_for(10);
+        ASSERT_TRUE(acceptor.IsConnected());
+        if (c.seated == gone)
+            seated.close();
+        if (c.seated == deactivating)
+            acceptor.Disconnect();
+        Fd newcomer = connect_to(port);
+        cout.clear();
+        cerr.clear();
+        acceptor.OnSocketEvent(-1, POLLIN);
+
+        auto named = [&](std::string text) {
+            for (std::size_t at; (at = text.find(" N\n")) != std::string::npos;)
+                text.replace(at, 3, " " + local_name(newcomer) + "\n");
+            return text;
+        };
+        EXPECT_EQ(cout.text(), named(c.out));
+        EXPECT_EQ(cerr.text(), named(c.err));
+        EXPECT_EQ(peer_closed(newcomer), c.closed_at_once);
+        EXPECT_EQ(acceptor.GetState(), c.state);
+        EXPECT_EQ(consumer.log, std::vector<std::string>{"connect"}) << "no disconnect inside the handler";
+
+        run_for(10);
+        EXPECT_TRUE(peer_closed(newcomer));
+        EXPECT_EQ(consumer.log.size(), c.reports);
+        if (c.reports == 1)
+            continue;
+        EXPECT_EQ(consumer.log.back(), "disconnect");
+        EXPECT_EQ(acceptor.GetState(), Control::State::Connecting);
+        cout.clear();
+        Fd again = connect_to(port);
+        run_for(10);
+        EXPECT_TRUE(acceptor.IsConnected());
+        EXPECT_EQ(cout.text(), "new connection from " + local_name(again) + "\n");
+        EXPECT_EQ(consumer.log.back(), "connect");
+    }
+}
+
 // Each case sets what the probe reports once a controller is connected, and
 // lets the check run `checks` times, once a second.
 TEST_F(AcceptorTest, ConnectionCheck)

@@ -44,7 +44,7 @@ TEST(Tpkt, FramesGoingDown)
 }
 
 // Chunks are fed one by one ("|" separates them); each payload that goes up
-// is shown in brackets.
+// is shown in brackets, after the "|" of the chunk it went up with.
 TEST(Tpkt, MalformedInputIsSkippedAndLogged)
 {
     const std::string start = "TPKT bad TPKT packet start.\n", reserved = "TPKT bad TPKT reserved.\n";
@@ -54,24 +54,33 @@ TEST(Tpkt, MalformedInputIsSkippedAndLogged)
     } cases[] = {
         {"two frames in one chunk", "03 00 00 05 AA 03 00 00 06 BB CC", "[AA][BB CC]", ""},
         {"a garbage run is one line", "FF FE 00 01 03 00 00 05 AA", "[AA]", start},
-        {"a run over several chunks is still one line", "FF|FE|77 03 00 00 05 AA", "[AA]", start},
+        {"a run over several chunks is still one line", "FF|FE|77 03 00 00 05 AA", "||[AA]", start},
         {"each run after a frame gets its line", "FF 03 00 00 05 AA FF FF 03 00 00 05 BB", "[AA][BB]",
          start + start},
         {"bad reserved byte: the next byte is a new start", "03 03 00 00 05 AA", "", reserved + start},
         {"bad reserved byte followed by a good frame", "03 01 03 00 00 05 AA", "[AA]", reserved},
         {"length 3", "03 00 00 03 03 00 00 05 AA", "[AA]", "TPKT too small 3\n"},
         {"length 4 is an empty payload", "03 00 00 04 03 00 00 05 AA", "[][AA]", ""},
-        {"length 4 ending a chunk goes up at once", "03 00 00 04", "[]", ""},
+        {"length 4 ending a chunk waits for the next chunk", "03 00 00 04", "", ""},
+        {"length 4 ending a chunk goes up before the next chunk is read", "03 00 00 04|03 00 00 05 AA",
+         "|[][AA]", ""},
+        {"length 4 ending a chunk goes up before the next chunk's garbage", "03 00 00 04|FF", "|[]", start},
+        {"length 4 cut after its length byte", "03 00 00|04|03 00 00 05 AA", "||[][AA]", ""},
     };
     for (const Case& c : cases) {
         Capture clog(std::clog);
         Harness h;
+        h.on_input = [&h] { h.up.back() = "[" + h.up.back() + "]"; };
         std::istringstream chunks(c.chunks);
-        for (std::string chunk; std::getline(chunks, chunk, '|');)
+        bool first = true;
+        for (std::string chunk; std::getline(chunks, chunk, '|'); first = false) {
+            if (!first)
+                h.up.push_back("|");
             h.feed(bytes(chunk));
+        }
         std::string payloads;
         for (const std::string& p : h.up)
-            payloads += "[" + p + "]";
+            payloads += p;
         EXPECT_EQ(payloads, c.payloads) << c.what;
         EXPECT_EQ(clog.text(), c.log) << c.what;
     }
@@ -120,6 +129,35 @@ TEST_F(TpktTimeout, IncompleteFrameIsDroppedThreeSecondsAfterTheLastChunk)
     h.feed(bytes("05 18 03 00 00 05 AA"));
     EXPECT_EQ(h.up, std::vector<std::string>{"AA"});
     EXPECT_EQ(strip_mux(clog.text()), " TPKT packet timeout.\nTPKT bad TPKT packet start.\n");
+}
+
+// A header-only frame at the end of a chunk is complete but stays until the
+// next chunk, which hands it up before its own bytes; with no chunk it is
+// dropped by the reassembly time-out like any incomplete frame.
+TEST_F(TpktTimeout, HeaderOnlyFrameWaitsForTheNextChunkOrTheTimeout)
+{
+    const struct Case {
+        unsigned wait_ms; // before the next chunk
+        std::vector<std::string> up;
+        std::string log;
+    } cases[] = {
+        {2999, {"", "AA"}, ""},
+        {3001, {"AA"}, " TPKT packet timeout.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wait_ms);
+        Capture clog(std::clog);
+        Harness h;
+        h.feed(bytes("03 00 00 04"));
+        EXPECT_TRUE(h.up.empty());
+        EXPECT_TRUE(h.layer->timer_running());
+        run_for(c.wait_ms);
+        h.feed(bytes("03 00 00 05 AA"));
+        EXPECT_EQ(h.up, c.up);
+        EXPECT_EQ(strip_mux(clog.text()), c.log);
+        EXPECT_EQ(h.layer->state(), Tpkt_protocol::idle);
+        EXPECT_FALSE(h.layer->timer_running());
+    }
 }
 
 } // namespace

@@ -392,6 +392,15 @@ void Controller::close()
     mAt = 0;
 }
 
+int Controller::local_port() const
+{
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (mFd < 0 || ::getsockname(mFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    return ntohs(addr.sin_port);
+}
+
 bool Controller::half_close()
 {
     return ::shutdown(mFd, SHUT_WR) == 0;

@@ -113,6 +113,9 @@ public:
     // Retries until the deadline: the listening socket may not be there yet.
     bool connect(int port);
     void close();
+    // The port of our end of the connection, as the daemon names the peer
+    // in its log lines; 0 when not connected.
+    int local_port() const;
 
     bool send_raw(const Bytes& bytes);
     // Ends the sending direction only; answers can still be read.
