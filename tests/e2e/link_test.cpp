@@ -58,7 +58,12 @@ protected:
     // again.
     std::string seat(int seq)
     {
-        for (int attempt = 0; attempt < 10; ++attempt) {
+        // A controller turned away while the old link winds down (its end
+        // not yet read, or the pause after it) connects again; the attempts
+        // are spaced so that they outlast that pause on a slow machine.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (attempt > 0)
+                ::poll(nullptr, 0, 100);
             if (!controller.connect(daemon.port()))
                 return "(no connection)";
             Bytes answer;
