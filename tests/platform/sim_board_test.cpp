@@ -193,6 +193,17 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
     ::close(b);
 }
 
+// A voice (transparent) channel on switch channel 4096, on a board whose
+// clock is `now`; the descriptor, or -1 when the allocation fails.
+static int openVoiceChannel(platform::SimBoard& sim, std::uint64_t& now)
+{
+    sim.set_clock([&now] { return now; });
+    sim.set_present(platform::mcc::kPath, true);
+    const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
+    platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
+    return sim.ioctl(fd, platform::mcc::kAllocate, &voice) == 0 ? fd : -1;
+}
+
 // A voice channel plays 8,000 bytes a second and holds at most one second
 // still to play: what the daemon writes beyond that waits in the descriptor,
 // which fills and stops being writable until time has played it out.
@@ -200,11 +211,8 @@ TEST(SimBoard, AVoiceChannelTakesBytesAsItPlaysThemAndPushesBack)
 {
     platform::SimBoard sim;
     std::uint64_t now = 1000;
-    sim.set_clock([&now] { return now; });
-    sim.set_present(platform::mcc::kPath, true);
-    const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
-    platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
-    ASSERT_EQ(0, sim.ioctl(fd, platform::mcc::kAllocate, &voice));
+    const int fd = openVoiceChannel(sim, now);
+    ASSERT_GE(fd, 0);
     auto played = [&sim] {
         const std::string lines = sim.execute("mcc written 4096");
         return std::count(lines.begin(), lines.end(), '\n') - 1;
@@ -252,11 +260,8 @@ TEST(SimBoard, AVoiceChannelsDescriptorHoldsOneRecordBeyondTheChannelsSecond)
         SCOPED_TRACE(size);
         platform::SimBoard sim;
         std::uint64_t now = 1000;
-        sim.set_clock([&now] { return now; });
-        sim.set_present(platform::mcc::kPath, true);
-        const int fd = sim.open(platform::mcc::kPath, O_WRONLY | O_NONBLOCK);
-        platform::mcc::Allocate voice{platform::mcc::kTransparent, 1024, 0, 0, 5};
-        ASSERT_EQ(0, sim.ioctl(fd, platform::mcc::kAllocate, &voice));
+        const int fd = openVoiceChannel(sim, now);
+        ASSERT_GE(fd, 0);
         const std::vector<char> record(size, 0x55), tooLarge(MccModel::kRecord + 1, 0x55);
         EXPECT_EQ(-1, ::write(fd, tooLarge.data(), tooLarge.size()));
         EXPECT_EQ(EMSGSIZE, errno);
