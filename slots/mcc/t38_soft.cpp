@@ -9,6 +9,7 @@
 #include <iostream>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,10 +65,24 @@ private:
 
 Leftovers leftovers;
 
+// What sees a program to its end after the call that started it. One still
+// waiting when the process ends goes with the factory (its program is then
+// killed as a leftover).
+class T38Helper : public DeferredDeletable
+{
+public:
+    T38Helper() { live.insert(this); }
+    ~T38Helper() override { live.erase(this); }
+
+    static std::set<T38Helper*> live;
+};
+
+std::set<T38Helper*> T38Helper::live;
+
 // Sees a stopped program to its end after its slot has gone: SIGTERM now,
 // SIGKILL when it is still running after the delay, so that the channel it
 // holds is never kept for good.
-class T38Reaper : public DeferredDeletable
+class T38Reaper : public T38Helper
 {
 public:
     explicit T38Reaper(int pid) : mPid(pid)
@@ -102,7 +117,7 @@ private:
 // whole group is killed kQueryWait ms after the line, at once when none came,
 // whether or not the program itself has ended by then; its own end is reaped
 // through its wait.
-class T38Query : public DeferredDeletable
+class T38Query : public T38Helper
 {
 public:
     T38Query(int pid, bool answered) : mPid(pid)
@@ -219,6 +234,12 @@ void T38SoftSlot::OnT38Terminate(int status)
     leftovers.remove(mChild);
     mChild = -1;
     OnAbort(status);
+}
+
+T38SoftFactory::~T38SoftFactory()
+{
+    while (!T38Helper::live.empty())
+        delete *T38Helper::live.begin();
 }
 
 T38SoftFactory& T38SoftFactory::instance()

@@ -45,6 +45,8 @@ public:
     static constexpr int kQueryWait = 1000;
 
     static T38SoftFactory& instance();
+    // Whatever still waits for a program's end goes with the factory.
+    ~T38SoftFactory() override;
 
     char const* GetName() const override { return "T.38 soft"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;

@@ -3,11 +3,13 @@
 // program) reaches the program; a PPP daemon that ignores the hang-up is
 // killed after the time-out; the T.38 instance query keeps the watchdog fed
 // and leaves nothing running; and no process the daemon started outlives it.
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <poll.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tests/e2e/fixture.hpp"
@@ -31,7 +33,7 @@ const char kFakeT38[] = "#!/bin/sh\n"
                         "  case $(cat \"$d/query\" 2>/dev/null) in\n"
                         "  line) echo 4; exec sleep 1000 ;;\n"
                         "  left) sleep 1000 & echo $! >> \"$d/pids\"; exit 0 ;;\n"
-                        "  lineleft) echo 4; sleep 1000 & echo $! >> \"$d/pids\"; exit 0 ;;\n"
+                        "  lineleft) sleep 1000 & echo $! >> \"$d/pids\"; echo 4; exit 0 ;;\n"
                         "  esac\n"
                         "  exec sleep 1000\n"
                         "fi\n"
@@ -58,6 +60,15 @@ bool alive(int pid)
 class Children : public e2etest::DaemonTest
 {
 protected:
+    void TearDown() override
+    {
+        if (daemon.pid() > 0) {
+            daemon.signal(SIGTERM);
+            const int code = daemon.wait_exit();
+            EXPECT_EQ(0, code) << daemon.err().substr(daemon.err().size() > 3000 ? daemon.err().size() - 3000
+                                                                                 : 0);
+        }
+    }
     void install(const char* fixed, const char* text)
     {
         const std::string path = daemon.path(fixed);
@@ -102,16 +113,26 @@ protected:
         return controller.send_raw(all);
     }
     // Messages (line status reports left out) as short texts until one for
-    // which `done` holds; false at the deadline.
+    // which `done` holds; false at the deadline. The daemon's output is read
+    // meanwhile: a burst's log lines may fill its pipes (a pipe may hold no
+    // more than a page when the machine's pipe budget is spent), and the
+    // daemon would wait on them instead of answering.
     bool until(const std::function<bool(std::string const&)>& done)
     {
-        for (Bytes payload; next(payload);) {
+        std::atomic<bool> got{false};
+        std::thread reader([&] {
+            for (; !got; ::poll(nullptr, 0, 10))
+                daemon.collect_output();
+        });
+        bool found = false;
+        for (Bytes payload; !found && next(payload);) {
             ASN1::CoderEnv env;
             const char* p = reinterpret_cast<const char*>(payload.data());
-            if (ASN1::decode(p, p + payload.size(), &env, last, true) && done(slotstest::text(last)))
-                return true;
+            found = ASN1::decode(p, p + payload.size(), &env, last, true) && done(slotstest::text(last));
         }
-        return false;
+        got = true;
+        reader.join();
+        return found;
     }
     bool answers(int queries)
     {
@@ -171,8 +192,10 @@ protected:
     std::string survivors_of_stop(std::set<int> const& pids)
     {
         daemon.signal(SIGTERM);
-        for (int waited = 0; waited < e2e::deadline_ms() && alive(daemon.pid()); waited += 20)
+        for (int waited = 0; waited < e2e::deadline_ms() && alive(daemon.pid()); waited += 20) {
+            daemon.collect_output();
             ::poll(nullptr, 0, 20);
+        }
         std::string left;
         for (int waited = 0; waited < e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50)) {
             left.clear();
