@@ -260,15 +260,13 @@ TEST_F(T38Children, NoProgramOutlivesTheDaemon)
     EXPECT_EQ("", survivors_of_stop(pids));
 }
 
-// 100 queries whose programs keep running after their line and leave a sleep
-// in their group, then 100 create-destroy pairs, each burst in one write.
+// 100 queries whose programs end after their line, each leaving a sleep in
+// its group, then 100 create-destroy pairs, each burst in one write.
 TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
 {
     const int n = 100;
     touch("/usr/local/sbin/query", "lineleft");
-    std::vector<LGCP::Message> queries;
-    for (int k = 0; k < n; ++k)
-        queries.push_back(message(k, -1, query()));
+    const std::vector<LGCP::Message> queries(n, message(1, -1, query()));
     ASSERT_TRUE(burst(queries));
     ASSERT_TRUE(answers(n));
     std::vector<LGCP::Message> pairs;
@@ -295,9 +293,7 @@ TEST_F(T38Children, QueryKeepsTheWatchdogFed)
     };
     const int before = pings();
     ASSERT_LE(0, before) << daemon.board("watchdog");
-    std::vector<LGCP::Message> queries;
-    for (int k = 0; k < n; ++k)
-        queries.push_back(message(k, -1, query()));
+    const std::vector<LGCP::Message> queries(n, message(1, -1, query()));
     ASSERT_TRUE(burst(queries));
     ASSERT_TRUE(answers(n));
     EXPECT_LE(before + 2 * n, pings());
