@@ -165,10 +165,22 @@ std::int64_t MonotonicMs()
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Pings the watchdog while a query blocks the loop, at most once a second as
+// the loop itself does: a burst of queries must not flood the watchdog.
+void FeedWatchdog()
+{
+    static std::int64_t last = -1;
+    const std::int64_t now = MonotonicMs();
+    if (last < 0 || now - last > 999) {
+        last = now;
+        multiplexer.resetWD();
+    }
+}
+
 // Reads the first line of a program's output, at most 31 characters, as a
 // line read from a stream does. True once the line (or the end of the output,
 // the line then holding whatever came) has come; false when nothing ended it
-// within `wait` ms. The watchdog is fed around every wait, as the loop would.
+// within `wait` ms. The watchdog is fed around every wait.
 bool ReadLine(Fd const& from, std::string& line, int wait)
 {
     const std::size_t kMax = 31;
@@ -178,10 +190,10 @@ bool ReadLine(Fd const& from, std::string& line, int wait)
         if (left <= 0)
             return false;
         pollfd p{from.lowlevel_fd(), POLLIN, 0};
-        multiplexer.resetWD();
+        FeedWatchdog();
         const int ready = ::poll(&p, 1, int(left));
         const int error = errno;
-        multiplexer.resetWD();
+        FeedWatchdog();
         errno = error;
         if (ready < 0 && errno != EINTR)
             return true;
