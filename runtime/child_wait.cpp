@@ -79,8 +79,7 @@ int ChildWait::Fork()
     if (pid == 0) {
         // Only calls that are safe after fork: the handlers go first, then
         // whatever arrived meanwhile is delivered with its default action.
-        struct sigaction dfl {
-        };
+        struct sigaction dfl = {};
         dfl.sa_handler = SIG_DFL;
         ::sigemptyset(&dfl.sa_mask);
         for (int sig = 1; sig < NSIG; ++sig) {

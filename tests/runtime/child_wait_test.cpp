@@ -176,8 +176,7 @@ std::string ChildSignals()
     if (pid == 0) {
         char out[32];
         for (int sig = 1; sig < 32; ++sig) {
-            struct sigaction now {
-            };
+            struct sigaction now = {};
             ::sigaction(sig, nullptr, &now);
             out[sig - 1] = now.sa_handler == SIG_DFL ? 'd' : now.sa_handler == SIG_IGN ? 'i' : 'h';
         }
@@ -205,8 +204,9 @@ std::string ChildSignals()
 TEST(ChildFork, ChildStartsWithDefaultSignalsAndAnEmptyMask)
 {
     BlockChld block; // no SIGCHLD handler left by another test reaps these children
-    struct sigaction handled {
-    }, ignored{}, term, hup, usr1;
+    struct sigaction handled = {};
+    struct sigaction ignored = {};
+    struct sigaction term, hup, usr1;
     handled.sa_handler = Noted;
     ignored.sa_handler = SIG_IGN;
     ::sigaction(SIGTERM, &handled, &term);
@@ -230,8 +230,7 @@ TEST(ChildFork, ChildStartsWithDefaultSignalsAndAnEmptyMask)
     ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 
-    struct sigaction now {
-    };
+    struct sigaction now = {};
     ::sigaction(SIGTERM, nullptr, &now);
     EXPECT_EQ(&Noted, now.sa_handler);
     ::sigaction(SIGUSR1, nullptr, &now);
