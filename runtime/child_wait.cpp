@@ -69,6 +69,34 @@ bool ChildWait::SignalUnreaped(int pid, int sig, bool group)
     return ours;
 }
 
+int ChildWait::Fork()
+{
+    sigset_t all;
+    sigset_t old;
+    ::sigfillset(&all);
+    ::sigprocmask(SIG_SETMASK, &all, &old);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe after fork: the handlers go first, then
+        // whatever arrived meanwhile is delivered with its default action.
+        struct sigaction dfl = {};
+        dfl.sa_handler = SIG_DFL;
+        ::sigemptyset(&dfl.sa_mask);
+        for (int sig = 1; sig < NSIG; ++sig) {
+            if (sig != SIGKILL && sig != SIGSTOP)
+                ::sigaction(sig, &dfl, nullptr);
+        }
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        return 0;
+    }
+    const int saved = errno;
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = saved;
+    return pid;
+}
+
 void ChildWait::Attach(int pid)
 {
     mPid = pid;

@@ -78,6 +78,13 @@ public:
     // look and the signal. False when nothing was sent.
     static bool SignalUnreaped(int pid, int sig, bool group = false);
 
+    // fork() for a child that runs a program: the child starts with every
+    // signal at its default disposition and nothing blocked, so that a signal
+    // sent to it at once (a hang-up or stop right after its start) acts on it
+    // as on the program and is never taken by a copy of this process's
+    // handlers. Signals are held in this process meanwhile. Returns as fork().
+    static int Fork();
+
     static void Activate();
     static void Initialize();
     static void Cleanup();

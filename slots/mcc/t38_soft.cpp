@@ -7,7 +7,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <map>
 #include <poll.h>
+#include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -24,23 +27,76 @@ namespace
 
 const char kProgram[] = "/usr/local/sbin/t38";
 
+// The programs started here that may still run, and the process groups of
+// the instance queries not yet killed. None may outlive the daemon: once the
+// loop has ended, no timer will ever stop them, so when the process ends each
+// is killed, and a program (our child) is waited for so that it is gone
+// before the daemon is.
+class Leftovers
+{
+public:
+    Leftovers() = default;
+    Leftovers(const Leftovers&) = delete;
+    Leftovers& operator=(const Leftovers&) = delete;
+    ~Leftovers()
+    {
+        sigset_t chld;
+        sigset_t old;
+        ::sigemptyset(&chld);
+        ::sigaddset(&chld, SIGCHLD);
+        // Held, so that the SIGCHLD handler cannot reap a child between the
+        // kill and the wait for it.
+        ::sigprocmask(SIG_BLOCK, &chld, &old);
+        for (auto const& p : mPids) {
+            if (p.second)
+                ::kill(-p.first, SIGKILL);
+            if (ChildWait::SignalUnreaped(p.first, SIGKILL))
+                ::waitpid(p.first, nullptr, 0);
+        }
+        ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    }
+    // `group`: the whole process group that `pid` leads goes with it.
+    void add(int pid, bool group) { mPids[pid] = group; }
+    void remove(int pid) { mPids.erase(pid); }
+
+private:
+    std::map<int, bool> mPids;
+};
+
+Leftovers leftovers;
+
+// What sees a program to its end after the call that started it. One still
+// waiting when the process ends goes with the factory (its program is then
+// killed as a leftover).
+class T38Helper : public DeferredDeletable
+{
+public:
+    T38Helper() { live.insert(this); }
+    ~T38Helper() override { live.erase(this); }
+
+    static std::set<T38Helper*> live;
+};
+
+std::set<T38Helper*> T38Helper::live;
+
 // Sees a stopped program to its end after its slot has gone: SIGTERM now,
 // SIGKILL when it is still running after the delay, so that the channel it
 // holds is never kept for good.
-class T38Reaper : public DeferredDeletable
+class T38Reaper : public T38Helper
 {
 public:
     explicit T38Reaper(int pid) : mPid(pid)
     {
         mWait.Bind(this, &T38Reaper::OnEnd);
         mWait.Attach(pid);
-        ::kill(pid, SIGTERM);
+        ChildWait::SignalUnreaped(pid, SIGTERM);
         mTimer.set(T38SoftFactory::kKillDelay, &T38Reaper::OnTimeOut, this);
     }
 
 private:
     void OnEnd(int)
     {
+        leftovers.remove(mPid);
         mTimer.reset();
         multiplexer.deferredDelete(this);
     }
@@ -56,6 +112,52 @@ private:
     Timer mTimer;
 };
 
+// An instance query's program once its line has been read (or not): it may
+// go on running, or have left something running in its process group. The
+// whole group is killed kQueryWait ms after the line, at once when none came,
+// whether or not the program itself has ended by then; its own end is reaped
+// through its wait.
+class T38Query : public T38Helper
+{
+public:
+    T38Query(int pid, bool answered) : mPid(pid)
+    {
+        leftovers.add(pid, true);
+        mWait.Bind(this, &T38Query::OnEnd);
+        mWait.Attach(pid);
+        if (answered)
+            mTimer.set(T38SoftFactory::kQueryWait, &T38Query::Kill, this);
+        else
+            Kill();
+    }
+
+private:
+    void OnEnd(int)
+    {
+        mEnded = true;
+        Done();
+    }
+    void Kill()
+    {
+        ::kill(-mPid, SIGKILL);
+        mKilled = true;
+        Done();
+    }
+    void Done()
+    {
+        if (!mEnded || !mKilled)
+            return;
+        leftovers.remove(mPid);
+        multiplexer.deferredDelete(this);
+    }
+
+    int mPid;
+    bool mEnded = false;
+    bool mKilled = false;
+    ChildWait mWait;
+    Timer mTimer;
+};
+
 std::int64_t MonotonicMs()
 {
     timespec now{};
@@ -63,10 +165,22 @@ std::int64_t MonotonicMs()
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Pings the watchdog while a query blocks the loop, at most once a second as
+// the loop itself does: a burst of queries must not flood the watchdog.
+void FeedWatchdog()
+{
+    static std::int64_t last = -1;
+    const std::int64_t now = MonotonicMs();
+    if (last < 0 || now - last > 999) {
+        last = now;
+        multiplexer.resetWD();
+    }
+}
+
 // Reads the first line of a program's output, at most 31 characters, as a
 // line read from a stream does. True once the line (or the end of the output,
 // the line then holding whatever came) has come; false when nothing ended it
-// within `wait` ms.
+// within `wait` ms. The watchdog is fed around every wait.
 bool ReadLine(Fd const& from, std::string& line, int wait)
 {
     const std::size_t kMax = 31;
@@ -76,7 +190,11 @@ bool ReadLine(Fd const& from, std::string& line, int wait)
         if (left <= 0)
             return false;
         pollfd p{from.lowlevel_fd(), POLLIN, 0};
+        FeedWatchdog();
         const int ready = ::poll(&p, 1, int(left));
+        const int error = errno;
+        FeedWatchdog();
+        errno = error;
         if (ready < 0 && errno != EINTR)
             return true;
         if (ready <= 0)
@@ -125,8 +243,15 @@ void T38SoftSlot::OnT38Terminate(int status)
     else if ((status & 0xFF) != 0x7F)
         std::clog << *this << ": "
                   << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
+    leftovers.remove(mChild);
     mChild = -1;
     OnAbort(status);
+}
+
+T38SoftFactory::~T38SoftFactory()
+{
+    while (!T38Helper::live.empty())
+        delete *T38Helper::live.begin();
 }
 
 T38SoftFactory& T38SoftFactory::instance()
@@ -184,7 +309,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
     }
     argv.push_back(nullptr);
     const int in = fd.lowlevel_fd();
-    const pid_t pid = ::fork();
+    const pid_t pid = ChildWait::Fork();
     if (pid == 0) {
         // Only calls that are safe after fork; the child leaves with _exit,
         // so none of the daemon's destructors or stdio buffers run twice.
@@ -195,11 +320,9 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         ::execv(argv[0], argv.data());
         ::_exit(1005);
     }
-    if (pid < 0) {
-        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to fork [" << errno << "]"
-                  << std::endl;
+    if (pid < 0)
         return nullptr;
-    }
+    leftovers.add(pid, false);
     std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
     return new T38SoftSlot(pid, channel);
 }
@@ -218,7 +341,7 @@ int T38SoftFactory::QueryNumOfInstances()
         return 0;
     }
     Fd reader(out[0]);
-    const pid_t pid = ::fork();
+    const pid_t pid = ChildWait::Fork();
     if (pid == 0) {
         // The shell and what it starts form a group of their own, so that a
         // silent program is killed with all it runs.
@@ -239,24 +362,12 @@ int T38SoftFactory::QueryNumOfInstances()
     std::string line;
     const bool answered = ReadLine(reader, line, kQueryWait);
     reader.close();
-    if (!answered) {
+    if (!answered)
         line.clear();
-        ChildWait::SignalUnreaped(pid, SIGKILL, true);
-    }
-    // The program may still run after its line: the child-wait service reaps
-    // it whenever it ends.
-    mQueries.emplace_back();
-    mQueries.back().Bind(this, &T38SoftFactory::OnQueryEnd);
-    mQueries.back().Attach(pid);
+    new T38Query(pid, answered);
     if (line.empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         return 0;
     }
     return std::atoi(line.c_str());
-}
-
-void T38SoftFactory::OnQueryEnd(int)
-{
-    // The ended program's wait has been unlinked before this call.
-    mQueries.remove_if([](ChildWait const& w) { return !w.is_attached(); });
 }

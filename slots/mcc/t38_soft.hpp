@@ -4,7 +4,6 @@
 // "/usr/local/sbin/t38", run as a child with the channel as its standard
 // input. The slot joins the channel, reports the program's end as `abort`
 // with the raw wait status, and stops the program when it is destroyed.
-#include <list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -46,24 +45,20 @@ public:
     static constexpr int kQueryWait = 1000;
 
     static T38SoftFactory& instance();
+    // Whatever still waits for a program's end goes with the factory.
+    ~T38SoftFactory() override;
 
     char const* GetName() const override { return "T.38 soft"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
     void Query(LGCP::Resources& resources) override;
     // Runs "t38 --num-of-instances" and waits for its line: it blocks the loop
-    // until the line or the end of the output has come, at most kQueryWait ms.
-    // A program that stays silent that long is killed; every such program is
-    // left to the child-wait service, which reaps it when it ends.
+    // (feeding the watchdog) until the line or the end of the output has
+    // come, at most kQueryWait ms. The program and its process group are
+    // killed at once when it stayed silent that long, else kQueryWait ms after
+    // its line; the child-wait service reaps it.
     int QueryNumOfInstances();
     std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 
     // The program's command line for these parameters, the program first.
     static std::vector<std::string> Arguments(LGCP::T38Soft const& params);
-
-private:
-    // An instance query's program has ended: its wait goes.
-    void OnQueryEnd(int status);
-
-    // The instance queries' programs not yet reaped.
-    std::list<ChildWait> mQueries;
 };

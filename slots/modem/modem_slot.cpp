@@ -156,7 +156,7 @@ int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, u
     int report[2] = {-1, -1};
     if (failed && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) == 0)
         *failed = Fd(report[0]);
-    const int pid = ::fork();
+    const int pid = ChildWait::Fork();
     if (pid < 0) {
         const Errno e;
         if (report[1] >= 0)
@@ -200,12 +200,11 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
 
 void ModemSlot::pppd_kill()
 {
-    if (!pppd_executing() || mKilled)
-        return;
-    mKilled = true;
-    if (!ChildWait::SignalUnreaped(mChild, SIGKILL))
+    if (!pppd_executing())
         return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
+    // A child already reaped has ended; its number may be another process's.
+    ChildWait::SignalUnreaped(mChild, SIGKILL);
     ::sleep(0);
 }
 
@@ -230,8 +229,8 @@ void ModemSlot::child_ended(int status)
 bool ModemSlot::IBeforeDestroy()
 {
     if (pppd_executing()) {
-        if (ChildWait::SignalUnreaped(mChild, SIGHUP))
-            PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
+        PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
+        ChildWait::SignalUnreaped(mChild, SIGHUP);
         mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
         return false;
     }

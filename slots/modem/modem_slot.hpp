@@ -64,9 +64,6 @@ protected:
     TERM::ModemParams mParams;
     ModemOwner& mOwner;
     int mChild = -1;
-    // The child has had its SIGKILL, which it cannot catch: it needs no other.
-    // A slot kills its child only on its way out, so this is never reset.
-    bool mKilled = false;
     ChildWait mWait;
     Timer mTerminateTimer;
 

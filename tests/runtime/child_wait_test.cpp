@@ -162,4 +162,88 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking)
         EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1);
 }
 
+void Noted(int) {}
+
+// What a child of Fork finds, one character per signal 1..31: 'd' at its
+// default action, 'h' handled, 'i' ignored, then 'b' when any signal is
+// blocked, '-' when none.
+std::string ChildSignals()
+{
+    int report[2];
+    if (::pipe(report) != 0)
+        return "no pipe";
+    const int pid = ChildWait::Fork();
+    if (pid == 0) {
+        char out[32];
+        for (int sig = 1; sig < 32; ++sig) {
+            struct sigaction now = {};
+            ::sigaction(sig, nullptr, &now);
+            out[sig - 1] = now.sa_handler == SIG_DFL ? 'd' : now.sa_handler == SIG_IGN ? 'i' : 'h';
+        }
+        sigset_t mask;
+        ::sigprocmask(SIG_SETMASK, nullptr, &mask);
+        out[31] = '-';
+        for (int sig = 1; sig < 32; ++sig)
+            if (::sigismember(&mask, sig) == 1)
+                out[31] = 'b';
+        (void)!::write(report[1], out, sizeof out);
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    char got[32];
+    const ssize_t n = pid > 0 ? ::read(report[0], got, sizeof got) : 0;
+    ::close(report[0]);
+    ::waitpid(pid, nullptr, 0);
+    return std::string(got, n > 0 ? std::size_t(n) : 0);
+}
+
+// Whatever this process handles, ignores or holds, a child of Fork starts
+// with every signal at its default action and none blocked, so a signal sent
+// to it at once acts as on its program: SIGTERM ends a child that would have
+// waited for ever under this process's handler. This process keeps its own.
+TEST(ChildFork, ChildStartsWithDefaultSignalsAndAnEmptyMask)
+{
+    BlockChld block; // no SIGCHLD handler left by another test reaps these children
+    struct sigaction handled = {};
+    struct sigaction ignored = {};
+    struct sigaction term, hup, usr1;
+    handled.sa_handler = Noted;
+    ignored.sa_handler = SIG_IGN;
+    ::sigaction(SIGTERM, &handled, &term);
+    ::sigaction(SIGHUP, &handled, &hup);
+    ::sigaction(SIGUSR1, &ignored, &usr1);
+    sigset_t usr2, old;
+    ::sigemptyset(&usr2);
+    ::sigaddset(&usr2, SIGUSR2);
+    ::sigprocmask(SIG_BLOCK, &usr2, &old);
+
+    EXPECT_EQ(std::string(31, 'd') + "-", ChildSignals());
+
+    const int pid = ChildWait::Fork();
+    if (pid == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_LT(0, pid);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+    struct sigaction now = {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(&Noted, now.sa_handler);
+    ::sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_EQ(SIG_IGN, now.sa_handler);
+    sigset_t mask;
+    ::sigprocmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_EQ(1, ::sigismember(&mask, SIGUSR2));
+    EXPECT_EQ(0, ::sigismember(&mask, SIGTERM));
+
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    ::sigaction(SIGTERM, &term, nullptr);
+    ::sigaction(SIGHUP, &hup, nullptr);
+    ::sigaction(SIGUSR1, &usr1, nullptr);
+}
+
 } // namespace

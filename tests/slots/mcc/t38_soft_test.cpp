@@ -1,7 +1,13 @@
 // T.38 soft slots with a fake program under the test's root: the command
 // line it gets, the channel as its standard input, its end reported with the
-// raw status, the stop of a program that ignores SIGTERM, and the instance
-// count the program prints.
+// raw status, a program that cannot be forked, the stop of a program that
+// ignores SIGTERM, the instance count the program prints and the end of the
+// query's helper.
+#include <cstddef>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include "slots/mcc/t38_soft.hpp"
@@ -51,6 +57,13 @@ protected:
     static std::string children()
     {
         return testutil::read_file("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+    }
+    // Running, and not a zombie left for its new parent to reap.
+    static bool running(int pid)
+    {
+        const std::string stat = testutil::read_file("/proc/" + std::to_string(pid) + "/stat");
+        const std::size_t end = stat.rfind(") ");
+        return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
     }
     std::string file(const std::string& name)
     {
@@ -129,38 +142,89 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
     EXPECT_EQ("", frames()) << "a destroyed slot reports no end";
 }
 
-// Helpers that write their pid beside themselves, then print the line and
-// stall, or stall without a word. The query waits for neither to end: the
-// stalled one keeps running and is reaped when it ends, the silent one is
-// killed and reaped.
-TEST_F(T38Slots, InstanceQueryDoesNotWaitForTheHelperToEnd)
+// The program cannot be forked (the process may start no other): no slot,
+// and no message. Run in a child of the test, the only one barred from forking.
+TEST_F(T38Slots, ProgramThatCannotBeForked)
+{
+    LGCP::Command c;
+    LGCP::T38Soft& t = c.select_create().select_t38soft();
+    t.set_dhost().set_iaddr("10.0.0.1");
+    t.ref_dhost().set_port(4000u);
+    t.set_shost().set_iaddr("10.0.0.2");
+    t.ref_shost().set_port(5000u);
+    t.set_rx_packet_size(160);
+    t.set_rx_threshold(2);
+    t.set_tx_threshold(3);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+        std::vector<long> calls{SYS_clone};
+#ifdef SYS_fork
+        calls.push_back(SYS_fork);
+#endif
+#ifdef SYS_vfork
+        calls.push_back(SYS_vfork);
+#endif
+#ifdef SYS_clone3
+        calls.push_back(SYS_clone3);
+#endif
+        for (long nr : calls) {
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(nr), 0, 1));
+            filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN));
+        }
+        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ::_exit(77);
+        ctltest::Capture err(std::cerr);
+        Slot* slot = T38SoftFactory::instance().INewSlot(c.get_create());
+        ::_exit(slot ? 1 : !err.text().empty() ? 2 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no seccomp filter here";
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "1: a slot, 2: a message";
+}
+
+// Helpers that write their pid beside themselves and answer or not, some
+// leaving a sleep behind in their group. The query waits for none of them to
+// end: a helper that answered is killed with its group kQueryWait ms after its
+// line, a silent one at once, whether its shell has ended or not.
+TEST_F(T38Slots, InstanceQueryKillsTheHelperAndItsGroup)
 {
     const struct Row {
-        const char* output; // before the stall
+        const char* script;
         int answer;
-        const char* line;   // the query's log line
-        const char* reaped; // in the child-wait service's line for the ended child
+        const char* line; // the query's log line
+        bool waits;       // the kill comes kQueryWait ms after the line
     } rows[] = {
-        {"echo 4", 4, "", " status="},
-        {":", 0, "t38: can't detect T38 resources\n", " status=9\n"},
+        {"echo 4; exec sleep 60", 4, "", true},
+        {"exec sleep 60", 0, "t38: can't detect T38 resources\n", false},
+        {"sleep 60 & echo $! > \"$d/bg\"; exit 0", 0, "t38: can't detect T38 resources\n", false},
+        {"sleep 60 & echo $! > \"$d/bg\"; echo 4; exit 0", 4, "", true},
     };
+    const std::string dir = root + "/usr/local/sbin/";
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.output);
+        SCOPED_TRACE(r.script);
+        std::remove((dir + "bg").c_str());
         write_file("/usr/local/sbin/t38",
-                   std::string("#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid\"\n") + r.output +
-                       "\nexec sleep 60\n",
+                   std::string("#!/bin/sh\nd=$(dirname \"$0\")\necho $$ > \"$d/pid\"\n") + r.script + "\n",
                    0755);
         ctltest::Capture log(std::clog);
         EXPECT_EQ(r.answer, T38SoftFactory::instance().QueryNumOfInstances());
         EXPECT_EQ(r.line, lines(log.text(), "t38"));
-        if (r.answer != 0) {
-            const int helper = std::atoi(testutil::read_file(root + "/usr/local/sbin/pid").c_str());
-            EXPECT_EQ(0, ::kill(helper, 0)) << "still running after its line";
-            ::kill(helper, SIGKILL);
+        const std::string bg = testutil::read_file(dir + "bg");
+        const int last = std::atoi((bg.empty() ? testutil::read_file(dir + "pid") : bg).c_str());
+        ASSERT_LT(0, last);
+        if (r.waits) {
+            run_for(T38SoftFactory::kQueryWait - 1);
+            EXPECT_TRUE(running(last)) << "still running after its line";
+            run_for(1);
         }
-        EXPECT_TRUE(pump_for([&] {
-            return children().empty() && log.text().find(r.reaped) != std::string::npos;
-        })) << log.text();
+        EXPECT_TRUE(pump_for([&] { return children().empty() && !running(last); })) << log.text();
     }
 }
 

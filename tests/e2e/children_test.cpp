@@ -1,0 +1,375 @@
+// The daemon's child programs, with fake ones under its root: a stop sent
+// right after a start (in the same write as the command that started the
+// program) reaches the program; a PPP daemon that ignores the hang-up is
+// killed after the time-out; the T.38 instance query keeps the watchdog fed
+// and leaves nothing running; and no process the daemon started outlives it.
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/frames.hpp"
+
+namespace
+{
+
+using e2e::Bytes;
+
+// Appends its number (after its trap) to "pids" beside itself. Started with
+// --num-of-instances it answers as the file "query" says: "line" prints 4 and
+// keeps running, "left" prints nothing and ends, leaving a sleep behind in
+// its group, "lineleft" prints 4 and ends, leaving one; otherwise it stays
+// silent. As the relay it runs until stopped, deaf to SIGTERM when the file
+// "stubborn" exists.
+const char kFakeT38[] = "#!/bin/sh\n"
+                        "d=$(dirname \"$0\")\n"
+                        "if [ \"$1\" = --num-of-instances ]; then\n"
+                        "  echo $$ >> \"$d/pids\"\n"
+                        "  case $(cat \"$d/query\" 2>/dev/null) in\n"
+                        "  line) echo 4; exec sleep 1000 ;;\n"
+                        "  left) sleep 1000 & echo $! >> \"$d/pids\"; exit 0 ;;\n"
+                        "  lineleft) sleep 1000 & echo $! >> \"$d/pids\"; echo 4; exit 0 ;;\n"
+                        "  esac\n"
+                        "  exec sleep 1000\n"
+                        "fi\n"
+                        "[ -f \"$d/stubborn\" ] && trap '' TERM\n"
+                        "echo $$ >> \"$d/pids\"\n"
+                        "exec sleep 1000\n";
+
+// Runs until stopped, deaf to SIGHUP when the file "deaf" exists beside it;
+// appends its number to "pids" once its trap is set.
+const char kFakePppd[] = "#!/bin/sh\n"
+                         "d=$(dirname \"$0\")\n"
+                         "[ -f \"$d/deaf\" ] && trap '' HUP\n"
+                         "echo $$ >> \"$d/pids\"\n"
+                         "exec sleep 1000\n";
+
+// Running, and not a zombie left for its new parent to reap.
+bool alive(int pid)
+{
+    const std::string stat = e2e::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(") ");
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
+}
+
+class Children : public e2etest::DaemonTest
+{
+protected:
+    // A test that ended early stops the daemon here, and leaves nothing
+    // running either.
+    void TearDown() override
+    {
+        if (daemon.pid() > 0 && !stopped)
+            survivors_of_stop(started("/usr/local/sbin/pids"));
+    }
+    void install(const char* fixed, const char* text)
+    {
+        const std::string path = daemon.path(fixed);
+        ASSERT_EQ(0, std::system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str()));
+        std::ofstream(path) << text;
+        ::chmod(path.c_str(), 0755);
+    }
+    void touch(const char* fixed, const std::string& text = "") { std::ofstream(daemon.path(fixed)) << text; }
+
+    static LGCP::Message message(int seq, int slot, LGCP::Command const& command)
+    {
+        LGCP::Message m;
+        m.set_seq(seq);
+        if (slot >= 0)
+            m.set_slot(unsigned(slot));
+        m.set_pdu().select_command(command);
+        return m;
+    }
+    static LGCP::Command t38()
+    {
+        LGCP::Command c;
+        LGCP::T38Soft& t = c.select_create().select_t38soft();
+        t.set_dhost().set_iaddr("10.0.0.1");
+        t.ref_dhost().set_port(4000u);
+        t.set_shost().set_iaddr("10.0.0.2");
+        t.ref_shost().set_port(5000u);
+        t.set_rx_packet_size(160);
+        t.set_rx_threshold(1);
+        t.set_tx_threshold(1);
+        return c;
+    }
+    static LGCP::Command destroy() { return LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()); }
+    static LGCP::Command query() { return LGCP::Command(LGCP::Command::query::value, ASN1::Null()); }
+    // The messages, all in one write.
+    bool burst(std::vector<LGCP::Message> const& messages)
+    {
+        Bytes all;
+        for (auto const& m : messages) {
+            const Bytes frame = e2e::tpkt(e2e::encode(m));
+            all.insert(all.end(), frame.begin(), frame.end());
+        }
+        return controller.send_raw(all);
+    }
+    // Messages (line status reports left out) as short texts until one for
+    // which `done` holds; false at the deadline. The daemon's output is read
+    // meanwhile: a burst's log lines may fill its pipes (a pipe may hold no
+    // more than a page when the machine's pipe budget is spent), and the
+    // daemon would wait on them instead of answering.
+    bool until(const std::function<bool(std::string const&)>& done)
+    {
+        std::atomic<bool> got{false};
+        std::thread reader([&] {
+            for (; !got; ::poll(nullptr, 0, 10))
+                daemon.collect_output();
+        });
+        bool found = false;
+        for (Bytes payload; !found && next(payload);) {
+            ASN1::CoderEnv env;
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            found = ASN1::decode(p, p + payload.size(), &env, last, true) && done(slotstest::text(last));
+        }
+        got = true;
+        reader.join();
+        return found;
+    }
+    bool answers(int queries)
+    {
+        return queries == 0 ||
+               until([&](std::string const& t) { return t.compare(0, 5, "query") == 0 && --queries == 0; });
+    }
+    // How often `text` is in what the daemon has written so far.
+    int count(const std::string& text)
+    {
+        daemon.collect_output();
+        int n = 0;
+        for (const std::string* s : {&daemon.out(), &daemon.err()})
+            for (std::size_t at = 0; (at = s->find(text, at)) != std::string::npos; at += text.size())
+                ++n;
+        return n;
+    }
+    bool wait_count(const std::string& text, int n)
+    {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20))
+            if (count(text) >= n)
+                return true;
+        return false;
+    }
+    int lines(const char* fixed)
+    {
+        std::istringstream in(e2e::read_file(daemon.path(fixed)));
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+            ++n;
+        return n;
+    }
+    bool wait_lines(const char* fixed, int n)
+    {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20))
+            if (lines(fixed) >= n)
+                return true;
+        return false;
+    }
+    // The numbers in a file beside the fake programs and in the daemon's
+    // "t38 daemon[<pid>] successfully started" lines.
+    std::set<int> started(const char* fixed)
+    {
+        std::set<int> pids;
+        std::istringstream in(e2e::read_file(daemon.path(fixed)));
+        for (int pid; in >> pid;)
+            pids.insert(pid);
+        daemon.collect_output();
+        for (const std::string* s : {&daemon.out(), &daemon.err()})
+            for (std::size_t at = 0; (at = s->find("t38 daemon[", at)) != std::string::npos; ++at)
+                pids.insert(std::atoi(s->c_str() + at + 11));
+        pids.erase(0);
+        return pids;
+    }
+    // Stops the daemon; the processes of `pids` still running once it has
+    // gone and whatever it killed last has had the time to end. They are
+    // killed then, so that none holds the daemon's output open.
+    std::string survivors_of_stop(std::set<int> const& pids)
+    {
+        daemon.signal(SIGTERM);
+        for (int waited = 0; waited < e2e::deadline_ms() && alive(daemon.pid()); waited += 20) {
+            daemon.collect_output();
+            ::poll(nullptr, 0, 20);
+        }
+        std::string left;
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50)) {
+            left.clear();
+            for (int pid : pids)
+                if (alive(pid))
+                    left += std::to_string(pid) + " ";
+            if (left.empty())
+                break;
+        }
+        for (int pid : pids) // nothing of this test is left on the machine
+            if (alive(pid))
+                ::kill(pid, SIGKILL);
+        EXPECT_EQ(0, daemon.wait_exit());
+        stopped = true;
+        return left;
+    }
+
+    bool stopped = false;
+};
+
+class T38Children : public Children
+{
+protected:
+    void SetUp() override
+    {
+        install("/usr/local/sbin/t38", kFakeT38);
+        start({{}, {}, "device /dev/mcc/ctl present\nmcc pool transparent 200\n"});
+    }
+};
+
+// A destroy in the same write as the create: the program gets its SIGTERM
+// even when it has not yet been executed, and ends on it (status 15), at once.
+TEST_F(T38Children, DestroyRightAfterCreateStopsTheProgram)
+{
+    const int n = 20;
+    std::vector<LGCP::Message> pairs;
+    for (int k = 1; k <= n; ++k) {
+        pairs.push_back(message(k, k, t38()));
+        pairs.push_back(message(100 + k, k, destroy()));
+    }
+    ASSERT_TRUE(burst(pairs));
+    ASSERT_TRUE(wait_count("terminate child process", n)) << daemon.err();
+    EXPECT_EQ(n, count(" status=15\n")) << daemon.err();
+    EXPECT_EQ(0, count("terminate timeout!"));
+}
+
+// Programs whose slot went but which ignore SIGTERM, or whose slot is still
+// there, and the queries' programs and what they left in their groups: none
+// is running once the daemon has stopped.
+TEST_F(T38Children, NoProgramOutlivesTheDaemon)
+{
+    touch("/usr/local/sbin/stubborn");
+    ASSERT_TRUE(burst({message(1, 1, t38()), message(2, 2, t38())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 2)) << "both have set their trap";
+    ASSERT_TRUE(burst({message(3, 2, destroy())}));
+    ASSERT_TRUE(until([](std::string const& t) { return t == "ok #3 @2"; }));
+    for (const char* mode : {"line", "left", "lineleft"}) {
+        SCOPED_TRACE(mode);
+        touch("/usr/local/sbin/query", mode);
+        ASSERT_TRUE(burst({message(4, -1, query())}));
+        ASSERT_TRUE(answers(1));
+    }
+    const std::set<int> pids = started("/usr/local/sbin/pids");
+    EXPECT_EQ(7u, pids.size()) << "two relays, three queries and two sleeps they left";
+    EXPECT_EQ("", survivors_of_stop(pids));
+}
+
+// 100 queries whose programs end after their line, each leaving a sleep in
+// its group, then 100 create-destroy pairs, each burst in one write.
+TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
+{
+    const int n = 100;
+    touch("/usr/local/sbin/query", "lineleft");
+    std::vector<LGCP::Message> queries;
+    queries.reserve(n);
+    for (int k = 0; k < n; ++k)
+        queries.push_back(message(k, -1, query()));
+    ASSERT_TRUE(burst(queries));
+    ASSERT_TRUE(answers(n));
+    std::vector<LGCP::Message> pairs;
+    for (int k = 1; k <= n; ++k) {
+        pairs.push_back(message(k, k, t38()));
+        pairs.push_back(message(1000 + k, k, destroy()));
+    }
+    ASSERT_TRUE(burst(pairs));
+    ASSERT_TRUE(wait_count("successfully started", n));
+    const std::set<int> pids = started("/usr/local/sbin/pids");
+    EXPECT_LE(3u * n, pids.size()) << "each query, its sleep, each relay started";
+    EXPECT_EQ("", survivors_of_stop(pids));
+}
+
+// Queries whose program stays silent block the loop for their whole wait
+// (the loop itself pings once before them and once after): the watchdog is
+// fed at most once a second, at their start and after each wait.
+TEST_F(T38Children, QueryKeepsTheWatchdogFed)
+{
+    const int n = 4;
+    const auto pings = [this] {
+        const std::string answer = daemon.board("watchdog");
+        const std::size_t at = answer.find("pings=");
+        return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + 6);
+    };
+    const int before = pings();
+    ASSERT_LE(0, before) << daemon.board("watchdog");
+    std::vector<LGCP::Message> queries;
+    queries.reserve(n);
+    for (int k = 0; k < n; ++k)
+        queries.push_back(message(k, -1, query()));
+    ASSERT_TRUE(burst(queries));
+    ASSERT_TRUE(answers(n));
+    EXPECT_LE(before + n + 1, pings());
+    EXPECT_EQ(n, count("t38: can't detect T38 resources"));
+}
+
+class ModemChildren : public Children
+{
+protected:
+    void SetUp() override
+    {
+        install("/usr/local/sbin/pppd", kFakePppd);
+        start({{}, {}, "device /dev/mctl present\nmctl modems 2 96\n"});
+        LGCP::Command trunk;
+        trunk.select_create().select_trunk().set_trunk(0);
+        trunk.ref_create().ref_trunk().set_timeslot(1);
+        ASSERT_TRUE(burst({message(1, 1, trunk)}));
+        ASSERT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", texts(3, slotstest::text));
+    }
+    bool create_modem(int seq)
+    {
+        LGCP::Command modem;
+        modem.select_create().select_modem().set_cid("5551234");
+        modem.ref_create().ref_modem().set_cdid("100");
+        return burst({message(seq, 2, modem)}) &&
+               texts(1, slotstest::text) == "ok #" + std::to_string(seq) + " @2";
+    }
+    static LGCP::Command connect() { return LGCP::Command(LGCP::Command::connect::value, 1u); }
+};
+
+// A destroy in the same write as the connect that starts pppd: the hang-up
+// reaches it even when it has not yet been executed, and ends it (status 1),
+// so the destroy is answered without the time-out and the kill.
+TEST_F(ModemChildren, DestroyRightAfterConnectHangsUp)
+{
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(create_modem(10 * round));
+        ASSERT_TRUE(burst({message(10 * round + 1, 2, connect()), message(10 * round + 2, 2, destroy())}));
+        const std::string answer = "ok #" + std::to_string(10 * round + 2) + " @2";
+        ASSERT_TRUE(until([&](std::string const& t) { return t == answer; })) << daemon.err();
+        // Written before the answer was sent.
+        EXPECT_EQ(round, count("pppd terminated with code 1\n")) << daemon.err();
+    }
+    EXPECT_EQ(0, count("pppd terminate timeout!"));
+    EXPECT_EQ(0, count("killing"));
+}
+
+// A PPP daemon deaf to the hang-up: the time-out, its kill, and the kill
+// again when the slot is deleted, its end not yet seen.
+TEST_F(ModemChildren, DeafPppdIsKilledAfterTheTimeOut)
+{
+    touch("/usr/local/sbin/deaf");
+    ASSERT_TRUE(create_modem(10));
+    ASSERT_TRUE(burst({message(11, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 1)) << "its trap is set";
+    ASSERT_TRUE(burst({message(12, 2, destroy())}));
+    ASSERT_TRUE(until([](std::string const& t) { return t == "ok #12 @2"; })) << daemon.err();
+    daemon.collect_output();
+    std::string logs;
+    std::istringstream in(daemon.err());
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, 3, "02:") == 0 && line.find("pppd") != std::string::npos)
+            logs += line.substr(line.find(": ") + 2) + "\n";
+    EXPECT_EQ("sent HUP to pppd.\npppd terminate timeout!\npppd isn't terminated, killing ...\n"
+              "pppd isn't terminated, killing ...\n",
+              logs);
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
+} // namespace
