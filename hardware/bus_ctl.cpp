@@ -75,7 +75,7 @@ bool BusCtl::IsOpen()
         return true;
     if (!mEnabled)
         return false;
-    return mFd.OpenDevice(hal::kPath, O_RDWR);
+    return mFd.open(hal::kPath, O_RDWR);
 }
 
 void BusCtl::SetClockSrc(LGCP::ClockCfg const& cfg)

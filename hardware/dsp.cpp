@@ -69,7 +69,7 @@ DSProcReceiverService::~DSProcReceiverService()
 void DSProcReceiverService::init()
 {
     Fd fd;
-    if (!fd.OpenDevice(GetDSPDevName(), O_RDWR | O_NONBLOCK)) {
+    if (!fd.open(GetDSPDevName(), O_RDWR | O_NONBLOCK)) {
         std::cerr << "open dsproc fail, VAD proceeding disabled: " << Errno() << std::endl;
         return;
     }

@@ -78,7 +78,7 @@ void E1Ctl::OnCheckStatus()
 
 bool E1Ctl::OpenMaintenance()
 {
-    return mMaintenance.is_valid() || mMaintenance.OpenDevice(maintenance::kPath, O_RDWR | O_NONBLOCK);
+    return mMaintenance.is_valid() || mMaintenance.open(maintenance::kPath, O_RDWR | O_NONBLOCK);
 }
 
 void E1Ctl::SendStatus()
@@ -147,7 +147,7 @@ bool E1Ctl::CheckOpenCas()
 {
     if (mCas.is_valid())
         return true;
-    if (!mCas.OpenDevice(e1cas::kPath, O_RDWR | O_NONBLOCK))
+    if (!mCas.open(e1cas::kPath, O_RDWR | O_NONBLOCK))
         return false;
     std::clog << header << "cas interface opened!" << std::endl;
     mCasEvent.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);

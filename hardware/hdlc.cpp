@@ -73,7 +73,7 @@ bool HDLC::activate()
     deactivate();
     mStats = Statistics{};
     Fd fd;
-    if (!fd.OpenDevice(mcc::kPath, O_RDWR | O_NONBLOCK)) {
+    if (!fd.open(mcc::kPath, O_RDWR | O_NONBLOCK)) {
         Errno e;
         PutHeader(std::cerr) << "fail to open MCC device: " << e << std::endl;
         return false;

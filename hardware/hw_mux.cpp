@@ -39,7 +39,7 @@ bool HwMux::IsOpened()
 {
     if (mFd.is_valid())
         return true;
-    if (!mFd.OpenDevice(hal::kPath, O_RDWR)) {
+    if (!mFd.open(hal::kPath, O_RDWR)) {
         Errno e;
         std::clog << "hwMux: can't open device: " << e << std::endl;
         return false;

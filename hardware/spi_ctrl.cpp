@@ -67,7 +67,7 @@ void spiCtrl::init_device_and_channels()
     std::clog << "spi: try init" << std::endl;
     // Close-on-exec like every device descriptor: the helper programs the
     // slots start never hold the board driver.
-    if (!mFd.OpenDevice(hal::kPath, O_RDWR)) {
+    if (!mFd.open(hal::kPath, O_RDWR)) {
         std::clog << "spi: /dev/hal open fail" << std::endl;
         return;
     }

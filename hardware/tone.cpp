@@ -56,7 +56,7 @@ TonecReceiverService::~TonecReceiverService()
 void TonecReceiverService::init()
 {
     Fd fd;
-    if (!fd.OpenDevice(GetDTMFDevName(), O_RDONLY | O_NONBLOCK)) {
+    if (!fd.open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK)) {
         std::cerr << "open tonec fail, DTMF proceeding disabled: " << Errno() << std::endl;
         return;
     }

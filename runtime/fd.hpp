@@ -28,8 +28,6 @@ public:
     // opened, so that the simulated board and QUELVAD_ROOT see every open.
     // The descriptor is close-on-exec; true when one is held.
     bool open(const char* path, int flags);
-    // The same open under the name the device code used first.
-    bool OpenDevice(const char* path, int flags) { return open(path, flags); }
     int close();
     bool NonBlock();
 

@@ -27,7 +27,7 @@ bool Watchdog::open()
 {
     if (mFd.is_valid())
         return true;
-    if (!mFd.OpenDevice(kPath, O_WRONLY)) {
+    if (!mFd.open(kPath, O_WRONLY)) {
         Errno e;
         std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
         return false;

@@ -70,7 +70,7 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
     if (!params.mcc_isSelected())
         return nullptr;
     Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)) {
+    if (!fd.open(platform::mcc::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC)) {
         const Errno error;
         std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(error.value())
                   << std::endl;
@@ -110,7 +110,7 @@ void MccFactory::Query(LGCP::Resources& resources)
     resources.set_mcc_bri(0);
     resources.set_mcc_trans(0);
     Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, O_RDONLY))
+    if (!fd.open(platform::mcc::kPath, O_RDONLY))
         return;
     platform::mcc::Counts counts{};
     if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kCounts, &counts) < 0)

@@ -281,7 +281,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
         return nullptr;
     LGCP::T38Soft const& p = params.get_t38soft();
     Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, O_RDWR)) {
+    if (!fd.open(platform::mcc::kPath, O_RDWR)) {
         std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno
                   << "]" << std::endl;
         return nullptr;

@@ -364,7 +364,7 @@ Fd VoiceFactory::OpenChannel(bool forPlaying)
     // A player writes to its channel, a recorder reads from it; each sets the
     // driver's threshold of its own direction.
     Fd fd;
-    if (!fd.OpenDevice(platform::mcc::kPath, (forPlaying ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {
+    if (!fd.open(platform::mcc::kPath, (forPlaying ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {
         const Errno error;
         std::cerr << ext::header(this) << "fail to open /dev/mcc/ctl device for "
                   << (forPlaying ? "writing" : "reading") << ": " << std::strerror(error.value())

@@ -32,7 +32,7 @@ bool ConfigureDelays(Hardware::DSProcReceiver& dsp, LGCP::Delays const& d)
 int mixer_ctl(platform::Request request, void* argument)
 {
     Fd fd;
-    if (!fd.OpenDevice(GetMixerDevName(), O_RDONLY))
+    if (!fd.open(GetMixerDevName(), O_RDONLY))
         return -1;
     const int result = platform::board().ioctl(fd.lowlevel_fd(), request, argument);
     const int error = errno;

@@ -112,7 +112,7 @@ void MixerFactory::RefreshResources()
 void MixerFactory::QueryDriverVersion()
 {
     Fd fd;
-    if (!fd.OpenDevice(GetVoiceDevName(), O_RDONLY)) {
+    if (!fd.open(GetVoiceDevName(), O_RDONLY)) {
         const Errno error;
         std::cerr << "device \"" << GetVoiceDevName() << "\" open fail: " << error << std::endl;
         return;

@@ -50,7 +50,7 @@ void DspModemSlot::InitModem()
     if (mModem >= 0)
         return;
     Fd local;
-    if (!local.OpenDevice(mctl::kPath, O_RDONLY)) {
+    if (!local.open(mctl::kPath, O_RDONLY)) {
         const Errno e;
         PutHeader(std::cerr) << "fail to open device: " << e << std::endl;
         return OnAbort(e.value());

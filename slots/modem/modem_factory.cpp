@@ -105,7 +105,7 @@ void ModemFactory::update_modemDevices()
 {
     mModemCount = 0;
     Fd control;
-    if (!control.OpenDevice(platform::mctl::kPath, O_RDWR)) {
+    if (!control.open(platform::mctl::kPath, O_RDWR)) {
         const Errno e;
         PutHeader(std::cerr) << "fail to open \"" << platform::mctl::kPath << "\" : " << e << std::endl;
         return;

@@ -48,7 +48,7 @@ void RtpFactory::IQuery()
 {
     g729 = g723 = g711 = g711mcc = universal = 0;
     Fd fd;
-    if (!fd.OpenDevice(GetVoiceDevName(), O_RDONLY)) {
+    if (!fd.open(GetVoiceDevName(), O_RDONLY)) {
         std::cerr << ext::header(this) << "device \"" << GetVoiceDevName() << "\" open fail: " << Errno()
                   << std::endl;
         return;
@@ -156,7 +156,7 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
         return nullptr;
     }
     Fd device;
-    if (!device.OpenDevice(GetRtpDevName(), O_RDONLY | O_NONBLOCK)) {
+    if (!device.open(GetRtpDevName(), O_RDONLY | O_NONBLOCK)) {
         std::cerr << ext::header(this) << "device \"" << GetRtpDevName() << "\" open fail: " << Errno()
                   << std::endl;
         return nullptr;

@@ -31,7 +31,7 @@ Fd OpenSession(rtp::rtp_connection_params& params, rtp::rtp_channel_info& info, 
 {
     Fd fd;
     failed = "open";
-    if (!fd.OpenDevice(GetRtpDevName(), O_RDONLY | O_NONBLOCK))
+    if (!fd.open(GetRtpDevName(), O_RDONLY | O_NONBLOCK))
         return Fd();
     failed = "begin";
     if (board().ioctl(fd.lowlevel_fd(), rtp::kBeginSession, &params) == -1)
