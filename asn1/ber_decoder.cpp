@@ -267,13 +267,13 @@ bool BERDecoder::do_visit(CHOICE& value)
     if (ok && !value.isUnknownSelection()) {
         AbstractData* selection = value.getSelection();
         tagWaiver_ = value.getSelectionTag() != 0 ? 1 : 0;
-        ok = selection != nullptr && selection->accept(*this) && position_ == end;
+        ok = selection != nullptr && selection->accept(*this);
     }
-    if (ok) {
+    // The reading goes on at the alternative's end, whatever the alternative
+    // consumed; what follows it inside the CHOICE's own header is left to the
+    // enclosing value.
+    if (ok)
         position_ = end;
-        // Nothing may follow the alternative inside the CHOICE's own header.
-        ok = limit_ == outerLimit || position_ == limit_;
-    }
     limit_ = outerLimit;
     return ok;
 }

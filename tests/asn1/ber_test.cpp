@@ -240,6 +240,13 @@ TEST(Ber, DecoderRules)
          "30 03 80 01 01"},
         // A signal alternative of a later version: read as unrecognised, which has no encoding.
         {"Signal alternative 30", Value(new TM::Message), "30 06 82 04 82 02 9E 00", "FAIL"},
+        // The reading goes on at the alternative's end: the octet after it inside the
+        // channel's own header starts the next header, whose tag is not gain's, so gain is
+        // passed over and keeps its value.
+        {"octet after the alternative inside its CHOICE, before the next field", Value(new TM::MixerInput),
+         "30 09 80 04 80 01 05 00 81 01 07", "30 08 80 03 80 01 05 81 01 00"},
+        {"MixerInput", Value(new TM::MixerInput), "30 08 80 03 80 01 05 81 01 07",
+         "30 08 80 03 80 01 05 81 01 07"},
         {"Signal alternative 30 running past its CHOICE", Value(new TM::Message),
          "30 06 82 04 82 02 9E 01 00", "REFUSED"},
     };
