@@ -372,4 +372,15 @@ TEST_F(ModemChildren, DeafPppdIsKilledAfterTheTimeOut)
     EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
 }
 
+// The daemon stops while a PPP daemon deaf to the hang-up runs: the slot's
+// end kills it before the daemon is gone.
+TEST_F(ModemChildren, APppdStillRunningDoesNotOutliveTheDaemon)
+{
+    touch("/usr/local/sbin/deaf");
+    ASSERT_TRUE(create_modem(10));
+    ASSERT_TRUE(burst({message(11, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 1)) << "its trap is set";
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
 } // namespace
