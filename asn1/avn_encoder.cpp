@@ -243,4 +243,11 @@ std::ostream& operator<<(std::ostream& stream, AbstractData const& value)
     return stream;
 }
 
+std::string logText(AbstractData const& value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
 } // namespace ASN1

@@ -4,6 +4,7 @@
 #include "asn1/visitor.hpp"
 
 #include <ostream>
+#include <string>
 #include <vector>
 
 namespace ASN1
@@ -46,5 +47,11 @@ private:
 
 // Leaves a stream that is not good untouched; a value that cannot be printed sets failbit.
 std::ostream& operator<<(std::ostream& stream, AbstractData const& value);
+
+// A value for a log line: its text as far as it can be printed. A received value may
+// hold what cannot be printed (an alternative of a later version); printed straight
+// into a long-lived log stream, it would leave that stream failed and every later
+// line would be lost.
+std::string logText(AbstractData const& value);
 
 } // namespace ASN1

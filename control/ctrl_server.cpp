@@ -196,7 +196,7 @@ void Server::SendMsg(LGCP::Message& message)
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     if (!ASN1::encode(message, &env, std::back_inserter(octets))) {
-        std::cerr << ext::header(this) << "send fail: encode error!" << message << std::endl;
+        std::cerr << ext::header(this) << "send fail: encode error!" << ASN1::logText(message) << std::endl;
         return;
     }
     if (!mLink) {

@@ -86,7 +86,7 @@ void BusCtl::SetClockSrc(LGCP::ClockCfg const& cfg)
         std::cerr << ext::header(this) << "set clock source fail: code 1." << std::endl;
         return;
     }
-    std::cerr << ext::header(this) << "set clock source cmd: " << cfg << std::endl;
+    std::cerr << ext::header(this) << "set clock source cmd: " << ASN1::logText(cfg) << std::endl;
     if (cfg.get_clkSel0() == LGCP::ClkSel0::internal) {
         DrvSetClkSrc(kFreerun);
         return;

@@ -29,7 +29,7 @@ void SnmpAgentInstance::Command(MON::Command const& command)
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     if (!ASN1::encode(message, &env, std::back_inserter(octets))) {
-        std::cerr << mName << ": send fail: encode error!" << message << std::endl;
+        std::cerr << mName << ": send fail: encode error!" << ASN1::logText(message) << std::endl;
         return;
     }
     if (traces.monitoring.internal)
@@ -78,7 +78,7 @@ void SnmpAgentInstance::OnMessage(char const* data, int length)
         return;
     }
     if (traces.monitoring.internal)
-        std::clog << mName << ": receive " << message << std::endl;
+        std::clog << mName << ": receive " << ASN1::logText(message) << std::endl;
     OnMessage(message);
 }
 

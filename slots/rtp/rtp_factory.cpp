@@ -114,7 +114,7 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
         return nullptr;
     const LGCP::CreateRtpParams& create = p.get_rtp();
     const TERM::RtpParams& rtp = create.get_codecRTP();
-    std::clog << ext::header(this) << "do create rtp: " << rtp << std::endl;
+    std::clog << ext::header(this) << "do create rtp: " << ASN1::logText(rtp) << std::endl;
 
     const TERM::Payload::NamedNumber payload = rtp.get_payload();
     if (translateCodec(payload) < 0) {

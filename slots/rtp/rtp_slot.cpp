@@ -218,7 +218,7 @@ void RtpSlot::IOnInputRelease()
 bool RtpSlot::change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mode,
                            std::uint16_t rtp_connection_params::*field)
 {
-    header(std::clog) << "do restart RTP session (change tx payload):" << c;
+    header(std::clog) << "do restart RTP session (change tx payload):" << ASN1::logText(c);
     const int pt = translate_payload(mode);
     if (pt == params.*field) {
         std::clog << " - Nothing to do" << std::endl;

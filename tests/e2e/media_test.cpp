@@ -252,4 +252,37 @@ TEST(MediaRuns, EachRunDrawsItsOwnSsrcs)
     EXPECT_NE(first, SsrcOfAFreshRun());
 }
 
+// A stream whose parameters hold an alternative of a later version (the
+// e2m mode) is built, and its "do create rtp: " line is cut where the
+// value cannot be printed; the log goes on: the next stream's line, and the
+// lines after it, are written.
+TEST_F(Media, AValueThatCannotBePrintedLeavesTheLogWorking)
+{
+    const Bytes later =
+        e2e::bytes("C0 01 01 00 05 08 20 01 00 00 09 31 32 37 2E 30 2E 30 2E 31 0F A0 40 01 01 "
+                   "01 02 80 01 00 02 04");
+    ASSERT_TRUE(controller.send_payload(later));
+    EXPECT_EQ((Lines{"{ seq 1, slot 5, pdu response : success : NULL }",
+                     "{ slot 5, pdu signal : transmitter : active : 1024 }",
+                     "{ slot 5, pdu signal : receiver : active : 1024 }"}),
+              receive(3));
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message create = rtpCreate(6, peer);
+    EXPECT_EQ((Lines{"{ seq 2, slot 6, pdu response : success : NULL }",
+                     "{ slot 6, pdu signal : transmitter : active : 1025 }",
+                     "{ slot 6, pdu signal : receiver : active : 1025 }"}),
+              exchange(create, 2, 3));
+    // Both lines, the first one cut short.
+    std::size_t lines = 0;
+    std::string log;
+    for (int waited = 0; lines < 2 && waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20)) {
+        daemon.collect_output();
+        log = daemon.out() + daemon.err();
+        lines = 0;
+        for (std::size_t at = 0; (at = log.find("do create rtp: ", at)) != std::string::npos; ++at)
+            ++lines;
+    }
+    EXPECT_EQ(2u, lines) << log;
+}
+
 } // namespace
