@@ -59,10 +59,12 @@ bool CHOICE::setID(unsigned number, unsigned classBits)
     ChoiceInfo const* ci = choiceInfo();
     std::uint32_t tag = classBits | number;
     if (ci->selectionTags == nullptr) {
-        if (classBits == ContextSpecificTagClass && number < ci->totalChoices)
+        // Automatic tags: the tag number is the position, whatever its class.
+        if (number < ci->totalChoices)
             return select(static_cast<int>(number));
     } else {
-        for (std::uint32_t i = 0; i < ci->totalChoices; ++i) {
+        // Only the root alternatives carry tags to search.
+        for (std::uint32_t i = 0; i < ci->numChoices; ++i) {
             if (ci->selectionTags[i] == tag)
                 return select(static_cast<int>(i));
         }

@@ -45,6 +45,13 @@ const ASN1::TypeInfo* const wideInfos[] = {&ASN1::Null::theInfo, &ASN1::Null::th
 const std::uint32_t wideTags[] = {0x800028, 0x8000C8, 0x400003, 0xC00005};
 const char* const wideNames[] = {"a", "b", "c", "d"};
 const ASN1::ChoiceInfo wideInfo = {{&ASN1::CHOICE::create, 0}, false, wideInfos, 4, 4, wideTags, wideNames};
+// The same with d an extension addition: only the root alternatives' tags are searched.
+const ASN1::ChoiceInfo wideExtInfo = {{&ASN1::CHOICE::create, 0}, true, wideInfos, 3, 4, wideTags, wideNames};
+// CHOICE { a NULL, b NULL, ..., d BOOLEAN } with automatic tags: the tag number is the
+// position, whatever the tag's class.
+const ASN1::TypeInfo* const autoInfos[] = {&ASN1::Null::theInfo, &ASN1::Null::theInfo,
+                                           &ASN1::BOOLEAN::theInfo};
+const ASN1::ChoiceInfo autoInfo = {{&ASN1::CHOICE::create, 0}, true, autoInfos, 2, 3, nullptr, wideNames};
 
 Value wide(int index)
 {
@@ -263,17 +270,23 @@ TEST(Ber, DecoderRules)
 TEST(Ber, ChoiceSelectionFromTheTag)
 {
     struct Row {
+        ASN1::ChoiceInfo const* info;
         char const* octets;
         int selection;
         bool read; // and the decoder past it
     } const table[] = {
-        {"9F 28 00", 0, true},     {"9F 81 48 00", 1, true},   {"C5 01 00", 3, true},
-        {"9F 29 00", -2, true},    {"C6 01 FF", -2, true},     {"85 00", -2, true},
-        {"9F 29 01 00", -2, true}, {"9F 29 02 00", -1, false},
+        {&wideInfo, "9F 28 00", 0, true},     {&wideInfo, "9F 81 48 00", 1, true},
+        {&wideInfo, "C5 01 00", 3, true},     {&wideInfo, "9F 29 00", -2, true},
+        {&wideInfo, "C6 01 FF", -2, true},    {&wideInfo, "85 00", -2, true},
+        {&wideInfo, "9F 29 01 00", -2, true}, {&wideInfo, "9F 29 02 00", -1, false},
+        {&wideExtInfo, "9F 28 00", 0, true},  {&wideExtInfo, "C5 01 00", -2, true},
+        {&autoInfo, "81 00", 1, true},        {&autoInfo, "82 01 FF", 2, true},
+        {&autoInfo, "01 00", 1, true},        {&autoInfo, "42 01 FF", 2, true},
+        {&autoInfo, "83 00", -2, true},
     };
     for (Row const& row : table) {
         SCOPED_TRACE(row.octets);
-        ASN1::CHOICE value(&wideInfo);
+        ASN1::CHOICE value(row.info);
         std::vector<char> in = bytes(row.octets);
         ASN1::BERDecoder decoder(in.data(), in.data() + in.size());
         EXPECT_EQ(value.accept(decoder), row.read);
