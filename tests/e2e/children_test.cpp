@@ -14,6 +14,7 @@
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/frames.hpp"
+#include "tests/slots/media_text.hpp"
 
 namespace
 {
@@ -88,14 +89,7 @@ protected:
     static LGCP::Command t38()
     {
         LGCP::Command c;
-        LGCP::T38Soft& t = c.select_create().select_t38soft();
-        t.set_dhost().set_iaddr("10.0.0.1");
-        t.ref_dhost().set_port(4000u);
-        t.set_shost().set_iaddr("10.0.0.2");
-        t.ref_shost().set_port(5000u);
-        t.set_rx_packet_size(160);
-        t.set_rx_threshold(1);
-        t.set_tx_threshold(1);
+        mediatest::t38Create(c);
         return c;
     }
     static LGCP::Command destroy() { return LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()); }
@@ -131,6 +125,15 @@ protected:
         got = true;
         reader.join();
         return found;
+    }
+    // `n` queries in one write, and their answers.
+    bool burst_queries(int n)
+    {
+        std::vector<LGCP::Message> queries;
+        queries.reserve(std::size_t(n));
+        for (int k = 0; k < n; ++k)
+            queries.push_back(message(k, -1, query()));
+        return burst(queries) && answers(n);
     }
     bool answers(int queries)
     {
@@ -267,12 +270,7 @@ TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
 {
     const int n = 100;
     touch("/usr/local/sbin/query", "lineleft");
-    std::vector<LGCP::Message> queries;
-    queries.reserve(n);
-    for (int k = 0; k < n; ++k)
-        queries.push_back(message(k, -1, query()));
-    ASSERT_TRUE(burst(queries));
-    ASSERT_TRUE(answers(n));
+    ASSERT_TRUE(burst_queries(n));
     std::vector<LGCP::Message> pairs;
     for (int k = 1; k <= n; ++k) {
         pairs.push_back(message(k, k, t38()));
@@ -298,12 +296,7 @@ TEST_F(T38Children, QueryKeepsTheWatchdogFed)
     };
     const int before = pings();
     ASSERT_LE(0, before) << daemon.board("watchdog");
-    std::vector<LGCP::Message> queries;
-    queries.reserve(n);
-    for (int k = 0; k < n; ++k)
-        queries.push_back(message(k, -1, query()));
-    ASSERT_TRUE(burst(queries));
-    ASSERT_TRUE(answers(n));
+    ASSERT_TRUE(burst_queries(n));
     EXPECT_LE(before + n + 1, pings());
     EXPECT_EQ(n, count("t38: can't detect T38 resources"));
 }

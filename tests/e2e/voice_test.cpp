@@ -214,17 +214,8 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
                               "dd bs=4096 count=1 of=\"$0.stdin\" 2>/dev/null\n"
                               "exit 3\n";
     ::chmod(program.c_str(), 0755);
-    ASSERT_TRUE(ask(7, [](LGCP::Command& c) {
-        LGCP::T38Soft& t = c.select_create().select_t38soft();
-        t.set_dhost().set_iaddr("10.0.0.1");
-        t.ref_dhost().set_port(4000u);
-        t.set_shost().set_iaddr("10.0.0.2");
-        t.ref_shost().set_port(5000u);
-        t.set_rx_packet_size(160);
-        t.set_rx_threshold(1);
-        t.set_tx_threshold(1);
-        t.set_args().push_back(ASN1::IA5String("--fax"));
-    }));
+    ASSERT_TRUE(ask(
+        7, [](LGCP::Command& c) { mediatest::t38Create(c).set_args().push_back(ASN1::IA5String("--fax")); }));
     EXPECT_EQ("ok #1; @7 transmitter 4096; @7 receiver 4096", next(3));
     ASSERT_TRUE(daemon.wait_err("successfully started") || daemon.wait_out("successfully started"));
     EXPECT_EQ("ok\n", daemon.board("event /dev/mcc/ctl 5A"));

@@ -3,7 +3,7 @@
 // shared by the unit and end-to-end tests: "ok #3", "connectFail #4",
 // "@1 receiver 4096", "@3 transmitter off", "@4 abort 0", "@1 userData 0A 0B",
 // "@4 startPlaying", "@5 stopRecording userRequest", "query mcc 32/16/32 t38 4",
-// "status" for a line status report.
+// "status" for a line status report; and the create of a T.38 relay they send.
 #include <string>
 
 #include "asn1/asn1.hpp"
@@ -12,6 +12,21 @@
 
 namespace mediatest
 {
+
+// Selects the create of a T.38 relay from 10.0.0.2:5000 to 10.0.0.1:4000 with
+// 160-byte packets and the given thresholds, for the caller to add to.
+inline LGCP::T38Soft& t38Create(LGCP::Command& c, int rxThreshold = 1, int txThreshold = 1)
+{
+    LGCP::T38Soft& t = c.select_create().select_t38soft();
+    t.set_dhost().set_iaddr("10.0.0.1");
+    t.ref_dhost().set_port(4000u);
+    t.set_shost().set_iaddr("10.0.0.2");
+    t.ref_shost().set_port(5000u);
+    t.set_rx_packet_size(160);
+    t.set_rx_threshold(rxThreshold);
+    t.set_tx_threshold(txThreshold);
+    return t;
+}
 
 inline std::string text(LGCP::Message const& m)
 {

@@ -17,6 +17,7 @@ namespace
 {
 
 using mediatest::board;
+using mediatest::t38Create;
 
 // Writes its arguments and one frame of its standard input beside itself and
 // exits with the code in "exit"; with "ignore" it ignores SIGTERM and sleeps
@@ -45,10 +46,7 @@ protected:
     std::string create(int slot, unsigned nargs)
     {
         return command(slot, 1, [&](LGCP::Command& c) {
-            LGCP::T38Soft& t = c.select_create().select_t38soft();
-            t.set_dhost().set_iaddr("10.0.0.1"), t.ref_dhost().set_port(4000u);
-            t.set_shost().set_iaddr("10.0.0.2"), t.ref_shost().set_port(5000u), t.set_rx_packet_size(160);
-            t.set_rx_threshold(2), t.set_tx_threshold(3);
+            LGCP::T38Soft& t = t38Create(c, 2, 3);
             for (unsigned i = 0; i < nargs; ++i)
                 t.set_args().push_back(ASN1::IA5String("a" + std::to_string(i)));
         });
@@ -147,14 +145,7 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
 TEST_F(T38Slots, ProgramThatCannotBeForked)
 {
     LGCP::Command c;
-    LGCP::T38Soft& t = c.select_create().select_t38soft();
-    t.set_dhost().set_iaddr("10.0.0.1");
-    t.ref_dhost().set_port(4000u);
-    t.set_shost().set_iaddr("10.0.0.2");
-    t.ref_shost().set_port(5000u);
-    t.set_rx_packet_size(160);
-    t.set_rx_threshold(2);
-    t.set_tx_threshold(3);
+    t38Create(c, 2, 3);
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
