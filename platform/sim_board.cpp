@@ -338,7 +338,8 @@ void SimBoard::hold(int fd, std::size_t bytes)
     // bytes, and takes another record only while what is queued, each record
     // counted with its bookkeeping (a few hundred bytes more than the record),
     // is less than the buffer; it reports the descriptor writable only while
-    // that is at most a quarter of the buffer. So one record of `bytes` fills it.
+    // that is at most a quarter of the buffer. So one record of `bytes` fills it;
+    // smaller records, with less bookkeeping each, fill it a few at a time.
     const int value = int((bytes + 32 + 1) / 2);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, sizeof value);
 }

@@ -41,9 +41,9 @@
 // channel plays 8,000 bytes a second): the board then leaves the records in
 // the descriptor until the model's time for the next one, so the descriptor
 // fills and stops being writable, and a timer in the board's pollable
-// descriptor wakes the loop when that time comes. Such a descriptor holds one
-// record beyond what its model holds (the model's request reply says how
-// large), not the system's default socket buffer.
+// descriptor wakes the loop when that time comes. Such a descriptor holds
+// about one record beyond what its model holds (the model's request reply
+// says how large), not the system's default socket buffer.
 //
 // Start-up opens devices before the loop serves the socket, so the commands of
 // the file "<QUELVAD_SIM>.init", when it exists, are applied when the board is
@@ -174,8 +174,8 @@ private:
     // Handles what the kernel says is pending on the simulator's end.
     void poll_channel(int fd);
     void drop_channel(int fd);
-    // The daemon's descriptor holds one record of up to `bytes` that the
-    // driver has not taken (Reply::hold).
+    // The daemon's descriptor holds about `bytes` that the driver has not
+    // taken (Reply::hold).
     static void hold(int fd, std::size_t bytes);
     // Leaves the descriptor's records where they are until `at`.
     void pause(int fd, std::uint64_t at);

@@ -83,7 +83,7 @@ int Set::select(Set& rd, Set& wr, Set& ex, timeval& timeout)
 
 int Set::select_rd(Set& rd, timeval& timeout)
 {
-    return wait(rd.mMax, &rd, nullptr, nullptr, &timeout);
+    return select(rd, timeout);
 }
 
 int Set::select_wr(Set& wr, timeval& timeout)

@@ -25,9 +25,9 @@ using Channel = int;
 // What a request gives back: the result, or -1 with `error` as errno when it
 // is not 0. `out` is appended to the journal line (what the driver filled in).
 // `hold`, when not 0, is what the descriptor holds from then on of what the
-// daemon writes and the driver has not taken yet: one record of up to that
-// many bytes (a larger record is refused with EMSGSIZE); with it waiting, the
-// descriptor is full.
+// daemon writes and the driver has not taken yet: about that many bytes (one
+// record of that size, or a few smaller ones; a larger record is refused with
+// EMSGSIZE); with them waiting, the descriptor is full.
 struct Reply {
     int result = 0;
     int error = 0;

@@ -22,9 +22,10 @@
 // A transparent (voice) channel plays what it is given at 8,000 bytes a second
 // and takes the next record only while less than one second of it is still
 // to be played; until then what the daemon writes waits in the descriptor,
-// which holds one record (of up to kRecord bytes) and is then full, so a
-// player that keeps writing waits, as on a board, and has handed over its
-// last record only when less than a second and that record are left to play.
+// which holds about one record of kRecord bytes (or a few smaller ones) and
+// is then full, so a player that keeps writing waits, as on a board, and has
+// handed over its last record only when less than a second and that record
+// are left to play.
 #include <cstdint>
 #include <deque>
 #include <map>
