@@ -9,6 +9,7 @@
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "runtime/trace.hpp"
+#include "slots/slots.hpp"
 
 namespace
 {
@@ -24,9 +25,14 @@ MccSlot::MccSlot(Fd const& fd)
 
 bool MccSlot::IUserData(std::vector<char> const& data)
 {
-    // A frame the channel did not take whole is lost: the controller hears so.
     const ssize_t n = ::write(mFd.lowlevel_fd(), data.data(), data.size());
-    return n == static_cast<ssize_t>(data.size());
+    if (n == static_cast<ssize_t>(data.size()))
+        return true;
+    // A frame the channel did not take whole is lost: the controller hears
+    // of a failure, not that the kind takes no user data. The command is
+    // answered here, so the manager's own answer to false is not sent.
+    Slots::instance().Error(LGCP::ErrorCause::internal);
+    return false;
 }
 
 void MccSlot::OnEvent(int, short revents)

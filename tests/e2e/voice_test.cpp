@@ -1,8 +1,9 @@
 // The controller-channel slots of the running daemon: an MCC data slot's user
-// data both ways through the simulated controller, a recorder sending a trunk
-// channel's bytes to a loopback peer and recording through a disconnect, a
-// released network player joined again, and a T.38 slot running a fake
-// program under the daemon's root and reporting its end.
+// data both ways through the simulated controller and a frame its channel
+// refuses, a recorder sending a trunk channel's bytes to a loopback peer and
+// recording through a disconnect, a released network player joined again, and
+// a T.38 slot running a fake program under the daemon's root and reporting its
+// end.
 #include <arpa/inet.h>
 #include <fstream>
 #include <functional>
@@ -23,6 +24,14 @@ protected:
     void SetUp() override { start({{}, {}, "device /dev/mcc/ctl present\n"}); }
     // The next `n` messages that are not line status reports, "; " between them.
     std::string next(int n = 1) { return texts(n, mediatest::text); }
+    // The same, each as the bytes of its payload.
+    std::string next_bytes(int n = 1)
+    {
+        std::string out;
+        for (e2e::Bytes payload; n-- > 0;)
+            out += (out.empty() ? "" : "; ") + (DaemonTest::next(payload) ? e2e::hex(payload) : "(none)");
+        return out;
+    }
     bool ask(unsigned slot, const std::function<void(LGCP::Command&)>& fill)
     {
         LGCP::Message m;
@@ -104,6 +113,22 @@ TEST_F(Voice, MccUserDataBothWays)
     EXPECT_EQ("01 02 03\nok\n", daemon.board("mcc sent 1"));
     EXPECT_EQ("reached=1\nok\n", daemon.board("mcc frame 1 0A0B"));
     EXPECT_EQ("@1 userData 0A 0B", next());
+}
+
+// A frame the channel cannot take (a voice channel takes at most 8,192 bytes
+// at a time) is answered internal, not unsupported; the slot goes on.
+TEST_F(Voice, MccFrameTheChannelRefusesIsAnInternalFailure)
+{
+    ASSERT_TRUE(ask(1, [](LGCP::Command& c) {
+        c.select_create().select_mcc().set_type(LGCP::MccType::transparent),
+            c.ref_create().ref_mcc().set_mode(LGCP::MccMode::standard);
+    }));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_userData(std::vector<char>(9000, 'x')); }));
+    EXPECT_EQ("C0 01 01 00 01 65", next_bytes());
+    ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_userData(std::vector<char>{1, 2, 3}); }));
+    EXPECT_EQ("C0 01 01 00 01 40", next_bytes());
+    EXPECT_EQ("01 02 03\nok\n", daemon.board("mcc written 4096"));
 }
 
 TEST_F(Voice, RecorderSendsTheTrunkChannelToItsPeer)
