@@ -131,11 +131,11 @@ bool PlaySlotNetwork::IOnOutputStream()
 void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 {
     if (status != ASync::Connect::Status::Connected) {
-        std::clog << ext::header(this) << "connection to " << mAddress << " fail." << std::endl;
+        std::clog << ext::header(this) << "connection to " << host(this) << " fail." << std::endl;
         Release();
         return;
     }
-    std::clog << ext::header(this) << "connected to " << mAddress << "." << std::endl;
+    std::clog << ext::header(this) << "connected to " << host(this) << "." << std::endl;
     LGCP::IoctlResponse response;
     response.select_startPlaying();
     OnIoctlResponse(response);
@@ -155,7 +155,7 @@ void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status)
 {
     if (status == ASync::Copy::Status::Done)
-        std::clog << ext::header(this) << "connection to " << mAddress << " closed." << std::endl;
+        std::clog << ext::header(this) << "connection to " << host(this) << " closed." << std::endl;
     else
         std::cerr << ext::header(this) << "play failed" << std::endl;
     Release();
@@ -297,11 +297,11 @@ bool RecordSlot::IOnInputStream()
 void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 {
     if (status != ASync::Connect::Status::Connected) {
-        std::clog << ext::header(this) << "connection to " << mAddress << " fail." << std::endl;
+        std::clog << ext::header(this) << "connection to " << host(this) << " fail." << std::endl;
         StopRecording(LGCP::StopRecordingCause::connectionFail);
         return;
     }
-    std::clog << ext::header(this) << "connected to " << mAddress << "." << std::endl;
+    std::clog << ext::header(this) << "connected to " << host(this) << "." << std::endl;
     Drop(mConnector);
     // A disconnect leaves a recording running, so a later join may find one:
     // the new copy replaces it, never runs beside it on the same channel.
@@ -315,7 +315,7 @@ void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status)
 {
     if (status == ASync::Copy::Status::Done) {
-        std::clog << ext::header(this) << "connection to " << mAddress << " closed." << std::endl;
+        std::clog << ext::header(this) << "connection to " << host(this) << " closed." << std::endl;
         StopRecording(LGCP::StopRecordingCause::userRequest);
     } else {
         std::cerr << ext::header(this) << "record aborted" << std::endl;

@@ -49,6 +49,8 @@ public:
 
     bool IOnOutputStream() override;
     State state() const { return mState; }
+    // The peer's address, as its log lines show it.
+    void PutAddr(std::ostream& os) const { os << mAddress; }
 
 private:
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
@@ -101,6 +103,8 @@ public:
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
     std::ostream& PutHeader(std::ostream& os) const;
+    // The peer's address, as its log lines show it.
+    void PutAddr(std::ostream& os) const { os << mAddress; }
 
 private:
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
