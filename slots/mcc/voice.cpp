@@ -119,6 +119,11 @@ bool PlaySlotNetwork::IOnOutputStream()
         mConnector = new ASync::Connect;
         mConnector->Bind(&PlaySlotNetwork::OnConnect, this);
         mConnector->Start(mAddress, kConnectTimeout);
+        // A connection that failed inside the start (an address that is no
+        // address, a peer refused at once) has released the player already:
+        // it must not be reported active nor joined.
+        if (mState == released)
+            return false;
     }
     // A player that has ended is not started again: a later join still
     // succeeds and reports its transmitter, but nothing more is played.

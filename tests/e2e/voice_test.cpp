@@ -1,9 +1,9 @@
 // The controller-channel slots of the running daemon: an MCC data slot's user
 // data both ways through the simulated controller and a frame its channel
 // refuses, a recorder sending a trunk channel's bytes to a loopback peer and
-// recording through a disconnect, a released network player joined again, and
-// a T.38 slot running a fake program under the daemon's root and reporting its
-// end.
+// recording through a disconnect, a released network player joined again, a
+// network player whose connection fails at once, and a T.38 slot running a
+// fake program under the daemon's root and reporting its end.
 #include <arpa/inet.h>
 #include <fstream>
 #include <functional>
@@ -227,6 +227,31 @@ TEST_F(Voice, ReleasedNetworkPlayerJoinsAgain)
     EXPECT_EQ(std::string::npos,
               daemon.err().find("player[4096]: connected to", daemon.err().find(" closed.")));
     EXPECT_EQ(-1, listener.accept(0));
+}
+
+// A player whose address is no address fails inside the connector's start:
+// it is released before its join, so the controller hears the abort and the
+// join's refusal, and no transmitter; the switch is never asked to join it.
+TEST_F(Voice, NetworkPlayerWhoseConnectionFailsAtOnce)
+{
+    ASSERT_TRUE(ask(4, [&](LGCP::Command& c) {
+        LGCP::PlayerParams_network& n = c.select_create().select_voice().select_player().select_network();
+        n.set_host().set_iaddr("gateway.invalid");
+        n.ref_host().set_port(5060u);
+        n.set_id(1);
+    }));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    journal();
+    ASSERT_TRUE(connect(4, 2));
+    // abort 0 on slot 4, then connectFail for the connect.
+    EXPECT_EQ("40 00 04 87 01 00; C0 01 01 00 04 69", next_bytes(2));
+    EXPECT_EQ(e2etest::Lines{}, journal("/dev/hal connect"));
+    // Nothing came after the refusal: the next message answers the next command.
+    ASSERT_TRUE(ask(4, [](LGCP::Command& c) { c.select_destroy(); }));
+    EXPECT_EQ("C0 01 01 00 04 40", next_bytes());
+    EXPECT_TRUE(daemon.wait_err("player[4096]: connection to gateway.invalid:5060 fail."));
 }
 
 TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)

@@ -32,12 +32,12 @@ protected:
             f.set_repeat(repeat);
         });
     }
-    std::string create_network(int slot, int port, int id, bool record)
+    std::string create_network(int slot, int port, int id, bool record, const char* address = "127.0.0.1")
     {
         return command(slot, 1, [&](LGCP::Command& c) {
             LGCP::VoiceParams& v = c.select_create().select_voice();
             TERM::HostAddress& h = record ? v.select_record() : v.select_player().select_network().set_host();
-            h.set_iaddr("127.0.0.1"), h.set_port(unsigned(port));
+            h.set_iaddr(address), h.set_port(unsigned(port));
             if (!record)
                 v.ref_player().ref_network().set_id(id);
         });
@@ -121,6 +121,28 @@ TEST_F(VoiceSlots, NetworkPlayerWithoutPeer)
     ASSERT_EQ("ok #1", create_network(4, port, 7, false));
     EXPECT_EQ("@4 transmitter 4096 | ok #4", connect(4, 2, 4));
     EXPECT_EQ("@4 transmitter off | @4 abort 0", pump_until("abort 0"));
+}
+
+// A connection that fails inside the connector's start (a text that is no
+// address) releases the player before its join: one abort, no transmitter,
+// no switch request, and the join is refused.
+TEST_F(VoiceSlots, NetworkPlayerWhoseConnectionFailsAtOnce)
+{
+    for (const char* address : {"gateway.invalid", "127.0.0.1.1", ""}) {
+        SCOPED_TRACE(address);
+        ASSERT_EQ("ok #1", create_network(4, 5060, 7, false, address));
+        {
+            ctltest::Capture log(std::clog);
+            ctltest::Capture err(std::cerr);
+            EXPECT_EQ("@4 abort 0 | connectFail #4", connect(4, 2, 4));
+            EXPECT_EQ("player[4096]: connection to " + std::string(address) + ":5060 fail.\n", log.text());
+            EXPECT_EQ("slot 04:player don't have output stream to 02:trunk\n", err.text());
+        }
+        EXPECT_EQ("", requests("/dev/hal"));
+        EXPECT_EQ("", pump_until("", 20));
+        EXPECT_EQ("ok #5", command(4, 5, [](LGCP::Command& c) { c.select_destroy(); }));
+        board().service();
+    }
 }
 
 TEST_F(VoiceSlots, RecorderCopiesItsChannelAndReportsEachEnd)
