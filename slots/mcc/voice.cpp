@@ -19,6 +19,8 @@ namespace
 
 const unsigned kConnectTimeout = 5000;
 const unsigned kPhraseBuffer = 8192;
+// How long an endless phrase list that played nothing waits before its next pass.
+const unsigned kEmptyPassPause = 1000;
 const char kVoiceDirectory[] = "/usr/local/voice/";
 
 // A copier or connector that ended: it may be inside its own handler, which
@@ -202,6 +204,7 @@ bool PlaySlotFile::IOnOutputStream()
 bool PlaySlotFile::restart()
 {
     mPosition = 0;
+    mPassPlayed = false;
     return next_phrase();
 }
 
@@ -235,12 +238,26 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
         Release();
         return;
     }
+    if (mCopier->copied() > 0)
+        mPassPlayed = true;
     if (next_phrase())
         return;
     if (mRepeat != 0 && --mRepeat == 0) {
         Release();
         return;
     }
+    // An endless list of empty phrases would otherwise read them again at
+    // once, pass after pass, and hold the loop; a phrase that gains content
+    // is played at the next pass.
+    if (mRepeat == 0 && !mPassPlayed) {
+        mPause.set(kEmptyPassPause, &PlaySlotFile::next_pass, this);
+        return;
+    }
+    next_pass();
+}
+
+void PlaySlotFile::next_pass()
+{
     if (!restart())
         OnAbort(0);
 }

@@ -13,6 +13,7 @@
 #include "runtime/async.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/timer.hpp"
 #include "slots/factory.hpp"
 #include "slots/slot.hpp"
 
@@ -78,6 +79,7 @@ private:
     void OnPlayComplete(ASync::Copy::Status::Type status);
     void Release();
     void delayed_abort();
+    void next_pass();
 
     ASync::Copy* mCopier = nullptr;
     Fd mFile;
@@ -86,6 +88,10 @@ private:
     Dpc mDpc;
     std::vector<std::string> mNames;
     std::size_t mPosition = 0;
+    // Whether the pass under way has played any byte yet; an endless list
+    // whose pass played nothing waits before it reads its phrases again.
+    bool mPassPlayed = false;
+    Timer mPause;
 };
 
 // Each join that finds the recorder without a source starts a connection and

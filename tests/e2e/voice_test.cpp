@@ -2,8 +2,9 @@
 // data both ways through the simulated controller and a frame its channel
 // refuses, a recorder sending a trunk channel's bytes to a loopback peer and
 // recording through a disconnect, a released network player joined again, a
-// network player whose connection fails at once, and a T.38 slot running a
-// fake program under the daemon's root and reporting its end.
+// network player whose connection fails at once, an endless list of empty
+// phrases that plays what a phrase gains, and a T.38 slot running a fake
+// program under the daemon's root and reporting its end.
 #include <arpa/inet.h>
 #include <fstream>
 #include <functional>
@@ -252,6 +253,36 @@ TEST_F(Voice, NetworkPlayerWhoseConnectionFailsAtOnce)
     ASSERT_TRUE(ask(4, [](LGCP::Command& c) { c.select_destroy(); }));
     EXPECT_EQ("C0 01 01 00 04 40", next_bytes());
     EXPECT_TRUE(daemon.wait_err("player[4096]: connection to gateway.invalid:5060 fail."));
+}
+
+// An endless list whose phrases are all empty keeps playing and sends no
+// end: content that a phrase gains is played at a later pass, and the next
+// message after the join's answer is the destroy's.
+TEST_F(Voice, EndlessListOfEmptyPhrasesPlaysWhatAPhraseGains)
+{
+    for (const char* d : {"/usr", "/usr/local", "/usr/local/voice"})
+        ::mkdir(daemon.path(d).c_str(), 0755);
+    const std::string phrase = daemon.path("/usr/local/voice/e");
+    std::ofstream(phrase).flush();
+    ASSERT_TRUE(ask(3, [](LGCP::Command& c) {
+        LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
+        f.set_name().push_back(ASN1::IA5String("e"));
+        f.set_repeat(0);
+    }));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    ASSERT_TRUE(connect(3, 2));
+    EXPECT_EQ("@3 transmitter 4096; ok #1", next(2));
+    std::ofstream(phrase) << "\x05\x06";
+    std::string played = "ok\n";
+    for (int waited = 0; played == "ok\n" && waited < e2e::deadline_ms(); waited += 20) {
+        ::poll(nullptr, 0, 20);
+        played = daemon.board("mcc written 4096");
+    }
+    EXPECT_EQ("05 06\n", played.substr(0, 6));
+    ASSERT_TRUE(ask(3, [](LGCP::Command& c) { c.select_destroy(); }));
+    EXPECT_EQ("ok #1", next());
 }
 
 TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)

@@ -1,6 +1,7 @@
 // Players and recorders on voice channels: phrase files played in order and
 // repeated, unsafe or missing names, a network player and a recorder against
 // loopback TCP peers, and the ends each reports.
+#include "runtime/multiplexer.hpp"
 #include "slots/mcc/voice.hpp"
 #include "slots/switched/trunk.hpp"
 #include "tests/slots/media_fixture.hpp"
@@ -50,6 +51,24 @@ protected:
             return peer.is_valid();
         });
         return peer;
+    }
+    // Runs the loop for `ms` of virtual time, or `turns` turns when the loop
+    // never waits, so that a player spinning on its passes cannot hold the test.
+    void run_bounded(unsigned ms, unsigned turns = 2000)
+    {
+        struct Guard {
+            unsigned left;
+            void tick()
+            {
+                if (left > 0 && --left == 0)
+                    multiplexer.terminate();
+            }
+        } guard{2 * turns}; // a Dpc runs twice a turn
+        Dpc dpc;
+        dpc.Bind(&guard, &Guard::tick);
+        dpc.Activate();
+        run_for(ms);
+        board().service();
     }
 };
 
@@ -121,6 +140,24 @@ TEST_F(VoiceSlots, NetworkPlayerWithoutPeer)
     ASSERT_EQ("ok #1", create_network(4, port, 7, false));
     EXPECT_EQ("@4 transmitter 4096 | ok #4", connect(4, 2, 4));
     EXPECT_EQ("@4 transmitter off | @4 abort 0", pump_until("abort 0"));
+}
+
+// An endless list whose pass played nothing reads its phrases again only
+// after a second: what a phrase gains meanwhile is played by that pass, not
+// before, and the player sends nothing of its own meanwhile.
+TEST_F(VoiceSlots, EndlessListThatPlayedNothingPassesAgainAfterASecond)
+{
+    write_file("/usr/local/voice/e", "");
+    write_file("/usr/local/voice/f", "");
+    ASSERT_EQ("ok #1", create_file_player({"e", "missing", "f"}, 0));
+    EXPECT_EQ("@3 transmitter 4096 | ok #4", connect(3, 2, 4));
+    run_bounded(1); // the first pass ends at once, having played nothing
+    write_file("/usr/local/voice/f", "\x05");
+    run_bounded(998);
+    EXPECT_EQ("", written(4096));
+    run_bounded(2);
+    EXPECT_EQ("05", written(4096).substr(0, 2));
+    EXPECT_EQ("", frames());
 }
 
 // A connection that fails inside the connector's start (a text that is no
