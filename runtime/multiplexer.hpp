@@ -145,9 +145,9 @@ private:
 
     // The steps of run, in the order of a turn.
     void begin_run(bool watchdog, bool cache);
-    std::uint32_t fire_due_timers();
+    std::int32_t timers_schedule();
     void execute_dpc();
-    std::int32_t bound_wait(std::uint32_t now);
+    std::int32_t bound_wait(std::int32_t timer_wait);
     int gather();
     static void check_hang(std::int32_t timeout, int entries);
     void cap_for_watchdog(std::int32_t& timeout) const;
