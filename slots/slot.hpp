@@ -96,7 +96,7 @@ public:
     void processFlagsEvent(dsproc_flags_event const* event);
     void processBSSEvent(dsproc_bss_event const* event);
     void processSDEvent(Hardware::DSProcSDEvent const& event);
-    void processRtpEvent(platform::rtp::RtpEvent const& event);
+    void processRtpEvent(platform::rtp::rtp_event const& event);
 
     void LogicalConnect(Slot& source);
     void LogicalDisconnect();
