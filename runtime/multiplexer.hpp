@@ -89,6 +89,10 @@ public:
     // Writes "PING" to the watchdog; code that blocks inside one callback for
     // long calls it to keep the board from resetting.
     void resetWD();
+    // The loop's own feeding of the watchdog, on the loop's clock: a ping at
+    // most once a second, and at once when the clock went back. A callback
+    // that waits for long calls it as often as it likes.
+    void ping_watchdog();
     // The loop's part of the status dump (loop_status.cpp).
     void dump(std::ostream& os) const;
 
@@ -152,7 +156,6 @@ private:
     static void check_hang(std::int32_t timeout, int entries);
     void cap_for_watchdog(std::int32_t& timeout) const;
     int wait(int entries, std::int32_t timeout);
-    void ping_watchdog();
     bool handlers_ready(int polled, int entries);
     void dispatch();
     void write_gathered_output();
