@@ -154,19 +154,21 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause)
     mResponseState = 2;
 }
 
-unsigned Server::delayResponse()
+std::optional<unsigned> Server::delayResponse()
 {
     mResponseState = 1;
     // The promise carries the seq of this command, not one left over from an
     // earlier command: the controller matches answers by seq.
-    return mSeqPresent ? static_cast<unsigned>(mSeq) : kNoSeq;
+    if (!mSeqPresent)
+        return std::nullopt;
+    return static_cast<unsigned>(mSeq);
 }
 
-void Server::delayedSuccess(unsigned slot, unsigned seq)
+void Server::delayedSuccess(unsigned slot, std::optional<unsigned> seq)
 {
     LGCP::Message message;
-    if (seq != kNoSeq)
-        message.set_seq(static_cast<int>(seq));
+    if (seq)
+        message.set_seq(static_cast<int>(*seq));
     if (slot != kNoSlot)
         message.set_slot(slot);
     message.set_pdu().select_response().select_success();
@@ -307,14 +309,14 @@ bool Service::IsSlotPresent() const
     return server->IsSlotPresent();
 }
 
-unsigned Service::delayResponse()
+std::optional<unsigned> Service::delayResponse()
 {
     if (!bound())
-        return kNoSeq;
+        return std::nullopt;
     return server->delayResponse();
 }
 
-void Service::delayedSuccess(unsigned slot, unsigned seq)
+void Service::delayedSuccess(unsigned slot, std::optional<unsigned> seq)
 {
     if (bound())
         server->delayedSuccess(slot, seq);

@@ -6,6 +6,7 @@
 // expects. CtrlSrv::Service is the base of every controller-facing service.
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <ostream>
 
 #include "control/service.hpp"
@@ -16,9 +17,9 @@ namespace CtrlSrv
 
 class Service;
 
-// The slot and seq values that stand for "none".
+// The slot value that stands for "none". A seq has no such value: every
+// 32-bit seq is the controller's, -1 included, so "none" is an empty optional.
 constexpr unsigned kNoSlot = 0xFFFFFFFFu;
-constexpr unsigned kNoSeq = 0xFFFFFFFFu;
 
 class Server : public Control::Notify
 {
@@ -42,8 +43,8 @@ public:
 
     void Success();
     void Error(LGCP::ErrorCause::NamedNumber cause);
-    unsigned delayResponse();
-    void delayedSuccess(unsigned slot, unsigned seq);
+    std::optional<unsigned> delayResponse();
+    void delayedSuccess(unsigned slot, std::optional<unsigned> seq);
     void SendSignal(LGCP::Signal const& signal);
     void SendSignal(unsigned slot, LGCP::Signal const& signal);
     void SendMsg(LGCP::Message& message);
@@ -95,10 +96,10 @@ public:
     void SendSignal(unsigned slot, LGCP::Signal const& signal);
     unsigned GetSlot() const;
     bool IsSlotPresent() const;
-    // The seq of the command being answered, or kNoSeq when it had none;
+    // The seq of the command being answered, or none when it had none;
     // delayedSuccess then sends the answer without one.
-    unsigned delayResponse();
-    void delayedSuccess(unsigned slot, unsigned seq);
+    std::optional<unsigned> delayResponse();
+    void delayedSuccess(unsigned slot, std::optional<unsigned> seq);
     bool CheckServerConnection(bool& connected) const;
 
     Server* GetServer() const { return server; }

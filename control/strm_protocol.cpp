@@ -71,6 +71,8 @@ void StrmProtocol::attach(const Fd& fd)
 void StrmProtocol::release()
 {
     drop_gathered();
+    stop_waiting();
+    mStarved = false;
     if (!mSocket.is_valid())
         return;
     mInput.Release();
@@ -178,10 +180,16 @@ bool StrmProtocol::do_read()
     Packet p = mReadBuffer;
     mReadBuffer.clear();
     if (!p.renew(0)) {
-        // The bytes stay in the socket; the next pass tries again.
-        std::cerr << ext::header(this) << "no packet buffer for reading" << std::endl;
+        // The bytes stay in the socket, and the loop stops watching it until a
+        // buffer is back: polling it meanwhile would spin.
+        if (!mStarved)
+            std::cerr << ext::header(this) << "no packet buffer for reading" << std::endl;
+        mStarved = true;
+        mInput.SetEvents(0);
+        wait_for_buffer();
         return false;
     }
+    mStarved = false;
     mReadMeasure.begin();
     const ssize_t r = ::recv(mSocket.lowlevel_fd(), p.data(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL);
     const int error = errno;
@@ -208,6 +216,13 @@ void StrmProtocol::read_pending()
 {
     while (mSocket.is_valid() && mInput.IsActive() && do_read()) {
     }
+}
+
+void StrmProtocol::buffer_free()
+{
+    // What waits in the socket wakes the loop again.
+    if (mInput.IsActive())
+        mInput.SetEvents(POLLIN);
 }
 
 void StrmProtocol::on_error(std::string const& text)

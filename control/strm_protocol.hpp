@@ -8,7 +8,9 @@
 // a packet is written before message() returns. Every write has a budget of
 // 1000 ms, because the daemon has one thread and no queue. Every failure
 // closes the socket first and is then reported upward once, as a deactivation
-// carrying an error status.
+// carrying an error status. Bytes are never dropped: when the packet pool has
+// no buffer to read into, they stay in the socket and reading waits, with the
+// read event disarmed, until a buffer is back in the pool.
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -19,7 +21,7 @@
 #include "runtime/measure.hpp"
 #include "runtime/multiplexer.hpp"
 
-class StrmProtocol : public Protocol, private GatheredOutput
+class StrmProtocol : public Protocol, private GatheredOutput, private PacketWaiter
 {
 public:
     static constexpr int write_budget_ms = 1000;
@@ -73,6 +75,7 @@ private:
     // quietly: logged and counted only).
     bool write_now(const unsigned char* data, unsigned length, bool quietly = false);
     void write_gathered() override;
+    void buffer_free() override;
     // On the way out of a connection: a failure is logged, not reported.
     void write_gathered_quietly();
     void drop_gathered();
@@ -87,6 +90,7 @@ private:
     Measure mReadMeasure;
     Measure mWriteMeasure;
     std::uint32_t mOverflow = 0;
-    Packet mReadBuffer; // kept from one read to the next while nobody else holds it
-    Packet mGathered;   // bytes handed down in this turn, not yet written
+    bool mStarved = false; // the shortage of buffers is logged once, when it starts
+    Packet mReadBuffer;    // kept from one read to the next while nobody else holds it
+    Packet mGathered;      // bytes handed down in this turn, not yet written
 };

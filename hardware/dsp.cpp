@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
-#include <list>
 #include <unistd.h>
 
 #include "hardware/dev_names.hpp"
@@ -19,11 +18,8 @@ namespace
 {
 using namespace platform;
 
-std::list<DSProcReceiver*>& receivers()
-{
-    static std::list<DSProcReceiver*> list;
-    return list;
-}
+// The live receivers, in the order of their construction.
+Containers::CyclicList receivers;
 
 DSProcReceiverService* current = nullptr;
 
@@ -102,7 +98,8 @@ std::uint32_t DSProcReceiverService::next_id()
 
 DSProcReceiver* DSProcReceiverService::find(unsigned ts)
 {
-    for (DSProcReceiver* r : receivers()) {
+    for (Containers::CyclicList& node : receivers) {
+        DSProcReceiver* r = Containers::offset(&node, &DSProcReceiver::mListNode);
         if (r->dsproc_timeslot() == ts)
             return r;
     }
@@ -440,13 +437,11 @@ void DSProcReceiverService::deliver(DSProcReceiver& r, const dsp::DspEvent& e)
 
 DSProcReceiver::DSProcReceiver()
 {
-    receivers().push_back(this);
+    receivers.AddToTail(&mListNode);
 }
 
-DSProcReceiver::~DSProcReceiver()
-{
-    receivers().remove(this);
-}
+// The list node leaves the receiver list with the receiver.
+DSProcReceiver::~DSProcReceiver() = default;
 
 bool DSProcReceiver::configureVAD(LGCP::VADParams const& params)
 {

@@ -13,6 +13,7 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "platform/devices.hpp"
 #include "runtime/event.hpp"
+#include "runtime/lists.hpp"
 
 // The driver's layouts of an event's payload (the record's last 12 bytes).
 struct dsproc_bss_event {
@@ -149,6 +150,9 @@ private:
     std::uint32_t mMuteId = 0;
     bool mDelaysSet = false;
     bool mRxGainSet = false;
+    // The link in the service's receiver list; it leaves the list with the
+    // receiver.
+    Containers::CyclicList mListNode;
 };
 
 } // namespace Hardware

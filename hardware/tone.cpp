@@ -18,11 +18,8 @@ namespace
 {
 using namespace platform;
 
-std::list<TonecReceiver*>& receivers()
-{
-    static std::list<TonecReceiver*> list;
-    return list;
-}
+// The live receivers, in the order of their construction.
+Containers::CyclicList receivers;
 
 TonecReceiverService* current = nullptr;
 
@@ -66,7 +63,8 @@ void TonecReceiverService::init()
 
 TonecReceiver* TonecReceiverService::find(unsigned ts)
 {
-    for (TonecReceiver* r : receivers()) {
+    for (Containers::CyclicList& node : receivers) {
+        TonecReceiver* r = Containers::offset(&node, &TonecReceiver::mListNode);
         if (r->tonec_timeslot() == ts)
             return r;
     }
@@ -266,13 +264,12 @@ void TonecReceiverService::OnEvent(int fd, short revents)
 
 TonecReceiver::TonecReceiver()
 {
-    receivers().push_back(this);
+    receivers.AddToTail(&mListNode);
 }
 
 TonecReceiver::~TonecReceiver()
 {
     mCadence.reset();
-    receivers().remove(this);
 }
 
 bool TonecReceiver::configureDTMF(LGCP::DTMFParams const& params)

@@ -13,12 +13,12 @@
 // and the rejection the receiver switched on, and the tone generator; the
 // echo canceller is left as it is.
 #include <cstdint>
-#include <list>
 #include <map>
 #include <utility>
 
 #include "messages/lgcp/LGCP.hpp"
 #include "runtime/event.hpp"
+#include "runtime/lists.hpp"
 #include "runtime/timer.hpp"
 
 namespace Hardware
@@ -135,6 +135,9 @@ private:
     bool mDtmfOn = false;
     bool mRejectOn = false;
     bool mGeneratorOn = false; // the last generator request was not "off"
+    // The link in the service's receiver list; it leaves the list with the
+    // receiver.
+    Containers::CyclicList mListNode;
 };
 
 } // namespace Hardware

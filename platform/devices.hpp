@@ -313,7 +313,7 @@ static_assert(sizeof(mix_slot) == 12 && sizeof(mix_sum) == 28 && offsetof(mix_su
               "mixer records are the driver's sizes");
 } // namespace mixer
 
-// The RTP driver: one session per descriptor; read() gives RtpEvent records.
+// The RTP driver: one session per descriptor; read() gives rtp_event records.
 namespace rtp
 {
 constexpr char kPath[] = "/dev/rtp";
@@ -334,13 +334,13 @@ constexpr std::uint32_t kEventPd = 1;
 struct EventConfig {
     std::uint32_t word[9];
 };
-struct RtpEvent {
+struct rtp_event {
     std::uint32_t type;
     std::uint32_t value;
     std::uint32_t timeout;
     std::uint32_t reserved[6];
 };
-static_assert(sizeof(EventConfig) == 36 && sizeof(RtpEvent) == 36, "RTP event records are the driver's");
+static_assert(sizeof(EventConfig) == 36 && sizeof(rtp_event) == 36, "RTP event records are the driver's");
 
 // The session record (addresses in network order).
 struct rtp_connection_params {

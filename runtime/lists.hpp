@@ -229,7 +229,9 @@ public:
     };
     using iterator = TIterator<CyclicList&, CyclicList*>;
 
-    CyclicList() { InternalInit(); }
+    // Constant-initialised when static, so a ring head at namespace scope is
+    // ready before any other file's static constructor links into it.
+    constexpr CyclicList() : next(this), prev(this) {}
     ~CyclicList() { InternalDel(prev, next); }
     CyclicList(const CyclicList&) = delete;
     CyclicList& operator=(const CyclicList&) = delete;

@@ -71,17 +71,15 @@ F_dual_list<EventHandler>& Multiplexer::list_of(unsigned char which)
     }
 }
 
-// One turn, in order: due timers fire and the deferred calls run; the wait
-// is bounded; poll entries are gathered; an empty loop aborts; the watchdog
-// caps the wait; the deferred calls run again; poll waits; the watchdog is
-// fed; the handlers are dispatched.
+// One turn, in order: due timers fire and the deferred calls run (the timer
+// pass); the wait is bounded; poll entries are gathered; an empty loop aborts;
+// the watchdog caps the wait; the deferred calls run again; poll waits; the
+// watchdog is fed; the handlers are dispatched.
 void Multiplexer::run(bool watchdog, bool no_cache)
 {
     begin_run(watchdog, !no_cache);
     while (!mTerminate) {
-        const std::uint32_t now = fire_due_timers();
-        execute_dpc();
-        std::int32_t timeout = bound_wait(now);
+        std::int32_t timeout = bound_wait(timers_schedule());
         const int entries = gather();
         check_hang(timeout, entries);
         cap_for_watchdog(timeout);
@@ -127,9 +125,9 @@ void Multiplexer::end_run()
     mTerminate = 0;
 }
 
-std::int32_t Multiplexer::bound_wait(std::uint32_t now)
+std::int32_t Multiplexer::bound_wait(std::int32_t timer_wait)
 {
-    std::int32_t timeout = std::min(timer_wait(now), timerPoll_schedule());
+    std::int32_t timeout = std::min(timer_wait, timerPoll_schedule());
     if (timeout == kNoBound)
         timeout = -1;
     // A stop asked for in this turn must not wait, and is no hang.
@@ -374,7 +372,10 @@ void Multiplexer::reset(TimerEvent* t)
     t->mQueued = false;
 }
 
-std::uint32_t Multiplexer::fire_due_timers()
+// The timer pass: the timers due at one clock reading fire, a deferred-call
+// pass runs, and the wait until the first timer from that reading is the
+// result.
+std::int32_t Multiplexer::timers_schedule()
 {
     const std::uint32_t now = Mux::milliseconds();
     while (TimerEvent* head = mTimers.first()) {
@@ -386,7 +387,8 @@ std::uint32_t Multiplexer::fire_due_timers()
         head->fire();
         mTimerMeasure.end();
     }
-    return now;
+    execute_dpc();
+    return timer_wait(now);
 }
 
 // Milliseconds from `now` to the first timer. A wait beyond any timer ever

@@ -89,6 +89,10 @@ public:
     // Writes "PING" to the watchdog; code that blocks inside one callback for
     // long calls it to keep the board from resetting.
     void resetWD();
+    // The loop's own feeding of the watchdog, on the loop's clock: a ping at
+    // most once a second, and at once when the clock went back. A callback
+    // that waits for long calls it as often as it likes.
+    void ping_watchdog();
     // The loop's part of the status dump (loop_status.cpp).
     void dump(std::ostream& os) const;
 
@@ -145,14 +149,13 @@ private:
 
     // The steps of run, in the order of a turn.
     void begin_run(bool watchdog, bool cache);
-    std::uint32_t fire_due_timers();
+    std::int32_t timers_schedule();
     void execute_dpc();
-    std::int32_t bound_wait(std::uint32_t now);
+    std::int32_t bound_wait(std::int32_t timer_wait);
     int gather();
     static void check_hang(std::int32_t timeout, int entries);
     void cap_for_watchdog(std::int32_t& timeout) const;
     int wait(int entries, std::int32_t timeout);
-    void ping_watchdog();
     bool handlers_ready(int polled, int entries);
     void dispatch();
     void write_gathered_output();

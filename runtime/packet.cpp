@@ -29,8 +29,35 @@ void* _Packet::operator new(std::size_t) noexcept
 
 void _Packet::operator delete(void* block)
 {
-    if (block)
-        PacketPool::deallocate(static_cast<_Packet*>(block));
+    if (!block)
+        return;
+    PacketPool::deallocate(static_cast<_Packet*>(block));
+    PacketWaiter::buffer_returned();
+}
+
+void PacketWaiter::wait_for_buffer()
+{
+    if (mWaiting)
+        return;
+    waiters_.insert_to_tail(this);
+    mWaiting = true;
+}
+
+void PacketWaiter::stop_waiting()
+{
+    if (!mWaiting)
+        return;
+    waiters_.remove(this);
+    mWaiting = false;
+}
+
+void PacketWaiter::wake_all()
+{
+    // One at a time from the head: a waiter told may stop another from waiting.
+    while (PacketWaiter* w = waiters_.remove_from_head()) {
+        w->mWaiting = false;
+        w->buffer_free();
+    }
 }
 
 _Packet* Smart_pointer_traits<_Packet>::copy(const _Packet& other)

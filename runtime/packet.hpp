@@ -20,6 +20,7 @@
 // A breach of the contract (a null packet used, more bytes taken than
 // present, more room used than free) writes "PACKET ASSERTION FAILED!" with
 // the packet's state on std::clog and terminates.
+#include "runtime/lists.hpp"
 #include "runtime/smart_pointer.hpp"
 
 #include <cstddef>
@@ -122,6 +123,41 @@ private:
 };
 
 using PacketPool = List_allocator<_Packet, 1024, Dummy_critical_section>;
+
+// A place that cannot drop its data when the pool is empty (a stream's read
+// path: dropped bytes would break its framing) waits for a buffer instead:
+// the next buffer returned to the pool tells every waiter once, and each
+// tries again. buffer_free() is called from inside the release of a packet,
+// wherever that happens, so it only re-arms (never takes or releases packets,
+// never waits again itself).
+class PacketWaiter : public F_dual_list_item<PacketWaiter>
+{
+public:
+    PacketWaiter() = default;
+    PacketWaiter(const PacketWaiter&) = delete;
+    PacketWaiter& operator=(const PacketWaiter&) = delete;
+
+    // Asks for one buffer_free(); asking again while waiting changes nothing.
+    void wait_for_buffer();
+    void stop_waiting();
+    bool waiting_for_buffer() const { return mWaiting; }
+
+    // Tells and forgets every waiter; the pool calls it when a buffer comes back.
+    static void buffer_returned()
+    {
+        if (waiters_.first())
+            wake_all();
+    }
+
+protected:
+    ~PacketWaiter() { stop_waiting(); }
+    virtual void buffer_free() = 0;
+
+private:
+    static void wake_all();
+    static inline F_dual_list<PacketWaiter> waiters_;
+    bool mWaiting = false;
+};
 
 // A snapshot of a packet for a diagnostic.
 struct PacketInfo {

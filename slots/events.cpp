@@ -117,7 +117,7 @@ void Slot::processBSSEvent(dsproc_bss_event const* e)
     SendSignal(LGCP::Signal(LGCP::Signal::bss::value, event));
 }
 
-void Slot::processRtpEvent(platform::rtp::RtpEvent const& e)
+void Slot::processRtpEvent(platform::rtp::rtp_event const& e)
 {
     if (e.type != platform::rtp::kEventPd)
         return;

@@ -5,6 +5,7 @@
 // source). The base keeps the number, the join bookkeeping, the stream flags
 // and the release state; each kind overrides the hooks it needs. A slot's
 // events reach the controller as LGCP signals through the slot manager.
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -95,7 +96,7 @@ public:
     void processFlagsEvent(dsproc_flags_event const* event);
     void processBSSEvent(dsproc_bss_event const* event);
     void processSDEvent(Hardware::DSProcSDEvent const& event);
-    void processRtpEvent(platform::rtp::RtpEvent const& event);
+    void processRtpEvent(platform::rtp::rtp_event const& event);
 
     void LogicalConnect(Slot& source);
     void LogicalDisconnect();
@@ -118,9 +119,10 @@ private:
     bool mInputStream = false;
     bool mOutputStream = false;
     bool mReleasing = false;
-    // The seq of a destroy whose answer waits for on_release().
+    // The seq of a destroy whose answer waits for on_release() (none when
+    // the destroy carried none).
     bool mDestroyPending = false;
-    unsigned mDestroySeq = 0;
+    std::optional<unsigned> mDestroySeq;
 };
 
 std::ostream& operator<<(std::ostream& os, Slot const& slot);

@@ -130,7 +130,7 @@ bool RtpModel::event(std::int32_t channel, std::uint32_t type, std::uint32_t val
     for (auto& s : mSessions) {
         if (s.second.channel != channel)
             continue;
-        rtp::RtpEvent e{type, value, timeout, {}};
+        rtp::rtp_event e{type, value, timeout, {}};
         Bytes record(sizeof e);
         std::memcpy(record.data(), &e, sizeof e);
         return host().send(s.first, record);

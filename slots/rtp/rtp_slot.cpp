@@ -107,7 +107,7 @@ void RtpSlot::OnRtpEvent(int, short revents)
     if (!(revents & POLLIN))
         return;
     for (;;) {
-        rtp::RtpEvent e{};
+        rtp::rtp_event e{};
         const ssize_t n = ::read(device.lowlevel_fd(), &e, sizeof e);
         if (n < 0) {
             if (errno != EAGAIN)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "messages/lgcp/LGCP.hpp"
@@ -56,7 +57,8 @@ public:
         }
         return mScript != nullptr;
     }
-    unsigned token = 0;
+    // The promise as delayResponse() gives it.
+    decltype(std::declval<CtrlSrv::Service&>().delayResponse()) token{};
 
 private:
     Log* mLog;
@@ -148,19 +150,30 @@ TEST_F(ServerTest, SignalsSeeTheOtherServicesFirstAndCarryNoSeq)
     EXPECT_EQ(log, (Log{"a.signal 5", "c.signal 5"}));
 }
 
+// Every seq comes back on the deferred answer, -1 (FF) and the largest
+// positive one included; a destroy without seq gets an answer without one, not
+// the seq of the command before it.
 TEST_F(ServerTest, DeferredAnswerCarriesItsOwnCommandsSeqOrNone)
 {
+    const struct Case {
+        const char* what;
+        unsigned slot;
+        const char *request, *answer;
+    } cases[] = {
+        {"seq 7", 3, "C0 01 07 00 03 0A", "03 00 00 0A C0 01 07 00 03 40"},
+        {"seq -1", 2, "C0 01 FF 00 02 0A", "03 00 00 0A C0 01 FF 00 02 40"},
+        {"seq 2147483647", 1, "C0 04 7F FF FF FF 00 01 0A", "03 00 00 0D C0 04 7F FF FF FF 00 01 40"},
+        {"no seq", 4, "40 00 04 0A", "03 00 00 08 40 00 04 40"},
+    };
     Fake a(&log, 'a', "Pd");
     server.Bind(&a);
-    EXPECT_EQ(request("C0 01 07 00 03 0A"), "");
-    const unsigned with_seq = a.token;
-    EXPECT_EQ(request("80 01 05 18"), "03 00 00 08 80 01 05 40");
-    // destroy on slot 4 without seq: the promise has no seq, not the 5 above
-    EXPECT_EQ(request("40 00 04 0A"), "");
-    EXPECT_EQ(a.token, CtrlSrv::kNoSeq);
-    a.delayedSuccess(3, with_seq);
-    a.delayedSuccess(4, a.token);
-    EXPECT_EQ(hex(read_now(pair.client)), "03 00 00 0A C0 01 07 00 03 40 03 00 00 08 40 00 04 40");
+    for (const Case& c : cases) {
+        // A ping with seq 5 first: its seq must not stick to the promise.
+        EXPECT_EQ(request("80 01 05 18"), "03 00 00 08 80 01 05 40") << c.what;
+        EXPECT_EQ(request(c.request), "") << c.what;
+        a.delayedSuccess(c.slot, a.token);
+        EXPECT_EQ(hex(read_now(pair.client)), c.answer) << c.what;
+    }
 }
 
 TEST_F(ServerTest, ConnectionEventsReachEveryServiceInBindOrder)

@@ -110,6 +110,60 @@ TEST_F(StrmTest, PacketsOfOneTurnLeaveTogetherWhenItsDispatchEnds)
     }
 }
 
+// An empty pool: each stream logs its shortage once, and the loop stops
+// watching it (the virtual clock runs out instead of the loop spinning on the
+// readable socket). The next buffer back wakes both; the first takes it, the
+// other waits on without a second line; no byte is lost.
+TEST_F(StrmTest, EmptyPoolStopsReadingUntilABufferIsBack)
+{
+    // Turns of the loop for `ms` of virtual time, at most 50 when a descriptor
+    // keeps the loop awake; the virtual time that passed.
+    const auto run_bounded = [this](unsigned ms) {
+        struct Bound {
+            Dpc dpc;
+            int passes = 100;
+            void on()
+            {
+                if (--passes == 0)
+                    multiplexer.terminate();
+            }
+        } bound;
+        bound.dpc.Bind(&bound, &Bound::on);
+        bound.dpc.Activate();
+        const std::uint32_t start = Mux::milliseconds();
+        run_for(ms);
+        return Mux::milliseconds() - start;
+    };
+    SocketPair one, two;
+    Harness h1(one.a), h2(two.a);
+    h2.layer->service_name("agent");
+    h1.layer->activate();
+    h2.layer->activate();
+    std::vector<Packet> held(PacketPool::available());
+    for (Packet& p : held)
+        ASSERT_TRUE(p.reserve_head(0));
+    Capture cerr(std::cerr);
+    ctltest::send_all(one.b, "abc");
+    ctltest::send_all(two.b, "xy");
+    EXPECT_EQ(run_bounded(10), 10u);
+    ctltest::send_all(one.b, "def");
+    EXPECT_EQ(run_bounded(10), 10u);
+    const std::string shortages = "SockStream[server]: no packet buffer for reading\n"
+                                  "SockStream[agent]: no packet buffer for reading\n";
+    EXPECT_EQ(cerr.text(), shortages);
+    EXPECT_TRUE(h1.up.empty() && h2.up.empty());
+
+    held.pop_back();
+    EXPECT_EQ(run_bounded(10), 10u);
+    EXPECT_EQ(h1.up, std::vector<std::string>{"61 62 63 64 65 66"});
+    EXPECT_TRUE(h2.up.empty());
+    held.pop_back();
+    EXPECT_EQ(run_bounded(10), 10u);
+    EXPECT_EQ(h2.up, std::vector<std::string>{"78 79"});
+    EXPECT_EQ(cerr.text(), shortages);
+    EXPECT_TRUE(h1.statuses.empty() && h2.statuses.empty());
+}
+
 TEST_F(StrmTest, ActivationWithoutSocketFails)
 {
     Harness h{Fd()};

@@ -1,8 +1,10 @@
 // The daemon's child programs, with fake ones under its root: a stop sent
 // right after a start (in the same write as the command that started the
 // program) reaches the program; a PPP daemon that ignores the hang-up is
-// killed after the time-out; the T.38 instance query keeps the watchdog fed
-// and leaves nothing running; and no process the daemon started outlives it.
+// killed after the time-out, and a destroy that waits for its end is answered
+// with the destroy's own seq or none; the T.38 instance query keeps the
+// watchdog fed and leaves nothing running; and no process the daemon started
+// outlives it.
 #include <atomic>
 #include <fstream>
 #include <functional>
@@ -283,9 +285,10 @@ TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
     EXPECT_EQ("", survivors_of_stop(pids));
 }
 
-// Queries whose program stays silent block the loop for their whole wait
-// (the loop itself pings once before them and once after): the watchdog is
-// fed at most once a second, at their start and after each wait.
+// Queries whose program stays silent block the loop for their whole wait:
+// the watchdog is fed through the loop's own ping, at most once a second
+// counted with the loop's pings, so once after each wait (the loop may have
+// pinged just before the first).
 TEST_F(T38Children, QueryKeepsTheWatchdogFed)
 {
     const int n = 4;
@@ -297,7 +300,7 @@ TEST_F(T38Children, QueryKeepsTheWatchdogFed)
     const int before = pings();
     ASSERT_LE(0, before) << daemon.board("watchdog");
     ASSERT_TRUE(burst_queries(n));
-    EXPECT_LE(before + n + 1, pings());
+    EXPECT_LE(before + n, pings());
     EXPECT_EQ(n, count("t38: can't detect T38 resources"));
 }
 
@@ -341,6 +344,36 @@ TEST_F(ModemChildren, DestroyRightAfterConnectHangsUp)
     }
     EXPECT_EQ(0, count("pppd terminate timeout!"));
     EXPECT_EQ(0, count("killing"));
+}
+
+// A destroy whose answer waits for pppd's end: the answer carries the
+// destroy's own seq, -1 (FF) too, and none when the destroy had none.
+TEST_F(ModemChildren, DeferredDestroyAnswerCarriesItsSeqOrNone)
+{
+    const struct Case {
+        bool seq;
+        const char* answer;
+    } cases[] = {
+        {true, "C0 01 FF 00 02 40"},
+        {false, "40 00 02 40"},
+    };
+    int pppds = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ASSERT_TRUE(create_modem(10));
+        ASSERT_TRUE(burst({message(11, 2, connect())}));
+        ASSERT_TRUE(until([](std::string const& t) { return t == "ok #11 @2"; }));
+        ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", ++pppds)) << "pppd runs";
+        LGCP::Message destroying = message(-1, 2, destroy());
+        if (!c.seq)
+            destroying.omit_seq();
+        ASSERT_TRUE(burst({destroying}));
+        Bytes payload;
+        while (next(payload) && e2e::signal_message(payload)) {
+        }
+        EXPECT_EQ(c.answer, e2e::hex(payload));
+        EXPECT_EQ(pppds, count("pppd terminated with code 1\n")) << "the answer waited for pppd's end";
+    }
 }
 
 // A PPP daemon deaf to the hang-up: the time-out, its kill, and the kill

@@ -228,6 +228,37 @@ TEST_F(MultiplexerTest, WatchdogCapsTheWaitAndSurvivesTheClockGoingBack)
     EXPECT_EQ(root.watchdog(), "STARTPINGPINGPINGPINGPINGPINGSTOP");
 }
 
+// A callback that blocks the loop feeds the watchdog through the loop's own
+// ping: one clock and one last ping for both, so a ping within the second
+// after the loop's is skipped however often it is asked for.
+TEST_F(MultiplexerTest, CallbacksFeedTheWatchdogOnTheLoopsOwnClock)
+{
+    const struct Case {
+        const char* what;
+        std::int64_t shift_ms; // the clock's move before the callback's pings
+        const char* watchdog;
+    } cases[] = {
+        {"same millisecond as the loop's ping", 0, "STARTPINGSTOP"},
+        {"999 ms after it", 999, "STARTPINGSTOP"},
+        {"a second after it: one ping for three asks", 1000, "STARTPINGPINGSTOP"},
+        {"clock went back", -1, "STARTPINGPINGSTOP"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Root root(Device::file);
+        // The loop pings after its first poll, which ends when the timer is due.
+        Action blocking;
+        blocking.set(500, [&] {
+            mClock.set_us(std::uint64_t(std::int64_t(mClock.monotonic_us()) + c.shift_ms * 1000));
+            for (int i = 0; i < 3; ++i)
+                multiplexer.ping_watchdog();
+            multiplexer.terminate();
+        });
+        run(true);
+        EXPECT_EQ(root.watchdog(), c.watchdog);
+    }
+}
+
 TEST_F(MultiplexerTest, WatchdogFailuresAreLoggedAndTheLoopGoesOn)
 {
     // Missing: no cap on the wait. Refusing the start: closed, no cap. Reader

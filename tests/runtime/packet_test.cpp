@@ -252,6 +252,33 @@ TEST(Packet, ExhaustedPoolFailsAndRecovers)
     EXPECT_EQ(PacketPool::available(), PacketPool::capacity());
 }
 
+// Waiters are told once, in the order they asked, by the next buffer back in
+// the pool: one that stopped waiting, or was told already, is not told again.
+TEST(Packet, ReturnedBufferTellsEachWaiterOnce)
+{
+    struct Waiter : PacketWaiter {
+        std::string* log;
+        char name;
+        Waiter(std::string* l, char n) : log(l), name(n) {}
+        void buffer_free() override { *log += name; }
+    };
+    std::string told;
+    Waiter a(&told, 'a'), b(&told, 'b'), c(&told, 'c');
+    Packet p, q;
+    ASSERT_TRUE(p.reserve_head(0) && q.reserve_head(0));
+    for (Waiter* w : {&c, &a, &b, &c})
+        w->wait_for_buffer();
+    b.stop_waiting();
+    Packet shared = p;
+    shared.clear();
+    EXPECT_EQ(told, "") << "a buffer still held is not returned";
+    p.clear();
+    EXPECT_EQ(told, "ca");
+    EXPECT_FALSE(a.waiting_for_buffer() || b.waiting_for_buffer() || c.waiting_for_buffer());
+    q.clear();
+    EXPECT_EQ(told, "ca");
+}
+
 // ---- contract violations ----------------------------------------------------
 
 TEST(PacketDeathTest, AssertionTextsTable)

@@ -101,9 +101,9 @@ TEST(Events, DspRecords)
          {}, ""},
         {"generator done", [](Slot& s) { s.processToneGenEvent(); },
          {"tonec : { timestamp 0, event dtmfDone : NULL }"}, ""},
-        {"rtp pd", [](Slot& s) { s.processRtpEvent(platform::rtp::RtpEvent{1, 3, 500, {}}); },
+        {"rtp pd", [](Slot& s) { s.processRtpEvent(platform::rtp::rtp_event{1, 3, 500, {}}); },
          {"rtp : pd : { value 3, timeout 500 }"}, ""},
-        {"rtp other type", [](Slot& s) { s.processRtpEvent(platform::rtp::RtpEvent{2, 3, 500, {}}); },
+        {"rtp other type", [](Slot& s) { s.processRtpEvent(platform::rtp::rtp_event{2, 3, 500, {}}); },
          {}, ""},
     };
     // clang-format on

@@ -10,7 +10,9 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include "platform/sim/watchdog_model.hpp"
 #include "slots/mcc/t38_soft.hpp"
+#include "tests/runtime/loop_fixture.hpp"
 #include "tests/slots/media_fixture.hpp"
 
 namespace
@@ -227,6 +229,38 @@ TEST_F(T38Slots, InstanceCount)
     ctltest::Capture log(std::clog);
     EXPECT_EQ(0, T38SoftFactory::instance().QueryNumOfInstances());
     EXPECT_EQ("t38: can't detect T38 resources\n", lines(log.text(), "t38"));
+}
+
+// The query pings the watchdog through the loop's own ping: right after the
+// loop's ping it adds none, a second later one, however many queries run.
+TEST_F(T38Slots, InstanceQueryFeedsTheWatchdogThroughTheLoopsPing)
+{
+    write_file("/usr/local/sbin/instances", "4\n");
+    const struct Case {
+        unsigned after_ms; // from the loop's ping to the queries
+        int queries;
+        unsigned pings; // the loop's and the queries'
+    } cases[] = {
+        {0, 1, 1},
+        {0, 3, 1},
+        {1000, 3, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.after_ms) + " ms, " + std::to_string(c.queries) + " queries");
+        // The loop pings after its first poll, which ends when the timer is due.
+        looptest::Action queries;
+        queries.set(500, [&] {
+            mClock.advance_ms(c.after_ms);
+            for (int i = 0; i < c.queries; ++i)
+                EXPECT_EQ(4, T38SoftFactory::instance().QueryNumOfInstances());
+            multiplexer.terminate();
+        });
+        multiplexer.run(true, true);
+        board().service();
+        EXPECT_EQ(c.pings, board().model<platform::sim::WatchdogModel>()->pings());
+        // The helpers are killed and reaped by the loop.
+        EXPECT_TRUE(pump_for([] { return children().empty(); }));
+    }
 }
 
 } // namespace
