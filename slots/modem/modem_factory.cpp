@@ -226,7 +226,7 @@ bool ModemFactory::ambiguous(int session) const
                          [session](ModemSlot* s) { return s->EqAuthId(session) && s->pppd_executing(); }) > 1;
 }
 
-void ModemFactory::OnAuth(auth::Record const* record)
+void ModemFactory::OnAuth(auth::attr const* record)
 {
     const int session = record->session;
     ModemSlot* slot = FindModemByDsp(session);
@@ -245,7 +245,7 @@ void ModemFactory::OnAuth(auth::Record const* record)
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(auth::Record const* record)
+bool ModemFactory::SendAuth(auth::attr const* record)
 {
     const int session = record->session;
     auto client = std::find_if(mClients.begin(), mClients.end(),

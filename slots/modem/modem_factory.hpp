@@ -38,12 +38,12 @@ public:
     void ReleaseModemSlot(DspModemSlot* slot) override;
     void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
-    void OnAuth(auth::Record const* record) override;
+    void OnAuth(auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     // Sends a slot's record to the first plugin connection of its session;
     // false when there is none, when the session is ambiguous, or when the
     // write failed.
-    bool SendAuth(auth::Record const* record) override;
+    bool SendAuth(auth::attr const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
 
     std::ostream& PutHeader(std::ostream& os) const;

@@ -353,11 +353,11 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(2, 2, create(fax));
     send(3, 2, simple("connect")); // modem 0, no child
     frames();
-    auth::Record r{};
-    auth::Request& q = reinterpret_cast<auth::Request&>(r);
+    auth::attr r{};
+    auth::voauth& q = reinterpret_cast<auth::voauth&>(r);
     std::strcpy(q.username, "alice");
     std::memset(q.password, 'p', sizeof q.password); // no NUL: all 64 bytes
-    auth::Accounting& a = reinterpret_cast<auth::Accounting&>(r);
+    auth::voacct& a = reinterpret_cast<auth::voacct&>(r);
     struct Case {
         std::int32_t length, type, session;
         const char *frames, *log;
@@ -376,7 +376,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         SCOPED_TRACE(c.log);
         if (c.type == 4) {
             const std::uint32_t words[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-            std::memcpy(a.octetsOut, words, sizeof words);
+            std::memcpy(a.octetsSent, words, sizeof words);
         }
         r.length = c.length, r.type = c.type, r.session = c.session;
         err.clear();
@@ -439,7 +439,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(auth::Record const* r) override
+        bool SendAuth(auth::attr const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
                    std::to_string(r->session) + " ";
@@ -477,7 +477,7 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
     EXPECT_EQ("", send(4, 2, simple("destroy")));
     Slots::instance().OnDisconnect();
     EXPECT_TRUE(ModemFactory::instance().slots().empty());
-    auth::Record r{};
+    auth::attr r{};
     r.length = 140, r.type = 1, r.session = 0;
     ModemFactory::instance().OnAuth(&r);
     EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
