@@ -10,6 +10,7 @@
 #include <iostream>
 #include <linux/if.h>
 #include <netinet/in.h>
+#include <set>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -110,10 +111,24 @@ void ModemFactory::update_modemDevices()
         PutHeader(std::cerr) << "fail to open \"" << platform::mctl::kPath << "\" : " << e << std::endl;
         return;
     }
+    // A driver that gives a number again would never end the enumeration:
+    // it is asked no more often than the board can have modems, and a number
+    // it repeats is counted once.
+    std::set<int> seen;
+    bool repeated = false;
     int value = -1;
-    while ((value = board().ioctl(control.lowlevel_fd(), platform::mctl::kEnumerate, value)) >= 0)
-        ++mModemCount;
-    if (errno != ENODEV) {
+    for (int asked = 0; asked < kMaxModems; ++asked) {
+        value = board().ioctl(control.lowlevel_fd(), platform::mctl::kEnumerate, value);
+        if (value < 0)
+            break;
+        if (seen.insert(value).second) {
+            ++mModemCount;
+        } else if (!repeated) {
+            repeated = true;
+            PutHeader(std::cerr) << "driver reported modem " << value << " twice" << std::endl;
+        }
+    }
+    if (value < 0 && errno != ENODEV) {
         const Errno e;
         PutHeader(std::cerr) << "enum fail: " << e << std::endl;
     }

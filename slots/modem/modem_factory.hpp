@@ -23,6 +23,9 @@ class ModemFactory : public SlotFactory, public AuthOwner, public ModemOwner
 {
 public:
     static constexpr unsigned kBindRetry = 5000;
+    // The enumeration asks the driver at most this often in one pass, as
+    // the interface scan looks at no more than hdlc0..hdlc255.
+    static constexpr int kMaxModems = 256;
 
     static ModemFactory& instance();
 

@@ -57,14 +57,17 @@ protected:
         std::snprintf(script, sizeof script, kFakePppd, bigEndian() ? ">" : "<");
         std::ofstream(sbin + "/pppd") << script;
         ::chmod((sbin + "/pppd").c_str(), 0755);
-        start({{},
-               {},
-               "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 "
-               "0x19\nnetif add hdlc2 42 0x1\n"});
+    }
+    // Starts the daemon on a board with `init` applied.
+    void boot(const char* init = kBoard)
+    {
+        start({{}, {}, init});
         // A connection of an earlier run in TIME_WAIT may hold the port for a
         // while: the daemon tries its bind again every 5000 ms.
         ASSERT_TRUE(auth_listening()) << daemon.err();
     }
+    static constexpr const char* kBoard = "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\n"
+                                          "netif add hdlc1 41 0x19\nnetif add hdlc2 42 0x1\n";
     void send(int seq, int slot, LGCP::Command const& command)
     {
         LGCP::Message m;
@@ -95,6 +98,7 @@ protected:
 
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
 {
+    boot();
     LGCP::Command create;
     create.select_create().select_trunk().set_trunk(0);
     create.ref_create().ref_trunk().set_timeslot(1);
@@ -149,6 +153,19 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
     // pppd's end closes its plugin connection: the factory lets the client go.
     EXPECT_TRUE(daemon.wait_err(" disconnected."));
+}
+
+// A modem driver that gives the same number again and again (it never gets
+// past modem 1): start-up ends, the number is counted once, and the resource
+// report has the modems the driver showed.
+TEST_F(Modems, ModemDriverThatRepeatsANumber)
+{
+    boot("device /dev/mctl present\nmctl modems 3 96\nmctl repeat 1\n");
+    EXPECT_TRUE(daemon.wait_err("driver reported modem 1 twice"));
+    send(1, -1, LGCP::Command(LGCP::Command::query::value, ASN1::Null()));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_EQ(0u, next().find("query"));
+    EXPECT_EQ(2, int(last.get_pdu().get_signal().get_query().get_modem().getValue()));
 }
 
 } // namespace

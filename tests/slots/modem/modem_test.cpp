@@ -465,6 +465,40 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
     }
 }
 
+// A driver that gives a modem number again: the enumeration asks no more
+// often than the board can have modems, counts the number once and says so
+// once.
+TEST_F(Modems, EnumerationEndsWhenTheDriverRepeatsAModem)
+{
+    struct Case {
+        const char* repeat;
+        int modems;
+        std::size_t asked;
+    } const cases[] = {
+        {"mctl repeat 0 2", 2, 5}, // -1, 0 twice more, 1 (ENODEV)
+        {"mctl repeat 1", 2, ModemFactory::kMaxModems},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.repeat);
+        ASSERT_EQ("ok\n", board().execute(c.repeat));
+        board().clear_journal();
+        Capture err(std::cerr);
+        ModemFactory::instance().IQuery();
+        EXPECT_EQ(c.modems, ModemFactory::instance().modems());
+        const std::string got = requests("/dev/mctl");
+        std::size_t asked = 0;
+        for (std::size_t at = got.find("enumerate"); at != std::string::npos;
+             at = got.find("enumerate", at + 1))
+            ++asked;
+        EXPECT_EQ(c.asked, asked);
+        const std::string log = err.text();
+        EXPECT_EQ("driver reported modem " + std::string(1, c.repeat[12]) + " twice\n",
+                  log.substr(log.find("]: ") + 3));
+        EXPECT_EQ("ok\n", board().execute("mctl repeat off"));
+    }
+    EXPECT_EQ("error usage: mctl repeat <modem> [<n>] | off\n", board().execute("mctl repeat -1"));
+}
+
 // Losing the controller deletes a slot whose destroy waits for its child; the
 // factory no longer lists it, so a late record finds no slot.
 TEST_F(Modems, ControllerLossWithAPendingModem)
