@@ -80,6 +80,25 @@ protected:
     // The next `n` messages as text ("ok #3 @2", "@2 auth alice/secret"),
     // "; " between them; `last` keeps the last.
     std::string next(int n = 1) { return texts(n, slotstest::text); }
+    static LGCP::Command create_modem()
+    {
+        LGCP::Command c;
+        TERM::ModemParams& params = c.select_create().select_modem();
+        params.set_cid("5551234");
+        params.set_cdid("100");
+        return c;
+    }
+    static LGCP::Command create_trunk()
+    {
+        LGCP::Command c;
+        c.select_create().select_trunk().set_trunk(0);
+        c.ref_create().ref_trunk().set_timeslot(1);
+        return c;
+    }
+    static LGCP::Command connect(unsigned target)
+    {
+        return LGCP::Command(LGCP::Command::connect::value, target);
+    }
     static bool auth_listening()
     {
         for (int deadlines = 0; deadlines < 4; ++deadlines)
@@ -153,6 +172,45 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
     // pppd's end closes its plugin connection: the factory lets the client go.
     EXPECT_TRUE(daemon.wait_err(" disconnected."));
+}
+
+// No modem when the first join comes: the allocation fails and the join
+// still reports the stream it started, without a channel. Once the driver has
+// modems, a later join allocates one and the controller hears both streams
+// with its channel, whichever stream the first join started.
+TEST_F(Modems, StreamsAfterAFailedAllocationCarryTheModemsChannel)
+{
+    boot("device /dev/mctl present\nmctl modems 0 96\n");
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    struct Case {
+        int modem;                 // its slot
+        bool transmits;            // the first join feeds the trunk; the later one is the other way
+        const char *first, *later; // the controller's messages (seq 10 + slot, 20 + slot)
+    } const cases[] = {
+        {2, true, "@2 abort 16; @2 transmitter -1; connectFail #12 @2",
+         "@2 transmitter 96; @2 receiver 96; ok #22 @1"},
+        {3, false, "@3 abort 16; @3 receiver -1; connectFail #13 @1",
+         "@3 transmitter 97; @3 receiver 97; ok #23 @3"},
+    };
+    for (auto const& c : cases) {
+        send(c.modem, c.modem, create_modem());
+        EXPECT_EQ("ok #" + std::to_string(c.modem) + " @" + std::to_string(c.modem), next());
+        if (c.transmits)
+            send(10 + c.modem, c.modem, connect(1));
+        else
+            send(10 + c.modem, 1, connect(unsigned(c.modem)));
+        EXPECT_EQ(c.first, next(3));
+    }
+    ASSERT_EQ("ok\n", daemon.board("mctl modems 2 96"));
+    for (auto const& c : cases) {
+        if (c.transmits)
+            send(20 + c.modem, 1, connect(unsigned(c.modem)));
+        else
+            send(20 + c.modem, c.modem, connect(1));
+        EXPECT_EQ(c.later, next(3));
+        EXPECT_EQ("@" + std::to_string(c.modem) + " auth alice/secret", next()) << daemon.err();
+    }
 }
 
 // A modem driver that gives the same number again and again (it never gets
