@@ -244,7 +244,7 @@ bool ModemFactory::ambiguous(int session) const
 void ModemFactory::OnAuth(auth::attr const* record)
 {
     const int session = record->session;
-    ModemSlot* slot = FindModemByDsp(session);
+    ModemSlot* slot = FindAuthSlot(session);
     if (!slot) {
         PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
         return;
@@ -260,7 +260,7 @@ void ModemFactory::OnAuth(auth::attr const* record)
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(auth::attr const* record)
+bool ModemFactory::SendAuth(ModemSlot const& sender, auth::attr const* record)
 {
     const int session = record->session;
     auto client = std::find_if(mClients.begin(), mClients.end(),
@@ -274,6 +274,14 @@ bool ModemFactory::SendAuth(auth::attr const* record)
                              << std::endl;
         return false;
     }
+    // An idle slot of session -1 must not answer the plugin of another
+    // slot's call.
+    ModemSlot const* owner = FindAuthSlot(session);
+    if (owner && owner != &sender && owner->pppd_executing()) {
+        PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is another slot's."
+                             << std::endl;
+        return false;
+    }
     return (*client)->Send(record);
 }
 
@@ -284,4 +292,21 @@ ModemSlot* ModemFactory::FindModemByDsp(int modem) const
             return s;
     }
     return nullptr;
+}
+
+ModemSlot* ModemFactory::FindAuthSlot(int session) const
+{
+    // Digital modems and DSP modems not yet allocated all answer to -1: the
+    // record comes from a running PPP daemon's plugin, so an idle slot never
+    // takes it from a slot with a call.
+    ModemSlot* first = nullptr;
+    for (ModemSlot* s : mAllSlots) {
+        if (!s->EqAuthId(session))
+            continue;
+        if (s->pppd_executing())
+            return s;
+        if (!first)
+            first = s;
+    }
+    return first;
 }

@@ -389,8 +389,9 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     }
 
     // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
-    // 6). The record goes to the first of them, and the activation's records
-    // to the plugin, until two of them run a daemon.
+    // 6). The record goes to the first of them, a slot whose daemon runs
+    // before one without, and an activation's records to the plugin only
+    // from that slot, until two of them run a daemon.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
     digital.set_execfile(program("pppd", "exec sleep 60"));
@@ -403,27 +404,30 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     run_for(1);
     r.length = 140, r.type = 1, r.session = -1;
     struct Session {
-        unsigned start; // the slot whose daemon starts now
-        bool routed;
-        int seq;
-        const char* activate;
+        unsigned start;   // the slot whose daemon starts now
+        const char* auth; // the slot the record reaches ("" none)
+        unsigned activated;
+        const char* answer;
+        std::size_t sent; // bytes the plugin gets
     } const sessions[] = {
-        {0, true, 8, "ok #8 @5"},
-        {5, true, 9, "ok #9 @5"},
-        {6, false, 10, "unsupported #10 @5"},
+        {0, "@4", 5, "ok #8 @5", 52},
+        {5, "@5", 5, "ok #9 @5", 52},
+        {0, "@5", 4, "unsupported #10 @4", 0}, // the idle slot's records are not for this plugin
+        {6, "", 5, "unsupported #11 @5", 0},
     };
+    int seq = 8;
     for (auto const& c : sessions) {
-        SCOPED_TRACE(c.activate);
+        SCOPED_TRACE(c.answer);
         if (c.start) {
             send(20, c.start, simple("connect"));
             frames();
         }
         err.clear();
         ModemFactory::instance().OnAuth(&r);
-        EXPECT_EQ(c.routed ? "@4 auth alice/" + std::string(64, 'p') : "", frames());
-        EXPECT_EQ(!c.routed, err.text().find("matches several modem slots, dropped.") != std::string::npos);
-        EXPECT_EQ(c.activate, send(c.seq, 5, simple("activate")));
-        EXPECT_EQ(c.routed ? 52u : 0u, ctltest::read_now(plugin).size()) << "the accept and ip records";
+        EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", frames());
+        EXPECT_EQ(!*c.auth, err.text().find("matches several modem slots, dropped.") != std::string::npos);
+        EXPECT_EQ(c.answer, send(seq++, c.activated, simple("activate")));
+        EXPECT_EQ(c.sent, ctltest::read_now(plugin).size()) << "the accept and ip records";
     }
     for (unsigned n : {5u, 6u}) {
         send(30, n, simple("destroy"));
@@ -439,7 +443,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(auth::attr const* r) override
+        bool SendAuth(ModemSlot const&, auth::attr const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
                    std::to_string(r->session) + " ";
