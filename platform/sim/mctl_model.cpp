@@ -1,5 +1,6 @@
 #include "platform/sim/mctl_model.hpp"
 
+#include <climits>
 #include <set>
 
 #include "platform/devices.hpp"
@@ -15,12 +16,35 @@ std::string MctlModel::execute(std::istringstream& args)
 {
     std::string what;
     long count = 0, first = mFirstTimeslot;
-    if (!(args >> what >> count) || what != "modems" || count < 0)
+    if (args >> what && what == "repeat")
+        return repeat(args);
+    if (!(args >> count) || what != "modems" || count < 0)
         return "error usage: " + usage();
     if (args >> first && first < 0)
         return "error bad timeslot\n";
     mModems = int(count);
     mFirstTimeslot = int(first);
+    return "ok\n";
+}
+
+std::string MctlModel::repeat(std::istringstream& args)
+{
+    const char* usage = "error usage: mctl repeat <modem> [<n>] | off\n";
+    std::string text;
+    long modem = 0, times = -1;
+    if (!(args >> text))
+        return usage;
+    if (text == "off") {
+        mRepeatModem = -1;
+        mRepeatTimes = 0;
+        return "ok\n";
+    }
+    if (!parseNumber(text, modem) || modem < 0 || modem > INT32_MAX)
+        return usage;
+    if (args >> text && (!parseNumber(text, times) || times < 0))
+        return usage;
+    mRepeatModem = int(modem);
+    mRepeatTimes = times;
     return "ok\n";
 }
 
@@ -76,6 +100,11 @@ Reply MctlModel::ioctl(Channel channel, unsigned long request, std::uintptr_t ar
     const auto held = mHeld.find(channel);
     switch (request) {
     case mctl::kEnumerate: {
+        if (value(arg) == mRepeatModem && mRepeatTimes != 0 && mRepeatModem < mModems) {
+            if (mRepeatTimes > 0)
+                --mRepeatTimes;
+            return Reply{mRepeatModem, 0, ""};
+        }
         const int next = value(arg) + 1;
         return next >= 0 && next < mModems ? Reply{next, 0, ""} : failure(ENODEV);
     }

@@ -58,7 +58,7 @@ void AuthClient::OnSocketEvent(int, short revents)
     }
 }
 
-bool AuthClient::Send(auth::Record const* record)
+bool AuthClient::Send(auth::attr const* record)
 {
     Guard guard(this);
     if (!mConnection.is_valid())

@@ -27,33 +27,33 @@ constexpr std::uint32_t kMaxRecord = 512;
 
 enum Type : std::int32_t { kRequest = 1, kAccept = 2, kIp = 3, kAccounting = 4 };
 
-// The generic record (`attr`): the header words and the payload.
-struct Record {
+// The generic record: the header words and the payload.
+struct attr {
     std::int32_t length;
     std::int32_t type;
     std::int32_t session;
     std::uint8_t payload[kMaxRecord - 12];
 };
-// The plugin's request (`voauth`), 140 bytes.
-struct Request {
+// The plugin's request, 140 bytes.
+struct voauth {
     std::int32_t length;
     std::int32_t type;
     std::int32_t session;
     char username[64];
     char password[64];
 };
-// The plugin's accounting report (`voacct`), 64 bytes; each counter high word first.
-struct Accounting {
+// The plugin's accounting report, 64 bytes; each counter high word first.
+struct voacct {
     std::int32_t length;
     std::int32_t type;
     std::int32_t session;
-    std::uint32_t unused[3];
-    std::uint32_t octetsOut[2];
-    std::uint32_t octetsIn[2];
-    std::uint32_t packetsOut[2];
-    std::uint32_t packetsIn[2];
-    std::uint32_t time;
-    std::uint32_t unused2;
+    std::uint32_t notRead[3];
+    std::uint32_t octetsSent[2];
+    std::uint32_t octetsReceived[2];
+    std::uint32_t packetsSent[2];
+    std::uint32_t packetsReceived[2];
+    std::uint32_t sessionTime;
+    std::uint32_t notRead2;
 };
 struct Accept {
     std::int32_t length; // 16
@@ -72,8 +72,8 @@ struct Ip {
     std::uint32_t dns;
     std::int32_t mtu;
 };
-static_assert(sizeof(Request) == 140 && sizeof(Accounting) == 64 && sizeof(Accept) == 16 &&
-                  sizeof(Ip) == 36 && sizeof(Record) == kMaxRecord,
+static_assert(sizeof(voauth) == 140 && sizeof(voacct) == 64 && sizeof(Accept) == 16 && sizeof(Ip) == 36 &&
+                  sizeof(attr) == kMaxRecord,
               "authentication records have the plugin's layout");
 
 } // namespace auth
@@ -85,7 +85,7 @@ class AuthOwner
 {
 public:
     virtual ~AuthOwner() = default;
-    virtual void OnAuth(auth::Record const* record) = 0;
+    virtual void OnAuth(auth::attr const* record) = 0;
     virtual void OnAuthSocketDisconnect(class AuthClient* client) = 0;
 };
 
@@ -100,7 +100,7 @@ public:
     void OnSocketEvent(int fd, short revents);
     // True when the whole record was written; a write that fails or would
     // block closes the connection.
-    bool Send(auth::Record const* record);
+    bool Send(auth::attr const* record);
     void OnDisconnect();
     void CheckDisconnect();
 
@@ -114,7 +114,7 @@ private:
     Fd mConnection;
     INet4::Addr mPeer;
     union {
-        auth::Record record;
+        auth::attr record;
         std::uint8_t bytes[auth::kMaxRecord];
     } mBuffer;
     std::uint32_t mReadPos = 0;

@@ -95,8 +95,7 @@ void DspModemSlot::InitModem()
     mChannel = channel;
     mModem = modem;
     mControl = Fd(local.dup());
-    OnChangeOutputStream(true);
-    OnChangeInputStream(true);
+    AnnounceStreams();
 
     mctl::ModemCommand call{modem, -1};
     if (!mParams.fax_isPresent()) {
@@ -126,6 +125,27 @@ void DspModemSlot::InitModem()
     }
     local.close();
     RunFaxReceiver();
+}
+
+void DspModemSlot::AnnounceStreams()
+{
+    // A join after a failed allocation still turned its stream on, and the
+    // controller heard it active without a channel: it hears it again with
+    // the modem's.
+    if (GetOutputStream()) {
+        LGCP::Stream stream;
+        stream.select_active(mChannel);
+        SendSignal(LGCP::Signal(LGCP::Signal::transmitter::value, stream));
+    } else {
+        OnChangeOutputStream(true);
+    }
+    if (GetInputStream()) {
+        LGCP::Stream stream;
+        stream.select_active(mChannel);
+        SendSignal(LGCP::Signal(LGCP::Signal::receiver::value, stream));
+    } else {
+        OnChangeInputStream(true);
+    }
 }
 
 std::vector<std::string> DspModemSlot::fax_sender_args(TERM::ModemParams const& params, int modem)

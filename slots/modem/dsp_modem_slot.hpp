@@ -34,6 +34,8 @@ public:
 
 private:
     void RunFaxSender();
+    // Tells the controller both streams active with the modem's channel.
+    void AnnounceStreams();
 
     Fd mControl;
     int mChannel = -1;

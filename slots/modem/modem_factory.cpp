@@ -10,6 +10,7 @@
 #include <iostream>
 #include <linux/if.h>
 #include <netinet/in.h>
+#include <set>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -110,10 +111,24 @@ void ModemFactory::update_modemDevices()
         PutHeader(std::cerr) << "fail to open \"" << platform::mctl::kPath << "\" : " << e << std::endl;
         return;
     }
+    // A driver that gives a number again would never end the enumeration:
+    // it is asked no more often than the board can have modems, and a number
+    // it repeats is counted once.
+    std::set<int> seen;
+    bool repeated = false;
     int value = -1;
-    while ((value = board().ioctl(control.lowlevel_fd(), platform::mctl::kEnumerate, value)) >= 0)
-        ++mModemCount;
-    if (errno != ENODEV) {
+    for (int asked = 0; asked < kMaxModems; ++asked) {
+        value = board().ioctl(control.lowlevel_fd(), platform::mctl::kEnumerate, value);
+        if (value < 0)
+            break;
+        if (seen.insert(value).second) {
+            ++mModemCount;
+        } else if (!repeated) {
+            repeated = true;
+            PutHeader(std::cerr) << "driver reported modem " << value << " twice" << std::endl;
+        }
+    }
+    if (value < 0 && errno != ENODEV) {
         const Errno e;
         PutHeader(std::cerr) << "enum fail: " << e << std::endl;
     }
@@ -226,10 +241,10 @@ bool ModemFactory::ambiguous(int session) const
                          [session](ModemSlot* s) { return s->EqAuthId(session) && s->pppd_executing(); }) > 1;
 }
 
-void ModemFactory::OnAuth(auth::Record const* record)
+void ModemFactory::OnAuth(auth::attr const* record)
 {
     const int session = record->session;
-    ModemSlot* slot = FindModemByDsp(session);
+    ModemSlot* slot = FindAuthSlot(session);
     if (!slot) {
         PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
         return;
@@ -245,7 +260,7 @@ void ModemFactory::OnAuth(auth::Record const* record)
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(auth::Record const* record)
+bool ModemFactory::SendAuth(ModemSlot const& sender, auth::attr const* record)
 {
     const int session = record->session;
     auto client = std::find_if(mClients.begin(), mClients.end(),
@@ -259,6 +274,14 @@ bool ModemFactory::SendAuth(auth::Record const* record)
                              << std::endl;
         return false;
     }
+    // An idle slot of session -1 must not answer the plugin of another
+    // slot's call.
+    ModemSlot const* owner = FindAuthSlot(session);
+    if (owner && owner != &sender && owner->pppd_executing()) {
+        PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is another slot's."
+                             << std::endl;
+        return false;
+    }
     return (*client)->Send(record);
 }
 
@@ -269,4 +292,21 @@ ModemSlot* ModemFactory::FindModemByDsp(int modem) const
             return s;
     }
     return nullptr;
+}
+
+ModemSlot* ModemFactory::FindAuthSlot(int session) const
+{
+    // Digital modems and DSP modems not yet allocated all answer to -1: the
+    // record comes from a running PPP daemon's plugin, so an idle slot never
+    // takes it from a slot with a call.
+    ModemSlot* first = nullptr;
+    for (ModemSlot* s : mAllSlots) {
+        if (!s->EqAuthId(session))
+            continue;
+        if (s->pppd_executing())
+            return s;
+        if (!first)
+            first = s;
+    }
+    return first;
 }

@@ -23,6 +23,9 @@ class ModemFactory : public SlotFactory, public AuthOwner, public ModemOwner
 {
 public:
     static constexpr unsigned kBindRetry = 5000;
+    // The enumeration asks the driver at most this often in one pass, as
+    // the interface scan looks at no more than hdlc0..hdlc255.
+    static constexpr int kMaxModems = 256;
 
     static ModemFactory& instance();
 
@@ -38,13 +41,17 @@ public:
     void ReleaseModemSlot(DspModemSlot* slot) override;
     void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
-    void OnAuth(auth::Record const* record) override;
+    void OnAuth(auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     // Sends a slot's record to the first plugin connection of its session;
-    // false when there is none, when the session is ambiguous, or when the
-    // write failed.
-    bool SendAuth(auth::Record const* record) override;
+    // false when there is none, when the session is ambiguous or its PPP
+    // daemon is another slot's, or when the write failed.
+    bool SendAuth(ModemSlot const& sender, auth::attr const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
+    // The slot a record of the session is for: the first of the session's
+    // slots in creation order that runs a PPP daemon, else the first of them;
+    // null when the session has no slot.
+    ModemSlot* FindAuthSlot(int session) const;
 
     std::ostream& PutHeader(std::ostream& os) const;
     int modems() const { return mModemCount; }

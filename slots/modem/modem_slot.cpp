@@ -51,12 +51,12 @@ std::ostream& ModemSlot::PutHeader(std::ostream& os) const
     return os << ": ";
 }
 
-void ModemSlot::OnAuth(auth::Record const* record)
+void ModemSlot::OnAuth(auth::attr const* record)
 {
     switch (record->type) {
     case auth::kRequest:
-        if (record->length == int(sizeof(auth::Request)))
-            OnAuthRequest(reinterpret_cast<auth::Request const*>(record));
+        if (record->length == int(sizeof(auth::voauth)))
+            OnAuthRequest(reinterpret_cast<auth::voauth const*>(record));
         else
             PutHeader(std::cerr) << "auth request, invalid size: " << record->length << std::endl;
         break;
@@ -67,8 +67,8 @@ void ModemSlot::OnAuth(auth::Record const* record)
         PutHeader(std::cerr) << "auth ip, ignored." << std::endl;
         break;
     case auth::kAccounting:
-        if (record->length == int(sizeof(auth::Accounting)))
-            OnAcctInformation(reinterpret_cast<auth::Accounting const*>(record));
+        if (record->length == int(sizeof(auth::voacct)))
+            OnAcctInformation(reinterpret_cast<auth::voacct const*>(record));
         else
             PutHeader(std::cerr) << "auth accounting, invalid size: " << record->length << std::endl;
         break;
@@ -79,7 +79,7 @@ void ModemSlot::OnAuth(auth::Record const* record)
     }
 }
 
-void ModemSlot::OnAuthRequest(auth::Request const* request)
+void ModemSlot::OnAuthRequest(auth::voauth const* request)
 {
     TERM::MdmRequestUserAuth user;
     user.set_username(text(request->username, sizeof request->username));
@@ -89,14 +89,14 @@ void ModemSlot::OnAuthRequest(auth::Request const* request)
     OnModem(proceeding);
 }
 
-void ModemSlot::OnAcctInformation(auth::Accounting const* r)
+void ModemSlot::OnAcctInformation(auth::voacct const* r)
 {
     TERM::MdmAccounting acct;
-    acct.set_octetsOut(counter(r->octetsOut[0], r->octetsOut[1]));
-    acct.set_octetsIn(counter(r->octetsIn[0], r->octetsIn[1]));
-    acct.set_packetsOut(counter(r->packetsOut[0], r->packetsOut[1]));
-    acct.set_packetsIn(counter(r->packetsIn[0], r->packetsIn[1]));
-    acct.set_time(counter(0, r->time));
+    acct.set_octetsOut(counter(r->octetsSent[0], r->octetsSent[1]));
+    acct.set_octetsIn(counter(r->octetsReceived[0], r->octetsReceived[1]));
+    acct.set_packetsOut(counter(r->packetsSent[0], r->packetsSent[1]));
+    acct.set_packetsIn(counter(r->packetsReceived[0], r->packetsReceived[1]));
+    acct.set_time(counter(0, r->sessionTime));
     TERM::ModemProceeding proceeding;
     proceeding.select_acct(acct);
     OnModem(proceeding);
@@ -121,8 +121,8 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
                 std::int32_t(user.get_mtu().getValue())};
     // The accept and the parameters must reach this call's plugin and no
     // other: a failed send is the controller's failure to know about.
-    return mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&accept)) &&
-           mOwner.SendAuth(reinterpret_cast<auth::Record const*>(&ip));
+    return mOwner.SendAuth(*this, reinterpret_cast<auth::attr const*>(&accept)) &&
+           mOwner.SendAuth(*this, reinterpret_cast<auth::attr const*>(&ip));
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,

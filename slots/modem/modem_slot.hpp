@@ -38,7 +38,7 @@ public:
     // Hands the slot back to the factory's bookkeeping; harmless when repeated.
     virtual void unbind() = 0;
 
-    void OnAuth(auth::Record const* record);
+    void OnAuth(auth::attr const* record);
     bool EqAuthId(int id) const { return modem_id() == id; }
     std::ostream& PutHeader(std::ostream& os) const;
 
@@ -68,6 +68,6 @@ protected:
     Timer mTerminateTimer;
 
 private:
-    void OnAuthRequest(auth::Request const* request);
-    void OnAcctInformation(auth::Accounting const* record);
+    void OnAuthRequest(auth::voauth const* request);
+    void OnAcctInformation(auth::voacct const* record);
 };

@@ -24,8 +24,25 @@ bool bigEndian()
     return *reinterpret_cast<const unsigned char*>(&one) == 0;
 }
 
-// Records its arguments, sends one request for the modem of its data device,
-// writes the two records it gets back in hex, and leaves on SIGHUP.
+// A 32-bit word of a record in hex, in the daemon's byte order.
+std::string word(std::uint32_t value)
+{
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", bigEndian() ? value : __builtin_bswap32(value));
+    return hex;
+}
+
+// The accept and ip records of an activation with `ip` (the four addresses'
+// network-order hex) and an MTU of 1500.
+std::string activation(std::int32_t session, const std::string& ip)
+{
+    const std::uint32_t s = std::uint32_t(session);
+    return word(16) + word(2) + word(s) + word(1) + word(36) + word(3) + word(s) + word(0) + ip + word(1500);
+}
+
+// Records its arguments, sends one request for the modem of its data device
+// (session -1 on a network interface), writes the two records it gets back in
+// hex, and leaves on SIGHUP.
 const char kFakePppd[] = R"(#!/usr/bin/env python3
 import os, signal, socket, struct, sys
 root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
@@ -34,7 +51,8 @@ def hup(*_):
     open(root + '/pppd.hup', 'w').write('hup')
     os._exit(0)
 signal.signal(signal.SIGHUP, hup)
-session = int(sys.argv[3][len('/dev/mdm'):])
+device = sys.argv[3]
+session = int(device[len('/dev/mdm'):]) if device.startswith('/dev/mdm') else -1
 s = socket.create_connection(('127.0.0.1', 52000))
 s.sendall(struct.pack(order + 'iii64s64s', 140, 1, session, b'alice', b'secret'))
 got = b''
@@ -57,14 +75,17 @@ protected:
         std::snprintf(script, sizeof script, kFakePppd, bigEndian() ? ">" : "<");
         std::ofstream(sbin + "/pppd") << script;
         ::chmod((sbin + "/pppd").c_str(), 0755);
-        start({{},
-               {},
-               "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41 "
-               "0x19\nnetif add hdlc2 42 0x1\n"});
+    }
+    // Starts the daemon on a board with `init` applied.
+    void boot(const char* init = kBoard)
+    {
+        start({{}, {}, init});
         // A connection of an earlier run in TIME_WAIT may hold the port for a
         // while: the daemon tries its bind again every 5000 ms.
         ASSERT_TRUE(auth_listening()) << daemon.err();
     }
+    static constexpr const char* kBoard = "device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\n"
+                                          "netif add hdlc1 41 0x19\nnetif add hdlc2 42 0x1\n";
     void send(int seq, int slot, LGCP::Command const& command)
     {
         LGCP::Message m;
@@ -77,6 +98,38 @@ protected:
     // The next `n` messages as text ("ok #3 @2", "@2 auth alice/secret"),
     // "; " between them; `last` keeps the last.
     std::string next(int n = 1) { return texts(n, slotstest::text); }
+    static LGCP::Command create_modem(bool digital)
+    {
+        LGCP::Command c;
+        TERM::ModemParams& params = c.select_create().select_modem();
+        params.set_cid("5551234");
+        params.set_cdid("100");
+        if (digital)
+            params.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+        return c;
+    }
+    static LGCP::Command create_trunk()
+    {
+        LGCP::Command c;
+        c.select_create().select_trunk().set_trunk(0);
+        c.ref_create().ref_trunk().set_timeslot(1);
+        return c;
+    }
+    static LGCP::Command connect(unsigned target)
+    {
+        return LGCP::Command(LGCP::Command::connect::value, target);
+    }
+    static LGCP::Command activate(const char* remote)
+    {
+        LGCP::Command c;
+        TERM::ModemUserParameters& ip = c.select_activate().select_modem();
+        ip.set_remoteAddr(remote);
+        ip.set_netmask("255.255.255.0");
+        ip.set_gateway("10.1.2.1");
+        ip.set_dns("10.1.2.2");
+        ip.set_mtu(1500);
+        return c;
+    }
     static bool auth_listening()
     {
         for (int deadlines = 0; deadlines < 4; ++deadlines)
@@ -95,6 +148,7 @@ protected:
 
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
 {
+    boot();
     LGCP::Command create;
     create.select_create().select_trunk().set_trunk(0);
     create.ref_create().ref_trunk().set_timeslot(1);
@@ -135,12 +189,7 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     send(5, 2, activate);
     EXPECT_EQ("ok #5 @2", next());
     ASSERT_TRUE(wait_file("/pppd.records"));
-    const std::string w16 = bigEndian() ? "00000010" : "10000000", w2 = bigEndian() ? "00000002" : "02000000",
-                      w0 = "00000000", w1 = bigEndian() ? "00000001" : "01000000",
-                      w36 = bigEndian() ? "00000024" : "24000000", w3 = bigEndian() ? "00000003" : "03000000",
-                      mtu = bigEndian() ? "000005dc" : "dc050000";
-    EXPECT_EQ(w16 + w2 + w0 + w1 + w36 + w3 + w0 + w0 + "0a010203" + "ffffff00" + "0a010201" + "ffffffff" +
-                  mtu,
+    EXPECT_EQ(activation(0, "0a010203ffffff000a010201ffffffff"),
               e2e::read_file(daemon.path("/pppd.records")));
 
     send(6, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
@@ -149,6 +198,90 @@ TEST_F(Modems, DspModemCallFromCreateToDestroy)
     EXPECT_TRUE(daemon.wait_err("sent HUP to pppd."));
     // pppd's end closes its plugin connection: the factory lets the client go.
     EXPECT_TRUE(daemon.wait_err(" disconnected."));
+}
+
+// A digital (HDLC) modem call created after an idle DSP modem slot, which is
+// at modem -1 like the call: the credentials its plugin sends on session -1
+// are the call's, and only the call's activation reaches that plugin.
+TEST_F(Modems, DigitalCallCredentialsSkipAnIdleDspModem)
+{
+    boot();
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(false));
+    send(3, 3, create_modem(true));
+    EXPECT_EQ("ok #2 @2; ok #3 @3", next(2));
+    send(4, 3, connect(1));
+    EXPECT_EQ("@3 transmitter 40; ok #4 @3", next(2));
+    ASSERT_TRUE(wait_file("/pppd.args")) << daemon.err();
+    const std::string root = daemon.path("");
+    EXPECT_EQ(root + "/usr/local/sbin/pppd file " + root +
+                  "/usr/local/etc/ppp/ioptions hdlc0 remotenumber 5551234",
+              e2e::read_file(daemon.path("/pppd.args")));
+    EXPECT_EQ("@3 auth alice/secret", next()) << daemon.err();
+
+    send(5, 2, activate("10.9.9.9"));
+    EXPECT_EQ("unsupported #5 @2", next()) << "the idle slot has no plugin of its own";
+    send(6, 3, activate("10.1.2.3"));
+    EXPECT_EQ("ok #6 @3", next());
+    ASSERT_TRUE(wait_file("/pppd.records"));
+    EXPECT_EQ(activation(-1, "0a010203ffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/pppd.records")));
+
+    send(7, 3, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #7 @3", next());
+}
+
+// No modem when the first join comes: the allocation fails and the join
+// still reports the stream it started, without a channel. Once the driver has
+// modems, a later join allocates one and the controller hears both streams
+// with its channel, whichever stream the first join started.
+TEST_F(Modems, StreamsAfterAFailedAllocationCarryTheModemsChannel)
+{
+    boot("device /dev/mctl present\nmctl modems 0 96\n");
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    struct Case {
+        int modem;                 // its slot
+        bool transmits;            // the first join feeds the trunk; the later one is the other way
+        const char *first, *later; // the controller's messages (seq 10 + slot, 20 + slot)
+    } const cases[] = {
+        {2, true, "@2 abort 16; @2 transmitter -1; connectFail #12 @2",
+         "@2 transmitter 96; @2 receiver 96; ok #22 @1"},
+        {3, false, "@3 abort 16; @3 receiver -1; connectFail #13 @1",
+         "@3 transmitter 97; @3 receiver 97; ok #23 @3"},
+    };
+    for (auto const& c : cases) {
+        send(c.modem, c.modem, create_modem(false));
+        EXPECT_EQ("ok #" + std::to_string(c.modem) + " @" + std::to_string(c.modem), next());
+        if (c.transmits)
+            send(10 + c.modem, c.modem, connect(1));
+        else
+            send(10 + c.modem, 1, connect(unsigned(c.modem)));
+        EXPECT_EQ(c.first, next(3));
+    }
+    ASSERT_EQ("ok\n", daemon.board("mctl modems 2 96"));
+    for (auto const& c : cases) {
+        if (c.transmits)
+            send(20 + c.modem, 1, connect(unsigned(c.modem)));
+        else
+            send(20 + c.modem, c.modem, connect(1));
+        EXPECT_EQ(c.later, next(3));
+        EXPECT_EQ("@" + std::to_string(c.modem) + " auth alice/secret", next()) << daemon.err();
+    }
+}
+
+// A modem driver that gives the same number again and again (it never gets
+// past modem 1): start-up ends, the number is counted once, and the resource
+// report has the modems the driver showed.
+TEST_F(Modems, ModemDriverThatRepeatsANumber)
+{
+    boot("device /dev/mctl present\nmctl modems 3 96\nmctl repeat 1\n");
+    EXPECT_TRUE(daemon.wait_err("driver reported modem 1 twice"));
+    send(1, -1, LGCP::Command(LGCP::Command::query::value, ASN1::Null()));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_EQ(0u, next().find("query"));
+    EXPECT_EQ(2, int(last.get_pdu().get_signal().get_query().get_modem().getValue()));
 }
 
 } // namespace

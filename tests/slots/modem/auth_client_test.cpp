@@ -11,7 +11,7 @@ namespace
 struct Owner : AuthOwner {
     std::string log;
     AuthClient* close_in_record = nullptr;
-    void OnAuth(auth::Record const* r) override
+    void OnAuth(auth::attr const* r) override
     {
         log += "record " + std::to_string(r->length) + "/" + std::to_string(r->session) + ";";
         if (close_in_record)
@@ -89,7 +89,7 @@ TEST(AuthClient, ErrorEventAndBlockedWriteClose)
 
     Fixture g;
     auth::Accept accept{16, auth::kAccept, 2, 1};
-    const auto* r = reinterpret_cast<auth::Record const*>(&accept);
+    const auto* r = reinterpret_cast<auth::attr const*>(&accept);
     unsigned sent = 0;
     while (g.client.Send(r))
         ++sent;

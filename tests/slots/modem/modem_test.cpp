@@ -353,11 +353,11 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(2, 2, create(fax));
     send(3, 2, simple("connect")); // modem 0, no child
     frames();
-    auth::Record r{};
-    auth::Request& q = reinterpret_cast<auth::Request&>(r);
+    auth::attr r{};
+    auth::voauth& q = reinterpret_cast<auth::voauth&>(r);
     std::strcpy(q.username, "alice");
     std::memset(q.password, 'p', sizeof q.password); // no NUL: all 64 bytes
-    auth::Accounting& a = reinterpret_cast<auth::Accounting&>(r);
+    auth::voacct& a = reinterpret_cast<auth::voacct&>(r);
     struct Case {
         std::int32_t length, type, session;
         const char *frames, *log;
@@ -376,7 +376,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         SCOPED_TRACE(c.log);
         if (c.type == 4) {
             const std::uint32_t words[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-            std::memcpy(a.octetsOut, words, sizeof words);
+            std::memcpy(a.octetsSent, words, sizeof words);
         }
         r.length = c.length, r.type = c.type, r.session = c.session;
         err.clear();
@@ -389,8 +389,9 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     }
 
     // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
-    // 6). The record goes to the first of them, and the activation's records
-    // to the plugin, until two of them run a daemon.
+    // 6). The record goes to the first of them, a slot whose daemon runs
+    // before one without, and an activation's records to the plugin only
+    // from that slot, until two of them run a daemon.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
     digital.set_execfile(program("pppd", "exec sleep 60"));
@@ -403,27 +404,30 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     run_for(1);
     r.length = 140, r.type = 1, r.session = -1;
     struct Session {
-        unsigned start; // the slot whose daemon starts now
-        bool routed;
-        int seq;
-        const char* activate;
+        unsigned start;   // the slot whose daemon starts now
+        const char* auth; // the slot the record reaches ("" none)
+        unsigned activated;
+        const char* answer;
+        std::size_t sent; // bytes the plugin gets
     } const sessions[] = {
-        {0, true, 8, "ok #8 @5"},
-        {5, true, 9, "ok #9 @5"},
-        {6, false, 10, "unsupported #10 @5"},
+        {0, "@4", 5, "ok #8 @5", 52},
+        {5, "@5", 5, "ok #9 @5", 52},
+        {0, "@5", 4, "unsupported #10 @4", 0}, // the idle slot's records are not for this plugin
+        {6, "", 5, "unsupported #11 @5", 0},
     };
+    int seq = 8;
     for (auto const& c : sessions) {
-        SCOPED_TRACE(c.activate);
+        SCOPED_TRACE(c.answer);
         if (c.start) {
             send(20, c.start, simple("connect"));
             frames();
         }
         err.clear();
         ModemFactory::instance().OnAuth(&r);
-        EXPECT_EQ(c.routed ? "@4 auth alice/" + std::string(64, 'p') : "", frames());
-        EXPECT_EQ(!c.routed, err.text().find("matches several modem slots, dropped.") != std::string::npos);
-        EXPECT_EQ(c.activate, send(c.seq, 5, simple("activate")));
-        EXPECT_EQ(c.routed ? 52u : 0u, ctltest::read_now(plugin).size()) << "the accept and ip records";
+        EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", frames());
+        EXPECT_EQ(!*c.auth, err.text().find("matches several modem slots, dropped.") != std::string::npos);
+        EXPECT_EQ(c.answer, send(seq++, c.activated, simple("activate")));
+        EXPECT_EQ(c.sent, ctltest::read_now(plugin).size()) << "the accept and ip records";
     }
     for (unsigned n : {5u, 6u}) {
         send(30, n, simple("destroy"));
@@ -439,7 +443,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(auth::Record const* r) override
+        bool SendAuth(ModemSlot const&, auth::attr const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
                    std::to_string(r->session) + " ";
@@ -465,6 +469,40 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
     }
 }
 
+// A driver that gives a modem number again: the enumeration asks no more
+// often than the board can have modems, counts the number once and says so
+// once.
+TEST_F(Modems, EnumerationEndsWhenTheDriverRepeatsAModem)
+{
+    struct Case {
+        const char* repeat;
+        int modems;
+        std::size_t asked;
+    } const cases[] = {
+        {"mctl repeat 0 2", 2, 5}, // -1, 0 twice more, 1 (ENODEV)
+        {"mctl repeat 1", 2, ModemFactory::kMaxModems},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.repeat);
+        ASSERT_EQ("ok\n", board().execute(c.repeat));
+        board().clear_journal();
+        Capture err(std::cerr);
+        ModemFactory::instance().IQuery();
+        EXPECT_EQ(c.modems, ModemFactory::instance().modems());
+        const std::string got = requests("/dev/mctl");
+        std::size_t asked = 0;
+        for (std::size_t at = got.find("enumerate"); at != std::string::npos;
+             at = got.find("enumerate", at + 1))
+            ++asked;
+        EXPECT_EQ(c.asked, asked);
+        const std::string log = err.text();
+        EXPECT_EQ("driver reported modem " + std::string(1, c.repeat[12]) + " twice\n",
+                  log.substr(log.find("]: ") + 3));
+        EXPECT_EQ("ok\n", board().execute("mctl repeat off"));
+    }
+    EXPECT_EQ("error usage: mctl repeat <modem> [<n>] | off\n", board().execute("mctl repeat -1"));
+}
+
 // Losing the controller deletes a slot whose destroy waits for its child; the
 // factory no longer lists it, so a late record finds no slot.
 TEST_F(Modems, ControllerLossWithAPendingModem)
@@ -477,7 +515,7 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
     EXPECT_EQ("", send(4, 2, simple("destroy")));
     Slots::instance().OnDisconnect();
     EXPECT_TRUE(ModemFactory::instance().slots().empty());
-    auth::Record r{};
+    auth::attr r{};
     r.length = 140, r.type = 1, r.session = 0;
     ModemFactory::instance().OnAuth(&r);
     EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
