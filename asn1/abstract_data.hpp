@@ -96,9 +96,10 @@ struct ChoiceInfo : TypeInfo {
     std::uint32_t totalChoices;
     std::uint32_t const* selectionTags; // null: automatic tags
     char const* const* selectionNames;
-    // An alternative this type does not know fails the whole decoding, instead of leaving
-    // the CHOICE unrecognised: set for the types whose value no receiver can do without.
-    bool unknownAlternativeFails = false;
+    // An extension alternative this type does not know fails the whole decoding, unless
+    // this is set: the CHOICE is then left unrecognised, its octets are skipped and the
+    // decoding goes on, for the types whose users answer a value they do not take.
+    bool acceptsUnknownAlternative = false;
 };
 
 struct SequenceInfo : TypeInfo {

@@ -141,13 +141,24 @@ bool BERDecoder::do_visit(INTEGER& value)
 {
     unsigned length = 0;
     std::int64_t v = 0;
-    // The encoder writes the 32-bit word in at most 4 octets, also for the types that
-    // view it as unsigned; a longer integer is not one it wrote.
-    if (!leafHeader(value, length) || length > 4 ||
-        !decodeSigned(length, std::numeric_limits<std::int32_t>::min(),
-                      std::numeric_limits<std::int32_t>::max(), v))
+    if (!leafHeader(value, length))
         return false;
-    value.setValue(static_cast<int>(v));
+    // The encoder writes the 32-bit word in at most 4 octets, also for the types that
+    // view it as unsigned. Another sender writes such a value above 2^31 - 1 as X.690
+    // does, after a leading zero octet: 4294967295 is 00 FF FF FF FF. That form is read
+    // into the same word; any other integer longer than 4 octets cannot be held.
+    std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
+    std::int64_t highest = std::numeric_limits<std::int32_t>::max();
+    ConstrainedInfo const* ci = value.constraintInfo();
+    if (length == 5 && ci->type != Unconstrained && ci->lowerLimit >= 0) {
+        lowest = 0;
+        highest = std::numeric_limits<std::uint32_t>::max();
+    } else if (length > 4) {
+        return false;
+    }
+    if (!decodeSigned(length, lowest, highest, v))
+        return false;
+    value.setValue(static_cast<int>(static_cast<std::uint32_t>(v)));
     return true;
 }
 

@@ -195,95 +195,76 @@ namespace
 // One field slot: an owned pointer.
 const std::size_t slotSize = sizeof(void*);
 
-AbstractData** newFieldSlots(unsigned count)
-{
-    if (count == 0)
-        return nullptr;
-    void* block = detail::valueAllocate(count * slotSize);
-    return static_cast<AbstractData**>(std::memset(block, 0, count * slotSize));
-}
-
-void deleteFieldSlots(AbstractData** slots, unsigned count)
-{
-    for (unsigned i = 0; i < count; ++i)
-        destroyValue(slots[i]);
-    detail::valueRelease(slots, count * slotSize);
-}
-
-// A copy of every slot's value; nothing is left allocated when a copy fails.
-AbstractData** copyFieldSlots(AbstractData* const* from, unsigned count)
-{
-    AbstractData** slots = newFieldSlots(count);
-    try {
-        for (unsigned i = 0; i < count; ++i) {
-            if (from[i])
-                slots[i] = from[i]->clone();
-        }
-    } catch (...) {
-        deleteFieldSlots(slots, count);
-        throw;
-    }
-    return slots;
-}
-
 } // namespace
 
-SEQUENCE::SEQUENCE(TypeInfo const* info) : AbstractData(info, ValueKind::sequence)
+SEQUENCE::FieldVector::FieldVector(unsigned size) : size_(size)
 {
+    if (size == 0)
+        return;
+    void* block = detail::valueAllocate(size * slotSize);
+    slots_ = static_cast<AbstractData**>(std::memset(block, 0, size * slotSize));
+}
+
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other.size_)
+{
+    // A clone that fails leaves the slots made so far to the destructor.
+    for (unsigned i = 0; i < size_; ++i) {
+        if (other.slots_[i])
+            slots_[i] = other.slots_[i]->clone();
+    }
+}
+
+SEQUENCE::FieldVector::~FieldVector()
+{
+    for (unsigned i = 0; i < size_; ++i)
+        destroyValue(slots_[i]);
+    if (slots_ != nullptr)
+        detail::valueRelease(slots_, size_ * slotSize);
+}
+
+SEQUENCE::SEQUENCE(TypeInfo const* info)
+    : AbstractData(info, ValueKind::sequence),
+      fields_(static_cast<SequenceInfo const*>(info)->numFields +
+              static_cast<SequenceInfo const*>(info)->knownExtensions)
+{
+    // Each slot is set as it is reached (a mandatory field's value, else none); when
+    // a value cannot be made, the field vector destroys the ones made before it.
     SequenceInfo const* si = sequenceInfo();
     optionalMap_.resize(si->numOptional);
     if (si->nonOptionalExtensions != nullptr)
         extensionMap_.resize(si->knownExtensions);
-    unsigned count = si->numFields + si->knownExtensions;
-    AbstractData** slots =
-        count == 0 ? nullptr : static_cast<AbstractData**>(detail::valueAllocate(count * slotSize));
-    // Each slot is set as it is reached (a mandatory field's value, else none), so
-    // that a failure deletes exactly the values made before it.
-    unsigned made = 0;
-    try {
-        for (; made < si->numFields; ++made)
-            slots[made] = si->fieldIds[made] < 0 ? AbstractData::create(si->fieldInfos[made]) : nullptr;
-        for (; made < count; ++made) {
-            unsigned j = made - si->numFields;
-            slots[made] = nullptr;
-            if (si->nonOptionalExtensions != nullptr &&
-                (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8)))) {
-                extensionMap_.set(j);
-                slots[made] = AbstractData::create(si->fieldInfos[made]);
-            }
-        }
-    } catch (...) {
-        for (unsigned i = 0; i < made; ++i)
-            destroyValue(slots[i]);
-        detail::valueRelease(slots, count * slotSize);
-        throw;
+    for (unsigned i = 0; i < si->numFields; ++i) {
+        if (si->fieldIds[i] < 0)
+            fields_[i] = AbstractData::create(si->fieldInfos[i]);
     }
-    fields_ = slots;
-    fieldCount_ = count;
+    if (si->nonOptionalExtensions == nullptr)
+        return;
+    for (unsigned j = 0; j < si->knownExtensions; ++j) {
+        if (si->nonOptionalExtensions[j / 8] & (0x80u >> (j % 8))) {
+            extensionMap_.set(j);
+            fields_[si->numFields + j] = AbstractData::create(si->fieldInfos[si->numFields + j]);
+        }
+    }
 }
 
 SEQUENCE::SEQUENCE(SEQUENCE const& other)
-    : AbstractData(other), fields_(copyFieldSlots(other.fields_, other.fieldCount_)),
-      fieldCount_(other.fieldCount_), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+    : AbstractData(other), fields_(other.fields_), optionalMap_(other.optionalMap_),
+      extensionMap_(other.extensionMap_)
 {
 }
 
-SEQUENCE::~SEQUENCE()
-{
-    deleteFieldSlots(fields_, fieldCount_);
-}
+SEQUENCE::~SEQUENCE() = default;
 
 SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
 {
-    // Copies first, then exchange: a failure leaves the target as it was.
+    // Copies first, then exchange: a failure leaves the target as it was. The old
+    // fields go with the copies at the end.
     if (this == &other)
         return *this;
     BitMap optionalMap(other.optionalMap_);
     BitMap extensionMap(other.extensionMap_);
-    AbstractData** fields = copyFieldSlots(other.fields_, other.fieldCount_);
-    deleteFieldSlots(fields_, fieldCount_);
-    fields_ = fields;
-    fieldCount_ = other.fieldCount_;
+    FieldVector fields(other.fields_);
+    fields_.swap(fields);
     optionalMap_.swap(optionalMap);
     extensionMap_.swap(extensionMap);
     return *this;
@@ -291,8 +272,7 @@ SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other)
 
 void SEQUENCE::swap(SEQUENCE& other)
 {
-    std::swap(fields_, other.fields_);
-    std::swap(fieldCount_, other.fieldCount_);
+    fields_.swap(other.fields_);
     optionalMap_.swap(other.optionalMap_);
     extensionMap_.swap(other.extensionMap_);
 }

@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ASN1
@@ -136,6 +137,32 @@ public:
         char inline_[inlineOctets] = {};
     };
 
+    // One owned value pointer per root field and per known extension addition, in
+    // descriptor order; a slot is null while its field has no value object. The slots
+    // live in one value block, and the vector destroys every value it holds.
+    class FieldVector
+    {
+    public:
+        FieldVector() = default;
+        explicit FieldVector(unsigned size);   // every slot null
+        FieldVector(FieldVector const& other); // a clone of each value; null slots stay null
+        FieldVector& operator=(FieldVector const&) = delete;
+        ~FieldVector();
+
+        unsigned size() const { return size_; }
+        AbstractData*& operator[](unsigned i) { return slots_[i]; }
+        AbstractData* operator[](unsigned i) const { return slots_[i]; }
+        void swap(FieldVector& other)
+        {
+            std::swap(slots_, other.slots_);
+            std::swap(size_, other.size_);
+        }
+
+    private:
+        AbstractData** slots_ = nullptr;
+        unsigned size_ = 0;
+    };
+
     // Marker for fieldTags: each field carries the tag of its own descriptor.
     static const std::uint32_t defaultTag;
     static AbstractData* create(TypeInfo const* info);
@@ -148,7 +175,7 @@ public:
 
     AbstractData* getField(unsigned i) { return fields_[i]; }
     AbstractData const* getField(unsigned i) const { return fields_[i]; }
-    unsigned fieldCount() const { return fieldCount_; }
+    unsigned fieldCount() const { return fields_.size(); }
     char const* getFieldName(int i) const { return sequenceInfo()->fieldNames[i]; }
 
     // k below numOptional: the optional-field map; numOptional + j: extension addition j.
@@ -197,9 +224,7 @@ protected:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
-    // One owned pointer per field slot (null: no value object), in one value block.
-    AbstractData** fields_ = nullptr;
-    unsigned fieldCount_ = 0;
+    FieldVector fields_;
     BitMap optionalMap_;
     BitMap extensionMap_;
 };

@@ -436,12 +436,12 @@ bool PERDecoder::do_visit(CHOICE& value)
     return decodeChoice(value);
 }
 
-bool PERDecoder::decodeChoice(CHOICE& value)
+bool PERDecoder::decodeChoicePreamle(CHOICE& value, memento_type& end)
 {
+    end.valid = false;
     if (atEnd())
         return false;
     ChoiceInfo const* ci = value.choiceInfo();
-    unsigned index = 0;
     if (ci->extendable && decodeSingleBit() != 0) {
         unsigned n = 0;
         if (!decodeSmallUnsigned(n))
@@ -450,20 +450,21 @@ bool PERDecoder::decodeChoice(CHOICE& value)
         if (decodeLength(0, unconstrainedUpper, length) != OK)
             return false;
         byteAlign();
-        std::uint64_t addition = std::uint64_t{n} + ci->numChoices;
-        if (addition >= ci->totalChoices) {
-            // An alternative added by a later version of the type: the CHOICE is left
-            // unrecognised and its octets are skipped, so the decoding goes on after them.
-            if (ci->unknownAlternativeFails || length > size_ - position_)
-                return false;
-            value.setSelection(CHOICE::unknownSelection_, nullptr);
-            position_ += length;
-            return true;
-        }
-        if (!value.select(static_cast<int>(addition)) || value.getSelection() == nullptr)
+        if (length > size_ - position_)
             return false;
-        return decodeOpenType(*value.getSelection(), length);
+        end = memento_type{position_ + length, 8, true};
+        std::uint64_t addition = std::uint64_t{n} + ci->numChoices;
+        if (addition < ci->totalChoices)
+            return value.select(static_cast<int>(addition)) && value.getSelection() != nullptr;
+        // An alternative added by a later version of the type. Only a type whose users
+        // answer a value they do not take is left unrecognised; in any other the value
+        // would lose what its sender meant, so the message is not decoded at all.
+        if (!ci->acceptsUnknownAlternative)
+            return false;
+        value.setSelection(CHOICE::unknownSelection_, nullptr);
+        return true;
     }
+    unsigned index = 0;
     if (ci->numChoices - 2 < 254) {
         // 2..255 root alternatives: the index is a bit field.
         if (!decodeMultiBit(32u - static_cast<unsigned>(__builtin_clz(ci->numChoices - 1)), index))
@@ -471,10 +472,21 @@ bool PERDecoder::decodeChoice(CHOICE& value)
     } else if (ci->numChoices > 1 && decodeUnsigned(0, ci->numChoices - 1, index) != OK) {
         return false;
     }
-    if (index >= ci->numChoices || !value.select(static_cast<int>(index)))
+    return index < ci->numChoices && value.select(static_cast<int>(index)) && value.getSelection() != nullptr;
+}
+
+bool PERDecoder::decodeChoice(CHOICE& value)
+{
+    memento_type end{0, 8, false};
+    if (!decodeChoicePreamle(value, end))
         return false;
-    AbstractData* selection = value.getSelection();
-    return selection != nullptr && decodeValue(*selection);
+    if (!end.valid)
+        return decodeValue(*value.getSelection());
+    if (value.isUnknownSelection()) {
+        rollback(end); // its octets are skipped
+        return true;
+    }
+    return decodeOpenType(*value.getSelection(), static_cast<unsigned>(end.position - position_));
 }
 
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)

@@ -86,6 +86,10 @@ public:
         return decodeLongLength(out);
     }
     int decodeConstrainedLength(ConstrainedObject& object, unsigned& out);
+    // Reads the index part of a CHOICE and selects the alternative it names. For an
+    // extension alternative `end` is set to the end of its open type, else made invalid.
+    // False for an index naming no alternative, unless the type accepts unknown ones.
+    bool decodeChoicePreamle(CHOICE& value, memento_type& end);
 
     // Decodes value at the current position. Values whose kind the decoder knows are
     // decoded directly; others through accept().

@@ -185,6 +185,11 @@ struct DecodeCase {
     char const *octets, *result; // result: the value re-encoded ("FAIL": it has no encoding), or "REFUSED"
 };
 
+Value unsignedInteger()
+{
+    return Value(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 0xFFFFFFFFu>(0u));
+}
+
 Value octets()
 {
     return Value(new ASN1::OCTET_STRING);
@@ -204,9 +209,20 @@ TEST(Ber, DecoderRules)
         {"constructed INTEGER", integer(0), "22 01 05", "REFUSED"},
         {"primitive SEQUENCE OF", integers({}), "10 00", "REFUSED"},
         {"INTEGER of 5 octets, even within 32 bits", integer(0), "02 05 00 FF FF FF FF", "REFUSED"},
-        {"INTEGER (0..4294967295) of 5 octets",
-         Value(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 0xFFFFFFFFu>(0u)),
-         "02 05 00 FF FF FF FF", "REFUSED"},
+        // A type without negative values takes the leading zero octet that X.690 writes
+        // before a value above 2^31 - 1, into the same 32-bit word as the encoder's form.
+        {"INTEGER (0..4294967295) 4294967295 in 5 octets", unsignedInteger(), "02 05 00 FF FF FF FF",
+         "02 01 FF"},
+        {"INTEGER (0..4294967295) 2^31 in 5 octets", unsignedInteger(), "02 05 00 80 00 00 00",
+         "02 04 80 00 00 00"},
+        {"INTEGER (5..MAX) 2^31 in 5 octets", Value(new ASN1::INTEGER(0, &TM::IntLowerOnlyInfo)),
+         "02 05 00 80 00 00 00", "02 04 80 00 00 00"},
+        {"INTEGER (0..4294967295) beyond 32 bits", unsignedInteger(), "02 05 01 00 00 00 00", "REFUSED"},
+        {"INTEGER (0..4294967295) negative in 5 octets", unsignedInteger(), "02 05 FF FF FF FF FF",
+         "REFUSED"},
+        {"INTEGER (0..4294967295) of 6 octets", unsignedInteger(), "02 06 00 00 FF FF FF FF", "REFUSED"},
+        {"INTEGER (-128..127) of 5 octets", Value(new ASN1::INTEGER(0, &TM::IntMinus128_127Info)),
+         "02 05 00 00 00 00 05", "REFUSED"},
         {"INTEGER beyond 32 bits", integer(0), "02 05 01 00 00 00 00", "REFUSED"},
         {"INTEGER below -2^31", integer(0), "02 05 FF 7F FF FF FF", "REFUSED"},
         {"empty INTEGER", integer(0), "02 00", "REFUSED"},

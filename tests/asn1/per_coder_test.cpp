@@ -643,17 +643,20 @@ TEST(PerCoder, MalformedInputFailsAsAWhole)
     }
 }
 
-// An alternative added to an extensible CHOICE by a later version: the CHOICE is left
-// unrecognised, with no value, and the decoding goes on after its open type. Such a
-// CHOICE has no encoding.
-TEST(PerCoder, UnknownExtensionAlternativeIsSkipped)
+// An alternative added to an extensible CHOICE by a later version fails the whole
+// decoding. A type marked to accept it is left unrecognised, with no value, and the
+// decoding goes on after its open type; such a CHOICE has no encoding.
+TEST(PerCoder, UnknownExtensionAlternativeFailsUnlessTheTypeAcceptsIt)
 {
     // SEQUENCE { a TonecCode, b BOOLEAN }: TonecCode has six root alternatives and
     // one addition, so the addition numbers 1 and up are unknown.
-    Pair const pair(&TM::TonecCode::theInfo, &ASN1::BOOLEAN::theInfo);
+    ASN1::ChoiceInfo accepting = TM::TonecCode::theInfo;
+    accepting.acceptsUnknownAlternative = true;
+    Pair const ordinary(&TM::TonecCode::theInfo, &ASN1::BOOLEAN::theInfo);
+    Pair const lenient(&accepting, &ASN1::BOOLEAN::theInfo);
     struct Row {
         char const *name, *octets;
-        int index; // of a, after decoding; 99: the decoding fails
+        int index; // of a, after decoding by the accepting type; 99: the decoding fails
         bool b;
     } const table[] = {
         {"addition 1, one zero octet", "81 01 00 80", -2, true},
@@ -661,12 +664,17 @@ TEST(PerCoder, UnknownExtensionAlternativeIsSkipped)
         {"addition 63", "BF 02 AA BB 00", -2, false},
         {"addition 64, in the long form", "C0 01 40 01 00 80", -2, true},
         {"the known addition still decodes", "80 01 00 80", 6, true},
+        {"a root alternative", "00 B0", 0, true},
         {"open type cut", "81 03 AA BB", 99, false},
         {"nothing after the open type", "81 03 AA BB CC", 99, false},
     };
     for (Row const& row : table) {
         SCOPED_TRACE(row.name);
-        std::unique_ptr<ASN1::SEQUENCE> s = pair.make();
+        // The ordinary type decodes only what it knows.
+        std::unique_ptr<ASN1::SEQUENCE> strict = ordinary.make();
+        EXPECT_EQ(decodeInto(bytes(row.octets), *strict), row.index >= 0 && row.index != 99);
+
+        std::unique_ptr<ASN1::SEQUENCE> s = lenient.make();
         bool ok = decodeInto(bytes(row.octets), *s);
         ASSERT_EQ(ok, row.index != 99);
         if (!ok)
@@ -679,23 +687,55 @@ TEST(PerCoder, UnknownExtensionAlternativeIsSkipped)
         EXPECT_EQ(encodeHex(*s), row.index == -2 ? "FAIL" : row.octets);
     }
 
-    // A type marked so refuses them: the whole decoding fails.
-    ASN1::ChoiceInfo strict = TM::TonecCode::theInfo;
-    strict.unknownAlternativeFails = true;
-    Pair const strictPair(&strict, &ASN1::BOOLEAN::theInfo);
-    std::unique_ptr<ASN1::SEQUENCE> refused = strictPair.make();
-    EXPECT_FALSE(decodeInto(bytes("81 01 00 80"), *refused));
-    std::unique_ptr<ASN1::SEQUENCE> known = strictPair.make();
-    EXPECT_TRUE(decodeInto(bytes("80 01 00 80"), *known));
-
-    // In a message: a Command or a TonecCode of a later version.
+    // In a message: a Command, or a TonecCode nested in a signal, of a later version.
     TM::Message command;
-    ASSERT_TRUE(decodeInto(bytes("80 01 05 20 00 01 00"), command));
-    EXPECT_EQ(command.get_seq().getValue(), 5);
-    EXPECT_TRUE(command.get_pdu().get_command().isUnknownSelection());
+    EXPECT_FALSE(decodeInto(bytes("80 01 05 20 00 01 00"), command));
     TM::Message signal;
-    ASSERT_TRUE(decodeInto(bytes("40 00 07 81 01 00 81 01 00"), signal));
-    EXPECT_TRUE(signal.get_pdu().get_signal().get_tonec().get_event().isUnknownSelection());
+    EXPECT_FALSE(decodeInto(bytes("40 00 07 81 01 00 81 01 00"), signal));
+    // The same signal with the known addition.
+    ASSERT_TRUE(decodeInto(bytes("40 00 07 81 01 00 80 01 00"), signal));
+    EXPECT_EQ(signal.get_pdu().get_signal().get_tonec().get_event().currentSelection(), 6);
+}
+
+// The index part of a CHOICE alone: the selection it makes, and for an extension
+// alternative the end of its open type, where the decoding goes on.
+TEST(PerCoder, ChoicePreambleSelectsAndMarksTheOpenTypesEnd)
+{
+    ASN1::ChoiceInfo accepting = TM::TonecCode::theInfo;
+    accepting.acceptsUnknownAlternative = true;
+    struct Row {
+        char const* name;
+        ASN1::ChoiceInfo const* info;
+        char const* octets;
+        bool ok;
+        int selection;
+        long end;          // byte offset of the open type's end; -1: no open type
+        unsigned bitsLeft; // after the preamble
+    } const table[] = {
+        {"root alternative dtmf", &TM::TonecCode::theInfo, "00 B0", true, 0, -1, 12},
+        {"known addition", &TM::TonecCode::theInfo, "80 01 00 80", true, 6, 3, 16},
+        {"unknown addition", &TM::TonecCode::theInfo, "81 03 AA BB CC 80", false, -1, -1, 0},
+        {"unknown addition, accepted", &accepting, "81 03 AA BB CC 80", true, -2, 5, 32},
+        {"open type past the input", &accepting, "81 04 AA BB CC", false, -1, -1, 0},
+        {"at the end of the input", &TM::TonecCode::theInfo, "", false, -1, -1, 0},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.name);
+        ASN1::CHOICE value(row.info);
+        std::vector<char> in = bytes(row.octets);
+        ASN1::PERDecoder decoder(in.data(), in.data() + in.size());
+        ASN1::PERDecoder::memento_type end{0, 0, true};
+        ASSERT_EQ(decoder.decodeChoicePreamle(value, end), row.ok);
+        if (!row.ok)
+            continue;
+        EXPECT_EQ(value.currentSelection(), row.selection);
+        EXPECT_EQ(end.valid, row.end >= 0);
+        if (end.valid) {
+            EXPECT_EQ(static_cast<long>(end.position), row.end);
+            EXPECT_EQ(end.bits, 8u);
+        }
+        EXPECT_EQ(decoder.getBitsLeft(), row.bitsLeft);
+    }
 }
 
 TEST(PerCoder, EncoderRefusesWhatItCannotWrite)

@@ -1,6 +1,7 @@
 // Slots on the running daemon, byte for byte: two trunk slots created,
 // joined, detached and destroyed with the switch requests the board saw, the
-// resource report, kinds nobody builds, and the loss of the controller.
+// resource report, kinds nobody builds, the loss of the controller, and
+// alternatives of a later version, at the top of the parameters or nested.
 #include <algorithm>
 #include <cstdio>
 #include <poll.h>
@@ -21,7 +22,7 @@ const std::string kReport =
 
 struct Step {
     const char *what, *request;
-    std::string answers; // every frame it brings back
+    std::string answers; // every frame it brings back; empty: none
     const char* requests = "";
 };
 
@@ -57,7 +58,10 @@ protected:
             SCOPED_TRACE(st.what);
             ASSERT_TRUE(controller.send_payload(e2e::bytes(st.request)));
             std::string got;
-            for (std::size_t frames = std::count(st.answers.begin(), st.answers.end(), '|') + 1; frames--;) {
+            // No answer expected: the next step's answer shows that none came.
+            std::size_t frames =
+                st.answers.empty() ? 0 : std::count(st.answers.begin(), st.answers.end(), '|') + 1;
+            while (frames--) {
                 Bytes answer;
                 ASSERT_TRUE(next(answer)) << got;
                 got += (got.empty() ? "" : " | ") + hex(answer);
@@ -176,6 +180,21 @@ TEST_F(Slots, AlternativesOfALaterVersionAreAnsweredAsNobodysCommand)
         {"#8 display", "80 01 08 1B 00 01 00", "80 01 08 64"},
         {"#9 @1 ping", "C0 01 09 00 01 18", "C0 01 09 00 01 40"},
     });
+}
+
+// An alternative of a later version nested inside the display data is not
+// read as unrecognised: the whole frame is not decoded, so it is logged and
+// gets no answer, like a command of a later version. The ping after it is
+// the first to be answered.
+TEST_F(Slots, NestedAlternativesOfALaterVersionAreNotDecoded)
+{
+    switch_requests();
+    run({
+        {"#1 display board, BoardInfo alternative 2", "80 01 01 1A 10 00 01 00", ""},
+        {"#2 ping", "80 01 02 18", "80 01 02 40"},
+    });
+    EXPECT_TRUE(daemon.wait_err("receive fail: decode error!\n msg: 80 01 01 1A 10 00 01 00 \n"))
+        << daemon.err();
 }
 
 } // namespace

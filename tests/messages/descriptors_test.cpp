@@ -11,6 +11,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace
@@ -52,6 +53,21 @@ TEST(Descriptors, TypesPerModuleAndKind)
     };
     EXPECT_EQ(want, got);
     EXPECT_EQ(497u, messages::registrySize);
+}
+
+// An extension alternative of a later version fails the decoding of every CHOICE but
+// the three parameter choices whose users answer a command they do not take.
+TEST(Descriptors, OnlyTheThreeParameterChoicesAcceptUnknownAlternatives)
+{
+    std::set<std::string> accepting;
+    for (unsigned i = 0; i < messages::registrySize; ++i) {
+        messages::RegistryEntry const& e = messages::registry[i];
+        if (e.kind == std::string("CHOICE") &&
+            static_cast<ASN1::ChoiceInfo const*>(e.info)->acceptsUnknownAlternative)
+            accepting.insert(std::string(e.module) + "::" + e.name);
+    }
+    EXPECT_EQ((std::set<std::string>{"LGCP::CreateParams", "LGCP::DisplayParams", "LGCP::IoctlParams"}),
+              accepting);
 }
 
 } // namespace

@@ -151,22 +151,29 @@ class Emit(unittest.TestCase):
             self.assertIn(line, self.reg)
         self.assertEqual(self.reg.count('&::'), 7)
 
-    def test_only_the_controllers_command_refuses_unknown_alternatives(self):
+    def test_only_the_three_parameter_choices_accept_unknown_alternatives(self):
+        accepting = ['CreateParams', 'IoctlParams', 'DisplayParams']
+        names = accepting + ['Command', 'VADParams']
         lgcp = ('LGCP DEFINITIONS AUTOMATIC TAGS ::=\nBEGIN\n'
-                'Command ::= CHOICE { ping NULL, ... }\nOther ::= CHOICE { ping NULL, ... }\nEND\n')
+                + ''.join('%s ::= CHOICE { ping NULL, ... }\n' % n for n in names) + 'END\n')
+
+        def descriptor(name, accepts):
+            return ('const ASN1::ChoiceInfo %s::theInfo = {{&create_%s, 0}, true, %s_selectionInfos, 1, 1, '
+                    'nullptr, %s_selectionNames%s};\n' % (name, name, name, name, ', true' if accepts else ''))
+
         r, out = generate({'LGCP.asn': lgcp})
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(os.path.join(out, 'messages', 'lgcp', 'LGCP.cpp')) as f:
             cpp = f.read()
-        self.assertIn('const ASN1::ChoiceInfo Command::theInfo = {{&create_Command, 0}, true, '
-                      'Command_selectionInfos, 1, 1, nullptr, Command_selectionNames, true};\n', cpp)
-        self.assertIn('const ASN1::ChoiceInfo Other::theInfo = {{&create_Other, 0}, true, '
-                      'Other_selectionInfos, 1, 1, nullptr, Other_selectionNames};\n', cpp)
-        # The same name in another module is an ordinary CHOICE.
+        for name in names:
+            self.assertIn(descriptor(name, name in accepting), cpp)
+        # The same names in another module are ordinary CHOICE types.
         r, out = generate({'X.asn': lgcp.replace('LGCP', 'X')})
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(os.path.join(out, 'messages', 'x', 'X.cpp')) as f:
-            self.assertIn('Command_selectionNames};\n', f.read())
+            cpp = f.read()
+        for name in names:
+            self.assertIn(descriptor(name, False), cpp)
 
 
 class CommandLine(unittest.TestCase):

@@ -397,10 +397,10 @@ def _source_sequence(c):
     return out
 
 
-# CHOICE types whose unknown extension alternatives fail the decoding instead of leaving
-# the value unrecognised: a controller's command that the gateway does not know cannot
-# be answered, so the message is not decoded at all.
-UNKNOWN_ALTERNATIVE_FAILS = {('LGCP', 'Command')}
+# CHOICE types that accept an extension alternative they do not know: the value is left
+# unrecognised and the decoding goes on, since their users answer such a command as one
+# that nothing takes. In every other CHOICE an unknown alternative fails the decoding.
+ACCEPTS_UNKNOWN_ALTERNATIVE = {('LGCP', 'CreateParams'), ('LGCP', 'IoctlParams'), ('LGCP', 'DisplayParams')}
 
 
 def _source_choice(c):
@@ -413,10 +413,10 @@ def _source_choice(c):
     out.append('ASN1::AbstractData* create_%s(ASN1::TypeInfo const* info) { return new %s(info); }' % (n, n))
     out.append('}  // namespace')
     out.append('')
-    refuse = ', true' if (c.module, c.name) in UNKNOWN_ALTERNATIVE_FAILS else ''
+    accepts = ', true' if (c.module, c.name) in ACCEPTS_UNKNOWN_ALTERNATIVE else ''
     out.append('const ASN1::ChoiceInfo %s::theInfo = {{&create_%s, 0}, %s, %s_selectionInfos, %d, %d, nullptr, '
                '%s_selectionNames%s};'
-               % (n, n, 'true' if c.extendable else 'false', n, len(c.root), len(fields), n, refuse))
+               % (n, n, 'true' if c.extendable else 'false', n, len(c.root), len(fields), n, accepts))
     out.append('%s::%s() : ASN1::CHOICE(&theInfo) {}' % (n, n))
     out.append('%s::%s(ASN1::TypeInfo const* info) : ASN1::CHOICE(info) {}' % (n, n))
     out.append('%s* %s::clone() const { return static_cast<%s*>(ASN1::AbstractData::clone()); }' % (n, n, n))
