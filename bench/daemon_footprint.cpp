@@ -5,7 +5,8 @@
 //    pings and half-closes, and after 50 of them; the same for one
 //    connect/ping/close cycle and 100 of them;
 //  - processor time over 10 s on the simulated board while a file player
-//    with repeat 0 is joined to a trunk and plays a two-second phrase.
+//    with repeat 0 is joined to a trunk and plays a two-second phrase, and
+//    over 2 s while such a player's only phrase is empty.
 //
 //   bench_daemon_footprint [benchmark options]
 //
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -43,17 +45,18 @@ class Daemon
 {
 public:
     // With `simInit` the daemon runs on the simulated board, whose init file holds it.
-    explicit Daemon(const char* simInit = nullptr, const std::string& phrase = std::string())
+    // With `phrase` the voice folder holds it as "phrase" (it may be empty).
+    explicit Daemon(const char* simInit = nullptr, const std::optional<std::string>& phrase = std::nullopt)
     {
         e2e::DaemonOptions options;
         options.board = simInit != nullptr;
         options.sim_init = simInit ? simInit : "";
         if (const char* binary = std::getenv("QUELVAD_BINARY"))
             options.binary = binary;
-        if (!phrase.empty()) {
+        if (phrase) {
             for (const char* d : {"/usr", "/usr/local", "/usr/local/voice"})
                 ::mkdir(mDaemon.path(d).c_str(), 0755);
-            std::ofstream(mDaemon.path("/usr/local/voice/phrase"), std::ios::binary) << phrase;
+            std::ofstream(mDaemon.path("/usr/local/voice/phrase"), std::ios::binary) << *phrase;
         }
         mServing = mDaemon.start_serving(options);
     }
@@ -209,9 +212,10 @@ void BM_ResidentAfterConnectCycles(benchmark::State& state)
 }
 BENCHMARK(BM_ResidentAfterConnectCycles)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_FilePlayerRepeatingOnATrunk(benchmark::State& state)
+// A file player with repeat 0 on "phrase" joined to a trunk; the daemon's
+// processor time over `seconds` once it plays.
+void PlayerOnATrunk(benchmark::State& state, const std::string& phrase, int seconds)
 {
-    const std::string phrase(16000, '\x55'); // two seconds of sound
     for (auto _ : state) {
         Daemon daemon("device /dev/mcc/ctl present\n", phrase);
         e2e::Controller c;
@@ -249,16 +253,27 @@ void BM_FilePlayerRepeatingOnATrunk(benchmark::State& state)
         std::this_thread::sleep_for(std::chrono::seconds(1));
         daemon.board("mcc written 4096");
         const double before = daemon.cpu_ms();
-        std::this_thread::sleep_for(std::chrono::seconds(10));
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const double cpu = daemon.cpu_ms() - before;
         const std::string played = daemon.board("mcc written 4096");
-        state.counters["cpu_ms_in_10s"] = cpu;
-        state.counters["cpu_percent"] = cpu / 100.0;
+        state.counters["cpu_ms_in_" + std::to_string(seconds) + "s"] = cpu;
+        state.counters["cpu_percent"] = cpu / (10.0 * seconds);
         // Each byte shows as two hex digits and a separator; at most 256 records are kept.
         state.counters["played_B"] = double(played.size()) / 3.0;
     }
 }
+void BM_FilePlayerRepeatingOnATrunk(benchmark::State& state)
+{
+    PlayerOnATrunk(state, std::string(16000, '\x55'), 10); // two seconds of sound
+}
 BENCHMARK(BM_FilePlayerRepeatingOnATrunk)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Nothing to play: the player keeps its list going without a busy loop.
+void BM_FilePlayerOfAnEmptyPhraseOnATrunk(benchmark::State& state)
+{
+    PlayerOnATrunk(state, std::string(), 2);
+}
+BENCHMARK(BM_FilePlayerOfAnEmptyPhraseOnATrunk)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -132,20 +132,19 @@ void DspModemSlot::AnnounceStreams()
     // A join after a failed allocation still turned its stream on, and the
     // controller heard it active without a channel: it hears it again with
     // the modem's.
-    if (GetOutputStream()) {
+    auto announce = [this](auto kind) {
         LGCP::Stream stream;
         stream.select_active(mChannel);
-        SendSignal(LGCP::Signal(LGCP::Signal::transmitter::value, stream));
-    } else {
+        SendSignal(LGCP::Signal(kind, stream));
+    };
+    if (GetOutputStream())
+        announce(LGCP::Signal::transmitter::value);
+    else
         OnChangeOutputStream(true);
-    }
-    if (GetInputStream()) {
-        LGCP::Stream stream;
-        stream.select_active(mChannel);
-        SendSignal(LGCP::Signal(LGCP::Signal::receiver::value, stream));
-    } else {
+    if (GetInputStream())
+        announce(LGCP::Signal::receiver::value);
+    else
         OnChangeInputStream(true);
-    }
 }
 
 std::vector<std::string> DspModemSlot::fax_sender_args(TERM::ModemParams const& params, int modem)
