@@ -46,4 +46,39 @@ TEST(Constructed, SequenceFieldsAndChoiceSelection)
     EXPECT_EQ(source[0].getValue(), 1);
 }
 
+// The field vector owns its values: a copy holds clones, not the same values,
+// null slots stay null, and swap exchanges whole vectors (ASan checks that
+// each value is destroyed once).
+TEST(Constructed, FieldVectorOwnsClonesOfItsValues)
+{
+    ASN1::SEQUENCE::FieldVector fields(3);
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0], nullptr);
+    fields[1] = new ASN1::INTEGER(7, &ASN1::INTEGER::theInfo);
+
+    ASN1::SEQUENCE::FieldVector copy(fields);
+    ASSERT_EQ(copy.size(), 3u);
+    EXPECT_EQ(copy[0], nullptr);
+    EXPECT_EQ(copy[2], nullptr);
+    ASSERT_NE(copy[1], nullptr);
+    EXPECT_NE(copy[1], fields[1]);
+    static_cast<ASN1::INTEGER*>(copy[1])->setValue(8);
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(fields[1])->getValue(), 7);
+
+    ASN1::SEQUENCE::FieldVector empty;
+    empty.swap(copy);
+    EXPECT_EQ(copy.size(), 0u);
+    ASSERT_EQ(empty.size(), 3u);
+    EXPECT_EQ(static_cast<ASN1::INTEGER*>(empty[1])->getValue(), 8);
+
+    // A SEQUENCE copied and assigned keeps values of its own.
+    TM::Message a;
+    a.set_slot(5);
+    TM::Message b(a);
+    b.set_slot(6);
+    a = b;
+    b.set_slot(7);
+    EXPECT_EQ(a.get_slot().getValue(), 6u);
+}
+
 } // namespace

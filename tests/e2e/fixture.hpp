@@ -5,6 +5,9 @@
 // every second while a controller is connected), the next messages as short
 // texts; the board's journal lines.
 #include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +23,23 @@ namespace e2etest
 
 using e2e::Bytes;
 using Lines = std::vector<std::string>;
+
+// 32-bit words of a driver record as the journal shows them: upper-case hex in
+// the daemon's byte order, which is this test program's.
+inline std::string record_words(std::initializer_list<std::uint32_t> words)
+{
+    std::string text;
+    for (std::uint32_t w : words) {
+        unsigned char octets[4];
+        std::memcpy(octets, &w, sizeof octets);
+        for (unsigned char o : octets) {
+            static const char digits[] = "0123456789ABCDEF";
+            text += digits[o >> 4];
+            text += digits[o & 15];
+        }
+    }
+    return text;
+}
 
 // A trunk status signal: what the line interfaces send on their own.
 inline bool status_report(const Bytes& payload)

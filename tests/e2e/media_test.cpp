@@ -295,8 +295,8 @@ TEST_F(Media, VadParametersOfALaterVersionAreNotDecoded)
     LGCP::Message v1 = slotCommand(3);
     ioctl(v1).select_vad_params().select_v1();
     EXPECT_EQ((Lines{"{ seq 2, slot 3, pdu response : success : NULL }"}), exchange(v1, 2, 1));
-    EXPECT_EQ((Lines{"ioctl /dev/dsp vad-version -> 1",
-                     "ioctl /dev/dsp configure ts=1024 fn=0x1 params=030000007F00000000000000 -> 0"}),
+    EXPECT_EQ((Lines{"ioctl /dev/dsp vad-version -> 1", "ioctl /dev/dsp configure ts=1024 fn=0x1 params=" +
+                                                            e2etest::record_words({3, 127, 0}) + " -> 0"}),
               journal("ioctl /dev/dsp"));
 
     // vad-params (17) holding VADParams alternative 2, one zero octet; then a ping,
