@@ -127,6 +127,11 @@ TEST(ValueNotation, StreamStates)
     EXPECT_EQ(out.str(), "{\n  seq 1,\n  slot 2,\n  pdu ");
     EXPECT_EQ(out.rdstate(), std::ios_base::failbit);
     EXPECT_EQ(m.asValueNotation(), "{\n  seq 1,\n  slot 2,\n  pdu ");
+    // A log line gets the text printed up to the failure and its stream stays good.
+    std::ostringstream log;
+    log << "do create rtp: " << ASN1::logText(m) << "|next line";
+    EXPECT_TRUE(log.good());
+    EXPECT_EQ(log.str(), "do create rtp: {\n  seq 1,\n  slot 2,\n  pdu |next line");
     std::ostringstream none;
     none << ASN1::OpenData() << ASN1::BOOLEAN(true);
     EXPECT_EQ(none.str(), "");
