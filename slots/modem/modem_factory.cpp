@@ -260,7 +260,7 @@ void ModemFactory::OnAuth(auth::attr const* record)
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(ModemSlot const& sender, auth::attr const* record)
+bool ModemFactory::SendAuth(auth::attr const* record)
 {
     const int session = record->session;
     auto client = std::find_if(mClients.begin(), mClients.end(),
@@ -271,14 +271,6 @@ bool ModemFactory::SendAuth(ModemSlot const& sender, auth::attr const* record)
     }
     if (ambiguous(session)) {
         PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is not unique."
-                             << std::endl;
-        return false;
-    }
-    // An idle slot of session -1 must not answer the plugin of another
-    // slot's call.
-    ModemSlot const* owner = FindAuthSlot(session);
-    if (owner && owner != &sender && owner->pppd_executing()) {
-        PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is another slot's."
                              << std::endl;
         return false;
     }

@@ -44,9 +44,9 @@ public:
     void OnAuth(auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     // Sends a slot's record to the first plugin connection of its session;
-    // false when there is none, when the session is ambiguous or its PPP
-    // daemon is another slot's, or when the write failed.
-    bool SendAuth(ModemSlot const& sender, auth::attr const* record) override;
+    // false when there is none, when the session is ambiguous, or when the
+    // write failed.
+    bool SendAuth(auth::attr const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
     // The slot a record of the session is for: the first of the session's
     // slots in creation order that runs a PPP daemon, else the first of them;

@@ -8,16 +8,15 @@ namespace auth
 struct attr;
 }
 class DspModemSlot;
-class ModemSlot;
 class HdlcModemSlot;
 
 class ModemOwner
 {
 public:
     virtual ~ModemOwner() = default;
-    // Sends `sender`'s record to the plugin connection of the record's
-    // session; false when it could not go.
-    virtual bool SendAuth(ModemSlot const& sender, auth::attr const* record) = 0;
+    // Sends a slot's record to the plugin connection of the record's session;
+    // false when it could not go.
+    virtual bool SendAuth(auth::attr const* record) = 0;
     // Both may be called again for a slot already released.
     virtual void ReleaseModemSlot(DspModemSlot* slot) = 0;
     virtual void ReleaseModemSlot(HdlcModemSlot* slot) = 0;

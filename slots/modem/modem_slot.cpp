@@ -121,8 +121,8 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
                 std::int32_t(user.get_mtu().getValue())};
     // The accept and the parameters must reach this call's plugin and no
     // other: a failed send is the controller's failure to know about.
-    return mOwner.SendAuth(*this, reinterpret_cast<auth::attr const*>(&accept)) &&
-           mOwner.SendAuth(*this, reinterpret_cast<auth::attr const*>(&ip));
+    return mOwner.SendAuth(reinterpret_cast<auth::attr const*>(&accept)) &&
+           mOwner.SendAuth(reinterpret_cast<auth::attr const*>(&ip));
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,

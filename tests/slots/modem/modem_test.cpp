@@ -390,8 +390,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
 
     // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
     // 6). The record goes to the first of them, a slot whose daemon runs
-    // before one without, and an activation's records to the plugin only
-    // from that slot, until two of them run a daemon.
+    // before one without, and the activation's records to the plugin, until
+    // two of them run a daemon.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
     digital.set_execfile(program("pppd", "exec sleep 60"));
@@ -412,8 +412,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     } const sessions[] = {
         {0, "@4", 5, "ok #8 @5", 52},
         {5, "@5", 5, "ok #9 @5", 52},
-        {0, "@5", 4, "unsupported #10 @4", 0}, // the idle slot's records are not for this plugin
-        {6, "", 5, "unsupported #11 @5", 0},
+        {6, "", 5, "unsupported #10 @5", 0},
     };
     int seq = 8;
     for (auto const& c : sessions) {
@@ -443,7 +442,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(ModemSlot const&, auth::attr const* r) override
+        bool SendAuth(auth::attr const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
                    std::to_string(r->session) + " ";
