@@ -26,7 +26,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -53,11 +52,8 @@ public:
         options.sim_init = simInit ? simInit : "";
         if (const char* binary = std::getenv("QUELVAD_BINARY"))
             options.binary = binary;
-        if (phrase) {
-            for (const char* d : {"/usr", "/usr/local", "/usr/local/voice"})
-                ::mkdir(mDaemon.path(d).c_str(), 0755);
-            std::ofstream(mDaemon.path("/usr/local/voice/phrase"), std::ios::binary) << *phrase;
-        }
+        if (phrase)
+            mDaemon.write_file("/usr/local/voice/phrase", *phrase);
         mServing = mDaemon.start_serving(options);
     }
 

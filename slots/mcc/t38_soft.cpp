@@ -165,18 +165,12 @@ std::int64_t MonotonicMs()
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Pings the watchdog while a query blocks the loop, through the loop's own
-// ping: once a second counted with the loop's pings, so a burst of queries
-// neither floods the watchdog nor pings it just after the loop did.
-void FeedWatchdog()
-{
-    multiplexer.ping_watchdog();
-}
-
 // Reads the first line of a program's output, at most 31 characters, as a
 // line read from a stream does. True once the line (or the end of the output,
 // the line then holding whatever came) has come; false when nothing ended it
-// within `wait` ms. The watchdog is fed around every wait.
+// within `wait` ms. The watchdog is fed around every wait through the loop's
+// own ping (once a second counted with the loop's pings), so a burst of
+// queries neither floods it nor pings it just after the loop did.
 bool ReadLine(Fd const& from, std::string& line, int wait)
 {
     const std::size_t kMax = 31;
@@ -186,10 +180,10 @@ bool ReadLine(Fd const& from, std::string& line, int wait)
         if (left <= 0)
             return false;
         pollfd p{from.lowlevel_fd(), POLLIN, 0};
-        FeedWatchdog();
+        multiplexer.ping_watchdog();
         const int ready = ::poll(&p, 1, int(left));
         const int error = errno;
-        FeedWatchdog();
+        multiplexer.ping_watchdog();
         errno = error;
         if (ready < 0 && errno != EINTR)
             return true;

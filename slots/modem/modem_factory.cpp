@@ -291,14 +291,8 @@ ModemSlot* ModemFactory::FindAuthSlot(int session) const
     // Digital modems and DSP modems not yet allocated all answer to -1: the
     // record comes from a running PPP daemon's plugin, so an idle slot never
     // takes it from a slot with a call.
-    ModemSlot* first = nullptr;
-    for (ModemSlot* s : mAllSlots) {
-        if (!s->EqAuthId(session))
-            continue;
-        if (s->pppd_executing())
-            return s;
-        if (!first)
-            first = s;
-    }
-    return first;
+    auto running = std::find_if(mAllSlots.begin(), mAllSlots.end(), [session](ModemSlot* s) {
+        return s->EqAuthId(session) && s->pppd_executing();
+    });
+    return running != mAllSlots.end() ? *running : FindModemByDsp(session);
 }

@@ -260,10 +260,7 @@ TEST_F(Voice, NetworkPlayerWhoseConnectionFailsAtOnce)
 // message after the join's answer is the destroy's.
 TEST_F(Voice, EndlessListOfEmptyPhrasesPlaysWhatAPhraseGains)
 {
-    for (const char* d : {"/usr", "/usr/local", "/usr/local/voice"})
-        ::mkdir(daemon.path(d).c_str(), 0755);
-    const std::string phrase = daemon.path("/usr/local/voice/e");
-    std::ofstream(phrase).flush();
+    daemon.write_file("/usr/local/voice/e", "");
     ASSERT_TRUE(ask(3, [](LGCP::Command& c) {
         LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
         f.set_name().push_back(ASN1::IA5String("e"));
@@ -274,7 +271,7 @@ TEST_F(Voice, EndlessListOfEmptyPhrasesPlaysWhatAPhraseGains)
     EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
     ASSERT_TRUE(connect(3, 2));
     EXPECT_EQ("@3 transmitter 4096; ok #1", next(2));
-    std::ofstream(phrase) << "\x05\x06";
+    daemon.write_file("/usr/local/voice/e", "\x05\x06");
     std::string played = "ok\n";
     for (int waited = 0; played == "ok\n" && waited < e2e::deadline_ms(); waited += 20) {
         ::poll(nullptr, 0, 20);

@@ -86,11 +86,12 @@ public:
     int wait_exit();
     // A line to the simulated board's control socket: its answer.
     std::string board(const std::string& command);
+    // Writes a file under the root (a fixed path), making its folders.
+    void write_file(const std::string& fixed, const std::string& text);
 
 private:
     bool wait_text(const std::string& buffer, const std::string& text);
     void pump(int timeout_ms);
-    void write_file(const std::string& fixed, const std::string& text);
     void reset();
 
     std::string mRoot;
