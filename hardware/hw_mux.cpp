@@ -1,5 +1,7 @@
 #include "hardware/hw_mux.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <execinfo.h>
@@ -82,7 +84,31 @@ bool HwMux::Connect(int source, int destination)
         std::clog << "hwMux: connect " << source << " -> " << destination << " failed: " << e << std::endl;
         return false;
     }
+    mPending.erase(destination);
     return true;
+}
+
+bool HwMux::request(int channel, Release kind)
+{
+    if (kind == Release::idle) {
+        hal::SwitchByte r{channel, kIdleByte};
+        return board().ioctl(mFd.lowlevel_fd(), hal::kWrite, &r) != -1;
+    }
+    hal::SwitchChannel r{channel};
+    return board().ioctl(mFd.lowlevel_fd(), hal::kDisable, &r) != -1;
+}
+
+void HwMux::settle(int channel, Release kind, int error)
+{
+    // The logical side lets go of the output whatever the driver answered, so
+    // a refused release is the switch's to finish. A channel the driver
+    // refuses as invalid is no output of its: nothing is joined on it and no
+    // later request can succeed, so it is not kept (this also keeps the
+    // pending set to the driver's real outputs).
+    if (error == 0 || error == EINVAL)
+        mPending.erase(channel);
+    else
+        mPending[channel] = kind;
 }
 
 bool HwMux::Disconnect(int destination)
@@ -90,13 +116,12 @@ bool HwMux::Disconnect(int destination)
     if (!IsOpened() || destination < 0)
         return false;
     set_source(destination, kConstant);
-    hal::SwitchByte r{destination, kIdleByte};
-    if (board().ioctl(mFd.lowlevel_fd(), hal::kWrite, &r) == -1) {
-        Errno e;
+    const bool done = request(destination, Release::idle);
+    const Errno e(done ? 0 : errno);
+    if (!done)
         std::clog << "hwMux: disconnect failed " << destination << " : " << e << std::endl;
-        return false;
-    }
-    return true;
+    settle(destination, Release::idle, e.value());
+    return done;
 }
 
 bool HwMux::Disable(int channel)
@@ -104,13 +129,12 @@ bool HwMux::Disable(int channel)
     if (!IsOpened() || channel < 0)
         return false;
     set_source(channel, kDisabled);
-    hal::SwitchChannel r{channel};
-    if (board().ioctl(mFd.lowlevel_fd(), hal::kDisable, &r) == -1) {
-        Errno e;
+    const bool done = request(channel, Release::disable);
+    const Errno e(done ? 0 : errno);
+    if (!done)
         std::clog << "hwMux: disable failed " << channel << " : " << e << std::endl;
-        return false;
-    }
-    return true;
+    settle(channel, Release::disable, e.value());
+    return done;
 }
 
 bool HwMux::Write(int channel, unsigned char value)
@@ -125,6 +149,7 @@ bool HwMux::Write(int channel, unsigned char value)
                   << "0x" << std::hex << unsigned(value) << std::dec << " : " << e << std::endl;
         return false;
     }
+    mPending.erase(channel);
     return true;
 }
 
@@ -142,10 +167,31 @@ int HwMux::Read(int channel)
     return r.value & 0xFF;
 }
 
+// Each refused release is asked again, without a log line, until the driver
+// takes it. A pass asks at most kRetriesPerPass of them, going on where the
+// last pass stopped, so a driver that refuses everything costs a bounded
+// number of requests per pass however many outputs wait.
+void HwMux::retry_releases()
+{
+    std::size_t left = std::min<std::size_t>(mPending.size(), kRetriesPerPass);
+    auto it = mPending.lower_bound(mRetryFrom);
+    for (; left > 0; --left) {
+        if (it == mPending.end())
+            it = mPending.begin();
+        set_source(it->first, it->second == Release::idle ? kConstant : kDisabled);
+        if (request(it->first, it->second))
+            it = mPending.erase(it);
+        else
+            ++it;
+    }
+    mRetryFrom = it == mPending.end() ? 0 : it->first;
+}
+
 void HwMux::OnDPC()
 {
     if (!mFd.is_valid())
         return;
+    retry_releases();
     for (unsigned n = 0; n < kRefreshPerPass; ++n) {
         mCursor = (mCursor + 1) % SwitchChannel::kBusOutputs;
         if (mSources[mCursor] != kDisabled)

@@ -9,7 +9,14 @@
 // The driver forgets a disabled output's state after a while, so once the
 // device is open a deferred call re-disables 128 of the disabled bus outputs
 // in every loop pass: the whole bus every 16 passes.
+//
+// An output whose release the driver refused (the idle byte of `Disconnect`,
+// or `Disable`) would keep carrying a source that no slot holds any more, so
+// the switch remembers it and asks again in every refresh pass, silently,
+// until the driver takes the request or a later request for the output
+// replaces it.
 #include <cstdint>
+#include <map>
 
 #include "runtime/dpc.hpp"
 #include "runtime/fd.hpp"
@@ -49,6 +56,8 @@ public:
     static constexpr unsigned char kIdleByte = 0xD5;
     // Bus outputs re-disabled per loop pass.
     static constexpr unsigned kRefreshPerPass = 128;
+    // Refused releases asked again per pass, at most.
+    static constexpr unsigned kRetriesPerPass = 128;
 
     // The single switch, created on first use (start-up creates it after the
     // slot factories) and destroyed at exit.
@@ -61,8 +70,12 @@ public:
     // True when the device is open, else tries to open it; the first good
     // open disables every bus output and starts the refresh.
     bool IsOpened();
+    // A good Connect or Write of an output drops its refused release; a
+    // refused one leaves it to be asked again, since the output still carries
+    // what that release was to take off it.
     bool Connect(int source, int destination);
-    // Drives the idle byte on the output.
+    // Drives the idle byte on the output. Refused, it is asked again in the
+    // refresh passes (as is a refused Disable) until the driver takes it.
     bool Disconnect(int destination);
     bool Disable(int channel);
     bool Write(int channel, unsigned char value);
@@ -77,11 +90,23 @@ public:
     std::int32_t source(int busOutput) const;
 
 private:
+    enum class Release : std::uint8_t { idle, disable };
+
     void set_source(int destination, std::int32_t value);
+    // Issues the release's request once; false (errno set) when refused.
+    bool request(int channel, Release kind);
+    // After a release's request (error: 0 when the driver took it, else its
+    // errno): forgets the output's pending release, or keeps this one in its place.
+    void settle(int channel, Release kind, int error);
+    void retry_releases();
 
     Fd mFd;
     std::int32_t mSources[SwitchChannel::kBusOutputs] = {};
     unsigned mCursor = 0;
+    // One entry per output whose release waits to be asked again; the next
+    // pass's retries start at the first channel not below mRetryFrom.
+    std::map<int, Release> mPending;
+    int mRetryFrom = 0;
     Dpc mRefresh;
 };
 

@@ -2,7 +2,8 @@
 // in the resource report, a stream's session and channel, its RTCP packets on
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a driver event and the teardown; a codec change that fails and
-// leaves the channel to the next stream; the SSRCs of two runs; stream and
+// leaves the channel to the next stream; a stream destroyed while the board
+// refuses the trunk's detach once; the SSRCs of two runs; stream and
 // VAD parameters of a later version, which are not decoded.
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
@@ -219,6 +220,41 @@ TEST_F(Media, AStreamThatFailedToRestartLeavesItsChannel)
     EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector on ")) << daemon.board("dtmf get 1024");
     EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 7 stamp=9"));
     EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 9, event dtmf : 7 } }"}), receive(1));
+}
+
+// The board refuses the trunk output's detach once while the stream joined
+// to it is destroyed: the destroy succeeds, the switch asks again, and the
+// next stream handed the same channel is not heard on the trunk.
+TEST_F(Media, ATrunkOutputWhoseDetachWasRefusedLeavesTheDestroyedStream)
+{
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message first = rtpCreate(3, peer);
+    EXPECT_EQ(3u, exchange(first, 1, 3).size());
+    LGCP::Message trunk = slotCommand(5);
+    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
+    t.set_trunk(0);
+    t.set_timeslot(1);
+    EXPECT_EQ(3u, exchange(trunk, 2, 3).size());
+    LGCP::Message connect = slotCommand(3);
+    connect.ref_pdu().ref_command().select_connect(5);
+    EXPECT_EQ((Lines{"{ seq 3, slot 3, pdu response : success : NULL }"}), exchange(connect, 3, 1));
+    journal("");
+
+    EXPECT_EQ("ok\n", daemon.board("fail /dev/hal write EAGAIN 1"));
+    LGCP::Message destroy = slotCommand(3);
+    destroy.ref_pdu().ref_command().select_destroy();
+    EXPECT_EQ((Lines{"{ seq 4, slot 3, pdu response : success : NULL }"}), exchange(destroy, 4, 1));
+    EXPECT_EQ((Lines{"ioctl /dev/hal write ch=1 byte=0xD5 -> -1 EAGAIN",
+                     "ioctl /dev/hal write ch=1 byte=0xD5 -> 0"}),
+              journal("ioctl /dev/hal write"));
+
+    LGCP::Message second = rtpCreate(4, peer);
+    EXPECT_EQ((Lines{"{ seq 5, slot 4, pdu response : success : NULL }",
+                     "{ slot 4, pdu signal : transmitter : active : 1024 }",
+                     "{ slot 4, pdu signal : receiver : active : 1024 }"}),
+              exchange(second, 5, 3));
+    EXPECT_EQ("ok\n", daemon.board("hal drive 1024 0x55"));
+    EXPECT_EQ("1 constant 0xD5 reads 0xD5\nok\n", daemon.board("hal get 1"));
 }
 
 // A daemon of its own: the SSRC the driver is given for a stream created

@@ -1,7 +1,8 @@
 // Slots on the running daemon, byte for byte: two trunk slots created,
 // joined, detached and destroyed with the switch requests the board saw, the
-// resource report, kinds nobody builds, the loss of the controller, and
-// alternatives of a later version, at the top of the parameters or nested.
+// resource report, kinds nobody builds, the loss of the controller, a
+// detach the board refused once, and alternatives of a later version, at
+// the top of the parameters or nested.
 #include <algorithm>
 #include <cstdio>
 #include <poll.h>
@@ -114,6 +115,32 @@ TEST_F(Slots, TrunkSlotsReportsAndControllerLoss)
          {"#12 @1 create trunk 0 1", "C0 01 0C 00 01 08 38 00 08",
           "C0 01 0C 00 01 40 | 40 00 01 8A 80 01 01 | 40 00 01 89 80 01 01"}});
     EXPECT_EQ(std::string::npos, daemon.err().find("trunk-slot")) << "no old slot held the timeslot";
+}
+
+// The board refuses a detach once: the command fails and the slots let go of
+// each other all the same, so the switch asks the board again in its next
+// pass, and the output carries the idle byte, not a line no slot holds.
+TEST_F(Slots, ADetachTheBoardRefusedIsDoneOnceItTakesRequestsAgain)
+{
+    switch_requests();
+    run({
+        {"#1 @5 create trunk 0 1", "C0 01 01 00 05 08 38 00 08",
+         "C0 01 01 00 05 40 | 40 00 05 8A 80 01 01 | 40 00 05 89 80 01 01"},
+        {"#2 @9 create trunk 1 2", "C0 01 02 00 09 08 38 01 10",
+         "C0 01 02 00 09 40 | 40 00 09 8A 80 01 22 | 40 00 09 89 80 01 22"},
+        {"#3 @5 connect 9", "C0 01 03 00 05 04 00 09", "C0 01 03 00 05 40", "connect dst=34 src=1 -> 0"},
+    });
+    ASSERT_EQ("ok\n", daemon.board("fail /dev/hal write EIO 1"));
+    run({
+        {"#4 @9 disconnect", "C0 01 04 00 09 06", "C0 01 04 00 09 68",
+         "write ch=34 byte=0xD5 -> -1 EIO | write ch=34 byte=0xD5 -> 0"},
+        {"#5 @9 disconnect", "C0 01 05 00 09 06", "C0 01 05 00 09 40"},
+        {"#6 @5 destroy", "C0 01 06 00 05 0A", "C0 01 06 00 05 40"},
+        {"#7 @9 destroy", "C0 01 07 00 09 0A", "C0 01 07 00 09 40"},
+    });
+    EXPECT_EQ("ok\n", daemon.board("hal drive 1 0x55"));
+    EXPECT_EQ("34 constant 0xD5 reads 0xD5\nok\n", daemon.board("hal get 34"));
+    EXPECT_TRUE(daemon.wait_err("hwMux: disconnect failed 34 : Input/output error\n")) << daemon.err();
 }
 
 // The signalling kinds stand on the factory chain but build no slot: each

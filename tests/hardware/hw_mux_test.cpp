@@ -1,10 +1,12 @@
 // The TDM switch over the simulated board: its source table, its log lines,
-// the first good open and the refresh of disabled bus outputs.
+// the first good open, the refresh of disabled bus outputs and the refused
+// releases it asks again.
 #include "hardware/hw_mux.hpp"
 
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/devices.hpp"
 #include "platform/sim/hal_model.hpp"
@@ -121,6 +123,175 @@ TEST(HwMux, TheRefreshReDisablesOnlyDisabledBusOutputs)
     EXPECT_EQ("connect 2\ndisable 4093\nwrite 2\nread 0\nclock 0\nspi-write 0\nspi-read 0\nok\n",
               rig.sim.execute("hal stats"));
     EXPECT_EQ(std::deque<std::string>(), rig.sim.journal());
+}
+
+// Each row: requests on one output, each after the failure it injects (trunk
+// output 34 has no source entry, bus output 8300 has one), the log they
+// leave, then two refresh passes: the requests the board saw in them and
+// what the output carries after them.
+TEST(HwMux, ARefusedReleaseIsAskedAgainUntilTakenOrReplaced)
+{
+    using Op = std::function<bool(HwMux&)>;
+    const auto connect = [](int source, int out) -> Op {
+        return [=](HwMux& m) { return m.Connect(source, out); };
+    };
+    const auto idle = [](int out) -> Op { return [=](HwMux& m) { return m.Disconnect(out); }; };
+    const auto disable = [](int out) -> Op { return [=](HwMux& m) { return m.Disable(out); }; };
+    const auto write = [](int out) -> Op { return [=](HwMux& m) { return m.Write(out, 0x12); }; };
+    struct Case {
+        const char* what;
+        int channel;
+        std::vector<std::pair<const char*, Op>> steps;
+        std::string log;
+        std::deque<std::string> passes;
+        const char* after;
+    };
+    const std::string eio = "hwMux: disconnect failed 34 : Input/output error\n";
+    const std::string idled = "ioctl /dev/hal write ch=34 byte=0xD5 -> 0";
+    const std::string disabled = "ioctl /dev/hal disable ch=34 -> 0";
+    const Case cases[] = {
+        {"idle byte refused",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal write EIO 1", idle(34)}},
+         eio,
+         {idled},
+         "34 constant 0xD5 reads 0xD5\nok\n"},
+        {"disable refused",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal disable EAGAIN 1", disable(34)}},
+         "hwMux: disable failed 34 : Resource temporarily unavailable\n",
+         {disabled},
+         "34 disabled reads 0xFF\nok\n"},
+        {"retry refused again",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal write EINTR 2", idle(34)}},
+         "hwMux: disconnect failed 34 : Interrupted system call\n",
+         {"ioctl /dev/hal write ch=34 byte=0xD5 -> -1 EINTR", idled},
+         "34 constant 0xD5 reads 0xD5\nok\n"},
+        {"later Connect",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal write EIO 1", idle(34)}, {"", connect(2, 34)}},
+         eio,
+         {},
+         "34 connected 2 reads 0xFF\nok\n"},
+        {"later Write",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal write EIO 1", idle(34)}, {"", write(34)}},
+         eio,
+         {},
+         "34 constant 0x12 reads 0x12\nok\n"},
+        {"later Disconnect",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal disable EIO 1", disable(34)}, {"", idle(34)}},
+         "hwMux: disable failed 34 : Input/output error\n",
+         {},
+         "34 constant 0xD5 reads 0xD5\nok\n"},
+        {"later Disable",
+         34,
+         {{"", connect(1, 34)}, {"fail /dev/hal write EIO 1", idle(34)}, {"", disable(34)}},
+         eio,
+         {},
+         "34 disabled reads 0xFF\nok\n"},
+        {"later Disable refused too",
+         34,
+         {{"", connect(1, 34)},
+          {"fail /dev/hal write EIO 1", idle(34)},
+          {"fail /dev/hal disable EIO 1", disable(34)}},
+         (eio + "hwMux: disable failed 34 : Input/output error\n"),
+         {disabled},
+         "34 disabled reads 0xFF\nok\n"},
+        // The output still carries source 1: the refused join replaces nothing.
+        {"later Connect refused",
+         34,
+         {{"", connect(1, 34)},
+          {"fail /dev/hal write EIO 1", idle(34)},
+          {"fail /dev/hal connect EIO 1", connect(2, 34)}},
+         (eio + "hwMux: connect 2 -> 34 failed: Input/output error\n"),
+         {idled},
+         "34 constant 0xD5 reads 0xD5\nok\n"},
+        {"bus output",
+         8300,
+         {{"", connect(3, 8300)}, {"fail /dev/hal write ENODEV 1", idle(8300)}},
+         "hwMux: disconnect failed 8300 : No such device\n",
+         {"ioctl /dev/hal write ch=8300 byte=0xD5 -> 0"},
+         "8300 constant 0xD5 reads 0xD5\nok\n"},
+        // No such output: nothing is joined on it, and no retry could succeed.
+        {"invalid channel",
+         16384,
+         {{"", disable(16384)}},
+         "hwMux: disable failed 16384 : Invalid argument\n",
+         {},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        HwMux mux;
+        testutil::Capture clog(std::clog);
+        for (const auto& [inject, op] : c.steps) {
+            ASSERT_TRUE(!*inject || rig.sim.execute(inject) == "ok\n");
+            op(mux);
+        }
+        EXPECT_EQ(c.log, clog.text());
+        rig.sim.clear_journal();
+        mux.OnDPC();
+        mux.OnDPC();
+        EXPECT_EQ(c.passes, rig.sim.journal());
+        EXPECT_EQ(c.log, clog.text()) << "a retry logs nothing";
+        // A channel outside the board has nothing to show.
+        if (*c.after) {
+            EXPECT_EQ(c.after, rig.sim.execute("hal get " + std::to_string(c.channel)));
+        }
+    }
+    // The table tells the last request: the retried idle byte.
+    Rig rig;
+    HwMux mux;
+    ASSERT_TRUE(rig.sim.execute("fail /dev/hal write EIO 1") == "ok\n");
+    ASSERT_FALSE(mux.Disconnect(8300));
+    ASSERT_FALSE(mux.Connect(70000, 8300));
+    mux.OnDPC();
+    EXPECT_EQ(HwMux::kConstant, mux.source(8300));
+}
+
+// A driver that refuses every request: one retry per output however often it
+// was refused, a bounded share of them per pass, every one asked in turn, and
+// all of them taken once the driver answers again.
+TEST(HwMux, RefusedReleasesAreAskedInTurnWithABoundPerPass)
+{
+    Rig rig;
+    HwMux mux;
+    // Refused requests never reach the driver's model: the journal counts them.
+    const auto writes = [&] {
+        unsigned n = 0;
+        for (const std::string& line : rig.sim.journal())
+            n += line.find(" write ch=") != std::string::npos;
+        return n;
+    };
+    testutil::Capture clog(std::clog);
+    ASSERT_EQ("ok\n", rig.sim.execute("fail /dev/hal write EIO"));
+    for (int n = 0; n < 3; ++n)
+        EXPECT_FALSE(mux.Disconnect(34));
+    mux.OnDPC();
+    EXPECT_EQ(4u, writes());
+    for (int out = 0; out < 200; ++out)
+        EXPECT_FALSE(mux.Disconnect(out));
+    const unsigned before = writes();
+    mux.OnDPC();
+    EXPECT_EQ(before + HwMux::kRetriesPerPass, writes());
+    // The next pass goes on after the last output asked, then from the first.
+    rig.sim.clear_journal();
+    mux.OnDPC();
+    ASSERT_EQ(HwMux::kRetriesPerPass, rig.sim.journal().size());
+    EXPECT_EQ("ioctl /dev/hal write ch=128 byte=0xD5 -> -1 EIO", rig.sim.journal().front());
+    EXPECT_EQ("ioctl /dev/hal write ch=55 byte=0xD5 -> -1 EIO", rig.sim.journal().back());
+    ASSERT_EQ("ok\n", rig.sim.execute("fail /dev/hal write off"));
+    mux.OnDPC();
+    mux.OnDPC();
+    for (int out = 0; out < 200; ++out)
+        EXPECT_EQ(HalModel::Output::constant, rig.hal().output(out).kind) << out;
+    const unsigned done = writes();
+    mux.OnDPC();
+    EXPECT_EQ(done, writes());
 }
 
 } // namespace
