@@ -28,7 +28,9 @@ using e2e::Bytes;
 // keeps running, "left" prints nothing and ends, leaving a sleep behind in
 // its group, "lineleft" prints 4 and ends, leaving one; otherwise it stays
 // silent. As the relay it runs until stopped, deaf to SIGTERM when the file
-// "stubborn" exists.
+// "stubborn" exists; when the file "holdin" exists it first leaves a sleep
+// running on its standard input (the channel), its number in "pids" and
+// "left".
 const char kFakeT38[] = "#!/bin/sh\n"
                         "d=$(dirname \"$0\")\n"
                         "if [ \"$1\" = --num-of-instances ]; then\n"
@@ -41,14 +43,25 @@ const char kFakeT38[] = "#!/bin/sh\n"
                         "  exec sleep 1000\n"
                         "fi\n"
                         "[ -f \"$d/stubborn\" ] && trap '' TERM\n"
+                        "if [ -f \"$d/holdin\" ]; then\n"
+                        "  exec 3<&0\n"
+                        "  sleep 1000 <&3 3<&- &\n"
+                        "  echo $! >> \"$d/pids\"; echo $! >> \"$d/left\"\n"
+                        "fi\n"
                         "echo $$ >> \"$d/pids\"\n"
                         "exec sleep 1000\n";
 
 // Runs until stopped, deaf to SIGHUP when the file "deaf" exists beside it;
-// appends its number to "pids" once its trap is set.
+// appends its number to "pids" once its trap is set. When the file "leave"
+// exists it first leaves a sleep running (on the daemon's standard output and
+// error), its number in "pids" and "left".
 const char kFakePppd[] = "#!/bin/sh\n"
                          "d=$(dirname \"$0\")\n"
                          "[ -f \"$d/deaf\" ] && trap '' HUP\n"
+                         "if [ -f \"$d/leave\" ]; then\n"
+                         "  sleep 1000 &\n"
+                         "  echo $! >> \"$d/pids\"; echo $! >> \"$d/left\"\n"
+                         "fi\n"
                          "echo $$ >> \"$d/pids\"\n"
                          "exec sleep 1000\n";
 
@@ -189,6 +202,16 @@ protected:
         pids.erase(0);
         return pids;
     }
+    // The first number in a file beside the fake programs, 0 when none.
+    int first(const char* fixed) { return std::atoi(e2e::read_file(daemon.path(fixed)).c_str()); }
+    // Waits until `done` holds; false at the deadline.
+    static bool eventually(const std::function<bool()>& done)
+    {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20))
+            if (done())
+                return true;
+        return false;
+    }
     // Stops the daemon; the processes of `pids` still running once it has
     // gone and whatever it killed last has had the time to end. They are
     // killed then, so that none holds the daemon's output open.
@@ -283,6 +306,36 @@ TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
     const std::set<int> pids = started("/usr/local/sbin/pids");
     EXPECT_LE(3u * n, pids.size()) << "each query, its sleep, each relay started";
     EXPECT_EQ("", survivors_of_stop(pids));
+}
+
+// A program that leaves a process holding its channel (its standard input)
+// and runs on, with a pool of 2 channels: each destroy ends the program, and
+// what it left is killed with its group, so the channel goes back to the pool
+// and the third create finds one. What the last one left goes with the daemon.
+TEST_F(T38Children, WhatAProgramLeftGoesWithItAndItsChannelComesBack)
+{
+    ASSERT_EQ("ok\n", daemon.board("mcc pool transparent 2"));
+    touch("/usr/local/sbin/holdin");
+    for (int k = 1; k <= 3; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_TRUE(burst({message(k, k, t38())}));
+        ASSERT_EQ("ok #" + std::to_string(k) + " @" + std::to_string(k), texts(1, slotstest::text))
+            << daemon.err();
+        ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 2 * k)) << "the program and what it left";
+        if (k == 3)
+            break;
+        const int left = first("/usr/local/sbin/left");
+        ASSERT_LT(0, left);
+        ::unlink(daemon.path("/usr/local/sbin/left").c_str());
+        ASSERT_TRUE(burst({message(10 + k, k, destroy())}));
+        const std::string answer = "ok #" + std::to_string(10 + k) + " @" + std::to_string(k);
+        ASSERT_TRUE(until([&](std::string const& t) { return t == answer; }));
+        EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+        EXPECT_TRUE(eventually([&] {
+            return daemon.board("mcc").find("transparent 0/2") != std::string::npos;
+        })) << daemon.board("mcc");
+    }
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
 }
 
 // Queries whose program stays silent block the loop for their whole wait:
@@ -406,6 +459,28 @@ TEST_F(ModemChildren, APppdStillRunningDoesNotOutliveTheDaemon)
     ASSERT_TRUE(create_modem(10));
     ASSERT_TRUE(burst({message(11, 2, connect())}));
     ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 1)) << "its trap is set";
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
+// A PPP daemon that leaves a process behind: the destroy's hang-up ends it,
+// and what it left is killed with its group; what one still running at the
+// daemon's stop left goes with the daemon.
+TEST_F(ModemChildren, WhatAPppdLeftGoesWithItAndWithTheDaemon)
+{
+    touch("/usr/local/sbin/leave");
+    ASSERT_TRUE(create_modem(10));
+    ASSERT_TRUE(burst({message(11, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 2)) << "pppd and what it left";
+    const int left = first("/usr/local/sbin/left");
+    ASSERT_LT(0, left);
+    ASSERT_TRUE(burst({message(12, 2, destroy())}));
+    ASSERT_TRUE(until([](std::string const& t) { return t == "ok #12 @2"; })) << daemon.err();
+    EXPECT_EQ(1, count("pppd terminated with code 1\n")) << "it ended on the hang-up";
+    EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+
+    ASSERT_TRUE(create_modem(20));
+    ASSERT_TRUE(burst({message(21, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 4));
     EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
 }
 
