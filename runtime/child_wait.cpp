@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <iostream>
+#include <new>
 #include <string>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -14,6 +15,31 @@
 
 int ChildWait::UsageCounter = 0;
 ChildWaitService* ChildWaitService::childWaitService = nullptr;
+
+namespace
+{
+
+// Holds SIGCHLD for a scope: the handler then cannot reap a child, nor change
+// the groups, meanwhile.
+class HoldChld
+{
+public:
+    HoldChld()
+    {
+        sigset_t chld;
+        ::sigemptyset(&chld);
+        ::sigaddset(&chld, SIGCHLD);
+        ::sigprocmask(SIG_BLOCK, &chld, &mOld);
+    }
+    ~HoldChld() { ::sigprocmask(SIG_SETMASK, &mOld, nullptr); }
+    HoldChld(const HoldChld&) = delete;
+    HoldChld& operator=(const HoldChld&) = delete;
+
+private:
+    sigset_t mOld;
+};
+
+} // namespace
 
 ChildWait::Init::Init()
 {
@@ -56,25 +82,40 @@ ChildWait::~ChildWait()
 
 bool ChildWait::SignalUnreaped(int pid, int sig, bool group)
 {
-    sigset_t chld;
-    sigset_t old;
-    ::sigemptyset(&chld);
-    ::sigaddset(&chld, SIGCHLD);
-    ::sigprocmask(SIG_BLOCK, &chld, &old);
+    HoldChld hold;
     siginfo_t info{};
     const bool ours = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
     if (ours)
         ::kill(group ? -pid : pid, sig);
-    ::sigprocmask(SIG_SETMASK, &old, nullptr);
     return ours;
 }
 
-int ChildWait::Fork()
+bool ChildWait::KillGroup(int pid)
+{
+    ChildWaitService* s = ChildWaitService::childWaitService;
+    if (!s)
+        return false;
+    HoldChld hold;
+    return s->KillGroup(pid);
+}
+
+int ChildWait::Fork(bool group)
 {
     sigset_t all;
     sigset_t old;
     ::sigfillset(&all);
     ::sigprocmask(SIG_SETMASK, &all, &old);
+    ChildWaitService* s = ChildWaitService::childWaitService;
+    // Room for the group before the fork, so that entering it cannot fail
+    // once the child runs.
+    bool room = false;
+    if (group && s) {
+        try {
+            s->mGroups.reserve(s->mGroups.size() + 1);
+            room = true;
+        } catch (std::bad_alloc const&) {
+        }
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only calls that are safe after fork: the handlers go first, then
@@ -86,12 +127,21 @@ int ChildWait::Fork()
             if (sig != SIGKILL && sig != SIGSTOP)
                 ::sigaction(sig, &dfl, nullptr);
         }
+        if (group)
+            ::setpgid(0, 0);
         sigset_t none;
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         return 0;
     }
     const int saved = errno;
+    if (pid > 0 && group) {
+        // Fails once the child has executed its program; it made its group
+        // itself before that.
+        ::setpgid(pid, pid);
+        if (room)
+            s->AddGroup(pid);
+    }
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
     errno = saved;
     return pid;
@@ -112,6 +162,7 @@ void ChildWait::Detach()
 
 ChildWaitService::~ChildWaitService()
 {
+    KillGroups();
     if (mHandlerInstalled)
         IPC::Signal::system(SIGCHLD);
     while (ChildWait* w = mWaits.remove_from_head())
@@ -157,6 +208,36 @@ void ChildWaitService::Detach(ChildWait* wait)
     wait->mLinked = false;
 }
 
+void ChildWaitService::AddGroup(int pid)
+{
+    mGroups.push_back(pid);
+}
+
+bool ChildWaitService::KillGroup(int pid)
+{
+    for (int& g : mGroups) {
+        if (g != pid)
+            continue;
+        g = mGroups.back();
+        mGroups.pop_back();
+        ::kill(-pid, SIGKILL);
+        return true;
+    }
+    return false;
+}
+
+void ChildWaitService::KillGroups()
+{
+    HoldChld hold;
+    for (int pid : mGroups)
+        ::kill(-pid, SIGKILL);
+    // The leaders are this process's children and end on their SIGKILL: they
+    // are gone before the daemon is.
+    for (int pid : mGroups)
+        ::waitpid(pid, nullptr, 0);
+    mGroups.clear();
+}
+
 void ChildWaitService::SigChldHandlerWrapper(int, siginfo_t*, void*)
 {
     if (ChildWaitService* s = childWaitService)
@@ -169,8 +250,15 @@ void ChildWaitService::SigChldHandler()
     const int saved = errno;
     const int fd = mWriter.lowlevel_fd();
     for (;;) {
+        // Seen before it is reaped: while a leader is not reaped its number
+        // names its group and no other, so what its program left there is
+        // killed now.
+        siginfo_t info{};
+        if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid <= 0)
+            break;
+        KillGroup(info.si_pid);
         int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+        const pid_t pid = ::waitpid(info.si_pid, &status, WNOHANG);
         if (pid <= 0)
             break;
         if (fd < 0)

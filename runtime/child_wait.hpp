@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstddef>
 #include <new>
+#include <vector>
 
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
@@ -83,7 +84,21 @@ public:
     // sent to it at once (a hang-up or stop right after its start) acts on it
     // as on the program and is never taken by a copy of this process's
     // handlers. Signals are held in this process meanwhile. Returns as fork().
-    static int Fork();
+    //
+    // With `group` the child leads a process group of its own (set in both
+    // processes, so the group exists whichever runs first), and whatever the
+    // program leaves running in that group is killed with SIGKILL the moment
+    // the child is reaped, and at the daemon's stop (Cleanup): nothing the
+    // program started keeps a descriptor, a channel or a pipe of the daemon
+    // once the program has ended, or outlives the daemon. The group is killed
+    // only while its leader is not reaped, as only then its number cannot be
+    // another group's.
+    static int Fork(bool group = false);
+
+    // Kills (SIGKILL) the process group of a child started with a group of
+    // its own, the child included, unless the child has been reaped: its group
+    // was killed then. False when nothing was sent.
+    static bool KillGroup(int pid);
 
     static void Activate();
     static void Initialize();
@@ -115,6 +130,9 @@ public:
     void Attach(ChildWait* wait);
     void Detach(ChildWait* wait);
     unsigned waiting() const { return mWaits.count(); }
+    // The groups of children started with a group of their own and not yet
+    // reaped.
+    std::vector<int> const& groups() const { return mGroups; }
     const Fd& writer() const { return mWriter; }
 
     static void SigChldHandlerWrapper(int sig, siginfo_t* info, void* context);
@@ -124,7 +142,15 @@ public:
     static ChildWaitService* childWaitService;
 
 private:
+    friend class ChildWait;
+    // The groups are changed only with SIGCHLD held (or in its handler).
+    void AddGroup(int pid);
+    bool KillGroup(int pid);
+    // Kills every group and reaps its leader; run when the service goes.
+    void KillGroups();
+
     Fd mWriter;
     F_dual_list<ChildWait> mWaits;
+    std::vector<int> mGroups;
     bool mHandlerInstalled = false;
 };

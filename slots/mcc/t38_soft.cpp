@@ -7,10 +7,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
-#include <map>
 #include <poll.h>
 #include <set>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -27,47 +25,9 @@ namespace
 
 const char kProgram[] = "/usr/local/sbin/t38";
 
-// The programs started here that may still run, and the process groups of
-// the instance queries not yet killed. None may outlive the daemon: once the
-// loop has ended, no timer will ever stop them, so when the process ends each
-// is killed, and a program (our child) is waited for so that it is gone
-// before the daemon is.
-class Leftovers
-{
-public:
-    Leftovers() = default;
-    Leftovers(const Leftovers&) = delete;
-    Leftovers& operator=(const Leftovers&) = delete;
-    ~Leftovers()
-    {
-        sigset_t chld;
-        sigset_t old;
-        ::sigemptyset(&chld);
-        ::sigaddset(&chld, SIGCHLD);
-        // Held, so that the SIGCHLD handler cannot reap a child between the
-        // kill and the wait for it.
-        ::sigprocmask(SIG_BLOCK, &chld, &old);
-        for (auto const& p : mPids) {
-            if (p.second)
-                ::kill(-p.first, SIGKILL);
-            if (ChildWait::SignalUnreaped(p.first, SIGKILL))
-                ::waitpid(p.first, nullptr, 0);
-        }
-        ::sigprocmask(SIG_SETMASK, &old, nullptr);
-    }
-    // `group`: the whole process group that `pid` leads goes with it.
-    void add(int pid, bool group) { mPids[pid] = group; }
-    void remove(int pid) { mPids.erase(pid); }
-
-private:
-    std::map<int, bool> mPids;
-};
-
-Leftovers leftovers;
-
 // What sees a program to its end after the call that started it. One still
-// waiting when the process ends goes with the factory (its program is then
-// killed as a leftover).
+// waiting when the process ends goes with the factory (its program's group
+// is then killed by the child-wait service, as every program's is).
 class T38Helper : public DeferredDeletable
 {
 public:
@@ -96,7 +56,6 @@ public:
 private:
     void OnEnd(int)
     {
-        leftovers.remove(mPid);
         mTimer.reset();
         multiplexer.deferredDelete(this);
     }
@@ -114,15 +73,13 @@ private:
 
 // An instance query's program once its line has been read (or not): it may
 // go on running, or have left something running in its process group. The
-// whole group is killed kQueryWait ms after the line, at once when none came,
-// whether or not the program itself has ended by then; its own end is reaped
-// through its wait.
+// whole group is killed kQueryWait ms after the line, at once when none came;
+// a program that ends before has its group killed as it is reaped.
 class T38Query : public T38Helper
 {
 public:
     T38Query(int pid, bool answered) : mPid(pid)
     {
-        leftovers.add(pid, true);
         mWait.Bind(this, &T38Query::OnEnd);
         mWait.Attach(pid);
         if (answered)
@@ -134,26 +91,12 @@ public:
 private:
     void OnEnd(int)
     {
-        mEnded = true;
-        Done();
-    }
-    void Kill()
-    {
-        ::kill(-mPid, SIGKILL);
-        mKilled = true;
-        Done();
-    }
-    void Done()
-    {
-        if (!mEnded || !mKilled)
-            return;
-        leftovers.remove(mPid);
+        mTimer.reset();
         multiplexer.deferredDelete(this);
     }
+    void Kill() { ChildWait::KillGroup(mPid); }
 
     int mPid;
-    bool mEnded = false;
-    bool mKilled = false;
     ChildWait mWait;
     Timer mTimer;
 };
@@ -233,7 +176,6 @@ void T38SoftSlot::OnT38Terminate(int status)
     else if ((status & 0xFF) != 0x7F)
         std::clog << *this << ": "
                   << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
-    leftovers.remove(mChild);
     mChild = -1;
     OnAbort(status);
 }
@@ -299,7 +241,8 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
     }
     argv.push_back(nullptr);
     const int in = fd.lowlevel_fd();
-    const pid_t pid = ChildWait::Fork();
+    // A group of its own: whatever it starts goes with it, and with the daemon.
+    const pid_t pid = ChildWait::Fork(true);
     if (pid == 0) {
         // Only calls that are safe after fork; the child leaves with _exit,
         // so none of the daemon's destructors or stdio buffers run twice.
@@ -312,7 +255,6 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
     }
     if (pid < 0)
         return nullptr;
-    leftovers.add(pid, false);
     std::clog << "t38 daemon[" << pid << "] successfully started" << std::endl;
     return new T38SoftSlot(pid, channel);
 }
@@ -331,11 +273,10 @@ int T38SoftFactory::QueryNumOfInstances()
         return 0;
     }
     Fd reader(out[0]);
-    const pid_t pid = ChildWait::Fork();
+    // The shell and what it starts form a group of their own, so that a
+    // silent program is killed with all it runs.
+    const pid_t pid = ChildWait::Fork(true);
     if (pid == 0) {
-        // The shell and what it starts form a group of their own, so that a
-        // silent program is killed with all it runs.
-        ::setpgid(0, 0);
         if (out[1] == 1)
             ::fcntl(1, F_SETFD, 0);
         else
@@ -348,7 +289,6 @@ int T38SoftFactory::QueryNumOfInstances()
         std::clog << "t38 daemon not found!" << std::endl;
         return 0;
     }
-    ::setpgid(pid, pid);
     std::string line;
     const bool answered = ReadLine(reader, line, kQueryWait);
     reader.close();

@@ -55,7 +55,7 @@ public:
     // (feeding the watchdog) until the line or the end of the output has
     // come, at most kQueryWait ms. The program and its process group are
     // killed at once when it stayed silent that long, else kQueryWait ms after
-    // its line; the child-wait service reaps it.
+    // its line, or as soon as it has ended; the child-wait service reaps it.
     int QueryNumOfInstances();
     std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/board.hpp"
@@ -16,13 +18,26 @@ namespace
 using platform::board;
 namespace mctl = platform::mctl;
 
+// The files of the fax receivers that run, by their fixed names: two started
+// in the same second would otherwise write one file.
+std::set<std::string> heldFaxFiles;
+
 } // namespace
 
 DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner) {}
 
 DspModemSlot::~DspModemSlot()
 {
+    release_fax_file();
     unbind();
+}
+
+void DspModemSlot::release_fax_file()
+{
+    if (mFaxFile.empty())
+        return;
+    heldFaxFiles.erase(mFaxFile);
+    mFaxFile.clear();
 }
 
 void DspModemSlot::unbind()
@@ -162,12 +177,22 @@ std::vector<std::string> DspModemSlot::fax_sender_args(TERM::ModemParams const& 
     return argv;
 }
 
-std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::tm const& now)
+std::string DspModemSlot::fax_receiver_file(std::tm const& now)
 {
-    char name[64];
-    std::strftime(name, sizeof name, "/var/fax-%H-%M-%S.g3", &now);
+    char stamp[64] = {};
+    std::strftime(stamp, sizeof stamp, "/var/fax-%H-%M-%S", &now);
+    for (unsigned n = 0;; ++n) {
+        std::string name = stamp + (n ? "-" + std::to_string(n) : std::string()) + ".g3";
+        struct stat st = {};
+        if (!heldFaxFiles.count(name) && ::lstat(Paths::resolve(name).c_str(), &st) != 0)
+            return name;
+    }
+}
+
+std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::string const& file)
+{
     return {Paths::resolve("/usr/local/bin/fax"), "-m", std::to_string(modem), "receive",
-            Paths::resolve(name)};
+            Paths::resolve(file)};
 }
 
 void DspModemSlot::RunFaxSender()
@@ -189,9 +214,12 @@ void DspModemSlot::RunFaxReceiver()
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
-    const int pid = spawn(fax_receiver_args(mModem, now), "executing", 1, &mExecFailed);
+    const std::string file = fax_receiver_file(now);
+    const int pid = spawn(fax_receiver_args(mModem, file), "executing", 1, &mExecFailed);
     if (pid < 0)
         return;
+    heldFaxFiles.insert(file);
+    mFaxFile = file;
     mChild = pid;
     mWait.Bind(this, &DspModemSlot::on_fax_terminate);
     mWait.Attach(pid);
@@ -202,6 +230,7 @@ void DspModemSlot::on_fax_terminate(int status)
 {
     std::clog << "fax terminated with code " << status << std::endl;
     mChild = -1;
+    release_fax_file();
     char byte = 0;
     const bool ran = !mExecFailed.is_valid() || ::read(mExecFailed.lowlevel_fd(), &byte, 1) != 1;
     mExecFailed.close();

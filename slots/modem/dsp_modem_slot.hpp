@@ -28,18 +28,26 @@ public:
 
     // The digital data mode mask of a `ddm` list.
     static int ddm_mask(TERM::ModemParams const& params);
-    // The fax sender's command line, and the receiver's for a time of day.
+    // The fax sender's command line, and the receiver's for its file.
     static std::vector<std::string> fax_sender_args(TERM::ModemParams const& params, int modem);
-    static std::vector<std::string> fax_receiver_args(int modem, std::tm const& now);
+    static std::vector<std::string> fax_receiver_args(int modem, std::string const& file);
+    // The fax receiver's file for a time of day, "/var/fax-HH-MM-SS.g3", or,
+    // when a running receiver holds that name or a file of that name exists,
+    // the same with the first free "-N" before ".g3".
+    static std::string fax_receiver_file(std::tm const& now);
 
 private:
     void RunFaxSender();
     // Tells the controller both streams active with the modem's channel.
     void AnnounceStreams();
+    // The receiver's file is free for another receiver again.
+    void release_fax_file();
 
     Fd mControl;
     int mChannel = -1;
     int mModem = -1;
     // Holds one byte when the fax program could not be run.
     Fd mExecFailed;
+    // The fixed name of the file this slot's running fax receiver writes.
+    std::string mFaxFile;
 };

@@ -156,7 +156,9 @@ int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, u
     int report[2] = {-1, -1};
     if (failed && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) == 0)
         *failed = Fd(report[0]);
-    const int pid = ChildWait::Fork();
+    // A group of its own: nothing the program starts outlives it, or keeps
+    // the daemon's descriptors.
+    const int pid = ChildWait::Fork(true);
     if (pid < 0) {
         const Errno e;
         if (report[1] >= 0)

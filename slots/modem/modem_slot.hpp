@@ -54,7 +54,9 @@ protected:
     void pppd_kill();
     void on_terminate(int status);
     void on_terminate_timeout(Timer*);
-    // Forks and runs argv[0] with argv; the child's process number, or -1
+    // Forks and runs argv[0] with argv in a process group of its own (what
+    // it leaves there is killed once it has ended, and at the daemon's
+    // stop); the child's process number, or -1
     // after "vfork fail: " and the abort signal. `failed` (when given) is made
     // the reading end of a pipe that holds one byte when the program could
     // not be run.

@@ -6,6 +6,7 @@
 // watchdog fed and leaves nothing running; and no process the daemon started
 // outlives it.
 #include <atomic>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <poll.h>
@@ -28,7 +29,9 @@ using e2e::Bytes;
 // keeps running, "left" prints nothing and ends, leaving a sleep behind in
 // its group, "lineleft" prints 4 and ends, leaving one; otherwise it stays
 // silent. As the relay it runs until stopped, deaf to SIGTERM when the file
-// "stubborn" exists.
+// "stubborn" exists; when the file "holdin" exists it first leaves a sleep
+// running on its standard input (the channel), its number in "pids" and
+// "left".
 const char kFakeT38[] = "#!/bin/sh\n"
                         "d=$(dirname \"$0\")\n"
                         "if [ \"$1\" = --num-of-instances ]; then\n"
@@ -41,16 +44,38 @@ const char kFakeT38[] = "#!/bin/sh\n"
                         "  exec sleep 1000\n"
                         "fi\n"
                         "[ -f \"$d/stubborn\" ] && trap '' TERM\n"
+                        "if [ -f \"$d/holdin\" ]; then\n"
+                        "  exec 3<&0\n"
+                        "  sleep 1000 <&3 3<&- &\n"
+                        "  echo $! >> \"$d/pids\"; echo $! >> \"$d/left\"\n"
+                        "fi\n"
                         "echo $$ >> \"$d/pids\"\n"
                         "exec sleep 1000\n";
 
 // Runs until stopped, deaf to SIGHUP when the file "deaf" exists beside it;
-// appends its number to "pids" once its trap is set.
+// appends its number to "pids" once its trap is set. When the file "leave"
+// exists it first leaves a sleep running (on the daemon's standard output and
+// error), its number in "pids" and "left".
 const char kFakePppd[] = "#!/bin/sh\n"
                          "d=$(dirname \"$0\")\n"
                          "[ -f \"$d/deaf\" ] && trap '' HUP\n"
+                         "if [ -f \"$d/leave\" ]; then\n"
+                         "  sleep 1000 &\n"
+                         "  echo $! >> \"$d/pids\"; echo $! >> \"$d/left\"\n"
+                         "fi\n"
                          "echo $$ >> \"$d/pids\"\n"
                          "exec sleep 1000\n";
+
+// The fax receiver: appends the file it is told to "files" beside itself,
+// leaves a sleep running, appends both numbers to "pids" and runs until
+// stopped.
+const char kFakeFax[] = "#!/bin/sh\n"
+                        "d=$(dirname \"$0\")\n"
+                        "sleep 1000 &\n"
+                        "echo $! >> \"$d/pids\"\n"
+                        "echo $$ >> \"$d/pids\"\n"
+                        "echo \"$4\" >> \"$d/files\"\n"
+                        "exec sleep 1000\n";
 
 // Running, and not a zombie left for its new parent to reap.
 bool alive(int pid)
@@ -189,6 +214,16 @@ protected:
         pids.erase(0);
         return pids;
     }
+    // The first number in a file beside the fake programs, 0 when none.
+    int first(const char* fixed) { return std::atoi(e2e::read_file(daemon.path(fixed)).c_str()); }
+    // Waits until `done` holds; false at the deadline.
+    static bool eventually(const std::function<bool()>& done)
+    {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20))
+            if (done())
+                return true;
+        return false;
+    }
     // Stops the daemon; the processes of `pids` still running once it has
     // gone and whatever it killed last has had the time to end. They are
     // killed then, so that none holds the daemon's output open.
@@ -283,6 +318,36 @@ TEST_F(T38Children, HundredQueriesAndHundredPairsLeaveNothing)
     const std::set<int> pids = started("/usr/local/sbin/pids");
     EXPECT_LE(3u * n, pids.size()) << "each query, its sleep, each relay started";
     EXPECT_EQ("", survivors_of_stop(pids));
+}
+
+// A program that leaves a process holding its channel (its standard input)
+// and runs on, with a pool of 2 channels: each destroy ends the program, and
+// what it left is killed with its group, so the channel goes back to the pool
+// and the third create finds one. What the last one left goes with the daemon.
+TEST_F(T38Children, WhatAProgramLeftGoesWithItAndItsChannelComesBack)
+{
+    ASSERT_EQ("ok\n", daemon.board("mcc pool transparent 2"));
+    touch("/usr/local/sbin/holdin");
+    for (int k = 1; k <= 3; ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_TRUE(burst({message(k, k, t38())}));
+        ASSERT_EQ("ok #" + std::to_string(k) + " @" + std::to_string(k), texts(1, slotstest::text))
+            << daemon.err();
+        ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 2 * k)) << "the program and what it left";
+        if (k == 3)
+            break;
+        const int left = first("/usr/local/sbin/left");
+        ASSERT_LT(0, left);
+        ::unlink(daemon.path("/usr/local/sbin/left").c_str());
+        ASSERT_TRUE(burst({message(10 + k, k, destroy())}));
+        const std::string answer = "ok #" + std::to_string(10 + k) + " @" + std::to_string(k);
+        ASSERT_TRUE(until([&](std::string const& t) { return t == answer; }));
+        EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+        EXPECT_TRUE(eventually([&] {
+            return daemon.board("mcc").find("transparent 0/2") != std::string::npos;
+        })) << daemon.board("mcc");
+    }
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
 }
 
 // Queries whose program stays silent block the loop for their whole wait:
@@ -407,6 +472,143 @@ TEST_F(ModemChildren, APppdStillRunningDoesNotOutliveTheDaemon)
     ASSERT_TRUE(burst({message(11, 2, connect())}));
     ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 1)) << "its trap is set";
     EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
+// A PPP daemon that leaves a process behind: the destroy's hang-up ends it,
+// and what it left is killed with its group; what one still running at the
+// daemon's stop left goes with the daemon.
+TEST_F(ModemChildren, WhatAPppdLeftGoesWithItAndWithTheDaemon)
+{
+    touch("/usr/local/sbin/leave");
+    ASSERT_TRUE(create_modem(10));
+    ASSERT_TRUE(burst({message(11, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 2)) << "pppd and what it left";
+    const int left = first("/usr/local/sbin/left");
+    ASSERT_LT(0, left);
+    ASSERT_TRUE(burst({message(12, 2, destroy())}));
+    ASSERT_TRUE(until([](std::string const& t) { return t == "ok #12 @2"; })) << daemon.err();
+    EXPECT_EQ(1, count("pppd terminated with code 1\n")) << "it ended on the hang-up";
+    EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+
+    ASSERT_TRUE(create_modem(20));
+    ASSERT_TRUE(burst({message(21, 2, connect())}));
+    ASSERT_TRUE(wait_lines("/usr/local/sbin/pids", 4));
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
+// Fax receivers (fax, no originate) on trunk slots 1 and 3; the receiver's
+// files as it was told them, without the daemon's root.
+class FaxChildren : public ModemChildren
+{
+protected:
+    void SetUp() override
+    {
+        install("/usr/local/bin/fax", kFakeFax);
+        ModemChildren::SetUp();
+        LGCP::Command trunk;
+        trunk.select_create().select_trunk().set_trunk(0);
+        trunk.ref_create().ref_trunk().set_timeslot(2);
+        ASSERT_TRUE(burst({message(3, 3, trunk)}));
+        ASSERT_EQ("ok #3 @3; @3 transmitter 2; @3 receiver 2", texts(3, slotstest::text));
+        ASSERT_EQ(0, std::system(("mkdir -p '" + daemon.path("/var") + "'").c_str()));
+    }
+    void TearDown() override
+    {
+        if (daemon.pid() > 0 && !stopped) {
+            EXPECT_EQ("", survivors_of_stop(started("/usr/local/bin/pids")));
+        }
+    }
+    // Fax slots 4, 5, ... joined to trunk slots 1, 3 in one write.
+    void receive(int n)
+    {
+        std::vector<LGCP::Message> joins;
+        for (int k = 0; k < n; ++k) {
+            LGCP::Command fax;
+            fax.select_create().select_modem().set_cid("5551234");
+            fax.ref_create().ref_modem().set_cdid("100");
+            fax.ref_create().ref_modem().set_fax();
+            ASSERT_TRUE(burst({message(4 + k, 4 + k, fax)}));
+            ASSERT_EQ("ok #" + std::to_string(4 + k) + " @" + std::to_string(4 + k),
+                      texts(1, slotstest::text));
+            joins.push_back(
+                message(10 + k, 4 + k, LGCP::Command(LGCP::Command::connect::value, k ? 3u : 1u)));
+        }
+        ASSERT_TRUE(burst(joins));
+        ASSERT_TRUE(wait_lines("/usr/local/bin/files", n)) << daemon.err();
+    }
+    std::vector<std::string> files()
+    {
+        std::vector<std::string> out;
+        std::istringstream in(e2e::read_file(daemon.path("/usr/local/bin/files")));
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line.compare(0, daemon.path("").size(), daemon.path("")) == 0
+                              ? line.substr(daemon.path("").size())
+                              : line);
+        return out;
+    }
+    // "/var/fax-HH-MM-SS" of a time.
+    static std::string stamp(std::time_t t)
+    {
+        std::tm now{};
+        ::localtime_r(&t, &now);
+        char name[64];
+        std::strftime(name, sizeof name, "/var/fax-%H-%M-%S", &now);
+        return name;
+    }
+    // The stamp of a receiver's file and its "-N" (0 when none); -1 when the
+    // name has not the receiver's form.
+    static int suffix(std::string const& file, std::string& at)
+    {
+        const std::size_t stampSize = std::string("/var/fax-HH-MM-SS").size();
+        if (file.size() < stampSize + 3 || file.compare(0, 9, "/var/fax-") != 0 ||
+            file.compare(file.size() - 3, 3, ".g3") != 0)
+            return -1;
+        at = file.substr(0, stampSize);
+        const std::string rest = file.substr(stampSize, file.size() - 3 - stampSize);
+        if (rest.empty())
+            return 0;
+        return rest.size() > 1 && rest[0] == '-' &&
+                       rest.find_first_not_of("0123456789", 1) == std::string::npos
+                   ? std::atoi(rest.c_str() + 1)
+                   : -1;
+    }
+};
+
+// Two receivers started by one write (in one second, as a rule): each is told
+// a file of its own, with the receiver's form; in one second, the second
+// gets "-1".
+TEST_F(FaxChildren, TwoReceiversStartedTogetherGetTwoFiles)
+{
+    receive(2);
+    const std::vector<std::string> got = files();
+    ASSERT_EQ(2u, got.size());
+    EXPECT_NE(got[0], got[1]);
+    std::string at[2];
+    const int n[2] = {suffix(got[0], at[0]), suffix(got[1], at[1])};
+    EXPECT_TRUE(n[0] >= 0 && n[1] >= 0) << got[0] << " " << got[1];
+    if (at[0] == at[1]) {
+        EXPECT_EQ(1, n[0] + n[1]) << got[0] << " " << got[1];
+    }
+    EXPECT_EQ("", survivors_of_stop(started("/usr/local/bin/pids"))) << "what each left goes with the daemon";
+}
+
+// Files of the receiver's name for every second around the join exist: the
+// receiver is told its name with "-1".
+TEST_F(FaxChildren, AReceiverSkipsAFileThatExists)
+{
+    const std::time_t now = std::time(nullptr);
+    std::set<std::string> taken;
+    for (std::time_t t = now - 1; t <= now + 10; ++t) {
+        taken.insert(stamp(t));
+        touch((stamp(t) + ".g3").c_str(), "earlier fax");
+    }
+    receive(1);
+    const std::vector<std::string> got = files();
+    ASSERT_EQ(1u, got.size());
+    std::string at;
+    EXPECT_EQ(1, suffix(got[0], at)) << got[0];
+    EXPECT_EQ(1u, taken.count(at)) << got[0];
+    EXPECT_EQ("earlier fax", e2e::read_file(daemon.path(at + ".g3")));
 }
 
 } // namespace

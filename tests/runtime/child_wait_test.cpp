@@ -1,6 +1,9 @@
 #include "runtime/child_wait.hpp"
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
 #include <sys/wait.h>
 
 #include "tests/runtime/loop_fixture.hpp"
@@ -160,6 +163,73 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking)
     ChildWaitService::SigChldHandlerWrapper(SIGCHLD, nullptr, nullptr); // returns though the socket is full
     for (pid_t p : pids)
         EXPECT_EQ(::waitpid(p, nullptr, WNOHANG), -1);
+}
+
+// Running, and not a zombie left for its new parent to reap.
+bool Alive(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = stat.rfind(") ");
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
+}
+
+bool GoneSoon(pid_t pid)
+{
+    for (int k = 0; k < 1000 && Alive(pid); ++k)
+        ::poll(nullptr, 0, 10);
+    return !Alive(pid);
+}
+
+// A child of Fork with a group of its own, which leaves a process in its
+// group (its number read from `left`) and ends unless `stay`.
+pid_t LeavingChild(bool stay, pid_t& left)
+{
+    int report[2];
+    if (::pipe(report) != 0)
+        return -1;
+    const pid_t pid = ChildWait::Fork(true);
+    if (pid == 0) {
+        const pid_t sleeper = ::fork();
+        if (sleeper == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        (void)!::write(report[1], &sleeper, sizeof sleeper);
+        if (stay)
+            ::pause();
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    left = 0;
+    if (pid < 0 || ::read(report[0], &left, sizeof left) != ssize_t(sizeof left))
+        left = 0;
+    ::close(report[0]);
+    return pid;
+}
+
+// What a child with a group of its own left in the group is killed when the
+// child is reaped, and the group is never signalled again (its number may be
+// another group's by then); at the service's end the groups of children still
+// running are killed, the children reaped.
+TEST_F(ChildWaitTest, WhatAChildLeftInItsGroupGoesWithIt)
+{
+    pid_t left = 0;
+    const pid_t ended = LeavingChild(false, left);
+    ASSERT_LT(0, ended);
+    ASSERT_LT(0, left);
+    EXPECT_EQ(ended, ::getpgid(left)) << "the child leads a group of its own";
+    EXPECT_TRUE(GoneSoon(left)) << "killed as its leader was reaped";
+    EXPECT_TRUE(ChildWaitService::childWaitService->groups().empty());
+    EXPECT_FALSE(ChildWait::KillGroup(ended));
+
+    const pid_t running = LeavingChild(true, left);
+    ASSERT_LT(0, running);
+    ASSERT_LT(0, left);
+    ASSERT_EQ(1u, ChildWaitService::childWaitService->groups().size());
+    ChildWait::Cleanup();
+    EXPECT_EQ(-1, ::waitpid(running, nullptr, WNOHANG)) << "reaped";
+    EXPECT_TRUE(GoneSoon(left));
 }
 
 void Noted(int) {}

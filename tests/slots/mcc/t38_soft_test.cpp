@@ -184,20 +184,21 @@ TEST_F(T38Slots, ProgramThatCannotBeForked)
 
 // Helpers that write their pid beside themselves and answer or not, some
 // leaving a sleep behind in their group. The query waits for none of them to
-// end: a helper that answered is killed with its group kQueryWait ms after its
-// line, a silent one at once, whether its shell has ended or not.
+// end: a helper that answered and runs on is killed with its group kQueryWait
+// ms after its line, a silent one at once; one that has ended has what it
+// left in its group killed as it is reaped, without the wait.
 TEST_F(T38Slots, InstanceQueryKillsTheHelperAndItsGroup)
 {
     const struct Row {
         const char* script;
         int answer;
         const char* line; // the query's log line
-        bool waits;       // the kill comes kQueryWait ms after the line
+        bool waits;       // the kill comes kQueryWait ms after the line, not before
     } rows[] = {
         {"echo 4; exec sleep 60", 4, "", true},
         {"exec sleep 60", 0, "t38: can't detect T38 resources\n", false},
         {"sleep 60 & echo $! > \"$d/bg\"; exit 0", 0, "t38: can't detect T38 resources\n", false},
-        {"sleep 60 & echo $! > \"$d/bg\"; echo 4; exit 0", 4, "", true},
+        {"sleep 60 & echo $! > \"$d/bg\"; echo 4; exit 0", 4, "", false},
     };
     const std::string dir = root + "/usr/local/sbin/";
     for (const Row& r : rows) {

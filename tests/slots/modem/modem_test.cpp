@@ -79,10 +79,8 @@ TEST(ModemCommandLines, FaxArgumentsAndDataModes)
     const auto argv = DspModemSlot::fax_sender_args(p, 3);
     EXPECT_EQ(63u, argv.size());
     EXPECT_EQ("/x/fax f59", argv[0] + " " + argv.back());
-    std::tm at{};
-    at.tm_hour = 9, at.tm_min = 5, at.tm_sec = 7;
     EXPECT_EQ("/usr/local/bin/fax -m 1 receive /var/fax-09-05-07.g3",
-              joined(DspModemSlot::fax_receiver_args(1, at)));
+              joined(DspModemSlot::fax_receiver_args(1, "/var/fax-09-05-07.g3")));
 
     using M = TERM::DigitalDataModeEnum;
     struct Case {
@@ -216,6 +214,29 @@ TEST_F(Modems, DspModemSetUpPerKindOfCall)
         EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
     }
     EXPECT_NE(std::string::npos, err.text().find("set dmp parameter index=3 value=7 failed : "));
+}
+
+// The receiver's file at 09:05:07 by the files already there: its own name
+// when free, else the first free "-N" before ".g3".
+TEST_F(Modems, FaxReceiverFileSkipsFilesThatExist)
+{
+    ::mkdir((root + "/var").c_str(), 0755);
+    std::tm at{};
+    at.tm_hour = 9, at.tm_min = 5, at.tm_sec = 7;
+    struct Case {
+        const char* create; // made before the row, kept for the next rows
+        const char* expected;
+    } const cases[] = {
+        {nullptr, "/var/fax-09-05-07.g3"},
+        {"/var/fax-09-05-07.g3", "/var/fax-09-05-07-1.g3"},
+        {"/var/fax-09-05-07-2.g3", "/var/fax-09-05-07-1.g3"},
+        {"/var/fax-09-05-07-1.g3", "/var/fax-09-05-07-3.g3"},
+    };
+    for (auto const& c : cases) {
+        if (c.create)
+            write_file(c.create, "");
+        EXPECT_EQ(c.expected, DspModemSlot::fax_receiver_file(at)) << (c.create ? c.create : "none");
+    }
 }
 
 // A destroy waits for the child: SIGKILL follows 5000 ms after SIGHUP. A
