@@ -149,6 +149,24 @@ TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
               daemon.err());
 }
 
+// A configuration that opens but cannot be read (here a folder) is no
+// configuration: start-up goes on silently, as without the file.
+TEST(StartUp, ConfigurationThatCannotBeReadIsNoConfiguration)
+{
+    e2e::Daemon daemon;
+    std::string folder;
+    for (const char* part : {"/usr", "/local", "/etc", "/server.conf"}) {
+        folder += part;
+        ::mkdir(daemon.path(folder).c_str(), 0755);
+    }
+    ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
+    EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n", daemon.out());
+    EXPECT_EQ(std::string::npos, daemon.err().find("terminate")) << daemon.err();
+    EXPECT_EQ(std::string::npos, daemon.err().find("traces")) << daemon.err();
+}
+
 // After a command has run, so that the profiling points have values.
 TEST(StatusDump, WrittenOnEachSigusr2WithTheHandlerTableAndProfilingPoints)
 {
