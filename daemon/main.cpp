@@ -2,15 +2,19 @@
 // (startup.cpp), the event loop runs until SIGTERM or SIGINT, then the stop.
 // This file holds what start-up calls back: the signal handlers, the option
 // table and the signal check run inside the loop.
+#include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <string>
 
 #include "daemon/startup.hpp"
 #include "hardware/bus_ctl.hpp"
@@ -98,22 +102,52 @@ void SigHupHandler(int, siginfo_t*, void*)
     multiplexer.wake();
 }
 
+// Writes the whole text. A reader of a FIFO that takes nothing for a second
+// ends the dump, as a full file system or an I/O error does: the loop must
+// not wait for it.
+bool WriteDump(int fd, const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            multiplexer.ping_watchdog();
+            pollfd p{fd, POLLOUT, 0};
+            int ready;
+            while ((ready = ::poll(&p, 1, 1000)) < 0 && errno == EINTR) {
+            }
+            if (ready <= 0)
+                return false;
+        } else if (n == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void CheckDumpStatus()
 {
     if (!doDumpStatus)
         return;
     doDumpStatus = 0;
     // Rewritten whole in place on each request; a link named by the fixed
-    // path is written through.
-    std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
-    if (!os) {
+    // path is written through. The open never waits: a FIFO that nobody
+    // reads fails it (ENXIO) instead of holding the loop.
+    const int fd = ::open(Paths::resolve(statusFile).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
         std::cerr << "dump status error" << std::endl;
         return;
     }
+    std::ostringstream os;
     os << "Tavrel quelvad gateway server status"
        << "\n";
     os << "version : " << Version::current << "\n";
     multiplexer.dump(os);
+    const bool written = WriteDump(fd, os.str());
+    if (::close(fd) != 0 || !written)
+        std::cerr << "dump status error" << std::endl;
 }
 
 void CheckUpdateResources()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -268,6 +269,64 @@ TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain)
     EXPECT_TRUE(daemon.wait_file(kDump));
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.wait_exit());
+}
+
+// The dump's open never waits and a dump that could not be written whole is
+// reported; the loop serves the controller either way. A FIFO with a reader is
+// written as a file is.
+TEST(StatusDump, NeverWaitsAndReportsWhatCouldNotBeWritten)
+{
+    enum Target { LonelyFifo, ReadFifo, FullDevice };
+    const std::pair<Target, const char*> cases[] = {
+        {LonelyFifo, "dump status error\n"}, {ReadFifo, ""}, {FullDevice, "dump status error\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        e2e::Daemon daemon;
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(daemon.port()));
+        const std::string path = daemon.path(kDump);
+        int reader = -1;
+        if (c.first == FullDevice) {
+            ASSERT_EQ(0, ::symlink("/dev/full", path.c_str()));
+        } else {
+            ASSERT_EQ(0, ::mkfifo(path.c_str(), 0644));
+        }
+        if (c.first == ReadFifo) {
+            reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+        }
+        daemon.signal(SIGUSR2);
+        std::string text;
+        for (int i = 0; reader >= 0 && i < e2e::deadline_ms() / 10 && text.find("+\n\n") == std::string::npos;
+             ++i) {
+            char buf[4096];
+            const ssize_t n = ::read(reader, buf, sizeof buf);
+            if (n > 0)
+                text.append(buf, std::size_t(n));
+            else
+                ::poll(nullptr, 0, 10);
+        }
+        if (reader >= 0) {
+            EXPECT_EQ(0u, text.find("Tavrel")) << text;
+            ::close(reader);
+        }
+        // Served meanwhile; what the dump reported is on the error stream by
+        // the time the answer comes, the signal being older than the command.
+        ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+        e2e::Bytes answer;
+        EXPECT_TRUE(controller.receive_payload(answer));
+        if (*c.second) {
+            EXPECT_TRUE(daemon.wait_err(c.second)) << daemon.err();
+        } else {
+            ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+            ASSERT_TRUE(controller.receive_payload(answer));
+            daemon.collect_output();
+            EXPECT_EQ(std::string::npos, daemon.err().find("dump status error")) << daemon.err();
+        }
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
 }
 
 TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
