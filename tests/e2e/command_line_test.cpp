@@ -138,6 +138,36 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
     }
 }
 
+// A link at the pid file's place is a pid file that cannot be opened: the
+// daemon runs without one, and neither the link nor what it points at (or
+// fails to point at) is touched, at start or at the stop.
+TEST(StartUp, PidFileThatIsALinkIsLeftAlone)
+{
+    for (const bool dangling : {false, true}) {
+        SCOPED_TRACE(dangling ? "dangling" : "to a file");
+        e2e::Daemon daemon;
+        const std::string target = daemon.path("/var/run/other");
+        if (!dangling)
+            daemon.write_file("/var/run/other", "keep");
+        ::mkdir(daemon.path("/var").c_str(), 0755);
+        ::mkdir(daemon.path("/var/run").c_str(), 0755);
+        ASSERT_EQ(0, ::symlink(target.c_str(), daemon.path(kPidFile).c_str()));
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        for (const bool stopped : {false, true}) {
+            if (stopped) {
+                daemon.signal(SIGTERM);
+                EXPECT_EQ(0, daemon.wait_exit());
+            }
+            struct stat entry {
+            };
+            EXPECT_EQ(0, ::lstat(daemon.path(kPidFile).c_str(), &entry)) << stopped;
+            EXPECT_TRUE(S_ISLNK(entry.st_mode)) << stopped;
+            EXPECT_EQ(!dangling, exists(daemon, "/var/run/other")) << stopped;
+            EXPECT_EQ(dangling ? "" : "keep", e2e::read_file(target)) << stopped;
+        }
+    }
+}
+
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
 {
     e2e::Daemon daemon;
