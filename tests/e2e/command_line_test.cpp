@@ -408,4 +408,65 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
     ::close(fd);
 }
 
+// A syslog reader that takes nothing holds nothing up: the detached daemon
+// opens its port and answers while its records are dropped, and its lines
+// reach the reader again once it reads.
+TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
+{
+    e2e::Daemon daemon;
+    ::mkdir(daemon.path("/dev").c_str(), 0755);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+
+    daemon.start({{"-D"}});
+    EXPECT_EQ(0, daemon.wait_exit());
+    int pid = 0;
+    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
+        pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
+    ASSERT_GT(pid, 0);
+    // Start-up alone writes more lines than the socket holds; each SIGHUP
+    // adds one, and its resource report to the controller shows it was served.
+    e2e::Controller controller;
+    const bool served = controller.connect(daemon.port());
+    EXPECT_TRUE(served) << "the port opens while nobody reads the log";
+    for (int i = 0; served && i < 3; ++i) {
+        ::kill(pid, SIGHUP);
+        ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+        e2e::Bytes answer;
+        ASSERT_TRUE(controller.receive_payload(answer)) << i;
+    }
+
+    // Read on: a line written now reaches the reader.
+    std::string records;
+    bool resumed = false;
+    for (int i = 0; served && i < e2e::deadline_ms() / 100 && !resumed; ++i) {
+        char buf[16384];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            records.append(buf, std::size_t(n));
+        if (i == 0) {
+            records.clear();
+            ::kill(pid, SIGHUP);
+        }
+        resumed = records.find("qvd-T230630-1920: update hardware resources") != std::string::npos;
+        ::poll(nullptr, 0, 100);
+    }
+    EXPECT_TRUE(resumed) << records;
+
+    ::kill(pid, SIGTERM);
+    bool removed = false;
+    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
+        char buf[16384];
+        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+        }
+        removed = !exists(daemon, kPidFile);
+    }
+    EXPECT_TRUE(removed);
+    if (!removed)
+        ::kill(pid, SIGKILL);
+    ::close(fd);
+}
+
 } // namespace
