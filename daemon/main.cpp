@@ -21,6 +21,7 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
+#include "runtime/daemon.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/system.hpp"
 #include "runtime/version.hpp"
@@ -214,6 +215,9 @@ void CheckSignals()
 
 int main(int argc, char** argv)
 {
+    // Before the first line is written, so that no failed write silences a
+    // stream for good.
+    Daemon::KeepStandardStreamsWriting();
     // Before anything opens a device: on a development machine the simulated
     // board stands in for the drivers.
     // Static, so that it outlives the hardware services created after it:

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/fixture.hpp"
 #include "tests/support/controller.hpp"
 
 namespace
@@ -467,6 +469,81 @@ TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
     if (!removed)
         ::kill(pid, SIGKILL);
     ::close(fd);
+}
+
+// In the foreground a failed write loses only what it could not write. The
+// output file is held at its size (writes fail with EFBIG, as on a full file
+// system): a line of each stream is lost; once the file may grow again, the
+// next line of each is written.
+TEST(Foreground, AFailedWriteLosesOnlyWhatItCouldNotWrite)
+{
+    e2e::Daemon daemon;
+    e2e::Daemon::Options options;
+    options.output = "/console";
+    // Inherited: a write past the limit fails instead of ending the daemon.
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &old);
+    daemon.start(options);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    const std::string console = daemon.path("/console");
+    for (int i = 0;
+         i < e2e::deadline_ms() / 10 && e2e::read_file(console).find("Starting server ") == std::string::npos;
+         ++i)
+        ::poll(nullptr, 0, 10);
+    struct stat file {
+    };
+    ASSERT_EQ(0, ::stat(console.c_str(), &file));
+    const std::size_t mark = std::size_t(file.st_size);
+    ASSERT_NE(0u, mark);
+    rlimit unlimited{};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, nullptr, &unlimited));
+    const rlimit held{rlim_t(mark), unlimited.rlim_max};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, &held, nullptr));
+    ASSERT_EQ(0, ::mkdir(daemon.path(kDump).c_str(), 0755)) << "a dump that fails";
+
+    // A controller's connection writes to std::cout, the failed dump to
+    // std::cerr, the resource update to std::clog; its report to the
+    // controller comes after all three.
+    const auto provoke = [&daemon](e2e::Controller& controller) {
+        const auto next = [&controller](e2e::Bytes& payload) {
+            while (controller.receive_payload(payload))
+                if (!e2etest::status_report(payload))
+                    return true;
+            return false;
+        };
+        // A newcomer is turned away until the daemon has seen the last
+        // controller go.
+        e2e::Bytes payload;
+        bool seated = false;
+        for (int attempt = 0; attempt < 50 && !seated; ++attempt, ::poll(nullptr, 0, 100))
+            seated = controller.connect(daemon.port()) &&
+                     controller.send_payload(e2e::bytes("80 01 05 18")) && next(payload);
+        return seated && (daemon.signal(SIGUSR2), daemon.signal(SIGHUP), next(payload));
+    };
+    e2e::Controller lost;
+    ASSERT_TRUE(provoke(lost));
+    EXPECT_EQ(mark, e2e::read_file(console).size());
+
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, &unlimited, nullptr));
+    lost.close();
+    e2e::Controller written;
+    ASSERT_TRUE(provoke(written));
+    const std::string lines[] = {"new connection from 127.0.0.1:" + std::to_string(written.local_port()) +
+                                     "\n",
+                                 "dump status error\n", "update hardware resources\n"};
+    std::string text;
+    for (int i = 0; i < e2e::deadline_ms() / 10; ++i, ::poll(nullptr, 0, 10)) {
+        text = e2e::read_file(console).substr(mark);
+        if (std::all_of(std::begin(lines), std::end(lines),
+                        [&text](const std::string& line) { return text.find(line) != std::string::npos; }))
+            break;
+    }
+    for (const std::string& line : lines)
+        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
 }
 
 } // namespace
