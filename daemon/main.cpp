@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -103,22 +104,25 @@ void SigHupHandler(int, siginfo_t*, void*)
     multiplexer.wake();
 }
 
-// Writes the whole text. A reader of a FIFO that takes nothing for a second
-// ends the dump, as a full file system or an I/O error does: the loop must
-// not wait for it.
+// Writes the whole text. A FIFO's reader gets one second in all to take it;
+// one that is slower ends the dump, as a full file system or an I/O error
+// does: the loop must not wait for it.
 bool WriteDump(int fd, const std::string& text)
 {
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n > 0) {
             done += std::size_t(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             multiplexer.ping_watchdog();
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const long long spent =
+                (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
             pollfd p{fd, POLLOUT, 0};
-            int ready;
-            while ((ready = ::poll(&p, 1, 1000)) < 0 && errno == EINTR) {
-            }
-            if (ready <= 0)
+            if (spent >= 1000 || (::poll(&p, 1, int(1000 - spent)) == 0))
                 return false;
         } else if (n == 0 || errno != EINTR) {
             return false;
