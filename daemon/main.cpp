@@ -2,21 +2,27 @@
 // (startup.cpp), the event loop runs until SIGTERM or SIGINT, then the stop.
 // This file holds what start-up calls back: the signal handlers, the option
 // table and the signal check run inside the loop.
+#include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <string>
 
 #include "daemon/startup.hpp"
 #include "hardware/bus_ctl.hpp"
 #include "messages/lgcp/LGCP.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
+#include "runtime/daemon.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/system.hpp"
 #include "runtime/version.hpp"
@@ -98,22 +104,55 @@ void SigHupHandler(int, siginfo_t*, void*)
     multiplexer.wake();
 }
 
+// Writes the whole text. A FIFO's reader gets one second in all to take it;
+// one that is slower ends the dump, as a full file system or an I/O error
+// does: the loop must not wait for it.
+bool WriteDump(int fd, const std::string& text)
+{
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            multiplexer.ping_watchdog();
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const long long spent =
+                (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+            pollfd p{fd, POLLOUT, 0};
+            if (spent >= 1000 || (::poll(&p, 1, int(1000 - spent)) == 0))
+                return false;
+        } else if (n == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void CheckDumpStatus()
 {
     if (!doDumpStatus)
         return;
     doDumpStatus = 0;
     // Rewritten whole in place on each request; a link named by the fixed
-    // path is written through.
-    std::ofstream os(Paths::resolve(statusFile), std::ios::out | std::ios::trunc);
-    if (!os) {
+    // path is written through. The open never waits: a FIFO that nobody
+    // reads fails it (ENXIO) instead of holding the loop.
+    const int fd = ::open(Paths::resolve(statusFile).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
         std::cerr << "dump status error" << std::endl;
         return;
     }
+    std::ostringstream os;
     os << "Tavrel quelvad gateway server status"
        << "\n";
     os << "version : " << Version::current << "\n";
     multiplexer.dump(os);
+    const bool written = WriteDump(fd, os.str());
+    if (::close(fd) != 0 || !written)
+        std::cerr << "dump status error" << std::endl;
 }
 
 void CheckUpdateResources()
@@ -180,6 +219,9 @@ void CheckSignals()
 
 int main(int argc, char** argv)
 {
+    // Before the first line is written, so that no failed write silences a
+    // stream for good.
+    Daemon::KeepStandardStreamsWriting();
     // Before anything opens a device: on a development machine the simulated
     // board stands in for the drivers.
     // Static, so that it outlives the hardware services created after it:

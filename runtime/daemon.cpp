@@ -57,4 +57,34 @@ void Init(const Params& params)
     static Sentry sentry(params);
 }
 
+LossyStreamBuf::int_type LossyStreamBuf::overflow(int_type c)
+{
+    if (!traits_type::eq_int_type(c, traits_type::eof()))
+        mInner->sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+}
+
+std::streamsize LossyStreamBuf::xsputn(const char* s, std::streamsize n)
+{
+    mInner->sputn(s, n);
+    return n;
+}
+
+int LossyStreamBuf::sync()
+{
+    mInner->pubsync();
+    return 0;
+}
+
+void KeepStandardStreamsWriting()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    // Never deleted: the streams are written until the very end of exit.
+    for (std::ostream* os : {&std::cout, &std::cerr, &std::clog})
+        os->rdbuf(new LossyStreamBuf(os->rdbuf()));
+}
+
 } // namespace Daemon

@@ -1,8 +1,10 @@
 #include "runtime/inifile.hpp"
 
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <sstream>
 
 namespace IniFile
@@ -419,11 +421,20 @@ private:
 void File::IntOpenStream(std::istream& is)
 {
     mOpen = true;
-    Parser parser(*this);
-    std::istreambuf_iterator<char> in(is), end;
-    for (; in != end; ++in)
-        parser.Feed(*in);
-    parser.Finish();
+    // A file stream opens a folder, or a file whose device fails, and only its
+    // first read throws. Half a configuration is no configuration: such a file
+    // is treated like one that cannot be opened.
+    try {
+        Parser parser(*this);
+        std::istreambuf_iterator<char> in(is), end;
+        for (; in != end; ++in)
+            parser.Feed(*in);
+        parser.Finish();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        Close();
+    }
 }
 
 } // namespace IniFile

@@ -242,6 +242,8 @@ public:
     void Dump(std::ostream& os) const;
 
     void IntOpen();
+    // A read that fails (a folder, an I/O error) leaves the file closed and
+    // empty; no exception from the stream leaves it (memory exhaustion aside).
     void IntOpenStream(std::istream& is);
 
 private:

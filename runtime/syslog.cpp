@@ -161,11 +161,18 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
             std::memcpy(mAddr.sun_path, path.c_str(), path.size() + 1);
             if (!(mOptions & LOG_NDELAY))
                 return;
-            mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
+            // Non-blocking while it connects: a stream reader whose backlog is
+            // full refuses (EAGAIN) instead of holding the loop.
+            mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             if (mFd < 0)
                 return;
         }
         if (::connect(mFd, reinterpret_cast<sockaddr*>(&mAddr), sizeof(mAddr)) == 0) {
+            // Blocking again for whoever writes to it as standard output or
+            // error; our own sends ask not to wait each time.
+            const int flags = ::fcntl(mFd, F_GETFL);
+            if (flags >= 0)
+                ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
             mConnected = true;
             return;
         }
@@ -267,15 +274,18 @@ bool SysLogManager::Queue(const char* record, std::size_t n)
     ++mCount;
     if (mCount < MaxRecords && mDataLen <= FlushAbove)
         return true;
-    const bool sent = SendBatch();
+    // A reader that is full drops the batch as the send's loss, without a
+    // reconnect: the socket is sound, and the next batch goes out as soon as
+    // the reader takes records again.
+    const Sent sent = SendBatch();
     ClearBatch();
-    return sent;
+    return sent != Sent::Failed;
 }
 
-bool SysLogManager::SendBatch()
+SysLogManager::Sent SysLogManager::SendBatch()
 {
     if (mCount == 0 || mFd < 0)
-        return true;
+        return Sent::Done;
     std::memset(&mHeader, 0, sizeof(mHeader));
     // A stream socket refuses a destination address; it is connected anyway.
     if (mType == SOCK_DGRAM) {
@@ -284,21 +294,31 @@ bool SysLogManager::SendBatch()
     }
     mHeader.msg_iov = mIov;
     mHeader.msg_iovlen = static_cast<std::size_t>(mCount);
+    // Never waits: a reader that takes nothing must not hold the loop. The
+    // flag is per call, so standard output and error, which share this
+    // socket's open file, keep blocking writes for the children.
     ssize_t sent;
     do
-        sent = ::sendmsg(mFd, &mHeader, MSG_NOSIGNAL);
+        sent = ::sendmsg(mFd, &mHeader, MSG_NOSIGNAL | MSG_DONTWAIT);
     while (sent < 0 && errno == EINTR);
-    return sent >= 0;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Sent::Full;
+    // A stream peer that took part of the batch has a record cut in two: only
+    // a new connection starts clean.
+    if (sent < 0 || (mType == SOCK_STREAM && std::size_t(sent) < mDataLen))
+        return Sent::Failed;
+    return Sent::Done;
 }
 
 void SysLogManager::sendmsg()
 {
     // A syslog daemon that was restarted leaves our socket talking to nobody:
     // reconnect once and send the same batch again, or every later line is lost.
-    if (!SendBatch() && mConnected) {
+    // A reader that is only full gets no reconnect: the batch is dropped.
+    if (SendBatch() == Sent::Failed && mConnected) {
         CloseSocket();
         openlog(nullptr, mOptions | LOG_NDELAY, 0);
-        if (!mConnected || !SendBatch())
+        if (!mConnected || SendBatch() == Sent::Failed)
             CloseSocket();
     }
     ClearBatch();

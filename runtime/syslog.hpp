@@ -60,7 +60,8 @@ public:
     void closelog();
     // The text is always taken literally, never as a format.
     void syslog(int priority, const char* text);
-    // Sends the batch as one datagram.
+    // Sends the batch as one datagram, never waiting: a batch the reader
+    // cannot take at once is dropped, a broken socket is reconnected once.
     void sendmsg();
     int fd() const { return mFd; }
     bool connected() const { return mConnected; }
@@ -68,8 +69,11 @@ public:
 private:
     bool Connect();
     void CloseSocket();
+    // Full: the reader cannot take the batch now (it is dropped, the socket
+    // kept); Failed: the socket is broken and worth a reconnect.
+    enum class Sent { Done, Full, Failed };
     bool Queue(const char* record, std::size_t n);
-    bool SendBatch();
+    Sent SendBatch();
     void ClearBatch();
     void Console(const char* text);
 

@@ -213,7 +213,10 @@ namespace Linux
 
 Run::Run(const char* name) : mPath(Paths::resolve(std::string("/var/run/") + name + ".pid"))
 {
-    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+    // Never through a link: whatever it points at is not ours to truncate, and
+    // a link found here is a pid file that cannot be opened (nothing is
+    // written, and the stop removes nothing).
+    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (mFd < 0)
         return;
     char text[16];

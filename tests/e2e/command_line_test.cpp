@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/fixture.hpp"
 #include "tests/support/controller.hpp"
 
 namespace
@@ -137,6 +140,36 @@ TEST(StartUp, RunsWithItsPidFileUntilStopped)
     }
 }
 
+// A link at the pid file's place is a pid file that cannot be opened: the
+// daemon runs without one, and neither the link nor what it points at (or
+// fails to point at) is touched, at start or at the stop.
+TEST(StartUp, PidFileThatIsALinkIsLeftAlone)
+{
+    for (const bool dangling : {false, true}) {
+        SCOPED_TRACE(dangling ? "dangling" : "to a file");
+        e2e::Daemon daemon;
+        const std::string target = daemon.path("/var/run/other");
+        if (!dangling)
+            daemon.write_file("/var/run/other", "keep");
+        ::mkdir(daemon.path("/var").c_str(), 0755);
+        ::mkdir(daemon.path("/var/run").c_str(), 0755);
+        ASSERT_EQ(0, ::symlink(target.c_str(), daemon.path(kPidFile).c_str()));
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        for (const bool stopped : {false, true}) {
+            if (stopped) {
+                daemon.signal(SIGTERM);
+                EXPECT_EQ(0, daemon.wait_exit());
+            }
+            struct stat entry {
+            };
+            EXPECT_EQ(0, ::lstat(daemon.path(kPidFile).c_str(), &entry)) << stopped;
+            EXPECT_TRUE(S_ISLNK(entry.st_mode)) << stopped;
+            EXPECT_EQ(!dangling, exists(daemon, "/var/run/other")) << stopped;
+            EXPECT_EQ(dangling ? "" : "keep", e2e::read_file(target)) << stopped;
+        }
+    }
+}
+
 TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
 {
     e2e::Daemon daemon;
@@ -147,6 +180,24 @@ TEST(StartUp, ConfigurationIsReadBeforeTheOptions)
     EXPECT_EQ("traces: optional key \"signalling.hdlc\" has invalid value=\"maybe\", line 3. Key will be "
               "ignored.\n",
               daemon.err());
+}
+
+// A configuration that opens but cannot be read (here a folder) is no
+// configuration: start-up goes on silently, as without the file.
+TEST(StartUp, ConfigurationThatCannotBeReadIsNoConfiguration)
+{
+    e2e::Daemon daemon;
+    std::string folder;
+    for (const char* part : {"/usr", "/local", "/etc", "/server.conf"}) {
+        folder += part;
+        ::mkdir(daemon.path(folder).c_str(), 0755);
+    }
+    ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
+    EXPECT_EQ("Starting server [T230630-1920], port=" + std::to_string(daemon.port()) + "\n", daemon.out());
+    EXPECT_EQ(std::string::npos, daemon.err().find("terminate")) << daemon.err();
+    EXPECT_EQ(std::string::npos, daemon.err().find("traces")) << daemon.err();
 }
 
 // After a command has run, so that the profiling points have values.
@@ -252,6 +303,64 @@ TEST(StatusDump, UnwritableFileIsReportedAndTriedAgain)
     EXPECT_EQ(0, daemon.wait_exit());
 }
 
+// The dump's open never waits and a dump that could not be written whole is
+// reported; the loop serves the controller either way. A FIFO with a reader is
+// written as a file is.
+TEST(StatusDump, NeverWaitsAndReportsWhatCouldNotBeWritten)
+{
+    enum Target { LonelyFifo, ReadFifo, FullDevice };
+    const std::pair<Target, const char*> cases[] = {
+        {LonelyFifo, "dump status error\n"}, {ReadFifo, ""}, {FullDevice, "dump status error\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        e2e::Daemon daemon;
+        ASSERT_TRUE(daemon.start_serving()) << daemon.err();
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(daemon.port()));
+        const std::string path = daemon.path(kDump);
+        int reader = -1;
+        if (c.first == FullDevice) {
+            ASSERT_EQ(0, ::symlink("/dev/full", path.c_str()));
+        } else {
+            ASSERT_EQ(0, ::mkfifo(path.c_str(), 0644));
+        }
+        if (c.first == ReadFifo) {
+            reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+        }
+        daemon.signal(SIGUSR2);
+        std::string text;
+        for (int i = 0; reader >= 0 && i < e2e::deadline_ms() / 10 && text.find("+\n\n") == std::string::npos;
+             ++i) {
+            char buf[4096];
+            const ssize_t n = ::read(reader, buf, sizeof buf);
+            if (n > 0)
+                text.append(buf, std::size_t(n));
+            else
+                ::poll(nullptr, 0, 10);
+        }
+        if (reader >= 0) {
+            EXPECT_EQ(0u, text.find("Tavrel")) << text;
+            ::close(reader);
+        }
+        // Served meanwhile; what the dump reported is on the error stream by
+        // the time the answer comes, the signal being older than the command.
+        ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+        e2e::Bytes answer;
+        EXPECT_TRUE(controller.receive_payload(answer));
+        if (*c.second) {
+            EXPECT_TRUE(daemon.wait_err(c.second)) << daemon.err();
+        } else {
+            ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+            ASSERT_TRUE(controller.receive_payload(answer));
+            daemon.collect_output();
+            EXPECT_EQ(std::string::npos, daemon.err().find("dump status error")) << daemon.err();
+        }
+        daemon.signal(SIGTERM);
+        EXPECT_EQ(0, daemon.wait_exit());
+    }
+}
+
 TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
 {
     e2e::Daemon daemon;
@@ -299,6 +408,142 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
     if (!removed)
         ::kill(pid, SIGKILL);
     ::close(fd);
+}
+
+// A syslog reader that takes nothing holds nothing up: the detached daemon
+// opens its port and answers while its records are dropped, and its lines
+// reach the reader again once it reads.
+TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
+{
+    e2e::Daemon daemon;
+    ::mkdir(daemon.path("/dev").c_str(), 0755);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+
+    daemon.start({{"-D"}});
+    EXPECT_EQ(0, daemon.wait_exit());
+    int pid = 0;
+    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
+        pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
+    ASSERT_GT(pid, 0);
+    // Start-up alone writes more lines than the socket holds; each SIGHUP
+    // adds one, and its resource report to the controller shows it was served.
+    e2e::Controller controller;
+    const bool served = controller.connect(daemon.port());
+    EXPECT_TRUE(served) << "the port opens while nobody reads the log";
+    for (int i = 0; served && i < 3; ++i) {
+        ::kill(pid, SIGHUP);
+        ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
+        e2e::Bytes answer;
+        ASSERT_TRUE(controller.receive_payload(answer)) << i;
+    }
+
+    // Read on: a line written now reaches the reader.
+    std::string records;
+    bool resumed = false;
+    for (int i = 0; served && i < e2e::deadline_ms() / 100 && !resumed; ++i) {
+        char buf[16384];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            records.append(buf, std::size_t(n));
+        if (i == 0) {
+            records.clear();
+            ::kill(pid, SIGHUP);
+        }
+        resumed = records.find("qvd-T230630-1920: update hardware resources") != std::string::npos;
+        ::poll(nullptr, 0, 100);
+    }
+    EXPECT_TRUE(resumed) << records;
+
+    ::kill(pid, SIGTERM);
+    bool removed = false;
+    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
+        char buf[16384];
+        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+        }
+        removed = !exists(daemon, kPidFile);
+    }
+    EXPECT_TRUE(removed);
+    if (!removed)
+        ::kill(pid, SIGKILL);
+    ::close(fd);
+}
+
+// In the foreground a failed write loses only what it could not write. The
+// output file is held at its size (writes fail with EFBIG, as on a full file
+// system): a line of each stream is lost; once the file may grow again, the
+// next line of each is written.
+TEST(Foreground, AFailedWriteLosesOnlyWhatItCouldNotWrite)
+{
+    e2e::Daemon daemon;
+    e2e::Daemon::Options options;
+    options.output = "/console";
+    // Inherited: a write past the limit fails instead of ending the daemon.
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &old);
+    daemon.start(options);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    const std::string console = daemon.path("/console");
+    for (int i = 0;
+         i < e2e::deadline_ms() / 10 && e2e::read_file(console).find("Starting server ") == std::string::npos;
+         ++i)
+        ::poll(nullptr, 0, 10);
+    struct stat file {
+    };
+    ASSERT_EQ(0, ::stat(console.c_str(), &file));
+    const std::size_t mark = std::size_t(file.st_size);
+    ASSERT_NE(0u, mark);
+    rlimit unlimited{};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, nullptr, &unlimited));
+    const rlimit held{rlim_t(mark), unlimited.rlim_max};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, &held, nullptr));
+    ASSERT_EQ(0, ::mkdir(daemon.path(kDump).c_str(), 0755)) << "a dump that fails";
+
+    // A controller's connection writes to std::cout, the failed dump to
+    // std::cerr, the resource update to std::clog; its report to the
+    // controller comes after all three.
+    const auto provoke = [&daemon](e2e::Controller& controller) {
+        const auto next = [&controller](e2e::Bytes& payload) {
+            while (controller.receive_payload(payload))
+                if (!e2etest::status_report(payload))
+                    return true;
+            return false;
+        };
+        // A newcomer is turned away until the daemon has seen the last
+        // controller go.
+        e2e::Bytes payload;
+        bool seated = false;
+        for (int attempt = 0; attempt < 50 && !seated; ++attempt, ::poll(nullptr, 0, 100))
+            seated = controller.connect(daemon.port()) &&
+                     controller.send_payload(e2e::bytes("80 01 05 18")) && next(payload);
+        return seated && (daemon.signal(SIGUSR2), daemon.signal(SIGHUP), next(payload));
+    };
+    e2e::Controller lost;
+    ASSERT_TRUE(provoke(lost));
+    EXPECT_EQ(mark, e2e::read_file(console).size());
+
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, &unlimited, nullptr));
+    lost.close();
+    e2e::Controller written;
+    ASSERT_TRUE(provoke(written));
+    const std::string lines[] = {"new connection from 127.0.0.1:" + std::to_string(written.local_port()) +
+                                     "\n",
+                                 "dump status error\n", "update hardware resources\n"};
+    std::string text;
+    for (int i = 0; i < e2e::deadline_ms() / 10; ++i, ::poll(nullptr, 0, 10)) {
+        text = e2e::read_file(console).substr(mark);
+        if (std::all_of(std::begin(lines), std::end(lines),
+                        [&text](const std::string& line) { return text.find(line) != std::string::npos; }))
+            break;
+    }
+    for (const std::string& line : lines)
+        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(0, daemon.wait_exit());
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "runtime/inifile.hpp"
 
+#include <cstring>
+
 #include "tests/runtime/test_util.hpp"
 
 namespace
@@ -138,6 +140,46 @@ TEST(IniFileFile, OpenCloseReopen)
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ("", Render(file));
     file.Close();
+}
+
+// Text that breaks off with a read error after a first block.
+class FailingBuf : public std::streambuf
+{
+protected:
+    int_type underflow() override
+    {
+        if (mServed)
+            throw std::ios_base::failure("read error");
+        mServed = true;
+        setg(mText, mText, mText + std::strlen(mText));
+        return traits_type::to_int_type(mText[0]);
+    }
+
+private:
+    char mText[16] = "[a]\nx = 1\n[b]\n";
+    bool mServed = false;
+};
+
+// A file that opens but cannot be read is a file that cannot be opened: the
+// tree it held before is gone, nothing half-read stays, and nothing is thrown.
+TEST(IniFileFile, ReadErrorLeavesItClosedAndEmpty)
+{
+    testutil::TempDir dir(false);
+    dir.write("server.conf", "[a]\nx = 1\n");
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "folder" : "stream");
+        IniFile::File file(dir / "server.conf");
+        ASSERT_EQ("[a@1] x='1'@2", Render(file));
+        if (folder) {
+            EXPECT_FALSE(file.Open(dir.path()));
+        } else {
+            FailingBuf buf;
+            std::istream is(&buf);
+            EXPECT_NO_THROW(is >> file);
+        }
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_EQ(0, file.GetSectionCount());
+    }
 }
 
 } // namespace

@@ -199,6 +199,10 @@ void Daemon::start(const Options& options)
         envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
+    int file = -1;
+    if (!options.output.empty() &&
+        (file = ::open(path(options.output).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
+        return;
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return;
@@ -210,8 +214,8 @@ void Daemon::start(const Options& options)
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
             ::_exit(127);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
+        ::dup2(file >= 0 ? file : out[1], 1);
+        ::dup2(file >= 0 ? file : err[1], 2);
         ::execve(args[0], args.data(), envp.data());
         if (args[0][0] != '/')
             ::execvpe(args[0], args.data(), envp.data());
@@ -219,6 +223,8 @@ void Daemon::start(const Options& options)
     }
     ::close(out[1]);
     ::close(err[1]);
+    if (file >= 0)
+        ::close(file);
     mOutFd = out[0];
     mErrFd = err[0];
 }

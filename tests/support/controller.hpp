@@ -46,6 +46,9 @@ struct DaemonOptions {
     bool make_dirs = true; // the root's var/run, var/log, ... directories
     bool board = true;     // QUELVAD_SIM set: the simulated board replaces the devices
     std::string binary;    // the daemon to run; empty: the one built with this client
+    // A fixed path: the daemon's standard output and error both go to that
+    // file (created empty) instead of out() and err().
+    std::string output;
 };
 // The daemon that Daemon::start runs for the options.
 std::string daemon_binary(const DaemonOptions& options);
