@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "control/tpkt.hpp"
+#include "runtime/log_text.hpp"
 #include "runtime/profile.hpp"
 #include "runtime/trace.hpp"
 
@@ -131,7 +132,7 @@ void Service::on_activated(Protocol*) {}
 void Service::on_deactivated(Protocol*, Protocol_status)
 {
     if (mVerbose)
-        std::cerr << "control connection " << mName << " closed." << std::endl;
+        std::cerr << "control connection " << ext::escaped(mName) << " closed." << std::endl;
     mState = State::Deactivating;
     mDeactivation.Activate();
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/log_text.hpp"
 #include "runtime/trace.hpp"
 
 namespace Control
@@ -113,12 +114,12 @@ void AcceptorUnix::OnSocketEvent(int, short revents)
                 continue;
             }
             if (mVerbose)
-                std::cout << "new connection from " << name << std::endl;
+                std::cout << "new connection from " << ext::escaped(name) << std::endl;
             Connected(conn, name);
             ImplConnected(conn);
         } else {
             if (mVerbose)
-                std::cerr << "refuse connection from " << name << std::endl;
+                std::cerr << "refuse connection from " << ext::escaped(name) << std::endl;
             ImplRefuseConnection();
         }
         if (!mListen.is_valid())

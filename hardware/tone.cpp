@@ -10,6 +10,7 @@
 #include "hardware/media_log.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
+#include "runtime/log_text.hpp"
 
 namespace Hardware
 {
@@ -198,7 +199,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
     const std::string& signs = command.get_signs();
     if (signs.size() < 4) {
         std::cerr << "SELCAL_DIAL fail:"
-                  << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
+                  << " timeslot=" << ts << " incorect signs:" << ext::escaped(signs) << std::endl;
         return false;
     }
     dtmf::SelcalDial d{};

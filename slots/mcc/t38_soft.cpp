@@ -16,6 +16,7 @@
 #include "platform/paths.hpp"
 #include "runtime/deferred_delete.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/log_text.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 #include "runtime/trace.hpp"
@@ -236,7 +237,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
     std::vector<char*> argv;
     std::clog << "args for run t38 daemon:" << std::endl;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::clog << "arg[" << i << "]=" << args[i] << std::endl;
+        std::clog << "arg[" << i << "]=" << ext::escaped(args[i]) << std::endl;
         argv.push_back(const_cast<char*>(args[i].c_str()));
     }
     argv.push_back(nullptr);

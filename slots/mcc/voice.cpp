@@ -11,6 +11,7 @@
 #include "platform/devices.hpp"
 #include "platform/paths.hpp"
 #include "runtime/deferred_delete.hpp"
+#include "runtime/log_text.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
 
@@ -19,7 +20,7 @@ namespace
 
 const unsigned kConnectTimeout = 5000;
 const unsigned kPhraseBuffer = 8192;
-// How long an endless phrase list that played nothing waits before its next pass.
+// How long a phrase list whose pass played nothing waits before its next pass.
 const unsigned kEmptyPassPause = 1000;
 const char kVoiceDirectory[] = "/usr/local/voice/";
 
@@ -66,10 +67,14 @@ int AskTimeSlot(Fd const& fd)
 }
 
 // Phrase names stay inside the phrase directory: no absolute name and no
-// ".." component; a name in a sub-folder ("en/hello") is fine.
+// ".." component; a name in a sub-folder ("en/hello") is fine. The open
+// stops at a NUL byte, so a name holding one would open another file than
+// the one checked here ("..\0" is the folder's parent): refused as well.
 bool SafePhraseName(std::string const& name)
 {
     if (!name.empty() && name[0] == '/')
+        return false;
+    if (name.find('\0') != std::string::npos)
         return false;
     for (std::size_t from = 0; from <= name.size();) {
         const std::size_t end = std::min(name.find('/', from), name.size());
@@ -196,6 +201,11 @@ bool PlaySlotFile::IOnOutputStream()
             return false;
         }
         mStarted = true;
+        // A phrase whose copy failed inside its start (a folder, a read
+        // error) has released the player already: it is neither reported
+        // active nor joined. A later join finds it started and released.
+        if (mReleased)
+            return false;
     }
     OnChangeOutputStream(true);
     return IsTimeSlotValid();
@@ -213,7 +223,7 @@ bool PlaySlotFile::next_phrase()
     while (mPosition < mNames.size()) {
         const std::string& name = mNames[mPosition++];
         if (!SafePhraseName(name)) {
-            std::cerr << ext::header(this) << "phrase name refused: " << name << std::endl;
+            std::cerr << ext::header(this) << "phrase name refused: " << ext::escaped(name) << std::endl;
             continue;
         }
         Fd file(::open(Paths::resolve(kVoiceDirectory + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -242,14 +252,16 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
         mPassPlayed = true;
     if (next_phrase())
         return;
-    if (mRepeat != 0 && --mRepeat == 0) {
+    // Only a positive count is counted down: 0 and any negative count play
+    // the list until the slot goes (and the lowest count has no predecessor).
+    if (mRepeat > 0 && --mRepeat == 0) {
         Release();
         return;
     }
-    // An endless list of empty phrases would otherwise read them again at
-    // once, pass after pass, and hold the loop; a phrase that gains content
-    // is played at the next pass.
-    if (mRepeat == 0 && !mPassPlayed) {
+    // A list of empty phrases would otherwise read them again at once, pass
+    // after pass, and hold the loop, however many passes are left; a phrase
+    // that gains content is played at the next pass.
+    if (!mPassPlayed) {
         mPause.set(kEmptyPassPause, &PlaySlotFile::next_pass, this);
         return;
     }
@@ -264,6 +276,7 @@ void PlaySlotFile::next_pass()
 
 void PlaySlotFile::Release()
 {
+    mReleased = true;
     OnChangeOutputStream(false);
     Drop(mCopier);
     OnAbort(0);

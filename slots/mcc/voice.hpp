@@ -13,6 +13,7 @@
 #include "runtime/async.hpp"
 #include "runtime/dpc.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/log_text.hpp"
 #include "runtime/timer.hpp"
 #include "slots/factory.hpp"
 #include "slots/slot.hpp"
@@ -50,8 +51,8 @@ public:
 
     bool IOnOutputStream() override;
     State state() const { return mState; }
-    // The peer's address, as its log lines show it.
-    void PutAddr(std::ostream& os) const { os << mAddress; }
+    // The peer's address, as its log lines show it (the controller's text, escaped).
+    void PutAddr(std::ostream& os) const { os << ext::escaped(mAddress); }
 
 private:
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
@@ -85,11 +86,12 @@ private:
     Fd mFile;
     int mRepeat;
     bool mStarted = false;
+    bool mReleased = false;
     Dpc mDpc;
     std::vector<std::string> mNames;
     std::size_t mPosition = 0;
-    // Whether the pass under way has played any byte yet; an endless list
-    // whose pass played nothing waits before it reads its phrases again.
+    // Whether the pass under way has played any byte yet; a pass that
+    // played nothing waits before the next one reads the phrases again.
     bool mPassPlayed = false;
     Timer mPause;
 };
@@ -109,8 +111,8 @@ public:
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
     std::ostream& PutHeader(std::ostream& os) const;
-    // The peer's address, as its log lines show it.
-    void PutAddr(std::ostream& os) const { os << mAddress; }
+    // The peer's address, as its log lines show it (the controller's text, escaped).
+    void PutAddr(std::ostream& os) const { os << ext::escaped(mAddress); }
 
 private:
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);

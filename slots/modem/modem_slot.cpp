@@ -9,6 +9,7 @@
 
 #include "platform/paths.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/log_text.hpp"
 
 namespace
 {
@@ -197,7 +198,7 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
     mChild = pid;
     mWait.Bind(this, &ModemSlot::on_terminate);
     mWait.Attach(pid);
-    std::clog << "pppd executed cid=\"" << std::string(mParams.get_cid()) << "\" pid=" << pid << std::endl;
+    std::clog << "pppd executed cid=\"" << ext::escaped(mParams.get_cid()) << "\" pid=" << pid << std::endl;
 }
 
 void ModemSlot::pppd_kill()

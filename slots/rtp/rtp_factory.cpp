@@ -9,6 +9,7 @@
 #include "asn1/asn1.hpp"
 #include "hardware/dev_names.hpp"
 #include "platform/board.hpp"
+#include "runtime/log_text.hpp"
 #include "runtime/trace.hpp"
 #include "slots/rtp/rtp_slot.hpp"
 
@@ -129,8 +130,8 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
          {&rtp.get_dhost(), rtp.shost_isPresent() ? &rtp.get_shost() : nullptr}) {
         std::uint32_t& address = host == &rtp.get_dhost() ? params.remote_addr : params.local_addr;
         if (host && !Address(host->get_iaddr(), address)) {
-            std::clog << ext::header(this) << "rtp do not created: invalid address " << host->get_iaddr()
-                      << std::endl;
+            std::clog << ext::header(this) << "rtp do not created: invalid address "
+                      << ext::escaped(host->get_iaddr()) << std::endl;
             return nullptr;
         }
     }

@@ -24,7 +24,8 @@ protected:
 TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
 {
     Control::AcceptorUnix server(path);
-    Control::ConnectorUnix client(path, dir + "/local"), second(path);
+    // The client names its end: a name holding a line feed stays on its log line.
+    Control::ConnectorUnix client(path, dir + "/local\nFORGED LINE"), second(path);
     ctltest::Consumer at_server, at_client;
     server.Bind(&at_server);
     client.Bind(&at_client);
@@ -32,7 +33,8 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
     ASSERT_TRUE(client.Activate());
     run_for(10);
     ASSERT_TRUE(server.IsConnected() && client.IsConnected());
-    EXPECT_EQ(server.GetAddr(), dir + "/local");
+    EXPECT_EQ(server.GetAddr(), dir + "/local\nFORGED LINE");
+    EXPECT_EQ(out.text(), "new connection from " + dir + "/local\\nFORGED LINE\n");
     EXPECT_EQ(client.GetAddr(), path);
     client.Send("\xAA\xBB", 2);
     server.Send("\x01", 1);
@@ -52,6 +54,11 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
     run_for(10500);
     EXPECT_TRUE(again.IsConnected());
     EXPECT_EQ(at_client.log, (Log{"connect", "message 01", "disconnect", "connect"}));
+    client.Deactivate();
+    run_for(10);
+    // The client's name stayed on the lines that show it.
+    for (Capture* c : {&out, &err, &log})
+        EXPECT_EQ(std::string::npos, ("\n" + c->text()).find("\nFORGED")) << c->text();
 }
 
 TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)

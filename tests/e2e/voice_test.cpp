@@ -3,9 +3,11 @@
 // refuses, a recorder sending a trunk channel's bytes to a loopback peer and
 // recording through a disconnect, a released network player joined again, a
 // network player whose connection fails at once, an endless list of empty
-// phrases that plays what a phrase gains, and a T.38 slot running a fake
-// program under the daemon's root and reporting its end.
+// phrases that plays what a phrase gains, the lowest repeat count, a phrase
+// that fails at once, names refused without forging a log line, and a T.38
+// slot running a fake program under the daemon's root and reporting its end.
 #include <arpa/inet.h>
+#include <climits>
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
@@ -58,6 +60,15 @@ protected:
             TERM::HostAddress& h = c.select_create().select_voice().select_record();
             h.set_iaddr("127.0.0.1");
             h.set_port(unsigned(port));
+        });
+    }
+    bool create_file_player(unsigned slot, const std::vector<std::string>& names, int repeat)
+    {
+        return ask(slot, [&](LGCP::Command& c) {
+            LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
+            for (const std::string& n : names)
+                f.set_name().push_back(ASN1::IA5String(n));
+            f.set_repeat(repeat);
         });
     }
     // A loopback TCP listener on a free port, for the voice slots' peers.
@@ -280,6 +291,72 @@ TEST_F(Voice, EndlessListOfEmptyPhrasesPlaysWhatAPhraseGains)
     EXPECT_EQ("05 06\n", played.substr(0, 6));
     ASSERT_TRUE(ask(3, [](LGCP::Command& c) { c.select_destroy(); }));
     EXPECT_EQ("ok #1", next());
+}
+
+// The lowest count has no predecessor: it plays the list on like 0 and is
+// never counted down, so a pass ends and the next one plays without an
+// overflow (the sanitizer build would end the daemon there).
+TEST_F(Voice, LowestRepeatCountPlaysOnAndIsNeverCountedDown)
+{
+    daemon.write_file("/usr/local/voice/p", "\x05");
+    ASSERT_TRUE(create_file_player(3, {"p"}, INT_MIN));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    ASSERT_TRUE(connect(3, 2));
+    EXPECT_EQ("@3 transmitter 4096; ok #1", next(2));
+    std::string played;
+    for (int waited = 0; played.size() < 6 && waited < e2e::deadline_ms(); waited += 20) {
+        ::poll(nullptr, 0, 20);
+        const std::string got = daemon.board("mcc written 4096");
+        played += got.substr(0, got.size() - 3);
+    }
+    EXPECT_EQ("05\n05\n", played.substr(0, 6));
+    ASSERT_TRUE(ask(3, [](LGCP::Command& c) { c.select_destroy(); }));
+    EXPECT_EQ("ok #1", next());
+}
+
+// A phrase that is a folder fails inside the copier's start: the player is
+// released before its join, so the controller hears the abort and the join's
+// refusal, and no transmitter; the switch is never asked to join it. A later
+// join finds it released: reported active and joined, nothing played.
+TEST_F(Voice, FilePlayerWhosePhraseFailsAtOnce)
+{
+    for (const char* d : {"/usr", "/usr/local", "/usr/local/voice", "/usr/local/voice/d"})
+        ::mkdir(daemon.path(d).c_str(), 0755);
+    ASSERT_TRUE(create_file_player(3, {"d"}, 1));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    journal();
+    ASSERT_TRUE(connect(3, 2));
+    EXPECT_EQ("@3 abort 0; connectFail #1", next(2));
+    EXPECT_EQ(e2etest::Lines{}, journal("/dev/hal connect"));
+    ASSERT_TRUE(connect(3, 2));
+    EXPECT_EQ("@3 transmitter 4096; ok #1", next(2));
+    EXPECT_EQ((e2etest::Lines{"ioctl /dev/hal connect dst=1 src=4096 -> 0"}), journal("/dev/hal connect"));
+    ASSERT_TRUE(ask(3, [](LGCP::Command& c) { c.select_destroy(); }));
+    EXPECT_EQ("ok #1", next());
+    EXPECT_EQ("ok\n", daemon.board("mcc written 4096"));
+}
+
+// A name holding a line feed is refused on one log line of its own, the line
+// feed escaped, so it cannot forge a line; a name holding a NUL byte is
+// refused too, where the open would have stopped at the NUL and played "small".
+TEST_F(Voice, PhraseNamesThatWouldForgeALineOrCutTheOpenAreRefused)
+{
+    daemon.write_file("/usr/local/voice/small", "\x05");
+    ASSERT_TRUE(create_file_player(3, {"/\nFORGED LINE: hwMux: device lost", std::string("small\0", 6)}, 1));
+    EXPECT_EQ("ok #1", next());
+    ASSERT_TRUE(create_trunk(2));
+    EXPECT_EQ("ok #1; @2 transmitter 1; @2 receiver 1", next(3));
+    ASSERT_TRUE(connect(3, 2));
+    EXPECT_EQ("connectFail #1; @3 abort 0", next(2));
+    EXPECT_TRUE(daemon.wait_err("player[4096]: phrase name refused: /\\nFORGED LINE: hwMux: device lost\n"));
+    EXPECT_TRUE(daemon.wait_err("player[4096]: phrase name refused: small\\x00\n"));
+    for (const std::string* log : {&daemon.err(), &daemon.out()})
+        EXPECT_EQ(std::string::npos, ("\n" + *log).find("\nFORGED LINE")) << *log;
+    EXPECT_EQ("ok\n", daemon.board("mcc written 4096"));
 }
 
 TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)

@@ -247,6 +247,9 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     TERM::SelcalCommand c;
     c.set_signs("ABC");
     EXPECT_FALSE(r.translateSelcal(c));
+    // The controller's signs stay on the line of their refusal.
+    c.set_signs("A\nB");
+    EXPECT_FALSE(r.translateSelcal(c));
     c.set_signs("ABCDE");
     r.translateSelcal(c);
     c.set_amp(500);
@@ -254,7 +257,9 @@ TEST(Tone, SelcalNeedsFourSignsAndSendsTheFirstFour)
     r.translateSelcal(c);
     EXPECT_EQ((Lines{"selcal ts=1 amp=12000 signs=ABCD -> 0", "selcal ts=1 amp=500 signs=WXYZ -> 0"}),
               rig.lines(kDtmf));
-    EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n", rig.err.text());
+    EXPECT_EQ("SELCAL_DIAL fail: timeslot=1 incorect signs:ABC\n"
+              "SELCAL_DIAL fail: timeslot=1 incorect signs:A\\nB\n",
+              rig.err.text());
 }
 
 TEST(Tone, ConfigureRetriesTheOpenOfAMissingDevice)

@@ -142,6 +142,26 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
     EXPECT_EQ("", frames()) << "a destroyed slot reports no end";
 }
 
+// The controller's arguments reach the program as they are, and the log one
+// line each, their control bytes escaped: none can forge a line of its own.
+TEST_F(T38Slots, ArgumentsAreLoggedOneLineEach)
+{
+    ctltest::Capture log(std::clog);
+    ASSERT_EQ("ok #1 | @7 transmitter 4096 | @7 receiver 4096", command(7, 1, [](LGCP::Command& c) {
+                  LGCP::T38Soft& t = t38Create(c, 2, 3);
+                  t.set_args().push_back(ASN1::IA5String("x\nFORGED LINE: hwMux: device lost"));
+                  t.set_args().push_back(ASN1::IA5String("\x1B[2J\\"));
+              }));
+    EXPECT_EQ("arg[4]=x\\nFORGED LINE: hwMux: device lost\narg[5]=\\x1B[2J\\\\\n",
+              lines(log.text(), "arg[4]") + lines(log.text(), "arg[5]"));
+    EXPECT_EQ("", lines(log.text(), "FORGED"));
+    const std::string args =
+        "--child\n--remote\n10.0.0.1/4000/5000\nx\nFORGED LINE: hwMux: device lost\n\x1B[2J\\\n";
+    EXPECT_TRUE(pump_for([&] { return file("args") == ctltest::hex(args); })) << file("args");
+    command(7, 2, [](LGCP::Command& c) { c.select_destroy(); });
+    EXPECT_TRUE(pump_for([] { return children().empty(); }));
+}
+
 // The program cannot be forked (the process may start no other): no slot,
 // and no message. Run in a child of the test, the only one barred from forking.
 TEST_F(T38Slots, ProgramThatCannotBeForked)

@@ -1,6 +1,9 @@
 // Players and recorders on voice channels: phrase files played in order and
 // repeated, unsafe or missing names, a network player and a recorder against
 // loopback TCP peers, and the ends each reports.
+#include <climits>
+#include <sstream>
+
 #include "runtime/multiplexer.hpp"
 #include "slots/mcc/voice.hpp"
 #include "slots/switched/trunk.hpp"
@@ -81,19 +84,22 @@ TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
     const struct Row {
         std::vector<std::string> names;
         int repeat;
-        const char* join;   // the answer to the join
-        const char* played; // frames the player's channel wrote
-        const char* end;    // the frames after the join
+        const char* join;    // the answer to the join
+        const char* played;  // frames the player's channel wrote
+        const char* end;     // the frames after the join
+        const char* refused; // the names refused, as their log lines show them, " " after each
     } rows[] = {
-        {{"a", "missing", "b"}, 1, join, "01 02 / 03", end},
-        {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end},
-        {{"../a", "/usr/local/a", "b"}, 1, join, "03", end},
+        {{"a", "missing", "b"}, 1, join, "01 02 / 03", end, ""},
+        {{"a", "missing", "b"}, 2, join, "01 02 / 03 / 01 02 / 03", end, ""},
+        {{"../a", "/usr/local/a", "b"}, 1, join, "03", end, "../a /usr/local/a "},
         // A sub-folder plays, a ".." component does not, ".." inside a name does.
-        {{"en/hello", "en/../../a", "b..c"}, 1, join, "0E / 04", end},
-        {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0"},
+        {{"en/hello", "en/../../a", "b..c"}, 1, join, "0E / 04", end, "en/../../a "},
+        {{"missing", ".."}, 1, "connectFail #4", "", "@3 abort 0", ".. "},
+        // The open would stop at the NUL: "a" played, the folder's parent opened.
+        {{std::string("a\0", 2), std::string("..\0", 3), "b"}, 1, join, "03", end, "a\\x00 ..\\x00 "},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.names[0] + " repeat " + std::to_string(r.repeat));
+        SCOPED_TRACE(r.refused + std::string(" repeat ") + std::to_string(r.repeat));
         ctltest::Capture err(std::cerr);
         ASSERT_EQ("ok #1", create_file_player(r.names, r.repeat));
         EXPECT_EQ(r.join, connect(3, 2, 4));
@@ -101,6 +107,12 @@ TEST_F(VoiceSlots, FilePlayerPlaysItsListAndEnds)
         // Nothing more: one abort, and the player stays silent.
         EXPECT_EQ("", pump_until("", 20));
         EXPECT_EQ(r.played, written(4096));
+        const std::string prefix = "player[4096]: phrase name refused: ";
+        std::istringstream log(lines(err.text(), prefix));
+        std::string refused;
+        for (std::string line; std::getline(log, line);)
+            refused += line.substr(prefix.size()) + " ";
+        EXPECT_EQ(r.refused, refused);
         command(3, 5, [](LGCP::Command& c) { c.select_destroy(); });
         board().service();
     }
@@ -160,19 +172,70 @@ TEST_F(VoiceSlots, EndlessListThatPlayedNothingPassesAgainAfterASecond)
     EXPECT_EQ("", frames());
 }
 
+// A pass that played nothing starts the next one a second later, whatever
+// the count: a list of empty phrases counted 3 ends after its third pass, two
+// seconds after the join; 0 and every negative count play on until the slot
+// goes and are never counted down.
+TEST_F(VoiceSlots, PassThatPlayedNothingWaitsASecondWhateverTheCount)
+{
+    const std::pair<int, const char*> rows[] = {
+        {3, "@3 transmitter off | @3 abort 0"}, {0, ""}, {-1, ""}, {INT_MIN, ""}};
+    for (const auto& [repeat, end] : rows) {
+        SCOPED_TRACE(repeat);
+        write_file("/usr/local/voice/e", "");
+        ASSERT_EQ("ok #1", create_file_player({"e", "missing"}, repeat));
+        EXPECT_EQ("@3 transmitter 4096 | ok #4", connect(3, 2, 4));
+        run_bounded(1998); // the passes at 0 and 1000 played nothing
+        EXPECT_EQ("", frames());
+        write_file("/usr/local/voice/e", "\x05");
+        run_bounded(1);
+        EXPECT_EQ("", written(4096));
+        run_bounded(2); // the pass at 2000 plays it
+        EXPECT_EQ("05", written(4096).substr(0, 2));
+        EXPECT_EQ(end, frames());
+        EXPECT_EQ("ok #5", command(3, 5, [](LGCP::Command& c) { c.select_destroy(); }));
+        board().service();
+    }
+}
+
+// A phrase whose copy fails inside its start (a folder) releases the player
+// before its join: one abort, no transmitter, no switch request, the join
+// refused. A later join finds it released: reported active, nothing played.
+TEST_F(VoiceSlots, FilePlayerWhosePhraseFailsAtOnce)
+{
+    ::mkdir((root + "/usr/local/voice/d").c_str(), 0755);
+    ASSERT_EQ("ok #1", create_file_player({"d", "a"}, 1));
+    {
+        ctltest::Capture err(std::cerr);
+        EXPECT_EQ("@3 abort 0 | connectFail #4", connect(3, 2, 4));
+        EXPECT_EQ("slot 03:player don't have output stream to 02:trunk\n", err.text());
+    }
+    EXPECT_EQ("", requests("/dev/hal"));
+    EXPECT_EQ("", pump_until("", 20));
+    EXPECT_EQ("@3 transmitter 4096 | ok #5", connect(3, 2, 5));
+    EXPECT_EQ("connect dst=1 src=4096 -> 0", requests("/dev/hal"));
+    EXPECT_EQ("", pump_until("", 20));
+    EXPECT_EQ("", written(4096));
+}
+
 // A connection that fails inside the connector's start (a text that is no
 // address) releases the player before its join: one abort, no transmitter,
 // no switch request, and the join is refused.
 TEST_F(VoiceSlots, NetworkPlayerWhoseConnectionFailsAtOnce)
 {
-    for (const char* address : {"gateway.invalid", "127.0.0.1.1", ""}) {
-        SCOPED_TRACE(address);
+    // The address as the log shows it: the controller's text, escaped.
+    const std::pair<const char*, const char*> rows[] = {{"gateway.invalid", "gateway.invalid"},
+                                                        {"127.0.0.1.1", "127.0.0.1.1"},
+                                                        {"", ""},
+                                                        {"x\nFORGED LINE: y", "x\\nFORGED LINE: y"}};
+    for (const auto& [address, shown] : rows) {
+        SCOPED_TRACE(shown);
         ASSERT_EQ("ok #1", create_network(4, 5060, 7, false, address));
         {
             ctltest::Capture log(std::clog);
             ctltest::Capture err(std::cerr);
             EXPECT_EQ("@4 abort 0 | connectFail #4", connect(4, 2, 4));
-            EXPECT_EQ("player[4096]: connection to " + std::string(address) + ":5060 fail.\n", log.text());
+            EXPECT_EQ("player[4096]: connection to " + std::string(shown) + ":5060 fail.\n", log.text());
             EXPECT_EQ("slot 04:player don't have output stream to 02:trunk\n", err.text());
         }
         EXPECT_EQ("", requests("/dev/hal"));

@@ -239,6 +239,23 @@ TEST_F(Modems, FaxReceiverFileSkipsFilesThatExist)
     }
 }
 
+// The caller's number reaches the daemon's command line as it is, and the log
+// on one line, its control bytes escaped.
+TEST_F(Modems, CallerNumberIsLoggedOnOneLine)
+{
+    TERM::ModemParams p = modem("42\nFORGED LINE: hwMux: device lost");
+    p.set_execfile(program("quick", "exit 0"));
+    EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+    clog.clear();
+    EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+    const std::string log = clog.text();
+    EXPECT_EQ(0u, log.find("pppd executed cid=\"42\\nFORGED LINE: hwMux: device lost\" pid=")) << log;
+    EXPECT_EQ(std::string::npos, log.find("\nFORGED")) << log;
+    child_ends(2);
+    EXPECT_EQ("@2 abort 0", frames());
+    EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+}
+
 // A destroy waits for the child: SIGKILL follows 5000 ms after SIGHUP. A
 // child that ends on SIGHUP is the end-to-end modem test's.
 TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)

@@ -151,6 +151,9 @@ TEST_F(RtpTest, RefusedCreatesOpenNothing)
         {"remote address not a dotted IPv4 text",
          [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().ref_dhost().set_iaddr("300.1.2.3"); },
          "rtp[0,0,0,0]: rtp do not created: invalid address 300.1.2.3\n"},
+        {"a local address that would forge a log line",
+         [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().ref_shost().set_iaddr("1.2.3\nhwMux: x\r"); },
+         "rtp[0,0,0,0]: rtp do not created: invalid address 1.2.3\\nhwMux: x\\r\n"},
         {"radio streams are another factory's",
          [](LGCP::CreateParams& p) { p.ref_rtp().ref_codecRTP().set_radio(); }, ""},
     };
