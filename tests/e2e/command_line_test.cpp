@@ -38,6 +38,24 @@ bool exists(const e2e::Daemon& daemon, const char* fixed)
     return ::access(daemon.path(fixed).c_str(), F_OK) == 0;
 }
 
+// Stops a detached daemon whose syslog socket is `fd`, then closes that;
+// reads on meanwhile, as a syslog daemon does.
+void stop_detached(const e2e::Daemon& daemon, int pid, int fd)
+{
+    ::kill(pid, SIGTERM);
+    bool removed = false;
+    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
+        char buf[16384];
+        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+        }
+        removed = !exists(daemon, kPidFile);
+    }
+    EXPECT_TRUE(removed);
+    if (!removed)
+        ::kill(pid, SIGKILL);
+    ::close(fd);
+}
+
 // The status dump once its table is closed.
 std::string dump_text(const e2e::Daemon& daemon)
 {
@@ -394,20 +412,7 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
         pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
     ASSERT_GT(pid, 0);
     EXPECT_NE(daemon.pid(), pid) << "the pid file names the detached process";
-    ::kill(pid, SIGTERM);
-    // Read on as a syslog daemon does: the hardware services keep logging
-    // after the start-up line, and a full socket would hold the daemon up.
-    bool removed = false;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
-        char buf[16384];
-        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-        }
-        removed = !exists(daemon, kPidFile);
-    }
-    EXPECT_TRUE(removed);
-    if (!removed)
-        ::kill(pid, SIGKILL);
-    ::close(fd);
+    stop_detached(daemon, pid, fd);
 }
 
 // A syslog reader that takes nothing holds nothing up: the detached daemon
@@ -457,18 +462,7 @@ TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
     }
     EXPECT_TRUE(resumed) << records;
 
-    ::kill(pid, SIGTERM);
-    bool removed = false;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
-        char buf[16384];
-        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-        }
-        removed = !exists(daemon, kPidFile);
-    }
-    EXPECT_TRUE(removed);
-    if (!removed)
-        ::kill(pid, SIGKILL);
-    ::close(fd);
+    stop_detached(daemon, pid, fd);
 }
 
 // In the foreground a failed write loses only what it could not write. The

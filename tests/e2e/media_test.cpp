@@ -76,6 +76,15 @@ protected:
         return m;
     }
     static LGCP::IoctlParams& ioctl(LGCP::Message& m) { return m.ref_pdu().ref_command().select_ioctl(); }
+    // Slot 5 on trunk 0, timeslot 1 (switch output 1).
+    static LGCP::Message trunkCreate()
+    {
+        LGCP::Message m = slotCommand(5);
+        LGCP::TrunkParams& t = m.ref_pdu().ref_command().select_create().select_trunk();
+        t.set_trunk(0);
+        t.set_timeslot(1);
+        return m;
+    }
 };
 
 TEST_F(Media, RtpStreamFromCreateToDestroy)
@@ -116,10 +125,7 @@ TEST_F(Media, RtpStreamFromCreateToDestroy)
               peer.receive());
 
     // Joined to a trunk timeslot through the switch.
-    LGCP::Message trunk = slotCommand(5);
-    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
-    t.set_trunk(0);
-    t.set_timeslot(1);
+    LGCP::Message trunk = trunkCreate();
     EXPECT_EQ(3u, exchange(trunk, 3, 3).size());
     LGCP::Message connect = slotCommand(3);
     connect.ref_pdu().ref_command().select_connect(5);
@@ -170,10 +176,7 @@ TEST_F(Media, AStreamThatFailedToRestartLeavesItsChannel)
     Peer peer(e2e::deadline_ms() / 1000);
     LGCP::Message first = rtpCreate(3, peer);
     EXPECT_EQ(3u, exchange(first, 1, 3).size());
-    LGCP::Message trunk = slotCommand(5);
-    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
-    t.set_trunk(0);
-    t.set_timeslot(1);
+    LGCP::Message trunk = trunkCreate();
     EXPECT_EQ(3u, exchange(trunk, 2, 3).size());
     int seq = 3;
     // Joins both ways between a stream and the trunk timeslot, and DTMF on the stream.
@@ -230,10 +233,7 @@ TEST_F(Media, ATrunkOutputWhoseDetachWasRefusedLeavesTheDestroyedStream)
     Peer peer(e2e::deadline_ms() / 1000);
     LGCP::Message first = rtpCreate(3, peer);
     EXPECT_EQ(3u, exchange(first, 1, 3).size());
-    LGCP::Message trunk = slotCommand(5);
-    LGCP::TrunkParams& t = trunk.ref_pdu().ref_command().select_create().select_trunk();
-    t.set_trunk(0);
-    t.set_timeslot(1);
+    LGCP::Message trunk = trunkCreate();
     EXPECT_EQ(3u, exchange(trunk, 2, 3).size());
     LGCP::Message connect = slotCommand(3);
     connect.ref_pdu().ref_command().select_connect(5);
