@@ -46,6 +46,8 @@ struct DaemonOptions {
     bool make_dirs = true; // the root's var/run, var/log, ... directories
     bool board = true;     // QUELVAD_SIM set: the simulated board replaces the devices
     std::string binary;    // the daemon to run; empty: the one built with this client
+    // The daemon's soft limit of open descriptors; 0: this program's.
+    unsigned open_files = 0;
 };
 // The daemon that Daemon::start runs for the options.
 std::string daemon_binary(const DaemonOptions& options);
