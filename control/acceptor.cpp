@@ -71,12 +71,24 @@ void AcceptorNet::BindSocket()
         return;
     }
     mListenEvent.Schedule(mListen, POLLIN);
+    // The event polls a duplicate of the socket, which a full descriptor
+    // table refuses: a port nobody polls could never be reached.
+    if (!mListenEvent.IsActive()) {
+        if (mVerbose)
+            std::cerr << "can't listen socket: " << Errno() << std::endl;
+        RetryLater();
+    }
 }
 
 void AcceptorNet::OnResume(Timer*)
 {
-    if (mListen.is_valid())
-        mListenEvent.Schedule(mListen, POLLIN);
+    if (!mListen.is_valid())
+        return;
+    mListenEvent.Schedule(mListen, POLLIN);
+    // Still out of descriptors, the event gets no duplicate of the socket:
+    // wait again rather than stop listening for good.
+    if (!mListenEvent.IsActive())
+        mBindRetry.set(bind_retry_ms, &AcceptorNet::OnResume, this);
 }
 
 void AcceptorNet::OnTimeout(Timer*)

@@ -11,12 +11,22 @@ using Guard = ext::RecursiveGuard<AuthClient, &AuthClient::CheckDisconnect, &Aut
 AuthClient::AuthClient(Fd const& connection, INet4::Addr const& peer, AuthOwner& owner)
     : mConnection(connection), mPeer(peer), mBuffer(), mOwner(owner)
 {
+    if (!mConnection.is_valid() && connection.is_valid())
+        mDupError = errno;
     mEvent.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-void AuthClient::Activate()
+bool AuthClient::Activate()
 {
-    mEvent.Schedule(mConnection, POLLIN);
+    if (mConnection.is_valid()) {
+        mEvent.Schedule(mConnection, POLLIN);
+        if (mEvent.IsActive())
+            return true;
+        mDupError = errno;
+        mConnection.close();
+    }
+    errno = mDupError ? mDupError : EBADF;
+    return false;
 }
 
 void AuthClient::OnSocketEvent(int, short revents)

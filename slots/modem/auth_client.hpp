@@ -96,7 +96,11 @@ public:
     AuthClient(const AuthClient&) = delete;
     AuthClient& operator=(const AuthClient&) = delete;
 
-    void Activate();
+    // Puts the connection on the event loop. False when it cannot be polled
+    // because a duplicate of its descriptor could not be made (here or when
+    // the client was built): errno says why, and the client holds no
+    // descriptor any more.
+    bool Activate();
     void OnSocketEvent(int fd, short revents);
     // True when the whole record was written; a write that fails or would
     // block closes the connection.
@@ -121,4 +125,5 @@ private:
     std::uint32_t mReadEnd = 4;
     AuthOwner& mOwner;
     int mSession = -1;
+    int mDupError = 0; // why the connection could not be duplicated, 0 if it was
 };

@@ -201,6 +201,13 @@ void ModemFactory::Init()
     }
     mListener = sock;
     mListenerEvent.Schedule(mListener, POLLIN);
+    if (!mListenerEvent.IsActive()) {
+        // The duplicates the listener and its event hold need descriptors too.
+        const Errno e;
+        PutHeader(std::cerr) << "fail to listen auth socket: " << e << std::endl;
+        mListener.close();
+        mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
+    }
 }
 
 void ModemFactory::OnSocketEvent(int, short revents)
@@ -218,14 +225,62 @@ void ModemFactory::OnSocketEvent(int, short revents)
     socklen_t size = sizeof peer;
     Fd connection(
         ::accept4(mListener.lowlevel_fd(), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
-    if (!connection.is_valid() || !NonBlockMode(connection.lowlevel_fd())) {
+    if (!connection.is_valid()) {
+        const int error = errno;
+        PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
+        // Out of descriptors or memory the plugin stays queued and the
+        // listener stays readable: accepting waits instead of spinning.
+        if (shortage(error))
+            PauseAccepting();
+        return;
+    }
+    if (!NonBlockMode(connection.lowlevel_fd())) {
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
         return;
     }
-    auto* client = new AuthClient(connection, INet4::Addr(peer), *this);
+    const INet4::Addr from(peer);
+    auto* client = new AuthClient(connection, from, *this);
+    // The client holds its own duplicate: ours goes at once, so that the
+    // event's duplicate can take its place when the table is nearly full.
+    connection.close();
+    const bool polled = client->Activate();
+    const Errno error;
+    PutHeader(std::cerr) << "incoming auth connection from " << from << std::endl;
+    if (!polled) {
+        // A client that is not polled would never see its request nor its
+        // end: the connection is closed instead, the plugin sees it at once.
+        PutHeader(std::cerr) << "auth connection from " << from
+                             << " closed: can't duplicate its descriptor: " << error << std::endl;
+        delete client;
+        // The plugins behind it wait in the queue until descriptors are
+        // back, rather than being taken only to be closed.
+        if (shortage(error.value()))
+            PauseAccepting();
+        return;
+    }
     mClients.push_back(client);
-    client->Activate();
-    PutHeader(std::cerr) << "incoming auth connection from " << INet4::Addr(peer) << std::endl;
+}
+
+bool ModemFactory::shortage(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+void ModemFactory::PauseAccepting()
+{
+    mListenerEvent.Release();
+    mBindTimer.set(kBindRetry, &ModemFactory::ResumeAccepting, this);
+}
+
+void ModemFactory::ResumeAccepting()
+{
+    if (!mListener.is_valid())
+        return;
+    mListenerEvent.Schedule(mListener, POLLIN);
+    // The event polls a duplicate of the listener, which a full table
+    // refuses too: wait again rather than stop listening for good.
+    if (!mListenerEvent.IsActive())
+        PauseAccepting();
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)

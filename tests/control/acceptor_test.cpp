@@ -151,6 +151,38 @@ TEST_F(AcceptorTest, NoDescriptorForAPeerPausesListening)
     EXPECT_EQ(cout.text(), "new connection from " + local_name(client) + "\n");
 }
 
+// Still out of descriptors when the pause ends, the listening event gets no
+// duplicate of the socket: the acceptor waits again, and takes the peer once
+// descriptors are back.
+TEST_F(AcceptorTest, ResumingWithoutADescriptorWaitsAgain)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "descriptor limit not usable under the sanitizers";
+#endif
+    Capture cout(std::cout), cerr(std::cerr);
+    link.Activate();
+    run_for(1);
+    Fd client = connect_to(port);
+    rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(::fcntl(client.lowlevel_fd(), F_DUPFD, 0));
+    ::close(static_cast<int>(low.rlim_cur));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    link.OnSocketEvent(-1, POLLIN);
+    // The descriptor the paused event gave back goes elsewhere meanwhile.
+    const int other = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    run_for(5010);
+    const bool listening = link.IsListening();
+    ::close(other);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_GE(other, 0);
+    EXPECT_FALSE(listening);
+    run_for(5010);
+    EXPECT_TRUE(link.IsConnected());
+    EXPECT_EQ(cout.text(), "new connection from " + local_name(client) + "\n");
+}
+
 TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
 {
     Capture cout(std::cout), cerr(std::cerr);

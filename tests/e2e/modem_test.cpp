@@ -4,8 +4,12 @@
 // like the real plugin, receives the accept and ip records the controller's
 // activation makes, and ends on the hang-up signal of the destroy, whose answer
 // comes only then. The resource report counts the modems and free interfaces.
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +67,45 @@ os.rename(root + '/pppd.records.tmp', root + '/pppd.records')
 while True:
     signal.pause()
 )";
+
+// Descriptors the process has open.
+int descriptors(pid_t pid)
+{
+    int n = 0;
+    if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (const dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+sockaddr_in loopback_auth()
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(52000);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
+}
+
+// A plugin connected to the authentication port that has sent its request
+// for `session`, or -1.
+int plugin(std::int32_t session)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in to = loopback_auth();
+    char request[140] = "";
+    const std::int32_t words[3] = {140, 1, session};
+    std::memcpy(request, words, sizeof words);
+    std::memcpy(request + 12, "alice", sizeof "alice"), std::memcpy(request + 76, "secret", sizeof "secret");
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+        ::send(fd, request, sizeof request, MSG_NOSIGNAL) == ssize_t(sizeof request))
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
 
 class Modems : public e2etest::DaemonTest
 {
@@ -141,6 +184,22 @@ protected:
     {
         for (int waited = 0; waited < e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50))
             if (!e2e::read_file(daemon.path(name)).empty())
+                return true;
+        return false;
+    }
+    // Lines of the daemon's error output so far that hold `text`.
+    int lines(const std::string& text)
+    {
+        daemon.collect_output();
+        int n = 0;
+        for (std::size_t at = 0; (at = daemon.err().find(text, at)) != std::string::npos; at += text.size())
+            ++n;
+        return n;
+    }
+    template <class Condition> bool until(Condition holds)
+    {
+        for (int waited = 0; waited < 3 * e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50))
+            if (holds())
                 return true;
         return false;
     }
@@ -280,6 +339,70 @@ TEST_F(Modems, ModemDriverThatRepeatsANumber)
     EXPECT_EQ("ok #1", next());
     ASSERT_EQ(0u, next().find("query"));
     EXPECT_EQ(2, int(last.get_pdu().get_signal().get_query().get_modem().getValue()));
+}
+
+// Plugins keep connecting, each sending its request and closing, while the
+// daemon runs out of descriptors. Every connection it accepted is either
+// served (its request read, its end seen) or closed at once with a line that
+// says why; once the plugins have gone, neither a client nor a descriptor of
+// theirs is left; a call's plugin is served afterwards as before.
+TEST_F(Modems, PluginsWhileTheDaemonRunsOutOfDescriptors)
+{
+    // The sanitizer build checks an object's type by reading its type
+    // information through a pipe the first time it meets the type; out of
+    // descriptors the read fails and the check ends the daemon, reporting an
+    // invalid vptr. The port taken at start-up makes the factory retry its
+    // bind, so the daemon has built the timer that pauses accepting before
+    // any shortage.
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in port = loopback_auth();
+    ASSERT_EQ(0, ::bind(taken, reinterpret_cast<const sockaddr*>(&port), sizeof port));
+    ASSERT_EQ(0, ::listen(taken, 1));
+    e2e::DaemonOptions options({}, {}, kBoard);
+    options.open_files = 48;
+    start(options);
+    EXPECT_TRUE(daemon.wait_err("fail to bind auth socket: "));
+    ::close(taken);
+    ASSERT_TRUE(auth_listening()) << daemon.err();
+    const std::string incoming = "incoming auth connection from ", gone = " disconnected.",
+                      refused = " closed: can't duplicate its descriptor: ", read = "unknown session 7\n";
+    // The probe that found the port listening has come and gone.
+    ASSERT_TRUE(until([&] { return lines(incoming) > 0 && lines(incoming) == lines(gone); })) << daemon.err();
+    const int probes = lines(incoming), before = descriptors(daemon.pid());
+
+    // Twice the table's size at most: the accept queue holds the rest.
+    constexpr int kPlugins = 48;
+    std::vector<int> plugins;
+    for (int k = 0; k < kPlugins; ++k) {
+        plugins.push_back(plugin(7));
+        ASSERT_GE(plugins.back(), 0) << k;
+    }
+    EXPECT_TRUE(until([&] { return lines("fail to set nonblock mode.") + lines(refused) > 0; }))
+        << "the daemon ran short of descriptors\n"
+        << daemon.err();
+    for (int fd : plugins)
+        ::close(fd);
+    EXPECT_TRUE(until([&] {
+        return lines(incoming) == probes + kPlugins && lines(incoming) == lines(gone) + lines(refused);
+    })) << daemon.err();
+    EXPECT_EQ(kPlugins - lines(refused), lines(read)) << "every served plugin's request was read";
+    EXPECT_TRUE(until([&] { return descriptors(daemon.pid()) == before; }))
+        << descriptors(daemon.pid()) << " descriptors, " << before << " before";
+
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(false));
+    EXPECT_EQ("ok #2 @2", next());
+    send(3, 2, connect(1));
+    EXPECT_EQ("@2 transmitter 96; @2 receiver 96; ok #3 @2", next(3));
+    EXPECT_EQ("@2 auth alice/secret", next()) << daemon.err();
+    send(4, 2, activate("10.1.2.3"));
+    EXPECT_EQ("ok #4 @2", next());
+    ASSERT_TRUE(wait_file("/pppd.records"));
+    EXPECT_EQ(activation(0, "0a010203ffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/pppd.records")));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -216,6 +217,12 @@ void Daemon::start(const Options& options)
             ::_exit(127);
         ::dup2(file >= 0 ? file : out[1], 1);
         ::dup2(file >= 0 ? file : err[1], 2);
+        // Only the soft limit: a test may raise it again on the running daemon.
+        rlimit files{};
+        if (options.open_files && ::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+            files.rlim_cur = options.open_files;
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        }
         ::execve(args[0], args.data(), envp.data());
         if (args[0][0] != '/')
             ::execvpe(args[0], args.data(), envp.data());

@@ -49,6 +49,8 @@ struct DaemonOptions {
     // A fixed path: the daemon's standard output and error both go to that
     // file (created empty) instead of out() and err().
     std::string output;
+    // The daemon's soft limit of open descriptors; 0: this program's.
+    unsigned open_files = 0;
 };
 // The daemon that Daemon::start runs for the options.
 std::string daemon_binary(const DaemonOptions& options);

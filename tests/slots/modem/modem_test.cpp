@@ -6,7 +6,9 @@
 // the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
+#include <dirent.h>
 #include <memory>
+#include <sys/resource.h>
 
 #include "slots/modem/dsp_modem_slot.hpp"
 #include "slots/modem/hdlc_modem_slot.hpp"
@@ -472,6 +474,109 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     }
     send(8, 4, simple("destroy"));
     send(9, 2, simple("destroy"));
+}
+
+// Takes every free descriptor of the process but `spare` (under a soft limit
+// lowered to just above the highest open descriptor, so that filling is
+// quick), and gives them back when it goes.
+class Shortage
+{
+public:
+    explicit Shortage(int spare)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &mSaved);
+        int highest = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (const dirent* e = ::readdir(d))
+                highest = std::max(highest, std::atoi(e->d_name));
+            ::closedir(d);
+        }
+        rlimit low = mSaved;
+        low.rlim_cur = std::min<rlim_t>(mSaved.rlim_cur, rlim_t(highest) + 32);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            mHeld.push_back(fd);
+        for (; spare > 0 && !mHeld.empty(); --spare, mHeld.pop_back())
+            ::close(mHeld.back());
+    }
+    ~Shortage()
+    {
+        for (int fd : mHeld)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &mSaved);
+    }
+    Shortage(const Shortage&) = delete;
+    Shortage& operator=(const Shortage&) = delete;
+
+private:
+    rlimit mSaved{};
+    std::vector<int> mHeld;
+};
+
+// The local port of a connection.
+int port(const Fd& connection)
+{
+    sockaddr_in at{};
+    socklen_t size = sizeof at;
+    ::getsockname(connection.lowlevel_fd(), reinterpret_cast<sockaddr*>(&at), &size);
+    return ntohs(at.sin_port);
+}
+
+// A plugin connects while the process is short of descriptors. With two
+// left it is served (the connection and its event's duplicate); with one the
+// connection's duplicate fails, and the connection is closed with a line
+// that says why; with none the accept fails. Either failure leaves the
+// listener alone for 5000 ms (no spinning), the plugins queued meanwhile. No
+// client is kept that is not polled, and none outlives its plugin.
+TEST_F(Modems, PluginConnectionsWhileShortOfDescriptors)
+{
+    ASSERT_TRUE(ModemFactory::instance().listening());
+    auto const& clients = ModemFactory::instance().clients();
+    struct Case {
+        int spare;       // -1: no shortage
+        const char* log; // of the first turn
+        bool queued;     // served only after the pause
+        bool served;
+    } const cases[] = {
+        // First without a shortage: the sanitizer build's check of an object's
+        // type reads its type information through a pipe the first time it
+        // meets the type, which a full table would refuse.
+        {-1, "incoming auth connection from 127.0.0.1:", false, true},
+        {2, "incoming auth connection from 127.0.0.1:", false, true},
+        {1, "incoming auth connection from 127.0.0.1:", false, false},
+        {0, "fail to set nonblock mode.\n", true, true},
+    };
+    run_for(1); // the loop's first run opens its wake-up pipe, for good
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.spare);
+        Fd plugin = ctltest::connect_to(auth::kPort);
+        ASSERT_TRUE(plugin.is_valid());
+        auth::attr r{};
+        r.length = 140, r.type = 1, r.session = 9;
+        ASSERT_EQ(140, ::send(plugin.lowlevel_fd(), &r, 140, MSG_NOSIGNAL));
+        Capture err(std::cerr);
+        if (c.spare < 0) {
+            run_for(1);
+        } else {
+            const Shortage shortage(c.spare);
+            run_for(1);
+        }
+        EXPECT_EQ(0u, err.text().find("modem[2,0]: " + std::string(c.log))) << err.text();
+        const std::string refused =
+            "modem[2,0]: auth connection from 127.0.0.1:" + std::to_string(port(plugin)) +
+            " closed: can't duplicate its descriptor: " + std::strerror(EMFILE) + "\n";
+        EXPECT_EQ(!c.served, err.text().find(refused) != std::string::npos) << err.text();
+        EXPECT_EQ(c.queued || !c.served ? 0u : 1u, clients.size()) << "only a polled client is kept";
+        run_for(c.queued ? ModemFactory::kBindRetry : 1);
+        EXPECT_EQ(c.served, err.text().find("unknown session 9\n") != std::string::npos) << err.text();
+        // A connection closed with the request unread is reset.
+        char byte;
+        const ssize_t got = ::recv(plugin.lowlevel_fd(), &byte, 1, MSG_DONTWAIT);
+        EXPECT_EQ(!c.served, got == 0 || (got < 0 && errno == ECONNRESET)) << "closed by the gateway";
+        plugin.close();
+        run_for(ModemFactory::kBindRetry);
+        EXPECT_TRUE(clients.empty()) << "the plugin has gone";
+    }
 }
 
 // A modem slot reaches the authentication link and its factory's lists only
