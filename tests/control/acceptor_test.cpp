@@ -64,6 +64,21 @@ Fd bound(int port)
     return ::bind(s.lowlevel_fd(), any, any.size()) == 0 ? s : Fd();
 }
 
+// Lowers the soft limit of open descriptors to the lowest free one, so the
+// next open, accept or duplicate fails with EMFILE; `old` is the limit before.
+bool no_descriptor_left(const Fd& any, rlimit& old)
+{
+    if (::getrlimit(RLIMIT_NOFILE, &old) != 0)
+        return false;
+    const int next = ::fcntl(any.lowlevel_fd(), F_DUPFD, 0);
+    if (next < 0)
+        return false;
+    ::close(next);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(next);
+    return ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+}
+
 class AcceptorTest : public ctltest::LoopTest
 {
 protected:
@@ -136,11 +151,7 @@ TEST_F(AcceptorTest, NoDescriptorForAPeerPausesListening)
     link.Activate();
     Fd client = connect_to(port);
     rlimit old;
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
-    rlimit low = old;
-    low.rlim_cur = static_cast<rlim_t>(::fcntl(client.lowlevel_fd(), F_DUPFD, 0));
-    ::close(static_cast<int>(low.rlim_cur));
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    ASSERT_TRUE(no_descriptor_left(client, old));
     link.OnSocketEvent(-1, POLLIN);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
     EXPECT_EQ(cerr.text(), std::string("can't accept connection: ") + std::strerror(EMFILE) + "\n");
@@ -164,11 +175,7 @@ TEST_F(AcceptorTest, ResumingWithoutADescriptorWaitsAgain)
     run_for(1);
     Fd client = connect_to(port);
     rlimit old;
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
-    rlimit low = old;
-    low.rlim_cur = static_cast<rlim_t>(::fcntl(client.lowlevel_fd(), F_DUPFD, 0));
-    ::close(static_cast<int>(low.rlim_cur));
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    ASSERT_TRUE(no_descriptor_left(client, old));
     link.OnSocketEvent(-1, POLLIN);
     // The descriptor the paused event gave back goes elsewhere meanwhile.
     const int other = ::open("/dev/null", O_RDONLY | O_CLOEXEC);

@@ -38,6 +38,22 @@ bool exists(const e2e::Daemon& daemon, const char* fixed)
     return ::access(daemon.path(fixed).c_str(), F_OK) == 0;
 }
 
+// The syslog socket under the private root, where a detached daemon's
+// streams go: a datagram socket bound at "/dev/log", or -1.
+int bind_syslog(const e2e::Daemon& daemon)
+{
+    ::mkdir(daemon.path("/dev").c_str(), 0755);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Stops a detached daemon whose syslog socket is `fd`, then closes that;
 // reads on meanwhile, as a syslog daemon does.
 void stop_detached(const e2e::Daemon& daemon, int pid, int fd)
@@ -382,13 +398,8 @@ TEST(StatusDump, NeverWaitsAndReportsWhatCouldNotBeWritten)
 TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
 {
     e2e::Daemon daemon;
-    // The syslog socket under the private root, where the daemon's streams go.
-    ::mkdir(daemon.path("/dev").c_str(), 0755);
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
-    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    const int fd = bind_syslog(daemon);
+    ASSERT_GE(fd, 0);
 
     daemon.start({{"-D"}});
     EXPECT_EQ(0, daemon.wait_exit()) << "the parent leaves once the daemon is detached";
@@ -421,12 +432,8 @@ TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
 TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
 {
     e2e::Daemon daemon;
-    ::mkdir(daemon.path("/dev").c_str(), 0755);
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
-    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    const int fd = bind_syslog(daemon);
+    ASSERT_GE(fd, 0);
 
     daemon.start({{"-D"}});
     EXPECT_EQ(0, daemon.wait_exit());
