@@ -131,7 +131,7 @@ void AcceptorNet::OnSocketEvent(int, short revents)
             // Out of descriptors or memory the pending peer stays queued and
             // the socket stays readable: pause instead of polling it in a
             // tight loop until the resources come back.
-            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+            if (ShortOfResources(error)) {
                 if (mVerbose)
                     std::cerr << "can't accept connection: " << Errno(error) << std::endl;
                 mListenEvent.Release();

@@ -9,9 +9,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -22,6 +22,7 @@
 #include "messages/lgcp/LGCP.hpp"
 #include "platform/paths.hpp"
 #include "platform/sim_board.hpp"
+#include "runtime/clock.hpp"
 #include "runtime/daemon.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/system.hpp"
@@ -109,18 +110,14 @@ void SigHupHandler(int, siginfo_t*, void*)
 // does: the loop must not wait for it.
 bool WriteDump(int fd, const std::string& text)
 {
-    timespec start{};
-    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    const std::uint32_t start = Mux::milliseconds();
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n > 0) {
             done += std::size_t(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             multiplexer.ping_watchdog();
-            timespec now{};
-            ::clock_gettime(CLOCK_MONOTONIC, &now);
-            const long long spent =
-                (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+            const std::int32_t spent = std::int32_t(Mux::milliseconds() - start);
             pollfd p{fd, POLLOUT, 0};
             if (spent >= 1000 || (::poll(&p, 1, int(1000 - spent)) == 0))
                 return false;

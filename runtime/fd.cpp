@@ -23,6 +23,11 @@ bool BlockMode(int fd)
     return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
+bool ShortOfResources(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 bool SetCloexec(int fd, bool on)
 {
     int flags = ::fcntl(fd, F_GETFD);

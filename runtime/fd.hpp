@@ -8,6 +8,9 @@
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 bool SetCloexec(int fd, bool on);
+// An errno that says the process or the system ran out of descriptors or
+// memory (an accept or a dup that may succeed later): wait, don't spin.
+bool ShortOfResources(int error);
 
 class Fd
 {

@@ -2,6 +2,7 @@
 
 #include "platform/paths.hpp"
 #include "runtime/clock.hpp"
+#include "runtime/fd.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -170,9 +171,7 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
         if (::connect(mFd, reinterpret_cast<sockaddr*>(&mAddr), sizeof(mAddr)) == 0) {
             // Blocking again for whoever writes to it as standard output or
             // error; our own sends ask not to wait each time.
-            const int flags = ::fcntl(mFd, F_GETFL);
-            if (flags >= 0)
-                ::fcntl(mFd, F_SETFL, flags & ~O_NONBLOCK);
+            BlockMode(mFd);
             mConnected = true;
             return;
         }

@@ -230,7 +230,7 @@ void ModemFactory::OnSocketEvent(int, short revents)
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
         // Out of descriptors or memory the plugin stays queued and the
         // listener stays readable: accepting waits instead of spinning.
-        if (shortage(error))
+        if (ShortOfResources(error))
             PauseAccepting();
         return;
     }
@@ -254,16 +254,11 @@ void ModemFactory::OnSocketEvent(int, short revents)
         delete client;
         // The plugins behind it wait in the queue until descriptors are
         // back, rather than being taken only to be closed.
-        if (shortage(error.value()))
+        if (ShortOfResources(error.value()))
             PauseAccepting();
         return;
     }
     mClients.push_back(client);
-}
-
-bool ModemFactory::shortage(int error)
-{
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 void ModemFactory::PauseAccepting()

@@ -68,7 +68,6 @@ private:
     // Out of descriptors or memory (an accept, or a connection's duplicate,
     // failed so) the listener is left alone for kBindRetry ms: the plugins
     // wait in its queue, and the loop does not spin on it.
-    static bool shortage(int error);
     void PauseAccepting();
     void ResumeAccepting();
     // Two or more slots of the session run a PPP daemon: a record of it may
