@@ -133,15 +133,21 @@ SysLogManager::SysLogManager() : mType(SOCK_DGRAM), mIdent("syslog-pd"), mFacili
 
 SysLogManager::~SysLogManager()
 {
+    if (mCount > 0)
+        Flush();
+    linger(LingerMs);
     CloseSocket();
 }
 
 void SysLogManager::CloseSocket()
 {
+    mWatch.mux_detach();
     if (mFd >= 0)
         ::close(mFd);
     mFd = -1;
     mConnected = false;
+    // A new connection gets a record cut by the old one whole.
+    mHeadSent = 0;
 }
 
 void SysLogManager::openlog(const char* ident, int options, int facility)
@@ -190,6 +196,7 @@ void SysLogManager::closelog()
     mIdent = "syslog-pd";
     mType = SOCK_DGRAM;
     ClearBatch();
+    DropBacklog();
 }
 
 void SysLogManager::ClearBatch()
@@ -238,15 +245,12 @@ void SysLogManager::syslog(int priority, const char* text)
 
     if (!mConnected)
         openlog(nullptr, mOptions | LOG_NDELAY, 0);
-    const bool wasConnected = mConnected;
-    if (mConnected && Queue(mRecord, n + 1))
-        return;
-    if (wasConnected) {
-        CloseSocket();
-        openlog(nullptr, mOptions | LOG_NDELAY, 0);
-        if (mConnected && Queue(mRecord, n + 1))
+    if (mConnected) {
+        Append(mRecord, n + 1);
+        // A full batch is sent at once; one that fails even after the
+        // reconnect is lost with its socket.
+        if (!BatchFull() || Flush())
             return;
-        CloseSocket();
     }
     if (mOptions & LOG_CONS)
         Console(mRecord + message);
@@ -264,27 +268,69 @@ void SysLogManager::Console(const char* text)
     ::close(fd);
 }
 
-bool SysLogManager::Queue(const char* record, std::size_t n)
+void SysLogManager::Append(const char* record, std::size_t n)
 {
     std::memcpy(mData + mDataLen, record, n);
     mIov[mCount].iov_base = mData + mDataLen;
     mIov[mCount].iov_len = n;
     mDataLen += n;
     ++mCount;
-    if (mCount < MaxRecords && mDataLen <= FlushAbove)
-        return true;
-    // A reader that is full drops the batch as the send's loss, without a
-    // reconnect: the socket is sound, and the next batch goes out as soon as
-    // the reader takes records again.
-    const Sent sent = SendBatch();
-    ClearBatch();
-    return sent != Sent::Failed;
 }
 
-SysLogManager::Sent SysLogManager::SendBatch()
+namespace
 {
-    if (mCount == 0 || mFd < 0)
-        return Sent::Done;
+
+bool WouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Never waits: a reader that takes nothing must not hold the loop. The flag
+// is per call, so standard output and error, which share the socket's open
+// file, keep blocking writes for the children.
+ssize_t SendNow(int fd, msghdr& header)
+{
+    ssize_t sent;
+    do
+        sent = ::sendmsg(fd, &header, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
+} // namespace
+
+bool SysLogManager::Flush()
+{
+    // A syslog daemon that was restarted leaves our socket talking to nobody:
+    // reconnect once and send again, or every later line is lost.
+    bool sent = Deliver();
+    if (!sent && mConnected) {
+        CloseSocket();
+        openlog(nullptr, mOptions | LOG_NDELAY, 0);
+        sent = mConnected && Deliver();
+    }
+    if (!sent) {
+        CloseSocket();
+        DropBacklog();
+    }
+    ClearBatch();
+    UpdateWatch();
+    return sent;
+}
+
+bool SysLogManager::Deliver()
+{
+    if (mFd < 0)
+        return true;
+    if (!Drain())
+        return false;
+    if (mCount == 0)
+        return true;
+    if (!mBacklogRecords.empty()) {
+        // Nothing overtakes what waits.
+        Keep(0);
+        return true;
+    }
     std::memset(&mHeader, 0, sizeof(mHeader));
     // A stream socket refuses a destination address; it is connected anyway.
     if (mType == SOCK_DGRAM) {
@@ -293,32 +339,144 @@ SysLogManager::Sent SysLogManager::SendBatch()
     }
     mHeader.msg_iov = mIov;
     mHeader.msg_iovlen = static_cast<std::size_t>(mCount);
-    // Never waits: a reader that takes nothing must not hold the loop. The
-    // flag is per call, so standard output and error, which share this
-    // socket's open file, keep blocking writes for the children.
-    ssize_t sent;
-    do
-        sent = ::sendmsg(mFd, &mHeader, MSG_NOSIGNAL | MSG_DONTWAIT);
-    while (sent < 0 && errno == EINTR);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return Sent::Full;
-    // A stream peer that took part of the batch has a record cut in two: only
-    // a new connection starts clean.
-    if (sent < 0 || (mType == SOCK_STREAM && std::size_t(sent) < mDataLen))
-        return Sent::Failed;
-    return Sent::Done;
+    const ssize_t sent = SendNow(mFd, mHeader);
+    if (sent < 0 && !WouldBlock(errno))
+        return false;
+    // A datagram goes whole or not at all; a stream may take a part.
+    const std::size_t taken = sent < 0 ? 0 : mType == SOCK_DGRAM ? mDataLen : std::size_t(sent);
+    if (taken < mDataLen)
+        Keep(taken);
+    return true;
+}
+
+void SysLogManager::Keep(std::size_t taken)
+{
+    if (mBacklogHead > 0 && (mBacklogHead >= BacklogSize / 4 || mBacklogHead * 2 >= mBacklog.size())) {
+        mBacklog.erase(0, mBacklogHead);
+        mBacklogHead = 0;
+    }
+    std::size_t start = 0;
+    for (int i = 0; i < mCount; start += mIov[i].iov_len, ++i) {
+        const std::size_t n = mIov[i].iov_len;
+        if (start + n <= taken)
+            continue;
+        if (start < taken)
+            // A stream took this record in part: the rest goes on from there
+            // (nothing waited before it, so it always has room).
+            mHeadSent = taken - start;
+        else if (waiting() + n > BacklogSize)
+            continue;
+        mBacklog.append(static_cast<const char*>(mIov[i].iov_base), n);
+        mBacklogRecords.push_back(static_cast<std::uint16_t>(n));
+    }
+}
+
+bool SysLogManager::Drain()
+{
+    while (!mBacklogRecords.empty()) {
+        ssize_t sent;
+        if (mType == SOCK_DGRAM) {
+            // What waits leaves in datagrams of up to a batch's size.
+            iovec iov[MaxRecords];
+            std::size_t count = 0;
+            std::size_t bytes = 0;
+            for (std::uint16_t n : mBacklogRecords) {
+                if (count == MaxRecords || (count > 0 && bytes + n > DataSize))
+                    break;
+                iov[count].iov_base = &mBacklog[mBacklogHead + bytes];
+                iov[count].iov_len = n;
+                bytes += n;
+                ++count;
+            }
+            msghdr header{};
+            header.msg_name = &mAddr;
+            header.msg_namelen = sizeof(mAddr);
+            header.msg_iov = iov;
+            header.msg_iovlen = count;
+            sent = SendNow(mFd, header);
+            if (sent >= 0)
+                sent = static_cast<ssize_t>(bytes);
+        } else {
+            iovec iov{&mBacklog[mBacklogHead + mHeadSent], waiting() - mHeadSent};
+            msghdr header{};
+            header.msg_iov = &iov;
+            header.msg_iovlen = 1;
+            sent = SendNow(mFd, header);
+            if (sent >= 0)
+                sent += static_cast<ssize_t>(mHeadSent);
+        }
+        if (sent < 0)
+            return WouldBlock(errno);
+        Consume(std::size_t(sent));
+    }
+    return true;
+}
+
+void SysLogManager::Consume(std::size_t bytes)
+{
+    std::size_t done = 0;
+    while (!mBacklogRecords.empty() && done + mBacklogRecords.front() <= bytes) {
+        done += mBacklogRecords.front();
+        mBacklogRecords.pop_front();
+    }
+    mBacklogHead += done;
+    mHeadSent = bytes - done;
+    if (mBacklogRecords.empty())
+        DropBacklog();
+}
+
+void SysLogManager::DropBacklog()
+{
+    // The memory goes back too: a backlog is the exception.
+    std::string().swap(mBacklog);
+    mBacklogHead = 0;
+    mBacklogRecords.clear();
+    mHeadSent = 0;
+    mWatch.mux_detach();
+}
+
+void SysLogManager::UpdateWatch()
+{
+    if (mBacklogRecords.empty() || mFd < 0)
+        mWatch.mux_detach();
+    else
+        mWatch.mux_attach();
 }
 
 void SysLogManager::sendmsg()
 {
-    // A syslog daemon that was restarted leaves our socket talking to nobody:
-    // reconnect once and send the same batch again, or every later line is lost.
-    // A reader that is only full gets no reconnect: the batch is dropped.
-    if (SendBatch() == Sent::Failed && mConnected) {
-        CloseSocket();
-        openlog(nullptr, mOptions | LOG_NDELAY, 0);
-        if (!mConnected || SendBatch() == Sent::Failed)
-            CloseSocket();
+    Flush();
+}
+
+void SysLogManager::linger(int ms)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t deadline = std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + ms;
+    while (!mBacklogRecords.empty() && mFd >= 0) {
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const std::int64_t left = deadline - (std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+        if (left <= 0)
+            return;
+        pollfd entry{mFd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, int(left));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready > 0)
+            Flush();
     }
-    ClearBatch();
+}
+
+void SysLogManager::Watch::shedule_event(pollfd& entry)
+{
+    entry.fd = mOwner.mFd;
+    entry.events = POLLOUT;
+    entry.revents = 0;
+}
+
+void SysLogManager::Watch::svc_event(short revents)
+{
+    // Room, or an error the next send reports and a reconnect may mend.
+    if (revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL))
+        mOwner.Flush();
 }

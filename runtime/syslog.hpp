@@ -3,12 +3,19 @@
 // written to std::cout, std::cerr and std::clog into one syslog record. Our
 // client batches the records of one flush into a single datagram (each record
 // ended by its NUL), so a multi-line dump costs one system call.
+//
+// The client never waits for its reader: what the socket cannot take at once
+// waits, in order, in a bounded backlog that the loop sends on as soon as the
+// socket has room again.
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <streambuf>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <vector>
+
+#include "runtime/event.hpp"
 
 // Writes each line of the put area as one record with the platform's syslog;
 // the base of the managed buffer, which batches through syslogManager.
@@ -49,31 +56,73 @@ protected:
 class SysLogManager
 {
 public:
-    enum { RecordSize = 1024, DataSize = 16384, MaxRecords = 256, FlushAbove = 12288 };
+    enum {
+        RecordSize = 1024,
+        DataSize = 16384,
+        MaxRecords = 256,
+        FlushAbove = 12288,
+        // Bytes of records that may wait for the reader; a record that finds
+        // the backlog full is dropped.
+        BacklogSize = 256 * 1024,
+        // What still waits when the process ends gets this long to leave.
+        LingerMs = 1000,
+    };
 
     SysLogManager();
+    // Gives what waits its last second, then closes the socket.
     ~SysLogManager();
     SysLogManager(const SysLogManager&) = delete;
     SysLogManager& operator=(const SysLogManager&) = delete;
 
     void openlog(const char* ident, int options, int facility);
+    // Closes the socket and forgets the batch and what waits.
     void closelog();
     // The text is always taken literally, never as a format.
     void syslog(int priority, const char* text);
-    // Sends the batch as one datagram, never waiting: a batch the reader
-    // cannot take at once is dropped, a broken socket is reconnected once.
+    // Sends the batch as one datagram, never waiting. What the socket cannot
+    // take at once joins the backlog; while records wait, a new batch goes
+    // behind them. A broken socket is reconnected once and what waits and
+    // the batch are sent again.
     void sendmsg();
+    // Waits at most `ms` milliseconds for what waits to leave (the stop).
+    void linger(int ms);
     int fd() const { return mFd; }
     bool connected() const { return mConnected; }
+    // Bytes of records waiting for room on the socket.
+    std::size_t waiting() const { return mBacklog.size() - mBacklogHead; }
 
 private:
-    bool Connect();
+    // Watches the socket for room while records wait; no status-dump row.
+    class Watch : public EventHandler
+    {
+    public:
+        explicit Watch(SysLogManager& owner) : mOwner(owner) {}
+        ~Watch() override { mux_detach(); }
+        void shedule_event(pollfd& entry) override;
+        void svc_event(short revents) override;
+        using EventHandler::svc_event;
+
+    private:
+        SysLogManager& mOwner;
+    };
+
     void CloseSocket();
-    // Full: the reader cannot take the batch now (it is dropped, the socket
-    // kept); Failed: the socket is broken and worth a reconnect.
-    enum class Sent { Done, Full, Failed };
-    bool Queue(const char* record, std::size_t n);
-    Sent SendBatch();
+    void Append(const char* record, std::size_t n);
+    bool BatchFull() const { return mCount >= MaxRecords || mDataLen > FlushAbove; }
+    // Sends what waits and the batch, reconnecting once when the socket
+    // failed; false when that failed too (the socket closed, what waited
+    // dropped). The batch is emptied either way.
+    bool Flush();
+    // One attempt: false when a send failed for another reason than a full
+    // socket. What the socket did not take waits.
+    bool Deliver();
+    bool Drain();
+    // Puts the batch's records behind what waits, but for the first `taken`
+    // bytes the socket took.
+    void Keep(std::size_t taken);
+    void Consume(std::size_t bytes);
+    void DropBacklog();
+    void UpdateWatch();
     void ClearBatch();
     void Console(const char* text);
 
@@ -91,6 +140,13 @@ private:
     msghdr mHeader;
     iovec mIov[MaxRecords];
     int mCount = 0;
+    // The backlog: waiting records, oldest first, from mBacklogHead on; the
+    // length of each; on a stream, what of the first one was already sent.
+    std::string mBacklog;
+    std::size_t mBacklogHead = 0;
+    std::deque<std::uint16_t> mBacklogRecords;
+    std::size_t mHeadSent = 0;
+    Watch mWatch{*this};
 };
 
 extern SysLogManager syslogManager;

@@ -4,7 +4,9 @@
 #include "tests/runtime/test_util.hpp"
 
 #include <ctime>
+#include <poll.h>
 #include <syslog.h>
+#include <thread>
 
 namespace
 {
@@ -168,6 +170,237 @@ TEST_F(SysLogTest, StreamReceiverAfterProtocolTypeError)
     std::string got(expected.size(), '\0');
     ASSERT_EQ(ssize_t(got.size()), recv(peer.lowlevel_fd(), &got[0], got.size(), MSG_WAITALL));
     EXPECT_EQ(expected, got);
+}
+
+} // namespace
+
+namespace
+{
+
+// The text of each record in the records (each ended by its NUL), in order.
+std::vector<std::string> Texts(const std::string& records)
+{
+    std::vector<std::string> texts;
+    const std::string prefix = std::string(kStamp) + kIdent + ": ";
+    for (std::size_t at = 0; at < records.size();) {
+        const std::size_t nul = records.find('\0', at);
+        const std::size_t open = records.find('>', at);
+        if (nul == std::string::npos || open > nul || records.compare(open + 1, prefix.size(), prefix) != 0) {
+            texts.push_back("not a whole record: " + records.substr(at, 40));
+            break;
+        }
+        texts.push_back(records.substr(open + 1 + prefix.size(), nul - open - 1 - prefix.size()));
+        at = nul + 1;
+    }
+    return texts;
+}
+
+std::string Line(int i, std::size_t width = 0)
+{
+    std::string text = "line " + std::to_string(i);
+    return text + std::string(width > text.size() ? width - text.size() : 0, '.');
+}
+
+// The lines from..to-1 of a width, or the first difference.
+::testing::AssertionResult Lines(const std::vector<std::string>& texts, int from, int to,
+                                 std::size_t width = 0)
+{
+    if (texts.size() != std::size_t(to - from))
+        return ::testing::AssertionFailure() << texts.size() << " lines, not " << to - from;
+    for (int i = from; i < to; ++i)
+        if (texts[std::size_t(i - from)] != Line(i, width))
+            return ::testing::AssertionFailure() << "at " << i - from << ": " << texts[std::size_t(i - from)];
+    return ::testing::AssertionSuccess();
+}
+
+class SysLogBacklogTest : public SysLogTest
+{
+protected:
+    // A small send buffer: a batch takes more than one of the socket's
+    // buffers, so a stream may take a part of it.
+    void ShrinkSendBuffer()
+    {
+        const int size = 4096;
+        ASSERT_EQ(0, ::setsockopt(syslogManager.fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size));
+    }
+    // Writes one line a flush until the socket refuses one.
+    int FillSocket(std::ostream& os, std::size_t width = 0)
+    {
+        int n = 0;
+        while (n < 100000 && syslogManager.waiting() == 0)
+            os << Line(n++, width) << std::endl;
+        EXPECT_NE(0u, syslogManager.waiting());
+        return n;
+    }
+    // Reads on, letting what waits go after each read, until nothing waits.
+    std::string ReadAll(int fd)
+    {
+        std::string got;
+        for (int round = 0; round < 100000; ++round) {
+            for (const std::string& d : testutil::datagrams(fd))
+                got += d;
+            if (syslogManager.waiting() == 0)
+                break;
+            syslogManager.sendmsg();
+        }
+        for (const std::string& d : testutil::datagrams(fd))
+            got += d;
+        return got;
+    }
+    std::string ReadStream(int fd)
+    {
+        std::string got;
+        char buffer[65536];
+        for (int round = 0; round < 100000; ++round) {
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+                got.append(buffer, std::size_t(n));
+            if (syslogManager.waiting() == 0)
+                break;
+            syslogManager.sendmsg();
+        }
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            got.append(buffer, std::size_t(n));
+        return got;
+    }
+};
+
+// What the reader cannot take at once waits; lines written meanwhile go
+// behind it, and everything arrives once, in order, as the reader reads.
+TEST_F(SysLogBacklogTest, WhatTheReaderCannotTakeWaitsInOrder)
+{
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+    std::ostream os(&buf);
+    int n = FillSocket(os);
+    for (int i = 0; i < 5; ++i)
+        os << Line(n++) << std::endl;
+    // Once the reader has taken something, the next line lets what waits go
+    // first.
+    std::string got;
+    for (const std::string& d : Received())
+        got += d;
+    os << Line(n) << "\n" << Line(n + 1) << std::endl;
+    n += 2;
+    got += ReadAll(mSocket.lowlevel_fd());
+    EXPECT_TRUE(Lines(Texts(got), 0, n));
+    EXPECT_EQ(0u, syslogManager.waiting());
+
+    // With room again, a line is one datagram of its own at once.
+    os << "alone" << std::endl;
+    EXPECT_EQ(Datagrams{Record(27, "alone")}, Received());
+}
+
+// At most BacklogSize bytes of records wait; a record that finds the backlog
+// full is dropped. Those that waited still arrive in order, then new ones.
+TEST_F(SysLogBacklogTest, BacklogHoldsItsSizeAndDropsWhatFindsItFull)
+{
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+    std::ostream os(&buf);
+    const std::size_t width = 900;
+    int n = FillSocket(os, width);
+    const std::size_t record = Record(27, Line(0, width)).size();
+    const int more = int(SysLogManager::BacklogSize / record) + 50;
+    for (int i = 0; i < more; ++i) {
+        os << Line(n++, width) << std::endl;
+        ASSERT_LE(syslogManager.waiting(), std::size_t(SysLogManager::BacklogSize));
+    }
+    EXPECT_GT(syslogManager.waiting() + record, std::size_t(SysLogManager::BacklogSize)) << "full";
+
+    std::vector<std::string> texts = Texts(ReadAll(mSocket.lowlevel_fd()));
+    ASSERT_LT(texts.size(), std::size_t(n)) << "the last ones were dropped";
+    EXPECT_TRUE(Lines(texts, 0, int(texts.size()), width));
+    os << "after" << std::endl;
+    EXPECT_EQ(Datagrams{Record(27, "after")}, Received());
+}
+
+// On a stream, a send that takes part of a batch leaves the rest to go on
+// from there: every record arrives whole, once, in order.
+TEST_F(SysLogBacklogTest, AStreamGetsEveryRecordWholeAfterPartialSends)
+{
+    syslogManager.closelog();
+    Bind(SOCK_STREAM);
+    syslogManager.openlog(kIdent, LOG_NDELAY, 0);
+    ASSERT_TRUE(syslogManager.connected());
+    Fd peer(::accept(mSocket.lowlevel_fd(), nullptr, nullptr));
+    ShrinkSendBuffer();
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+    std::ostream os(&buf);
+    // Whole batches of lines of odd lengths: the socket fills in the middle
+    // of one.
+    int n = 0;
+    for (int flush = 0; flush < 10000 && syslogManager.waiting() == 0; ++flush) {
+        for (int i = 0; i < 70; ++i)
+            os << Line(n++, 137) << "\n";
+        os << std::flush;
+    }
+    ASSERT_NE(0u, syslogManager.waiting());
+    for (int i = 0; i < 40; ++i)
+        os << Line(n++, 137) << std::endl;
+    EXPECT_TRUE(Lines(Texts(ReadStream(peer.lowlevel_fd())), 0, n, 137));
+}
+
+// The reader restarted while records waited: they go to the new one, then
+// what comes after. On a stream, a record the old connection took in part is
+// sent again whole.
+TEST_F(SysLogBacklogTest, AReaderRestartedGetsWhatWaited)
+{
+    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type);
+        syslogManager.closelog();
+        Bind(type);
+        syslogManager.openlog(kIdent, LOG_NDELAY, 0);
+        ASSERT_TRUE(syslogManager.connected());
+        Fd peer(type == SOCK_STREAM ? ::accept(mSocket.lowlevel_fd(), nullptr, nullptr) : -1);
+        if (type == SOCK_STREAM)
+            ShrinkSendBuffer();
+        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+        std::ostream os(&buf);
+        int n = 0;
+        for (int flush = 0; flush < 10000 && syslogManager.waiting() == 0; ++flush) {
+            for (int i = 0; i < 40; ++i)
+                os << Line(n++, 301) << "\n";
+            os << std::flush;
+        }
+        ASSERT_NE(0u, syslogManager.waiting());
+        peer.close();
+        Bind(type); // the old reader is gone with what it held
+        os << Line(n++, 301) << std::endl;
+        if (type == SOCK_STREAM)
+            peer = Fd(::accept(mSocket.lowlevel_fd(), nullptr, nullptr));
+        const int fd = type == SOCK_STREAM ? peer.lowlevel_fd() : mSocket.lowlevel_fd();
+        const std::vector<std::string> texts = Texts(type == SOCK_STREAM ? ReadStream(fd) : ReadAll(fd));
+        ASSERT_FALSE(texts.empty());
+        const int first = n - int(texts.size());
+        EXPECT_GT(first, 0) << "the old reader held the first ones";
+        EXPECT_TRUE(Lines(texts, first, n, 301));
+    }
+}
+
+// At the end, what waits gets a bounded time to leave: all of it when the
+// reader reads meanwhile, and the wait ends when it never does.
+TEST_F(SysLogBacklogTest, LingerSendsWhatWaitsWhileTheReaderReads)
+{
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+    std::ostream os(&buf);
+    const int n = FillSocket(os);
+    syslogManager.linger(50);
+    EXPECT_NE(0u, syslogManager.waiting()) << "nobody read";
+
+    std::string got;
+    std::thread reader([&got, n, fd = mSocket.lowlevel_fd()] {
+        char buffer[65536];
+        while (got.find(Line(n - 1) + std::string(1, '\0')) == std::string::npos) {
+            pollfd entry{fd, POLLIN, 0};
+            if (::poll(&entry, 1, 10000) <= 0)
+                break;
+            const ssize_t r = ::recv(fd, buffer, sizeof buffer, 0);
+            if (r > 0)
+                got.append(buffer, std::size_t(r));
+        }
+    });
+    syslogManager.linger(60000);
+    reader.join();
+    EXPECT_EQ(0u, syslogManager.waiting());
+    EXPECT_TRUE(Lines(Texts(got), 0, n));
 }
 
 } // namespace
