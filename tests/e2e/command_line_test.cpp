@@ -10,7 +10,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -36,40 +35,6 @@ const char kDump[] = "/var/log/server-status";
 bool exists(const e2e::Daemon& daemon, const char* fixed)
 {
     return ::access(daemon.path(fixed).c_str(), F_OK) == 0;
-}
-
-// The syslog socket under the private root, where a detached daemon's
-// streams go: a datagram socket bound at "/dev/log", or -1.
-int bind_syslog(const e2e::Daemon& daemon)
-{
-    ::mkdir(daemon.path("/dev").c_str(), 0755);
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Stops a detached daemon whose syslog socket is `fd`, then closes that;
-// reads on meanwhile, as a syslog daemon does.
-void stop_detached(const e2e::Daemon& daemon, int pid, int fd)
-{
-    ::kill(pid, SIGTERM);
-    bool removed = false;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && !removed; ++i, ::poll(nullptr, 0, 10)) {
-        char buf[16384];
-        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-        }
-        removed = !exists(daemon, kPidFile);
-    }
-    EXPECT_TRUE(removed);
-    if (!removed)
-        ::kill(pid, SIGKILL);
-    ::close(fd);
 }
 
 // The status dump once its table is closed.
@@ -393,83 +358,6 @@ TEST(StatusDump, NeverWaitsAndReportsWhatCouldNotBeWritten)
         daemon.signal(SIGTERM);
         EXPECT_EQ(0, daemon.wait_exit());
     }
-}
-
-TEST(DaemonMode, StartUpLineGoesToSyslogAfterDetaching)
-{
-    e2e::Daemon daemon;
-    const int fd = bind_syslog(daemon);
-    ASSERT_GE(fd, 0);
-
-    daemon.start({{"-D"}});
-    EXPECT_EQ(0, daemon.wait_exit()) << "the parent leaves once the daemon is detached";
-    EXPECT_EQ("", daemon.out()) << "nothing after detaching reaches the terminal";
-
-    std::string records;
-    const std::string expected =
-        "qvd-T230630-1920: Starting server [T230630-1920], port=" + std::to_string(daemon.port());
-    for (int i = 0; i < e2e::deadline_ms() / 100 && records.find(expected) == std::string::npos; ++i) {
-        pollfd p{fd, POLLIN, 0};
-        char buf[16384];
-        const ssize_t n = ::poll(&p, 1, 100) > 0 ? ::recv(fd, buf, sizeof buf, 0) : 0;
-        if (n > 0)
-            records.append(buf, std::size_t(n));
-    }
-    EXPECT_NE(std::string::npos, records.find(expected)) << records;
-    EXPECT_EQ(0u, records.find("<29>")) << "a notice of the daemon facility";
-
-    int pid = 0;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
-        pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
-    ASSERT_GT(pid, 0);
-    EXPECT_NE(daemon.pid(), pid) << "the pid file names the detached process";
-    stop_detached(daemon, pid, fd);
-}
-
-// A syslog reader that takes nothing holds nothing up: the detached daemon
-// opens its port and answers while its records are dropped, and its lines
-// reach the reader again once it reads.
-TEST(DaemonMode, ASyslogReaderThatStopsReadingHoldsNothingUp)
-{
-    e2e::Daemon daemon;
-    const int fd = bind_syslog(daemon);
-    ASSERT_GE(fd, 0);
-
-    daemon.start({{"-D"}});
-    EXPECT_EQ(0, daemon.wait_exit());
-    int pid = 0;
-    for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
-        pid = std::atoi(e2e::read_file(daemon.path(kPidFile)).c_str());
-    ASSERT_GT(pid, 0);
-    // Start-up alone writes more lines than the socket holds; each SIGHUP
-    // adds one, and its resource report to the controller shows it was served.
-    e2e::Controller controller;
-    const bool served = controller.connect(daemon.port());
-    EXPECT_TRUE(served) << "the port opens while nobody reads the log";
-    for (int i = 0; served && i < 3; ++i) {
-        ::kill(pid, SIGHUP);
-        ASSERT_TRUE(controller.send_payload(e2e::bytes("80 01 05 18")));
-        e2e::Bytes answer;
-        ASSERT_TRUE(controller.receive_payload(answer)) << i;
-    }
-
-    // Read on: a line written now reaches the reader.
-    std::string records;
-    bool resumed = false;
-    for (int i = 0; served && i < e2e::deadline_ms() / 100 && !resumed; ++i) {
-        char buf[16384];
-        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-            records.append(buf, std::size_t(n));
-        if (i == 0) {
-            records.clear();
-            ::kill(pid, SIGHUP);
-        }
-        resumed = records.find("qvd-T230630-1920: update hardware resources") != std::string::npos;
-        ::poll(nullptr, 0, 100);
-    }
-    EXPECT_TRUE(resumed) << records;
-
-    stop_detached(daemon, pid, fd);
 }
 
 // In the foreground a failed write loses only what it could not write. The
