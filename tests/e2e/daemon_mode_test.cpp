@@ -22,7 +22,7 @@ namespace
 const char kPidFile[] = "/var/run/server.pid";
 const char kIdent[] = "qvd-T230630-1920";
 // What of the daemon's records may wait for a reader that does not read.
-const std::size_t kBacklog = 256 * 1024;
+const std::size_t kBacklog = 262144; // 256 KiB
 
 // True once the process has ended; a zombie counts, as nobody here reaps it.
 bool gone(int pid)
