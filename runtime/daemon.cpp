@@ -83,8 +83,14 @@ void KeepStandardStreamsWriting()
         return;
     done = true;
     // Never deleted: the streams are written until the very end of exit.
-    for (std::ostream* os : {&std::cout, &std::cerr, &std::clog})
-        os->rdbuf(new LossyStreamBuf(os->rdbuf()));
+    // Kept here too, so that they are still held once daemon mode has given
+    // the streams other buffers.
+    static LossyStreamBuf* kept[3];
+    int i = 0;
+    for (std::ostream* os : {&std::cout, &std::cerr, &std::clog}) {
+        kept[i] = new LossyStreamBuf(os->rdbuf());
+        os->rdbuf(kept[i++]);
+    }
 }
 
 } // namespace Daemon
