@@ -232,6 +232,33 @@ protected:
         EXPECT_NE(0u, syslogManager.waiting());
         return n;
     }
+    // A reader of the type at "/dev/log" and the client connected to it; for
+    // a stream, the accepted connection, with a small send buffer.
+    Fd Reconnect(int type)
+    {
+        syslogManager.closelog();
+        Bind(type);
+        syslogManager.openlog(kIdent, LOG_NDELAY, 0);
+        EXPECT_TRUE(syslogManager.connected());
+        if (type != SOCK_STREAM)
+            return Fd();
+        Fd peer(::accept(mSocket.lowlevel_fd(), nullptr, nullptr));
+        ShrinkSendBuffer();
+        return peer;
+    }
+    // Flushes batches of `lines` lines of the width until the socket refuses
+    // some; the number of lines written.
+    int FillInBatches(std::ostream& os, int lines, std::size_t width)
+    {
+        int n = 0;
+        for (int flush = 0; flush < 10000 && syslogManager.waiting() == 0; ++flush) {
+            for (int i = 0; i < lines; ++i)
+                os << Line(n++, width) << "\n";
+            os << std::flush;
+        }
+        EXPECT_NE(0u, syslogManager.waiting());
+        return n;
+    }
     // Reads on, letting what waits go after each read, until nothing waits.
     std::string ReadAll(int fd)
     {
@@ -316,23 +343,12 @@ TEST_F(SysLogBacklogTest, BacklogHoldsItsSizeAndDropsWhatFindsItFull)
 // from there: every record arrives whole, once, in order.
 TEST_F(SysLogBacklogTest, AStreamGetsEveryRecordWholeAfterPartialSends)
 {
-    syslogManager.closelog();
-    Bind(SOCK_STREAM);
-    syslogManager.openlog(kIdent, LOG_NDELAY, 0);
-    ASSERT_TRUE(syslogManager.connected());
-    Fd peer(::accept(mSocket.lowlevel_fd(), nullptr, nullptr));
-    ShrinkSendBuffer();
+    Fd peer = Reconnect(SOCK_STREAM);
     ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
     std::ostream os(&buf);
     // Whole batches of lines of odd lengths: the socket fills in the middle
     // of one.
-    int n = 0;
-    for (int flush = 0; flush < 10000 && syslogManager.waiting() == 0; ++flush) {
-        for (int i = 0; i < 70; ++i)
-            os << Line(n++, 137) << "\n";
-        os << std::flush;
-    }
-    ASSERT_NE(0u, syslogManager.waiting());
+    int n = FillInBatches(os, 70, 137);
     for (int i = 0; i < 40; ++i)
         os << Line(n++, 137) << std::endl;
     EXPECT_TRUE(Lines(Texts(ReadStream(peer.lowlevel_fd())), 0, n, 137));
@@ -345,22 +361,10 @@ TEST_F(SysLogBacklogTest, AReaderRestartedGetsWhatWaited)
 {
     for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
         SCOPED_TRACE(type);
-        syslogManager.closelog();
-        Bind(type);
-        syslogManager.openlog(kIdent, LOG_NDELAY, 0);
-        ASSERT_TRUE(syslogManager.connected());
-        Fd peer(type == SOCK_STREAM ? ::accept(mSocket.lowlevel_fd(), nullptr, nullptr) : -1);
-        if (type == SOCK_STREAM)
-            ShrinkSendBuffer();
+        Fd peer = Reconnect(type);
         ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
         std::ostream os(&buf);
-        int n = 0;
-        for (int flush = 0; flush < 10000 && syslogManager.waiting() == 0; ++flush) {
-            for (int i = 0; i < 40; ++i)
-                os << Line(n++, 301) << "\n";
-            os << std::flush;
-        }
-        ASSERT_NE(0u, syslogManager.waiting());
+        int n = FillInBatches(os, 40, 301);
         peer.close();
         Bind(type); // the old reader is gone with what it held
         os << Line(n++, 301) << std::endl;
