@@ -88,6 +88,12 @@ bool alive(int pid)
 class Children : public e2etest::DaemonTest
 {
 protected:
+    // The fake programs' lists of the processes they run.
+    Children()
+    {
+        programs.watch(daemon.path("/usr/local/sbin/pids"));
+        programs.watch(daemon.path("/usr/local/bin/pids"));
+    }
     // A test that ended early stops the daemon here, and leaves nothing
     // running either.
     void TearDown() override
@@ -226,7 +232,8 @@ protected:
     }
     // Stops the daemon; the processes of `pids` still running once it has
     // gone and whatever it killed last has had the time to end. They are
-    // killed then, so that none holds the daemon's output open.
+    // killed then, with their groups and every process the fake programs
+    // listed, so that none holds the daemon's output open.
     std::string survivors_of_stop(std::set<int> const& pids)
     {
         daemon.signal(SIGTERM);
@@ -244,8 +251,8 @@ protected:
                 break;
         }
         for (int pid : pids) // nothing of this test is left on the machine
-            if (alive(pid))
-                ::kill(pid, SIGKILL);
+            programs.add(pid);
+        programs.end();
         EXPECT_EQ(0, daemon.wait_exit());
         stopped = true;
         return left;

@@ -1,13 +1,15 @@
 #pragma once
 // What the end-to-end tests share: the daemon serving under its private root
-// with a controller connected, stopped by SIGTERM at the end of the test; the
-// next message that is not a line status report (the line interfaces send one
+// with a controller connected, stopped by SIGTERM at the end of the test, and
+// whatever its programs left running killed once it has gone; the next
+// message that is not a line status report (the line interfaces send one
 // every second while a controller is connected), the next messages as short
 // texts; the board's journal lines.
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <poll.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 #include "tests/support/controller.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace e2etest
 {
@@ -54,6 +57,7 @@ inline bool status_report(const Bytes& payload)
 class DaemonTest : public ::testing::Test
 {
 protected:
+    DaemonTest() { programs.watch(daemon.path("/pids")); }
     void start(const e2e::DaemonOptions& options = {})
     {
         ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
@@ -64,7 +68,19 @@ protected:
         if (daemon.pid() <= 0)
             return;
         daemon.signal(SIGTERM);
+        end_programs();
         EXPECT_EQ(0, daemon.wait_exit());
+    }
+    // Once the daemon has gone after its stop (or the deadline has passed),
+    // kills whatever of its programs still runs: its stop should have ended
+    // them, and one left holding its output would keep wait_exit() reading.
+    void end_programs()
+    {
+        for (int waited = 0; waited < e2e::deadline_ms() && support::running(daemon.pid()); waited += 20) {
+            daemon.collect_output();
+            ::poll(nullptr, 0, 20);
+        }
+        programs.end();
     }
     bool send(const LGCP::Message& m) { return controller.send_payload(e2e::encode(m)); }
     // The next payload that is not a line status report.
@@ -104,6 +120,10 @@ protected:
     e2e::Daemon daemon;
     e2e::Controller controller;
     LGCP::Message last;
+    // The daemon's programs: fake ones append their numbers to "<root>/pids"
+    // ($QUELVAD_ROOT/pids), or to files a test adds. Made before the daemon
+    // starts, and gone before its root is removed.
+    support::ProcessGuard programs;
 };
 
 } // namespace e2etest

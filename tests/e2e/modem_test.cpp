@@ -44,12 +44,14 @@ std::string activation(std::int32_t session, const std::string& ip)
     return word(16) + word(2) + word(s) + word(1) + word(36) + word(3) + word(s) + word(0) + ip + word(1500);
 }
 
-// Records its arguments, sends one request for the modem of its data device
-// (session -1 on a network interface), writes the two records it gets back in
-// hex, and leaves on SIGHUP.
+// Adds its number to the fixture's list of programs, records its arguments,
+// sends one request for the modem of its data device (session -1 on a network
+// interface), writes the two records it gets back in hex, and leaves on
+// SIGHUP.
 const char kFakePppd[] = R"(#!/usr/bin/env python3
 import os, signal, socket, struct, sys
 root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
+open(root + '/pids', 'a').write('%%d\n' %% os.getpid())
 open(root + '/pppd.args', 'w').write(' '.join(sys.argv))
 def hup(*_):
     open(root + '/pppd.hup', 'w').write('hup')

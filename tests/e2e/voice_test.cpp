@@ -365,6 +365,7 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
     for (const char* d : {"/usr", "/usr/local", "/usr/local/sbin"})
         ::mkdir(daemon.path(d).c_str(), 0755);
     std::ofstream(program) << "#!/bin/sh\n"
+                              "echo $$ >> \"$QUELVAD_ROOT/pids\"\n"
                               "printf '%s\\n' \"$@\" > \"$0.args\"\n"
                               "dd bs=4096 count=1 of=\"$0.stdin\" 2>/dev/null\n"
                               "exit 3\n";

@@ -24,6 +24,7 @@
 #include "platform/sim/hal_model.hpp"
 #include "platform/sim/mcc_model.hpp"
 #include "tests/runtime/test_util.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace
 {
@@ -162,6 +163,7 @@ TEST(SimBoard, ARequestOnAHandedOutDescriptorMakesNoSystemCall)
     const int hal = sim.open(platform::hal::kPath, O_RDWR);
     platform::hal::SwitchChannel refresh{8192};
     ASSERT_EQ(0, sim.ioctl(hal, platform::hal::kDisable, &refresh));
+    support::ProcessGuard started;
     const pid_t child = ::fork();
     if (child == 0) {
         if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0)
@@ -169,8 +171,9 @@ TEST(SimBoard, ARequestOnAHandedOutDescriptorMakesNoSystemCall)
         const int result = sim.ioctl(hal, platform::hal::kDisable, &refresh);
         ::syscall(SYS_exit, result == 0 ? 0 : 1);
     }
+    started.add(child);
     int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(support::reap(child, status)) << "the child has not ended";
     if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
         GTEST_SKIP() << "no strict seccomp mode here";
     EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);

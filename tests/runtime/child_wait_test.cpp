@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include "tests/runtime/loop_fixture.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace
 {
@@ -214,8 +215,11 @@ pid_t LeavingChild(bool stay, pid_t& left)
 // running are killed, the children reaped.
 TEST_F(ChildWaitTest, WhatAChildLeftInItsGroupGoesWithIt)
 {
+    support::ProcessGuard started; // what a failed check leaves running
     pid_t left = 0;
     const pid_t ended = LeavingChild(false, left);
+    started.add(ended);
+    started.add(left);
     ASSERT_LT(0, ended);
     ASSERT_LT(0, left);
     EXPECT_EQ(ended, ::getpgid(left)) << "the child leads a group of its own";
@@ -224,6 +228,8 @@ TEST_F(ChildWaitTest, WhatAChildLeftInItsGroupGoesWithIt)
     EXPECT_FALSE(ChildWait::KillGroup(ended));
 
     const pid_t running = LeavingChild(true, left);
+    started.add(running);
+    started.add(left);
     ASSERT_LT(0, running);
     ASSERT_LT(0, left);
     ASSERT_EQ(1u, ChildWaitService::childWaitService->groups().size());
@@ -289,15 +295,17 @@ TEST(ChildFork, ChildStartsWithDefaultSignalsAndAnEmptyMask)
 
     EXPECT_EQ(std::string(31, 'd') + "-", ChildSignals());
 
+    support::ProcessGuard started;
     const int pid = ChildWait::Fork();
     if (pid == 0) {
         ::pause();
         ::_exit(0);
     }
+    started.add(pid);
     ASSERT_LT(0, pid);
     ::kill(pid, SIGTERM);
     int status = 0;
-    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(support::reap(pid, status)) << "still running after SIGTERM";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 
     struct sigaction now = {};

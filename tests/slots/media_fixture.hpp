@@ -21,6 +21,7 @@
 #include "slots/slots.hpp"
 #include "tests/control/fixture.hpp"
 #include "tests/slots/media_text.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace mediatest
 {
@@ -45,6 +46,7 @@ protected:
         std::signal(SIGPIPE, SIG_IGN);
         char dir[] = "/tmp/quelvad-media-XXXXXX";
         root = ::mkdtemp(dir);
+        programs.watch(root + "/pids");
         ::setenv("QUELVAD_ROOT", root.c_str(), 1);
         Paths::reload();
         for (const char* d : {"/usr", "/usr/local", "/usr/local/voice", "/usr/local/sbin"})
@@ -69,6 +71,9 @@ protected:
         run_for(1);
         board().service();
         EXPECT_TRUE(Slots::instance().GetLive().empty());
+        // Whatever the slots' programs (or a failed check) left running.
+        programs.children();
+        programs.end();
         ::system(("rm -rf " + root).c_str());
         ::unsetenv("QUELVAD_ROOT");
         Paths::reload();
@@ -173,6 +178,9 @@ protected:
     }
 
     std::string root;
+    // The programs a test runs: fake ones append their numbers to
+    // "$QUELVAD_ROOT/pids"; ended in TearDown with every child left.
+    support::ProcessGuard programs;
     CtrlSrv::Server server;
     ctltest::TcpPair pair;
     ctltest::Capture quiet{std::clog};

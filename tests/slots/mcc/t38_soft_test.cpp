@@ -23,8 +23,9 @@ using mediatest::t38Create;
 
 // Writes its arguments and one frame of its standard input beside itself and
 // exits with the code in "exit"; with "ignore" it ignores SIGTERM and sleeps
-// for good.
+// for good. Its number goes to the fixture's list of programs.
 const char kFakeT38[] = "#!/bin/sh\n"
+                        "echo $$ >> \"$QUELVAD_ROOT/pids\"\n"
                         "d=$(dirname \"$0\")\n"
                         "if [ \"$1\" = --num-of-instances ]; then\n"
                         "  [ -f \"$d/instances\" ] && cat \"$d/instances\"\n"
@@ -194,8 +195,9 @@ TEST_F(T38Slots, ProgramThatCannotBeForked)
         Slot* slot = T38SoftFactory::instance().INewSlot(c.get_create());
         ::_exit(slot ? 1 : !err.text().empty() ? 2 : 0);
     }
+    programs.add(pid);
     int status = 0;
-    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(support::reap(pid, status)) << "the child has not ended";
     ASSERT_TRUE(WIFEXITED(status)) << status;
     if (WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "no seccomp filter here";
@@ -203,10 +205,11 @@ TEST_F(T38Slots, ProgramThatCannotBeForked)
 }
 
 // Helpers that write their pid beside themselves and answer or not, some
-// leaving a sleep behind in their group. The query waits for none of them to
-// end: a helper that answered and runs on is killed with its group kQueryWait
-// ms after its line, a silent one at once; one that has ended has what it
-// left in its group killed as it is reaped, without the wait.
+// leaving a sleep behind in their group (its pid written by `left`). The
+// query waits for none of them to end: a helper that answered and runs on is
+// killed with its group kQueryWait ms after its line, a silent one at once;
+// one that has ended has what it left in its group killed as it is reaped,
+// without the wait. Every pid also goes to the fixture's list of programs.
 TEST_F(T38Slots, InstanceQueryKillsTheHelperAndItsGroup)
 {
     const struct Row {
@@ -217,15 +220,18 @@ TEST_F(T38Slots, InstanceQueryKillsTheHelperAndItsGroup)
     } rows[] = {
         {"echo 4; exec sleep 60", 4, "", true},
         {"exec sleep 60", 0, "t38: can't detect T38 resources\n", false},
-        {"sleep 60 & echo $! > \"$d/bg\"; exit 0", 0, "t38: can't detect T38 resources\n", false},
-        {"sleep 60 & echo $! > \"$d/bg\"; echo 4; exit 0", 4, "", false},
+        {"sleep 60 & left $!; exit 0", 0, "t38: can't detect T38 resources\n", false},
+        {"sleep 60 & left $!; echo 4; exit 0", 4, "", false},
     };
     const std::string dir = root + "/usr/local/sbin/";
     for (const Row& r : rows) {
         SCOPED_TRACE(r.script);
         std::remove((dir + "bg").c_str());
         write_file("/usr/local/sbin/t38",
-                   std::string("#!/bin/sh\nd=$(dirname \"$0\")\necho $$ > \"$d/pid\"\n") + r.script + "\n",
+                   std::string("#!/bin/sh\nd=$(dirname \"$0\")\necho $$ > \"$d/pid\"\n"
+                               "echo $$ >> \"$QUELVAD_ROOT/pids\"\n"
+                               "left() { echo $1 > \"$d/bg\"; echo $1 >> \"$QUELVAD_ROOT/pids\"; }\n") +
+                       r.script + "\n",
                    0755);
         ctltest::Capture log(std::clog);
         EXPECT_EQ(r.answer, T38SoftFactory::instance().QueryNumOfInstances());

@@ -121,11 +121,14 @@ protected:
         for (const char* c : {"netif remove hdlc0", "netif remove hdlc1", "netif remove hdlc2"})
             board().execute(c);
     }
-    // A fake program: records its arguments in <root>/args, then runs `body`.
+    // A fake program: adds its number to the fixture's list of programs,
+    // records its arguments in <root>/args, then runs `body`.
     std::string program(const char* name, const char* body)
     {
         std::string path = root + "/" + name;
-        std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" > " << root << "/args\n" << body << "\n";
+        std::ofstream(path) << "#!/bin/sh\necho $$ >> " << root << "/pids\necho \"$0 $*\" > " << root
+                            << "/args\n"
+                            << body << "\n";
         ::chmod(path.c_str(), 0755);
         return path;
     }
