@@ -21,22 +21,8 @@ namespace
 
 // Holds SIGCHLD for a scope: the handler then cannot reap a child, nor change
 // the groups, meanwhile.
-class HoldChld
-{
-public:
-    HoldChld()
-    {
-        sigset_t chld;
-        ::sigemptyset(&chld);
-        ::sigaddset(&chld, SIGCHLD);
-        ::sigprocmask(SIG_BLOCK, &chld, &mOld);
-    }
-    ~HoldChld() { ::sigprocmask(SIG_SETMASK, &mOld, nullptr); }
-    HoldChld(const HoldChld&) = delete;
-    HoldChld& operator=(const HoldChld&) = delete;
-
-private:
-    sigset_t mOld;
+struct HoldChld : IPC::Signal::Hold {
+    HoldChld() : Hold(SIGCHLD) {}
 };
 
 } // namespace

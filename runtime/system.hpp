@@ -39,6 +39,26 @@ int handle(int sig, InfoHandler handler, int flags, const Set& block);
 int handle(int sig, PlainHandler handler, int flags);
 int handle(int sig, PlainHandler handler, int flags, const Set& block);
 
+// Holds (blocks) one signal for a scope; the mask before it comes back at
+// its end.
+class Hold
+{
+public:
+    explicit Hold(int sig)
+    {
+        sigset_t one;
+        ::sigemptyset(&one);
+        ::sigaddset(&one, sig);
+        ::sigprocmask(SIG_BLOCK, &one, &mOld);
+    }
+    ~Hold() { ::sigprocmask(SIG_SETMASK, &mOld, nullptr); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    sigset_t mOld{};
+};
+
 int ignore(int sig); // SIG_IGN
 int system(int sig); // SIG_DFL
 

@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "runtime/system.hpp"
+
 namespace support
 {
 
@@ -70,32 +72,12 @@ inline unsigned long long boot_ticks()
            static_cast<unsigned long long>(now.tv_nsec) * hz / 1000000000ULL;
 }
 
-// Holds SIGCHLD for a scope, so that no handler of it (the child-wait
-// service's) reaps a child meanwhile.
-class HoldChld
-{
-public:
-    HoldChld()
-    {
-        sigset_t chld;
-        ::sigemptyset(&chld);
-        ::sigaddset(&chld, SIGCHLD);
-        ::sigprocmask(SIG_BLOCK, &chld, &mOld);
-    }
-    ~HoldChld() { ::sigprocmask(SIG_SETMASK, &mOld, nullptr); }
-    HoldChld(const HoldChld&) = delete;
-    HoldChld& operator=(const HoldChld&) = delete;
-
-private:
-    sigset_t mOld{};
-};
-
 // Reaps a child of this process once it has ended, its wait status in
 // `status`; false when it has not ended within `ms` (a generous bound, so that
 // a child that never ends fails the test instead of hanging it) or is no child.
 inline bool reap(pid_t pid, int& status, int ms = 30000)
 {
-    const HoldChld hold;
+    const IPC::Signal::Hold hold(SIGCHLD);
     timespec start{}, now{};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
@@ -167,7 +149,7 @@ public:
         if (pids.empty())
             return;
 
-        const HoldChld hold;
+        const IPC::Signal::Hold hold(SIGCHLD);
         const pid_t session = ::getsid(0);
         const auto started = [&](const ProcStat& p) { return p.session == session && p.start >= mSince; };
         std::vector<pid_t> ours;
