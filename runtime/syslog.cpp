@@ -450,12 +450,15 @@ void SysLogManager::sendmsg()
 
 void SysLogManager::linger(int ms)
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::int64_t deadline = std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + ms;
-    while (!mBacklogRecords.empty() && mFd >= 0) {
+    // The system's clock, not the loop's: this runs when the loop is gone.
+    const auto now_ms = [] {
+        timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const std::int64_t left = deadline - (std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+        return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    };
+    const std::int64_t deadline = now_ms() + ms;
+    while (!mBacklogRecords.empty() && mFd >= 0) {
+        const std::int64_t left = deadline - now_ms();
         if (left <= 0)
             return;
         pollfd entry{mFd, POLLOUT, 0};

@@ -4,7 +4,6 @@
 // reads, loses a line.
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/support/controller.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace
 {
@@ -27,12 +27,7 @@ const std::size_t kBacklog = 262144; // 256 KiB
 // True once the process has ended; a zombie counts, as nobody here reaps it.
 bool gone(int pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(stat, text))
-        return true;
-    const std::size_t end = text.rfind(')');
-    return end == std::string::npos || end + 2 >= text.size() || text[end + 2] == 'Z' || text[end + 2] == 'X';
+    return !support::running(pid);
 }
 
 // A daemon started with -D, its syslog reader's socket at "/dev/log" (a
