@@ -1,5 +1,6 @@
 #include "runtime/child_wait.hpp"
 
+#include "runtime/syslog.hpp"
 #include "runtime/system.hpp"
 
 #include <cerrno>
@@ -115,6 +116,9 @@ int ChildWait::Fork(bool group)
         }
         if (group)
             ::setpgid(0, 0);
+        // The records waiting for the syslog reader are the daemon's to send,
+        // and the child must not write into a record it sent in part.
+        syslogManager.forked();
         sigset_t none;
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);

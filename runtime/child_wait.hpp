@@ -84,6 +84,8 @@ public:
     // sent to it at once (a hang-up or stop right after its start) acts on it
     // as on the program and is never taken by a copy of this process's
     // handlers. Signals are held in this process meanwhile. Returns as fork().
+    // The child's syslog client forgets the records that wait for the reader
+    // (they are this process's to send) before the child writes anything.
     //
     // With `group` the child leads a process group of its own (set in both
     // processes, so the group exists whichever runs first), and whatever the

@@ -4,11 +4,13 @@
 #include "runtime/clock.hpp"
 #include "runtime/fd.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <new>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -135,7 +137,9 @@ SysLogManager::~SysLogManager()
 {
     if (mCount > 0)
         Flush();
-    linger(LingerMs);
+    // A child leaves what it could not send: the parent's stop is not its own.
+    if (!mChild)
+        linger(LingerMs);
     CloseSocket();
 }
 
@@ -299,12 +303,19 @@ ssize_t SendNow(int fd, msghdr& header)
 
 } // namespace
 
-bool SysLogManager::Flush()
+bool SysLogManager::Flush(bool room)
 {
+    const std::size_t before = mWaiting;
+    bool sent = Deliver();
+    // A datagram socket's room is that of its connected peer, while each send
+    // goes to whoever holds "/dev/log" now: room that takes nothing means the
+    // peer is a reader that has gone and another holds the path. Connecting
+    // to it makes the room we watch its own.
+    const bool stale =
+        room && sent && mType == SOCK_DGRAM && mCount == 0 && mWaiting > 0 && mWaiting == before;
     // A syslog daemon that was restarted leaves our socket talking to nobody:
     // reconnect once and send again, or every later line is lost.
-    bool sent = Deliver();
-    if (!sent && mConnected) {
+    if ((!sent || stale) && mConnected) {
         CloseSocket();
         openlog(nullptr, mOptions | LOG_NDELAY, 0);
         sent = mConnected && Deliver();
@@ -326,7 +337,7 @@ bool SysLogManager::Deliver()
         return false;
     if (mCount == 0)
         return true;
-    if (!mBacklogRecords.empty()) {
+    if (mWaiting > 0) {
         // Nothing overtakes what waits.
         Keep(0);
         return true;
@@ -351,63 +362,100 @@ bool SysLogManager::Deliver()
 
 void SysLogManager::Keep(std::size_t taken)
 {
-    if (mBacklogHead > 0 && (mBacklogHead >= BacklogSize / 4 || mBacklogHead * 2 >= mBacklog.size())) {
-        mBacklog.erase(0, mBacklogHead);
-        mBacklogHead = 0;
-    }
     std::size_t start = 0;
     for (int i = 0; i < mCount; start += mIov[i].iov_len, ++i) {
         const std::size_t n = mIov[i].iov_len;
         if (start + n <= taken)
             continue;
-        if (start < taken)
+        const char* record = static_cast<const char*>(mIov[i].iov_base);
+        if (start < taken) {
             // A stream took this record in part: the rest goes on from there
-            // (nothing waited before it, so it always has room).
+            // (nothing waited before it, so it has room). Without memory for
+            // it the stream cannot go on whole: a new connection starts
+            // afresh.
+            if (!Push(record, n)) {
+                CloseSocket();
+                return;
+            }
             mHeadSent = taken - start;
-        else if (waiting() + n > BacklogSize)
-            continue;
-        mBacklog.append(static_cast<const char*>(mIov[i].iov_base), n);
-        mBacklogRecords.push_back(static_cast<std::uint16_t>(n));
+        } else if (mWaiting + n <= BacklogSize) {
+            Push(record, n);
+        }
     }
+}
+
+bool SysLogManager::Push(const char* record, std::size_t n)
+{
+    if (!mRing) {
+        mRing.reset(new (std::nothrow) char[BacklogSize]);
+        if (!mRing)
+            return false;
+        mHead = 0;
+    }
+    const std::size_t tail = (mHead + mWaiting) % BacklogSize;
+    const std::size_t first = std::min(n, std::size_t(BacklogSize) - tail);
+    std::memcpy(&mRing[tail], record, first);
+    std::memcpy(&mRing[0], record + first, n - first);
+    mWaiting += n;
+    return true;
+}
+
+std::size_t SysLogManager::Pieces(std::size_t at, std::size_t n, iovec* iov) const
+{
+    const std::size_t start = (mHead + at) % BacklogSize;
+    const std::size_t first = std::min(n, std::size_t(BacklogSize) - start);
+    iov[0].iov_base = &mRing[start];
+    iov[0].iov_len = first;
+    if (first == n)
+        return 1;
+    iov[1].iov_base = &mRing[0];
+    iov[1].iov_len = n - first;
+    return 2;
+}
+
+std::size_t SysLogManager::RecordEnd(std::size_t at) const
+{
+    iovec iov[2];
+    const std::size_t pieces = Pieces(at, mWaiting - at, iov);
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const void* nul = std::memchr(iov[i].iov_base, '\0', iov[i].iov_len);
+        if (nul)
+            return at +
+                   std::size_t(static_cast<const char*>(nul) - static_cast<const char*>(iov[i].iov_base)) + 1;
+        at += iov[i].iov_len;
+    }
+    return mWaiting;
 }
 
 bool SysLogManager::Drain()
 {
-    while (!mBacklogRecords.empty()) {
+    while (mWaiting > 0) {
+        iovec iov[2];
+        msghdr header{};
+        header.msg_iov = iov;
+        std::size_t bytes = 0;
         ssize_t sent;
         if (mType == SOCK_DGRAM) {
             // What waits leaves in datagrams of up to a batch's size.
-            iovec iov[MaxRecords];
-            std::size_t count = 0;
-            std::size_t bytes = 0;
-            for (std::uint16_t n : mBacklogRecords) {
-                if (count == MaxRecords || (count > 0 && bytes + n > DataSize))
+            for (int records = 0; bytes < mWaiting && records < MaxRecords; ++records) {
+                const std::size_t end = RecordEnd(bytes);
+                if (records > 0 && end > DataSize)
                     break;
-                iov[count].iov_base = &mBacklog[mBacklogHead + bytes];
-                iov[count].iov_len = n;
-                bytes += n;
-                ++count;
+                bytes = end;
             }
-            msghdr header{};
             header.msg_name = &mAddr;
             header.msg_namelen = sizeof(mAddr);
-            header.msg_iov = iov;
-            header.msg_iovlen = count;
+            header.msg_iovlen = Pieces(0, bytes, iov);
             sent = SendNow(mFd, header);
-            if (sent >= 0)
-                sent = static_cast<ssize_t>(bytes);
         } else {
-            iovec iov{&mBacklog[mBacklogHead + mHeadSent], waiting() - mHeadSent};
-            msghdr header{};
-            header.msg_iov = &iov;
-            header.msg_iovlen = 1;
+            header.msg_iovlen = Pieces(mHeadSent, mWaiting - mHeadSent, iov);
             sent = SendNow(mFd, header);
             if (sent >= 0)
-                sent += static_cast<ssize_t>(mHeadSent);
+                bytes = mHeadSent + std::size_t(sent);
         }
         if (sent < 0)
             return WouldBlock(errno);
-        Consume(std::size_t(sent));
+        Consume(bytes);
     }
     return true;
 }
@@ -415,29 +463,28 @@ bool SysLogManager::Drain()
 void SysLogManager::Consume(std::size_t bytes)
 {
     std::size_t done = 0;
-    while (!mBacklogRecords.empty() && done + mBacklogRecords.front() <= bytes) {
-        done += mBacklogRecords.front();
-        mBacklogRecords.pop_front();
-    }
-    mBacklogHead += done;
+    for (std::size_t end; done < bytes && (end = RecordEnd(done)) <= bytes;)
+        done = end;
+    mHead = (mHead + done) % BacklogSize;
+    mWaiting -= done;
     mHeadSent = bytes - done;
-    if (mBacklogRecords.empty())
+    if (mWaiting == 0)
         DropBacklog();
 }
 
 void SysLogManager::DropBacklog()
 {
     // The memory goes back too: a backlog is the exception.
-    std::string().swap(mBacklog);
-    mBacklogHead = 0;
-    mBacklogRecords.clear();
+    mRing.reset();
+    mHead = 0;
+    mWaiting = 0;
     mHeadSent = 0;
     mWatch.mux_detach();
 }
 
 void SysLogManager::UpdateWatch()
 {
-    if (mBacklogRecords.empty() || mFd < 0)
+    if (mWaiting == 0 || mFd < 0)
         mWatch.mux_detach();
     else
         mWatch.mux_attach();
@@ -457,7 +504,7 @@ void SysLogManager::linger(int ms)
         return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
     };
     const std::int64_t deadline = now_ms() + ms;
-    while (!mBacklogRecords.empty() && mFd >= 0) {
+    while (mWaiting > 0 && mFd >= 0) {
         const std::int64_t left = deadline - now_ms();
         if (left <= 0)
             return;
@@ -466,8 +513,19 @@ void SysLogManager::linger(int ms)
         if (ready < 0 && errno != EINTR)
             return;
         if (ready > 0)
-            Flush();
+            Flush(entry.revents & POLLOUT);
     }
+}
+
+void SysLogManager::forked()
+{
+    mChild = true;
+    ClearBatch();
+    DropBacklog();
+    // A stream shared with the parent may hold a record the parent sent in
+    // part: the child's lines would land inside it.
+    if (mType == SOCK_STREAM)
+        CloseSocket();
 }
 
 void SysLogManager::Watch::shedule_event(pollfd& entry)
@@ -481,5 +539,5 @@ void SysLogManager::Watch::svc_event(short revents)
 {
     // Room, or an error the next send reports and a reconnect may mend.
     if (revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL))
-        mOwner.Flush();
+        mOwner.Flush(revents & POLLOUT);
 }

@@ -6,10 +6,12 @@
 //
 // The client never waits for its reader: what the socket cannot take at once
 // waits, in order, in a bounded backlog that the loop sends on as soon as the
-// socket has room again.
+// socket has room again. The loop watches the socket only while a send can
+// then make progress: a datagram socket's room is that of its connected
+// peer, so a reader replaced at "/dev/log" is connected to anew.
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <streambuf>
 #include <string>
 #include <sys/socket.h>
@@ -61,8 +63,8 @@ public:
         DataSize = 16384,
         MaxRecords = 256,
         FlushAbove = 12288,
-        // Bytes of records that may wait for the reader; a record that finds
-        // the backlog full is dropped.
+        // Bytes of records that may wait for the reader, and all the memory
+        // they take; a record that finds the backlog full is dropped.
         BacklogSize = 256 * 1024,
         // What still waits when the process ends gets this long to leave.
         LingerMs = 1000,
@@ -86,10 +88,14 @@ public:
     void sendmsg();
     // Waits at most `ms` milliseconds for what waits to leave (the stop).
     void linger(int ms);
+    // In a child just forked: what waits is the parent's to send, so the
+    // child forgets it; on a stream the child's own lines take a connection
+    // of their own. The child never waits for the socket nor lingers.
+    void forked();
     int fd() const { return mFd; }
     bool connected() const { return mConnected; }
     // Bytes of records waiting for room on the socket.
-    std::size_t waiting() const { return mBacklog.size() - mBacklogHead; }
+    std::size_t waiting() const { return mWaiting; }
 
 private:
     // Watches the socket for room while records wait; no status-dump row.
@@ -110,9 +116,10 @@ private:
     void Append(const char* record, std::size_t n);
     bool BatchFull() const { return mCount >= MaxRecords || mDataLen > FlushAbove; }
     // Sends what waits and the batch, reconnecting once when the socket
-    // failed; false when that failed too (the socket closed, what waited
-    // dropped). The batch is emptied either way.
-    bool Flush();
+    // failed, or when the socket reported `room` and yet a datagram reader
+    // took nothing; false when that failed too (the socket closed, what
+    // waited dropped). The batch is emptied either way.
+    bool Flush(bool room = false);
     // One attempt: false when a send failed for another reason than a full
     // socket. What the socket did not take waits.
     bool Deliver();
@@ -120,6 +127,17 @@ private:
     // Puts the batch's records behind what waits, but for the first `taken`
     // bytes the socket took.
     void Keep(std::size_t taken);
+    // The backlog is a ring of BacklogSize bytes, allocated while records
+    // wait. Each record ends with its NUL, the only one it holds, which
+    // tells where it ends.
+    bool Push(const char* record, std::size_t n);
+    // The waiting bytes from `at` on, `n` of them, as at most two pieces.
+    std::size_t Pieces(std::size_t at, std::size_t n, iovec* iov) const;
+    // Where the record that starts `at` bytes after the first waiting byte
+    // ends (just after its NUL).
+    std::size_t RecordEnd(std::size_t at) const;
+    // The first `bytes` waiting bytes left: the whole records among them are
+    // gone, a record cut by them waits with what of it was sent.
     void Consume(std::size_t bytes);
     void DropBacklog();
     void UpdateWatch();
@@ -140,12 +158,14 @@ private:
     msghdr mHeader;
     iovec mIov[MaxRecords];
     int mCount = 0;
-    // The backlog: waiting records, oldest first, from mBacklogHead on; the
-    // length of each; on a stream, what of the first one was already sent.
-    std::string mBacklog;
-    std::size_t mBacklogHead = 0;
-    std::deque<std::uint16_t> mBacklogRecords;
+    // The backlog: waiting records, oldest first, mWaiting bytes from mHead
+    // on in the ring; on a stream, what of the first one was already sent.
+    std::unique_ptr<char[]> mRing;
+    std::size_t mHead = 0;
+    std::size_t mWaiting = 0;
     std::size_t mHeadSent = 0;
+    // This process is a child forked from the daemon.
+    bool mChild = false;
     Watch mWatch{*this};
 };
 

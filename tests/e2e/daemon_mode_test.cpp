@@ -4,6 +4,7 @@
 // reads, loses a line.
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,6 +31,31 @@ bool gone(int pid)
     return !support::running(pid);
 }
 
+// The processor time the process has used so far (user and system), in
+// milliseconds.
+long long cpu_ms(int pid)
+{
+    const std::string stat = e2e::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(") ");
+    if (end == std::string::npos)
+        return -1;
+    // After the name: state (field 3) ... utime (14), stime (15).
+    std::istringstream fields(stat.substr(end + 2));
+    std::string skip;
+    for (int field = 3; field < 14; ++field)
+        fields >> skip;
+    long long user = 0, system = 0;
+    fields >> user >> system;
+    return (user + system) * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
+long long now_ms()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // A daemon started with -D, its syslog reader's socket at "/dev/log" (a
 // datagram socket, or a listening stream socket and the connection accepted
 // on it) and the detached process, which is killed when the test ends
@@ -40,30 +66,42 @@ public:
     explicit Detached(int type = SOCK_DGRAM) : mType(type)
     {
         ::mkdir(daemon.path("/dev").c_str(), 0755);
-        mSocket = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path("/dev/log").c_str());
-        if (::bind(mSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            (type == SOCK_STREAM && ::listen(mSocket, 1) != 0)) {
-            ::close(mSocket);
-            mSocket = -1;
-        }
+        bind();
     }
     ~Detached()
     {
-        if (pid > 0 && !gone(pid))
+        if (pid > 0 && !gone(pid)) {
+            // Its programs run in its session (daemon(3) made one): those of
+            // them started since the test began go with it.
+            std::istringstream listed(e2e::read_file(daemon.path("/usr/local/bin/pids")));
+            for (long long program; listed >> program;) {
+                support::ProcStat s;
+                if (support::proc_stat(pid_t(program), s) && s.session == pid && s.start >= mSince)
+                    ::kill(pid_t(program), SIGKILL);
+            }
             ::kill(pid, SIGKILL);
-        for (int fd : {mSocket, mPeer})
-            if (fd >= 0)
-                ::close(fd);
+        }
+        close();
     }
     Detached(const Detached&) = delete;
     Detached& operator=(const Detached&) = delete;
 
+    // Another reader takes "/dev/log" (a syslog daemon restarted), then this
+    // one goes; the new one reads only when asked to. The path is never
+    // without a reader, so what the daemon sends meanwhile is not refused.
+    void replace()
+    {
+        const int old = mSocket;
+        mSocket = -1;
+        close();
+        bind("/dev/log.new");
+        ::rename(daemon.path("/dev/log.new").c_str(), daemon.path("/dev/log").c_str());
+        ::close(old);
+    }
+
     // Starts the daemon and waits until its parent has left and the pid file
     // names the detached process.
-    ::testing::AssertionResult start()
+    ::testing::AssertionResult start(const std::string& board = "")
     {
         if (mSocket < 0)
             return ::testing::AssertionFailure() << "no socket at /dev/log";
@@ -72,7 +110,7 @@ public:
         // the reader as raw text between the records.
         daemon.write_file("/usr/local/sbin/t38", "#!/bin/sh\necho 0\n");
         ::chmod(daemon.path("/usr/local/sbin/t38").c_str(), 0755);
-        daemon.start({{"-D"}});
+        daemon.start({{"-D"}, {}, board});
         if (const int code = daemon.wait_exit())
             return ::testing::AssertionFailure() << "the parent left with " << code;
         for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
@@ -84,17 +122,37 @@ public:
 
     // What the reader can take now, appended to `records`: every waiting
     // datagram, or what the stream holds (its connection accepted first).
-    void read(std::string& records)
+    // What later connections bring is kept apart, a string each (others()).
+    // At most `most` bytes are read.
+    void read(std::string& records, std::size_t most = std::size_t(-1))
     {
-        if (mType == SOCK_STREAM && mPeer < 0) {
-            pollfd p{mSocket, POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0)
-                mPeer = ::accept4(mSocket, nullptr, nullptr, SOCK_CLOEXEC);
+        for (pollfd p{mSocket, POLLIN, 0}; mType == SOCK_STREAM && ::poll(&p, 1, 0) > 0;) {
+            const int fd = ::accept4(mSocket, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                break;
+            if (mPeer < 0)
+                mPeer = fd;
+            else
+                mOthers.emplace_back(fd, std::string());
         }
         const int fd = mType == SOCK_STREAM ? mPeer : mSocket;
         char buf[65536];
-        for (ssize_t n; fd >= 0 && (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+        for (ssize_t n;
+             fd >= 0 && most > 0 && (n = ::recv(fd, buf, std::min(sizeof buf, most), MSG_DONTWAIT)) > 0;) {
             records.append(buf, std::size_t(n));
+            most -= std::size_t(n);
+        }
+        for (auto& other : mOthers)
+            for (ssize_t n; (n = ::recv(other.first, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+                other.second.append(buf, std::size_t(n));
+    }
+    // What each later stream connection brought.
+    std::vector<std::string> others() const
+    {
+        std::vector<std::string> out;
+        for (const auto& other : mOthers)
+            out.push_back(other.second);
+        return out;
     }
 
     // Reads until `done` holds for what was read, or the deadline.
@@ -130,9 +188,34 @@ public:
     int pid = 0;
 
 private:
+    void bind(const char* fixed = "/dev/log")
+    {
+        mSocket = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", daemon.path(fixed).c_str());
+        if (::bind(mSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            (mType == SOCK_STREAM && ::listen(mSocket, 4) != 0)) {
+            ::close(mSocket);
+            mSocket = -1;
+        }
+    }
+    void close()
+    {
+        for (int fd : {mSocket, mPeer})
+            if (fd >= 0)
+                ::close(fd);
+        for (const auto& other : mOthers)
+            ::close(other.first);
+        mSocket = mPeer = -1;
+        mOthers.clear();
+    }
+
     int mType;
     int mSocket = -1;
     int mPeer = -1;
+    std::vector<std::pair<int, std::string>> mOthers;
+    const unsigned long long mSince = support::boot_ticks();
 };
 
 // The texts of the records, in order, each checked whole: "<" priority ">",
@@ -188,12 +271,12 @@ public:
     }
     std::string dump(int i) const { return " msg: " + e2e::hex(payload(i)).substr(0, 64 * 3 - 1) + " ..."; }
 
-    // Sends every frame, then a ping, and waits for its answer: by then the
-    // daemon has written every line of the burst.
-    bool send(e2e::Controller& controller) const
+    // Sends every frame (or those from..to-1), then a ping, and waits for
+    // its answer: by then the daemon has written every line of them.
+    bool send(e2e::Controller& controller, int from = 0, int to = -1) const
     {
         e2e::Bytes frames;
-        for (int i = 0; i < mFrames; ++i) {
+        for (int i = from; i < (to < 0 ? mFrames : to); ++i) {
             const e2e::Bytes frame = e2e::tpkt(payload(i));
             frames.insert(frames.end(), frame.begin(), frame.end());
         }
@@ -376,6 +459,137 @@ TEST(DaemonMode, WhatWaitsAtTheStopReachesAReaderThatReads)
         EXPECT_TRUE(terminating != lines.end());
         EXPECT_TRUE(std::find(terminating, lines.end(), "spi: clock master disabled") != lines.end())
             << "the last line of the stop";
+    }
+}
+
+// A reader replaced at "/dev/log" (a syslog daemon restarted) that does not
+// read yet, while records wait for it: the daemon does not spin on a socket
+// whose room is the gone reader's, and once the new reader reads, what
+// waited reaches it in order, none twice, then a line written after. The
+// daemon may be quiet when the reader goes and write its burst to the new
+// reader only (every record arrives), or records may wait already and more
+// follow (the old reader held the first ones, lost with it).
+TEST(DaemonMode, AReplacedReaderThatStallsCostsNoProcessorTime)
+{
+    const Burst burst(600);
+    for (const bool waiting : {false, true}) {
+        SCOPED_TRACE(waiting ? "records waiting when the reader goes" : "the daemon quiet then");
+        Detached detached;
+        ASSERT_TRUE(detached.start());
+        std::string records;
+        ASSERT_TRUE(detached.read_until(
+            records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(detached.daemon.port()));
+        const int first = waiting ? 60 : 0;
+        ASSERT_TRUE(burst.send(controller, 0, first));
+        detached.replace();
+        ASSERT_TRUE(burst.send(controller, first));
+
+        // Nothing can be sent meanwhile: the new reader's queue is full.
+        const long long since = now_ms();
+        const long long before = cpu_ms(detached.pid);
+        ::poll(nullptr, 0, 1500);
+        const long long used = cpu_ms(detached.pid) - before;
+        const long long stretch = now_ms() - since;
+        EXPECT_LT(used * 4, stretch) << used << " ms of processor time in " << stretch << " ms";
+
+        records.clear();
+        const int last = burst.frames();
+        ASSERT_TRUE(controller.send_payload(burst.payload(last)));
+        EXPECT_TRUE(detached.read_until(records, [&burst, last](const std::string& r) {
+            return r.find(burst.dump(last)) != std::string::npos;
+        }));
+        std::vector<int> got = burst.dumps(texts(records));
+        ASSERT_LE(2u, got.size());
+        EXPECT_EQ(last, got.back());
+        got.pop_back();
+        for (std::size_t i = 1; i < got.size(); ++i)
+            ASSERT_EQ(got[i - 1] + 1, got[i]) << "in order, none twice, none left out";
+        EXPECT_EQ(last - 1, got.back());
+        if (!waiting) {
+            EXPECT_EQ(0, got.front()) << "every record from the first";
+        }
+        EXPECT_TRUE(detached.stop(true));
+    }
+}
+
+// The fax receiver's child writes its line ("executing") while records of
+// the daemon wait for a reader that has just made room: the child never
+// sends them (they arrive once, in order, from the daemon), and on a stream
+// its line comes on a connection of its own, never inside a record the
+// daemon sent in part.
+TEST(DaemonMode, AForkedChildNeverSendsWhatTheDaemonKeeps)
+{
+    const Burst burst(600);
+    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
+        Detached detached(type);
+        detached.daemon.write_file("/usr/local/bin/fax", "#!/bin/sh\necho $$ >> \"$(dirname \"$0\")/pids\"\n"
+                                                         "echo \"$4\" >> \"$(dirname \"$0\")/files\"\n"
+                                                         "exec sleep 1000\n");
+        ::chmod(detached.daemon.path("/usr/local/bin/fax").c_str(), 0755);
+        ::mkdir(detached.daemon.path("/var").c_str(), 0755);
+        ASSERT_TRUE(detached.start("device /dev/mctl present\nmctl modems 2 96\n"));
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(detached.daemon.port()));
+        ASSERT_TRUE(burst.send(controller));
+
+        // A trunk slot and a fax receiver joined to it: the receiver's child
+        // is forked and writes its line a second later.
+        LGCP::Command trunk;
+        trunk.select_create().select_trunk().set_trunk(0);
+        trunk.ref_create().ref_trunk().set_timeslot(1);
+        LGCP::Command fax;
+        fax.select_create().select_modem().set_cid("5551234");
+        fax.ref_create().ref_modem().set_cdid("100");
+        fax.ref_create().ref_modem().set_fax();
+        std::vector<LGCP::Message> commands(3);
+        int seq = 0;
+        for (const auto& command : {std::make_pair(1u, trunk), std::make_pair(2u, fax),
+                                    std::make_pair(2u, LGCP::Command(LGCP::Command::connect::value, 1u))}) {
+            commands[std::size_t(seq)].set_seq(seq + 1);
+            commands[std::size_t(seq)].set_slot(command.first);
+            commands[std::size_t(seq++)].set_pdu().select_command(command.second);
+        }
+        for (const LGCP::Message& m : commands)
+            ASSERT_TRUE(controller.send_payload(e2e::encode(m)));
+        bool joined = false;
+        for (e2e::Bytes answer; !joined && controller.receive_payload(answer);) {
+            LGCP::Message m;
+            ASN1::CoderEnv env;
+            const char* p = reinterpret_cast<const char*>(answer.data());
+            joined = ASN1::decode(p, p + answer.size(), &env, m, true) && m.seq_isPresent() &&
+                     m.get_seq().getValue() == 3;
+        }
+        ASSERT_TRUE(joined);
+        // The daemon held still while the reader makes room, so the only
+        // sender meanwhile is the child.
+        ::kill(detached.pid, SIGSTOP);
+        std::string records;
+        detached.read(records, std::size_t(64) * 1024);
+        const bool ran = detached.daemon.wait_file("/usr/local/bin/files");
+        ::kill(detached.pid, SIGCONT);
+        ASSERT_TRUE(ran);
+
+        EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) {
+            const std::vector<int> got = burst.dumps(texts(r));
+            return !got.empty() && got.back() == burst.frames() - 1;
+        }));
+        std::vector<std::string> lines = texts(records);
+        EXPECT_TRUE(burst.whole(lines));
+        for (const std::string& line : lines)
+            ASSERT_NE(0u, line.find("not a whole record")) << line;
+        if (type == SOCK_STREAM) {
+            const std::vector<std::string> others = detached.others();
+            ASSERT_EQ(1u, others.size()) << "the child's own connection";
+            EXPECT_EQ(std::vector<std::string>{"executing"}, texts(others[0]));
+        } else {
+            // Sent beside the daemon's records, or dropped when the reader's
+            // queue was full then.
+            EXPECT_GE(1u, count(lines, "executing"));
+        }
+        EXPECT_TRUE(detached.stop(true));
     }
 }
 
