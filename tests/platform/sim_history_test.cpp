@@ -19,6 +19,34 @@ namespace
 
 using namespace platform;
 
+// A wait tone turned on and off adds to the tone generator's history at every
+// turn: it keeps the newest kHistoryLimit requests of all timeslots, and
+// "dtmf gen" still counts their times from the first request it saw.
+TEST(SimHistory, TheToneGeneratorKeepsItsNewestRequestsTimedFromTheFirst)
+{
+    SimBoard sim;
+    std::uint64_t now = 5000;
+    auto* tones = sim.model<sim::DtmfModel>();
+    tones->set_clock([&now] { return now; });
+    const int fd = sim.open(dtmf::kPath, O_RDWR);
+    ASSERT_GE(fd, 0);
+    dtmf::Dial first{3, 425, 0, 100, 0};
+    ASSERT_EQ(0, sim.ioctl(fd, dtmf::kDial, &first));
+    const std::size_t turns = sim::kHistoryLimit + 5;
+    std::string newest;
+    for (std::size_t i = 1; i <= turns; ++i) {
+        now += 10;
+        dtmf::Dial turn = i % 2 ? dtmf::Dial{7, 425, 0, 100, 0} : dtmf::Dial{7, 0, 0, 0, 0};
+        ASSERT_EQ(0, sim.ioctl(fd, dtmf::kDial, &turn));
+        if (i > turns - sim::kHistoryLimit)
+            newest += std::to_string(10 * i) + (i % 2 ? " 425 0 100 0\n" : " 0 0 0 0\n");
+    }
+    EXPECT_EQ(sim::kHistoryLimit, tones->generated(7).size());
+    EXPECT_EQ(newest + "ok\n", sim.execute("dtmf gen 7"));
+    EXPECT_EQ("ok\n", sim.execute("dtmf gen 3")) << "the oldest request is dropped";
+    ::close(fd);
+}
+
 // A frame written on a controller channel goes out on every line joined to
 // it; the line and the channel each keep the newest kSentLimit frames when no
 // test takes them.
