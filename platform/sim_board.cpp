@@ -197,9 +197,7 @@ SimBoard::Device& SimBoard::device(const std::string& path)
 
 void SimBoard::record(const std::string& line)
 {
-    mJournal.push_back(line);
-    while (mJournal.size() > kJournalLimit)
-        mJournal.pop_front();
+    sim::appendToHistory(mJournal, line, kJournalLimit);
 }
 
 std::uint64_t SimBoard::now() const

@@ -133,7 +133,7 @@ public:
     void clear_journal() { mJournal.clear(); }
 
     // The oldest lines are dropped beyond this many.
-    static constexpr std::size_t kJournalLimit = 4096;
+    static constexpr std::size_t kJournalLimit = sim::kHistoryLimit;
 
 protected:
     int request_word(int fd, unsigned long request, std::uintptr_t arg) override;

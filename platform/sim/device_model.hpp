@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -115,6 +116,19 @@ private:
     std::string mPath;
     Host* mHost = nullptr;
 };
+
+// The most entries a history of the board or of a model holds (the journal,
+// a driver's record of the requests it saw): beyond it, the oldest are dropped.
+constexpr std::size_t kHistoryLimit = 4096;
+
+// Appends an entry to a history, dropping its oldest entries beyond `limit`.
+template <class Entry>
+void appendToHistory(std::deque<Entry>& history, Entry entry, std::size_t limit = kHistoryLimit)
+{
+    history.push_back(std::move(entry));
+    while (history.size() > limit)
+        history.pop_front();
+}
 
 // Texts shared by the models and the board.
 std::string errnoName(int error);                       // "ENODEV", or the number

@@ -126,21 +126,27 @@ Reply DtmfModel::ioctl(Channel, unsigned long request, std::uintptr_t arg)
         return Reply();
     case dtmf::kDial: {
         const auto* d = record<dtmf::Dial>(arg);
-        mGenerated.push_back(Generated{mClock(), d->timeslot,
-                                       std::to_string(d->freq1) + " " + std::to_string(d->freq2) + " " +
-                                           std::to_string(d->amp1) + " " + std::to_string(d->amp2)});
+        generate(d->timeslot, std::to_string(d->freq1) + " " + std::to_string(d->freq2) + " " +
+                                  std::to_string(d->amp1) + " " + std::to_string(d->amp2));
         return Reply();
     }
     case dtmf::kSelcalDial: {
         const auto* s = record<dtmf::SelcalDial>(arg);
-        mGenerated.push_back(
-            Generated{mClock(), s->timeslot,
-                      "selcal " + std::to_string(s->amp) + " " + std::string(s->signs, sizeof s->signs)});
+        generate(s->timeslot,
+                 "selcal " + std::to_string(s->amp) + " " + std::string(s->signs, sizeof s->signs));
         return Reply();
     }
     default:
         return failure(ENOTTY);
     }
+}
+
+void DtmfModel::generate(std::uint32_t ts, std::string text)
+{
+    const std::uint64_t ms = mClock();
+    if (mGenerated.empty())
+        mFirstGenerated = ms;
+    appendToHistory(mGenerated, Generated{ms, ts, std::move(text)});
 }
 
 DtmfModel::Timeslot DtmfModel::timeslot(std::uint32_t ts) const
@@ -191,9 +197,8 @@ std::string DtmfModel::execute(std::istringstream& args)
     }
     if (command == "gen") {
         std::string out;
-        const std::uint64_t first = mGenerated.empty() ? 0 : mGenerated.front().ms;
         for (const Generated& g : generated(std::uint32_t(ts)))
-            out += std::to_string(g.ms - first) + " " + g.text + "\n";
+            out += std::to_string(g.ms - mFirstGenerated) + " " + g.text + "\n";
         return out + "ok\n";
     }
     if (command == "get") {

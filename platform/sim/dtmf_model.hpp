@@ -2,16 +2,18 @@
 // The tone driver "/dev/dtmf": per timeslot the DTMF detector (on or off and
 // the id it was enabled with), DTMF rejection, the echo canceller, the IVA
 // detector and the detector settings; and the tone generator's history, each
-// request with the time it arrived.
+// request with the time it arrived: the newest kHistoryLimit requests of all
+// timeslots together (a wait tone turned on and off keeps adding to it).
 //
 // Control commands:
 //   dtmf digit <ts> <code> [id=<n>] [stamp=<n>]  one event record to every open
 //        descriptor; the id defaults to the timeslot's last detector enable (0 before any)
-//   dtmf gen <ts>    the generator history of the timeslot, one line per request:
-//        "<ms> <f1> <f2> <a1> <a2>" or "<ms> selcal <amp> <signs>", ms counted from
-//        the first request the driver saw
+//   dtmf gen <ts>    the generator history of the timeslot, one line per request
+//        kept: "<ms> <f1> <f2> <a1> <a2>" or "<ms> selcal <amp> <signs>", ms counted
+//        from the first request the driver saw (dropped from the history or not)
 //   dtmf get <ts>    "detector on id=3 reject off lms on iva off"
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <vector>
@@ -49,7 +51,7 @@ public:
     Reply ioctl(Channel channel, unsigned long request, std::uintptr_t arg) override;
 
     Timeslot timeslot(std::uint32_t ts) const;
-    // The generator requests of a timeslot, oldest first.
+    // The generator requests of a timeslot that the history keeps, oldest first.
     std::vector<Generated> generated(std::uint32_t ts) const;
     // Where the time stamps of the generator history come from (milliseconds);
     // the monotonic clock unless a test gives its own.
@@ -58,8 +60,13 @@ public:
     unsigned digit(std::uint32_t ts, std::int32_t code, std::uint32_t id, std::uint32_t stamp);
 
 private:
+    // One generator request into the history, at the clock's time.
+    void generate(std::uint32_t ts, std::string text);
+
     std::map<std::uint32_t, Timeslot> mTimeslots;
-    std::vector<Generated> mGenerated;
+    std::deque<Generated> mGenerated;
+    // The time of the first generator request, which "dtmf gen" counts from.
+    std::uint64_t mFirstGenerated = 0;
     std::function<std::uint64_t()> mClock;
 };
 

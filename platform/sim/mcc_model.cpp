@@ -149,10 +149,7 @@ void MccModel::write(Channel channel, const Bytes& frame)
         a.toPlay = (a.toPlay > played ? a.toPlay - played : 0) + frame.size();
         a.playedAt = now;
     }
-    std::deque<Bytes>& written = mWritten[from->second.number];
-    written.push_back(frame);
-    while (written.size() > kSentLimit)
-        written.pop_front();
+    appendToHistory(mWritten[from->second.number], frame, kSentLimit);
     if (!hal)
         return;
     const auto channels = allocations();
@@ -168,10 +165,7 @@ void MccModel::write(Channel channel, const Bytes& frame)
             host().send(to->second, frame);
             continue;
         }
-        std::deque<Bytes>& sent = mSent[out];
-        sent.push_back(frame);
-        while (sent.size() > kSentLimit)
-            sent.pop_front();
+        appendToHistory(mSent[out], frame, kSentLimit);
     }
 }
 

@@ -18,6 +18,8 @@
 // A frame written before an allocation goes nowhere. Every frame written on
 // an allocated channel is also kept for the channel ("mcc written"), so a test
 // sees what a channel played whether or not it was joined at that moment.
+// What a line was sent and what a channel was written are kept until a test
+// takes them, the newest kSentLimit frames of each.
 //
 // A transparent (voice) channel plays what it is given at 8,000 bytes a second
 // and takes the next record only while less than one second of it is still
@@ -43,7 +45,8 @@ class MccModel : public DeviceModel
 {
 public:
     static constexpr std::int32_t kFirstChannel = 4096;
-    // Frames kept per line beyond which the oldest are dropped.
+    // Frames kept per line (and per channel written on) beyond which the
+    // oldest are dropped: a history each, so fewer than kHistoryLimit.
     static constexpr std::size_t kSentLimit = 256;
     // A voice channel's rate, bytes a millisecond, and what it holds still to play.
     static constexpr std::uint64_t kBytesPerMs = 8;

@@ -297,9 +297,12 @@ TEST(SimBoard, AVoiceChannelsDescriptorHoldsOneRecordBeyondTheChannelsSecond)
 TEST(SimBoard, JournalKeepsTheNewestLines)
 {
     platform::SimBoard sim;
-    for (std::size_t i = 0; i < platform::SimBoard::kJournalLimit + 3; ++i)
-        sim.open("/dev/none", O_RDWR);
+    const std::size_t opens = platform::SimBoard::kJournalLimit + 3;
+    for (std::size_t i = 0; i < opens; ++i)
+        sim.open(("/dev/none/" + std::to_string(i)).c_str(), O_RDWR);
     EXPECT_EQ(platform::SimBoard::kJournalLimit, sim.journal().size());
+    EXPECT_EQ("open /dev/none/3 missing", sim.journal().front());
+    EXPECT_EQ("open /dev/none/" + std::to_string(opens - 1) + " missing", sim.journal().back());
 }
 
 class SimBoardSocket : public ::testing::Test
