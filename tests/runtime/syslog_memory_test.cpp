@@ -15,15 +15,15 @@
 namespace
 {
 
-std::atomic<long long> gLive{0};
-std::atomic<long long> gPeak{0};
+std::atomic<long> gLive{0};
+std::atomic<long> gPeak{0};
 
 void* Counted(void* p)
 {
     if (!p)
         return p;
-    const long long live = gLive += static_cast<long long>(::malloc_usable_size(p));
-    for (long long peak = gPeak; live > peak && !gPeak.compare_exchange_weak(peak, live);) {
+    const long live = gLive += static_cast<long>(::malloc_usable_size(p));
+    for (long peak = gPeak; live > peak && !gPeak.compare_exchange_weak(peak, live);) {
     }
     return p;
 }
@@ -32,7 +32,7 @@ void Release(void* p) noexcept
 {
     if (!p)
         return;
-    gLive -= static_cast<long long>(::malloc_usable_size(p));
+    gLive -= static_cast<long>(::malloc_usable_size(p));
     std::free(p);
 }
 
@@ -106,7 +106,7 @@ TEST(SysLogMemory, ABacklogTakenInPiecesStaysWithinItsSizeAndOneBatch)
     std::memset(line, 'x', sizeof line - 1);
     line[sizeof line - 1] = '\0';
 
-    const long long before = gLive;
+    const long before = gLive;
     gPeak = before;
     // Fill the backlog, then go on: the reader takes an odd piece, a line
     // follows, and so on, so the waiting bytes start anywhere in the backlog.
@@ -121,9 +121,9 @@ TEST(SysLogMemory, ABacklogTakenInPiecesStaysWithinItsSizeAndOneBatch)
         taken += n > 0 ? std::size_t(n) : 0;
         os << line << std::endl;
     }
-    const long long peak = gPeak;
+    const long peak = gPeak;
     EXPECT_GT(taken, std::size_t(SysLogManager::BacklogSize)) << "the backlog went round";
-    EXPECT_LE(peak - before, static_cast<long long>(SysLogManager::BacklogSize + SysLogManager::DataSize));
+    EXPECT_LE(peak - before, static_cast<long>(SysLogManager::BacklogSize + SysLogManager::DataSize));
 
     syslogManager.closelog();
     EXPECT_LE(gLive, before) << "nothing kept once the backlog is forgotten";
