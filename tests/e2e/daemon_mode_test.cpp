@@ -301,6 +301,13 @@ public:
         return out;
     }
 
+    // The last frame's dump has arrived.
+    bool ended(const std::string& records) const
+    {
+        const std::vector<int> got = dumps(texts(records));
+        return !got.empty() && got.back() == mFrames - 1;
+    }
+
     // Every dump once, in order.
     ::testing::AssertionResult whole(const std::vector<std::string>& lines) const
     {
@@ -372,10 +379,7 @@ TEST(DaemonMode, AReaderThatReadsLateGetsEveryLineOnceInOrder)
         ASSERT_TRUE(burst.send(controller));
 
         std::string records;
-        EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) {
-            const std::vector<int> got = burst.dumps(texts(r));
-            return !got.empty() && got.back() == burst.frames() - 1;
-        }));
+        EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) { return burst.ended(r); }));
         const std::vector<std::string> lines = texts(records);
         EXPECT_TRUE(startUpLines(lines));
         EXPECT_TRUE(burst.whole(lines));
@@ -572,10 +576,7 @@ TEST(DaemonMode, AForkedChildNeverSendsWhatTheDaemonKeeps)
         ::kill(detached.pid, SIGCONT);
         ASSERT_TRUE(ran);
 
-        EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) {
-            const std::vector<int> got = burst.dumps(texts(r));
-            return !got.empty() && got.back() == burst.frames() - 1;
-        }));
+        EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) { return burst.ended(r); }));
         std::vector<std::string> lines = texts(records);
         EXPECT_TRUE(burst.whole(lines));
         for (const std::string& line : lines)
