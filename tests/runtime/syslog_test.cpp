@@ -407,4 +407,35 @@ TEST_F(SysLogBacklogTest, LingerSendsWhatWaitsWhileTheReaderReads)
     EXPECT_TRUE(Lines(Texts(got), 0, n));
 }
 
+// A datagram reader replaced at "/dev/log" by one that does not read yet: the
+// socket's room is its connected peer's, the gone reader's, so a wake-up finds
+// room that takes nothing. The client connects to the reader now there, and
+// the socket then shows that reader's room (none), so the loop waits instead
+// of spinning. Once it reads, what waited arrives in order.
+TEST_F(SysLogBacklogTest, ARoomThatTakesNothingConnectsToTheReaderNowThere)
+{
+    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+    std::ostream os(&buf);
+    int n = FillSocket(os);
+    const std::vector<std::string> old = Texts(ReadAll(mSocket.lowlevel_fd()));
+    ASSERT_TRUE(Lines(old, 0, n));
+    // The new reader takes the path before the old one goes.
+    {
+        const Fd fresh(testutil::bind_unix(mRoot / "dev/log.new", SOCK_DGRAM));
+        ASSERT_EQ(0, ::rename((mRoot / "dev/log.new").c_str(), (mRoot / "dev/log").c_str()));
+        mSocket = fresh;
+    }
+    const int from = n;
+    while (n < from + 100000 && syslogManager.waiting() == 0)
+        os << Line(n++) << std::endl;
+    ASSERT_NE(0u, syslogManager.waiting());
+
+    pollfd room{syslogManager.fd(), POLLOUT, 0};
+    ASSERT_EQ(1, ::poll(&room, 1, 0)) << "the gone reader's room";
+    syslogManager.linger(1);
+    room = {syslogManager.fd(), POLLOUT, 0};
+    EXPECT_EQ(0, ::poll(&room, 1, 0)) << "the new reader's room, none yet";
+    EXPECT_TRUE(Lines(Texts(ReadAll(mSocket.lowlevel_fd())), from, n));
+}
+
 } // namespace
