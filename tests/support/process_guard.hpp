@@ -3,11 +3,15 @@
 // A process left running keeps the test program's output open, and the test
 // run would wait for it until its time limit instead of reporting the failure;
 // so a test that starts processes hands them to a ProcessGuard, whose end
-// kills them (SIGKILL, with the process group each one leads) and reaps those
-// that are children of the test.
+// kills them (SIGKILL, with the process group each one runs in) and reaps
+// those that are children of the test; it signals only what it has seen to be
+// the test's, never a number alone.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
@@ -93,19 +97,47 @@ inline bool reap(pid_t pid, int& status, int ms = 30000)
     }
 }
 
+// Every process /proc shows, with what it shows of each.
+struct Process {
+    pid_t pid = 0;
+    ProcStat stat;
+};
+inline std::vector<Process> processes()
+{
+    std::vector<Process> out;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return out;
+    while (const dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long long pid = std::strtoll(entry->d_name, &end, 10);
+        Process p;
+        p.pid = pid_t(pid);
+        if (pid > 0 && *end == '\0' && p.pid == pid && proc_stat(p.pid, p.stat))
+            out.push_back(p);
+    }
+    ::closedir(proc);
+    return out;
+}
+
 // The processes of a test, killed when the guard goes (or at end()): the ones
 // added by number, the ones whose numbers the test's programs wrote to the
 // files it watches, and, when asked, every child this process has at the end.
 //
-// A number is only signalled while it is still the process the test meant: a
-// child of this process not yet reaped (SIGCHLD is held meanwhile, so no
-// handler reaps it between the look and the kill), or a process of this
-// process's session started since the guard was made. Such a process is
-// killed with its process group, unless that is this process's own or older
-// than the guard (a program runs in a group of its own, and all it starts
-// stays there). A number whose process has gone has its group killed: a
-// program that ended may have left the group running, and the group's number
-// cannot be another's while any of it runs.
+// A number alone is never enough: numbers are reused, and a full test run
+// goes through them all. The guard signals a process only once it has seen it
+// to be the test's: a child of this process not yet reaped (SIGCHLD is held
+// meanwhile, so no handler reaps it between the look and the kill), or a
+// process of this process's session started since the guard was made. It
+// signals a process group only once it has seen one of the group's members to
+// be the test's, as the group's number is nobody else's while any member
+// runs; never this process's own group, nor one whose leader runs and is not
+// the test's (a group older than the guard). A listed process that is the
+// test's is killed with its group (a program runs in a group of its own, and
+// all it starts stays there); the group a listed process led is looked for
+// once the process has gone, as a program that ended may have left it
+// running. A group never spans sessions: one whose members belong to another
+// session is another's, whatever its number, and is left alone.
 class ProcessGuard
 {
 public:
@@ -131,6 +163,35 @@ public:
     // Kills and reaps as above, then forgets every process, file and request.
     void end()
     {
+        const std::vector<pid_t> pids = listed();
+        mPids.clear();
+        mFiles.clear();
+        mChildren = false;
+        if (pids.empty())
+            return;
+
+        const IPC::Signal::Hold hold(SIGCHLD);
+        const Seen seen = look(pids);
+        for (const pid_t group : seen.groups)
+            ::kill(-group, SIGKILL);
+        for (const pid_t pid : seen.pids)
+            ::kill(pid, SIGKILL);
+        for (const pid_t pid : seen.children) {
+            int status = 0;
+            reap(pid, status);
+        }
+    }
+
+private:
+    // What of the listed processes is the test's, as seen in one look.
+    struct Seen {
+        std::vector<pid_t> pids;     // listed processes seen to be the test's
+        std::vector<pid_t> children; // those that are children of this process
+        std::vector<pid_t> groups;   // groups with a member seen to be the test's
+    };
+
+    std::vector<pid_t> listed() const
+    {
         std::vector<pid_t> pids = mPids;
         for (const std::string& path : mFiles) {
             std::ifstream in(path);
@@ -143,40 +204,65 @@ public:
             for (long long pid; in >> pid;)
                 pids.push_back(pid_t(pid));
         }
-        mPids.clear();
-        mFiles.clear();
-        mChildren = false;
-        if (pids.empty())
-            return;
-
-        const IPC::Signal::Hold hold(SIGCHLD);
-        const pid_t session = ::getsid(0);
-        const auto started = [&](const ProcStat& p) { return p.session == session && p.start >= mSince; };
-        std::vector<pid_t> ours;
-        for (const pid_t pid : pids) {
-            siginfo_t info{};
-            const bool child = ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
-            ProcStat s;
-            if (!proc_stat(pid, s)) {
-                ::kill(-pid, SIGKILL); // what it left in its group, if anything
-                continue;
-            }
-            if (!child && !started(s))
-                continue; // the number is another process's now
-            ProcStat leader;
-            if (s.group > 0 && s.group != ::getpgrp() && (!proc_stat(s.group, leader) || started(leader)))
-                ::kill(-s.group, SIGKILL);
-            ::kill(pid, SIGKILL);
-            if (child)
-                ours.push_back(pid);
-        }
-        for (const pid_t pid : ours) {
-            int status = 0;
-            reap(pid, status);
-        }
+        std::sort(pids.begin(), pids.end());
+        pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+        return pids;
     }
 
-private:
+    // What of `pids` is the test's now; called with SIGCHLD held.
+    Seen look(const std::vector<pid_t>& pids) const
+    {
+        Seen seen;
+        if (pids.empty())
+            return seen;
+        const pid_t session = ::getsid(0);
+        const pid_t own = ::getpgrp();
+        const std::vector<Process> all = processes();
+        const auto find = [&](pid_t pid) -> const ProcStat* {
+            for (const Process& p : all)
+                if (p.pid == pid)
+                    return &p.stat;
+            return nullptr;
+        };
+        const auto child = [](pid_t pid) {
+            siginfo_t info{};
+            return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+        };
+        const auto ours = [&](pid_t pid, const ProcStat& s) {
+            return (s.session == session && s.start >= mSince) || child(pid);
+        };
+
+        std::vector<pid_t> groups; // to look into: led by a listed process, or holding one of the test's
+        for (const pid_t pid : pids) {
+            const ProcStat* s = find(pid);
+            if (!s) {
+                groups.push_back(pid); // gone: what it may have left in the group it led
+                continue;
+            }
+            if (!ours(pid, *s))
+                continue; // the number is another process's now
+            seen.pids.push_back(pid);
+            if (child(pid))
+                seen.children.push_back(pid);
+            groups.push_back(s->group);
+        }
+        std::sort(groups.begin(), groups.end());
+        groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+        for (const pid_t group : groups) {
+            if (group <= 0 || group == own)
+                continue;
+            const ProcStat* leader = find(group);
+            if (leader && !ours(group, *leader))
+                continue; // older than the guard, or not the test's at all
+            for (const Process& p : all)
+                if (p.stat.group == group && ours(p.pid, p.stat)) {
+                    seen.groups.push_back(group);
+                    break;
+                }
+        }
+        return seen;
+    }
+
     unsigned long long mSince; // when the guard was made, in clock ticks since boot
     std::vector<pid_t> mPids;
     std::vector<std::string> mFiles;
