@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -27,6 +27,23 @@
 namespace support
 {
 
+// The whole of a file under /proc, or what was read of it before a failed
+// read: a process that ends meanwhile makes the read fail (ESRCH), and a
+// stream would throw there. "" when it cannot be opened.
+inline std::string proc_file(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+        if (n > 0)
+            text.append(buf, std::size_t(n));
+    ::close(fd);
+    return text;
+}
+
 // What /proc shows of a process: its state letter, its process group, its
 // session and its start in clock ticks since boot. False when there is no
 // such process.
@@ -38,8 +55,7 @@ struct ProcStat {
 };
 inline bool proc_stat(pid_t pid, ProcStat& out)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string stat = proc_file("/proc/" + std::to_string(pid) + "/stat");
     // The name, in parentheses, may hold anything: the fields are counted
     // from its end. After it: state (field 3), ppid, pgrp, session (6), ...,
     // starttime (22).
