@@ -181,6 +181,7 @@ TEST(ProcessGuard, AGroupOfAnotherSessionIsLeftAloneWhateverIsListed)
 
     std::ofstream(dir / "pids") << other.leader << "\n";
     guard.add(other.left);
+    EXPECT_TRUE(guard.left().empty());
     guard.end();
     EXPECT_EQ(SIGTERM, other.end()) << "the guard killed another session's process";
 }
@@ -221,8 +222,10 @@ TEST(ProcessGuard, AGroupOfThisSessionWhoseLeaderHasGoneGoesWithIt)
     ASSERT_EQ(leader, s.group);
     ASSERT_EQ(::getsid(0), s.session);
 
+    EXPECT_EQ(std::vector<pid_t>{member}, guard.left());
     guard.end();
     EXPECT_TRUE(GoneSoon(member)) << "what the leader left in its group runs on";
+    EXPECT_TRUE(guard.left().empty()) << "the guard forgot what it was given";
 }
 
 } // namespace

@@ -136,6 +136,24 @@ inline std::vector<Process> processes()
     return out;
 }
 
+// A process's command line on one line, its words joined by spaces (and
+// any control character a space), or its name in brackets when it has none
+// (a zombie, a kernel thread); "" once it has gone.
+inline std::string command_line(pid_t pid)
+{
+    const std::string dir = "/proc/" + std::to_string(pid);
+    std::string words = proc_file(dir + "/cmdline");
+    while (!words.empty() && words.back() == '\0')
+        words.pop_back();
+    for (char& c : words)
+        if (static_cast<unsigned char>(c) < ' ')
+            c = ' ';
+    if (!words.empty())
+        return words;
+    const std::string name = proc_file(dir + "/comm");
+    return name.empty() ? "" : "[" + name.substr(0, name.find('\n')) + "]";
+}
+
 // The processes of a test, killed when the guard goes (or at end()): the ones
 // added by number, the ones whose numbers the test's programs wrote to the
 // files it watches, and, when asked, every child this process has at the end.
@@ -176,6 +194,15 @@ public:
     // At the end, also every child this process has then.
     void children() { mChildren = true; }
 
+    // What end() would find still running now, by the same rule: the listed
+    // processes and the members of their groups that are the test's and
+    // neither gone nor zombies; in increasing order.
+    std::vector<pid_t> left() const
+    {
+        const IPC::Signal::Hold hold(SIGCHLD);
+        return look(listed()).running;
+    }
+
     // Kills and reaps as above, then forgets every process, file and request.
     void end()
     {
@@ -204,6 +231,7 @@ private:
         std::vector<pid_t> pids;     // listed processes seen to be the test's
         std::vector<pid_t> children; // those that are children of this process
         std::vector<pid_t> groups;   // groups with a member seen to be the test's
+        std::vector<pid_t> running;  // of `pids` and the groups' members: the test's, running
     };
 
     std::vector<pid_t> listed() const
@@ -247,6 +275,7 @@ private:
         const auto ours = [&](pid_t pid, const ProcStat& s) {
             return (s.session == session && s.start >= mSince) || child(pid);
         };
+        const auto runs = [](const ProcStat& s) { return s.state != 'Z' && s.state != 'X'; };
 
         std::vector<pid_t> groups; // to look into: led by a listed process, or holding one of the test's
         for (const pid_t pid : pids) {
@@ -260,6 +289,8 @@ private:
             seen.pids.push_back(pid);
             if (child(pid))
                 seen.children.push_back(pid);
+            if (runs(*s))
+                seen.running.push_back(pid);
             groups.push_back(s->group);
         }
         std::sort(groups.begin(), groups.end());
@@ -270,12 +301,19 @@ private:
             const ProcStat* leader = find(group);
             if (leader && !ours(group, *leader))
                 continue; // older than the guard, or not the test's at all
-            for (const Process& p : all)
-                if (p.stat.group == group && ours(p.pid, p.stat)) {
-                    seen.groups.push_back(group);
-                    break;
-                }
+            bool member = false;
+            for (const Process& p : all) {
+                if (p.stat.group != group || !ours(p.pid, p.stat))
+                    continue;
+                member = true;
+                if (runs(p.stat))
+                    seen.running.push_back(p.pid);
+            }
+            if (member)
+                seen.groups.push_back(group);
         }
+        std::sort(seen.running.begin(), seen.running.end());
+        seen.running.erase(std::unique(seen.running.begin(), seen.running.end()), seen.running.end());
         return seen;
     }
 
