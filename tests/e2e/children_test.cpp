@@ -4,7 +4,8 @@
 // killed after the time-out, and a destroy that waits for its end is answered
 // with the destroy's own seq or none; the T.38 instance query keeps the
 // watchdog fed and leaves nothing running; and no process the daemon started
-// outlives it.
+// outlives it, the fixture's check of the stop naming one that left its
+// program's group.
 #include <atomic>
 #include <ctime>
 #include <fstream>
@@ -27,11 +28,12 @@ using e2e::Bytes;
 // Appends its number (after its trap) to "pids" beside itself. Started with
 // --num-of-instances it answers as the file "query" says: "line" prints 4 and
 // keeps running, "left" prints nothing and ends, leaving a sleep behind in
-// its group, "lineleft" prints 4 and ends, leaving one; otherwise it stays
-// silent. As the relay it runs until stopped, deaf to SIGTERM when the file
-// "stubborn" exists; when the file "holdin" exists it first leaves a sleep
-// running on its standard input (the channel), its number in "pids" and
-// "left".
+// its group, "lineleft" prints 4 and ends, leaving one, "escape" prints 4
+// and ends, leaving a process in a group of its own (its number in "pids"
+// and "escaped"); otherwise it stays silent. As the relay it runs until
+// stopped, deaf to SIGTERM when the file "stubborn" exists; when the file
+// "holdin" exists it first leaves a sleep running on its standard input (the
+// channel), its number in "pids" and "left".
 const char kFakeT38[] = "#!/bin/sh\n"
                         "d=$(dirname \"$0\")\n"
                         "if [ \"$1\" = --num-of-instances ]; then\n"
@@ -40,6 +42,14 @@ const char kFakeT38[] = "#!/bin/sh\n"
                         "  line) echo 4; exec sleep 1000 ;;\n"
                         "  left) sleep 1000 & echo $! >> \"$d/pids\"; exit 0 ;;\n"
                         "  lineleft) sleep 1000 & echo $! >> \"$d/pids\"; echo 4; exit 0 ;;\n"
+                        "  escape) python3 -c \"import os, sys, time\n"
+                        "r, w = os.pipe()\n"
+                        "if os.fork() == 0:\n"
+                        "    os.setpgid(0, 0)\n"
+                        "    for f in sys.argv[1:]: open(f, 'a').write('%d\\n' % os.getpid())\n"
+                        "    os.write(w, b'x'); time.sleep(1000)\n"
+                        "os.read(r, 1)\" \"$d/pids\" \"$d/escaped\" </dev/null >/dev/null 2>&1\n"
+                        "    echo 4; exit 0 ;;\n"
                         "  esac\n"
                         "  exec sleep 1000\n"
                         "fi\n"
@@ -94,12 +104,14 @@ protected:
         programs.watch(daemon.path("/usr/local/sbin/pids"));
         programs.watch(daemon.path("/usr/local/bin/pids"));
     }
-    // A test that ended early stops the daemon here, and leaves nothing
-    // running either.
+    // A test that did not stop the daemon, or ended early, stops it here:
+    // nothing the fake programs listed or the daemon logged as started may
+    // outlive the stop either.
     void TearDown() override
     {
-        if (daemon.pid() > 0 && !stopped)
-            survivors_of_stop(started("/usr/local/sbin/pids"));
+        if (daemon.pid() > 0 && !stopped) {
+            EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+        }
     }
     void install(const char* fixed, const char* text)
     {
@@ -230,35 +242,17 @@ protected:
                 return true;
         return false;
     }
-    // Stops the daemon; the processes of `pids` still running once it has
-    // gone and whatever it killed last has had the time to end. They are
-    // killed then, with their groups and every process the fake programs
-    // listed, so that none holds the daemon's output open.
+    // Stops the daemon (stop_daemon()) with `pids` among its programs: what
+    // of them, or of their groups, still runs once it has gone and whatever
+    // it killed last has had the time to end; "" when nothing.
     std::string survivors_of_stop(std::set<int> const& pids)
     {
-        daemon.signal(SIGTERM);
-        for (int waited = 0; waited < e2e::deadline_ms() && alive(daemon.pid()); waited += 20) {
-            daemon.collect_output();
-            ::poll(nullptr, 0, 20);
-        }
-        std::string left;
-        for (int waited = 0; waited < e2e::deadline_ms(); waited += 50, ::poll(nullptr, 0, 50)) {
-            left.clear();
-            for (int pid : pids)
-                if (alive(pid))
-                    left += std::to_string(pid) + " ";
-            if (left.empty())
-                break;
-        }
-        for (int pid : pids) // nothing of this test is left on the machine
+        for (int pid : pids)
             programs.add(pid);
-        programs.end();
+        std::string left = stop_daemon();
         EXPECT_EQ(0, daemon.wait_exit());
-        stopped = true;
         return left;
     }
-
-    bool stopped = false;
 };
 
 class T38Children : public Children
@@ -355,6 +349,23 @@ TEST_F(T38Children, WhatAProgramLeftGoesWithItAndItsChannelComesBack)
         })) << daemon.board("mcc");
     }
     EXPECT_EQ("", survivors_of_stop(started("/usr/local/sbin/pids")));
+}
+
+// A process a query's program leaves in a group of its own escapes the
+// daemon, which kills the program's group only: the stop's check names it
+// (the test says it leaves something), and the guard ends it after.
+TEST_F(T38Children, WhatLeftTheProgramsGroupIsNamedByTheStopsCheck)
+{
+    touch("/usr/local/sbin/query", "escape");
+    ASSERT_TRUE(burst({message(1, -1, query())}));
+    ASSERT_TRUE(answers(1));
+    const int escaped = first("/usr/local/sbin/escaped");
+    ASSERT_LT(0, escaped);
+    const std::string left = stop_daemon(SIGTERM, true);
+    EXPECT_NE(std::string::npos, ("\n" + left).find("\n" + std::to_string(escaped) + " ")) << left;
+    EXPECT_NE(std::string::npos, left.find("python3 -c import os, sys, time")) << left;
+    EXPECT_EQ(0, daemon.wait_exit());
+    EXPECT_TRUE(eventually([&] { return !alive(escaped); })) << "the guard ended it";
 }
 
 // Queries whose program stays silent block the loop for their whole wait:

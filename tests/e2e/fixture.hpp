@@ -1,10 +1,11 @@
 #pragma once
 // What the end-to-end tests share: the daemon serving under its private root
-// with a controller connected, stopped by SIGTERM at the end of the test, and
-// whatever its programs left running killed once it has gone; the next
-// message that is not a line status report (the line interfaces send one
-// every second while a controller is connected), the next messages as short
-// texts; the board's journal lines.
+// with a controller connected, stopped by SIGTERM at the end of the test (or
+// by the test itself), its stop checked to have ended the daemon and every
+// program it ran before whatever was left is killed; the next message that is
+// not a line status report (the line interfaces send one every second while a
+// controller is connected), the next messages as short texts; the board's
+// journal lines.
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -63,24 +64,51 @@ protected:
         ASSERT_TRUE(daemon.start_serving(options)) << daemon.err();
         ASSERT_TRUE(controller.connect(daemon.port()));
     }
+    // A daemon the test has not stopped itself is stopped here, its stop
+    // looked at as stop_daemon() does.
     void TearDown() override
     {
-        if (daemon.pid() <= 0)
+        if (daemon.pid() <= 0 || stopped)
             return;
-        daemon.signal(SIGTERM);
-        end_programs();
+        EXPECT_EQ("", stop_daemon()) << "left running by the daemon's stop";
         EXPECT_EQ(0, daemon.wait_exit());
     }
-    // Once the daemon has gone after its stop (or the deadline has passed),
-    // kills whatever of its programs still runs: its stop should have ended
-    // them, and one left holding its output would keep wait_exit() reading.
-    void end_programs()
+    // Stops the daemon with `sig` and looks at what its stop did, before
+    // anything else ends a process: the daemon has ended within the deadline
+    // (its stop's own time-outs are far shorter), and once whatever it killed
+    // last has had the time to end, none of its programs runs, nor anything
+    // in their process groups (programs.left(): what the guard sees to be
+    // this test's). Only then does the guard kill what is left, so that none
+    // of it outlives the test or holds the daemon's output open for
+    // wait_exit(). What was left, "" when nothing: a line when the daemon
+    // still runs, then each process's number and command line, a line each.
+    // A test that means the daemon to leave something says so (`leaves`):
+    // what runs is then looked at once the daemon has ended, without waiting
+    // for it to end, and the test checks the text itself.
+    std::string stop_daemon(int sig = SIGTERM, bool leaves = false)
     {
-        for (int waited = 0; waited < e2e::deadline_ms() && support::running(daemon.pid()); waited += 20) {
+        stopped = true;
+        daemon.signal(sig);
+        std::string left;
+        int waited = 0;
+        for (; waited < e2e::deadline_ms() && support::running(daemon.pid()); waited += 20) {
             daemon.collect_output();
             ::poll(nullptr, 0, 20);
         }
+        if (support::running(daemon.pid()))
+            left = "the daemon still runs " + std::to_string(waited) + " ms after signal " +
+                   std::to_string(sig) + "\n";
+        std::vector<pid_t> pids = programs.left();
+        for (waited = 0; !leaves && left.empty() && !pids.empty() && waited < e2e::deadline_ms();
+             waited += 20) {
+            daemon.collect_output();
+            ::poll(nullptr, 0, 20);
+            pids = programs.left();
+        }
+        for (const pid_t pid : pids)
+            left += std::to_string(pid) + " " + support::command_line(pid) + "\n";
         programs.end();
+        return left;
     }
     bool send(const LGCP::Message& m) { return controller.send_payload(e2e::encode(m)); }
     // The next payload that is not a line status report.
@@ -124,6 +152,7 @@ protected:
     // ($QUELVAD_ROOT/pids), or to files a test adds. Made before the daemon
     // starts, and gone before its root is removed.
     support::ProcessGuard programs;
+    bool stopped = false; // by stop_daemon()
 };
 
 } // namespace e2etest

@@ -37,7 +37,7 @@ protected:
     }
     void TearDown() override
     {
-        daemon.signal(SIGTERM);
+        EXPECT_EQ("", stop_daemon()) << "left running by the daemon's stop";
         EXPECT_TRUE(controller.wait_closed());
         EXPECT_EQ(0, daemon.wait_exit());
     }

@@ -1,8 +1,6 @@
 #include "runtime/child_wait.hpp"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <sys/wait.h>
 
@@ -169,10 +167,7 @@ TEST_F(ChildWaitTest, FullSocketDropsRecordsInsteadOfBlocking)
 // Running, and not a zombie left for its new parent to reap.
 bool Alive(pid_t pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t end = stat.rfind(") ");
-    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
+    return support::running(pid);
 }
 
 bool GoneSoon(pid_t pid)
