@@ -35,7 +35,7 @@ bool gone(int pid)
 // milliseconds.
 long long cpu_ms(int pid)
 {
-    const std::string stat = e2e::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = support::proc_file("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t end = stat.rfind(") ");
     if (end == std::string::npos)
         return -1;
