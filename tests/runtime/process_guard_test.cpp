@@ -8,7 +8,6 @@
 #include <memory>
 #include <poll.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,30 +63,30 @@ private:
     unsigned long long mSince;
 };
 
-// A group of another session whose leader has gone, and a keeper that tells
-// how its member ended. The keeper, a child of this test in its group, takes
-// in the orphans of its descendants; the leader, its child, starts a session
-// of its own, leaves a process there (`left`) and ends. Asked, the keeper
-// ends what was left with SIGTERM and reports the status it ended with:
-// SIGKILL when something else killed it first.
+// A group of another session whose leader has gone. The keeper, a child of
+// this test in its group, forks the leader and reaps it; the leader starts a
+// session of its own, leaves a process there (`left`) and ends. What was left
+// reports a SIGTERM through a pipe before it ends, so the test tells whether
+// it was still there to take the signal or something had killed it first,
+// without being its parent.
 class OtherSession
 {
 public:
-    explicit OtherSession(unsigned long long since)
+    explicit OtherSession(unsigned long long since) : mSince(since)
     {
-        int up[2], down[2];
+        int up[2], report[2];
         if (::pipe(up) != 0)
             return;
-        if (::pipe(down) != 0) {
+        if (::pipe(report) != 0) {
             ::close(up[0]), ::close(up[1]);
             return;
         }
         mKeeper = ::fork();
         if (mKeeper == 0)
-            keep(up[1], down[0]);
+            keep(up[1], report[1]);
         mKeepers.add(mKeeper);
-        ::close(up[1]), ::close(down[0]);
-        mUp = up[0], mDown = down[1];
+        ::close(up[1]), ::close(report[1]);
+        mUp = up[0], mReport = report[0];
         pid_t pids[2] = {0, 0};
         if (mKeeper > 0 && take(mUp, pids, sizeof pids))
             leader = pids[0], left = pids[1];
@@ -95,31 +94,33 @@ public:
     }
     ~OtherSession()
     {
-        for (int fd : {mUp, mDown})
+        for (int fd : {mUp, mReport})
             if (fd >= 0)
                 ::close(fd);
     }
     OtherSession(const OtherSession&) = delete;
     OtherSession& operator=(const OtherSession&) = delete;
 
-    // The signal that ended what was left, once the keeper has ended it; 0
-    // when the keeper did not tell.
-    int end()
+    // Ends what was left with SIGTERM, while it is still the process the
+    // test saw: true when it took the signal, false when it had been killed.
+    bool end()
     {
-        int status = 0;
-        if (mDown < 0 || ::write(mDown, "x", 1) != 1 || !take(mUp, &status, sizeof status))
-            return 0;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        support::ProcStat s;
+        if (left > 0 && support::proc_stat(left, s) && s.group == leader && s.start >= mSince)
+            ::kill(left, SIGTERM);
+        char got = 0;
+        return mReport >= 0 && take(mReport, &got, 1) && got == 'T';
     }
 
     pid_t leader = 0;
     pid_t left = 0;
 
 private:
-    [[noreturn]] static void keep(int up, int down)
+    static int sReport;
+
+    [[noreturn]] static void keep(int up, int report)
     {
-        ::signal(SIGCHLD, SIG_DFL); // no handler of the test program reaps these
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+        ::signal(SIGCHLD, SIG_DFL); // no handler of the test program reaps the leader
         int inner[2];
         if (::pipe(inner) != 0)
             ::_exit(1);
@@ -128,36 +129,38 @@ private:
             ::setsid();
             const pid_t left = ::fork();
             if (left == 0) {
-                ::signal(SIGTERM, SIG_DFL);
-                ::pause();
-                ::_exit(0);
+                sReport = report;
+                ::signal(
+                    SIGTERM, +[](int) {
+                        (void)!::write(sReport, "T", 1);
+                        ::_exit(0);
+                    });
+                for (;;)
+                    ::pause();
             }
+            ::close(report);
             const pid_t pids[2] = {::getpid(), left};
             (void)!::write(inner[1], pids, sizeof pids);
             ::_exit(0);
         }
-        ::close(inner[1]);
+        ::close(report), ::close(inner[1]);
         pid_t pids[2] = {0, 0};
         if (leader < 0 || !take(inner[0], pids, sizeof pids))
             ::_exit(1);
-        // Once the leader has gone, what it left is this process's child.
+        // Gone, not even a zombie, before the test looks.
         ::waitpid(leader, nullptr, 0);
         (void)!::write(up, pids, sizeof pids);
-        char go = 0;
-        (void)!::read(down, &go, 1); // or the test's end
-        ::kill(pids[1], SIGTERM);
-        int status = 0;
-        ::waitpid(pids[1], &status, 0);
-        (void)!::write(up, &status, sizeof status);
         ::_exit(0);
     }
 
     support::ProcessGuard mKeepers; // the keeper, on every way out
-    std::unique_ptr<Stray> mLeft;   // what was left, when the keeper could not end it
+    std::unique_ptr<Stray> mLeft;   // what was left, when it did not end
+    unsigned long long mSince;
     pid_t mKeeper = -1;
     int mUp = -1;
-    int mDown = -1;
+    int mReport = -1;
 };
+int OtherSession::sReport = -1;
 
 // The number of a group of another session whose leader has gone, listed by
 // file and by hand, with that of the process left in the group, is a number
@@ -183,7 +186,7 @@ TEST(ProcessGuard, AGroupOfAnotherSessionIsLeftAloneWhateverIsListed)
     guard.add(other.left);
     EXPECT_TRUE(guard.left().empty());
     guard.end();
-    EXPECT_EQ(SIGTERM, other.end()) << "the guard killed another session's process";
+    EXPECT_TRUE(other.end()) << "the guard killed another session's process";
 }
 
 // A child of this test with a group of its own leaves a process in the group
