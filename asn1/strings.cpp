@@ -196,9 +196,13 @@ std::string GeneralizedTime::get() const
     if (utc) {
         std::snprintf(text + length, sizeof text - length, "Z");
     } else if (mindiff != 0) {
+        // Two digits of hours, two of minutes, as set() reads them back. An offset set()
+        // reads can reach 99 hours 99 minutes ("-9999"): from 100 hours on the hours stay
+        // at 99 and the minutes take the rest (60 to 99), so the text keeps its width.
         int offset = mindiff < 0 ? -mindiff : mindiff;
-        std::snprintf(text + length, sizeof text - length, "%c%02d%02d", mindiff < 0 ? '-' : '+', offset / 60,
-                      offset % 60);
+        int hours = offset / 60 < 99 ? offset / 60 : 99;
+        std::snprintf(text + length, sizeof text - length, "%c%02d%02d", mindiff < 0 ? '-' : '+', hours,
+                      offset - hours * 60);
     }
     return text;
 }

@@ -90,6 +90,10 @@ TEST(Primitives, GeneralizedTimeText)
         {"20070305143000.5-0030", 500, -30, false, "20070305143000.500-0030"},
         {"20070305143000.1239Z", 123, 0, true, "20070305143000.123Z"},
         {"20070305143000", 0, 0, false, "20070305143000"},
+        // Offsets of 100 hours and more keep 99 in the hours and the rest in the minutes.
+        {"20070305143000-9999", 0, -6039, false, "20070305143000-9999"},
+        {"20070305143000+9960", 0, 6000, false, "20070305143000+9960"},
+        {"20070305143000+0099", 0, 99, false, "20070305143000+0139"},
     };
     for (auto const& row : table) {
         ASN1::GeneralizedTime t(row.text);
