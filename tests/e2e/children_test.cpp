@@ -87,14 +87,6 @@ const char kFakeFax[] = "#!/bin/sh\n"
                         "echo \"$4\" >> \"$d/files\"\n"
                         "exec sleep 1000\n";
 
-// Running, and not a zombie left for its new parent to reap.
-bool alive(int pid)
-{
-    const std::string stat = e2e::read_file("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t end = stat.rfind(") ");
-    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
-}
-
 class Children : public e2etest::DaemonTest
 {
 protected:
@@ -343,7 +335,7 @@ TEST_F(T38Children, WhatAProgramLeftGoesWithItAndItsChannelComesBack)
         ASSERT_TRUE(burst({message(10 + k, k, destroy())}));
         const std::string answer = "ok #" + std::to_string(10 + k) + " @" + std::to_string(k);
         ASSERT_TRUE(until([&](std::string const& t) { return t == answer; }));
-        EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+        EXPECT_TRUE(eventually([&] { return !support::running(left); })) << "what it left is gone";
         EXPECT_TRUE(eventually([&] {
             return daemon.board("mcc").find("transparent 0/2") != std::string::npos;
         })) << daemon.board("mcc");
@@ -365,7 +357,7 @@ TEST_F(T38Children, WhatLeftTheProgramsGroupIsNamedByTheStopsCheck)
     EXPECT_NE(std::string::npos, ("\n" + left).find("\n" + std::to_string(escaped) + " ")) << left;
     EXPECT_NE(std::string::npos, left.find("python3 -c import os, sys, time")) << left;
     EXPECT_EQ(0, daemon.wait_exit());
-    EXPECT_TRUE(eventually([&] { return !alive(escaped); })) << "the guard ended it";
+    EXPECT_TRUE(eventually([&] { return !support::running(escaped); })) << "the guard ended it";
 }
 
 // Queries whose program stays silent block the loop for their whole wait:
@@ -506,7 +498,7 @@ TEST_F(ModemChildren, WhatAPppdLeftGoesWithItAndWithTheDaemon)
     ASSERT_TRUE(burst({message(12, 2, destroy())}));
     ASSERT_TRUE(until([](std::string const& t) { return t == "ok #12 @2"; })) << daemon.err();
     EXPECT_EQ(1, count("pppd terminated with code 1\n")) << "it ended on the hang-up";
-    EXPECT_TRUE(eventually([&] { return !alive(left); })) << "what it left is gone";
+    EXPECT_TRUE(eventually([&] { return !support::running(left); })) << "what it left is gone";
 
     ASSERT_TRUE(create_modem(20));
     ASSERT_TRUE(burst({message(21, 2, connect())}));

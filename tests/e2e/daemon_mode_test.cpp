@@ -35,18 +35,10 @@ bool gone(int pid)
 // milliseconds.
 long long cpu_ms(int pid)
 {
-    const std::string stat = support::proc_file("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t end = stat.rfind(") ");
-    if (end == std::string::npos)
+    support::ProcStat s;
+    if (!support::proc_stat(pid, s))
         return -1;
-    // After the name: state (field 3) ... utime (14), stime (15).
-    std::istringstream fields(stat.substr(end + 2));
-    std::string skip;
-    for (int field = 3; field < 14; ++field)
-        fields >> skip;
-    long long user = 0, system = 0;
-    fields >> user >> system;
-    return (user + system) * 1000 / ::sysconf(_SC_CLK_TCK);
+    return static_cast<long long>(s.cpu) * 1000 / ::sysconf(_SC_CLK_TCK);
 }
 
 long long now_ms()

@@ -52,13 +52,14 @@ struct ProcStat {
     pid_t group = 0;
     pid_t session = 0;
     unsigned long long start = 0;
+    unsigned long long cpu = 0; // processor time used (user and system), in clock ticks
 };
 inline bool proc_stat(pid_t pid, ProcStat& out)
 {
     const std::string stat = proc_file("/proc/" + std::to_string(pid) + "/stat");
     // The name, in parentheses, may hold anything: the fields are counted
     // from its end. After it: state (field 3), ppid, pgrp, session (6), ...,
-    // starttime (22).
+    // utime (14), stime (15), ..., starttime (22).
     const std::size_t end = stat.rfind(") ");
     if (end == std::string::npos)
         return false;
@@ -66,10 +67,16 @@ inline bool proc_stat(pid_t pid, ProcStat& out)
     std::string skip;
     long long group = 0;
     long long session = 0;
+    unsigned long long user = 0;
+    unsigned long long system = 0;
     fields >> out.state >> skip >> group >> session;
-    for (int field = 7; field < 22; ++field)
+    for (int field = 7; field < 14; ++field)
+        fields >> skip;
+    fields >> user >> system;
+    for (int field = 16; field < 22; ++field)
         fields >> skip;
     fields >> out.start;
+    out.cpu = user + system;
     out.group = pid_t(group);
     out.session = pid_t(session);
     return bool(fields);
