@@ -85,7 +85,10 @@ public:
     // as on the program and is never taken by a copy of this process's
     // handlers. Signals are held in this process meanwhile. Returns as fork().
     // The child's syslog client forgets the records that wait for the reader
-    // (they are this process's to send) before the child writes anything.
+    // (they are this process's to send) before the child writes anything; in
+    // daemon mode it gives the child's standard output and error a connection
+    // of their own to the syslog reader there now, and SIGPIPE is ignored
+    // (SysLogManager::forked).
     //
     // With `group` the child leads a process group of its own (set in both
     // processes, so the group exists whichever runs first), and whatever the

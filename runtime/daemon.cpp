@@ -29,11 +29,7 @@ Sentry::Sentry(const Params& params) : mMode(params.mode)
         std::clog.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_DEBUG));
         std::cin.tie(&std::cout);
         // Raw writes to standard output or error reach "/dev/log" too.
-        const int fd = syslogManager.fd();
-        if (fd > 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
+        syslogManager.own_standard_streams();
     } else if (mMode == 1) {
         mLogFile = new LogFileStreamBuf(params.name);
         std::cout.rdbuf(mLogFile);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -517,11 +518,41 @@ void SysLogManager::linger(int ms)
     }
 }
 
+void SysLogManager::own_standard_streams()
+{
+    mStdio = true;
+    if (mFd > 0) {
+        ::dup2(mFd, 1);
+        ::dup2(mFd, 2);
+    }
+}
+
 void SysLogManager::forked()
 {
     mChild = true;
     ClearBatch();
     DropBacklog();
+    if (mStdio) {
+        // The parent's socket may be connected to a reader that has gone,
+        // and a stream of it may hold a record the parent sent in part: the
+        // child and its program take a connection of their own, to the
+        // reader there now. The connect does not wait (a stream reader whose
+        // queue is full refuses); the socket blocks again for the program.
+        CloseSocket();
+        openlog(nullptr, mOptions | LOG_NDELAY, 0);
+        const int fd = mConnected ? mFd : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            if (fd != mFd)
+                ::close(fd);
+        }
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+        return;
+    }
     // A stream shared with the parent may hold a record the parent sent in
     // part: the child's lines would land inside it.
     if (mType == SOCK_STREAM)

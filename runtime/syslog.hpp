@@ -91,7 +91,16 @@ public:
     // In a child just forked: what waits is the parent's to send, so the
     // child forgets it; on a stream the child's own lines take a connection
     // of their own. The child never waits for the socket nor lingers.
+    // When descriptors 1 and 2 are the syslog (own_standard_streams()), the
+    // child connects anew to the reader at "/dev/log" as it is now and makes
+    // that socket its descriptors 1 and 2 (the null device when no reader
+    // takes it at once), and ignores SIGPIPE: the program it runs writes to
+    // the reader of now, never into a record of the parent's, and a write
+    // to a reader that goes away later fails instead of ending the program.
     void forked();
+    // Descriptors 1 and 2 are this client's socket from now on (daemon mode):
+    // a forked child gives them a connection of its own.
+    void own_standard_streams();
     int fd() const { return mFd; }
     bool connected() const { return mConnected; }
     // Bytes of records waiting for room on the socket.
@@ -166,6 +175,8 @@ private:
     std::size_t mHeadSent = 0;
     // This process is a child forked from the daemon.
     bool mChild = false;
+    // Descriptors 1 and 2 are the syslog.
+    bool mStdio = false;
     Watch mWatch{*this};
 };
 

@@ -138,12 +138,14 @@ public:
             for (ssize_t n; (n = ::recv(other.first, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
                 other.second.append(buf, std::size_t(n));
     }
-    // What each later stream connection brought.
+    // What each later stream connection that brought anything brought: the
+    // daemon's children connect on their own, most of them to write nothing.
     std::vector<std::string> others() const
     {
         std::vector<std::string> out;
         for (const auto& other : mOthers)
-            out.push_back(other.second);
+            if (!other.second.empty())
+                out.push_back(other.second);
         return out;
     }
 
@@ -510,6 +512,53 @@ TEST(DaemonMode, AReplacedReaderThatStallsCostsNoProcessorTime)
     }
 }
 
+// A fax program under the daemon's root: `body` runs after it has added its
+// number to "/usr/local/bin/pids" (where the test ends it, should the
+// daemon not), with d its folder.
+void installFax(e2e::Daemon& daemon, const std::string& body)
+{
+    daemon.write_file("/usr/local/bin/fax",
+                      "#!/bin/sh\nd=$(dirname \"$0\")\necho $$ >> \"$d/pids\"\n" + body);
+    ::chmod(daemon.path("/usr/local/bin/fax").c_str(), 0755);
+    ::mkdir(daemon.path("/var").c_str(), 0755);
+}
+
+// A trunk slot and a fax receiver joined to it: the receiver's child is
+// forked when the join is answered, writes its line ("executing") a second
+// later and runs the fax program.
+::testing::AssertionResult startFaxReceiver(e2e::Controller& controller)
+{
+    LGCP::Command trunk;
+    trunk.select_create().select_trunk().set_trunk(0);
+    trunk.ref_create().ref_trunk().set_timeslot(1);
+    LGCP::Command fax;
+    fax.select_create().select_modem().set_cid("5551234");
+    fax.ref_create().ref_modem().set_cdid("100");
+    fax.ref_create().ref_modem().set_fax();
+    std::vector<LGCP::Message> commands(3);
+    int seq = 0;
+    for (const auto& command : {std::make_pair(1u, trunk), std::make_pair(2u, fax),
+                                std::make_pair(2u, LGCP::Command(LGCP::Command::connect::value, 1u))}) {
+        commands[std::size_t(seq)].set_seq(seq + 1);
+        commands[std::size_t(seq)].set_slot(command.first);
+        commands[std::size_t(seq++)].set_pdu().select_command(command.second);
+    }
+    for (const LGCP::Message& m : commands)
+        if (!controller.send_payload(e2e::encode(m)))
+            return ::testing::AssertionFailure() << "not sent";
+    for (e2e::Bytes answer; controller.receive_payload(answer);) {
+        LGCP::Message m;
+        ASN1::CoderEnv env;
+        const char* p = reinterpret_cast<const char*>(answer.data());
+        if (ASN1::decode(p, p + answer.size(), &env, m, true) && m.seq_isPresent() &&
+            m.get_seq().getValue() == 3)
+            return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the join was not answered";
+}
+
+const char kBoardWithModems[] = "device /dev/mctl present\nmctl modems 2 96\n";
+
 // The fax receiver's child writes its line ("executing") while records of
 // the daemon wait for a reader that has just made room: the child never
 // sends them (they arrive once, in order, from the daemon), and on a stream
@@ -521,44 +570,13 @@ TEST(DaemonMode, AForkedChildNeverSendsWhatTheDaemonKeeps)
     for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
         SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
         Detached detached(type);
-        detached.daemon.write_file("/usr/local/bin/fax", "#!/bin/sh\necho $$ >> \"$(dirname \"$0\")/pids\"\n"
-                                                         "echo \"$4\" >> \"$(dirname \"$0\")/files\"\n"
-                                                         "exec sleep 1000\n");
-        ::chmod(detached.daemon.path("/usr/local/bin/fax").c_str(), 0755);
-        ::mkdir(detached.daemon.path("/var").c_str(), 0755);
-        ASSERT_TRUE(detached.start("device /dev/mctl present\nmctl modems 2 96\n"));
+        installFax(detached.daemon, "echo \"$4\" >> \"$d/files\"\nexec sleep 1000\n");
+        ASSERT_TRUE(detached.start(kBoardWithModems));
         e2e::Controller controller;
         ASSERT_TRUE(controller.connect(detached.daemon.port()));
         ASSERT_TRUE(burst.send(controller));
 
-        // A trunk slot and a fax receiver joined to it: the receiver's child
-        // is forked and writes its line a second later.
-        LGCP::Command trunk;
-        trunk.select_create().select_trunk().set_trunk(0);
-        trunk.ref_create().ref_trunk().set_timeslot(1);
-        LGCP::Command fax;
-        fax.select_create().select_modem().set_cid("5551234");
-        fax.ref_create().ref_modem().set_cdid("100");
-        fax.ref_create().ref_modem().set_fax();
-        std::vector<LGCP::Message> commands(3);
-        int seq = 0;
-        for (const auto& command : {std::make_pair(1u, trunk), std::make_pair(2u, fax),
-                                    std::make_pair(2u, LGCP::Command(LGCP::Command::connect::value, 1u))}) {
-            commands[std::size_t(seq)].set_seq(seq + 1);
-            commands[std::size_t(seq)].set_slot(command.first);
-            commands[std::size_t(seq++)].set_pdu().select_command(command.second);
-        }
-        for (const LGCP::Message& m : commands)
-            ASSERT_TRUE(controller.send_payload(e2e::encode(m)));
-        bool joined = false;
-        for (e2e::Bytes answer; !joined && controller.receive_payload(answer);) {
-            LGCP::Message m;
-            ASN1::CoderEnv env;
-            const char* p = reinterpret_cast<const char*>(answer.data());
-            joined = ASN1::decode(p, p + answer.size(), &env, m, true) && m.seq_isPresent() &&
-                     m.get_seq().getValue() == 3;
-        }
-        ASSERT_TRUE(joined);
+        ASSERT_TRUE(startFaxReceiver(controller));
         // The daemon held still while the reader makes room, so the only
         // sender meanwhile is the child.
         ::kill(detached.pid, SIGSTOP);
@@ -584,6 +602,125 @@ TEST(DaemonMode, AForkedChildNeverSendsWhatTheDaemonKeeps)
         }
         EXPECT_TRUE(detached.stop(true));
     }
+}
+
+// A fax program that writes a line to its standard output and one to its
+// standard error, then, once "go" is there, one more of each; "wrote1" and
+// "wrote2" say it has written them.
+const char kRawFax[] = "echo FAXRAW-OUT-1\necho FAXRAW-ERR-1 >&2\n: > \"$d/wrote1\"\n"
+                       "while [ ! -e \"$d/go\" ]; do sleep 0.05; done\n"
+                       "echo FAXRAW-OUT-2\necho FAXRAW-ERR-2 >&2\n: > \"$d/wrote2\"\n"
+                       "exec sleep 1000\n";
+
+bool holds(const std::string& text, std::initializer_list<const char*> lines)
+{
+    for (const char* line : lines)
+        if (text.find(std::string(line) + "\n") == std::string::npos)
+            return false;
+    return true;
+}
+
+// The program's number, from the list it adds itself to.
+pid_t program(Detached& detached)
+{
+    return pid_t(std::atoi(e2e::read_file(detached.daemon.path("/usr/local/bin/pids")).c_str()));
+}
+
+// A datagram reader replaced (a syslog daemon restarted) before a program
+// starts: the program's standard output and error reach the new reader,
+// not the socket the daemon first had.
+TEST(DaemonMode, AProgramWritesToTheDatagramReaderThereWhenItStarts)
+{
+    Detached detached;
+    installFax(detached.daemon, kRawFax);
+    detached.daemon.write_file("/usr/local/bin/go", "");
+    ASSERT_TRUE(detached.start(kBoardWithModems));
+    std::string records;
+    ASSERT_TRUE(detached.read_until(
+        records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+    detached.replace();
+    e2e::Controller controller;
+    ASSERT_TRUE(controller.connect(detached.daemon.port()));
+    ASSERT_TRUE(startFaxReceiver(controller));
+    records.clear();
+    EXPECT_TRUE(detached.read_until(records, [](const std::string& r) {
+        return holds(r, {"FAXRAW-OUT-1", "FAXRAW-ERR-1", "FAXRAW-OUT-2", "FAXRAW-ERR-2"});
+    })) << records;
+    EXPECT_TRUE(support::running(program(detached)));
+    EXPECT_TRUE(detached.stop(true));
+}
+
+// A stream reader replaced while a program runs: the program's next lines
+// go nowhere (its connection went with the old reader), the program goes
+// on, and none of its text is written into a record of the daemon's on the
+// daemon's new connection.
+TEST(DaemonMode, AProgramOutlivesTheStreamReaderItWroteTo)
+{
+    Detached detached(SOCK_STREAM);
+    installFax(detached.daemon, kRawFax);
+    ASSERT_TRUE(detached.start(kBoardWithModems));
+    e2e::Controller controller;
+    ASSERT_TRUE(controller.connect(detached.daemon.port()));
+    ASSERT_TRUE(startFaxReceiver(controller));
+    ASSERT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote1"));
+    std::string records;
+    detached.read(records);
+    detached.replace();
+    detached.daemon.write_file("/usr/local/bin/go", "");
+    EXPECT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote2")) << "the program wrote on";
+
+    // The daemon's next line reaches the new reader on a connection of its
+    // own; the program still runs and its end was never logged.
+    const Burst burst(1);
+    ASSERT_TRUE(burst.send(controller));
+    records.clear();
+    EXPECT_TRUE(detached.read_until(records, [&burst](const std::string& r) { return burst.ended(r); }));
+    EXPECT_TRUE(support::running(program(detached))) << "the program was not ended";
+    EXPECT_EQ(std::string::npos, records.find("FAXRAW")) << records;
+    EXPECT_EQ(std::string::npos, records.find("fax terminated")) << records;
+    for (const std::string& line : texts(records))
+        EXPECT_NE(0u, line.find("not a whole record")) << line;
+    EXPECT_TRUE(detached.stop(true));
+}
+
+// A program starts while the daemon's stream connection holds records that
+// wait for the reader: its output goes on a connection of its own, after
+// its child's own line, and no record of the daemon's holds any of it.
+TEST(DaemonMode, AProgramNeverWritesIntoTheDaemonsStream)
+{
+    Detached detached(SOCK_STREAM);
+    installFax(detached.daemon, kRawFax);
+    detached.daemon.write_file("/usr/local/bin/go", "");
+    ASSERT_TRUE(detached.start(kBoardWithModems));
+    e2e::Controller controller;
+    ASSERT_TRUE(controller.connect(detached.daemon.port()));
+    const Burst burst(600);
+    ASSERT_TRUE(burst.send(controller));
+    ASSERT_TRUE(startFaxReceiver(controller));
+    // Written while the daemon's records wait (nobody has read yet).
+    EXPECT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote2"));
+
+    std::string records;
+    EXPECT_TRUE(detached.read_until(records, [&burst, &detached](const std::string& r) {
+        std::string all = r;
+        for (const std::string& other : detached.others())
+            all += other;
+        return burst.ended(r) && holds(all, {"FAXRAW-ERR-2"});
+    }));
+    const std::vector<std::string> lines = texts(records);
+    EXPECT_TRUE(burst.whole(lines));
+    for (const std::string& line : lines)
+        EXPECT_NE(0u, line.find("not a whole record")) << line;
+    EXPECT_EQ(std::string::npos, records.find("FAXRAW"));
+    const std::vector<std::string> others = detached.others();
+    ASSERT_EQ(1u, others.size()) << "the child's own connection";
+    const std::size_t raw = others[0].find("FAXRAW-OUT-1\n");
+    ASSERT_NE(std::string::npos, raw) << others[0];
+    EXPECT_EQ(std::vector<std::string>{"executing"}, texts(others[0].substr(0, raw)));
+    EXPECT_TRUE(
+        holds(others[0].substr(raw), {"FAXRAW-OUT-1", "FAXRAW-ERR-1", "FAXRAW-OUT-2", "FAXRAW-ERR-2"}))
+        << others[0];
+    EXPECT_TRUE(detached.stop(true));
 }
 
 } // namespace
