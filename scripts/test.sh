@@ -15,6 +15,11 @@ build_dir=${QUELVAD_BUILD_DIR:-build}
 fuzz_seconds=${QUELVAD_FUZZ_SECONDS:-45}
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+# Paths below the checkout are hashed relative to it, and the debug build's
+# working directory is left out of the hash, so that another clone of the
+# project (a fresh one, a work tree) finds what this one compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(pwd)}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 summary=()
 total_passed=0
 total_failed=0
