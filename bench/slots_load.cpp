@@ -30,6 +30,7 @@
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
 #include "tests/support/controller.hpp"
+#include "tests/support/loopback.hpp"
 
 namespace
 {
@@ -135,17 +136,13 @@ public:
         r.set_pdu().select_response().select_success();
         append(pong, r);
         for (int attempt = 0; attempt < 100; ++attempt, ::poll(nullptr, 0, 100)) {
-            mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(static_cast<unsigned short>(port));
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(mFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-                const int one = 1;
-                ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                if (send(ping) && expect(pong))
-                    return true;
-            }
+            mFd = support::connect_loopback(port);
+            if (mFd < 0)
+                continue;
+            const int one = 1;
+            ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            if (send(ping) && expect(pong))
+                return true;
             ::close(mFd);
             mFd = -1;
         }

@@ -15,6 +15,7 @@
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/frames.hpp"
+#include "tests/support/loopback.hpp"
 
 namespace
 {
@@ -82,27 +83,16 @@ int descriptors(pid_t pid)
     return n;
 }
 
-sockaddr_in loopback_auth()
-{
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(52000);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return to;
-}
-
 // A plugin connected to the authentication port that has sent its request
 // for `session`, or -1.
 int plugin(std::int32_t session)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in to = loopback_auth();
+    const int fd = support::connect_loopback(52000);
     char request[140] = "";
     const std::int32_t words[3] = {140, 1, session};
     std::memcpy(request, words, sizeof words);
     std::memcpy(request + 12, "alice", sizeof "alice"), std::memcpy(request + 76, "secret", sizeof "secret");
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
-        ::send(fd, request, sizeof request, MSG_NOSIGNAL) == ssize_t(sizeof request))
+    if (fd >= 0 && ::send(fd, request, sizeof request, MSG_NOSIGNAL) == ssize_t(sizeof request))
         return fd;
     if (fd >= 0)
         ::close(fd);
@@ -359,7 +349,7 @@ TEST_F(Modems, PluginsWhileTheDaemonRunsOutOfDescriptors)
     const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in port = loopback_auth();
+    const sockaddr_in port = support::loopback(52000);
     ASSERT_EQ(0, ::bind(taken, reinterpret_cast<const sockaddr*>(&port), sizeof port));
     ASSERT_EQ(0, ::listen(taken, 1));
     e2e::DaemonOptions options({}, {}, kBoard);

@@ -22,6 +22,7 @@
 
 #include "asn1/asn1.hpp"
 #include "messages/lgcp/LGCP.hpp"
+#include "tests/support/loopback.hpp"
 
 #ifndef QUELVAD_BINARY
 #error "QUELVAD_BINARY must name the daemon under test"
@@ -57,15 +58,10 @@ void mkdirs(const std::string& path)
             ::mkdir(path.substr(0, i).c_str(), 0755);
 }
 
-sockaddr_in loopback(int port)
-{
-    return sockaddr_in{AF_INET, htons(static_cast<unsigned short>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-}
-
 int free_port()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = loopback(0);
+    sockaddr_in addr = support::loopback(0);
     socklen_t len = sizeof addr;
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
                        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
@@ -383,15 +379,13 @@ std::string Daemon::board(const std::string& command)
 bool Controller::connect(int port)
 {
     close();
-    const sockaddr_in addr = loopback(port);
     for (Deadline d; !d.passed(); ::poll(nullptr, 0, d.left() / 4 + 1)) {
-        mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(mFd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        mFd = support::connect_loopback(port);
+        if (mFd >= 0) {
             const int one = 1;
             ::setsockopt(mFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             return true;
         }
-        close();
     }
     return false;
 }

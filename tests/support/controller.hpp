@@ -117,6 +117,7 @@ public:
     Controller& operator=(const Controller&) = delete;
 
     // Retries until the deadline: the listening socket may not be there yet.
+    // A connection to itself is no listener (support::connect_loopback).
     bool connect(int port);
     void close();
     // The port of our end of the connection, as the daemon names the peer
