@@ -91,7 +91,10 @@ TEST_F(MixerConference, InputWhoseSummatorIsNotATdmChannel)
     EXPECT_EQ((Lines{"ioctl /dev/mixer tdm 0/0/3 -> 3075",
                      "ioctl /dev/mixer add rx=0/0/-1 tx=0/0/3 gain=32767 -> -1 EINVAL"}),
               journal("ioctl /dev/mixer"));
+    // Written before the answer; the wait may have read only the beginning of
+    // its line, the rest is read here.
     ASSERT_TRUE(daemon.wait_err("MIX_RX_ADD fail"));
+    daemon.collect_output();
     EXPECT_NE(std::string::npos,
               daemon.err().find(
                   "mixer [0]: wrong summator coding !\nmixer [0]: MIX_RX_ADD fail : Invalid argument\n"));
