@@ -212,12 +212,18 @@ TEST_F(ChildWaitTest, WhatAChildLeftInItsGroupGoesWithIt)
 {
     support::ProcessGuard started; // what a failed check leaves running
     pid_t left = 0;
-    const pid_t ended = LeavingChild(false, left);
-    started.add(ended);
-    started.add(left);
-    ASSERT_LT(0, ended);
-    ASSERT_LT(0, left);
-    EXPECT_EQ(ended, ::getpgid(left)) << "the child leads a group of its own";
+    pid_t ended = 0;
+    {
+        // Until the group has been looked at, the child is not reaped, and
+        // what it left is not killed and gone with it.
+        BlockChld block;
+        ended = LeavingChild(false, left);
+        started.add(ended);
+        started.add(left);
+        ASSERT_LT(0, ended);
+        ASSERT_LT(0, left);
+        EXPECT_EQ(ended, ::getpgid(left)) << "the child leads a group of its own";
+    }
     EXPECT_TRUE(GoneSoon(left)) << "killed as its leader was reaped";
     EXPECT_TRUE(ChildWaitService::childWaitService->groups().empty());
     EXPECT_FALSE(ChildWait::KillGroup(ended));

@@ -68,7 +68,8 @@ private:
 // session of its own, leaves a process there (`left`) and ends. What was left
 // reports a SIGTERM through a pipe before it ends, so the test tells whether
 // it was still there to take the signal or something had killed it first,
-// without being its parent.
+// without being its parent; it tells the numbers only once its handler is
+// installed, so the test's SIGTERM never comes before it can report it.
 class OtherSession
 {
 public:
@@ -135,13 +136,15 @@ private:
                         (void)!::write(sReport, "T", 1);
                         ::_exit(0);
                     });
+                // Only now, its handler in place, may the test signal it:
+                // it tells its numbers itself (the leader's is its session's).
+                const pid_t pids[2] = {::getsid(0), ::getpid()};
+                (void)!::write(inner[1], pids, sizeof pids);
+                ::close(inner[1]);
                 for (;;)
                     ::pause();
             }
-            ::close(report);
-            const pid_t pids[2] = {::getpid(), left};
-            (void)!::write(inner[1], pids, sizeof pids);
-            ::_exit(0);
+            ::_exit(left < 0 ? 1 : 0); // what was left tells the numbers
         }
         ::close(report), ::close(inner[1]);
         pid_t pids[2] = {0, 0};

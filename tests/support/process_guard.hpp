@@ -120,6 +120,67 @@ inline bool reap(pid_t pid, int& status, int ms = 30000)
     }
 }
 
+// A child of the test whose end stays the test's to reap. A SIGCHLD handler
+// of this process (the child-wait service's, once a test has activated it)
+// reaps every child that ends; so SIGCHLD is held here from before the fork
+// until the child has been reaped, and the handler cannot take it first. The
+// child starts with the signal mask the test had. Meanwhile the handler
+// reaps no other child either (their ends are handled once the hold goes),
+// so the test runs no loop that waits for one before reap(). A child not
+// reaped by then is killed (SIGKILL) and reaped when the object goes.
+class HeldChild
+{
+public:
+    // Forks; pid() is 0 in the child, and below 0 when the fork failed.
+    HeldChild()
+    {
+        sigset_t one;
+        ::sigemptyset(&one);
+        ::sigaddset(&one, SIGCHLD);
+        ::sigprocmask(SIG_BLOCK, &one, &mOld);
+        mPid = ::fork();
+        if (mPid <= 0)
+            release(); // the child, or no child to wait for
+    }
+    ~HeldChild()
+    {
+        if (mPid > 0) {
+            ::kill(mPid, SIGKILL); // not reaped, and nothing else reaps it: still the test's
+            int status = 0;
+            support::reap(mPid, status);
+        }
+        release();
+    }
+    HeldChild(const HeldChild&) = delete;
+    HeldChild& operator=(const HeldChild&) = delete;
+
+    pid_t pid() const { return mPid; }
+
+    // Reaps the child once it has ended, its wait status in `status`, and
+    // lets SIGCHLD through again; false when it has not ended within `ms`
+    // (it is held on, and killed at the end) or there is none.
+    bool reap(int& status, int ms = 30000)
+    {
+        if (mPid <= 0 || !support::reap(mPid, status, ms))
+            return false;
+        mPid = -1;
+        release();
+        return true;
+    }
+
+private:
+    void release()
+    {
+        if (mHeld)
+            ::sigprocmask(SIG_SETMASK, &mOld, nullptr);
+        mHeld = false;
+    }
+
+    sigset_t mOld{};
+    bool mHeld = true;
+    pid_t mPid = -1;
+};
+
 // Every process /proc shows, with what it shows of each.
 struct Process {
     pid_t pid = 0;

@@ -19,6 +19,7 @@ namespace
 {
 
 using mediatest::board;
+using mediatest::mcc;
 using mediatest::t38Create;
 
 // Writes its arguments and one frame of its standard input beside itself and
@@ -123,7 +124,10 @@ TEST_F(T38Slots, KilledProgramAndStubbornProgram)
     EXPECT_EQ("@7 abort 9", pump_until("abort"));
     EXPECT_EQ("07:t38 soft: t38 daemon terminated by signal=9\n", lines(log.text(), "07:"));
     command(7, 2, [](LGCP::Command& c) { c.select_destroy(); });
-    board().service();
+    // What the killed program started holds the channel too, and ends on its
+    // own after the group's kill: the channel is free once its last holder
+    // has closed it, and only then is it handed out again.
+    ASSERT_TRUE(pump_for([] { return mcc().allocations().empty(); })) << "the channel was not released";
 
     // SIGTERM is ignored: SIGKILL follows after the delay, and the slot
     // itself went at once.
@@ -164,12 +168,15 @@ TEST_F(T38Slots, ArgumentsAreLoggedOneLineEach)
 }
 
 // The program cannot be forked (the process may start no other): no slot,
-// and no message. Run in a child of the test, the only one barred from forking.
+// and no message. Run in a child of the test, the only one barred from forking;
+// the child-wait service's handler is active here, so the child is one it
+// cannot reap before the test does.
 TEST_F(T38Slots, ProgramThatCannotBeForked)
 {
     LGCP::Command c;
     t38Create(c, 2, 3);
-    const pid_t pid = ::fork();
+    support::HeldChild child;
+    const pid_t pid = child.pid();
     if (pid == 0) {
         std::vector<sock_filter> filter{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
         std::vector<long> calls{SYS_clone};
@@ -195,9 +202,9 @@ TEST_F(T38Slots, ProgramThatCannotBeForked)
         Slot* slot = T38SoftFactory::instance().INewSlot(c.get_create());
         ::_exit(slot ? 1 : !err.text().empty() ? 2 : 0);
     }
-    programs.add(pid);
+    ASSERT_LT(0, pid);
     int status = 0;
-    ASSERT_TRUE(support::reap(pid, status)) << "the child has not ended";
+    ASSERT_TRUE(child.reap(status)) << "the child has not ended";
     ASSERT_TRUE(WIFEXITED(status)) << status;
     if (WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "no seccomp filter here";

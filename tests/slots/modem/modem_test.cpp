@@ -122,15 +122,25 @@ protected:
             board().execute(c);
     }
     // A fake program: adds its number to the fixture's list of programs,
-    // records its arguments in <root>/args, then runs `body`.
+    // records its arguments in <root>/args, then runs `body`, in which
+    // `ready` tells ready() that what comes before it (a trap) is in place.
     std::string program(const char* name, const char* body)
     {
         std::string path = root + "/" + name;
         std::ofstream(path) << "#!/bin/sh\necho $$ >> " << root << "/pids\necho \"$0 $*\" > " << root
-                            << "/args\n"
+                            << "/args\nready() { : > " << root << "/ready; }\n"
                             << body << "\n";
         ::chmod(path.c_str(), 0755);
         return path;
+    }
+    // Waits, within a generous bound, until the program has run its `ready`:
+    // a signal sent before it would find the program without its trap.
+    bool ready() const
+    {
+        const std::string path = root + "/ready";
+        for (int k = 0; k < 3000 && ::access(path.c_str(), F_OK) != 0; ++k)
+            ::poll(nullptr, 0, 10);
+        return ::access(path.c_str(), F_OK) == 0;
     }
     static LGCP::Command create(TERM::ModemParams const& p)
     {
@@ -266,11 +276,10 @@ TEST_F(Modems, CallerNumberIsLoggedOnOneLine)
 TEST_F(Modems, DestroyHangsUpAndAnswersWhenTheChildIsGone)
 {
     TERM::ModemParams p = modem();
-    p.set_execfile(program("pppd", "trap '' HUP; while :; do sleep 0.02; done"));
+    p.set_execfile(program("pppd", "trap '' HUP; ready; while :; do sleep 0.02; done"));
     send(2, 2, create(p));
     send(3, 2, simple("connect"));
-    for (int k = 0; k < 200 && args().empty(); ++k)
-        ::poll(nullptr, 0, 10); // the script has set its trap
+    ASSERT_TRUE(ready()) << "the script has not set its trap";
     Capture err(std::cerr);
     EXPECT_EQ("", send(9, 2, simple("destroy")));
     EXPECT_EQ("destroyInProgress #10 @2", send(10, 2, simple("connect")));
