@@ -91,6 +91,18 @@ public:
         ::close(old);
     }
 
+    // Stops the daemon (SIGSTOP) and waits until it has stopped: it sends
+    // nothing more until SIGCONT.
+    bool hold()
+    {
+        ::kill(pid, SIGSTOP);
+        support::ProcStat s;
+        for (int i = 0; i < e2e::deadline_ms() / 10; ++i, ::poll(nullptr, 0, 10))
+            if (support::proc_stat(pid, s) && s.state == 'T')
+                return true;
+        return false;
+    }
+
     // Starts the daemon and waits until its parent has left and the pid file
     // names the detached process.
     ::testing::AssertionResult start(const std::string& board = "")
@@ -579,7 +591,7 @@ TEST(DaemonMode, AForkedChildNeverSendsWhatTheDaemonKeeps)
         ASSERT_TRUE(startFaxReceiver(controller));
         // The daemon held still while the reader makes room, so the only
         // sender meanwhile is the child.
-        ::kill(detached.pid, SIGSTOP);
+        ASSERT_TRUE(detached.hold());
         std::string records;
         detached.read(records, std::size_t(64) * 1024);
         const bool ran = detached.daemon.wait_file("/usr/local/bin/files");
