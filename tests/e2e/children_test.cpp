@@ -390,15 +390,10 @@ TEST_F(T38Children, WhatLeftTheProgramsGroupIsNamedByTheStopsCheck)
 TEST_F(T38Children, QueryKeepsTheWatchdogFed)
 {
     const int n = 4;
-    const auto pings = [this] {
-        const std::string answer = daemon.board("watchdog");
-        const std::size_t at = answer.find("pings=");
-        return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + 6);
-    };
-    const int before = pings();
+    const int before = watchdog_pings();
     ASSERT_LE(0, before) << daemon.board("watchdog");
     ASSERT_TRUE(burst_queries(n));
-    EXPECT_LE(before + n, pings());
+    EXPECT_LE(before + n, watchdog_pings());
     EXPECT_EQ(n, count("t38: can't detect T38 resources"));
 }
 

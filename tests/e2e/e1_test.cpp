@@ -39,16 +39,11 @@ TEST_F(E1, TrunkStatusAtConnectAndEverySecondNoneAfterTheControllerLeaves)
     // The loop feeds the watchdog once a second at most, by its own clock:
     // three feeds more, and two status passes would have fallen due, however
     // seldom a loaded machine lets the daemon run.
-    const auto pings = [this] {
-        const std::string answer = daemon.board("watchdog");
-        const std::size_t at = answer.find("pings=");
-        return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + 6);
-    };
-    const int from = pings();
+    const int from = watchdog_pings();
     ASSERT_LE(0, from) << daemon.board("watchdog");
-    for (int waited = 0; pings() < from + 3 && waited < e2e::deadline_ms(); waited += 50)
+    for (int waited = 0; watchdog_pings() < from + 3 && waited < e2e::deadline_ms(); waited += 50)
         ::poll(nullptr, 0, 50);
-    ASSERT_LE(from + 3, pings());
+    ASSERT_LE(from + 3, watchdog_pings());
     EXPECT_EQ(e2etest::Lines(), journal("status trunk="));
     daemon.collect_output();
     EXPECT_EQ(std::string::npos, daemon.err().find("ignore Send request"));

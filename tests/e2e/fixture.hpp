@@ -55,6 +55,17 @@ inline bool status_report(const Bytes& payload)
            m.get_pdu().get_signal().trunkStatus_isSelected();
 }
 
+// The next payload on `controller` that is not a line status report: the
+// reports begin a second after a controller is taken and may come before an
+// answer on a loaded machine.
+inline bool next_answer(e2e::Controller& controller, Bytes& payload)
+{
+    while (controller.receive_payload(payload))
+        if (!status_report(payload))
+            return true;
+    return false;
+}
+
 class DaemonTest : public ::testing::Test
 {
 protected:
@@ -112,12 +123,16 @@ protected:
     }
     bool send(const LGCP::Message& m) { return controller.send_payload(e2e::encode(m)); }
     // The next payload that is not a line status report.
-    bool next(Bytes& payload)
+    bool next(Bytes& payload) { return next_answer(controller, payload); }
+    // How often the loop has fed the simulated board's watchdog, -1 when the
+    // board does not say. The loop feeds it at most once a second by its own
+    // clock, so n feeds more are n - 1 seconds of the daemon's time at least,
+    // however seldom a loaded machine lets it run.
+    int watchdog_pings()
     {
-        while (controller.receive_payload(payload))
-            if (!status_report(payload))
-                return true;
-        return false;
+        const std::string answer = daemon.board("watchdog");
+        const std::size_t at = answer.find("pings=");
+        return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + 6);
     }
     // The next `n` messages, with (`statuses`) or without the line status
     // reports, each shown by `show`, "; " between them; `last` keeps the last.

@@ -69,14 +69,9 @@ TEST_F(Hardware, LineInterfacesLosingSpiReportThatPassAsAisAndStop)
     EXPECT_EQ("ok\n", daemon.board("hal nospi on"));
     // The watchdog is fed once a second by the loop's clock: four feeds after
     // SPI went, the pass that found it gone and the one after have both run.
-    auto pings = [this] {
-        const std::string answer = daemon.board("watchdog");
-        const std::size_t at = answer.find("pings=");
-        return at == std::string::npos ? -1L : std::stol(answer.substr(at + 6));
-    };
-    const long from = pings();
+    const int from = watchdog_pings();
     ASSERT_GE(from, 0);
-    while (pings() < from + 4 && (last = ask(ping)) == "success")
+    while (watchdog_pings() < from + 4 && (last = ask(ping)) == "success")
         ::usleep(50000);
     ASSERT_EQ("success", ask(ping));
     Lines ais, afterAis;

@@ -51,12 +51,7 @@ protected:
     static std::string ask(e2e::Controller& c, const Bytes& payload)
     {
         Bytes answer;
-        if (!c.send_payload(payload))
-            return "(none)";
-        while (c.receive_payload(answer))
-            if (!e2etest::status_report(answer))
-                return hex(answer);
-        return "(none)";
+        return c.send_payload(payload) && e2etest::next_answer(c, answer) ? hex(answer) : "(none)";
     }
     // Connects `c` until the daemon takes it, and gives the answer to the
     // ping that shows it seated (line status reports passed over). A
