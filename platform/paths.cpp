@@ -18,9 +18,11 @@ std::string read_root()
     return prefix;
 }
 
+// Never destroyed: the syslog client and the devices of file-level objects
+// still resolve their paths while exit destroys the others.
 std::string& current()
 {
-    static std::string prefix = read_root();
+    static std::string& prefix = *new std::string(read_root());
     return prefix;
 }
 

@@ -12,7 +12,10 @@
 
 #include "runtime/clock.hpp"
 
-Multiplexer multiplexer;
+// Made before every other file-level object of the program, so it ends after
+// all of them: their destructors, and the syslog client's last second at
+// exit, still detach from it.
+Multiplexer multiplexer __attribute__((init_priority(101)));
 
 namespace
 {

@@ -12,10 +12,28 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
-SysLogManager syslogManager;
+namespace
+{
+
+// The client is never destroyed: a destructor of any file-level object may
+// still log at exit. It is made right after the loop and before every other
+// file-level object, so its end comes after theirs: what waits then gets its
+// last second once nothing else is left to write.
+union Client {
+    Client() : manager() {}
+    ~Client() { manager.shutdown(); }
+    SysLogManager manager;
+};
+
+Client client __attribute__((init_priority(102)));
+
+} // namespace
+
+SysLogManager& syslogManager = client.manager;
 
 // ---- Stream buffers ---------------------------------------------------------
 
@@ -136,6 +154,11 @@ SysLogManager::SysLogManager() : mType(SOCK_DGRAM), mIdent("syslog-pd"), mFacili
 
 SysLogManager::~SysLogManager()
 {
+    shutdown();
+}
+
+void SysLogManager::shutdown()
+{
     if (mCount > 0)
         Flush();
     // A child leaves what it could not send: the parent's stop is not its own.
@@ -180,10 +203,7 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
                 return;
         }
         if (::connect(mFd, reinterpret_cast<sockaddr*>(&mAddr), sizeof(mAddr)) == 0) {
-            // Blocking again for whoever writes to it as standard output or
-            // error; our own sends ask not to wait each time.
-            BlockMode(mFd);
-            mConnected = true;
+            Connected();
             return;
         }
         const int error = errno;
@@ -192,6 +212,34 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
             return;
         mType = mType == SOCK_DGRAM ? SOCK_STREAM : SOCK_DGRAM;
     }
+}
+
+void SysLogManager::Connected()
+{
+    mConnected = true;
+    // The reader this socket talks to: a datagram reader that is still there
+    // but no longer at the path is found by its file.
+    struct stat bound = {};
+    const bool named = mType == SOCK_DGRAM && ::stat(mAddr.sun_path, &bound) == 0;
+    mPeerDev = named ? bound.st_dev : 0;
+    mPeerIno = named ? bound.st_ino : 0;
+    // A child's socket becomes its program's standard output and error,
+    // whose writes are expected to wait. The daemon's own stays non-blocking:
+    // our sends never wait, nor does a raw write to standard output or error.
+    if (mChild)
+        BlockMode(mFd);
+    // Raw writes go where the records go: every new connection becomes
+    // descriptors 1 and 2 again.
+    if (mStdio) {
+        ::dup2(mFd, 1);
+        ::dup2(mFd, 2);
+    }
+}
+
+bool SysLogManager::PathReplaced() const
+{
+    struct stat now = {};
+    return ::stat(mAddr.sun_path, &now) == 0 && (now.st_dev != mPeerDev || now.st_ino != mPeerIno);
 }
 
 void SysLogManager::closelog()
@@ -290,9 +338,8 @@ bool WouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
-// Never waits: a reader that takes nothing must not hold the loop. The flag
-// is per call, so standard output and error, which share the socket's open
-// file, keep blocking writes for the children.
+// Never waits: a reader that takes nothing must not hold the loop, and a
+// child's socket blocks for the program's writes, not for our own.
 ssize_t SendNow(int fd, msghdr& header)
 {
     ssize_t sent;
@@ -304,18 +351,21 @@ ssize_t SendNow(int fd, msghdr& header)
 
 } // namespace
 
-bool SysLogManager::Flush(bool room)
+bool SysLogManager::Flush()
 {
-    const std::size_t before = mWaiting;
     bool sent = Deliver();
-    // A datagram socket's room is that of its connected peer, while each send
-    // goes to whoever holds "/dev/log" now: room that takes nothing means the
-    // peer is a reader that has gone and another holds the path. Connecting
-    // to it makes the room we watch its own.
-    const bool stale =
-        room && sent && mType == SOCK_DGRAM && mCount == 0 && mWaiting > 0 && mWaiting == before;
-    // A syslog daemon that was restarted leaves our socket talking to nobody:
-    // reconnect once and send again, or every later line is lost.
+    // A datagram socket sends to the reader it connected to, as a raw write
+    // to standard output or error does. One that went away refuses the send
+    // (a syslog daemon restarted), and the reconnect below finds the reader
+    // now at the path. One that is still there but no longer at the path
+    // would keep what waits for good once it stops reading: while records
+    // wait, the reader now at the path is connected to instead.
+    const bool stale = sent && mType == SOCK_DGRAM && mWaiting > 0 && PathReplaced();
+    // A send that did not fail has sent the batch or put it behind what waits.
+    if (sent)
+        ClearBatch();
+    // A broken socket leaves every later line lost: reconnect once and send
+    // again.
     if ((!sent || stale) && mConnected) {
         CloseSocket();
         openlog(nullptr, mOptions | LOG_NDELAY, 0);
@@ -344,11 +394,6 @@ bool SysLogManager::Deliver()
         return true;
     }
     std::memset(&mHeader, 0, sizeof(mHeader));
-    // A stream socket refuses a destination address; it is connected anyway.
-    if (mType == SOCK_DGRAM) {
-        mHeader.msg_name = &mAddr;
-        mHeader.msg_namelen = sizeof(mAddr);
-    }
     mHeader.msg_iov = mIov;
     mHeader.msg_iovlen = static_cast<std::size_t>(mCount);
     const ssize_t sent = SendNow(mFd, mHeader);
@@ -444,8 +489,6 @@ bool SysLogManager::Drain()
                     break;
                 bytes = end;
             }
-            header.msg_name = &mAddr;
-            header.msg_namelen = sizeof(mAddr);
             header.msg_iovlen = Pieces(0, bytes, iov);
             sent = SendNow(mFd, header);
         } else {
@@ -514,14 +557,14 @@ void SysLogManager::linger(int ms)
         if (ready < 0 && errno != EINTR)
             return;
         if (ready > 0)
-            Flush(entry.revents & POLLOUT);
+            Flush();
     }
 }
 
 void SysLogManager::own_standard_streams()
 {
     mStdio = true;
-    if (mFd > 0) {
+    if (mConnected) {
         ::dup2(mFd, 1);
         ::dup2(mFd, 2);
     }
@@ -535,18 +578,8 @@ void SysLogManager::forked()
     if (mStdio) {
         // The parent's socket may be connected to a reader that has gone,
         // and a stream of it may hold a record the parent sent in part: the
-        // child and its program take a connection of their own, to the
-        // reader there now. The connect does not wait (a stream reader whose
-        // queue is full refuses); the socket blocks again for the program.
-        CloseSocket();
-        openlog(nullptr, mOptions | LOG_NDELAY, 0);
-        const int fd = mConnected ? mFd : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-            if (fd != mFd)
-                ::close(fd);
-        }
+        // child and its program take a connection of their own.
+        connect_standard_streams();
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
         ::sigemptyset(&ignore.sa_mask);
@@ -557,6 +590,25 @@ void SysLogManager::forked()
     // part: the child's lines would land inside it.
     if (mType == SOCK_STREAM)
         CloseSocket();
+}
+
+void SysLogManager::connect_standard_streams()
+{
+    if (!mChild || !mStdio)
+        return;
+    // The connect does not wait (a stream reader whose queue is full
+    // refuses); the socket blocks again for the program, and becomes
+    // descriptors 1 and 2.
+    CloseSocket();
+    openlog(nullptr, mOptions | LOG_NDELAY, 0);
+    if (mConnected)
+        return;
+    const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
 }
 
 void SysLogManager::Watch::shedule_event(pollfd& entry)
@@ -570,5 +622,5 @@ void SysLogManager::Watch::svc_event(short revents)
 {
     // Room, or an error the next send reports and a reconnect may mend.
     if (revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL))
-        mOwner.Flush(revents & POLLOUT);
+        mOwner.Flush();
 }

@@ -7,14 +7,16 @@
 // The client never waits for its reader: what the socket cannot take at once
 // waits, in order, in a bounded backlog that the loop sends on as soon as the
 // socket has room again. The loop watches the socket only while a send can
-// then make progress: a datagram socket's room is that of its connected
-// peer, so a reader replaced at "/dev/log" is connected to anew.
+// then make progress. A datagram socket sends to the reader it connected to,
+// as raw writes to standard output and error do in daemon mode: a reader
+// gone from "/dev/log", or replaced there, is connected to anew.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <streambuf>
 #include <string>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 #include "runtime/event.hpp"
@@ -71,11 +73,13 @@ public:
     };
 
     SysLogManager();
-    // Gives what waits its last second, then closes the socket.
     ~SysLogManager();
     SysLogManager(const SysLogManager&) = delete;
     SysLogManager& operator=(const SysLogManager&) = delete;
 
+    // Gives what waits its last second, then closes the socket; the client
+    // can still be written to afterwards (it connects anew).
+    void shutdown();
     void openlog(const char* ident, int options, int facility);
     // Closes the socket and forgets the batch and what waits.
     void closelog();
@@ -92,14 +96,20 @@ public:
     // child forgets it; on a stream the child's own lines take a connection
     // of their own. The child never waits for the socket nor lingers.
     // When descriptors 1 and 2 are the syslog (own_standard_streams()), the
-    // child connects anew to the reader at "/dev/log" as it is now and makes
-    // that socket its descriptors 1 and 2 (the null device when no reader
-    // takes it at once), and ignores SIGPIPE: the program it runs writes to
-    // the reader of now, never into a record of the parent's, and a write
-    // to a reader that goes away later fails instead of ending the program.
+    // child connects anew (connect_standard_streams()) and ignores SIGPIPE:
+    // the program it runs never writes into a record of the parent's, and a
+    // write to a reader that goes away later fails instead of ending the
+    // program.
     void forked();
-    // Descriptors 1 and 2 are this client's socket from now on (daemon mode):
-    // a forked child gives them a connection of its own.
+    // In a child whose descriptors 1 and 2 are the syslog: they, and the
+    // child's own lines, take a new connection to the reader at "/dev/log"
+    // as it is now (the null device when no reader takes it at once). A
+    // child that waits before it runs its program calls it again right
+    // before, so that the program writes to the reader of then.
+    void connect_standard_streams();
+    // Descriptors 1 and 2 are this client's socket from now on (daemon mode),
+    // and follow every reconnect; a forked child gives them a connection of
+    // its own.
     void own_standard_streams();
     int fd() const { return mFd; }
     bool connected() const { return mConnected; }
@@ -125,10 +135,15 @@ private:
     void Append(const char* record, std::size_t n);
     bool BatchFull() const { return mCount >= MaxRecords || mDataLen > FlushAbove; }
     // Sends what waits and the batch, reconnecting once when the socket
-    // failed, or when the socket reported `room` and yet a datagram reader
-    // took nothing; false when that failed too (the socket closed, what
-    // waited dropped). The batch is emptied either way.
-    bool Flush(bool room = false);
+    // failed, or when records wait for a datagram reader that another has
+    // replaced at the path; false when that failed too (the socket closed,
+    // what waited dropped). The batch is emptied either way.
+    bool Flush();
+    // Just connected: notes the datagram reader's file, sets the blocking
+    // mode and makes the socket descriptors 1 and 2 when they are the syslog.
+    void Connected();
+    // Another socket than the connected reader's is bound at the path now.
+    bool PathReplaced() const;
     // One attempt: false when a send failed for another reason than a full
     // socket. What the socket did not take waits.
     bool Deliver();
@@ -177,7 +192,11 @@ private:
     bool mChild = false;
     // Descriptors 1 and 2 are the syslog.
     bool mStdio = false;
+    // The file of the datagram reader the socket is connected to.
+    dev_t mPeerDev = 0;
+    ino_t mPeerIno = 0;
     Watch mWatch{*this};
 };
 
-extern SysLogManager syslogManager;
+// The process's one client, usable until the very end of exit.
+extern SysLogManager& syslogManager;

@@ -10,6 +10,7 @@
 #include "platform/paths.hpp"
 #include "runtime/fd.hpp"
 #include "runtime/log_text.hpp"
+#include "runtime/syslog.hpp"
 
 namespace
 {
@@ -172,6 +173,10 @@ int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, u
         // The child leaves with _exit: the daemon's static objects and stdio
         // buffers belong to the parent.
         ::sleep(delay);
+        // The syslog reader may have been replaced while the child waited:
+        // the program writes to the one there when it runs.
+        if (delay > 0)
+            syslogManager.connect_standard_streams();
         if (banner)
             std::cout << banner << std::endl;
         ::execv(argv[0], argv.data());

@@ -2,13 +2,19 @@
 // three streams becomes a record on "/dev/log" under the private root, and a
 // reader that is slow, late or gone never holds the daemon up nor, while it
 // reads, loses a line.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,12 +30,6 @@ const char kPidFile[] = "/var/run/server.pid";
 const char kIdent[] = "qvd-T230630-1920";
 // What of the daemon's records may wait for a reader that does not read.
 const std::size_t kBacklog = 262144; // 256 KiB
-
-// True once the process has ended; a zombie counts, as nobody here reaps it.
-bool gone(int pid)
-{
-    return !support::running(pid);
-}
 
 // The processor time the process has used so far (user and system), in
 // milliseconds.
@@ -51,18 +51,23 @@ long long now_ms()
 // A daemon started with -D, its syslog reader's socket at "/dev/log" (a
 // datagram socket, or a listening stream socket and the connection accepted
 // on it) and the detached process, which is killed when the test ends
-// without having stopped it.
+// without having stopped it. The detached process's parent leaves it to
+// this process, which holds on to its orphans meanwhile: so its end is seen
+// (stop() checks it), and any sanitizer report of it or of its children is
+// written to a folder of the root, which stop() and the end look at.
 class Detached
 {
 public:
     explicit Detached(int type = SOCK_DGRAM) : mType(type)
     {
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         ::mkdir(daemon.path("/dev").c_str(), 0755);
+        ::mkdir(daemon.path(kReports).c_str(), 0755);
         bind();
     }
     ~Detached()
     {
-        if (pid > 0 && !gone(pid)) {
+        if (pid > 0 && status < 0) {
             // Its programs run in its session (daemon(3) made one): those of
             // them started since the test began go with it.
             std::istringstream listed(e2e::read_file(daemon.path("/usr/local/bin/pids")));
@@ -72,6 +77,14 @@ public:
                     ::kill(pid_t(program), SIGKILL);
             }
             ::kill(pid, SIGKILL);
+            int ignored = 0;
+            support::reap(pid, ignored);
+        }
+        reap_orphans();
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        if (!mReported) {
+            const std::string reports = sanitizer_reports();
+            EXPECT_EQ("", reports) << "sanitizer reports";
         }
         close();
     }
@@ -114,7 +127,13 @@ public:
         // the reader as raw text between the records.
         daemon.write_file("/usr/local/sbin/t38", "#!/bin/sh\necho 0\n");
         ::chmod(daemon.path("/usr/local/sbin/t38").c_str(), 0755);
-        daemon.start({{"-D"}, {}, board});
+        e2e::DaemonOptions options({"-D"}, {}, board);
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            const char* inherited = std::getenv(name);
+            options.env.push_back(std::string(name) + "=" + (inherited ? inherited : "") +
+                                  ":log_path=" + daemon.path(kReports) + "/report");
+        }
+        daemon.start(options);
         if (const int code = daemon.wait_exit())
             return ::testing::AssertionFailure() << "the parent left with " << code;
         for (int i = 0; i < e2e::deadline_ms() / 10 && pid <= 0; ++i, ::poll(nullptr, 0, 10))
@@ -173,27 +192,79 @@ public:
     }
 
     // SIGTERM; then, reading on when `reading`, waits until the process has
-    // ended.
-    bool stop(bool reading, std::string* records = nullptr)
+    // ended: a success when it exited with 0 and no process of the daemon
+    // wrote a sanitizer report.
+    ::testing::AssertionResult stop(bool reading, std::string* records = nullptr)
     {
         if (pid <= 0)
-            return false;
+            return ::testing::AssertionFailure() << "no daemon";
         ::kill(pid, SIGTERM);
         std::string ignored;
         for (int i = 0; i < e2e::deadline_ms() / 10; ++i, ::poll(nullptr, 0, 10)) {
-            const bool ended = gone(pid);
+            const bool ended = reaped();
             if (reading)
                 read(records ? *records : ignored);
-            if (ended)
-                return true;
+            if (!ended)
+                continue;
+            mReported = true;
+            const std::string reports = sanitizer_reports();
+            if (status == 0 && reports.empty())
+                return ::testing::AssertionSuccess();
+            return ::testing::AssertionFailure() << "the daemon ended with " << status << "\n" << reports;
         }
-        return false;
+        return ::testing::AssertionFailure() << "the daemon still runs after SIGTERM";
     }
 
     e2e::Daemon daemon;
     int pid = 0;
+    // How the detached process ended, as e2e::Daemon::wait_exit() gives it;
+    // -1 while it has not been reaped.
+    int status = -1;
 
 private:
+    static constexpr const char* kReports = "/sanitizer";
+
+    // Reaps the detached process if it has ended.
+    bool reaped()
+    {
+        int s = 0;
+        if (status < 0 && ::waitpid(pid, &s, WNOHANG) == pid)
+            status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+        return status >= 0;
+    }
+    // Whatever else ended and was left to this process: the daemon's
+    // programs and what they started, once their parents had gone.
+    void reap_orphans()
+    {
+        const std::string self = std::to_string(::getpid());
+        DIR* proc = ::opendir("/proc");
+        for (dirent* entry; proc && (entry = ::readdir(proc));) {
+            const pid_t child = pid_t(std::atoi(entry->d_name));
+            const std::string stat = support::proc_file("/proc/" + std::string(entry->d_name) + "/stat");
+            const std::size_t end = stat.rfind(") ");
+            int s = 0;
+            if (child > 0 && child != daemon.pid() && end != std::string::npos &&
+                stat.compare(end + 2, 2, "Z ") == 0 &&
+                stat.compare(end + 4, self.size() + 1, self + " ") == 0)
+                ::waitpid(child, &s, WNOHANG);
+        }
+        if (proc)
+            ::closedir(proc);
+    }
+    // Every report written so far, each headed by its file's name.
+    std::string sanitizer_reports() const
+    {
+        std::string out;
+        DIR* dir = ::opendir(daemon.path(kReports).c_str());
+        for (dirent* entry; dir && (entry = ::readdir(dir));)
+            if (entry->d_name[0] != '.')
+                out += std::string(entry->d_name) + ":\n" +
+                       e2e::read_file(daemon.path(kReports) + "/" + entry->d_name);
+        if (dir)
+            ::closedir(dir);
+        return out;
+    }
+
     void bind(const char* fixed = "/dev/log")
     {
         mSocket = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
@@ -218,6 +289,7 @@ private:
     }
 
     int mType;
+    bool mReported = false;
     int mSocket = -1;
     int mPeer = -1;
     std::vector<std::pair<int, std::string>> mOthers;
@@ -538,20 +610,23 @@ void installFax(e2e::Daemon& daemon, const std::string& body)
 // A trunk slot and a fax receiver joined to it: the receiver's child is
 // forked when the join is answered, writes its line ("executing") a second
 // later and runs the fax program.
-::testing::AssertionResult startFaxReceiver(e2e::Controller& controller)
+// The trunk slot is `slot`, the receiver `slot` + 1 on the trunk's
+// timeslot `slot`; the commands' seqs are `slot` to `slot` + 2.
+::testing::AssertionResult startFaxReceiver(e2e::Controller& controller, unsigned slot = 1)
 {
     LGCP::Command trunk;
     trunk.select_create().select_trunk().set_trunk(0);
-    trunk.ref_create().ref_trunk().set_timeslot(1);
+    trunk.ref_create().ref_trunk().set_timeslot(slot);
     LGCP::Command fax;
     fax.select_create().select_modem().set_cid("5551234");
     fax.ref_create().ref_modem().set_cdid("100");
     fax.ref_create().ref_modem().set_fax();
     std::vector<LGCP::Message> commands(3);
     int seq = 0;
-    for (const auto& command : {std::make_pair(1u, trunk), std::make_pair(2u, fax),
-                                std::make_pair(2u, LGCP::Command(LGCP::Command::connect::value, 1u))}) {
-        commands[std::size_t(seq)].set_seq(seq + 1);
+    for (const auto& command :
+         {std::make_pair(slot, trunk), std::make_pair(slot + 1, fax),
+          std::make_pair(slot + 1, LGCP::Command(LGCP::Command::connect::value, slot))}) {
+        commands[std::size_t(seq)].set_seq(int(slot) + seq);
         commands[std::size_t(seq)].set_slot(command.first);
         commands[std::size_t(seq++)].set_pdu().select_command(command.second);
     }
@@ -563,7 +638,7 @@ void installFax(e2e::Daemon& daemon, const std::string& body)
         ASN1::CoderEnv env;
         const char* p = reinterpret_cast<const char*>(answer.data());
         if (ASN1::decode(p, p + answer.size(), &env, m, true) && m.seq_isPresent() &&
-            m.get_seq().getValue() == 3)
+            m.get_seq().getValue() == int(slot) + 2)
             return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "the join was not answered";
@@ -733,6 +808,129 @@ TEST(DaemonMode, AProgramNeverWritesIntoTheDaemonsStream)
         holds(others[0].substr(raw), {"FAXRAW-OUT-1", "FAXRAW-ERR-1", "FAXRAW-OUT-2", "FAXRAW-ERR-2"}))
         << others[0];
     EXPECT_TRUE(detached.stop(true));
+}
+
+// What /proc/<pid>/<name> links to ("" for none).
+std::string proc_link(pid_t pid, const std::string& name)
+{
+    char link[256];
+    const ssize_t n = ::readlink(("/proc/" + std::to_string(pid) + "/" + name).c_str(), link, sizeof link);
+    return n > 0 ? std::string(link, std::size_t(n)) : std::string();
+}
+
+// A child of the daemon that has not run its program yet and has connected
+// its standard output to a syslog reader of its own (a socket the daemon's
+// standard output is not), stopped (SIGSTOP) before it can do more; 0 when
+// none is seen within the deadline. What runs now (the image) tells the
+// daemon's own children from their programs.
+pid_t stopForkedChild(const Detached& detached)
+{
+    const std::string image = proc_link(detached.pid, "exe");
+    const std::string self = std::to_string(detached.pid);
+    for (int i = 0; i < e2e::deadline_ms() / 5; ++i, ::poll(nullptr, 0, 5)) {
+        DIR* proc = ::opendir("/proc");
+        pid_t found = 0;
+        for (dirent* entry; proc && !found && (entry = ::readdir(proc));) {
+            const pid_t child = pid_t(std::atoi(entry->d_name));
+            const std::string stat = support::proc_file("/proc/" + std::string(entry->d_name) + "/stat");
+            const std::size_t end = stat.rfind(") ");
+            const std::string out = proc_link(child, "fd/1");
+            if (child > 0 && end != std::string::npos &&
+                stat.compare(end + 4, self.size() + 1, self + " ") == 0 && proc_link(child, "exe") == image &&
+                out.compare(0, 7, "socket:") == 0 && out != proc_link(detached.pid, "fd/1"))
+                found = child;
+        }
+        if (proc)
+            ::closedir(proc);
+        if (!found)
+            continue;
+        ::kill(found, SIGSTOP);
+        support::ProcStat s;
+        while (support::proc_stat(found, s) && s.state != 'T' && s.state != 'Z')
+            ::poll(nullptr, 0, 5);
+        // Seen stopped before its program ran: the window is its own.
+        if (s.state == 'T' && proc_link(found, "exe") == image)
+            return found;
+        ::kill(found, SIGCONT);
+        return 0;
+    }
+    return 0;
+}
+
+// The fax receiver's child connects to the syslog reader as it forks, then
+// waits a second before it runs the program: a reader replaced meanwhile
+// (here while the child is held stopped) gets the program's standard output
+// and error, datagram or stream. A child caught too late (its program ran)
+// leaves the test a second try on other slots.
+TEST(DaemonMode, AProgramWritesToTheReaderThereWhenItRunsNotWhenItsChildForked)
+{
+    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
+        Detached detached(type);
+        installFax(detached.daemon, kRawFax);
+        detached.daemon.write_file("/usr/local/bin/go", "");
+        ASSERT_TRUE(detached.start(kBoardWithModems));
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(detached.daemon.port()));
+        pid_t child = 0;
+        for (unsigned slot = 1; slot <= 3 && !child; slot += 2) {
+            ASSERT_TRUE(startFaxReceiver(controller, slot));
+            child = stopForkedChild(detached);
+        }
+        ASSERT_NE(0, child) << "no child of the daemon seen before its program";
+        detached.replace();
+        ::kill(child, SIGCONT);
+        EXPECT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote2")) << "the program ran";
+
+        std::string records;
+        EXPECT_TRUE(detached.read_until(records, [&detached](const std::string& r) {
+            std::string all = r;
+            for (const std::string& other : detached.others())
+                all += other;
+            return holds(all, {"FAXRAW-OUT-1", "FAXRAW-ERR-1", "FAXRAW-OUT-2", "FAXRAW-ERR-2"});
+        })) << records;
+        EXPECT_TRUE(detached.stop(true));
+    }
+}
+
+// In daemon mode the daemon's own descriptors 1 and 2 are the syslog: once
+// the daemon has logged to a reader that replaced the first (a syslog daemon
+// restarted), a raw write to either of them (the test writes through copies
+// of the daemon's own) reaches the new reader, datagram or stream.
+TEST(DaemonMode, RawWritesOfTheDaemonReachTheReaderOfNow)
+{
+    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
+        Detached detached(type);
+        ASSERT_TRUE(detached.start());
+        std::string records;
+        ASSERT_TRUE(detached.read_until(
+            records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+        detached.replace();
+        e2e::Controller controller;
+        ASSERT_TRUE(controller.connect(detached.daemon.port()));
+        const Burst burst(1);
+        ASSERT_TRUE(burst.send(controller));
+        records.clear();
+        ASSERT_TRUE(detached.read_until(records, [&burst](const std::string& r) { return burst.ended(r); }));
+
+        const int daemon = int(::syscall(SYS_pidfd_open, detached.pid, 0));
+        ASSERT_LE(0, daemon) << std::strerror(errno);
+        for (const int fd : {1, 2}) {
+            const int copy = int(::syscall(SYS_pidfd_getfd, daemon, fd, 0));
+            ASSERT_LE(0, copy) << std::strerror(errno);
+            const std::string line = "RAW-" + std::to_string(fd) + "\n";
+            EXPECT_EQ(ssize_t(line.size()),
+                      ::send(copy, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT))
+                << "descriptor " << fd << ": " << std::strerror(errno);
+            ::close(copy);
+        }
+        ::close(daemon);
+        EXPECT_TRUE(detached.read_until(records, [](const std::string& r) {
+            return holds(r, {"RAW-1", "RAW-2"});
+        })) << records;
+        EXPECT_TRUE(detached.stop(true));
+    }
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 
 #include "runtime/clock.hpp"
 #include "tests/runtime/test_util.hpp"
+#include "tests/support/process_guard.hpp"
 
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <syslog.h>
 #include <thread>
@@ -407,35 +409,100 @@ TEST_F(SysLogBacklogTest, LingerSendsWhatWaitsWhileTheReaderReads)
     EXPECT_TRUE(Lines(Texts(got), 0, n));
 }
 
-// A datagram reader replaced at "/dev/log" by one that does not read yet: the
-// socket's room is its connected peer's, the gone reader's, so a wake-up finds
-// room that takes nothing. The client connects to the reader now there, and
-// the socket then shows that reader's room (none), so the loop waits instead
-// of spinning. Once it reads, what waited arrives in order.
-TEST_F(SysLogBacklogTest, ARoomThatTakesNothingConnectsToTheReaderNowThere)
+// A datagram reader replaced at "/dev/log" by one that does not read yet,
+// the old one gone, or still there and no longer reading. What the old one
+// took stays with it; the client then connects to the reader now at the
+// path, whose room (none yet) is what the loop watches, so it waits instead
+// of spinning. Once the new reader reads, the rest arrives in order.
+TEST_F(SysLogBacklogTest, AReplacedReaderIsConnectedToAnew)
 {
-    ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
-    std::ostream os(&buf);
-    int n = FillSocket(os);
-    const std::vector<std::string> old = Texts(ReadAll(mSocket.lowlevel_fd()));
-    ASSERT_TRUE(Lines(old, 0, n));
-    // The new reader takes the path before the old one goes.
-    {
-        const Fd fresh(testutil::bind_unix(mRoot / "dev/log.new", SOCK_DGRAM));
+    for (const bool oldStays : {false, true}) {
+        SCOPED_TRACE(oldStays ? "the old reader still there" : "the old reader gone");
+        Reconnect(SOCK_DGRAM);
+        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+        std::ostream os(&buf);
+        int n = FillSocket(os);
+        ASSERT_TRUE(Lines(Texts(ReadAll(mSocket.lowlevel_fd())), 0, n));
+        // The new reader takes the path before the old one goes, if it goes.
+        Fd old = mSocket;
+        mSocket = Fd(testutil::bind_unix(mRoot / "dev/log.new", SOCK_DGRAM));
         ASSERT_EQ(0, ::rename((mRoot / "dev/log.new").c_str(), (mRoot / "dev/log").c_str()));
-        mSocket = fresh;
-    }
-    const int from = n;
-    while (n < from + 100000 && syslogManager.waiting() == 0)
-        os << Line(n++) << std::endl;
-    ASSERT_NE(0u, syslogManager.waiting());
+        if (!oldStays)
+            old.close();
+        const int from = n;
+        for (int lines = 0; lines < 100000 && syslogManager.waiting() == 0; ++lines)
+            os << Line(n++) << std::endl;
+        ASSERT_NE(0u, syslogManager.waiting());
 
-    pollfd room{syslogManager.fd(), POLLOUT, 0};
-    ASSERT_EQ(1, ::poll(&room, 1, 0)) << "the gone reader's room";
-    syslogManager.linger(1);
-    room = {syslogManager.fd(), POLLOUT, 0};
-    EXPECT_EQ(0, ::poll(&room, 1, 0)) << "the new reader's room, none yet";
-    EXPECT_TRUE(Lines(Texts(ReadAll(mSocket.lowlevel_fd())), from, n));
+        pollfd room{syslogManager.fd(), POLLOUT, 0};
+        EXPECT_EQ(0, ::poll(&room, 1, 0)) << "the new reader's room, none yet";
+        std::string got;
+        if (oldStays) {
+            for (const std::string& d : testutil::datagrams(old.lowlevel_fd()))
+                got += d;
+            EXPECT_EQ(std::string::npos, got.find(Line(n - 1) + std::string(1, '\0')))
+                << "the last ones are not the old reader's";
+        }
+        got += ReadAll(mSocket.lowlevel_fd());
+        EXPECT_TRUE(Lines(Texts(got), from, n));
+    }
+}
+
+// What a socket holds now: its datagrams, or a stream's bytes up to its end.
+std::string Available(int fd)
+{
+    std::string got;
+    char buffer[65536];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        got.append(buffer, std::size_t(n));
+    return got;
+}
+
+// In daemon mode descriptors 1 and 2 are the syslog: after the reader is
+// replaced, a raw write made once the client has logged to the new reader
+// reaches it, as the records do. The client runs in a child, whose
+// descriptors 1 and 2 it takes; the test replaces the reader between the
+// child's two writes.
+TEST_F(SysLogTest, RawWritesFollowTheReaderOfNow)
+{
+    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
+        syslogManager.closelog();
+        Bind(type);
+        int go[2], ready[2];
+        ASSERT_EQ(0, ::pipe2(go, O_CLOEXEC));
+        ASSERT_EQ(0, ::pipe2(ready, O_CLOEXEC));
+        const Fd goRead(go[0]), goWrite(go[1]), readyRead(ready[0]), readyWrite(ready[1]);
+        support::HeldChild child;
+        ASSERT_LE(0, child.pid());
+        if (child.pid() == 0) {
+            // Only the test holds the readers.
+            ::close(mSocket.lowlevel_fd());
+            syslogManager.openlog(kIdent, LOG_NDELAY, 0);
+            syslogManager.own_standard_streams();
+            char byte = 0;
+            const bool raw = ::write(1, "raw-old\n", 8) == 8;
+            if (::write(readyWrite.lowlevel_fd(), "r", 1) != 1 || ::read(goRead.lowlevel_fd(), &byte, 1) != 1)
+                ::_exit(3);
+            syslogManager.syslog(LOG_DAEMON | LOG_ERR, "after");
+            syslogManager.sendmsg();
+            ::_exit(raw && ::write(2, "raw-new\n", 8) == 8 ? 0 : 4);
+        }
+        Fd old = type == SOCK_STREAM ? Fd(::accept(mSocket.lowlevel_fd(), nullptr, nullptr)) : mSocket;
+        char byte = 0;
+        ASSERT_EQ(1, ::read(readyRead.lowlevel_fd(), &byte, 1));
+        EXPECT_EQ("raw-old\n", Available(old.lowlevel_fd()));
+        // A syslog daemon restarted: the old reader goes, a new one binds.
+        old.close();
+        mSocket.close();
+        Bind(type);
+        ASSERT_EQ(1, ::write(goWrite.lowlevel_fd(), "g", 1));
+        int status = -1;
+        ASSERT_TRUE(child.reap(status));
+        EXPECT_EQ(0, status) << "the raw writes were taken";
+        const Fd now = type == SOCK_STREAM ? Fd(::accept(mSocket.lowlevel_fd(), nullptr, nullptr)) : mSocket;
+        EXPECT_EQ(Record(27, "after") + "raw-new\n", Available(now.lowlevel_fd()));
+    }
 }
 
 } // namespace

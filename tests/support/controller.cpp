@@ -190,6 +190,14 @@ void Daemon::start(const Options& options)
     for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "HOME"})
         if (const char* v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
+    for (const std::string& more : options.env) {
+        const std::string name = more.substr(0, more.find('=') + 1);
+        env.erase(
+            std::remove_if(env.begin(), env.end(),
+                           [&name](const std::string& e) { return e.compare(0, name.size(), name) == 0; }),
+            env.end());
+        env.push_back(more);
+    }
     std::vector<char*> envp;
     envp.reserve(env.size() + 1);
     for (std::string& e : env)

@@ -51,6 +51,9 @@ struct DaemonOptions {
     std::string output;
     // The daemon's soft limit of open descriptors; 0: this program's.
     unsigned open_files = 0;
+    // More of the daemon's environment, "NAME=value" each; a name given here
+    // replaces what the daemon would otherwise get.
+    std::vector<std::string> env;
 };
 // The daemon that Daemon::start runs for the options.
 std::string daemon_binary(const DaemonOptions& options);
