@@ -54,20 +54,21 @@ long long now_ms()
 // without having stopped it. The detached process's parent leaves it to
 // this process, which holds on to its orphans meanwhile: so its end is seen
 // (stop() checks it), and any sanitizer report of it or of its children is
-// written to a folder of the root, which stop() and the end look at.
+// written to a folder of the root, which stop() and the end look at. Under
+// an emulator that refuses the subreaper request (qemu-user), the end is seen
+// as the process gone, without its exit status.
 class Detached
 {
 public:
-    explicit Detached(int type = SOCK_DGRAM) : mType(type)
+    explicit Detached(int type = SOCK_DGRAM) : mType(type), mReaper(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0)
     {
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         ::mkdir(daemon.path("/dev").c_str(), 0755);
         ::mkdir(daemon.path(kReports).c_str(), 0755);
         bind();
     }
     ~Detached()
     {
-        if (pid > 0 && status < 0) {
+        if (pid > 0 && !ended()) {
             // Its programs run in its session (daemon(3) made one): those of
             // them started since the test began go with it.
             std::istringstream listed(e2e::read_file(daemon.path("/usr/local/bin/pids")));
@@ -80,8 +81,10 @@ public:
             int ignored = 0;
             support::reap(pid, ignored);
         }
-        reap_orphans();
-        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        if (mReaper) {
+            reap_orphans();
+            ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        }
         if (!mReported) {
             const std::string reports = sanitizer_reports();
             EXPECT_EQ("", reports) << "sanitizer reports";
@@ -201,14 +204,14 @@ public:
         ::kill(pid, SIGTERM);
         std::string ignored;
         for (int i = 0; i < e2e::deadline_ms() / 10; ++i, ::poll(nullptr, 0, 10)) {
-            const bool ended = reaped();
+            const bool gone = ended();
             if (reading)
                 read(records ? *records : ignored);
-            if (!ended)
+            if (!gone)
                 continue;
             mReported = true;
             const std::string reports = sanitizer_reports();
-            if (status == 0 && reports.empty())
+            if ((status == 0 || !mReaper) && reports.empty())
                 return ::testing::AssertionSuccess();
             return ::testing::AssertionFailure() << "the daemon ended with " << status << "\n" << reports;
         }
@@ -218,19 +221,26 @@ public:
     e2e::Daemon daemon;
     int pid = 0;
     // How the detached process ended, as e2e::Daemon::wait_exit() gives it;
-    // -1 while it has not been reaped.
+    // -1 while it has not been reaped (or cannot be).
     int status = -1;
 
 private:
     static constexpr const char* kReports = "/sanitizer";
 
-    // Reaps the detached process if it has ended.
-    bool reaped()
+    // The detached process has ended: reaped, or gone where this program is
+    // not its reaper.
+    bool ended()
     {
         int s = 0;
-        if (status < 0 && ::waitpid(pid, &s, WNOHANG) == pid)
+        if (mEnded)
+            return true;
+        if (!mReaper)
+            return mEnded = !support::running(pid);
+        const pid_t got = ::waitpid(pid, &s, WNOHANG);
+        if (got == pid)
             status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
-        return status >= 0;
+        // Not this program's child: its end cannot be told.
+        return mEnded = got == pid || (got < 0 && errno == ECHILD);
     }
     // Whatever else ended and was left to this process: the daemon's
     // programs and what they started, once their parents had gone.
@@ -289,6 +299,8 @@ private:
     }
 
     int mType;
+    const bool mReaper;
+    bool mEnded = false;
     bool mReported = false;
     int mSocket = -1;
     int mPeer = -1;
