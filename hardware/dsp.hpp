@@ -85,6 +85,9 @@ private:
     bool configure(const platform::dsp::Configure& record);
     std::uint32_t next_id();
     void deliver(DSProcReceiver& r, const platform::dsp::DspEvent& e);
+    // Reads and routes the queued records until none is left; a read that
+    // fails lets the device go.
+    void read_events(int fd);
 
     Event mEvent;
     std::uint32_t mLastId = 0;

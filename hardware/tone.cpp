@@ -216,25 +216,37 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 
 void TonecReceiverService::OnEvent(int fd, short revents)
 {
-    if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        // A device in error stays in error: watching it on would make every
-        // loop pass return at once.
+    // The records the driver queued are read first, also from a device that
+    // has hung up or failed since.
+    if (revents & POLLIN)
+        read_events(fd);
+    if (mEvent.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // A device in error stays in error (a hung-up one at end of file):
+        // watching it on would make every loop pass return at once.
         std::cerr << "tonec device error, events disabled" << std::endl;
         mEvent.Release();
-        return;
     }
-    if (!(revents & POLLIN))
-        return;
-    for (;;) {
+}
+
+void TonecReceiverService::read_events(int fd)
+{
+    while (mEvent.IsActive()) {
         dtmf::ToneEvent e{};
         const ssize_t n = ::read(fd, &e, sizeof e);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
-            if (errno != EAGAIN)
-                std::cerr << "fail to read from tonec: " << Errno() << std::endl;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // It would fail again in every pass: the device is let go, and
+            // opened afresh by the next detector configuration.
+            std::cerr << "fail to read from tonec: " << Errno() << std::endl;
+            mEvent.Release();
             return;
         }
         // The driver hands out whole records: a short or empty read means
-        // there is nothing sensible left to read in this pass.
+        // there is nothing sensible left to read in this pass (an empty one
+        // is also the end of a hung-up device, which the poll bits report).
         if (n != ssize_t(sizeof e))
             return;
         std::clog << "dtmf event: ";

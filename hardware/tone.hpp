@@ -57,6 +57,9 @@ public:
 private:
     // The receiver of a timeslot: the first constructed of those that name it.
     static TonecReceiver* find(unsigned ts);
+    // Reads and routes the queued records until none is left; a read that
+    // fails lets the device go.
+    void read_events(int fd);
     bool simple(unsigned long request, unsigned ts, const char* name, const char* suffix);
 
     Event mEvent;

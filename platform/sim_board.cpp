@@ -59,6 +59,7 @@ const char kHelp[] = "help\n"
                      "journal\n"
                      "clear\n"
                      "event <path> <hex bytes>\n"
+                     "hangup <path>\n"
                      "fail <path> <request> <errno>|off [<times>]\n";
 
 // A socket's identity, shared by all its duplicates; 0 for anything else.
@@ -394,6 +395,21 @@ unsigned SimBoard::inject(const std::string& path, const std::vector<unsigned ch
     return n;
 }
 
+unsigned SimBoard::hangup(const std::string& path)
+{
+    unsigned n = 0;
+    for (sim::Channel c : channels(path)) {
+        // What the daemon wrote before is the driver's yet; a descriptor the
+        // daemon has closed meanwhile is closed, not hung up.
+        poll_channel(c);
+        if (!mChannels.count(c))
+            continue;
+        drop_channel(c, "hangup ");
+        ++n;
+    }
+    return n;
+}
+
 bool SimBoard::listen(const std::string& path)
 {
     std::unique_ptr<sim::ControlSocket> control(
@@ -510,6 +526,15 @@ std::string SimBoard::execute(const std::string& line)
             return "error " + path + " not open\n";
         return "ok\n";
     }
+    if (command == "hangup") {
+        std::string path, extra;
+        in >> path >> extra;
+        if (path.empty() || !extra.empty())
+            return "error usage: hangup <path>\n";
+        if (hangup(path) == 0)
+            return "error " + path + " not open\n";
+        return "ok\n";
+    }
     if (command == "fail")
         return execute_fail(in);
     if (command.empty())
@@ -602,10 +627,10 @@ void SimBoard::on_channel(int fd, unsigned events)
         drop_channel(fd);
 }
 
-void SimBoard::drop_channel(int fd)
+void SimBoard::drop_channel(int fd, const char* why)
 {
     const std::string path = mChannels[fd].path;
-    record("close " + path);
+    record(why + path);
     ::epoll_ctl(mEpoll, EPOLL_CTL_DEL, fd, nullptr);
     mPaused.erase(fd);
     // The number may already be another open's.

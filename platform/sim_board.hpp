@@ -25,10 +25,11 @@
 // duplicates share, as the kernel would route it.
 //
 // Control commands (README's table; `help` lists them): the board's own
-// (device, devices, journal, clear, event, fail) and each model's, whose
+// (device, devices, journal, clear, event, hangup, fail) and each model's, whose
 // first word names the model ("hal ...", "watchdog").
 //
 // Journal lines: "open <path>", "open <path> missing", "close <path>",
+// "hangup <path>" (the board closed its end: the `hangup` command),
 // "ioctl <path> <request decoded> -> <result>" (for example
 // "ioctl /dev/hal connect dst=8200 src=33 -> 0", "... -> -1 ENODEV"; an unknown
 // request shows its number), "write <path> <text>" for printable records
@@ -121,6 +122,12 @@ public:
     unsigned open_count(const std::string& path) const;
     // One record to every open descriptor of the device; the number reached.
     unsigned inject(const std::string& path, const std::vector<unsigned char>& record);
+    // The driver gives up on the device: it closes its end of every open
+    // descriptor of it (journalled "hangup <path>" each), as the last close
+    // does. The daemon's end then reads end of file and polls hung up, and a
+    // request on it fails as on a descriptor that is none of the board's;
+    // later opens of the device succeed. The number of descriptors hung up.
+    unsigned hangup(const std::string& path);
     // Requests of that number on the device fail with `error`, `times` times
     // (forever when negative); error 0 removes the rule.
     void fail(const std::string& path, unsigned long request, int error, int times = -1);
@@ -173,7 +180,9 @@ private:
     void drain_channels();
     // Handles what the kernel says is pending on the simulator's end.
     void poll_channel(int fd);
-    void drop_channel(int fd);
+    // Closes the simulator's end; `why` opens the journal line ("close ",
+    // "hangup ").
+    void drop_channel(int fd, const char* why = "close ");
     // The daemon's descriptor holds about `bytes` that the driver has not
     // taken (Reply::hold).
     static void hold(int fd, std::size_t bytes);

@@ -14,7 +14,8 @@
 namespace
 {
 const std::size_t kReadSize = 1024;
-}
+const short kLost = POLLERR | POLLHUP | POLLNVAL;
+} // namespace
 
 MccSlot::MccSlot(Fd const& fd)
     : mFd(fd.dup()), mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
@@ -37,19 +38,18 @@ bool MccSlot::IUserData(std::vector<char> const& data)
 
 void MccSlot::OnEvent(int, short revents)
 {
-    if (revents & POLLIN) {
+    // What the channel still holds is read first: frames the driver queued
+    // before it gave up are the controller's all the same.
+    if (revents & POLLIN)
         DoRead();
-    } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        // A channel the driver gave up on would wake the loop for ever.
-        std::cerr << "mcc: " << *this << ": channel error, reading stopped" << std::endl;
-        mEvent.Release();
-    }
+    if (mEvent.IsActive() && (revents & kLost))
+        StopReading();
 }
 
 void MccSlot::DoRead()
 {
     std::vector<char> buffer;
-    for (;;) {
+    while (mEvent.IsActive()) {
         buffer.resize(kReadSize);
         const ssize_t n = ::read(mEvent.lowlevel_fd(), buffer.data(), buffer.size());
         if (n > 0) {
@@ -57,12 +57,25 @@ void MccSlot::DoRead()
             OnUserData(buffer);
             continue;
         }
-        // A zero-byte read ends the burst: a channel that kept returning
-        // nothing would otherwise hold the loop.
-        if (n < 0 && errno == EINTR)
+        // An empty read ends the burst: it is an empty record, or the end of
+        // a channel the driver hung up, which the poll bits report with it.
+        if (n == 0)
+            return;
+        if (errno == EINTR)
             continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            StopReading(); // a failed read fails again at every pass
         return;
     }
+}
+
+void MccSlot::StopReading()
+{
+    // A hung-up channel stays readable (end of file) and one in error stays
+    // in error: watched on, it would wake the loop at once in every pass.
+    // The slot keeps its descriptor for writes and its destroy.
+    std::cerr << "mcc: " << *this << ": channel error, reading stopped" << std::endl;
+    mEvent.Release();
 }
 
 MccFactory& MccFactory::instance()

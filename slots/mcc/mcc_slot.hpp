@@ -25,10 +25,14 @@ public:
     int IGetReceiveChannel() override { return mChannel; }
     char const* GetName() const override { return "MCC"; }
 
+    // Reads what the channel holds, then lets the read event go when the
+    // channel hung up or failed (logged once); writes and commands go on.
     void OnEvent(int fd, short revents);
     void DoRead();
 
 private:
+    void StopReading();
+
     Fd mFd; // writes go here; the read event holds a duplicate
     int mChannel;
     Event mEvent;

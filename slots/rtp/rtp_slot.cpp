@@ -97,24 +97,36 @@ void RtpSlot::send(RTPC::Msg const& message)
 
 void RtpSlot::OnRtpEvent(int, short revents)
 {
-    if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        // A session in error stays in error: watching it on would make every
-        // loop pass return at once.
+    // The records the driver queued are read first, also from a session that
+    // has hung up or failed since.
+    if (revents & POLLIN)
+        readRtpEvents();
+    if (deviceEvent.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        // A session in error stays in error (a hung-up one at end of file):
+        // watching it on would make every loop pass return at once.
         header(std::cerr) << "rtp device error, events disabled" << std::endl;
         deviceEvent.Release();
-        return;
     }
-    if (!(revents & POLLIN))
-        return;
-    for (;;) {
+}
+
+void RtpSlot::readRtpEvents()
+{
+    while (deviceEvent.IsActive()) {
         rtp::rtp_event e{};
         const ssize_t n = ::read(device.lowlevel_fd(), &e, sizeof e);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
-            if (errno != EAGAIN)
-                header(std::cerr) << "fail to read from rtp: " << Errno() << std::endl;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // It would fail again in every pass: the session's events are
+            // no longer watched; its requests still go to it.
+            header(std::cerr) << "fail to read from rtp: " << Errno() << std::endl;
+            deviceEvent.Release();
             return;
         }
-        // Whole records only: a short or empty read ends the burst.
+        // Whole records only: a short or empty read ends the burst (an empty
+        // one is also the end of a hung-up session, which the poll bits report).
         if (n != ssize_t(sizeof e))
             return;
         header(std::clog) << "rtp event: "

@@ -63,6 +63,9 @@ public:
 protected:
     // Writes "rtp[<channel>]: ".
     std::ostream& header(std::ostream& os) const;
+    // Turns the session's queued event records into signals until none is
+    // left; a read that fails stops the watch.
+    void readRtpEvents();
     // A codec change of the receive or transmit payload type.
     bool change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mode,
                       std::uint16_t rtp_connection_params::*field);

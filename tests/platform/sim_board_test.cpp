@@ -60,6 +60,10 @@ TEST(SimBoard, ControlCommandsAnswerLineByLine)
         {"event /dev/hal 01 02", "error /dev/hal not open\n"},
         {"event /dev/hal 0", "error usage: event <path> <hex bytes>\n"},
         {"event /dev/hal zz", "error usage: event <path> <hex bytes>\n"},
+        {"hangup /dev/hal", "error /dev/hal not open\n"},
+        {"hangup /dev/none", "error /dev/none not open\n"},
+        {"hangup", "error usage: hangup <path>\n"},
+        {"hangup /dev/hal now", "error usage: hangup <path>\n"},
         {"", "error empty command\n"},
         {"reboot", "error unknown command reboot\n"},
         {"fail /dev/hal connect EIO 0", "error usage: fail <path> <request> <errno>|off [<times>]\n"},
@@ -194,6 +198,62 @@ TEST(SimBoard, InjectedEventsReachEveryOpenDescriptorAsOneRecord)
     }
     ::close(a);
     ::close(b);
+}
+
+// The driver gives up on a device: each open descriptor, a duplicate
+// included, reads what was queued and then end of file, polls hung up, and
+// its requests fail as on a descriptor that is none of the board's (ENOTTY,
+// not journalled); the device opens again. A descriptor the daemon had
+// closed already is closed, not hung up.
+TEST(SimBoard, AHangupEndsEveryOpenDescriptorOfTheDevice)
+{
+    platform::SimBoard sim;
+    platform::hal::SwitchConnect connect{8, 33};
+    const int a = sim.open(platform::hal::kPath, O_RDWR | O_NONBLOCK);
+    const int b = sim.open(platform::hal::kPath, O_RDWR | O_NONBLOCK);
+    const int dup = ::dup(a);
+    const int closed = sim.open(platform::hal::kPath, O_RDWR);
+    const int other = sim.open("/dev/dtmf", O_RDWR | O_NONBLOCK);
+    ::close(closed);
+    ASSERT_EQ(0, sim.ioctl(a, platform::hal::kConnect, &connect));
+    EXPECT_EQ("ok\n", sim.execute("event /dev/hal 0A 0B"));
+    sim.clear_journal();
+    EXPECT_EQ("ok\n", sim.execute("hangup /dev/hal"));
+    // In the order of the board's table, not of the opens.
+    const auto lines = [&sim] {
+        std::vector<std::string> sorted(sim.journal().begin(), sim.journal().end());
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    };
+    const std::vector<std::string> hungUp{"close /dev/hal", "hangup /dev/hal", "hangup /dev/hal"};
+    EXPECT_EQ(hungUp, lines());
+    EXPECT_EQ(0u, sim.open_count(platform::hal::kPath));
+    EXPECT_EQ("error /dev/hal not open\n", sim.execute("hangup /dev/hal"));
+    for (int fd : {a, b, dup}) {
+        SCOPED_TRACE(fd);
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_EQ(1, ::poll(&p, 1, 0));
+        EXPECT_EQ(POLLIN | POLLHUP, p.revents & (POLLIN | POLLHUP | POLLERR));
+        char buf[16];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        // The duplicate shares a's queue, which a has read.
+        EXPECT_EQ(fd == dup ? "" : "\x0A\x0B", std::string(buf, std::size_t(std::max<ssize_t>(0, n))));
+        EXPECT_EQ(0, ::read(fd, buf, sizeof buf)) << "end of file";
+        errno = 0;
+        EXPECT_EQ(-1, sim.ioctl(fd, platform::hal::kConnect, &connect));
+        EXPECT_EQ(ENOTTY, errno);
+    }
+    EXPECT_EQ(hungUp, lines());
+    EXPECT_EQ(1u, sim.open_count("/dev/dtmf")) << "another device is not touched";
+
+    sim.clear_journal();
+    const int again = sim.open(platform::hal::kPath, O_RDWR);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(0, sim.ioctl(again, platform::hal::kConnect, &connect));
+    EXPECT_EQ((std::deque<std::string>{"open /dev/hal", "ioctl /dev/hal connect dst=8 src=33 -> 0"}),
+              sim.journal());
+    for (int fd : {a, b, dup, again, other})
+        ::close(fd);
 }
 
 // A voice (transparent) channel on switch channel 4096, on a board whose

@@ -1,6 +1,10 @@
 // MCC data channels as the controller sees them: the allocation each create
 // asks for, user data both ways through the switch, a write the channel
-// refuses, and the channel counts in the resource report.
+// refuses, a channel the driver hangs up or fails, and the channel counts in
+// the resource report.
+#include <poll.h>
+#include <sstream>
+
 #include "slots/mcc/mcc_slot.hpp"
 #include "slots/switched/trunk.hpp"
 #include "tests/slots/media_fixture.hpp"
@@ -105,6 +109,48 @@ TEST_F(MccSlots, RefusedWriteIsAFailure)
     EXPECT_EQ("internal", last.substr(0, 8));
     board().service();
     EXPECT_EQ(ok, mcc().take_sent(1).size());
+}
+
+// The handler gets what poll returns for the channel: what the channel still
+// holds reaches the controller, then the read event is let go with one line,
+// also when the handler is called again; user data and the destroy are
+// answered as before.
+TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
+{
+    struct Case {
+        const char* what;
+        const char* board; // the driver's part, one command a line
+        short revents;
+        const char* frames;
+        const char* write; // the answer to user data: a hung-up channel takes none
+    };
+    const Case cases[] = {
+        {"hang-up with a frame queued", "event /dev/mcc/ctl 0A\nhangup /dev/mcc/ctl", POLLIN | POLLHUP,
+         "@1 userData 0A", "internal #2"},
+        {"hang-up", "hangup /dev/mcc/ctl", POLLIN | POLLHUP, "", "internal #2"},
+        {"error", "", POLLERR, "", "ok #2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        std::istringstream lines(c.board);
+        for (std::string line; std::getline(lines, line);)
+            ASSERT_EQ("ok\n", board().execute(line));
+        MccSlot* slot = dynamic_cast<MccSlot*>(Slots::instance().GetLive().back());
+        ASSERT_NE(nullptr, slot);
+        ctltest::Capture err(std::cerr);
+        for (int call = 0; call < 2; ++call)
+            slot->OnEvent(-1, c.revents);
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
+        std::ostringstream dump;
+        multiplexer.dump(dump);
+        EXPECT_EQ(std::string::npos, dump.str().find("MccSlot::OnEvent")) << "the loop still watches it";
+        EXPECT_EQ(c.frames, frames());
+        // No loop turn before the destroy: a channel still watched would spin it.
+        EXPECT_EQ(c.write, command(1, 2, [](LGCP::Command& m) { m.select_userData({1}); }));
+        EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+        board().service();
+    }
 }
 
 TEST_F(MccSlots, CountsInTheReport)

@@ -1,0 +1,191 @@
+// Board channels whose driver gives up on them (the simulated board's
+// `hangup`): the tone and DSP services' devices, an RTP stream's session and
+// a controller channel. The record the descriptor still held reaches the
+// controller, the fact is logged once, the loop stops watching the descriptor
+// (its event's calls, as the status dump counts them, stop growing), and the
+// daemon goes on answering, the slot's destroy included; the device opens
+// afresh.
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <poll.h>
+#include <sstream>
+#include <unistd.h>
+
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/signal_spy.hpp"
+#include "tests/slots/udp_peer.hpp"
+
+namespace
+{
+
+using e2e::Bytes;
+using e2etest::Lines;
+
+const char kDump[] = "/var/log/server-status";
+
+class Hangup : public e2etest::DaemonTest
+{
+protected:
+    void SetUp() override { start({{}, {}, "device /dev/mcc/ctl present\n"}); }
+
+    // Sends the command on `slot` (none for -1) and reads `n` messages, each
+    // as one line of value notation, the line status reports passed over.
+    Lines ask(int slot, const std::function<void(LGCP::Command&)>& fill, std::size_t n = 1)
+    {
+        LGCP::Message m;
+        m.set_seq(++mSeq);
+        if (slot >= 0)
+            m.set_slot(unsigned(slot));
+        fill(m.set_pdu().select_command());
+        EXPECT_TRUE(send(m));
+        return receive(n);
+    }
+    Lines receive(std::size_t n)
+    {
+        Lines out;
+        for (Bytes payload; out.size() < n && next(payload);) {
+            LGCP::Message m;
+            ASN1::CoderEnv env;
+            const char* p = reinterpret_cast<const char*>(payload.data());
+            out.push_back(ASN1::decode(p, p + payload.size(), &env, m, true) ? slotstest::oneLine(m)
+                                                                             : "undecodable");
+        }
+        return out;
+    }
+    // "ok" when the command's one answer is its success, else what came.
+    std::string outcome(int slot, const std::function<void(LGCP::Command&)>& fill)
+    {
+        const Lines got = ask(slot, fill);
+        return got == Lines{success(slot)} ? "ok" : got.empty() ? "(none)" : got.back();
+    }
+    std::string success(int slot) const
+    {
+        return "{ seq " + std::to_string(mSeq) + (slot >= 0 ? ", slot " + std::to_string(slot) : "") +
+               ", pdu response : success : NULL }";
+    }
+    bool ping()
+    {
+        return outcome(-1, [](LGCP::Command& c) { c.select_ping(); }) == "ok";
+    }
+    // How often the loop has called the event of that name, by a fresh status
+    // dump; -1 when the loop watches no descriptor under that name, -2 when
+    // no whole dump came.
+    long calls(const std::string& name)
+    {
+        const std::string path = daemon.path(kDump);
+        ::unlink(path.c_str());
+        daemon.signal(SIGUSR2);
+        std::string text;
+        for (int waited = 0; waited < e2e::deadline_ms() && text.find("+\n\n") == std::string::npos;
+             waited += 10) {
+            daemon.collect_output();
+            ::poll(nullptr, 0, 10);
+            text = e2e::read_file(path);
+        }
+        if (text.find("+\n\n") == std::string::npos)
+            return -2;
+        // | name | events | count | handler | fd | measure |
+        std::istringstream rows(text);
+        for (std::string row; std::getline(rows, row);) {
+            std::istringstream cells(row);
+            std::string bar, cell, events, count;
+            if (cells >> bar >> cell && bar == "|" && cell == name && cells >> bar >> events >> bar >> count)
+                return std::atol(count.c_str());
+        }
+        return -1;
+    }
+    // "ok" when the slot's destroy is answered success; the signals before
+    // the answer are passed over.
+    std::string destroy(int slot)
+    {
+        Lines got = ask(slot, [](LGCP::Command& c) { c.select_destroy(); });
+        const std::string seq = "{ seq " + std::to_string(mSeq) + ",";
+        while (!got.empty() && got.back().compare(0, seq.size(), seq) != 0)
+            got = receive(1);
+        return got.empty() ? "(none)" : got.back() == success(slot) ? "ok" : got.back();
+    }
+    std::size_t logged(const std::string& line)
+    {
+        daemon.collect_output();
+        const std::string& err = daemon.err();
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = err.find(line, at)) != std::string::npos; at += line.size())
+            ++n;
+        return n;
+    }
+
+    int mSeq = 0;
+};
+
+// A G.711 A-law stream on slot 3 towards the peer.
+void rtpCreate(LGCP::Command& c, const slotstest::UdpPeer& peer)
+{
+    LGCP::CreateRtpParams& rtp = c.select_create().select_rtp();
+    TERM::RtpParams& codec = rtp.set_codecRTP();
+    codec.set_payload(TERM::Payload::ptG711_Alaw);
+    codec.set_dhost().set_iaddr("127.0.0.1");
+    codec.ref_dhost().set_port(peer.port - 1);
+    codec.set_shost().set_iaddr("0.0.0.0");
+    codec.ref_shost().set_port(slotstest::UdpPeer::free_port() - 1);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+}
+
+TEST_F(Hangup, AChannelTheDriverGaveUpOnIsReadToItsEndAndLetGo)
+{
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    const Lines created = ask(
+        3, [&peer](LGCP::Command& c) { rtpCreate(c, peer); }, 3);
+    ASSERT_EQ(3u, created.size());
+    ASSERT_EQ("ok", outcome(3, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }));
+    ASSERT_EQ("ok", outcome(3, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }));
+    const auto mcc = [](LGCP::Command& c) {
+        LGCP::MccParams& p = c.select_create().select_mcc();
+        p.set_type(LGCP::MccType::data), p.set_mode(LGCP::MccMode::standard);
+    };
+    ASSERT_EQ("ok", outcome(1, mcc));
+
+    struct Case {
+        const char* device;
+        const char* record; // what the driver queued before it gave up
+        const char* signal; // what the record becomes
+        const char* event;  // the loop's name for the descriptor's event
+        const char* line;   // logged once
+        int slot;           // destroyed afterwards (-1: none)
+    };
+    // The services' devices first, while the stream they serve is there.
+    const Case cases[] = {
+        {"/dev/dtmf", "dtmf digit 1024 5 stamp=77",
+         "{ slot 3, pdu signal : tonec : { timestamp 77, event dtmf : 5 } }", "TonecReceiverService::OnEvent",
+         "tonec device error, events disabled\n", -1},
+        {"/dev/dsp", "dsp vad 1024 rx=1", "{ slot 3, pdu signal : vad : { vad-rx TRUE } }",
+         "DSProcReceiverService::OnEvent", "dsproc device error, events disabled\n", -1},
+        {"/dev/rtp", "rtp event 1024 1 3 500", "{ slot 3, pdu signal : rtp : pd : { value 3, timeout 500 } }",
+         "RtpSlot::OnRtpEvent", "rtp[1024]: rtp device error, events disabled\n", 3},
+        {"/dev/mcc/ctl", "event /dev/mcc/ctl 0A 0B", "{ slot 1, pdu signal : userData : '0a 0b'H }",
+         "MccSlot::OnEvent", "mcc: 01:MCC: channel error, reading stopped\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        ASSERT_LE(0, calls(c.event)) << "watched before";
+        // One write to the control socket: the board queues the record and
+        // hangs up in the same turn of the daemon's loop.
+        EXPECT_EQ("ok\nok\n", daemon.board(c.record + std::string("\nhangup ") + c.device));
+        EXPECT_EQ(Lines{c.signal}, receive(1));
+        ASSERT_TRUE(ping());
+        const long seen = calls(c.event);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(ping());
+        EXPECT_EQ(seen, calls(c.event)) << "the loop is still woken by the descriptor";
+        EXPECT_EQ(-1, seen) << "the loop still watches the descriptor";
+        EXPECT_EQ(1u, logged(c.line)) << daemon.err();
+        if (c.slot >= 0) {
+            EXPECT_EQ("ok", destroy(c.slot));
+        }
+    }
+    // The device opens afresh.
+    EXPECT_EQ("ok", outcome(2, mcc));
+}
+
+} // namespace
