@@ -7,15 +7,18 @@
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 #include "runtime/clock.hpp"
 
-// Made before every other file-level object of the program, so it ends after
-// all of them: their destructors, and the syslog client's last second at
-// exit, still detach from it.
-Multiplexer multiplexer __attribute__((init_priority(101)));
+// Never destroyed: the Events, Timers and Dpcs of static objects leave the
+// loop from their destructors at exit, in whatever order exit runs them (the
+// child-wait service's, through the last ChildWait::Init, runs after every
+// other file's), so the loop must still be whole then.
+Multiplexer multiplexer;
+static_assert(std::is_trivially_destructible_v<Multiplexer>, "the loop must outlive every static object");
 
 namespace
 {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <type_traits>
 
 void SmartPtrAssertion()
 {
@@ -34,6 +35,10 @@ void _Packet::operator delete(void* block)
     PacketPool::deallocate(static_cast<_Packet*>(block));
     PacketWaiter::buffer_returned();
 }
+
+// A stream destroyed with a static object during exit leaves the list then.
+static_assert(std::is_trivially_destructible_v<F_dual_list<PacketWaiter>>,
+              "the waiters' list must outlive every static object");
 
 void PacketWaiter::wait_for_buffer()
 {

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 constexpr unsigned packet_max_size = 65536;
@@ -112,6 +113,10 @@ private:
         List_storage* next; // linked only while returned and free
         alignas(T) unsigned char object[sizeof(T)];
     };
+    // Static objects give their packets back while exit destroys them, in
+    // any order: the pool's own storage is never destroyed.
+    static_assert(std::is_trivially_destructible_v<List_storage> && std::is_trivially_destructible_v<Lock>,
+                  "the packet pool must outlive every static object");
 
     static inline List_storage storage_[N];
     // Blocks storage_[fresh_] .. storage_[N - 1] were never handed out; the

@@ -20,16 +20,16 @@ namespace
 {
 
 // The client is never destroyed: a destructor of any file-level object may
-// still log at exit. It is made right after the loop and before every other
-// file-level object, so its end comes after theirs: what waits then gets its
-// last second once nothing else is left to write.
+// still log at exit. It is made before every other file-level object, so its
+// end comes after theirs: what waits then gets its last second once nothing
+// else is left to write. The loop it leaves then is never destroyed.
 union Client {
     Client() : manager() {}
     ~Client() { manager.shutdown(); }
     SysLogManager manager;
 };
 
-Client client __attribute__((init_priority(102)));
+Client client __attribute__((init_priority(101)));
 
 } // namespace
 

@@ -5,7 +5,9 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "platform/board.hpp"
 #include "platform/devices.hpp"
+#include "runtime/fd.hpp"
 
 namespace
 {
@@ -25,17 +27,19 @@ bool write_all(int fd, const char* text, size_t n)
 
 bool Watchdog::open()
 {
-    if (mFd.is_valid())
+    if (mFd >= 0)
         return true;
-    if (!mFd.open(kPath, O_WRONLY)) {
+    // Through the board in use, close-on-exec, as Fd::open opens every device.
+    mFd = platform::board().open(kPath, O_WRONLY | O_CLOEXEC);
+    if (mFd < 0) {
         Errno e;
         std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
         return false;
     }
-    if (!write_all(mFd.lowlevel_fd(), kStart, sizeof kStart - 1)) {
+    if (!write_all(mFd, kStart, sizeof kStart - 1)) {
         Errno e;
         std::cerr << "Mux: fail to activate watchdog: " << e << std::endl;
-        mFd.close();
+        close_device();
         return false;
     }
     return true;
@@ -43,9 +47,9 @@ bool Watchdog::open()
 
 void Watchdog::ping()
 {
-    if (!mFd.is_valid())
+    if (mFd < 0)
         return;
-    if (!write_all(mFd.lowlevel_fd(), kPing, sizeof kPing - 1)) {
+    if (!write_all(mFd, kPing, sizeof kPing - 1)) {
         Errno e;
         std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
     }
@@ -53,11 +57,17 @@ void Watchdog::ping()
 
 void Watchdog::stop()
 {
-    if (!mFd.is_valid())
+    if (mFd < 0)
         return;
-    if (!write_all(mFd.lowlevel_fd(), kStop, sizeof kStop - 1)) {
+    if (!write_all(mFd, kStop, sizeof kStop - 1)) {
         Errno e;
         std::cerr << "Mux: stop watchdog failed: " << e << std::endl;
     }
-    mFd.close();
+    close_device();
+}
+
+void Watchdog::close_device()
+{
+    ::close(mFd);
+    mFd = -1;
 }

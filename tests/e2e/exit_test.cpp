@@ -1,0 +1,117 @@
+// The daemon's exit reaches no object that exit has already destroyed. In the
+// sanitizer build the daemon has each static object poisoned once its
+// destructor has run (tests/support/destroyed_statics.cpp), so a destructor
+// that reaches one later, which the sanitizer alone does not see in static
+// storage, makes the daemon report it and end with a failure. First, that such
+// a read is reported at all, by a small program that makes one, or not.
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/e2e/fixture.hpp"
+#include "tests/slots/udp_peer.hpp"
+
+namespace
+{
+
+#ifdef QUELVAD_STATIC_LIFETIME_PROBE
+// Runs the probe with one argument: its exit status and what it wrote to its
+// standard error, or -1 when it did not end within the deadline (it is then
+// killed and reaped by the held child).
+int run_probe(const char* order, std::string& err)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    support::HeldChild child;
+    if (child.pid() == 0) {
+        ::dup2(fds[1], STDERR_FILENO);
+        ::execl(QUELVAD_STATIC_LIFETIME_PROBE, QUELVAD_STATIC_LIFETIME_PROBE, order,
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buffer[4096];
+    for (int waited = 0; waited < e2e::deadline_ms();) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) {
+            waited += 20;
+            continue;
+        }
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        err.append(buffer, std::size_t(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (!child.reap(status, e2e::deadline_ms()))
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
+
+TEST(ExitCheck, AStaticObjectReadAfterExitDestroyedItIsReported)
+{
+#ifndef QUELVAD_STATIC_LIFETIME_PROBE
+    GTEST_SKIP() << "only the sanitizer build poisons the static objects exit destroys";
+#else
+    const struct {
+        const char* order;
+        bool reported;
+    } cases[] = {
+        {"late", true},   // read by a destructor that runs after the object's own
+        {"early", false}, // read by a destructor that runs before it
+    };
+    for (const auto& c : cases) {
+        std::string err;
+        const int status = run_probe(c.order, err);
+        EXPECT_EQ(c.reported, status != 0) << c.order << ": status " << status << "\n" << err;
+        EXPECT_EQ(c.reported, err.find("use-after-poison") != std::string::npos) << c.order << "\n" << err;
+    }
+#endif
+}
+
+class Exit : public e2etest::DaemonTest
+{
+};
+
+// A G.711 A-law stream towards the peer: its slot holds the tone and DSP
+// receivers, so the stop also ends those and the services they use.
+LGCP::Message rtpCreate(unsigned slot, const slotstest::UdpPeer& peer)
+{
+    LGCP::Message m;
+    m.set_seq(1);
+    m.set_slot(slot);
+    LGCP::CreateRtpParams& rtp = m.set_pdu().select_command().select_create().select_rtp();
+    TERM::RtpParams& codec = rtp.set_codecRTP();
+    codec.set_payload(TERM::Payload::ptG711_Alaw);
+    codec.set_dhost().set_iaddr("127.0.0.1");
+    codec.ref_dhost().set_port(peer.port - 1);
+    codec.set_shost().set_iaddr("0.0.0.0");
+    codec.ref_shost().set_port(slotstest::UdpPeer::free_port() - 1);
+    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
+    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    return m;
+}
+
+TEST_F(Exit, TheStopReachesNoObjectExitHasDestroyed)
+{
+    start({{}, {}, "voice capacity 1 30\n"});
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    ASSERT_TRUE(send(rtpCreate(3, peer)));
+    e2e::Bytes answer;
+    ASSERT_TRUE(next(answer));
+    ASN1::CoderEnv env;
+    const char* p = reinterpret_cast<const char*>(answer.data());
+    ASSERT_TRUE(ASN1::decode(p, p + answer.size(), &env, last, true));
+    ASSERT_TRUE(last.get_pdu().response_isSelected() && last.get_pdu().get_response().success_isSelected());
+
+    EXPECT_EQ("", stop_daemon());
+    EXPECT_EQ(0, daemon.wait_exit()) << daemon.err();
+    EXPECT_EQ(std::string::npos, daemon.err().find("AddressSanitizer")) << daemon.err();
+}
+
+} // namespace
