@@ -246,20 +246,10 @@ private:
     // programs and what they started, once their parents had gone.
     void reap_orphans()
     {
-        const std::string self = std::to_string(::getpid());
-        DIR* proc = ::opendir("/proc");
-        for (dirent* entry; proc && (entry = ::readdir(proc));) {
-            const pid_t child = pid_t(std::atoi(entry->d_name));
-            const std::string stat = support::proc_file("/proc/" + std::string(entry->d_name) + "/stat");
-            const std::size_t end = stat.rfind(") ");
-            int s = 0;
-            if (child > 0 && child != daemon.pid() && end != std::string::npos &&
-                stat.compare(end + 2, 2, "Z ") == 0 &&
-                stat.compare(end + 4, self.size() + 1, self + " ") == 0)
-                ::waitpid(child, &s, WNOHANG);
-        }
-        if (proc)
-            ::closedir(proc);
+        int s = 0;
+        for (const support::Process& p : support::processes())
+            if (p.stat.parent == ::getpid() && p.stat.state == 'Z' && p.pid != daemon.pid())
+                ::waitpid(p.pid, &s, WNOHANG);
     }
     // Every report written so far, each headed by its file's name.
     std::string sanitizer_reports() const
@@ -838,22 +828,14 @@ std::string proc_link(pid_t pid, const std::string& name)
 pid_t stopForkedChild(const Detached& detached)
 {
     const std::string image = proc_link(detached.pid, "exe");
-    const std::string self = std::to_string(detached.pid);
     for (int i = 0; i < e2e::deadline_ms() / 5; ++i, ::poll(nullptr, 0, 5)) {
-        DIR* proc = ::opendir("/proc");
         pid_t found = 0;
-        for (dirent* entry; proc && !found && (entry = ::readdir(proc));) {
-            const pid_t child = pid_t(std::atoi(entry->d_name));
-            const std::string stat = support::proc_file("/proc/" + std::string(entry->d_name) + "/stat");
-            const std::size_t end = stat.rfind(") ");
-            const std::string out = proc_link(child, "fd/1");
-            if (child > 0 && end != std::string::npos &&
-                stat.compare(end + 4, self.size() + 1, self + " ") == 0 && proc_link(child, "exe") == image &&
+        for (const support::Process& p : support::processes()) {
+            const std::string out = proc_link(p.pid, "fd/1");
+            if (p.stat.parent == detached.pid && proc_link(p.pid, "exe") == image &&
                 out.compare(0, 7, "socket:") == 0 && out != proc_link(detached.pid, "fd/1"))
-                found = child;
+                found = p.pid;
         }
-        if (proc)
-            ::closedir(proc);
         if (!found)
             continue;
         ::kill(found, SIGSTOP);

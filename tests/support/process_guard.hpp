@@ -44,11 +44,12 @@ inline std::string proc_file(const std::string& path)
     return text;
 }
 
-// What /proc shows of a process: its state letter, its process group, its
-// session and its start in clock ticks since boot. False when there is no
+// What /proc shows of a process: its state letter, its parent, its process
+// group, its session and its start in clock ticks since boot. False when there is no
 // such process.
 struct ProcStat {
     char state = '?';
+    pid_t parent = 0;
     pid_t group = 0;
     pid_t session = 0;
     unsigned long long start = 0;
@@ -65,11 +66,12 @@ inline bool proc_stat(pid_t pid, ProcStat& out)
         return false;
     std::istringstream fields(stat.substr(end + 2));
     std::string skip;
+    long long parent = 0;
     long long group = 0;
     long long session = 0;
     unsigned long long user = 0;
     unsigned long long system = 0;
-    fields >> out.state >> skip >> group >> session;
+    fields >> out.state >> parent >> group >> session;
     for (int field = 7; field < 14; ++field)
         fields >> skip;
     fields >> user >> system;
@@ -77,6 +79,7 @@ inline bool proc_stat(pid_t pid, ProcStat& out)
         fields >> skip;
     fields >> out.start;
     out.cpu = user + system;
+    out.parent = pid_t(parent);
     out.group = pid_t(group);
     out.session = pid_t(session);
     return bool(fields);
