@@ -194,6 +194,13 @@ public:
         return false;
     }
 
+    // Reads until the start-up line has come.
+    bool read_start(std::string& records)
+    {
+        return read_until(
+            records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; });
+    }
+
     // SIGTERM; then, reading on when `reading`, waits until the process has
     // ended: a success when it exited with 0 and no process of the daemon
     // wrote a sanitizer report.
@@ -561,8 +568,7 @@ TEST(DaemonMode, AReplacedReaderThatStallsCostsNoProcessorTime)
         Detached detached;
         ASSERT_TRUE(detached.start());
         std::string records;
-        ASSERT_TRUE(detached.read_until(
-            records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+        ASSERT_TRUE(detached.read_start(records));
         e2e::Controller controller;
         ASSERT_TRUE(controller.connect(detached.daemon.port()));
         const int first = waiting ? 60 : 0;
@@ -715,6 +721,20 @@ pid_t program(Detached& detached)
     return pid_t(std::atoi(e2e::read_file(detached.daemon.path("/usr/local/bin/pids")).c_str()));
 }
 
+// The daemon on a board with modems, its fax program kRawFax with "go"
+// there (it writes its four lines at once), and the controller connected.
+::testing::AssertionResult startWithRawFax(Detached& detached, e2e::Controller& controller)
+{
+    installFax(detached.daemon, kRawFax);
+    detached.daemon.write_file("/usr/local/bin/go", "");
+    const ::testing::AssertionResult started = detached.start(kBoardWithModems);
+    if (!started)
+        return started;
+    if (!controller.connect(detached.daemon.port()))
+        return ::testing::AssertionFailure() << "no controller connection";
+    return ::testing::AssertionSuccess();
+}
+
 // A datagram reader replaced (a syslog daemon restarted) before a program
 // starts: the program's standard output and error reach the new reader,
 // not the socket the daemon first had.
@@ -725,8 +745,7 @@ TEST(DaemonMode, AProgramWritesToTheDatagramReaderThereWhenItStarts)
     detached.daemon.write_file("/usr/local/bin/go", "");
     ASSERT_TRUE(detached.start(kBoardWithModems));
     std::string records;
-    ASSERT_TRUE(detached.read_until(
-        records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+    ASSERT_TRUE(detached.read_start(records));
     detached.replace();
     e2e::Controller controller;
     ASSERT_TRUE(controller.connect(detached.daemon.port()));
@@ -778,11 +797,8 @@ TEST(DaemonMode, AProgramOutlivesTheStreamReaderItWroteTo)
 TEST(DaemonMode, AProgramNeverWritesIntoTheDaemonsStream)
 {
     Detached detached(SOCK_STREAM);
-    installFax(detached.daemon, kRawFax);
-    detached.daemon.write_file("/usr/local/bin/go", "");
-    ASSERT_TRUE(detached.start(kBoardWithModems));
     e2e::Controller controller;
-    ASSERT_TRUE(controller.connect(detached.daemon.port()));
+    ASSERT_TRUE(startWithRawFax(detached, controller));
     const Burst burst(600);
     ASSERT_TRUE(burst.send(controller));
     ASSERT_TRUE(startFaxReceiver(controller));
@@ -861,11 +877,8 @@ TEST(DaemonMode, AProgramWritesToTheReaderThereWhenItRunsNotWhenItsChildForked)
     for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
         SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
         Detached detached(type);
-        installFax(detached.daemon, kRawFax);
-        detached.daemon.write_file("/usr/local/bin/go", "");
-        ASSERT_TRUE(detached.start(kBoardWithModems));
         e2e::Controller controller;
-        ASSERT_TRUE(controller.connect(detached.daemon.port()));
+        ASSERT_TRUE(startWithRawFax(detached, controller));
         pid_t child = 0;
         for (unsigned slot = 1; slot <= 3 && !child; slot += 2) {
             ASSERT_TRUE(startFaxReceiver(controller, slot));
@@ -898,8 +911,7 @@ TEST(DaemonMode, RawWritesOfTheDaemonReachTheReaderOfNow)
         Detached detached(type);
         ASSERT_TRUE(detached.start());
         std::string records;
-        ASSERT_TRUE(detached.read_until(
-            records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; }));
+        ASSERT_TRUE(detached.read_start(records));
         detached.replace();
         e2e::Controller controller;
         ASSERT_TRUE(controller.connect(detached.daemon.port()));

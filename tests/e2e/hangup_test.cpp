@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "tests/e2e/fixture.hpp"
+#include "tests/e2e/rtp_stream.hpp"
 #include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
 
@@ -118,25 +119,11 @@ protected:
     int mSeq = 0;
 };
 
-// A G.711 A-law stream on slot 3 towards the peer.
-void rtpCreate(LGCP::Command& c, const slotstest::UdpPeer& peer)
-{
-    LGCP::CreateRtpParams& rtp = c.select_create().select_rtp();
-    TERM::RtpParams& codec = rtp.set_codecRTP();
-    codec.set_payload(TERM::Payload::ptG711_Alaw);
-    codec.set_dhost().set_iaddr("127.0.0.1");
-    codec.ref_dhost().set_port(peer.port - 1);
-    codec.set_shost().set_iaddr("0.0.0.0");
-    codec.ref_shost().set_port(slotstest::UdpPeer::free_port() - 1);
-    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
-    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
-}
-
 TEST_F(Hangup, AChannelTheDriverGaveUpOnIsReadToItsEndAndLetGo)
 {
     slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
     const Lines created = ask(
-        3, [&peer](LGCP::Command& c) { rtpCreate(c, peer); }, 3);
+        3, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
     ASSERT_EQ(3u, created.size());
     ASSERT_EQ("ok", outcome(3, [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }));
     ASSERT_EQ("ok", outcome(3, [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }));

@@ -6,6 +6,7 @@
 // refuses the trunk's detach once; the SSRCs of two runs; stream and
 // VAD parameters of a later version, which are not decoded.
 #include "tests/e2e/fixture.hpp"
+#include "tests/e2e/rtp_stream.hpp"
 #include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
 
@@ -31,15 +32,7 @@ LGCP::Message rtpCreate(unsigned slot, const Peer& peer)
 {
     LGCP::Message m;
     m.set_slot(slot);
-    LGCP::CreateRtpParams& rtp = m.set_pdu().select_command().select_create().select_rtp();
-    TERM::RtpParams& codec = rtp.set_codecRTP();
-    codec.set_payload(TERM::Payload::ptG711_Alaw);
-    codec.set_dhost().set_iaddr("127.0.0.1");
-    codec.ref_dhost().set_port(peer.port - 1);
-    codec.set_shost().set_iaddr("0.0.0.0");
-    codec.ref_shost().set_port(Peer::free_port() - 1);
-    rtp.set_rxPayload(TERM::Payload::ptG711_Alaw);
-    rtp.set_txPayload(TERM::Payload::ptG711_Alaw);
+    e2etest::g711Stream(m.set_pdu().select_command(), peer);
     return m;
 }
 
