@@ -82,7 +82,8 @@ bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length)
 {
     char const* start = position_;
     unsigned tag = 0;
-    if (!decodeHeader(tag, primitive_, length)) {
+    bool primitive = true; // either form is taken
+    if (!decodeHeader(tag, primitive, length)) {
         position_ = start;
         return false;
     }
@@ -92,11 +93,6 @@ bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length)
     }
     position_ = start;
     return false;
-}
-
-bool BERDecoder::leafHeader(AbstractData& value, unsigned& length)
-{
-    return decodeHeader(value, length) && primitive_;
 }
 
 bool BERDecoder::decodeSigned(unsigned length, std::int64_t lowest, std::int64_t highest, std::int64_t& out)
@@ -120,7 +116,7 @@ bool BERDecoder::decodeSigned(unsigned length, std::int64_t lowest, std::int64_t
 bool BERDecoder::do_visit(Null& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     position_ += length;
     return true;
@@ -129,7 +125,7 @@ bool BERDecoder::do_visit(Null& value)
 bool BERDecoder::do_visit(BOOLEAN& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     // Each octet sets the value in turn; no octet leaves it as it was.
     for (; length > 0; --length)
@@ -141,20 +137,20 @@ bool BERDecoder::do_visit(INTEGER& value)
 {
     unsigned length = 0;
     std::int64_t v = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     // The encoder writes the 32-bit word in at most 4 octets, also for the types that
-    // view it as unsigned. Another sender writes such a value above 2^31 - 1 as X.690
-    // does, after a leading zero octet: 4294967295 is 00 FF FF FF FF. That form is read
-    // into the same word; any other integer longer than 4 octets cannot be held.
+    // view it as unsigned. A longer form comes from another sender: leading octets that
+    // only extend the sign, and for a type without negative values a value above
+    // 2^31 - 1 as X.690 writes it, after a leading zero octet (4294967295 is
+    // 00 FF FF FF FF). Such a value is read into the same word when the type, as it
+    // views the word, can hold it; any other is refused.
     std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
     std::int64_t highest = std::numeric_limits<std::int32_t>::max();
     ConstrainedInfo const* ci = value.constraintInfo();
-    if (length == 5 && ci->type != Unconstrained && ci->lowerLimit >= 0) {
+    if (length > 4 && ci->type != Unconstrained && ci->lowerLimit >= 0) {
         lowest = 0;
         highest = std::numeric_limits<std::uint32_t>::max();
-    } else if (length > 4) {
-        return false;
     }
     if (!decodeSigned(length, lowest, highest, v))
         return false;
@@ -166,8 +162,8 @@ bool BERDecoder::do_visit(ENUMERATED& value)
 {
     unsigned length = 0;
     std::int64_t v = 0;
-    if (!leafHeader(value, length) || !decodeSigned(length, std::numeric_limits<std::int32_t>::min(),
-                                                    std::numeric_limits<std::int32_t>::max(), v))
+    if (!decodeHeader(value, length) || !decodeSigned(length, std::numeric_limits<std::int32_t>::min(),
+                                                      std::numeric_limits<std::int32_t>::max(), v))
         return false;
     value.setFromInt(static_cast<int>(v));
     return true;
@@ -176,7 +172,7 @@ bool BERDecoder::do_visit(ENUMERATED& value)
 bool BERDecoder::do_visit(OBJECT_IDENTIFIER& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     char const* contents = position_;
     position_ += length;
@@ -186,16 +182,20 @@ bool BERDecoder::do_visit(OBJECT_IDENTIFIER& value)
 bool BERDecoder::do_visit(BIT_STRING& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length) || length == 0)
+    if (!decodeHeader(value, length) || length == 0)
         return false;
+    // Up to 7 unused bits in the last octet; 8 leave the whole last octet unused.
     unsigned unused = decodeByte();
-    if (unused > 7 || (length == 1 && unused != 0))
+    unsigned octets = length - 1;
+    if (unused > 8 || std::uint64_t{octets} * 8 < unused)
         return false;
-    std::uint64_t bits = std::uint64_t{length - 1} * 8 - unused;
+    std::uint64_t bits = std::uint64_t{octets} * 8 - unused;
     if (bits > std::numeric_limits<unsigned>::max())
         return false;
     value.resize(static_cast<unsigned>(bits));
-    decodeBlock(value.getData().data(), length - 1);
+    unsigned used = static_cast<unsigned>((bits + 7) / 8);
+    decodeBlock(value.getData().data(), used);
+    position_ += octets - used;
     value.resize(static_cast<unsigned>(bits)); // clears padding bits a peer may have set
     return true;
 }
@@ -203,7 +203,7 @@ bool BERDecoder::do_visit(BIT_STRING& value)
 bool BERDecoder::do_visit(OCTET_STRING& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     value.assign(position_, position_ + length);
     position_ += length;
@@ -213,7 +213,7 @@ bool BERDecoder::do_visit(OCTET_STRING& value)
 bool BERDecoder::do_visit(AbstractString& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     value.std::string::assign(position_, length);
     position_ += length;
@@ -223,20 +223,21 @@ bool BERDecoder::do_visit(AbstractString& value)
 bool BERDecoder::do_visit(BMPString& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length) || length % 2 != 0)
+    if (!decodeHeader(value, length))
         return false;
     value.resize(length / 2);
     for (unsigned i = 0; i < length / 2; ++i) {
         unsigned high = decodeByte();
         value[i] = static_cast<wchar_t>((high << 8) | decodeByte());
     }
+    position_ += length % 2; // an odd last octet holds no character
     return true;
 }
 
 bool BERDecoder::do_visit(GeneralizedTime& value)
 {
     unsigned length = 0;
-    if (!leafHeader(value, length))
+    if (!decodeHeader(value, length))
         return false;
     // A string of its own: the text is read with its length, never past the contents.
     std::string text(position_, length);
@@ -292,7 +293,7 @@ bool BERDecoder::do_visit(CHOICE& value)
 bool BERDecoder::do_visit(SEQUENCE_OF_Base& value)
 {
     unsigned length = 0;
-    if (!decodeHeader(value, length) || primitive_)
+    if (!decodeHeader(value, length))
         return false;
     value.clear();
     char const* outerLimit = limit_;
@@ -367,7 +368,7 @@ bool BERDecoder::do_visit(TypeConstrainedOpenData& value)
 int BERDecoder::preVisitExtensionRoots(SEQUENCE& value)
 {
     unsigned length = 0;
-    if (!decodeHeader(value, length) || primitive_)
+    if (!decodeHeader(value, length))
         return FAIL;
     sequences_.push_back(Enclosing{position_ + length, limit_});
     limit_ = position_ + length;

@@ -27,7 +27,9 @@ public:
     // number beyond 16 bits, a length beyond 32 bits or past the enclosing value).
     bool decodeHeader(unsigned& tag, bool& primitive, unsigned& length);
     // A header carrying value's own tag, or any tag while a waiver is pending (the
-    // parent has checked the tag it expects). A refused header is not consumed.
+    // parent has checked the tag it expects). A tag is its class and number: either
+    // form, primitive or constructed, is taken, and the contents are read as the
+    // value's kind reads them. A refused header is not consumed.
     bool decodeHeader(AbstractData& value, unsigned& length);
     // Reads the CHOICE's own header if it has one, selects the alternative the next
     // header names and leaves the position on that header; end: the alternative's end.
@@ -56,8 +58,6 @@ protected:
     bool do_visit(GeneralizedTime& value) override;
 
 private:
-    // A primitive header for a leaf value: its contents lie at the position.
-    bool leafHeader(AbstractData& value, unsigned& length);
     // A signed big-endian number of `length` octets that fits in [lowest, highest].
     bool decodeSigned(unsigned length, std::int64_t lowest, std::int64_t highest, std::int64_t& out);
     int decodeField(SEQUENCE& value, int field, int optionalId);
@@ -72,7 +72,6 @@ private:
     char const* limit_; // end of the innermost enclosing value (the input at the top)
     std::vector<Enclosing> sequences_;
     unsigned tagWaiver_ = 0;
-    bool primitive_ = true; // the form of the header decodeHeader(value, length) read last
 };
 
 } // namespace ASN1

@@ -142,8 +142,9 @@ bool PERDecoder::decodeSmallUnsigned(unsigned& out)
         return false;
     if (decodeSingleBit() == 0)
         return decodeMultiBit(6, out);
+    // The long form: a length, then that many octets; a length of 0 gives 0.
     unsigned k = 0;
-    if (decodeLength(0, unconstrainedUpper, k) != OK || k == 0 || k > 4)
+    if (decodeLength(0, unconstrainedUpper, k) != OK || k > 4)
         return false;
     byteAlign();
     return decodeMultiBit(k * 8, out);

@@ -206,8 +206,8 @@ TEST(Ber, DecoderRules)
         {"element past its list", integers({}), "30 03 02 02 01 01", "REFUSED"},
         {"tag number beyond 16 bits", integer(0), "1F 84 80 02 01 05", "REFUSED"},
         {"another tag", integer(0), "04 01 05", "REFUSED"},
-        {"constructed INTEGER", integer(0), "22 01 05", "REFUSED"},
-        {"primitive SEQUENCE OF", integers({}), "10 00", "REFUSED"},
+        {"constructed INTEGER", integer(0), "22 01 05", "02 01 05"},
+        {"primitive SEQUENCE OF", integers({}), "10 00", "30 00"},
         {"INTEGER of 5 octets, even within 32 bits", integer(0), "02 05 00 FF FF FF FF", "REFUSED"},
         // A type without negative values takes the leading zero octet that X.690 writes
         // before a value above 2^31 - 1, into the same 32-bit word as the encoder's form.
@@ -220,9 +220,9 @@ TEST(Ber, DecoderRules)
         {"INTEGER (0..4294967295) beyond 32 bits", unsignedInteger(), "02 05 01 00 00 00 00", "REFUSED"},
         {"INTEGER (0..4294967295) negative in 5 octets", unsignedInteger(), "02 05 FF FF FF FF FF",
          "REFUSED"},
-        {"INTEGER (0..4294967295) of 6 octets", unsignedInteger(), "02 06 00 00 FF FF FF FF", "REFUSED"},
+        {"INTEGER (0..4294967295) of 6 octets", unsignedInteger(), "02 06 00 00 FF FF FF FF", "02 01 FF"},
         {"INTEGER (-128..127) of 5 octets", Value(new ASN1::INTEGER(0, &TM::IntMinus128_127Info)),
-         "02 05 00 00 00 00 05", "REFUSED"},
+         "02 05 00 00 00 00 05", "02 01 05"},
         {"INTEGER beyond 32 bits", integer(0), "02 05 01 00 00 00 00", "REFUSED"},
         {"INTEGER below -2^31", integer(0), "02 05 FF 7F FF FF FF", "REFUSED"},
         {"empty INTEGER", integer(0), "02 00", "REFUSED"},
@@ -231,9 +231,9 @@ TEST(Ber, DecoderRules)
         {"empty BOOLEAN leaves false", Value(new ASN1::BOOLEAN(false)), "01 00", "01 01 00"},
         {"BOOLEAN takes its last octet", Value(new ASN1::BOOLEAN(false)), "01 02 01 00", "01 01 00"},
         {"BIT STRING padding bits are cleared", bits(0), "03 02 04 FF", "03 02 04 F0"},
-        {"BIT STRING with 8 unused bits", bits(0), "03 02 08 FF", "REFUSED"},
+        {"BIT STRING with 8 unused bits", bits(0), "03 02 08 FF", "03 01 00"},
         {"empty BIT STRING with unused bits", bits(0), "03 01 03", "REFUSED"},
-        {"BMPString of an odd length", Value(new ASN1::BMPString), "1E 03 00 41 00", "REFUSED"},
+        {"BMPString of an odd length", Value(new ASN1::BMPString), "1E 03 00 41 00", "1E 02 00 41"},
         {"GeneralizedTime of a year only", Value(new ASN1::GeneralizedTime), "18 02 32 30",
          "18 0E 30 30 32 30 30 31 30 31 30 30 30 30 30 30"},
         {"GeneralizedTime keeps the fields its text does not reach",
@@ -278,6 +278,73 @@ TEST(Ber, DecoderRules)
         Value value(c.start->clone());
         EXPECT_EQ(decodeInto(bytes(c.octets), *value, BER) ? asn1test::encodeHex(*value, BER) : "REFUSED",
                   c.result);
+    }
+}
+
+Value pairBefore(ASN1::TypeInfo const* first)
+{
+    static asn1test::Pair const bmpPair(&ASN1::BMPString::theInfo, &ASN1::BOOLEAN::theInfo);
+    static asn1test::Pair const bitsPair(&ASN1::BIT_STRING::theInfo, &ASN1::BOOLEAN::theInfo);
+    return Value((first == &ASN1::BMPString::theInfo ? bmpPair : bitsPair).make().release());
+}
+
+// Forms another sender may write decode to the value of the form this encoder writes
+// (`same`); next to each, forms that stay refused: a value the type's 32-bit word
+// cannot hold, a length past the end.
+TEST(Ber, NonCanonicalFormsDecodeAsTheCanonicalOne)
+{
+    struct Row {
+        char const* name;
+        std::shared_ptr<ASN1::AbstractData const> start;
+        char const* octets;
+        char const* same; // null: refused
+    } const table[] = {
+        {"INTEGER 5 in 5 octets", integer(0), "02 05 00 00 00 00 05", "02 01 05"},
+        {"INTEGER -1 in 5 octets", integer(0), "02 05 FF FF FF FF FF", "02 01 FF"},
+        {"INTEGER INT_MIN in 8 octets", integer(0), "02 08 FF FF FF FF 80 00 00 00", "02 04 80 00 00 00"},
+        {"INTEGER 2^31 in 5 octets", integer(0), "02 05 00 80 00 00 00", nullptr},
+        {"INTEGER 2^32 in 9 octets", integer(0), "02 09 00 00 00 00 01 00 00 00 00", nullptr},
+        {"INTEGER of 5 octets past the end", integer(0), "02 05 00 00 00 00", nullptr},
+        {"INTEGER (0..4294967295) 5 in 6 octets", unsignedInteger(), "02 06 00 00 00 00 00 05", "02 01 05"},
+        {"INTEGER (0..4294967295) 4294967295 in 9 octets", unsignedInteger(),
+         "02 09 00 00 00 00 00 FF FF FF FF", "02 01 FF"},
+        {"INTEGER (0..4294967295) 2^32 in 6 octets", unsignedInteger(), "02 06 00 01 00 00 00 00", nullptr},
+        {"Message seq 5 in 5 octets", Value(new TM::Message), "30 0D 80 05 00 00 00 00 05 82 04 80 02 8C 00",
+         "30 09 80 01 05 82 04 80 02 8C 00"},
+        {"Message seq 2^31 in 5 octets", Value(new TM::Message),
+         "30 0D 80 05 00 80 00 00 00 82 04 80 02 8C 00", nullptr},
+        {"primitive SEQUENCE OF", integers({}), "10 06 02 01 01 02 01 FF", "30 06 02 01 01 02 01 FF"},
+        {"primitive SEQUENCE OF past the end", integers({}), "10 07 02 01 01 02 01 FF", nullptr},
+        {"primitive SEQUENCE", Value(new TM::Message), "10 09 80 01 05 82 04 80 02 8C 00",
+         "30 09 80 01 05 82 04 80 02 8C 00"},
+        {"constructed field", Value(new TM::Message), "30 09 A0 01 05 82 04 80 02 8C 00",
+         "30 09 80 01 05 82 04 80 02 8C 00"},
+        {"constructed OCTET STRING", octets(), "24 01 41", "04 01 41"},
+        // The contents are the octets themselves, not a string of segments.
+        {"constructed OCTET STRING holding a header", octets(), "24 03 04 01 41", "04 03 04 01 41"},
+        {"constructed OCTET STRING past the end", octets(), "24 02 41", nullptr},
+        {"BMPString of 1 octet", Value(new ASN1::BMPString), "1E 01 41", "1E 00"},
+        // The odd octet is passed over: the next field's header follows it.
+        {"BMPString of 3 octets before a field", pairBefore(&ASN1::BMPString::theInfo),
+         "30 08 80 03 00 41 00 81 01 FF", "30 07 80 02 00 41 81 01 FF"},
+        {"BMPString of 5 octets past the end", Value(new ASN1::BMPString), "1E 05 00 41 00 42", nullptr},
+        {"BIT STRING of 8 bits and 8 unused before a field", pairBefore(&ASN1::BIT_STRING::theInfo),
+         "30 08 80 03 08 FF FF 81 01 FF", "30 07 80 02 00 FF 81 01 FF"},
+        {"BIT STRING with 8 unused bits and no octet", bits(0), "03 01 08", nullptr},
+        {"BIT STRING with 9 unused bits", bits(0), "03 03 09 FF FF", nullptr},
+        {"BIT STRING with 8 unused bits past the end", bits(0), "03 03 08 FF", nullptr},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.name);
+        Value value(row.start->clone());
+        bool ok = decodeInto(bytes(row.octets), *value, BER);
+        EXPECT_EQ(ok, row.same != nullptr);
+        if (!ok || row.same == nullptr)
+            continue;
+        EXPECT_EQ(asn1test::encodeHex(*value, BER), row.same);
+        Value canonical(row.start->clone());
+        ASSERT_TRUE(decodeInto(bytes(row.same), *canonical, BER));
+        EXPECT_EQ(value->compare(*canonical), 0) << value->asValueNotation();
     }
 }
 

@@ -526,6 +526,46 @@ TEST(PerCoder, DecoderRules)
     EXPECT_EQ(payload.asInt(), 127);
 }
 
+// A small whole number (a CHOICE extension index, an extension-addition count) sent in
+// its long form decodes as its short form does, a length of 0 included; the forms next
+// to it that are malformed still fail.
+TEST(PerCoder, SmallNumberInItsLongForm)
+{
+    struct Row {
+        char const* name;
+        ASN1::TypeInfo const* info;
+        char const* octets;
+        char const* same; // octets of the form that decodes to the same value; null: fails
+    } const table[] = {
+        {"index, length 0", &TM::TonecCode::theInfo, "C0 00 01 00", "80 01 00"},
+        {"index, length 1", &TM::TonecCode::theInfo, "C0 01 00 01 00", "80 01 00"},
+        {"index, length 0, open type cut", &TM::TonecCode::theInfo, "C0 00 01", nullptr},
+        {"index, length 0, open type past the end", &TM::TonecCode::theInfo, "C0 00 02 00", nullptr},
+        {"index, length past the end", &TM::TonecCode::theInfo, "C0 01", nullptr},
+        {"index of 5 octets", &TM::TonecCode::theInfo, "C0 05 00 00 00 00 00 01 00", nullptr},
+        {"index with a fragmented length", &TM::TonecCode::theInfo, "C0 C0 00 01 00", nullptr},
+        {"addition count, length 0", &TM::TermParams::theInfo, "80 00 80 00 00", "80 00 00"},
+        {"addition count, length 0, traceLevel 5", &TM::TermParams::theInfo, "80 01 01 80 00 80 01 50",
+         "80 01 01 01 01 50"},
+        {"addition count, length 0, no presence bit", &TM::TermParams::theInfo, "80 00 80 00", nullptr},
+        {"addition count, length past the end", &TM::TermParams::theInfo, "80 00 80 01", nullptr},
+        // An extensible ENUMERATED whose count of extension values is 0 has no value.
+        {"enumeration count, length 0", &TM::Message::theInfo, "1E 00", nullptr},
+    };
+    for (Row const& row : table) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<ASN1::AbstractData> value(ASN1::AbstractData::create(row.info));
+        bool ok = decodeInto(bytes(row.octets), *value);
+        EXPECT_EQ(ok, row.same != nullptr);
+        if (!ok || row.same == nullptr)
+            continue;
+        std::unique_ptr<ASN1::AbstractData> canonical(ASN1::AbstractData::create(row.info));
+        ASSERT_TRUE(decodeInto(bytes(row.same), *canonical));
+        EXPECT_EQ(value->compare(*canonical), 0) << value->asValueNotation();
+        EXPECT_EQ(encodeHex(*value), encodeHex(*canonical));
+    }
+}
+
 TEST(PerCoder, SequenceNeedingNoBitsDecodesAtTheEnd)
 {
     Pair empty(&ASN1::Null::theInfo, &ASN1::Null::theInfo);
