@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -137,22 +138,30 @@ void RtpSlot::readRtpEvents()
 
 bool RtpSlot::enablePD(LGCP::PDParams const& pd)
 {
+    pdTimeout = int(pd.get_timeout().getValue());
+    pdEnabled = setPdEvent(pdTimeout);
+    return pdEnabled;
+}
+
+bool RtpSlot::setPdEvent(int timeout)
+{
     rtp::EventConfig c{};
-    const auto timeout = std::uint32_t(pd.get_timeout().getValue());
     c.word[0] = rtp::kEventPd;
-    c.word[2] = timeout;
-    c.word[5] = timeout;
+    c.word[2] = std::uint32_t(timeout);
+    c.word[5] = std::uint32_t(timeout);
     if (board().ioctl(device.lowlevel_fd(), rtp::kSetEvent, &c) == -1) {
         header(std::cerr) << "RTP SET EVENT PD fail:" << Hardware::ErrnoPiece() << std::endl;
         return false;
     }
     header(std::clog) << "RTP SET EVENT PD "
-                      << "timeout=" << pd.get_timeout().getValue() << std::endl;
+                      << "timeout=" << timeout << std::endl;
     return true;
 }
 
 bool RtpSlot::disablePD()
 {
+    // Not asked of a new session again, even when the driver refused it here.
+    pdEnabled = false;
     std::uint32_t type = rtp::kEventPd;
     if (board().ioctl(device.lowlevel_fd(), rtp::kResetEvent, &type) == -1) {
         header(std::cerr) << "RTP RESET EVENT PD fail:" << Hardware::ErrnoPiece() << std::endl;
@@ -171,10 +180,19 @@ bool RtpSlot::restart()
     rtp::rtp_channel_info info{channel, -1, -1, 0};
     const char* failed = nullptr;
     Fd fresh = OpenSession(params, info, failed);
-    if (failed)
+    if (failed) {
+        // No session has the input or the event now.
+        inputStarted = false;
+        pdEnabled = false;
         return false;
+    }
     device = fresh;
     deviceEvent.Schedule(device, POLLIN);
+    // A request the new session refuses leaves the flag off; the restart stands.
+    if (inputStarted)
+        inputStarted = !transmissionDependOnSQU && startInput();
+    if (pdEnabled)
+        pdEnabled = setPdEvent(pdTimeout);
     return true;
 }
 
@@ -216,9 +234,15 @@ bool RtpSlot::IOnInputStream()
         return false;
     if (transmissionDependOnSQU)
         return true;
-    board().ioctl(device.lowlevel_fd(), rtp::kStartInput);
+    // Asked for: a refused start is asked again of a restarted session.
+    startInput();
     inputStarted = true;
     return true;
+}
+
+bool RtpSlot::startInput()
+{
+    return board().ioctl(device.lowlevel_fd(), rtp::kStartInput) != -1;
 }
 
 void RtpSlot::IOnInputRelease()
@@ -230,20 +254,22 @@ void RtpSlot::IOnInputRelease()
 bool RtpSlot::change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mode,
                            std::uint16_t rtp_connection_params::*field)
 {
-    header(std::clog) << "do restart RTP session (change tx payload):" << ASN1::logText(c);
+    // The line ends with the outcome, after the lines of the restart itself.
+    std::ostringstream line;
+    header(line) << "do restart RTP session (change tx payload):" << ASN1::logText(c);
     const int pt = translate_payload(mode);
     if (pt == params.*field) {
-        std::clog << " - Nothing to do" << std::endl;
+        std::clog << line.str() << " - Nothing to do" << std::endl;
         return true;
     }
     params.*field = std::uint16_t(pt);
     if (!restart()) {
-        std::clog << std::endl;
+        std::clog << line.str() << std::endl;
         header(std::cerr) << "fail to restart RTP session!" << std::endl;
         release_channel();
         return false;
     }
-    std::clog << " - OK" << std::endl;
+    std::clog << line.str() << " - OK" << std::endl;
     return true;
 }
 

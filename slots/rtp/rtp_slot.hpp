@@ -39,6 +39,9 @@ public:
     void OnRtpEvent(int fd, short revents);
     bool enablePD(LGCP::PDParams const& pd);
     bool disablePD();
+    // A new driver session with the current `params` and the channel, asked
+    // again for what the slot had asked of the old one: its input, when
+    // started, and the PD event with its timeout, when set.
     bool restart();
     int translate_payload(LGCP::CodecMode const& mode) const;
     void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
@@ -84,8 +87,16 @@ protected:
     int initialPayload;
     bool inputStarted = false;
     bool transmissionDependOnSQU = false;
+    // The session has the PD event, set with this timeout.
+    bool pdEnabled = false;
+    int pdTimeout = 0;
 
 private:
+    // The start-input and set-event requests on the current session; false
+    // when the driver refused them.
+    bool startInput();
+    bool setPdEvent(int timeout);
+
     // The factory switches the echo canceller on at creation.
     friend class RtpFactory;
 

@@ -1,8 +1,9 @@
 // RTP streams of the running daemon over the simulated board: the capacities
 // in the resource report, a stream's session and channel, its RTCP packets on
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
-// signals, a driver event and the teardown; a codec change that fails and
-// leaves the channel to the next stream; a stream destroyed while the board
+// signals, a driver event and the teardown; codec changes that keep the
+// stream's input and PD event, and one that fails and leaves the channel to
+// the next stream; a stream destroyed while the board
 // refuses the trunk's detach once; the SSRCs of two runs; stream and
 // VAD parameters of a later version, which are not decoded.
 #include "tests/e2e/fixture.hpp"
@@ -216,6 +217,105 @@ TEST_F(Media, AStreamThatFailedToRestartLeavesItsChannel)
     EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector on ")) << daemon.board("dtmf get 1024");
     EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 7 stamp=9"));
     EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 9, event dtmf : 7 } }"}), receive(1));
+}
+
+// A codec change begins a new driver session for the channel; it gets
+// again what the stream had asked of the old one: the input the trunk's join
+// started and the PD event with the timeout it was enabled with.
+TEST_F(Media, ACodecChangeKeepsTheJoinedStreamsInputAndPdEvent)
+{
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message stream = rtpCreate(3, peer);
+    ASSERT_EQ(3u, exchange(stream, 1, 3).size());
+    LGCP::Message trunk = trunkCreate();
+    ASSERT_EQ(3u, exchange(trunk, 2, 3).size());
+    LGCP::Message join = slotCommand(5);
+    join.ref_pdu().ref_command().select_connect(3);
+    EXPECT_EQ((Lines{"{ seq 3, slot 5, pdu response : success : NULL }"}), exchange(join, 3, 1));
+    LGCP::Message pd = slotCommand(3);
+    ioctl(pd).select_pd_enable().set_timeout(500);
+    EXPECT_EQ((Lines{"{ seq 4, slot 3, pdu response : success : NULL }"}), exchange(pd, 4, 1));
+    journal("");
+
+    const struct Change {
+        bool encoder;
+        const char* pts;
+    } changes[] = {{false, "rx_pt=0 tx_pt=8"}, {true, "rx_pt=0 tx_pt=0"}};
+    int seq = 5;
+    for (const Change& c : changes) {
+        LGCP::Message codec = slotCommand(3);
+        (c.encoder ? ioctl(codec).select_encoder_mode() : ioctl(codec).select_decoder_mode()) =
+            LGCP::CodecMode::ulaw;
+        EXPECT_EQ((Lines{"{ seq " + std::to_string(seq) + ", slot 3, pdu response : success : NULL }"}),
+                  exchange(codec, seq, 1));
+        ++seq;
+        const std::string sessions = daemon.board("rtp sessions");
+        EXPECT_EQ(0u, sessions.find("1024 input=on event=1 ")) << sessions;
+        EXPECT_NE(std::string::npos, sessions.find(c.pts)) << sessions;
+        EXPECT_EQ(sessions.find('\n') + 4, sessions.size()) << "one session: " << sessions;
+        const Lines rtp = journal("ioctl /dev/rtp");
+        ASSERT_FALSE(rtp.empty()) << c.pts;
+        EXPECT_NE(std::string::npos, rtp[0].find(c.pts)) << rtp[0];
+        EXPECT_EQ(
+            (Lines{"ioctl /dev/rtp add-channel tdm=1024 -> 0 tdm=1024", "ioctl /dev/rtp start-input -> 0",
+                   "ioctl /dev/rtp set-event type=1 timeout=500 -> 0"}),
+            Lines(rtp.begin() + 1, rtp.end()));
+    }
+
+    // The events of the new session are heard; the trunk's detach releases its input once.
+    EXPECT_EQ("ok\n", daemon.board("rtp event 1024 1 2 500"));
+    EXPECT_EQ((Lines{"{ slot 3, pdu signal : rtp : pd : { value 2, timeout 500 } }"}), receive(1));
+    LGCP::Message detach = slotCommand(3);
+    detach.ref_pdu().ref_command().select_disconnect();
+    EXPECT_EQ((Lines{"{ seq 7, slot 3, pdu response : success : NULL }"}), exchange(detach, 7, 1));
+    EXPECT_EQ((Lines{"ioctl /dev/rtp release-input -> 0"}), journal("ioctl /dev/rtp"));
+    EXPECT_EQ(0u, daemon.board("rtp sessions").find("1024 input=off event=1 "))
+        << daemon.board("rtp sessions");
+    LGCP::Message destroy = slotCommand(3);
+    destroy.ref_pdu().ref_command().select_destroy();
+    EXPECT_EQ((Lines{"{ seq 8, slot 3, pdu response : success : NULL }"}), exchange(destroy, 8, 1));
+    EXPECT_EQ("ok\n", daemon.board("rtp sessions"));
+}
+
+// What the stream no longer has is not asked of the new session: PD enabled
+// and disabled, then refused once; a join undone.
+TEST_F(Media, ACodecChangeAsksNothingTheStreamNoLongerHas)
+{
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message stream = rtpCreate(3, peer);
+    ASSERT_EQ(3u, exchange(stream, 1, 3).size());
+    LGCP::Message trunk = trunkCreate();
+    ASSERT_EQ(3u, exchange(trunk, 2, 3).size());
+    int seq = 3;
+    const auto ask = [&](unsigned slot, void (*what)(LGCP::Command&)) {
+        LGCP::Message m = slotCommand(slot);
+        what(m.ref_pdu().ref_command());
+        const int asked = seq++;
+        const Lines answer = exchange(m, asked, 1);
+        return answer.size() == 1 && answer[0].find("seq " + std::to_string(asked) + ",") != std::string::npos
+                   ? answer[0].substr(answer[0].find("response"))
+                   : "no answer";
+    };
+    const std::string success = "response : success : NULL }";
+    const auto enable = [](LGCP::Command& c) { c.select_ioctl().select_pd_enable().set_timeout(300); };
+    EXPECT_EQ(success, ask(5, [](LGCP::Command& c) { c.select_connect(3); }));
+    EXPECT_EQ(success, ask(3, [](LGCP::Command& c) { c.select_disconnect(); }));
+    EXPECT_EQ(success, ask(3, enable));
+    EXPECT_EQ(success, ask(3, [](LGCP::Command& c) { c.select_ioctl().select_pd_disable(); }));
+    EXPECT_EQ(success, ask(3, enable));
+    EXPECT_EQ("ok\n", daemon.board("fail /dev/rtp set-event EIO 1"));
+    EXPECT_EQ("response : error : unsupported }", ask(3, enable));
+    journal("");
+
+    EXPECT_EQ(success, ask(3, [](LGCP::Command& c) {
+                  c.select_ioctl().select_decoder_mode() = LGCP::CodecMode::ulaw;
+              }));
+    EXPECT_EQ(0u, daemon.board("rtp sessions").find("1024 input=off event=none "))
+        << daemon.board("rtp sessions");
+    const Lines rtp = journal("ioctl /dev/rtp");
+    ASSERT_EQ(2u, rtp.size());
+    EXPECT_NE(std::string::npos, rtp[0].find(" rx_pt=0 tx_pt=8 ")) << rtp[0];
+    EXPECT_EQ("ioctl /dev/rtp add-channel tdm=1024 -> 0 tdm=1024", rtp[1]);
 }
 
 // The board refuses the trunk output's detach once while the stream joined

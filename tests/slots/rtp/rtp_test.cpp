@@ -242,6 +242,46 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
     destroy(slot);
 }
 
+// The new session refuses the input and the event once: the restart stands,
+// the refusal is logged as a pd-enable's, and the slot no longer asks for them.
+TEST_F(RtpTest, WhatARestartedSessionRefusedIsNotAskedAgain)
+{
+    Peer peer;
+    RtpSlot* slot = build(create(peer));
+    ASSERT_NE(nullptr, slot) << log;
+    LGCP::IoctlParams pd;
+    pd.select_pd_enable().set_timeout(250);
+    {
+        Capture clog(std::clog), cerr(std::cerr);
+        EXPECT_TRUE(slot->IOnInputStream());
+        EXPECT_TRUE(slot->Ioctl(pd));
+    }
+    board().fail(kRtp, platform::rtp::kStartInput, EIO, 1);
+    board().fail(kRtp, platform::rtp::kSetEvent, EIO, 1);
+    for (LGCP::CodecMode::NamedNumber mode : {LGCP::CodecMode::ulaw, LGCP::CodecMode::alaw}) {
+        board().clear_journal();
+        LGCP::IoctlParams c;
+        c.select_encoder_mode() = mode;
+        Capture clog(std::clog), cerr(std::cerr);
+        EXPECT_TRUE(slot->Ioctl(c));
+        EXPECT_NE(std::string::npos, clog.text().find(" - OK\n")) << clog.text();
+        const bool first = mode == LGCP::CodecMode::ulaw;
+        EXPECT_EQ(first ? "rtp[1024]: RTP SET EVENT PD fail: errno=\"Input/output error\"\n" : "",
+                  cerr.text());
+        // After the open, the begin and the add-channel.
+        const Lines journal = hwtest::journal(board(), kRtp);
+        ASSERT_LE(3u, journal.size());
+        const Lines refused =
+            first ? Lines{"ioctl start-input -> -1 EIO", "ioctl set-event type=1 timeout=250 -> -1 EIO"}
+                  : Lines{};
+        EXPECT_EQ(refused, Lines(journal.begin() + 3, journal.end()));
+        EXPECT_FALSE(slot->is_input_started());
+        board().service();
+        EXPECT_EQ(0u, board().execute("rtp sessions").find("1024 input=off event=none "));
+    }
+    destroy(slot);
+}
+
 TEST_F(RtpTest, CapacitiesPerMaskAtEachQuery)
 {
     auto* voice = board().model<platform::sim::VoiceModel>();
