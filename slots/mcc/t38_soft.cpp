@@ -1,5 +1,6 @@
 #include "slots/mcc/t38_soft.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -112,7 +113,8 @@ std::int64_t MonotonicMs()
 // Reads the first line of a program's output, at most 31 characters, as a
 // line read from a stream does. True once the line (or the end of the output,
 // the line then holding whatever came) has come; false when nothing ended it
-// within `wait` ms. The watchdog is fed around every wait through the loop's
+// within `wait` ms. What came in the same read after the line feed is left
+// in `line` behind it. The watchdog is fed around every wait through the loop's
 // own ping (once a second counted with the loop's pings), so a burst of
 // queries neither floods it nor pings it just after the loop did.
 bool ReadLine(Fd const& from, std::string& line, int wait)
@@ -300,5 +302,8 @@ int T38SoftFactory::QueryNumOfInstances()
         std::clog << "t38: can't detect T38 resources" << std::endl;
         return 0;
     }
+    // Only the first line counts: what follows its line feed (another line,
+    // read with it) is never taken for its number.
+    line.erase(std::min(line.find('\n'), line.size()));
     return std::atoi(line.c_str());
 }

@@ -12,6 +12,7 @@
 // call chain is reported to the factory (which deletes the client) only when
 // the outermost guarded call has returned.
 #include <cstdint>
+#include <optional>
 
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
@@ -109,7 +110,12 @@ public:
     void CheckDisconnect();
 
     INet4::Addr const& GetAddr() const { return mPeer; }
-    int GetSessionId() const { return mSession; }
+    // The session of the last complete record; -1 until one arrives.
+    int GetSessionId() const { return mSession.value_or(-1); }
+    // True once a complete record has come and the last one's session is
+    // `session`: a connection that has sent none yet is of no session, so it
+    // never matches -1, the session of the digital modems' records.
+    bool HasSession(int session) const { return mSession == session; }
 
     int mRecursionLevel = 0;
 
@@ -124,6 +130,6 @@ private:
     std::uint32_t mReadPos = 0;
     std::uint32_t mReadEnd = 4;
     AuthOwner& mOwner;
-    int mSession = -1;
-    int mDupError = 0; // why the connection could not be duplicated, 0 if it was
+    std::optional<int> mSession; // none until a complete record arrives
+    int mDupError = 0;           // why the connection could not be duplicated, 0 if it was
 };

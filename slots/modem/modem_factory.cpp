@@ -314,7 +314,7 @@ bool ModemFactory::SendAuth(auth::attr const* record)
 {
     const int session = record->session;
     auto client = std::find_if(mClients.begin(), mClients.end(),
-                               [session](AuthClient* c) { return c->GetSessionId() == session; });
+                               [session](AuthClient* c) { return c->HasSession(session); });
     if (client == mClients.end()) {
         PutHeader(std::clog) << "send error: unknown auth " << unsigned(session) << " session." << std::endl;
         return false;

@@ -43,9 +43,10 @@ public:
 
     void OnAuth(auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
-    // Sends a slot's record to the first plugin connection of its session;
-    // false when there is none, when the session is ambiguous, or when the
-    // write failed.
+    // Sends a slot's record to the first plugin connection of its session
+    // (one that has sent a record of that session: a connection that has sent
+    // none takes no record); false when there is none, when the session is
+    // ambiguous, or when the write failed.
     bool SendAuth(auth::attr const* record) override;
     ModemSlot* FindModemByDsp(int modem) const;
     // The slot a record of the session is for: the first of the session's

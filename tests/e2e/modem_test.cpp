@@ -281,6 +281,55 @@ TEST_F(Modems, DigitalCallCredentialsSkipAnIdleDspModem)
     EXPECT_EQ("ok #7 @3", next());
 }
 
+// A connection to the authentication port that sends nothing (a port probe,
+// or a plugin whose request has not come yet), accepted before a digital
+// call's plugin: the records of the call's activation, session -1 like every
+// digital modem's, reach the plugin that asked and not the silent connection.
+TEST_F(Modems, ASilentConnectionTakesNoDigitalCallsRecords)
+{
+    boot();
+    struct Silent {
+        const int fd = support::connect_loopback(52000);
+        ~Silent()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const silent;
+    ASSERT_GE(silent.fd, 0);
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    ASSERT_EQ(0, ::getsockname(silent.fd, reinterpret_cast<sockaddr*>(&local), &size));
+    ASSERT_TRUE(daemon.wait_err(
+        "incoming auth connection from 127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "\n"))
+        << daemon.err();
+
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(true));
+    EXPECT_EQ("ok #2 @2", next());
+    send(3, 2, connect(1));
+    EXPECT_EQ("@2 transmitter 40; ok #3 @2", next(2));
+    EXPECT_EQ("@2 auth alice/secret", next()) << daemon.err();
+    send(4, 2, activate("10.1.2.3"));
+    EXPECT_EQ("ok #4 @2", next());
+    EXPECT_TRUE(wait_file("/pppd.records")) << "the plugin that asked got no records\n" << daemon.err();
+    EXPECT_EQ(activation(-1, "0a010203ffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/pppd.records")));
+    // Both records were written before the answer: whatever the silent
+    // connection was sent is there to read now.
+    char got[64];
+    const ssize_t n = ::recv(silent.fd, got, sizeof got, MSG_DONTWAIT);
+    const int error = errno;
+    EXPECT_EQ(-1, n) << "the silent connection got bytes (or its end)";
+    if (n < 0) {
+        EXPECT_EQ(EAGAIN, error);
+    }
+
+    send(5, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #5 @2", next());
+}
+
 // No modem when the first join comes: the allocation fails and the join
 // still reports the stream it started, without a channel. Once the driver has
 // modems, a later join allocates one and the controller hears both streams

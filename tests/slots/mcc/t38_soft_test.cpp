@@ -257,14 +257,34 @@ TEST_F(T38Slots, InstanceQueryKillsTheHelperAndItsGroup)
     }
 }
 
+// The count is the leading number of the helper's first line, at most 31
+// characters, however its output is written; what follows the first line
+// feed is never read as the count.
 TEST_F(T38Slots, InstanceCount)
 {
-    write_file("/usr/local/sbin/instances", "4\n");
-    EXPECT_EQ(4, T38SoftFactory::instance().QueryNumOfInstances());
-    std::remove((root + "/usr/local/sbin/instances").c_str());
-    ctltest::Capture log(std::clog);
-    EXPECT_EQ(0, T38SoftFactory::instance().QueryNumOfInstances());
-    EXPECT_EQ("t38: can't detect T38 resources\n", lines(log.text(), "t38"));
+    const struct Row {
+        const char* script;
+        int count;
+        const char* line; // the query's log line
+    } rows[] = {
+        {"printf '4\\n'", 4, ""},
+        {"printf '\\n4\\n'", 0, ""},
+        {"printf ' \\n7\\n'", 0, ""},
+        {"printf '3 lines\\n9\\n'", 3, ""},
+        {"printf 1; printf '2\\n9\\n'", 12, ""}, // two writes, read whole or in two pieces
+        {"printf 12", 12, ""},                   // the end of the output ends the line
+        {"printf '%031d8\\n' 7", 7, ""},         // the 32nd character is not read
+        {"true", 0, "t38: can't detect T38 resources\n"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.script);
+        write_file("/usr/local/sbin/t38",
+                   std::string("#!/bin/sh\necho $$ >> \"$QUELVAD_ROOT/pids\"\n") + r.script + "\n", 0755);
+        ctltest::Capture log(std::clog);
+        EXPECT_EQ(r.count, T38SoftFactory::instance().QueryNumOfInstances());
+        EXPECT_EQ(r.line, lines(log.text(), "t38"));
+        EXPECT_TRUE(pump_for([] { return children().empty(); }));
+    }
 }
 
 // The query pings the watchdog through the loop's own ping: right after the

@@ -1,7 +1,7 @@
 // The local authentication link's connection: records reassembled from any
 // split of the byte stream, the length word's bounds, the session of the last
-// record, a write that would block, and a close during a record's handling
-// reported only when the handling has returned.
+// record (none before the first), a write that would block, and a close
+// during a record's handling reported only when the handling has returned.
 #include "slots/modem/auth_client.hpp"
 #include "tests/control/fixture.hpp"
 
@@ -67,11 +67,20 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
     }
 }
 
+// Before its first record a connection reports -1 but is of no session, so
+// a record for session -1 (a digital modem's) never goes to it.
 TEST(AuthClient, SessionFollowsTheLastCompleteRecord)
 {
     Fixture f;
-    f.feed({record(140, 5), record(64, 9).substr(0, 20)});
+    f.feed({record(140, -1).substr(0, 139)});
+    EXPECT_EQ(-1, f.client.GetSessionId());
+    EXPECT_FALSE(f.client.HasSession(-1));
+    f.feed({record(140, -1).substr(139), record(140, 5), record(64, 9).substr(0, 20)});
     EXPECT_EQ(5, f.client.GetSessionId());
+    EXPECT_TRUE(f.client.HasSession(5));
+    EXPECT_FALSE(f.client.HasSession(-1));
+    f.feed({record(64, 9).substr(20), record(140, -1)});
+    EXPECT_TRUE(f.client.HasSession(-1));
 }
 
 TEST(AuthClient, CloseWhileHandlingIsReportedAfterTheHandling)

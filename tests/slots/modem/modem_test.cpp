@@ -442,8 +442,9 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
 
     // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
     // 6). The record goes to the first of them, a slot whose daemon runs
-    // before one without, and the activation's records to the plugin, until
-    // two of them run a daemon.
+    // before one without, and the activation's records to the plugin that
+    // sent it, until two of them run a daemon. A connection that has sent
+    // nothing, accepted first, is of no session and takes none of them.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
     digital.set_execfile(program("pppd", "exec sleep 60"));
@@ -452,8 +453,15 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(6, 6, create(digital));
     EXPECT_EQ("unsupported #7 @5", send(7, 5, simple("activate"))) << "no plugin";
     ASSERT_TRUE(ModemFactory::instance().listening());
+    auto const& clients = ModemFactory::instance().clients();
+    const Fd silent = ctltest::connect_to(auth::kPort);
+    ASSERT_TRUE(pump_for([&] { return clients.size() == 1; }));
     const Fd plugin = ctltest::connect_to(auth::kPort);
-    run_for(1);
+    ASSERT_TRUE(pump_for([&] { return clients.size() == 2; }));
+    Capture out(std::clog);
+    EXPECT_EQ("unsupported #19 @5", send(19, 5, simple("activate"))) << "no request yet";
+    EXPECT_NE(std::string::npos, out.text().find("send error: unknown auth 4294967295 session.\n"))
+        << out.text();
     r.length = 140, r.type = 1, r.session = -1;
     struct Session {
         unsigned start;   // the slot whose daemon starts now
@@ -474,11 +482,24 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
             frames();
         }
         err.clear();
-        ModemFactory::instance().OnAuth(&r);
-        EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", frames());
+        ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 140));
+        std::string got;
+        ASSERT_TRUE(pump_for([&] {
+            got += frames();
+            return !got.empty() || err.text().find("dropped.") != std::string::npos;
+        }));
+        EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", got);
         EXPECT_EQ(!*c.auth, err.text().find("matches several modem slots, dropped.") != std::string::npos);
         EXPECT_EQ(c.answer, send(seq++, c.activated, simple("activate")));
-        EXPECT_EQ(c.sent, ctltest::read_now(plugin).size()) << "the accept and ip records";
+        // The ip record may follow the accept record only once the plugin's
+        // side has acknowledged it.
+        std::string records;
+        EXPECT_TRUE(pump_for([&] {
+            records += ctltest::read_now(plugin);
+            return records.size() >= c.sent;
+        }));
+        EXPECT_EQ(c.sent, records.size()) << "the accept and ip records";
+        EXPECT_EQ("", ctltest::hex(ctltest::read_now(silent))) << "the connection that sent nothing";
     }
     for (unsigned n : {5u, 6u}) {
         send(30, n, simple("destroy"));
