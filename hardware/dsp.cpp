@@ -69,18 +69,35 @@ void DSProcReceiverService::init()
         std::cerr << "open dsproc fail, VAD proceeding disabled: " << Errno() << std::endl;
         return;
     }
+    mReadFailed = false;
     mEvent.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
     mEvent.Schedule(fd, POLLIN);
 }
 
-bool DSProcReceiverService::opened(const char* notOpen, unsigned ts)
+bool DSProcReceiverService::opened()
 {
     if (!is_open())
         init();
-    if (is_open())
+    return is_open();
+}
+
+bool DSProcReceiverService::opened(const char* notOpen, unsigned ts)
+{
+    if (opened())
         return true;
     std::cerr << notOpen << " timeslot=" << ts << std::endl;
     return false;
+}
+
+void DSProcReceiverService::let_go()
+{
+    mEvent.Release();
+    mReadFailed = false;
+    // A device opened afresh knows nothing of what this one was asked: the
+    // next enable of any timeslot has to reach it, and a destroy has nothing
+    // to switch off.
+    for (Containers::CyclicList& node : receivers)
+        Containers::offset(&node, &DSProcReceiver::mListNode)->forget_driver();
 }
 
 bool DSProcReceiverService::configure(const dsp::Configure& record)
@@ -232,6 +249,8 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, 
     DSProcReceiver::State& state = receiver.*f.state;
     if (state.state != -1 && (state.state != 0) == on)
         return true;
+    if (!opened())
+        return false;
     const unsigned ts = receiver.dsproc_timeslot();
     if (on) {
         const std::uint32_t id = next_id();
@@ -282,6 +301,8 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx)
 {
     if (r.mMuteRx != -1 && r.mMuteTx != -1 && (r.mMuteRx != 0) == rx && (r.mMuteTx != 0) == tx)
         return true;
+    if (!opened())
+        return false;
     const unsigned ts = r.dsproc_timeslot();
     if (rx || tx) {
         const std::uint32_t id = next_id();
@@ -320,7 +341,7 @@ void DSProcReceiverService::OnEvent(int fd, short revents)
         // A device in error stays in error (a hung-up one at end of file):
         // watching it on would make every loop pass return at once.
         std::cerr << "dsproc device error, events disabled" << std::endl;
-        mEvent.Release();
+        let_go();
     }
 }
 
@@ -333,14 +354,21 @@ void DSProcReceiverService::read_events(int fd)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                mReadFailed = false;
                 return;
-            // It would fail again in every pass: the device is let go, and
-            // opened afresh by the next function's configuration.
+            }
+            // A passing fault costs this pass only; one that fails again in
+            // the next pass would fail in every pass: the device is let go
+            // then, and opened afresh by the next request.
             std::cerr << "fail to read from dsproc: " << Errno() << std::endl;
-            mEvent.Release();
+            if (mReadFailed)
+                let_go();
+            else
+                mReadFailed = true;
             return;
         }
+        mReadFailed = false;
         // The driver hands out whole records: a short or empty read ends the
         // pass (an empty one is also the end of a hung-up device, which the
         // poll bits report).
@@ -455,6 +483,17 @@ DSProcReceiver::DSProcReceiver()
 
 // The list node leaves the receiver list with the receiver.
 DSProcReceiver::~DSProcReceiver() = default;
+
+void DSProcReceiver::forget_driver()
+{
+    mVad = State{-1, 0};
+    mBss = State{0, 0};
+    mNg = State{0, 0};
+    mSd = State{-1, 0};
+    mMuteRx = mMuteTx = -1;
+    mMuteId = 0;
+    mDelaysSet = mRxGainSet = false;
+}
 
 bool DSProcReceiver::configureVAD(LGCP::VADParams const& params)
 {

@@ -5,6 +5,11 @@
 // delays, receive gain and tone filters, and hands each event record the
 // device reports to the receiver that owns the record's timeslot.
 //
+// A device the service lets go (a hang-up, or a read that fails in two passes
+// in a row) is opened afresh by the next request that needs it, and every
+// receiver forgets what the driver held for it, so no request goes to the
+// closed descriptor.
+//
 // Media slots take part through the mixin DSProcReceiver: the slot names its
 // timeslot and receives its events; the mixin keeps each function's state
 // (-1 unknown since construction, 0 off, 1 on) and the id it was enabled with.
@@ -80,17 +85,25 @@ private:
     struct Function;
     static DSProcReceiver* find(unsigned ts);
     bool enable(DSProcReceiver& receiver, const Function& f, bool on);
-    // Opens the device again when needed; false (with the not-open line) when it stays closed.
+    // The device, opened again when the service does not hold it; false (the
+    // open's failure logged) when it stays closed.
+    bool opened();
+    // The same, with the not-open line of a configuration when it stays closed.
     bool opened(const char* notOpen, unsigned ts);
+    // Stops watching the device and closes it; the receivers forget what the
+    // driver held for them.
+    void let_go();
     bool configure(const platform::dsp::Configure& record);
     std::uint32_t next_id();
     void deliver(DSProcReceiver& r, const platform::dsp::DspEvent& e);
     // Reads and routes the queued records until none is left; a read that
-    // fails lets the device go.
+    // fails ends the pass, and lets the device go when it failed in the
+    // previous pass too.
     void read_events(int fd);
 
     Event mEvent;
     std::uint32_t mLastId = 0;
+    bool mReadFailed = false; // the last read of the device failed
     DSProcReceiverService* mPrevious = nullptr;
 };
 
@@ -143,6 +156,9 @@ private:
         std::int32_t state;
         std::uint32_t id;
     };
+    // The driver's state as this receiver knew it is gone with the device:
+    // every function is as on a new receiver.
+    void forget_driver();
 
     State mVad{-1, 0};
     State mBss{0, 0};

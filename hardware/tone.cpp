@@ -58,8 +58,27 @@ void TonecReceiverService::init()
         std::cerr << "open tonec fail, DTMF proceeding disabled: " << Errno() << std::endl;
         return;
     }
+    mReadFailed = false;
     mEvent.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
     mEvent.Schedule(fd, POLLIN);
+}
+
+bool TonecReceiverService::opened()
+{
+    if (!is_open())
+        init();
+    return is_open();
+}
+
+void TonecReceiverService::let_go()
+{
+    mEvent.Release();
+    mReadFailed = false;
+    // A device opened afresh knows nothing of what this one was asked: the
+    // next enable of any timeslot has to reach it, and a destroy has nothing
+    // to switch off.
+    for (Containers::CyclicList& node : receivers)
+        Containers::offset(&node, &TonecReceiver::mListNode)->forget_driver();
 }
 
 TonecReceiver* TonecReceiverService::find(unsigned ts)
@@ -74,9 +93,7 @@ TonecReceiver* TonecReceiverService::find(unsigned ts)
 
 bool TonecReceiverService::configureDTMF(unsigned ts, LGCP::DTMFParams const& params)
 {
-    if (!is_open())
-        init();
-    if (!is_open()) {
+    if (!opened()) {
         std::cerr << "configure DTMF fail: (interface not opened)"
                   << " timeslot=" << ts << std::endl;
         return false;
@@ -102,6 +119,8 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
 {
     if (receiver.mDtmfDetector == on)
         return true;
+    if (!opened())
+        return false;
     const unsigned ts = receiver.tonec_timeslot();
     if (on) {
         if (++mLastId == 0)
@@ -131,6 +150,8 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
 
 bool TonecReceiverService::simple(unsigned long request, unsigned ts, const char* name, const char* suffix)
 {
+    if (!opened())
+        return false;
     if (board().ioctl(mEvent.lowlevel_fd(), request, ts) == -1) {
         std::cerr << name << suffix << " fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
@@ -163,9 +184,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
 bool TonecReceiverService::configureIVA(TonecReceiver& receiver, LGCP::IVAParams const& params)
 {
     const unsigned ts = receiver.tonec_timeslot();
-    if (!is_open())
-        init();
-    if (!is_open()) {
+    if (!opened()) {
         std::cerr << "configure IVA fail: (interface not opened)"
                   << " timeslot=" << ts << std::endl;
         return false;
@@ -184,6 +203,8 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, LGCP::IVAParams
 bool TonecReceiverService::enableToneGenerator(unsigned ts, std::uint16_t f1, std::uint16_t f2,
                                                std::uint16_t a1, std::uint16_t a2)
 {
+    if (!opened())
+        return false;
     dtmf::Dial d{ts, f1, f2, a1, a2};
     if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kDial, &d) == -1) {
         std::cerr << "DTMF_DIAL fail:"
@@ -202,6 +223,8 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
                   << " timeslot=" << ts << " incorect signs:" << ext::escaped(signs) << std::endl;
         return false;
     }
+    if (!opened())
+        return false;
     dtmf::SelcalDial d{};
     d.timeslot = ts;
     d.amp = std::uint16_t(command.amp_isPresent() ? command.get_amp().getValue() : 12000);
@@ -224,7 +247,7 @@ void TonecReceiverService::OnEvent(int fd, short revents)
         // A device in error stays in error (a hung-up one at end of file):
         // watching it on would make every loop pass return at once.
         std::cerr << "tonec device error, events disabled" << std::endl;
-        mEvent.Release();
+        let_go();
     }
 }
 
@@ -236,14 +259,21 @@ void TonecReceiverService::read_events(int fd)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                mReadFailed = false;
                 return;
-            // It would fail again in every pass: the device is let go, and
-            // opened afresh by the next detector configuration.
+            }
+            // A passing fault costs this pass only; one that fails again in
+            // the next pass would fail in every pass: the device is let go
+            // then, and opened afresh by the next request.
             std::cerr << "fail to read from tonec: " << Errno() << std::endl;
-            mEvent.Release();
+            if (mReadFailed)
+                let_go();
+            else
+                mReadFailed = true;
             return;
         }
+        mReadFailed = false;
         // The driver hands out whole records: a short or empty read means
         // there is nothing sensible left to read in this pass (an empty one
         // is also the end of a hung-up device, which the poll bits report).
@@ -369,6 +399,14 @@ void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params)
     mRingback = false;
     mSendingDtmf = true;
     on_DTMFPauseFinish(nullptr);
+}
+
+void TonecReceiver::forget_driver()
+{
+    mDtmfDetector = mIvaDetector = false;
+    mEventId = 0;
+    mDtmfOn = mIvaOn = mRejectOn = false;
+    mGeneratorOn = false;
 }
 
 void TonecReceiver::finish_string()

@@ -6,6 +6,11 @@
 // SELCAL), and hands each event record the device reports to the receiver that
 // owns the record's timeslot.
 //
+// A device the service lets go (a hang-up, or a read that fails in two passes
+// in a row) is opened afresh by the next request that needs it, and every
+// receiver forgets what the driver held for it, so no request goes to the
+// closed descriptor.
+//
 // Media slots take part through the mixin TonecReceiver: the slot names its
 // timeslot and receives that timeslot's events; the mixin keeps what the slot
 // switched on, its detector id and the DTMF string being sent. A slot calls
@@ -58,12 +63,20 @@ private:
     // The receiver of a timeslot: the first constructed of those that name it.
     static TonecReceiver* find(unsigned ts);
     // Reads and routes the queued records until none is left; a read that
-    // fails lets the device go.
+    // fails ends the pass, and lets the device go when it failed in the
+    // previous pass too.
     void read_events(int fd);
+    // The device, opened again when the service does not hold it; false (the
+    // open's failure logged) when it stays closed.
+    bool opened();
+    // Stops watching the device and closes it; the receivers forget what the
+    // driver held for them.
+    void let_go();
     bool simple(unsigned long request, unsigned ts, const char* name, const char* suffix);
 
     Event mEvent;
     std::uint32_t mLastId = 0;
+    bool mReadFailed = false; // the last read of the device failed
     TonecReceiverService* mPrevious = nullptr;
 };
 
@@ -126,6 +139,8 @@ private:
     friend class TonecReceiverService;
 
     void finish_string();
+    // The driver's state as this receiver knew it is gone with the device.
+    void forget_driver();
 
     bool mDtmfDetector = false; // the service's view of the DTMF detector
     bool mIvaDetector = false;  // and of the IVA detector

@@ -3,8 +3,8 @@
 // a controller channel. The record the descriptor still held reaches the
 // controller, the fact is logged once, the loop stops watching the descriptor
 // (its event's calls, as the status dump counts them, stop growing), and the
-// daemon goes on answering, the slot's destroy included; the device opens
-// afresh.
+// daemon goes on answering, the slot's destroy included; the next request
+// opens the device afresh, for the slots made before the hang-up too.
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -173,6 +173,77 @@ TEST_F(Hangup, AChannelTheDriverGaveUpOnIsReadToItsEndAndLetGo)
     }
     // The device opens afresh.
     EXPECT_EQ("ok", outcome(2, mcc));
+}
+
+// The next request after the hang-up opens the device afresh, and what the
+// service knew of each slot is gone with the old one: a slot made after the
+// hang-up and a slot that lived through it both get their detector enabled
+// on the new descriptor and their events, and their destroys send nothing to
+// the old one.
+TEST_F(Hangup, TheNextRequestOpensTheDeviceAfreshForEverySlot)
+{
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    // The stream's timeslot, "" when it was not made.
+    const auto create = [&](int slot) {
+        const Lines got = ask(
+            slot, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
+        const std::string active = "pdu signal : receiver : active : ";
+        const std::size_t at = got.size() == 3 ? got[2].find(active) : std::string::npos;
+        return at == std::string::npos
+                   ? ""
+                   : got[2].substr(at + active.size(), got[2].find(" }", at) - at - active.size());
+    };
+    struct Case {
+        const char* device;
+        void (*enable)(LGCP::Command&);
+        const char* mask;           // the end of the journal's enable
+        const char *event, *record; // the board's event command: event, timeslot, record
+        const char* signal;         // what the record becomes
+        const char* line;           // the hang-up's line
+    };
+    const Case cases[] = {
+        {"/dev/dtmf", [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); }, "", "dtmf digit ",
+         " 5 stamp=77", "tonec : { timestamp 77, event dtmf : 5 }", "tonec device error, events disabled\n"},
+        {"/dev/dsp", [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); }, " mask=0x1",
+         "dsp vad ", " rx=1", "vad : { vad-rx TRUE }", "dsproc device error, events disabled\n"},
+    };
+    // The journal's enable of a timeslot.
+    const auto enabled = [](const Case& c, const std::string& ts, int id) {
+        std::ostringstream line;
+        line << "ioctl " << c.device << " enable ts=" << ts << " id=" << id << c.mask << " -> 0";
+        return line.str();
+    };
+    int slot = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        const std::string device = c.device;
+        const int old = ++slot, young = ++slot;
+        const std::string oldTs = create(old);
+        ASSERT_EQ("ok", outcome(old, c.enable));
+        EXPECT_EQ("ok\n", daemon.board("hangup " + device));
+        journal();
+        const std::string youngTs = create(young);
+        EXPECT_EQ("ok", outcome(young, c.enable));
+        EXPECT_EQ((Lines{"open " + device, enabled(c, youngTs, 2)}), journal(c.device));
+        EXPECT_NE(std::string::npos, daemon.board("devices").find(device + " present open=1\n"));
+        // Nothing comes when the board had no descriptor to send the record on.
+        const auto signal = [&](int to, const std::string& ts) {
+            const std::string sent = daemon.board(c.event + ts + c.record);
+            EXPECT_EQ("ok\n", sent);
+            if (sent == "ok\n") {
+                EXPECT_EQ(Lines{"{ slot " + std::to_string(to) + ", pdu signal : " + c.signal + " }"},
+                          receive(1));
+            }
+        };
+        signal(young, youngTs);
+        EXPECT_EQ("ok", outcome(old, c.enable));
+        EXPECT_EQ(Lines{enabled(c, oldTs, 3)}, journal(c.device));
+        signal(old, oldTs);
+        EXPECT_EQ("ok", destroy(old));
+        EXPECT_EQ("ok", destroy(young));
+        EXPECT_EQ(1u, logged(c.line));
+        EXPECT_EQ(0u, logged("Bad file descriptor")) << daemon.err();
+    }
 }
 
 } // namespace

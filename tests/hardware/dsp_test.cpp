@@ -179,6 +179,28 @@ TEST(Dsp, EventRecordsFollowEachFunctionsFilter)
     }
 }
 
+// A read that fails costs its pass only; failing again in the next pass, it
+// lets the device go, and the next enable reaches a device opened afresh.
+TEST(Dsp, AReadThatFailsInTwoPassesInARowLetsTheDeviceGo)
+{
+    hwtest::MediaRig rig;
+    Receiver r(5);
+    ASSERT_TRUE(r.enableVAD(true));
+    rig.dsp->OnEvent(-1, POLLIN); // a read of no descriptor: EBADF
+    EXPECT_TRUE(rig.dsp->is_open());
+    EXPECT_EQ("ok\n", rig.command("dsp vad 5 rx=1"));
+    rig.run_for(1);
+    EXPECT_EQ((Lines{"vad 1 -1"}), r.events);
+    rig.dsp->OnEvent(-1, POLLIN);
+    EXPECT_TRUE(rig.dsp->is_open());
+    rig.dsp->OnEvent(-1, POLLIN);
+    EXPECT_FALSE(rig.dsp->is_open());
+    EXPECT_NE(std::string::npos, rig.err.text().find("fail to read from dsproc: Bad file descriptor\n"));
+    rig.sim.clear_journal();
+    EXPECT_TRUE(r.enableVAD(true));
+    EXPECT_EQ((Lines{"open", "enable ts=5 id=2 mask=0x1 -> 0"}), rig.lines(kDsp));
+}
+
 TEST(Dsp, CleanBeforeDestroySwitchesOffFunctionsThatAreOn)
 {
     struct Case {
