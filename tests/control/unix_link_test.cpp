@@ -61,6 +61,37 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
         EXPECT_EQ(std::string::npos, ("\n" + c->text()).find("\nFORGED")) << c->text();
 }
 
+// A local peer that writes and closes before the loop turns: the socket is
+// readable and hung up together, and every frame still reaches the consumer
+// before the disconnect.
+TEST_F(UnixLinkTest, APeerThatWritesAndClosesAtOnceIsReadToTheEnd)
+{
+    const struct Case {
+        const char* frames;
+        Log seen;
+    } cases[] = {
+        {"03 00 00 06 AA BB", {"connect", "message AA BB", "disconnect"}},
+        {"03 00 00 06 AA BB 03 00 00 05 CC", {"connect", "message AA BB", "message CC", "disconnect"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frames);
+        Control::AcceptorUnix server(path);
+        ctltest::Consumer at_server;
+        server.Bind(&at_server);
+        ASSERT_TRUE(server.Activate());
+        {
+            Fd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            const sockaddr_un a = Control::UnixAddress(path);
+            ASSERT_EQ(::connect(peer.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&a), sizeof a), 0);
+            ctltest::send_all(peer, ctltest::bytes(c.frames));
+        }
+        run_for(10);
+        EXPECT_EQ(at_server.log, c.seen);
+        EXPECT_FALSE(server.IsConnected());
+        server.Deactivate();
+    }
+}
+
 TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)
 {
     std::ofstream(path) << "keep";
