@@ -21,13 +21,13 @@ AcceptorNet::AcceptorNet(int port) : AcceptorNet(port, true) {}
 AcceptorNet::AcceptorNet(int port, bool verbose) : mPort(static_cast<std::uint16_t>(port))
 {
     mVerbose = verbose;
-    mListenEvent.Bind<AcceptorNet>("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
+    mListenWatch.Bind<AcceptorNet>("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
 
 AcceptorNet::~AcceptorNet()
 {
     mBindRetry.reset();
-    mListenEvent.Release();
+    mListenWatch.Release();
 }
 
 bool AcceptorNet::ImplActivate()
@@ -40,7 +40,7 @@ void AcceptorNet::RetryLater()
 {
     // Every step of opening the port is tried again from a fresh socket: a
     // daemon that gave up listening could never be reached again.
-    mListenEvent.Release();
+    mListenWatch.Release();
     mListen.close();
     mBindRetry.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
 }
@@ -70,25 +70,13 @@ void AcceptorNet::BindSocket()
         RetryLater();
         return;
     }
-    mListenEvent.Schedule(mListen, POLLIN);
-    // The event polls a duplicate of the socket, which a full descriptor
+    // The watch polls a duplicate of the socket, which a full descriptor
     // table refuses: a port nobody polls could never be reached.
-    if (!mListenEvent.IsActive()) {
+    if (!mListenWatch.Watch(mListen)) {
         if (mVerbose)
             std::cerr << "can't listen socket: " << Errno() << std::endl;
         RetryLater();
     }
-}
-
-void AcceptorNet::OnResume(Timer*)
-{
-    if (!mListen.is_valid())
-        return;
-    mListenEvent.Schedule(mListen, POLLIN);
-    // Still out of descriptors, the event gets no duplicate of the socket:
-    // wait again rather than stop listening for good.
-    if (!mListenEvent.IsActive())
-        mBindRetry.set(bind_retry_ms, &AcceptorNet::OnResume, this);
 }
 
 void AcceptorNet::OnTimeout(Timer*)
@@ -99,7 +87,7 @@ void AcceptorNet::OnTimeout(Timer*)
 void AcceptorNet::ImplDeactivate()
 {
     mBindRetry.reset();
-    mListenEvent.Release();
+    mListenWatch.Release();
     mListen.close();
 }
 
@@ -128,15 +116,8 @@ void AcceptorNet::OnSocketEvent(int, short revents)
         Fd conn(::accept(mListen.lowlevel_fd(), peer, &len));
         if (!conn.is_valid()) {
             const int error = errno;
-            // Out of descriptors or memory the pending peer stays queued and
-            // the socket stays readable: pause instead of polling it in a
-            // tight loop until the resources come back.
-            if (ShortOfResources(error)) {
-                if (mVerbose)
-                    std::cerr << "can't accept connection: " << Errno(error) << std::endl;
-                mListenEvent.Release();
-                mBindRetry.set(bind_retry_ms, &AcceptorNet::OnResume, this);
-            }
+            if (mListenWatch.PauseOnShortage(error) && mVerbose)
+                std::cerr << "can't accept connection: " << Errno(error) << std::endl;
             break;
         }
         // One controller at a time: a newcomer is turned away while one is

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "control/service.hpp"
-#include "runtime/event.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/listen_watch.hpp"
 #include "runtime/timer.hpp"
 
 namespace Control
@@ -30,7 +30,7 @@ public:
     void OnTimeout(Timer*);
     void OnSocketEvent(int fd, short revents);
 
-    bool IsListening() const { return mListenEvent.IsActive(); }
+    bool IsListening() const { return mListenWatch.IsActive(); }
     std::uint16_t port() const { return mPort; }
 
 protected:
@@ -42,12 +42,11 @@ protected:
 
 private:
     void RetryLater();
-    void OnResume(Timer*);
 
     std::uint16_t mPort = 0;
     Fd mListen;
     Timer mBindRetry;
-    Event mListenEvent;
+    ListenWatch mListenWatch;
 };
 
 // Where the connection check reads the kernel's view of a connection. The

@@ -161,7 +161,16 @@ void StrmProtocol::on_event(int, short revents)
     if (revents & POLLERR) {
         on_error(std::string("pollerr: ") + pending_error_text());
     } else if (revents & POLLHUP) {
-        on_error(std::string("pollhup: ") + pending_error_text());
+        // A local peer that wrote and closed at once raises input and hang-up
+        // together: what it wrote goes up first, one receive per event as
+        // ever, and the hang-up is reported once nothing is left.
+        int error = 0;
+        const Received r = (revents & POLLIN) ? receive_once(error) : Received::nothing;
+        if (r == Received::data || r == Received::starved)
+            return;
+        // A failed receive took the socket's pending error with it.
+        on_error(std::string("pollhup: ") +
+                 (r == Received::failed ? std::strerror(error) : pending_error_text()));
     } else if (revents & POLLIN) {
         do_read();
     }
@@ -173,7 +182,7 @@ std::string StrmProtocol::pending_error_text() const
     return error > 0 ? std::strerror(error) : "end of stream";
 }
 
-bool StrmProtocol::do_read()
+StrmProtocol::Received StrmProtocol::receive_once(int& error)
 {
     // The buffer of the last read is used again when nobody kept it: a fresh
     // pool block per read would make every block of the pool resident in turn.
@@ -187,27 +196,41 @@ bool StrmProtocol::do_read()
         mStarved = true;
         mInput.SetEvents(0);
         wait_for_buffer();
-        return false;
+        return Received::starved;
     }
     mStarved = false;
     mReadMeasure.begin();
     const ssize_t r = ::recv(mSocket.lowlevel_fd(), p.data(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    const int error = errno;
+    error = errno;
     mReadMeasure.end();
     if (r > 0) {
         p.put(static_cast<unsigned>(r));
         on_message(p);
         if (mReadBuffer.null())
             mReadBuffer = p;
-        return true;
+        return Received::data;
     }
-    if (r < 0) {
-        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
-            return false;
-        on_error(std::string("read error: ") + std::strerror(error));
-    } else {
+    if (r == 0)
+        return Received::end;
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR ? Received::nothing : Received::failed;
+}
+
+bool StrmProtocol::do_read()
+{
+    int error = 0;
+    switch (receive_once(error)) {
+    case Received::data:
+        return true;
+    case Received::nothing:
+    case Received::starved:
+        break;
+    case Received::end:
         // recv() sets no error number at the end of the stream.
         on_error("read error: end of stream");
+        break;
+    case Received::failed:
+        on_error(std::string("read error: ") + std::strerror(error));
+        break;
     }
     return false;
 }

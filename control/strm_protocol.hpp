@@ -8,7 +8,9 @@
 // a packet is written before message() returns. Every write has a budget of
 // 1000 ms, because the daemon has one thread and no queue. Every failure
 // closes the socket first and is then reported upward once, as a deactivation
-// carrying an error status. Bytes are never dropped: when the packet pool has
+// carrying an error status; what a peer wrote before it hung up is read and
+// passed up before its hang-up is reported (an error on the socket is
+// reported at once). Bytes are never dropped: when the packet pool has
 // no buffer to read into, they stay in the socket and reading waits, with the
 // read event disarmed, until a buffer is back in the pool.
 #include <cstdint>
@@ -65,8 +67,14 @@ public:
 
 private:
     enum class WriteEnd { done, timeout, error };
+    // What one receive met: bytes (passed up), nothing to read now, no
+    // buffer to read into (reading waits for one), the end of the stream, or
+    // a failure (its error number given back).
+    enum class Received { data, nothing, starved, end, failed };
 
-    // False when the socket would block (nothing more to read) or failed.
+    Received receive_once(int& error);
+    // One receive; an end or a failure is reported. False when the socket
+    // would block (nothing more to read) or failed.
     bool do_read();
     void on_error(std::string const& text);
     std::string pending_error_text() const;

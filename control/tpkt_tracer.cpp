@@ -10,19 +10,19 @@
 
 TPKTTracer::TPKTTracer() : mCurrent(mConnections.end())
 {
-    mListenEvent.Bind<TPKTTracer>("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
+    mListenWatch.Bind<TPKTTracer>("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
 }
 
 TPKTTracer::~TPKTTracer()
 {
     for (Connection* c : mConnections)
         delete c;
-    mListenEvent.Release();
+    mListenWatch.Release();
 }
 
 bool TPKTTracer::Listen(unsigned short port)
 {
-    mListenEvent.Release();
+    mListenWatch.Release();
     mListen = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
     INet4::Addr any;
     any.port(port);
@@ -31,7 +31,7 @@ bool TPKTTracer::Listen(unsigned short port)
         mListen.close();
         return false;
     }
-    mListenEvent.Schedule(mListen, POLLIN);
+    mListenWatch.Watch(mListen);
     return true;
 }
 
@@ -92,8 +92,12 @@ void TPKTTracer::OnEvent(int, short revents)
         INet4::Addr peer;
         socklen_t len = peer.size();
         Fd client(::accept4(mListen.lowlevel_fd(), peer, &len, SOCK_CLOEXEC));
-        if (!client.is_valid())
+        if (!client.is_valid()) {
+            const int error = errno;
+            if (mListenWatch.PauseOnShortage(error))
+                std::clog << "can't accept ACP connection: " << Errno(error) << std::endl;
             break;
+        }
         std::clog << "ACP connection open from " << peer << std::endl;
         if (!client.NonBlock())
             continue;

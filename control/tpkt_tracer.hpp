@@ -9,6 +9,7 @@
 
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/listen_watch.hpp"
 
 class TracerSink
 {
@@ -60,7 +61,7 @@ private:
 
     TracerSink* mSink = nullptr;
     Fd mListen;
-    Event mListenEvent;
+    ListenWatch mListenWatch;
     std::list<Connection*> mConnections;
     iterator mCurrent;
     // Set while a client's frames are handled: a Send from the sink then

@@ -44,13 +44,13 @@ void ServiceUnix::Connected(const Fd& fd, std::string const& name)
 
 AcceptorUnix::AcceptorUnix(std::string const& path) : mPath(path)
 {
-    mAcceptEvent.Bind<AcceptorUnix>("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
+    mAcceptWatch.Bind<AcceptorUnix>("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
 }
 
 AcceptorUnix::~AcceptorUnix()
 {
     mBindRetry.reset();
-    mAcceptEvent.Release();
+    mAcceptWatch.Release();
 }
 
 bool AcceptorUnix::ImplActivate()
@@ -79,7 +79,7 @@ void AcceptorUnix::BindSocket()
         Deactivate();
         return;
     }
-    mAcceptEvent.Schedule(mListen, POLLIN);
+    mAcceptWatch.Watch(mListen);
 }
 
 void AcceptorUnix::OnTimeout(Timer*)
@@ -90,7 +90,7 @@ void AcceptorUnix::OnTimeout(Timer*)
 void AcceptorUnix::ImplDeactivate()
 {
     mBindRetry.reset();
-    mAcceptEvent.Release();
+    mAcceptWatch.Release();
     mListen.close();
 }
 
@@ -103,8 +103,12 @@ void AcceptorUnix::OnSocketEvent(int, short revents)
         std::memset(&peer, 0, sizeof peer);
         socklen_t len = sizeof peer;
         Fd conn(::accept4(mListen.lowlevel_fd(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
-        if (!conn.is_valid())
+        if (!conn.is_valid()) {
+            const int error = errno;
+            if (mAcceptWatch.PauseOnShortage(error) && mVerbose)
+                std::cerr << "can't accept connection: " << Errno(error) << std::endl;
             break;
+        }
         // An unnamed client reports no path; the bytes after `len` are zero.
         const std::string name(peer.sun_path, strnlen(peer.sun_path, sizeof peer.sun_path));
         if (mState != State::Connected) {

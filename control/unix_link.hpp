@@ -7,8 +7,8 @@
 #include <sys/un.h>
 
 #include "control/service.hpp"
-#include "runtime/event.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/listen_watch.hpp"
 #include "runtime/timer.hpp"
 
 namespace Control
@@ -41,7 +41,7 @@ public:
     void OnTimeout(Timer*);
     void OnSocketEvent(int fd, short revents);
 
-    bool IsListening() const { return mAcceptEvent.IsActive(); }
+    bool IsListening() const { return mAcceptWatch.IsActive(); }
 
 protected:
     bool ImplActivate() override;
@@ -54,7 +54,7 @@ private:
     std::string mPath;
     Fd mListen;
     Timer mBindRetry;
-    Event mAcceptEvent;
+    ListenWatch mAcceptWatch;
 };
 
 class ConnectorUnix : public ServiceUnix

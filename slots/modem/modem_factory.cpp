@@ -39,7 +39,7 @@ ModemFactory& ModemFactory::instance()
 ModemFactory::ModemFactory()
 {
     IQuery();
-    mListenerEvent.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
+    mListenerWatch.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
     Init();
 }
 
@@ -200,8 +200,7 @@ void ModemFactory::Init()
         return;
     }
     mListener = sock;
-    mListenerEvent.Schedule(mListener, POLLIN);
-    if (!mListenerEvent.IsActive()) {
+    if (!mListenerWatch.Watch(mListener)) {
         // The duplicates the listener and its event hold need descriptors too.
         const Errno e;
         PutHeader(std::cerr) << "fail to listen auth socket: " << e << std::endl;
@@ -214,7 +213,7 @@ void ModemFactory::OnSocketEvent(int, short revents)
 {
     if (revents & (POLLERR | POLLHUP)) {
         PutHeader(std::cerr) << "auth server socket error." << std::endl;
-        mListenerEvent.Release();
+        mListenerWatch.Release();
         mListener.close();
         mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
         return;
@@ -228,10 +227,8 @@ void ModemFactory::OnSocketEvent(int, short revents)
     if (!connection.is_valid()) {
         const int error = errno;
         PutHeader(std::cerr) << "fail to set nonblock mode." << std::endl;
-        // Out of descriptors or memory the plugin stays queued and the
-        // listener stays readable: accepting waits instead of spinning.
-        if (ShortOfResources(error))
-            PauseAccepting();
+        // Out of descriptors or memory the plugin waits in the queue.
+        mListenerWatch.PauseOnShortage(error);
         return;
     }
     if (!NonBlockMode(connection.lowlevel_fd())) {
@@ -254,28 +251,10 @@ void ModemFactory::OnSocketEvent(int, short revents)
         delete client;
         // The plugins behind it wait in the queue until descriptors are
         // back, rather than being taken only to be closed.
-        if (ShortOfResources(error.value()))
-            PauseAccepting();
+        mListenerWatch.PauseOnShortage(error.value());
         return;
     }
     mClients.push_back(client);
-}
-
-void ModemFactory::PauseAccepting()
-{
-    mListenerEvent.Release();
-    mBindTimer.set(kBindRetry, &ModemFactory::ResumeAccepting, this);
-}
-
-void ModemFactory::ResumeAccepting()
-{
-    if (!mListener.is_valid())
-        return;
-    mListenerEvent.Schedule(mListener, POLLIN);
-    // The event polls a duplicate of the listener, which a full table
-    // refuses too: wait again rather than stop listening for good.
-    if (!mListenerEvent.IsActive())
-        PauseAccepting();
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)

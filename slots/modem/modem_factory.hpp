@@ -8,8 +8,8 @@
 #include <list>
 #include <string>
 
-#include "runtime/event.hpp"
 #include "runtime/fd.hpp"
+#include "runtime/listen_watch.hpp"
 #include "runtime/timer.hpp"
 #include "slots/factory.hpp"
 #include "slots/modem/auth_client.hpp"
@@ -66,11 +66,6 @@ private:
     void update_hdlcDevices();
     void Init();
     void OnSocketEvent(int fd, short revents);
-    // Out of descriptors or memory (an accept, or a connection's duplicate,
-    // failed so) the listener is left alone for kBindRetry ms: the plugins
-    // wait in its queue, and the loop does not spin on it.
-    void PauseAccepting();
-    void ResumeAccepting();
     // Two or more slots of the session run a PPP daemon: a record of it may
     // belong to either call.
     bool ambiguous(int session) const;
@@ -80,7 +75,10 @@ private:
     std::list<ModemSlot*> mAllSlots;
     int mModemCount = 0;
     Fd mListener;
-    Event mListenerEvent;
+    // Out of descriptors or memory (an accept, or a connection's duplicate,
+    // failed so) the listener is left alone for a pause: the plugins wait in
+    // its queue, and the loop does not spin on it.
+    ListenWatch mListenerWatch;
     Timer mBindTimer;
     std::list<AuthClient*> mClients;
     std::list<std::string> mFreeInterfaces;

@@ -3,6 +3,7 @@
 // capture of the log streams, byte helpers, sockets and link doubles.
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -118,6 +119,27 @@ protected:
         multiplexer.run(false, true);
     }
     void stop() { multiplexer.terminate(); }
+
+    // Runs the loop for `ms` on the system's clock, so that it really waits
+    // (or really spins), then goes on in virtual time from where the system's
+    // clock stands. Returns the share of that time the process spent on a
+    // processor.
+    double run_real_for(unsigned ms)
+    {
+        const auto now_us = [](clockid_t id) {
+            timespec ts;
+            ::clock_gettime(id, &ts);
+            return std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u;
+        };
+        Mux::setClock(nullptr);
+        const std::uint64_t cpu = now_us(CLOCK_PROCESS_CPUTIME_ID), start = now_us(CLOCK_MONOTONIC);
+        run_for(ms);
+        const std::uint64_t end = now_us(CLOCK_MONOTONIC);
+        const double share = double(now_us(CLOCK_PROCESS_CPUTIME_ID) - cpu) / double(end - start);
+        mClock.set_us(end);
+        Mux::setClock(&mClock);
+        return share;
+    }
 
     Mux::TestClock mClock;
 };

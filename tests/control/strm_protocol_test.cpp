@@ -52,6 +52,29 @@ TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
     EXPECT_EQ(total, data.size());
 }
 
+// A peer that wrote more than one receive takes and hung up: every byte goes
+// up, over several events that each see the hang-up, and then the hang-up is
+// reported once.
+TEST_F(StrmTest, WhatAPeerWroteBeforeItHungUpGoesUpFirst)
+{
+    SocketPair sp;
+    int size = 256 * 1024;
+    ASSERT_EQ(::setsockopt(sp.b.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
+    Harness h(sp.a);
+    h.layer->activate();
+    const std::string data(70000, 'q');
+    ctltest::send_all(sp.b, data);
+    sp.b.close();
+    run_for(10);
+    std::size_t total = 0;
+    for (const std::string& r : h.up) // "71 71 ..." for each packet
+        total += (r.size() + 1) / 3;
+    EXPECT_EQ(total, data.size());
+    EXPECT_GE(h.up.size(), 2u);
+    EXPECT_EQ(h.statuses, (std::vector<std::string>{"error pollhup: end of stream"}));
+    EXPECT_FALSE(h.layer->opened());
+}
+
 TEST_F(StrmTest, FailuresCloseTheSocketAndReportOnce)
 {
     const struct Case {

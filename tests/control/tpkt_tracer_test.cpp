@@ -71,6 +71,28 @@ TEST_F(TracerTest, DeliversWholeFramesAndClosesAClientThatBreaksTheRules)
     EXPECT_EQ(log.text().substr(0, 25), "ACP connection open from ");
 }
 
+// A client waits while the process has no descriptor left: the tracer logs
+// the shortage once and stops watching for the pause (the loop, run for real,
+// waits instead of turning on the readable socket), and takes the client
+// after the pause, once descriptors are back.
+TEST_F(TracerTest, NoDescriptorForAClientPausesAcceptingWithoutSpinning)
+{
+    const Fd waiting = ctltest::connect_to(tracer.Port());
+    log.clear();
+    double busy = 0;
+    {
+        const testutil::Shortage none(0);
+        busy = run_real_for(500);
+    }
+    EXPECT_LT(busy, 0.25) << "share of the time on a processor";
+    EXPECT_EQ(ctltest::strip_mux(log.text()),
+              std::string("can't accept ACP connection: ") + std::strerror(EMFILE) + "\n");
+    EXPECT_EQ(tracer.ClientCount(), 3u);
+    run_for(ListenWatch::pause_ms + 10);
+    EXPECT_EQ(tracer.ClientCount(), 4u);
+    EXPECT_NE(log.text().find("\nACP connection open from "), std::string::npos) << log.text();
+}
+
 TEST_F(TracerTest, SendGoesToTheClientBeingReadElseToAll)
 {
     tracer.Send("\x01", 1);

@@ -13,6 +13,16 @@ namespace
 using ctltest::Capture;
 using Log = std::vector<std::string>;
 
+// A client connected to `path` (its connect is complete when it returns).
+Fd connect_unix(const std::string& path)
+{
+    Fd peer(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_un a = Control::UnixAddress(path);
+    if (::connect(peer.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&a), sizeof a) != 0)
+        return Fd();
+    return peer;
+}
+
 class UnixLinkTest : public ctltest::LoopTest
 {
 protected:
@@ -59,6 +69,67 @@ TEST_F(UnixLinkTest, CarriesPayloadsAndRefusesASecondPeer)
     // The client's name stayed on the lines that show it.
     for (Capture* c : {&out, &err, &log})
         EXPECT_EQ(std::string::npos, ("\n" + c->text()).find("\nFORGED")) << c->text();
+}
+
+// A local peer that writes and closes before the loop turns: the socket is
+// readable and hung up together, and every frame still reaches the consumer
+// before the disconnect.
+TEST_F(UnixLinkTest, APeerThatWritesAndClosesAtOnceIsReadToTheEnd)
+{
+    const struct Case {
+        const char* frames;
+        Log seen;
+    } cases[] = {
+        {"03 00 00 06 AA BB", {"connect", "message AA BB", "disconnect"}},
+        {"03 00 00 06 AA BB 03 00 00 05 CC", {"connect", "message AA BB", "message CC", "disconnect"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frames);
+        Control::AcceptorUnix server(path);
+        ctltest::Consumer at_server;
+        server.Bind(&at_server);
+        ASSERT_TRUE(server.Activate());
+        {
+            Fd peer = connect_unix(path);
+            ASSERT_TRUE(peer.is_valid());
+            ctltest::send_all(peer, ctltest::bytes(c.frames));
+        }
+        run_for(10);
+        EXPECT_EQ(at_server.log, c.seen);
+        EXPECT_FALSE(server.IsConnected());
+        server.Deactivate();
+    }
+}
+
+// A peer waits while the process has no descriptor left: the acceptor logs
+// the shortage once and stops watching for the pause (the loop, run for real,
+// waits instead of turning on the readable socket), and takes the peer after
+// the pause, once descriptors are back.
+TEST_F(UnixLinkTest, NoDescriptorForAPeerPausesAcceptingWithoutSpinning)
+{
+    Control::AcceptorUnix server(path);
+    ctltest::Consumer at_server;
+    server.Bind(&at_server);
+    ASSERT_TRUE(server.Activate());
+    // A first peer comes and goes while descriptors are there: the sanitizer
+    // build checks a type through a pipe the first time it meets it.
+    ASSERT_TRUE(connect_unix(path).is_valid());
+    run_for(10);
+    const Fd peer = connect_unix(path);
+    ASSERT_TRUE(peer.is_valid());
+    double busy = 0;
+    {
+        const testutil::Shortage none(0);
+        busy = run_real_for(500);
+    }
+    EXPECT_LT(busy, 0.25) << "share of the time on a processor";
+    // The first peer was unnamed: its link's name is empty.
+    EXPECT_EQ(err.text(), std::string("control connection  closed.\ncan't accept connection: ") +
+                              std::strerror(EMFILE) + "\n");
+    EXPECT_FALSE(server.IsListening());
+    run_for(ListenWatch::pause_ms + 10);
+    EXPECT_EQ(at_server.log, (Log{"connect", "disconnect", "connect"}));
+    EXPECT_TRUE(server.IsListening());
 }
 
 TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)

@@ -393,8 +393,8 @@ TEST_F(Modems, PluginsWhileTheDaemonRunsOutOfDescriptors)
     // information through a pipe the first time it meets the type; out of
     // descriptors the read fails and the check ends the daemon, reporting an
     // invalid vptr. The port taken at start-up makes the factory retry its
-    // bind, so the daemon has built the timer that pauses accepting before
-    // any shortage.
+    // bind, so the daemon has built its listener's timers before any
+    // shortage (the pause of accepting builds nothing).
     const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

@@ -3,6 +3,7 @@
 // private QUELVAD_ROOT, pipes and loopback sockets.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -63,6 +64,43 @@ inline std::vector<std::string> list_dir(const std::string& path)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Takes every free descriptor of the process but `spare` (under a soft limit
+// lowered to just above the highest open descriptor, so that filling is
+// quick), and gives them back when it goes.
+class Shortage
+{
+public:
+    explicit Shortage(int spare)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &mSaved);
+        int highest = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (const dirent* e = ::readdir(d))
+                highest = std::max(highest, std::atoi(e->d_name));
+            ::closedir(d);
+        }
+        rlimit low = mSaved;
+        low.rlim_cur = std::min<rlim_t>(mSaved.rlim_cur, rlim_t(highest) + 32);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            mHeld.push_back(fd);
+        for (; spare > 0 && !mHeld.empty(); --spare, mHeld.pop_back())
+            ::close(mHeld.back());
+    }
+    ~Shortage()
+    {
+        for (int fd : mHeld)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &mSaved);
+    }
+    Shortage(const Shortage&) = delete;
+    Shortage& operator=(const Shortage&) = delete;
+
+private:
+    rlimit mSaved{};
+    std::vector<int> mHeld;
+};
 
 // A temporary directory, removed with its content; with `as_root` it is also
 // QUELVAD_ROOT for the life of the object.

@@ -6,10 +6,9 @@
 // the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
-#include <dirent.h>
 #include <memory>
-#include <sys/resource.h>
 
+#include "runtime/listen_watch.hpp"
 #include "slots/modem/dsp_modem_slot.hpp"
 #include "slots/modem/hdlc_modem_slot.hpp"
 #include "slots/modem/modem_factory.hpp"
@@ -509,42 +508,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(9, 2, simple("destroy"));
 }
 
-// Takes every free descriptor of the process but `spare` (under a soft limit
-// lowered to just above the highest open descriptor, so that filling is
-// quick), and gives them back when it goes.
-class Shortage
-{
-public:
-    explicit Shortage(int spare)
-    {
-        ::getrlimit(RLIMIT_NOFILE, &mSaved);
-        int highest = 0;
-        if (DIR* d = ::opendir("/proc/self/fd")) {
-            while (const dirent* e = ::readdir(d))
-                highest = std::max(highest, std::atoi(e->d_name));
-            ::closedir(d);
-        }
-        rlimit low = mSaved;
-        low.rlim_cur = std::min<rlim_t>(mSaved.rlim_cur, rlim_t(highest) + 32);
-        ::setrlimit(RLIMIT_NOFILE, &low);
-        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
-            mHeld.push_back(fd);
-        for (; spare > 0 && !mHeld.empty(); --spare, mHeld.pop_back())
-            ::close(mHeld.back());
-    }
-    ~Shortage()
-    {
-        for (int fd : mHeld)
-            ::close(fd);
-        ::setrlimit(RLIMIT_NOFILE, &mSaved);
-    }
-    Shortage(const Shortage&) = delete;
-    Shortage& operator=(const Shortage&) = delete;
-
-private:
-    rlimit mSaved{};
-    std::vector<int> mHeld;
-};
+using testutil::Shortage;
 
 // The local port of a connection.
 int port(const Fd& connection)
@@ -600,7 +564,7 @@ TEST_F(Modems, PluginConnectionsWhileShortOfDescriptors)
             " closed: can't duplicate its descriptor: " + std::strerror(EMFILE) + "\n";
         EXPECT_EQ(!c.served, err.text().find(refused) != std::string::npos) << err.text();
         EXPECT_EQ(c.queued || !c.served ? 0u : 1u, clients.size()) << "only a polled client is kept";
-        run_for(c.queued ? ModemFactory::kBindRetry : 1);
+        run_for(c.queued ? ListenWatch::pause_ms : 1);
         EXPECT_EQ(c.served, err.text().find("unknown session 9\n") != std::string::npos) << err.text();
         // A connection closed with the request unread is reset.
         char byte;
