@@ -25,6 +25,7 @@
 #include "runtime/clock.hpp"
 #include "runtime/daemon.hpp"
 #include "runtime/multiplexer.hpp"
+#include "runtime/syslog.hpp"
 #include "runtime/system.hpp"
 #include "runtime/version.hpp"
 #include "slots/slots.hpp"
@@ -146,6 +147,7 @@ void CheckDumpStatus()
     os << "Tavrel quelvad gateway server status"
        << "\n";
     os << "version : " << Version::current << "\n";
+    syslogManager.dump(os);
     multiplexer.dump(os);
     const bool written = WriteDump(fd, os.str());
     if (::close(fd) != 0 || !written)

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
+#include <ostream>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -170,6 +171,7 @@ void SysLogManager::shutdown()
 void SysLogManager::CloseSocket()
 {
     mWatch.mux_detach();
+    mRetry.reset();
     if (mFd >= 0)
         ::close(mFd);
     mFd = -1;
@@ -202,7 +204,15 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
             if (mFd < 0)
                 return;
         }
+        // The reader's file is noted before the connect: one put at the path
+        // in between is then found replaced at the next flush that finds
+        // records waiting (one reconnect more), never taken for the one this
+        // socket talks to.
+        struct stat bound = {};
+        const bool named = mType == SOCK_DGRAM && ::stat(mAddr.sun_path, &bound) == 0;
         if (::connect(mFd, reinterpret_cast<sockaddr*>(&mAddr), sizeof(mAddr)) == 0) {
+            mPeerDev = named ? bound.st_dev : 0;
+            mPeerIno = named ? bound.st_ino : 0;
             Connected();
             return;
         }
@@ -217,12 +227,6 @@ void SysLogManager::openlog(const char* ident, int options, int facility)
 void SysLogManager::Connected()
 {
     mConnected = true;
-    // The reader this socket talks to: a datagram reader that is still there
-    // but no longer at the path is found by its file.
-    struct stat bound = {};
-    const bool named = mType == SOCK_DGRAM && ::stat(mAddr.sun_path, &bound) == 0;
-    mPeerDev = named ? bound.st_dev : 0;
-    mPeerIno = named ? bound.st_ino : 0;
     // A child's socket becomes its program's standard output and error,
     // whose writes are expected to wait. The daemon's own stays non-blocking:
     // our sends never wait, nor does a raw write to standard output or error.
@@ -240,6 +244,24 @@ bool SysLogManager::PathReplaced() const
 {
     struct stat now = {};
     return ::stat(mAddr.sun_path, &now) == 0 && (now.st_dev != mPeerDev || now.st_ino != mPeerIno);
+}
+
+void SysLogManager::dump(std::ostream& os) const
+{
+    if (mAddr.sun_family != AF_UNIX)
+        return;
+    struct stat now = {};
+    const bool named = ::stat(mAddr.sun_path, &now) == 0;
+    os << "syslog : " << (mType == SOCK_DGRAM ? "datagram" : "stream") << " socket " << mFd
+       << (mConnected ? " connected" : " not connected") << ", " << mWaiting << " bytes wait";
+    if (mHeadSent > 0)
+        os << " (" << mHeadSent << " of them sent)";
+    os << ", " << mCount << " records in the batch, " << (mWatch.is_attached() ? "watched" : "not watched")
+       << ", reader noted " << mPeerDev << ":" << mPeerIno << ", at the path now ";
+    if (named)
+        os << now.st_dev << ":" << now.st_ino << "\n";
+    else
+        os << "none\n";
 }
 
 void SysLogManager::closelog()
@@ -524,14 +546,28 @@ void SysLogManager::DropBacklog()
     mWaiting = 0;
     mHeadSent = 0;
     mWatch.mux_detach();
+    mRetry.reset();
 }
 
 void SysLogManager::UpdateWatch()
 {
-    if (mWaiting == 0 || mFd < 0)
+    if (mWaiting == 0 || mFd < 0) {
         mWatch.mux_detach();
-    else
-        mWatch.mux_attach();
+        mRetry.reset();
+        return;
+    }
+    mWatch.mux_attach();
+    // A steady pace while records wait: later flushes do not put it off.
+    if (!mRetry.is_running())
+        mRetry.set(RetryMs, &SysLogManager::Retry, this);
+}
+
+void SysLogManager::Retry()
+{
+    // The reader may take records again where the socket cannot tell: a
+    // datagram reader now at the path, while the one the socket talks to
+    // takes nothing (Flush connects to it).
+    Flush();
 }
 
 void SysLogManager::sendmsg()

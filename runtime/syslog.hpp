@@ -9,9 +9,11 @@
 // socket has room again. The loop watches the socket only while a send can
 // then make progress. A datagram socket sends to the reader it connected to,
 // as raw writes to standard output and error do in daemon mode: a reader
-// gone from "/dev/log", or replaced there, is connected to anew.
+// gone from "/dev/log", or replaced there, is connected to anew, found at the
+// latest by the try that waiting records get every second.
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -20,6 +22,7 @@
 #include <sys/un.h>
 
 #include "runtime/event.hpp"
+#include "runtime/timer.hpp"
 
 // Writes each line of the put area as one record with the platform's syslog;
 // the base of the managed buffer, which batches through syslogManager.
@@ -70,6 +73,11 @@ public:
         BacklogSize = 256 * 1024,
         // What still waits when the process ends gets this long to leave.
         LingerMs = 1000,
+        // While records wait, they are also tried again this often, whatever
+        // the socket shows: a datagram reader put at the path while the one
+        // the socket talks to takes nothing is so found without a later
+        // record.
+        RetryMs = 1000,
     };
 
     SysLogManager();
@@ -115,6 +123,10 @@ public:
     bool connected() const { return mConnected; }
     // Bytes of records waiting for room on the socket.
     std::size_t waiting() const { return mWaiting; }
+    // The client's line of the status dump, when it was ever opened: its
+    // socket, what waits, whether the loop watches the socket for room, and
+    // the datagram reader's file as noted at the connect and at the path now.
+    void dump(std::ostream& os) const;
 
 private:
     // Watches the socket for room while records wait; no status-dump row.
@@ -139,8 +151,8 @@ private:
     // replaced at the path; false when that failed too (the socket closed,
     // what waited dropped). The batch is emptied either way.
     bool Flush();
-    // Just connected: notes the datagram reader's file, sets the blocking
-    // mode and makes the socket descriptors 1 and 2 when they are the syslog.
+    // Just connected: sets the blocking mode and makes the socket descriptors
+    // 1 and 2 when they are the syslog.
     void Connected();
     // Another socket than the connected reader's is bound at the path now.
     bool PathReplaced() const;
@@ -164,7 +176,10 @@ private:
     // gone, a record cut by them waits with what of it was sent.
     void Consume(std::size_t bytes);
     void DropBacklog();
+    // Watches the socket for room, and tries again now and then, while
+    // records wait; neither when none do.
     void UpdateWatch();
+    void Retry();
     void ClearBatch();
     void Console(const char* text);
 
@@ -192,10 +207,12 @@ private:
     bool mChild = false;
     // Descriptors 1 and 2 are the syslog.
     bool mStdio = false;
-    // The file of the datagram reader the socket is connected to.
+    // The file of the datagram reader the socket is connected to, as the
+    // path showed it right before the connect.
     dev_t mPeerDev = 0;
     ino_t mPeerIno = 0;
     Watch mWatch{*this};
+    Timer mRetry;
 };
 
 // The process's one client, usable until the very end of exit.

@@ -149,11 +149,12 @@ protected:
         return controller.send_raw(all);
     }
     // Messages (line status reports left out) as short texts until one for
-    // which `done` holds; false at the deadline. The daemon's output is read
-    // meanwhile: a burst's log lines may fill its pipes (a pipe may hold no
-    // more than a page when the machine's pipe budget is spent), and the
-    // daemon would wait on them instead of answering.
-    bool until(const std::function<bool(std::string const&)>& done)
+    // which `done` holds; a failure at the deadline, saying so when the
+    // daemon has ended. The daemon's output is read meanwhile: a burst's log
+    // lines may fill its pipes (a pipe may hold no more than a page when the
+    // machine's pipe budget is spent), and the daemon would wait on them
+    // instead of answering.
+    ::testing::AssertionResult until(const std::function<bool(std::string const&)>& done)
     {
         std::atomic<bool> got{false};
         std::thread reader([&] {
@@ -161,28 +162,33 @@ protected:
                 daemon.collect_output();
         });
         bool found = false;
-        for (Bytes payload; !found && next(payload);) {
+        for (Bytes payload; !found && e2etest::next_answer(controller, payload);) {
             ASN1::CoderEnv env;
             const char* p = reinterpret_cast<const char*>(payload.data());
             found = ASN1::decode(p, p + payload.size(), &env, last, true) && done(slotstest::text(last));
         }
         got = true;
         reader.join();
-        return found;
+        if (found)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not seen" << because();
     }
     // `n` queries in one write, and their answers.
-    bool burst_queries(int n)
+    ::testing::AssertionResult burst_queries(int n)
     {
         std::vector<LGCP::Message> queries;
         queries.reserve(std::size_t(n));
         for (int k = 0; k < n; ++k)
             queries.push_back(message(k, -1, query()));
-        return burst(queries) && answers(n);
+        if (!burst(queries))
+            return ::testing::AssertionFailure() << "not sent" << because();
+        return answers(n);
     }
-    bool answers(int queries)
+    ::testing::AssertionResult answers(int queries)
     {
-        return queries == 0 ||
-               until([&](std::string const& t) { return t.compare(0, 5, "query") == 0 && --queries == 0; });
+        if (queries == 0)
+            return ::testing::AssertionSuccess();
+        return until([&](std::string const& t) { return t.compare(0, 5, "query") == 0 && --queries == 0; });
     }
     // How often `text` is in the lines the daemon has written whole so far.
     // A line reaches the error stream in parts ("terminate child process,
@@ -391,9 +397,9 @@ TEST_F(T38Children, QueryKeepsTheWatchdogFed)
 {
     const int n = 4;
     const int before = watchdog_pings();
-    ASSERT_LE(0, before) << daemon.board("watchdog");
+    ASSERT_LE(0, before) << daemon.board("watchdog") << because();
     ASSERT_TRUE(burst_queries(n));
-    EXPECT_LE(before + n, watchdog_pings());
+    EXPECT_LE(before + n, watchdog_pings()) << because();
     EXPECT_EQ(n, count("t38: can't detect T38 resources"));
 }
 

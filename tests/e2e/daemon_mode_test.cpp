@@ -89,23 +89,40 @@ public:
             const std::string reports = sanitizer_reports();
             EXPECT_EQ("", reports) << "sanitizer reports";
         }
-        close();
+        close(true);
     }
     Detached(const Detached&) = delete;
     Detached& operator=(const Detached&) = delete;
 
-    // Another reader takes "/dev/log" (a syslog daemon restarted), then this
-    // one goes; the new one reads only when asked to. The path is never
-    // without a reader, so what the daemon sends meanwhile is not refused.
-    void replace()
+    // Another reader takes "/dev/log" (a syslog daemon restarted): it is
+    // bound under a name of its own and renamed over the path, which is so
+    // never without a reader, and reads only when asked to. Then this one
+    // goes, or, when it `stays`, stays open and reads on (the restarted
+    // daemon's old process draining its queue), no longer at the path: what
+    // reaches it from then on, on any of its connections, is kept apart
+    // (old()).
+    void replace(bool stays = false)
     {
         const int old = mSocket;
         mSocket = -1;
+        if (stays) {
+            mOld = old;
+            if (mPeer >= 0)
+                mOldConnections.push_back(mPeer);
+            for (const auto& other : mOthers)
+                mOldConnections.push_back(other.first);
+            mPeer = -1;
+            mOthers.clear();
+        }
         close();
         bind("/dev/log.new");
         ::rename(daemon.path("/dev/log.new").c_str(), daemon.path("/dev/log").c_str());
-        ::close(old);
+        if (!stays)
+            ::close(old);
+        read_old();
     }
+    // What the reader that stayed (replace()) has got since.
+    const std::string& old() const { return mOldText; }
 
     // Stops the daemon (SIGSTOP) and waits until it has stopped: it sends
     // nothing more until SIGCONT.
@@ -149,7 +166,7 @@ public:
     // What the reader can take now, appended to `records`: every waiting
     // datagram, or what the stream holds (its connection accepted first).
     // What later connections bring is kept apart, a string each (others()).
-    // At most `most` bytes are read.
+    // At most `most` bytes are read. A reader that stayed reads on (old()).
     void read(std::string& records, std::size_t most = std::size_t(-1))
     {
         for (pollfd p{mSocket, POLLIN, 0}; mType == SOCK_STREAM && ::poll(&p, 1, 0) > 0;) {
@@ -171,6 +188,7 @@ public:
         for (auto& other : mOthers)
             for (ssize_t n; (n = ::recv(other.first, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
                 other.second.append(buf, std::size_t(n));
+        read_old();
     }
     // What each later stream connection that brought anything brought: the
     // daemon's children connect on their own, most of them to write nothing.
@@ -199,6 +217,27 @@ public:
     {
         return read_until(
             records, [](const std::string& r) { return r.find("Starting server") != std::string::npos; });
+    }
+
+    // The syslog client's line of the daemon's status dump (its socket, what
+    // waits, whether the loop watches the socket for room, the reader's file
+    // noted at the connect and at the path now), so that a failed check
+    // shows what the client held; the whole dump when it has no such line.
+    std::string client_state()
+    {
+        const std::string dump = daemon.path("/var/log/server-status");
+        ::mkdir(daemon.path("/var").c_str(), 0755);
+        ::mkdir(daemon.path("/var/log").c_str(), 0755);
+        ::unlink(dump.c_str());
+        ::kill(pid, SIGUSR2);
+        std::string text;
+        for (int i = 0; i < e2e::deadline_ms() / 10 && text.find("+\n\n") == std::string::npos;
+             ++i, ::poll(nullptr, 0, 10))
+            text = e2e::read_file(dump);
+        const std::size_t at = text.find("\nsyslog : ");
+        if (at == std::string::npos)
+            return "the status dump has no line of the syslog client:\n" + text;
+        return text.substr(at + 1, text.find('\n', at + 1) - at - 1);
     }
 
     // SIGTERM; then, reading on when `reading`, waits until the process has
@@ -233,6 +272,21 @@ public:
 
 private:
     static constexpr const char* kReports = "/sanitizer";
+
+    // What the reader that stayed can take now, whatever comes.
+    void read_old()
+    {
+        char buf[65536];
+        for (pollfd p{mOld, POLLIN, 0}; mType == SOCK_STREAM && mOld >= 0 && ::poll(&p, 1, 0) > 0;) {
+            const int fd = ::accept4(mOld, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                break;
+            mOldConnections.push_back(fd);
+        }
+        for (const int old : mType == SOCK_STREAM ? mOldConnections : std::vector<int>{mOld})
+            for (ssize_t n; old >= 0 && (n = ::recv(old, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+                mOldText.append(buf, std::size_t(n));
+    }
 
     // The detached process has ended: reaped, or gone where this program is
     // not its reaper.
@@ -284,7 +338,9 @@ private:
             mSocket = -1;
         }
     }
-    void close()
+    // Closes this reader's sockets; the one that stayed goes only when the
+    // test ends (`all`).
+    void close(bool all = false)
     {
         for (int fd : {mSocket, mPeer})
             if (fd >= 0)
@@ -293,6 +349,14 @@ private:
             ::close(other.first);
         mSocket = mPeer = -1;
         mOthers.clear();
+        if (!all)
+            return;
+        for (const int fd : mOldConnections)
+            ::close(fd);
+        if (mOld >= 0)
+            ::close(mOld);
+        mOld = -1;
+        mOldConnections.clear();
     }
 
     int mType;
@@ -302,6 +366,11 @@ private:
     int mSocket = -1;
     int mPeer = -1;
     std::vector<std::pair<int, std::string>> mOthers;
+    // The reader that stayed open when replaced, its connections, and what
+    // it got since.
+    int mOld = -1;
+    std::vector<int> mOldConnections;
+    std::string mOldText;
     const unsigned long long mSince = support::boot_ticks();
 };
 
@@ -589,7 +658,7 @@ TEST(DaemonMode, AReplacedReaderThatStallsCostsNoProcessorTime)
         ASSERT_TRUE(controller.send_payload(burst.payload(last)));
         EXPECT_TRUE(detached.read_until(records, [&burst, last](const std::string& r) {
             return r.find(burst.dump(last)) != std::string::npos;
-        }));
+        })) << detached.client_state();
         std::vector<int> got = burst.dumps(texts(records));
         ASSERT_LE(2u, got.size());
         EXPECT_EQ(last, got.back());
@@ -870,12 +939,16 @@ pid_t stopForkedChild(const Detached& detached)
 // The fax receiver's child connects to the syslog reader as it forks, then
 // waits a second before it runs the program: a reader replaced meanwhile
 // (here while the child is held stopped) gets the program's standard output
-// and error, datagram or stream. A child caught too late (its program ran)
-// leaves the test a second try on other slots.
+// and error, datagram or stream, whether the old reader goes or stays open
+// and reads on (then the child's first connection still works, and nothing
+// of the program's reaches the old reader). A child caught too late (its
+// program ran) leaves the test a second try on other slots.
 TEST(DaemonMode, AProgramWritesToTheReaderThereWhenItRunsNotWhenItsChildForked)
 {
-    for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
-        SCOPED_TRACE(type == SOCK_DGRAM ? "datagrams" : "stream");
+    for (const auto& [type, stays] : {std::make_pair(SOCK_DGRAM, false), std::make_pair(SOCK_STREAM, false),
+                                      std::make_pair(SOCK_DGRAM, true), std::make_pair(SOCK_STREAM, true)}) {
+        SCOPED_TRACE(std::string(type == SOCK_DGRAM ? "datagrams" : "stream") +
+                     (stays ? ", the old reader stays" : ", the old reader goes"));
         Detached detached(type);
         e2e::Controller controller;
         ASSERT_TRUE(startWithRawFax(detached, controller));
@@ -885,17 +958,22 @@ TEST(DaemonMode, AProgramWritesToTheReaderThereWhenItRunsNotWhenItsChildForked)
             child = stopForkedChild(detached);
         }
         ASSERT_NE(0, child) << "no child of the daemon seen before its program";
-        detached.replace();
-        ::kill(child, SIGCONT);
-        EXPECT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote2")) << "the program ran";
-
+        // Read, so that a reader that stays has room for the child's lines:
+        // a full one would itself make the child's client leave it.
         std::string records;
+        detached.read(records);
+        detached.replace(stays);
+        ::kill(child, SIGCONT);
+
+        records.clear();
         EXPECT_TRUE(detached.read_until(records, [&detached](const std::string& r) {
             std::string all = r;
             for (const std::string& other : detached.others())
                 all += other;
             return holds(all, {"FAXRAW-OUT-1", "FAXRAW-ERR-1", "FAXRAW-OUT-2", "FAXRAW-ERR-2"});
         })) << records;
+        EXPECT_TRUE(detached.daemon.wait_file("/usr/local/bin/wrote2")) << "the program ran";
+        EXPECT_EQ(std::string::npos, detached.old().find("FAXRAW")) << detached.old();
         EXPECT_TRUE(detached.stop(true));
     }
 }

@@ -4,11 +4,14 @@
 // that reaches one later, which the sanitizer alone does not see in static
 // storage, makes the daemon report it and end with a failure. First, that such
 // a read is reported at all, by a small program that makes one, or not.
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/e2e/rtp_stream.hpp"
@@ -17,20 +20,40 @@
 namespace
 {
 
+// The sanitizer's options for a process whose report a test looks for: the
+// user's, then those the check relies on, which win over them: the report on
+// standard error (wherever the user's log_path would put it), a failing exit
+// status, and the poisoning that marks destroyed statics in force.
+std::string sanitizerOptions()
+{
+    const char* user = std::getenv("ASAN_OPTIONS");
+    const std::string mine = "log_path=stderr:exitcode=1:allow_user_poisoning=1";
+    return std::string("ASAN_OPTIONS=") + (user && *user ? std::string(user) + ":" : "") + mine;
+}
+
 #ifdef QUELVAD_STATIC_LIFETIME_PROBE
 // Runs the probe with one argument: its exit status and what it wrote to its
 // standard error, or -1 when it did not end within the deadline (it is then
 // killed and reaped by the held child).
 int run_probe(const char* order, std::string& err)
 {
+    // This program's environment but for the sanitizer's options.
+    std::vector<std::string> env{sanitizerOptions()};
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
+            env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(QUELVAD_STATIC_LIFETIME_PROBE), const_cast<char*>(order), nullptr};
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return -1;
     support::HeldChild child;
     if (child.pid() == 0) {
         ::dup2(fds[1], STDERR_FILENO);
-        ::execl(QUELVAD_STATIC_LIFETIME_PROBE, QUELVAD_STATIC_LIFETIME_PROBE, order,
-                static_cast<char*>(nullptr));
+        ::execve(argv[0], argv, envp.data());
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -92,7 +115,10 @@ LGCP::Message rtpCreate(unsigned slot, const slotstest::UdpPeer& peer)
 
 TEST_F(Exit, TheStopReachesNoObjectExitHasDestroyed)
 {
-    start({{}, {}, "voice capacity 1 30\n"});
+    e2e::DaemonOptions options({}, {}, "voice capacity 1 30\n");
+    // Its report, should there be one, where the check below looks.
+    options.env.push_back(sanitizerOptions());
+    start(options);
     slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
     ASSERT_TRUE(send(rtpCreate(3, peer)));
     e2e::Bytes answer;

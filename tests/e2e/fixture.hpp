@@ -5,7 +5,8 @@
 // program it ran before whatever was left is killed; the next message that is
 // not a line status report (the line interfaces send one every second while a
 // controller is connected), the next messages as short texts; the board's
-// journal lines.
+// journal lines. A check that finds an answer missing says so when the daemon
+// has ended early, with how it ended and the end of its output (gone()).
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -81,8 +83,35 @@ protected:
     {
         if (daemon.pid() <= 0 || stopped)
             return;
+        const std::string early = gone();
         EXPECT_EQ("", stop_daemon()) << "left running by the daemon's stop";
-        EXPECT_EQ(0, daemon.wait_exit());
+        EXPECT_EQ(0, daemon.wait_exit()) << early;
+    }
+    // When the daemon has ended (what explains an answer that never came):
+    // how, and the end of what it wrote; "" while it runs. The process is
+    // left for wait_exit() to reap.
+    std::string gone()
+    {
+        siginfo_t info{};
+        if (daemon.pid() <= 0)
+            return "";
+        std::string how;
+        if (::waitid(P_PID, id_t(daemon.pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            if (info.si_pid != daemon.pid())
+                return "";
+            how = info.si_code == CLD_EXITED ? "exit " + std::to_string(info.si_status)
+                                             : "signal " + std::to_string(info.si_status);
+        } else {
+            // Reaped already: wait_exit() has its status.
+            how = "exit " + std::to_string(daemon.wait_exit());
+        }
+        daemon.collect_output();
+        const auto end = [](const std::string& text) {
+            const std::size_t most = 2000;
+            return text.size() > most ? "..." + text.substr(text.size() - most) : text;
+        };
+        return "the daemon has ended (" + how + "); its standard output ends with:\n" + end(daemon.out()) +
+               "\nits standard error ends with:\n" + end(daemon.err());
     }
     // Stops the daemon with `sig` and looks at what its stop did, before
     // anything else ends a process: the daemon has ended within the deadline
@@ -121,9 +150,28 @@ protected:
         programs.end();
         return left;
     }
-    bool send(const LGCP::Message& m) { return controller.send_payload(e2e::encode(m)); }
+    ::testing::AssertionResult send(const LGCP::Message& m)
+    {
+        if (controller.send_payload(e2e::encode(m)))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not sent" << because();
+    }
     // The next payload that is not a line status report.
-    bool next(Bytes& payload) { return next_answer(controller, payload); }
+    ::testing::AssertionResult next(Bytes& payload)
+    {
+        if (next_answer(controller, payload))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "none came" << because();
+    }
+    // What a failure adds to its text: ": " and gone() when the daemon has
+    // ended, "" while it runs.
+    std::string because()
+    {
+        const std::string why = gone();
+        return why.empty() ? why : ": " + why;
+    }
+    // The text for an answer that did not come.
+    std::string none() { return "(none" + because() + ")"; }
     // How often the loop has fed the simulated board's watchdog, -1 when the
     // board does not say. The loop feeds it at most once a second by its own
     // clock, so n feeds more are n - 1 seconds of the daemon's time at least,
@@ -144,7 +192,7 @@ protected:
             const char* p = reinterpret_cast<const char*>(payload.data());
             ASN1::CoderEnv env;
             const bool decoded = got && ASN1::decode(p, p + payload.size(), &env, last, true);
-            out += (out.empty() ? "" : "; ") + (!got ? "(none)" : decoded ? show(last) : "undecodable");
+            out += (out.empty() ? "" : "; ") + (!got ? none() : decoded ? show(last) : "undecodable");
         }
         return out;
     }

@@ -28,9 +28,9 @@ protected:
         m.set_seq(++mSeq);
         m.set_pdu().select_command(c);
         if (!send(m))
-            return "(not sent)";
+            return "(not sent" + because() + ")";
         std::string s;
-        while ((s = texts(1, hwtest::text, true)) != "(none)" && !hwtest::isAnswer(s))
+        while ((s = texts(1, hwtest::text, true)).compare(0, 5, "(none") != 0 && !hwtest::isAnswer(s))
             signals.push_back(s);
         return s;
     }
@@ -70,7 +70,7 @@ TEST_F(Hardware, LineInterfacesLosingSpiReportThatPassAsAisAndStop)
     // The watchdog is fed once a second by the loop's clock: four feeds after
     // SPI went, the pass that found it gone and the one after have both run.
     const int from = watchdog_pings();
-    ASSERT_GE(from, 0);
+    ASSERT_GE(from, 0) << because();
     while (watchdog_pings() < from + 4 && (last = ask(ping)) == "success")
         ::usleep(50000);
     ASSERT_EQ("success", ask(ping));

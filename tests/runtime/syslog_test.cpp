@@ -1,11 +1,17 @@
 #include "runtime/syslog.hpp"
 
 #include "runtime/clock.hpp"
+#include "runtime/event.hpp"
+#include "runtime/multiplexer.hpp"
+#include "runtime/timer.hpp"
 #include "tests/runtime/test_util.hpp"
 #include "tests/support/process_guard.hpp"
 
+#include <cerrno>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <syslog.h>
 #include <thread>
@@ -175,6 +181,30 @@ TEST_F(SysLogTest, StreamReceiverAfterProtocolTypeError)
 }
 
 } // namespace
+
+namespace
+{
+// A step taken once, right after the next connect of this program.
+std::function<void()> gAfterConnect;
+} // namespace
+
+// This program's connect: the system's, then the step a test put after it,
+// so that the test acts between the syslog client's connect and what the
+// client does next.
+extern "C" int connect(int fd, const sockaddr* address, socklen_t length)
+{
+    using System = int (*)(int, const sockaddr*, socklen_t);
+    static const auto system = reinterpret_cast<System>(::dlsym(RTLD_NEXT, "connect"));
+    const int result = system(fd, address, length);
+    if (gAfterConnect) {
+        const int error = errno;
+        const std::function<void()> step = std::move(gAfterConnect);
+        gAfterConnect = nullptr;
+        step();
+        errno = error;
+    }
+    return result;
+}
 
 namespace
 {
@@ -445,6 +475,78 @@ TEST_F(SysLogBacklogTest, AReplacedReaderIsConnectedToAnew)
         }
         got += ReadAll(mSocket.lowlevel_fd());
         EXPECT_TRUE(Lines(Texts(got), from, n));
+    }
+}
+
+// Reads a datagram reader in the loop until a text has come, or until the
+// loop's time (virtual: it jumps over every wait) is up.
+class LoopReader
+{
+public:
+    LoopReader(const Fd& socket, std::string last) : mLast(std::move(last))
+    {
+        mEvent.Bind<LoopReader>("reader", &LoopReader::OnRead, this);
+        mEvent.Schedule(socket, POLLIN);
+        mDeadline.set(60000, &LoopReader::OnDeadline, this);
+    }
+    std::string Run()
+    {
+        const testutil::Capture quiet(std::clog); // the loop's last line
+        multiplexer.run(false, true);
+        return mGot;
+    }
+
+private:
+    void OnRead(int fd, short revents)
+    {
+        if (!(revents & POLLIN))
+            return;
+        for (const std::string& d : testutil::datagrams(fd))
+            mGot += d;
+        if (mGot.find(mLast) != std::string::npos)
+            multiplexer.terminate();
+    }
+    void OnDeadline() { multiplexer.terminate(); }
+
+    std::string mLast;
+    std::string mGot;
+    Event mEvent;
+    Timer mDeadline;
+};
+
+// Records wait for a datagram reader that takes nothing more and is no
+// longer at "/dev/log": another was renamed over the path while they
+// waited, or right after the client's connect (before the client noted
+// whose the path was). No record follows; in the loop, what waited reaches
+// the reader now at the path all the same, after what the old one holds.
+TEST_F(SysLogBacklogTest, WhatWaitsReachesTheReaderNowAtThePathWithNoLaterRecord)
+{
+    for (const bool atConnect : {false, true}) {
+        SCOPED_TRACE(atConnect ? "replaced right after the connect" : "replaced while records wait");
+        syslogManager.closelog();
+        Bind(SOCK_DGRAM);
+        const Fd old = mSocket;
+        const auto replace = [this] {
+            mSocket = Fd(testutil::bind_unix(mRoot / "dev/log.new", SOCK_DGRAM));
+            ASSERT_EQ(0, ::rename((mRoot / "dev/log.new").c_str(), (mRoot / "dev/log").c_str()));
+        };
+        if (atConnect)
+            gAfterConnect = replace;
+        syslogManager.openlog(kIdent, LOG_NDELAY, 0);
+        gAfterConnect = nullptr;
+        ASSERT_TRUE(syslogManager.connected());
+        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_ERR);
+        std::ostream os(&buf);
+        const int n = FillSocket(os);
+        if (!atConnect)
+            replace();
+
+        const std::string now = LoopReader(mSocket, Line(n - 1) + std::string(1, '\0')).Run();
+        std::string got;
+        for (const std::string& d : testutil::datagrams(old.lowlevel_fd()))
+            got += d;
+        EXPECT_NE(0u, got.size()) << "the old reader holds the first ones";
+        EXPECT_TRUE(Lines(Texts(got + now), 0, n));
     }
 }
 
