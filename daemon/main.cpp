@@ -147,8 +147,8 @@ void CheckDumpStatus()
     os << "Tavrel quelvad gateway server status"
        << "\n";
     os << "version : " << Version::current << "\n";
-    syslogManager.dump(os);
     multiplexer.dump(os);
+    syslogManager.dump(os);
     const bool written = WriteDump(fd, os.str());
     if (::close(fd) != 0 || !written)
         std::cerr << "dump status error" << std::endl;
