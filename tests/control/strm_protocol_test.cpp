@@ -27,11 +27,26 @@ struct Harness : ctltest::Harness<StrmProtocol> {
 
 using StrmTest = ctltest::LoopTest;
 
+// The peer's end takes 70,000 bytes at once, more than one packet.
+void WidenSendBuffer(const Fd& peer)
+{
+    int size = 256 * 1024;
+    ASSERT_EQ(::setsockopt(peer.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
+}
+
+// Bytes passed up: each packet reads "71 71 ...".
+std::size_t BytesUp(const Harness& h)
+{
+    std::size_t total = 0;
+    for (const std::string& r : h.up)
+        total += (r.size() + 1) / 3;
+    return total;
+}
+
 TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
 {
     SocketPair sp;
-    int size = 256 * 1024;
-    ASSERT_EQ(::setsockopt(sp.b.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
+    WidenSendBuffer(sp.b);
     Harness h(sp.a);
     h.layer->activate();
     const std::string data(70000, 'q');
@@ -44,12 +59,9 @@ TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
     }
     run_for(10);
     ASSERT_GE(h.up.size(), 2u);
-    std::size_t total = 0;
-    for (const std::string& r : h.up) { // "71 71 ..." for each packet
+    for (const std::string& r : h.up)
         EXPECT_LE((r.size() + 1) / 3, packet_max_size);
-        total += (r.size() + 1) / 3;
-    }
-    EXPECT_EQ(total, data.size());
+    EXPECT_EQ(BytesUp(h), data.size());
 }
 
 // A peer that wrote more than one receive takes and hung up: every byte goes
@@ -58,18 +70,14 @@ TEST_F(StrmTest, LargeInputArrivesInPacketsOfAtMost64K)
 TEST_F(StrmTest, WhatAPeerWroteBeforeItHungUpGoesUpFirst)
 {
     SocketPair sp;
-    int size = 256 * 1024;
-    ASSERT_EQ(::setsockopt(sp.b.lowlevel_fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
+    WidenSendBuffer(sp.b);
     Harness h(sp.a);
     h.layer->activate();
     const std::string data(70000, 'q');
     ctltest::send_all(sp.b, data);
     sp.b.close();
     run_for(10);
-    std::size_t total = 0;
-    for (const std::string& r : h.up) // "71 71 ..." for each packet
-        total += (r.size() + 1) / 3;
-    EXPECT_EQ(total, data.size());
+    EXPECT_EQ(BytesUp(h), data.size());
     EXPECT_GE(h.up.size(), 2u);
     EXPECT_EQ(h.statuses, (std::vector<std::string>{"error pollhup: end of stream"}));
     EXPECT_FALSE(h.layer->opened());
