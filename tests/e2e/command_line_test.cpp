@@ -16,6 +16,7 @@
 
 #include "tests/e2e/fixture.hpp"
 #include "tests/support/controller.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace
 {
@@ -390,7 +391,14 @@ TEST(Foreground, AFailedWriteLosesOnlyWhatItCouldNotWrite)
     const rlimit held{rlim_t(file.st_size), unlimited.rlim_max};
     ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_FSIZE, &held, nullptr));
     // The loop goes on writing its start while the limit is set: the file
-    // is held at whatever size it had reached by then.
+    // is held at whatever size it had reached by then, once a write that had
+    // passed the limit's check before it was set has ended. The daemon seen
+    // asleep (in its poll) after the limit has no such write left.
+    support::ProcStat seen;
+    for (int i = 0;
+         i < e2e::deadline_ms() / 10 && !(support::proc_stat(daemon.pid(), seen) && seen.state == 'S'); ++i)
+        ::poll(nullptr, 0, 10);
+    ASSERT_EQ('S', seen.state) << "the daemon never seen asleep";
     ASSERT_EQ(0, ::stat(console.c_str(), &file));
     const std::size_t mark = std::size_t(file.st_size);
     ASSERT_EQ(0, ::mkdir(daemon.path(kDump).c_str(), 0755)) << "a dump that fails";
