@@ -93,9 +93,9 @@ void DSProcReceiverService::let_go()
 {
     mEvent.Release();
     mReadFailed = false;
-    // A device opened afresh knows nothing of what this one was asked: the
-    // next enable of any timeslot has to reach it, and a destroy has nothing
-    // to switch off.
+    // Whether the driver keeps what this descriptor asked for is the
+    // driver's affair: every function of every timeslot is unknown until a
+    // request for it reaches the device opened afresh.
     for (Containers::CyclicList& node : receivers)
         Containers::offset(&node, &DSProcReceiver::mListNode)->forget_driver();
 }
@@ -247,7 +247,7 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
 bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, bool on)
 {
     DSProcReceiver::State& state = receiver.*f.state;
-    if (state.state != -1 && (state.state != 0) == on)
+    if (state.state >= DSProcReceiver::kOff && (state.state != DSProcReceiver::kOff) == on)
         return true;
     if (!opened())
         return false;
@@ -260,7 +260,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, 
                       << " timeslot=" << ts << " id=" << id << ErrnoPiece() << std::endl;
             return false;
         }
-        state = DSProcReceiver::State{1, id};
+        state = DSProcReceiver::State{DSProcReceiver::kOn, id};
         std::cerr << "DSPROC_ENABLE " << f.name << " done:"
                   << " timeslot=" << ts << " id=" << id << std::endl;
         return true;
@@ -271,7 +271,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, 
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
     }
-    state.state = 0;
+    state.state = DSProcReceiver::kOff;
     std::cerr << "DSPROC_DISABLE " << f.name << " done:"
               << " timeslot=" << ts << std::endl;
     return true;
@@ -299,7 +299,8 @@ bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on)
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx)
 {
-    if (r.mMuteRx != -1 && r.mMuteTx != -1 && (r.mMuteRx != 0) == rx && (r.mMuteTx != 0) == tx)
+    if (r.mMuteRx >= DSProcReceiver::kOff && r.mMuteTx >= DSProcReceiver::kOff &&
+        (r.mMuteRx != DSProcReceiver::kOff) == rx && (r.mMuteTx != DSProcReceiver::kOff) == tx)
         return true;
     if (!opened())
         return false;
@@ -424,7 +425,7 @@ void DSProcReceiverService::deliver(DSProcReceiver& r, const dsp::DspEvent& e)
         const bool vad = e.type == dsp::kEventVad;
         const DSProcReceiver::State& s = vad ? r.mVad : r.mSd;
         const char* what = vad ? "vad" : "sd";
-        if (s.state == 0) {
+        if (s.state == DSProcReceiver::kOff) {
             if (trace) {
                 std::clog << "ignore spurious dsproc " << what << " event (dsproc disabled): ";
                 pieces(std::clog, e);
@@ -453,7 +454,7 @@ void DSProcReceiverService::deliver(DSProcReceiver& r, const dsp::DspEvent& e)
         return;
     }
     case dsp::kEventBss:
-        if (r.mBss.state == 0) {
+        if (r.mBss.state == DSProcReceiver::kOff) {
             if (trace) {
                 std::clog << "ignore spurious dsproc bss event (dsproc disabled): ";
                 pieces(std::clog, e);
@@ -486,13 +487,10 @@ DSProcReceiver::~DSProcReceiver() = default;
 
 void DSProcReceiver::forget_driver()
 {
-    mVad = State{-1, 0};
-    mBss = State{0, 0};
-    mNg = State{0, 0};
-    mSd = State{-1, 0};
-    mMuteRx = mMuteTx = -1;
+    mVad = mBss = mNg = mSd = State{kLost, 0};
+    mMuteRx = mMuteTx = kLost;
     mMuteId = 0;
-    mDelaysSet = mRxGainSet = false;
+    mDelaysSet = mRxGainSet = true;
 }
 
 bool DSProcReceiver::configureVAD(LGCP::VADParams const& params)
@@ -554,11 +552,11 @@ void DSProcReceiver::disableToneAll()
 
 void DSProcReceiver::CleanBeforeDestroy()
 {
-    if (mVad.state > 0)
+    if (may_be_on(mVad.state))
         enableVAD(false);
-    if (mBss.state > 0)
+    if (may_be_on(mBss.state))
         disableBSS();
-    if (mNg.state > 0)
+    if (may_be_on(mNg.state))
         disableNG();
     if (mDelaysSet)
         configureDelays(0, 0);

@@ -6,13 +6,15 @@
 // device reports to the receiver that owns the record's timeslot.
 //
 // A device the service lets go (a hang-up, or a read that fails in two passes
-// in a row) is opened afresh by the next request that needs it, and every
-// receiver forgets what the driver held for it, so no request goes to the
-// closed descriptor.
+// in a row) is opened afresh by the next request that needs it, so no request
+// goes to the closed descriptor. What each receiver knew the driver held for
+// it becomes unknown: the driver may have kept it or not, so the next request
+// of each function, on or off, and each off request of a destroy reach the new
+// device.
 //
 // Media slots take part through the mixin DSProcReceiver: the slot names its
 // timeslot and receives its events; the mixin keeps each function's state
-// (-1 unknown since construction, 0 off, 1 on) and the id it was enabled with.
+// and the id it was enabled with.
 #include <cstdint>
 
 #include "messages/lgcp/LGCP.hpp"
@@ -90,8 +92,8 @@ private:
     bool opened();
     // The same, with the not-open line of a configuration when it stays closed.
     bool opened(const char* notOpen, unsigned ts);
-    // Stops watching the device and closes it; the receivers forget what the
-    // driver held for them.
+    // Stops watching the device and closes it; what the receivers knew of
+    // the driver becomes unknown.
     void let_go();
     bool configure(const platform::dsp::Configure& record);
     std::uint32_t next_id();
@@ -140,7 +142,15 @@ public:
     void disableToneAll();
     void CleanBeforeDestroy();
 
-    // Function states: -1 unknown, 0 off, 1 on.
+    // Function states. Either unknown state sends the next request, on or
+    // off; a destroy's off requests go to functions on or lost, not to those
+    // never switched.
+    enum : std::int32_t {
+        kLost = -2,          // unknown: the device that knew it was let go
+        kNeverSwitched = -1, // unknown: not switched since construction
+        kOff = 0,
+        kOn = 1,
+    };
     std::int32_t vad_state() const { return mVad.state; }
     std::int32_t bss_state() const { return mBss.state; }
     std::int32_t ng_state() const { return mNg.state; }
@@ -157,16 +167,20 @@ private:
         std::uint32_t id;
     };
     // The driver's state as this receiver knew it is gone with the device:
-    // every function is as on a new receiver.
+    // every function is lost, and the delays and the gain may be anything.
     void forget_driver();
+    // A destroy's off request is due: the state is on or lost.
+    static bool may_be_on(std::int32_t state) { return state == kOn || state == kLost; }
 
-    State mVad{-1, 0};
-    State mBss{0, 0};
-    State mNg{0, 0};
-    State mSd{-1, 0};
-    std::int32_t mMuteRx = -1;
-    std::int32_t mMuteTx = -1;
+    State mVad{kNeverSwitched, 0};
+    State mBss{kOff, 0};
+    State mNg{kOff, 0};
+    State mSd{kNeverSwitched, 0};
+    std::int32_t mMuteRx = kNeverSwitched;
+    std::int32_t mMuteTx = kNeverSwitched;
     std::uint32_t mMuteId = 0;
+    // The driver may hold non-zero delays (or gain) for the timeslot: set by
+    // a configure with a non-zero value, and when the device is let go.
     bool mDelaysSet = false;
     bool mRxGainSet = false;
     // The link in the service's receiver list; it leaves the list with the

@@ -74,9 +74,9 @@ void TonecReceiverService::let_go()
 {
     mEvent.Release();
     mReadFailed = false;
-    // A device opened afresh knows nothing of what this one was asked: the
-    // next enable of any timeslot has to reach it, and a destroy has nothing
-    // to switch off.
+    // Whether the driver keeps what this descriptor asked for is the
+    // driver's affair: every function of every timeslot is unknown until a
+    // request for it reaches the device opened afresh.
     for (Containers::CyclicList& node : receivers)
         Containers::offset(&node, &TonecReceiver::mListNode)->forget_driver();
 }
@@ -117,7 +117,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, LGCP::DTMFParams const& pa
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
 {
-    if (receiver.mDtmfDetector == on)
+    if (receiver.mDtmfDetector == TonecReceiver::known(on))
         return true;
     if (!opened())
         return false;
@@ -132,7 +132,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
             return false;
         }
         receiver.mEventId = mLastId;
-        receiver.mDtmfDetector = true;
+        receiver.mDtmfDetector = TonecReceiver::Known::on;
         std::cerr << "DTMF_ENABLE_DETECTOR done:"
                   << " timeslot=" << ts << " id=" << mLastId << std::endl;
         return true;
@@ -142,7 +142,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
     }
-    receiver.mDtmfDetector = false;
+    receiver.mDtmfDetector = TonecReceiver::Known::off;
     std::cerr << "DTMF_DISABLE_DETECTOR done:"
               << " timeslot=" << ts << std::endl;
     return true;
@@ -177,7 +177,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
     if (!simple(on ? dtmf::kIvaOn : dtmf::kIvaOff, receiver.tonec_timeslot(), "IVA_DETECTOR",
                 on ? "_ENABLE" : "_DISABLE"))
         return false;
-    receiver.mIvaDetector = on;
+    receiver.mIvaDetector = TonecReceiver::known(on);
     return true;
 }
 
@@ -324,7 +324,7 @@ bool TonecReceiver::enableDTMF(bool on)
 {
     if (!TonecReceiverService::instance().enableDTMF(*this, on))
         return false;
-    mDtmfOn = on;
+    mDtmfOn = known(on);
     return true;
 }
 
@@ -342,7 +342,7 @@ bool TonecReceiver::enableDTMFReject(bool on)
 {
     if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on))
         return false;
-    mRejectOn = on;
+    mRejectOn = known(on);
     return true;
 }
 
@@ -350,7 +350,7 @@ bool TonecReceiver::enableIVA(bool on)
 {
     if (!TonecReceiverService::instance().enableIVA(*this, on))
         return false;
-    mIvaOn = on;
+    mIvaOn = known(on);
     return true;
 }
 
@@ -369,7 +369,7 @@ bool TonecReceiver::enableToneGenerator(std::uint16_t f1, std::uint16_t f2, std:
 {
     if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, a1, a2))
         return false;
-    mGeneratorOn = f1 || f2 || a1 || a2;
+    mGenerator = known(f1 || f2 || a1 || a2);
     return true;
 }
 
@@ -403,10 +403,10 @@ void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params)
 
 void TonecReceiver::forget_driver()
 {
-    mDtmfDetector = mIvaDetector = false;
+    mDtmfDetector = mIvaDetector = Known::unknown;
     mEventId = 0;
-    mDtmfOn = mIvaOn = mRejectOn = false;
-    mGeneratorOn = false;
+    mDtmfOn = mIvaOn = mRejectOn = Known::unknown;
+    mGenerator = Known::unknown;
 }
 
 void TonecReceiver::finish_string()
@@ -480,17 +480,18 @@ void TonecReceiver::cancelAudibleCall()
 
 void TonecReceiver::CleanBeforeDestroy()
 {
-    if (mDtmfOn)
+    // An unknown function may be on: it is switched off as one that is.
+    if (mDtmfOn != Known::off)
         disableDTMF();
-    if (mIvaOn)
+    if (mIvaOn != Known::off)
         enableIVA(false);
-    if (mRejectOn)
+    if (mRejectOn != Known::off)
         enableDTMFReject(false);
     // A tone would otherwise sound for ever on the timeslot; the echo
     // canceller is left as it is.
     mCadence.reset();
     mRingback = false;
-    if (mGeneratorOn || mSendingDtmf)
+    if (mGenerator != Known::off || mSendingDtmf)
         disableToneGenerator(true);
 }
 

@@ -7,15 +7,17 @@
 // owns the record's timeslot.
 //
 // A device the service lets go (a hang-up, or a read that fails in two passes
-// in a row) is opened afresh by the next request that needs it, and every
-// receiver forgets what the driver held for it, so no request goes to the
-// closed descriptor.
+// in a row) is opened afresh by the next request that needs it, so no request
+// goes to the closed descriptor. What each receiver knew the driver held for
+// it becomes unknown: the driver may have kept it or not, so the next request
+// of each function, on or off, and each off request of a destroy reach the new
+// device.
 //
 // Media slots take part through the mixin TonecReceiver: the slot names its
 // timeslot and receives that timeslot's events; the mixin keeps what the slot
 // switched on, its detector id and the DTMF string being sent. A slot calls
-// CleanBeforeDestroy() from its destructor, which switches off the detectors
-// and the rejection the receiver switched on, and the tone generator; the
+// CleanBeforeDestroy() from its destructor, which switches off the detectors,
+// the rejection and the tone generator wherever they are on or unknown; the
 // echo canceller is left as it is.
 #include <cstdint>
 #include <map>
@@ -69,8 +71,8 @@ private:
     // The device, opened again when the service does not hold it; false (the
     // open's failure logged) when it stays closed.
     bool opened();
-    // Stops watching the device and closes it; the receivers forget what the
-    // driver held for them.
+    // Stops watching the device and closes it; what the receivers knew of
+    // the driver becomes unknown.
     void let_go();
     bool simple(unsigned long request, unsigned ts, const char* name, const char* suffix);
 
@@ -129,9 +131,15 @@ public:
     static constexpr unsigned kRingbackToneMs = 1000;
     static constexpr unsigned kRingbackPauseMs = 3000;
 
+    // What the receiver knows of a function the driver keeps for its
+    // timeslot. After the device was let go the driver may hold the function
+    // either way: an unknown function is neither on nor off, so its next
+    // request is sent whatever it asks.
+    enum class Known : std::uint8_t { off, on, unknown };
+
     // What the service delivers by: DTMF and IVA detection keep their own
     // state, and either one lets the timeslot's events through.
-    bool detector_enabled() const { return mDtmfDetector || mIvaDetector; }
+    bool detector_enabled() const { return mDtmfDetector == Known::on || mIvaDetector == Known::on; }
     std::uint32_t event_id() const { return mEventId; }
     bool ringback_on() const { return mRingback; }
 
@@ -141,18 +149,19 @@ private:
     void finish_string();
     // The driver's state as this receiver knew it is gone with the device.
     void forget_driver();
+    static Known known(bool on) { return on ? Known::on : Known::off; }
 
-    bool mDtmfDetector = false; // the service's view of the DTMF detector
-    bool mIvaDetector = false;  // and of the IVA detector
+    Known mDtmfDetector = Known::off; // the service's view of the DTMF detector
+    Known mIvaDetector = Known::off;  // and of the IVA detector
     Timer mCadence;
     bool mSendingDtmf = false;
     bool mRingback = false; // the ringback cadence is running
     std::uint32_t mEventId = 0;
     LGCP::TranslateDtmfParams mPending;
-    bool mIvaOn = false;
-    bool mDtmfOn = false;
-    bool mRejectOn = false;
-    bool mGeneratorOn = false; // the last generator request was not "off"
+    Known mIvaOn = Known::off;
+    Known mDtmfOn = Known::off;
+    Known mRejectOn = Known::off;
+    Known mGenerator = Known::off; // on: the last generator request was not "off"
     // The link in the service's receiver list; it leaves the list with the
     // receiver.
     Containers::CyclicList mListNode;

@@ -246,4 +246,127 @@ TEST_F(Hangup, TheNextRequestOpensTheDeviceAfreshForEverySlot)
     }
 }
 
+// After the tone and DSP devices hang up, what the daemon had asked of them for
+// a stream is unknown, not off: each disable reaches the device opened afresh
+// and is answered success, and so does each off request of a destroy, the
+// detector's and the tone generator's (a ringback was playing) among them; the
+// echo canceller stays as it is.
+TEST_F(Hangup, WhatTheDevicesHeldForAStreamIsUnknownAfterTheHangupNotOff)
+{
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    using Fill = void (*)(LGCP::IoctlParams&);
+    const Fill setUp[] = {
+        [](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); },
+        [](LGCP::IoctlParams& p) { p.select_dtmf_reject_enable(true); },
+        [](LGCP::IoctlParams& p) { p.select_echoSuppressor(true); },
+        [](LGCP::IoctlParams& p) { p.select_vad_enable(true); },
+        [](LGCP::IoctlParams& p) { p.select_sd_enable(true); },
+        [](LGCP::IoctlParams& p) { p.select_rx_gain().set_gainDB(-6); },
+        [](LGCP::IoctlParams& p) { p.select_activateWaitTone(); },
+    };
+    // Journal lines as "<request> ts=T ..." with T for the stream's timeslot.
+    const std::string off = "dial ts=T f1=0 f2=0 a1=0 a2=0 -> 0";
+    const std::string vadOff = "disable ts=T id=0 mask=0x1 -> 0", sdOff = "disable ts=T id=0 mask=0x2 -> 0";
+    const Lines destroyDsp{vadOff,
+                           "disable ts=T id=0 mask=0x10 -> 0",
+                           "disable ts=T id=0 mask=0x80 -> 0",
+                           "configure ts=T fn=0x20 params=000000000000000000000000 -> 0",
+                           "configure ts=T fn=0x40 params=000000000000000000000000 -> 0",
+                           "disable ts=T id=0 mask=0x100 -> 0"};
+    struct Case {
+        const char* what;
+        std::vector<Fill> after; // after the hang-up, each answered success
+        Lines tone, dsp;         // what they sent
+        Lines destroyTone, destroyDsp;
+    };
+    const Case cases[] = {
+        {"disabled",
+         {[](LGCP::IoctlParams& p) { p.select_dtmf_enable(false); },
+          [](LGCP::IoctlParams& p) { p.select_vad_disable(); },
+          [](LGCP::IoctlParams& p) { p.select_sd_disable(); },
+          [](LGCP::IoctlParams& p) { p.select_deactivateWaitTone(); }},
+         {"disable ts=T -> 0", off},
+         {vadOff, sdOff},
+         {"iva-off ts=T -> 0", "reject-off ts=T -> 0"},
+         Lines(destroyDsp.begin() + 1, destroyDsp.end())},
+        {"destroyed",
+         {},
+         {},
+         {},
+         {"disable ts=T -> 0", "iva-off ts=T -> 0", "reject-off ts=T -> 0", off},
+         destroyDsp},
+    };
+    // The stream's timeslot, "" when it was not made.
+    const auto create = [&](int slot) {
+        const Lines got = ask(
+            slot, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
+        const std::string active = "pdu signal : receiver : active : ";
+        const std::size_t at = got.size() == 3 ? got[2].find(active) : std::string::npos;
+        return at == std::string::npos
+                   ? ""
+                   : got[2].substr(at + active.size(), got[2].find(" }", at) - at - active.size());
+    };
+    const auto asked = [&](int slot, Fill fill) {
+        return outcome(slot, [fill](LGCP::Command& c) { fill(c.select_ioctl()); });
+    };
+    // The requests to `device` for `ts` among the journal's `lines`, "ts=T"
+    // in place of the timeslot; the ringback's tones and silences are passed
+    // over.
+    const auto sent = [](const Lines& lines, const std::string& device, const std::string& ts) {
+        const std::string prefix = "ioctl " + device + " ", mark = " ts=" + ts + " ";
+        Lines out;
+        for (std::string line : lines) {
+            const std::size_t at = line.find(mark);
+            if (line.compare(0, prefix.size(), prefix) != 0 || at == std::string::npos)
+                continue;
+            line =
+                line.substr(prefix.size(), at + 4 - prefix.size()) + "T" + line.substr(at + mark.size() - 1);
+            if (line.compare(0, 5, "dial ") != 0 || line == "dial ts=T f1=0 f2=0 a1=0 a2=0 -> 0")
+                out.push_back(line);
+        }
+        return out;
+    };
+
+    std::vector<std::string> timeslots;
+    int slot = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        timeslots.push_back(create(++slot));
+        ASSERT_NE("", timeslots.back());
+        for (Fill fill : setUp)
+            ASSERT_EQ("ok", asked(slot, fill));
+    }
+    EXPECT_EQ("ok\nok\n", daemon.board("hangup /dev/dtmf\nhangup /dev/dsp"));
+    ASSERT_TRUE(daemon.wait_err("tonec device error, events disabled\n")) << daemon.err();
+    ASSERT_TRUE(daemon.wait_err("dsproc device error, events disabled\n")) << daemon.err();
+    slot = 40;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string& ts = timeslots[i];
+        SCOPED_TRACE(c.what);
+        ++slot;
+        journal();
+        for (Fill fill : c.after)
+            EXPECT_EQ("ok", asked(slot, fill));
+        Lines lines = journal();
+        EXPECT_EQ(c.tone, sent(lines, "/dev/dtmf", ts));
+        EXPECT_EQ(c.dsp, sent(lines, "/dev/dsp", ts));
+        EXPECT_EQ("ok", destroy(slot));
+        lines = journal();
+        EXPECT_EQ(c.destroyTone, sent(lines, "/dev/dtmf", ts));
+        EXPECT_EQ(c.destroyDsp, sent(lines, "/dev/dsp", ts));
+        // On the board: the detector off, the echo canceller still on, and
+        // the generator's last request the one that switched it off.
+        const std::string state = daemon.board("dtmf get " + ts), tones = daemon.board("dtmf gen " + ts);
+        EXPECT_EQ(0u, state.find("detector off ")) << state;
+        EXPECT_NE(std::string::npos, state.find(" lms on ")) << state;
+        const std::string lastOff = " 0 0 0 0\nok\n";
+        EXPECT_EQ(tones.size() - lastOff.size(), tones.rfind(lastOff)) << tones;
+    }
+    const std::string devices = daemon.board("devices");
+    EXPECT_NE(std::string::npos, devices.find("/dev/dtmf present open=1\n")) << devices;
+    EXPECT_NE(std::string::npos, devices.find("/dev/dsp present open=1\n")) << devices;
+    EXPECT_EQ(0u, logged("Bad file descriptor")) << daemon.err();
+}
+
 } // namespace

@@ -233,4 +233,109 @@ TEST(Dsp, CleanBeforeDestroySwitchesOffFunctionsThatAreOn)
     }
 }
 
+// A device let go takes what the service knew of each timeslot with it: every
+// function of every receiver is unknown, neither on nor off, and the delays
+// and the gain may be anything. The next request of a function, enable or
+// disable, and each off request of a destroy reach the device opened afresh;
+// a request that succeeds makes the function known again, a failed one leaves
+// it unknown. The destroy still leaves SD and muting as they are.
+TEST(Dsp, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
+{
+    const std::string vadOff = "disable ts=2 id=0 mask=0x1 -> 0", sdOff = "disable ts=2 id=0 mask=0x2 -> 0",
+                      bssOff = "disable ts=2 id=0 mask=0x10 -> 0", ngOff = "disable ts=2 id=0 mask=0x80 -> 0",
+                      delays = "configure ts=2 fn=0x20 params=000000000000000000000000 -> 0",
+                      gain = "configure ts=2 fn=0x40 params=000000000000000000000000 -> 0",
+                      toneAll = "disable ts=2 id=0 mask=0x100 -> 0";
+    struct Case {
+        const char* what;
+        void (*before)(Receiver&); // before the device goes
+        void (*after)(hwtest::MediaRig&, Receiver&);
+        Lines requests, destroy; // the journal after the let-go, and the destroy's
+    };
+    const auto allOn = [](Receiver& r) {
+        r.enableVAD(true), r.enableBSS(true), r.enableNG(true), r.enableSD(true);
+        r.enableMute(true, true), r.configureDelays(10, 20), r.configureRxGain(-3);
+    };
+    const auto allOffAgain = [](Receiver& r) {
+        r.enableVAD(true), r.enableBSS(true), r.enableNG(true), r.enableSD(true);
+        r.disableVAD(), r.disableBSS(), r.disableNG(), r.disableSD();
+        r.configureDelays(10, 20), r.configureDelays(0, 0), r.configureRxGain(-3), r.configureRxGain(0);
+    };
+    const Case cases[] = {
+        {"all on, each disabled twice",
+         allOn,
+         [](hwtest::MediaRig&, Receiver& r) {
+             for (int twice = 0; twice < 2; ++twice) {
+                 EXPECT_TRUE(r.disableVAD());
+                 EXPECT_TRUE(r.disableBSS());
+                 EXPECT_TRUE(r.disableNG());
+                 EXPECT_TRUE(r.disableSD());
+                 EXPECT_TRUE(r.disableMute());
+             }
+         },
+         {"open", vadOff, bssOff, ngOff, sdOff, "disable ts=2 id=0 mask=0xC -> 0"},
+         {delays, gain, toneAll}},
+        {"switched off before the device went, each disabled",
+         allOffAgain,
+         [](hwtest::MediaRig&, Receiver& r) {
+             EXPECT_TRUE(r.disableVAD());
+             EXPECT_TRUE(r.disableBSS());
+             EXPECT_TRUE(r.disableNG());
+             EXPECT_TRUE(r.disableSD());
+         },
+         {"open", vadOff, bssOff, ngOff, sdOff},
+         {delays, gain, toneAll}},
+        {"all on, each enabled twice",
+         allOn,
+         [](hwtest::MediaRig&, Receiver& r) {
+             for (int twice = 0; twice < 2; ++twice) {
+                 EXPECT_TRUE(r.enableVAD(true));
+                 EXPECT_TRUE(r.enableBSS(true));
+                 EXPECT_TRUE(r.enableNG(true));
+                 EXPECT_TRUE(r.enableSD(true));
+                 EXPECT_TRUE(r.enableMute(true, true));
+             }
+         },
+         {"open", "enable ts=2 id=6 mask=0x1 -> 0", "enable ts=2 id=7 mask=0x10 -> 0",
+          "enable ts=2 id=8 mask=0x80 -> 0", "enable ts=2 id=9 mask=0x2 -> 0",
+          "enable ts=2 id=10 mask=0xC -> 0"},
+         {vadOff, bssOff, ngOff, delays, gain, toneAll}},
+        {"all on, destroyed",
+         allOn,
+         [](hwtest::MediaRig&, Receiver&) {},
+         {},
+         {"open", vadOff, bssOff, ngOff, delays, gain, toneAll}},
+        {"switched off before the device went, destroyed",
+         allOffAgain,
+         [](hwtest::MediaRig&, Receiver&) {},
+         {},
+         {"open", vadOff, bssOff, ngOff, delays, gain, toneAll}},
+        {"a refused disable leaves VAD unknown",
+         allOn,
+         [](hwtest::MediaRig& rig, Receiver& r) {
+             rig.sim.fail(kDsp, platform::dsp::kDisable, EIO, 1);
+             EXPECT_FALSE(r.disableVAD());
+             r.configureDelays(0, 0), r.configureRxGain(0);
+         },
+         {"open", "disable ts=2 id=0 mask=0x1 -> -1 EIO", delays, gain},
+         {vadOff, bssOff, ngOff, toneAll}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hwtest::MediaRig rig;
+        Receiver r(2);
+        c.before(r);
+        EXPECT_EQ("ok\n", rig.command("hangup " + kDsp));
+        rig.run_for(1);
+        ASSERT_FALSE(rig.dsp->is_open());
+        rig.sim.clear_journal();
+        c.after(rig, r);
+        EXPECT_EQ(c.requests, rig.lines(kDsp));
+        rig.sim.clear_journal();
+        r.CleanBeforeDestroy();
+        EXPECT_EQ(c.destroy, rig.lines(kDsp));
+        EXPECT_EQ(std::string::npos, rig.err.text().find("Bad file descriptor"));
+    }
+}
+
 } // namespace

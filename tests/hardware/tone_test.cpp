@@ -329,4 +329,89 @@ TEST(Tone, DtmfSymbolTable)
     EXPECT_EQ(keypad, static_cast<const Pairs&>(Dtmf::tonesValidator));
 }
 
+// A device let go takes what the service knew of each timeslot with it: the
+// driver may have kept a function or not, so every function of every receiver
+// is unknown, neither on nor off. Its next request, enable or disable, and
+// each off request of a destroy reach the device opened afresh; a request that
+// succeeds makes the function known again, a failed one leaves it unknown.
+TEST(Tone, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
+{
+    const std::string off = "dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0";
+    const Lines destroyAll{"disable ts=2 -> 0", "iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off};
+    const Lines openAndDestroyAll{"open", "disable ts=2 -> 0", "iva-off ts=2 -> 0", "reject-off ts=2 -> 0",
+                                  off};
+    struct Case {
+        const char* what;
+        void (*before)(Receiver&); // before the device goes
+        void (*after)(hwtest::MediaRig&, Receiver&);
+        Lines requests, destroy; // the journal after the let-go, and the destroy's
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"detector on, disabled twice",
+         [](Receiver& r) { r.enableDTMF(true); },
+         [](hwtest::MediaRig&, Receiver& r) { EXPECT_TRUE(r.disableDTMF()); EXPECT_TRUE(r.disableDTMF()); },
+         {"open", "disable ts=2 -> 0"}, {"iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off}},
+        {"detector never used, disabled",
+         [](Receiver&) {},
+         [](hwtest::MediaRig&, Receiver& r) { EXPECT_TRUE(r.disableDTMF()); },
+         {"open", "disable ts=2 -> 0"}, {"iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off}},
+        {"detector on, enabled twice",
+         [](Receiver& r) { r.enableDTMF(true); },
+         [](hwtest::MediaRig&, Receiver& r) { EXPECT_TRUE(r.enableDTMF(true)); EXPECT_TRUE(r.enableDTMF(true)); },
+         {"open", "enable ts=2 id=2 -> 0"}, destroyAll},
+        {"everything on, destroyed",
+         [](Receiver& r) {
+             r.enableDTMF(true), r.enableIVA(true), r.enableDTMFReject(true), r.echoCancel(true);
+             r.activateAudibleCall();
+         },
+         [](hwtest::MediaRig&, Receiver&) {}, {}, openAndDestroyAll},
+        {"switched off again before the device went, destroyed",
+         [](Receiver& r) {
+             r.enableDTMF(true), r.enableIVA(true), r.enableDTMFReject(true);
+             r.enableIVA(false), r.enableDTMFReject(false), r.disableDTMF();
+             r.enableToneGenerator(440, 0, 1000, 0), r.disableToneGenerator(true);
+         },
+         [](hwtest::MediaRig&, Receiver&) {}, {}, openAndDestroyAll},
+        {"iva, rejection and generator switched off again after",
+         [](Receiver& r) { r.enableIVA(true), r.enableDTMFReject(true), r.activateAudibleCall(); },
+         [](hwtest::MediaRig&, Receiver& r) {
+             EXPECT_TRUE(r.enableIVA(false));
+             EXPECT_TRUE(r.enableDTMFReject(false));
+             r.cancelAudibleCall();
+         },
+         {"open", "iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off}, {"disable ts=2 -> 0"}},
+        {"a refused disable leaves the detector unknown",
+         [](Receiver& r) { r.enableDTMF(true); },
+         [](hwtest::MediaRig& rig, Receiver& r) {
+             rig.sim.fail(kDtmf, platform::dtmf::kDisableDetector, EIO, 1);
+             EXPECT_FALSE(r.disableDTMF());
+             EXPECT_TRUE(r.disableDTMF());
+         },
+         {"open", "disable ts=2 -> -1 EIO", "disable ts=2 -> 0"}, {"iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hwtest::MediaRig rig;
+        {
+            Receiver r(2);
+            c.before(r);
+            EXPECT_EQ("ok\n", rig.command("hangup " + kDtmf));
+            rig.run_for(1);
+            ASSERT_FALSE(rig.tone->is_open());
+            rig.sim.clear_journal();
+            c.after(rig, r);
+            EXPECT_EQ(c.requests, rig.lines(kDtmf));
+            rig.sim.clear_journal();
+        }
+        EXPECT_EQ(c.destroy, rig.lines(kDtmf));
+        // The detector and the generator are off on the board.
+        EXPECT_EQ(0u, rig.command("dtmf get 2").find("detector off"));
+        const Lines tones = cadence(rig, 2);
+        EXPECT_EQ(" 0 0 0 0", tones.empty() ? "(none)" : tones.back().substr(tones.back().find(' ')));
+        EXPECT_EQ(0u, count(rig.err.text(), "Bad file descriptor"));
+    }
+}
+
 } // namespace
