@@ -104,9 +104,10 @@ void RtpSlot::OnRtpEvent(int, short revents)
         readRtpEvents();
     if (deviceEvent.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
         // A session in error stays in error (a hung-up one at end of file):
-        // watching it on would make every loop pass return at once.
+        // watching it on would make every loop pass return at once. The
+        // driver has freed its channel with it.
         header(std::cerr) << "rtp device error, events disabled" << std::endl;
-        deviceEvent.Release();
+        release_channel();
     }
 }
 
@@ -118,14 +119,21 @@ void RtpSlot::readRtpEvents()
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                readFailed = false;
                 return;
-            // It would fail again in every pass: the session's events are
-            // no longer watched; its requests still go to it.
+            }
+            // A passing fault costs this pass only; one that fails again in
+            // the next pass would fail in every pass: the session is as good
+            // as gone then, and the slot lets it and its channel go.
             header(std::cerr) << "fail to read from rtp: " << Errno() << std::endl;
-            deviceEvent.Release();
+            if (readFailed)
+                release_channel();
+            else
+                readFailed = true;
             return;
         }
+        readFailed = false;
         // Whole records only: a short or empty read ends the burst (an empty
         // one is also the end of a hung-up session, which the poll bits report).
         if (n != ssize_t(sizeof e))
@@ -216,6 +224,10 @@ void RtpSlot::IAfterCreate()
 
 bool RtpSlot::IBeforeDestroy()
 {
+    // A slot that let its channel go has no session left to tear down, and
+    // the channel may be another stream's by now.
+    if (channel < 0)
+        return true;
     const int fd = device.lowlevel_fd();
     board().ioctl(fd, rtp::kTeardown1);
     board().ioctl(fd, rtp::kTeardown2);
@@ -275,6 +287,13 @@ bool RtpSlot::change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mo
 
 void RtpSlot::release_channel()
 {
+    // The session goes first, so that the joins' release asks nothing of it.
+    // No session has the input or the event now.
+    device.close();
+    deviceEvent.Release();
+    inputStarted = false;
+    pdEnabled = false;
+    readFailed = false;
     Disconnect(*this);
     while (!GetOutputs().empty())
         Disconnect(*GetOutputs().front());

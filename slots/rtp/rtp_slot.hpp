@@ -67,17 +67,21 @@ protected:
     // Writes "rtp[<channel>]: ".
     std::ostream& header(std::ostream& os) const;
     // Turns the session's queued event records into signals until none is
-    // left; a read that fails stops the watch.
+    // left. A read that fails ends the pass; failing again in the next pass
+    // (no good read between), it lets the session and its channel go.
     void readRtpEvents();
     // A codec change of the receive or transmit payload type.
     bool change_codec(LGCP::IoctlParams const& c, LGCP::CodecMode const& mode,
                       std::uint16_t rtp_connection_params::*field);
-    // After a failed restart: the driver has freed the channel and may give it
-    // to the next stream, so the slot leaves it (joins, switch output, tone and
-    // DSP functions) and takes no channel request from then on.
+    // After a failed restart, a hang-up or reads that fail in two passes in a
+    // row: the driver has freed the channel with the session and may give it
+    // to the next stream, so the slot drops the session (descriptor and
+    // watch) and leaves the channel (joins both ways, switch output, tone and
+    // DSP functions), takes no channel request from then on, and its destroy
+    // touches neither.
     void release_channel();
 
-    // -1 once a failed restart has given the channel back.
+    // -1 once the slot has given the channel back.
     int channel;
     Fd device;
     Event deviceEvent;
@@ -90,6 +94,8 @@ protected:
     // The session has the PD event, set with this timeout.
     bool pdEnabled = false;
     int pdTimeout = 0;
+    // The last read of the session failed (the pass before this one).
+    bool readFailed = false;
 
 private:
     // The start-input and set-event requests on the current session; false

@@ -3,9 +3,11 @@
 // a loopback peer, a join with a trunk timeslot, DTMF and VAD events as
 // signals, a driver event and the teardown; codec changes that keep the
 // stream's input and PD event, and one that fails and leaves the channel to
-// the next stream; a stream destroyed while the board
-// refuses the trunk's detach once; the SSRCs of two runs; stream and
-// VAD parameters of a later version, which are not decoded.
+// the next stream, as a session the driver hung up does; a stream destroyed
+// while the board refuses the trunk's detach once; the SSRCs of two runs;
+// stream and VAD parameters of a later version, which are not decoded.
+#include <functional>
+
 #include "tests/e2e/fixture.hpp"
 #include "tests/e2e/rtp_stream.hpp"
 #include "tests/slots/signal_spy.hpp"
@@ -437,6 +439,93 @@ TEST_F(Media, VadParametersOfALaterVersionAreNotDecoded)
     EXPECT_TRUE(daemon.wait_err("receive fail: decode error!\n msg: C0 01 03 00 03 12 46 00 01 00 \n"))
         << daemon.err();
     EXPECT_EQ(Lines{}, journal("/dev/dsp"));
+}
+
+// The driver hangs up a stream's session and frees its channel, which the
+// next stream is given: the old slot lets the channel go at once (its joins
+// both ways, its switch output, its detectors), takes no request after, and
+// its destroy sends nothing that reaches the new stream on that channel.
+TEST_F(Media, AStreamWhoseSessionWasHungUpLeavesItsChannel)
+{
+    Peer peer(e2e::deadline_ms() / 1000);
+    LGCP::Message first = rtpCreate(3, peer);
+    ASSERT_EQ(3u, exchange(first, 1, 3).size());
+    LGCP::Message trunk = trunkCreate();
+    ASSERT_EQ(3u, exchange(trunk, 2, 3).size());
+    int seq = 3;
+    // The answer to a command on a slot, from its "response".
+    const auto ask = [&](unsigned slot, const std::function<void(LGCP::Command&)>& fill) {
+        LGCP::Message m = slotCommand(slot);
+        fill(m.ref_pdu().ref_command());
+        const int asked = seq++;
+        const Lines answer = exchange(m, asked, 1);
+        return answer.size() == 1 && answer[0].find("seq " + std::to_string(asked) + ",") != std::string::npos
+                   ? answer[0].substr(answer[0].find("response"))
+                   : "no answer";
+    };
+    const auto join = [](unsigned target) {
+        return [target](LGCP::Command& c) { c.select_connect(target); };
+    };
+    const auto dtmf = [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); };
+    const auto vad = [](LGCP::Command& c) { c.select_ioctl().select_vad_enable(true); };
+    const std::string success = "response : success : NULL }";
+    EXPECT_EQ(success, ask(3, join(5)));
+    EXPECT_EQ(success, ask(5, join(3)));
+    EXPECT_EQ(success, ask(3, dtmf));
+    EXPECT_EQ(success, ask(3, vad));
+
+    EXPECT_EQ("ok\n", daemon.board("hangup /dev/rtp"));
+    EXPECT_TRUE(daemon.wait_err("rtp[1024]: rtp device error, events disabled\n")) << daemon.err();
+    EXPECT_EQ(0u, daemon.board("hal get 1024").find("1024 disabled ")) << daemon.board("hal get 1024");
+    EXPECT_EQ(0u, daemon.board("hal get 1").find("1 constant 0xD5 ")) << daemon.board("hal get 1");
+    EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector off ")) << daemon.board("dtmf get 1024");
+    EXPECT_EQ(0u, daemon.board("dsp get 1024").find("on=0x0 ")) << daemon.board("dsp get 1024");
+    EXPECT_EQ("ok\n", daemon.board("rtp sessions"));
+
+    LGCP::Message second = rtpCreate(4, peer);
+    EXPECT_EQ((Lines{"{ seq " + std::to_string(seq) + ", slot 4, pdu response : success : NULL }",
+                     "{ slot 4, pdu signal : transmitter : active : 1024 }",
+                     "{ slot 4, pdu signal : receiver : active : 1024 }"}),
+              exchange(second, seq, 3));
+    ++seq;
+    EXPECT_EQ(success, ask(4, join(5)));
+    EXPECT_EQ(success, ask(5, join(4)));
+    EXPECT_EQ(success, ask(4, dtmf));
+    EXPECT_EQ(success, ask(4, vad));
+    EXPECT_EQ("response : error : unsupported }", ask(3, dtmf));
+    EXPECT_EQ("response : error : connectFail }", ask(3, join(5)));
+    EXPECT_EQ("response : error : connectFail }", ask(5, join(3)));
+    // A digit on the channel, once the daemon has read it: the signals it
+    // gave, which come before the answer to a ping sent after.
+    const auto digit = [&](unsigned stamp) {
+        const std::string at = std::to_string(stamp);
+        EXPECT_EQ("ok\n", daemon.board("dtmf digit 1024 6 stamp=" + at));
+        EXPECT_TRUE(daemon.wait_err("dtmf event:  timestamp=" + at + " ")) << daemon.err();
+        LGCP::Message ping;
+        ping.set_pdu().select_command().select_ping();
+        ping.set_seq(seq++);
+        EXPECT_TRUE(send(ping));
+        Lines signals;
+        for (Lines got = receive(1); got.size() == 1 && got[0].find(" response ") == std::string::npos;
+             got = receive(1))
+            signals.push_back(got[0]);
+        return signals;
+    };
+    EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 8, event dtmf : 6 } }"}), digit(8));
+    journal("");
+
+    EXPECT_EQ(success, ask(3, [](LGCP::Command& c) { c.select_destroy(); }));
+    // Nothing of the old slot's destroy names the channel or goes to the driver's sessions.
+    Lines reached;
+    for (const std::string& line : journal(""))
+        if (line.find("1024") != std::string::npos || line.find("/dev/rtp") != std::string::npos)
+            reached.push_back(line);
+    EXPECT_EQ(Lines{}, reached);
+    EXPECT_EQ(0u, daemon.board("hal get 1024").find("1024 connected 1 ")) << daemon.board("hal get 1024");
+    EXPECT_EQ(0u, daemon.board("hal get 1").find("1 connected 1024 ")) << daemon.board("hal get 1");
+    EXPECT_EQ(0u, daemon.board("dtmf get 1024").find("detector on ")) << daemon.board("dtmf get 1024");
+    EXPECT_EQ(0u, daemon.board("dsp get 1024").find("on=0x1 ")) << daemon.board("dsp get 1024");
+    EXPECT_EQ((Lines{"{ slot 4, pdu signal : tonec : { timestamp 9, event dtmf : 6 } }"}), digit(9));
 }
 
 } // namespace

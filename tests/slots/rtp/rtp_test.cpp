@@ -1,7 +1,13 @@
 // RTP streams over the simulated RTP, voice, tone and DSP drivers: the
 // session record the factory builds, refusals, RTCP on the loopback, codec
-// restarts, driver events, the codec capacities and the error texts.
+// restarts, driver events, a session hung up or failing its reads, the codec
+// capacities and the error texts.
 #include "slots/rtp/rtp_factory.hpp"
+
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <unistd.h>
 
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
@@ -318,6 +324,141 @@ TEST(RtpErrors, Texts)
     };
     for (const Case& c : cases)
         EXPECT_STREQ(c.text, RTPStrError(c.code)) << c.code;
+}
+
+// A stream on a session the test begins itself, as the factory does, whose
+// reads the test can make fail for a pass: the session descriptor's number is
+// taken over by a descriptor open for writing only (a read of it fails with
+// EBADF) and given back after.
+class FlakyStream : public RtpSlot
+{
+public:
+    using RtpSlot::RtpSlot;
+    ~FlakyStream() override { mend(); }
+    FlakyStream(const FlakyStream&) = delete;
+    FlakyStream& operator=(const FlakyStream&) = delete;
+
+    // Null when the driver refused the session.
+    static FlakyStream* open()
+    {
+        Fd session;
+        rtp_connection_params params{};
+        params.ssrc = 7;
+        platform::rtp::rtp_channel_info info{-1, -1, -1, 0};
+        if (!session.open(kRtp.c_str(), O_RDONLY | O_NONBLOCK) ||
+            board().ioctl(session.lowlevel_fd(), platform::rtp::kBeginSession, &params) == -1 ||
+            board().ioctl(session.lowlevel_fd(), platform::rtp::kAddChannel, &info) == -1)
+            return nullptr;
+        return new FlakyStream(info.tdm, session, params);
+    }
+    void break_reads()
+    {
+        saved = ::dup(device.lowlevel_fd());
+        const int writeOnly = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        ::dup2(writeOnly, device.lowlevel_fd());
+        ::close(writeOnly);
+    }
+    // The number back to the session, when the slot still holds it; the
+    // test's copy closed.
+    void mend()
+    {
+        if (saved < 0)
+            return;
+        if (device.is_valid())
+            ::dup2(saved, device.lowlevel_fd());
+        ::close(saved);
+        saved = -1;
+    }
+
+private:
+    int saved = -1;
+};
+
+// A read that fails costs its pass only: a good pass between two failures
+// (a record read, or nothing to read) makes the second a first one again;
+// failing again in the next pass, or hung up, the session is let go with the
+// channel: the detectors and the switch output of the channel are switched
+// off, the driver's session ends, and the slot takes no request after and
+// sends nothing at its destroy.
+TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
+{
+    struct Case {
+        const char* what;
+        const char* passes; // x reads fail, r one record, e nothing to read, h hung up
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"two failed passes in a row", "xx"},
+        {"a record between", "xrxrxx"},
+        {"nothing to read between", "xexx"},
+        {"hung up", "h"},
+        {"a failed pass, then hung up", "xh"},
+    };
+    // clang-format on
+    const auto journal = [] { return Lines(board().journal().begin(), board().journal().end()); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        spy.signals.clear();
+        std::unique_ptr<FlakyStream> stream(FlakyStream::open());
+        ASSERT_NE(nullptr, stream);
+        ASSERT_EQ(1024, stream->get_channel());
+        LGCP::IoctlParams dtmf;
+        dtmf.select_dtmf_enable(true);
+        Capture clog(std::clog), cerr(std::cerr);
+        ASSERT_TRUE(stream->Ioctl(dtmf));
+        ASSERT_TRUE(HwMux::instance().Connect(1, 1024)); // the channel's switch output, as a join sets it
+        const std::string passes = c.passes;
+        std::size_t failed = 0;
+        Lines records;
+        for (std::size_t i = 0; i < passes.size(); ++i) {
+            const char pass = passes[i];
+            if (pass == 'x') {
+                stream->break_reads();
+                ++failed;
+            }
+            if (pass == 'r') {
+                const std::string value = std::to_string(records.size() + 1);
+                EXPECT_EQ("ok\n", board().execute("rtp event 1024 1 " + value + " 100"));
+                records.push_back("rtp : pd : { value " + value + ", timeout 100 }");
+            }
+            if (pass == 'h') {
+                EXPECT_EQ(1u, board().hangup(kRtp));
+            }
+            board().clear_journal();
+            stream->OnRtpEvent(-1, short(pass == 'h' ? POLLIN | POLLHUP : POLLIN));
+            stream->mend();
+            if (i + 1 < passes.size()) {
+                EXPECT_EQ(1024, stream->get_channel()) << "after pass " << i;
+                EXPECT_TRUE(stream->device_open()) << "after pass " << i;
+            }
+        }
+        EXPECT_EQ(-1, stream->get_channel());
+        EXPECT_FALSE(stream->device_open());
+        EXPECT_EQ((Lines{"ioctl /dev/hal disable ch=1024 -> 0", "ioctl /dev/dtmf disable ts=1024 -> 0",
+                         "ioctl /dev/dsp disable ts=1024 id=0 mask=0x100 -> 0"}),
+                  journal());
+        board().service();
+        EXPECT_EQ("ok\n", board().execute("rtp sessions"));
+        const auto count = [&cerr](const std::string& line) {
+            std::size_t n = 0;
+            for (std::size_t at = 0; (at = cerr.text().find(line, at)) != std::string::npos;
+                 at += line.size())
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(failed, count("rtp[1024]: fail to read from rtp: Bad file descriptor\n")) << cerr.text();
+        EXPECT_EQ(passes.back() == 'h' ? 1u : 0u, count("rtp[1024]: rtp device error, events disabled\n"));
+        EXPECT_EQ(records, spy.signals);
+
+        EXPECT_FALSE(stream->Ioctl(dtmf));
+        EXPECT_FALSE(stream->IOnInputStream());
+        EXPECT_FALSE(stream->IOnOutputStream());
+        board().clear_journal();
+        EXPECT_TRUE(stream->IBeforeDestroy());
+        stream.reset();
+        board().service();
+        EXPECT_EQ(Lines{}, journal());
+    }
 }
 
 } // namespace
