@@ -259,7 +259,9 @@ bool RtpSlot::startInput()
 
 void RtpSlot::IOnInputRelease()
 {
-    board().ioctl(device.lowlevel_fd(), rtp::kReleaseInput);
+    // A session already let go has no input to release.
+    if (device.is_valid())
+        board().ioctl(device.lowlevel_fd(), rtp::kReleaseInput);
     inputStarted = false;
 }
 
