@@ -189,12 +189,14 @@ StrmProtocol::Received StrmProtocol::receive_once(int& error)
     Packet p = mReadBuffer;
     mReadBuffer.clear();
     if (!p.renew(0)) {
-        // The bytes stay in the socket, and the loop stops watching it until a
-        // buffer is back: polling it meanwhile would spin.
+        // The bytes stay in the socket, and the loop leaves it alone until a
+        // buffer is back: polling it meanwhile would spin. Asking for nothing
+        // would not do: poll() reports a hang-up whatever it is asked, and
+        // the hang-up has to wait for the bytes the peer sent before it.
         if (!mStarved)
             std::cerr << ext::header(this) << "no packet buffer for reading" << std::endl;
         mStarved = true;
-        mInput.SetEvents(0);
+        mInput.mux_detach();
         wait_for_buffer();
         return Received::starved;
     }
@@ -243,9 +245,9 @@ void StrmProtocol::read_pending()
 
 void StrmProtocol::buffer_free()
 {
-    // What waits in the socket wakes the loop again.
+    // What waits in the socket, and its end, wake the loop again.
     if (mInput.IsActive())
-        mInput.SetEvents(POLLIN);
+        mInput.mux_attach();
 }
 
 void StrmProtocol::on_error(std::string const& text)
