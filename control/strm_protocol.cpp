@@ -142,7 +142,14 @@ void StrmProtocol::local_activate()
         on_deactivate(Protocol_status(new Protocol_status_error(this, "fd not attached")));
         return;
     }
+    // The watch polls a duplicate of the socket, which a full descriptor
+    // table refuses: a socket nobody polls would never be read nor seen
+    // closing, so the connection ends as on a failed read.
     mInput.Schedule(mSocket, POLLIN);
+    if (!mInput.IsActive()) {
+        on_error(std::string("read error: ") + std::strerror(errno));
+        return;
+    }
     on_activate();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -238,12 +239,38 @@ TEST_F(StrmTest, AStarvedPeersLastBytesGoUpBeforeItsEnd)
     }
 }
 
-TEST_F(StrmTest, ActivationWithoutSocketFails)
+// Activation that cannot start reading ends the connection at once: without
+// a socket, or without a descriptor left for the watch that polls it (a
+// socket nobody polls would never be read nor seen closing).
+TEST_F(StrmTest, ActivationThatCannotReadFails)
 {
-    Harness h{Fd()};
-    h.layer->activate();
-    EXPECT_EQ(h.activated, 0);
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"error fd not attached"});
+    const struct Case {
+        const char* what;
+        bool attached;
+        std::string status;
+    } cases[] = {
+        {"no socket", false, "error fd not attached"},
+        {"no descriptor for the watch", true, std::string("error read error: ") + std::strerror(EMFILE)},
+    };
+    // The first case runs with descriptors to spare: the sanitizer build
+    // checks a type through a pipe the first time it meets it.
+    for (const Case& c : cases) {
+        SocketPair sp;
+        Harness h(c.attached ? sp.a : Fd());
+        {
+            std::optional<testutil::Shortage> none;
+            if (c.attached)
+                none.emplace(0);
+            h.layer->activate();
+        }
+        EXPECT_EQ(h.activated, 0) << c.what;
+        EXPECT_EQ(h.statuses, std::vector<std::string>{c.status}) << c.what;
+        EXPECT_FALSE(h.layer->opened()) << c.what;
+        sp.a.close();
+        EXPECT_TRUE(ctltest::peer_closed(sp.b)) << c.what;
+        run_for(10);
+        EXPECT_EQ(h.statuses.size(), 1u) << c.what;
+    }
 }
 
 // A peer that stops reading: a full buffer waits within the budget, then
