@@ -71,12 +71,9 @@ void AcceptorNet::BindSocket()
         return;
     }
     // The watch polls a duplicate of the socket, which a full descriptor
-    // table refuses: a port nobody polls could never be reached.
-    if (!mListenWatch.Watch(mListen)) {
-        if (mVerbose)
-            std::cerr << "can't listen socket: " << Errno() << std::endl;
-        RetryLater();
-    }
+    // table refuses; it tries again by itself, the port staying open.
+    if (!mListenWatch.Watch(mListen) && mVerbose)
+        std::cerr << "can't listen socket: " << Errno() << std::endl;
 }
 
 void AcceptorNet::OnTimeout(Timer*)

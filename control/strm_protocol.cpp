@@ -142,7 +142,14 @@ void StrmProtocol::local_activate()
         on_deactivate(Protocol_status(new Protocol_status_error(this, "fd not attached")));
         return;
     }
+    // The watch polls a duplicate of the socket, which a full descriptor
+    // table refuses: a socket nobody polls would never be read nor seen
+    // closing, so the connection ends as on a failed read.
     mInput.Schedule(mSocket, POLLIN);
+    if (!mInput.IsActive()) {
+        on_error(std::string("read error: ") + std::strerror(errno));
+        return;
+    }
     on_activate();
 }
 
@@ -189,12 +196,14 @@ StrmProtocol::Received StrmProtocol::receive_once(int& error)
     Packet p = mReadBuffer;
     mReadBuffer.clear();
     if (!p.renew(0)) {
-        // The bytes stay in the socket, and the loop stops watching it until a
-        // buffer is back: polling it meanwhile would spin.
+        // The bytes stay in the socket, and the loop leaves it alone until a
+        // buffer is back: polling it meanwhile would spin. Asking for nothing
+        // would not do: poll() reports a hang-up whatever it is asked, and
+        // the hang-up has to wait for the bytes the peer sent before it.
         if (!mStarved)
             std::cerr << ext::header(this) << "no packet buffer for reading" << std::endl;
         mStarved = true;
-        mInput.SetEvents(0);
+        mInput.mux_detach();
         wait_for_buffer();
         return Received::starved;
     }
@@ -243,9 +252,9 @@ void StrmProtocol::read_pending()
 
 void StrmProtocol::buffer_free()
 {
-    // What waits in the socket wakes the loop again.
+    // What waits in the socket, and its end, wake the loop again.
     if (mInput.IsActive())
-        mInput.SetEvents(POLLIN);
+        mInput.mux_attach();
 }
 
 void StrmProtocol::on_error(std::string const& text)

@@ -11,8 +11,9 @@
 // carrying an error status; what a peer wrote before it hung up is read and
 // passed up before its hang-up is reported (an error on the socket is
 // reported at once). Bytes are never dropped: when the packet pool has
-// no buffer to read into, they stay in the socket and reading waits, with the
-// read event disarmed, until a buffer is back in the pool.
+// no buffer to read into, they stay in the socket and reading waits, the
+// socket left out of the loop's poll, until a buffer is back in the pool; a
+// hang-up waits with them, so the peer's last bytes still go up before it.
 #include <cstdint>
 #include <ostream>
 #include <string>

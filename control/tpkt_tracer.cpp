@@ -31,7 +31,10 @@ bool TPKTTracer::Listen(unsigned short port)
         mListen.close();
         return false;
     }
-    mListenWatch.Watch(mListen);
+    // The port is open even when no descriptor is left for the watch that
+    // polls it: the watch tries again by itself.
+    if (!mListenWatch.Watch(mListen))
+        std::clog << "can't listen ACP socket: " << Errno() << std::endl;
     return true;
 }
 

@@ -79,7 +79,10 @@ void AcceptorUnix::BindSocket()
         Deactivate();
         return;
     }
-    mAcceptWatch.Watch(mListen);
+    // The watch polls a duplicate of the socket, which a full descriptor
+    // table refuses; it tries again by itself, the socket staying bound.
+    if (!mAcceptWatch.Watch(mListen) && mVerbose)
+        std::cerr << "can't listen socket: " << Errno() << std::endl;
 }
 
 void AcceptorUnix::OnTimeout(Timer*)

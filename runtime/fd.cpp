@@ -66,6 +66,17 @@ Fd& Fd::operator=(const Fd& other)
     return *this;
 }
 
+Fd& Fd::operator=(Fd&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    if (mFd >= 0)
+        ::close(mFd);
+    mFd = other.mFd;
+    other.mFd = -1;
+    return *this;
+}
+
 Fd::~Fd()
 {
     if (mFd >= 0)

@@ -20,8 +20,13 @@ public:
 
     constexpr Fd() = default;
     Fd(int fd);
+    // A copy is a duplicate of its own; a temporary is taken over instead,
+    // so that a descriptor just made (Fd(::socket(...))) costs one entry of
+    // the table, not two for a moment.
     Fd(const Fd& other);
+    Fd(Fd&& other) noexcept : mFd(other.mFd) { other.mFd = -1; }
     Fd& operator=(const Fd& other);
+    Fd& operator=(Fd&& other) noexcept;
     ~Fd();
 
     // A fresh close-on-exec duplicate owned by the caller, or -1.

@@ -1,11 +1,19 @@
 #include "runtime/listen_watch.hpp"
 
+#include <cerrno>
+
 bool ListenWatch::Watch(const Fd& listener)
 {
     TimerEvent::reset();
     mListener = &listener;
     mEvent.Schedule(listener, POLLIN);
-    return mEvent.IsActive();
+    if (mEvent.IsActive() || !listener.is_valid())
+        return mEvent.IsActive();
+    // The owner says why in its own line; the pause must not change it.
+    const int error = errno;
+    Pause();
+    errno = error;
+    return false;
 }
 
 void ListenWatch::Release()

@@ -30,8 +30,10 @@ public:
     }
 
     // Watches `listener` for input; the socket stays the owner's, who releases
-    // the watch before closing it. False when no descriptor was left for the
-    // watch (nothing is watched then, and no pause is running).
+    // the watch before closing it. False, errno telling why, when no
+    // descriptor was left for the watch: it pauses then, and tries again
+    // after each pause until it gets one, so that the socket is never left
+    // unpolled; peers that connect meanwhile wait in its queue.
     bool Watch(const Fd& listener);
     // Stops watching, a pause included.
     void Release();

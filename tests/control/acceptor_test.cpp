@@ -190,6 +190,33 @@ TEST_F(AcceptorTest, ResumingWithoutADescriptorWaitsAgain)
     EXPECT_EQ(cout.text(), "new connection from " + local_name(client) + "\n");
 }
 
+// A descriptor for the listening socket but none for the watch that polls
+// it: one line, the port stays open and the watch is tried again after the
+// pause; a peer that connected meanwhile waits in the queue and is taken then.
+TEST_F(AcceptorTest, NoDescriptorForTheListeningWatchIsRetried)
+{
+    Capture cout(std::cout), cerr(std::cerr);
+    // A first run while descriptors are there: the sanitizer build checks a
+    // type through a pipe the first time it meets it.
+    ASSERT_TRUE(link.Activate());
+    link.Deactivate();
+    {
+        const testutil::Shortage one(1);
+        ASSERT_TRUE(link.Activate());
+    }
+    const std::string line = std::string("can't listen socket: ") + std::strerror(EMFILE) + "\n";
+    EXPECT_EQ(cerr.text(), line);
+    EXPECT_FALSE(link.IsListening());
+    Fd client = connect_to(port);
+    ASSERT_TRUE(client.is_valid());
+    run_for(ListenWatch::pause_ms - 10);
+    EXPECT_FALSE(link.IsConnected());
+    run_for(20);
+    EXPECT_TRUE(link.IsConnected());
+    EXPECT_EQ(cout.text(), "new connection from " + local_name(client) + "\n");
+    EXPECT_EQ(cerr.text(), line);
+}
+
 TEST_F(AcceptorTest, DeactivationFreesThePortAndStopsTheTimers)
 {
     Capture cout(std::cout), cerr(std::cerr);

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,10 +89,13 @@ TEST_F(LinkTest, EndOfAConnectionIsReportedOnceInALaterPass)
         bool connected;
         int disconnects; // -1: the peer closes
         Log consumer;
+        bool unwatched = false; // no descriptor left to watch the connection
     } cases[] = {
         {"the peer closes", true, -1, {"connect", "disconnect"}},
         {"disconnect twice in one pass", true, 2, {"connect", "disconnect"}},
         {"disconnect while connecting, without a socket", false, 1, {"disconnect"}},
+        // Its own duplicate of the socket takes the last descriptor.
+        {"the connection cannot be watched", true, 0, {"disconnect"}, true},
     };
     for (const Case& c : cases) {
         Capture cerr(std::cerr);
@@ -102,7 +106,12 @@ TEST_F(LinkTest, EndOfAConnectionIsReportedOnceInALaterPass)
         link.Activate();
         std::string peer;
         if (c.connected) {
-            link.Connected(pair.server, pair.peer);
+            {
+                std::optional<testutil::Shortage> one;
+                if (c.unwatched)
+                    one.emplace(1);
+                link.Connected(pair.server, pair.peer);
+            }
             pair.server.close();
             peer = pair.peer.GetString();
         }
@@ -116,7 +125,7 @@ TEST_F(LinkTest, EndOfAConnectionIsReportedOnceInALaterPass)
         EXPECT_EQ(consumer.log, c.consumer) << c.what;
         EXPECT_EQ(link.hooks, (Log{"deactivate", "activate", "on_disconnect"})) << c.what;
         EXPECT_EQ(link.GetState(), Control::State::Connecting) << c.what;
-        if (c.disconnects > 0) {
+        if (c.disconnects > 0 || c.unwatched) {
             EXPECT_EQ(ctltest::peer_closed(pair.client), c.connected) << c.what;
         }
     }

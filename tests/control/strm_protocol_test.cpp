@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -25,7 +26,41 @@ struct Harness : ctltest::Harness<StrmProtocol> {
     }
 };
 
-using StrmTest = ctltest::LoopTest;
+class StrmTest : public ctltest::LoopTest
+{
+protected:
+    // Turns of the loop for `ms` of virtual time, at most 100 when a
+    // descriptor keeps the loop awake; the virtual time that passed.
+    unsigned run_bounded(unsigned ms)
+    {
+        struct Bound {
+            Dpc dpc;
+            int passes = 100;
+            void on()
+            {
+                if (--passes == 0)
+                    multiplexer.terminate();
+            }
+        } bound;
+        bound.dpc.Bind(&bound, &Bound::on);
+        bound.dpc.Activate();
+        const std::uint32_t start = Mux::milliseconds();
+        run_for(ms);
+        return Mux::milliseconds() - start;
+    }
+};
+
+// Takes every buffer of the pool for its lifetime.
+struct EmptyPool {
+    std::vector<Packet> held{PacketPool::available()};
+    EmptyPool()
+    {
+        for (Packet& p : held)
+            EXPECT_TRUE(p.reserve_head(0));
+    }
+    // One buffer back to the pool.
+    void give_one() { held.pop_back(); }
+};
 
 // The peer's end takes 70,000 bytes at once, more than one packet.
 void WidenSendBuffer(const Fd& peer)
@@ -147,32 +182,12 @@ TEST_F(StrmTest, PacketsOfOneTurnLeaveTogetherWhenItsDispatchEnds)
 // other waits on without a second line; no byte is lost.
 TEST_F(StrmTest, EmptyPoolStopsReadingUntilABufferIsBack)
 {
-    // Turns of the loop for `ms` of virtual time, at most 50 when a descriptor
-    // keeps the loop awake; the virtual time that passed.
-    const auto run_bounded = [this](unsigned ms) {
-        struct Bound {
-            Dpc dpc;
-            int passes = 100;
-            void on()
-            {
-                if (--passes == 0)
-                    multiplexer.terminate();
-            }
-        } bound;
-        bound.dpc.Bind(&bound, &Bound::on);
-        bound.dpc.Activate();
-        const std::uint32_t start = Mux::milliseconds();
-        run_for(ms);
-        return Mux::milliseconds() - start;
-    };
     SocketPair one, two;
     Harness h1(one.a), h2(two.a);
     h2.layer->service_name("agent");
     h1.layer->activate();
     h2.layer->activate();
-    std::vector<Packet> held(PacketPool::available());
-    for (Packet& p : held)
-        ASSERT_TRUE(p.reserve_head(0));
+    EmptyPool pool;
     Capture cerr(std::cerr);
     ctltest::send_all(one.b, "abc");
     ctltest::send_all(two.b, "xy");
@@ -184,23 +199,78 @@ TEST_F(StrmTest, EmptyPoolStopsReadingUntilABufferIsBack)
     EXPECT_EQ(cerr.text(), shortages);
     EXPECT_TRUE(h1.up.empty() && h2.up.empty());
 
-    held.pop_back();
+    pool.give_one();
     EXPECT_EQ(run_bounded(10), 10u);
     EXPECT_EQ(h1.up, std::vector<std::string>{"61 62 63 64 65 66"});
     EXPECT_TRUE(h2.up.empty());
-    held.pop_back();
+    pool.give_one();
     EXPECT_EQ(run_bounded(10), 10u);
     EXPECT_EQ(h2.up, std::vector<std::string>{"78 79"});
     EXPECT_EQ(cerr.text(), shortages);
     EXPECT_TRUE(h1.statuses.empty() && h2.statuses.empty());
 }
 
-TEST_F(StrmTest, ActivationWithoutSocketFails)
+// A peer that writes and hangs up while the pool is empty: its bytes stay in
+// the socket and the hang-up waits with them, without the loop turning on the
+// hung-up socket; once a buffer is back every byte goes up, then the end is
+// reported once.
+TEST_F(StrmTest, AStarvedPeersLastBytesGoUpBeforeItsEnd)
 {
-    Harness h{Fd()};
-    h.layer->activate();
-    EXPECT_EQ(h.activated, 0);
-    EXPECT_EQ(h.statuses, std::vector<std::string>{"error fd not attached"});
+    for (const std::size_t size : {std::size_t(3), std::size_t(70000)}) {
+        SCOPED_TRACE(size);
+        SocketPair sp;
+        WidenSendBuffer(sp.b);
+        Harness h(sp.a);
+        h.layer->activate();
+        EmptyPool pool;
+        Capture cerr(std::cerr);
+        ctltest::send_all(sp.b, std::string(size, 'q'));
+        sp.b.close();
+        EXPECT_EQ(run_bounded(10), 10u);
+        EXPECT_EQ(cerr.text(), "SockStream[server]: no packet buffer for reading\n");
+        EXPECT_TRUE(h.up.empty());
+        EXPECT_TRUE(h.statuses.empty());
+        EXPECT_TRUE(h.layer->opened());
+        pool.give_one();
+        EXPECT_EQ(run_bounded(10), 10u);
+        EXPECT_EQ(BytesUp(h), size);
+        EXPECT_EQ(h.statuses, (std::vector<std::string>{"error pollhup: end of stream"}));
+        EXPECT_FALSE(h.layer->opened());
+    }
+}
+
+// Activation that cannot start reading ends the connection at once: without
+// a socket, or without a descriptor left for the watch that polls it (a
+// socket nobody polls would never be read nor seen closing).
+TEST_F(StrmTest, ActivationThatCannotReadFails)
+{
+    const struct Case {
+        const char* what;
+        bool attached;
+        std::string status;
+    } cases[] = {
+        {"no socket", false, "error fd not attached"},
+        {"no descriptor for the watch", true, std::string("error read error: ") + std::strerror(EMFILE)},
+    };
+    // The first case runs with descriptors to spare: the sanitizer build
+    // checks a type through a pipe the first time it meets it.
+    for (const Case& c : cases) {
+        SocketPair sp;
+        Harness h(c.attached ? sp.a : Fd());
+        {
+            std::optional<testutil::Shortage> none;
+            if (c.attached)
+                none.emplace(0);
+            h.layer->activate();
+        }
+        EXPECT_EQ(h.activated, 0) << c.what;
+        EXPECT_EQ(h.statuses, std::vector<std::string>{c.status}) << c.what;
+        EXPECT_FALSE(h.layer->opened()) << c.what;
+        sp.a.close();
+        EXPECT_TRUE(ctltest::peer_closed(sp.b)) << c.what;
+        run_for(10);
+        EXPECT_EQ(h.statuses.size(), 1u) << c.what;
+    }
 }
 
 // A peer that stops reading: a full buffer waits within the budget, then

@@ -93,6 +93,29 @@ TEST_F(TracerTest, NoDescriptorForAClientPausesAcceptingWithoutSpinning)
     EXPECT_NE(log.text().find("\nACP connection open from "), std::string::npos) << log.text();
 }
 
+// The process has a descriptor for the listening socket but none for the
+// watch that polls it: the port is open, with one line, and the watch is
+// tried again after the pause; a client that connected meanwhile waits in
+// the queue and is taken then.
+TEST_F(TracerTest, NoDescriptorForTheListeningWatchIsRetried)
+{
+    TPKTTracer other;
+    log.clear();
+    {
+        const testutil::Shortage one(1);
+        ASSERT_TRUE(other.Listen(0));
+    }
+    const std::string line = std::string("can't listen ACP socket: ") + std::strerror(EMFILE) + "\n";
+    EXPECT_EQ(log.text(), line);
+    const Fd waiting = ctltest::connect_to(other.Port());
+    ASSERT_TRUE(waiting.is_valid());
+    run_for(ListenWatch::pause_ms - 10);
+    EXPECT_EQ(other.ClientCount(), 0u);
+    run_for(20);
+    EXPECT_EQ(other.ClientCount(), 1u);
+    EXPECT_EQ(ctltest::strip_mux(log.text()).substr(0, line.size() + 25), line + "ACP connection open from ");
+}
+
 TEST_F(TracerTest, SendGoesToTheClientBeingReadElseToAll)
 {
     tracer.Send("\x01", 1);

@@ -132,6 +132,36 @@ TEST_F(UnixLinkTest, NoDescriptorForAPeerPausesAcceptingWithoutSpinning)
     EXPECT_TRUE(server.IsListening());
 }
 
+// The process has a descriptor for the listening socket but none for the
+// watch that polls it: one line, and the watch is tried again after the
+// pause; a peer that connected meanwhile waits in the queue and is taken then.
+TEST_F(UnixLinkTest, NoDescriptorForTheListeningWatchIsRetried)
+{
+    Control::AcceptorUnix server(path);
+    ctltest::Consumer at_server;
+    server.Bind(&at_server);
+    // A first run while descriptors are there: the sanitizer build checks a
+    // type through a pipe the first time it meets it.
+    ASSERT_TRUE(server.Activate());
+    run_for(1);
+    server.Deactivate();
+    {
+        const testutil::Shortage one(1);
+        ASSERT_TRUE(server.Activate());
+    }
+    const std::string line = std::string("can't listen socket: ") + std::strerror(EMFILE) + "\n";
+    EXPECT_EQ(err.text(), line);
+    EXPECT_FALSE(server.IsListening());
+    const Fd peer = connect_unix(path);
+    ASSERT_TRUE(peer.is_valid());
+    run_for(ListenWatch::pause_ms - 10);
+    EXPECT_TRUE(at_server.log.empty());
+    run_for(20);
+    EXPECT_TRUE(server.IsListening());
+    EXPECT_EQ(at_server.log, Log{"connect"});
+    EXPECT_EQ(err.text(), line);
+}
+
 TEST_F(UnixLinkTest, OnlyASocketIsEverRemovedFromThePath)
 {
     std::ofstream(path) << "keep";

@@ -6,8 +6,11 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 #include <gtest/gtest.h>
+
+#include "tests/runtime/test_util.hpp"
 
 namespace
 {
@@ -44,6 +47,26 @@ TEST(Fd, OwnsItsDescriptorAndCopiesByDuplicating)
     }
     EXPECT_FALSE(is_open(p[0]));
     ::close(p[1]);
+}
+
+// A handle assigned from a temporary takes its descriptor over: the number
+// stays and nothing is duplicated, so that it works with one descriptor left.
+TEST(Fd, ATemporaryIsTakenOverWithoutADuplicate)
+{
+    Fd held;
+    {
+        const testutil::Shortage one(1);
+        held = Fd(::open("/dev/null", O_RDONLY));
+    }
+    EXPECT_TRUE(held.is_valid());
+    const int raw = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(raw, 0);
+    const int before = held.lowlevel_fd();
+    held = Fd(raw);
+    EXPECT_EQ(held.lowlevel_fd(), raw);
+    EXPECT_FALSE(is_open(before)) << "assignment closes the held descriptor";
+    const Fd taken(std::move(held));
+    EXPECT_EQ(taken.lowlevel_fd(), raw);
 }
 
 TEST(Fd, InvalidHandlesAndFailedOpens)
