@@ -38,6 +38,17 @@ void AuthClient::OnSocketEvent(int, short revents)
     }
     if (!(revents & POLLIN))
         return;
+    read_records();
+}
+
+void AuthClient::ReadPending()
+{
+    Guard guard(this);
+    read_records();
+}
+
+void AuthClient::read_records()
+{
     while (mConnection.is_valid()) {
         const ssize_t n = ::read(mConnection.lowlevel_fd(), mBuffer.bytes + mReadPos, mReadEnd - mReadPos);
         if (n < 0 && errno == EAGAIN)
@@ -61,10 +72,11 @@ void AuthClient::OnSocketEvent(int, short revents)
         }
         mReadPos = 0;
         mReadEnd = 4;
-        // Records shorter than the header leave stale words behind them; they
-        // are the previous record's, never memory outside the buffer.
-        mSession = mBuffer.record.session;
-        mOwner.OnAuth(&mBuffer.record);
+        // Behind a record shorter than the header lie the previous record's
+        // words, or zeros: they are no session of this one.
+        if (length >= auth::kHeader)
+            mSession = mBuffer.record.session;
+        mOwner.OnAuth(this, &mBuffer.record);
     }
 }
 

@@ -8,9 +8,10 @@
 //
 // AuthClient is one accepted connection: it reassembles records from the
 // byte stream and hands each complete one to the modem factory, and writes
-// the records the modem slots send. A connection closed in the middle of a
-// call chain is reported to the factory (which deletes the client) only when
-// the outermost guarded call has returned.
+// the records the modem slots send; which slot a connection speaks for is the
+// factory's to decide. A connection closed in the middle of a call chain is
+// reported to the factory (which deletes the client) only when the outermost
+// guarded call has returned.
 #include <cstdint>
 #include <optional>
 
@@ -24,6 +25,8 @@ namespace auth
 constexpr std::uint16_t kPort = 52000;
 constexpr char kAddress[] = "127.0.0.1";
 constexpr std::uint32_t kMinRecord = 4;
+// The length, type and session words: a shorter record has no session.
+constexpr std::uint32_t kHeader = 12;
 constexpr std::uint32_t kMaxRecord = 512;
 
 enum Type : std::int32_t { kRequest = 1, kAccept = 2, kIp = 3, kAccounting = 4 };
@@ -79,15 +82,17 @@ static_assert(sizeof(voauth) == 140 && sizeof(voacct) == 64 && sizeof(Accept) ==
 
 } // namespace auth
 
-class ModemFactory;
+class AuthClient;
 
 // What a client needs of its owner; the modem factory in the daemon.
 class AuthOwner
 {
 public:
     virtual ~AuthOwner() = default;
-    virtual void OnAuth(auth::attr const* record) = 0;
-    virtual void OnAuthSocketDisconnect(class AuthClient* client) = 0;
+    // A complete record of `client`, of any length from 4 to 512: one shorter
+    // than the header holds no session (nor a type).
+    virtual void OnAuth(AuthClient* client, auth::attr const* record) = 0;
+    virtual void OnAuthSocketDisconnect(AuthClient* client) = 0;
 };
 
 class AuthClient
@@ -103,6 +108,10 @@ public:
     // descriptor any more.
     bool Activate();
     void OnSocketEvent(int fd, short revents);
+    // Reads and hands on, as an input event does, every record the connection
+    // already holds, whether or not the loop has seen it readable yet; the
+    // client is deleted on the way when the connection turns out closed.
+    void ReadPending();
     // True when the whole record was written; a write that fails or would
     // block closes the connection.
     bool Send(auth::attr const* record);
@@ -110,9 +119,11 @@ public:
     void CheckDisconnect();
 
     INet4::Addr const& GetAddr() const { return mPeer; }
-    // The session of the last complete record; -1 until one arrives.
+    bool IsOpen() const { return mConnection.is_valid(); }
+    // The session of the last complete record long enough to hold one; -1
+    // until one arrives.
     int GetSessionId() const { return mSession.value_or(-1); }
-    // True once a complete record has come and the last one's session is
+    // True once such a record has come and the last one's session is
     // `session`: a connection that has sent none yet is of no session, so it
     // never matches -1, the session of the digital modems' records.
     bool HasSession(int session) const { return mSession == session; }
@@ -120,6 +131,9 @@ public:
     int mRecursionLevel = 0;
 
 private:
+    // Reads until the connection would block or closes.
+    void read_records();
+
     Event mEvent;
     Fd mConnection;
     INet4::Addr mPeer;
@@ -130,6 +144,6 @@ private:
     std::uint32_t mReadPos = 0;
     std::uint32_t mReadEnd = 4;
     AuthOwner& mOwner;
-    std::optional<int> mSession; // none until a complete record arrives
+    std::optional<int> mSession; // none until a complete record with a session arrives
     int mDupError = 0;           // why the connection could not be duplicated, 0 if it was
 };

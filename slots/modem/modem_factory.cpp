@@ -10,8 +10,10 @@
 #include <iostream>
 #include <linux/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
@@ -45,6 +47,7 @@ ModemFactory::ModemFactory()
 
 ModemFactory::~ModemFactory()
 {
+    mVoices.clear();
     for (AuthClient* c : mClients)
         delete c;
 }
@@ -75,12 +78,14 @@ Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params)
 
 void ModemFactory::ReleaseModemSlot(DspModemSlot* slot)
 {
+    forget(slot);
     mAllSlots.remove(slot);
     mDspSlots.remove(slot);
 }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot)
 {
+    forget(slot);
     if (!contains(mDigitalSlots, slot))
         return;
     mAllSlots.remove(slot);
@@ -187,7 +192,7 @@ void ModemFactory::Init()
         mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
         return;
     }
-    if (::listen(sock.lowlevel_fd(), 64) != 0) {
+    if (::listen(sock.lowlevel_fd(), kBacklog) != 0) {
         const Errno e;
         PutHeader(std::cerr) << "fail to listen auth socket: " << e << std::endl;
         mBindTimer.set(kBindRetry, &ModemFactory::Init, this);
@@ -220,6 +225,11 @@ void ModemFactory::OnSocketEvent(int, short revents)
     }
     if (!(revents & POLLIN))
         return;
+    accept_connection();
+}
+
+void ModemFactory::accept_connection()
+{
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
     Fd connection(
@@ -260,50 +270,105 @@ void ModemFactory::OnSocketEvent(int, short revents)
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
 {
     PutHeader(std::clog) << "auth client " << client->GetAddr() << " disconnected." << std::endl;
+    mVoices.erase(client);
     mClients.remove(client);
     delete client;
 }
 
-bool ModemFactory::ambiguous(int session) const
+void ModemFactory::OnAuth(AuthClient* client, auth::attr const* record)
 {
-    return std::count_if(mAllSlots.begin(), mAllSlots.end(),
-                         [session](ModemSlot* s) { return s->EqAuthId(session) && s->pppd_executing(); }) > 1;
-}
-
-void ModemFactory::OnAuth(auth::attr const* record)
-{
+    if (std::uint32_t(record->length) < auth::kHeader) {
+        PutHeader(std::cerr) << "auth record too short: " << record->length << " bytes, ignored."
+                             << std::endl;
+        return;
+    }
     const int session = record->session;
-    ModemSlot* slot = FindAuthSlot(session);
+    const auto voice = client ? mVoices.find(client) : mVoices.end();
+    if (voice != mVoices.end()) {
+        // The connection speaks for its slot whatever session word it writes.
+        if (ModemSlot* slot = voice->second.slot)
+            slot->OnAuth(record);
+        else
+            PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session)
+                                 << std::endl;
+        return;
+    }
+    bool several = false;
+    ModemSlot* slot = FindAuthSlot(session, &several);
     if (!slot) {
         PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
         return;
     }
-    // Digital modems and modems not yet allocated all answer to -1: once two
-    // of them run a daemon, the record may be either call's, and one call's
-    // credentials must never reach another.
-    if (ambiguous(session)) {
+    // Digital modems all use session -1: two calls whose plugins have not
+    // spoken yet cannot be told apart, and one call's credentials must never
+    // reach another.
+    if (several) {
         PutHeader(std::cerr) << "auth record for session " << unsigned(session)
                              << " matches several modem slots, dropped." << std::endl;
         return;
     }
+    if (client)
+        mVoices[client] = Voice{slot, ++mVoiceCount};
     slot->OnAuth(record);
 }
 
-bool ModemFactory::SendAuth(auth::attr const* record)
+bool ModemFactory::SendAuth(ModemSlot const* slot, auth::attr const* record)
 {
-    const int session = record->session;
-    auto client = std::find_if(mClients.begin(), mClients.end(),
-                               [session](AuthClient* c) { return c->HasSession(session); });
-    if (client == mClients.end()) {
-        PutHeader(std::clog) << "send error: unknown auth " << unsigned(session) << " session." << std::endl;
-        return false;
-    }
-    if (ambiguous(session)) {
-        PutHeader(std::clog) << "send error: auth " << unsigned(session) << " session is not unique."
+    AuthClient* client = speaker(slot);
+    if (!client) {
+        PutHeader(std::clog) << "send error: unknown auth " << unsigned(record->session) << " session."
                              << std::endl;
         return false;
     }
-    return (*client)->Send(record);
+    return client->Send(record);
+}
+
+void ModemFactory::ReadPendingAuth()
+{
+    // A plugin may open a connection of its own for its last record: those
+    // waiting are taken first (no more than the queue holds; a shortage of
+    // descriptors pauses the watch and ends this).
+    for (int k = 0; k < kBacklog && connection_waiting(); ++k)
+        accept_connection();
+    // Reading may end a connection, and its client is deleted then: a copy
+    // of the list is walked, each client looked up before it is read.
+    const std::vector<AuthClient*> clients(mClients.begin(), mClients.end());
+    for (AuthClient* c : clients) {
+        if (contains(mClients, c))
+            c->ReadPending();
+    }
+}
+
+bool ModemFactory::connection_waiting() const
+{
+    if (!mListener.is_valid() || !mListenerWatch.IsActive())
+        return false;
+    pollfd p{mListener.lowlevel_fd(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+AuthClient* ModemFactory::speaker(ModemSlot const* slot) const
+{
+    AuthClient* latest = nullptr;
+    std::uint64_t since = 0;
+    for (AuthClient* c : mClients) {
+        const auto voice = mVoices.find(c);
+        if (voice == mVoices.end() || voice->second.slot != slot || !c->IsOpen())
+            continue;
+        if (!latest || voice->second.since > since) {
+            latest = c;
+            since = voice->second.since;
+        }
+    }
+    return latest;
+}
+
+void ModemFactory::forget(ModemSlot const* slot)
+{
+    for (auto& voice : mVoices) {
+        if (voice.second.slot == slot)
+            voice.second.slot = nullptr;
+    }
 }
 
 ModemSlot* ModemFactory::FindModemByDsp(int modem) const
@@ -315,13 +380,28 @@ ModemSlot* ModemFactory::FindModemByDsp(int modem) const
     return nullptr;
 }
 
-ModemSlot* ModemFactory::FindAuthSlot(int session) const
+ModemSlot* ModemFactory::FindAuthSlot(int session, bool* several) const
 {
-    // Digital modems and DSP modems not yet allocated all answer to -1: the
-    // record comes from a running PPP daemon's plugin, so an idle slot never
-    // takes it from a slot with a call.
-    auto running = std::find_if(mAllSlots.begin(), mAllSlots.end(), [session](ModemSlot* s) {
-        return s->EqAuthId(session) && s->pppd_executing();
-    });
-    return running != mAllSlots.end() ? *running : FindModemByDsp(session);
+    // Digital modems and DSP modems not yet allocated all use session -1. A
+    // plugin's first record comes from a running PPP daemon, and from one
+    // whose call has no plugin connection yet, unless its own plugin opens
+    // another: slots ranked so, the first of the best rank takes it.
+    ModemSlot* best = nullptr;
+    int bestRank = 0;
+    int ties = 0;
+    for (ModemSlot* s : mAllSlots) {
+        if (!s->EqAuthId(session))
+            continue;
+        const int rank = (s->pppd_executing() ? 0 : 2) + (speaker(s) ? 1 : 0);
+        if (!best || rank < bestRank) {
+            best = s;
+            bestRank = rank;
+            ties = 0;
+        } else if (rank == bestRank) {
+            ++ties;
+        }
+    }
+    if (several)
+        *several = best && ties > 0 && best->pppd_executing();
+    return best;
 }

@@ -2,10 +2,13 @@
 // The modem factory ("Modem"): builds DSP and digital modem slots from the
 // `modem` create parameters, keeps the lists of live modem slots, counts the
 // board's DSP modems and free HDLC interfaces for the resource report, and
-// serves the local authentication link on 127.0.0.1:52000, routing each
-// record between a plugin connection and the modem slot whose modem number is
-// the record's session word.
+// serves the local authentication link on 127.0.0.1:52000. A plugin
+// connection's first record goes to a modem slot whose modem number is the
+// record's session word; from then on the connection speaks for that slot:
+// its records go there, and the slot's records go to it.
+#include <cstdint>
 #include <list>
+#include <map>
 #include <string>
 
 #include "runtime/fd.hpp"
@@ -23,6 +26,7 @@ class ModemFactory : public SlotFactory, public AuthOwner, public ModemOwner
 {
 public:
     static constexpr unsigned kBindRetry = 5000;
+    static constexpr int kBacklog = 64;
     // The enumeration asks the driver at most this often in one pass, as
     // the interface scan looks at no more than hdlc0..hdlc255.
     static constexpr int kMaxModems = 256;
@@ -41,18 +45,23 @@ public:
     void ReleaseModemSlot(DspModemSlot* slot) override;
     void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
-    void OnAuth(auth::attr const* record) override;
+    // A record of a connection that speaks for a slot goes to that slot (to
+    // none once the slot has gone). Any other goes to FindAuthSlot's slot for
+    // its session, and its connection speaks for that slot from then on. A
+    // record of no connection (`client` null) is routed as a first one and
+    // binds nothing.
+    void OnAuth(AuthClient* client, auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
-    // Sends a slot's record to the first plugin connection of its session
-    // (one that has sent a record of that session: a connection that has sent
-    // none takes no record); false when there is none, when the session is
-    // ambiguous, or when the write failed.
-    bool SendAuth(auth::attr const* record) override;
+    bool SendAuth(ModemSlot const* slot, auth::attr const* record) override;
+    void ReadPendingAuth() override;
     ModemSlot* FindModemByDsp(int modem) const;
-    // The slot a record of the session is for: the first of the session's
-    // slots in creation order that runs a PPP daemon, else the first of them;
-    // null when the session has no slot.
-    ModemSlot* FindAuthSlot(int session) const;
+    // The slot a connection's first record of the session is for: of the
+    // session's slots, one that runs a PPP daemon before one that does not,
+    // and then one that no open connection speaks for before one spoken for;
+    // the first of those in creation order. Null when the session has no
+    // slot. `several` (when given) tells whether two or more running slots
+    // were left to choose from: the record may then be either call's.
+    ModemSlot* FindAuthSlot(int session, bool* several = nullptr) const;
 
     std::ostream& PutHeader(std::ostream& os) const;
     int modems() const { return mModemCount; }
@@ -66,9 +75,14 @@ private:
     void update_hdlcDevices();
     void Init();
     void OnSocketEvent(int fd, short revents);
-    // Two or more slots of the session run a PPP daemon: a record of it may
-    // belong to either call.
-    bool ambiguous(int session) const;
+    // Accepts one connection waiting on the listener.
+    void accept_connection();
+    // A connection is waiting to be accepted and the listener is watched.
+    bool connection_waiting() const;
+    // The latest open connection to speak for `slot`, or null.
+    AuthClient* speaker(ModemSlot const* slot) const;
+    // The connections that spoke for `slot` speak for none any more.
+    void forget(ModemSlot const* slot);
 
     std::list<DspModemSlot*> mDspSlots;
     std::list<HdlcModemSlot*> mDigitalSlots;
@@ -81,5 +95,13 @@ private:
     ListenWatch mListenerWatch;
     Timer mBindTimer;
     std::list<AuthClient*> mClients;
+    // The connections that speak for a slot (null: for one that has gone),
+    // and when each began to, in the order of a count.
+    struct Voice {
+        ModemSlot* slot;
+        std::uint64_t since;
+    };
+    std::map<AuthClient const*, Voice> mVoices;
+    std::uint64_t mVoiceCount = 0;
     std::list<std::string> mFreeInterfaces;
 };

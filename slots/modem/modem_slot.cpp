@@ -121,10 +121,11 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
                 address(user.get_gateway()),
                 address(user.get_dns()),
                 std::int32_t(user.get_mtu().getValue())};
-    // The accept and the parameters must reach this call's plugin and no
-    // other: a failed send is the controller's failure to know about.
-    return mOwner.SendAuth(reinterpret_cast<auth::attr const*>(&accept)) &&
-           mOwner.SendAuth(reinterpret_cast<auth::attr const*>(&ip));
+    // The accept and the parameters go to this call's plugin and no other:
+    // with no plugin connection speaking for the slot (none has yet, or it
+    // has gone), nothing is sent and the controller hears of the failure.
+    return mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&accept)) &&
+           mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&ip));
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,
@@ -219,6 +220,11 @@ void ModemSlot::pppd_kill()
 void ModemSlot::on_terminate(int status)
 {
     std::clog << "pppd terminated with code " << status << std::endl;
+    // What the daemon's plugin wrote before the end (its accounting, on the
+    // hang-up) may not have been read yet when the end comes in the same turn:
+    // it is read now, while this slot still runs its daemon, so that it
+    // reaches this call rather than another slot of its session, or none.
+    mOwner.ReadPendingAuth();
     mChild = -1;
     child_ended(status);
 }

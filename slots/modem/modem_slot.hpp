@@ -38,6 +38,7 @@ public:
     // Hands the slot back to the factory's bookkeeping; harmless when repeated.
     virtual void unbind() = 0;
 
+    // A record of the plugin connection that speaks for this slot.
     void OnAuth(auth::attr const* record);
     bool EqAuthId(int id) const { return modem_id() == id; }
     std::ostream& PutHeader(std::ostream& os) const;

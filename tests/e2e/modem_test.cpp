@@ -8,7 +8,9 @@
 #include <dirent.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "tests/e2e/fixture.hpp"
 #include "tests/slots/frames.hpp"
 #include "tests/support/loopback.hpp"
+#include "tests/support/process_guard.hpp"
 
 namespace
 {
@@ -47,15 +50,24 @@ std::string activation(std::int32_t session, const std::string& ip)
 
 // Adds its number to the fixture's list of programs, records its arguments,
 // sends one request for the modem of its data device (session -1 on a network
-// interface), writes the two records it gets back in hex, and leaves on
-// SIGHUP.
+// interface), writes the two records it gets back in hex (to "pppd.records"
+// and to "records.<device's last name>"), and leaves on SIGHUP. While the file
+// "hold" exists, the hang-up first waits for "go.<pid>", then sends the
+// accounting report (octets 100 out and 200 in, packets 3 and 4, 60 s) and
+// writes "acct.<pid>" before it leaves.
 const char kFakePppd[] = R"(#!/usr/bin/env python3
-import os, signal, socket, struct, sys
+import os, signal, socket, struct, sys, time
 root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
-open(root + '/pids', 'a').write('%%d\n' %% os.getpid())
+me = '%%d' %% os.getpid()
+open(root + '/pids', 'a').write(me + '\n')
 open(root + '/pppd.args', 'w').write(' '.join(sys.argv))
 def hup(*_):
     open(root + '/pppd.hup', 'w').write('hup')
+    if os.path.exists(root + '/hold'):
+        while not os.path.exists(root + '/go.' + me):
+            time.sleep(0.01)
+        s.sendall(struct.pack(order + 'iii12x9I4x', 64, 4, session, 0, 100, 0, 200, 0, 3, 0, 4, 60))
+        open(root + '/acct.' + me, 'w').write('sent')
     os._exit(0)
 signal.signal(signal.SIGHUP, hup)
 device = sys.argv[3]
@@ -65,8 +77,9 @@ s.sendall(struct.pack(order + 'iii64s64s', 140, 1, session, b'alice', b'secret')
 got = b''
 while len(got) < 52:
     got += s.recv(52 - len(got))
-open(root + '/pppd.records.tmp', 'w').write(got.hex())
-os.rename(root + '/pppd.records.tmp', root + '/pppd.records')
+for name in ('/pppd.records', '/records.' + os.path.basename(device)):
+    open(root + name + '.' + me, 'w').write(got.hex())
+    os.rename(root + name + '.' + me, root + name)
 while True:
     signal.pause()
 )";
@@ -106,7 +119,7 @@ protected:
     {
         const std::string sbin = daemon.path("/usr/local/sbin");
         ASSERT_EQ(0, std::system(("mkdir -p '" + sbin + "'").c_str()));
-        char script[2048];
+        char script[4096];
         std::snprintf(script, sizeof script, kFakePppd, bigEndian() ? ">" : "<");
         std::ofstream(sbin + "/pppd") << script;
         ::chmod((sbin + "/pppd").c_str(), 0755);
@@ -143,11 +156,11 @@ protected:
             params.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
         return c;
     }
-    static LGCP::Command create_trunk()
+    static LGCP::Command create_trunk(int timeslot = 1)
     {
         LGCP::Command c;
         c.select_create().select_trunk().set_trunk(0);
-        c.ref_create().ref_trunk().set_timeslot(1);
+        c.ref_create().ref_trunk().set_timeslot(timeslot);
         return c;
     }
     static LGCP::Command connect(unsigned target)
@@ -195,6 +208,46 @@ protected:
                 return true;
         return false;
     }
+    // The fake PPP daemons started so far, in order.
+    std::vector<pid_t> pppds()
+    {
+        std::vector<pid_t> pids;
+        std::istringstream in(e2e::read_file(daemon.path("/pids")));
+        for (long pid; in >> pid;)
+            pids.push_back(pid_t(pid));
+        return pids;
+    }
+    // The process runs as the daemon's child, or has ended and waits for
+    // the daemon to reap it (`ended`).
+    bool daemons_child(pid_t pid, bool ended)
+    {
+        support::ProcStat stat;
+        return support::proc_stat(pid, stat) && stat.parent == daemon.pid() && (stat.state == 'Z') == ended;
+    }
+};
+
+// Holds the daemon (SIGSTOP) while it lives; it lets it go on (SIGCONT) when
+// it goes, on every way out of a test.
+class Held
+{
+public:
+    explicit Held(pid_t pid) : mPid(pid) { ::kill(mPid, SIGSTOP); }
+    ~Held() { ::kill(mPid, SIGCONT); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // The daemon has stopped: whatever happens from now on is all there for
+    // it at once when it goes on.
+    bool stopped() const
+    {
+        support::ProcStat stat;
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 10, ::poll(nullptr, 0, 10))
+            if (support::proc_stat(mPid, stat) && stat.state == 'T')
+                return true;
+        return false;
+    }
+
+private:
+    const pid_t mPid;
 };
 
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
@@ -444,6 +497,208 @@ TEST_F(Modems, PluginsWhileTheDaemonRunsOutOfDescriptors)
     ASSERT_TRUE(wait_file("/pppd.records"));
     EXPECT_EQ(activation(0, "0a010203ffffff000a0102010a010202"),
               e2e::read_file(daemon.path("/pppd.records")));
+}
+
+// Two digital calls at once, both of session -1: the second call's plugin
+// asks while the first one's call is authenticated, and each plugin gets the
+// records of its own call's activation, with its own remote address.
+TEST_F(Modems, TwoDigitalCallsEachGetTheirOwnRecords)
+{
+    boot("device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41\n");
+    send(1, 1, create_trunk(1));
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_trunk(2));
+    EXPECT_EQ("ok #2 @2; @2 transmitter 2; @2 receiver 2", next(3));
+    struct Call {
+        unsigned slot, trunk;
+        const char *streams, *remote, *records; // the activation's address, and in hex
+    } const calls[] = {
+        {3, 1, "@3 transmitter 40; ok #13 @3", "10.1.2.3", "0a010203"},
+        {4, 2, "@4 transmitter 41; ok #14 @4", "10.1.2.4", "0a010204"},
+    };
+    for (auto const& c : calls) {
+        send(int(c.slot), int(c.slot), create_modem(true));
+        EXPECT_EQ("ok #" + std::to_string(c.slot) + " @" + std::to_string(c.slot), next());
+        send(10 + int(c.slot), int(c.slot), connect(c.trunk));
+        EXPECT_EQ(c.streams, next(2));
+        EXPECT_EQ("@" + std::to_string(c.slot) + " auth alice/secret", next()) << daemon.err();
+    }
+    // The later call first: the earlier plugin, also of session -1, was
+    // accepted first.
+    for (int k : {1, 0}) {
+        auto const& c = calls[k];
+        const std::string at = " @" + std::to_string(c.slot);
+        send(20 + int(c.slot), int(c.slot), activate(c.remote));
+        EXPECT_EQ("ok #" + std::to_string(20 + c.slot) + at, next());
+        const std::string file = "/records.hdlc" + std::to_string(c.slot - 3);
+        EXPECT_TRUE(wait_file(file)) << at << "'s plugin got no records\n" << daemon.err();
+        EXPECT_EQ(activation(-1, c.records + std::string("ffffff000a0102010a010202")),
+                  e2e::read_file(daemon.path(file)))
+            << at;
+    }
+    for (unsigned n : {3u, 4u}) {
+        send(30 + int(n), int(n), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+        EXPECT_EQ("ok #" + std::to_string(30 + n) + " @" + std::to_string(n), next());
+    }
+}
+
+// Activations that no plugin speaks for: a call whose PPP daemon (and with it
+// its plugin) has ended, while another digital call's plugin of the same
+// session -1 is connected, and an idle DSP modem slot. Neither sends a record
+// to any plugin, and both are answered unsupported; the other call's plugin
+// gets only its own call's records.
+TEST_F(Modems, ActivationsWithoutTheirPluginReachNoOther)
+{
+    boot("device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41\n");
+    send(1, 1, create_trunk(1));
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(false));
+    EXPECT_EQ("ok #2 @2", next()) << "idle: no join, so no modem";
+    send(3, 3, create_modem(true));
+    EXPECT_EQ("ok #3 @3", next());
+    send(4, 3, connect(1));
+    EXPECT_EQ("@3 transmitter 40; ok #4 @3", next(2));
+    EXPECT_EQ("@3 auth alice/secret", next()) << daemon.err();
+    // The request came after the fake set its hang-up handler.
+    const std::vector<pid_t> started = pppds();
+    ASSERT_EQ(1u, started.size());
+    ASSERT_TRUE(daemons_child(started[0], false));
+    ::kill(started[0], SIGHUP);
+    EXPECT_EQ("@3 abort 0", next()) << "the call's PPP daemon has ended";
+    ASSERT_TRUE(daemon.wait_err(" disconnected.")) << "its plugin has gone\n" << daemon.err();
+
+    send(5, 5, create_trunk(2));
+    EXPECT_EQ("ok #5 @5; @5 transmitter 2; @5 receiver 2", next(3));
+    send(6, 6, create_modem(true));
+    EXPECT_EQ("ok #6 @6", next());
+    send(7, 6, connect(5));
+    EXPECT_EQ("@6 transmitter 41; ok #7 @6", next(2));
+    EXPECT_EQ("@6 auth alice/secret", next()) << daemon.err();
+
+    const int before = lines("send error: unknown auth 4294967295 session.");
+    send(8, 3, activate("10.1.2.3"));
+    EXPECT_EQ("unsupported #8 @3", next()) << "the call whose plugin has gone";
+    send(9, 2, activate("10.1.2.9"));
+    EXPECT_EQ("unsupported #9 @2", next()) << "the idle slot";
+    EXPECT_EQ(before + 2, lines("send error: unknown auth 4294967295 session.")) << daemon.err();
+    send(10, 6, activate("10.1.2.6"));
+    EXPECT_EQ("ok #10 @6", next());
+    ASSERT_TRUE(wait_file("/records.hdlc1")) << daemon.err();
+    EXPECT_EQ(activation(-1, "0a010206ffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/records.hdlc1")))
+        << "the first records the plugin got are its own call's";
+
+    send(11, 3, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #11 @3", next());
+    send(12, 6, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #12 @6", next());
+}
+
+// Connections that send a record too short to hold its session (4 and 11
+// bytes, zeros behind the length word), accepted before a DSP modem call's
+// plugin and sent once that plugin has asked: each is logged with its size,
+// and neither takes the records of the activation of the call on modem 0,
+// which reach the plugin that asked.
+TEST_F(Modems, AConnectionWithAShortRecordTakesNothing)
+{
+    boot();
+    struct Short {
+        std::uint32_t length;
+        int fd = -1;
+        ~Short()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } shorts[] = {{4}, {11}};
+    for (auto& c : shorts) {
+        c.fd = support::connect_loopback(52000);
+        ASSERT_GE(c.fd, 0);
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        ASSERT_EQ(0, ::getsockname(c.fd, reinterpret_cast<sockaddr*>(&local), &size));
+        ASSERT_TRUE(daemon.wait_err(
+            "incoming auth connection from 127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "\n"))
+            << daemon.err();
+    }
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(false));
+    EXPECT_EQ("ok #2 @2", next());
+    send(3, 2, connect(1));
+    EXPECT_EQ("@2 transmitter 96; @2 receiver 96; ok #3 @2", next(3));
+    EXPECT_EQ("@2 auth alice/secret", next()) << daemon.err();
+    for (auto& c : shorts) {
+        SCOPED_TRACE(c.length);
+        char bytes[12] = {};
+        std::memcpy(bytes, &c.length, sizeof c.length);
+        ASSERT_EQ(ssize_t(c.length), ::send(c.fd, bytes, c.length, MSG_NOSIGNAL));
+        EXPECT_TRUE(
+            daemon.wait_err("auth record too short: " + std::to_string(c.length) + " bytes, ignored.\n"))
+            << daemon.err();
+    }
+    send(4, 2, activate("10.1.2.3"));
+    EXPECT_EQ("ok #4 @2", next());
+    EXPECT_TRUE(wait_file("/pppd.records")) << "the plugin that asked got no records\n" << daemon.err();
+    EXPECT_EQ(activation(0, "0a010203ffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/pppd.records")));
+    // Both records were written before the answer.
+    for (auto const& c : shorts) {
+        char got[64];
+        const ssize_t n = ::recv(c.fd, got, sizeof got, MSG_DONTWAIT);
+        const int error = errno;
+        EXPECT_EQ(-1, n) << c.length << "-byte record's connection got bytes (or its end)";
+        if (n < 0) {
+            EXPECT_EQ(EAGAIN, error);
+        }
+    }
+    send(5, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #5 @2", next());
+}
+
+// A call's plugin writes its accounting report on the hang-up of the destroy
+// and its PPP daemon ends, both while the daemon is held, so that it finds
+// the report and the end in one turn. The report is the call's, digital or
+// DSP, although an idle DSP modem slot created first shares the digital
+// call's session -1; the destroy's answer follows it.
+TEST_F(Modems, TheLastAccountingReachesItsOwnCall)
+{
+    boot("device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\n");
+    std::ofstream(daemon.path("/hold")) << "hold";
+    send(1, 1, create_trunk());
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, create_modem(false));
+    EXPECT_EQ("ok #2 @2", next()) << "idle: no join, so no modem";
+    struct Call {
+        unsigned slot;
+        bool digital;
+        const char *streams, *end; // the join's messages; the report's and the destroy's
+    } const calls[] = {
+        {3, true, "@3 transmitter 40; ok #13 @3", "@3 acct 0:100 0:200 0:3 0:4 0:60; ok #23 @3"},
+        {4, false, "@4 transmitter 96; @4 receiver 96; ok #14 @4",
+         "@4 acct 0:100 0:200 0:3 0:4 0:60; ok #24 @4"},
+    };
+    for (auto const& c : calls) {
+        SCOPED_TRACE(c.slot);
+        const std::string at = "@" + std::to_string(c.slot);
+        send(int(c.slot), int(c.slot), create_modem(c.digital));
+        EXPECT_EQ("ok #" + std::to_string(c.slot) + " " + at, next());
+        send(10 + int(c.slot), int(c.slot), connect(1));
+        EXPECT_EQ(c.streams, next(c.digital ? 2 : 3));
+        EXPECT_EQ(at + " auth alice/secret", next()) << daemon.err();
+        const pid_t pppd = pppds().back();
+        ::unlink(daemon.path("/pppd.hup").c_str());
+        send(20 + int(c.slot), int(c.slot), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+        ASSERT_TRUE(wait_file("/pppd.hup")) << daemon.err();
+        {
+            const Held held(daemon.pid());
+            ASSERT_TRUE(held.stopped());
+            std::ofstream(daemon.path("/go." + std::to_string(pppd))) << "go";
+            ASSERT_TRUE(wait_file("/acct." + std::to_string(pppd)));
+            ASSERT_TRUE(until([&] { return daemons_child(pppd, true); })) << "the PPP daemon has ended";
+        }
+        EXPECT_EQ(c.end, next(2)) << daemon.err();
+    }
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The local authentication link's connection: records reassembled from any
 // split of the byte stream, the length word's bounds, the session of the last
-// record (none before the first), a write that would block, and a close
-// during a record's handling reported only when the handling has returned.
+// record long enough to hold one (none before the first), a write that would
+// block, and a close during a record's handling reported only when the
+// handling has returned.
 #include "slots/modem/auth_client.hpp"
 #include "tests/control/fixture.hpp"
 
@@ -11,9 +12,12 @@ namespace
 struct Owner : AuthOwner {
     std::string log;
     AuthClient* close_in_record = nullptr;
-    void OnAuth(auth::attr const* r) override
+    AuthClient const* from = nullptr;
+    void OnAuth(AuthClient* client, auth::attr const* r) override
     {
-        log += "record " + std::to_string(r->length) + "/" + std::to_string(r->session) + ";";
+        from = client;
+        log += "record " + std::to_string(r->length);
+        log += std::uint32_t(r->length) < auth::kHeader ? ";" : "/" + std::to_string(r->session) + ";";
         if (close_in_record)
             close_in_record->OnDisconnect(), log += "closed;";
     }
@@ -54,7 +58,7 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
         {"length word in pieces", {r140.substr(0, 1), r140.substr(1, 2), r140.substr(3)}, "record 140/3;"},
         {"body in pieces", {r140.substr(0, 4), r140.substr(4, 100), r140.substr(104)}, "record 140/3;"},
         {"two in one write", {r140 + r512}, "record 140/3;record 512/7;"},
-        {"largest and smallest", {r512, r4}, "record 512/7;record 4/7;"},
+        {"largest and smallest", {r512, r4}, "record 512/7;record 4;"},
         {"too long", {record(513, 1)}, "disconnected;"},
         {"too short", {record(3, 1) + r140}, "disconnected;"},
         {"peer closed", {""}, "disconnected;"},
@@ -64,6 +68,7 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
         Fixture f;
         EXPECT_EQ(-1, f.client.GetSessionId());
         EXPECT_EQ(c.log, f.feed(c.pieces));
+        EXPECT_TRUE(!f.owner.from || f.owner.from == &f.client) << "the record's client";
     }
 }
 
@@ -81,6 +86,47 @@ TEST(AuthClient, SessionFollowsTheLastCompleteRecord)
     EXPECT_FALSE(f.client.HasSession(-1));
     f.feed({record(64, 9).substr(20), record(140, -1)});
     EXPECT_TRUE(f.client.HasSession(-1));
+}
+
+// A record of 4 to 11 bytes is handed on but holds no session: the words
+// behind it in the buffer (zeros in a new client, else the previous record's)
+// are not taken for one.
+TEST(AuthClient, AShortRecordSetsNoSession)
+{
+    struct Case {
+        std::vector<std::string> before; // records fed first
+        std::int32_t length;
+        int session; // after the short record
+    } const cases[] = {
+        {{}, 4, -1},
+        {{}, 11, -1},
+        {{record(140, 5)}, 4, 5},
+        {{record(140, 5)}, 11, 5},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.length);
+        Fixture f;
+        f.feed(c.before);
+        f.owner.log.clear();
+        std::string bytes(std::size_t(c.length), '\0');
+        std::memcpy(&bytes[0], &c.length, sizeof c.length);
+        EXPECT_EQ("record " + std::to_string(c.length) + ";", f.feed({bytes}));
+        EXPECT_EQ(c.session, f.client.GetSessionId());
+        EXPECT_FALSE(f.client.HasSession(0)) << "no session word of a zero-filled buffer";
+    }
+}
+
+// What the connection holds is read when the owner asks, the loop's event
+// not waited for; its end found so is reported when the read has returned.
+TEST(AuthClient, PendingRecordsAreReadOnRequest)
+{
+    Fixture f;
+    ctltest::send_all(f.pair.b, record(140, 3) + record(64, 4));
+    f.client.ReadPending();
+    EXPECT_EQ("record 140/3;record 64/4;", f.owner.log);
+    f.pair.b.close();
+    f.client.ReadPending();
+    EXPECT_EQ("record 140/3;record 64/4;disconnected;", f.owner.log);
 }
 
 TEST(AuthClient, CloseWhileHandlingIsReportedAfterTheHandling)

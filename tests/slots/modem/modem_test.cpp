@@ -2,8 +2,8 @@
 // daemons and fax programs (small shell scripts given as `execfile`): the
 // command lines, the modem and interface requests, the hang-up, time-out and
 // kill of a destroy and its late answer, exit statuses, fax results, record
-// dispatch and routing by session. The activation records on the wire are
-// the end-to-end modem test's.
+// dispatch and routing between plugin connections and slots. The activation
+// records on the wire are the end-to-end modem test's.
 // Frames read "ok #7 @2", "@2 transmitter 96", "@2 abort 512",
 // "@2 auth alice/secret", "@2 acct 0:1 0:2 0:3 0:4 0:5".
 #include <memory>
@@ -392,10 +392,14 @@ TEST_F(Modems, DigitalModemSwitchesItsInterface)
     EXPECT_EQ((std::list<std::string>{"hdlc0"}), f.free_interfaces());
 }
 
-// Records reach the slot of their session, by type and size. Session -1, which
-// every digital modem and every DSP modem not yet allocated answers to, is
-// the first such slot's, unless two of them run a daemon: then a record or an
-// activation could reach the wrong call, and goes nowhere.
+// Records reach their slot and are read by type and size; one too short to
+// hold its session reaches none. A connection's first record goes to a slot of
+// its session (-1 is every digital modem's and every DSP modem's not yet
+// allocated): one that runs a daemon before one that does not, then one that
+// no connection speaks for yet, and none when that leaves two running ones.
+// From then on the connection speaks for that slot: its records go there
+// whatever their session word, and the slot's activation records go to the
+// latest connection that speaks for it, and to none when none does.
 TEST_F(Modems, RecordsByTypeSizeAndSession)
 {
     Capture err(std::cerr);
@@ -422,6 +426,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         {63, 4, 0, "", "auth accounting, invalid size: 63"},
         {12, 9, 0, "", "unknown request from portslave: 0x9"},
         {140, 1, 1, "", "receive auth request for unknown session 1"},
+        {4, 1, 0, "", "auth record too short: 4 bytes, ignored.\n"},
+        {11, 1, 0, "", "auth record too short: 11 bytes, ignored.\n"},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.log);
@@ -431,7 +437,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         }
         r.length = c.length, r.type = c.type, r.session = c.session;
         err.clear();
-        ModemFactory::instance().OnAuth(&r);
+        ModemFactory::instance().OnAuth(nullptr, &r);
         EXPECT_EQ(c.frames ? c.frames : "@2 auth alice/" + std::string(64, 'p'), frames());
         if (*c.log)
             EXPECT_NE(std::string::npos, err.text().find(c.log)) << err.text();
@@ -440,10 +446,7 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     }
 
     // Session -1: a DSP modem not yet allocated (4) and two digital modems (5,
-    // 6). The record goes to the first of them, a slot whose daemon runs
-    // before one without, and the activation's records to the plugin that
-    // sent it, until two of them run a daemon. A connection that has sent
-    // nothing, accepted first, is of no session and takes none of them.
+    // 6). A connection that has sent nothing, accepted first, speaks for none.
     TERM::ModemParams digital = modem();
     digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
     digital.set_execfile(program("pppd", "exec sleep 60"));
@@ -453,59 +456,125 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     EXPECT_EQ("unsupported #7 @5", send(7, 5, simple("activate"))) << "no plugin";
     ASSERT_TRUE(ModemFactory::instance().listening());
     auto const& clients = ModemFactory::instance().clients();
-    const Fd silent = ctltest::connect_to(auth::kPort);
-    ASSERT_TRUE(pump_for([&] { return clients.size() == 1; }));
-    const Fd plugin = ctltest::connect_to(auth::kPort);
-    ASSERT_TRUE(pump_for([&] { return clients.size() == 2; }));
+    std::vector<Fd> plugins; // the silent one, A, B, C
+    for (std::size_t k = 1; k <= 4; ++k) {
+        plugins.push_back(ctltest::connect_to(auth::kPort));
+        ASSERT_TRUE(pump_for([&] { return clients.size() == k; }));
+    }
     Capture out(std::clog);
     EXPECT_EQ("unsupported #19 @5", send(19, 5, simple("activate"))) << "no request yet";
     EXPECT_NE(std::string::npos, out.text().find("send error: unknown auth 4294967295 session.\n"))
         << out.text();
-    r.length = 140, r.type = 1, r.session = -1;
-    struct Session {
-        unsigned start;   // the slot whose daemon starts now
-        const char* auth; // the slot the record reaches ("" none)
+    r.length = 140, r.type = 1;
+    enum { A = 1, B, C };
+    struct Step {
+        const char* what;
+        unsigned destroy, start; // the slot destroyed (its daemon ended), the one whose daemon starts
+        int from;                // the connection that sends a request
+        std::int32_t session;
+        const char *auth, *log; // what the request gives: its frames, or a line
         unsigned activated;
         const char* answer;
-        std::size_t sent; // bytes the plugin gets
-    } const sessions[] = {
-        {0, "@4", 5, "ok #8 @5", 52},
-        {5, "@5", 5, "ok #9 @5", 52},
-        {6, "", 5, "unsupported #10 @5", 0},
+        int gets; // the connection that gets the accept and ip records, -1 none
+    } const steps[] = {
+        {"running before idle", 0, 5, A, -1, "@5", "", 5, "ok #8 @5", A},
+        {"not spoken for before spoken for", 0, 6, B, -1, "@6", "", 6, "ok #9 @6", B},
+        {"whatever the session word", 0, 0, A, 0, "@5", "", 5, "ok #10 @5", A},
+        {"two running slots, both spoken for", 0, 0, C, -1, "", "matches several modem slots, dropped.", 4,
+         "unsupported #11 @4", -1},
+        {"the slot gone", 6, 0, B, -1, "", "receive auth request for unknown session 4294967295\n", 0, "",
+         -1},
+        {"the latest to speak", 0, 0, C, -1, "@5", "", 5, "ok #12 @5", C},
     };
     int seq = 8;
-    for (auto const& c : sessions) {
-        SCOPED_TRACE(c.answer);
+    for (auto const& c : steps) {
+        SCOPED_TRACE(c.what);
+        if (c.destroy) {
+            send(30, c.destroy, simple("destroy"));
+            child_ends(c.destroy);
+            EXPECT_EQ("ok #30 @" + std::to_string(c.destroy), frames());
+        }
         if (c.start) {
             send(20, c.start, simple("connect"));
             frames();
         }
         err.clear();
-        ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 140));
+        r.session = c.session;
+        ctltest::send_all(plugins[std::size_t(c.from)], std::string(reinterpret_cast<const char*>(&r), 140));
         std::string got;
-        ASSERT_TRUE(pump_for([&] {
-            got += frames();
-            return !got.empty() || err.text().find("dropped.") != std::string::npos;
-        }));
+        ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty() || !err.text().empty(); }))
+            << "the request gave neither a frame nor a line";
         EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", got);
-        EXPECT_EQ(!*c.auth, err.text().find("matches several modem slots, dropped.") != std::string::npos);
+        EXPECT_EQ(*c.log != 0, err.text().find(*c.log ? c.log : "?") != std::string::npos) << err.text();
+        if (!c.activated)
+            continue;
         EXPECT_EQ(c.answer, send(seq++, c.activated, simple("activate")));
-        // The ip record may follow the accept record only once the plugin's
-        // side has acknowledged it.
-        std::string records;
-        EXPECT_TRUE(pump_for([&] {
-            records += ctltest::read_now(plugin);
-            return records.size() >= c.sent;
-        }));
-        EXPECT_EQ(c.sent, records.size()) << "the accept and ip records";
-        EXPECT_EQ("", ctltest::hex(ctltest::read_now(silent))) << "the connection that sent nothing";
+        std::vector<std::string> records(plugins.size());
+        if (c.gets >= 0) {
+            // The ip record may follow the accept record only once the
+            // plugin's side has acknowledged it.
+            EXPECT_TRUE(pump_for([&] {
+                records[std::size_t(c.gets)] += ctltest::read_now(plugins[std::size_t(c.gets)]);
+                return records[std::size_t(c.gets)].size() >= 52;
+            }));
+        }
+        for (std::size_t k = 0; k < plugins.size(); ++k) {
+            records[k] += ctltest::read_now(plugins[k]);
+            EXPECT_EQ(int(k) == c.gets ? 52u : 0u, records[k].size()) << "connection " << k;
+        }
     }
-    for (unsigned n : {5u, 6u}) {
-        send(30, n, simple("destroy"));
-        child_ends(n);
-    }
+    send(30, 5, simple("destroy"));
+    child_ends(5);
     send(8, 4, simple("destroy"));
     send(9, 2, simple("destroy"));
+}
+
+// A call's plugin writes its accounting report and the call's daemon ends,
+// both before the loop turns: the turn that handles the end reads the report
+// first, and that of a connection still waiting to be accepted, so that both
+// reach the call (and not the idle DSP modem slot of the same session -1,
+// created first) before the destroy's answer.
+TEST_F(Modems, RecordsWaitingAtTheDaemonsEndReachItsSlot)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams digital = modem();
+    digital.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+    digital.set_execfile(program("pppd", "exec sleep 60"));
+    send(2, 2, create(modem()));
+    send(3, 3, create(digital));
+    send(4, 3, simple("connect"));
+    frames();
+    auto const& clients = ModemFactory::instance().clients();
+    Fd plugin = ctltest::connect_to(auth::kPort);
+    ASSERT_TRUE(pump_for([&] { return clients.size() == 1; }));
+    auth::attr r{};
+    r.length = 140, r.type = 1, r.session = -1;
+    ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 140));
+    std::string got;
+    ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty(); }));
+    EXPECT_EQ("@3 auth /", got);
+
+    // A's report on its connection, then one on a new connection.
+    auth::voacct& a = reinterpret_cast<auth::voacct&>(r);
+    r.length = 64, r.type = 4;
+    a.octetsSent[1] = 1;
+    ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 64));
+    const Fd late = ctltest::connect_to(auth::kPort);
+    a.octetsSent[1] = 2;
+    ctltest::send_all(late, std::string(reinterpret_cast<const char*>(&r), 64));
+    plugin.close();
+    const id_t pid = id_t(slot(3)->child());
+    EXPECT_EQ("", send(5, 3, simple("destroy")));
+    siginfo_t info{};
+    for (int k = 0; k < 2000 && ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0; ++k)
+        ::poll(nullptr, 0, 10);
+    ASSERT_EQ(-1, ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT)) << "reaped, its end not handled";
+    got.clear();
+    ASSERT_TRUE(pump_for([&] { return (got += frames()).find("ok #5") != std::string::npos; })) << got;
+    EXPECT_EQ("@3 acct 0:1 0:0 0:0 0:0 0:0 | @3 acct 0:2 0:0 0:0 0:0 0:0 | ok #5 @3", got);
+    EXPECT_EQ(std::string::npos, err.text().find("unknown session")) << err.text();
+    ASSERT_TRUE(pump_for([&] { return clients.size() == 1; })) << "the closed connection is let go";
+    send(6, 2, simple("destroy"));
 }
 
 using testutil::Shortage;
@@ -582,12 +651,14 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
 {
     struct Owner : ModemOwner {
         std::string log;
-        bool SendAuth(auth::attr const* r) override
+        ModemSlot const* sender = nullptr;
+        bool SendAuth(ModemSlot const* slot, auth::attr const* r) override
         {
             log += std::to_string(r->length) + "/" + std::to_string(r->type) + "/" +
-                   std::to_string(r->session) + " ";
+                   std::to_string(r->session) + (slot == sender ? " " : "(another slot's) ");
             return true;
         }
+        void ReadPendingAuth() override { log += "read "; }
         void ReleaseModemSlot(DspModemSlot*) override { log += "dsp "; }
         void ReleaseModemSlot(HdlcModemSlot*) override { log += "digital "; }
     };
@@ -601,6 +672,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
             s.reset(new HdlcModemSlot(modem(), "hdlc0", owner));
         else
             s.reset(new DspModemSlot(modem(), owner));
+        owner.sender = s.get();
         EXPECT_TRUE(s->IActivate(ip));
         EXPECT_TRUE(s->IBeforeDestroy());
         s.reset();
@@ -656,7 +728,7 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
     EXPECT_TRUE(ModemFactory::instance().slots().empty());
     auth::attr r{};
     r.length = 140, r.type = 1, r.session = 0;
-    ModemFactory::instance().OnAuth(&r);
+    ModemFactory::instance().OnAuth(nullptr, &r);
     EXPECT_NE(std::string::npos, err.text().find("receive auth request for unknown session 0"));
     EXPECT_NE(std::string::npos, err.text().find("pppd isn't terminated, killing ..."));
 }
