@@ -385,7 +385,8 @@ ModemSlot* ModemFactory::FindAuthSlot(int session, bool* several) const
     // Digital modems and DSP modems not yet allocated all use session -1. A
     // plugin's first record comes from a running PPP daemon, and from one
     // whose call has no plugin connection yet, unless its own plugin opens
-    // another: slots ranked so, the first of the best rank takes it.
+    // another: slots ranked so, the one of the best rank takes it, and two
+    // of that rank leave it to neither.
     ModemSlot* best = nullptr;
     int bestRank = 0;
     int ties = 0;
@@ -402,6 +403,6 @@ ModemSlot* ModemFactory::FindAuthSlot(int session, bool* several) const
         }
     }
     if (several)
-        *several = best && ties > 0 && best->pppd_executing();
+        *several = best && ties > 0;
     return best;
 }

@@ -59,8 +59,8 @@ public:
     // session's slots, one that runs a PPP daemon before one that does not,
     // and then one that no open connection speaks for before one spoken for;
     // the first of those in creation order. Null when the session has no
-    // slot. `several` (when given) tells whether two or more running slots
-    // were left to choose from: the record may then be either call's.
+    // slot. `several` (when given) tells whether two or more slots were
+    // left to choose from: the record may then be either call's.
     ModemSlot* FindAuthSlot(int session, bool* several = nullptr) const;
 
     std::ostream& PutHeader(std::ostream& os) const;

@@ -529,6 +529,31 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     send(9, 2, simple("destroy"));
 }
 
+// Two DSP modems not yet allocated share session -1 and neither runs a
+// daemon: a request of that session cannot be told to be either's. Once one
+// is allocated, its own number finds it alone.
+TEST_F(Modems, ARecordThatTwoIdleSlotsMatchGoesToNeither)
+{
+    Capture err(std::cerr);
+    send(2, 2, create(modem()));
+    send(3, 3, create(modem()));
+    frames();
+    auth::attr r{};
+    r.length = 140, r.type = 1, r.session = -1;
+    ModemFactory::instance().OnAuth(nullptr, &r);
+    EXPECT_EQ("", frames());
+    EXPECT_NE(std::string::npos, err.text().find("auth record for session 4294967295 matches several modem "
+                                                 "slots, dropped."))
+        << err.text();
+    send(4, 3, simple("connect")); // modem 0
+    frames();
+    r.session = 0;
+    ModemFactory::instance().OnAuth(nullptr, &r);
+    EXPECT_EQ("@3 auth /", frames());
+    send(5, 2, simple("destroy"));
+    send(6, 3, simple("destroy"));
+}
+
 // A call's plugin writes its accounting report and the call's daemon ends,
 // both before the loop turns: the turn that handles the end reads the report
 // first, and that of a connection still waiting to be accepted, so that both
