@@ -17,11 +17,13 @@ const std::size_t kReadSize = 1024;
 const short kLost = POLLERR | POLLHUP | POLLNVAL;
 } // namespace
 
-MccSlot::MccSlot(Fd const& fd)
-    : mFd(fd.dup()), mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
+MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
 {
     mEvent.Bind<MccSlot>("MccSlot::OnEvent", &MccSlot::OnEvent, this);
-    mEvent.Schedule(Fd(fd.dup()), POLLIN);
+    // The duplicates come last, so that errno still tells why one failed.
+    mFd = fd;
+    if (mFd.is_valid())
+        mEvent.Schedule(fd, POLLIN);
 }
 
 bool MccSlot::IUserData(std::vector<char> const& data)
@@ -120,7 +122,16 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
         return nullptr;
     }
-    return new MccSlot(fd);
+    auto* slot = new MccSlot(fd);
+    if (slot->holds_channel())
+        return slot;
+    // Without its own duplicates the slot would answer for a channel that
+    // goes back to the driver with the last descriptor, ours, right here.
+    const Errno error;
+    delete slot;
+    std::cerr << ext::header(this)
+              << "fail to duplicate MCC channel descriptor: " << std::strerror(error.value()) << std::endl;
+    return nullptr;
 }
 
 void MccFactory::Query(LGCP::Resources& resources)

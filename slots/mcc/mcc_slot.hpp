@@ -15,8 +15,12 @@
 class MccSlot : public Slot
 {
 public:
-    // Takes a descriptor on which the allocation succeeded.
+    // Takes a descriptor on which the allocation succeeded and keeps two
+    // duplicates of it, one for writes and one for the read event.
     explicit MccSlot(Fd const& fd);
+    // False when the process had no descriptor left for a duplicate (errno
+    // says why): such a slot holds no channel and is only fit to be deleted.
+    bool holds_channel() const { return mFd.is_valid() && mEvent.IsActive(); }
 
     bool IUserData(std::vector<char> const& data) override;
     bool IOnOutputStream() override { return true; }

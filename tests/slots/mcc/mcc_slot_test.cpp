@@ -1,12 +1,17 @@
 // MCC data channels as the controller sees them: the allocation each create
 // asks for, user data both ways through the switch, a write the channel
-// refuses, a channel the driver hangs up or fails, and the channel counts in
-// the resource report.
+// refuses, a channel the driver hangs up or fails, the channel counts in
+// the resource report, and creates at the descriptor limit.
+#include <dirent.h>
+#include <map>
 #include <poll.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <utility>
 
 #include "slots/mcc/mcc_slot.hpp"
 #include "slots/switched/trunk.hpp"
+#include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
 
 namespace
@@ -14,6 +19,7 @@ namespace
 
 using mediatest::board;
 using mediatest::mcc;
+using platform::sim::MccModel;
 
 class MccSlots : public mediatest::MediaSlots
 {
@@ -162,6 +168,87 @@ TEST_F(MccSlots, CountsInTheReport)
     EXPECT_EQ("ok #99 | query mcc 0/0/0 t38 0", query().substr(0, 30));
     for (const char* c : {"mcc pool data 32", "mcc pool bri 16", "mcc pool transparent 32"})
         board().execute(c);
+}
+
+// The process's open descriptors, each with the file it refers to.
+std::map<int, std::pair<dev_t, ino_t>> open_descriptors()
+{
+    std::map<int, std::pair<dev_t, ino_t>> out;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        const int own = ::dirfd(d);
+        while (const dirent* e = ::readdir(d)) {
+            struct stat st = {};
+            const int fd = std::atoi(e->d_name);
+            if (e->d_name[0] != '.' && fd != own && ::fstat(fd, &st) == 0)
+                out[fd] = {st.st_dev, st.st_ino};
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
+// With only `spare` descriptors left, each create is answered for what it
+// got: one that cannot open the device, or cannot keep both duplicates of
+// its channel, is refused and gives the channel back to the driver; one
+// answered success writes and reads its channel. No descriptor is left behind.
+TEST_F(MccSlots, CreatesAtTheDescriptorLimitAreAnsweredForWhatTheyGot)
+{
+    const std::string opening = "mcc: fail to open MCC device: Too many open files\n",
+                      duplicating = "mcc: fail to duplicate MCC channel descriptor: Too many open files\n";
+    const struct Case {
+        int spare;
+        const char* answer;
+        std::string log;
+    } cases[] = {
+        // The board's open takes two: the descriptor it hands out and its own end.
+        {0, "insufficientResources #1", opening},
+        {1, "insufficientResources #1", opening},
+        {2, "insufficientResources #1", duplicating},
+        {3, "insufficientResources #1", duplicating},
+        {4, "ok #1", ""},
+        {5, "ok #1", ""},
+    };
+    // The sanitizer build checks a type through a pipe the first time it
+    // meets it: every path of a working slot, and a refused create's walk
+    // down the whole factory chain, are met before any shortage.
+    {
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ("ok\n", board().execute("mcc pool data 0"));
+        ASSERT_EQ("insufficientResources #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        ASSERT_EQ("ok\n", board().execute("mcc pool data 32"));
+    }
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0A"));
+    ASSERT_EQ("@1 userData 0A", pump_until("0A"));
+    ASSERT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_destroy(); }));
+    board().service();
+    const std::size_t before = open_descriptors().size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE("spare descriptors: " + std::to_string(c.spare));
+        const bool ok = c.answer[0] == 'o';
+        std::string answer, log;
+        {
+            // No check fails in here: printing it may need a descriptor.
+            ctltest::Capture err(std::cerr);
+            testutil::Shortage shortage(c.spare);
+            answer = create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard);
+            log = err.text();
+        }
+        EXPECT_EQ(c.log, log);
+        EXPECT_EQ(c.answer, answer);
+        board().service(); // the driver sees the last close of a channel given back
+        EXPECT_EQ(ok ? 1u : 0u, mcc().allocations().size());
+        if (ok) {
+            EXPECT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({5}); }));
+            board().service();
+            EXPECT_EQ("05", written(MccModel::kFirstChannel));
+            ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0B"));
+            EXPECT_EQ("@1 userData 0B", pump_until("0B"));
+            EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+            board().service();
+        }
+        EXPECT_EQ(before, open_descriptors().size());
+    }
 }
 
 } // namespace
