@@ -54,20 +54,31 @@ void MccSlot::DoRead()
     while (mEvent.IsActive()) {
         buffer.resize(kReadSize);
         const ssize_t n = ::read(mEvent.lowlevel_fd(), buffer.data(), buffer.size());
-        if (n > 0) {
-            buffer.resize(static_cast<std::size_t>(n));
-            OnUserData(buffer);
+        if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                mReadFailed = false;
+                return;
+            }
+            // A passing fault costs this pass only; one that fails again in
+            // the next pass would fail in every pass and wake the loop at
+            // once each time: the channel is no longer watched then.
+            const Errno error;
+            std::cerr << "mcc: " << *this << ": fail to read: " << error << std::endl;
+            if (mReadFailed)
+                StopReading();
+            else
+                mReadFailed = true;
+            return;
         }
+        mReadFailed = false;
         // An empty read ends the burst: it is an empty record, or the end of
         // a channel the driver hung up, which the poll bits report with it.
         if (n == 0)
             return;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            StopReading(); // a failed read fails again at every pass
-        return;
+        buffer.resize(static_cast<std::size_t>(n));
+        OnUserData(buffer);
     }
 }
 

@@ -32,6 +32,8 @@ public:
     // Reads what the channel holds, then lets the read event go when the
     // channel hung up or failed (logged once); writes and commands go on.
     void OnEvent(int fd, short revents);
+    // A read that fails ends the pass with a line; failing again in the next
+    // pass, it lets the read event go as a hang-up does.
     void DoRead();
 
 private:
@@ -40,6 +42,7 @@ private:
     Fd mFd; // writes go here; the read event holds a duplicate
     int mChannel;
     Event mEvent;
+    bool mReadFailed = false; // the last read of the channel failed
 };
 
 class MccFactory : public SlotFactory
