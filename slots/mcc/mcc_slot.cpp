@@ -17,11 +17,13 @@ const std::size_t kReadSize = 1024;
 const short kLost = POLLERR | POLLHUP | POLLNVAL;
 } // namespace
 
-MccSlot::MccSlot(Fd const& fd)
-    : mFd(fd.dup()), mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
+MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
 {
     mEvent.Bind<MccSlot>("MccSlot::OnEvent", &MccSlot::OnEvent, this);
-    mEvent.Schedule(Fd(fd.dup()), POLLIN);
+    // The duplicates come last, so that errno still tells why one failed.
+    mFd = fd;
+    if (mFd.is_valid())
+        mEvent.Schedule(fd, POLLIN);
 }
 
 bool MccSlot::IUserData(std::vector<char> const& data)
@@ -52,20 +54,31 @@ void MccSlot::DoRead()
     while (mEvent.IsActive()) {
         buffer.resize(kReadSize);
         const ssize_t n = ::read(mEvent.lowlevel_fd(), buffer.data(), buffer.size());
-        if (n > 0) {
-            buffer.resize(static_cast<std::size_t>(n));
-            OnUserData(buffer);
+        if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                mReadFailed = false;
+                return;
+            }
+            // A passing fault costs this pass only; one that fails again in
+            // the next pass would fail in every pass and wake the loop at
+            // once each time: the channel is no longer watched then.
+            const Errno error;
+            std::cerr << "mcc: " << *this << ": fail to read: " << error << std::endl;
+            if (mReadFailed)
+                StopReading();
+            else
+                mReadFailed = true;
+            return;
         }
+        mReadFailed = false;
         // An empty read ends the burst: it is an empty record, or the end of
         // a channel the driver hung up, which the poll bits report with it.
         if (n == 0)
             return;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            StopReading(); // a failed read fails again at every pass
-        return;
+        buffer.resize(static_cast<std::size_t>(n));
+        OnUserData(buffer);
     }
 }
 
@@ -120,7 +133,16 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
         return nullptr;
     }
-    return new MccSlot(fd);
+    auto* slot = new MccSlot(fd);
+    if (slot->holds_channel())
+        return slot;
+    // Without its own duplicates the slot would answer for a channel that
+    // goes back to the driver with the last descriptor, ours, right here.
+    const Errno error;
+    delete slot;
+    std::cerr << ext::header(this)
+              << "fail to duplicate MCC channel descriptor: " << std::strerror(error.value()) << std::endl;
+    return nullptr;
 }
 
 void MccFactory::Query(LGCP::Resources& resources)

@@ -15,8 +15,12 @@
 class MccSlot : public Slot
 {
 public:
-    // Takes a descriptor on which the allocation succeeded.
+    // Takes a descriptor on which the allocation succeeded and keeps two
+    // duplicates of it, one for writes and one for the read event.
     explicit MccSlot(Fd const& fd);
+    // False when the process had no descriptor left for a duplicate (errno
+    // says why): such a slot holds no channel and is only fit to be deleted.
+    bool holds_channel() const { return mFd.is_valid() && mEvent.IsActive(); }
 
     bool IUserData(std::vector<char> const& data) override;
     bool IOnOutputStream() override { return true; }
@@ -28,6 +32,8 @@ public:
     // Reads what the channel holds, then lets the read event go when the
     // channel hung up or failed (logged once); writes and commands go on.
     void OnEvent(int fd, short revents);
+    // A read that fails ends the pass with a line; failing again in the next
+    // pass, it lets the read event go as a hang-up does.
     void DoRead();
 
 private:
@@ -36,6 +42,7 @@ private:
     Fd mFd; // writes go here; the read event holds a duplicate
     int mChannel;
     Event mEvent;
+    bool mReadFailed = false; // the last read of the channel failed
 };
 
 class MccFactory : public SlotFactory

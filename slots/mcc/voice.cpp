@@ -394,17 +394,16 @@ Slot* VoiceFactory::INewSlot(LGCP::CreateParams const& params)
     return nullptr;
 }
 
-Fd VoiceFactory::OpenChannel(bool forPlaying)
+bool VoiceFactory::OpenChannel(bool forPlaying, Fd& fd)
 {
     // A player writes to its channel, a recorder reads from it; each sets the
     // driver's threshold of its own direction.
-    Fd fd;
     if (!fd.open(platform::mcc::kPath, (forPlaying ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {
         const Errno error;
         std::cerr << ext::header(this) << "fail to open /dev/mcc/ctl device for "
                   << (forPlaying ? "writing" : "reading") << ": " << std::strerror(error.value())
                   << std::endl;
-        return Fd();
+        return false;
     }
     const std::uint32_t threshold = 5, none = 0;
     platform::mcc::Allocate allocate{platform::mcc::kTransparent, 1024, 0, forPlaying ? none : threshold,
@@ -412,43 +411,56 @@ Fd VoiceFactory::OpenChannel(bool forPlaying)
     if (platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kAllocate, &allocate) < 0) {
         const Errno error;
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(error.value()) << std::endl;
-        return Fd();
+        fd.close();
+        return false;
     }
     if (AskTimeSlot(fd) < 0) {
         std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
-        return Fd();
+        fd.close();
+        return false;
     }
-    return fd;
+    return true;
+}
+
+template <class Built> Slot* VoiceFactory::Held(Built* slot)
+{
+    if (slot->RefDeviceFd().is_valid())
+        return slot;
+    const Errno error;
+    delete slot;
+    std::cerr << ext::header(this)
+              << "fail to duplicate /dev/mcc/ctl descriptor: " << std::strerror(error.value()) << std::endl;
+    return nullptr;
 }
 
 Slot* VoiceFactory::CreatePlay(LGCP::PlayerParams const& params)
 {
-    Fd fd = OpenChannel(true);
-    if (!fd.is_valid())
+    Fd fd;
+    if (!OpenChannel(true, fd))
         return nullptr;
     Slot* slot = nullptr;
     if (params.network_isSelected()) {
         LGCP::PlayerParams_network const& n = params.get_network();
-        slot = new PlaySlotNetwork(fd, dhost2str(n.get_host()), int(n.get_id().getValue()));
+        slot = Held(new PlaySlotNetwork(fd, dhost2str(n.get_host()), int(n.get_id().getValue())));
     } else if (params.file_isSelected()) {
         LGCP::PlayerParams_file const& f = params.get_file();
         std::vector<std::string> names;
         for (auto const& name : f.get_name())
             names.push_back(name);
-        slot = new PlaySlotFile(fd, names, int(f.get_repeat().getValue()));
-    } else {
-        return nullptr;
+        slot = Held(new PlaySlotFile(fd, names, int(f.get_repeat().getValue())));
     }
-    mPlayers.push_back(slot);
+    if (slot)
+        mPlayers.push_back(slot);
     return slot;
 }
 
 Slot* VoiceFactory::CreateRecord(std::string const& address)
 {
-    Fd fd = OpenChannel(false);
-    if (!fd.is_valid())
+    Fd fd;
+    if (!OpenChannel(false, fd))
         return nullptr;
-    Slot* slot = new RecordSlot(fd, address);
-    mRecorders.push_back(slot);
+    Slot* slot = Held(new RecordSlot(fd, address));
+    if (slot)
+        mRecorders.push_back(slot);
     return slot;
 }

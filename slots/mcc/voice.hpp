@@ -26,6 +26,8 @@ class PlaySlotGeneric : public VoiceSlot
 {
 public:
     // Takes a duplicate of an allocated voice channel and asks its timeslot.
+    // When the process had no descriptor left for the duplicate (errno says
+    // why), RefDeviceFd() is invalid and the slot is only fit to be deleted.
     explicit PlaySlotGeneric(Fd const& fd);
 
     bool IBeforeDestroy() override;
@@ -102,6 +104,7 @@ private:
 class RecordSlot : public VoiceSlot
 {
 public:
+    // Takes a duplicate of an allocated voice channel, as a player does.
     RecordSlot(Fd const& fd, std::string address);
     ~RecordSlot() override;
 
@@ -110,6 +113,7 @@ public:
     bool IOnInputStream() override;
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
+    Fd const& RefDeviceFd() const { return mFd; }
     std::ostream& PutHeader(std::ostream& os) const;
     // The peer's address, as its log lines show it (the controller's text, escaped).
     void PutAddr(std::ostream& os) const { os << ext::escaped(mAddress); }
@@ -141,10 +145,14 @@ public:
 
 private:
     // An MCC channel opened, allocated for its direction and given a switch
-    // timeslot; invalid, with the failure logged, when any step fails.
-    Fd OpenChannel(bool forPlaying);
+    // timeslot, in `fd`; false, with the failure logged, when any step fails.
+    bool OpenChannel(bool forPlaying, Fd& fd);
     Slot* CreatePlay(LGCP::PlayerParams const& params);
     Slot* CreateRecord(std::string const& address);
+    // The slot built on the channel, or null, with a line, when it could not
+    // take its own descriptor of the channel: the slot goes, and the channel
+    // goes back to the driver with the factory's descriptor.
+    template <class Built> Slot* Held(Built* slot);
 
     int mCounter = 0;
     std::list<Slot*> mRecorders;

@@ -185,12 +185,28 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
         std::cerr << ext::header(this) << "add channel fail !!!" << std::endl;
         return nullptr;
     }
+    // A slot that could not take its own descriptors of the session and of
+    // the RTCP socket is refused. It has asked nothing of the tone and DSP
+    // drivers for its channel, so it goes without a word to them; the session
+    // ends with our descriptor of it, and no RTCP packet went out.
+    const auto refuse = [this](RtpSlot* slot) -> Slot* {
+        const Errno error;
+        slot->channel = -1;
+        delete slot;
+        std::cerr << ext::header(this) << "rtp do not created: can not duplicate descriptor [errno=" << error
+                  << "]" << std::endl;
+        return nullptr;
+    };
     RtpSlot* slot = new RtpSlot(info.tdm, device, params);
+    if (!slot->device_open() || !slot->deviceEvent.IsActive())
+        return refuse(slot);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = params.remote_addr;
     peer.sin_port = htons(std::uint16_t(remotePort + 1));
     slot->startRTPC(socket, peer);
+    if (!slot->rtcpSocket.is_valid())
+        return refuse(slot);
     if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
         slot->echoCancel(rtp.get_echo().get_canceller());
     return slot;

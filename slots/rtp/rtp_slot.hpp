@@ -30,10 +30,14 @@ public:
     static const char kPhone[];
     static const char kByeReason[]; // "session end"
 
-    // Keeps its own duplicate of the session's descriptor.
+    // Keeps its own duplicate of the session's descriptor, and the read event
+    // another; device_open() is false, or the event is not armed, when the
+    // process had no descriptor left for them (errno says why).
     RtpSlot(int channel, Fd const& device, rtp_connection_params const& params);
     ~RtpSlot() override;
 
+    // Keeps its own duplicate of the bound RTCP socket (none when the process
+    // had no descriptor left) and announces the stream's source description.
     void startRTPC(Fd& rtcpSocket, sockaddr_in const& peer);
     void send(RTPC::Msg const& message);
     void OnRtpEvent(int fd, short revents);

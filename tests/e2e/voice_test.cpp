@@ -5,13 +5,17 @@
 // network player whose connection fails at once, an endless list of empty
 // phrases that plays what a phrase gains, the lowest repeat count, a phrase
 // that fails at once, names refused without forging a log line, and a T.38
-// slot running a fake program under the daemon's root and reporting its end.
+// slot running a fake program under the daemon's root and reporting its end;
+// MCC creates while the daemon is at its descriptor limit.
 #include <arpa/inet.h>
 #include <climits>
+#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -378,6 +382,128 @@ TEST_F(Voice, T38ProgramRunsAndItsEndIsReported)
     EXPECT_EQ("@7 abort 768", next());
     EXPECT_EQ("--child\n--remote\n10.0.0.1/4000/5000\n--fax\n", e2e::read_file(program + ".args"));
     EXPECT_EQ("Z", e2e::read_file(program + ".stdin"));
+}
+
+// The soft descriptor limit under which a process whose descriptors are
+// `open` has exactly `spare` numbers free (a new descriptor takes the lowest
+// free number below the limit).
+rlim_t limit_with_spare(const std::set<int>& open, int spare)
+{
+    int limit = 0;
+    for (int free = 0; free < spare || open.count(limit); ++limit)
+        free += open.count(limit) ? 0 : 1;
+    return rlim_t(limit);
+}
+
+std::set<int> open_descriptors(pid_t pid)
+{
+    std::set<int> numbers;
+    if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                numbers.insert(std::atoi(e->d_name));
+        ::closedir(d);
+    }
+    return numbers;
+}
+
+// MCC data creates with fewer and fewer descriptors left to the daemon (its
+// soft limit lowered while it runs): each is answered either success, with a
+// channel that is held, reads and writes, or insufficientResources, with no
+// channel held on the board. Some of them could open the device but not keep
+// both duplicates of the channel. With the limit lifted again, creates succeed
+// and no descriptor is left behind.
+TEST_F(Voice, MccCreatesAtTheDescriptorLimit)
+{
+    const auto create = [](LGCP::Command& c) {
+        c.select_create().select_mcc().set_type(LGCP::MccType::data),
+            c.ref_create().ref_mcc().set_mode(LGCP::MccMode::standard);
+    };
+    const auto channels = [this] {
+        std::istringstream in(daemon.board("mcc"));
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+            n += line.compare(0, 8, "channel ") == 0;
+        return n;
+    };
+    const auto until = [](const std::function<bool()>& holds) {
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 20, ::poll(nullptr, 0, 20))
+            if (holds())
+                return true;
+        return false;
+    };
+    // Every path of a working slot, and a refused create's walk down the
+    // whole factory chain, first, so that nothing new is met at the limit (the
+    // sanitizer build reads a type's information through a pipe the first
+    // time it meets the type).
+    ASSERT_EQ("ok\n", daemon.board("mcc pool data 0"));
+    ASSERT_TRUE(ask(1, create));
+    ASSERT_EQ("insufficientResources #1", next());
+    ASSERT_EQ("ok\n", daemon.board("mcc pool data 32"));
+    ASSERT_TRUE(ask(1, create));
+    ASSERT_EQ("ok #1", next());
+    ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_userData(std::vector<char>{1}); }));
+    ASSERT_EQ("ok #1", next());
+    ASSERT_EQ("ok\n", daemon.board("event /dev/mcc/ctl 0A"));
+    ASSERT_EQ("@1 userData 0A", next());
+    ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_destroy(); }));
+    ASSERT_EQ("ok #1", next());
+    ASSERT_TRUE(until([&] { return channels() == 0; }));
+    const std::size_t before = open_descriptors(daemon.pid()).size();
+    rlimit saved{};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &saved));
+
+    // A board request of the test holds a descriptor of the daemon until the
+    // daemon sees it closed, which may be a little later than the count is
+    // taken: the daemon may then have one descriptor more to spare than
+    // meant, so the counts cover each case twice.
+    std::string answers;
+    for (int spare = 0; spare <= 7; ++spare) {
+        SCOPED_TRACE("limit meant to leave " + std::to_string(spare) + " descriptors");
+        rlimit low = saved;
+        low.rlim_cur = limit_with_spare(open_descriptors(daemon.pid()), spare);
+        ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr));
+        const bool sent = ask(1, create);
+        const std::string answer = next();
+        // Nothing that needs a descriptor of the daemon until the limit is back.
+        const bool ok = answer == "ok #1";
+        std::string written = "(none)";
+        if (ok && ask(1, [spare](LGCP::Command& c) { c.select_userData(std::vector<char>{char(spare)}); }))
+            written = next();
+        ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, &saved, nullptr));
+        ASSERT_TRUE(sent);
+        answers += answer + "; ";
+        if (!ok) {
+            EXPECT_EQ("insufficientResources #1", answer);
+            EXPECT_EQ(0, channels()) << "a refused create holds a channel";
+            continue;
+        }
+        EXPECT_EQ("ok #1", written);
+        EXPECT_EQ(1, channels()) << "a create answered success holds no channel";
+        EXPECT_EQ("0" + std::to_string(spare) + "\nok\n", daemon.board("mcc written 4096"));
+        // A channel that reads no more would leave the rest waiting in vain.
+        ASSERT_EQ("ok\n", daemon.board("event /dev/mcc/ctl 0B"));
+        ASSERT_EQ("@1 userData 0B", next());
+        ASSERT_TRUE(ask(1, [](LGCP::Command& c) { c.select_destroy(); }));
+        EXPECT_EQ("ok #1", next());
+        EXPECT_TRUE(until([&] { return channels() == 0; }));
+    }
+    EXPECT_NE(std::string::npos, answers.find("ok #1")) << answers;
+    EXPECT_TRUE(daemon.wait_err("mcc: fail to open MCC device: Too many open files\n")) << answers;
+    EXPECT_TRUE(daemon.wait_err("mcc: fail to duplicate MCC channel descriptor: Too many open files\n"))
+        << answers;
+
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ASSERT_TRUE(ask(slot, create));
+        EXPECT_EQ("ok #1", next());
+    }
+    EXPECT_EQ(3, channels());
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ASSERT_TRUE(ask(slot, [](LGCP::Command& c) { c.select_destroy(); }));
+        EXPECT_EQ("ok #1", next());
+    }
+    EXPECT_TRUE(until([&] { return channels() == 0 && open_descriptors(daemon.pid()).size() == before; }))
+        << open_descriptors(daemon.pid()).size() << " descriptors, " << before << " before";
 }
 
 } // namespace

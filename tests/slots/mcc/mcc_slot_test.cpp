@@ -1,12 +1,18 @@
 // MCC data channels as the controller sees them: the allocation each create
 // asks for, user data both ways through the switch, a write the channel
-// refuses, a channel the driver hangs up or fails, and the channel counts in
-// the resource report.
+// refuses, a channel the driver hangs up or fails, the channel counts in
+// the resource report, creates at the descriptor limit and reads that fail.
+#include <dirent.h>
+#include <map>
 #include <poll.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 #include "slots/mcc/mcc_slot.hpp"
 #include "slots/switched/trunk.hpp"
+#include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
 
 namespace
@@ -14,6 +20,7 @@ namespace
 
 using mediatest::board;
 using mediatest::mcc;
+using platform::sim::MccModel;
 
 class MccSlots : public mediatest::MediaSlots
 {
@@ -162,6 +169,162 @@ TEST_F(MccSlots, CountsInTheReport)
     EXPECT_EQ("ok #99 | query mcc 0/0/0 t38 0", query().substr(0, 30));
     for (const char* c : {"mcc pool data 32", "mcc pool bri 16", "mcc pool transparent 32"})
         board().execute(c);
+}
+
+// The process's open descriptors, each with the file it refers to.
+std::map<int, std::pair<dev_t, ino_t>> open_descriptors()
+{
+    std::map<int, std::pair<dev_t, ino_t>> out;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        const int own = ::dirfd(d);
+        while (const dirent* e = ::readdir(d)) {
+            struct stat st = {};
+            const int fd = std::atoi(e->d_name);
+            if (e->d_name[0] != '.' && fd != own && ::fstat(fd, &st) == 0)
+                out[fd] = {st.st_dev, st.st_ino};
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
+// With only `spare` descriptors left, each create is answered for what it
+// got: one that cannot open the device, or cannot keep both duplicates of
+// its channel, is refused and gives the channel back to the driver; one
+// answered success writes and reads its channel. No descriptor is left behind.
+TEST_F(MccSlots, CreatesAtTheDescriptorLimitAreAnsweredForWhatTheyGot)
+{
+    const std::string opening = "mcc: fail to open MCC device: Too many open files\n",
+                      duplicating = "mcc: fail to duplicate MCC channel descriptor: Too many open files\n";
+    const struct Case {
+        int spare;
+        const char* answer;
+        std::string log;
+    } cases[] = {
+        // The board's open takes two: the descriptor it hands out and its own end.
+        {0, "insufficientResources #1", opening},
+        {1, "insufficientResources #1", opening},
+        {2, "insufficientResources #1", duplicating},
+        {3, "insufficientResources #1", duplicating},
+        {4, "ok #1", ""},
+        {5, "ok #1", ""},
+    };
+    // The sanitizer build checks a type through a pipe the first time it
+    // meets it: every path of a working slot, and a refused create's walk
+    // down the whole factory chain, are met before any shortage.
+    {
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ("ok\n", board().execute("mcc pool data 0"));
+        ASSERT_EQ("insufficientResources #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        ASSERT_EQ("ok\n", board().execute("mcc pool data 32"));
+    }
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0A"));
+    ASSERT_EQ("@1 userData 0A", pump_until("0A"));
+    ASSERT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_destroy(); }));
+    board().service();
+    const std::size_t before = open_descriptors().size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE("spare descriptors: " + std::to_string(c.spare));
+        const bool ok = c.answer[0] == 'o';
+        std::string answer, log;
+        {
+            // No check fails in here: printing it may need a descriptor.
+            ctltest::Capture err(std::cerr);
+            testutil::Shortage shortage(c.spare);
+            answer = create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard);
+            log = err.text();
+        }
+        EXPECT_EQ(c.log, log);
+        EXPECT_EQ(c.answer, answer);
+        board().service(); // the driver sees the last close of a channel given back
+        EXPECT_EQ(ok ? 1u : 0u, mcc().allocations().size());
+        if (ok) {
+            EXPECT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({5}); }));
+            board().service();
+            EXPECT_EQ("05", written(MccModel::kFirstChannel));
+            ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0B"));
+            EXPECT_EQ("@1 userData 0B", pump_until("0B"));
+            EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+            board().service();
+        }
+        EXPECT_EQ(before, open_descriptors().size());
+    }
+}
+
+// A read that fails costs its pass only, with a line; failing again in the
+// next pass, it lets the channel's watch go. A good read between two failures
+// makes the second one a first one again. The channel's descriptors are made
+// to fail by putting a folder in their place.
+TEST_F(MccSlots, AReadThatFailsInTwoPassesInARowLetsTheChannelGo)
+{
+    run_for(1); // the loop's own descriptors are made at its first turn
+    const auto before = open_descriptors();
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    run_for(1); // the loop takes up the new event at its next turn
+    MccSlot* slot = dynamic_cast<MccSlot*>(Slots::instance().GetLive().back());
+    ASSERT_NE(nullptr, slot);
+    // The slot's own descriptors: the new ones that share one socket (the
+    // board's end of the channel is another).
+    std::map<std::pair<dev_t, ino_t>, std::vector<int>> fresh;
+    for (auto& d : open_descriptors())
+        if (!before.count(d.first))
+            fresh[d.second].push_back(d.first);
+    std::vector<int> channel;
+    for (auto& f : fresh)
+        if (f.second.size() == 2)
+            channel = f.second;
+    ASSERT_EQ(2u, channel.size());
+    const int folder = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const std::vector<int> saved = {::fcntl(channel[0], F_DUPFD_CLOEXEC, 0),
+                                    ::fcntl(channel[1], F_DUPFD_CLOEXEC, 0)};
+    // Only a number that still holds what is to be replaced changes: one the
+    // slot has closed meanwhile stays closed.
+    const auto failing = [&](bool on) {
+        const auto now = open_descriptors();
+        const auto replaced = now.at(on ? saved[0] : folder);
+        for (std::size_t i = 0; i < channel.size(); ++i) {
+            if (now.count(channel[i]) && now.at(channel[i]) == replaced) {
+                ASSERT_EQ(channel[i], ::dup3(on ? folder : saved[i], channel[i], O_CLOEXEC));
+            }
+        }
+    };
+    const auto watched = [] {
+        std::ostringstream dump;
+        multiplexer.dump(dump);
+        return dump.str().find("MccSlot::OnEvent") != std::string::npos;
+    };
+    const std::string failed = "mcc: 01:MCC: fail to read: Is a directory\n";
+
+    ctltest::Capture err(std::cerr);
+    failing(true);
+    slot->OnEvent(-1, POLLIN);
+    EXPECT_EQ(failed, err.text());
+    EXPECT_TRUE(watched());
+    failing(false);
+    ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0A"));
+    slot->OnEvent(-1, POLLIN);
+    EXPECT_EQ("@1 userData 0A", frames());
+    failing(true);
+    slot->OnEvent(-1, POLLIN);
+    EXPECT_EQ(failed + failed, err.text()) << "the good read made this failure a first one";
+    EXPECT_TRUE(watched());
+    // The loop's next pass finds the channel failing again.
+    run_for(1);
+    EXPECT_EQ(failed + failed + failed + "mcc: 01:MCC: channel error, reading stopped\n", err.text());
+    EXPECT_FALSE(watched());
+    failing(false);
+    // Writes and the destroy go on as before.
+    EXPECT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({7}); }));
+    board().service();
+    EXPECT_EQ("07", written(MccModel::kFirstChannel));
+    EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+    for (int fd : saved)
+        ::close(fd);
+    ::close(folder);
+    board().service();
+    EXPECT_EQ(before.size(), open_descriptors().size());
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // Players and recorders on voice channels: phrase files played in order and
 // repeated, unsafe or missing names, a network player and a recorder against
-// loopback TCP peers, and the ends each reports.
+// loopback TCP peers, the ends each reports, and creates at the descriptor
+// limit.
 #include <climits>
 #include <sstream>
 
 #include "runtime/multiplexer.hpp"
 #include "slots/mcc/voice.hpp"
 #include "slots/switched/trunk.hpp"
+#include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
 
 namespace
@@ -284,6 +286,76 @@ TEST_F(VoiceSlots, RecorderCopiesItsChannelAndReportsEachEnd)
     command(5, 8, [](LGCP::Command& c) { c.select_disconnect(); });
     EXPECT_EQ("ok #9", connect(2, 5, 9));
     EXPECT_EQ("@5 stopRecording connectionFail", pump_until("connectionFail"));
+}
+
+// With only `spare` descriptors left, a player or a recorder that cannot
+// open the device, or cannot keep its own descriptor of the channel, is
+// refused and gives the channel back to the driver; a player that got it
+// plays. No descriptor is left behind.
+TEST_F(VoiceSlots, CreatesAtTheDescriptorLimitAreAnsweredForWhatTheyGot)
+{
+    const std::string refused = "insufficientResources #1",
+                      duplicating =
+                          "voice/mcc[0]: fail to duplicate /dev/mcc/ctl descriptor: Too many open files\n";
+    int port = 0;
+    Fd listener = ctltest::listener(port);
+    const struct Case {
+        const char* what;
+        int spare; // the board's open takes two: the descriptor it hands out and its own end
+        std::string answer, log;
+    } cases[] = {
+        {"player", 1, refused,
+         "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Too many open files\n"},
+        {"player", 2, refused, duplicating},
+        {"player", 3, "ok #1", ""},
+        {"recorder", 1, refused,
+         "voice/mcc[0]: fail to open /dev/mcc/ctl device for reading: Too many open files\n"},
+        {"recorder", 2, refused, duplicating},
+    };
+    // The sanitizer build checks a type through a pipe the first time it
+    // meets it: refused creates walk down the whole factory chain, a recorder
+    // comes and goes and a player plays before any shortage.
+    {
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ("ok\n", board().execute("mcc pool transparent 0"));
+        ASSERT_EQ(refused, create_file_player({"b"}, 1));
+        ASSERT_EQ(refused, create_network(3, port, 0, true));
+        ASSERT_EQ("ok\n", board().execute("mcc pool transparent 32"));
+    }
+    ASSERT_EQ("ok #1 | @3 receiver 4096", create_network(3, port, 0, true));
+    command(3, 5, [](LGCP::Command& c) { c.select_destroy(); });
+    board().service();
+    ASSERT_EQ("ok #1", create_file_player({"b"}, 1));
+    ASSERT_EQ("@3 transmitter 4096 | ok #4", connect(3, 2, 4));
+    ASSERT_EQ("@3 transmitter off | @3 abort 0", pump_until("abort 0"));
+    ASSERT_EQ("03", written(4096));
+    command(3, 5, [](LGCP::Command& c) { c.select_destroy(); });
+    board().service();
+    const std::size_t before = testutil::list_dir("/proc/self/fd").size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what + std::string(", spare descriptors: ") + std::to_string(c.spare));
+        const bool player = c.what[0] == 'p';
+        std::string answer, log;
+        {
+            // No check fails in here: printing it may need a descriptor.
+            ctltest::Capture err(std::cerr);
+            testutil::Shortage shortage(c.spare);
+            answer = player ? create_file_player({"a"}, 1) : create_network(3, port, 0, true);
+            log = err.text();
+        }
+        EXPECT_EQ(c.log, log);
+        EXPECT_EQ(c.answer, answer);
+        board().service(); // the driver sees the last close of a channel given back
+        EXPECT_EQ(answer == refused ? 0u : 1u, mcc().allocations().size());
+        if (answer == "ok #1") {
+            EXPECT_EQ("@3 transmitter 4096 | ok #4", connect(3, 2, 4));
+            EXPECT_EQ("@3 transmitter off | @3 abort 0", pump_until("abort 0"));
+            EXPECT_EQ("01 02", written(4096));
+        }
+        command(3, 5, [](LGCP::Command& m) { m.select_destroy(); });
+        board().service();
+        EXPECT_EQ(before, testutil::list_dir("/proc/self/fd").size());
+    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // RTP streams over the simulated RTP, voice, tone and DSP drivers: the
 // session record the factory builds, refusals, RTCP on the loopback, codec
 // restarts, driver events, a session hung up or failing its reads, the codec
-// capacities and the error texts.
+// capacities, the error texts, and creates at the descriptor limit.
 #include "slots/rtp/rtp_factory.hpp"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include "platform/sim/voice_model.hpp"
 #include "slots/rtp/rtp_slot.hpp"
 #include "tests/hardware/media_rig.hpp"
+#include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
 #include "tests/slots/signal_spy.hpp"
 #include "tests/slots/udp_peer.hpp"
@@ -458,6 +459,62 @@ TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
         stream.reset();
         board().service();
         EXPECT_EQ(Lines{}, journal());
+    }
+}
+
+// With only `spare` descriptors left, a stream that cannot get every
+// descriptor it needs (its RTCP socket, the session, the slot's and its read
+// event's duplicates of the session, the slot's duplicate of the RTCP socket)
+// is refused, and the session ends with the factory's descriptor; one that
+// got them all announces itself to its peer. No descriptor is left behind.
+TEST_F(RtpTest, CreatesAtTheDescriptorLimitAreRefusedForWhatTheyMissed)
+{
+    const std::string opening = "device \"/dev/rtp\" open fail: Too many open files",
+                      duplicating =
+                          "rtp do not created: can not duplicate descriptor [errno=Too many open files]";
+    const struct Case {
+        int spare;
+        std::string line; // after the factory's header; "" for a stream built
+    } cases[] = {
+        {0, "rtp do not created: can not create socket [errno=Too many open files]"},
+        // The board's open takes two: the descriptor it hands out and its own end.
+        {1, opening},
+        {2, opening},
+        {3, duplicating},
+        {4, duplicating},
+        {5, duplicating},
+        {6, ""},
+    };
+    {
+        // The sanitizer build checks a type through a pipe the first time it
+        // meets it: a stream is built and destroyed before any shortage.
+        Peer peer;
+        RtpSlot* slot = build(create(peer));
+        ASSERT_NE(nullptr, slot) << log;
+        destroy(slot);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE("spare descriptors: " + std::to_string(c.spare));
+        Peer peer;
+        const LGCP::CreateParams p = create(peer);
+        const std::size_t before = testutil::list_dir("/proc/self/fd").size();
+        RtpSlot* slot = nullptr;
+        {
+            testutil::Shortage shortage(c.spare);
+            slot = build(p);
+        }
+        if (c.line.empty()) {
+            EXPECT_NE(nullptr, slot) << log;
+            EXPECT_NE("nothing", peer.receive()) << "the stream's source description";
+        } else {
+            EXPECT_EQ(nullptr, slot);
+            EXPECT_NE(std::string::npos, log.find("rtp[0,0,0,0]: " + c.line + "\n")) << log;
+        }
+        if (slot)
+            destroy(slot);
+        board().service();
+        EXPECT_EQ(0u, board().open_count(kRtp));
+        EXPECT_EQ(before, testutil::list_dir("/proc/self/fd").size());
     }
 }
 
