@@ -7,6 +7,7 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 #include "asn1/asn1.hpp"
 #include "hardware/dev_names.hpp"
@@ -188,14 +189,20 @@ bool RtpSlot::restart()
     rtp::rtp_channel_info info{channel, -1, -1, 0};
     const char* failed = nullptr;
     Fd fresh = OpenSession(params, info, failed);
-    if (failed) {
+    if (!failed) {
+        device = std::move(fresh);
+        // A session whose events cannot be watched (no descriptor left for
+        // the event's duplicate) would be deaf: it fails the restart.
+        deviceEvent.Schedule(device, POLLIN);
+        if (!deviceEvent.IsActive())
+            device.close();
+    }
+    if (!device.is_valid()) {
         // No session has the input or the event now.
         inputStarted = false;
         pdEnabled = false;
         return false;
     }
-    device = fresh;
-    deviceEvent.Schedule(device, POLLIN);
     // A request the new session refuses leaves the flag off; the restart stands.
     if (inputStarted)
         inputStarted = !transmissionDependOnSQU && startInput();

@@ -249,6 +249,46 @@ TEST_F(RtpTest, CodecChangesRestartOntoAFreshSession)
     destroy(slot);
 }
 
+// A codec restart at the descriptor limit either gets a session whose events
+// are heard or fails as a restart does: never a session nobody watches. The
+// first pass, with descriptors to spare, also lets the sanitizer build meet
+// its types before the shortage.
+TEST_F(RtpTest, ARestartAtTheDescriptorLimitIsHeardOrFails)
+{
+    int failed = 0;
+    for (int spare : {64, 0, 1, 2}) {
+        SCOPED_TRACE("spare descriptors: " + std::to_string(spare));
+        Peer peer;
+        RtpSlot* slot = build(create(peer, TERM::Payload::ptG729));
+        ASSERT_NE(nullptr, slot) << log;
+        peer.receive();
+        spy.signals.clear();
+        LGCP::IoctlParams c;
+        c.select_encoder_mode() = LGCP::CodecMode::alaw;
+        bool restarted = false;
+        {
+            Capture clog(std::clog), cerr(std::cerr);
+            testutil::Shortage shortage(spare);
+            restarted = slot->Ioctl(c);
+        }
+        board().service();
+        if (restarted) {
+            EXPECT_EQ("ok\n", board().execute("rtp event 1024 1 1 100"));
+            run_for(1);
+            EXPECT_EQ(Lines{"rtp : pd : { value 1, timeout 100 }"}, spy.signals)
+                << "the new session is heard";
+        } else {
+            ++failed;
+            EXPECT_FALSE(slot->device_open());
+            EXPECT_EQ(-1, slot->get_channel());
+        }
+        destroy(slot);
+        board().service();
+        EXPECT_EQ(0u, board().open_count(kRtp));
+    }
+    EXPECT_LE(1, failed) << "no pass ran short of descriptors";
+}
+
 // The new session refuses the input and the event once: the restart stands,
 // the refusal is logged as a pd-enable's, and the slot no longer asks for them.
 TEST_F(RtpTest, WhatARestartedSessionRefusedIsNotAskedAgain)
