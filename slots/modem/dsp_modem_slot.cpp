@@ -7,6 +7,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
@@ -109,7 +110,9 @@ void DspModemSlot::InitModem()
     }
     mChannel = channel;
     mModem = modem;
-    mControl = Fd(local.dup());
+    // The slot keeps the descriptor that holds the modem (no duplicate: one
+    // that failed would give the modem back while the slot uses it).
+    mControl = std::move(local);
     AnnounceStreams();
 
     mctl::ModemCommand call{modem, -1};
