@@ -230,6 +230,31 @@ TEST_F(Modems, DspModemSetUpPerKindOfCall)
     EXPECT_NE(std::string::npos, err.text().find("set dmp parameter index=3 value=7 failed : "));
 }
 
+// Joined while the daemon is short of descriptors, a DSP modem slot that got
+// its modem keeps it for the whole call: the descriptor that holds it is the
+// slot's own, not a duplicate that could fail and give the modem back. The
+// first pass, with descriptors to spare, lets the sanitizer build meet its
+// types before the shortage.
+TEST_F(Modems, AModemAllocatedAtTheDescriptorLimitIsKept)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams fax = modem();
+    fax.set_fax(), fax.set_originate(); // no child
+    for (int spare : {64, 2, 3}) {
+        SCOPED_TRACE("spare descriptors: " + std::to_string(spare));
+        EXPECT_EQ("ok #2 @2", send(2, 2, create(fax)));
+        std::string answer;
+        {
+            testutil::Shortage shortage(spare);
+            answer = send(3, 2, simple("connect"));
+        }
+        EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", answer);
+        EXPECT_EQ(1u, board().open_count("/dev/mctl")) << "the modem is held";
+        EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+        EXPECT_EQ(0u, board().open_count("/dev/mctl"));
+    }
+}
+
 // The receiver's file at 09:05:07 by the files already there: its own name
 // when free, else the first free "-N" before ".g3".
 TEST_F(Modems, FaxReceiverFileSkipsFilesThatExist)
