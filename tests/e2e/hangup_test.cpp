@@ -54,6 +54,18 @@ protected:
         }
         return out;
     }
+    // Creates a stream towards `peer` on `slot`: its timeslot, "" when it
+    // was not made.
+    std::string stream(int slot, slotstest::UdpPeer& peer)
+    {
+        const Lines got = ask(
+            slot, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
+        const std::string active = "pdu signal : receiver : active : ";
+        const std::size_t at = got.size() == 3 ? got[2].find(active) : std::string::npos;
+        return at == std::string::npos
+                   ? ""
+                   : got[2].substr(at + active.size(), got[2].find(" }", at) - at - active.size());
+    }
     // "ok" when the command's one answer is its success, else what came.
     std::string outcome(int slot, const std::function<void(LGCP::Command&)>& fill)
     {
@@ -183,16 +195,7 @@ TEST_F(Hangup, AChannelTheDriverGaveUpOnIsReadToItsEndAndLetGo)
 TEST_F(Hangup, TheNextRequestOpensTheDeviceAfreshForEverySlot)
 {
     slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
-    // The stream's timeslot, "" when it was not made.
-    const auto create = [&](int slot) {
-        const Lines got = ask(
-            slot, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
-        const std::string active = "pdu signal : receiver : active : ";
-        const std::size_t at = got.size() == 3 ? got[2].find(active) : std::string::npos;
-        return at == std::string::npos
-                   ? ""
-                   : got[2].substr(at + active.size(), got[2].find(" }", at) - at - active.size());
-    };
+    const auto create = [&](int slot) { return stream(slot, peer); };
     struct Case {
         const char* device;
         void (*enable)(LGCP::Command&);
@@ -296,16 +299,7 @@ TEST_F(Hangup, WhatTheDevicesHeldForAStreamIsUnknownAfterTheHangupNotOff)
          {"disable ts=T -> 0", "iva-off ts=T -> 0", "reject-off ts=T -> 0", off},
          destroyDsp},
     };
-    // The stream's timeslot, "" when it was not made.
-    const auto create = [&](int slot) {
-        const Lines got = ask(
-            slot, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); }, 3);
-        const std::string active = "pdu signal : receiver : active : ";
-        const std::size_t at = got.size() == 3 ? got[2].find(active) : std::string::npos;
-        return at == std::string::npos
-                   ? ""
-                   : got[2].substr(at + active.size(), got[2].find(" }", at) - at - active.size());
-    };
+    const auto create = [&](int slot) { return stream(slot, peer); };
     const auto asked = [&](int slot, Fill fill) {
         return outcome(slot, [fill](LGCP::Command& c) { fill(c.select_ioctl()); });
     };
