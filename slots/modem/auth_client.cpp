@@ -32,13 +32,12 @@ bool AuthClient::Activate()
 void AuthClient::OnSocketEvent(int, short revents)
 {
     Guard guard(this);
-    if (revents & (POLLERR | POLLHUP)) {
+    // What the plugin wrote before its connection ended or failed (the last
+    // accounting of a call that hangs up) is read before the end is taken.
+    if (revents & (POLLIN | POLLERR | POLLHUP))
+        read_records();
+    if ((revents & (POLLERR | POLLHUP)) && mConnection.is_valid())
         OnDisconnect();
-        return;
-    }
-    if (!(revents & POLLIN))
-        return;
-    read_records();
 }
 
 void AuthClient::ReadPending()

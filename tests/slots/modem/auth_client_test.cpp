@@ -1,8 +1,8 @@
 // The local authentication link's connection: records reassembled from any
 // split of the byte stream, the length word's bounds, the session of the last
 // record long enough to hold one (none before the first), a write that would
-// block, and a close during a record's handling reported only when the
-// handling has returned.
+// block, a record read before the end it came with, and a close during a
+// record's handling reported only when the handling has returned.
 #include "slots/modem/auth_client.hpp"
 #include "tests/control/fixture.hpp"
 
@@ -69,6 +69,20 @@ TEST(AuthClient, RecordsAreReassembledAndBoundedByTheirLengthWord)
         EXPECT_EQ(-1, f.client.GetSessionId());
         EXPECT_EQ(c.log, f.feed(c.pieces));
         EXPECT_TRUE(!f.owner.from || f.owner.from == &f.client) << "the record's client";
+    }
+}
+
+// A record the plugin wrote before its connection ended or failed is read
+// before the end is taken, whatever the poll bits say of the end.
+TEST(AuthClient, TheLastRecordBeforeTheEndIsRead)
+{
+    for (int revents : {POLLIN | POLLHUP, POLLHUP, POLLERR, POLLIN | POLLERR | POLLHUP}) {
+        SCOPED_TRACE(revents);
+        Fixture f;
+        ctltest::send_all(f.pair.b, record(64, 2));
+        f.pair.b.close();
+        f.client.OnSocketEvent(0, static_cast<short>(revents));
+        EXPECT_EQ("record 64/2;disconnected;", f.owner.log);
     }
 }
 
