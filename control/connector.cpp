@@ -149,6 +149,15 @@ void ConnectorNet::TryConnect()
         TakeOver();
     } else if (error == EINPROGRESS) {
         mConnectEvent.Schedule(mSocket, POLLOUT);
+        if (!mConnectEvent.IsActive()) {
+            // The watch polls a duplicate of the socket, which a full table
+            // refuses: unwatched, the attempt would never be heard of again,
+            // so it fails as a refused one does.
+            const Errno e;
+            std::cerr << "can't connect to " << PeerText() << " : " << e << std::endl;
+            mSocket.close();
+            RetryLater(refused_retry_ms);
+        }
     } else {
         std::cerr << "can't connect to " << PeerText() << " : " << Errno(error) << std::endl;
         RetryLater(refused_retry_ms);

@@ -8,6 +8,7 @@
 
 #include "tests/control/fixture.hpp"
 #include "tests/runtime/loop_fixture.hpp"
+#include "tests/runtime/test_util.hpp"
 
 namespace
 {
@@ -105,6 +106,32 @@ TEST_F(ConnectorTest, RetriesOnTheScheduleOfEachFailureKind)
         EXPECT_EQ(got, c.expected) << c.rest;
         EXPECT_EQ(consumer.log, c.consumer) << c.rest;
         EXPECT_EQ(err.text().substr(0, err.text().find('\n') + 1), c.first_error) << c.rest;
+        link.Deactivate();
+    }
+}
+
+// The attempt's watch gets no descriptor: the attempt fails as a refused one
+// does and is made again, never left pending unheard. The first pass, with
+// descriptors to spare, lets the sanitizer build meet its types first.
+TEST_F(ConnectorTest, AnAttemptThatCannotBeWatchedIsMadeAgain)
+{
+    for (int spare : {64, 1}) {
+        SCOPED_TRACE(spare);
+        Capture out(std::cout), err(std::cerr), log(std::clog);
+        ScriptOps ops({}, pollhup);
+        ctltest::Consumer consumer;
+        Control::ConnectorNet link("127.0.0.1", 7);
+        link.SetOps(&ops);
+        link.Bind(&consumer);
+        {
+            testutil::Shortage shortage(spare);
+            ASSERT_TRUE(link.Activate());
+        }
+        const bool watched = spare > 1;
+        EXPECT_EQ(watched, link.IsAttemptPending());
+        EXPECT_EQ(watched ? "" : "can't connect to 127.0.0.1:7 : Too many open files\n", err.text());
+        run_for(1000);
+        EXPECT_EQ(2u, ops.attempts.size()) << "the next attempt";
         link.Deactivate();
     }
 }
