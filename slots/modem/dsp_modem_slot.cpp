@@ -129,10 +129,8 @@ void DspModemSlot::InitModem()
         pppd_exec(device, originate ? "/usr/local/etc/ppp/coptions" : "/usr/local/etc/ppp/aoptions");
         return;
     }
-    if (mParams.execargs_isPresent()) {
-        local.close();
+    if (mParams.execargs_isPresent())
         return RunFaxSender();
-    }
     if (mParams.originate_isPresent()) {
         if (board().ioctl(fd, mctl::kFaxOriginate, &call) == -1) {
             const Errno e;
@@ -141,7 +139,6 @@ void DspModemSlot::InitModem()
         }
         return;
     }
-    local.close();
     RunFaxReceiver();
 }
 

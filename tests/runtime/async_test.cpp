@@ -1,6 +1,7 @@
 #include "runtime/async.hpp"
 
 #include <cerrno>
+#include <utility>
 
 #include "tests/runtime/loop_fixture.hpp"
 
@@ -59,11 +60,10 @@ struct Probe {
         StopLoop();
     }
     // The callback type hands the descriptor over by value.
-    // NOLINTNEXTLINE(performance-unnecessary-value-param)
     void OnConnect(ConnectStatus::Type status, Fd result)
     {
         connects.push_back(status);
-        fd = result;
+        fd = std::move(result);
         StopLoop();
     }
 };
