@@ -199,6 +199,15 @@ protected:
                 return true;
         return false;
     }
+    // True once the daemon has logged that it accepted the connection `fd`.
+    bool accepted(int fd)
+    {
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        return ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
+               daemon.wait_err(
+                   "incoming auth connection from 127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "\n");
+    }
     // Lines of the daemon's error output so far that hold `text`.
     int lines(const std::string& text)
     {
@@ -357,12 +366,7 @@ TEST_F(Modems, ASilentConnectionTakesNoDigitalCallsRecords)
         }
     } const silent;
     ASSERT_GE(silent.fd, 0);
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    ASSERT_EQ(0, ::getsockname(silent.fd, reinterpret_cast<sockaddr*>(&local), &size));
-    ASSERT_TRUE(daemon.wait_err(
-        "incoming auth connection from 127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "\n"))
-        << daemon.err();
+    ASSERT_TRUE(accepted(silent.fd)) << daemon.err();
 
     send(1, 1, create_trunk());
     EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
@@ -615,12 +619,7 @@ TEST_F(Modems, AConnectionWithAShortRecordTakesNothing)
     for (auto& c : shorts) {
         c.fd = support::connect_loopback(52000);
         ASSERT_GE(c.fd, 0);
-        sockaddr_in local{};
-        socklen_t size = sizeof local;
-        ASSERT_EQ(0, ::getsockname(c.fd, reinterpret_cast<sockaddr*>(&local), &size));
-        ASSERT_TRUE(daemon.wait_err(
-            "incoming auth connection from 127.0.0.1:" + std::to_string(ntohs(local.sin_port)) + "\n"))
-            << daemon.err();
+        ASSERT_TRUE(accepted(c.fd)) << daemon.err();
     }
     send(1, 1, create_trunk());
     EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
