@@ -13,7 +13,6 @@
 // reported to the factory (which deletes the client) only when the outermost
 // guarded call has returned.
 #include <cstdint>
-#include <optional>
 
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
@@ -122,11 +121,7 @@ public:
     bool IsOpen() const { return mConnection.is_valid(); }
     // The session of the last complete record long enough to hold one; -1
     // until one arrives.
-    int GetSessionId() const { return mSession.value_or(-1); }
-    // True once such a record has come and the last one's session is
-    // `session`: a connection that has sent none yet is of no session, so it
-    // never matches -1, the session of the digital modems' records.
-    bool HasSession(int session) const { return mSession == session; }
+    int GetSessionId() const { return mSession; }
 
     int mRecursionLevel = 0;
 
@@ -144,6 +139,6 @@ private:
     std::uint32_t mReadPos = 0;
     std::uint32_t mReadEnd = 4;
     AuthOwner& mOwner;
-    std::optional<int> mSession; // none until a complete record with a session arrives
-    int mDupError = 0;           // why the connection could not be duplicated, 0 if it was
+    int mSession = -1; // of the last complete record with a session word
+    int mDupError = 0; // why the connection could not be duplicated, 0 if it was
 };
