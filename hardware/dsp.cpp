@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <poll.h>
 #include <unistd.h>
 
 #include "hardware/dev_names.hpp"
@@ -32,6 +33,13 @@ template <class T> void put(dsp::Configure& c, unsigned offset, T value)
 void pieces(std::ostream& os, const dsp::DspEvent& e)
 {
     os << " timeslot=" << e.timeslot << " id=" << e.id << " type=" << e.type;
+}
+
+// The driver has given the descriptor up (its end closed, or an error).
+bool hungUp(int fd)
+{
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 } // namespace
 
@@ -70,6 +78,7 @@ void DSProcReceiverService::init()
         return;
     }
     mReadFailed = false;
+    ++mOpens;
     mEvent.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
     mEvent.Schedule(fd, POLLIN);
 }
@@ -100,10 +109,28 @@ void DSProcReceiverService::let_go()
         Containers::offset(&node, &DSProcReceiver::mListNode)->forget_driver();
 }
 
+template <class Arg> int DSProcReceiverService::request(unsigned long code, Arg arg)
+{
+    const int result = board().ioctl(mEvent.lowlevel_fd(), code, arg);
+    // A hang-up of this loop turn whose event has not been handled yet: the
+    // request never reached the driver, which has dropped what the
+    // descriptor asked for anyway.
+    if (result != -1 || !hungUp(mEvent.lowlevel_fd()))
+        return result;
+    const int error = errno;
+    std::cerr << "dsproc device error, events disabled" << std::endl;
+    let_go();
+    if (!opened()) {
+        errno = error;
+        return -1;
+    }
+    return board().ioctl(mEvent.lowlevel_fd(), code, arg);
+}
+
 bool DSProcReceiverService::configure(const dsp::Configure& record)
 {
     dsp::Configure c = record;
-    return board().ioctl(mEvent.lowlevel_fd(), dsp::kConfigure, &c) != -1;
+    return request(dsp::kConfigure, &c) != -1;
 }
 
 std::uint32_t DSProcReceiverService::next_id()
@@ -130,7 +157,7 @@ bool DSProcReceiverService::configureVAD(unsigned ts, LGCP::VADParams const& par
     dsp::Configure c{};
     c.timeslot = ts;
     c.function = dsp::kVad;
-    if (board().ioctl(mEvent.lowlevel_fd(), dsp::kVadVersion, 0) == 2) {
+    if (request(dsp::kVadVersion, 0) == 2) {
         if (!params.v2_isSelected()) {
             std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: "
                       << " timeslot=" << ts << std::endl;
@@ -235,7 +262,7 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
     if (!opened("Disable All Tone fail: (interface not opened)", ts))
         return;
     dsp::Switch s{ts, 0, dsp::kToneFilter};
-    if (board().ioctl(mEvent.lowlevel_fd(), dsp::kDisable, &s) == -1) {
+    if (request(dsp::kDisable, &s) == -1) {
         std::cerr << "Disable All Tone fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return;
@@ -255,7 +282,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, 
     if (on) {
         const std::uint32_t id = next_id();
         dsp::Switch s{ts, id, f.mask};
-        if (board().ioctl(mEvent.lowlevel_fd(), dsp::kEnable, &s) == -1) {
+        if (request(dsp::kEnable, &s) == -1) {
             std::cerr << "DSPROC_ENABLE " << f.name << " fail:"
                       << " timeslot=" << ts << " id=" << id << ErrnoPiece() << std::endl;
             return false;
@@ -266,7 +293,7 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, const Function& f, 
         return true;
     }
     dsp::Switch s{ts, 0, f.mask};
-    if (board().ioctl(mEvent.lowlevel_fd(), dsp::kDisable, &s) == -1) {
+    if (request(dsp::kDisable, &s) == -1) {
         std::cerr << "DSPROC_DISABLE " << f.name << " fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -308,7 +335,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx)
     if (rx || tx) {
         const std::uint32_t id = next_id();
         dsp::Switch s{ts, id, (rx ? dsp::kMuteRx : 0u) | (tx ? dsp::kMuteTx : 0u)};
-        if (board().ioctl(mEvent.lowlevel_fd(), dsp::kEnable, &s) == -1) {
+        if (request(dsp::kEnable, &s) == -1) {
             std::cerr << "DSPROC_ENABLE MUTE fail:"
                       << " timeslot=" << ts << " id=" << id << ErrnoPiece() << std::endl;
             return false;
@@ -321,7 +348,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx)
         return true;
     }
     dsp::Switch s{ts, 0, dsp::kMuteRx | dsp::kMuteTx};
-    if (board().ioctl(mEvent.lowlevel_fd(), dsp::kDisable, &s) == -1) {
+    if (request(dsp::kDisable, &s) == -1) {
         std::cerr << "DSPROC_DISABLE MUTE fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -335,10 +362,13 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx)
 void DSProcReceiverService::OnEvent(int fd, short revents)
 {
     // The records the driver queued are read first, also from a device that
-    // has hung up or failed since.
+    // has hung up or failed since. A receiver's request made while its record
+    // is delivered may let the device go and open it afresh: what was polled
+    // is then the old descriptor's.
+    const unsigned opens = mOpens;
     if (revents & POLLIN)
         read_events(fd);
-    if (mEvent.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+    if (mEvent.IsActive() && opens == mOpens && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
         // A device in error stays in error (a hung-up one at end of file):
         // watching it on would make every loop pass return at once.
         std::cerr << "dsproc device error, events disabled" << std::endl;
@@ -349,7 +379,7 @@ void DSProcReceiverService::OnEvent(int fd, short revents)
 void DSProcReceiverService::read_events(int fd)
 {
     const bool trace = traces.signalling.events;
-    while (mEvent.IsActive()) {
+    for (const unsigned opens = mOpens; mEvent.IsActive() && opens == mOpens;) {
         dsp::DspEvent e{};
         const ssize_t n = ::read(fd, &e, sizeof e);
         if (n < 0 && errno == EINTR)

@@ -10,7 +10,10 @@
 // goes to the closed descriptor. What each receiver knew the driver held for
 // it becomes unknown: the driver may have kept it or not, so the next request
 // of each function, on or off, and each off request of a destroy reach the new
-// device.
+// device. A request that fails on a device that has hung up before the
+// service handled the hang-up (it came in the same loop turn) lets the device
+// go at once and is made once more on the device opened afresh, so a
+// receiver's let-go, destroy or enable in that turn reaches the board.
 //
 // Media slots take part through the mixin DSProcReceiver: the slot names its
 // timeslot and receives its events; the mixin keeps each function's state
@@ -95,6 +98,11 @@ private:
     // Stops watching the device and closes it; what the receivers knew of
     // the driver becomes unknown.
     void let_go();
+    // One request on the device, -1 with errno when it fails. A failure on a
+    // descriptor that has hung up or is in error lets the device go as the
+    // hang-up's handler would and makes the request once more on the device
+    // opened afresh.
+    template <class Arg> int request(unsigned long code, Arg arg);
     bool configure(const platform::dsp::Configure& record);
     std::uint32_t next_id();
     void deliver(DSProcReceiver& r, const platform::dsp::DspEvent& e);
@@ -106,6 +114,7 @@ private:
     Event mEvent;
     std::uint32_t mLastId = 0;
     bool mReadFailed = false; // the last read of the device failed
+    unsigned mOpens = 0;      // one more each time the device is opened
     DSProcReceiverService* mPrevious = nullptr;
 };
 

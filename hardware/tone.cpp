@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <poll.h>
 #include <unistd.h>
 
 #include "hardware/dev_names.hpp"
@@ -27,6 +28,13 @@ TonecReceiverService* current = nullptr;
 void eventPieces(std::ostream& os, const dtmf::ToneEvent& e)
 {
     os << " timestamp=" << e.timestamp << " timeslot=" << e.timeslot << " code=" << e.code << " id=" << e.id;
+}
+
+// The driver has given the descriptor up (its end closed, or an error).
+bool hungUp(int fd)
+{
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 } // namespace
 
@@ -59,6 +67,7 @@ void TonecReceiverService::init()
         return;
     }
     mReadFailed = false;
+    ++mOpens;
     mEvent.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
     mEvent.Schedule(fd, POLLIN);
 }
@@ -79,6 +88,24 @@ void TonecReceiverService::let_go()
     // request for it reaches the device opened afresh.
     for (Containers::CyclicList& node : receivers)
         Containers::offset(&node, &TonecReceiver::mListNode)->forget_driver();
+}
+
+template <class Arg> int TonecReceiverService::request(unsigned long code, Arg arg)
+{
+    const int result = board().ioctl(mEvent.lowlevel_fd(), code, arg);
+    // A hang-up of this loop turn whose event has not been handled yet: the
+    // request never reached the driver, which has dropped what the
+    // descriptor asked for anyway.
+    if (result != -1 || !hungUp(mEvent.lowlevel_fd()))
+        return result;
+    const int error = errno;
+    std::cerr << "tonec device error, events disabled" << std::endl;
+    let_go();
+    if (!opened()) {
+        errno = error;
+        return -1;
+    }
+    return board().ioctl(mEvent.lowlevel_fd(), code, arg);
 }
 
 TonecReceiver* TonecReceiverService::find(unsigned ts)
@@ -104,7 +131,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, LGCP::DTMFParams const& pa
     c.ratio = std::uint32_t(params.get_threshold().get_ratio().getValue());
     c.noise = std::uint32_t(params.get_threshold().get_noise().getValue());
     c.silence = std::uint32_t(params.get_level().get_silence().getValue());
-    if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kConfigureDetector, &c) == -1) {
+    if (request(dtmf::kConfigureDetector, &c) == -1) {
         std::cerr << "DTMF_CONFIGURE_DETECTOR fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -126,7 +153,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
         if (++mLastId == 0)
             mLastId = 1;
         dtmf::DetectorEnable e{ts, mLastId};
-        if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kEnableDetector, &e) == -1) {
+        if (request(dtmf::kEnableDetector, &e) == -1) {
             std::cerr << "DTMF_ENABLE_DETECTOR fail:"
                       << " timeslot=" << ts << " id=" << mLastId << ErrnoPiece() << std::endl;
             return false;
@@ -137,7 +164,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
                   << " timeslot=" << ts << " id=" << mLastId << std::endl;
         return true;
     }
-    if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kDisableDetector, ts) == -1) {
+    if (request(dtmf::kDisableDetector, ts) == -1) {
         std::cerr << "DTMF_DISABLE_DETECTOR fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -148,11 +175,11 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
     return true;
 }
 
-bool TonecReceiverService::simple(unsigned long request, unsigned ts, const char* name, const char* suffix)
+bool TonecReceiverService::simple(unsigned long code, unsigned ts, const char* name, const char* suffix)
 {
     if (!opened())
         return false;
-    if (board().ioctl(mEvent.lowlevel_fd(), request, ts) == -1) {
+    if (request(code, ts) == -1) {
         std::cerr << name << suffix << " fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -190,7 +217,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, LGCP::IVAParams
         return false;
     }
     dtmf::IvaConfig c{ts, params.get_det_lvl_dB().getValue()};
-    if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kIvaConfigure, &c) == -1) {
+    if (request(dtmf::kIvaConfigure, &c) == -1) {
         std::cerr << "IVA_CONFIGURE_DETECTOR fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -206,7 +233,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, std::uint16_t f1, st
     if (!opened())
         return false;
     dtmf::Dial d{ts, f1, f2, a1, a2};
-    if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kDial, &d) == -1) {
+    if (request(dtmf::kDial, &d) == -1) {
         std::cerr << "DTMF_DIAL fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -229,7 +256,7 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
     d.timeslot = ts;
     d.amp = std::uint16_t(command.amp_isPresent() ? command.get_amp().getValue() : 12000);
     std::memcpy(d.signs, signs.data(), sizeof d.signs);
-    if (board().ioctl(mEvent.lowlevel_fd(), dtmf::kSelcalDial, &d) == -1) {
+    if (request(dtmf::kSelcalDial, &d) == -1) {
         std::cerr << "SELCAL_DIAL fail:"
                   << " timeslot=" << ts << ErrnoPiece() << std::endl;
         return false;
@@ -240,10 +267,13 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
 void TonecReceiverService::OnEvent(int fd, short revents)
 {
     // The records the driver queued are read first, also from a device that
-    // has hung up or failed since.
+    // has hung up or failed since. A receiver's request made while its record
+    // is delivered may let the device go and open it afresh: what was polled
+    // is then the old descriptor's.
+    const unsigned opens = mOpens;
     if (revents & POLLIN)
         read_events(fd);
-    if (mEvent.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
+    if (mEvent.IsActive() && opens == mOpens && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
         // A device in error stays in error (a hung-up one at end of file):
         // watching it on would make every loop pass return at once.
         std::cerr << "tonec device error, events disabled" << std::endl;
@@ -253,7 +283,7 @@ void TonecReceiverService::OnEvent(int fd, short revents)
 
 void TonecReceiverService::read_events(int fd)
 {
-    while (mEvent.IsActive()) {
+    for (const unsigned opens = mOpens; mEvent.IsActive() && opens == mOpens;) {
         dtmf::ToneEvent e{};
         const ssize_t n = ::read(fd, &e, sizeof e);
         if (n < 0 && errno == EINTR)

@@ -363,4 +363,62 @@ TEST_F(Hangup, WhatTheDevicesHeldForAStreamIsUnknownAfterTheHangupNotOff)
     EXPECT_EQ(0u, logged("Bad file descriptor")) << daemon.err();
 }
 
+// One board command hangs up a stream's session and the tone and DSP devices.
+// The slot lets its channel go in a turn in which the services have not yet
+// handled their own hang-ups: its off requests fail on the hung-up
+// descriptors and go once more to the devices opened afresh, so the detector,
+// the VAD and the ringback's generator end up off on the board, and each
+// device's hang-up is logged once.
+TEST_F(Hangup, OffRequestsInTheTurnOfTheDevicesHangupReachTheDevicesOpenedAfresh)
+{
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    const std::string ts = stream(50, peer);
+    ASSERT_NE("", ts);
+    using Fill = void (*)(LGCP::IoctlParams&);
+    for (Fill fill : {Fill([](LGCP::IoctlParams& p) { p.select_dtmf_enable(true); }),
+                      Fill([](LGCP::IoctlParams& p) { p.select_vad_enable(true); }),
+                      Fill([](LGCP::IoctlParams& p) { p.select_activateWaitTone(); })})
+        ASSERT_EQ("ok", outcome(50, [fill](LGCP::Command& c) { fill(c.select_ioctl()); }));
+    journal();
+    EXPECT_EQ("ok\nok\nok\n", daemon.board("hangup /dev/rtp\nhangup /dev/dtmf\nhangup /dev/dsp"));
+    ASSERT_TRUE(daemon.wait_err("rtp[" + ts + "]: rtp device error, events disabled\n")) << daemon.err();
+    ASSERT_TRUE(ping());
+    const Lines all = journal();
+    // A device's lines from its hang-up on, "T" for the timeslot.
+    const auto since = [&](const std::string& device) {
+        Lines out;
+        for (std::string line : all) {
+            if (line.find(" " + device) == std::string::npos || (out.empty() && line != "hangup " + device))
+                continue;
+            for (std::size_t at; (at = line.find("ts=" + ts)) != std::string::npos;)
+                line.replace(at, 3 + ts.size(), "ts=T");
+            out.push_back(line);
+        }
+        return out;
+    };
+    EXPECT_EQ((Lines{"hangup /dev/dtmf", "open /dev/dtmf", "ioctl /dev/dtmf disable ts=T -> 0",
+                     "ioctl /dev/dtmf iva-off ts=T -> 0", "ioctl /dev/dtmf reject-off ts=T -> 0",
+                     "ioctl /dev/dtmf dial ts=T f1=0 f2=0 a1=0 a2=0 -> 0"}),
+              since("/dev/dtmf"));
+    EXPECT_EQ((Lines{"hangup /dev/dsp", "open /dev/dsp", "ioctl /dev/dsp disable ts=T id=0 mask=0x1 -> 0",
+                     "ioctl /dev/dsp disable ts=T id=0 mask=0x10 -> 0",
+                     "ioctl /dev/dsp disable ts=T id=0 mask=0x80 -> 0",
+                     "ioctl /dev/dsp configure ts=T fn=0x20 params=000000000000000000000000 -> 0",
+                     "ioctl /dev/dsp configure ts=T fn=0x40 params=000000000000000000000000 -> 0",
+                     "ioctl /dev/dsp disable ts=T id=0 mask=0x100 -> 0"}),
+              since("/dev/dsp"));
+    const std::string state = daemon.board("dtmf get " + ts), tones = daemon.board("dtmf gen " + ts);
+    EXPECT_EQ(0u, state.find("detector off ")) << state;
+    const std::string lastOff = " 0 0 0 0\nok\n";
+    EXPECT_EQ(tones.size() - lastOff.size(), tones.rfind(lastOff)) << tones;
+    EXPECT_EQ(0u, daemon.board("dsp get " + ts).find("on=0x0 ")) << daemon.board("dsp get " + ts);
+    const std::string devices = daemon.board("devices");
+    EXPECT_NE(std::string::npos, devices.find("/dev/dtmf present open=1\n")) << devices;
+    EXPECT_NE(std::string::npos, devices.find("/dev/dsp present open=1\n")) << devices;
+    EXPECT_EQ(1u, logged("tonec device error, events disabled\n")) << daemon.err();
+    EXPECT_EQ(1u, logged("dsproc device error, events disabled\n")) << daemon.err();
+    EXPECT_EQ(0u, logged(" fail:")) << daemon.err();
+    EXPECT_EQ("ok", destroy(50));
+}
+
 } // namespace

@@ -338,4 +338,52 @@ TEST(Dsp, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
     }
 }
 
+// The device hangs up and, before the loop has handled that, a request fails
+// on its descriptor: the device is let go at once, the request (the driver's
+// version query too) is made once more on the device opened afresh, and the
+// hang-up is logged once.
+TEST(Dsp, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfresh)
+{
+    const std::string zero = " params=000000000000000000000000 -> 0";
+    struct Case {
+        const char* what;
+        void (*turn)(Receiver&);
+        Lines requests;
+    };
+    const Case cases[] = {
+        {"cleaned before its destroy",
+         [](Receiver& r) { r.CleanBeforeDestroy(); },
+         {"hangup", "open", "disable ts=2 id=0 mask=0x1 -> 0", "disable ts=2 id=0 mask=0x10 -> 0",
+          "disable ts=2 id=0 mask=0x80 -> 0", "configure ts=2 fn=0x20" + zero,
+          "configure ts=2 fn=0x40" + zero, "disable ts=2 id=0 mask=0x100 -> 0"}},
+        {"SD enabled",
+         [](Receiver& r) { EXPECT_TRUE(r.enableSD(true)); },
+         {"hangup", "open", "enable ts=2 id=2 mask=0x2 -> 0"}},
+        // Version 2 wants v2 parameters: the refusal shows whose answer counted.
+        {"VAD configured",
+         [](Receiver& r) {
+             LGCP::VADParams p;
+             p.select_v1();
+             EXPECT_FALSE(r.configureVAD(p));
+         },
+         {"hangup", "open", "vad-version -> 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hwtest::MediaRig rig;
+        EXPECT_EQ("ok\n", rig.command("dsp version 2"));
+        Receiver r(2);
+        ASSERT_TRUE(r.enableVAD(true));
+        rig.sim.clear_journal();
+        EXPECT_EQ("ok\n", rig.command("hangup " + kDsp));
+        c.turn(r);
+        rig.run_for(1);
+        EXPECT_EQ(c.requests, rig.lines(kDsp));
+        const std::string &err = rig.err.text(), once = "dsproc device error, events disabled\n";
+        EXPECT_NE(std::string::npos, err.find(once)) << err;
+        EXPECT_EQ(err.find(once), err.rfind(once)) << err;
+        EXPECT_TRUE(rig.dsp->is_open());
+    }
+}
+
 } // namespace

@@ -3,6 +3,9 @@
 // generator's history, and what a receiver leaves behind.
 #include "hardware/tone.hpp"
 
+#include <functional>
+#include <memory>
+
 #include "platform/devices.hpp"
 #include "tests/hardware/media_rig.hpp"
 
@@ -20,12 +23,15 @@ public:
     void tonec_event(Params const& p) override
     {
         events.push_back(std::to_string(p.code) + "@" + std::to_string(p.timestamp));
+        if (react)
+            react(*this);
     }
     unsigned tonec_timeslot() const override { return mTs; }
     void tone_gen_complete() override { ++completed; }
 
     Lines events;
     int completed = 0;
+    std::function<void(Receiver&)> react; // after an event is noted
 
 private:
     unsigned mTs;
@@ -411,6 +417,79 @@ TEST(Tone, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
         const Lines tones = cadence(rig, 2);
         EXPECT_EQ(" 0 0 0 0", tones.empty() ? "(none)" : tones.back().substr(tones.back().find(' ')));
         EXPECT_EQ(0u, count(rig.err.text(), "Bad file descriptor"));
+    }
+}
+
+// The device hangs up and, before the loop has handled that, a request fails
+// on its descriptor: the device is let go at once, the request is made once
+// more on the device opened afresh, and the hang-up is logged once, also when
+// the request comes from the delivery of a record the descriptor still held.
+// The reopened device is watched: a record sent on it is delivered.
+TEST(Tone, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfresh)
+{
+    using R = std::unique_ptr<Receiver>;
+    const std::string off = "dial ts=2 f1=0 f2=0 a1=0 a2=0 -> 0";
+    struct Case {
+        const char* what;
+        void (*before)(Receiver&);
+        const char* record; // queued before the hang-up ("" for none)
+        void (*turn)(hwtest::MediaRig&, R&);
+        Lines requests;
+    };
+    const Case cases[] = {
+        {"destroyed",
+         [](Receiver& r) {
+             r.enableDTMF(true), r.enableIVA(true), r.enableDTMFReject(true), r.activateAudibleCall();
+         },
+         "",
+         [](hwtest::MediaRig&, R& r) { r.reset(); },
+         {"hangup", "open", "disable ts=2 -> 0", "iva-off ts=2 -> 0", "reject-off ts=2 -> 0", off}},
+        {"detector enabled",
+         [](Receiver&) {},
+         "",
+         [](hwtest::MediaRig&, R& r) { EXPECT_TRUE(r->enableDTMF(true)); },
+         {"hangup", "open", "enable ts=2 id=1 -> 0"}},
+        {"IVA switched on while a record is delivered",
+         [](Receiver& r) {
+             r.enableDTMF(true), r.react = [](Receiver& self) { EXPECT_TRUE(self.enableIVA(true)); };
+         },
+         "dtmf digit 2 5 id=1",
+         [](hwtest::MediaRig&, R&) {},
+         {"hangup", "open", "iva-on ts=2 -> 0"}},
+        {"the device gone for good",
+         [](Receiver& r) { r.enableDTMF(true); },
+         "",
+         [](hwtest::MediaRig& rig, R& r) {
+             rig.sim.set_present(kDtmf, false);
+             EXPECT_FALSE(r->disableDTMF());
+             EXPECT_NE(
+                 std::string::npos,
+                 rig.err.text().find(
+                     "DTMF_DISABLE_DETECTOR fail: timeslot=2 errno=\"Inappropriate ioctl for device\"\n"));
+             rig.sim.set_present(kDtmf, true);
+         },
+         {"hangup", "open missing"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hwtest::MediaRig rig;
+        R r(new Receiver(2));
+        c.before(*r);
+        rig.sim.clear_journal();
+        if (*c.record) {
+            EXPECT_EQ("ok\n", rig.command(c.record));
+        }
+        EXPECT_EQ("ok\n", rig.command("hangup " + kDtmf));
+        c.turn(rig, r);
+        rig.run_for(1);
+        EXPECT_EQ(c.requests, rig.lines(kDtmf));
+        EXPECT_EQ(1u, count(rig.err.text(), "tonec device error, events disabled\n")) << rig.err.text();
+        if (r && r->detector_enabled()) {
+            EXPECT_TRUE(rig.tone->is_open());
+            EXPECT_EQ("ok\n", rig.command("dtmf digit 2 7 id=" + std::to_string(r->event_id())));
+            rig.run_for(1);
+            EXPECT_EQ("7@0", r->events.empty() ? "(none)" : r->events.back());
+        }
     }
 }
 
