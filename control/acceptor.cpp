@@ -178,14 +178,18 @@ bool SocketProbe::SocketError(int fd, int& error)
     return true;
 }
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet() {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNetCheckConnection(0, true) {}
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(port) {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNetCheckConnection(port, true) {}
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool verbose) : AcceptorNet(port, verbose) {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool verbose) : AcceptorNet(port, verbose)
+{
+    mBufferBack.Bind(this, &AcceptorNetCheckConnection::OnBufferBack);
+}
 
 AcceptorNetCheckConnection::~AcceptorNetCheckConnection()
 {
+    StopClosingWhenRead();
     mCheckTimer.reset();
 }
 
@@ -198,12 +202,21 @@ bool AcceptorNetCheckConnection::ImplActivate()
 
 void AcceptorNetCheckConnection::ImplDeactivate()
 {
+    StopClosingWhenRead();
     mCheckTimer.reset();
     AcceptorNet::ImplDeactivate();
 }
 
 void AcceptorNetCheckConnection::ImplOnDisconnect()
 {
+    // A connection found dead that ended another way while it waited for a
+    // buffer (its own end, a failed write, its owner): nothing is left to
+    // close, and the check is done with it.
+    if (mClosingWhenRead) {
+        StopClosingWhenRead();
+        if (mVerbose)
+            std::cerr << "CheckConnectionState Idle" << std::endl;
+    }
     mWatched.close();
 }
 
@@ -243,7 +256,9 @@ void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*)
 
 void AcceptorNetCheckConnection::CheckConnection()
 {
-    if (IsConnected()) {
+    // A connection already found dead is not looked at again while it waits
+    // to be read.
+    if (IsConnected() && !mClosingWhenRead) {
         const int fd = mWatched.lowlevel_fd();
         bool dead = false;
         unsigned char state = 0, ca_state = 0;
@@ -281,15 +296,48 @@ void AcceptorNetCheckConnection::CheckConnection()
         if (dead) {
             mCheckState = CheckState::Idle;
             SetupKeepAlive(false);
-            // Commands already received are read and answered before the link
-            // closes; reading may itself meet the end of the connection.
-            ReadPending();
-            Disconnect();
-            if (mVerbose)
-                std::cerr << "CheckConnectionState Idle" << std::endl;
+            CloseWhenRead();
         }
     }
     mCheckTimer.set(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout, this);
+}
+
+void AcceptorNetCheckConnection::CloseWhenRead()
+{
+    // Commands already received are read and answered before the link
+    // closes; reading may itself meet the end of the connection. Bytes that
+    // wait in the socket for a buffer hold the close back until one is free:
+    // closing now would throw them away.
+    ReadPending();
+    if (IsConnected() && ReadingWaits()) {
+        mClosingWhenRead = true;
+        wait_for_buffer();
+        return;
+    }
+    mClosingWhenRead = false;
+    Disconnect();
+    if (mVerbose)
+        std::cerr << "CheckConnectionState Idle" << std::endl;
+}
+
+void AcceptorNetCheckConnection::buffer_free()
+{
+    // Told from inside the pool: the reading is left to the loop.
+    mBufferBack.Activate();
+}
+
+void AcceptorNetCheckConnection::OnBufferBack()
+{
+    mBufferBack.Deactivate();
+    if (mClosingWhenRead)
+        CloseWhenRead();
+}
+
+void AcceptorNetCheckConnection::StopClosingWhenRead()
+{
+    mClosingWhenRead = false;
+    stop_waiting();
+    mBufferBack.Deactivate();
 }
 
 } // namespace Control

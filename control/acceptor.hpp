@@ -5,12 +5,16 @@
 // live connection every 1000 ms and takes a refused second peer as a hint
 // that the connected one may be gone: it switches the connection to fast
 // keep-alive probing and drops it if its congestion-avoidance state stays
-// abnormal on two checks.
+// abnormal on two checks. A connection found dead is read to its end before
+// it is closed, so no command it delivered is lost; while reading waits for a
+// packet buffer, the close waits with it.
 #include <cstdint>
 
 #include "control/service.hpp"
+#include "runtime/dpc.hpp"
 #include "runtime/fd.hpp"
 #include "runtime/listen_watch.hpp"
+#include "runtime/packet.hpp"
 #include "runtime/timer.hpp"
 
 namespace Control
@@ -71,7 +75,7 @@ public:
     bool SocketError(int fd, int& error) override;
 };
 
-class AcceptorNetCheckConnection : public AcceptorNet
+class AcceptorNetCheckConnection : public AcceptorNet, private PacketWaiter
 {
 public:
     static constexpr unsigned check_period_ms = 1000;
@@ -91,6 +95,9 @@ public:
     CheckState GetCheckState() const { return mCheckState; }
     int GetCountdown() const { return mCountdown; }
     int WatchedFd() const { return mWatched.lowlevel_fd(); }
+    // True while a connection found dead waits for a packet buffer to give
+    // up what it received before it is closed.
+    bool IsClosingWhenRead() const { return mClosingWhenRead; }
 
 protected:
     bool ImplActivate() override;
@@ -100,10 +107,19 @@ protected:
     void ImplConnected(const Fd& fd) override;
 
 private:
+    // Reads what the dead connection received, then closes it; while
+    // reading waits for a buffer, waits with it and comes back here.
+    void CloseWhenRead();
+    void buffer_free() override;
+    void OnBufferBack();
+    void StopClosingWhenRead();
+
     Timer mCheckTimer;
     Fd mWatched;
     CheckState mCheckState = CheckState::Idle;
     int mCountdown = 0;
+    bool mClosingWhenRead = false;
+    Dpc mBufferBack;
     SocketProbe mSocketProbe;
     ConnectionProbe* mProbe = &mSocketProbe;
 };

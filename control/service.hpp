@@ -63,6 +63,9 @@ public:
     // Reads and handles, now, everything the connection has received so far:
     // commands are answered, and a connection that has ended is seen ending.
     void ReadPending();
+    // True while what the connection received waits in the socket for a
+    // packet buffer to be read into.
+    bool ReadingWaits() const { return mStrm->reading_waits(); }
     void OnDeactivateDPC();
 
     bool verbose() const { return mVerbose; }

@@ -61,8 +61,11 @@ public:
 
     void on_event(int fd, short revents);
     // Reads and passes up everything the socket holds now, until it would
-    // block or the connection ends.
+    // block, the connection ends or no buffer is left to read into.
     void read_pending();
+    // True while reading waits for a buffer: the last receive found the
+    // packet pool empty, and what the peer sent is still in the socket.
+    bool reading_waits() const { return mStarved; }
 
     std::ostream& PutHeader(std::ostream& os) const;
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -382,6 +383,86 @@ TEST_F(AcceptorTest, ConnectionCheck)
         if (!c.dropped) {
             EXPECT_EQ(ctltest::sockopt(acceptor.WatchedFd(), IPPROTO_TCP, TCP_KEEPIDLE), checking ? 1 : 7200);
         }
+        acceptor.Deactivate();
+    }
+}
+
+// A controller sends three commands and the check then finds its connection
+// dead (the peer half-closed, or fell silent). With the packet pool empty the
+// commands wait in the socket, and the close waits with them: later checks
+// leave the connection alone and log nothing. Once the pool has buffers
+// again the three commands go up, then the link ends once, with the lines a
+// connection that was not starved gets. One that was not starved is closed
+// by the check at once; one its owner closes while it waits ends only then.
+TEST_F(AcceptorTest, ConnectionFoundDeadIsReadBeforeItCloses)
+{
+    const std::vector<std::string> read = {"connect", "message 01", "message 02", "message 03", "disconnect"};
+    const std::vector<std::string> unread = {"connect", "disconnect"};
+    const struct Case {
+        const char* what;
+        bool half_close;
+        bool starved;
+        bool owner_closes; // while the close waits
+        const std::vector<std::string>& reported;
+    } cases[] = {
+        {"peer half-closed, pool empty", true, true, false, read},
+        {"peer silent, pool empty", false, true, false, read},
+        {"peer silent, pool not empty: closed at once", false, false, false, read},
+        {"peer silent, pool empty, its owner closes the link meanwhile", false, true, true, unread},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Capture cout(std::cout), cerr(std::cerr);
+        Consumer consumer;
+        Probe probe;
+        Control::AcceptorNetCheckConnection acceptor(port);
+        acceptor.Bind(&consumer);
+        acceptor.SetProbe(&probe);
+        acceptor.service_name("server");
+        acceptor.Activate();
+        Fd client = connect_to(port);
+        run_for(100);
+        ASSERT_TRUE(acceptor.IsConnected());
+        const std::string found =
+            "connection from " + local_name(client) + " closed: tcp socket change state.\n";
+        const std::string ended =
+            "control connection " + local_name(client) + " closed.\nCheckConnectionState Idle\n";
+        const std::string shortage = c.starved ? "SockStream[server]: no packet buffer for reading\n" : "";
+        const std::string waiting = shortage + found, whole = waiting + ended;
+
+        std::optional<ctltest::EmptyPool> pool;
+        if (c.starved)
+            pool.emplace();
+        cerr.clear();
+        ctltest::send_all(client, ctltest::bytes("03 00 00 05 01 03 00 00 05 02 03 00 00 05 03"));
+        if (c.half_close) {
+            ASSERT_EQ(::shutdown(client.lowlevel_fd(), SHUT_WR), 0);
+        }
+        probe.state = TCP_CLOSE_WAIT;
+        run_for(1000);
+        if (c.starved) {
+            EXPECT_EQ(cerr.text(), waiting);
+            EXPECT_TRUE(acceptor.IsClosingWhenRead());
+            run_for(3000);
+            EXPECT_EQ(cerr.text(), waiting);
+            EXPECT_EQ(consumer.log, std::vector<std::string>{"connect"});
+            EXPECT_TRUE(acceptor.IsConnected());
+            EXPECT_FALSE(peer_closed(client));
+            if (c.owner_closes) {
+                acceptor.Disconnect();
+                run_for(10);
+                EXPECT_FALSE(acceptor.IsClosingWhenRead());
+            }
+            pool.reset();
+            run_for(10);
+        }
+        EXPECT_EQ(consumer.log, c.reported);
+        EXPECT_EQ(cerr.text(), whole);
+        EXPECT_TRUE(peer_closed(client));
+        EXPECT_FALSE(acceptor.IsClosingWhenRead());
+        run_for(2000);
+        EXPECT_EQ(consumer.log, c.reported);
+        EXPECT_EQ(cerr.text(), whole);
         acceptor.Deactivate();
     }
 }

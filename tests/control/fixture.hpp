@@ -200,6 +200,18 @@ inline void send_all(const Fd& fd, const std::string& data)
               static_cast<ssize_t>(data.size()));
 }
 
+// Takes every buffer of the pool for its lifetime.
+struct EmptyPool {
+    std::vector<Packet> held{PacketPool::available()};
+    EmptyPool()
+    {
+        for (Packet& p : held)
+            EXPECT_TRUE(p.reserve_head(0));
+    }
+    // One buffer back to the pool.
+    void give_one() { held.pop_back(); }
+};
+
 // A link whose connections the test hands over itself.
 class NullLink : public Control::ServiceNet
 {

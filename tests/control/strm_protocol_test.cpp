@@ -17,6 +17,7 @@ namespace
 
 using ctltest::bytes;
 using ctltest::Capture;
+using ctltest::EmptyPool;
 using ctltest::SocketPair;
 
 struct Harness : ctltest::Harness<StrmProtocol> {
@@ -48,18 +49,6 @@ protected:
         run_for(ms);
         return Mux::milliseconds() - start;
     }
-};
-
-// Takes every buffer of the pool for its lifetime.
-struct EmptyPool {
-    std::vector<Packet> held{PacketPool::available()};
-    EmptyPool()
-    {
-        for (Packet& p : held)
-            EXPECT_TRUE(p.reserve_head(0));
-    }
-    // One buffer back to the pool.
-    void give_one() { held.pop_back(); }
 };
 
 // The peer's end takes 70,000 bytes at once, more than one packet.
