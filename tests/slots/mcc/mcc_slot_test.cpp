@@ -37,6 +37,38 @@ protected:
             p.set_type(type), p.set_mode(mode);
         });
     }
+    MccSlot* mcc_slot(int slot)
+    {
+        return dynamic_cast<MccSlot*>(Slots::instance().GetSlotAt(unsigned(slot)));
+    }
+    // Trunk 2 (timeslot 1) feeds slot 1, and slot 1 feeds trunk 3 (timeslot 2).
+    void join_both_ways()
+    {
+        create_trunk(2, 1), create_trunk(3, 2);
+        ASSERT_EQ("@1 receiver 4096 | ok #20", connect(2, 1, 20));
+        ASSERT_EQ("@1 transmitter 4096 | ok #21", connect(1, 3, 21));
+        requests(kHal);
+    }
+    // What slot 1 answers once it has let its channel go (user data, a join
+    // into it and out of it, its destroy) and what reached the switch
+    // meanwhile; the trunks go after.
+    std::string after_let_go()
+    {
+        std::string out = command(1, 30, [](LGCP::Command& c) { c.select_userData({1}); });
+        out += " | " + connect(2, 1, 31) + " | " + connect(1, 3, 32);
+        out += " | " + command(1, 33, [](LGCP::Command& c) { c.select_destroy(); });
+        out += " | switch: " + requests(kHal);
+        for (int trunk : {2, 3})
+            command(trunk, 34, [](LGCP::Command& c) { c.select_destroy(); });
+        requests(kHal);
+        return out;
+    }
+
+    static constexpr char kHal[] = "/dev/hal";
+    // The joins undone and the channel's switch output off.
+    static constexpr char kLeft[] =
+        "write ch=4096 byte=0xD5 -> 0 | write ch=2 byte=0xD5 -> 0 | disable ch=4096 -> 0";
+    static constexpr char kRefused[] = "internal #30 | connectFail #31 | connectFail #32 | ok #33 | switch: ";
 };
 
 TEST_F(MccSlots, CreateAllocatesTheTypeCode)
@@ -119,9 +151,10 @@ TEST_F(MccSlots, RefusedWriteIsAFailure)
 }
 
 // The handler gets what poll returns for the channel: what the channel still
-// holds reaches the controller, then the read event is let go with one line,
-// also when the handler is called again; user data and the destroy are
-// answered as before.
+// holds reaches the controller, then the channel is let go with one line,
+// also when the handler is called again: its joins both ways and its switch
+// output are undone, the driver gets it back, and from then on the slot takes
+// no user data and no join, and its destroy touches nothing of the channel.
 TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
 {
     struct Case {
@@ -129,21 +162,21 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
         const char* board; // the driver's part, one command a line
         short revents;
         const char* frames;
-        const char* write; // the answer to user data: a hung-up channel takes none
     };
     const Case cases[] = {
         {"hang-up with a frame queued", "event /dev/mcc/ctl 0A\nhangup /dev/mcc/ctl", POLLIN | POLLHUP,
-         "@1 userData 0A", "internal #2"},
-        {"hang-up", "hangup /dev/mcc/ctl", POLLIN | POLLHUP, "", "internal #2"},
-        {"error", "", POLLERR, "", "ok #2"},
+         "@1 userData 0A"},
+        {"hang-up", "hangup /dev/mcc/ctl", POLLIN | POLLHUP, ""},
+        {"error", "", POLLERR, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        join_both_ways();
         std::istringstream lines(c.board);
         for (std::string line; std::getline(lines, line);)
             ASSERT_EQ("ok\n", board().execute(line));
-        MccSlot* slot = dynamic_cast<MccSlot*>(Slots::instance().GetLive().back());
+        MccSlot* slot = mcc_slot(1);
         ASSERT_NE(nullptr, slot);
         ctltest::Capture err(std::cerr);
         for (int call = 0; call < 2; ++call)
@@ -153,11 +186,50 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
         multiplexer.dump(dump);
         EXPECT_EQ(std::string::npos, dump.str().find("MccSlot::OnEvent")) << "the loop still watches it";
         EXPECT_EQ(c.frames, frames());
+        EXPECT_EQ(kLeft, requests(kHal));
+        EXPECT_EQ(-1, slot->get_channel());
+        board().service();
+        EXPECT_EQ(0u, mcc().allocations().size()) << "the slot still holds the channel";
         // No loop turn before the destroy: a channel still watched would spin it.
-        EXPECT_EQ(c.write, command(1, 2, [](LGCP::Command& m) { m.select_userData({1}); }));
-        EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+        EXPECT_EQ(kRefused, after_let_go());
         board().service();
     }
+}
+
+// The driver hands the channel of slot 1, which has hung up, to a new slot
+// before the loop has told slot 1 of the hang-up (both came in one turn):
+// slot 1 lets the channel go at once, before the new slot is answered, and
+// nothing it does afterwards, its hang-up included, reaches the new slot's
+// channel, which joins, takes user data and is released at its destroy.
+TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
+{
+    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+    join_both_ways();
+    ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
+    ctltest::Capture err(std::cerr);
+    ASSERT_EQ("ok #1", create_mcc(4, LGCP::MccType::data, LGCP::MccMode::standard));
+    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
+    EXPECT_EQ(kLeft, requests(kHal));
+    ASSERT_NE(nullptr, mcc_slot(1));
+    ASSERT_NE(nullptr, mcc_slot(4));
+    EXPECT_EQ(-1, mcc_slot(1)->get_channel());
+    EXPECT_EQ(4096, mcc_slot(4)->get_channel());
+    // The hang-up's turn comes: slot 1 has nothing left to let go.
+    run_for(3);
+    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+    EXPECT_EQ("", requests(kHal));
+    EXPECT_EQ(kRefused, after_let_go());
+    EXPECT_EQ("", written(MccModel::kFirstChannel));
+
+    create_trunk(2, 1);
+    EXPECT_EQ("@4 receiver 4096 | ok #40", connect(2, 4, 40));
+    EXPECT_EQ("ok #41", command(4, 41, [](LGCP::Command& c) { c.select_userData({9}); }));
+    board().service();
+    EXPECT_EQ("09", written(MccModel::kFirstChannel));
+    EXPECT_EQ("ok #42", command(4, 42, [](LGCP::Command& c) { c.select_destroy(); }));
+    EXPECT_EQ("connect dst=4096 src=1 -> 0 | write ch=4096 byte=0xD5 -> 0", requests(kHal));
+    command(2, 43, [](LGCP::Command& c) { c.select_destroy(); });
+    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
 }
 
 TEST_F(MccSlots, CountsInTheReport)
@@ -314,12 +386,18 @@ TEST_F(MccSlots, AReadThatFailsInTwoPassesInARowLetsTheChannelGo)
     run_for(1);
     EXPECT_EQ(failed + failed + failed + "mcc: 01:MCC: channel error, reading stopped\n", err.text());
     EXPECT_FALSE(watched());
+    requests(kHal);
     failing(false);
-    // Writes and the destroy go on as before.
-    EXPECT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({7}); }));
-    board().service();
-    EXPECT_EQ("07", written(MccModel::kFirstChannel));
+    // The slot has let the channel go: its descriptors are closed (only the
+    // test's copies hold the channel), it writes nothing, and its destroy
+    // touches nothing of the channel.
+    for (int fd : channel)
+        EXPECT_EQ(0u, open_descriptors().count(fd)) << fd;
+    EXPECT_EQ("internal #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({7}); }));
     EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+    EXPECT_EQ("", requests(kHal));
+    board().service();
+    EXPECT_EQ("", written(MccModel::kFirstChannel));
     for (int fd : saved)
         ::close(fd);
     ::close(folder);
