@@ -16,6 +16,8 @@ namespace
 {
 const std::size_t kReadSize = 1024;
 const short kLost = POLLERR | POLLHUP | POLLNVAL;
+// The factory, once instance() has built it.
+MccFactory* built = nullptr;
 } // namespace
 
 MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
@@ -102,6 +104,7 @@ void MccSlot::LetGoChannel()
 MccFactory& MccFactory::instance()
 {
     static MccFactory factory;
+    built = &factory;
     return factory;
 }
 
@@ -156,9 +159,9 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
 
 void MccFactory::ChannelHandedOut(int channel)
 {
-    if (channel < 0)
+    if (channel < 0 || !built)
         return;
-    for (Slot* s : GetSlots()) {
+    for (Slot* s : built->GetSlots()) {
         auto* held = static_cast<MccSlot*>(s);
         if (held->get_channel() == channel) {
             held->LetGoChannel();

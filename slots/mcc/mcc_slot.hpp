@@ -59,10 +59,12 @@ public:
 
     char const* GetName() const override { return "MCC"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
-    // The driver handed `channel` to a new user: a slot that still holds it
-    // lets it go first. Its hang-up came in the same loop turn as the new
-    // user's allocation, so the loop has not delivered it yet.
-    void ChannelHandedOut(int channel);
+    // The driver handed `channel` to a new user (an MCC channel, a player, a
+    // recorder or a T.38 soft slot): an MCC slot that still holds it lets it
+    // go first. Its hang-up came in the same loop turn as the new user's
+    // allocation, so the loop has not delivered it yet. Nothing to do (and
+    // no factory built) while no MCC slot was ever made.
+    static void ChannelHandedOut(int channel);
     void Query(LGCP::Resources& resources) override;
     std::ostream& PutHeader(std::ostream& os) const { return os << "mcc: "; }
 };

@@ -3,6 +3,7 @@
 // refuses, a channel the driver hangs up or fails, the channel counts in
 // the resource report, creates at the descriptor limit and reads that fail.
 #include <dirent.h>
+#include <functional>
 #include <map>
 #include <poll.h>
 #include <sstream>
@@ -11,6 +12,8 @@
 #include <utility>
 
 #include "slots/mcc/mcc_slot.hpp"
+#include "slots/mcc/t38_soft.hpp"
+#include "slots/mcc/voice.hpp"
 #include "slots/switched/trunk.hpp"
 #include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
@@ -200,36 +203,76 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
 // before the loop has told slot 1 of the hang-up (both came in one turn):
 // slot 1 lets the channel go at once, before the new slot is answered, and
 // nothing it does afterwards, its hang-up included, reaches the new slot's
-// channel, which joins, takes user data and is released at its destroy.
+// channel, which carries the new slot's data alone.
 TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
 {
-    ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
-    join_both_ways();
-    ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
-    ctltest::Capture err(std::cerr);
-    ASSERT_EQ("ok #1", create_mcc(4, LGCP::MccType::data, LGCP::MccMode::standard));
-    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
-    EXPECT_EQ(kLeft, requests(kHal));
-    ASSERT_NE(nullptr, mcc_slot(1));
-    ASSERT_NE(nullptr, mcc_slot(4));
-    EXPECT_EQ(-1, mcc_slot(1)->get_channel());
-    EXPECT_EQ(4096, mcc_slot(4)->get_channel());
-    // The hang-up's turn comes: slot 1 has nothing left to let go.
-    run_for(3);
-    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
-    EXPECT_EQ("", requests(kHal));
-    EXPECT_EQ(kRefused, after_let_go());
-    EXPECT_EQ("", written(MccModel::kFirstChannel));
-
-    create_trunk(2, 1);
-    EXPECT_EQ("@4 receiver 4096 | ok #40", connect(2, 4, 40));
-    EXPECT_EQ("ok #41", command(4, 41, [](LGCP::Command& c) { c.select_userData({9}); }));
-    board().service();
-    EXPECT_EQ("09", written(MccModel::kFirstChannel));
-    EXPECT_EQ("ok #42", command(4, 42, [](LGCP::Command& c) { c.select_destroy(); }));
-    EXPECT_EQ("connect dst=4096 src=1 -> 0 | write ch=4096 byte=0xD5 -> 0", requests(kHal));
-    command(2, 43, [](LGCP::Command& c) { c.select_destroy(); });
-    EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    write_file("/usr/local/voice/a", "\x01\x02");
+    // Runs until its slot's destroy ends it.
+    write_file("/usr/local/sbin/t38", "#!/bin/sh\necho $$ >> \"$QUELVAD_ROOT/pids\"\nexec sleep 100000\n",
+               0755);
+    struct Case {
+        const char* what;
+        std::function<std::string()> create; // slot 4
+        const char* created;
+        std::function<std::string()> use; // what reached the channel through slot 4
+        const char* used;
+    };
+    const Case cases[] = {
+        {"an MCC channel", [this] { return create_mcc(4, LGCP::MccType::data, LGCP::MccMode::standard); },
+         "ok #1",
+         [this] {
+             command(4, 40, [](LGCP::Command& c) { c.select_userData({9}); });
+             board().service();
+             return written(MccModel::kFirstChannel);
+         },
+         "09"},
+        {"a file player",
+         [this] {
+             return command(4, 1, [](LGCP::Command& c) {
+                 LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
+                 f.set_name().push_back(ASN1::IA5String("a"));
+                 f.set_repeat(1);
+             });
+         },
+         "ok #1",
+         [this] {
+             create_trunk(2, 1);
+             connect(4, 2, 40);
+             pump_until("abort 0");
+             command(2, 41, [](LGCP::Command& c) { c.select_destroy(); });
+             return written(MccModel::kFirstChannel);
+         },
+         "01 02"},
+        {"a T.38 soft slot",
+         [this] { return command(4, 1, [](LGCP::Command& c) { mediatest::t38Create(c); }); },
+         "ok #1 | @4 transmitter 4096 | @4 receiver 4096", [] { return written(MccModel::kFirstChannel); },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        join_both_ways();
+        ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ(c.created, c.create());
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
+        EXPECT_EQ(kLeft, requests(kHal));
+        ASSERT_NE(nullptr, mcc_slot(1));
+        ASSERT_NE(nullptr, Slots::instance().GetSlotAt(4));
+        EXPECT_EQ(-1, mcc_slot(1)->get_channel());
+        EXPECT_EQ(4096, Slots::instance().GetSlotAt(4)->GetTransmitChannel());
+        // The hang-up's turn comes: slot 1 has nothing left to let go.
+        run_for(3);
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+        EXPECT_EQ("", requests(kHal));
+        EXPECT_EQ(kRefused, after_let_go());
+        EXPECT_EQ(c.used, c.use());
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+        command(4, 42, [](LGCP::Command& m) { m.select_destroy(); });
+        board().service();
+    }
 }
 
 TEST_F(MccSlots, CountsInTheReport)
