@@ -57,6 +57,21 @@ bool Disconnect(Slot& target)
     return done;
 }
 
+void DisconnectAll(Slot& slot)
+{
+    Disconnect(slot);
+    while (!slot.GetOutputs().empty())
+        Disconnect(*slot.GetOutputs().front());
+}
+
+void LeaveChannel(Slot& slot, int channel)
+{
+    // The joins go while the slot still names the channel, so that their
+    // detach reaches the switch output it set.
+    DisconnectAll(slot);
+    HwMux::instance().Disable(channel);
+}
+
 bool llConnect(Slot& source, Slot& target)
 {
     if (source.GetConnectionPriority() > target.GetConnectionPriority())

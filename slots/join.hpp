@@ -11,6 +11,13 @@ bool Connect(Slot& source, Slot& target);
 // Detaches the receive side of `target`; a slot without a source counts as
 // detached. The logical detach is done even when the hardware refused.
 bool Disconnect(Slot& target);
+// Detaches the slot both ways: its own receive side and the receive side of
+// every slot its output feeds.
+void DisconnectAll(Slot& slot);
+// A channel the driver took back from the slot, to hand it to its next user:
+// the slot's joins go both ways and the channel's switch output is switched
+// off, so that nothing the slot was part of reaches that user.
+void LeaveChannel(Slot& slot, int channel);
 // The hardware join and detach, made by the side with the higher priority
 // (the receiving side joins and the transmitting side detaches on a tie).
 bool llConnect(Slot& source, Slot& target);

@@ -242,9 +242,7 @@ void Slots::int_destroy(Slot* slot)
     // neither its factory's list nor a slot it feeds or is fed by.
     if (SlotFactory* f = slot->mFactory)
         f->Remove(slot);
-    Disconnect(*slot);
-    while (!slot->mOutputs.empty())
-        Disconnect(*slot->mOutputs.front());
+    DisconnectAll(*slot);
     mLive.remove(slot);
     if (CheckSlot(slot->mId) && mTable[slot->mId] == slot)
         mTable[slot->mId] = nullptr;

@@ -9,12 +9,15 @@
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "runtime/trace.hpp"
+#include "slots/join.hpp"
 #include "slots/slots.hpp"
 
 namespace
 {
 const std::size_t kReadSize = 1024;
 const short kLost = POLLERR | POLLHUP | POLLNVAL;
+// The factory, once instance() has built it.
+MccFactory* built = nullptr;
 } // namespace
 
 MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
@@ -28,7 +31,8 @@ MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd
 
 bool MccSlot::IUserData(std::vector<char> const& data)
 {
-    const ssize_t n = ::write(mFd.lowlevel_fd(), data.data(), data.size());
+    // A channel let go is no longer the slot's to write to.
+    const ssize_t n = !mFd.is_valid() ? -1 : ::write(mFd.lowlevel_fd(), data.data(), data.size());
     if (n == static_cast<ssize_t>(data.size()))
         return true;
     // A frame the channel did not take whole is lost: the controller hears
@@ -45,7 +49,7 @@ void MccSlot::OnEvent(int, short revents)
     if (revents & POLLIN)
         DoRead();
     if (mEvent.IsActive() && (revents & kLost))
-        StopReading();
+        LetGoChannel();
 }
 
 void MccSlot::DoRead()
@@ -67,7 +71,7 @@ void MccSlot::DoRead()
             const Errno error;
             std::cerr << "mcc: " << *this << ": fail to read: " << error << std::endl;
             if (mReadFailed)
-                StopReading();
+                LetGoChannel();
             else
                 mReadFailed = true;
             return;
@@ -82,18 +86,25 @@ void MccSlot::DoRead()
     }
 }
 
-void MccSlot::StopReading()
+void MccSlot::LetGoChannel()
 {
     // A hung-up channel stays readable (end of file) and one in error stays
     // in error: watched on, it would wake the loop at once in every pass.
-    // The slot keeps its descriptor for writes and its destroy.
     std::cerr << "mcc: " << *this << ": channel error, reading stopped" << std::endl;
+    mFd.close();
     mEvent.Release();
+    mReadFailed = false;
+    if (mChannel < 0)
+        return;
+    LeaveChannel(*this, mChannel);
+    // From here on the slot takes no join, and the switch refuses the channel.
+    mChannel = -1;
 }
 
 MccFactory& MccFactory::instance()
 {
     static MccFactory factory;
+    built = &factory;
     return factory;
 }
 
@@ -134,6 +145,7 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
         return nullptr;
     }
     auto* slot = new MccSlot(fd);
+    ChannelHandedOut(slot->get_channel());
     if (slot->holds_channel())
         return slot;
     // Without its own duplicates the slot would answer for a channel that
@@ -143,6 +155,19 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
     std::cerr << ext::header(this)
               << "fail to duplicate MCC channel descriptor: " << std::strerror(error.value()) << std::endl;
     return nullptr;
+}
+
+void MccFactory::ChannelHandedOut(int channel)
+{
+    if (channel < 0 || !built)
+        return;
+    for (Slot* s : built->GetSlots()) {
+        auto* held = static_cast<MccSlot*>(s);
+        if (held->get_channel() == channel) {
+            held->LetGoChannel();
+            return;
+        }
+    }
 }
 
 void MccFactory::Query(LGCP::Resources& resources)

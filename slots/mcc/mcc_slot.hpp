@@ -23,22 +23,29 @@ public:
     bool holds_channel() const { return mFd.is_valid() && mEvent.IsActive(); }
 
     bool IUserData(std::vector<char> const& data) override;
-    bool IOnOutputStream() override { return true; }
-    bool IOnInputStream() override { return true; }
+    bool IOnOutputStream() override { return mChannel >= 0; }
+    bool IOnInputStream() override { return mChannel >= 0; }
     int IGetTransmitChannel() override { return mChannel; }
     int IGetReceiveChannel() override { return mChannel; }
     char const* GetName() const override { return "MCC"; }
 
-    // Reads what the channel holds, then lets the read event go when the
-    // channel hung up or failed (logged once); writes and commands go on.
+    // Reads what the channel holds, then lets the channel go when it hung up
+    // or failed (logged once).
     void OnEvent(int fd, short revents);
     // A read that fails ends the pass with a line; failing again in the next
-    // pass, it lets the read event go as a hang-up does.
+    // pass, it lets the channel go as a hang-up does.
     void DoRead();
+    // The driver has freed the channel (a hang-up, reads that fail in two
+    // passes in a row, or the channel handed to another user) and may give
+    // it to the next user: the slot closes its descriptors and leaves the
+    // channel (its joins both ways, its switch output). It takes no join and
+    // no user data from then on, and its destroy touches nothing of the
+    // channel. Logged once.
+    void LetGoChannel();
+    // -1 once the slot has let the channel go.
+    int get_channel() const { return mChannel; }
 
 private:
-    void StopReading();
-
     Fd mFd; // writes go here; the read event holds a duplicate
     int mChannel;
     Event mEvent;
@@ -52,6 +59,12 @@ public:
 
     char const* GetName() const override { return "MCC"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
+    // The driver handed `channel` to a new user (an MCC channel, a player, a
+    // recorder or a T.38 soft slot): an MCC slot that still holds it lets it
+    // go first. Its hang-up came in the same loop turn as the new user's
+    // allocation, so the loop has not delivered it yet. Nothing to do (and
+    // no factory built) while no MCC slot was ever made.
+    static void ChannelHandedOut(int channel);
     void Query(LGCP::Resources& resources) override;
     std::ostream& PutHeader(std::ostream& os) const { return os << "mcc: "; }
 };

@@ -21,6 +21,7 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 #include "runtime/trace.hpp"
+#include "slots/mcc/mcc_slot.hpp"
 
 namespace
 {
@@ -235,6 +236,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
                   << "]" << std::endl;
         return nullptr;
     }
+    MccFactory::ChannelHandedOut(channel);
     const std::vector<std::string> args = Arguments(p);
     std::vector<char*> argv;
     std::clog << "args for run t38 daemon:" << std::endl;

@@ -14,6 +14,7 @@
 #include "runtime/log_text.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
+#include "slots/mcc/mcc_slot.hpp"
 
 namespace
 {
@@ -414,11 +415,13 @@ bool VoiceFactory::OpenChannel(bool forPlaying, Fd& fd)
         fd.close();
         return false;
     }
-    if (AskTimeSlot(fd) < 0) {
+    const int channel = AskTimeSlot(fd);
+    if (channel < 0) {
         std::cerr << ext::header(this) << "MCC_TIMESLOT request failed." << std::endl;
         fd.close();
         return false;
     }
+    MccFactory::ChannelHandedOut(channel);
     return true;
 }
 

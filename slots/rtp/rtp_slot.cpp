@@ -303,10 +303,7 @@ void RtpSlot::release_channel()
     inputStarted = false;
     pdEnabled = false;
     readFailed = false;
-    Disconnect(*this);
-    while (!GetOutputs().empty())
-        Disconnect(*GetOutputs().front());
-    HwMux::instance().Disable(channel);
+    LeaveChannel(*this, channel);
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
     // From here on the receivers name no timeslot the services deliver to,

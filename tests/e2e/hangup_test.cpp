@@ -187,6 +187,70 @@ TEST_F(Hangup, AChannelTheDriverGaveUpOnIsReadToItsEndAndLetGo)
     EXPECT_EQ("ok", outcome(2, mcc));
 }
 
+// An MCC channel that the driver hung up goes back to it whole: the slot's
+// join is undone and the channel's switch output switched off before the
+// driver hands the channel to the next slot, and nothing the old slot is asked
+// afterwards, a join either way, user data or its destroy, reaches the new
+// slot's channel: the joins are refused as those of a stream that let its
+// channel go, the user data as a frame the channel did not take.
+TEST_F(Hangup, AnMccChannelTheDriverHungUpIsNoLongerItsSlots)
+{
+    const auto mcc = [](LGCP::Command& c) {
+        LGCP::MccParams& p = c.select_create().select_mcc();
+        p.set_type(LGCP::MccType::data), p.set_mode(LGCP::MccMode::standard);
+    };
+    const auto trunk = [](unsigned ts) {
+        return [ts](LGCP::Command& c) {
+            c.select_create().select_trunk().set_trunk(0u);
+            c.ref_create().ref_trunk().set_timeslot(ts);
+        };
+    };
+    // The join's answer; the signals before it are passed over.
+    const auto join = [this](int source, unsigned target) {
+        Lines got = ask(source, [target](LGCP::Command& c) { c.select_connect(target); });
+        const std::string seq = "{ seq " + std::to_string(mSeq) + ",";
+        while (!got.empty() && got.back().compare(0, seq.size(), seq) != 0)
+            got = receive(1);
+        return got.empty() ? "(none)" : got.back();
+    };
+    const auto answer = [this](int slot, const std::string& how) {
+        return "{ seq " + std::to_string(mSeq) + ", slot " + std::to_string(slot) +
+               ", pdu response : " + how + " }";
+    };
+    ASSERT_EQ("ok", outcome(41, mcc));
+    ASSERT_EQ(3u, ask(3, trunk(3), 3).size());
+    ASSERT_EQ(3u, ask(4, trunk(4), 3).size());
+    // Slot 41 feeds trunk 4: its output stream opens with the join.
+    const Lines joined = ask(
+        41, [](LGCP::Command& c) { c.select_connect(4u); }, 2);
+    ASSERT_EQ(2u, joined.size());
+    ASSERT_EQ(success(41), joined.back());
+    journal();
+
+    EXPECT_EQ("ok\n", daemon.board("hangup /dev/mcc/ctl"));
+    ASSERT_TRUE(daemon.wait_err("mcc: 41:MCC: channel error, reading stopped\n")) << daemon.err();
+    EXPECT_EQ(Lines{"ioctl /dev/hal write ch=4 byte=0xD5 -> 0"}, journal("/dev/hal"));
+    ASSERT_EQ("ok", outcome(42, mcc));
+    EXPECT_EQ(Lines{"ioctl /dev/mcc/ctl timeslot -> 4096"}, journal("timeslot"));
+
+    EXPECT_EQ(answer(3, "error : connectFail"), join(3, 41));
+    EXPECT_EQ(answer(41, "error : connectFail"), join(41, 3));
+    EXPECT_EQ(answer(41, "error : internal"), ask(41, [](LGCP::Command& c) {
+                                                  c.select_userData({1, 2});
+                                              }).back());
+    EXPECT_EQ("ok", destroy(41));
+    EXPECT_EQ(Lines{}, journal("=4096"));
+    EXPECT_EQ("ok\n", daemon.board("mcc written 4096"));
+
+    // The new slot has the channel: its join and its destroy reach it.
+    EXPECT_EQ(success(3), join(3, 42));
+    EXPECT_EQ("ok", destroy(42));
+    EXPECT_EQ(
+        (Lines{"ioctl /dev/hal connect dst=4096 src=3 -> 0", "ioctl /dev/hal write ch=4096 byte=0xD5 -> 0"}),
+        journal("=4096"));
+    EXPECT_EQ(1u, logged("channel error, reading stopped\n"));
+}
+
 // The next request after the hang-up opens the device afresh, and what the
 // service knew of each slot is gone with the old one: a slot made after the
 // hang-up and a slot that lived through it both get their detector enabled

@@ -3,6 +3,7 @@
 // refuses, a channel the driver hangs up or fails, the channel counts in
 // the resource report, creates at the descriptor limit and reads that fail.
 #include <dirent.h>
+#include <functional>
 #include <map>
 #include <poll.h>
 #include <sstream>
@@ -11,6 +12,8 @@
 #include <utility>
 
 #include "slots/mcc/mcc_slot.hpp"
+#include "slots/mcc/t38_soft.hpp"
+#include "slots/mcc/voice.hpp"
 #include "slots/switched/trunk.hpp"
 #include "tests/runtime/test_util.hpp"
 #include "tests/slots/media_fixture.hpp"
@@ -37,6 +40,38 @@ protected:
             p.set_type(type), p.set_mode(mode);
         });
     }
+    MccSlot* mcc_slot(int slot)
+    {
+        return dynamic_cast<MccSlot*>(Slots::instance().GetSlotAt(unsigned(slot)));
+    }
+    // Trunk 2 (timeslot 1) feeds slot 1, and slot 1 feeds trunk 3 (timeslot 2).
+    void join_both_ways()
+    {
+        create_trunk(2, 1), create_trunk(3, 2);
+        ASSERT_EQ("@1 receiver 4096 | ok #20", connect(2, 1, 20));
+        ASSERT_EQ("@1 transmitter 4096 | ok #21", connect(1, 3, 21));
+        requests(kHal);
+    }
+    // What slot 1 answers once it has let its channel go (user data, a join
+    // into it and out of it, its destroy) and what reached the switch
+    // meanwhile; the trunks go after.
+    std::string after_let_go()
+    {
+        std::string out = command(1, 30, [](LGCP::Command& c) { c.select_userData({1}); });
+        out += " | " + connect(2, 1, 31) + " | " + connect(1, 3, 32);
+        out += " | " + command(1, 33, [](LGCP::Command& c) { c.select_destroy(); });
+        out += " | switch: " + requests(kHal);
+        for (int trunk : {2, 3})
+            command(trunk, 34, [](LGCP::Command& c) { c.select_destroy(); });
+        requests(kHal);
+        return out;
+    }
+
+    static constexpr char kHal[] = "/dev/hal";
+    // The joins undone and the channel's switch output off.
+    static constexpr char kLeft[] =
+        "write ch=4096 byte=0xD5 -> 0 | write ch=2 byte=0xD5 -> 0 | disable ch=4096 -> 0";
+    static constexpr char kRefused[] = "internal #30 | connectFail #31 | connectFail #32 | ok #33 | switch: ";
 };
 
 TEST_F(MccSlots, CreateAllocatesTheTypeCode)
@@ -119,9 +154,10 @@ TEST_F(MccSlots, RefusedWriteIsAFailure)
 }
 
 // The handler gets what poll returns for the channel: what the channel still
-// holds reaches the controller, then the read event is let go with one line,
-// also when the handler is called again; user data and the destroy are
-// answered as before.
+// holds reaches the controller, then the channel is let go with one line,
+// also when the handler is called again: its joins both ways and its switch
+// output are undone, the driver gets it back, and from then on the slot takes
+// no user data and no join, and its destroy touches nothing of the channel.
 TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
 {
     struct Case {
@@ -129,21 +165,21 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
         const char* board; // the driver's part, one command a line
         short revents;
         const char* frames;
-        const char* write; // the answer to user data: a hung-up channel takes none
     };
     const Case cases[] = {
         {"hang-up with a frame queued", "event /dev/mcc/ctl 0A\nhangup /dev/mcc/ctl", POLLIN | POLLHUP,
-         "@1 userData 0A", "internal #2"},
-        {"hang-up", "hangup /dev/mcc/ctl", POLLIN | POLLHUP, "", "internal #2"},
-        {"error", "", POLLERR, "", "ok #2"},
+         "@1 userData 0A"},
+        {"hang-up", "hangup /dev/mcc/ctl", POLLIN | POLLHUP, ""},
+        {"error", "", POLLERR, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        join_both_ways();
         std::istringstream lines(c.board);
         for (std::string line; std::getline(lines, line);)
             ASSERT_EQ("ok\n", board().execute(line));
-        MccSlot* slot = dynamic_cast<MccSlot*>(Slots::instance().GetLive().back());
+        MccSlot* slot = mcc_slot(1);
         ASSERT_NE(nullptr, slot);
         ctltest::Capture err(std::cerr);
         for (int call = 0; call < 2; ++call)
@@ -153,9 +189,88 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
         multiplexer.dump(dump);
         EXPECT_EQ(std::string::npos, dump.str().find("MccSlot::OnEvent")) << "the loop still watches it";
         EXPECT_EQ(c.frames, frames());
+        EXPECT_EQ(kLeft, requests(kHal));
+        EXPECT_EQ(-1, slot->get_channel());
+        board().service();
+        EXPECT_EQ(0u, mcc().allocations().size()) << "the slot still holds the channel";
         // No loop turn before the destroy: a channel still watched would spin it.
-        EXPECT_EQ(c.write, command(1, 2, [](LGCP::Command& m) { m.select_userData({1}); }));
-        EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+        EXPECT_EQ(kRefused, after_let_go());
+        board().service();
+    }
+}
+
+// The driver hands the channel of slot 1, which has hung up, to a new slot
+// before the loop has told slot 1 of the hang-up (both came in one turn):
+// slot 1 lets the channel go at once, before the new slot is answered, and
+// nothing it does afterwards, its hang-up included, reaches the new slot's
+// channel, which carries the new slot's data alone.
+TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
+{
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    write_file("/usr/local/voice/a", "\x01\x02");
+    // Runs until its slot's destroy ends it.
+    write_file("/usr/local/sbin/t38", "#!/bin/sh\necho $$ >> \"$QUELVAD_ROOT/pids\"\nexec sleep 100000\n",
+               0755);
+    struct Case {
+        const char* what;
+        std::function<std::string()> create; // slot 4
+        const char* created;
+        std::function<std::string()> use; // what reached the channel through slot 4
+        const char* used;
+    };
+    const Case cases[] = {
+        {"an MCC channel", [this] { return create_mcc(4, LGCP::MccType::data, LGCP::MccMode::standard); },
+         "ok #1",
+         [this] {
+             command(4, 40, [](LGCP::Command& c) { c.select_userData({9}); });
+             board().service();
+             return written(MccModel::kFirstChannel);
+         },
+         "09"},
+        {"a file player",
+         [this] {
+             return command(4, 1, [](LGCP::Command& c) {
+                 LGCP::PlayerParams_file& f = c.select_create().select_voice().select_player().select_file();
+                 f.set_name().push_back(ASN1::IA5String("a"));
+                 f.set_repeat(1);
+             });
+         },
+         "ok #1",
+         [this] {
+             create_trunk(2, 1);
+             connect(4, 2, 40);
+             pump_until("abort 0");
+             command(2, 41, [](LGCP::Command& c) { c.select_destroy(); });
+             return written(MccModel::kFirstChannel);
+         },
+         "01 02"},
+        {"a T.38 soft slot",
+         [this] { return command(4, 1, [](LGCP::Command& c) { mediatest::t38Create(c); }); },
+         "ok #1 | @4 transmitter 4096 | @4 receiver 4096", [] { return written(MccModel::kFirstChannel); },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
+        join_both_ways();
+        ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
+        ctltest::Capture err(std::cerr);
+        ASSERT_EQ(c.created, c.create());
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
+        EXPECT_EQ(kLeft, requests(kHal));
+        ASSERT_NE(nullptr, mcc_slot(1));
+        ASSERT_NE(nullptr, Slots::instance().GetSlotAt(4));
+        EXPECT_EQ(-1, mcc_slot(1)->get_channel());
+        EXPECT_EQ(4096, Slots::instance().GetSlotAt(4)->GetTransmitChannel());
+        // The hang-up's turn comes: slot 1 has nothing left to let go.
+        run_for(3);
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+        EXPECT_EQ("", requests(kHal));
+        EXPECT_EQ(kRefused, after_let_go());
+        EXPECT_EQ(c.used, c.use());
+        EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
+        command(4, 42, [](LGCP::Command& m) { m.select_destroy(); });
         board().service();
     }
 }
@@ -314,12 +429,18 @@ TEST_F(MccSlots, AReadThatFailsInTwoPassesInARowLetsTheChannelGo)
     run_for(1);
     EXPECT_EQ(failed + failed + failed + "mcc: 01:MCC: channel error, reading stopped\n", err.text());
     EXPECT_FALSE(watched());
+    requests(kHal);
     failing(false);
-    // Writes and the destroy go on as before.
-    EXPECT_EQ("ok #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({7}); }));
-    board().service();
-    EXPECT_EQ("07", written(MccModel::kFirstChannel));
+    // The slot has let the channel go: its descriptors are closed (only the
+    // test's copies hold the channel), it writes nothing, and its destroy
+    // touches nothing of the channel.
+    for (int fd : channel)
+        EXPECT_EQ(0u, open_descriptors().count(fd)) << fd;
+    EXPECT_EQ("internal #2", command(1, 2, [](LGCP::Command& m) { m.select_userData({7}); }));
     EXPECT_EQ("ok #3", command(1, 3, [](LGCP::Command& m) { m.select_destroy(); }));
+    EXPECT_EQ("", requests(kHal));
+    board().service();
+    EXPECT_EQ("", written(MccModel::kFirstChannel));
     for (int fd : saved)
         ::close(fd);
     ::close(folder);
