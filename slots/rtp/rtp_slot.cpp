@@ -186,6 +186,8 @@ bool RtpSlot::restart()
     // duplicate, so the driver releases it before the new one asks for the channel.
     device.close();
     deviceEvent.Release();
+    // The old session's failed read counts for nothing against the new one.
+    readFailed = false;
     rtp::rtp_channel_info info{channel, -1, -1, 0};
     const char* failed = nullptr;
     Fd fresh = OpenSession(params, info, failed);

@@ -98,7 +98,8 @@ protected:
     // The session has the PD event, set with this timeout.
     bool pdEnabled = false;
     int pdTimeout = 0;
-    // The last read of the session failed (the pass before this one).
+    // The last read of the session failed (the pass before this one); a
+    // new session starts afresh.
     bool readFailed = false;
 
 private:
