@@ -14,6 +14,7 @@
 #include "hardware/hw_mux.hpp"
 #include "hardware/media_log.hpp"
 #include "platform/board.hpp"
+#include "slots/factory.hpp"
 #include "slots/join.hpp"
 #include "slots/media_ioctl.hpp"
 
@@ -107,8 +108,31 @@ void RtpSlot::OnRtpEvent(int, short revents)
         // A session in error stays in error (a hung-up one at end of file):
         // watching it on would make every loop pass return at once. The
         // driver has freed its channel with it.
-        header(std::cerr) << "rtp device error, events disabled" << std::endl;
-        release_channel();
+        session_lost();
+    }
+}
+
+void RtpSlot::session_lost()
+{
+    header(std::cerr) << "rtp device error, events disabled" << std::endl;
+    release_channel();
+}
+
+void RtpSlot::ChannelHandedOut(std::list<Slot*> const& streams, int channel, RtpSlot const* to)
+{
+    if (channel < 0)
+        return;
+    for (Slot* slot : streams) {
+        auto* stream = static_cast<RtpSlot*>(slot);
+        if (stream == to || stream->channel != channel)
+            continue;
+        // What the session queued before it went still becomes signals, as
+        // at its hang-up; its hang-up event, released with the channel, is
+        // never heard. One stream holds a channel at most.
+        stream->readRtpEvents();
+        if (stream->channel >= 0)
+            stream->session_lost();
+        return;
     }
 }
 
@@ -186,10 +210,14 @@ bool RtpSlot::restart()
     // duplicate, so the driver releases it before the new one asks for the channel.
     device.close();
     deviceEvent.Release();
+    // The old session's failed read counts for nothing against the new one.
+    readFailed = false;
     rtp::rtp_channel_info info{channel, -1, -1, 0};
     const char* failed = nullptr;
     Fd fresh = OpenSession(params, info, failed);
     if (!failed) {
+        if (SlotFactory* factory = GetSlotFactory())
+            ChannelHandedOut(factory->GetSlots(), info.tdm, this);
         device = std::move(fresh);
         // A session whose events cannot be watched (no descriptor left for
         // the event's duplicate) would be deaf: it fails the restart.

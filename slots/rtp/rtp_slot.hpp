@@ -9,6 +9,7 @@
 // Built by RtpFactory (slots/rtp_factory.hpp). The radio slots derive from it:
 // they override IAfterCreate, IBeforeDestroy, Ioctl and GetName, call this
 // class's versions from theirs, and drive the protected members themselves.
+#include <list>
 #include <netinet/in.h>
 
 #include "hardware/dsp.hpp"
@@ -47,6 +48,14 @@ public:
     // again for what the slot had asked of the old one: its input, when
     // started, and the PD event with its timeout, when set.
     bool restart();
+    // The driver has handed `channel` to a new session: a create's (`to`
+    // null) or the restart's of `to`. It hands out only channels it has
+    // freed, so another of `streams` (RTP streams all: the slots of the
+    // factory that built them) that still holds it has lost its session to a
+    // hang-up it has not handled yet (both came in this loop turn); that one
+    // lets the channel go now, as at the hang-up, before the new session's
+    // stream uses it.
+    static void ChannelHandedOut(std::list<Slot*> const& streams, int channel, RtpSlot const* to);
     int translate_payload(LGCP::CodecMode const& mode) const;
     void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
 
@@ -84,6 +93,8 @@ protected:
     // DSP functions), takes no channel request from then on, and its destroy
     // touches neither.
     void release_channel();
+    // The session hung up or failed: logged, and the channel let go.
+    void session_lost();
 
     // -1 once the slot has given the channel back.
     int channel;
@@ -98,7 +109,8 @@ protected:
     // The session has the PD event, set with this timeout.
     bool pdEnabled = false;
     int pdTimeout = 0;
-    // The last read of the session failed (the pass before this one).
+    // The last read of the session failed (the pass before this one); a
+    // new session starts afresh.
     bool readFailed = false;
 
 private:

@@ -5,8 +5,10 @@
 // program it ran before whatever was left is killed; the next message that is
 // not a line status report (the line interfaces send one every second while a
 // controller is connected), the next messages as short texts; the board's
-// journal lines. A check that finds an answer missing says so when the daemon
-// has ended early, with how it ended and the end of its output (gone()).
+// journal lines; the daemon held (stopped) while what it is to find at once
+// in one loop turn is sent. A check that finds an answer missing says so when
+// the daemon has ended early, with how it ended and the end of its output
+// (gone()).
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -67,6 +69,30 @@ inline bool next_answer(e2e::Controller& controller, Bytes& payload)
             return true;
     return false;
 }
+
+// Holds the daemon (SIGSTOP) while it lives; it lets it go on (SIGCONT) when
+// it goes, on every way out of a test.
+class Held
+{
+public:
+    explicit Held(pid_t pid) : mPid(pid) { ::kill(mPid, SIGSTOP); }
+    ~Held() { ::kill(mPid, SIGCONT); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // The daemon has stopped: whatever happens from now on is all there for
+    // it at once when it goes on.
+    bool stopped() const
+    {
+        support::ProcStat stat;
+        for (int waited = 0; waited < e2e::deadline_ms(); waited += 10, ::poll(nullptr, 0, 10))
+            if (support::proc_stat(mPid, stat) && stat.state == 'T')
+                return true;
+        return false;
+    }
+
+private:
+    const pid_t mPid;
+};
 
 class DaemonTest : public ::testing::Test
 {

@@ -4,7 +4,10 @@
 // controller, the fact is logged once, the loop stops watching the descriptor
 // (its event's calls, as the status dump counts them, stop growing), and the
 // daemon goes on answering, the slot's destroy included; the next request
-// opens the device afresh, for the slots made before the hang-up too.
+// opens the device afresh, for the slots made before the hang-up too. A
+// channel the driver hands to a create in the hang-up's own loop turn is the
+// new stream's alone.
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -34,13 +37,18 @@ protected:
     // as one line of value notation, the line status reports passed over.
     Lines ask(int slot, const std::function<void(LGCP::Command&)>& fill, std::size_t n = 1)
     {
+        post(slot, fill);
+        return receive(n);
+    }
+    // Sends the command on `slot` (none for -1) without waiting for what it brings.
+    void post(int slot, const std::function<void(LGCP::Command&)>& fill)
+    {
         LGCP::Message m;
         m.set_seq(++mSeq);
         if (slot >= 0)
             m.set_slot(unsigned(slot));
         fill(m.set_pdu().select_command());
         EXPECT_TRUE(send(m));
-        return receive(n);
     }
     Lines receive(std::size_t n)
     {
@@ -117,6 +125,19 @@ protected:
         while (!got.empty() && got.back().compare(0, seq.size(), seq) != 0)
             got = receive(1);
         return got.empty() ? "(none)" : got.back() == success(slot) ? "ok" : got.back();
+    }
+    // The messages up to the answer of the last command sent, that answer last.
+    Lines answered()
+    {
+        Lines got;
+        const std::string seq = "{ seq " + std::to_string(mSeq) + ",";
+        while (got.empty() || got.back().compare(0, seq.size(), seq) != 0) {
+            const Lines next = receive(1);
+            if (next.empty())
+                break;
+            got.push_back(next[0]);
+        }
+        return got;
     }
     std::size_t logged(const std::string& line)
     {
@@ -483,6 +504,111 @@ TEST_F(Hangup, OffRequestsInTheTurnOfTheDevicesHangupReachTheDevicesOpenedAfresh
     EXPECT_EQ(1u, logged("dsproc device error, events disabled\n")) << daemon.err();
     EXPECT_EQ(0u, logged(" fail:")) << daemon.err();
     EXPECT_EQ("ok", destroy(50));
+}
+
+// The board queues a record on a stream's session and hangs it up and, in
+// the same loop turn, the controller creates the next stream, which the
+// driver gives the freed channel, switches its detector on and joins a trunk
+// timeslot to it. The old stream reads the record and lets the channel go
+// before the new one is made (its joins both ways, its switch output, its
+// detectors), and nothing of it reaches the channel after: neither its
+// hang-up, whose turn comes next, nor its destroy; its requests fail. The new
+// stream's detector and switch channel stay on.
+TEST_F(Hangup, AStreamWhoseChannelGoesToACreateInTheHangupsTurnLetsItGoFirst)
+{
+    slotstest::UdpPeer peer(e2e::deadline_ms() / 1000);
+    const auto dtmf = [](LGCP::Command& c) { c.select_ioctl().select_dtmf_enable(true); };
+    const auto join = [](unsigned target) {
+        return [target](LGCP::Command& c) { c.select_connect(target); };
+    };
+    const std::string ts = stream(50, peer);
+    ASSERT_NE("", ts);
+    ASSERT_EQ(3u, ask(
+                      3,
+                      [](LGCP::Command& c) {
+                          c.select_create().select_trunk().set_trunk(0);
+                          c.ref_create().ref_trunk().set_timeslot(1);
+                      },
+                      3)
+                      .size());
+    ASSERT_EQ("ok", outcome(3, join(50)));
+    ASSERT_EQ("ok", outcome(50, join(3)));
+    ASSERT_EQ("ok", outcome(50, dtmf));
+    journal();
+
+    int board = -1;
+    {
+        // All of it is there for the daemon's next turn: the board's command
+        // is served first, then the controller's.
+        const e2etest::Held held(daemon.pid());
+        ASSERT_TRUE(held.stopped());
+        board = daemon.board_post("rtp event " + ts + " 1 3 500\nhangup /dev/rtp");
+        post(51, [&peer](LGCP::Command& c) { e2etest::g711Stream(c, peer); });
+        post(51, dtmf);
+        post(3, join(51));
+    }
+    EXPECT_EQ("ok\nok\n", daemon.board_answer(board));
+    const Lines got = answered();
+    std::ostringstream shown;
+    for (const std::string& line : got)
+        shown << line << "\n";
+    // The driver gave the new stream the old one's channel.
+    ASSERT_EQ(1,
+              std::count(got.begin(), got.end(), "{ slot 51, pdu signal : receiver : active : " + ts + " }"))
+        << shown.str();
+    // What the old session queued before it went still reached the controller.
+    EXPECT_EQ(1, std::count(got.begin(), got.end(),
+                            "{ slot 50, pdu signal : rtp : pd : { value 3, timeout 500 } }"))
+        << shown.str();
+    for (int seq = mSeq - 2; seq <= mSeq; ++seq) {
+        const int slot = seq == mSeq ? 3 : 51;
+        EXPECT_EQ(1, std::count(got.begin(), got.end(),
+                                "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) +
+                                    ", pdu response : success : NULL }"))
+            << shown.str();
+    }
+    // Logged once, and the old stream's hang-up has had its turn (a ping
+    // answered after it; what the old stream may still send is passed over).
+    ASSERT_TRUE(daemon.wait_err("rtp[" + ts + "]: rtp device error, events disabled\n")) << daemon.err();
+    post(-1, [](LGCP::Command& c) { c.select_ping(); });
+    const Lines pinged = answered();
+    ASSERT_EQ(success(-1), pinged.empty() ? "(none)" : pinged.back());
+    EXPECT_NE("ok", outcome(50, dtmf));
+    EXPECT_EQ("ok", destroy(50));
+    EXPECT_EQ(1u, logged("rtp[" + ts + "]: rtp device error, events disabled\n"));
+
+    // The old stream's let-go comes between the new session's channel and
+    // the new stream's detector; after that detector, the channel's one
+    // request is the new stream's join.
+    const Lines lines = journal();
+    std::ostringstream all;
+    for (const std::string& line : lines)
+        all << line << "\n";
+    const auto at = [&lines](const std::string& start) {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].compare(0, start.size(), start) == 0)
+                return i;
+        return lines.size();
+    };
+    const std::size_t handed = at("ioctl /dev/rtp add-channel tdm=-1 -> 0 tdm=" + ts),
+                      enabled = at("ioctl /dev/dtmf enable ts=" + ts + " ");
+    ASSERT_LT(handed, enabled) << all.str();
+    ASSERT_LT(enabled, lines.size()) << all.str();
+    for (const std::string& off :
+         {"ioctl /dev/hal disable ch=" + ts + " ", "ioctl /dev/dtmf disable ts=" + ts + " ",
+          "ioctl /dev/dsp disable ts=" + ts + " "}) {
+        const std::size_t first = at(off);
+        EXPECT_TRUE(handed < first && first < enabled) << off << "\n" << all.str();
+    }
+    Lines later;
+    for (std::size_t i = enabled + 1; i < lines.size(); ++i)
+        if (lines[i].find("=" + ts + " ") != std::string::npos)
+            later.push_back(lines[i]);
+    EXPECT_EQ(Lines{"ioctl /dev/hal connect dst=" + ts + " src=1 -> 0"}, later) << all.str();
+    EXPECT_EQ(0u, daemon.board("hal get " + ts).find(ts + " connected 1 ")) << daemon.board("hal get " + ts);
+    EXPECT_EQ(0u, daemon.board("dtmf get " + ts).find("detector on ")) << daemon.board("dtmf get " + ts);
+    EXPECT_EQ("ok", destroy(51));
+    EXPECT_EQ("ok", destroy(3));
 }
 
 } // namespace

@@ -242,30 +242,6 @@ protected:
     }
 };
 
-// Holds the daemon (SIGSTOP) while it lives; it lets it go on (SIGCONT) when
-// it goes, on every way out of a test.
-class Held
-{
-public:
-    explicit Held(pid_t pid) : mPid(pid) { ::kill(mPid, SIGSTOP); }
-    ~Held() { ::kill(mPid, SIGCONT); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    // The daemon has stopped: whatever happens from now on is all there for
-    // it at once when it goes on.
-    bool stopped() const
-    {
-        support::ProcStat stat;
-        for (int waited = 0; waited < e2e::deadline_ms(); waited += 10, ::poll(nullptr, 0, 10))
-            if (support::proc_stat(mPid, stat) && stat.state == 'T')
-                return true;
-        return false;
-    }
-
-private:
-    const pid_t mPid;
-};
-
 TEST_F(Modems, DspModemCallFromCreateToDestroy)
 {
     boot();
@@ -684,7 +660,7 @@ TEST_F(Modems, TheLastAccountingReachesItsOwnCall)
         send(20 + int(c.slot), int(c.slot), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
         ASSERT_TRUE(wait_file("/pppd.hup")) << daemon.err();
         {
-            const Held held(daemon.pid());
+            const e2etest::Held held(daemon.pid());
             ASSERT_TRUE(held.stopped());
             std::ofstream(daemon.path("/go." + std::to_string(pppd))) << "go";
             ASSERT_TRUE(wait_file("/acct." + std::to_string(pppd)));

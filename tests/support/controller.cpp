@@ -355,30 +355,44 @@ int Daemon::wait_exit()
 
 std::string Daemon::board(const std::string& command)
 {
+    return board_answer(board_post(command));
+}
+
+int Daemon::board_post(const std::string& command)
+{
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("/board.sock").c_str());
-    std::string answer;
     const std::string line = command + "\n";
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
-        // The answer ends with a line "ok" or "error ...".
-        for (Deadline d; !d.passed();) {
-            pollfd p{fd, POLLIN, 0};
-            pump(0);
-            if (::poll(&p, 1, d.left()) <= 0)
-                continue;
-            char buf[1024];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                break;
-            answer.append(buf, std::size_t(n));
-            const std::size_t last = answer.rfind('\n', answer.size() - 2);
-            const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
-            if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0))
-                break;
-        }
+        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()))
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+std::string Daemon::board_answer(int fd)
+{
+    std::string answer;
+    if (fd < 0)
+        return answer;
+    // The answer ends with a line "ok" or "error ...".
+    for (Deadline d; !d.passed();) {
+        pollfd p{fd, POLLIN, 0};
+        pump(0);
+        if (::poll(&p, 1, d.left()) <= 0)
+            continue;
+        char buf[1024];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        answer.append(buf, std::size_t(n));
+        const std::size_t last = answer.rfind('\n', answer.size() - 2);
+        const std::string tail = answer.substr(last == std::string::npos ? 0 : last + 1);
+        if (answer.back() == '\n' && (tail == "ok\n" || tail.compare(0, 6, "error ") == 0))
+            break;
     }
     ::close(fd);
     return answer;

@@ -94,6 +94,11 @@ public:
     int wait_exit();
     // A line to the simulated board's control socket: its answer.
     std::string board(const std::string& command);
+    // The same in two steps, so that the line can wait in the socket while
+    // the daemon is held: the connection it was sent on (-1 when it could
+    // not be sent), then its answer (the connection closed).
+    int board_post(const std::string& command);
+    std::string board_answer(int fd);
     // Writes a file under the root (a fixed path), making its folders.
     void write_file(const std::string& fixed, const std::string& text);
 

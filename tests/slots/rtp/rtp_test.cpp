@@ -4,10 +4,13 @@
 // capacities, the error texts, and creates at the descriptor limit.
 #include "slots/rtp/rtp_factory.hpp"
 
+#include <algorithm>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/sim/rtp_model.hpp"
 #include "platform/sim/voice_model.hpp"
@@ -26,7 +29,18 @@ using ctltest::Capture;
 const std::string kRtp = platform::rtp::kPath;
 
 using Peer = slotstest::UdpPeer;
-using Spy = slotstest::SignalSpy;
+
+// Sees every signal, and runs `then` once at the next one (a stream's record
+// read in the middle of its pass).
+struct Spy : slotstest::SignalSpy {
+    void OnSignal(LGCP::Signal const& s) override
+    {
+        SignalSpy::OnSignal(s);
+        if (then)
+            std::exchange(then, nullptr)();
+    }
+    std::function<void()> then;
+};
 
 using mediatest::board;
 
@@ -499,6 +513,71 @@ TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
         stream.reset();
         board().service();
         EXPECT_EQ(Lines{}, journal());
+    }
+}
+
+// Failed reads count against one session, and only until a read succeeds: a
+// codec restart, or a record read before the failure in the same pass, makes
+// the next failure a first one again. The stream keeps its session and its
+// channel, switches nothing off, and its records still become signals.
+TEST_F(RtpTest, AFailedReadCountsUntilAGoodReadOrANewSession)
+{
+    struct Case {
+        const char* what;
+        const char* passes; // x reads fail, c codec restart, f a record read, then reads fail
+    };
+    const Case cases[] = {
+        {"a restart between two failed passes", "xcx"},
+        {"a record read before the failure of the next pass", "xf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string passes = c.passes;
+        spy.signals.clear();
+        std::unique_ptr<FlakyStream> stream(FlakyStream::open());
+        ASSERT_NE(nullptr, stream);
+        LGCP::IoctlParams dtmf;
+        dtmf.select_dtmf_enable(true);
+        Capture clog(std::clog), cerr(std::cerr);
+        ASSERT_TRUE(stream->Ioctl(dtmf));
+        ASSERT_TRUE(HwMux::instance().Connect(1, 1024));
+        board().clear_journal();
+        Lines records;
+        for (const char pass : passes) {
+            if (pass == 'c') {
+                ASSERT_TRUE(stream->restart());
+                continue;
+            }
+            if (pass == 'x')
+                stream->break_reads();
+            if (pass == 'f') {
+                records.push_back("rtp : pd : { value " + std::to_string(records.size() + 1) +
+                                  ", timeout 100 }");
+                EXPECT_EQ("ok\n",
+                          board().execute("rtp event 1024 1 " + std::to_string(records.size()) + " 100"));
+                spy.then = [&stream] { stream->break_reads(); };
+            }
+            stream->OnRtpEvent(-1, POLLIN);
+            stream->mend();
+            EXPECT_FALSE(spy.then) << "no record was read";
+            spy.then = nullptr;
+        }
+        std::size_t failed = 0;
+        for (std::size_t at = 0;
+             (at = cerr.text().find("]: fail to read from rtp: ", at)) != std::string::npos; ++at)
+            ++failed;
+        EXPECT_EQ(passes.size() - std::size_t(std::count(passes.begin(), passes.end(), 'c')), failed);
+        EXPECT_EQ(1024, stream->get_channel());
+        EXPECT_TRUE(stream->device_open());
+        EXPECT_EQ(records, spy.signals);
+        EXPECT_EQ(std::string::npos, cerr.text().find("events disabled")) << cerr.text();
+        for (const std::string& line : board().journal())
+            EXPECT_EQ(std::string::npos, line.find(" disable ")) << line;
+        EXPECT_TRUE(stream->Ioctl(dtmf));
+        EXPECT_TRUE(stream->IBeforeDestroy());
+        stream.reset();
+        board().service();
+        EXPECT_EQ("ok\n", board().execute("rtp sessions"));
     }
 }
 
