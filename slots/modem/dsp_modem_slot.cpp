@@ -1,17 +1,22 @@
 #include "slots/modem/dsp_modem_slot.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <map>
+#include <poll.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
+#include "hardware/hw_mux.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "platform/paths.hpp"
+#include "slots/join.hpp"
 
 namespace
 {
@@ -23,14 +28,60 @@ namespace mctl = platform::mctl;
 // in the same second would otherwise write one file.
 std::set<std::string> heldFaxFiles;
 
+// The slots that hold a modem through their control descriptor, by modem.
+std::map<int, DspModemSlot*> modemHolders;
+
 } // namespace
 
-DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner) {}
+DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner)
+{
+    mControl.Bind("DspModemSlot::OnControlEvent", &DspModemSlot::OnControlEvent, this);
+}
 
 DspModemSlot::~DspModemSlot()
 {
+    CloseControl();
     release_fax_file();
     unbind();
+}
+
+bool DspModemSlot::StartStream()
+{
+    if (mModemLost)
+        return false;
+    InitModem();
+    return true;
+}
+
+void DspModemSlot::CloseControl()
+{
+    const auto held = modemHolders.find(mModem);
+    if (held != modemHolders.end() && held->second == this)
+        modemHolders.erase(held);
+    mControl.Release();
+}
+
+void DspModemSlot::OnControlEvent(int, short revents)
+{
+    // Nothing is read from the descriptor; one that has hung up stays so, and
+    // is let go at once rather than watched on.
+    if (mControl.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL)))
+        LetGoModem("modem control device hung up, modem released");
+}
+
+void DspModemSlot::LetGoModem(char const* why)
+{
+    PutHeader(std::cerr) << why << std::endl;
+    CloseControl();
+    mModemLost = true;
+    // Its joins both ways, then the switch output that fed the modem.
+    Disconnect(*this);
+    while (!GetOutputs().empty())
+        Disconnect(*GetOutputs().front());
+    HwMux::instance().Disable(mChannel);
+    // From here on the switch refuses the channel for this slot.
+    mChannel = -1;
+    abort_call(ENODEV);
 }
 
 void DspModemSlot::release_fax_file()
@@ -78,6 +129,12 @@ void DspModemSlot::InitModem()
         PutHeader(std::cerr) << "insufficient resources : " << e << std::endl;
         return OnAbort(e.value());
     }
+    // The driver hands out only a modem it has taken back: a slot that still
+    // holds this one has not yet seen its hang-up (it came in this loop turn),
+    // and lets the modem go before this call uses it.
+    const auto holder = modemHolders.find(modem);
+    if (holder != modemHolders.end())
+        holder->second->LetGoModem("modem handed to another call, released");
     const int channel = board().ioctl(fd, mctl::kTimeslot, 0);
     if (channel < 0) {
         const Errno e;
@@ -111,8 +168,10 @@ void DspModemSlot::InitModem()
     mChannel = channel;
     mModem = modem;
     // The slot keeps the descriptor that holds the modem (no duplicate: one
-    // that failed would give the modem back while the slot uses it).
-    mControl = std::move(local);
+    // that failed would give the modem back while the slot uses it), and
+    // watches it for the hang-up alone.
+    mControl.Schedule(std::move(local), POLLHUP | POLLERR);
+    modemHolders[modem] = this;
     AnnounceStreams();
 
     mctl::ModemCommand call{modem, -1};
@@ -198,7 +257,7 @@ std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::string 
 void DspModemSlot::RunFaxSender()
 {
     const auto argv = fax_sender_args(mParams, mModem);
-    mControl.close();
+    CloseControl();
     const int pid = spawn(argv, "executing fax transfer", 0, &mExecFailed);
     if (pid < 0)
         return;
@@ -210,7 +269,7 @@ void DspModemSlot::RunFaxSender()
 
 void DspModemSlot::RunFaxReceiver()
 {
-    mControl.close();
+    CloseControl();
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
