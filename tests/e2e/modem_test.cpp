@@ -684,6 +684,14 @@ TEST_F(Modems, AModemTheDriverTookBackIsLetGoAndTheNextCallHasItAlone)
         const std::string got = daemon.board("hal get " + std::to_string(channel));
         return got.substr(0, got.find(" reads "));
     };
+    // The switch requests since the last look, the line status reads left out.
+    const auto switched = [this] {
+        Lines out;
+        for (std::string const& line : journal("ioctl /dev/hal "))
+            if (line.find(" spi-read ") == std::string::npos)
+                out.push_back(line);
+        return out;
+    };
     send(1, 1, create_trunk(1));
     EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
     send(2, 2, create_modem(false));
@@ -703,7 +711,7 @@ TEST_F(Modems, AModemTheDriverTookBackIsLetGoAndTheNextCallHasItAlone)
     EXPECT_TRUE(wait_file("/pppd.hup")) << "the call's PPP daemon got no hang-up\n" << daemon.err();
     EXPECT_EQ((Lines{"ioctl /dev/hal write ch=96 byte=0xD5 -> 0", "ioctl /dev/hal write ch=1 byte=0xD5 -> 0",
                      "ioctl /dev/hal disable ch=96 -> 0"}),
-              journal("/dev/hal"));
+              switched());
     EXPECT_EQ("1 constant 0xD5", hal(1));
     EXPECT_EQ("96 disabled", hal(96));
     EXPECT_TRUE(daemon.wait_err("pppd terminated with code 0")) << daemon.err();
@@ -726,7 +734,7 @@ TEST_F(Modems, AModemTheDriverTookBackIsLetGoAndTheNextCallHasItAlone)
     EXPECT_EQ("connectFail #10 @1", next());
     send(11, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
     EXPECT_EQ("ok #11 @2", next());
-    EXPECT_EQ(Lines{}, journal("/dev/hal"));
+    EXPECT_EQ(Lines{}, switched());
     EXPECT_EQ("2 connected 96", hal(2));
     EXPECT_EQ("96 connected 2", hal(96));
     EXPECT_EQ("1 constant 0xD5", hal(1));
