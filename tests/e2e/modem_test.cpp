@@ -750,6 +750,9 @@ TEST_F(Modems, AModemTheDriverTookBackIsLetGoAndTheNextCallHasItAlone)
     EXPECT_EQ("connectFail #9 @2", next());
     send(10, 1, connect(2));
     EXPECT_EQ("connectFail #10 @1", next());
+    // Refused by the slot itself, before the switch is asked.
+    EXPECT_EQ(1, lines("slot 02:dsp-modem don't have output stream to 01:trunk\n")) << daemon.err();
+    EXPECT_EQ(1, lines("slot 02:dsp-modem don't have input stream from 01:trunk\n")) << daemon.err();
     send(11, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
     EXPECT_EQ("ok #11 @2", next());
     EXPECT_EQ(Lines{}, switched());
