@@ -5,17 +5,16 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
-#include <map>
 #include <poll.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
-#include "hardware/hw_mux.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "platform/paths.hpp"
+#include "slots/factory.hpp"
 #include "slots/join.hpp"
 
 namespace
@@ -28,9 +27,6 @@ namespace mctl = platform::mctl;
 // in the same second would otherwise write one file.
 std::set<std::string> heldFaxFiles;
 
-// The slots that hold a modem through their control descriptor, by modem.
-std::map<int, DspModemSlot*> modemHolders;
-
 } // namespace
 
 DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner)
@@ -40,7 +36,6 @@ DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) :
 
 DspModemSlot::~DspModemSlot()
 {
-    CloseControl();
     release_fax_file();
     unbind();
 }
@@ -53,12 +48,19 @@ bool DspModemSlot::StartStream()
     return true;
 }
 
-void DspModemSlot::CloseControl()
+void DspModemSlot::ModemHandedOut(int modem)
 {
-    const auto held = modemHolders.find(mModem);
-    if (held != modemHolders.end() && held->second == this)
-        modemHolders.erase(held);
-    mControl.Release();
+    SlotFactory* factory = GetSlotFactory();
+    if (!factory)
+        return;
+    for (Slot* slot : factory->GetSlots()) {
+        auto* other = dynamic_cast<DspModemSlot*>(slot);
+        if (other && other != this && other->mControl.IsActive() && other->mModem == modem) {
+            other->LetGoModem("modem handed to another call, released");
+            // One slot holds a modem at most.
+            return;
+        }
+    }
 }
 
 void DspModemSlot::OnControlEvent(int, short revents)
@@ -72,13 +74,9 @@ void DspModemSlot::OnControlEvent(int, short revents)
 void DspModemSlot::LetGoModem(char const* why)
 {
     PutHeader(std::cerr) << why << std::endl;
-    CloseControl();
+    mControl.Release();
     mModemLost = true;
-    // Its joins both ways, then the switch output that fed the modem.
-    Disconnect(*this);
-    while (!GetOutputs().empty())
-        Disconnect(*GetOutputs().front());
-    HwMux::instance().Disable(mChannel);
+    LeaveChannel(*this, mChannel);
     // From here on the switch refuses the channel for this slot.
     mChannel = -1;
     abort_call(ENODEV);
@@ -132,9 +130,7 @@ void DspModemSlot::InitModem()
     // The driver hands out only a modem it has taken back: a slot that still
     // holds this one has not yet seen its hang-up (it came in this loop turn),
     // and lets the modem go before this call uses it.
-    const auto holder = modemHolders.find(modem);
-    if (holder != modemHolders.end())
-        holder->second->LetGoModem("modem handed to another call, released");
+    ModemHandedOut(modem);
     const int channel = board().ioctl(fd, mctl::kTimeslot, 0);
     if (channel < 0) {
         const Errno e;
@@ -171,7 +167,6 @@ void DspModemSlot::InitModem()
     // that failed would give the modem back while the slot uses it), and
     // watches it for the hang-up alone.
     mControl.Schedule(std::move(local), POLLHUP | POLLERR);
-    modemHolders[modem] = this;
     AnnounceStreams();
 
     mctl::ModemCommand call{modem, -1};
@@ -257,7 +252,7 @@ std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::string 
 void DspModemSlot::RunFaxSender()
 {
     const auto argv = fax_sender_args(mParams, mModem);
-    CloseControl();
+    mControl.Release();
     const int pid = spawn(argv, "executing fax transfer", 0, &mExecFailed);
     if (pid < 0)
         return;
@@ -269,7 +264,7 @@ void DspModemSlot::RunFaxSender()
 
 void DspModemSlot::RunFaxReceiver()
 {
-    CloseControl();
+    mControl.Release();
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);

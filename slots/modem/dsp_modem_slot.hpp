@@ -51,9 +51,9 @@ private:
     // channel does (its joins both ways, the switch output), and its call
     // ends as one whose modem failed. `why` is logged.
     void LetGoModem(char const* why);
-    // Closes the control descriptor (its watch with it): the modem is no
-    // longer this slot's.
-    void CloseControl();
+    // The driver has handed `modem` to this slot: a slot that still holds it
+    // (its hang-up came in this loop turn, unseen yet) lets it go first.
+    void ModemHandedOut(int modem);
     void RunFaxSender();
     // Tells the controller both streams active with the modem's channel.
     void AnnounceStreams();
