@@ -1,5 +1,7 @@
 #include "runtime/event.hpp"
 
+#include <utility>
+
 #include "runtime/multiplexer.hpp"
 
 void EventHandler::mux_attach()
@@ -30,6 +32,16 @@ void Event::Schedule(const Fd& fd, short events)
     if (mFd.is_valid())
         mux_detach();
     mFd = fd;
+    mEvents = events;
+    if (mFd.is_valid())
+        mux_attach();
+}
+
+void Event::Schedule(Fd&& fd, short events)
+{
+    if (mFd.is_valid())
+        mux_detach();
+    mFd = std::move(fd);
     mEvents = events;
     if (mFd.is_valid())
         mux_attach();

@@ -75,6 +75,10 @@ public:
     ~Event() override;
 
     void Schedule(const Fd& fd, short events);
+    // Takes the descriptor over instead of a duplicate: the event is then the
+    // only holder of what the descriptor holds (a device's resource), and
+    // arming it cannot fail for want of a descriptor.
+    void Schedule(Fd&& fd, short events);
     void SetEvents(int events) { mEvents = static_cast<short>(events); }
     int Release();
 

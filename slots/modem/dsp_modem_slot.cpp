@@ -1,9 +1,11 @@
 #include "slots/modem/dsp_modem_slot.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <poll.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
 #include "platform/paths.hpp"
+#include "slots/factory.hpp"
+#include "slots/join.hpp"
 
 namespace
 {
@@ -25,12 +29,57 @@ std::set<std::string> heldFaxFiles;
 
 } // namespace
 
-DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner) {}
+DspModemSlot::DspModemSlot(TERM::ModemParams const& params, ModemOwner& owner) : ModemSlot(params, owner)
+{
+    mControl.Bind("DspModemSlot::OnControlEvent", &DspModemSlot::OnControlEvent, this);
+}
 
 DspModemSlot::~DspModemSlot()
 {
     release_fax_file();
     unbind();
+}
+
+bool DspModemSlot::StartStream()
+{
+    if (mModemLost)
+        return false;
+    InitModem();
+    return true;
+}
+
+void DspModemSlot::ModemHandedOut(int modem)
+{
+    SlotFactory* factory = GetSlotFactory();
+    if (!factory)
+        return;
+    for (Slot* slot : factory->GetSlots()) {
+        auto* other = dynamic_cast<DspModemSlot*>(slot);
+        if (other && other != this && other->mControl.IsActive() && other->mModem == modem) {
+            other->LetGoModem("modem handed to another call, released");
+            // One slot holds a modem at most.
+            return;
+        }
+    }
+}
+
+void DspModemSlot::OnControlEvent(int, short revents)
+{
+    // Nothing is read from the descriptor; one that has hung up stays so, and
+    // is let go at once rather than watched on.
+    if (mControl.IsActive() && (revents & (POLLERR | POLLHUP | POLLNVAL)))
+        LetGoModem("modem control device hung up, modem released");
+}
+
+void DspModemSlot::LetGoModem(char const* why)
+{
+    PutHeader(std::cerr) << why << std::endl;
+    mControl.Release();
+    mModemLost = true;
+    LeaveChannel(*this, mChannel);
+    // From here on the switch refuses the channel for this slot.
+    mChannel = -1;
+    abort_call(ENODEV);
 }
 
 void DspModemSlot::release_fax_file()
@@ -78,6 +127,10 @@ void DspModemSlot::InitModem()
         PutHeader(std::cerr) << "insufficient resources : " << e << std::endl;
         return OnAbort(e.value());
     }
+    // The driver hands out only a modem it has taken back: a slot that still
+    // holds this one has not yet seen its hang-up (it came in this loop turn),
+    // and lets the modem go before this call uses it.
+    ModemHandedOut(modem);
     const int channel = board().ioctl(fd, mctl::kTimeslot, 0);
     if (channel < 0) {
         const Errno e;
@@ -111,8 +164,9 @@ void DspModemSlot::InitModem()
     mChannel = channel;
     mModem = modem;
     // The slot keeps the descriptor that holds the modem (no duplicate: one
-    // that failed would give the modem back while the slot uses it).
-    mControl = std::move(local);
+    // that failed would give the modem back while the slot uses it), and
+    // watches it for the hang-up alone.
+    mControl.Schedule(std::move(local), POLLHUP | POLLERR);
     AnnounceStreams();
 
     mctl::ModemCommand call{modem, -1};
@@ -198,7 +252,7 @@ std::vector<std::string> DspModemSlot::fax_receiver_args(int modem, std::string 
 void DspModemSlot::RunFaxSender()
 {
     const auto argv = fax_sender_args(mParams, mModem);
-    mControl.close();
+    mControl.Release();
     const int pid = spawn(argv, "executing fax transfer", 0, &mExecFailed);
     if (pid < 0)
         return;
@@ -210,7 +264,7 @@ void DspModemSlot::RunFaxSender()
 
 void DspModemSlot::RunFaxReceiver()
 {
-    mControl.close();
+    mControl.Release();
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);

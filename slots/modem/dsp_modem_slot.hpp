@@ -4,7 +4,11 @@
 // channel, applies the controller's digital data modes and modem parameters,
 // then answers or originates a data call with the PPP daemon on "/dev/mdm<N>",
 // or runs a fax sender or receiver.
-#include "runtime/fd.hpp"
+//
+// The driver may take the modem back (the control descriptor hangs up), or
+// hand it to another slot's allocation before this slot has heard of that:
+// the slot then leaves the modem's channel and its call ends with its abort.
+#include "runtime/event.hpp"
 #include "slots/modem/modem_slot.hpp"
 
 class DspModemSlot : public ModemSlot
@@ -14,8 +18,8 @@ public:
     ~DspModemSlot() override;
 
     void IAfterCreate() override {}
-    bool IOnOutputStream() override { return InitModem(), true; }
-    bool IOnInputStream() override { return InitModem(), true; }
+    bool IOnOutputStream() override { return StartStream(); }
+    bool IOnInputStream() override { return StartStream(); }
     int IGetTransmitChannel() override { return mChannel; }
     int IGetReceiveChannel() override { return mChannel; }
     char const* GetName() const override { return "dsp-modem"; }
@@ -37,15 +41,31 @@ public:
     static std::string fax_receiver_file(std::tm const& now);
 
 private:
+    // A stream start: the set-up, which the first one runs; false once the
+    // modem is lost, so that no join reaches the channel again.
+    bool StartStream();
+    // The control descriptor's hang-up: the driver has taken the modem back.
+    void OnControlEvent(int fd, short revents);
+    // The slot no longer uses its modem, which the driver may give to the
+    // next call: it leaves the modem's channel as a stream that lost its
+    // channel does (its joins both ways, the switch output), and its call
+    // ends as one whose modem failed. `why` is logged.
+    void LetGoModem(char const* why);
+    // The driver has handed `modem` to this slot: a slot that still holds it
+    // (its hang-up came in this loop turn, unseen yet) lets it go first.
+    void ModemHandedOut(int modem);
     void RunFaxSender();
     // Tells the controller both streams active with the modem's channel.
     void AnnounceStreams();
     // The receiver's file is free for another receiver again.
     void release_fax_file();
 
-    Fd mControl;
+    // The slot's own descriptor of "/dev/mctl", which holds its modem: the
+    // only one (no duplicate), watched for its hang-up alone.
+    Event mControl;
     int mChannel = -1;
     int mModem = -1;
+    bool mModemLost = false;
     // Holds one byte when the fax program could not be run.
     Fd mExecFailed;
     // The fixed name of the file this slot's running fax receiver writes.

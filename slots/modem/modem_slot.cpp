@@ -237,15 +237,33 @@ void ModemSlot::child_ended(int status)
         on_release();
         return;
     }
-    OnAbort(status);
+    if (!mCallAborted)
+        OnAbort(status);
+}
+
+void ModemSlot::abort_call(int error)
+{
+    if (is_releasing())
+        return;
+    mCallAborted = true;
+    OnAbort(error);
+    if (pppd_executing() && !mTerminateTimer.is_running())
+        hang_up_child();
+}
+
+void ModemSlot::hang_up_child()
+{
+    PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
+    ChildWait::SignalUnreaped(mChild, SIGHUP);
+    mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
 }
 
 bool ModemSlot::IBeforeDestroy()
 {
     if (pppd_executing()) {
-        PutHeader(std::cerr) << "sent HUP to pppd." << std::endl;
-        ChildWait::SignalUnreaped(mChild, SIGHUP);
-        mTerminateTimer.set(kTerminateTimeout, &ModemSlot::on_terminate_timeout, this);
+        // A child hung up already, its call aborted, has its time-out running.
+        if (!mTerminateTimer.is_running())
+            hang_up_child();
         return false;
     }
     unbind();

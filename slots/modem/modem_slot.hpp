@@ -62,8 +62,14 @@ protected:
     // the reading end of a pipe that holds one byte when the program could
     // not be run.
     int spawn(std::vector<std::string> const& argv, char const* banner, unsigned delay, Fd* failed);
-    // The end of the deferred destroy, or the abort signal.
+    // The end of the deferred destroy, or the abort signal (none when the
+    // call was aborted already).
     void child_ended(int status);
+    // The call ends as one whose modem failed: the controller hears its abort
+    // with `error` now, and a child that runs is hung up as a destroy hangs it
+    // up (SIGKILL after 5000 ms); its end sends no second abort. Nothing is
+    // done for a slot being destroyed: its call has ended already.
+    void abort_call(int error);
     TERM::ModemParams mParams;
     ModemOwner& mOwner;
     int mChild = -1;
@@ -71,6 +77,10 @@ protected:
     Timer mTerminateTimer;
 
 private:
+    // SIGHUP to the child, and kTerminateTimeout for its end.
+    void hang_up_child();
     void OnAuthRequest(auth::voauth const* request);
     void OnAcctInformation(auth::voacct const* record);
+
+    bool mCallAborted = false;
 };

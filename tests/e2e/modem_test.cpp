@@ -24,6 +24,7 @@ namespace
 {
 
 using e2e::Bytes;
+using e2etest::Lines;
 
 // Records in the daemon's byte order, which is this test program's.
 bool bigEndian()
@@ -668,6 +669,100 @@ TEST_F(Modems, TheLastAccountingReachesItsOwnCall)
         }
         EXPECT_EQ(c.end, next(2)) << daemon.err();
     }
+}
+
+// The driver takes a call's modem, the board's only one, back (the board hangs
+// up "/dev/mctl") while the call is joined both ways to a trunk: the slot
+// leaves the modem's channel (no trunk stays joined to it, its switch output
+// is off), the controller hears the call's abort, and its PPP daemon gets the
+// hang-up; the fact is logged once. The next call gets the modem alone: the
+// old slot's joins are refused, and its destroy touches nothing of the channel.
+// The calls run a program of their own, which needs no authentication.
+TEST_F(Modems, AModemTheDriverTookBackIsLetGoAndTheNextCallHasItAlone)
+{
+    boot("device /dev/mctl present\nmctl modems 1 96\n");
+    // Writes its device to "up.<pid>" once its hang-up handler is set, and
+    // to "hup.<pid>" on the hang-up, then leaves.
+    const std::string program = daemon.path("/call");
+    std::ofstream(program) << "#!/bin/sh\necho $$ >> " << daemon.path("/pids") << "\ntrap 'echo \"$3\" > "
+                           << daemon.path("/hup.") << "$$; exit 0' HUP\necho \"$3\" > " << daemon.path("/up.")
+                           << "$$\nwhile :; do sleep 0.05; done\n";
+    ::chmod(program.c_str(), 0755);
+    LGCP::Command call = create_modem(false);
+    call.ref_create().ref_modem().set_execfile(program);
+    // The device of the n-th call's program once it runs, "" when it does not.
+    const auto up = [this](std::size_t n) {
+        const bool ran = until([&] {
+            const std::vector<pid_t> pids = pppds();
+            return pids.size() >= n &&
+                   !e2e::read_file(daemon.path("/up." + std::to_string(pids[n - 1]))).empty();
+        });
+        return ran ? e2e::read_file(daemon.path("/up." + std::to_string(pppds()[n - 1]))) : "";
+    };
+    const auto hal = [this](int channel) {
+        const std::string got = daemon.board("hal get " + std::to_string(channel));
+        return got.substr(0, got.find(" reads "));
+    };
+    // The switch requests since the last look, the line status reads left out.
+    const auto switched = [this] {
+        Lines out;
+        for (std::string const& line : journal("ioctl /dev/hal "))
+            if (line.find(" spi-read ") == std::string::npos)
+                out.push_back(line);
+        return out;
+    };
+    send(1, 1, create_trunk(1));
+    EXPECT_EQ("ok #1 @1; @1 transmitter 1; @1 receiver 1", next(3));
+    send(2, 2, call);
+    EXPECT_EQ("ok #2 @2", next());
+    send(3, 2, connect(1));
+    EXPECT_EQ("@2 transmitter 96; @2 receiver 96; ok #3 @2", next(3));
+    send(4, 1, connect(2));
+    EXPECT_EQ("ok #4 @1", next());
+    ASSERT_EQ("/dev/mdm0\n", up(1)) << daemon.err();
+    EXPECT_EQ("1 connected 96", hal(1));
+    EXPECT_EQ("96 connected 1", hal(96));
+
+    journal();
+    EXPECT_EQ("ok\n", daemon.board("hangup /dev/mctl"));
+    EXPECT_EQ("@2 abort 19", next()) << daemon.err();
+    EXPECT_TRUE(wait_file("/hup." + std::to_string(pppds()[0]))) << "the call's program got no hang-up\n"
+                                                                 << daemon.err();
+    EXPECT_EQ((Lines{"ioctl /dev/hal write ch=96 byte=0xD5 -> 0", "ioctl /dev/hal write ch=1 byte=0xD5 -> 0",
+                     "ioctl /dev/hal disable ch=96 -> 0"}),
+              switched());
+    EXPECT_EQ("1 constant 0xD5", hal(1));
+    EXPECT_EQ("96 disabled", hal(96));
+    EXPECT_TRUE(daemon.wait_err("pppd terminated with code 0")) << daemon.err();
+
+    send(5, 5, create_trunk(2));
+    EXPECT_EQ("ok #5 @5; @5 transmitter 2; @5 receiver 2", next(3)) << "no second abort of @2";
+    send(6, 6, call);
+    EXPECT_EQ("ok #6 @6", next());
+    send(7, 6, connect(5));
+    EXPECT_EQ("@6 transmitter 96; @6 receiver 96; ok #7 @6", next(3));
+    send(8, 5, connect(6));
+    EXPECT_EQ("ok #8 @5", next());
+    EXPECT_EQ("/dev/mdm0\n", up(2)) << daemon.err();
+
+    journal();
+    send(9, 2, connect(1));
+    EXPECT_EQ("connectFail #9 @2", next());
+    send(10, 1, connect(2));
+    EXPECT_EQ("connectFail #10 @1", next());
+    // Refused by the slot itself, before the switch is asked.
+    EXPECT_EQ(1, lines("slot 02:dsp-modem don't have output stream to 01:trunk\n")) << daemon.err();
+    EXPECT_EQ(1, lines("slot 02:dsp-modem don't have input stream from 01:trunk\n")) << daemon.err();
+    send(11, 2, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #11 @2", next());
+    EXPECT_EQ(Lines{}, switched());
+    EXPECT_EQ("2 connected 96", hal(2));
+    EXPECT_EQ("96 connected 2", hal(96));
+    EXPECT_EQ("1 constant 0xD5", hal(1));
+    EXPECT_EQ(1, lines("modem control device hung up, modem released\n")) << daemon.err();
+
+    send(12, 6, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #12 @6", next());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "runtime/event.hpp"
 
 #include <memory>
+#include <utility>
 
 #include "tests/runtime/loop_fixture.hpp"
 
@@ -182,6 +183,14 @@ TEST(Event, ArmingAndDisarming)
     EXPECT_FALSE(multiplexer.event_exists(&ev));
     EXPECT_LT(::fcntl(own, F_GETFD), 0) << "released descriptor is closed";
     EXPECT_EQ(ev.Release(), -1);
+    // A descriptor handed over becomes the event's own: no duplicate.
+    Fd handed = p.r;
+    own = handed.lowlevel_fd();
+    ev.Schedule(std::move(handed), POLLIN);
+    EXPECT_TRUE(multiplexer.event_exists(&ev));
+    EXPECT_EQ(own, ev.lowlevel_fd()) << "taken over, not duplicated";
+    EXPECT_EQ(ev.Release(), 0);
+    EXPECT_LT(::fcntl(own, F_GETFD), 0) << "released descriptor is closed";
     ev.Schedule(p.r, POLLIN);
     ev.Schedule(Fd(), POLLIN);
     EXPECT_FALSE(multiplexer.event_exists(&ev));

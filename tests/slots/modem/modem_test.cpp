@@ -783,4 +783,86 @@ TEST_F(Modems, ControllerLossWithAPendingModem)
     EXPECT_NE(std::string::npos, err.text().find("pppd isn't terminated, killing ..."));
 }
 
+// The board hangs up the descriptor that holds slot 2's modem and, before the
+// loop turns, slot 3's join allocates: the driver hands it that modem again.
+// Slot 2 lets the modem go first, as its hang-up would: its joins both ways
+// and the switch output of the modem's channel go before slot 3 asks for the
+// channel, and its call is aborted. The hang-up, seen in the next turns, does
+// nothing more: slot 3 keeps the channel joined both ways, slot 2's daemon
+// ends without a second abort, and slot 2's destroy touches nothing.
+TEST_F(Modems, AnAllocationThatGetsAModemStillHeldLetsItsHolderGoFirst)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("pppd", "trap 'exit 0' HUP; ready; while :; do sleep 0.02; done"));
+    const auto feed = [](unsigned slot) {
+        LGCP::Command c;
+        c.select_connect(slot);
+        return c;
+    };
+    // The board's requests since the last call, "ioctl " left out.
+    const auto journal = [] {
+        std::string out;
+        for (std::string const& line : board().journal())
+            out += (out.empty() ? "" : " | ") + (line.compare(0, 6, "ioctl ") ? line : line.substr(6));
+        board().clear_journal();
+        return out;
+    };
+    EXPECT_EQ("ok #2 @2", send(2, 2, create(p)));
+    EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+    EXPECT_EQ("ok #4 @1", send(4, 1, feed(2)));
+    ASSERT_TRUE(ready()) << "the script has not set its trap";
+    EXPECT_EQ("ok #5 @3", send(5, 3, create(p)));
+    journal();
+    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
+    EXPECT_EQ("@2 abort 19 | @3 transmitter 96 | @3 receiver 96 | ok #6 @3", send(6, 3, simple("connect")));
+    EXPECT_EQ("hangup /dev/mctl | open /dev/mctl | /dev/mctl allocate -> 0 | "
+              "/dev/hal write ch=96 byte=0xD5 -> 0 | /dev/hal write ch=1 byte=0xD5 -> 0 | "
+              "/dev/hal disable ch=96 -> 0 | /dev/mctl timeslot -> 96 | /dev/mctl dmp-reset modem=0 -> 0 | "
+              "/dev/mctl answer modem=0 -> 0 | /dev/hal connect dst=1 src=96 -> 0",
+              journal());
+    EXPECT_EQ("ok #7 @1", send(7, 1, feed(3)));
+    child_ends(2);
+    EXPECT_EQ("", frames()) << "the call was aborted already";
+    EXPECT_EQ("ok #8 @2", send(8, 2, simple("destroy")));
+    EXPECT_EQ("/dev/hal connect dst=96 src=1 -> 0", journal());
+    EXPECT_EQ("96 connected 1 reads 0xFF\nok\n", board().execute("hal get 96"));
+    EXPECT_EQ("1 connected 96 reads 0xFF\nok\n", board().execute("hal get 1"));
+    EXPECT_EQ("02:dsp-modem: modem handed to another call, released\n02:dsp-modem: sent HUP to pppd.\n",
+              lines(err.text(), "02:"));
+    send(9, 3, simple("destroy"));
+    child_ends(3);
+    EXPECT_EQ("ok #9 @3", frames());
+}
+
+// The driver takes back the modem of a call whose daemon ignores SIGHUP: the
+// abort comes at once, and the daemon is hung up then. A destroy meanwhile
+// hangs up nothing again: the SIGKILL comes 5000 ms after the first SIGHUP,
+// and the destroy is answered then.
+TEST_F(Modems, ADeafDaemonOfAModemTakenBackIsKilledInTimeForItsDestroy)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("deaf", "trap '' HUP; ready; while :; do sleep 0.02; done"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    ASSERT_TRUE(ready()) << "the script has not set its trap";
+    Capture err(std::cerr);
+    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
+    run_for(1);
+    EXPECT_EQ("@2 abort 19", frames());
+    run_for(ModemSlot::kTerminateTimeout - 1000);
+    EXPECT_EQ("", send(4, 2, simple("destroy")));
+    run_for(1000);
+    EXPECT_EQ("ok #4 @2", frames()) << err.text();
+    EXPECT_EQ(nullptr, slot(2));
+    std::string logs;
+    std::istringstream in(lines(err.text(), "02:"));
+    for (std::string line; std::getline(in, line);)
+        logs += line.substr(line.find(": ") + 2) + "\n";
+    // The time-out's kill, and the destructor's again.
+    EXPECT_EQ("modem control device hung up, modem released\nsent HUP to pppd.\npppd terminate timeout!\n"
+              "pppd isn't terminated, killing ...\npppd isn't terminated, killing ...\n",
+              logs);
+}
+
 } // namespace
