@@ -35,12 +35,6 @@ void pieces(std::ostream& os, const dsp::DspEvent& e)
     os << " timeslot=" << e.timeslot << " id=" << e.id << " type=" << e.type;
 }
 
-// The driver has given the descriptor up (its end closed, or an error).
-bool hungUp(int fd)
-{
-    pollfd p{fd, 0, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
-}
 } // namespace
 
 struct DSProcReceiverService::Function {
@@ -115,7 +109,7 @@ template <class Arg> int DSProcReceiverService::request(unsigned long code, Arg 
     // A hang-up of this loop turn whose event has not been handled yet: the
     // request never reached the driver, which has dropped what the
     // descriptor asked for anyway.
-    if (result != -1 || !hungUp(mEvent.lowlevel_fd()))
+    if (result != -1 || !mEvent.HungUp())
         return result;
     const int error = errno;
     std::cerr << "dsproc device error, events disabled" << std::endl;

@@ -30,12 +30,6 @@ void eventPieces(std::ostream& os, const dtmf::ToneEvent& e)
     os << " timestamp=" << e.timestamp << " timeslot=" << e.timeslot << " code=" << e.code << " id=" << e.id;
 }
 
-// The driver has given the descriptor up (its end closed, or an error).
-bool hungUp(int fd)
-{
-    pollfd p{fd, 0, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
-}
 } // namespace
 
 TonecReceiverService& TonecReceiverService::instance()
@@ -96,7 +90,7 @@ template <class Arg> int TonecReceiverService::request(unsigned long code, Arg a
     // A hang-up of this loop turn whose event has not been handled yet: the
     // request never reached the driver, which has dropped what the
     // descriptor asked for anyway.
-    if (result != -1 || !hungUp(mEvent.lowlevel_fd()))
+    if (result != -1 || !mEvent.HungUp())
         return result;
     const int error = errno;
     std::cerr << "tonec device error, events disabled" << std::endl;

@@ -1,5 +1,6 @@
 #include "runtime/event.hpp"
 
+#include <poll.h>
 #include <utility>
 
 #include "runtime/multiplexer.hpp"
@@ -52,6 +53,12 @@ int Event::Release()
     if (mFd.is_valid())
         mux_detach();
     return mFd.close();
+}
+
+bool Event::HungUp() const
+{
+    pollfd p{mFd.lowlevel_fd(), 0, 0};
+    return mFd.is_valid() && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 void Event::Bind(Handler* handler)

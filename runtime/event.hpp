@@ -92,6 +92,9 @@ public:
 
     int lowlevel_fd() const { return mFd.lowlevel_fd(); }
     bool IsActive() const { return mFd.is_valid(); }
+    // True when the descriptor shows a hang-up or an error now, which the
+    // loop may not have handed out yet (it came in this loop turn).
+    bool HungUp() const;
     const Measure& measure() const { return mMeasure; }
     Measure& measure() { return mMeasure; }
     short events() const { return mEvents; }
