@@ -485,9 +485,10 @@ std::vector<ModemSlot*> ModemFactory::FindAuthSlots(int session, std::int32_t ty
         if (!s->EqAuthId(session))
             continue;
         int rank = s->pppd_executing() ? 0 : 4;
-        if (type == auth::kRequest && (s->asked() || s->is_releasing()))
-            rank += 2;
-        else if (type == auth::kAccounting && !s->asked())
+        const bool later = type == auth::kRequest      ? s->asked() || s->is_releasing()
+                           : type == auth::kAccounting ? !s->asked()
+                                                       : false;
+        if (later)
             rank += 2;
         if (speaker(s))
             rank += 1;

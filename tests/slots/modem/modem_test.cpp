@@ -663,6 +663,73 @@ TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
     }
 }
 
+// A call's daemon holds its plugin's connection itself. Two calls run and
+// neither has asked: the request reaches the call whose daemon held the
+// connection when it was accepted, although the daemon has closed it before
+// the request is read; or, when the daemon could not be looked for at the
+// accept (no descriptor left to read the kernel's table with), the one that
+// holds it when its request is read.
+TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
+{
+    Capture err(std::cerr);
+    auto const& clients = ModemFactory::instance().clients();
+    auth::attr r{};
+    r.length = 140, r.type = auth::kRequest, r.session = -1;
+    write_file("/request", std::string(reinterpret_cast<const char*>(&r), 140));
+    // Connects, writes the request once "write" exists, closes the connection
+    // first when "close" exists, and runs on.
+    write_file("/plugin",
+               "#!/bin/bash\necho $$ >> " + root + "/pids\nexec 3<>/dev/tcp/127.0.0.1/" +
+                   std::to_string(auth::kPort) + "\n: > " + root + "/connected\nwhile [ ! -e " + root +
+                   "/write ]; do sleep 0.01; done\ncat " + root + "/request >&3\n[ -e " + root +
+                   "/close ] && exec 3>&-\n: > " + root + "/written\nexec sleep 60\n",
+               0755);
+    const std::string idle = program("pppd", "exec sleep 60");
+    const auto made = [&](const char* name) {
+        for (int k = 0; k < 3000 && ::access((root + name).c_str(), F_OK) != 0; ++k)
+            ::poll(nullptr, 0, 10);
+        return ::access((root + name).c_str(), F_OK) == 0;
+    };
+    struct Case {
+        bool shortage; // at the accept
+        bool closes;   // before the request is read
+    } const cases[] = {{false, true}, {true, false}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.shortage ? "looked for at the request" : "found at the accept");
+        for (const char* f : {"/connected", "/write", "/written", "/close"})
+            ::unlink((root + f).c_str());
+        if (c.closes)
+            write_file("/close", "");
+        for (unsigned n : {2u, 3u}) {
+            TERM::ModemParams p = modem();
+            p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+            p.set_execfile(n == 2 ? idle : root + "/plugin");
+            send(int(n), n, create(p));
+            send(10, n, simple("connect"));
+        }
+        frames();
+        ASSERT_TRUE(made("/connected"));
+        if (c.shortage) {
+            const testutil::Shortage shortage(2);
+            run_for(1);
+        }
+        ASSERT_TRUE(pump_for([&] { return clients.size() == 1; })) << err.text();
+        err.clear();
+        write_file("/write", "");
+        ASSERT_TRUE(made("/written"));
+        std::string got;
+        ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty() || !err.text().empty(); }));
+        EXPECT_EQ("@3 auth /", got) << err.text();
+        for (unsigned n : {2u, 3u}) {
+            send(11, n, simple("destroy"));
+            child_ends(n);
+        }
+        ASSERT_TRUE(pump_for([&] { return clients.empty(); }));
+        frames();
+        err.clear();
+    }
+}
+
 // Two calls' daemons run and both have asked; no connection speaks for
 // either. An accounting record whose plugin has gone may be either's: it
 // waits for the first of the two to end and is signalled on that call before
