@@ -119,6 +119,11 @@ public:
 
     INet4::Addr const& GetAddr() const { return mPeer; }
     bool IsOpen() const { return mConnection.is_valid(); }
+    int lowlevel_fd() const { return mConnection.lowlevel_fd(); }
+    // The process the owner found holding the plugin's end of the connection
+    // when it accepted it; -1 when none was found.
+    int Holder() const { return mHolder; }
+    void SetHolder(int pid) { mHolder = pid; }
     // The session of the last complete record long enough to hold one; -1
     // until one arrives.
     int GetSessionId() const { return mSession; }
@@ -141,4 +146,5 @@ private:
     AuthOwner& mOwner;
     int mSession = -1; // of the last complete record with a session word
     int mDupError = 0; // why the connection could not be duplicated, 0 if it was
+    int mHolder = -1;
 };

@@ -19,6 +19,7 @@
 #include "platform/devices.hpp"
 #include "slots/modem/dsp_modem_slot.hpp"
 #include "slots/modem/hdlc_modem_slot.hpp"
+#include "slots/modem/peer_socket.hpp"
 
 namespace
 {
@@ -47,6 +48,7 @@ ModemFactory::ModemFactory()
 
 ModemFactory::~ModemFactory()
 {
+    mWaiting.clear();
     mVoices.clear();
     for (AuthClient* c : mClients)
         delete c;
@@ -265,6 +267,9 @@ void ModemFactory::accept_connection()
         return;
     }
     mClients.push_back(client);
+    // The plugin may close its end before its record is read: the daemon
+    // that holds it is looked for now.
+    client->SetHolder(holder(client->lowlevel_fd()));
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
@@ -293,23 +298,98 @@ void ModemFactory::OnAuth(AuthClient* client, auth::attr const* record)
                                  << std::endl;
         return;
     }
-    bool several = false;
-    ModemSlot* slot = FindAuthSlot(session, &several);
+    // The plugin runs inside its call's PPP daemon: a connection whose other
+    // end that daemon holds is that call's.
+    ModemSlot* slot = client ? holding_slot(client, session) : nullptr;
     if (!slot) {
-        PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session) << std::endl;
-        return;
-    }
-    // Digital modems all use session -1: two calls whose plugins have not
-    // spoken yet cannot be told apart, and one call's credentials must never
-    // reach another.
-    if (several) {
-        PutHeader(std::cerr) << "auth record for session " << unsigned(session)
-                             << " matches several modem slots, dropped." << std::endl;
-        return;
+        // Digital modems all use session -1, and a record that the ranks
+        // leave to two or more calls may be any of theirs: one call's records
+        // must never reach another. An accounting record comes as its call
+        // ends: it waits for the first of those calls whose daemon ends.
+        const std::vector<ModemSlot*> slots = FindAuthSlots(session, record->type);
+        if (slots.empty()) {
+            PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session)
+                                 << std::endl;
+            return;
+        }
+        if (slots.size() > 1 && record->type == auth::kAccounting && slots.front()->pppd_executing())
+            return wait_for_end(slots, record);
+        if (slots.size() > 1) {
+            PutHeader(std::cerr) << "auth record for session " << unsigned(session)
+                                 << " matches several modem slots, dropped." << std::endl;
+            return;
+        }
+        slot = slots.front();
     }
     if (client)
         mVoices[client] = Voice{slot, ++mVoiceCount};
     slot->OnAuth(record);
+}
+
+int ModemFactory::holder(int connection) const
+{
+    const bool running = std::any_of(mAllSlots.begin(), mAllSlots.end(),
+                                     [](ModemSlot const* s) { return s->pppd_executing(); });
+    if (!running)
+        return -1;
+    const std::uint64_t inode = auth::PeerSocket(connection);
+    if (inode == 0)
+        return -1;
+    for (ModemSlot const* s : mAllSlots) {
+        if (auth::HoldsSocket(s->pppd(), inode))
+            return s->pppd();
+    }
+    return -1;
+}
+
+ModemSlot* ModemFactory::holding_slot(AuthClient* client, int session) const
+{
+    const auto held_by = [&](int pid) -> ModemSlot* {
+        for (ModemSlot* s : mAllSlots) {
+            if (pid != -1 && s->pppd() == pid)
+                return s->EqAuthId(session) ? s : nullptr;
+        }
+        return nullptr;
+    };
+    if (ModemSlot* slot = held_by(client->Holder()))
+        return slot;
+    client->SetHolder(holder(client->lowlevel_fd()));
+    return held_by(client->Holder());
+}
+
+void ModemFactory::wait_for_end(std::vector<ModemSlot*> const& slots, auth::attr const* record)
+{
+    const unsigned session = unsigned(record->session);
+    // No more records wait than the calls they may be: one each.
+    const auto shared = std::count_if(mWaiting.begin(), mWaiting.end(), [&](Waiting const& w) {
+        return std::any_of(w.slots.begin(), w.slots.end(), [&](ModemSlot* s) {
+            return std::find(slots.begin(), slots.end(), s) != slots.end();
+        });
+    });
+    if (std::size_t(shared) >= slots.size()) {
+        PutHeader(std::cerr) << "auth record for session " << session
+                             << " matches several modem slots, dropped." << std::endl;
+        return;
+    }
+    mWaiting.push_back(Waiting{slots, {}});
+    std::memcpy(&mWaiting.back().record, record,
+                std::min<std::size_t>(std::uint32_t(record->length), sizeof *record));
+    PutHeader(std::cerr) << "auth accounting for session " << session
+                         << " matches several modem slots, waits for the first pppd to end." << std::endl;
+}
+
+void ModemFactory::unwait(ModemSlot const* slot)
+{
+    for (auto w = mWaiting.begin(); w != mWaiting.end();) {
+        w->slots.erase(std::remove(w->slots.begin(), w->slots.end(), slot), w->slots.end());
+        if (!w->slots.empty()) {
+            ++w;
+            continue;
+        }
+        PutHeader(std::cerr) << "auth accounting for session " << unsigned(w->record.session)
+                             << ": no modem slot it matched is left, dropped." << std::endl;
+        w = mWaiting.erase(w);
+    }
 }
 
 bool ModemFactory::SendAuth(ModemSlot const* slot, auth::attr const* record)
@@ -323,7 +403,7 @@ bool ModemFactory::SendAuth(ModemSlot const* slot, auth::attr const* record)
     return client->Send(record);
 }
 
-void ModemFactory::ReadPendingAuth()
+void ModemFactory::OnPppdEnd(ModemSlot* slot)
 {
     // A plugin may open a connection of its own for its last record: those
     // waiting are taken first (no more than the queue holds; a shortage of
@@ -337,6 +417,17 @@ void ModemFactory::ReadPendingAuth()
         if (contains(mClients, c))
             c->ReadPending();
     }
+    // Of the records that wait for one of their calls to end, the first that
+    // this call matched is this call's; none of the others can be any more.
+    const auto first = std::find_if(mWaiting.begin(), mWaiting.end(), [&](Waiting const& w) {
+        return std::find(w.slots.begin(), w.slots.end(), slot) != w.slots.end();
+    });
+    if (first == mWaiting.end())
+        return;
+    const auth::attr record = first->record;
+    mWaiting.erase(first);
+    unwait(slot);
+    slot->OnAuth(&record);
 }
 
 bool ModemFactory::connection_waiting() const
@@ -369,6 +460,7 @@ void ModemFactory::forget(ModemSlot const* slot)
         if (voice.second.slot == slot)
             voice.second.slot = nullptr;
     }
+    unwait(slot);
 }
 
 ModemSlot* ModemFactory::FindModemByDsp(int modem) const
@@ -380,29 +472,32 @@ ModemSlot* ModemFactory::FindModemByDsp(int modem) const
     return nullptr;
 }
 
-ModemSlot* ModemFactory::FindAuthSlot(int session, bool* several) const
+std::vector<ModemSlot*> ModemFactory::FindAuthSlots(int session, std::int32_t type) const
 {
     // Digital modems and DSP modems not yet allocated all use session -1. A
-    // plugin's first record comes from a running PPP daemon, and from one
-    // whose call has no plugin connection yet, unless its own plugin opens
-    // another: slots ranked so, the one of the best rank takes it, and two
-    // of that rank leave it to neither.
-    ModemSlot* best = nullptr;
+    // plugin runs inside a PPP daemon. A call asks once its daemon has
+    // started, and never once it is being released; it reports its
+    // accounting after it has asked. A plugin speaks on a connection of its
+    // call's, unless it opens another.
+    std::vector<ModemSlot*> best;
     int bestRank = 0;
-    int ties = 0;
     for (ModemSlot* s : mAllSlots) {
         if (!s->EqAuthId(session))
             continue;
-        const int rank = (s->pppd_executing() ? 0 : 2) + (speaker(s) ? 1 : 0);
-        if (!best || rank < bestRank) {
-            best = s;
+        int rank = s->pppd_executing() ? 0 : 4;
+        const bool later = type == auth::kRequest      ? s->asked() || s->is_releasing()
+                           : type == auth::kAccounting ? !s->asked()
+                                                       : false;
+        if (later)
+            rank += 2;
+        if (speaker(s))
+            rank += 1;
+        if (best.empty() || rank < bestRank) {
+            best.assign(1, s);
             bestRank = rank;
-            ties = 0;
         } else if (rank == bestRank) {
-            ++ties;
+            best.push_back(s);
         }
     }
-    if (several)
-        *several = best && ties > 0;
     return best;
 }

@@ -10,6 +10,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "runtime/fd.hpp"
 #include "runtime/listen_watch.hpp"
@@ -46,22 +47,30 @@ public:
     void ReleaseModemSlot(HdlcModemSlot* slot) override;
 
     // A record of a connection that speaks for a slot goes to that slot (to
-    // none once the slot has gone). Any other goes to FindAuthSlot's slot for
-    // its session, and its connection speaks for that slot from then on. A
+    // none once the slot has gone). Any other goes to the slot of its session
+    // whose running PPP daemon holds the plugin's end of the connection, or,
+    // with none, to the one slot of FindAuthSlots; its connection speaks for
+    // that slot from then on. An accounting record that FindAuthSlots leaves
+    // to two or more running daemons waits for the first of them to end. A
     // record of no connection (`client` null) is routed as a first one and
     // binds nothing.
     void OnAuth(AuthClient* client, auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     bool SendAuth(ModemSlot const* slot, auth::attr const* record) override;
-    void ReadPendingAuth() override;
+    void OnPppdEnd(ModemSlot* slot) override;
     ModemSlot* FindModemByDsp(int modem) const;
-    // The slot a connection's first record of the session is for: of the
-    // session's slots, one that runs a PPP daemon before one that does not,
-    // and then one that no open connection speaks for before one spoken for;
-    // the first of those in creation order. Null when the session has no
-    // slot. `several` (when given) tells whether two or more slots were
-    // left to choose from: the record may then be either call's.
-    ModemSlot* FindAuthSlot(int session, bool* several = nullptr) const;
+    // The slots a first record of the session and `type` may be for, when no
+    // running PPP daemon is seen to hold its connection's other end: of the
+    // session's slots, one that runs a PPP daemon before one that does not;
+    // for a request, one that has not asked since its daemon started and is
+    // not being released before one that has or is; for an accounting
+    // record, one that has asked before one that has not; then one that no
+    // open connection speaks for before one spoken for. The slots of the
+    // best rank, in creation order: empty when the session has none, two or
+    // more when the record may be any of their calls'.
+    std::vector<ModemSlot*> FindAuthSlots(int session, std::int32_t type) const;
+    // The accounting records waiting for the end of a PPP daemon.
+    std::size_t waiting() const { return mWaiting.size(); }
 
     std::ostream& PutHeader(std::ostream& os) const;
     int modems() const { return mModemCount; }
@@ -81,8 +90,22 @@ private:
     bool connection_waiting() const;
     // The latest open connection to speak for `slot`, or null.
     AuthClient* speaker(ModemSlot const* slot) const;
-    // The connections that spoke for `slot` speak for none any more.
+    // The connections that spoke for `slot` speak for none any more, and no
+    // waiting accounting record is for it.
     void forget(ModemSlot const* slot);
+    // The process of a running PPP daemon that holds the other end of the
+    // connection, or -1.
+    int holder(int connection) const;
+    // The slot of `session` whose running PPP daemon holds the other end of
+    // the client's connection: the one found when it was accepted, or, with
+    // none, one found now. Null when there is none.
+    ModemSlot* holding_slot(AuthClient* client, int session) const;
+    // Keeps an accounting record that `slots` (two or more running PPP
+    // daemons) match until the first of them ends.
+    void wait_for_end(std::vector<ModemSlot*> const& slots, auth::attr const* record);
+    // No waiting record is for `slot` any more (its daemon ended, or it has
+    // gone); one that is for no slot now is dropped.
+    void unwait(ModemSlot const* slot);
 
     std::list<DspModemSlot*> mDspSlots;
     std::list<HdlcModemSlot*> mDigitalSlots;
@@ -103,5 +126,12 @@ private:
     };
     std::map<AuthClient const*, Voice> mVoices;
     std::uint64_t mVoiceCount = 0;
+    // An accounting record that two or more calls' running daemons match,
+    // and those slots; in arrival order.
+    struct Waiting {
+        std::vector<ModemSlot*> slots;
+        auth::attr record;
+    };
+    std::list<Waiting> mWaiting;
     std::list<std::string> mFreeInterfaces;
 };

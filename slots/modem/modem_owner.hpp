@@ -19,11 +19,14 @@ public:
     // slot (the latest one to do so); false when there is none or the write
     // failed.
     virtual bool SendAuth(ModemSlot const* slot, auth::attr const* record) = 0;
-    // Reads now what the plugin connections already hold (and takes those
-    // waiting to be accepted), routing their records as they come: a slot
-    // whose child has ended calls it before it lets go of the child, so that
-    // what the child's plugin wrote before its end still reaches the slot.
-    virtual void ReadPendingAuth() = 0;
+    // A slot whose PPP daemon has ended calls this before it handles the end
+    // (its abort, or its destroy's answer). What the plugin connections
+    // already hold is read now (and those waiting to be accepted are taken),
+    // routing their records as they come, so that what the daemon's plugin
+    // wrote before its end still reaches the slot; then the accounting record
+    // that waited for the end of one of the calls it could be is signalled on
+    // this one.
+    virtual void OnPppdEnd(ModemSlot* slot) = 0;
     // Both may be called again for a slot already released; a connection
     // that spoke for the slot speaks for none from then on.
     virtual void ReleaseModemSlot(DspModemSlot* slot) = 0;

@@ -57,6 +57,7 @@ void ModemSlot::OnAuth(auth::attr const* record)
 {
     switch (record->type) {
     case auth::kRequest:
+        mAsked = true;
         if (record->length == int(sizeof(auth::voauth)))
             OnAuthRequest(reinterpret_cast<auth::voauth const*>(record));
         else
@@ -196,12 +197,14 @@ int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, u
 
 void ModemSlot::pppd_exec(char const* device, char const* options)
 {
-    if (pppd_executing())
+    if (child_running())
         return;
     const int pid = spawn(pppd_args(mParams, device, Paths::resolve(options)), nullptr, 0, nullptr);
     if (pid < 0)
         return;
     mChild = pid;
+    mRunsPppd = true;
+    mAsked = false;
     mWait.Bind(this, &ModemSlot::on_terminate);
     mWait.Attach(pid);
     std::clog << "pppd executed cid=\"" << ext::escaped(mParams.get_cid()) << "\" pid=" << pid << std::endl;
@@ -209,7 +212,7 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
 
 void ModemSlot::pppd_kill()
 {
-    if (!pppd_executing())
+    if (!child_running())
         return;
     PutHeader(std::cerr) << "pppd isn't terminated, killing ..." << std::endl;
     // A child already reaped has ended; its number may be another process's.
@@ -223,9 +226,12 @@ void ModemSlot::on_terminate(int status)
     // What the daemon's plugin wrote before the end (its accounting, on the
     // hang-up) may not have been read yet when the end comes in the same turn:
     // it is read now, while this slot still runs its daemon, so that it
-    // reaches this call rather than another slot of its session, or none.
-    mOwner.ReadPendingAuth();
+    // reaches this call rather than another slot of its session, or none; an
+    // accounting record that could not be told to be this call's or another's
+    // and waited for the first of them to end is this call's.
+    mOwner.OnPppdEnd(this);
     mChild = -1;
+    mRunsPppd = false;
     child_ended(status);
 }
 
@@ -247,7 +253,7 @@ void ModemSlot::abort_call(int error)
         return;
     mCallAborted = true;
     OnAbort(error);
-    if (pppd_executing() && !mTerminateTimer.is_running())
+    if (child_running() && !mTerminateTimer.is_running())
         hang_up_child();
 }
 
@@ -260,7 +266,7 @@ void ModemSlot::hang_up_child()
 
 bool ModemSlot::IBeforeDestroy()
 {
-    if (pppd_executing()) {
+    if (child_running()) {
         // A child hung up already, its call aborted, has its time-out running.
         if (!mTerminateTimer.is_running())
             hang_up_child();

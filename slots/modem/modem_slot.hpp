@@ -47,8 +47,16 @@ public:
     static std::vector<std::string> pppd_args(TERM::ModemParams const& params, std::string const& device,
                                               std::string const& options);
     int child() const { return mChild; }
-    // A child runs (or has ended and its end is not yet handled).
-    bool pppd_executing() const { return mChild != -1; }
+    // A child runs, the PPP daemon or a fax program (or has ended and its end
+    // is not yet handled).
+    bool child_running() const { return mChild != -1; }
+    // The child is the PPP daemon (a fax program is not).
+    bool pppd_executing() const { return mRunsPppd && mChild != -1; }
+    // The running PPP daemon's process number, -1 when none runs.
+    int pppd() const { return pppd_executing() ? mChild : -1; }
+    // The plugin has sent a request for this call since its PPP daemon
+    // started.
+    bool asked() const { return mAsked; }
 
 protected:
     void pppd_exec(char const* device, char const* options);
@@ -73,6 +81,8 @@ protected:
     TERM::ModemParams mParams;
     ModemOwner& mOwner;
     int mChild = -1;
+    bool mRunsPppd = false;
+    bool mAsked = false;
     ChildWait mWait;
     Timer mTerminateTimer;
 

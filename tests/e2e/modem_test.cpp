@@ -4,9 +4,11 @@
 // like the real plugin, receives the accept and ip records the controller's
 // activation makes, and ends on the hang-up signal of the destroy, whose answer
 // comes only then. The resource report counts the modems and free interfaces.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -669,6 +671,341 @@ TEST_F(Modems, TheLastAccountingReachesItsOwnCall)
         }
         EXPECT_EQ(c.end, next(2)) << daemon.err();
     }
+}
+
+// A PPP daemon whose plugin opens a connection for each record and closes it
+// once done with it. "<root>/plugin" says who holds the connections: the
+// daemon itself ("inside"), a child process of it ("outside"), or the daemon,
+// which first sends its request and a bad length word on a connection that
+// the gateway closes, then asks again on a new one ("reconnect"). It adds its
+// number to the fixture's list of programs and asks for the modem of its data
+// device (session -1 on a network interface): while "<root>/gate" exists,
+// only once "<root>/ask" exists, having written "ready.<pid>"; it writes
+// "sent.<pid>" once its request is sent, and the accept and ip records it gets
+// back in hex to "records.<device's last name>". On SIGHUP it writes
+// "hup.<pid>"; while "<root>/hold" exists it waits for "go.<pid>"; it sends
+// the accounting report (octets 100 out and 200 in, packets 3 and 4, 60 s)
+// and writes "acct.<pid>"; while "<root>/linger" exists it waits for
+// "end.<pid>"; then it leaves.
+const char kPerRecordPppd[] = R"(#!/usr/bin/env python3
+import os, signal, socket, struct, sys, time
+root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
+me = '%%d' %% os.getpid()
+open(root + '/pids', 'a').write(me + '\n')
+mode = open(root + '/plugin').read().strip()
+device = sys.argv[3]
+session = int(device[len('/dev/mdm'):]) if device.startswith('/dev/mdm') else -1
+def exists(name):
+    return os.path.exists(root + '/' + name)
+def mark(name, text='1'):
+    open(root + '/' + name + '.' + me + '.tmp', 'w').write(text)
+    os.rename(root + '/' + name + '.' + me + '.tmp', root + '/' + name)
+def wait(name):
+    while not exists(name):
+        time.sleep(0.01)
+def exchange(record, answer, sent):
+    s = socket.create_connection(('127.0.0.1', 52000))
+    s.sendall(record)
+    if sent:
+        mark(sent)
+    got = b''
+    while len(got) < answer:
+        more = s.recv(answer - len(got))
+        if not more:
+            break
+        got += more
+    s.close()
+    return got
+def talk(record, answer, sent=None):
+    if mode != 'outside':
+        return exchange(record, answer, sent)
+    r, w = os.pipe()
+    child = os.fork()
+    if child == 0:
+        os.write(w, exchange(record, answer, sent))
+        os._exit(0)
+    os.close(w)
+    got = b''
+    while True:
+        more = os.read(r, 64)
+        if not more:
+            break
+        got += more
+    os.waitpid(child, 0)
+    return got
+def hup(*_):
+    mark('hup.' + me)
+    if exists('hold'):
+        wait('go.' + me)
+    talk(struct.pack(order + 'iii12x9I4x', 64, 4, session, 0, 100, 0, 200, 0, 3, 0, 4, 60), 0)
+    mark('acct.' + me)
+    if exists('linger'):
+        wait('end.' + me)
+    os._exit(0)
+signal.signal(signal.SIGHUP, hup)
+request = struct.pack(order + 'iii64s64s', 140, 1, session, b'alice', b'secret')
+if exists('gate'):
+    mark('ready.' + me)
+    wait('ask')
+if mode == 'reconnect':
+    s = socket.create_connection(('127.0.0.1', 52000))
+    s.sendall(request + struct.pack(order + 'i', 3))
+    while s.recv(64):
+        pass
+    s.close()
+got = talk(request, 52, 'sent.' + me)
+mark('records.' + os.path.basename(device), got.hex())
+while True:
+    signal.pause()
+)";
+
+// Digital calls whose plugins open a connection per record, on three
+// interfaces and three trunks.
+class PerRecordPlugins : public Modems
+{
+protected:
+    void SetUp() override
+    {
+        Modems::SetUp();
+        char script[8192];
+        std::snprintf(script, sizeof script, kPerRecordPppd, bigEndian() ? ">" : "<");
+        std::ofstream(daemon.path("/usr/local/sbin/pppd")) << script;
+        plugin("inside");
+    }
+    void plugin(const char* mode) { std::ofstream(daemon.path("/plugin")) << mode; }
+    void boot()
+    {
+        Modems::boot("device /dev/mctl present\nmctl modems 2 96\nnetif add hdlc0 40\nnetif add hdlc1 41\n"
+                     "netif add hdlc2 42\n");
+        for (int trunk : {1, 2, 3}) {
+            send(trunk, trunk, create_trunk(trunk));
+            char created[64];
+            std::snprintf(created, sizeof created, "ok #%d @%d; @%d transmitter %d; @%d receiver %d", trunk,
+                          trunk, trunk, trunk, trunk, trunk);
+            EXPECT_EQ(created, next(3));
+        }
+    }
+    // A digital call on slot `n` joined to `trunk`, whose daemon is started
+    // on the interface it is given (its TDM channel kept in `channels`); it
+    // has not asked yet. The daemon's number, -1 when none started.
+    pid_t call(unsigned n, unsigned trunk)
+    {
+        const std::string at = "@" + std::to_string(n);
+        send(int(n), int(n), create_modem(true));
+        EXPECT_EQ("ok #" + std::to_string(n) + " " + at, next());
+        const std::size_t started = pppds().size();
+        send(int(n), int(n), connect(trunk));
+        const std::string joined = next(2);
+        int channel = -1;
+        std::sscanf(joined.c_str(), ("@%*u transmitter %d; ok #%*u " + at).c_str(), &channel);
+        EXPECT_TRUE(channel >= 40 && channel <= 42) << joined;
+        channels[n] = channel;
+        return until([&] { return pppds().size() > started; }) ? pppds().back() : -1;
+    }
+    // The activation of slot `n` with the remote address 10.1.2.<n> reaches
+    // the plugin of its interface and that one alone.
+    void activated(unsigned n)
+    {
+        const std::string file = "/records.hdlc" + std::to_string(channels[n] - 40);
+        ::unlink(daemon.path(file).c_str());
+        send(int(100 + n), int(n), activate(("10.1.2." + std::to_string(n)).c_str()));
+        EXPECT_EQ("ok #" + std::to_string(100 + n) + " @" + std::to_string(n), next());
+        ASSERT_TRUE(wait_file(file)) << "@" << n << "'s plugin got no records\n" << daemon.err();
+        char address[9];
+        std::snprintf(address, sizeof address, "0a0102%02x", n);
+        EXPECT_EQ(activation(-1, address + std::string("ffffff000a0102010a010202")),
+                  e2e::read_file(daemon.path(file)))
+            << "@" << n;
+    }
+    // The destroy of slot `n`: its accounting, then the answer.
+    void destroyed(unsigned n)
+    {
+        const std::string at = "@" + std::to_string(n);
+        send(int(200 + n), int(n), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+        EXPECT_EQ(at + " acct 0:100 0:200 0:3 0:4 0:60; ok #" + std::to_string(200 + n) + " " + at, next(2))
+            << daemon.err();
+    }
+    static constexpr const char* kAuth = " auth alice/secret";
+    std::map<unsigned, int> channels; // of the digital calls' interfaces, by slot
+};
+
+// Calls one after the other: each request reaches its own call, which has
+// not asked yet while the earlier ones have, whether the plugin's connection
+// is found in its daemon or has gone and been held elsewhere; each
+// activation reaches its own plugin, each accounting its own call.
+TEST_F(PerRecordPlugins, CallsOneAfterTheOther)
+{
+    boot();
+    for (const char* mode : {"inside", "outside"}) {
+        SCOPED_TRACE(mode);
+        plugin(mode);
+        for (unsigned k = 0; k < 3; ++k) {
+            const unsigned n = 11 + k;
+            ASSERT_GT(call(n, 1 + k), 0) << daemon.err();
+            EXPECT_EQ("@" + std::to_string(n) + kAuth, next()) << daemon.err();
+            activated(n);
+        }
+        for (unsigned n : {12u, 11u, 13u})
+            destroyed(n);
+    }
+    EXPECT_EQ(0, lines("matches several modem slots, dropped.")) << daemon.err();
+}
+
+// Calls whose plugins ask at the same moment: the daemon, held, finds both
+// requests at once. Each goes to the call whose daemon holds its connection,
+// and each call's activation to its own plugin.
+TEST_F(PerRecordPlugins, CallsThatAskAtTheSameMoment)
+{
+    boot();
+    std::ofstream(daemon.path("/gate")) << "gate";
+    std::vector<pid_t> pids;
+    for (unsigned k = 0; k < 3; ++k) {
+        pids.push_back(call(11 + k, 1 + k));
+        ASSERT_GT(pids.back(), 0) << daemon.err();
+    }
+    for (pid_t pid : pids)
+        ASSERT_TRUE(wait_file("/ready." + std::to_string(pid))) << daemon.err();
+    {
+        const e2etest::Held held(daemon.pid());
+        ASSERT_TRUE(held.stopped());
+        std::ofstream(daemon.path("/ask")) << "ask";
+        for (pid_t pid : pids)
+            ASSERT_TRUE(wait_file("/sent." + std::to_string(pid)));
+    }
+    std::vector<std::string> asked{next(), next(), next()};
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ((std::vector<std::string>{std::string("@11") + kAuth, std::string("@12") + kAuth,
+                                        std::string("@13") + kAuth}),
+              asked)
+        << daemon.err();
+    for (unsigned k : {2u, 0u, 1u})
+        activated(11 + k);
+    for (unsigned n : {11u, 12u, 13u})
+        destroyed(n);
+}
+
+// A call's daemon ends while another call runs, its plugin's accounting
+// written on a new connection before the end, the daemon held meanwhile, so
+// that it finds the report with no daemon holding its connection, and the end
+// in the same turn: the report reaches the call that ended, before its
+// abort (a caller who hangs up) or its destroy's answer.
+TEST_F(PerRecordPlugins, AccountingOfACallThatEndsWhileAnotherRuns)
+{
+    boot();
+    std::ofstream(daemon.path("/hold")) << "hold";
+    struct Case {
+        bool destroy;
+        const char* end;
+    } const cases[] = {{false, "@11 acct 0:100 0:200 0:3 0:4 0:60; @11 abort 0"},
+                       {true, "@11 acct 0:100 0:200 0:3 0:4 0:60; ok #7 @11"}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.end);
+        std::vector<pid_t> pids;
+        for (unsigned k = 0; k < 2; ++k) {
+            pids.push_back(call(11 + k, 1 + k));
+            ASSERT_GT(pids.back(), 0) << daemon.err();
+            EXPECT_EQ("@" + std::to_string(11 + k) + kAuth, next()) << daemon.err();
+            activated(11 + k);
+        }
+        const int waiting = lines("waits for the first pppd to end.");
+        if (c.destroy)
+            send(7, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+        else
+            ::kill(pids[0], SIGHUP);
+        ASSERT_TRUE(wait_file("/hup." + std::to_string(pids[0])));
+        {
+            const e2etest::Held held(daemon.pid());
+            ASSERT_TRUE(held.stopped());
+            std::ofstream(daemon.path("/go." + std::to_string(pids[0]))) << "go";
+            ASSERT_TRUE(wait_file("/acct." + std::to_string(pids[0])));
+            ASSERT_TRUE(until([&] { return daemons_child(pids[0], true); })) << "the PPP daemon has ended";
+        }
+        EXPECT_EQ(c.end, next(2)) << daemon.err();
+        EXPECT_EQ(waiting + 1, lines("waits for the first pppd to end.")) << "both calls were left";
+        if (!c.destroy)
+            send(8, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null())), next();
+        std::ofstream(daemon.path("/go." + std::to_string(pids[1]))) << "go";
+        destroyed(12);
+    }
+}
+
+// A call's daemon lingers after its plugin has sent its accounting and
+// closed, its destroy waiting for it: another call's request, on a connection
+// that has gone by the time it is read, reaches the new call, and its
+// activation the new call's plugin.
+TEST_F(PerRecordPlugins, ARequestWhileAnotherCallIsEnding)
+{
+    boot();
+    const pid_t ending = call(11, 1);
+    ASSERT_GT(ending, 0) << daemon.err();
+    EXPECT_EQ(std::string("@11") + kAuth, next()) << daemon.err();
+    activated(11);
+    std::ofstream(daemon.path("/linger")) << "linger";
+    send(7, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("@11 acct 0:100 0:200 0:3 0:4 0:60", next()) << daemon.err();
+    ASSERT_TRUE(daemons_child(ending, false)) << "still running";
+
+    plugin("outside");
+    ASSERT_GT(call(12, 2), 0) << daemon.err();
+    EXPECT_EQ(std::string("@12") + kAuth, next()) << daemon.err();
+    activated(12);
+    std::ofstream(daemon.path("/end." + std::to_string(ending))) << "end";
+    EXPECT_EQ("ok #7 @11", next());
+    ::unlink(daemon.path("/linger").c_str());
+    destroyed(12);
+}
+
+// A plugin whose connection the gateway closes (a bad length word after its
+// request) asks again on a new one, while another call runs that has asked:
+// both requests reach its own call, found by its daemon holding the
+// connections, and the activation reaches its plugin on the new connection.
+TEST_F(PerRecordPlugins, APluginThatReconnects)
+{
+    boot();
+    ASSERT_GT(call(11, 1), 0) << daemon.err();
+    EXPECT_EQ(std::string("@11") + kAuth, next()) << daemon.err();
+    activated(11);
+    plugin("reconnect");
+    ASSERT_GT(call(12, 2), 0) << daemon.err();
+    EXPECT_EQ(std::string("@12") + kAuth + "; @12" + kAuth, next(2)) << daemon.err();
+    activated(12);
+    for (unsigned n : {11u, 12u})
+        destroyed(n);
+}
+
+// The driver gives a fax receiver's modem, whose control descriptor the
+// receiver's slot has closed, to a PPP call: a running fax program is no PPP
+// daemon, and the call's request on that modem number reaches the call.
+TEST_F(PerRecordPlugins, AFaxReceiverAndAPppCallOnOneModem)
+{
+    const std::string bin = daemon.path("/usr/local/bin");
+    ASSERT_EQ(0, std::system(("mkdir -p '" + bin + "'").c_str()));
+    std::ofstream(bin + "/fax")
+        << "#!/bin/sh\necho $$ >> \"$(dirname \"$0\")/../../../pids\"\nexec sleep 600\n";
+    ::chmod((bin + "/fax").c_str(), 0755);
+    boot();
+    plugin("outside");
+    for (unsigned n : {11u, 12u}) {
+        LGCP::Command c = create_modem(false);
+        if (n == 11)
+            c.ref_create().ref_modem().set_fax();
+        send(int(n), int(n), c);
+        EXPECT_EQ("ok #" + std::to_string(n) + " @" + std::to_string(n), next());
+        send(int(n), int(n), connect(n - 10));
+        char joined[64];
+        std::snprintf(joined, sizeof joined, "@%u transmitter 96; @%u receiver 96; ok #%u @%u", n, n, n, n);
+        EXPECT_EQ(joined, next(3)) << "modem 0 both";
+    }
+    EXPECT_EQ(std::string("@12") + kAuth, next()) << daemon.err();
+    ::unlink(daemon.path("/records.mdm0").c_str());
+    send(112, 12, activate("10.1.2.12"));
+    EXPECT_EQ("ok #112 @12", next());
+    ASSERT_TRUE(wait_file("/records.mdm0")) << daemon.err();
+    EXPECT_EQ(activation(0, "0a01020cffffff000a0102010a010202"),
+              e2e::read_file(daemon.path("/records.mdm0")));
+    destroyed(12);
+    send(211, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("@11 acct 0:0 0:0 0:0 0:0 0:0; ok #211 @11", next(2)) << "no page received";
 }
 
 // The driver takes a call's modem, the board's only one, back (the board hangs

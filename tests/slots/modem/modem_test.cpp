@@ -579,6 +579,218 @@ TEST_F(Modems, ARecordThatTwoIdleSlotsMatchGoesToNeither)
     send(6, 3, simple("destroy"));
 }
 
+// The slots that a first record of each type may be for, when no running
+// daemon holds its connection, by the states of two slots X and Y of its
+// session, created in that order: a running PPP daemon first (a fax program
+// is none); then, for a request, a call that has not asked and is not being
+// released, and, for an accounting record, one that has asked; then one that
+// no connection speaks for. "XY": the ranks cannot tell them apart.
+TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
+{
+    Capture err(std::cerr);
+    ::mkdir((root + "/usr/local/bin").c_str(), 0755);
+    program("usr/local/bin/fax", "exec sleep 60");
+    const std::string pppd = program("pppd", "exec sleep 60"),
+                      deaf = program("deaf", "trap '' HUP; ready; exec sleep 60");
+    auto const& clients = ModemFactory::instance().clients();
+    struct Case {
+        // X's and Y's: idle, a fax receiver, running, asked, being released
+        // (its daemon not yet ended), spoken for by a connection that asked.
+        const char* states;
+        const char *request, *accounting, *accept;
+    } const cases[] = {
+        {"ir", "Y", "Y", "Y"}, {"fr", "Y", "Y", "Y"},    {"ar", "Y", "X", "XY"},   {"hr", "Y", "XY", "XY"},
+        {"sa", "Y", "Y", "Y"}, {"rr", "XY", "XY", "XY"}, {"ii", "XY", "XY", "XY"},
+    };
+    auth::attr r{};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.states);
+        const bool dsp = c.states[0] == 'f'; // the fax receiver's modem, then the call's: modem 0 both
+        for (unsigned n : {2u, 3u}) {
+            TERM::ModemParams p = modem();
+            if (c.states[n - 2] == 'f')
+                p.set_fax();
+            else if (!dsp)
+                p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+            p.set_execfile(c.states[n - 2] == 'h' ? deaf : pppd);
+            send(int(n), n, create(p));
+        }
+        Fd plugin;
+        for (unsigned n : {2u, 3u}) {
+            const char state = c.states[n - 2];
+            if (state == 'i')
+                continue;
+            ::unlink((root + "/ready").c_str());
+            send(10, n, simple("connect"));
+            r.length = 140, r.type = auth::kRequest, r.session = -1;
+            if (state == 'a')
+                slot(n)->OnAuth(&r);
+            if (state == 's') {
+                plugin = ctltest::connect_to(auth::kPort);
+                ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 140));
+                std::string got;
+                ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty(); })) << err.text();
+                EXPECT_EQ("@2 auth /", got) << "the one running daemon's";
+            }
+            if (state == 'h') {
+                ASSERT_TRUE(ready());
+                send(11, n, simple("destroy"));
+            }
+        }
+        frames();
+        struct {
+            std::int32_t type;
+            const char* slots;
+        } const types[] = {
+            {auth::kRequest, c.request}, {auth::kAccounting, c.accounting}, {auth::kAccept, c.accept}};
+        for (auto const& t : types) {
+            std::string found;
+            for (ModemSlot* s : ModemFactory::instance().FindAuthSlots(dsp ? 0 : -1, t.type))
+                found += s == slot(2) ? "X" : s == slot(3) ? "Y" : "?";
+            EXPECT_EQ(t.slots, found) << "record type " << t.type;
+        }
+        for (unsigned n : {2u, 3u}) {
+            if (!slot(n)->is_releasing())
+                send(12, n, simple("destroy"));
+        }
+        run_for(ModemSlot::kTerminateTimeout);
+        child_ends(2), child_ends(3);
+        EXPECT_EQ(nullptr, slot(2));
+        EXPECT_EQ(nullptr, slot(3));
+        plugin.close();
+        ASSERT_TRUE(pump_for([&] { return clients.empty(); }));
+        frames();
+    }
+}
+
+// A call's daemon holds its plugin's connection itself. Two calls run and
+// neither has asked: the request reaches the call whose daemon held the
+// connection when it was accepted, although the daemon has closed it before
+// the request is read; or, when the daemon could not be looked for at the
+// accept (no descriptor left to read the kernel's table with), the one that
+// holds it when its request is read.
+TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
+{
+    Capture err(std::cerr);
+    auto const& clients = ModemFactory::instance().clients();
+    auth::attr r{};
+    r.length = 140, r.type = auth::kRequest, r.session = -1;
+    write_file("/request", std::string(reinterpret_cast<const char*>(&r), 140));
+    // Connects, writes the request once "write" exists, closes the connection
+    // first when "close" exists, and runs on.
+    write_file("/plugin",
+               "#!/bin/bash\necho $$ >> " + root + "/pids\nexec 3<>/dev/tcp/127.0.0.1/" +
+                   std::to_string(auth::kPort) + "\n: > " + root + "/connected\nwhile [ ! -e " + root +
+                   "/write ]; do sleep 0.01; done\ncat " + root + "/request >&3\n[ -e " + root +
+                   "/close ] && exec 3>&-\n: > " + root + "/written\nexec sleep 60\n",
+               0755);
+    const std::string idle = program("pppd", "exec sleep 60");
+    const auto made = [&](const char* name) {
+        for (int k = 0; k < 3000 && ::access((root + name).c_str(), F_OK) != 0; ++k)
+            ::poll(nullptr, 0, 10);
+        return ::access((root + name).c_str(), F_OK) == 0;
+    };
+    struct Case {
+        bool shortage; // at the accept
+        bool closes;   // before the request is read
+    } const cases[] = {{false, true}, {true, false}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.shortage ? "looked for at the request" : "found at the accept");
+        for (const char* f : {"/connected", "/write", "/written", "/close"})
+            ::unlink((root + f).c_str());
+        if (c.closes)
+            write_file("/close", "");
+        for (unsigned n : {2u, 3u}) {
+            TERM::ModemParams p = modem();
+            p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+            p.set_execfile(n == 2 ? idle : root + "/plugin");
+            send(int(n), n, create(p));
+            send(10, n, simple("connect"));
+        }
+        frames();
+        ASSERT_TRUE(made("/connected"));
+        if (c.shortage) {
+            const testutil::Shortage shortage(2);
+            run_for(1);
+        }
+        ASSERT_TRUE(pump_for([&] { return clients.size() == 1; })) << err.text();
+        err.clear();
+        write_file("/write", "");
+        ASSERT_TRUE(made("/written"));
+        std::string got;
+        ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty() || !err.text().empty(); }));
+        EXPECT_EQ("@3 auth /", got) << err.text();
+        for (unsigned n : {2u, 3u}) {
+            send(11, n, simple("destroy"));
+            child_ends(n);
+        }
+        ASSERT_TRUE(pump_for([&] { return clients.empty(); }));
+        frames();
+        err.clear();
+    }
+}
+
+// Two calls' daemons run and both have asked; no connection speaks for
+// either. An accounting record whose plugin has gone may be either's: it
+// waits for the first of the two to end and is signalled on that call before
+// its end (its abort, its destroy's answer). One record more than the calls
+// it may be is dropped, and one whose calls have all gone is dropped too.
+TEST_F(Modems, AccountingThatTwoCallsMatchWaitsForAnEnd)
+{
+    Capture err(std::cerr);
+    TERM::ModemParams p = modem();
+    p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+    p.set_execfile(program("pppd", "exec sleep 60"));
+    auth::attr r{};
+    const auto calls = [&](unsigned x, unsigned y) {
+        for (unsigned n : {x, y}) {
+            send(int(n), n, create(p));
+            send(10, n, simple("connect"));
+            r.length = 140, r.type = auth::kRequest, r.session = -1;
+            slot(n)->OnAuth(&r);
+        }
+        frames();
+    };
+    const auto accounting = [&](std::uint32_t octets) {
+        r = auth::attr{};
+        r.length = 64, r.type = auth::kAccounting, r.session = -1;
+        reinterpret_cast<auth::voacct&>(r).octetsSent[1] = octets;
+        ModemFactory::instance().OnAuth(nullptr, &r);
+    };
+    ModemFactory& factory = ModemFactory::instance();
+    const std::string waits =
+                          "auth accounting for session 4294967295 matches several modem slots, waits for the "
+                          "first pppd to end.\n",
+                      several = "auth record for session 4294967295 matches several modem slots, dropped.\n";
+    calls(2, 3);
+    for (std::uint32_t octets : {1u, 2u, 3u})
+        accounting(octets);
+    EXPECT_EQ("", frames());
+    EXPECT_EQ(2u, factory.waiting());
+    EXPECT_EQ("modem[2,2]: " + waits + "modem[2,2]: " + waits + "modem[2,2]: " + several, err.text());
+
+    ::kill(slot(3)->child(), SIGTERM);
+    child_ends(3);
+    EXPECT_EQ("@3 acct 0:1 0:0 0:0 0:0 0:0 | @3 abort 15", frames()) << "the call whose daemon ended first";
+    EXPECT_EQ(1u, factory.waiting());
+    EXPECT_EQ("", send(4, 2, simple("destroy")));
+    child_ends(2);
+    EXPECT_EQ("@2 acct 0:2 0:0 0:0 0:0 0:0 | ok #4 @2", frames());
+    EXPECT_EQ(0u, factory.waiting());
+    send(5, 3, simple("destroy"));
+
+    calls(6, 7);
+    accounting(4);
+    EXPECT_EQ(1u, factory.waiting());
+    err.clear();
+    Slots::instance().OnDisconnect();
+    EXPECT_EQ(0u, factory.waiting());
+    EXPECT_NE(
+        std::string::npos,
+        err.text().find("auth accounting for session 4294967295: no modem slot it matched is left, dropped."))
+        << err.text();
+}
+
 // A call's plugin writes its accounting report and the call's daemon ends,
 // both before the loop turns: the turn that handles the end reads the report
 // first, and that of a connection still waiting to be accepted, so that both
@@ -708,7 +920,7 @@ TEST_F(Modems, SlotsSendAndLeaveThroughTheirOwner)
                    std::to_string(r->session) + (slot == sender ? " " : "(another slot's) ");
             return true;
         }
-        void ReadPendingAuth() override { log += "read "; }
+        void OnPppdEnd(ModemSlot*) override { log += "ended "; }
         void ReleaseModemSlot(DspModemSlot*) override { log += "dsp "; }
         void ReleaseModemSlot(HdlcModemSlot*) override { log += "digital "; }
     };
