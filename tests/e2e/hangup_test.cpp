@@ -254,17 +254,21 @@ TEST_F(Hangup, AnMccChannelTheDriverHungUpIsNoLongerItsSlots)
     ASSERT_EQ("ok", outcome(42, mcc));
     EXPECT_EQ(Lines{"ioctl /dev/mcc/ctl timeslot -> 4096"}, journal("timeslot"));
 
-    EXPECT_EQ(answer(3, "error : connectFail"), join(3, 41));
-    EXPECT_EQ(answer(41, "error : connectFail"), join(41, 3));
-    EXPECT_EQ(answer(41, "error : internal"), ask(41, [](LGCP::Command& c) {
-                                                  c.select_userData({1, 2});
-                                              }).back());
+    // Each command is sent before its expected answer is made: that names
+    // the command's seq.
+    std::string got = join(3, 41);
+    EXPECT_EQ(answer(3, "error : connectFail"), got);
+    got = join(41, 3);
+    EXPECT_EQ(answer(41, "error : connectFail"), got);
+    got = ask(41, [](LGCP::Command& c) { c.select_userData({1, 2}); }).back();
+    EXPECT_EQ(answer(41, "error : internal"), got);
     EXPECT_EQ("ok", destroy(41));
     EXPECT_EQ(Lines{}, journal("=4096"));
     EXPECT_EQ("ok\n", daemon.board("mcc written 4096"));
 
     // The new slot has the channel: its join and its destroy reach it.
-    EXPECT_EQ(success(3), join(3, 42));
+    got = join(3, 42);
+    EXPECT_EQ(success(3), got);
     EXPECT_EQ("ok", destroy(42));
     EXPECT_EQ(
         (Lines{"ioctl /dev/hal connect dst=4096 src=3 -> 0", "ioctl /dev/hal write ch=4096 byte=0xD5 -> 0"}),
