@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "hardware/dev_names.hpp"
+#include "hardware/device_request.hpp"
 #include "hardware/media_log.hpp"
 #include "platform/board.hpp"
 #include "platform/devices.hpp"
@@ -86,20 +87,11 @@ void TonecReceiverService::let_go()
 
 template <class Arg> int TonecReceiverService::request(unsigned long code, Arg arg)
 {
-    const int result = board().ioctl(mEvent.lowlevel_fd(), code, arg);
-    // A hang-up of this loop turn whose event has not been handled yet: the
-    // request never reached the driver, which has dropped what the
-    // descriptor asked for anyway.
-    if (result != -1 || !mEvent.HungUp())
-        return result;
-    const int error = errno;
-    std::cerr << "tonec device error, events disabled" << std::endl;
-    let_go();
-    if (!opened()) {
-        errno = error;
-        return -1;
-    }
-    return board().ioctl(mEvent.lowlevel_fd(), code, arg);
+    return RequestOrReopen(mEvent, code, arg, [this] {
+        std::cerr << "tonec device error, events disabled" << std::endl;
+        let_go();
+        return opened();
+    });
 }
 
 TonecReceiver* TonecReceiverService::find(unsigned ts)
