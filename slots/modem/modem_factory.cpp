@@ -288,12 +288,14 @@ void ModemFactory::OnAuth(AuthClient* client, auth::attr const* record)
         return;
     }
     const int session = record->session;
+    const bool request = record->type == auth::kRequest;
     const auto voice = client ? mVoices.find(client) : mVoices.end();
     if (voice != mVoices.end()) {
         // The connection speaks for its slot whatever session word it writes.
-        if (ModemSlot* slot = voice->second.slot)
+        if (ModemSlot* slot = voice->second.slot) {
+            voice->second.asked = voice->second.asked || request;
             slot->OnAuth(record);
-        else
+        } else
             PutHeader(std::cerr) << "receive auth request for unknown session " << unsigned(session)
                                  << std::endl;
         return;
@@ -322,24 +324,22 @@ void ModemFactory::OnAuth(AuthClient* client, auth::attr const* record)
         slot = slots.front();
     }
     if (client)
-        mVoices[client] = Voice{slot, ++mVoiceCount};
+        mVoices[client] = Voice{slot, ++mVoiceCount, request};
     slot->OnAuth(record);
 }
 
 int ModemFactory::holder(int connection) const
 {
-    const bool running = std::any_of(mAllSlots.begin(), mAllSlots.end(),
-                                     [](ModemSlot const* s) { return s->pppd_executing(); });
-    if (!running)
-        return -1;
-    const std::uint64_t inode = auth::PeerSocket(connection);
-    if (inode == 0)
-        return -1;
+    // Every PPP daemon leads a process group of its own, which holds its
+    // plugin's helpers and its scripts too.
+    std::vector<int> groups;
     for (ModemSlot const* s : mAllSlots) {
-        if (auth::HoldsSocket(s->pppd(), inode))
-            return s->pppd();
+        if (s->pppd_executing())
+            groups.push_back(s->pppd());
     }
-    return -1;
+    if (groups.empty())
+        return -1;
+    return auth::GroupHolding(groups, auth::PeerSocket(connection));
 }
 
 ModemSlot* ModemFactory::holding_slot(AuthClient* client, int session) const
@@ -386,15 +386,25 @@ void ModemFactory::unwait(ModemSlot const* slot)
             ++w;
             continue;
         }
-        PutHeader(std::cerr) << "auth accounting for session " << unsigned(w->record.session)
-                             << ": no modem slot it matched is left, dropped." << std::endl;
+        // What the record held is logged, since no call will report it.
+        auth::voacct const& r = reinterpret_cast<auth::voacct const&>(w->record);
+        const auto counter = [](std::uint32_t const* words) {
+            return std::uint64_t(words[0]) << 32 | words[1];
+        };
+        PutHeader(std::cerr) << "auth accounting for session " << unsigned(r.session)
+                             << ": no modem slot it matched is left, dropped: octets out "
+                             << counter(r.octetsSent) << " in " << counter(r.octetsReceived)
+                             << ", packets out " << counter(r.packetsSent) << " in "
+                             << counter(r.packetsReceived) << ", time " << r.sessionTime << " s."
+                             << std::endl;
         w = mWaiting.erase(w);
     }
 }
 
 bool ModemFactory::SendAuth(ModemSlot const* slot, auth::attr const* record)
 {
-    AuthClient* client = speaker(slot);
+    // Only a connection that carried the call's request waits for an answer.
+    AuthClient* client = speaker(slot, true);
     if (!client) {
         PutHeader(std::clog) << "send error: unknown auth " << unsigned(record->session) << " session."
                              << std::endl;
@@ -417,13 +427,19 @@ void ModemFactory::OnPppdEnd(ModemSlot* slot)
         if (contains(mClients, c))
             c->ReadPending();
     }
-    // Of the records that wait for one of their calls to end, the first that
-    // this call matched is this call's; none of the others can be any more.
-    const auto first = std::find_if(mWaiting.begin(), mWaiting.end(), [&](Waiting const& w) {
+    // A waiting record is this call's only when it can be nobody else's: it
+    // is the one record that lists the call, the call has had no accounting
+    // since its daemon started, and the call was activated (a call never
+    // activated has no session to account for). Either way the call leaves
+    // every waiting record.
+    const auto lists = [&](Waiting const& w) {
         return std::find(w.slots.begin(), w.slots.end(), slot) != w.slots.end();
-    });
-    if (first == mWaiting.end())
-        return;
+    };
+    const auto first = std::find_if(mWaiting.begin(), mWaiting.end(), lists);
+    const bool alone =
+        first != mWaiting.end() && std::find_if(std::next(first), mWaiting.end(), lists) == mWaiting.end();
+    if (!alone || slot->accounted() || !slot->activated())
+        return unwait(slot);
     const auth::attr record = first->record;
     mWaiting.erase(first);
     unwait(slot);
@@ -438,13 +454,14 @@ bool ModemFactory::connection_waiting() const
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
-AuthClient* ModemFactory::speaker(ModemSlot const* slot) const
+AuthClient* ModemFactory::speaker(ModemSlot const* slot, bool asked) const
 {
     AuthClient* latest = nullptr;
     std::uint64_t since = 0;
     for (AuthClient* c : mClients) {
         const auto voice = mVoices.find(c);
-        if (voice == mVoices.end() || voice->second.slot != slot || !c->IsOpen())
+        if (voice == mVoices.end() || voice->second.slot != slot || !c->IsOpen() ||
+            (asked && !voice->second.asked))
             continue;
         if (!latest || voice->second.since > since) {
             latest = c;
@@ -476,22 +493,23 @@ std::vector<ModemSlot*> ModemFactory::FindAuthSlots(int session, std::int32_t ty
 {
     // Digital modems and DSP modems not yet allocated all use session -1. A
     // plugin runs inside a PPP daemon. A call asks once its daemon has
-    // started, and never once it is being released; it reports its
-    // accounting after it has asked. A plugin speaks on a connection of its
-    // call's, unless it opens another.
+    // started, and never once it is being released. A plugin speaks on a
+    // connection of its call's, unless it opens another. An accounting record
+    // is ranked by the running daemon alone: a call whose request was dropped
+    // looks as if it had never asked, and an accounting record may come on a
+    // fresh connection at any time.
     std::vector<ModemSlot*> best;
     int bestRank = 0;
     for (ModemSlot* s : mAllSlots) {
         if (!s->EqAuthId(session))
             continue;
         int rank = s->pppd_executing() ? 0 : 4;
-        const bool later = type == auth::kRequest      ? s->asked() || s->is_releasing()
-                           : type == auth::kAccounting ? !s->asked()
-                                                       : false;
-        if (later)
-            rank += 2;
-        if (speaker(s))
-            rank += 1;
+        if (type != auth::kAccounting) {
+            if (type == auth::kRequest && (s->asked() || s->is_releasing()))
+                rank += 2;
+            if (speaker(s, false))
+                rank += 1;
+        }
         if (best.empty() || rank < bestRank) {
             best.assign(1, s);
             bestRank = rank;

@@ -48,12 +48,12 @@ public:
 
     // A record of a connection that speaks for a slot goes to that slot (to
     // none once the slot has gone). Any other goes to the slot of its session
-    // whose running PPP daemon holds the plugin's end of the connection, or,
-    // with none, to the one slot of FindAuthSlots; its connection speaks for
-    // that slot from then on. An accounting record that FindAuthSlots leaves
-    // to two or more running daemons waits for the first of them to end. A
-    // record of no connection (`client` null) is routed as a first one and
-    // binds nothing.
+    // whose running PPP daemon's process group holds the plugin's end of the
+    // connection, or, with none, to the one slot of FindAuthSlots; its
+    // connection speaks for that slot from then on. An accounting record that
+    // FindAuthSlots leaves to two or more running daemons waits for their
+    // ends (OnPppdEnd). A record of no connection (`client` null) is routed as
+    // a first one and binds nothing.
     void OnAuth(AuthClient* client, auth::attr const* record) override;
     void OnAuthSocketDisconnect(AuthClient* client) override;
     bool SendAuth(ModemSlot const* slot, auth::attr const* record) override;
@@ -62,12 +62,12 @@ public:
     // The slots a first record of the session and `type` may be for, when no
     // running PPP daemon is seen to hold its connection's other end: of the
     // session's slots, one that runs a PPP daemon before one that does not;
-    // for a request, one that has not asked since its daemon started and is
-    // not being released before one that has or is; for an accounting
-    // record, one that has asked before one that has not; then one that no
-    // open connection speaks for before one spoken for. The slots of the
-    // best rank, in creation order: empty when the session has none, two or
-    // more when the record may be any of their calls'.
+    // then, but for an accounting record, for a request one that has not
+    // asked since its daemon started and is not being released before one
+    // that has or is, and one that no open connection speaks for before one
+    // spoken for. The slots of the best rank, in creation order: empty when
+    // the session has none, two or more when the record may be any of their
+    // calls'.
     std::vector<ModemSlot*> FindAuthSlots(int session, std::int32_t type) const;
     // The accounting records waiting for the end of a PPP daemon.
     std::size_t waiting() const { return mWaiting.size(); }
@@ -88,12 +88,13 @@ private:
     void accept_connection();
     // A connection is waiting to be accepted and the listener is watched.
     bool connection_waiting() const;
-    // The latest open connection to speak for `slot`, or null.
-    AuthClient* speaker(ModemSlot const* slot) const;
+    // The latest open connection to speak for `slot` (with `asked`: of those
+    // that carried a request of the call), or null.
+    AuthClient* speaker(ModemSlot const* slot, bool asked) const;
     // The connections that spoke for `slot` speak for none any more, and no
     // waiting accounting record is for it.
     void forget(ModemSlot const* slot);
-    // The process of a running PPP daemon that holds the other end of the
+    // The running PPP daemon whose process group holds the other end of the
     // connection, or -1.
     int holder(int connection) const;
     // The slot of `session` whose running PPP daemon holds the other end of
@@ -101,10 +102,11 @@ private:
     // none, one found now. Null when there is none.
     ModemSlot* holding_slot(AuthClient* client, int session) const;
     // Keeps an accounting record that `slots` (two or more running PPP
-    // daemons) match until the first of them ends.
+    // daemons) match until their ends settle whose it is.
     void wait_for_end(std::vector<ModemSlot*> const& slots, auth::attr const* record);
     // No waiting record is for `slot` any more (its daemon ended, or it has
-    // gone); one that is for no slot now is dropped.
+    // gone); one that is for no slot now is logged with its counters and
+    // dropped.
     void unwait(ModemSlot const* slot);
 
     std::list<DspModemSlot*> mDspSlots;
@@ -123,6 +125,7 @@ private:
     struct Voice {
         ModemSlot* slot;
         std::uint64_t since;
+        bool asked; // carried a request of the slot's call
     };
     std::map<AuthClient const*, Voice> mVoices;
     std::uint64_t mVoiceCount = 0;

@@ -102,6 +102,7 @@ void ModemSlot::OnAcctInformation(auth::voacct const* r)
     acct.set_time(counter(0, r->sessionTime));
     TERM::ModemProceeding proceeding;
     proceeding.select_acct(acct);
+    mAccounted = true;
     OnModem(proceeding);
 }
 
@@ -125,8 +126,11 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
     // The accept and the parameters go to this call's plugin and no other:
     // with no plugin connection speaking for the slot (none has yet, or it
     // has gone), nothing is sent and the controller hears of the failure.
-    return mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&accept)) &&
-           mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&ip));
+    if (!mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&accept)) ||
+        !mOwner.SendAuth(this, reinterpret_cast<auth::attr const*>(&ip)))
+        return false;
+    mActivated = true;
+    return true;
 }
 
 std::vector<std::string> ModemSlot::pppd_args(TERM::ModemParams const& params, std::string const& device,
@@ -205,6 +209,9 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
     mChild = pid;
     mRunsPppd = true;
     mAsked = false;
+    mAccounted = false;
+    mActivated = false;
+    mEndTold = false;
     mWait.Bind(this, &ModemSlot::on_terminate);
     mWait.Attach(pid);
     std::clog << "pppd executed cid=\"" << ext::escaped(mParams.get_cid()) << "\" pid=" << pid << std::endl;
@@ -227,12 +234,18 @@ void ModemSlot::on_terminate(int status)
     // hang-up) may not have been read yet when the end comes in the same turn:
     // it is read now, while this slot still runs its daemon, so that it
     // reaches this call rather than another slot of its session, or none; an
-    // accounting record that could not be told to be this call's or another's
-    // and waited for the first of them to end is this call's.
-    mOwner.OnPppdEnd(this);
+    // accounting record that waits, and can be nobody else's, is this call's.
+    end_child();
     mChild = -1;
-    mRunsPppd = false;
     child_ended(status);
+}
+
+void ModemSlot::end_child()
+{
+    if (!mEndTold)
+        mOwner.OnPppdEnd(this);
+    mEndTold = true;
+    mRunsPppd = false;
 }
 
 void ModemSlot::child_ended(int status)
@@ -279,6 +292,9 @@ bool ModemSlot::IBeforeDestroy()
 void ModemSlot::on_terminate_timeout(Timer*)
 {
     PutHeader(std::cerr) << "pppd terminate timeout!" << std::endl;
+    // The kill ends the daemon: its end is handled now, before the slot goes
+    // (and the destroy is answered), as a reaped daemon's would be.
+    end_child();
     pppd_kill();
     if (is_releasing()) {
         unbind();

@@ -57,6 +57,12 @@ public:
     // The plugin has sent a request for this call since its PPP daemon
     // started.
     bool asked() const { return mAsked; }
+    // An accounting report has been signalled on this call since its PPP
+    // daemon started.
+    bool accounted() const { return mAccounted; }
+    // The controller's activation reached the plugin since the PPP daemon
+    // started: the call has a session to account for.
+    bool activated() const { return mActivated; }
 
 protected:
     void pppd_exec(char const* device, char const* options);
@@ -83,14 +89,21 @@ protected:
     int mChild = -1;
     bool mRunsPppd = false;
     bool mAsked = false;
+    bool mAccounted = false;
+    bool mActivated = false;
     ChildWait mWait;
     Timer mTerminateTimer;
 
 private:
     // SIGHUP to the child, and kTerminateTimeout for its end.
     void hang_up_child();
+    // Tells the owner, once per child, that the child has ended (reaped or
+    // killed at the time-out); from then on no PPP daemon runs for the call.
+    void end_child();
     void OnAuthRequest(auth::voauth const* request);
     void OnAcctInformation(auth::voacct const* record);
 
     bool mCallAborted = false;
+    // The owner has been told of the current child's end.
+    bool mEndTold = false;
 };

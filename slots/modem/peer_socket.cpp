@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -87,6 +88,14 @@ std::string read_all(char const* path)
     return text;
 }
 
+// A whole number of decimal digits alone, at most 9 of them; -1 otherwise.
+int number(std::string const& text)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::stoi(text);
+}
+
 } // namespace
 
 bool ParseTcpRow(std::string const& line, TcpRow& row)
@@ -168,6 +177,48 @@ bool HoldsSocket(int pid, std::uint64_t inode)
     }
     ::closedir(dir);
     return held;
+}
+
+bool ParseStatGroup(std::string const& stat, int& group)
+{
+    // The name ends at the last ")": the state, the parent and the group
+    // follow it.
+    const std::size_t name = stat.rfind(')');
+    if (name == std::string::npos)
+        return false;
+    std::size_t at = name + 1;
+    field(stat, at);
+    field(stat, at);
+    const int value = number(field(stat, at));
+    if (value <= 0)
+        return false;
+    group = value;
+    return true;
+}
+
+int GroupHolding(std::vector<int> const& groups, std::uint64_t inode)
+{
+    if (groups.empty() || inode == 0)
+        return -1;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return -1;
+    int found = -1;
+    while (const dirent* entry = ::readdir(proc)) {
+        const int pid = number(entry->d_name);
+        if (pid <= 0)
+            continue;
+        int group = -1;
+        const std::string stat = read_all(("/proc/" + std::to_string(pid) + "/stat").c_str());
+        if (!ParseStatGroup(stat, group) || std::find(groups.begin(), groups.end(), group) == groups.end())
+            continue;
+        if (HoldsSocket(pid, inode)) {
+            found = group;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 } // namespace auth

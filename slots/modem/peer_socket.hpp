@@ -1,15 +1,18 @@
 #pragma once
 // Which process holds the other end of a loopback TCP connection: the
-// plugin of a PPP daemon runs inside the daemon, so the process that holds
-// the plugin's socket tells which call a connection is for. The kernel lists
-// its IPv4 TCP sockets in "/proc/net/tcp" (each with its inode) and each
-// process's descriptors in "/proc/<pid>/fd" ("socket:[<inode>]"). Both are
-// the kernel's own files, read as they are; anything missing or unreadable
-// is simply not found.
+// plugin of a PPP daemon runs inside the daemon or in a process the daemon
+// started (a helper, a script), all in the daemon's process group, so the
+// group whose process holds the plugin's socket tells which call a
+// connection is for. The kernel lists its IPv4 TCP sockets in
+// "/proc/net/tcp" (each with its inode), each process's descriptors in
+// "/proc/<pid>/fd" ("socket:[<inode>]") and its group in "/proc/<pid>/stat".
+// All are the kernel's own files, read as they are; anything missing or
+// unreadable is simply not found.
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace auth
 {
@@ -41,5 +44,14 @@ std::uint64_t PeerSocket(int connection);
 
 // True when the process `pid` has a descriptor of the socket `inode`.
 bool HoldsSocket(int pid, std::uint64_t inode);
+
+// Reads the process group from the text of "/proc/<pid>/stat", such as
+// "4242 (a (b) c) S 1 4240 4240 0 -1 ..." (the name in parentheses may hold
+// blanks and parentheses itself); false when the text holds none.
+bool ParseStatGroup(std::string const& stat, int& group);
+
+// The first of `groups` (process group numbers) that has a process holding
+// a descriptor of the socket `inode`; -1 when none has.
+int GroupHolding(std::vector<int> const& groups, std::uint64_t inode);
 
 } // namespace auth
