@@ -175,6 +175,30 @@ protected:
         }
         ASSERT_TRUE(!slot(n) || slot(n)->child() == -1);
     }
+    // Waits until the daemon of slot `n` runs its program: until then the
+    // forked child holds every descriptor of the test's, plugin ends
+    // included, and would be taken for the process that holds them.
+    bool runs_program(unsigned n)
+    {
+        const std::string pid = std::to_string(slot(n) ? slot(n)->child() : -1) + "\n";
+        for (int k = 0; k < 3000; ++k) {
+            const std::string pids = "\n" + testutil::read_file(root + "/pids");
+            if (pids.find("\n" + pid) != std::string::npos)
+                return true;
+            ::poll(nullptr, 0, 10);
+        }
+        return false;
+    }
+    // The lines of the slot whose header starts with `prefix`, headers left
+    // out.
+    static std::string slot_lines(std::string const& log, const char* prefix)
+    {
+        std::string out;
+        std::istringstream in(lines(log, prefix));
+        for (std::string line; std::getline(in, line);)
+            out += line.substr(line.find(": ") + 2) + "\n";
+        return out;
+    }
     std::string args() const
     {
         const std::string line = testutil::read_file(root + "/args");
@@ -424,7 +448,8 @@ TEST_F(Modems, DigitalModemSwitchesItsInterface)
 // no connection speaks for yet, and none when that leaves two running ones.
 // From then on the connection speaks for that slot: its records go there
 // whatever their session word, and the slot's activation records go to the
-// latest connection that speaks for it, and to none when none does.
+// latest connection that speaks for it and carried a request of its call,
+// and to none when none does.
 TEST_F(Modems, RecordsByTypeSizeAndSession)
 {
     Capture err(std::cerr);
@@ -481,8 +506,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     EXPECT_EQ("unsupported #7 @5", send(7, 5, simple("activate"))) << "no plugin";
     ASSERT_TRUE(ModemFactory::instance().listening());
     auto const& clients = ModemFactory::instance().clients();
-    std::vector<Fd> plugins; // the silent one, A, B, C
-    for (std::size_t k = 1; k <= 4; ++k) {
+    std::vector<Fd> plugins; // the silent one, A, B, C, D
+    for (std::size_t k = 1; k <= 5; ++k) {
         plugins.push_back(ctltest::connect_to(auth::kPort));
         ASSERT_TRUE(pump_for([&] { return clients.size() == k; }));
     }
@@ -491,13 +516,13 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
     EXPECT_NE(std::string::npos, out.text().find("send error: unknown auth 4294967295 session.\n"))
         << out.text();
     r.length = 140, r.type = 1;
-    enum { A = 1, B, C };
+    enum { A = 1, B, C, D };
     struct Step {
         const char* what;
         unsigned destroy, start; // the slot destroyed (its daemon ended), the one whose daemon starts
-        int from;                // the connection that sends a request
+        int from;                // the connection that sends a request, or its accounting (-D)
         std::int32_t session;
-        const char *auth, *log; // what the request gives: its frames, or a line
+        const char *auth, *log; // what the record gives: its frames, or a line
         unsigned activated;
         const char* answer;
         int gets; // the connection that gets the accept and ip records, -1 none
@@ -510,6 +535,8 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         {"the slot gone", 6, 0, B, -1, "", "receive auth request for unknown session 4294967295\n", 0, "",
          -1},
         {"the latest to speak", 0, 0, C, -1, "@5", "", 5, "ok #12 @5", C},
+        {"not one that carried no request", 0, 0, -D, -1, "@5 acct 0:0 0:0 0:0 0:0 0:0", "", 5, "ok #13 @5",
+         C},
     };
     int seq = 8;
     for (auto const& c : steps) {
@@ -522,14 +549,20 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
         if (c.start) {
             send(20, c.start, simple("connect"));
             frames();
+            ASSERT_TRUE(runs_program(c.start));
         }
         err.clear();
         r.session = c.session;
-        ctltest::send_all(plugins[std::size_t(c.from)], std::string(reinterpret_cast<const char*>(&r), 140));
+        const auth::attr acct{64, auth::kAccounting, c.session, {}};
+        ctltest::send_all(plugins[std::size_t(std::abs(c.from))],
+                          c.from > 0 ? std::string(reinterpret_cast<const char*>(&r), 140)
+                                     : std::string(reinterpret_cast<const char*>(&acct), 64));
         std::string got;
         ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty() || !err.text().empty(); }))
-            << "the request gave neither a frame nor a line";
-        EXPECT_EQ(*c.auth ? c.auth + std::string(" auth alice/") + std::string(64, 'p') : "", got);
+            << "the record gave neither a frame nor a line";
+        EXPECT_EQ(!*c.auth || c.from < 0 ? c.auth
+                                         : c.auth + std::string(" auth alice/") + std::string(64, 'p'),
+                  got);
         EXPECT_EQ(*c.log != 0, err.text().find(*c.log ? c.log : "?") != std::string::npos) << err.text();
         if (!c.activated)
             continue;
@@ -555,8 +588,9 @@ TEST_F(Modems, RecordsByTypeSizeAndSession)
 }
 
 // Two DSP modems not yet allocated share session -1 and neither runs a
-// daemon: a request of that session cannot be told to be either's. Once one
-// is allocated, its own number finds it alone.
+// daemon: a request or an accounting record of that session cannot be told
+// to be either's, and no daemon's end would ever settle it: it is dropped at
+// once. Once one is allocated, its own number finds it alone.
 TEST_F(Modems, ARecordThatTwoIdleSlotsMatchGoesToNeither)
 {
     Capture err(std::cerr);
@@ -564,12 +598,16 @@ TEST_F(Modems, ARecordThatTwoIdleSlotsMatchGoesToNeither)
     send(3, 3, create(modem()));
     frames();
     auth::attr r{};
-    r.length = 140, r.type = 1, r.session = -1;
-    ModemFactory::instance().OnAuth(nullptr, &r);
-    EXPECT_EQ("", frames());
-    EXPECT_NE(std::string::npos, err.text().find("auth record for session 4294967295 matches several modem "
-                                                 "slots, dropped."))
-        << err.text();
+    for (std::int32_t type : {auth::kRequest, auth::kAccounting}) {
+        r.length = type == auth::kRequest ? 140 : 64, r.type = type, r.session = -1;
+        err.clear();
+        ModemFactory::instance().OnAuth(nullptr, &r);
+        EXPECT_EQ("", frames());
+        EXPECT_EQ("modem[2,2]: auth record for session 4294967295 matches several modem slots, dropped.\n",
+                  err.text());
+        EXPECT_EQ(0u, ModemFactory::instance().waiting());
+    }
+    r.length = 140, r.type = auth::kRequest;
     send(4, 3, simple("connect")); // modem 0
     frames();
     r.session = 0;
@@ -582,8 +620,8 @@ TEST_F(Modems, ARecordThatTwoIdleSlotsMatchGoesToNeither)
 // The slots that a first record of each type may be for, when no running
 // daemon holds its connection, by the states of two slots X and Y of its
 // session, created in that order: a running PPP daemon first (a fax program
-// is none); then, for a request, a call that has not asked and is not being
-// released, and, for an accounting record, one that has asked; then one that
+// is none); then, but for an accounting record, for a request a call that has
+// not asked since its daemon started and is not being released, and one that
 // no connection speaks for. "XY": the ranks cannot tell them apart.
 TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
 {
@@ -595,12 +633,13 @@ TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
     auto const& clients = ModemFactory::instance().clients();
     struct Case {
         // X's and Y's: idle, a fax receiver, running, asked, being released
-        // (its daemon not yet ended), spoken for by a connection that asked.
+        // (its daemon not yet ended), spoken for by a connection that asked,
+        // asked with a daemon that has ended and was started again.
         const char* states;
         const char *request, *accounting, *accept;
     } const cases[] = {
-        {"ir", "Y", "Y", "Y"}, {"fr", "Y", "Y", "Y"},    {"ar", "Y", "X", "XY"},   {"hr", "Y", "XY", "XY"},
-        {"sa", "Y", "Y", "Y"}, {"rr", "XY", "XY", "XY"}, {"ii", "XY", "XY", "XY"},
+        {"ir", "Y", "Y", "Y"},  {"fr", "Y", "Y", "Y"},    {"ar", "Y", "XY", "XY"},  {"hr", "Y", "XY", "XY"},
+        {"sa", "Y", "XY", "Y"}, {"rr", "XY", "XY", "XY"}, {"ii", "XY", "XY", "XY"}, {"nr", "XY", "XY", "XY"},
     };
     auth::attr r{};
     for (auto const& c : cases) {
@@ -623,9 +662,16 @@ TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
             ::unlink((root + "/ready").c_str());
             send(10, n, simple("connect"));
             r.length = 140, r.type = auth::kRequest, r.session = -1;
-            if (state == 'a')
+            if (state == 'a' || state == 'n')
                 slot(n)->OnAuth(&r);
+            if (state == 'n') {
+                ::kill(slot(n)->child(), SIGTERM);
+                child_ends(n);
+                dynamic_cast<HdlcModemSlot&>(*slot(n)).initModem();
+                ASSERT_TRUE(slot(n)->pppd_executing()) << "a daemon again";
+            }
             if (state == 's') {
+                ASSERT_TRUE(runs_program(n));
                 plugin = ctltest::connect_to(auth::kPort);
                 ctltest::send_all(plugin, std::string(reinterpret_cast<const char*>(&r), 140));
                 std::string got;
@@ -668,7 +714,8 @@ TEST_F(Modems, RanksOfTheSlotsAFirstRecordMayBeFor)
 // connection when it was accepted, although the daemon has closed it before
 // the request is read; or, when the daemon could not be looked for at the
 // accept (no descriptor left to read the kernel's table with), the one that
-// holds it when its request is read.
+// holds it when its request is read. A daemon of a call of another session
+// that holds the connection does not settle a request of session -1.
 TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
 {
     Capture err(std::cerr);
@@ -691,18 +738,26 @@ TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
         return ::access((root + name).c_str(), F_OK) == 0;
     };
     struct Case {
+        const char* what;
         bool shortage; // at the accept
         bool closes;   // before the request is read
-    } const cases[] = {{false, true}, {true, false}};
+        bool dsp;      // the plugin's call is a DSP modem's, of session 0
+        const char* auth;
+    } const cases[] = {
+        {"found at the accept", false, true, false, "@3 auth /"},
+        {"looked for at the request", true, false, false, "@3 auth /"},
+        {"held by a call of another session", false, false, true, "@2 auth /"},
+    };
     for (auto const& c : cases) {
-        SCOPED_TRACE(c.shortage ? "looked for at the request" : "found at the accept");
+        SCOPED_TRACE(c.what);
         for (const char* f : {"/connected", "/write", "/written", "/close"})
             ::unlink((root + f).c_str());
         if (c.closes)
             write_file("/close", "");
         for (unsigned n : {2u, 3u}) {
             TERM::ModemParams p = modem();
-            p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
+            if (n == 2 || !c.dsp)
+                p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
             p.set_execfile(n == 2 ? idle : root + "/plugin");
             send(int(n), n, create(p));
             send(10, n, simple("connect"));
@@ -719,7 +774,7 @@ TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
         ASSERT_TRUE(made("/written"));
         std::string got;
         ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty() || !err.text().empty(); }));
-        EXPECT_EQ("@3 auth /", got) << err.text();
+        EXPECT_EQ(c.auth, got) << err.text();
         for (unsigned n : {2u, 3u}) {
             send(11, n, simple("destroy"));
             child_ends(n);
@@ -730,65 +785,150 @@ TEST_F(Modems, ARequestGoesToTheDaemonThatHoldsItsConnection)
     }
 }
 
-// Two calls' daemons run and both have asked; no connection speaks for
-// either. An accounting record whose plugin has gone may be either's: it
-// waits for the first of the two to end and is signalled on that call before
-// its end (its abort, its destroy's answer). One record more than the calls
-// it may be is dropped, and one whose calls have all gone is dropped too.
-TEST_F(Modems, AccountingThatTwoCallsMatchWaitsForAnEnd)
+// Two calls' daemons run, each asked on a connection of its own. An
+// accounting record that no daemon's group holds and no connection speaks
+// for may be either's: it waits, and one more than the calls it may be is
+// dropped at once. A daemon's end, reaped or killed at the time-out of a
+// destroy, takes the one record that lists its call only when no other
+// record does, the call has had no accounting since its daemon started, and
+// the call was activated; it comes before the end's abort or the destroy's
+// answer. Either way the call leaves every waiting record, and a record left
+// with none is logged with its counters and dropped, as on a controller loss.
+TEST_F(Modems, AccountingThatTwoCallsMatchWaitsForTheirEnds)
 {
     Capture err(std::cerr);
     TERM::ModemParams p = modem();
     p.set_ddm().push_back(TERM::DigitalDataModeEnum::ddm8BIT);
-    p.set_execfile(program("pppd", "exec sleep 60"));
+    const std::string pppd = program("pppd", "exec sleep 60"),
+                      deaf = program("deaf", "trap '' HUP; ready; exec sleep 60");
+    auto const& clients = ModemFactory::instance().clients();
+    ModemFactory& factory = ModemFactory::instance();
     auth::attr r{};
-    const auto calls = [&](unsigned x, unsigned y) {
-        for (unsigned n : {x, y}) {
-            send(int(n), n, create(p));
-            send(10, n, simple("connect"));
-            r.length = 140, r.type = auth::kRequest, r.session = -1;
-            slot(n)->OnAuth(&r);
-        }
+    std::vector<Fd> plugins;
+    // Call `n` asks on a connection of its own once its daemon runs its
+    // program, which holds no end of the test's; it is activated when
+    // `active`.
+    const auto call = [&](unsigned n, bool active, std::string const& program) {
+        p.set_execfile(program);
+        send(int(n), n, create(p));
+        send(10, n, simple("connect"));
         frames();
+        ASSERT_TRUE(runs_program(n));
+        plugins.push_back(ctltest::connect_to(auth::kPort));
+        ASSERT_TRUE(pump_for([&] { return clients.size() == plugins.size(); }));
+        r = auth::attr{};
+        r.length = 140, r.type = auth::kRequest, r.session = -1;
+        ctltest::send_all(plugins.back(), std::string(reinterpret_cast<const char*>(&r), 140));
+        std::string got;
+        ASSERT_TRUE(pump_for([&] { return !(got += frames()).empty(); }));
+        EXPECT_EQ("@" + std::to_string(n) + " auth /", got);
+        if (active) {
+            EXPECT_EQ("ok #11 @" + std::to_string(n), send(11, n, simple("activate")));
+        }
     };
     const auto accounting = [&](std::uint32_t octets) {
         r = auth::attr{};
         r.length = 64, r.type = auth::kAccounting, r.session = -1;
         reinterpret_cast<auth::voacct&>(r).octetsSent[1] = octets;
-        ModemFactory::instance().OnAuth(nullptr, &r);
+        reinterpret_cast<auth::voacct&>(r).sessionTime = 60;
     };
-    ModemFactory& factory = ModemFactory::instance();
-    const std::string waits =
-                          "auth accounting for session 4294967295 matches several modem slots, waits for the "
-                          "first pppd to end.\n",
-                      several = "auth record for session 4294967295 matches several modem slots, dropped.\n";
-    calls(2, 3);
-    for (std::uint32_t octets : {1u, 2u, 3u})
-        accounting(octets);
-    EXPECT_EQ("", frames());
-    EXPECT_EQ(2u, factory.waiting());
-    EXPECT_EQ("modem[2,2]: " + waits + "modem[2,2]: " + waits + "modem[2,2]: " + several, err.text());
+    const std::string waits = "auth accounting for session 4294967295 matches several modem slots, waits for "
+                              "the first pppd to end.\n",
+                      several = "auth record for session 4294967295 matches several modem slots, dropped.\n",
+                      left = "auth accounting for session 4294967295: no modem slot it matched is left, "
+                             "dropped: octets out ";
+    struct Case {
+        const char* what;
+        bool active3;      // call 3 was activated (call 2 always is)
+        bool deaf3;        // call 3's daemon ignores the hang-up of its destroy
+        std::uint32_t own; // octets of an accounting that reached call 3 itself first, 0 none
+        int records;       // waiting, of 1 octet, 2 octets, ...
+        const char *end3, *end2;
+        int dropped; // logged with their counters
+    } const cases[] = {
+        {"the one record, the call activated", true, false, 0, 1,
+         "@3 acct 0:1 0:0 0:0 0:0 0:60 | @3 abort 15", "ok #5 @2", 0},
+        {"killed at the time-out", true, true, 0, 1, "@3 acct 0:1 0:0 0:0 0:0 0:60 | ok #4 @3", "ok #5 @2",
+         0},
+        {"two records", true, false, 0, 2, "@3 abort 15", "ok #5 @2", 2},
+        {"the call never activated", false, false, 0, 1, "@3 abort 15",
+         "@2 acct 0:1 0:0 0:0 0:0 0:60 | ok #5 @2", 0},
+        {"the call had its accounting", true, false, 9, 1, "@3 abort 15",
+         "@2 acct 0:1 0:0 0:0 0:0 0:60 | ok #5 @2", 0},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink((root + "/ready").c_str());
+        call(2, true, pppd);
+        call(3, c.active3, c.deaf3 ? deaf : pppd);
+        if (c.deaf3) {
+            ASSERT_TRUE(ready());
+        }
+        if (c.own) {
+            accounting(c.own);
+            slot(3)->OnAuth(&r);
+            EXPECT_EQ("@3 acct 0:" + std::to_string(c.own) + " 0:0 0:0 0:0 0:60", frames());
+        }
+        err.clear();
+        // As many records wait as the calls they may be, one more is dropped.
+        const int more = c.records == 2 ? 1 : 0;
+        for (int k = 1; k <= c.records + more; ++k) {
+            accounting(std::uint32_t(k));
+            factory.OnAuth(nullptr, &r);
+        }
+        EXPECT_EQ("", frames());
+        EXPECT_EQ(std::size_t(c.records), factory.waiting());
+        std::string expected;
+        for (int k = 0; k < c.records; ++k)
+            expected += "modem[2,2]: " + waits;
+        EXPECT_EQ(expected + (more ? "modem[2,2]: " + several : ""), err.text());
+        err.clear();
+        if (c.deaf3) {
+            EXPECT_EQ("", send(4, 3, simple("destroy")));
+            run_for(ModemSlot::kTerminateTimeout);
+        } else {
+            ::kill(slot(3)->child(), SIGTERM);
+        }
+        child_ends(3);
+        EXPECT_EQ(c.end3, frames());
+        const bool took = std::string(c.end3).find("acct") != std::string::npos;
+        EXPECT_EQ(std::size_t(c.records - (took ? 1 : 0)), factory.waiting()) << "call 3 left them";
+        // Call 3, still there, lists no record any more.
+        EXPECT_EQ("", send(5, 2, simple("destroy")));
+        child_ends(2);
+        EXPECT_EQ(c.end2, frames());
+        EXPECT_EQ(0u, factory.waiting());
+        if (slot(3)) {
+            EXPECT_EQ("ok #4 @3", send(4, 3, simple("destroy")));
+        }
+        int dropped = 0;
+        for (std::size_t at = err.text().find(left); at != std::string::npos;
+             at = err.text().find(left, at + 1))
+            ++dropped;
+        EXPECT_EQ(c.dropped, dropped) << err.text();
+        if (c.dropped) {
+            EXPECT_NE(std::string::npos, err.text().find(left + "2 in 0, packets out 0 in 0, time 60 s.\n"))
+                << err.text();
+        }
+        plugins.clear();
+        ASSERT_TRUE(pump_for([&] { return clients.empty(); }));
+    }
 
-    ::kill(slot(3)->child(), SIGTERM);
-    child_ends(3);
-    EXPECT_EQ("@3 acct 0:1 0:0 0:0 0:0 0:0 | @3 abort 15", frames()) << "the call whose daemon ended first";
-    EXPECT_EQ(1u, factory.waiting());
-    EXPECT_EQ("", send(4, 2, simple("destroy")));
-    child_ends(2);
-    EXPECT_EQ("@2 acct 0:2 0:0 0:0 0:0 0:0 | ok #4 @2", frames());
-    EXPECT_EQ(0u, factory.waiting());
-    send(5, 3, simple("destroy"));
-
-    calls(6, 7);
+    // A controller loss: the slots go while their daemons run and take
+    // nothing.
+    call(6, true, pppd);
+    call(7, true, pppd);
     accounting(4);
+    factory.OnAuth(nullptr, &r);
     EXPECT_EQ(1u, factory.waiting());
     err.clear();
     Slots::instance().OnDisconnect();
     EXPECT_EQ(0u, factory.waiting());
-    EXPECT_NE(
-        std::string::npos,
-        err.text().find("auth accounting for session 4294967295: no modem slot it matched is left, dropped."))
+    EXPECT_EQ("", frames());
+    EXPECT_NE(std::string::npos, err.text().find(left + "4 in 0, packets out 0 in 0, time 60 s.\n"))
         << err.text();
+    plugins.clear();
+    ASSERT_TRUE(pump_for([&] { return clients.empty(); }));
 }
 
 // A call's plugin writes its accounting report and the call's daemon ends,
@@ -806,6 +946,7 @@ TEST_F(Modems, RecordsWaitingAtTheDaemonsEndReachItsSlot)
     send(3, 3, create(digital));
     send(4, 3, simple("connect"));
     frames();
+    ASSERT_TRUE(runs_program(3));
     auto const& clients = ModemFactory::instance().clients();
     Fd plugin = ctltest::connect_to(auth::kPort);
     ASSERT_TRUE(pump_for([&] { return clients.size() == 1; }));
@@ -1047,6 +1188,28 @@ TEST_F(Modems, AnAllocationThatGetsAModemStillHeldLetsItsHolderGoFirst)
     EXPECT_EQ("ok #9 @3", frames());
 }
 
+// The driver takes back the modem of a call being destroyed, whose daemon
+// ignores SIGHUP: the call has ended already, so no abort comes, and the
+// destroy is answered once the time-out has killed the daemon.
+TEST_F(Modems, AModemTakenBackDuringItsDestroyAbortsNothing)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("deaf", "trap '' HUP; ready; while :; do sleep 0.02; done"));
+    send(2, 2, create(p));
+    send(3, 2, simple("connect"));
+    ASSERT_TRUE(ready()) << "the script has not set its trap";
+    Capture err(std::cerr);
+    EXPECT_EQ("", send(4, 2, simple("destroy")));
+    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
+    run_for(1);
+    EXPECT_EQ("", frames());
+    run_for(ModemSlot::kTerminateTimeout);
+    EXPECT_EQ("ok #4 @2", frames()) << err.text();
+    EXPECT_EQ("sent HUP to pppd.\nmodem control device hung up, modem released\npppd terminate timeout!\n"
+              "pppd isn't terminated, killing ...\npppd isn't terminated, killing ...\n",
+              slot_lines(err.text(), "02:"));
+}
+
 // The driver takes back the modem of a call whose daemon ignores SIGHUP: the
 // abort comes at once, and the daemon is hung up then. A destroy meanwhile
 // hangs up nothing again: the SIGKILL comes 5000 ms after the first SIGHUP,
@@ -1067,14 +1230,10 @@ TEST_F(Modems, ADeafDaemonOfAModemTakenBackIsKilledInTimeForItsDestroy)
     run_for(1000);
     EXPECT_EQ("ok #4 @2", frames()) << err.text();
     EXPECT_EQ(nullptr, slot(2));
-    std::string logs;
-    std::istringstream in(lines(err.text(), "02:"));
-    for (std::string line; std::getline(in, line);)
-        logs += line.substr(line.find(": ") + 2) + "\n";
     // The time-out's kill, and the destructor's again.
     EXPECT_EQ("modem control device hung up, modem released\nsent HUP to pppd.\npppd terminate timeout!\n"
               "pppd isn't terminated, killing ...\npppd isn't terminated, killing ...\n",
-              logs);
+              slot_lines(err.text(), "02:"));
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // The kernel's socket table read row by row, byte for byte; the socket at
 // the other end of a connection found in it, in either byte order of the
-// address words; and, on this machine's own /proc, the process that holds it.
+// address words; and, on this machine's own /proc, the process that holds it
+// and the process group of the holder.
 #include "slots/modem/peer_socket.hpp"
 
 #include <arpa/inet.h>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/loopback.hpp"
@@ -125,6 +127,97 @@ TEST(PeerSocket, TheProcessThatHoldsIt)
     EXPECT_FALSE(auth::HoldsSocket(::getpid(), theirs));
     ::close(accepted);
     EXPECT_EQ(0u, auth::PeerSocket(accepted)) << "no connection";
+}
+
+TEST(PeerSocket, ProcessGroupOfAStatLine)
+{
+    struct Case {
+        const char* stat;
+        int group; // -1: none read
+    } const cases[] = {
+        {"4242 (pppd) S 1 4240 4240 0 -1 4194560 90 0 0 0", 4240},
+        {"4242 (a (b) c) R 1 77 77 0", 77},
+        {"4242 (x) y) S 1 88 88", 88},
+        {"4242 (two words) S 1 99", 99},
+        {"4242 (pppd S 1 4240 4240", -1},
+        {"4242 (pppd) S 1", -1},
+        {"4242 (pppd) S 1 x12 0", -1},
+        {"4242 (pppd) S 1 0 0", -1},
+        {"4242 (pppd) S 1 -5 0", -1},
+        {"4242 (pppd) S 1 12345678901 0", -1},
+        {"", -1},
+    };
+    for (auto const& c : cases) {
+        int group = -1;
+        EXPECT_EQ(c.group != -1, auth::ParseStatGroup(c.stat, group)) << c.stat;
+        EXPECT_EQ(c.group, group) << c.stat;
+    }
+}
+
+// A connection's other end held by a process of a group whose leader holds
+// none: the group is found by any of its processes, and no other group is.
+TEST(PeerSocket, TheGroupThatHoldsIt)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at = support::loopback(0);
+    socklen_t size = sizeof at;
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at));
+    ASSERT_EQ(0, ::listen(listener, 1));
+    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size));
+    int plugin = support::connect_loopback(ntohs(at.sin_port));
+    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+    ASSERT_GE(plugin, 0);
+    ASSERT_GE(accepted, 0);
+    const std::uint64_t theirs = auth::PeerSocket(accepted);
+    ASSERT_NE(0u, theirs);
+    // The leader closes its copy; the member keeps it until `hold` ends.
+    int ready[2], hold[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    ASSERT_EQ(0, ::pipe(hold));
+    const auto child = [&](pid_t group, bool keeps) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setpgid(0, group);
+            if (!keeps)
+                ::close(plugin);
+            char byte = 'r';
+            ::close(hold[1]);
+            (void)!::write(ready[1], &byte, 1);
+            while (::read(hold[0], &byte, 1) > 0) {
+            }
+            ::_exit(0);
+        }
+        if (pid > 0)
+            ::setpgid(pid, group ? group : pid);
+        return pid;
+    };
+    const pid_t leader = child(0, false);
+    const pid_t member = leader > 0 ? child(leader, true) : -1;
+    ::close(ready[1]);
+    ::close(hold[0]);
+    char byte;
+    const bool started = member > 0 && ::read(ready[0], &byte, 1) == 1 && ::read(ready[0], &byte, 1) == 1;
+    ::close(plugin);
+    if (started) {
+        EXPECT_EQ(leader, auth::GroupHolding({::getpgrp(), leader}, theirs));
+        EXPECT_EQ(-1, auth::GroupHolding({::getpgrp()}, theirs)) << "this process closed its copy";
+        EXPECT_FALSE(auth::HoldsSocket(leader, theirs));
+        EXPECT_TRUE(auth::HoldsSocket(member, theirs));
+        EXPECT_EQ(-1, auth::GroupHolding({}, theirs));
+        EXPECT_EQ(-1, auth::GroupHolding({leader}, 0));
+    }
+    ::close(hold[1]);
+    ::close(ready[0]);
+    for (pid_t pid : {leader, member}) {
+        int status = -1;
+        if (pid > 0) {
+            EXPECT_EQ(pid, ::waitpid(pid, &status, 0));
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+    }
+    ASSERT_TRUE(started);
+    ::close(accepted);
 }
 
 } // namespace
