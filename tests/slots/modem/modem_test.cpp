@@ -1188,52 +1188,48 @@ TEST_F(Modems, AnAllocationThatGetsAModemStillHeldLetsItsHolderGoFirst)
     EXPECT_EQ("ok #9 @3", frames());
 }
 
-// The driver takes back the modem of a call being destroyed, whose daemon
-// ignores SIGHUP: the call has ended already, so no abort comes, and the
-// destroy is answered once the time-out has killed the daemon.
-TEST_F(Modems, AModemTakenBackDuringItsDestroyAbortsNothing)
-{
-    TERM::ModemParams p = modem();
-    p.set_execfile(program("deaf", "trap '' HUP; ready; while :; do sleep 0.02; done"));
-    send(2, 2, create(p));
-    send(3, 2, simple("connect"));
-    ASSERT_TRUE(ready()) << "the script has not set its trap";
-    Capture err(std::cerr);
-    EXPECT_EQ("", send(4, 2, simple("destroy")));
-    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
-    run_for(1);
-    EXPECT_EQ("", frames());
-    run_for(ModemSlot::kTerminateTimeout);
-    EXPECT_EQ("ok #4 @2", frames()) << err.text();
-    EXPECT_EQ("sent HUP to pppd.\nmodem control device hung up, modem released\npppd terminate timeout!\n"
-              "pppd isn't terminated, killing ...\npppd isn't terminated, killing ...\n",
-              slot_lines(err.text(), "02:"));
-}
-
-// The driver takes back the modem of a call whose daemon ignores SIGHUP: the
-// abort comes at once, and the daemon is hung up then. A destroy meanwhile
-// hangs up nothing again: the SIGKILL comes 5000 ms after the first SIGHUP,
-// and the destroy is answered then.
+// The driver takes back the modem of a call whose daemon ignores SIGHUP.
+// Taken back while the call runs, the abort comes at once, and the daemon is
+// hung up then; a destroy meanwhile hangs up nothing again. Taken back while
+// the call is being destroyed, no abort comes: the call has ended already.
+// Either way the SIGKILL comes 5000 ms after the first SIGHUP, and the
+// destroy is answered then.
 TEST_F(Modems, ADeafDaemonOfAModemTakenBackIsKilledInTimeForItsDestroy)
 {
     TERM::ModemParams p = modem();
     p.set_execfile(program("deaf", "trap '' HUP; ready; while :; do sleep 0.02; done"));
-    send(2, 2, create(p));
-    send(3, 2, simple("connect"));
-    ASSERT_TRUE(ready()) << "the script has not set its trap";
-    Capture err(std::cerr);
-    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
-    run_for(1);
-    EXPECT_EQ("@2 abort 19", frames());
-    run_for(ModemSlot::kTerminateTimeout - 1000);
-    EXPECT_EQ("", send(4, 2, simple("destroy")));
-    run_for(1000);
-    EXPECT_EQ("ok #4 @2", frames()) << err.text();
-    EXPECT_EQ(nullptr, slot(2));
-    // The time-out's kill, and the destructor's again.
-    EXPECT_EQ("modem control device hung up, modem released\nsent HUP to pppd.\npppd terminate timeout!\n"
-              "pppd isn't terminated, killing ...\npppd isn't terminated, killing ...\n",
-              slot_lines(err.text(), "02:"));
+    const std::string taken = "modem control device hung up, modem released\n", hup = "sent HUP to pppd.\n";
+    struct Case {
+        bool destroyed_first;
+        const char* abort;
+    } const cases[] = {{false, "@2 abort 19"}, {true, ""}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.destroyed_first ? "destroyed, then taken back" : "taken back, then destroyed");
+        ::unlink((root + "/ready").c_str());
+        send(2, 2, create(p));
+        send(3, 2, simple("connect"));
+        ASSERT_TRUE(ready()) << "the script has not set its trap";
+        frames();
+        Capture err(std::cerr);
+        if (c.destroyed_first) {
+            EXPECT_EQ("", send(4, 2, simple("destroy")));
+        }
+        ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
+        run_for(1);
+        EXPECT_EQ(c.abort, frames());
+        run_for(ModemSlot::kTerminateTimeout - 1000);
+        if (!c.destroyed_first) {
+            EXPECT_EQ("", send(4, 2, simple("destroy")));
+        }
+        run_for(1000);
+        EXPECT_EQ("ok #4 @2", frames()) << err.text();
+        EXPECT_EQ(nullptr, slot(2));
+        // The time-out's kill, and the destructor's again.
+        EXPECT_EQ((c.destroyed_first ? hup + taken : taken + hup) +
+                      "pppd terminate timeout!\npppd isn't terminated, killing ...\npppd isn't terminated, "
+                      "killing ...\n",
+                  slot_lines(err.text(), "02:"));
+    }
 }
 
 } // namespace

@@ -99,19 +99,27 @@ TEST(PeerSocket, TheOtherEndOfAConnection)
     }
 }
 
-// A connection of this process to itself over the loopback: each end finds
-// the other's socket among this process's descriptors, until it is closed.
-TEST(PeerSocket, TheProcessThatHoldsIt)
+// A connection of this process to itself over the loopback: the connecting
+// end and the accepted one, -1 each when it could not be made.
+void connection(int& plugin, int& accepted)
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in at = support::loopback(0);
     socklen_t size = sizeof at;
-    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at));
-    ASSERT_EQ(0, ::listen(listener, 1));
-    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size));
-    const int plugin = support::connect_loopback(ntohs(at.sin_port));
-    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(listener, 1) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) == 0) {
+        plugin = support::connect_loopback(ntohs(at.sin_port));
+        accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    }
     ::close(listener);
+}
+
+// A connection of this process to itself over the loopback: each end finds
+// the other's socket among this process's descriptors, until it is closed.
+TEST(PeerSocket, TheProcessThatHoldsIt)
+{
+    int plugin = -1, accepted = -1;
+    connection(plugin, accepted);
     ASSERT_GE(plugin, 0);
     ASSERT_GE(accepted, 0);
     const std::uint64_t theirs = auth::PeerSocket(accepted), ours = auth::PeerSocket(plugin);
@@ -158,15 +166,8 @@ TEST(PeerSocket, ProcessGroupOfAStatLine)
 // none: the group is found by any of its processes, and no other group is.
 TEST(PeerSocket, TheGroupThatHoldsIt)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at = support::loopback(0);
-    socklen_t size = sizeof at;
-    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at));
-    ASSERT_EQ(0, ::listen(listener, 1));
-    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size));
-    int plugin = support::connect_loopback(ntohs(at.sin_port));
-    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ::close(listener);
+    int plugin = -1, accepted = -1;
+    connection(plugin, accepted);
     ASSERT_GE(plugin, 0);
     ASSERT_GE(accepted, 0);
     const std::uint64_t theirs = auth::PeerSocket(accepted);
