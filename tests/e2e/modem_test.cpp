@@ -989,34 +989,26 @@ TEST_F(PerRecordPlugins, AccountingOfACallThatEndsWhileAnotherRuns)
     struct Case {
         bool destroy;
         const char* end; // what follows the report
-    } const cases[] = {{false, "@11 abort 0"}, {true, "ok #7 @11"}};
+    } const cases[] = {{false, "@11 abort 0"}, {true, "ok #211 @11"}};
     for (auto const& c : cases) {
         SCOPED_TRACE(c.end);
-        std::vector<pid_t> pids;
-        for (unsigned k = 0; k < 2; ++k) {
-            pids.push_back(call(11 + k, 1 + k));
-            ASSERT_GT(pids.back(), 0) << daemon.err();
-            EXPECT_EQ("@" + std::to_string(11 + k) + kAuth, next()) << daemon.err();
-            activated(11 + k);
-        }
-        const int waiting = lines("waits for the first pppd to end.");
+        ASSERT_NO_FATAL_FAILURE(served({11, 12}));
+        const int waiting = lines(kWaits);
         if (c.destroy)
-            send(7, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+            ASSERT_TRUE(hung_up(11)) << daemon.err();
         else
-            ::kill(pids[0], SIGHUP);
-        ASSERT_TRUE(wait_file("/hup." + std::to_string(pids[0])));
+            ::kill(daemons[11], SIGHUP);
+        ASSERT_TRUE(wait_file("/hup." + std::to_string(daemons[11])));
         {
             const e2etest::Held held(daemon.pid());
             ASSERT_TRUE(held.stopped());
-            std::ofstream(daemon.path("/go." + std::to_string(pids[0]))) << "go";
-            ASSERT_TRUE(wait_file("/acct." + std::to_string(pids[0])));
-            ASSERT_TRUE(until([&] { return daemons_child(pids[0], true); })) << "the PPP daemon has ended";
+            ASSERT_TRUE(accounted(11) && ended(11)) << "the PPP daemon has ended";
         }
         EXPECT_EQ(acct(11) + "; " + c.end, next(2)) << daemon.err();
-        EXPECT_EQ(waiting + 1, lines("waits for the first pppd to end.")) << "both calls were left";
+        EXPECT_EQ(waiting + 1, lines(kWaits)) << "both calls were left";
         if (!c.destroy)
-            send(8, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null())), next();
-        std::ofstream(daemon.path("/go." + std::to_string(pids[1]))) << "go";
+            send(211, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null())), next();
+        tell("go", 12);
         destroyed(12);
     }
 }
