@@ -684,9 +684,11 @@ TEST_F(Modems, TheLastAccountingReachesItsOwnCall)
 // "sent.<pid>" once its request is sent, and the accept and ip records it gets
 // back in hex to "records.<device's last name>". On SIGHUP it writes
 // "hup.<pid>"; while "<root>/hold" exists it waits for "go.<pid>"; it sends
-// the accounting report (octets 100 out and 200 in, packets 3 and 4, 60 s)
-// and writes "acct.<pid>"; while "<root>/linger" exists it waits for
-// "end.<pid>"; then it leaves.
+// the accounting report (octets 100 + its interface's number out and 200 in,
+// packets 3 and 4, 60 s), closes the connection and writes "acct.<pid>";
+// while "<root>/keep.<pid>" exists, it writes "acct.<pid>" with the
+// connection still open, and keeps it open until "end.<pid>" exists. While
+// "<root>/linger" exists it then waits for "end.<pid>"; then it leaves.
 const char kPerRecordPppd[] = R"(#!/usr/bin/env python3
 import os, signal, socket, struct, sys, time
 root, order = sys.argv[0][:-len('/usr/local/sbin/pppd')], '%s'
@@ -695,6 +697,7 @@ open(root + '/pids', 'a').write(me + '\n')
 mode = open(root + '/plugin').read().strip()
 device = sys.argv[3]
 session = int(device[len('/dev/mdm'):]) if device.startswith('/dev/mdm') else -1
+unit = int(device[len('hdlc'):]) if device.startswith('hdlc') else 0
 def exists(name):
     return os.path.exists(root + '/' + name)
 def mark(name, text='1'):
@@ -706,6 +709,9 @@ def wait(name):
 def exchange(record, answer, sent):
     s = socket.create_connection(('127.0.0.1', 52000))
     s.sendall(record)
+    keep = not answer and exists('keep.' + me)
+    if not answer and not keep:
+        s.close()
     if sent:
         mark(sent)
     got = b''
@@ -714,6 +720,8 @@ def exchange(record, answer, sent):
         if not more:
             break
         got += more
+    if keep:
+        wait('end.' + me)
     s.close()
     return got
 def talk(record, answer, sent=None):
@@ -737,8 +745,8 @@ def hup(*_):
     mark('hup.' + me)
     if exists('hold'):
         wait('go.' + me)
-    talk(struct.pack(order + 'iii12x9I4x', 64, 4, session, 0, 100, 0, 200, 0, 3, 0, 4, 60), 0)
-    mark('acct.' + me)
+    talk(struct.pack(order + 'iii12x9I4x', 64, 4, session, 0, 100 + unit, 0, 200, 0, 3, 0, 4, 60), 0,
+         'acct.' + me)
     if exists('linger'):
         wait('end.' + me)
     os._exit(0)
@@ -800,7 +808,86 @@ protected:
         std::sscanf(joined.c_str(), ("@%*u transmitter %d; ok #%*u " + at).c_str(), &channel);
         EXPECT_TRUE(channel >= 40 && channel <= 42) << joined;
         channels[n] = channel;
-        return until([&] { return pppds().size() > started; }) ? pppds().back() : -1;
+        daemons[n] = until([&] { return pppds().size() > started; }) ? pppds().back() : -1;
+        return daemons[n];
+    }
+    // Calls on `slots` (each joined to trunk slot - 10) whose plugins ask at
+    // the same moment: each daemon waits until told, and the gateway, held,
+    // finds every request at once. The requests announced, sorted, "; "
+    // between them ("" when a daemon did not get as far as asking).
+    std::string asked_together(std::vector<unsigned> const& slots)
+    {
+        std::ofstream(daemon.path("/gate")) << "gate";
+        for (unsigned n : slots)
+            if (call(n, n - 10) <= 0 || !wait_file("/ready." + std::to_string(daemons[n])))
+                return "";
+        {
+            const e2etest::Held held(daemon.pid());
+            if (!held.stopped())
+                return "";
+            std::ofstream(daemon.path("/ask")) << "ask";
+            for (unsigned n : slots)
+                if (!wait_file("/sent." + std::to_string(daemons[n])))
+                    return "";
+        }
+        ::unlink(daemon.path("/gate").c_str());
+        ::unlink(daemon.path("/ask").c_str());
+        std::vector<std::string> asked;
+        for (std::size_t k = 0; k < slots.size(); ++k)
+            asked.push_back(next());
+        std::sort(asked.begin(), asked.end());
+        std::string text;
+        for (auto const& a : asked)
+            text += (text.empty() ? "" : "; ") + a;
+        return text;
+    }
+    // Calls on `slots` (each joined to trunk slot - 10) that have asked, one
+    // after the other, and (`activate`) been activated.
+    void served(std::initializer_list<unsigned> slots, bool activate = true)
+    {
+        for (unsigned n : slots) {
+            ASSERT_GT(call(n, n - 10), 0) << daemon.err();
+            ASSERT_EQ("@" + std::to_string(n) + kAuth, next()) << daemon.err();
+            if (activate)
+                activated(n);
+        }
+    }
+    // Writes "<name>.<pid>" for the daemon of slot `n`.
+    void tell(const char* name, unsigned n)
+    {
+        std::ofstream(daemon.path("/" + std::string(name) + "." + std::to_string(daemons[n]))) << name;
+    }
+    // The controller's destroy of slot `n`, whose daemon has had the hang-up.
+    bool hung_up(unsigned n)
+    {
+        send(int(200 + n), int(n), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+        return wait_file("/hup." + std::to_string(daemons[n]));
+    }
+    // The plugin of slot `n`, held at its hang-up, has sent its accounting.
+    bool accounted(unsigned n)
+    {
+        tell("go", n);
+        return wait_file("/acct." + std::to_string(daemons[n]));
+    }
+    // The daemon of slot `n` has ended, not yet reaped by the gateway.
+    bool ended(unsigned n)
+    {
+        return until([&] { return daemons_child(daemons[n], true); });
+    }
+    // The destroy of slot `n`, whose plugin's accounting, held at the hang-up,
+    // is sent while the gateway is held and read on a connection closed by
+    // then: it waits, as it may be any running call's.
+    bool waits(unsigned n)
+    {
+        const int waiting = lines(kWaits);
+        if (!hung_up(n))
+            return false;
+        {
+            const e2etest::Held held(daemon.pid());
+            if (!held.stopped() || !accounted(n))
+                return false;
+        }
+        return until([&] { return lines(kWaits) == waiting + 1; });
     }
     // The activation of slot `n` with the remote address 10.1.2.<n> reaches
     // the plugin of its interface and that one alone.
@@ -817,16 +904,35 @@ protected:
                   e2e::read_file(daemon.path(file)))
             << "@" << n;
     }
+    // The octets out of slot `n`'s plugin's accounting: 100 and its
+    // interface's number (0 for a DSP modem's call).
+    std::string octets(unsigned n) const
+    {
+        const auto channel = channels.find(n);
+        return std::to_string(100 + (channel == channels.end() ? 0 : channel->second - 40));
+    }
+    // The accounting report of slot `n`'s plugin as the controller hears it.
+    std::string acct(unsigned n) const
+    {
+        return "@" + std::to_string(n) + " acct 0:" + octets(n) + " 0:200 0:3 0:4 0:60";
+    }
+    // The line of a report of slot `n`'s plugin dropped as no call's.
+    std::string dropped(unsigned n) const
+    {
+        return "no modem slot it matched is left, dropped: octets out " + octets(n) +
+               " in 200, packets out 3 in 4, time 60 s.\n";
+    }
     // The destroy of slot `n`: its accounting, then the answer.
     void destroyed(unsigned n)
     {
-        const std::string at = "@" + std::to_string(n);
         send(int(200 + n), int(n), LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
-        EXPECT_EQ(at + " acct 0:100 0:200 0:3 0:4 0:60; ok #" + std::to_string(200 + n) + " " + at, next(2))
+        EXPECT_EQ(acct(n) + "; ok #" + std::to_string(200 + n) + " @" + std::to_string(n), next(2))
             << daemon.err();
     }
     static constexpr const char* kAuth = " auth alice/secret";
-    std::map<unsigned, int> channels; // of the digital calls' interfaces, by slot
+    static constexpr const char* kWaits = "matches several modem slots, waits for the first pppd to end.";
+    std::map<unsigned, int> channels;  // of the digital calls' interfaces, by slot
+    std::map<unsigned, pid_t> daemons; // of the digital calls, by slot
 };
 
 // Calls one after the other: each request reaches its own call, which has
@@ -851,37 +957,24 @@ TEST_F(PerRecordPlugins, CallsOneAfterTheOther)
     EXPECT_EQ(0, lines("matches several modem slots, dropped.")) << daemon.err();
 }
 
-// Calls whose plugins ask at the same moment: the daemon, held, finds both
-// requests at once. Each goes to the call whose daemon holds its connection,
-// and each call's activation to its own plugin.
+// Calls whose plugins ask at the same moment, from the daemon itself or from
+// a child process of it: the gateway, held, finds the requests at once. Each
+// goes to the call whose daemon's process group holds its connection, and
+// each call's activation to its own plugin.
 TEST_F(PerRecordPlugins, CallsThatAskAtTheSameMoment)
 {
     boot();
-    std::ofstream(daemon.path("/gate")) << "gate";
-    std::vector<pid_t> pids;
-    for (unsigned k = 0; k < 3; ++k) {
-        pids.push_back(call(11 + k, 1 + k));
-        ASSERT_GT(pids.back(), 0) << daemon.err();
+    for (const char* mode : {"inside", "outside"}) {
+        SCOPED_TRACE(mode);
+        plugin(mode);
+        ASSERT_EQ(std::string("@11") + kAuth + "; @12" + kAuth + "; @13" + kAuth,
+                  asked_together({11, 12, 13}))
+            << daemon.err();
+        for (unsigned k : {2u, 0u, 1u})
+            activated(11 + k);
+        for (unsigned n : {11u, 12u, 13u})
+            destroyed(n);
     }
-    for (pid_t pid : pids)
-        ASSERT_TRUE(wait_file("/ready." + std::to_string(pid))) << daemon.err();
-    {
-        const e2etest::Held held(daemon.pid());
-        ASSERT_TRUE(held.stopped());
-        std::ofstream(daemon.path("/ask")) << "ask";
-        for (pid_t pid : pids)
-            ASSERT_TRUE(wait_file("/sent." + std::to_string(pid)));
-    }
-    std::vector<std::string> asked{next(), next(), next()};
-    std::sort(asked.begin(), asked.end());
-    EXPECT_EQ((std::vector<std::string>{std::string("@11") + kAuth, std::string("@12") + kAuth,
-                                        std::string("@13") + kAuth}),
-              asked)
-        << daemon.err();
-    for (unsigned k : {2u, 0u, 1u})
-        activated(11 + k);
-    for (unsigned n : {11u, 12u, 13u})
-        destroyed(n);
 }
 
 // A call's daemon ends while another call runs, its plugin's accounting
@@ -895,36 +988,27 @@ TEST_F(PerRecordPlugins, AccountingOfACallThatEndsWhileAnotherRuns)
     std::ofstream(daemon.path("/hold")) << "hold";
     struct Case {
         bool destroy;
-        const char* end;
-    } const cases[] = {{false, "@11 acct 0:100 0:200 0:3 0:4 0:60; @11 abort 0"},
-                       {true, "@11 acct 0:100 0:200 0:3 0:4 0:60; ok #7 @11"}};
+        const char* end; // what follows the report
+    } const cases[] = {{false, "@11 abort 0"}, {true, "ok #211 @11"}};
     for (auto const& c : cases) {
         SCOPED_TRACE(c.end);
-        std::vector<pid_t> pids;
-        for (unsigned k = 0; k < 2; ++k) {
-            pids.push_back(call(11 + k, 1 + k));
-            ASSERT_GT(pids.back(), 0) << daemon.err();
-            EXPECT_EQ("@" + std::to_string(11 + k) + kAuth, next()) << daemon.err();
-            activated(11 + k);
-        }
-        const int waiting = lines("waits for the first pppd to end.");
+        ASSERT_NO_FATAL_FAILURE(served({11, 12}));
+        const int waiting = lines(kWaits);
         if (c.destroy)
-            send(7, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+            ASSERT_TRUE(hung_up(11)) << daemon.err();
         else
-            ::kill(pids[0], SIGHUP);
-        ASSERT_TRUE(wait_file("/hup." + std::to_string(pids[0])));
+            ::kill(daemons[11], SIGHUP);
+        ASSERT_TRUE(wait_file("/hup." + std::to_string(daemons[11])));
         {
             const e2etest::Held held(daemon.pid());
             ASSERT_TRUE(held.stopped());
-            std::ofstream(daemon.path("/go." + std::to_string(pids[0]))) << "go";
-            ASSERT_TRUE(wait_file("/acct." + std::to_string(pids[0])));
-            ASSERT_TRUE(until([&] { return daemons_child(pids[0], true); })) << "the PPP daemon has ended";
+            ASSERT_TRUE(accounted(11) && ended(11)) << "the PPP daemon has ended";
         }
-        EXPECT_EQ(c.end, next(2)) << daemon.err();
-        EXPECT_EQ(waiting + 1, lines("waits for the first pppd to end.")) << "both calls were left";
+        EXPECT_EQ(acct(11) + "; " + c.end, next(2)) << daemon.err();
+        EXPECT_EQ(waiting + 1, lines(kWaits)) << "both calls were left";
         if (!c.destroy)
-            send(8, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null())), next();
-        std::ofstream(daemon.path("/go." + std::to_string(pids[1]))) << "go";
+            send(211, 11, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null())), next();
+        tell("go", 12);
         destroyed(12);
     }
 }
@@ -953,6 +1037,131 @@ TEST_F(PerRecordPlugins, ARequestWhileAnotherCallIsEnding)
     EXPECT_EQ("ok #7 @11", next());
     ::unlink(daemon.path("/linger").c_str());
     destroyed(12);
+}
+
+// Two calls hang up close together, each plugin sending its accounting on a
+// connection of its own that it has closed by the time the gateway, held,
+// reads it: both reports wait, as either may be either call's. No end can
+// tell which report is its call's, whether the first sender's daemon lingers
+// while the other's ends or both end in one turn: neither call gets one, and
+// each report is logged with its counters and dropped.
+TEST_F(PerRecordPlugins, AccountingOfTwoCallsThatHangUpTogether)
+{
+    boot();
+    std::ofstream(daemon.path("/hold")) << "hold";
+    std::ofstream(daemon.path("/linger")) << "linger";
+    for (const bool lingers : {true, false}) {
+        SCOPED_TRACE(lingers ? "the first sender lingers" : "both end in one turn");
+        ASSERT_NO_FATAL_FAILURE(served({11, 12}));
+        const int waiting = lines(kWaits), drops[] = {lines(dropped(11)), lines(dropped(12))};
+        tell("end", 11);
+        if (!lingers)
+            tell("end", 12);
+        ASSERT_TRUE(hung_up(12) && hung_up(11)) << daemon.err();
+        {
+            const e2etest::Held held(daemon.pid());
+            ASSERT_TRUE(held.stopped());
+            ASSERT_TRUE(accounted(12) && accounted(11) && ended(11) && (lingers || ended(12)));
+        }
+        std::vector<std::string> answers{next()};
+        if (lingers)
+            tell("end", 12);
+        answers.push_back(next());
+        if (!lingers)
+            std::sort(answers.begin(), answers.end());
+        EXPECT_EQ((std::vector<std::string>{"ok #211 @11", "ok #212 @12"}), answers) << daemon.err();
+        EXPECT_EQ(waiting + 2, lines(kWaits)) << daemon.err();
+        EXPECT_EQ(drops[0] + 1, lines(dropped(11))) << daemon.err();
+        EXPECT_EQ(drops[1] + 1, lines(dropped(12))) << daemon.err();
+    }
+}
+
+// Two calls hang up one after the other. The first one's accounting waits, as
+// either call's. The other plugin's comes on a connection its daemon still
+// holds when the gateway reads it, which tells whose it is: it reaches that
+// call at once, and that call's end takes no more. The first call's end takes
+// the waiting one.
+TEST_F(PerRecordPlugins, AccountingFoundByItsHolderWhileAnotherWaits)
+{
+    boot();
+    std::ofstream(daemon.path("/hold")) << "hold";
+    std::ofstream(daemon.path("/linger")) << "linger";
+    ASSERT_NO_FATAL_FAILURE(served({11, 12}));
+    ASSERT_TRUE(waits(12)) << daemon.err();
+    tell("keep", 11);
+    ASSERT_TRUE(hung_up(11) && accounted(11)) << daemon.err();
+    EXPECT_EQ(acct(11), next()) << daemon.err();
+    tell("end", 11);
+    EXPECT_EQ("ok #211 @11", next()) << daemon.err();
+    tell("end", 12);
+    EXPECT_EQ(acct(12) + "; ok #212 @12", next(2)) << daemon.err();
+}
+
+// A call's daemon goes on after the hang-up once its plugin's accounting has
+// been sent, and waits as either call's: the daemon is killed at the
+// time-out, and that end, handled before the slot goes, takes the report,
+// which comes before the destroy's answer. The other call's report, later,
+// reaches that call alone.
+TEST_F(PerRecordPlugins, AccountingOfADaemonKilledAtTheTimeOut)
+{
+    boot();
+    std::ofstream(daemon.path("/hold")) << "hold";
+    std::ofstream(daemon.path("/linger")) << "linger";
+    ASSERT_NO_FATAL_FAILURE(served({11, 12}));
+    ASSERT_TRUE(waits(11)) << daemon.err();
+    EXPECT_EQ(acct(11) + "; ok #211 @11", next(2)) << daemon.err();
+    EXPECT_EQ(1, lines("pppd terminate timeout!")) << daemon.err();
+    ::unlink(daemon.path("/hold").c_str());
+    ::unlink(daemon.path("/linger").c_str());
+    destroyed(12);
+}
+
+// A call the controller never activated ends (its daemon ended by a signal,
+// its plugin sends no accounting) while another call's report waits: the
+// report is not that call's, and reaches its own call at that call's end.
+TEST_F(PerRecordPlugins, ACallNeverActivatedTakesNoWaitingAccounting)
+{
+    boot();
+    std::ofstream(daemon.path("/hold")) << "hold";
+    std::ofstream(daemon.path("/linger")) << "linger";
+    ASSERT_NO_FATAL_FAILURE(served({11}));
+    ASSERT_NO_FATAL_FAILURE(served({12}, false));
+    ASSERT_TRUE(waits(11)) << daemon.err();
+    ASSERT_TRUE(daemons_child(daemons[12], false));
+    ::kill(daemons[12], SIGTERM);
+    EXPECT_EQ("@12 abort 15", next()) << daemon.err();
+    tell("end", 11);
+    EXPECT_EQ(acct(11) + "; ok #211 @11", next(2)) << daemon.err();
+    send(212, 12, LGCP::Command(LGCP::Command::destroy::value, ASN1::Null()));
+    EXPECT_EQ("ok #212 @12", next());
+}
+
+// A call has asked and waits for its activation; two calls whose plugins
+// speak from a child process of their daemons ask at the same moment and are
+// activated; one of these hangs up, its daemon ending with its report, both
+// found by the gateway, held, in one turn. Each request reaches its own call,
+// the report the call that hung up, before the destroy's answer, and the
+// first call's activation still reaches its own plugin.
+TEST_F(PerRecordPlugins, AServedCallBesideCallsThatAskFromChildProcesses)
+{
+    boot();
+    ASSERT_NO_FATAL_FAILURE(served({11}, false));
+    plugin("outside");
+    ASSERT_EQ(std::string("@12") + kAuth + "; @13" + kAuth, asked_together({12, 13})) << daemon.err();
+    activated(13);
+    activated(12);
+    std::ofstream(daemon.path("/hold")) << "hold";
+    ASSERT_TRUE(hung_up(12)) << daemon.err();
+    {
+        const e2etest::Held held(daemon.pid());
+        ASSERT_TRUE(held.stopped());
+        ASSERT_TRUE(accounted(12) && ended(12));
+    }
+    EXPECT_EQ(acct(12) + "; ok #212 @12", next(2)) << daemon.err();
+    ::unlink(daemon.path("/hold").c_str());
+    activated(11);
+    for (unsigned n : {11u, 13u})
+        destroyed(n);
 }
 
 // A plugin whose connection the gateway closes (a bad length word after its
