@@ -72,6 +72,23 @@ void LeaveChannel(Slot& slot, int channel)
     HwMux::instance().Disable(channel);
 }
 
+bool ChannelHolder::HandedOut(std::list<Slot*> const& slots, int channel, Slot const* to)
+{
+    if (channel < 0)
+        return false;
+    for (Slot* slot : slots) {
+        auto* holder = dynamic_cast<ChannelHolder*>(slot);
+        if (slot == to || !holder || holder->held_channel() != channel)
+            continue;
+        holder->read_held_channel();
+        // A read that failed again has let the channel go already.
+        if (holder->held_channel() >= 0)
+            holder->let_channel_go();
+        return true;
+    }
+    return false;
+}
+
 bool llConnect(Slot& source, Slot& target)
 {
     if (source.GetConnectionPriority() > target.GetConnectionPriority())

@@ -16,8 +16,6 @@ namespace
 {
 const std::size_t kReadSize = 1024;
 const short kLost = POLLERR | POLLHUP | POLLNVAL;
-// The factory, once instance() has built it.
-MccFactory* built = nullptr;
 } // namespace
 
 MccSlot::MccSlot(Fd const& fd) : mChannel(platform::board().ioctl(fd.lowlevel_fd(), platform::mcc::kTimeslot))
@@ -104,7 +102,6 @@ void MccSlot::LetGoChannel()
 MccFactory& MccFactory::instance()
 {
     static MccFactory factory;
-    built = &factory;
     return factory;
 }
 
@@ -157,16 +154,11 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
     return nullptr;
 }
 
-void MccFactory::ChannelHandedOut(int channel)
+void MccPoolFactory::ChannelHandedOut(int channel)
 {
-    if (channel < 0 || !built)
-        return;
-    for (Slot* s : built->GetSlots()) {
-        auto* held = static_cast<MccSlot*>(s);
-        if (held->get_channel() == channel) {
-            held->LetGoChannel();
+    for (SlotFactory* f = firstFactory; f; f = f->GetNext()) {
+        if (dynamic_cast<MccPoolFactory*>(f) && ChannelHolder::HandedOut(f->GetSlots(), channel, nullptr))
             return;
-        }
     }
 }
 

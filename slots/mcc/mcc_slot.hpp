@@ -10,9 +10,10 @@
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
 #include "slots/factory.hpp"
+#include "slots/join.hpp"
 #include "slots/slot.hpp"
 
-class MccSlot : public Slot
+class MccSlot : public Slot, public ChannelHolder
 {
 public:
     // Takes a descriptor on which the allocation succeeded and keeps two
@@ -45,6 +46,12 @@ public:
     // -1 once the slot has let the channel go.
     int get_channel() const { return mChannel; }
 
+    // The channel handed to a new user before the slot heard of its hang-up:
+    // the frames it still holds are read first, as at the hang-up.
+    int held_channel() const override { return mChannel; }
+    void read_held_channel() override { DoRead(); }
+    void let_channel_go() override { LetGoChannel(); }
+
 private:
     Fd mFd; // writes go here; the read event holds a duplicate
     int mChannel;
@@ -52,19 +59,26 @@ private:
     bool mReadFailed = false; // the last read of the channel failed
 };
 
-class MccFactory : public SlotFactory
+// The factories whose slots take their channels from the controller's pool
+// ("/dev/mcc/ctl"): data channels, voice players and recorders, T.38 soft
+// slots.
+class MccPoolFactory : public SlotFactory
+{
+public:
+    // The driver handed `channel` of the pool to a new user (a slot of any
+    // of these factories, not made yet): a slot of theirs that still holds it
+    // (its hang-up came in the same loop turn as the new user's allocation,
+    // or it never watches its channel) reads it and lets it go first.
+    static void ChannelHandedOut(int channel);
+};
+
+class MccFactory : public MccPoolFactory
 {
 public:
     static MccFactory& instance();
 
     char const* GetName() const override { return "MCC"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
-    // The driver handed `channel` to a new user (an MCC channel, a player, a
-    // recorder or a T.38 soft slot): an MCC slot that still holds it lets it
-    // go first. Its hang-up came in the same loop turn as the new user's
-    // allocation, so the loop has not delivered it yet. Nothing to do (and
-    // no factory built) while no MCC slot was ever made.
-    static void ChannelHandedOut(int channel);
     void Query(LGCP::Resources& resources) override;
     std::ostream& PutHeader(std::ostream& os) const { return os << "mcc: "; }
 };

@@ -21,7 +21,7 @@
 #include "runtime/multiplexer.hpp"
 #include "runtime/timer.hpp"
 #include "runtime/trace.hpp"
-#include "slots/mcc/mcc_slot.hpp"
+#include "slots/join.hpp"
 
 namespace
 {
@@ -149,6 +149,8 @@ bool ReadLine(Fd const& from, std::string& line, int wait)
 
 } // namespace
 
+int T38SoftFactory::queryReadWait = T38SoftFactory::kQueryWait;
+
 T38SoftSlot::T38SoftSlot(int pid, int channel) : mChild(pid), mChannel(channel)
 {
     mWait.Bind(this, &T38SoftSlot::OnT38Terminate);
@@ -170,6 +172,13 @@ bool T38SoftSlot::IBeforeDestroy()
         mChild = -1;
     }
     return true;
+}
+
+void T38SoftSlot::let_channel_go()
+{
+    LeaveChannel(*this, mChannel);
+    // From here on the slot takes no join, and the switch refuses the channel.
+    mChannel = -1;
 }
 
 void T38SoftSlot::OnT38Terminate(int status)
@@ -236,7 +245,7 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
                   << "]" << std::endl;
         return nullptr;
     }
-    MccFactory::ChannelHandedOut(channel);
+    ChannelHandedOut(channel);
     const std::vector<std::string> args = Arguments(p);
     std::vector<char*> argv;
     std::clog << "args for run t38 daemon:" << std::endl;
@@ -295,7 +304,7 @@ int T38SoftFactory::QueryNumOfInstances()
         return 0;
     }
     std::string line;
-    const bool answered = ReadLine(reader, line, kQueryWait);
+    const bool answered = ReadLine(reader, line, queryReadWait);
     reader.close();
     if (!answered)
         line.clear();

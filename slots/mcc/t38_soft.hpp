@@ -9,18 +9,18 @@
 #include <vector>
 
 #include "runtime/child_wait.hpp"
-#include "slots/factory.hpp"
+#include "slots/mcc/mcc_slot.hpp"
 #include "slots/slot.hpp"
 
-class T38SoftSlot : public Slot
+class T38SoftSlot : public Slot, public ChannelHolder
 {
 public:
     T38SoftSlot(int pid, int channel);
 
     void IAfterCreate() override;
     bool IBeforeDestroy() override;
-    bool IOnOutputStream() override { return true; }
-    bool IOnInputStream() override { return true; }
+    bool IOnOutputStream() override { return mChannel >= 0; }
+    bool IOnInputStream() override { return mChannel >= 0; }
     int IGetTransmitChannel() override { return mChannel; }
     int IGetReceiveChannel() override { return mChannel; }
     char const* GetName() const override { return "t38 soft"; }
@@ -28,13 +28,20 @@ public:
     void OnT38Terminate(int status);
     int child() const { return mChild; }
 
+    // The driver handed the channel to a new user: the slot leaves it (its
+    // joins both ways, its switch output). The daemon holds no descriptor of
+    // it; the program, whose standard input it is, ends as when its channel
+    // fails, and that end is reported as any other.
+    int held_channel() const override { return mChannel; }
+    void let_channel_go() override;
+
 private:
     int mChild;
     int mChannel;
     ChildWait mWait;
 };
 
-class T38SoftFactory : public SlotFactory
+class T38SoftFactory : public MccPoolFactory
 {
 public:
     // At most this many `args` texts reach the program.
@@ -43,6 +50,10 @@ public:
     static constexpr unsigned kKillDelay = 5000;
     // How long the instance query waits for the program's line (ms).
     static constexpr int kQueryWait = 1000;
+    // The wait the query's read uses: kQueryWait in the daemon. A test on a
+    // loaded machine gives it longer, so that a helper slow to start is not
+    // taken for a silent one.
+    static int queryReadWait;
 
     static T38SoftFactory& instance();
     // Whatever still waits for a program's end goes with the factory.
@@ -53,7 +64,7 @@ public:
     void Query(LGCP::Resources& resources) override;
     // Runs "t38 --num-of-instances" and waits for its line: it blocks the loop
     // (feeding the watchdog) until the line or the end of the output has
-    // come, at most kQueryWait ms. The program and its process group are
+    // come, at most kQueryWait ms (queryReadWait). The program and its process group are
     // killed at once when it stayed silent that long, else kQueryWait ms after
     // its line, or as soon as it has ended; the child-wait service reaps it.
     int QueryNumOfInstances();

@@ -14,7 +14,7 @@
 #include "runtime/log_text.hpp"
 #include "runtime/multiplexer.hpp"
 #include "runtime/trace.hpp"
-#include "slots/mcc/mcc_slot.hpp"
+#include "slots/join.hpp"
 
 namespace
 {
@@ -93,20 +93,31 @@ std::string dhost2str(TERM::HostAddress const& host)
     return std::string(host.get_iaddr()) + ":" + std::to_string(host.get_port().getValue());
 }
 
-// ---- players ----------------------------------------------------------------
+VoiceSlot::VoiceSlot(Fd const& fd) : mTimeSlot(AskTimeSlot(fd)), mFd(fd) {}
 
-PlaySlotGeneric::PlaySlotGeneric(Fd const& fd) : mTimeSlot(AskTimeSlot(fd)), mFd(fd) {}
+std::ostream& VoiceSlot::PutHeader(std::ostream& os) const
+{
+    os << GetName() << "[" << mTimeSlot << "]: ";
+    return os;
+}
+
+void VoiceSlot::let_channel_go()
+{
+    // The joins go while the slot still names the channel; the copy's end
+    // is logged with it too.
+    LeaveChannel(*this, mTimeSlot);
+    EndOnLostChannel();
+    mFd.close();
+    // From here on the slot takes no join, and the switch refuses the channel.
+    mTimeSlot = -1;
+}
+
+// ---- players ----------------------------------------------------------------
 
 bool PlaySlotGeneric::IBeforeDestroy()
 {
     VoiceFactory::instance().RemovePlayer(this);
     return true;
-}
-
-std::ostream& PlaySlotGeneric::PutHeader(std::ostream& os) const
-{
-    os << GetName() << "[" << mTimeSlot << "]: ";
-    return os;
 }
 
 PlaySlotNetwork::PlaySlotNetwork(Fd const& fd, std::string address, int id)
@@ -122,6 +133,9 @@ PlaySlotNetwork::~PlaySlotNetwork()
 
 bool PlaySlotNetwork::IOnOutputStream()
 {
+    // A channel let go plays nothing more.
+    if (!IsTimeSlotValid())
+        return false;
     if (mState == idle) {
         mState = connecting;
         mConnector = new ASync::Connect;
@@ -174,6 +188,13 @@ void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status)
     Release();
 }
 
+void PlaySlotNetwork::EndOnLostChannel()
+{
+    // A connection under way would start its copy on the lost channel.
+    if (mState == connecting || mState == playing)
+        OnPlayComplete(ASync::Copy::Status::Failed);
+}
+
 void PlaySlotNetwork::Release()
 {
     mState = released;
@@ -196,6 +217,9 @@ PlaySlotFile::~PlaySlotFile()
 
 bool PlaySlotFile::IOnOutputStream()
 {
+    // A channel let go plays nothing more.
+    if (!IsTimeSlotValid())
+        return false;
     if (!mStarted) {
         if (!restart()) {
             mDpc.Activate();
@@ -275,6 +299,15 @@ void PlaySlotFile::next_pass()
         OnAbort(0);
 }
 
+void PlaySlotFile::EndOnLostChannel()
+{
+    // A pass that waits would start its copy on the lost channel.
+    const bool playing = (mCopier && !Ended(*mCopier)) || mPause.is_running();
+    mPause.reset();
+    if (playing)
+        Release();
+}
+
 void PlaySlotFile::Release()
 {
     mReleased = true;
@@ -291,21 +324,12 @@ void PlaySlotFile::delayed_abort()
 
 // ---- recorder ---------------------------------------------------------------
 
-RecordSlot::RecordSlot(Fd const& fd, std::string address)
-    : mTimeSlot(AskTimeSlot(fd)), mFd(fd), mAddress(std::move(address))
-{
-}
+RecordSlot::RecordSlot(Fd const& fd, std::string address) : VoiceSlot(fd), mAddress(std::move(address)) {}
 
 RecordSlot::~RecordSlot()
 {
     delete mCopier;
     delete mConnector;
-}
-
-std::ostream& RecordSlot::PutHeader(std::ostream& os) const
-{
-    os << GetName() << "[" << mTimeSlot << "]: ";
-    return os;
 }
 
 void RecordSlot::IAfterCreate()
@@ -321,6 +345,9 @@ bool RecordSlot::IBeforeDestroy()
 
 bool RecordSlot::IOnInputStream()
 {
+    // A channel let go records nothing more.
+    if (!IsTimeSlotValid())
+        return false;
     Drop(mConnector);
     mConnector = new ASync::Connect;
     mConnector->Bind(&RecordSlot::OnConnect, this);
@@ -357,6 +384,13 @@ void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status)
         std::cerr << ext::header(this) << "record aborted" << std::endl;
         StopRecording(LGCP::StopRecordingCause::connectionAborted);
     }
+}
+
+void RecordSlot::EndOnLostChannel()
+{
+    // A connection under way would start its copy from the lost channel.
+    if (mCopier || mConnector)
+        OnRecordComplete(ASync::Copy::Status::Failed);
 }
 
 void RecordSlot::StopRecording(LGCP::StopRecordingCause::NamedNumber cause)
@@ -421,7 +455,7 @@ bool VoiceFactory::OpenChannel(bool forPlaying, Fd& fd)
         fd.close();
         return false;
     }
-    MccFactory::ChannelHandedOut(channel);
+    ChannelHandedOut(channel);
     return true;
 }
 

@@ -15,32 +15,45 @@
 #include "runtime/fd.hpp"
 #include "runtime/log_text.hpp"
 #include "runtime/timer.hpp"
-#include "slots/factory.hpp"
+#include "slots/mcc/mcc_slot.hpp"
 #include "slots/slot.hpp"
 
-class VoiceSlot : public Slot
-{
-};
-
-class PlaySlotGeneric : public VoiceSlot
+class VoiceSlot : public Slot, public ChannelHolder
 {
 public:
     // Takes a duplicate of an allocated voice channel and asks its timeslot.
     // When the process had no descriptor left for the duplicate (errno says
     // why), RefDeviceFd() is invalid and the slot is only fit to be deleted.
-    explicit PlaySlotGeneric(Fd const& fd);
+    explicit VoiceSlot(Fd const& fd);
+
+    bool IsTimeSlotValid() const { return mTimeSlot >= 0; }
+    Fd const& RefDeviceFd() const { return mFd; }
+    // "<kind>[<timeslot>]: ".
+    std::ostream& PutHeader(std::ostream& os) const;
+
+    // The driver handed the channel to a new user: the slot leaves it (its
+    // joins both ways, its switch output), the copy that runs on it ends as
+    // when its channel fails, and the slot closes its descriptor of it.
+    int held_channel() const override { return mTimeSlot; }
+    void let_channel_go() override;
+
+protected:
+    // The copy (or the connection that would start one) that runs on the
+    // channel ends as when the channel fails.
+    virtual void EndOnLostChannel() = 0;
+
+    int mTimeSlot;
+    Fd mFd;
+};
+
+class PlaySlotGeneric : public VoiceSlot
+{
+public:
+    using VoiceSlot::VoiceSlot;
 
     bool IBeforeDestroy() override;
     int IGetTransmitChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "player"; }
-
-    bool IsTimeSlotValid() const { return mTimeSlot >= 0; }
-    Fd const& RefDeviceFd() const { return mFd; }
-    std::ostream& PutHeader(std::ostream& os) const;
-
-protected:
-    int mTimeSlot;
-    Fd mFd;
 };
 
 class PlaySlotNetwork : public PlaySlotGeneric
@@ -57,6 +70,7 @@ public:
     void PutAddr(std::ostream& os) const { os << ext::escaped(mAddress); }
 
 private:
+    void EndOnLostChannel() override;
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
     void OnPlayComplete(ASync::Copy::Status::Type status);
     void Release();
@@ -77,6 +91,7 @@ public:
     bool IOnOutputStream() override;
 
 private:
+    void EndOnLostChannel() override;
     bool restart();
     bool next_phrase();
     void OnPlayComplete(ASync::Copy::Status::Type status);
@@ -113,24 +128,21 @@ public:
     bool IOnInputStream() override;
     int IGetReceiveChannel() override { return mTimeSlot; }
     char const* GetName() const override { return "recorder"; }
-    Fd const& RefDeviceFd() const { return mFd; }
-    std::ostream& PutHeader(std::ostream& os) const;
     // The peer's address, as its log lines show it (the controller's text, escaped).
     void PutAddr(std::ostream& os) const { os << ext::escaped(mAddress); }
 
 private:
+    void EndOnLostChannel() override;
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
     void OnRecordComplete(ASync::Copy::Status::Type status);
     void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
 
-    int mTimeSlot;
-    Fd mFd;
     std::string mAddress;
     ASync::Copy* mCopier = nullptr;
     ASync::Connect* mConnector = nullptr;
 };
 
-class VoiceFactory : public SlotFactory
+class VoiceFactory : public MccPoolFactory
 {
 public:
     static VoiceFactory& instance();

@@ -73,13 +73,22 @@ void DspModemSlot::OnControlEvent(int, short revents)
 
 void DspModemSlot::LetGoModem(char const* why)
 {
+    // A call whose set-up failed has had its abort already.
+    const bool running = mControl.is_attached();
     PutHeader(std::cerr) << why << std::endl;
     mControl.Release();
     mModemLost = true;
     LeaveChannel(*this, mChannel);
     // From here on the switch refuses the channel for this slot.
     mChannel = -1;
-    abort_call(ENODEV);
+    if (running)
+        abort_call(ENODEV);
+}
+
+void DspModemSlot::CallFailed()
+{
+    // The descriptor stays open: it holds the modem until the slot goes.
+    mControl.mux_detach();
 }
 
 void DspModemSlot::release_fax_file()
@@ -178,9 +187,13 @@ void DspModemSlot::InitModem()
             const Errno e;
             PutHeader(std::cerr) << (originate ? "originate failed : " : "answer failed : ") << e
                                  << std::endl;
-            return OnAbort(e.value());
+            abort_call(e.value());
+            return CallFailed();
         }
         pppd_exec(device, originate ? "/usr/local/etc/ppp/coptions" : "/usr/local/etc/ppp/aoptions");
+        // A daemon that could not be started has aborted the call.
+        if (!child_running())
+            CallFailed();
         return;
     }
     if (mParams.execargs_isPresent())
@@ -189,7 +202,8 @@ void DspModemSlot::InitModem()
         if (board().ioctl(fd, mctl::kFaxOriginate, &call) == -1) {
             const Errno e;
             PutHeader(std::cerr) << "originate failed : " << e << std::endl;
-            OnAbort(e.value());
+            abort_call(e.value());
+            CallFailed();
         }
         return;
     }

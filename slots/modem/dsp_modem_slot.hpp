@@ -51,6 +51,12 @@ private:
     // channel does (its joins both ways, the switch output), and its call
     // ends as one whose modem failed. `why` is logged.
     void LetGoModem(char const* why);
+    // The call failed once the modem was allocated (its answer, originate or
+    // daemon's start): its abort has been sent. The slot keeps the modem, but
+    // no longer watches its control descriptor, whose hang-up would abort the
+    // call again; a modem let go later (handed to another call) leaves its
+    // channel without a second abort.
+    void CallFailed();
     // The driver has handed `modem` to this slot: a slot that still holds it
     // (its hang-up came in this loop turn, unseen yet) lets it go first.
     void ModemHandedOut(int modem);

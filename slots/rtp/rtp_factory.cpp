@@ -187,7 +187,7 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& p)
     }
     // A stream that still holds the channel lost its session in this loop
     // turn and lets the channel go before the new stream is made.
-    RtpSlot::ChannelHandedOut(GetSlots(), info.tdm, nullptr);
+    ChannelHolder::HandedOut(GetSlots(), info.tdm, nullptr);
     // A slot that could not take its own descriptors of the session and of
     // the RTCP socket is refused. It has asked nothing of the tone and DSP
     // drivers for its channel, so it goes without a word to them; the session

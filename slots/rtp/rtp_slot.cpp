@@ -118,24 +118,6 @@ void RtpSlot::session_lost()
     release_channel();
 }
 
-void RtpSlot::ChannelHandedOut(std::list<Slot*> const& streams, int channel, RtpSlot const* to)
-{
-    if (channel < 0)
-        return;
-    for (Slot* slot : streams) {
-        auto* stream = static_cast<RtpSlot*>(slot);
-        if (stream == to || stream->channel != channel)
-            continue;
-        // What the session queued before it went still becomes signals, as
-        // at its hang-up; its hang-up event, released with the channel, is
-        // never heard. One stream holds a channel at most.
-        stream->readRtpEvents();
-        if (stream->channel >= 0)
-            stream->session_lost();
-        return;
-    }
-}
-
 void RtpSlot::readRtpEvents()
 {
     while (deviceEvent.IsActive()) {
@@ -217,7 +199,7 @@ bool RtpSlot::restart()
     Fd fresh = OpenSession(params, info, failed);
     if (!failed) {
         if (SlotFactory* factory = GetSlotFactory())
-            ChannelHandedOut(factory->GetSlots(), info.tdm, this);
+            ChannelHolder::HandedOut(factory->GetSlots(), info.tdm, this);
         device = std::move(fresh);
         // A session whose events cannot be watched (no descriptor left for
         // the event's duplicate) would be deaf: it fails the restart.

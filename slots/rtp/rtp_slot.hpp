@@ -9,7 +9,6 @@
 // Built by RtpFactory (slots/rtp_factory.hpp). The radio slots derive from it:
 // they override IAfterCreate, IBeforeDestroy, Ioctl and GetName, call this
 // class's versions from theirs, and drive the protected members themselves.
-#include <list>
 #include <netinet/in.h>
 
 #include "hardware/dsp.hpp"
@@ -17,10 +16,14 @@
 #include "platform/devices.hpp"
 #include "runtime/event.hpp"
 #include "runtime/fd.hpp"
+#include "slots/join.hpp"
 #include "slots/rtp/rtcp.hpp"
 #include "slots/slot.hpp"
 
-class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver
+class RtpSlot : public Slot,
+                public ChannelHolder,
+                private Hardware::TonecReceiver,
+                private Hardware::DSProcReceiver
 {
 public:
     using rtp_connection_params = platform::rtp::rtp_connection_params;
@@ -48,14 +51,6 @@ public:
     // again for what the slot had asked of the old one: its input, when
     // started, and the PD event with its timeout, when set.
     bool restart();
-    // The driver has handed `channel` to a new session: a create's (`to`
-    // null) or the restart's of `to`. It hands out only channels it has
-    // freed, so another of `streams` (RTP streams all: the slots of the
-    // factory that built them) that still holds it has lost its session to a
-    // hang-up it has not handled yet (both came in this loop turn); that one
-    // lets the channel go now, as at the hang-up, before the new session's
-    // stream uses it.
-    static void ChannelHandedOut(std::list<Slot*> const& streams, int channel, RtpSlot const* to);
     int translate_payload(LGCP::CodecMode const& mode) const;
     void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU = on; }
 
@@ -72,6 +67,14 @@ public:
 
     // The stream's state, for its factory and for tests.
     int get_channel() const { return channel; }
+
+    // The driver has handed the channel to a new session (a create's, or
+    // another stream's restart) before this stream heard of its session's
+    // hang-up (both came in this loop turn): the records the session queued
+    // become signals, then the stream lets the channel go as at the hang-up.
+    int held_channel() const override { return channel; }
+    void read_held_channel() override { readRtpEvents(); }
+    void let_channel_go() override { session_lost(); }
     rtp_connection_params const& get_params() const { return params; }
     bool is_input_started() const { return inputStarted; }
     bool device_open() const { return device.is_valid(); }

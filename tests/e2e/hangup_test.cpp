@@ -6,7 +6,7 @@
 // daemon goes on answering, the slot's destroy included; the next request
 // opens the device afresh, for the slots made before the hang-up too. A
 // channel the driver hands to a create in the hang-up's own loop turn is the
-// new stream's alone.
+// new stream's alone. A modem call aborted already is not aborted again.
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -613,6 +613,88 @@ TEST_F(Hangup, AStreamWhoseChannelGoesToACreateInTheHangupsTurnLetsItGoFirst)
     EXPECT_EQ(0u, daemon.board("dtmf get " + ts).find("detector on ")) << daemon.board("dtmf get " + ts);
     EXPECT_EQ("ok", destroy(51));
     EXPECT_EQ("ok", destroy(3));
+}
+
+// A DSP modem call whose answer the driver refused is aborted with that
+// error. The later hang-up of the descriptor that holds its modem, alone or
+// met in its loop turn by the next call's allocation of that modem, aborts
+// it no second time.
+TEST_F(Hangup, AModemCallWhoseAnswerFailedIsAbortedOnce)
+{
+    ASSERT_EQ("ok\nok\n", daemon.board("device /dev/mctl present\nmctl modems 1 96"));
+    ASSERT_EQ(3u, ask(
+                      1,
+                      [](LGCP::Command& c) {
+                          c.select_create().select_trunk().set_trunk(0);
+                          c.ref_create().ref_trunk().set_timeslot(1);
+                      },
+                      3)
+                      .size());
+    const auto modem = [](bool fax) {
+        return [fax](LGCP::Command& c) {
+            TERM::ModemParams& p = c.select_create().select_modem();
+            p.set_cid("42"), p.set_cdid("100");
+            if (fax) // a call that starts no program
+                p.set_fax(), p.set_originate();
+        };
+    };
+    const auto join = [](LGCP::Command& c) { c.select_connect(1u); };
+    // Slot 2's messages among the lines, "" for none.
+    const auto of2 = [](const Lines& lines) {
+        std::string out;
+        for (const std::string& line : lines)
+            if (line.find("slot 2,") != std::string::npos && line.compare(0, 6, "{ seq ") != 0)
+                out += line + "\n";
+        return out;
+    };
+    // What came up to the answer of a ping, sent after another one: the
+    // descriptor's hang-up, polled by the first one's turn at the latest,
+    // has been handled.
+    const auto settled = [this] {
+        Lines got;
+        for (int i = 0; i < 2; ++i) {
+            post(-1, [](LGCP::Command& c) { c.select_ping(); });
+            for (const std::string& line : answered())
+                got.push_back(line);
+        }
+        return got;
+    };
+    for (const bool next : {false, true}) {
+        SCOPED_TRACE(next ? "the hang-up met by the next call's allocation" : "the hang-up alone");
+        ASSERT_EQ("ok\n", daemon.board("fail /dev/mctl answer 5 1"));
+        ASSERT_EQ("ok", outcome(2, modem(false)));
+        post(2, join);
+        EXPECT_EQ("{ slot 2, pdu signal : transmitter : active : 96 }\n"
+                  "{ slot 2, pdu signal : receiver : active : 96 }\n"
+                  "{ slot 2, pdu signal : abort : 5 }\n",
+                  of2(answered()));
+        Lines after;
+        if (next) {
+            // The hang-up and the next call's join all there for one turn.
+            int board = -1;
+            {
+                const e2etest::Held held(daemon.pid());
+                ASSERT_TRUE(held.stopped());
+                board = daemon.board_post("hangup /dev/mctl");
+                post(3, modem(true));
+                post(3, join);
+            }
+            EXPECT_EQ("ok\n", daemon.board_answer(board));
+            after = answered();
+            EXPECT_EQ(
+                1, std::count(after.begin(), after.end(), "{ slot 3, pdu signal : receiver : active : 96 }"));
+        } else {
+            EXPECT_EQ("ok\n", daemon.board("hangup /dev/mctl"));
+        }
+        for (const std::string& line : settled())
+            after.push_back(line);
+        EXPECT_EQ("", of2(after)) << "a second abort";
+        EXPECT_EQ("ok", destroy(2));
+        if (next) {
+            EXPECT_EQ("ok", destroy(3));
+        }
+    }
+    EXPECT_EQ("ok", destroy(1));
 }
 
 } // namespace

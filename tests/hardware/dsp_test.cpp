@@ -2,6 +2,7 @@
 // states, VAD configuration by driver version, event routing, clean-up.
 #include "hardware/dsp.hpp"
 
+#include <functional>
 #include <sstream>
 
 #include "platform/devices.hpp"
@@ -28,10 +29,13 @@ public:
         for (const std::string& x : {std::to_string(v)...})
             line += " " + x;
         events.push_back(line);
+        if (react)
+            react(*this);
     }
     unsigned dsproc_timeslot() const override { return mTs; }
 
     Lines events;
+    std::function<void(Receiver&)> react; // after an event is noted
 
 private:
     unsigned mTs;
@@ -341,7 +345,9 @@ TEST(Dsp, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
 // The device hangs up and, before the loop has handled that, a request fails
 // on its descriptor: the device is let go at once, the request (the driver's
 // version query too) is made once more on the device opened afresh, and the
-// hang-up is logged once.
+// hang-up is logged once, also when the request comes from the delivery of a
+// record the descriptor still held: the hang-up polled with it was the old
+// descriptor's.
 TEST(Dsp, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfresh)
 {
     const std::string zero = " params=000000000000000000000000 -> 0";
@@ -349,6 +355,7 @@ TEST(Dsp, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfr
         const char* what;
         void (*turn)(Receiver&);
         Lines requests;
+        const char* record = ""; // queued before the hang-up
     };
     const Case cases[] = {
         {"cleaned before its destroy",
@@ -367,6 +374,10 @@ TEST(Dsp, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfr
              EXPECT_FALSE(r.configureVAD(p));
          },
          {"hangup", "open", "vad-version -> 2"}},
+        {"SD enabled while a record is delivered",
+         [](Receiver& r) { r.react = [](Receiver& self) { EXPECT_TRUE(self.enableSD(true)); }; },
+         {"hangup", "open", "enable ts=2 id=2 mask=0x2 -> 0"},
+         "dsp vad 2 rx=1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -375,6 +386,9 @@ TEST(Dsp, ARequestFailingOnADeviceHungUpInItsTurnIsMadeAgainOnTheDeviceOpenedAfr
         Receiver r(2);
         ASSERT_TRUE(r.enableVAD(true));
         rig.sim.clear_journal();
+        if (*c.record) {
+            EXPECT_EQ("ok\n", rig.command(c.record));
+        }
         EXPECT_EQ("ok\n", rig.command("hangup " + kDsp));
         c.turn(r);
         rig.run_for(1);

@@ -3,6 +3,7 @@
 // generator's history, and what a receiver leaves behind.
 #include "hardware/tone.hpp"
 
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 
@@ -418,6 +419,32 @@ TEST(Tone, AfterTheDeviceIsLetGoEveryFunctionIsUnknownNotOff)
         EXPECT_EQ(" 0 0 0 0", tones.empty() ? "(none)" : tones.back().substr(tones.back().find(' ')));
         EXPECT_EQ(0u, count(rig.err.text(), "Bad file descriptor"));
     }
+}
+
+// The delivery of a record polled on the device makes a request that lets
+// the device go and opens it afresh (the device hung up in the same turn):
+// the pass ends there, and what the old descriptor still held is not read
+// as if it were the new device's. The test reads the device through a
+// descriptor of its own, which holds the same records as the service's.
+TEST(Tone, ARequestThatReopensTheDeviceDuringADeliveryEndsThePass)
+{
+    hwtest::MediaRig rig;
+    Receiver r(2);
+    ASSERT_TRUE(r.enableDTMF(true));
+    r.react = [](Receiver& self) { EXPECT_TRUE(self.enableIVA(true)); };
+    const Fd polled(rig.sim.open(kDtmf.c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_TRUE(polled.is_valid());
+    for (const char* record : {"dtmf digit 2 5 id=1", "dtmf digit 2 6 id=1"})
+        ASSERT_EQ("ok\n", rig.command(record));
+    EXPECT_EQ("ok\n", rig.command("hangup " + kDtmf));
+    rig.sim.clear_journal();
+    rig.tone->OnEvent(polled.lowlevel_fd(), POLLIN | POLLHUP);
+    EXPECT_EQ(Lines{"5@0"}, r.events);
+    EXPECT_EQ(0u, count(rig.log.text(), "code=6")) << "the old descriptor's record was read";
+    EXPECT_EQ((Lines{"open", "iva-on ts=2 -> 0"}), rig.lines(kDtmf));
+    EXPECT_EQ(1u, count(rig.err.text(), "tonec device error, events disabled\n")) << rig.err.text();
+    EXPECT_EQ(0u, count(rig.err.text(), "fail to read")) << rig.err.text();
+    EXPECT_TRUE(rig.tone->is_open());
 }
 
 // The device hangs up and, before the loop has handled that, a request fails

@@ -1,5 +1,6 @@
 #include "runtime/event.hpp"
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -194,6 +195,46 @@ TEST(Event, ArmingAndDisarming)
     ev.Schedule(p.r, POLLIN);
     ev.Schedule(Fd(), POLLIN);
     EXPECT_FALSE(multiplexer.event_exists(&ev));
+}
+
+// HungUp() tells, without the loop, whether the descriptor shows a hang-up
+// or an error now; data to read, or no descriptor, is neither.
+TEST(Event, HungUpSeesAHangUpOrAnErrorNow)
+{
+    struct Case {
+        const char* what;
+        std::function<Fd(Pipe&)> watched; // the pipe's end the event watches, after the change
+        bool hungUp;
+    };
+    const Case cases[] = {
+        {"data to read",
+         [](Pipe& p) {
+             p.put();
+             return p.r;
+         },
+         false},
+        {"nothing to read", [](Pipe& p) { return p.r; }, false},
+        {"the writer gone: POLLHUP",
+         [](Pipe& p) {
+             p.w.close();
+             return p.r;
+         },
+         true},
+        {"the reader gone: POLLERR alone",
+         [](Pipe& p) {
+             p.r.close();
+             return p.w;
+         },
+         true},
+        {"no descriptor", [](Pipe&) { return Fd(); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pipe p;
+        Event ev;
+        ev.Schedule(c.watched(p), POLLIN);
+        EXPECT_EQ(c.hungUp, ev.HungUp());
+    }
 }
 
 TEST(Event, BindingOwnsTheHandler)

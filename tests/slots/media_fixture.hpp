@@ -64,6 +64,11 @@ protected:
         static_cast<ctltest::NullLink*>(server.GetLink())->Connected(pair.server, pair.peer);
         pair.server.close();
         board().clear_journal();
+        // What an earlier test's channels played is not this test's.
+        for (std::int32_t line = 0; line < 1024; ++line)
+            mcc().take_sent(line);
+        for (std::int32_t n = 0; n < 128; ++n)
+            mcc().take_written(platform::sim::MccModel::kFirstChannel + n);
     }
     void TearDown() override
     {
@@ -71,6 +76,12 @@ protected:
         run_for(1);
         board().service();
         EXPECT_TRUE(Slots::instance().GetLive().empty());
+        // A test ends once what it started has ended: no program of it
+        // runs, and its channels are back with the driver.
+        if (endsWhole) {
+            EXPECT_EQ("", children()) << "a program still runs";
+            EXPECT_TRUE(mcc().allocations().empty()) << "a channel is still allocated";
+        }
         // Whatever the slots' programs (or a failed check) left running.
         programs.children();
         programs.end();
@@ -138,6 +149,11 @@ protected:
     }
 
     std::string frames() { return mediatest::frames(ctltest::read_now(pair.client)); }
+    // This process's children, running or not yet reaped.
+    static std::string children()
+    {
+        return testutil::read_file("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+    }
 
     // The frames sent out on a switch line, or written by a controller
     // channel, in hex, " / " between them.
@@ -177,6 +193,9 @@ protected:
         ::chmod((root + fixed).c_str(), mode);
     }
 
+    // Set by the fixtures whose tests run together in one process: each
+    // test is seen to end with no program running and no channel allocated.
+    bool endsWhole = false;
     std::string root;
     // The programs a test runs: fake ones append their numbers to
     // "$QUELVAD_ROOT/pids"; ended in TearDown with every child left.

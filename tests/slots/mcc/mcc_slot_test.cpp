@@ -31,6 +31,7 @@ protected:
     void SetUp() override
     {
         MediaSlots::SetUp();
+        endsWhole = true;
         MccFactory::instance();
     }
     std::string create_mcc(int slot, LGCP::MccType::NamedNumber type, LGCP::MccMode::NamedNumber mode)
@@ -199,11 +200,12 @@ TEST_F(MccSlots, AChannelThatHungUpOrFailedIsReadThenLetGoWithOneLine)
     }
 }
 
-// The driver hands the channel of slot 1, which has hung up, to a new slot
-// before the loop has told slot 1 of the hang-up (both came in one turn):
-// slot 1 lets the channel go at once, before the new slot is answered, and
-// nothing it does afterwards, its hang-up included, reaches the new slot's
-// channel, which carries the new slot's data alone.
+// The driver hands the channel of slot 1, which has hung up with a frame
+// queued, to a new slot before the loop has told slot 1 of the hang-up (all
+// came in one turn): slot 1 reads the frame and lets the channel go at once,
+// before the new slot is answered, and nothing it does afterwards, its
+// hang-up included, reaches the new slot's channel, which carries the new
+// slot's data alone.
 TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
 {
     VoiceFactory::instance();
@@ -254,9 +256,10 @@ TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
         SCOPED_TRACE(c.what);
         ASSERT_EQ("ok #1", create_mcc(1, LGCP::MccType::data, LGCP::MccMode::standard));
         join_both_ways();
+        ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0A 0B"));
         ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
         ctltest::Capture err(std::cerr);
-        ASSERT_EQ(c.created, c.create());
+        ASSERT_EQ("@1 userData 0A 0B | " + std::string(c.created), c.create());
         EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", err.text());
         EXPECT_EQ(kLeft, requests(kHal));
         ASSERT_NE(nullptr, mcc_slot(1));
@@ -271,8 +274,131 @@ TEST_F(MccSlots, AChannelHandedToTheNextSlotIsLetGoByTheSlotThatHeldIt)
         EXPECT_EQ(c.used, c.use());
         EXPECT_EQ("mcc: 01:MCC: channel error, reading stopped\n", lines(err.text(), "mcc: "));
         command(4, 42, [](LGCP::Command& m) { m.select_destroy(); });
-        board().service();
+        // The T.38 program ends at its destroy's SIGTERM; the channel is free
+        // once its last holder has closed it.
+        EXPECT_TRUE(pump_for([] { return children().empty() && mcc().allocations().empty(); }));
     }
+}
+
+// Slot 1 takes pool channel 4096 as a recorder, a player or a T.38 soft
+// slot and is joined; the board hangs the pool up, and the next create, an
+// MCC channel, gets 4096. Slot 1 lets the channel go before the create is
+// answered: its joins both ways and the channel's switch output go, and what
+// ran on the channel ends as when its channel fails. Its joins are refused
+// afterwards and its destroy touches nothing of the channel, which carries
+// the new slot's data alone.
+TEST_F(MccSlots, EveryKindOfSlotOnThePoolLetsGoAChannelHandedToTheNextSlot)
+{
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    write_file("/usr/local/voice/long", std::string(1 << 20, '\x55'));
+    // Reads its channel to its end.
+    write_file("/usr/local/sbin/t38",
+               "#!/bin/sh\necho $$ >> \"$QUELVAD_ROOT/pids\"\ncat >/dev/null\nexit 3\n", 0755);
+    int port = 0;
+    Fd listener = ctltest::listener(port);
+    Fd peer; // the recorder's or the network player's
+    const auto accepted = [&] {
+        EXPECT_TRUE(pump_for([&] {
+            peer = Fd(::accept4(listener.lowlevel_fd(), nullptr, nullptr, SOCK_NONBLOCK));
+            return peer.is_valid();
+        }));
+    };
+    const auto voice = [&](bool record) {
+        return command(1, 1, [&](LGCP::Command& c) {
+            LGCP::VoiceParams& v = c.select_create().select_voice();
+            TERM::HostAddress& h = record ? v.select_record() : v.select_player().select_network().set_host();
+            h.set_iaddr("127.0.0.1"), h.set_port(unsigned(port));
+            if (!record)
+                v.ref_player().ref_network().set_id(7);
+        });
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> start; // slot 1 made, joined and running
+        const char* ended;           // its signals at the let-go
+        const char* log;             // its lines on std::cerr
+        const char* left;            // the let-go's switch requests
+        const char* after;           // its signals after the create ("" for none)
+    };
+    const std::string idle = "write ch=4096 byte=0xD5 -> 0";
+    const Case cases[] = {
+        {"a recorder",
+         [&] {
+             ASSERT_EQ("ok #1 | @1 receiver 4096", voice(true));
+             ASSERT_EQ("ok #10", connect(2, 1, 10));
+             accepted();
+             // The copy runs: a frame of the channel reaches the peer.
+             ASSERT_EQ("ok\n", board().execute("event /dev/mcc/ctl 0C"));
+             std::string got;
+             ASSERT_TRUE(pump_for([&] { return !(got += ctltest::read_now(peer)).empty(); }));
+             ASSERT_EQ("0C", ctltest::hex(got));
+         },
+         "@1 stopRecording connectionAborted", "recorder[4096]: record aborted\n",
+         "write ch=4096 byte=0xD5 -> 0 | disable ch=4096 -> 0", ""},
+        {"a file player",
+         [&] {
+             ASSERT_EQ("ok #1", command(1, 1, [](LGCP::Command& c) {
+                           LGCP::PlayerParams_file& f =
+                               c.select_create().select_voice().select_player().select_file();
+                           f.set_name().push_back(ASN1::IA5String("long"));
+                           f.set_repeat(1);
+                       }));
+             ASSERT_EQ("@1 transmitter 4096 | ok #10", connect(1, 3, 10));
+         },
+         "@1 transmitter off | @1 abort 0", "", "write ch=2 byte=0xD5 -> 0", ""},
+        {"a network player",
+         [&] {
+             ASSERT_EQ("ok #1", voice(false));
+             ASSERT_EQ("@1 transmitter 4096 | ok #10", connect(1, 3, 10));
+             accepted();
+             ASSERT_EQ("@1 startPlaying", pump_until("startPlaying"));
+         },
+         "@1 transmitter off | @1 abort 0", "player[4096]: play failed\n", "write ch=2 byte=0xD5 -> 0", ""},
+        {"a T.38 soft slot",
+         [&] {
+             ASSERT_EQ("ok #1 | @1 transmitter 4096 | @1 receiver 4096",
+                       command(1, 1, [](LGCP::Command& c) { mediatest::t38Create(c); }));
+             ASSERT_EQ("ok #10", connect(2, 1, 10));
+             ASSERT_EQ("ok #11", connect(1, 3, 11));
+         },
+         "", "", "write ch=4096 byte=0xD5 -> 0 | write ch=2 byte=0xD5 -> 0 | disable ch=4096 -> 0",
+         // The program reads the end of its channel.
+         "@1 abort 768"},
+    };
+    create_trunk(2, 1), create_trunk(3, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        frames();
+        c.start();
+        if (HasFatalFailure())
+            break;
+        requests(kHal);
+        ASSERT_EQ("ok\n", board().execute("hangup /dev/mcc/ctl"));
+        {
+            ctltest::Capture err(std::cerr);
+            EXPECT_EQ((*c.ended ? c.ended + std::string(" | ") : "") + "ok #1",
+                      create_mcc(4, LGCP::MccType::data, LGCP::MccMode::standard));
+            EXPECT_EQ(c.log, err.text());
+        }
+        EXPECT_EQ(c.left, requests(kHal));
+        EXPECT_EQ(c.after, pump_until(c.after, *c.after ? 20000 : 20));
+        ctltest::Capture err(std::cerr);
+        std::string refused = connect(2, 1, 21);
+        refused += " | " + connect(1, 3, 22);
+        refused += " | " + command(1, 23, [](LGCP::Command& m) { m.select_destroy(); });
+        EXPECT_EQ("connectFail #21 | connectFail #22 | ok #23", refused);
+        EXPECT_EQ("", requests(kHal)) << "nothing of slot 1 reaches channel 4096";
+        EXPECT_EQ("ok #24", command(4, 24, [](LGCP::Command& m) { m.select_userData({9}); }));
+        board().service();
+        EXPECT_EQ("09", written(MccModel::kFirstChannel));
+        EXPECT_EQ("ok #25", command(4, 25, [](LGCP::Command& m) { m.select_destroy(); }));
+        peer.close();
+        EXPECT_TRUE(pump_for([] { return children().empty() && mcc().allocations().empty(); }));
+        requests(kHal);
+    }
+    for (int trunk : {2, 3})
+        command(trunk, 30, [](LGCP::Command& m) { m.select_destroy(); });
 }
 
 TEST_F(MccSlots, CountsInTheReport)
@@ -284,6 +410,9 @@ TEST_F(MccSlots, CountsInTheReport)
     EXPECT_EQ("ok #99 | query mcc 0/0/0 t38 0", query().substr(0, 30));
     for (const char* c : {"mcc pool data 32", "mcc pool bri 16", "mcc pool transparent 32"})
         board().execute(c);
+    // The T.38 instance query's helper, when an earlier test made that
+    // factory, has ended.
+    EXPECT_TRUE(pump_for([] { return children().empty(); }));
 }
 
 // The process's open descriptors, each with the file it refers to.

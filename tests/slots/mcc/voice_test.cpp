@@ -23,6 +23,7 @@ protected:
     void SetUp() override
     {
         MediaSlots::SetUp();
+        endsWhole = true;
         VoiceFactory::instance();
         write_file("/usr/local/voice/a", "\x01\x02");
         write_file("/usr/local/voice/b", "\x03");

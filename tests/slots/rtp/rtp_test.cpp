@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <functional>
+#include <list>
 #include <memory>
 #include <poll.h>
 #include <unistd.h>
@@ -431,23 +432,29 @@ private:
 
 // A read that fails costs its pass only: a good pass between two failures
 // (a record read, or nothing to read) makes the second a first one again;
-// failing again in the next pass, or hung up, the session is let go with the
-// channel: the detectors and the switch output of the channel are switched
-// off, the driver's session ends, and the slot takes no request after and
-// sends nothing at its destroy.
+// failing again in the next pass, or hung up, or its channel handed to a new
+// session (whose read, failing again, lets it go by itself), the session is
+// let go with the channel, once: the detectors and the switch output of the
+// channel are switched off, the driver's session ends, and the slot takes no
+// request after and sends nothing at its destroy.
 TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
 {
     struct Case {
         const char* what;
-        const char* passes; // x reads fail, r one record, e nothing to read, h hung up
+        // x reads fail, r one record, e nothing to read, h hung up, g the
+        // channel handed out, G handed out and reads fail
+        const char* passes;
+        unsigned lost; // "rtp device error" lines
     };
     // clang-format off
     const Case cases[] = {
-        {"two failed passes in a row", "xx"},
-        {"a record between", "xrxrxx"},
-        {"nothing to read between", "xexx"},
-        {"hung up", "h"},
-        {"a failed pass, then hung up", "xh"},
+        {"two failed passes in a row", "xx", 0},
+        {"a record between", "xrxrxx", 0},
+        {"nothing to read between", "xexx", 0},
+        {"hung up", "h", 1},
+        {"a failed pass, then hung up", "xh", 1},
+        {"the channel handed out", "g", 1},
+        {"a failed pass, then the channel handed out", "xG", 0},
     };
     // clang-format on
     const auto journal = [] { return Lines(board().journal().begin(), board().journal().end()); };
@@ -467,7 +474,7 @@ TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
         Lines records;
         for (std::size_t i = 0; i < passes.size(); ++i) {
             const char pass = passes[i];
-            if (pass == 'x') {
+            if (pass == 'x' || pass == 'G') {
                 stream->break_reads();
                 ++failed;
             }
@@ -480,7 +487,10 @@ TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
                 EXPECT_EQ(1u, board().hangup(kRtp));
             }
             board().clear_journal();
-            stream->OnRtpEvent(-1, short(pass == 'h' ? POLLIN | POLLHUP : POLLIN));
+            if (pass == 'g' || pass == 'G')
+                ChannelHolder::HandedOut(std::list<Slot*>{stream.get()}, 1024, nullptr);
+            else
+                stream->OnRtpEvent(-1, short(pass == 'h' ? POLLIN | POLLHUP : POLLIN));
             stream->mend();
             if (i + 1 < passes.size()) {
                 EXPECT_EQ(1024, stream->get_channel()) << "after pass " << i;
@@ -502,7 +512,7 @@ TEST_F(RtpTest, ASessionHungUpOrFailingItsReadsInTwoPassesInARowIsLetGo)
             return n;
         };
         EXPECT_EQ(failed, count("rtp[1024]: fail to read from rtp: Bad file descriptor\n")) << cerr.text();
-        EXPECT_EQ(passes.back() == 'h' ? 1u : 0u, count("rtp[1024]: rtp device error, events disabled\n"));
+        EXPECT_EQ(c.lost, count("rtp[1024]: rtp device error, events disabled\n")) << cerr.text();
         EXPECT_EQ(records, spy.signals);
 
         EXPECT_FALSE(stream->Ioctl(dtmf));
