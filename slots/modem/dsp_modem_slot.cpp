@@ -73,16 +73,15 @@ void DspModemSlot::OnControlEvent(int, short revents)
 
 void DspModemSlot::LetGoModem(char const* why)
 {
-    // A call whose set-up failed has had its abort already.
-    const bool running = mControl.is_attached();
     PutHeader(std::cerr) << why << std::endl;
     mControl.Release();
     mModemLost = true;
     LeaveChannel(*this, mChannel);
     // From here on the switch refuses the channel for this slot.
     mChannel = -1;
-    if (running)
-        abort_call(ENODEV);
+    // A call that has had its abort already (its set-up failed, or its
+    // daemon ended) gets no second one.
+    abort_call(ENODEV);
 }
 
 void DspModemSlot::CallFailed()

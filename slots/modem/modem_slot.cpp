@@ -172,7 +172,7 @@ int ModemSlot::spawn(std::vector<std::string> const& args, char const* banner, u
         if (report[1] >= 0)
             ::close(report[1]);
         PutHeader(std::cerr) << "vfork fail: " << e << std::endl;
-        OnAbort(e.value());
+        abort_call(e.value());
         return -1;
     }
     if (pid == 0) {
@@ -203,6 +203,9 @@ void ModemSlot::pppd_exec(char const* device, char const* options)
 {
     if (child_running())
         return;
+    // A daemon started again (a digital modem joined anew) is a call of its
+    // own, whose end or failure the controller hears.
+    mCallAborted = false;
     const int pid = spawn(pppd_args(mParams, device, Paths::resolve(options)), nullptr, 0, nullptr);
     if (pid < 0)
         return;
@@ -258,14 +261,16 @@ void ModemSlot::child_ended(int status)
     }
     if (!mCallAborted)
         OnAbort(status);
+    mCallAborted = true;
 }
 
 void ModemSlot::abort_call(int error)
 {
     if (is_releasing())
         return;
+    if (!mCallAborted)
+        OnAbort(error);
     mCallAborted = true;
-    OnAbort(error);
     if (child_running() && !mTerminateTimer.is_running())
         hang_up_child();
 }

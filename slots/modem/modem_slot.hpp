@@ -77,12 +77,13 @@ protected:
     // not be run.
     int spawn(std::vector<std::string> const& argv, char const* banner, unsigned delay, Fd* failed);
     // The end of the deferred destroy, or the abort signal (none when the
-    // call was aborted already).
+    // call was aborted already); the call counts as aborted from then on.
     void child_ended(int status);
     // The call ends as one whose modem failed: the controller hears its abort
-    // with `error` now, and a child that runs is hung up as a destroy hangs it
-    // up (SIGKILL after 5000 ms); its end sends no second abort. Nothing is
-    // done for a slot being destroyed: its call has ended already.
+    // with `error` now (unless the call was aborted already, whichever
+    // failure came first), and a child that runs is hung up as a destroy
+    // hangs it up (SIGKILL after 5000 ms); its end sends no second abort.
+    // Nothing is done for a slot being destroyed: its call has ended already.
     void abort_call(int error);
     TERM::ModemParams mParams;
     ModemOwner& mOwner;

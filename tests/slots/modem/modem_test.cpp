@@ -1190,6 +1190,25 @@ TEST_F(Modems, AnAllocationThatGetsAModemStillHeldLetsItsHolderGoFirst)
     EXPECT_EQ("ok #9 @3", frames());
 }
 
+// A call whose daemon ended on its own has had its abort: the later hang-up
+// of the descriptor that holds its modem lets the modem go and aborts the
+// call no second time.
+TEST_F(Modems, ACallWhoseDaemonEndedIsNotAbortedAgainWhenItsModemIsTakenBack)
+{
+    TERM::ModemParams p = modem();
+    p.set_execfile(program("pppd", "exit 3"));
+    send(2, 2, create(p));
+    EXPECT_EQ("@2 transmitter 96 | @2 receiver 96 | ok #3 @2", send(3, 2, simple("connect")));
+    child_ends(2);
+    EXPECT_EQ("@2 abort 768", frames());
+    Capture err(std::cerr);
+    ASSERT_EQ("ok\n", board().execute("hangup /dev/mctl"));
+    run_for(1);
+    EXPECT_EQ("", frames());
+    EXPECT_EQ("modem control device hung up, modem released\n", slot_lines(err.text(), "02:"));
+    EXPECT_EQ("ok #4 @2", send(4, 2, simple("destroy")));
+}
+
 // The driver takes back the modem of a call whose daemon ignores SIGHUP.
 // Taken back while the call runs, the abort comes at once, and the daemon is
 // hung up then; a destroy meanwhile hangs up nothing again. Taken back while
