@@ -64,9 +64,10 @@ public:
     void Query(LGCP::Resources& resources) override;
     // Runs "t38 --num-of-instances" and waits for its line: it blocks the loop
     // (feeding the watchdog) until the line or the end of the output has
-    // come, at most kQueryWait ms (queryReadWait). The program and its process group are
-    // killed at once when it stayed silent that long, else kQueryWait ms after
-    // its line, or as soon as it has ended; the child-wait service reaps it.
+    // come, at most kQueryWait ms (queryReadWait). The program and its
+    // process group are killed at once when it stayed silent that long, else
+    // kQueryWait ms after its line, or as soon as it has ended; the
+    // child-wait service reaps it.
     int QueryNumOfInstances();
     std::ostream& PutHeader(std::ostream& os) const { return os << "t38soft: "; }
 

@@ -430,8 +430,8 @@ void ModemFactory::OnPppdEnd(ModemSlot* slot)
     // A waiting record is this call's only when it can be nobody else's: it
     // is the one record that lists the call, the call has had no accounting
     // since its daemon started, and the call was activated (a call never
-    // activated has no session to account for). Either way the call leaves
-    // every waiting record.
+    // activated has no session to account for). Otherwise the call leaves
+    // every waiting record (the record it takes was the only one to list it).
     const auto lists = [&](Waiting const& w) {
         return std::find(w.slots.begin(), w.slots.end(), slot) != w.slots.end();
     };
@@ -442,7 +442,6 @@ void ModemFactory::OnPppdEnd(ModemSlot* slot)
         return unwait(slot);
     const auth::attr record = first->record;
     mWaiting.erase(first);
-    unwait(slot);
     slot->OnAuth(&record);
 }
 
